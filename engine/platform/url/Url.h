@@ -1,0 +1,40 @@
+// An immutable, parsed absolute URL: what a stream player is created for.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace orvento {
+
+class Url {
+  public:
+    // Parses `text` as an absolute URL (scheme ":" rest, RFC 3986 syntax).
+    // Returns null when the text is not one: no scheme, a character outside
+    // the URL character set (a space, a control or non-ASCII byte), or a "%"
+    // not followed by two hexadecimal digits. The text is kept as given.
+    static std::shared_ptr<const Url> fromString(std::string_view text);
+
+    const std::string& string() const { return text_; }
+    // Lower-cased scheme, without the ":".
+    const std::string& scheme() const { return scheme_; }
+    // Host, as written (without user info and port).
+    const std::string& host() const { return host_; }
+    // The path, percent-decoded; the query and fragment are not part of it.
+    const std::string& path() const { return path_; }
+    // Text after the last "." of the path's last component, without the dot;
+    // empty when that component has no ".".
+    std::string pathExtension() const;
+
+  private:
+    Url() = default;
+    std::string text_;
+    std::string scheme_;
+    std::string host_;
+    std::string path_;
+};
+
+// A held reference to a URL object.
+using CFURLRef = std::shared_ptr<const Url>;
+
+}  // namespace orvento
