@@ -1,0 +1,302 @@
+#include "engine/Pelorin.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "engine/StatusErrorLog.h"
+
+namespace orvento {
+namespace {
+
+struct HintRow {
+    std::string_view extension;
+    AudioFileTypeID hint;
+};
+
+constexpr HintRow kHintRows[] = {
+    {"mp3", kAudioFileMP3Type},   {"wav", kAudioFileWAVEType},     {"aifc", kAudioFileAIFCType},
+    {"aiff", kAudioFileAIFFType}, {"m4a", kAudioFileM4AType},      {"mp4", kAudioFileMPEG4Type},
+    {"caf", kAudioFileCAFType},   {"aac", kAudioFileAAC_ADTSType},
+};
+
+PelorinServices withDefaults(PelorinServices s) {
+    if (!s.platform) {
+        s.platform = std::make_shared<ProductionPlatform>();
+    }
+    if (!s.alerts) {
+        s.alerts = std::make_shared<StandardErrorAlertService>();
+    }
+    if (!s.strings) {
+        s.strings = std::make_shared<const LocalizedStrings>();
+    }
+    if (s.workers == nullptr) {
+        s.workers = &WorkerRegistry::shared();
+    }
+    return s;
+}
+
+std::string_view canonicalKeyPath(std::string_view keyPath) {
+    if (keyPath == kIsPlayingKeyPath) {
+        return kIsPlayingKeyPath;
+    }
+    if (keyPath == kHasEndedKeyPath) {
+        return kHasEndedKeyPath;
+    }
+    return {};
+}
+
+}  // namespace
+
+AudioFileTypeID fileTypeHintForURL(const Url* url) {
+    if (url == nullptr) {
+        return kAudioFileMP3Type;
+    }
+    const std::string extension = url->pathExtension();
+    for (const HintRow& row : kHintRows) {
+        if (row.extension == extension) {
+            return row.hint;
+        }
+    }
+    return kAudioFileMP3Type;
+}
+
+std::shared_ptr<Pelorin> Pelorin::initWithURL(CFURLRef url, PelorinServices services) {
+    return std::make_shared<Pelorin>(Private{}, std::move(url), withDefaults(std::move(services)));
+}
+
+Pelorin::Pelorin(Private, CFURLRef url, PelorinServices services)
+    : url_(std::move(url)),
+      platform_(std::move(services.platform)),
+      alerts_(std::move(services.alerts)),
+      strings_(std::move(services.strings)),
+      workers_(services.workers) {}
+
+// By the time the last reference goes, the worker has closed the stream and
+// the parser and disposed of the queue; only the members' own destructors run.
+Pelorin::~Pelorin() = default;
+
+void Pelorin::start() {
+    if (startCalled_.exchange(true)) {
+        return;
+    }
+    // The worker's own reference, dropped at its last step.
+    std::weak_ptr<Pelorin> weak = weak_from_this();
+    workers_->spawn(
+        [self = shared_from_this()]() mutable {
+            self->startInternal();
+            self.reset();
+        },
+        [weak] {
+            if (auto self = weak.lock()) {
+                self->stop();
+            }
+        });
+}
+
+bool Pelorin::closeStream() {
+    CFReadStreamRef stream = stream_.exchange(nullptr);
+    if (stream == nullptr) {
+        return false;
+    }
+    platform_->CFReadStreamClose(stream);
+    platform_->CFRelease(stream);
+    return true;
+}
+
+void Pelorin::stop() {
+    // An observer may drop the owner's reference inside the notifications
+    // below while the worker ends at the same time.
+    const std::shared_ptr<Pelorin> keepAlive = shared_from_this();
+    if (!closeStream()) {
+        return;
+    }
+    if (finished_.load()) {
+        return;
+    }
+    if (!started_.load()) {
+        finished_.store(true);
+        setIsPlaying(true);
+        setIsPlaying(false);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex2_);
+        finished_.store(true);
+        if (AudioQueueRef queue = audioQueue_.load(); queue != nullptr) {
+            if (OSStatus status = platform_->AudioQueueStop(queue, true); status != noErr) {
+                logStatusError("AudioQueueStop", status);
+            }
+        }
+    }
+    std::lock_guard lock(mutex_);
+    cond_.notify_one();
+}
+
+void Pelorin::setIsPlaying(bool value) {
+    isPlaying_.store(value);
+    notifyObservers(kIsPlayingKeyPath);
+}
+
+void Pelorin::notifyObservers(std::string_view keyPath) {
+    std::lock_guard lock(notifyMutex_);
+    // An observer may add or remove registrations while it is called: walk a
+    // snapshot and skip the ones that are gone by the time their turn comes.
+    const std::vector<Registration> snapshot = observers_;
+    for (const Registration& r : snapshot) {
+        if (r.keyPath != keyPath) {
+            continue;
+        }
+        const bool stillRegistered =
+            std::any_of(observers_.begin(), observers_.end(), [&](const Registration& now) {
+                return now.observer == r.observer && now.keyPath == r.keyPath;
+            });
+        if (stillRegistered) {
+            r.observer->observeValueForKeyPath(keyPath, *this);
+        }
+    }
+}
+
+void Pelorin::addObserver(PelorinObserver* observer, std::string_view keyPath) {
+    const std::string_view key = canonicalKeyPath(keyPath);
+    if (observer == nullptr || key.empty()) {
+        return;
+    }
+    std::lock_guard lock(notifyMutex_);
+    observers_.push_back({observer, key});
+}
+
+void Pelorin::removeObserver(PelorinObserver* observer, std::string_view keyPath) {
+    std::lock_guard lock(notifyMutex_);
+    auto it = std::find_if(observers_.begin(), observers_.end(), [&](const Registration& r) {
+        return r.observer == observer && r.keyPath == keyPath;
+    });
+    if (it != observers_.end()) {
+        observers_.erase(it);
+    }
+}
+
+bool Pelorin::hasEnded() const {
+    std::lock_guard lock(endMutex_);
+    return ended_;
+}
+
+bool Pelorin::waitUntilEnded(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(endMutex_);
+    return endCond_.wait_for(lock, timeout, [this] { return ended_; });
+}
+
+void Pelorin::reportEnded() {
+    {
+        std::lock_guard lock(endMutex_);
+        ended_ = true;
+    }
+    endCond_.notify_all();
+    notifyObservers(kHasEndedKeyPath);
+}
+
+void Pelorin::handleInterruption(void* /*clientData*/, UInt32 /*interruptionState*/) {}
+
+void Pelorin::startInternal() {
+    if (!url_) {
+        // Nothing to play: end at once, without touching the platform.
+        reportEnded();
+        return;
+    }
+
+    platform_->AudioSessionInitialize(nullptr, nullptr, &Pelorin::handleInterruption, this);
+    const UInt32 category = kAudioSessionCategory_MediaPlayback;
+    platform_->AudioSessionSetProperty(kAudioSessionProperty_AudioCategory, sizeof category,
+                                       &category);
+    platform_->AudioSessionSetActive(true);
+
+    const AudioFileTypeID hint = fileTypeHintForURL(url_.get());
+
+    bool opened = false;
+    if (OSStatus status =
+            platform_->AudioFileStreamOpen(this, &Pelorin::handleStreamProperty,
+                                           &Pelorin::handleStreamPackets, hint, &audioFileStream_);
+        status != noErr) {
+        logStatusError("AudioFileStreamOpen", status);
+        audioFileStream_ = nullptr;
+    } else {
+        CFHTTPMessageRef request = platform_->CFHTTPMessageCreateRequest(kCFAllocatorDefault, "GET",
+                                                                         url_, kCFHTTPVersion1_1);
+        CFReadStreamRef stream =
+            platform_->CFReadStreamCreateForHTTPRequest(kCFAllocatorDefault, request);
+        if (request != nullptr) {
+            platform_->CFRelease(request);
+        }
+        if (stream != nullptr && platform_->CFReadStreamOpen(stream)) {
+            CFStreamClientContext context{0, this, nullptr, nullptr, nullptr};
+            platform_->CFReadStreamSetClient(stream, kStreamEventMask,
+                                             &Pelorin::handleReadStreamEvent, &context);
+            platform_->CFReadStreamScheduleWithRunLoop(stream, platform_->CFRunLoopGetCurrent(),
+                                                       kCFRunLoopCommonModes);
+            // Published only now: a stop() that came earlier found no stream
+            // and did nothing, and none can release the stream half set up.
+            stream_.store(stream);
+            opened = true;
+        } else if (stream != nullptr) {
+            platform_->CFRelease(stream);
+        }
+    }
+
+    if (opened) {
+        for (;;) {
+            platform_->CFRunLoopRunInMode(kCFRunLoopDefaultMode, kPollInterval, false);
+            if (failed_.load()) {
+                stop();
+                showFailureAlert();
+                break;
+            }
+            if (!isPlaying_.load() && finished_.load()) {
+                break;
+            }
+        }
+    }
+
+    teardown();
+    reportEnded();
+}
+
+void Pelorin::showFailureAlert() {
+    const std::string title = strings_->localizedStringForKey(kAlertTitleKey, "", kErrorsTable);
+    const std::string message = strings_->localizedStringForKey(kAlertMessageKey, "", kErrorsTable);
+    const std::string button = strings_->localizedStringForKey(kAlertButtonKey, "", kErrorsTable);
+    alerts_->showAlert(title, message, button);
+}
+
+void Pelorin::teardown() {
+    for (int attempt = 1; attempt <= kTeardownAttempts; ++attempt) {
+        closeStream();
+        if (audioFileStream_ != nullptr) {
+            if (OSStatus status = platform_->AudioFileStreamClose(audioFileStream_);
+                status != noErr) {
+                logStatusError("AudioFileStreamClose", status);
+                continue;
+            }
+            audioFileStream_ = nullptr;
+        }
+        // A queue that was created but never started is disposed of as well:
+        // it owns a thread and its buffers. It is taken under mutex2, so a
+        // stop() on another thread is either done with it or sees none.
+        AudioQueueRef queue = nullptr;
+        {
+            std::lock_guard lock(mutex2_);
+            queue = audioQueue_.exchange(nullptr);
+        }
+        if (queue != nullptr) {
+            if (OSStatus status = platform_->AudioQueueDispose(queue, true); status != noErr) {
+                logStatusError("AudioQueueDispose", status);
+                audioQueue_.store(queue);
+                continue;
+            }
+            audioQueueBuffer_.fill(nullptr);
+        }
+        return;
+    }
+    // Every attempt failed: the worker ends all the same and leaves what could
+    // not be released.
+}
+
+}  // namespace orvento

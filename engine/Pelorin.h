@@ -1,0 +1,244 @@
+// Pelorin: the stream player. One object plays one HTTP audio stream, once.
+//
+// Lifecycle. The owner creates the object with initWithURL (it then holds the
+// only reference), registers observers, calls start() once and may call
+// stop(). start() hands the work to a worker thread (owned by a
+// WorkerRegistry), which holds a reference of its own until its last step:
+// it activates the audio session, opens the streaming parser and the HTTP GET
+// stream, and then runs its run loop in slices of kPollInterval, during which
+// the stream's events and, inside them, the parser's callbacks arrive. The
+// parser's ready event creates the output queue with kBufferCount buffers of
+// kBufferSize bytes; packets are copied into the buffer ring and handed to the
+// queue, which is started after the first buffer. While the next buffer of
+// the ring is still queued the worker waits: it then reads nothing from the
+// network (this is the only flow control). Between slices the worker polls its
+// flags; when playback is over it tears down (stream, parser, queue) and ends.
+// An object is never restarted: each attempt needs a new object.
+//
+// Observation. Observers register for kIsPlayingKeyPath. Every setIsPlaying
+// stores the value and then calls each observer synchronously on the setter's
+// thread, also when the value did not change:
+//   - the queue's own thread: true once the queue runs; false when it stopped
+//     (end of stream played out, or after a stop);
+//   - the caller's thread of stop(), when no buffer had reached the queue yet:
+//     true and then false before stop() returns;
+//   - the worker thread, on its failure path (the same true-then-false when
+//     no buffer had reached the queue).
+// An observer may remove itself, and drop its reference to the object, inside
+// a notification. Once removeObserver returns, that observer is not called
+// again (a notification running on another thread is waited for; one running
+// on the remover's own thread is the caller's own). An observer must
+// therefore not wait, inside a notification, for a thread that registers or
+// removes observers of the same object.
+//
+// Learning that a player has ended. Some players end without ever reporting
+// isPlaying: no URL, a stream or parser that could not be opened. Every
+// player's worker, as its very last step after its teardown, notifies the
+// observers registered for kHasEndedKeyPath once, on the worker thread; after
+// that hasEnded() is true and waitUntilEnded() returns. An owner that waits
+// for "not playing" to drop the player should also treat hasEnded as the end.
+//
+// Failures. Each failing platform status that the engine tests writes the
+// error line of logStatusError (engine/StatusErrorLog.h) to standard output.
+// Fatal conditions only set `failed`; the worker's next poll then calls
+// stop(), shows one alert through the AlertService ("Audio Error" / "Attempt
+// to play streaming audio failed." / "OK", looked up in the "Errors" table of
+// the LocalizedStrings) and tears down. A stream or parser that cannot be
+// opened ends the worker without an alert and without notifications.
+//
+// Threads and locks. The owner's thread calls initWithURL, start, stop and the
+// observer registration; the worker runs startInternal, the stream's events
+// and the parser's callbacks; the queue's thread runs handleBufferComplete and
+// handleRunningChange. `mutex` with `cond` guards the in-use flags of the ring
+// and the worker's wait for a free buffer; `mutex2` makes each copy into a
+// queue buffer exclusive with an immediate stop (and with the disposal of the
+// queue). No code path holds both. Flags crossing threads are atomics.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+#include "engine/AlertService.h"
+#include "engine/EnginePlatform.h"
+#include "engine/LocalizedStrings.h"
+#include "engine/WorkerRegistry.h"
+
+namespace orvento {
+
+inline constexpr std::size_t kBufferCount = 6;           // queue buffers in the ring
+inline constexpr UInt32 kBufferSize = 32768;             // bytes per queue buffer
+inline constexpr std::size_t kPacketDescCapacity = 512;  // packet descriptions per buffer
+inline constexpr CFIndex kReadChunkSize = 32768;         // bytes asked for in one read
+inline constexpr CFTimeInterval kPollInterval = 0.25;    // seconds per run-loop slice
+
+// Attempts of a teardown whose parser close or queue disposal fails.
+inline constexpr int kTeardownAttempts = 3;
+
+// The stream events the worker registers for: bytes available, error, end.
+inline constexpr CFOptionFlags kStreamEventMask =
+    kCFStreamEventHasBytesAvailable | kCFStreamEventErrorOccurred | kCFStreamEventEndEncountered;
+
+inline constexpr std::string_view kIsPlayingKeyPath = "isPlaying";
+inline constexpr std::string_view kHasEndedKeyPath = "hasEnded";
+
+// The alert's texts: keys of the "Errors" table.
+inline constexpr std::string_view kErrorsTable = "Errors";
+inline constexpr std::string_view kAlertTitleKey = "Audio Error";
+inline constexpr std::string_view kAlertMessageKey = "Attempt to play streaming audio failed.";
+inline constexpr std::string_view kAlertButtonKey = "OK";
+
+class Pelorin;
+
+class PelorinObserver {
+  public:
+    virtual ~PelorinObserver() = default;
+    // `keyPath` is the one the observer registered for; read the new state
+    // through the object's getters.
+    virtual void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) = 0;
+};
+
+// What a player runs on. Empty members get the defaults: the real services
+// playing to the sound device, alerts on standard error, no translations, the
+// shared worker registry.
+struct PelorinServices {
+    std::shared_ptr<EnginePlatform> platform;
+    std::shared_ptr<AlertService> alerts;
+    std::shared_ptr<const LocalizedStrings> strings;
+    WorkerRegistry* workers = nullptr;
+};
+
+// The file-type hint for a stream URL, from its path's extension
+// (case-sensitive; no URL, or an unknown extension: MP3).
+AudioFileTypeID fileTypeHintForURL(const Url* url);
+
+class Pelorin : public std::enable_shared_from_this<Pelorin> {
+    struct Private {};
+
+  public:
+    // A player for `url` (null is allowed: that player ends without playing).
+    // No thread, network or platform call yet.
+    static std::shared_ptr<Pelorin> initWithURL(CFURLRef url, PelorinServices services = {});
+
+    Pelorin(Private, CFURLRef url, PelorinServices services);
+    ~Pelorin();
+    Pelorin(const Pelorin&) = delete;
+    Pelorin& operator=(const Pelorin&) = delete;
+
+    // Starts the worker and returns at once. Once per object; later calls do
+    // nothing.
+    void start();
+
+    // Closes the stream and stops playback at once; does not wait for the
+    // worker. Only a call made while the stream is open has an effect: before
+    // the worker has opened it, after the end of the stream was received, and
+    // after an earlier stop, it does nothing. Any thread.
+    void stop();
+
+    bool isPlaying() const { return isPlaying_.load(); }
+
+    void addObserver(PelorinObserver* observer, std::string_view keyPath);
+    void removeObserver(PelorinObserver* observer, std::string_view keyPath);
+
+    // The worker has finished its last step (see the header comment).
+    bool hasEnded() const;
+    // Waits until hasEnded() or `timeout`; returns hasEnded().
+    bool waitUntilEnded(std::chrono::milliseconds timeout) const;
+
+  private:
+    friend class PelorinTestAccess;
+
+    // Worker (Pelorin.cpp).
+    void startInternal();
+    void teardown();
+    void showFailureAlert();
+    void setIsPlaying(bool value);
+    void notifyObservers(std::string_view keyPath);
+    void reportEnded();
+    static void handleInterruption(void* clientData, UInt32 interruptionState);
+    // Closes and releases the stream if this caller is the one that takes it.
+    bool closeStream();
+
+    // Read stream (PelorinReadStream.cpp).
+    static void handleReadStreamEvent(CFReadStreamRef stream, CFStreamEventType type, void* info);
+    void handleBytesAvailable(CFReadStreamRef stream);
+    void handleEndEncountered();
+
+    // Queue set-up and running state (PelorinQueue.cpp).
+    static void handleStreamProperty(void* clientData, AudioFileStreamID stream,
+                                     AudioFileStreamPropertyID id,
+                                     AudioFileStreamPropertyFlags* ioFlags);
+    static void handleRunningChange(void* userData, AudioQueueRef queue, AudioQueuePropertyID id);
+    void createQueue(AudioFileStreamID stream);
+    void passMagicCookie(AudioFileStreamID stream);
+
+    // Packet buffering (PelorinPackets.cpp).
+    static void handleStreamPackets(void* clientData, UInt32 byteCount, UInt32 packetCount,
+                                    const void* data, AudioStreamPacketDescription* descs);
+    static void handleBufferComplete(void* userData, AudioQueueRef queue,
+                                     AudioQueueBufferRef buffer);
+    void copyPlainBytes(UInt32 byteCount, const UInt8* data);
+    void copyDescribedPackets(UInt32 packetCount, const UInt8* data, UInt32 byteCount,
+                              const AudioStreamPacketDescription* descs);
+    void enqueueFillBuffer();
+    // The fill buffer when it exists; otherwise raises `failed` and gives null.
+    AudioQueueBufferRef fillBufferOrFail();
+
+    // Set at creation, never changed.
+    const CFURLRef url_;
+    const std::shared_ptr<EnginePlatform> platform_;
+    const std::shared_ptr<AlertService> alerts_;
+    const std::shared_ptr<const LocalizedStrings> strings_;
+    WorkerRegistry* const workers_;
+
+    // Worker only.
+    AudioFileStreamID audioFileStream_ = nullptr;
+    std::array<AudioStreamPacketDescription, kPacketDescCapacity> packetDescs_{};
+    UInt32 fillBufferIndex_ = 0;
+    std::size_t bytesFilled_ = 0;
+    std::size_t packetsFilled_ = 0;
+    bool discontinuous_ = false;
+
+    // Written by the worker before the queue can use them; the queue's thread
+    // only compares returned buffers against them.
+    std::array<AudioQueueBufferRef, kBufferCount> audioQueueBuffer_{};
+
+    // Crossing threads. audioQueue: set by the worker; read by stop(), which
+    // reads it, and the teardown clears it, under mutex2. stream: taken with
+    // an exchange, so exactly one of stop(), the end of stream and the
+    // teardown closes and releases it.
+    std::atomic<AudioQueueRef> audioQueue_{nullptr};
+    std::atomic<CFReadStreamRef> stream_{nullptr};
+    std::atomic<bool> isPlaying_{false};
+    std::atomic<bool> started_{false};                     // written by the worker only
+    std::atomic<bool> failed_{false};                      // set by the worker only
+    std::atomic<bool> finished_{false};                    // set by stop() and handleRunningChange
+    std::array<std::atomic<bool>, kBufferCount> inuse_{};  // cleared under mutex
+    std::atomic<bool> startCalled_{false};
+
+    std::mutex mutex_;  // with cond_: the in-use flags and the wait for a free buffer
+    std::condition_variable cond_;
+    std::mutex mutex2_;  // a copy into a queue buffer against an immediate stop
+
+    // Observers. notifyMutex_ is held while observers are called, so that a
+    // removal from another thread waits for a running notification; it is
+    // recursive so an observer can remove itself.
+    mutable std::recursive_mutex notifyMutex_;
+    struct Registration {
+        PelorinObserver* observer;
+        std::string_view keyPath;
+    };
+    std::vector<Registration> observers_;  // guarded by notifyMutex_
+
+    mutable std::mutex endMutex_;
+    mutable std::condition_variable endCond_;
+    bool ended_ = false;  // guarded by endMutex_
+};
+
+}  // namespace orvento

@@ -1,0 +1,120 @@
+// The output queue: created when the parser knows the stream's format; its
+// running state drives the published play state.
+#include <algorithm>
+#include <vector>
+
+#include "engine/Pelorin.h"
+#include "engine/StatusErrorLog.h"
+
+namespace orvento {
+
+void Pelorin::handleStreamProperty(void* clientData, AudioFileStreamID stream,
+                                   AudioFileStreamPropertyID id,
+                                   AudioFileStreamPropertyFlags* /*ioFlags*/) {
+    if (id != kAudioFileStreamProperty_ReadyToProducePackets) {
+        return;
+    }
+    auto* self = static_cast<Pelorin*>(clientData);
+    self->discontinuous_ = true;
+    self->createQueue(stream);
+}
+
+void Pelorin::createQueue(AudioFileStreamID stream) {
+    if (audioQueue_.load() != nullptr) {
+        // A parser that announced readiness twice: the queue and its buffers
+        // already exist and may hold audio; a second set would leak the first.
+        return;
+    }
+    AudioStreamBasicDescription format{};
+    UInt32 size = sizeof format;
+    if (OSStatus status = platform_->AudioFileStreamGetProperty(
+            stream, kAudioFileStreamProperty_DataFormat, &size, &format);
+        status != noErr) {
+        logStatusError("get kAudioFileStreamProperty_DataFormat", status);
+        failed_.store(true);
+        return;
+    }
+
+    AudioQueueRef queue = nullptr;
+    if (OSStatus status = platform_->AudioQueueNewOutput(&format, &Pelorin::handleBufferComplete,
+                                                         this, nullptr, nullptr, 0, &queue);
+        status != noErr) {
+        logStatusError("AudioQueueNewOutput", status);
+        failed_.store(true);
+        return;
+    }
+    audioQueue_.store(queue);
+
+    if (OSStatus status = platform_->AudioQueueAddPropertyListener(
+            queue, kAudioQueueProperty_IsRunning, &Pelorin::handleRunningChange, this);
+        status != noErr) {
+        logStatusError("AudioQueueAddPropertyListener", status);
+        failed_.store(true);
+        return;
+    }
+
+    for (AudioQueueBufferRef& buffer : audioQueueBuffer_) {
+        if (OSStatus status = platform_->AudioQueueAllocateBuffer(queue, kBufferSize, &buffer);
+            status != noErr) {
+            logStatusError("AudioQueueAllocateBuffer", status);
+            buffer = nullptr;
+            failed_.store(true);
+            break;
+        }
+    }
+
+    passMagicCookie(stream);
+}
+
+void Pelorin::passMagicCookie(AudioFileStreamID stream) {
+    UInt32 cookieSize = 0;
+    Boolean writable = false;
+    if (OSStatus status = platform_->AudioFileStreamGetPropertyInfo(
+            stream, kAudioFileStreamProperty_MagicCookieData, &cookieSize, &writable);
+        status != noErr) {
+        logStatusError("info kAudioFileStreamProperty_MagicCookieData", status);
+        return;
+    }
+    std::vector<UInt8> cookie(cookieSize, 0);
+    if (OSStatus status = platform_->AudioFileStreamGetProperty(
+            stream, kAudioFileStreamProperty_MagicCookieData, &cookieSize, cookie.data());
+        status != noErr) {
+        logStatusError("get kAudioFileStreamProperty_MagicCookieData", status);
+        return;
+    }
+    // The parser may report fewer bytes than it announced.
+    cookieSize = std::min<UInt32>(cookieSize, static_cast<UInt32>(cookie.size()));
+    if (OSStatus status = platform_->AudioQueueSetProperty(
+            audioQueue_.load(), kAudioQueueProperty_MagicCookie, cookie.data(), cookieSize);
+        status != noErr) {
+        logStatusError("set kAudioQueueProperty_MagicCookie", status);
+    }
+}
+
+void Pelorin::handleRunningChange(void* userData, AudioQueueRef /*queue*/,
+                                  AudioQueuePropertyID /*id*/) {
+    auto* self = static_cast<Pelorin*>(userData);
+    if (self->isPlaying_.load()) {
+        // The queue has stopped.
+        self->finished_.store(true);
+        {
+            // A worker waiting for a buffer that a stopped queue will not give
+            // back must not wait on.
+            std::lock_guard lock(self->mutex_);
+            self->cond_.notify_one();
+        }
+        // The platform is kept by a local reference: the worker may tear down
+        // and end as soon as the observers have been told.
+        const std::shared_ptr<EnginePlatform> platform = self->platform_;
+        self->setIsPlaying(false);
+        platform->AudioSessionSetActive(false);
+    } else {
+        // The queue has started.
+        self->setIsPlaying(true);
+        if (self->finished_.load()) {
+            self->setIsPlaying(false);
+        }
+    }
+}
+
+}  // namespace orvento
