@@ -1,0 +1,298 @@
+// CAF: linear PCM, and AAC or MPEG audio described by a 'pakt' packet table
+// (with the AAC configuration in 'kuki').
+#include "engine/platform/parser/StreamSession.h"
+
+namespace orvento::parser {
+
+namespace {
+
+constexpr UInt32 kCafFloat = 1;         // desc format flags: IEEE float
+constexpr UInt32 kCafLittleEndian = 2;  // desc format flags: little-endian
+
+class CafReader final : public Reader {
+  public:
+    explicit CafReader(StreamSession& session) : session_(session) {}
+
+    size_t process(const UInt8* p, size_t n) override {
+        size_t pos = 0;
+        while (pos < n && !session_.failed()) {
+            if (skip_ > 0) {
+                size_t k = skip_ < n - pos ? static_cast<size_t>(skip_) : n - pos;
+                pos += k;
+                skip_ -= k;
+                continue;
+            }
+            const UInt8* q = p + pos;
+            size_t left = n - pos;
+            if (collecting_ != nullptr) {
+                size_t k = collectRemaining_ < left ? static_cast<size_t>(collectRemaining_) : left;
+                collecting_->insert(collecting_->end(), q, q + k);
+                collectRemaining_ -= k;
+                pos += k;
+                if (collectRemaining_ == 0) {
+                    collecting_ = nullptr;
+                    finishCollected();
+                }
+                continue;
+            }
+            if (inData_) {
+                return pos + deliver(q, left);
+            }
+            if (!sawHeader_) {
+                if (left < 8) {
+                    need_ = 8;
+                    return pos;
+                }
+                sawHeader_ = true;
+                pos += 8;
+                continue;
+            }
+            if (left < 12) {
+                need_ = 12;
+                return pos;
+            }
+            auto size = static_cast<SInt64>(be64(q + 4));
+            if (!session_.examineUnlocked(12, kAudioFileStreamError_UnsupportedFileType)) {
+                return pos;
+            }
+            if (tagIs(q, "data")) {
+                if (left < 16) {
+                    need_ = 16;  // the edit count precedes the audio
+                    return pos;
+                }
+                startData(size);
+                pos += 16;
+                continue;
+            }
+            if (size < 0) {
+                session_.fail(kAudioFileStreamError_InvalidFile);
+                return pos;
+            }
+            if (tagIs(q, "desc")) {
+                if (size != 32) {
+                    session_.fail(kAudioFileStreamError_InvalidFile);
+                    return pos;
+                }
+                if (left < 44) {
+                    need_ = 44;
+                    return pos;
+                }
+                readDescription(q + 12);
+                pos += 44;
+                continue;
+            }
+            if (tagIs(q, "kuki") || tagIs(q, "pakt")) {
+                if (static_cast<UInt64>(size) > kMaxBufferedBoxBytes) {
+                    session_.fail(kAudioFileStreamError_InvalidFile);
+                    return pos;
+                }
+                pendingTag_ = be32(q);
+                collecting_ = pendingTag_ == fourCharCode("kuki") ? &cookie_ : &table_;
+                collecting_->clear();
+                collectRemaining_ = static_cast<UInt64>(size);
+                pos += 12;
+                if (collectRemaining_ == 0) {
+                    collecting_ = nullptr;
+                    finishCollected();
+                }
+                continue;
+            }
+            skip_ = static_cast<UInt64>(size);
+            session_.noteSkippedTag(12 + skip_);
+            pos += 12;
+        }
+        return pos;
+    }
+
+  private:
+    void readDescription(const UInt8* d) {
+        UInt64 rateBits = be64(d);
+        std::memcpy(&desc_.mSampleRate, &rateBits, sizeof rateBits);
+        desc_.mFormatID = be32(d + 8);
+        desc_.mFormatFlags = be32(d + 12);
+        desc_.mBytesPerPacket = be32(d + 16);
+        desc_.mFramesPerPacket = be32(d + 20);
+        desc_.mChannelsPerFrame = be32(d + 24);
+        desc_.mBitsPerChannel = be32(d + 28);
+        haveDesc_ = true;
+    }
+
+    void finishCollected() {
+        if (pendingTag_ == fourCharCode("pakt")) {
+            havePakt_ = true;
+        }
+    }
+
+    // Decodes the packet table once the description says what it holds.
+    bool readPacketTable() {
+        ByteCursor c(table_.data(), table_.size());
+        UInt64 count = c.u64be();
+        c.skip(8 + 4 + 4);  // valid frames, priming and remainder frames
+        if (!c.ok() || count > c.remaining()) {
+            return false;  // every entry takes at least one byte
+        }
+        bool sizesGiven = desc_.mBytesPerPacket == 0;
+        bool framesGiven = desc_.mFramesPerPacket == 0;
+        sizes_.clear();
+        frames_.clear();
+        sizes_.reserve(static_cast<size_t>(count));
+        for (UInt64 i = 0; i < count; ++i) {
+            UInt64 size = sizesGiven ? readVarint(c) : desc_.mBytesPerPacket;
+            if (framesGiven) {
+                frames_.push_back(static_cast<UInt32>(std::min<UInt64>(readVarint(c), UINT32_MAX)));
+            }
+            if (!c.ok() || size > kMaxPacketBytes) {
+                return false;
+            }
+            sizes_.push_back(static_cast<UInt32>(size));
+        }
+        return true;
+    }
+
+    static UInt64 readVarint(ByteCursor& c) {
+        UInt64 value = 0;
+        for (int i = 0; i < 10; ++i) {
+            UInt8 b = c.u8();
+            value = (value << 7) | (b & 0x7F);
+            if ((b & 0x80) == 0) {
+                return value;
+            }
+        }
+        c.skip(c.remaining() + 1);  // too long: mark the cursor bad
+        return 0;
+    }
+
+    void startData(SInt64 size) {
+        if (!haveDesc_) {
+            session_.fail(kAudioFileStreamError_NotOptimized);
+            return;
+        }
+        const AudioStreamBasicDescription& d = desc_;
+        StreamFormat format;
+        format.fileType = kAudioFileCAFType;
+        if (!plausibleSampleRate(d.mSampleRate) || d.mChannelsPerFrame == 0 ||
+            d.mChannelsPerFrame > kMaxPcmChannels) {
+            session_.fail(kAudioFileStreamError_UnsupportedDataFormat);
+            return;
+        }
+        UInt64 dataBytes = size < 0 ? UINT64_MAX : static_cast<UInt64>(size) - 4;
+        if (size >= 0 && size < 4) {
+            session_.fail(kAudioFileStreamError_InvalidFile);
+            return;
+        }
+        if (d.mFormatID == kAudioFormatLinearPCM) {
+            UInt32 bits = d.mBitsPerChannel;
+            bool isFloat = (d.mFormatFlags & kCafFloat) != 0;
+            bool valid = isFloat ? (bits == 32 || bits == 64)
+                                 : (bits == 8 || bits == 16 || bits == 24 || bits == 32);
+            if (!valid || d.mBytesPerPacket != d.mChannelsPerFrame * bits / 8 ||
+                d.mFramesPerPacket != 1) {
+                session_.fail(kAudioFileStreamError_UnsupportedDataFormat);
+                return;
+            }
+            format.asbd = pcmFormat(d.mSampleRate, d.mChannelsPerFrame, bits, isFloat,
+                                    (d.mFormatFlags & kCafLittleEndian) == 0, true);
+            session_.announce(format, Detection::ContainerSignature);
+            pcm_.start(d.mBytesPerPacket, dataBytes);
+            pcmData_ = true;
+            inData_ = true;
+            return;
+        }
+        bool isAac = d.mFormatID == kAudioFormatMPEG4AAC;
+        bool isMpeg = d.mFormatID == kAudioFormatMPEGLayer1 ||
+                      d.mFormatID == kAudioFormatMPEGLayer2 ||
+                      d.mFormatID == kAudioFormatMPEGLayer3;
+        if (!isAac && !isMpeg) {
+            session_.fail(kAudioFileStreamError_UnsupportedDataFormat);
+            return;
+        }
+        if (!havePakt_) {
+            // Packet boundaries of variable-size packets come only from the
+            // table; a table after the audio cannot be streamed.
+            session_.fail(kAudioFileStreamError_NotOptimized);
+            return;
+        }
+        if (!readPacketTable()) {
+            session_.fail(kAudioFileStreamError_InvalidFile);
+            return;
+        }
+        table_.clear();
+        table_.shrink_to_fit();
+        format.asbd = d;
+        format.asbd.mBytesPerFrame = 0;
+        format.asbd.mBitsPerChannel = 0;
+        if (isAac) {
+            std::vector<UInt8> asc;
+            bool esds = !cookie_.empty() && cookie_[0] == 0x03 &&
+                        findAudioSpecificConfigInEsds(cookie_.data(), cookie_.size(), asc, nullptr);
+            if (!esds) {
+                asc = cookie_;  // a bare AudioSpecificConfig
+            }
+            AudioSpecificConfig config;
+            if (asc.empty() || !parseAudioSpecificConfig(asc.data(), asc.size(), config)) {
+                session_.fail(kAudioFileStreamError_UnsupportedDataFormat);
+                return;
+            }
+            format.asbd = aacFormat(config, d.mSampleRate, d.mChannelsPerFrame);
+            format.cookie = std::move(asc);
+        } else {
+            format.asbd.mFormatFlags = 0;
+        }
+        cookie_.clear();
+        session_.announce(format, Detection::ContainerSignature);
+        packets_.start(&sizes_, framesGivenOrNull());
+        dataRemaining_ = dataBytes;
+        inData_ = true;
+    }
+
+    const std::vector<UInt32>* framesGivenOrNull() const {
+        return frames_.empty() ? nullptr : &frames_;
+    }
+
+    size_t deliver(const UInt8* q, size_t left) {
+        if (pcmData_) {
+            return pcm_.process(session_, q, left, need_);
+        }
+        if (packets_.finished() || dataRemaining_ == 0) {
+            return left;  // past the audio
+        }
+        size_t span = dataRemaining_ < left ? static_cast<size_t>(dataRemaining_) : left;
+        size_t used = packets_.process(session_, q, span, need_);
+        if (dataRemaining_ != UINT64_MAX) {
+            dataRemaining_ -= used;
+            if (!packets_.finished() && packets_.nextSize() > dataRemaining_) {
+                // The chunk ends inside a packet: the table overstates the data.
+                dataRemaining_ = 0;
+                return left;
+            }
+        }
+        return used;
+    }
+
+    StreamSession& session_;
+    bool sawHeader_ = false;
+    bool haveDesc_ = false;
+    bool havePakt_ = false;
+    bool inData_ = false;
+    bool pcmData_ = false;
+    AudioStreamBasicDescription desc_{};
+    std::vector<UInt8> cookie_;
+    std::vector<UInt8> table_;
+    std::vector<UInt8>* collecting_ = nullptr;
+    UInt64 collectRemaining_ = 0;
+    UInt32 pendingTag_ = 0;
+    std::vector<UInt32> sizes_;
+    std::vector<UInt32> frames_;
+    UInt64 dataRemaining_ = 0;
+    UInt64 skip_ = 0;
+    PcmPump pcm_;
+    PacketTablePump packets_;
+};
+
+}  // namespace
+
+std::unique_ptr<Reader> makeCafReader(StreamSession& session) {
+    return std::make_unique<CafReader>(session);
+}
+
+}  // namespace orvento::parser

@@ -1,0 +1,269 @@
+// MPEG audio (Layers I to III) and AAC in ADTS: streams of self-describing
+// frames. The reader locks on frame sync, strips ADTS headers and delivers
+// each frame's payload as one packet.
+#include "engine/platform/parser/FrameHeaders.h"
+#include "engine/platform/parser/StreamSession.h"
+
+namespace orvento::parser {
+
+namespace {
+
+// Consistent headers needed in a row: to lock the first time, and to lock
+// again on a stream whose format is already known.
+constexpr int kHeadersToLock = 3;
+constexpr int kHeadersToRelock = 2;
+
+size_t headerBytes(FrameKind kind) {
+    return kind == FrameKind::Mpeg ? kMpegHeaderBytes : kAdtsHeaderBytes;
+}
+
+bool parseHeader(FrameKind kind, const UInt8* p, FrameHeader& out) {
+    return kind == FrameKind::Mpeg ? parseMpegHeader(p, out) : parseAdtsHeader(p, out);
+}
+
+class FramedReader final : public Reader {
+  public:
+    explicit FramedReader(StreamSession& session) : session_(session) {
+        bool adtsFirst = session.hint() == kAudioFileAAC_ADTSType;
+        order_[0] = adtsFirst ? FrameKind::Adts : FrameKind::Mpeg;
+        order_[1] = adtsFirst ? FrameKind::Mpeg : FrameKind::Adts;
+    }
+
+    size_t process(const UInt8* p, size_t n) override {
+        size_t pos = 0;
+        while (pos < n) {
+            if (skip_ > 0) {
+                size_t k = skip_ < n - pos ? static_cast<size_t>(skip_) : n - pos;
+                pos += k;
+                skip_ -= k;
+                continue;
+            }
+            if (inSync_) {
+                size_t used = 0;
+                if (!readFrames(p + pos, n - pos, used)) {
+                    return pos + used;  // need_ is set
+                }
+                pos += used;
+                continue;
+            }
+            size_t used = 0;
+            if (!scan(p + pos, n - pos, used)) {
+                return pos + used;
+            }
+            pos += used;
+        }
+        return pos;
+    }
+
+    bool discontinuity() override {
+        inSync_ = false;
+        skip_ = 0;
+        return true;
+    }
+
+  private:
+    // Reads frames while the stream stays in sync. Returns false when it
+    // needs more bytes (need_ set) or the session failed; true when it
+    // consumed `used` bytes and the caller should go on (sync lost, or a
+    // tag to skip).
+    bool readFrames(const UInt8* q, size_t left, size_t& used) {
+        size_t pos = 0;
+        if (key_.kind == FrameKind::Mpeg && !firstFrame_) {
+            // The steady state: one table lookup per frame.
+            while (left - pos >= kMpegHeaderBytes) {
+                UInt32 word = be32(q + pos);
+                UInt32 bytes = mpegKeyOf(word) == key_.streamKey ? mpegFrameBytes(word) : 0;
+                if (bytes == 0) {
+                    break;
+                }
+                if (left - pos < bytes) {
+                    need_ = bytes;
+                    used = pos;
+                    return false;
+                }
+                session_.packet(q + pos, bytes);
+                pos += bytes;
+            }
+        }
+        while (true) {
+            const UInt8* f = q + pos;
+            size_t rest = left - pos;
+            size_t header = headerBytes(key_.kind);
+            if (rest < header) {
+                need_ = header;
+                used = pos;
+                return false;
+            }
+            FrameHeader h;
+            if (parseHeader(key_.kind, f, h) && h.streamKey == key_.streamKey) {
+                if (rest < h.frameBytes) {
+                    need_ = h.frameBytes;
+                    used = pos;
+                    return false;
+                }
+                if (firstFrame_ && isVbrInfoFrame(f, h)) {
+                    session_.noteSkippedTag(h.frameBytes);
+                } else {
+                    session_.packet(f + h.headerBytes, h.frameBytes - h.headerBytes);
+                }
+                firstFrame_ = false;
+                pos += h.frameBytes;
+                continue;
+            }
+            UInt64 tag = 0;
+            switch (checkTag(f, rest, true, tag, need_)) {
+                case TagCheck::NeedMore:
+                    used = pos;
+                    return false;
+                case TagCheck::Tag:
+                    session_.noteSkippedTag(tag);
+                    skip_ = tag;
+                    used = pos;
+                    return true;
+                case TagCheck::None:
+                    break;
+            }
+            inSync_ = false;
+            session_.noteResync();
+            used = pos;
+            return true;
+        }
+    }
+
+    // Searches for a run of consistent frame headers, skipping tags. Returns
+    // as readFrames does; sets inSync_ when it locked.
+    bool scan(const UInt8* q, size_t left, size_t& used) {
+        size_t pos = 0;
+        const OSStatus failure =
+            locked_ ? kAudioFileStreamError_InvalidFile : kAudioFileStreamError_UnsupportedFileType;
+        while (pos < left) {
+            const UInt8* f = q + pos;
+            size_t rest = left - pos;
+            if (f[0] == 0xFF) {
+                FrameHeader h;
+                switch (tryLock(f, rest, h)) {
+                    case Lock::NeedMore:
+                        used = pos;
+                        return false;
+                    case Lock::Locked:
+                        lockOn(h);
+                        used = pos;
+                        return true;
+                    case Lock::No:
+                        break;
+                }
+            } else if (f[0] == 'I' || f[0] == 'A' || (locked_ && f[0] == 'T')) {
+                UInt64 tag = 0;
+                switch (checkTag(f, rest, locked_, tag, need_)) {
+                    case TagCheck::NeedMore:
+                        used = pos;
+                        return false;
+                    case TagCheck::Tag:
+                        session_.noteSkippedTag(tag);
+                        skip_ = tag;
+                        used = pos;
+                        return true;
+                    case TagCheck::None:
+                        break;
+                }
+            }
+            ++pos;
+            session_.noteJunk(1);
+            if (!session_.examineUnlocked(1, failure)) {
+                used = pos;
+                return false;
+            }
+        }
+        used = pos;
+        return true;
+    }
+
+    enum class Lock { No, Locked, NeedMore };
+
+    Lock tryLock(const UInt8* f, size_t rest, FrameHeader& first) {
+        for (FrameKind kind : order_) {
+            if (locked_ && kind != key_.kind) {
+                continue;
+            }
+            size_t header = headerBytes(kind);
+            if (rest < header) {
+                // Not enough to judge this kind yet; the ADTS sync pattern is
+                // decided by the second byte already.
+                if (kind == FrameKind::Adts && rest >= 2 && (f[1] & 0xF6) != 0xF0) {
+                    continue;
+                }
+                need_ = header;
+                return Lock::NeedMore;
+            }
+            if (!parseHeader(kind, f, first) || (locked_ && first.streamKey != key_.streamKey)) {
+                continue;
+            }
+            int wanted = locked_ ? kHeadersToRelock : kHeadersToLock;
+            size_t offset = 0;
+            FrameHeader current = first;
+            bool consistent = true;
+            for (int i = 1; i < wanted && consistent; ++i) {
+                offset += current.frameBytes;
+                if (rest < offset + header) {
+                    need_ = offset + header;
+                    return Lock::NeedMore;
+                }
+                FrameHeader next;
+                consistent =
+                    parseHeader(kind, f + offset, next) && next.streamKey == first.streamKey;
+                current = next;
+            }
+            if (consistent) {
+                return Lock::Locked;
+            }
+        }
+        return Lock::No;
+    }
+
+    void lockOn(const FrameHeader& h) {
+        inSync_ = true;
+        session_.resetUnlocked();
+        if (locked_) {
+            return;
+        }
+        locked_ = true;
+        key_ = h;
+        StreamFormat format;
+        AudioStreamBasicDescription& d = format.asbd;
+        d.mSampleRate = h.sampleRate;
+        d.mChannelsPerFrame = h.channels;
+        d.mFramesPerPacket = h.samplesPerFrame;
+        if (h.kind == FrameKind::Mpeg) {
+            static constexpr UInt32 kIds[] = {kAudioFormatMPEGLayer1, kAudioFormatMPEGLayer2,
+                                              kAudioFormatMPEGLayer3};
+            static constexpr AudioFileTypeID kTypes[] = {kAudioFileMP1Type, kAudioFileMP2Type,
+                                                         kAudioFileMP3Type};
+            d.mFormatID = kIds[h.layer - 1];
+            format.fileType = kTypes[h.layer - 1];
+        } else {
+            d.mFormatID = kAudioFormatMPEG4AAC;
+            d.mFormatFlags = h.objectType;
+            format.fileType = kAudioFileAAC_ADTSType;
+            // AudioSpecificConfig: object type, rate index, channel configuration.
+            format.cookie = {static_cast<UInt8>((h.objectType << 3) | (h.rateIndex >> 1)),
+                             static_cast<UInt8>(((h.rateIndex & 1) << 7) | (h.channelConfig << 3))};
+        }
+        session_.announce(format, Detection::FrameSync);
+    }
+
+    StreamSession& session_;
+    FrameKind order_[2];
+    FrameHeader key_;      // the first locked frame: the stream's format
+    bool locked_ = false;  // a format has been announced
+    bool inSync_ = false;  // the next byte starts a frame
+    bool firstFrame_ = true;
+    UInt64 skip_ = 0;  // tag bytes still to pass over
+};
+
+}  // namespace
+
+std::unique_ptr<Reader> makeFramedReader(StreamSession& session) {
+    return std::make_unique<FramedReader>(session);
+}
+
+}  // namespace orvento::parser

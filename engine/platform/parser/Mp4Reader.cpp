@@ -1,0 +1,465 @@
+// MP4/M4A with AAC: the sample tables of the first audio track in 'moov'
+// locate each packet in 'mdat'. Only files whose 'moov' comes first can be
+// streamed.
+#include <algorithm>
+
+#include "engine/platform/parser/StreamSession.h"
+
+namespace orvento::parser {
+
+namespace {
+
+struct Box {
+    UInt32 type = 0;
+    const UInt8* body = nullptr;
+    size_t size = 0;
+};
+
+// Reads the next child box from a cursor over a buffered parent body.
+bool nextBox(ByteCursor& c, Box& box) {
+    if (c.remaining() < 8) {
+        return false;
+    }
+    UInt64 size = c.u32be();
+    box.type = c.u32be();
+    size_t header = 8;
+    if (size == 1) {
+        size = c.u64be();
+        header = 16;
+    } else if (size == 0) {
+        size = c.remaining() + 8;
+    }
+    if (!c.ok() || size < header || size - header > c.remaining()) {
+        return false;
+    }
+    box.body = c.here();
+    box.size = static_cast<size_t>(size - header);
+    c.skip(box.size);
+    return true;
+}
+
+bool findChild(const UInt8* p, size_t n, UInt32 type, Box& out) {
+    ByteCursor c(p, n);
+    Box box;
+    while (nextBox(c, box)) {
+        if (box.type == type) {
+            out = box;
+            return true;
+        }
+    }
+    return false;
+}
+
+struct Chunk {
+    UInt64 offset;
+    UInt32 firstSample;
+    UInt32 samples;
+};
+
+// What the sample tables of the audio track say.
+struct Track {
+    AudioStreamBasicDescription asbd{};
+    std::vector<UInt8> cookie;
+    std::vector<UInt32> sizes;
+    std::vector<Chunk> chunks;
+};
+
+// Outcome of reading 'moov'.
+enum class MoovResult { Ok, NoAudio, Unsupported, Invalid };
+
+class MoovParser {
+  public:
+    MoovResult parse(const UInt8* p, size_t n, Track& track) {
+        ByteCursor c(p, n);
+        Box trak;
+        MoovResult result = MoovResult::NoAudio;
+        while (nextBox(c, trak)) {
+            if (trak.type != fourCharCode("trak")) {
+                continue;
+            }
+            result = parseTrack(trak, track);
+            if (result != MoovResult::NoAudio) {
+                return result;
+            }
+        }
+        return result;
+    }
+
+  private:
+    MoovResult parseTrack(const Box& trak, Track& track) {
+        Box mdia, hdlr, minf, stbl;
+        if (!findChild(trak.body, trak.size, fourCharCode("mdia"), mdia) ||
+            !findChild(mdia.body, mdia.size, fourCharCode("hdlr"), hdlr) || hdlr.size < 12 ||
+            be32(hdlr.body + 8) != fourCharCode("soun")) {
+            return MoovResult::NoAudio;
+        }
+        if (!findChild(mdia.body, mdia.size, fourCharCode("minf"), minf) ||
+            !findChild(minf.body, minf.size, fourCharCode("stbl"), stbl)) {
+            return MoovResult::Invalid;
+        }
+        Box stsd, stsz, stsc, stco;
+        if (!findChild(stbl.body, stbl.size, fourCharCode("stsd"), stsd) ||
+            !findChild(stbl.body, stbl.size, fourCharCode("stsz"), stsz) ||
+            !findChild(stbl.body, stbl.size, fourCharCode("stsc"), stsc)) {
+            return MoovResult::Invalid;
+        }
+        bool wide = false;
+        if (!findChild(stbl.body, stbl.size, fourCharCode("stco"), stco)) {
+            if (!findChild(stbl.body, stbl.size, fourCharCode("co64"), stco)) {
+                return MoovResult::Invalid;
+            }
+            wide = true;
+        }
+        MoovResult result = readSampleEntry(stsd, track);
+        if (result != MoovResult::Ok) {
+            return result;
+        }
+        if (!readSizes(stsz, track) || !readChunks(stsc, stco, wide, track)) {
+            return MoovResult::Invalid;
+        }
+        return track.sizes.empty() ? MoovResult::Unsupported : MoovResult::Ok;
+    }
+
+    static MoovResult readSampleEntry(const Box& stsd, Track& track) {
+        ByteCursor c(stsd.body, stsd.size);
+        c.skip(4);  // version and flags
+        if (c.u32be() == 0) {
+            return MoovResult::Invalid;
+        }
+        Box entry;
+        if (!nextBox(c, entry)) {
+            return MoovResult::Invalid;
+        }
+        if (entry.type != fourCharCode("mp4a")) {
+            return MoovResult::Unsupported;
+        }
+        ByteCursor e(entry.body, entry.size);
+        e.skip(6 + 2);  // reserved, data reference index
+        UInt16 version = e.u16be();
+        e.skip(2 + 4);  // revision, vendor
+        UInt32 channels = e.u16be();
+        e.skip(2 + 2 + 2);  // sample size, compression id, packet size
+        Float64 rate = e.u32be() / 65536.0;
+        if (version == 1) {
+            e.skip(16);
+        } else if (version == 2) {
+            e.skip(4);
+            UInt64 bits = e.u64be();
+            std::memcpy(&rate, &bits, sizeof rate);
+            channels = e.u32be();
+            e.skip(20);
+        }
+        if (!e.ok()) {
+            return MoovResult::Invalid;
+        }
+        Box esds;
+        const UInt8* children = e.here();
+        size_t childBytes = e.remaining();
+        if (!findChild(children, childBytes, fourCharCode("esds"), esds)) {
+            Box wave;  // QuickTime wraps it in 'wave'
+            if (!findChild(children, childBytes, fourCharCode("wave"), wave) ||
+                !findChild(wave.body, wave.size, fourCharCode("esds"), esds)) {
+                return MoovResult::Unsupported;
+            }
+        }
+        if (esds.size < 4) {
+            return MoovResult::Invalid;
+        }
+        UInt8 oti = 0;
+        std::vector<UInt8> asc;
+        if (!findAudioSpecificConfigInEsds(esds.body + 4, esds.size - 4, asc, &oti)) {
+            return MoovResult::Unsupported;
+        }
+        // MPEG-4 audio, and the three MPEG-2 AAC profiles.
+        if (oti != 0x40 && oti != 0x66 && oti != 0x67 && oti != 0x68) {
+            return MoovResult::Unsupported;
+        }
+        AudioSpecificConfig config;
+        if (!parseAudioSpecificConfig(asc.data(), asc.size(), config)) {
+            return MoovResult::Unsupported;
+        }
+        track.asbd = aacFormat(config, rate, channels);
+        if (!plausibleSampleRate(track.asbd.mSampleRate) || track.asbd.mChannelsPerFrame == 0) {
+            return MoovResult::Unsupported;
+        }
+        track.cookie = std::move(asc);
+        return MoovResult::Ok;
+    }
+
+    static bool readSizes(const Box& stsz, Track& track) {
+        ByteCursor c(stsz.body, stsz.size);
+        c.skip(4);
+        UInt32 constant = c.u32be();
+        UInt32 count = c.u32be();
+        if (!c.ok() || constant > kMaxPacketBytes) {
+            return false;
+        }
+        if (constant == 0 && count > c.remaining() / 4) {
+            return false;
+        }
+        if (constant != 0 && count > kMaxBufferedBoxBytes) {
+            return false;  // keeps the expanded table as bounded as a listed one
+        }
+        track.sizes.resize(count);
+        for (UInt32 i = 0; i < count; ++i) {
+            UInt32 size = constant != 0 ? constant : c.u32be();
+            if (size > kMaxPacketBytes) {
+                return false;
+            }
+            track.sizes[i] = size;
+        }
+        return true;
+    }
+
+    static bool readChunks(const Box& stsc, const Box& stco, bool wide, Track& track) {
+        ByteCursor runs(stsc.body, stsc.size);
+        runs.skip(4);
+        UInt32 runCount = runs.u32be();
+        if (!runs.ok() || runCount > runs.remaining() / 12) {
+            return false;
+        }
+        ByteCursor offsets(stco.body, stco.size);
+        offsets.skip(4);
+        UInt32 chunkCount = offsets.u32be();
+        if (!offsets.ok() || chunkCount > offsets.remaining() / (wide ? 8 : 4)) {
+            return false;
+        }
+        track.chunks.reserve(chunkCount);
+        UInt64 sample = 0;
+        const UInt64 total = track.sizes.size();
+        UInt32 nextRunFirst = runCount > 0 ? runs.u32be() : 0;
+        UInt32 perChunk = 0;
+        UInt32 runsRead = 0;
+        for (UInt32 chunk = 1; chunk <= chunkCount && sample < total; ++chunk) {
+            while (runsRead < runCount && nextRunFirst <= chunk) {
+                perChunk = runs.u32be();
+                runs.skip(4);  // sample description index
+                ++runsRead;
+                nextRunFirst = runsRead < runCount ? runs.u32be() : UINT32_MAX;
+            }
+            UInt64 offset = wide ? offsets.u64be() : offsets.u32be();
+            UInt32 samples = static_cast<UInt32>(std::min<UInt64>(perChunk, total - sample));
+            if (samples > 0) {
+                track.chunks.push_back(Chunk{offset, static_cast<UInt32>(sample), samples});
+            }
+            sample += samples;
+        }
+        // Streams are read front to back, so chunks are visited by offset.
+        std::stable_sort(track.chunks.begin(), track.chunks.end(),
+                         [](const Chunk& a, const Chunk& b) { return a.offset < b.offset; });
+        return runs.ok() && offsets.ok();
+    }
+};
+
+class Mp4Reader final : public Reader {
+  public:
+    Mp4Reader(StreamSession& session, AudioFileStreamDetection how)
+        : session_(session), how_(how) {}
+
+    size_t process(const UInt8* p, size_t n) override {
+        size_t pos = 0;
+        const UInt64 base = session_.spanOffset();
+        while (pos < n && !session_.failed()) {
+            const UInt8* q = p + pos;
+            size_t left = n - pos;
+            if (skip_ > 0) {
+                size_t k = skip_ < left ? static_cast<size_t>(skip_) : left;
+                pos += k;
+                skip_ -= k;
+                continue;
+            }
+            if (collecting_) {
+                size_t k = collectRemaining_ < left ? static_cast<size_t>(collectRemaining_) : left;
+                moov_.insert(moov_.end(), q, q + k);
+                collectRemaining_ -= k;
+                pos += k;
+                if (collectRemaining_ == 0) {
+                    collecting_ = false;
+                    readMoov();
+                }
+                continue;
+            }
+            if (inMdat_) {
+                size_t used = 0;
+                if (!deliver(q, left, base + pos, used)) {
+                    return pos + used;
+                }
+                pos += used;
+                continue;
+            }
+            size_t used = 0;
+            if (!readBoxHeader(q, left, base + pos, used)) {
+                return pos;
+            }
+            pos += used;
+        }
+        return pos;
+    }
+
+  private:
+    bool readBoxHeader(const UInt8* q, size_t left, UInt64 at, size_t& used) {
+        if (left < 8) {
+            need_ = 8;
+            return false;
+        }
+        UInt64 size = be32(q);
+        UInt32 type = be32(q + 4);
+        size_t header = 8;
+        if (size == 1) {
+            if (left < 16) {
+                need_ = 16;
+                return false;
+            }
+            size = be64(q + 8);
+            header = 16;
+        }
+        bool toEnd = size == 0;
+        if (!toEnd && size < header) {
+            session_.fail(kAudioFileStreamError_InvalidFile);
+            return false;
+        }
+        if (!session_.ready() &&
+            !session_.examineUnlocked(header, kAudioFileStreamError_UnsupportedFileType)) {
+            return false;
+        }
+        UInt64 body = toEnd ? UINT64_MAX : size - header;
+        switch (type) {
+            case fourCharCode("ftyp"):
+                if (left < header + 4) {
+                    need_ = header + 4;
+                    return false;
+                }
+                if (body >= 4 && tagIs(q + header, "M4A ")) {
+                    fileType_ = kAudioFileM4AType;
+                }
+                break;
+            case fourCharCode("moov"):
+                if (session_.ready()) {
+                    break;  // a second one changes nothing
+                }
+                if (body > kMaxBufferedBoxBytes) {
+                    session_.fail(kAudioFileStreamError_InvalidFile);
+                    return false;
+                }
+                moov_.clear();
+                collecting_ = true;
+                collectRemaining_ = body;
+                used = header;
+                if (body == 0) {
+                    collecting_ = false;
+                    readMoov();
+                }
+                return true;
+            case fourCharCode("mdat"):
+                if (!session_.ready()) {
+                    // The sample tables come after the audio: nothing can be
+                    // played until the whole file has arrived.
+                    session_.fail(kAudioFileStreamError_NotOptimized);
+                    return false;
+                }
+                inMdat_ = true;
+                mdatEnd_ = toEnd ? UINT64_MAX : at + size;
+                used = header;
+                return true;
+            default:
+                break;
+        }
+        skip_ = body;
+        session_.noteSkippedTag(header + (toEnd ? 0 : body));
+        used = header;
+        return true;
+    }
+
+    void readMoov() {
+        MoovResult result = MoovParser().parse(moov_.data(), moov_.size(), track_);
+        moov_.clear();
+        moov_.shrink_to_fit();
+        switch (result) {
+            case MoovResult::Ok:
+                break;
+            case MoovResult::Invalid:
+                session_.fail(kAudioFileStreamError_InvalidFile);
+                return;
+            case MoovResult::NoAudio:
+            case MoovResult::Unsupported:
+                session_.fail(kAudioFileStreamError_UnsupportedDataFormat);
+                return;
+        }
+        StreamFormat format;
+        format.fileType = fileType_;
+        format.asbd = track_.asbd;
+        format.cookie = track_.cookie;
+        session_.announce(format, how_);
+    }
+
+    // Delivers the samples of the chunks inside 'mdat' and skips what lies
+    // between them. Returns false when it needs more bytes.
+    bool deliver(const UInt8* q, size_t left, UInt64 at, size_t& used) {
+        size_t pos = 0;
+        while (pos < left) {
+            UInt64 here = at + pos;
+            if (here >= mdatEnd_) {
+                inMdat_ = false;
+                break;
+            }
+            UInt64 mdatLeft = mdatEnd_ - here;
+            while (chunk_ < track_.chunks.size() && inChunk_ == 0 &&
+                   track_.chunks[chunk_].offset < here) {
+                ++chunk_;  // a chunk behind us (overlapping or out of order): lost
+            }
+            if (chunk_ >= track_.chunks.size()) {
+                skip_ = mdatLeft == UINT64_MAX ? UINT64_MAX : mdatLeft;
+                inMdat_ = false;
+                break;
+            }
+            const Chunk& c = track_.chunks[chunk_];
+            if (inChunk_ == 0 && c.offset > here) {
+                UInt64 gap = std::min(c.offset - here, mdatLeft);
+                size_t k = static_cast<size_t>(std::min<UInt64>(gap, left - pos));
+                pos += k;
+                continue;
+            }
+            UInt32 size = track_.sizes[c.firstSample + inChunk_];
+            if (size > mdatLeft) {
+                chunk_ = track_.chunks.size();  // the tables point past 'mdat'
+                continue;
+            }
+            if (left - pos < size) {
+                need_ = size;
+                used = pos;
+                return false;
+            }
+            if (size > 0) {
+                session_.packet(q + pos, size);
+            }
+            pos += size;
+            if (++inChunk_ == c.samples) {
+                inChunk_ = 0;
+                ++chunk_;
+            }
+        }
+        used = pos;
+        return true;
+    }
+
+    StreamSession& session_;
+    const AudioFileStreamDetection how_;
+    AudioFileTypeID fileType_ = kAudioFileMPEG4Type;
+    std::vector<UInt8> moov_;
+    bool collecting_ = false;
+    UInt64 collectRemaining_ = 0;
+    Track track_;
+    bool inMdat_ = false;
+    UInt64 mdatEnd_ = 0;
+    size_t chunk_ = 0;
+    UInt32 inChunk_ = 0;
+    UInt64 skip_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Reader> makeMp4Reader(StreamSession& session, AudioFileStreamDetection how) {
+    return std::make_unique<Mp4Reader>(session, how);
+}
+
+}  // namespace orvento::parser

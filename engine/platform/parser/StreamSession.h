@@ -1,0 +1,272 @@
+// Internal to the parser: the object behind an AudioFileStreamID, the reader
+// interface each file format implements, and the byte helpers they share.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "engine/platform/parser/AudioFileStream.h"
+
+namespace orvento {
+
+class AudioFileStream;
+
+namespace parser {
+
+using StreamSession = AudioFileStream;
+
+// Largest packet delivered with a description: one output-queue buffer.
+inline constexpr UInt32 kMaxPacketBytes = 32768;
+// Bytes a reader may ask to see at once; carried across parse calls.
+inline constexpr size_t kCarryCapacity = 65536;
+// Descriptions gathered before a run is handed to the packets procedure.
+inline constexpr size_t kMaxRunPackets = 4096;
+// Bytes examined outside declared tags and chunks before a lock is given up.
+inline constexpr UInt64 kUnlockedByteBudget = 65536;
+// Whole-box buffering limit (MP4 'moov', CAF 'pakt' and 'kuki').
+inline constexpr size_t kMaxBufferedBoxBytes = 8u << 20;
+// Most channels a linear-PCM stream may have.
+inline constexpr UInt32 kMaxPcmChannels = 32;
+
+// Reads one file format. The session hands it the stream's bytes in order,
+// each exactly once: a reader either consumes bytes (skipping them, storing
+// them, or delivering packets that lie wholly inside the span it was given)
+// or stops and says, through need(), how many bytes from its position it
+// must see at once. The session then carries the unconsumed bytes over to the
+// next parse call (at most kCarryCapacity).
+class Reader {
+  public:
+    virtual ~Reader() = default;
+    // Consumes a prefix of [p, p + n) and returns its length. Returning less
+    // than n means need() > n - returned, unless the reader has failed the
+    // session or asked it to switch readers.
+    virtual size_t process(const UInt8* p, size_t n) = 0;
+    // The next bytes do not follow the previous ones. Returns true when the
+    // session must drop the bytes it carries (the reader re-locks).
+    virtual bool discontinuity() { return false; }
+    size_t need() const { return need_; }
+
+  protected:
+    size_t need_ = 1;
+};
+
+// What the stream is, as announced once before the first packets.
+struct StreamFormat {
+    AudioFileTypeID fileType = 0;
+    AudioStreamBasicDescription asbd{};
+    std::vector<UInt8> cookie;
+};
+
+using Detection = AudioFileStreamDetection;
+
+std::unique_ptr<Reader> makeDetector(StreamSession& session);
+std::unique_ptr<Reader> makeFramedReader(StreamSession& session);
+std::unique_ptr<Reader> makeWaveReader(StreamSession& session);
+std::unique_ptr<Reader> makeAiffReader(StreamSession& session);
+std::unique_ptr<Reader> makeCafReader(StreamSession& session);
+std::unique_ptr<Reader> makeMp4Reader(StreamSession& session, AudioFileStreamDetection how);
+
+// Tags that may stand between frames or before the first one: ID3v2 (with
+// its footer), APEv2 and, once a stream is locked, ID3v1.
+enum class TagCheck { None, Tag, NeedMore };
+TagCheck checkTag(const UInt8* p, size_t n, bool allowId3v1, UInt64& tagBytes, size_t& need);
+
+// Big- and little-endian loads from a span the caller has bounds-checked.
+inline UInt16 be16(const UInt8* p) {
+    return static_cast<UInt16>((p[0] << 8) | p[1]);
+}
+inline UInt32 be32(const UInt8* p) {
+    return (static_cast<UInt32>(p[0]) << 24) | (static_cast<UInt32>(p[1]) << 16) |
+           (static_cast<UInt32>(p[2]) << 8) | p[3];
+}
+inline UInt64 be64(const UInt8* p) {
+    return (static_cast<UInt64>(be32(p)) << 32) | be32(p + 4);
+}
+inline UInt16 le16(const UInt8* p) {
+    return static_cast<UInt16>(p[0] | (p[1] << 8));
+}
+inline UInt32 le32(const UInt8* p) {
+    return p[0] | (static_cast<UInt32>(p[1]) << 8) | (static_cast<UInt32>(p[2]) << 16) |
+           (static_cast<UInt32>(p[3]) << 24);
+}
+inline bool tagIs(const UInt8* p, const char (&tag)[5]) {
+    return std::memcmp(p, tag, 4) == 0;
+}
+
+// A bounds-checked cursor over a buffered structure (chunk or box body).
+// Reading past the end yields zeros and marks the cursor bad.
+class ByteCursor {
+  public:
+    ByteCursor(const UInt8* p, size_t n) : p_(p), n_(n) {}
+    size_t remaining() const { return n_ - pos_; }
+    size_t position() const { return pos_; }
+    bool ok() const { return ok_; }
+    const UInt8* here() const { return p_ + pos_; }
+    bool skip(size_t count) {
+        if (count > remaining()) {
+            ok_ = false;
+            pos_ = n_;
+            return false;
+        }
+        pos_ += count;
+        return true;
+    }
+    UInt8 u8() { return take(1) ? p_[pos_ - 1] : 0; }
+    UInt16 u16be() { return take(2) ? be16(p_ + pos_ - 2) : 0; }
+    UInt32 u32be() { return take(4) ? be32(p_ + pos_ - 4) : 0; }
+    UInt64 u64be() { return take(8) ? be64(p_ + pos_ - 8) : 0; }
+    UInt16 u16le() { return take(2) ? le16(p_ + pos_ - 2) : 0; }
+    UInt32 u32le() { return take(4) ? le32(p_ + pos_ - 4) : 0; }
+
+  private:
+    bool take(size_t count) {
+        if (count > remaining()) {
+            ok_ = false;
+            pos_ = n_;
+            return false;
+        }
+        pos_ += count;
+        return true;
+    }
+    const UInt8* p_;
+    size_t n_;
+    size_t pos_ = 0;
+    bool ok_ = true;
+};
+
+// Delivers linear PCM in runs of whole frames, each at most one output
+// buffer (32768 bytes) long, from a data chunk of known or unknown length.
+class PcmPump {
+  public:
+    // frameBytes > 0; dataBytes UINT64_MAX for "until the end".
+    void start(UInt32 frameBytes, UInt64 dataBytes) {
+        frameBytes_ = frameBytes;
+        remaining_ = dataBytes;
+    }
+    // Delivers what it can of [p, p + n); returns the bytes consumed. Sets
+    // need to one frame when a partial frame is left over.
+    size_t process(StreamSession& session, const UInt8* p, size_t n, size_t& need);
+    bool finished() const { return remaining_ == 0; }
+
+  private:
+    UInt32 frameBytes_ = 1;
+    UInt64 remaining_ = 0;
+};
+
+// Delivers packets whose sizes a packet table gives, laid out back to back.
+class PacketTablePump {
+  public:
+    void start(const std::vector<UInt32>* sizes, const std::vector<UInt32>* frames) {
+        sizes_ = sizes;
+        frames_ = frames;
+        next_ = 0;
+    }
+    size_t process(StreamSession& session, const UInt8* p, size_t n, size_t& need);
+    bool finished() const { return sizes_ == nullptr || next_ >= sizes_->size(); }
+    UInt32 nextSize() const { return finished() ? 0 : (*sizes_)[next_]; }
+    size_t nextIndex() const { return next_; }
+    void advanceTo(size_t index) { next_ = index; }
+
+  private:
+    const std::vector<UInt32>* sizes_ = nullptr;
+    const std::vector<UInt32>* frames_ = nullptr;
+    size_t next_ = 0;
+};
+
+// Format records shared by the readers.
+AudioStreamBasicDescription pcmFormat(Float64 sampleRate, UInt32 channels, UInt32 bits,
+                                      bool isFloat, bool bigEndian, bool isSigned);
+bool plausibleSampleRate(Float64 rate);
+
+// An MPEG-4 AudioSpecificConfig, the fields the format record needs.
+struct AudioSpecificConfig {
+    UInt32 objectType = 0;
+    UInt32 sampleRate = 0;  // output rate (the SBR rate when signalled)
+    UInt32 channels = 0;    // 0 when a program config element defines them
+    UInt32 framesPerPacket = 1024;
+};
+bool parseAudioSpecificConfig(const UInt8* p, size_t n, AudioSpecificConfig& out);
+// Finds the AudioSpecificConfig (DecoderSpecificInfo) inside an MPEG-4
+// ES_Descriptor, as MP4 'esds' boxes and CAF 'kuki' chunks carry it.
+bool findAudioSpecificConfigInEsds(const UInt8* p, size_t n, std::vector<UInt8>& asc,
+                                   UInt8* objectTypeIndication);
+AudioStreamBasicDescription aacFormat(const AudioSpecificConfig& asc, Float64 fallbackRate,
+                                      UInt32 fallbackChannels);
+
+}  // namespace parser
+
+// The parser object behind an AudioFileStreamID: the byte carrier, the run
+// builder and the property store. Readers talk to it through the methods
+// under "for readers".
+class AudioFileStream {
+  public:
+    AudioFileStream(void* clientData, AudioFileStream_PropertyListenerProc listener,
+                    AudioFileStream_PacketsProc packets, AudioFileTypeID hint);
+    ~AudioFileStream();
+    AudioFileStream(const AudioFileStream&) = delete;
+    AudioFileStream& operator=(const AudioFileStream&) = delete;
+
+    OSStatus parse(const UInt8* data, size_t size, AudioFileStreamParseFlags flags);
+    OSStatus propertyInfo(AudioFileStreamPropertyID id, UInt32* size, Boolean* writable) const;
+    OSStatus property(AudioFileStreamPropertyID id, UInt32* ioSize, void* out) const;
+    bool busy() const { return inParse_; }
+    const AudioFileStreamDiagnostics& diagnostics() const { return diag_; }
+
+    // --- for readers ---
+    AudioFileTypeID hint() const { return hint_; }
+    bool ready() const { return ready_; }
+    bool failed() const { return status_ != noErr; }
+    // Absolute stream offset of the first byte of the span being processed.
+    UInt64 spanOffset() const { return spanOffset_; }
+    void announce(const parser::StreamFormat& format, parser::Detection how);
+    // One packet of a run; p lies in the span being processed.
+    void packet(const UInt8* p, UInt32 size, UInt32 variableFrames = 0);
+    // A run of linear-PCM frames (no descriptions).
+    void pcm(const UInt8* p, size_t bytes, UInt32 frames);
+    void flushRun();
+    void fail(OSStatus status);
+    // Counts bytes examined outside declared structures before a lock; fails
+    // the session with `status` once the budget is spent. Returns false then.
+    bool examineUnlocked(size_t count, OSStatus status);
+    void resetUnlocked() { unlocked_ = 0; }
+    void noteSkippedTag(UInt64 count) { diag_.skippedTagBytes += count; }
+    void noteJunk(UInt64 count) { diag_.skippedJunkBytes += count; }
+    void noteResync() { ++diag_.resyncs; }
+    void switchTo(std::unique_ptr<parser::Reader> next) { pending_ = std::move(next); }
+
+  private:
+    size_t pump(const UInt8* p, size_t n);
+    void appendCarry(const UInt8* p, size_t n);
+    void notify(AudioFileStreamPropertyID id);
+
+    // Set at open, never changed.
+    void* const clientData_;
+    const AudioFileStream_PropertyListenerProc listener_;
+    const AudioFileStream_PacketsProc packets_;
+    const AudioFileTypeID hint_;
+
+    // Parsing state, touched only inside parse() on the caller's thread.
+    std::unique_ptr<parser::Reader> reader_;
+    std::unique_ptr<parser::Reader> pending_;
+    std::unique_ptr<UInt8[]> carry_;  // kCarryCapacity bytes
+    size_t carryStart_ = 0;
+    size_t carryEnd_ = 0;
+    std::unique_ptr<AudioStreamPacketDescription[]> descs_;  // kMaxRunPackets
+    const UInt8* runBase_ = nullptr;
+    size_t runCount_ = 0;
+    UInt64 runBytes_ = 0;
+    UInt64 spanOffset_ = 0;            // stream offset of spanBase_
+    const UInt8* spanBase_ = nullptr;  // the span the reader is processing
+    UInt64 unlocked_ = 0;
+    OSStatus status_ = noErr;
+    bool inParse_ = false;
+
+    // Properties, final once ready_ is set.
+    bool ready_ = false;
+    parser::StreamFormat format_;
+    AudioFileStreamDiagnostics diag_;
+};
+
+}  // namespace orvento

@@ -1,0 +1,90 @@
+// The parser probe: runs the streaming parser over a file or an HTTP stream
+// and gathers what it found, for `orvento-probe`, the tests and the
+// benchmarks. One Probe per stream; everything runs on the caller's thread.
+#pragma once
+
+#include <cstddef>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/platform/parser/AudioFileStream.h"
+
+namespace orvento::probe {
+
+struct ProbeResult {
+    AudioFileTypeID hint = 0;
+    bool ready = false;  // 'redy' arrived
+    AudioStreamBasicDescription format{};
+    AudioFileTypeID fileType = 0;
+    std::vector<UInt8> cookie;
+    bool hasCookie = false;
+    OSStatus status = noErr;  // the first non-zero status the parser returned
+    std::string sourceError;  // the file or network failed (empty: it did not)
+    UInt64 packets = 0;       // packets (linear PCM: frames)
+    UInt64 bytes = 0;         // audio bytes delivered
+    UInt64 runs = 0;          // calls of the packets procedure
+    UInt32 smallest = 0;      // packet sizes (packetised formats only)
+    UInt32 largest = 0;
+    std::vector<UInt32> packetSizes;  // when asked for
+    AudioFileStreamDiagnostics diagnostics{};
+};
+
+// Sees every delivery as the engine would; lets a caller decode or store.
+class PacketObserver {
+  public:
+    virtual ~PacketObserver() = default;
+    // After 'redy', with format, file type and cookie filled in.
+    virtual void onReady(const ProbeResult& result) = 0;
+    virtual void onPackets(UInt32 numberBytes, UInt32 numberPackets, const void* data,
+                           const AudioStreamPacketDescription* descriptions) = 0;
+};
+
+class Probe {
+  public:
+    explicit Probe(AudioFileTypeID hint, PacketObserver* observer = nullptr,
+                   bool keepPacketSizes = false);
+    ~Probe();
+    Probe(const Probe&) = delete;
+    Probe& operator=(const Probe&) = delete;
+
+    // Hands bytes to the parser; returns its status (also kept in result()).
+    OSStatus feed(const void* data, size_t size, AudioFileStreamParseFlags flags = 0);
+    // The result so far, with the parser's diagnostics brought up to date.
+    const ProbeResult& result();
+
+  private:
+    static void onProperty(void* self, AudioFileStreamID stream, AudioFileStreamPropertyID id,
+                           AudioFileStreamPropertyFlags* flags);
+    static void onPackets(void* self, UInt32 numberBytes, UInt32 numberPackets, const void* data,
+                          AudioStreamPacketDescription* descriptions);
+
+    AudioFileStreamID stream_ = nullptr;
+    PacketObserver* observer_;
+    bool keepPacketSizes_;
+    ProbeResult result_;
+};
+
+// The hint for a file-name extension ("mp3", "aac", ...), compared exactly;
+// anything else gives the MP3 hint.
+AudioFileTypeID hintForExtension(std::string_view extension);
+// The extension of a path or URL's path (query and fragment excluded).
+std::string extensionOf(std::string_view pathOrUrl);
+bool isUrl(std::string_view source);
+
+// Feeds a whole file in chunks of chunkSize bytes. False with `error` set when
+// the file cannot be read.
+bool probeFile(const std::string& path, Probe& probe, std::string& error, size_t chunkSize = 32768);
+// Reads an http:// or https:// URL through the HTTP read stream on the
+// calling thread's run loop, feeding each read to the parser, until the end,
+// an error, a parser failure or `timeoutSeconds`.
+bool probeUrl(const std::string& url, Probe& probe, std::string& error, double timeoutSeconds = 30);
+
+// Four characters, with non-printable bytes as '.'.
+std::string fourCC(UInt32 code);
+std::string statusText(OSStatus status);
+// The report a user reads.
+void printReport(std::ostream& out, const ProbeResult& result);
+
+}  // namespace orvento::probe
