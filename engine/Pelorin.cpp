@@ -125,6 +125,9 @@ void Pelorin::stop() {
         if (AudioQueueRef queue = audioQueue_.load(); queue != nullptr) {
             if (OSStatus status = platform_->AudioQueueStop(queue, true); status != noErr) {
                 logStatusError("AudioQueueStop", status);
+                // The queue will not report that it stopped: the worker ends
+                // without waiting for it, and its disposal silences it.
+                stopFailed_.store(true);
             }
         }
     }
@@ -249,7 +252,7 @@ void Pelorin::startInternal() {
                 showFailureAlert();
                 break;
             }
-            if (!isPlaying_.load() && finished_.load()) {
+            if (finished_.load() && (!isPlaying_.load() || stopFailed_.load())) {
                 break;
             }
         }

@@ -108,9 +108,9 @@ class PelorinObserver {
 // playing to the sound device, alerts on standard error, no translations, the
 // shared worker registry.
 struct PelorinServices {
-    std::shared_ptr<EnginePlatform> platform;
-    std::shared_ptr<AlertService> alerts;
-    std::shared_ptr<const LocalizedStrings> strings;
+    std::shared_ptr<EnginePlatform> platform{};
+    std::shared_ptr<AlertService> alerts{};
+    std::shared_ptr<const LocalizedStrings> strings{};
     WorkerRegistry* workers = nullptr;
 };
 
@@ -221,6 +221,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin> {
     std::atomic<bool> finished_{false};                    // set by stop() and handleRunningChange
     std::array<std::atomic<bool>, kBufferCount> inuse_{};  // cleared under mutex
     std::atomic<bool> startCalled_{false};
+    std::atomic<bool> stopFailed_{false};  // stop()'s immediate queue stop failed
 
     std::mutex mutex_;  // with cond_: the in-use flags and the wait for a free buffer
     std::condition_variable cond_;

@@ -1,0 +1,120 @@
+#include "tests/engine/EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace orvento::test {
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return condition();
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+std::filesystem::path sourceDir() {
+    const char* dir = std::getenv("ORVENTO_SOURCE_DIR");
+    return dir != nullptr ? std::filesystem::path(dir) : std::filesystem::current_path();
+}
+
+std::filesystem::path fixture(const std::string& name) {
+    return sourceDir() / "tests" / "data" / name;
+}
+
+std::vector<UInt8> readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void RecordingObserver::observeValueForKeyPath(std::string_view keyPath, Pelorin& object) {
+    std::shared_ptr<Pelorin>* drop = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        notifications_.push_back(
+            {std::string(keyPath), object.isPlaying(), std::this_thread::get_id()});
+        if (keyPath == kIsPlayingKeyPath && !object.isPlaying() && holder_ != nullptr) {
+            drop = holder_;
+            holder_ = nullptr;
+        }
+    }
+    if (drop != nullptr) {
+        object.removeObserver(this, kIsPlayingKeyPath);
+        drop->reset();
+    }
+}
+
+void RecordingObserver::observe(Pelorin& player) {
+    player.addObserver(this, kIsPlayingKeyPath);
+    player.addObserver(this, kHasEndedKeyPath);
+}
+
+void RecordingObserver::dropOnFalse(std::shared_ptr<Pelorin>* holder) {
+    std::lock_guard lock(mutex_);
+    holder_ = holder;
+}
+
+std::vector<Notification> RecordingObserver::notifications() const {
+    std::lock_guard lock(mutex_);
+    return notifications_;
+}
+
+std::vector<bool> RecordingObserver::values() const {
+    std::lock_guard lock(mutex_);
+    std::vector<bool> out;
+    for (const Notification& n : notifications_) {
+        if (n.keyPath == kIsPlayingKeyPath) {
+            out.push_back(n.isPlaying);
+        }
+    }
+    return out;
+}
+
+bool RecordingObserver::ended() const {
+    std::lock_guard lock(mutex_);
+    for (const Notification& n : notifications_) {
+        if (n.keyPath == kHasEndedKeyPath) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void RecordingAlerts::showAlert(const std::string& title, const std::string& message,
+                                const std::string& button) {
+    std::lock_guard lock(mutex_);
+    alerts_.push_back({title, message, button, std::this_thread::get_id()});
+}
+
+std::vector<ShownAlert> RecordingAlerts::alerts() const {
+    std::lock_guard lock(mutex_);
+    return alerts_;
+}
+
+StdoutCapture::StdoutCapture() {
+    testing::internal::CaptureStdout();
+}
+
+StdoutCapture::~StdoutCapture() {
+    lines();
+}
+
+std::vector<std::string> StdoutCapture::lines() {
+    if (capturing_) {
+        capturing_ = false;
+        std::istringstream text(testing::internal::GetCapturedStdout());
+        for (std::string line; std::getline(text, line);) {
+            lines_.push_back(line);
+        }
+    }
+    return lines_;
+}
+
+}  // namespace orvento::test

@@ -1,0 +1,90 @@
+// Shared pieces of the engine's tests: observers and alerts that record what
+// they are told, deadline waits, fixture paths.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/AlertService.h"
+#include "engine/Pelorin.h"
+
+namespace orvento::test {
+
+using namespace std::chrono_literals;
+
+// Polls `condition` until it holds or `timeout` passes; returns its last value.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+std::filesystem::path sourceDir();
+std::filesystem::path fixture(const std::string& name);
+std::vector<UInt8> readFile(const std::filesystem::path& path);
+
+struct Notification {
+    std::string keyPath;
+    bool isPlaying;
+    std::thread::id thread;
+};
+
+// Records every notification. When `holder` is set, the observer behaves like
+// the player screen: on the first false isPlaying it removes itself and drops
+// the reference in `holder`.
+class RecordingObserver : public PelorinObserver {
+  public:
+    void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) override;
+
+    // Registers for both key paths.
+    void observe(Pelorin& player);
+    // Behaves like the screen: drops *holder on the first false.
+    void dropOnFalse(std::shared_ptr<Pelorin>* holder);
+
+    std::vector<Notification> notifications() const;
+    // The isPlaying values seen, in order.
+    std::vector<bool> values() const;
+    bool ended() const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<Notification> notifications_;
+    std::shared_ptr<Pelorin>* holder_ = nullptr;
+};
+
+struct ShownAlert {
+    std::string title;
+    std::string message;
+    std::string button;
+    std::thread::id thread;
+};
+
+class RecordingAlerts : public AlertService {
+  public:
+    void showAlert(const std::string& title, const std::string& message,
+                   const std::string& button) override;
+    std::vector<ShownAlert> alerts() const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<ShownAlert> alerts_;
+};
+
+// Lines a test's players wrote to standard output (the error lines), while
+// the capture lives.
+class StdoutCapture {
+  public:
+    StdoutCapture();
+    ~StdoutCapture();
+    // Stops capturing (once) and returns the lines.
+    std::vector<std::string> lines();
+
+  private:
+    bool capturing_ = true;
+    std::vector<std::string> lines_;
+};
+
+}  // namespace orvento::test

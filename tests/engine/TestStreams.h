@@ -1,0 +1,35 @@
+// Small audio streams made in the test itself.
+#pragma once
+
+#include <cstring>
+#include <vector>
+
+#include "engine/platform/CoreTypes.h"
+
+namespace orvento::test {
+
+// A canonical 44-byte WAV header for `dataBytes` bytes of integer PCM.
+inline std::vector<UInt8> wavHeader(UInt32 rate, UInt16 channels, UInt16 bits, UInt32 dataBytes) {
+    std::vector<UInt8> h;
+    auto put = [&h](const void* p, std::size_t n) {
+        const auto* b = static_cast<const UInt8*>(p);
+        h.insert(h.end(), b, b + n);
+    };
+    auto u32 = [&put](UInt32 v) { put(&v, 4); };
+    auto u16 = [&put](UInt16 v) { put(&v, 2); };
+    put("RIFF", 4);
+    u32(36 + dataBytes);
+    put("WAVEfmt ", 8);
+    u32(16);
+    u16(1);
+    u16(channels);
+    u32(rate);
+    u32(rate * channels * bits / 8);
+    u16(static_cast<UInt16>(channels * bits / 8));
+    u16(bits);
+    put("data", 4);
+    u32(dataBytes);
+    return h;
+}
+
+}  // namespace orvento::test

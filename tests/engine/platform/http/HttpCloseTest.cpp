@@ -1,0 +1,261 @@
+// Closing and releasing a stream, from its own thread and from others, and
+// the end of the thread that owns it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "engine/platform/http/HttpReadStream.h"
+#include "tests/engine/platform/http/StreamHarness.h"
+#include "tests/support/LoopbackServer.h"
+
+namespace orvento {
+namespace {
+
+using testsupport::ClientLog;
+using testsupport::LoopbackServer;
+using testsupport::Script;
+
+// A client shared between the loop thread and a thread that closes.
+struct SharedClient {
+    std::atomic<int> events{0};
+    std::atomic<bool> closeReturned{false};
+    std::atomic<int> eventsBegunAfterClose{0};
+    std::atomic<int> readsAfterCloseNotZero{0};
+
+    static void callback(CFReadStreamRef stream, CFStreamEventType, void* info) {
+        auto& client = *static_cast<SharedClient*>(info);
+        const bool afterClose = client.closeReturned.load();
+        client.events.fetch_add(1);
+        UInt8 chunk[4096];
+        const CFIndex got = CFReadStreamRead(stream, chunk, sizeof chunk);
+        if (afterClose) {
+            client.eventsBegunAfterClose.fetch_add(1);
+            if (got != 0) {
+                client.readsAfterCloseNotZero.fetch_add(1);
+            }
+        }
+    }
+};
+
+// Starts `url` on a new thread that runs its loop until told to stop.
+class StreamThread {
+  public:
+    StreamThread(const std::string& url, CFReadStreamClientCallBack callback, void* info) {
+        thread_ = std::thread([=, this] {
+            testsupport::StreamPtr stream = testsupport::createStream(url);
+            CFStreamClientContext context{0, info, nullptr, nullptr, nullptr};
+            CFReadStreamSetClient(stream.get(), testsupport::kEngineEvents, callback, &context);
+            CFReadStreamScheduleWithRunLoop(stream.get(), CFRunLoopGetCurrent(),
+                                            kCFRunLoopCommonModes);
+            started_.set_value(stream.release());  // the test thread closes and releases it
+            testsupport::runLoopUntil([this] { return stop_.load(); }, 60);
+        });
+        stream_ = started_.get_future().get();
+    }
+    ~StreamThread() { finish(); }
+    StreamThread(const StreamThread&) = delete;
+    StreamThread& operator=(const StreamThread&) = delete;
+
+    CFReadStreamRef stream() const { return stream_; }
+    void finish() {
+        stop_.store(true);
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+  private:
+    std::promise<CFReadStreamRef> started_;
+    CFReadStreamRef stream_ = nullptr;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST(HttpReadStreamClose, FromAnotherThreadWhileTheLoopRunsEndsEveryEventButTheOneInFlight) {
+    LoopbackServer server;
+    server.setScript("/", Script::endless().paced(2'000'000).writesOf(2048));
+    for (int round = 0; round < 12; ++round) {
+        SharedClient client;
+        StreamThread owner(server.url("/"), &SharedClient::callback, &client);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return client.events.load() > round % 4; }));
+        CFReadStreamClose(owner.stream());
+        client.closeReturned.store(true);
+        CFRelease(owner.stream());
+        // The loop goes on running: the connection is closed from there.
+        ASSERT_TRUE(testsupport::waitUntil([&] { return server.connectionsOpen() == 0; }))
+            << "round " << round;
+        owner.finish();
+        EXPECT_LE(client.eventsBegunAfterClose.load(), 1) << "round " << round;
+        EXPECT_EQ(client.readsAfterCloseNotZero.load(), 0) << "round " << round;
+    }
+}
+
+// The engine's stop: the owning thread is blocked inside the callback,
+// waiting for the very thread that closes.
+struct BlockingClient {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool closeReturned = false;
+    bool gaveUpWaiting = false;
+    CFIndex readAfterClose = 99;
+    int laterEvents = 0;
+
+    static void callback(CFReadStreamRef stream, CFStreamEventType, void* info) {
+        auto& client = *static_cast<BlockingClient*>(info);
+        std::unique_lock lock(client.mutex);
+        if (client.entered) {
+            ++client.laterEvents;
+            return;
+        }
+        client.entered = true;
+        client.changed.notify_all();
+        client.gaveUpWaiting = !client.changed.wait_for(lock, std::chrono::seconds(10),
+                                                        [&] { return client.closeReturned; });
+        UInt8 chunk[4096];
+        client.readAfterClose = CFReadStreamRead(stream, chunk, sizeof chunk);
+    }
+};
+
+TEST(HttpReadStreamClose, DoesNotWaitForACallbackBlockedOnTheClosingThread) {
+    LoopbackServer server;
+    server.setScript("/", Script::endless().paced(500'000));
+    BlockingClient client;
+    StreamThread owner(server.url("/"), &BlockingClient::callback, &client);
+    {
+        std::unique_lock lock(client.mutex);
+        ASSERT_TRUE(client.changed.wait_for(lock, std::chrono::seconds(10),
+                                            [&] { return client.entered; }));
+    }
+    // The callback still runs with the stream: released here, freed later.
+    CFReadStreamClose(owner.stream());
+    CFRelease(owner.stream());
+    {
+        std::lock_guard lock(client.mutex);
+        client.closeReturned = true;
+    }
+    client.changed.notify_all();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return server.connectionsOpen() == 0; }));
+    owner.finish();
+    EXPECT_FALSE(client.gaveUpWaiting) << "close waited for the callback";
+    EXPECT_EQ(client.readAfterClose, 0) << "a stop must not turn into a read failure";
+    EXPECT_EQ(client.laterEvents, 0);
+}
+
+struct CloseInsideRow {
+    const char* name;
+    Script script;
+    CFStreamEventType closeOn;
+};
+
+class HttpReadStreamCloseInside : public testing::TestWithParam<CloseInsideRow> {};
+
+TEST_P(HttpReadStreamCloseInside, TheCallbackItselfClosesAndReleases) {
+    LoopbackServer server;
+    server.setScript("/", GetParam().script);
+    ClientLog log;
+    // The callback owns the stream from here.
+    CFReadStreamRef raw = testsupport::startStream(server.url("/"), log).release();
+    bool closed = false;
+    log.hook = [&](CFReadStreamRef s, CFStreamEventType type) {
+        EXPECT_EQ(s, raw);
+        if (type == GetParam().closeOn && !closed) {
+            closed = true;
+            CFReadStreamClose(s);
+            CFRelease(s);
+        }
+    };
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return closed; }));
+    const int eventsAtClose = log.events.load();
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return server.connectionsOpen() == 0; }));
+    testsupport::runLoopFor(0.1);
+    EXPECT_EQ(log.events.load(), eventsAtClose);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HttpReadStreamCloseInside,
+    testing::Values(
+        CloseInsideRow{"OnBytes", Script::endless().paced(200'000), kCFStreamEventHasBytesAvailable},
+        CloseInsideRow{"OnEnd", Script::pattern(100'000), kCFStreamEventEndEncountered},
+        CloseInsideRow{"OnError", Script::pattern(100'000).closeAfter(10),
+                       kCFStreamEventErrorOccurred}),
+    [](const testing::TestParamInfo<CloseInsideRow>& info) { return std::string(info.param.name); });
+
+TEST(HttpReadStreamClose, ReleasingAnOpenStreamClosesIt) {
+    LoopbackServer server;
+    server.setScript("/", Script::endless().paced(100'000));
+    ClientLog log;
+    testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.hasBytes > 0; }));
+    CFRelease(stream.release());  // no close first
+    const int events = log.events.load();
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return server.connectionsOpen() == 0; }));
+    EXPECT_EQ(log.events.load(), events);
+}
+
+TEST(HttpReadStreamClose, AThreadThatExitsCleansItsStreamsUpAndLaterCallsAreHarmless) {
+    LoopbackServer server;
+    server.setScript("/", Script::endless().paced(100'000));
+    ClientLog log;
+    CFReadStreamRef orphan = nullptr;
+    std::thread([&] {
+        testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
+        testsupport::runLoopUntil([&] { return log.hasBytes > 0; });
+        orphan = stream.release();  // still open and scheduled when the thread ends
+    }).join();
+    ASSERT_GT(log.hasBytes, 0);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return server.connectionsOpen() == 0; }))
+        << "the connection outlived its thread";
+    UInt8 byte = 0;
+    EXPECT_EQ(CFReadStreamRead(orphan, &byte, 1), -1);
+    CFReadStreamClose(orphan);
+    CFRelease(orphan);
+}
+
+TEST(HttpReadStreamClose, AStreamClosedBeforeItIsScheduledNeverConnects) {
+    LoopbackServer server;
+    server.setScript("/", Script::fixed("x"));
+    ClientLog log;
+    testsupport::StreamPtr stream = testsupport::createStream(server.url("/"));
+    CFReadStreamClose(stream.get());
+    CFStreamClientContext context{0, &log, nullptr, nullptr, nullptr};
+    CFReadStreamSetClient(stream.get(), testsupport::kEngineEvents, testsupport::logEvent,
+                          &context);
+    CFReadStreamScheduleWithRunLoop(stream.get(), CFRunLoopGetCurrent(), kCFRunLoopCommonModes);
+    testsupport::runLoopFor(0.2);
+    EXPECT_EQ(server.connectionsAccepted(), 0U);
+    EXPECT_EQ(log.events.load(), 0);
+    UInt8 byte = 0;
+    EXPECT_EQ(CFReadStreamRead(stream.get(), &byte, 1), 0);
+}
+
+struct ContextCounts {
+    int retains = 0;
+    int releases = 0;
+};
+
+TEST(HttpReadStreamClose, TheClientContextIsRetainedAndReleasedInPairs) {
+    ContextCounts counts;
+    CFStreamClientContext context{
+        0, &counts,
+        [](const void* info) -> const void* {
+            ++static_cast<ContextCounts*>(const_cast<void*>(info))->retains;
+            return info;
+        },
+        [](const void* info) { ++static_cast<ContextCounts*>(const_cast<void*>(info))->releases; },
+        nullptr};
+    testsupport::StreamPtr stream = testsupport::createStream("http://127.0.0.1:9/");
+    CFReadStreamSetClient(stream.get(), 2, testsupport::logEvent, &context);
+    CFReadStreamSetClient(stream.get(), 2, testsupport::logEvent, &context);
+    EXPECT_EQ(counts.retains, 2);
+    EXPECT_EQ(counts.releases, 1);
+    stream.reset();
+    EXPECT_EQ(counts.releases, 2);
+}
+
+}  // namespace
+}  // namespace orvento

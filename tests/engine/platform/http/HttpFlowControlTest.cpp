@@ -1,0 +1,190 @@
+// Backpressure, the stall rule, the connect timeout and TLS.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "engine/platform/http/HttpReadStream.h"
+#include "tests/engine/platform/http/StreamHarness.h"
+#include "tests/support/LoopbackServer.h"
+
+namespace orvento {
+namespace {
+
+using testsupport::ClientLog;
+using testsupport::LoopbackServer;
+using testsupport::Script;
+
+// Runs the loop until the server has written nothing more for a while;
+// returns what it wrote.
+std::uint64_t runUntilServerIsHeldBack(const LoopbackServer& server) {
+    std::uint64_t last = 0;
+    int quietSlices = 0;
+    const bool held = testsupport::runLoopUntil([&] {
+        const std::uint64_t written = server.bodyBytesWritten();
+        quietSlices = written == last && written > 0 ? quietSlices + 1 : 0;
+        last = written;
+        return quietSlices >= 15;
+    });
+    EXPECT_TRUE(held) << "the server kept writing: " << last << " bytes";
+    return last;
+}
+
+// Reads `bytes` more through the client's events, starting with one read
+// outside an event (a reader that was not reading is not told again until
+// it reads).
+void readOn(CFReadStreamRef stream, ClientLog& log, std::size_t bytes) {
+    log.readSize = 32768;
+    std::vector<UInt8> chunk(32768);
+    const CFIndex got = CFReadStreamRead(stream, chunk.data(), 32768);
+    ASSERT_GT(got, 0);
+    log.body.insert(log.body.end(), chunk.begin(), chunk.begin() + got);
+    const std::size_t target = log.body.size() + bytes;
+    ASSERT_TRUE(testsupport::runLoopUntil(
+        [&] { return log.body.size() >= target || log.terminals() > 0; }, 30));
+    EXPECT_EQ(log.terminals(), 0);
+}
+
+class HttpReadStreamBackpressure : public testing::TestWithParam<LoopbackServer::Transport> {};
+
+TEST_P(HttpReadStreamBackpressure, AReaderThatStopsHoldsTheServerBackWithoutSpinning) {
+    LoopbackServer server(GetParam());
+    // A small send buffer keeps the server's share of the bound small.
+    server.setScript("/", Script::endless().withSendBuffer(32 * 1024).writesOf(16 * 1024));
+    HttpReadStreamOptions options;
+    options.caFile = server.caFile();
+    options.stallTimeoutSeconds = 0.3;  // must not fire while the reader holds the stream
+    ClientLog log;
+    log.readSize = 0;
+    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log, options);
+    ASSERT_TRUE(stream);
+
+    const std::uint64_t held = runUntilServerIsHeldBack(server);
+    std::printf("server held back after %llu body bytes\n", static_cast<unsigned long long>(held));
+    // The stream's 96 KiB, a piece waiting inside libcurl, and the two
+    // sockets' buffers. Without flow control the loopback would carry
+    // hundreds of megabytes meanwhile.
+    EXPECT_LT(held, 1024U * 1024);
+
+    const std::uint64_t passes = CFRunLoopGetCurrent()->passCount();
+    const double cpu = testsupport::threadCpuSeconds();
+    testsupport::runLoopFor(1.0);
+    EXPECT_LE(CFRunLoopGetCurrent()->passCount() - passes, 10U) << "the paused stream spins";
+    std::printf("CPU while paused for 1 s: %.4f s\n", testsupport::threadCpuSeconds() - cpu);
+    EXPECT_EQ(server.bodyBytesWritten(), held);
+    EXPECT_EQ(log.terminals(), 0) << HttpReadStreamErrorText(stream.get());
+
+    // Reading again resumes the transfer, without a byte lost or repeated.
+    readOn(stream.get(), log, 4 * 1024 * 1024);
+    EXPECT_GT(server.bodyBytesWritten(), held);
+    EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, HttpReadStreamBackpressure,
+                         testing::Values(LoopbackServer::Transport::plain,
+                                         LoopbackServer::Transport::tls),
+                         [](const testing::TestParamInfo<LoopbackServer::Transport>& info) {
+                             return info.param == LoopbackServer::Transport::tls ? "Tls" : "Plain";
+                         });
+
+TEST(HttpReadStream, ASlowReaderGetsEveryByteInOrder) {
+    LoopbackServer server;
+    server.setScript("/", Script::pattern(3'000'000).chunked().writesOf(10'000));
+    ClientLog log;
+    log.readSize = 5000;  // far less than arrives per pass
+    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }, 60));
+    EXPECT_EQ(log.ends, 1);
+    EXPECT_EQ(log.body.size(), 3'000'000U);
+    EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
+}
+
+struct StallRow {
+    const char* name;
+    Script script;
+    bool fails;
+    std::size_t bytesBeforeError;
+};
+
+class HttpReadStreamStall : public testing::TestWithParam<StallRow> {};
+
+TEST_P(HttpReadStreamStall, NoBodyByteForTheStallTimeIsAnError) {
+    const StallRow& row = GetParam();
+    LoopbackServer server;
+    server.setScript("/", row.script);
+    HttpReadStreamOptions options;
+    options.stallTimeoutSeconds = 0.3;
+    ClientLog log;
+    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log, options);
+    testsupport::runLoopUntil([&] { return log.terminals() > 0; }, row.fails ? 10 : 1.2);
+    if (row.fails) {
+        EXPECT_EQ(log.errors, 1);
+        EXPECT_EQ(log.body.size(), row.bytesBeforeError);
+        EXPECT_NE(HttpReadStreamErrorText(stream.get()).find("no data"), std::string::npos)
+            << HttpReadStreamErrorText(stream.get());
+    } else {
+        EXPECT_EQ(log.terminals(), 0) << HttpReadStreamErrorText(stream.get());
+        EXPECT_GT(log.body.size(), 1000U);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HttpReadStreamStall,
+    testing::Values(StallRow{"NeverAnswers", Script::silent(), true, 0},
+                    StallRow{"StallsMidBody", Script::endless().stallAfter(5000), true, 5000},
+                    StallRow{"DripsSlowlyButSteadily", Script::endless().paced(2000), false, 0}),
+    [](const testing::TestParamInfo<StallRow>& info) { return std::string(info.param.name); });
+
+TEST(HttpReadStream, AConnectionThatIsNeverAcceptedTimesOut) {
+    const testsupport::UnansweredPort port;
+    HttpReadStreamOptions options;
+    options.connectTimeoutSeconds = 0.3;
+    options.stallTimeoutSeconds = 120;  // so only the connect timeout can end it
+    ClientLog log;
+    const testsupport::StreamPtr stream = testsupport::startStream(port.url("/"), log, options);
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }, 10));
+    EXPECT_EQ(log.errors, 1);
+    EXPECT_NE(HttpReadStreamErrorText(stream.get()).find("Timeout"), std::string::npos)
+        << HttpReadStreamErrorText(stream.get());
+}
+
+TEST(HttpReadStream, AConnectionRefusedIsAnError) {
+    std::uint16_t closedPort = 0;
+    {
+        const LoopbackServer gone;
+        closedPort = gone.port();
+    }
+    ClientLog log;
+    const testsupport::StreamPtr stream =
+        testsupport::startStream("http://127.0.0.1:" + std::to_string(closedPort) + "/", log);
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
+    EXPECT_EQ(log.errors, 1);
+    EXPECT_NE(HttpReadStreamErrorText(stream.get()), "");
+}
+
+TEST(HttpReadStream, HttpsDeliversTheBodyWhenTheServerIsTrusted) {
+    LoopbackServer server(LoopbackServer::Transport::tls);
+    server.setScript("/", Script::pattern(500'000).chunked());
+    HttpReadStreamOptions options;
+    options.caFile = server.caFile();
+    ClientLog log;
+    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log, options);
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
+    EXPECT_EQ(log.ends, 1) << HttpReadStreamErrorText(stream.get());
+    EXPECT_EQ(log.body.size(), 500'000U);
+    EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
+}
+
+TEST(HttpReadStream, HttpsFailsWhenTheCertificateIsNotTrusted) {
+    LoopbackServer server(LoopbackServer::Transport::tls);
+    server.setScript("/", Script::fixed("secret"));
+    ClientLog log;
+    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
+    EXPECT_EQ(log.errors, 1);
+    EXPECT_TRUE(log.body.empty());
+    EXPECT_NE(HttpReadStreamErrorText(stream.get()), "");
+}
+
+}  // namespace
+}  // namespace orvento

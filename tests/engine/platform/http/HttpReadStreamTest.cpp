@@ -1,0 +1,412 @@
+// What a stream delivers for each kind of response, what it asks for, and
+// when its events arrive.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "engine/platform/http/HttpReadStream.h"
+#include "tests/engine/platform/http/StreamHarness.h"
+#include "tests/support/LoopbackServer.h"
+
+namespace orvento {
+namespace {
+
+using testsupport::ClientLog;
+using testsupport::LoopbackServer;
+using testsupport::Script;
+
+enum class Outcome { end, error };
+
+struct ResponseRow {
+    const char* name;
+    // Sets up the server's scripts; returns the body the reader must see (in
+    // full for an end, as a prefix for an error).
+    std::function<std::string(LoopbackServer&)> setUp;
+    Outcome outcome;
+    // For errors: the exact number of body bytes that arrive first, or -1
+    // when that is not fixed.
+    long bytesBeforeError = -1;
+};
+
+std::string patternText(std::size_t size) {
+    std::string text(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        text[i] = static_cast<char>(testsupport::patternByte(i));
+    }
+    return text;
+}
+
+const std::string kHtml404 = [] {
+    const Script page = Script::notFound();
+    return *page.data;
+}();
+
+const std::vector<ResponseRow> kResponses = {
+    {"FixedLength",
+     [](LoopbackServer& s) {
+         s.setScript("/", Script::pattern(300'000));
+         return patternText(300'000);
+     },
+     Outcome::end},
+    {"Chunked",
+     [](LoopbackServer& s) {
+         s.setScript("/", Script::pattern(200'000).chunked().writesOf(777));
+         return patternText(200'000);
+     },
+     Outcome::end},
+    {"IcyStatusLineUntilClose",
+     [](LoopbackServer& s) {
+         s.setScript("/", Script::pattern(150'000).withStatusLine("ICY 200 OK").untilClose());
+         return patternText(150'000);
+     },
+     Outcome::end},
+    {"Http10UntilClose",
+     [](LoopbackServer& s) {
+         s.setScript("/", Script::pattern(70'000).withStatusLine("HTTP/1.0 200 OK").untilClose());
+         return patternText(70'000);
+     },
+     Outcome::end},
+    {"NotFoundPageIsABody",
+     [](LoopbackServer& s) {
+         s.setScript("/", Script::notFound());
+         return kHtml404;
+     },
+     Outcome::end},
+    {"EmptyBody",
+     [](LoopbackServer& s) {
+         s.setScript("/", Script::fixed(""));
+         return std::string();
+     },
+     Outcome::end},
+    {"FiveRedirects",
+     [](LoopbackServer& s) {
+         for (int i = 0; i < 5; ++i) {
+             s.setScript("/" + (i == 0 ? std::string() : "r" + std::to_string(i)),
+                         Script::redirect("/r" + std::to_string(i + 1), i % 2 == 0 ? 302 : 301));
+         }
+         s.setScript("/r5", Script::fixed("arrived"));
+         return std::string("arrived");
+     },
+     Outcome::end},
+    {"SixRedirects",
+     [](LoopbackServer& s) {
+         for (int i = 0; i < 6; ++i) {
+             s.setScript("/" + (i == 0 ? std::string() : "r" + std::to_string(i)),
+                         Script::redirect("/r" + std::to_string(i + 1)));
+         }
+         s.setScript("/r6", Script::fixed("too far"));
+         return std::string();
+     },
+     Outcome::error, 0},
+    {"RedirectLoop",
+     [](LoopbackServer& s) {
+         s.setScript("/", Script::redirect("/b"));
+         s.setScript("/b", Script::redirect("/"));
+         return std::string();
+     },
+     Outcome::error, 0},
+    {"RedirectToALocalFile",
+     [](LoopbackServer& s) {
+         s.setScript("/", Script::redirect("file:///etc/passwd"));
+         return std::string();
+     },
+     Outcome::error, 0},
+    {"RedirectToFtp",
+     [](LoopbackServer& s) {
+         s.setScript("/", Script::redirect("ftp://127.0.0.1:" + std::to_string(s.port()) + "/"));
+         return std::string();
+     },
+     Outcome::error, 0},
+    {"IcyErrorStatusLine",
+     [](LoopbackServer& s) {
+         s.setScript("/", Script::fixed("<html>no</html>").withStatusLine("ICY 404 Not Found"));
+         return std::string();
+     },
+     Outcome::error, 0},
+    {"CloseMidBody",
+     [](LoopbackServer& s) {
+         s.setScript("/", Script::pattern(100'000).closeAfter(40'000));
+         return patternText(40'000);
+     },
+     Outcome::error, 40'000},
+    {"CloseMidChunkedBody",
+     [](LoopbackServer& s) {
+         s.setScript("/", Script::endless().chunked().closeAfter(50'000));
+         return patternText(50'000);
+     },
+     Outcome::error, 50'000},
+};
+
+struct ResponseCase {
+    const ResponseRow* row;
+    CFIndex readSize;
+};
+
+class HttpReadStreamResponses : public testing::TestWithParam<ResponseCase> {};
+
+TEST_P(HttpReadStreamResponses, DeliverTheBodyAloneThenOneEndOrOneError) {
+    const ResponseRow& row = *GetParam().row;
+    LoopbackServer server;
+    const std::string expected = row.setUp(server);
+    ClientLog log;
+    log.readSize = GetParam().readSize;
+    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
+    ASSERT_TRUE(stream);
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
+    testsupport::runLoopFor(0.1);  // nothing may follow
+
+    const std::string body(log.body.begin(), log.body.end());
+    EXPECT_EQ(log.terminals(), 1);
+    EXPECT_EQ(log.eventsAfterTerminal, 0);
+    EXPECT_FALSE(log.offThread);
+    EXPECT_FALSE(log.outsideRun);
+    EXPECT_EQ(log.readsReturningZero, 0) << "has-bytes-available with nothing to read";
+    UInt8 byte = 0;
+    if (row.outcome == Outcome::end) {
+        EXPECT_EQ(log.ends, 1);
+        EXPECT_TRUE(body == expected)
+            << "got " << body.size() << " bytes, expected " << expected.size();
+        EXPECT_EQ(CFReadStreamRead(stream.get(), &byte, 1), 0);
+        EXPECT_EQ(HttpReadStreamErrorText(stream.get()), "");
+    } else {
+        EXPECT_EQ(log.errors, 1);
+        if (row.bytesBeforeError >= 0) {
+            EXPECT_EQ(body.size(), static_cast<std::size_t>(row.bytesBeforeError));
+        }
+        EXPECT_EQ(body, expected.substr(0, body.size()));
+        EXPECT_EQ(CFReadStreamRead(stream.get(), &byte, 1), -1);
+        EXPECT_NE(HttpReadStreamErrorText(stream.get()), "");
+    }
+}
+
+std::vector<ResponseCase> responseCases() {
+    std::vector<ResponseCase> cases;
+    for (const ResponseRow& row : kResponses) {
+        cases.push_back({&row, 32768});
+        cases.push_back({&row, 1000});  // several passes per arrival
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HttpReadStreamResponses, testing::ValuesIn(responseCases()),
+                         [](const testing::TestParamInfo<ResponseCase>& info) {
+                             return std::string(info.param.row->name) + "_Read" +
+                                    std::to_string(info.param.readSize);
+                         });
+
+TEST(HttpReadStream, AsksWithAPlainHttp11GetAndNoAddedHeaderFields) {
+    LoopbackServer server;
+    server.setScript("/live", Script::fixed("x"));
+    ClientLog log;
+    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/live?id=7"), log);
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
+    const std::vector<std::string> requests = server.requests();
+    ASSERT_EQ(requests.size(), 1U);
+    std::istringstream head(requests[0]);
+    std::string line;
+    std::getline(head, line);
+    EXPECT_EQ(line, "GET /live?id=7 HTTP/1.1\r");
+    std::set<std::string> fields;
+    while (std::getline(head, line) && line != "\r") {
+        fields.insert(line.substr(0, line.find(':')));
+    }
+    EXPECT_EQ(fields, (std::set<std::string>{"Host", "Accept"})) << requests[0];
+}
+
+struct OpenRow {
+    const char* url;
+    bool opens;
+};
+
+class HttpReadStreamOpen : public testing::TestWithParam<OpenRow> {};
+
+TEST_P(HttpReadStreamOpen, AcceptsOnlyHttpAndHttps) {
+    const CFURLRef url = Url::fromString(GetParam().url);
+    ASSERT_NE(url, nullptr);
+    CFHTTPMessageRef request =
+        CFHTTPMessageCreateRequest(kCFAllocatorDefault, "GET", url, kCFHTTPVersion1_1);
+    ASSERT_NE(request, nullptr);
+    const testsupport::StreamPtr stream(
+        CFReadStreamCreateForHTTPRequest(kCFAllocatorDefault, request));
+    CFRelease(request);
+    EXPECT_EQ(CFReadStreamOpen(stream.get()), GetParam().opens);
+    EXPECT_EQ(HttpReadStreamErrorText(stream.get()).empty(), GetParam().opens);
+    EXPECT_FALSE(CFReadStreamOpen(stream.get())) << "a second open";
+    // A stream that did not open never reports anything, even when scheduled.
+    if (!GetParam().opens) {
+        ClientLog log;
+        CFStreamClientContext context{0, &log, nullptr, nullptr, nullptr};
+        CFReadStreamSetClient(stream.get(), testsupport::kEngineEvents, testsupport::logEvent,
+                              &context);
+        CFReadStreamScheduleWithRunLoop(stream.get(), CFRunLoopGetCurrent(), kCFRunLoopCommonModes);
+        testsupport::runLoopFor(0.1);
+        EXPECT_EQ(log.events.load(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HttpReadStreamOpen,
+    testing::Values(OpenRow{"http://127.0.0.1:9/", true}, OpenRow{"HTTP://127.0.0.1:9/", true},
+                    OpenRow{"HtTpS://127.0.0.1:9/", true}, OpenRow{"file:///etc/passwd", false},
+                    OpenRow{"ftp://127.0.0.1:9/", false}, OpenRow{"gopher://127.0.0.1:9/", false},
+                    OpenRow{"data:text/plain,hello", false},
+                    OpenRow{"httpx://127.0.0.1:9/", false}));
+
+TEST(HttpReadStream, RefusesNullArgumentsWithoutCrashing) {
+    EXPECT_EQ(CFHTTPMessageCreateRequest(kCFAllocatorDefault, "GET", nullptr, kCFHTTPVersion1_1),
+              nullptr);
+    EXPECT_EQ(CFHTTPMessageCreateRequest(kCFAllocatorDefault, "POST", Url::fromString("http://h/"),
+                                         kCFHTTPVersion1_1),
+              nullptr);
+    EXPECT_EQ(CFReadStreamCreateForHTTPRequest(kCFAllocatorDefault, nullptr), nullptr);
+    EXPECT_FALSE(CFReadStreamOpen(nullptr));
+    EXPECT_FALSE(CFReadStreamSetClient(nullptr, 2, testsupport::logEvent, nullptr));
+    UInt8 byte = 0;
+    EXPECT_EQ(CFReadStreamRead(nullptr, &byte, 1), -1);
+    CFReadStreamScheduleWithRunLoop(nullptr, CFRunLoopGetCurrent(), kCFRunLoopCommonModes);
+    CFReadStreamClose(nullptr);
+    CFRelease(static_cast<CFReadStreamRef>(nullptr));
+    CFRelease(static_cast<CFHTTPMessageRef>(nullptr));
+    EXPECT_EQ(HttpReadStreamErrorText(nullptr), "");
+}
+
+TEST(HttpReadStream, OptionsAreTakenOnlyBeforeOpening) {
+    testsupport::StreamPtr stream = testsupport::createStream("http://127.0.0.1:9/");
+    ASSERT_TRUE(stream);  // already opened by createStream
+    EXPECT_FALSE(HttpReadStreamSetOptions(stream.get(), {}));
+}
+
+TEST(HttpReadStream, EventsComeOnlyFromInsideTheOwningThreadsRunLoop) {
+    LoopbackServer server;
+    server.setScript("/", Script::pattern(20'000));
+    ClientLog log;
+    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
+    // The transfer only progresses inside the loop: the server is not even
+    // asked before the loop runs.
+    EXPECT_FALSE(testsupport::waitUntil([&] { return !server.requests().empty(); },
+                                        std::chrono::milliseconds(200)));
+    EXPECT_EQ(log.events.load(), 0);
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
+    EXPECT_FALSE(log.outsideRun);
+    EXPECT_FALSE(log.offThread);
+    EXPECT_EQ(log.body.size(), 20'000U);
+}
+
+TEST(HttpReadStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
+    LoopbackServer server;
+    server.setScript("/", Script::pattern(3000));
+    ClientLog log;
+    log.readSize = 0;
+    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.hasBytes > 0; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return server.connectionsOpen() == 0; }));
+    // All 3000 bytes are buffered and the client does not read: after the
+    // arrivals nothing more is reported, and the loop sleeps.
+    testsupport::runLoopFor(0.1);
+    const int offered = log.hasBytes;
+    const std::uint64_t passes = CFRunLoopGetCurrent()->passCount();
+    testsupport::runLoopFor(0.5);
+    EXPECT_EQ(log.hasBytes, offered);
+    EXPECT_LE(CFRunLoopGetCurrent()->passCount() - passes, 5U);
+    EXPECT_EQ(log.terminals(), 0) << "the end comes only after every byte was read";
+
+    // A client that reads a little at each event is told again on each pass.
+    log.readSize = 100;
+    UInt8 byte = 0;
+    ASSERT_EQ(CFReadStreamRead(stream.get(), &byte, 1), 1);  // outside an event: resumes offers
+    log.body.push_back(byte);
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
+    EXPECT_EQ(log.ends, 1);
+    EXPECT_GE(log.hasBytes - offered, 29);
+    EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
+    EXPECT_EQ(log.body.size(), 3000U);
+}
+
+struct MaskRow {
+    const char* name;
+    CFOptionFlags events;
+    CFIndex readSize;
+    int hasBytes;  // -1: any number above 0
+    int ends;
+    int errors;
+};
+
+class HttpReadStreamMask : public testing::TestWithParam<MaskRow> {};
+
+TEST_P(HttpReadStreamMask, FiltersTheReportedEvents) {
+    const MaskRow& row = GetParam();
+    LoopbackServer server;
+    server.setScript("/", Script::pattern(10'000).closeAfter(5000));
+    ClientLog log;
+    log.readSize = row.readSize;
+    const testsupport::StreamPtr stream =
+        testsupport::startStream(server.url("/"), log, {}, row.events);
+    ASSERT_TRUE(testsupport::runLoopUntil(
+        [&] { return server.connectionsAccepted() == 1 && server.connectionsOpen() == 0; }));
+    testsupport::runLoopFor(0.2);
+    if (row.hasBytes < 0) {
+        EXPECT_GT(log.hasBytes, 0);
+    } else {
+        EXPECT_EQ(log.hasBytes, row.hasBytes);
+    }
+    EXPECT_EQ(log.ends, row.ends);
+    EXPECT_EQ(log.errors, row.errors);
+    // Whatever was reported, the failure shows in the reads once the bytes are gone.
+    std::vector<UInt8> rest(10'000);
+    CFReadStreamRead(stream.get(), rest.data(), static_cast<CFIndex>(rest.size()));
+    EXPECT_EQ(CFReadStreamRead(stream.get(), rest.data(), 1), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HttpReadStreamMask,
+    testing::Values(MaskRow{"BytesOnly", kCFStreamEventHasBytesAvailable, 32768, -1, 0, 0},
+                    MaskRow{"ErrorOnly", kCFStreamEventErrorOccurred, 32768, 0, 0, 1},
+                    // Bytes offered to a client that does not read do not hold the error back.
+                    MaskRow{"AllButNoReading", testsupport::kEngineEvents, 0, -1, 0, 1}),
+    [](const testing::TestParamInfo<MaskRow>& info) { return std::string(info.param.name); });
+
+TEST(HttpReadStream, TwoStreamsOnOneLoopDoNotMixTheirBodies) {
+    LoopbackServer server;
+    server.setScript("/a", Script::pattern(200'000));
+    server.setScript("/b", Script::fixed(std::string(150'000, 'b')).chunked());
+    ClientLog a;
+    ClientLog b;
+    const testsupport::StreamPtr streamA = testsupport::startStream(server.url("/a"), a);
+    const testsupport::StreamPtr streamB = testsupport::startStream(server.url("/b"), b);
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return a.ends + b.ends == 2; }));
+    EXPECT_EQ(a.body.size(), 200'000U);
+    EXPECT_TRUE(testsupport::matchesPattern(a.body.data(), a.body.size(), 0));
+    EXPECT_EQ(std::string(b.body.begin(), b.body.end()), std::string(150'000, 'b'));
+}
+
+TEST(HttpReadStream, StreamsOnManyThreadsAtOnce) {
+    LoopbackServer server;
+    server.setScript("*", Script::pattern(100'000).writesOf(4096));
+    std::vector<std::thread> threads;
+    std::atomic<int> good{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            ClientLog first;
+            ClientLog second;
+            const testsupport::StreamPtr a = testsupport::startStream(server.url("/1"), first);
+            const testsupport::StreamPtr b = testsupport::startStream(server.url("/2"), second);
+            testsupport::runLoopUntil([&] { return first.ends + second.ends == 2; });
+            for (const ClientLog* log : {&first, &second}) {
+                if (log->ends == 1 && log->body.size() == 100'000 &&
+                    testsupport::matchesPattern(log->body.data(), log->body.size(), 0)) {
+                    ++good;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(good.load(), 8);
+}
+
+}  // namespace
+}  // namespace orvento

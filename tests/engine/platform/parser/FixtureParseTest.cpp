@@ -1,0 +1,224 @@
+// Every supported format, from real fixtures: the format record, the cookie
+// and the packets must match what an independent reader (ffprobe) found, and
+// every way of cutting the bytes into parse calls must give the same result.
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "tests/engine/platform/parser/ParserTestSupport.h"
+
+namespace orvento::test {
+namespace {
+
+enum class Packets {
+    Same,      // packet sizes equal the record
+    Adts7,     // the record's sizes include a 7-byte ADTS header
+    Adts9,     // ... a 9-byte header (with CRC)
+    PcmTotal,  // linear PCM: the record's sizes add up to the data size
+};
+
+struct FixtureRow {
+    const char* file;
+    AudioFileTypeID fileType;
+    UInt32 formatId;
+    Float64 sampleRate;
+    UInt32 channels;
+    UInt32 flags;
+    UInt32 bits;
+    UInt32 bytesPerFrame;
+    UInt32 framesPerPacket;
+    const char* cookie;  // hex; "" = no cookie
+    Packets packets;
+};
+
+void PrintTo(const FixtureRow& row, std::ostream* out) { *out << row.file; }
+
+constexpr UInt32 kPacked = kAudioFormatFlagIsPacked;
+constexpr UInt32 kSigned = kAudioFormatFlagIsSignedInteger;
+constexpr UInt32 kFloat = kAudioFormatFlagIsFloat;
+constexpr UInt32 kBig = kAudioFormatFlagIsBigEndian;
+
+const FixtureRow kFixtures[] = {
+    {"mpeg1_l1.mp1", kAudioFileMP1Type, kAudioFormatMPEGLayer1, 32000, 1, 0, 0, 0, 384, "",
+     Packets::Same},
+    {"mpeg1_l2.mp2", kAudioFileMP2Type, kAudioFormatMPEGLayer2, 32000, 1, 0, 0, 0, 1152, "",
+     Packets::Same},
+    {"mpeg2_l2.mp2", kAudioFileMP2Type, kAudioFormatMPEGLayer2, 16000, 1, 0, 0, 0, 1152, "",
+     Packets::Same},
+    {"mpeg1_l3_cbr_id3.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 32000, 1, 0, 0, 0, 1152,
+     "", Packets::Same},
+    {"mpeg1_l3_vbr_xing.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 44100, 1, 0, 0, 0, 1152,
+     "", Packets::Same},
+    {"mpeg2_l3.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576, "",
+     Packets::Same},
+    {"mpeg25_l3.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 8000, 1, 0, 0, 0, 576, "",
+     Packets::Same},
+    {"mpeg25_l3_stereo.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 11025, 2, 0, 0, 0, 576,
+     "", Packets::Same},
+    {"id3_huge.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576, "",
+     Packets::Same},
+    {"id3v24_footer_unsync.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 8000, 1, 0, 0, 0, 576,
+     "", Packets::Same},
+    {"adts_lc.aac", kAudioFileAAC_ADTSType, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024, "1408",
+     Packets::Adts7},
+    {"adts_crc.aac", kAudioFileAAC_ADTSType, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024,
+     "1408", Packets::Adts9},
+    {"adts_stereo.aac", kAudioFileAAC_ADTSType, kAudioFormatMPEG4AAC, 22050, 2, 2, 0, 0, 1024,
+     "1390", Packets::Adts7},
+    {"m4a_faststart.m4a", kAudioFileM4AType, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024,
+     "140856e500", Packets::Same},
+    {"mp4_faststart.mp4", kAudioFileMPEG4Type, kAudioFormatMPEG4AAC, 22050, 2, 2, 0, 0, 1024,
+     "139056e500", Packets::Same},
+    {"caf_aac.caf", kAudioFileCAFType, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024, "1408",
+     Packets::Same},
+    {"caf_s16le.caf", kAudioFileCAFType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 16, 2,
+     1, "", Packets::PcmTotal},
+    {"caf_f32be.caf", kAudioFileCAFType, kAudioFormatLinearPCM, 8000, 2, kPacked | kFloat | kBig,
+     32, 8, 1, "", Packets::PcmTotal},
+    {"wav_u8.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked, 8, 1, 1, "",
+     Packets::PcmTotal},
+    {"wav_s16.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned, 16, 4,
+     1, "", Packets::PcmTotal},
+    {"wav_s24_plain.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned,
+     24, 3, 1, "", Packets::PcmTotal},
+    {"wav_s24_extensible.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1,
+     kPacked | kSigned, 24, 3, 1, "", Packets::PcmTotal},
+    {"wav_s32.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 32, 4,
+     1, "", Packets::PcmTotal},
+    {"wav_f32.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 2, kPacked | kFloat, 32, 8, 1,
+     "", Packets::PcmTotal},
+    {"wav_f64.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat, 64, 8, 1,
+     "", Packets::PcmTotal},
+    {"wav_live_ffffffff.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1,
+     kPacked | kSigned, 16, 2, 1, "", Packets::PcmTotal},
+    {"wav_live_zero.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned,
+     16, 2, 1, "", Packets::PcmTotal},
+    {"aiff_s8.aiff", kAudioFileAIFFType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 8, 1,
+     1, "", Packets::PcmTotal},
+    {"aiff_s16.aiff", kAudioFileAIFFType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned | kBig,
+     16, 2, 1, "", Packets::PcmTotal},
+    {"aiff_s24.aiff", kAudioFileAIFFType, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned | kBig,
+     24, 6, 1, "", Packets::PcmTotal},
+    {"aifc_none.aifc", kAudioFileAIFCType, kAudioFormatLinearPCM, 8000, 1,
+     kPacked | kSigned | kBig, 16, 2, 1, "", Packets::PcmTotal},
+    {"aifc_sowt.aifc", kAudioFileAIFCType, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned, 16,
+     4, 1, "", Packets::PcmTotal},
+    {"aifc_fl32.aifc", kAudioFileAIFCType, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat | kBig,
+     32, 4, 1, "", Packets::PcmTotal},
+    {"aifc_fl64.aifc", kAudioFileAIFCType, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat | kBig,
+     64, 8, 1, "", Packets::PcmTotal},
+};
+
+class FixtureParse : public ::testing::TestWithParam<FixtureRow> {};
+
+TEST_P(FixtureParse, FormatCookieAndPacketsMatchTheIndependentReader) {
+    const FixtureRow& row = GetParam();
+    ParseRecord r = parseBytes(readFixture(row.file), kAudioFileMP3Type, Split::Engine32k);
+
+    ASSERT_EQ(r.status, noErr);
+    ASSERT_EQ(r.readyCount, 1);
+    EXPECT_TRUE(r.formatBeforeReady);
+    EXPECT_EQ(r.fileType, row.fileType);
+    const AudioStreamBasicDescription& f = r.format;
+    EXPECT_EQ(f.mFormatID, row.formatId);
+    EXPECT_EQ(f.mSampleRate, row.sampleRate);
+    EXPECT_EQ(f.mChannelsPerFrame, row.channels);
+    EXPECT_EQ(f.mFormatFlags, row.flags);
+    EXPECT_EQ(f.mBitsPerChannel, row.bits);
+    EXPECT_EQ(f.mBytesPerFrame, row.bytesPerFrame);
+    EXPECT_EQ(f.mBytesPerPacket, row.bytesPerFrame);
+    EXPECT_EQ(f.mFramesPerPacket, row.framesPerPacket);
+    EXPECT_EQ(f.mReserved, 0u);
+    EXPECT_EQ(hex(r.cookie), row.cookie);
+    if (row.cookie[0] == '\0') {
+        EXPECT_NE(r.cookieInfoStatus, noErr) << "a format without a cookie must say so";
+    }
+
+    std::vector<UInt32> expected = expectedPacketSizes(row.file);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_TRUE(r.descriptionsInBounds);
+    switch (row.packets) {
+        case Packets::PcmTotal:
+            EXPECT_TRUE(r.packetSizes.empty());
+            EXPECT_TRUE(r.pcmRunsWholeFrames);
+            EXPECT_EQ(r.pcmBytes, std::accumulate(expected.begin(), expected.end(), UInt64{0}));
+            break;
+        case Packets::Adts7:
+        case Packets::Adts9:
+            for (UInt32& size : expected) {
+                size -= row.packets == Packets::Adts7 ? 7 : 9;
+            }
+            [[fallthrough]];
+        case Packets::Same:
+            EXPECT_EQ(r.pcmBytes, 0u);
+            EXPECT_EQ(r.packetSizes, expected);
+            break;
+    }
+}
+
+TEST_P(FixtureParse, EverySplitYieldsTheSameFormatCookieAndPackets) {
+    const FixtureRow& row = GetParam();
+    std::vector<UInt8> bytes = readFixture(row.file);
+    ParseRecord whole = parseBytes(bytes, kAudioFileMP3Type, Split::Whole);
+    ASSERT_EQ(whole.readyCount, 1);
+    for (Split split : {Split::OneByte, Split::Random, Split::Primes, Split::Engine32k}) {
+        SCOPED_TRACE(splitName(split));
+        ParseRecord r = parseBytes(bytes, kAudioFileMP3Type, split, 7);
+        EXPECT_EQ(r.status, whole.status);
+        EXPECT_EQ(r.readyCount, 1);
+        EXPECT_EQ(std::memcmp(&r.format, &whole.format, sizeof r.format), 0);
+        EXPECT_EQ(r.cookie, whole.cookie);
+        EXPECT_EQ(r.packetSizes, whole.packetSizes);
+        EXPECT_TRUE(r.audio == whole.audio) << "packet bytes differ";
+        EXPECT_TRUE(r.pcmRunsWholeFrames);
+    }
+}
+
+TEST_P(FixtureParse, HintNeverOverridesWhatTheBytesAre) {
+    const FixtureRow& row = GetParam();
+    std::vector<UInt8> bytes = readFixture(row.file);
+    ParseRecord reference = parseBytes(bytes, kAudioFileMP3Type, Split::Whole);
+    for (AudioFileTypeID hint : {kAudioFileWAVEType, kAudioFileAAC_ADTSType, kAudioFileM4AType,
+                                 kAudioFileCAFType, AudioFileTypeID{0}}) {
+        ParseRecord r = parseBytes(bytes, hint, Split::Engine32k);
+        EXPECT_EQ(r.fileType, row.fileType);
+        EXPECT_EQ(r.packetSizes, reference.packetSizes);
+        EXPECT_EQ(r.pcmBytes, reference.pcmBytes);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureParse, ::testing::ValuesIn(kFixtures),
+                         [](const ::testing::TestParamInfo<FixtureRow>& info) {
+                             std::string name = info.param.file;
+                             for (char& c : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) {
+                                     c = '_';
+                                 }
+                             }
+                             return name;
+                         });
+
+TEST(FixtureParse, RunsArriveAsOneCallPerParseCallNotOnePerPacket) {
+    std::vector<UInt8> bytes = readFixture("mpeg1_l3_vbr_xing.mp3");
+    ParseRecord r = parseBytes(bytes, kAudioFileMP3Type, Split::Whole);
+    EXPECT_EQ(r.runs, 1u);
+    EXPECT_EQ(r.largestRunPackets, r.packetSizes.size());
+}
+
+TEST(FixtureParse, SummaryFrameAndTagsAreNotAudio) {
+    ParseRecord xing = parseBytes(readFixture("mpeg1_l3_vbr_xing.mp3"), kAudioFileMP3Type,
+                                  Split::Whole);
+    // The Xing frame is skipped, so the first delivered packet is real audio.
+    EXPECT_GT(xing.diagnostics.skippedTagBytes, 0u);
+    ParseRecord tagged = parseBytes(readFixture("mpeg1_l3_cbr_id3.mp3"), kAudioFileMP3Type,
+                                    Split::Whole);
+    // ID3v2 at the front, the Info frame, ID3v1 (128 bytes) at the end.
+    EXPECT_GT(tagged.diagnostics.skippedTagBytes, 128u + 288u);
+    EXPECT_EQ(tagged.diagnostics.skippedJunkBytes, 0u);
+    ParseRecord huge = parseBytes(readFixture("id3_huge.mp3"), kAudioFileMP3Type, Split::Engine32k);
+    EXPECT_GT(huge.diagnostics.skippedTagBytes, 65536u) << "a tag larger than the junk budget";
+    EXPECT_EQ(huge.diagnostics.skippedJunkBytes, 0u);
+}
+
+}  // namespace
+}  // namespace orvento::test

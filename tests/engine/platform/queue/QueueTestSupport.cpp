@@ -1,0 +1,212 @@
+#include "tests/engine/platform/queue/QueueTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <numbers>
+
+namespace orvento {
+
+RecordingQueue::RecordingQueue(const AudioStreamBasicDescription& format,
+                               const AudioOutputChoice& output) {
+    status_ = AudioQueueNewOutputTo(output, &format, &RecordingQueue::bufferBack, this, nullptr,
+                                    nullptr, 0, &queue_);
+    if (status_ == noErr) {
+        status_ = AudioQueueAddPropertyListener(queue_, kAudioQueueProperty_IsRunning,
+                                                &RecordingQueue::runningChanged, this);
+    }
+}
+
+RecordingQueue::~RecordingQueue() {
+    if (queue_ != nullptr && !disposed_) {
+        dispose(true);
+    }
+}
+
+AudioQueueBufferRef RecordingQueue::allocate(UInt32 capacity) {
+    AudioQueueBufferRef buffer = nullptr;
+    EXPECT_EQ(AudioQueueAllocateBuffer(queue_, capacity, &buffer), noErr);
+    return buffer;
+}
+
+OSStatus RecordingQueue::enqueue(AudioQueueBufferRef buffer, const std::vector<std::byte>& bytes,
+                                 const std::vector<AudioStreamPacketDescription>& descriptions) {
+    std::memcpy(buffer->mAudioData, bytes.data(),
+                std::min<std::size_t>(bytes.size(), buffer->mAudioDataBytesCapacity));
+    buffer->mAudioDataByteSize = static_cast<UInt32>(bytes.size());
+    return AudioQueueEnqueueBuffer(queue_, buffer, static_cast<UInt32>(descriptions.size()),
+                                   descriptions.empty() ? nullptr : descriptions.data());
+}
+
+OSStatus RecordingQueue::dispose(bool immediate) {
+    const OSStatus status = AudioQueueDispose(queue_, immediate);
+    if (status == noErr) {
+        disposed_ = true;
+        disposedFlag_.store(true);
+    }
+    return status;
+}
+
+void RecordingQueue::record(QueueEvent event) {
+    if (disposedFlag_.load()) {
+        afterDispose_.store(true);
+    }
+    char name[32] = {};
+    pthread_getname_np(pthread_self(), name, sizeof name);
+    if (std::string(name) != "orvento-queue") {
+        offQueueThread_.store(true);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        events_.push_back(event);
+        threads_.push_back(std::this_thread::get_id());
+    }
+    changed_.notify_all();
+}
+
+void RecordingQueue::bufferBack(void* self, AudioQueueRef /*queue*/, AudioQueueBufferRef buffer) {
+    static_cast<RecordingQueue*>(self)->record({QueueEvent::Kind::BufferBack, buffer});
+}
+
+void RecordingQueue::runningChanged(void* self, AudioQueueRef queue, AudioQueuePropertyID /*id*/) {
+    auto* recorder = static_cast<RecordingQueue*>(self);
+    UInt32 running = 2;
+    UInt32 size = sizeof running;
+    AudioQueueGetProperty(queue, kAudioQueueProperty_IsRunning, &running, &size);
+    {
+        std::lock_guard lock(recorder->mutex_);
+        recorder->states_.push_back(running);
+    }
+    recorder->record(
+        {running == 1 ? QueueEvent::Kind::Running : QueueEvent::Kind::Stopped, nullptr});
+}
+
+bool RecordingQueue::waitFor(const std::function<bool()>& condition,
+                             std::chrono::milliseconds deadline) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, deadline, condition);
+}
+
+std::vector<QueueEvent> RecordingQueue::events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+}
+
+std::size_t RecordingQueue::timesBack(AudioQueueBufferRef buffer) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::count_if(events_.begin(), events_.end(), [&](const auto& e) {
+        return e.kind == QueueEvent::Kind::BufferBack && e.buffer == buffer;
+    }));
+}
+
+std::size_t RecordingQueue::countOf(QueueEvent::Kind kind) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::count_if(
+        events_.begin(), events_.end(), [&](const auto& e) { return e.kind == kind; }));
+}
+
+std::vector<std::thread::id> RecordingQueue::callbackThreads() const {
+    std::lock_guard lock(mutex_);
+    return threads_;
+}
+
+std::vector<UInt32> RecordingQueue::listenedStates() const {
+    std::lock_guard lock(mutex_);
+    return states_;
+}
+
+UInt64 RecordingQueue::framesPlayed() const {
+    AudioTimeStamp now{};
+    AudioQueueGetCurrentTime(queue_, nullptr, &now, nullptr);
+    return static_cast<UInt64>(now.mSampleTime);
+}
+
+AudioStreamBasicDescription pcmFormat(double rate, UInt32 channels, UInt32 bits, UInt32 flags) {
+    AudioStreamBasicDescription format{};
+    format.mSampleRate = rate;
+    format.mFormatID = kAudioFormatLinearPCM;
+    format.mFormatFlags = flags | kAudioFormatFlagIsPacked;
+    format.mBytesPerPacket = channels * bits / 8;
+    format.mFramesPerPacket = 1;
+    format.mBytesPerFrame = channels * bits / 8;
+    format.mChannelsPerFrame = channels;
+    format.mBitsPerChannel = bits;
+    return format;
+}
+
+AudioStreamBasicDescription pcm16(double rate, UInt32 channels) {
+    return pcmFormat(rate, channels, 16, kAudioFormatFlagIsSignedInteger);
+}
+
+std::vector<std::byte> sine16(std::size_t frames, double rate, UInt32 channels, double hz) {
+    std::vector<std::byte> bytes(frames * channels * 2);
+    for (std::size_t i = 0; i < frames; ++i) {
+        const auto value = static_cast<SInt16>(
+            std::lround(16384 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / rate)));
+        for (UInt32 c = 0; c < channels; ++c) {
+            const std::size_t at = (i * channels + c) * 2;
+            bytes[at] = static_cast<std::byte>(static_cast<UInt16>(value) & 0xFF);
+            bytes[at + 1] = static_cast<std::byte>(static_cast<UInt16>(value) >> 8);
+        }
+    }
+    return bytes;
+}
+
+std::string scratchPath(const std::string& name) {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string test = info != nullptr ? std::string(info->test_suite_name()) + "." + info->name()
+                                       : std::string("test");
+    std::replace(test.begin(), test.end(), '/', '_');
+    const auto dir = std::filesystem::temp_directory_path() / ("orvento-queue-" + test);
+    std::filesystem::create_directories(dir);
+    return (dir / name).string();
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+bool holdsThroughout(const std::function<bool()>& condition, std::chrono::milliseconds span) {
+    const auto end = std::chrono::steady_clock::now() + span;
+    while (std::chrono::steady_clock::now() < end) {
+        if (!condition()) {
+            return false;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return condition();
+}
+
+AudioOutputChoice nullOutput(bool realTime) {
+    AudioOutputChoice choice;
+    choice.kind = AudioOutputChoice::Kind::Null;
+    choice.realTime = realTime;
+    return choice;
+}
+
+AudioOutputChoice wavOutput(const std::string& path) {
+    AudioOutputChoice choice;
+    choice.kind = AudioOutputChoice::Kind::WavFile;
+    choice.wavPath = path;
+    return choice;
+}
+
+AudioOutputChoice deviceOutput(const std::string& name) {
+    AudioOutputChoice choice;
+    choice.kind = AudioOutputChoice::Kind::Device;
+    choice.deviceName = name;
+    return choice;
+}
+
+}  // namespace orvento

@@ -1,0 +1,96 @@
+// Helpers for the output-queue tests: a queue with its callbacks recorded,
+// PCM made to order, conditions awaited with a deadline.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/platform/queue/AudioQueue.h"
+
+namespace orvento {
+
+using namespace std::chrono_literals;
+
+// Everything a queue's callbacks did, in order.
+struct QueueEvent {
+    enum class Kind { BufferBack, Running, Stopped } kind;
+    AudioQueueBufferRef buffer = nullptr;
+};
+
+class RecordingQueue {
+public:
+    // A queue for `format` playing to `output`, with the running listener
+    // installed; check status() before using it.
+    RecordingQueue(const AudioStreamBasicDescription& format, const AudioOutputChoice& output);
+    ~RecordingQueue();
+    RecordingQueue(const RecordingQueue&) = delete;
+    RecordingQueue& operator=(const RecordingQueue&) = delete;
+
+    OSStatus status() const { return status_; }
+    AudioQueueRef get() const { return queue_; }
+
+    AudioQueueBufferRef allocate(UInt32 capacity);
+    // Copies `bytes` into `buffer` and enqueues it with `descriptions`.
+    OSStatus enqueue(AudioQueueBufferRef buffer, const std::vector<std::byte>& bytes,
+                     const std::vector<AudioStreamPacketDescription>& descriptions = {});
+    OSStatus dispose(bool immediate = true);
+
+    // Waits up to `deadline` for `condition` (evaluated with the event lock held).
+    bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline = 10s);
+    // Holds the lock while reading: copies of what was recorded.
+    std::vector<QueueEvent> events() const;
+    std::size_t timesBack(AudioQueueBufferRef buffer) const;
+    std::size_t countOf(QueueEvent::Kind kind) const;
+    bool sawCallbackOffQueueThread() const { return offQueueThread_.load(); }
+    bool sawCallbackAfterDispose() const { return afterDispose_.load(); }
+    std::vector<std::thread::id> callbackThreads() const;
+    // The running state the listener read through AudioQueueGetProperty, per call.
+    std::vector<UInt32> listenedStates() const;
+    UInt64 framesPlayed() const;
+
+private:
+    static void bufferBack(void* self, AudioQueueRef queue, AudioQueueBufferRef buffer);
+    static void runningChanged(void* self, AudioQueueRef queue, AudioQueuePropertyID id);
+    void record(QueueEvent event);
+
+    OSStatus status_ = noErr;
+    AudioQueueRef queue_ = nullptr;
+    bool disposed_ = false;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<QueueEvent> events_;
+    std::vector<std::thread::id> threads_;
+    std::vector<UInt32> states_;
+    std::atomic<bool> offQueueThread_{false};
+    std::atomic<bool> afterDispose_{false};
+    std::atomic<bool> disposedFlag_{false};
+};
+
+// Formats.
+AudioStreamBasicDescription pcmFormat(double rate, UInt32 channels, UInt32 bits, UInt32 flags);
+AudioStreamBasicDescription pcm16(double rate, UInt32 channels);
+
+// `frames` frames of a sine at `hz`, amplitude 0.5, 16-bit little-endian.
+std::vector<std::byte> sine16(std::size_t frames, double rate, UInt32 channels, double hz = 440);
+
+// A path for a scratch file, unique to this test case.
+std::string scratchPath(const std::string& name);
+
+// Polls `condition` until it holds or `deadline` passes.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds deadline = 10s);
+// Checks that `condition` holds throughout `span` (a negative check: that
+// something does not happen needs time to pass).
+bool holdsThroughout(const std::function<bool()>& condition, std::chrono::milliseconds span);
+
+AudioOutputChoice nullOutput(bool realTime);
+AudioOutputChoice wavOutput(const std::string& path);
+AudioOutputChoice deviceOutput(const std::string& name = {});
+
+}  // namespace orvento

@@ -1,0 +1,287 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/platform/runloop/RunLoop.h"
+
+namespace orvento {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Polls `condition` until it holds, for at most ten seconds.
+template <typename Condition>
+bool testWait(Condition condition) {
+    const Clock::time_point start = Clock::now();
+    while (!condition() && secondsSince(start) < 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return condition();
+}
+
+// A thread that owns a run loop and runs it for `seconds` once started.
+class LoopThread {
+  public:
+    explicit LoopThread(double seconds) {
+        thread_ = std::thread([this, seconds] {
+            loopPromise_.set_value(CFRunLoopGetCurrent());
+            const Clock::time_point start = Clock::now();
+            const SInt32 result = CFRunLoopRunInMode(kCFRunLoopDefaultMode, seconds, false);
+            resultPromise_.set_value({result, secondsSince(start)});
+        });
+        loop_ = loopPromise_.get_future().get();
+    }
+    ~LoopThread() { thread_.join(); }
+    LoopThread(const LoopThread&) = delete;
+    LoopThread& operator=(const LoopThread&) = delete;
+
+    RunLoop& loop() const { return *loop_; }
+    std::pair<SInt32, double> result() { return resultPromise_.get_future().get(); }
+
+  private:
+    std::promise<RunLoop*> loopPromise_;
+    std::promise<std::pair<SInt32, double>> resultPromise_;
+    RunLoop* loop_ = nullptr;
+    std::thread thread_;
+};
+
+TEST(RunLoop, WaitsTheWholeTimeWithNoSourceAndSleepsInTheKernel) {
+    RunLoop& loop = *CFRunLoopGetCurrent();
+    const std::uint64_t passes = loop.passCount();
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.3, false), kCFRunLoopRunTimedOut);
+    EXPECT_GE(secondsSince(start), 0.3);
+    EXPECT_LE(loop.passCount() - passes, 3U) << "the loop woke up without a reason";
+}
+
+TEST(RunLoop, WorkPostedFromAnotherThreadRunsOnTheLoopThreadAndCanStopIt) {
+    LoopThread owner(30);
+    std::promise<std::thread::id> ranOn;
+    ASSERT_TRUE(owner.loop().post([&] {
+        ranOn.set_value(std::this_thread::get_id());
+        CFRunLoopStop(CFRunLoopGetCurrent());
+    }));
+    const std::thread::id workThread = ranOn.get_future().get();
+    const auto [result, seconds] = owner.result();
+    EXPECT_EQ(result, kCFRunLoopRunStopped);
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_NE(workThread, std::this_thread::get_id());
+}
+
+TEST(RunLoop, StopFromAnotherThreadEndsTheRunAndAnEarlierStopIsForgotten) {
+    CFRunLoopStop(CFRunLoopGetCurrent());  // nobody is running: forgotten
+    EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.05, false), kCFRunLoopRunTimedOut);
+
+    LoopThread owner(30);
+    std::promise<void> running;
+    owner.loop().post([&] { running.set_value(); });
+    running.get_future().get();
+    CFRunLoopStop(&owner.loop());
+    EXPECT_EQ(owner.result().first, kCFRunLoopRunStopped);
+}
+
+TEST(RunLoop, EachThreadHasItsOwnLoop) {
+    const CFRunLoopRef mine = CFRunLoopGetCurrent();
+    EXPECT_EQ(CFRunLoopGetCurrent(), mine);
+    CFRunLoopRef other = nullptr;
+    std::thread([&] { other = CFRunLoopGetCurrent(); }).join();
+    EXPECT_NE(other, mine);
+    EXPECT_TRUE(mine->isCurrent());
+}
+
+TEST(RunLoop, ReturnsAfterTheFirstServedSourceWhenAsked) {
+    RunLoop& loop = *CFRunLoopGetCurrent();
+    int fired = 0;
+    const RunLoop::SourceId timer = loop.addTimer(kCFRunLoopDefaultMode, [&] { ++fired; });
+    loop.armTimer(timer, 0.01);
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 5, true), kCFRunLoopRunHandledSource);
+    EXPECT_LT(secondsSince(start), 4.0);
+    EXPECT_EQ(fired, 1);
+    loop.removeSource(timer);
+}
+
+TEST(RunLoop, TimersFireInDueOrderAndNeverEarly) {
+    RunLoop& loop = *CFRunLoopGetCurrent();
+    std::vector<int> order;
+    std::vector<double> late;
+    const Clock::time_point start = Clock::now();
+    std::vector<RunLoop::SourceId> timers;
+    const double delays[] = {0.09, 0.03, 0.06};
+    for (int i = 0; i < 3; ++i) {
+        timers.push_back(loop.addTimer(kCFRunLoopDefaultMode, [&, i] {
+            order.push_back(i);
+            late.push_back(secondsSince(start) - delays[i]);
+        }));
+        loop.armTimer(timers.back(), delays[i]);
+    }
+    CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.2, false);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 0}));
+    for (const double lateness : late) {
+        EXPECT_GE(lateness, 0.0);
+    }
+    for (const RunLoop::SourceId timer : timers) {
+        loop.removeSource(timer);
+    }
+}
+
+TEST(RunLoop, ADisarmedOrRemovedTimerDoesNotFire) {
+    RunLoop& loop = *CFRunLoopGetCurrent();
+    int fired = 0;
+    const RunLoop::SourceId disarmed = loop.addTimer(kCFRunLoopDefaultMode, [&] { ++fired; });
+    // Both due on the same pass; the first (older) removes the second.
+    RunLoop::SourceId removed = 0;
+    const RunLoop::SourceId remover =
+        loop.addTimer(kCFRunLoopDefaultMode, [&] { loop.removeSource(removed); });
+    removed = loop.addTimer(kCFRunLoopDefaultMode, [&] { ++fired; });
+    loop.armTimer(disarmed, 0);
+    loop.disarmTimer(disarmed);
+    loop.armTimer(remover, 0);
+    loop.armTimer(removed, 0);
+    CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.05, false);
+    EXPECT_EQ(fired, 0);
+    loop.removeSource(disarmed);
+    loop.removeSource(remover);
+}
+
+struct ModeRow {
+    const char* sourceMode;
+    const char* runMode;
+    bool served;
+};
+
+class RunLoopModes : public testing::TestWithParam<ModeRow> {};
+
+TEST_P(RunLoopModes, ServeOnlySourcesOfTheRunningModeOrTheCommonModes) {
+    const ModeRow& row = GetParam();
+    RunLoop& loop = *CFRunLoopGetCurrent();
+    int timerFired = 0;
+    int performed = 0;
+    const RunLoop::SourceId timer = loop.addTimer(row.sourceMode, [&] { ++timerFired; });
+    const RunLoop::SourceId source = loop.addSignalledSource(row.sourceMode, [&] { ++performed; });
+    loop.armTimer(timer, 0);
+    loop.signal(source);
+    CFRunLoopRunInMode(row.runMode, 0.05, false);
+    EXPECT_EQ(timerFired, row.served ? 1 : 0);
+    EXPECT_EQ(performed, row.served ? 1 : 0);
+    // What waited is served once its mode runs.
+    CFRunLoopRunInMode(
+        row.sourceMode == kCFRunLoopCommonModes ? kCFRunLoopDefaultMode : row.sourceMode, 0.05,
+        false);
+    EXPECT_EQ(timerFired, 1);
+    EXPECT_EQ(performed, 1);
+    loop.removeSource(timer);
+    loop.removeSource(source);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RunLoopModes,
+    testing::Values(ModeRow{kCFRunLoopDefaultMode, kCFRunLoopDefaultMode, true},
+                    ModeRow{kCFRunLoopCommonModes, kCFRunLoopDefaultMode, true},
+                    ModeRow{kCFRunLoopCommonModes, "orvento.private", true},
+                    ModeRow{"orvento.private", kCFRunLoopDefaultMode, false},
+                    ModeRow{kCFRunLoopDefaultMode, "orvento.private", false}));
+
+TEST(RunLoop, AReadyDescriptorIsServedUntilItsWatchIsRemoved) {
+    RunLoop& loop = *CFRunLoopGetCurrent();
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int calls = 0;
+    short seen = 0;
+    RunLoop::SourceId watch = 0;
+    watch = loop.addFdWatch(fds[0], POLLIN, kCFRunLoopCommonModes, [&](short revents) {
+        seen = revents;
+        if (++calls == 3) {
+            loop.removeSource(watch);  // level-triggered: until removed, every pass
+        }
+    });
+    std::thread writer([&] { ASSERT_EQ(::write(fds[1], "x", 1), 1); });
+    const Clock::time_point start = Clock::now();
+    while (calls < 3 && secondsSince(start) < 5) {
+        CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.5, true);
+    }
+    writer.join();
+    CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.05, false);
+    EXPECT_EQ(calls, 3);
+    EXPECT_NE(seen & POLLIN, 0);
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+TEST(RunLoop, ASignalledSourceIsPerformedOncePerSignalOnItsLoopThread) {
+    LoopThread owner(30);
+    std::atomic<int> performed{0};
+    std::promise<RunLoop::SourceId> added;
+    owner.loop().post([&] {
+        added.set_value(owner.loop().addSignalledSource(kCFRunLoopCommonModes, [&] {
+            if (++performed == 2) {
+                CFRunLoopStop(CFRunLoopGetCurrent());
+            }
+        }));
+    });
+    const RunLoop::SourceId source = added.get_future().get();
+    // Two signals before a pass make one perform: a signal is a flag.
+    owner.loop().post([&] {
+        owner.loop().signal(source);
+        owner.loop().signal(source);
+    });
+    ASSERT_TRUE(testWait([&] { return performed.load() == 1; }));
+    owner.loop().signal(source);  // from this thread: wakes the loop
+    EXPECT_EQ(owner.result().first, kCFRunLoopRunStopped);
+    EXPECT_EQ(performed.load(), 2);
+}
+
+TEST(RunLoop, ASourceIsNotReenteredByANestedRunAndTheNestedRunDoesNotSpin) {
+    RunLoop& loop = *CFRunLoopGetCurrent();
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_EQ(::write(fds[1], "x", 1), 1);  // stays readable: level-triggered
+    int calls = 0;
+    std::uint64_t nestedPasses = 0;
+    const RunLoop::SourceId watch =
+        loop.addFdWatch(fds[0], POLLIN, kCFRunLoopCommonModes, [&](short) {
+            ++calls;
+            const std::uint64_t before = loop.passCount();
+            CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.2, false);
+            nestedPasses = loop.passCount() - before;
+        });
+    CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0, false);
+    loop.removeSource(watch);
+    EXPECT_EQ(calls, 1);
+    EXPECT_LE(nestedPasses, 3U);
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+TEST(RunLoop, AnExitingThreadCancelsItsSourcesThereAndRefusesLaterWork) {
+    std::shared_ptr<RunLoop> kept;
+    std::thread::id cancelledOn;
+    std::thread::id ownerThread;
+    bool droppedWorkRan = false;
+    std::thread([&] {
+        ownerThread = std::this_thread::get_id();
+        RunLoop& loop = *CFRunLoopGetCurrent();
+        kept = loop.shared_from_this();
+        loop.addSignalledSource(
+            kCFRunLoopCommonModes, [] {}, [&] { cancelledOn = std::this_thread::get_id(); });
+        loop.post([&] { droppedWorkRan = true; });  // never run: the thread exits first
+    }).join();
+    EXPECT_EQ(cancelledOn, ownerThread);
+    EXPECT_FALSE(droppedWorkRan);
+    EXPECT_TRUE(kept->isShutDown());
+    EXPECT_FALSE(kept->post([] {}));
+    CFRunLoopWakeUp(kept.get());  // harmless
+    CFRunLoopStop(kept.get());
+}
+
+}  // namespace
+}  // namespace orvento
