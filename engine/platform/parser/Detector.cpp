@@ -73,11 +73,15 @@ class Detector final : public Reader {
                 return pos;
             }
             UInt64 tag = 0;
-            size_t unused = 0;
-            if (checkTag(q, left, false, tag, unused) == TagCheck::Tag) {
-                session_.noteSkippedTag(tag);
-                skip_ = tag;
-                continue;
+            switch (checkTag(q, left, false, tag, need_)) {
+                case TagCheck::NeedMore:
+                    return pos;
+                case TagCheck::Tag:
+                    session_.noteSkippedTag(tag);
+                    skip_ = tag;
+                    continue;
+                case TagCheck::None:
+                    break;
             }
             session_.switchTo(choose(q));
             return pos;

@@ -3,6 +3,7 @@
 // every way of cutting the bytes into parse calls must give the same result.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <numeric>
 
 #include "tests/engine/platform/parser/ParserTestSupport.h"
@@ -31,7 +32,9 @@ struct FixtureRow {
     Packets packets;
 };
 
-void PrintTo(const FixtureRow& row, std::ostream* out) { *out << row.file; }
+void PrintTo(const FixtureRow& row, std::ostream* out) {
+    *out << row.file;
+}
 
 constexpr UInt32 kPacked = kAudioFormatFlagIsPacked;
 constexpr UInt32 kSigned = kAudioFormatFlagIsSignedInteger;
@@ -45,24 +48,24 @@ const FixtureRow kFixtures[] = {
      Packets::Same},
     {"mpeg2_l2.mp2", kAudioFileMP2Type, kAudioFormatMPEGLayer2, 16000, 1, 0, 0, 0, 1152, "",
      Packets::Same},
-    {"mpeg1_l3_cbr_id3.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 32000, 1, 0, 0, 0, 1152,
-     "", Packets::Same},
+    {"mpeg1_l3_cbr_id3.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 32000, 1, 0, 0, 0, 1152, "",
+     Packets::Same},
     {"mpeg1_l3_vbr_xing.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 44100, 1, 0, 0, 0, 1152,
      "", Packets::Same},
     {"mpeg2_l3.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576, "",
      Packets::Same},
     {"mpeg25_l3.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 8000, 1, 0, 0, 0, 576, "",
      Packets::Same},
-    {"mpeg25_l3_stereo.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 11025, 2, 0, 0, 0, 576,
-     "", Packets::Same},
+    {"mpeg25_l3_stereo.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 11025, 2, 0, 0, 0, 576, "",
+     Packets::Same},
     {"id3_huge.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576, "",
      Packets::Same},
     {"id3v24_footer_unsync.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 8000, 1, 0, 0, 0, 576,
      "", Packets::Same},
     {"adts_lc.aac", kAudioFileAAC_ADTSType, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024, "1408",
      Packets::Adts7},
-    {"adts_crc.aac", kAudioFileAAC_ADTSType, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024,
-     "1408", Packets::Adts9},
+    {"adts_crc.aac", kAudioFileAAC_ADTSType, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024, "1408",
+     Packets::Adts9},
     {"adts_stereo.aac", kAudioFileAAC_ADTSType, kAudioFormatMPEG4AAC, 22050, 2, 2, 0, 0, 1024,
      "1390", Packets::Adts7},
     {"m4a_faststart.m4a", kAudioFileM4AType, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024,
@@ -77,32 +80,32 @@ const FixtureRow kFixtures[] = {
      32, 8, 1, "", Packets::PcmTotal},
     {"wav_u8.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked, 8, 1, 1, "",
      Packets::PcmTotal},
-    {"wav_s16.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned, 16, 4,
-     1, "", Packets::PcmTotal},
-    {"wav_s24_plain.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned,
-     24, 3, 1, "", Packets::PcmTotal},
+    {"wav_s16.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned, 16, 4, 1,
+     "", Packets::PcmTotal},
+    {"wav_s24_plain.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 24,
+     3, 1, "", Packets::PcmTotal},
     {"wav_s24_extensible.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1,
      kPacked | kSigned, 24, 3, 1, "", Packets::PcmTotal},
-    {"wav_s32.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 32, 4,
-     1, "", Packets::PcmTotal},
+    {"wav_s32.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 32, 4, 1,
+     "", Packets::PcmTotal},
     {"wav_f32.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 2, kPacked | kFloat, 32, 8, 1,
      "", Packets::PcmTotal},
     {"wav_f64.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat, 64, 8, 1,
      "", Packets::PcmTotal},
-    {"wav_live_ffffffff.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1,
-     kPacked | kSigned, 16, 2, 1, "", Packets::PcmTotal},
-    {"wav_live_zero.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned,
+    {"wav_live_ffffffff.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned,
      16, 2, 1, "", Packets::PcmTotal},
-    {"aiff_s8.aiff", kAudioFileAIFFType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 8, 1,
-     1, "", Packets::PcmTotal},
+    {"wav_live_zero.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 16,
+     2, 1, "", Packets::PcmTotal},
+    {"aiff_s8.aiff", kAudioFileAIFFType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 8, 1, 1,
+     "", Packets::PcmTotal},
     {"aiff_s16.aiff", kAudioFileAIFFType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned | kBig,
      16, 2, 1, "", Packets::PcmTotal},
     {"aiff_s24.aiff", kAudioFileAIFFType, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned | kBig,
      24, 6, 1, "", Packets::PcmTotal},
-    {"aifc_none.aifc", kAudioFileAIFCType, kAudioFormatLinearPCM, 8000, 1,
-     kPacked | kSigned | kBig, 16, 2, 1, "", Packets::PcmTotal},
-    {"aifc_sowt.aifc", kAudioFileAIFCType, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned, 16,
-     4, 1, "", Packets::PcmTotal},
+    {"aifc_none.aifc", kAudioFileAIFCType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned | kBig,
+     16, 2, 1, "", Packets::PcmTotal},
+    {"aifc_sowt.aifc", kAudioFileAIFCType, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned, 16, 4,
+     1, "", Packets::PcmTotal},
     {"aifc_fl32.aifc", kAudioFileAIFCType, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat | kBig,
      32, 4, 1, "", Packets::PcmTotal},
     {"aifc_fl64.aifc", kAudioFileAIFCType, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat | kBig,
@@ -206,12 +209,12 @@ TEST(FixtureParse, RunsArriveAsOneCallPerParseCallNotOnePerPacket) {
 }
 
 TEST(FixtureParse, SummaryFrameAndTagsAreNotAudio) {
-    ParseRecord xing = parseBytes(readFixture("mpeg1_l3_vbr_xing.mp3"), kAudioFileMP3Type,
-                                  Split::Whole);
+    ParseRecord xing =
+        parseBytes(readFixture("mpeg1_l3_vbr_xing.mp3"), kAudioFileMP3Type, Split::Whole);
     // The Xing frame is skipped, so the first delivered packet is real audio.
     EXPECT_GT(xing.diagnostics.skippedTagBytes, 0u);
-    ParseRecord tagged = parseBytes(readFixture("mpeg1_l3_cbr_id3.mp3"), kAudioFileMP3Type,
-                                    Split::Whole);
+    ParseRecord tagged =
+        parseBytes(readFixture("mpeg1_l3_cbr_id3.mp3"), kAudioFileMP3Type, Split::Whole);
     // ID3v2 at the front, the Info frame, ID3v1 (128 bytes) at the end.
     EXPECT_GT(tagged.diagnostics.skippedTagBytes, 128u + 288u);
     EXPECT_EQ(tagged.diagnostics.skippedJunkBytes, 0u);

@@ -47,13 +47,13 @@ void RecordingParser::onProperty(void* self, AudioFileStreamID stream, AudioFile
     ++r.readyCount;
     r.formatBeforeReady = p.sawFormat_;
     UInt32 size = sizeof r.format;
-    EXPECT_EQ(AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_DataFormat, &size,
-                                         &r.format),
-              noErr);
+    EXPECT_EQ(
+        AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_DataFormat, &size, &r.format),
+        noErr);
     size = sizeof r.fileType;
-    EXPECT_EQ(AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_FileFormat, &size,
-                                         &r.fileType),
-              noErr);
+    EXPECT_EQ(
+        AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_FileFormat, &size, &r.fileType),
+        noErr);
     UInt32 cookieSize = 0;
     r.cookieInfoStatus = AudioFileStreamGetPropertyInfo(
         stream, kAudioFileStreamProperty_MagicCookieData, &cookieSize, nullptr);
@@ -156,7 +156,9 @@ std::vector<UInt8> readFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::vector<UInt8> readFixture(const std::string& name) { return readFile(fixturePath(name)); }
+std::vector<UInt8> readFixture(const std::string& name) {
+    return readFile(fixturePath(name));
+}
 
 std::vector<UInt32> expectedPacketSizes(const std::string& fixture) {
     std::ifstream in(fixturePath("expected/" + fixture + ".packets"));

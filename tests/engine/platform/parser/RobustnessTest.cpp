@@ -1,0 +1,470 @@
+// Real-world damage: junk, error pages, truncation, corruption, seeks, the
+// wrong hint, unstreamable layouts, and the property and call contract.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+
+#include "tests/engine/platform/parser/ParserTestSupport.h"
+
+namespace orvento::test {
+namespace {
+
+std::vector<UInt8> concat(std::vector<UInt8> a, const std::vector<UInt8>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<UInt8> randomBytes(size_t n, unsigned seed) {
+    std::mt19937 random(seed);
+    std::vector<UInt8> bytes(n);
+    for (UInt8& b : bytes) {
+        b = static_cast<UInt8>(random());
+    }
+    return bytes;
+}
+
+std::vector<UInt8> textBytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+const std::string kErrorPage =
+    "<!DOCTYPE html>\r\n<html><head><title>404 Not Found</title></head>\r\n<body>"
+    "<h1>Not Found</h1><p>The requested URL /live/tower.mp3 was not found on this server.</p>"
+    "<hr><address>Apache Server at stream.example Port 80</address></body></html>\r\n";
+
+// Junk of several kinds before real streams: the packets are unchanged.
+struct JunkRow {
+    const char* name;
+    std::vector<UInt8> junk;
+};
+
+class JunkPrefix : public ::testing::TestWithParam<std::tuple<JunkRow, const char*>> {};
+
+TEST_P(JunkPrefix, IsSkippedAndThePacketsAreUnchanged) {
+    const auto& [junk, fixture] = GetParam();
+    std::vector<UInt8> clean = readFixture(fixture);
+    ParseRecord expected = parseBytes(clean, kAudioFileMP3Type, Split::Whole);
+    std::vector<UInt8> dirty = concat(junk.junk, clean);
+    for (Split split : {Split::Whole, Split::Random, Split::OneByte}) {
+        ParseRecord r = parseBytes(dirty, kAudioFileMP3Type, split);
+        EXPECT_EQ(r.status, noErr) << splitName(split);
+        EXPECT_EQ(r.packetSizes, expected.packetSizes) << splitName(split);
+        EXPECT_TRUE(r.audio == expected.audio) << splitName(split);
+    }
+}
+
+JunkRow junkRows[] = {
+    {"random_3k", randomBytes(3000, 3)},
+    {"sync_like",
+     [] {
+         // Bytes that look like frame headers but never chain.
+         std::vector<UInt8> v;
+         for (int i = 0; i < 400; ++i) {
+             v.insert(v.end(), {0xFF, 0xFB, 0x90, 0x64, 0x00, 0xFF, 0xF1, 0x50, 0x80});
+         }
+         return v;
+     }()},
+    {"html", textBytes(kErrorPage)},
+};
+
+INSTANTIATE_TEST_SUITE_P(Streams, JunkPrefix,
+                         ::testing::Combine(::testing::ValuesIn(junkRows),
+                                            ::testing::Values("mpeg2_l3.mp3", "adts_lc.aac",
+                                                              "mpeg1_l2.mp2")),
+                         [](const auto& info) {
+                             std::string name = std::string(std::get<0>(info.param).name) + "_" +
+                                                std::get<1>(info.param);
+                             for (char& c : name) {
+                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             }
+                             return name;
+                         });
+
+TEST(BytesWithoutAudio, AnErrorPageNeverLocksAndFailsOnceTheBudgetIsSpent) {
+    // One page: no lock, no packets, no failure yet (the response may go on).
+    ParseRecord once = parseBytes(textBytes(kErrorPage), kAudioFileMP3Type, Split::Engine32k);
+    EXPECT_EQ(once.status, noErr);
+    EXPECT_EQ(once.readyCount, 0);
+
+    // The same page repeated past 64 KiB: the parser gives up.
+    std::vector<UInt8> endless;
+    while (endless.size() < 70000) {
+        endless = concat(endless, textBytes(kErrorPage));
+    }
+    ParseRecord r = parseBytes(endless, kAudioFileMP3Type, Split::Engine32k);
+    EXPECT_EQ(r.status, kAudioFileStreamError_UnsupportedFileType);
+    EXPECT_EQ(r.readyCount, 0);
+    EXPECT_TRUE(r.packetSizes.empty());
+}
+
+class RandomStream : public ::testing::TestWithParam<AudioFileTypeID> {};
+
+TEST_P(RandomStream, FailsWithinTheBudgetUnderEveryHint) {
+    std::vector<UInt8> noise = randomBytes(200000, 11);
+    RecordingParser parser(GetParam());
+    size_t fed = 0;
+    while (fed < noise.size() && parser.feed(noise.data() + fed, 4096) == noErr) {
+        fed += 4096;
+    }
+    const ParseRecord& r = parser.record();
+    EXPECT_NE(r.status, noErr);
+    EXPECT_LE(fed, 65536u + 4096u) << "kept loading long after 64 KiB of noise";
+    EXPECT_EQ(r.readyCount, 0);
+    // A spent parser keeps saying so.
+    EXPECT_EQ(parser.feed(noise.data(), 10), r.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hints, RandomStream,
+                         ::testing::Values(kAudioFileMP3Type, kAudioFileAAC_ADTSType,
+                                           kAudioFileWAVEType, kAudioFileM4AType, kAudioFileCAFType,
+                                           AudioFileTypeID{0}));
+
+TEST(Truncation, ALastFrameCutShortIsNeverDelivered) {
+    std::vector<UInt8> bytes = readFixture("mpeg2_l3.mp3");  // no trailing tag
+    ParseRecord full = parseBytes(bytes, kAudioFileMP3Type, Split::Whole);
+    ASSERT_GT(full.packetSizes.size(), 3u);
+    bytes.resize(bytes.size() - full.packetSizes.back() / 2);
+    for (Split split : {Split::Whole, Split::OneByte}) {
+        ParseRecord r = parseBytes(bytes, kAudioFileMP3Type, split);
+        std::vector<UInt32> expected(full.packetSizes.begin(), full.packetSizes.end() - 1);
+        EXPECT_EQ(r.packetSizes, expected) << splitName(split);
+        EXPECT_EQ(r.status, noErr);
+    }
+}
+
+TEST(Truncation, APcmDataChunkEndingMidFrameDeliversWholeFramesOnly) {
+    std::vector<UInt8> bytes = readFixture("wav_s16.wav");  // stereo: 4-byte frames
+    bytes.resize(bytes.size() - 3);
+    ParseRecord r = parseBytes(bytes, kAudioFileWAVEType, Split::Random);
+    EXPECT_TRUE(r.pcmRunsWholeFrames);
+    EXPECT_EQ(r.pcmBytes % 4, 0u);
+    EXPECT_GT(r.pcmBytes, 0u);
+}
+
+// Damage in the middle of a frame stream: the frames before it are intact,
+// sync is regained, and every frame after the damage is delivered.
+struct CorruptionRow {
+    const char* fixture;
+    size_t damagedFrame;  // index of the first frame hit
+    size_t damageBytes;
+};
+
+class Corruption : public ::testing::TestWithParam<CorruptionRow> {};
+
+TEST_P(Corruption, SyncIsRegainedAfterTheDamage) {
+    const CorruptionRow& row = GetParam();
+    std::vector<UInt8> bytes = readFixture(row.fixture);
+    ParseRecord clean = parseBytes(bytes, kAudioFileMP3Type, Split::Whole);
+    ASSERT_GT(clean.packetSizes.size(), row.damagedFrame + 6);
+    ASSERT_GE(clean.diagnostics.dataOffset, 0);
+    size_t frameBytes = row.fixture[0] == 'a' ? 7 : 0;  // ADTS header stripped per frame
+    size_t start = static_cast<size_t>(clean.diagnostics.dataOffset);
+    for (size_t i = 0; i < row.damagedFrame; ++i) {
+        start += clean.packetSizes[i] + frameBytes;
+    }
+    std::vector<UInt8> noise = randomBytes(row.damageBytes, 5);
+    for (UInt8& b : noise) {
+        b &= 0x7F;  // no sync bytes in the damage itself
+    }
+    std::copy(noise.begin(), noise.end(), bytes.begin() + static_cast<long>(start) + 1);
+
+    for (Split split : {Split::Whole, Split::Random}) {
+        ParseRecord r = parseBytes(bytes, kAudioFileMP3Type, split);
+        EXPECT_EQ(r.status, noErr);
+        EXPECT_GE(r.diagnostics.resyncs, 1u);
+        std::vector<UInt32> before(clean.packetSizes.begin(),
+                                   clean.packetSizes.begin() + static_cast<long>(row.damagedFrame));
+        ASSERT_GE(r.packetSizes.size(), before.size() + 3);
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), r.packetSizes.begin()))
+            << "frames before the damage";
+        // After regaining sync the rest of the stream is delivered in full.
+        std::vector<UInt32> tail(r.packetSizes.end() - 3, r.packetSizes.end());
+        std::vector<UInt32> cleanTail(clean.packetSizes.end() - 3, clean.packetSizes.end());
+        EXPECT_EQ(tail, cleanTail);
+        EXPECT_LT(r.packetSizes.size(), clean.packetSizes.size());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, Corruption,
+                         ::testing::Values(CorruptionRow{"mpeg1_l3_vbr_xing.mp3", 10, 600},
+                                           CorruptionRow{"mpeg1_l2.mp2", 5, 300},
+                                           CorruptionRow{"adts_lc.aac", 6, 400}));
+
+TEST(Discontinuity, AJumpInTheStreamRelocksOnTheNewPosition) {
+    std::vector<UInt8> bytes = readFixture("mpeg1_l2.mp2");  // CBR: 288-byte frames
+    ASSERT_EQ(parseBytes(bytes, kAudioFileMP3Type, Split::Whole).packetSizes,
+              std::vector<UInt32>(34, 288));
+    RecordingParser parser(kAudioFileMP2Type);
+    // The first 3000 bytes, ending mid-frame; then a "seek" to 5000, also
+    // mid-frame, announced by the flag.
+    ASSERT_EQ(parser.feed(bytes.data(), 3000), noErr);
+    size_t before = parser.record().packetSizes.size();
+    ASSERT_EQ(parser.feed(bytes.data() + 5000, bytes.size() - 5000,
+                          kAudioFileStreamParseFlag_Discontinuity),
+              noErr);
+    const ParseRecord& r = parser.record();
+    EXPECT_EQ(r.readyCount, 1);
+    // Whole frames after the seek: (size - 5000) bytes hold this many frames
+    // that start after the jump point.
+    size_t framesAfter = (bytes.size() - (5000 / 288 + 1) * 288) / 288;
+    EXPECT_EQ(r.packetSizes.size(), before + framesAfter);
+    // The carried partial frame was dropped: every packet is a real frame.
+    size_t frameIndex = 5000 / 288 + 1;
+    std::vector<UInt8> firstAfter(bytes.begin() + static_cast<long>(frameIndex * 288),
+                                  bytes.begin() + static_cast<long>(frameIndex * 288 + 288));
+    std::vector<UInt8> delivered(r.audio.begin() + static_cast<long>(before * 288),
+                                 r.audio.begin() + static_cast<long>(before * 288 + 288));
+    EXPECT_TRUE(delivered == firstAfter);
+}
+
+TEST(Discontinuity, ContainersTakeTheFlaggedBytesAsTheirContinuation) {
+    // The engine raises the flag after 'redy' even when nothing was skipped.
+    std::vector<UInt8> bytes = readFixture("wav_s16.wav");
+    ParseRecord clean = parseBytes(bytes, kAudioFileWAVEType, Split::Whole);
+    RecordingParser parser(kAudioFileWAVEType);
+    ASSERT_EQ(parser.feed(bytes.data(), 1001), noErr);
+    ASSERT_EQ(parser.feed(bytes.data() + 1001, bytes.size() - 1001,
+                          kAudioFileStreamParseFlag_Discontinuity),
+              noErr);
+    EXPECT_TRUE(parser.record().audio == clean.audio);
+}
+
+TEST(Hint, AdtsBehindAnExtensionlessUrlIsParsedAsAdts) {
+    // A mount point like /live has no extension and gets the MP3 hint.
+    ParseRecord r = parseBytes(readFixture("adts_stereo.aac"), kAudioFileMP3Type, Split::Engine32k);
+    EXPECT_EQ(r.status, noErr);
+    EXPECT_EQ(r.fileType, kAudioFileAAC_ADTSType);
+    EXPECT_EQ(r.format.mFormatID, kAudioFormatMPEG4AAC);
+    EXPECT_EQ(r.diagnostics.method, AudioFileStreamDetection::FrameSync);
+}
+
+TEST(Hint, DecidesOnlyWhereTheBytesAreAmbiguous) {
+    // An MP4 that opens with 'free' instead of 'ftyp' is MP4 only if hinted.
+    std::vector<UInt8> mp4 = readFixture("m4a_faststart.m4a");
+    ASSERT_EQ(std::string(mp4.begin() + 4, mp4.begin() + 8), "ftyp");
+    mp4[4] = 'f';
+    mp4[5] = 'r';
+    mp4[6] = 'e';
+    mp4[7] = 'e';
+    ParseRecord hinted = parseBytes(mp4, kAudioFileM4AType, Split::Engine32k);
+    EXPECT_EQ(hinted.status, noErr);
+    EXPECT_EQ(hinted.diagnostics.method, AudioFileStreamDetection::ContainerByHint);
+    EXPECT_EQ(hinted.packetSizes, expectedPacketSizes("m4a_faststart.m4a"));
+    ParseRecord unhinted = parseBytes(mp4, kAudioFileMP3Type, Split::Engine32k);
+    EXPECT_NE(unhinted.fileType, kAudioFileM4AType);
+}
+
+TEST(Unstreamable, Mp4WithMoovAfterMdatReportsNotOptimized) {
+    ParseRecord r =
+        parseBytes(readFixture("m4a_moov_last.m4a"), kAudioFileM4AType, Split::Engine32k);
+    EXPECT_EQ(r.status, kAudioFileStreamError_NotOptimized);
+    EXPECT_EQ(r.readyCount, 0);
+    EXPECT_TRUE(r.packetSizes.empty());
+}
+
+TEST(Unstreamable, CafWithThePacketTableAfterTheDataReportsNotOptimized) {
+    // Move 'pakt' behind 'data' by renaming it and appending a copy.
+    std::vector<UInt8> caf = readFixture("caf_aac.caf");
+    auto at = std::search(caf.begin(), caf.end(), std::begin("pakt"), std::end("pakt") - 1);
+    ASSERT_NE(at, caf.end());
+    std::copy_n("free", 4, at);
+    ParseRecord r = parseBytes(caf, kAudioFileCAFType, Split::Whole);
+    EXPECT_EQ(r.status, kAudioFileStreamError_NotOptimized);
+}
+
+TEST(Properties, QueriesFollowTheContract) {
+    RecordingParser parser(kAudioFileMP3Type);
+    AudioFileStreamID s = parser.stream();
+    UInt32 size = 0;
+    Boolean writable = true;
+    AudioStreamBasicDescription format{};
+    UInt32 ready = 7;
+
+    // Before the format is known.
+    size = sizeof ready;
+    EXPECT_EQ(AudioFileStreamGetProperty(s, kAudioFileStreamProperty_ReadyToProducePackets, &size,
+                                         &ready),
+              noErr);
+    EXPECT_EQ(ready, 0u);
+    size = sizeof format;
+    EXPECT_EQ(AudioFileStreamGetProperty(s, kAudioFileStreamProperty_DataFormat, &size, &format),
+              kAudioFileStreamError_ValueUnknown);
+    EXPECT_EQ(AudioFileStreamGetPropertyInfo(s, fourCharCode("zzzz"), &size, &writable),
+              kAudioFileStreamError_UnsupportedProperty);
+
+    std::vector<UInt8> bytes = readFixture("adts_lc.aac");
+    ASSERT_EQ(parser.feed(bytes.data(), bytes.size()), noErr);
+    EXPECT_EQ(
+        AudioFileStreamGetPropertyInfo(s, kAudioFileStreamProperty_DataFormat, &size, &writable),
+        noErr);
+    EXPECT_EQ(size, 40u);
+    EXPECT_FALSE(writable);
+    size = 39;
+    EXPECT_EQ(AudioFileStreamGetProperty(s, kAudioFileStreamProperty_DataFormat, &size, &format),
+              kAudioFileStreamError_BadPropertySize);
+    size = 1;
+    UInt8 cookie[8] = {};
+    EXPECT_EQ(
+        AudioFileStreamGetProperty(s, kAudioFileStreamProperty_MagicCookieData, &size, cookie),
+        kAudioFileStreamError_BadPropertySize);
+    size = sizeof cookie;
+    EXPECT_EQ(
+        AudioFileStreamGetProperty(s, kAudioFileStreamProperty_MagicCookieData, &size, cookie),
+        noErr);
+    EXPECT_EQ(size, 2u);
+    size = sizeof ready;
+    EXPECT_EQ(AudioFileStreamGetProperty(s, kAudioFileStreamProperty_ReadyToProducePackets, &size,
+                                         &ready),
+              noErr);
+    EXPECT_EQ(ready, 1u);
+}
+
+TEST(CallContract, BadArgumentsAreRefused) {
+    AudioFileStreamID s = reinterpret_cast<AudioFileStreamID>(1);
+    EXPECT_EQ(AudioFileStreamOpen(nullptr, nullptr, nullptr, 0, &s), kAudio_ParamError);
+    EXPECT_EQ(s, nullptr);
+    EXPECT_EQ(AudioFileStreamOpen(nullptr, nullptr, nullptr, 0, nullptr), kAudio_ParamError);
+    EXPECT_EQ(AudioFileStreamParseBytes(nullptr, 1, "x", 0), kAudio_ParamError);
+    EXPECT_EQ(AudioFileStreamClose(nullptr), kAudio_ParamError);
+    RecordingParser parser(0);
+    EXPECT_EQ(AudioFileStreamParseBytes(parser.stream(), 4, nullptr, 0), kAudio_ParamError);
+    EXPECT_EQ(AudioFileStreamParseBytes(parser.stream(), 0, nullptr, 0), noErr);
+}
+
+struct Reentrant {
+    AudioFileStreamID stream = nullptr;
+    OSStatus parseInside = noErr;
+    OSStatus closeInside = noErr;
+    static void onProperty(void* self, AudioFileStreamID, AudioFileStreamPropertyID,
+                           AudioFileStreamPropertyFlags*) {
+        auto& r = *static_cast<Reentrant*>(self);
+        r.parseInside = AudioFileStreamParseBytes(r.stream, 1, "x", 0);
+        r.closeInside = AudioFileStreamClose(r.stream);
+    }
+    static void onPackets(void*, UInt32, UInt32, const void*, AudioStreamPacketDescription*) {}
+};
+
+TEST(CallContract, ParsingOrClosingFromInsideAProcedureIsRefused) {
+    Reentrant r;
+    ASSERT_EQ(AudioFileStreamOpen(&r, &Reentrant::onProperty, &Reentrant::onPackets,
+                                  kAudioFileWAVEType, &r.stream),
+              noErr);
+    std::vector<UInt8> bytes = readFixture("wav_u8.wav");
+    EXPECT_EQ(
+        AudioFileStreamParseBytes(r.stream, static_cast<UInt32>(bytes.size()), bytes.data(), 0),
+        noErr);
+    EXPECT_EQ(r.parseInside, kAudioFileStreamError_IllegalOperation);
+    EXPECT_EQ(r.closeInside, kAudioFileStreamError_IllegalOperation);
+    EXPECT_EQ(AudioFileStreamClose(r.stream), noErr);
+}
+
+// Malformed containers: each is refused with a status, never a crash.
+struct MalformedRow {
+    const char* name;
+    const char* fixture;
+    size_t offset;  // where to write
+    std::vector<UInt8> patch;
+    OSStatus status;
+};
+
+void PrintTo(const MalformedRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class Malformed : public ::testing::TestWithParam<MalformedRow> {};
+
+TEST_P(Malformed, IsRefusedWithAStatus) {
+    const MalformedRow& row = GetParam();
+    std::vector<UInt8> bytes = readFixture(row.fixture);
+    std::copy(row.patch.begin(), row.patch.end(), bytes.begin() + static_cast<long>(row.offset));
+    ParseRecord r = parseBytes(bytes, kAudioFileMP3Type, Split::Random);
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_TRUE(r.packetSizes.empty());
+    EXPECT_EQ(r.pcmBytes, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, Malformed,
+                         ::testing::Values(
+                             // fmt tag 2 (MS ADPCM) at offset 20.
+                             MalformedRow{"wav_adpcm",
+                                          "wav_u8.wav",
+                                          20,
+                                          {0x02, 0x00},
+                                          kAudioFileStreamError_UnsupportedDataFormat},
+                             // 0 channels.
+                             MalformedRow{"wav_no_channels",
+                                          "wav_s16.wav",
+                                          22,
+                                          {0x00, 0x00},
+                                          kAudioFileStreamError_UnsupportedDataFormat},
+                             // A 'fmt ' chunk of 4 GiB.
+                             MalformedRow{"wav_huge_fmt",
+                                          "wav_s16.wav",
+                                          16,
+                                          {0xFF, 0xFF, 0xFF, 0xFF},
+                                          kAudioFileStreamError_InvalidFile},
+                             // AIFC compression 'ulaw'.
+                             MalformedRow{"aifc_ulaw",
+                                          "aifc_fl32.aifc",
+                                          0x32,
+                                          {'u', 'l', 'a', 'w'},
+                                          kAudioFileStreamError_UnsupportedDataFormat},
+                             // CAF 'desc' naming a format the parser does not read ('alac').
+                             MalformedRow{"caf_alac",
+                                          "caf_s16le.caf",
+                                          28,
+                                          {'a', 'l', 'a', 'c'},
+                                          kAudioFileStreamError_UnsupportedDataFormat}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace orvento::test
+
+namespace orvento::test {
+namespace {
+
+// An APEv2 tag (header form) of `items` bytes of items, then its footer.
+std::vector<UInt8> apeTag(size_t items) {
+    std::vector<UInt8> tag(32, 0);
+    std::copy_n("APETAGEX", 8, tag.begin());
+    auto put32 = [](std::vector<UInt8>& v, size_t at, UInt32 value) {
+        for (int i = 0; i < 4; ++i) {
+            v[at + static_cast<size_t>(i)] = static_cast<UInt8>(value >> (8 * i));
+        }
+    };
+    put32(tag, 8, 2000);
+    put32(tag, 12, static_cast<UInt32>(items + 32));
+    put32(tag, 20, 0xA0000000u);  // has a header; this is the header
+    std::vector<UInt8> footer = tag;
+    put32(footer, 20, 0x80000000u);
+    tag.resize(32 + items, 0xFF);  // item bytes that look like sync
+    tag.insert(tag.end(), footer.begin(), footer.end());
+    return tag;
+}
+
+class LeadingTags : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LeadingTags, AnApeTagBeforeTheStreamIsSkippedInEverySplit) {
+    std::vector<UInt8> audio = readFixture(GetParam());
+    std::vector<UInt8> stream = apeTag(300);
+    stream.insert(stream.end(), audio.begin(), audio.end());
+    ParseRecord plain = parseBytes(audio, kAudioFileMP3Type, Split::Whole);
+    for (Split split : {Split::Whole, Split::OneByte, Split::Primes}) {
+        ParseRecord r = parseBytes(stream, kAudioFileMP3Type, split);
+        EXPECT_EQ(r.status, noErr) << splitName(split);
+        EXPECT_EQ(r.fileType, plain.fileType) << splitName(split);
+        EXPECT_EQ(r.packetSizes, plain.packetSizes) << splitName(split);
+        EXPECT_TRUE(r.audio == plain.audio) << splitName(split);
+        EXPECT_EQ(r.diagnostics.skippedTagBytes, plain.diagnostics.skippedTagBytes + 300u + 64u)
+            << splitName(split);
+        EXPECT_EQ(r.diagnostics.skippedJunkBytes, 0u) << splitName(split);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, LeadingTags,
+                         ::testing::Values("adts_lc.aac", "wav_u8.wav", "caf_aac.caf"));
+
+}  // namespace
+}  // namespace orvento::test
