@@ -1,8 +1,98 @@
 // The output audio queue: plays buffers of audio packets in one format,
 // decoding them as needed, and gives every buffer back when done with it.
 //
-// (The full contract, the threads and the outputs are documented here by the
-// queue's implementation.)
+// Lifecycle
+//   AudioQueueNewOutput[To]  checks the format, builds its decoder and starts
+//                            the queue's own thread. Nothing plays yet and no
+//                            output is opened.
+//   AudioQueueAddPropertyListener, AudioQueueAllocateBuffer,
+//   AudioQueueSetProperty    set-up; allowed at any time before disposal.
+//   AudioQueueEnqueueBuffer  hands a filled buffer to the queue. Buffers play
+//                            in the order they were enqueued.
+//   AudioQueueStart          opens the output on the first call (this is where
+//                            a missing sound device is reported) and makes the
+//                            queue run.
+//   AudioQueueFlush          marks the end of the data enqueued so far: when
+//                            the queue gets there it plays out everything its
+//                            decoder holds, including a last partial frame.
+//   AudioQueueStop           stops now (immediate) or once everything enqueued
+//                            has played (not immediate).
+//   AudioQueueDispose        stops if needed, gives every buffer back, joins
+//                            the thread and frees the queue, its buffers and
+//                            its output. The handle is invalid afterwards.
+//
+// Threads
+//   - Every call may be made from any thread, including from inside the
+//     queue's own callbacks, except AudioQueueDispose (see there). Calls on one
+//     queue are serialised by the queue's lock; none of them waits for audio
+//     to play, apart from AudioQueueDispose with inImmediate false.
+//   - The queue has a thread of its own. The buffer-complete callback and the
+//     property listeners run on that thread only: never on the caller's thread
+//     and never on the audio device's thread. One callback runs at a time and
+//     no lock of the queue is held while it runs, so a callback may call the
+//     queue again (enqueue the buffer it was given, stop the queue, ...).
+//   - Decoding and all writing to the output happen on the queue's thread. The
+//     sound device's own real-time callback only copies ready samples from a
+//     bounded ring and pads with silence; it never blocks or allocates.
+//
+// Buffers
+//   - AudioQueueAllocateBuffer creates a buffer owned by the queue; it lives
+//     until AudioQueueDispose. The caller writes mAudioData and
+//     mAudioDataByteSize while the buffer is not enqueued.
+//   - From AudioQueueEnqueueBuffer until the buffer-complete callback the
+//     buffer belongs to the queue and the caller must not touch it. Every
+//     enqueued buffer comes back exactly once through the callback: after its
+//     audio has been decoded and handed to the output, or when an immediate
+//     stop or the disposal discards it. Buffers come back in enqueue order.
+//   - The packet descriptions passed to AudioQueueEnqueueBuffer and the cookie
+//     passed to AudioQueueSetProperty are copied during the call: the caller
+//     may reuse or free them as soon as the call returns.
+//
+// Running state and its listener
+//   - The listener for kAudioQueueProperty_IsRunning is called on the queue's
+//     thread once when the queue starts running and once when it stops:
+//     strictly alternating, starting with "running", also when a stop comes
+//     right after a start. While it runs, AudioQueueGetProperty for that
+//     property reports the new state.
+//   - Running with nothing enqueued is an underrun: the output plays silence,
+//     the queue stays running and plays again as soon as buffers arrive.
+//   - An immediate stop silences the output at once (within one device period,
+//     under 50 ms), then on the queue's thread gives back every buffer not yet
+//     played, in order, and then reports "stopped". A stop that is not
+//     immediate reports "stopped" once everything enqueued before it has been
+//     played to the end, the output's last samples included. A start before
+//     that moment cancels the pending stop.
+//
+// Formats (AudioStreamBasicDescription::mFormatID)
+//   - MPEG audio ('.mp1', '.mp2', '.mp3'), Layers I to III, decoded by
+//     libmpg123. Packets come with descriptions, one whole frame each; a run
+//     of bytes without descriptions is also accepted.
+//   - AAC ('aac '; mFormatFlags is the object type), decoded by libavcodec.
+//     Packets are raw access units with descriptions. The magic cookie is the
+//     AudioSpecificConfig; without one the queue derives it from the format.
+//   - Linear PCM ('lpcm'): interleaved integer samples of 8, 16, 24 (packed in
+//     3 bytes) or 32 bits, signed or unsigned (no signed flag), or float
+//     samples of 32 or 64 bits, either byte order, as the format flags say.
+//     Buffers hold whole frames without descriptions; a buffer may end inside
+//     a frame only before a flush, which completes that frame with zeros.
+//   Anything else is refused by AudioQueueNewOutput.
+//   A packet the decoder cannot decode is skipped and replaced by silence of
+//   its duration when that is known; AudioQueueErrorText gives the decoder's
+//   words. When the decoder's sample rate or channel count changes mid-stream,
+//   the audio is converted to the format the output was opened with.
+//
+// Outputs (AudioOutputChoice)
+//   - Device: the sound device through SDL2 audio (SDL converts to what the
+//     hardware takes). Between about 100 and 250 ms of audio is kept queued at
+//     the device. When SDL cannot open a device (for example on a machine
+//     without a sound card) AudioQueueStart fails with
+//     kAudioQueueErr_CannotStart, AudioQueueErrorText holds SDL's explanation,
+//     and one line saying so is written to standard error. There is never a
+//     silent fallback to another output.
+//   - WavFile: a 32-bit float WAV file, written as fast as the audio is
+//     decoded (untimed). It takes the decoder's own rate and channel count.
+//   - Null: discards the audio, either in real time (like a device) or as fast
+//     as it comes.
 #pragma once
 
 #include <string>
@@ -17,27 +107,61 @@ class AudioQueue;
 using AudioQueueRef = AudioQueue*;
 using AudioQueuePropertyID = UInt32;
 
+// A buffer of the queue, created by AudioQueueAllocateBuffer.
 struct AudioQueueBuffer {
-    const UInt32 mAudioDataBytesCapacity;
-    void* const mAudioData;
-    UInt32 mAudioDataByteSize;
-    void* mUserData;
+    const UInt32 mAudioDataBytesCapacity;  // bytes mAudioData can hold
+    void* const mAudioData;                // the audio bytes, written by the caller
+    UInt32 mAudioDataByteSize;             // valid bytes in mAudioData, set before enqueueing
+    void* mUserData;                       // the caller's; the queue never touches it
 };
 using AudioQueueBufferRef = AudioQueueBuffer*;
 
+// A point in the output's time line (AudioQueueGetCurrentTime).
 struct AudioTimeStamp {
-    Float64 mSampleTime;
-    UInt64 mHostTime;
-    UInt32 mFlags;
+    Float64 mSampleTime;  // frames, at the output's sample rate
+    UInt64 mHostTime;     // steady clock, nanoseconds
+    UInt32 mFlags;        // which fields are valid
 };
+inline constexpr UInt32 kAudioTimeStampSampleTimeValid = 1U << 0;
+inline constexpr UInt32 kAudioTimeStampHostTimeValid = 1U << 1;
 
+// Called on the queue's thread when the queue is done with a buffer.
 using AudioQueueOutputCallback = void (*)(void* inUserData, AudioQueueRef inAQ,
                                           AudioQueueBufferRef inBuffer);
+// Called on the queue's thread when the property changes.
 using AudioQueuePropertyListenerProc = void (*)(void* inUserData, AudioQueueRef inAQ,
                                                 AudioQueuePropertyID inID);
 
+// UInt32, read-only: 1 while the queue runs, 0 otherwise. Listenable.
 inline constexpr AudioQueuePropertyID kAudioQueueProperty_IsRunning = fourCharCode("aqrn");
+// Bytes, write-only: the format's magic cookie (for AAC the AudioSpecificConfig).
 inline constexpr AudioQueuePropertyID kAudioQueueProperty_MagicCookie = fourCharCode("aqmc");
+
+// Statuses of the queue's calls, besides noErr and kAudio_ParamError (a null
+// handle or out-pointer, a size or description out of range, non-zero flags,
+// a callback run loop: callbacks always run on the queue's own thread).
+// The format is not one the queue can play.
+inline constexpr OSStatus kAudioFormatUnsupportedDataFormatError = fourCharStatus("fmt?");
+// The decoding library could not be set up for this format.
+inline constexpr OSStatus kAudioQueueErr_CodecNotFound = fourCharStatus("qcod");
+// The buffer was not allocated by this queue.
+inline constexpr OSStatus kAudioQueueErr_InvalidBuffer = fourCharStatus("qbuf");
+// The buffer is already enqueued and has not come back yet.
+inline constexpr OSStatus kAudioQueueErr_BufferInQueue = fourCharStatus("qinq");
+// The call does not support this property.
+inline constexpr OSStatus kAudioQueueErr_InvalidProperty = fourCharStatus("qpty");
+// The property's data has the wrong size.
+inline constexpr OSStatus kAudioQueueErr_InvalidPropertySize = fourCharStatus("qsiz");
+// The property's value is unusable (an AudioSpecificConfig the decoder refuses).
+inline constexpr OSStatus kAudioQueueErr_InvalidPropertyValue = fourCharStatus("qval");
+// The output could not be opened (no sound device, unwritable file);
+// AudioQueueErrorText says why.
+inline constexpr OSStatus kAudioQueueErr_CannotStart = fourCharStatus("qdev");
+// Not allowed now: the queue is being disposed of, or a dispose from the
+// queue's own thread.
+inline constexpr OSStatus kAudioQueueErr_InvalidRunState = fourCharStatus("qrun");
+// Memory or a thread could not be had.
+inline constexpr OSStatus kAudioQueueErr_OutOfMemory = fourCharStatus("qmem");
 
 // Where a queue's audio goes. The device is the default.
 struct AudioOutputChoice {
@@ -48,11 +172,14 @@ struct AudioOutputChoice {
     };
     Kind kind = Kind::Device;
     std::string wavPath;
-    bool realTime = true;  // Null only
+    bool realTime = true;    // Null only
+    std::string deviceName;  // Device only: SDL's name of the device; empty = the default one
 };
 
-// The queue's calls, as the platform names them. AudioQueueNewOutput plays to
-// the sound device.
+// Creates a queue for inFormat that plays to the sound device. inCallbackProc
+// must not be null; inCallbackRunLoop and inCallbackRunLoopMode must be null
+// and inFlags 0. On success *outAQ is the new queue; on failure it is left
+// untouched and no thread is started.
 OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* inFormat,
                              AudioQueueOutputCallback inCallbackProc, void* inUserData,
                              CFRunLoopRef inCallbackRunLoop, CFRunLoopMode inCallbackRunLoopMode,
@@ -63,19 +190,49 @@ OSStatus AudioQueueNewOutputTo(const AudioOutputChoice& output,
                                AudioQueueOutputCallback inCallbackProc, void* inUserData,
                                CFRunLoopRef inCallbackRunLoop, CFRunLoopMode inCallbackRunLoopMode,
                                UInt32 inFlags, AudioQueueRef* outAQ);
+// Registers a listener; only kAudioQueueProperty_IsRunning can be listened to.
+// The same procedure may be registered more than once and is then called as
+// often.
 OSStatus AudioQueueAddPropertyListener(AudioQueueRef inAQ, AudioQueuePropertyID inID,
                                        AudioQueuePropertyListenerProc inProc, void* inUserData);
+// A new buffer of inBufferByteSize bytes (more than 0), owned by the queue.
 OSStatus AudioQueueAllocateBuffer(AudioQueueRef inAQ, UInt32 inBufferByteSize,
                                   AudioQueueBufferRef* outBuffer);
+// Only kAudioQueueProperty_MagicCookie (at most 64 KiB; size 0 removes it).
+// Takes effect for the packets decoded after the call.
 OSStatus AudioQueueSetProperty(AudioQueueRef inAQ, AudioQueuePropertyID inID, const void* inData,
                                UInt32 inDataSize);
+// Only kAudioQueueProperty_IsRunning, with *ioDataSize at least 4 (set to 4).
+OSStatus AudioQueueGetProperty(AudioQueueRef inAQ, AudioQueuePropertyID inID, void* outData,
+                               UInt32* ioDataSize);
+// Enqueues inBuffer with mAudioDataByteSize bytes (at most its capacity; 0 is
+// allowed and plays nothing). Descriptions, when given, must each lie inside
+// those bytes; AAC needs them whenever there are bytes.
 OSStatus AudioQueueEnqueueBuffer(AudioQueueRef inAQ, AudioQueueBufferRef inBuffer,
                                  UInt32 inNumPacketDescs,
                                  const AudioStreamPacketDescription* inPacketDescs);
+// Opens the output if not yet open, then makes the queue run as soon as
+// possible; inStartTime is ignored. Returns once the output is open, before
+// the listener hears of it. Starting a running queue does nothing.
 OSStatus AudioQueueStart(AudioQueueRef inAQ, const AudioTimeStamp* inStartTime);
+// Plays out everything enqueued so far, also data that ends mid-frame.
+// Returns at once.
 OSStatus AudioQueueFlush(AudioQueueRef inAQ);
+// inImmediate true: silence now, every buffer not yet played comes back, then
+// "stopped". False: "stopped" after everything enqueued has played; does
+// nothing when the queue is not started. Returns at once either way.
 OSStatus AudioQueueStop(AudioQueueRef inAQ, Boolean inImmediate);
+// inImmediate true: as an immediate stop, then frees everything. False: when
+// the queue is started, first waits until everything enqueued has played.
+// When it returns no callback of the queue is running or will run. Must not be
+// called on the queue's own thread (kAudioQueueErr_InvalidRunState).
 OSStatus AudioQueueDispose(AudioQueueRef inAQ, Boolean inImmediate);
+
+// The output's play position: mSampleTime counts the frames of the queue's
+// audio the output has played so far (underrun silence not included), at the
+// output's rate; mHostTime is when that was read. Zero before the first start.
+OSStatus AudioQueueGetCurrentTime(AudioQueueRef inAQ, void* inTimeline,
+                                  AudioTimeStamp* outTimeStamp, Boolean* outTimelineDiscontinuity);
 
 // The last failure's explanation for a user (the output's or decoder's own
 // words), empty when nothing failed.

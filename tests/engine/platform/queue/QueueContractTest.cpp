@@ -42,7 +42,9 @@ const OutputRow kTimedOutputs[] = {
     {"Device", AudioOutputChoice::Kind::Device, true},
 };
 
-std::string rowName(const ::testing::TestParamInfo<OutputRow>& info) { return info.param.name; }
+std::string rowName(const ::testing::TestParamInfo<OutputRow>& info) {
+    return info.param.name;
+}
 
 class EveryOutput : public ::testing::TestWithParam<OutputRow> {};
 class TimedOutput : public ::testing::TestWithParam<OutputRow> {};
@@ -87,7 +89,8 @@ TEST_P(EveryOutput, ListenerAlternatesWhenEachStopFollowsItsStartAtOnce) {
         ASSERT_EQ(queue.enqueue(buffer, sine16(4000, kRate, 1)), noErr);
         ASSERT_EQ(AudioQueueStart(queue.get(), nullptr), noErr);
         ASSERT_EQ(AudioQueueStop(queue.get(), true), noErr);
-        ASSERT_TRUE(queue.waitFor([&] { return queue.timesBack(buffer) == std::size_t(round + 1); }));
+        ASSERT_TRUE(
+            queue.waitFor([&] { return queue.timesBack(buffer) == std::size_t(round + 1); }));
     }
     ASSERT_TRUE(queue.waitFor([&] { return queue.listenedStates().size() == 8; }));
     EXPECT_EQ(queue.listenedStates(), (std::vector<UInt32>{1, 0, 1, 0, 1, 0, 1, 0}));
@@ -196,12 +199,12 @@ INSTANTIATE_TEST_SUITE_P(Outputs, TimedOutput, ::testing::ValuesIn(kTimedOutputs
 
 // Sets environment variables for one scope (before any SDL audio is started).
 class ScopedEnvironment {
-public:
+  public:
     ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values) {
         for (const auto& [name, value] : values) {
             const char* old = std::getenv(name);
-            saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old)
-                                                     : std::nullopt);
+            saved_.emplace_back(name,
+                                old != nullptr ? std::optional<std::string>(old) : std::nullopt);
             setenv(name, value, 1);
         }
     }
@@ -215,7 +218,7 @@ public:
         }
     }
 
-private:
+  private:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
@@ -246,11 +249,11 @@ TEST_P(WithoutSoundDevice, StartFailsWithAClearStatusAndMessageAndNothingPlays) 
     EXPECT_EQ(queue.countOf(QueueEvent::Kind::Running), 0U);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, WithoutSoundDevice,
-    ::testing::Values(NoDeviceRow{"AlsaWithoutCard", "alsa", "hw:99", ""},
-                      NoDeviceRow{"DummyDriverUnknownDevice", "dummy", "", "no such device"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, WithoutSoundDevice,
+                         ::testing::Values(NoDeviceRow{"AlsaWithoutCard", "alsa", "hw:99", ""},
+                                           NoDeviceRow{"DummyDriverUnknownDevice", "dummy", "",
+                                                       "no such device"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- What the queue refuses --------------------------------------------------
 
@@ -264,10 +267,9 @@ class NewOutputFormat : public ::testing::TestWithParam<FormatRow> {};
 
 TEST_P(NewOutputFormat, IsAcceptedOrRefusedWithItsStatus) {
     AudioQueueRef queue = nullptr;
-    const OSStatus status =
-        AudioQueueNewOutputTo(nullOutput(false), &GetParam().format,
-                              [](void*, AudioQueueRef, AudioQueueBufferRef) {}, nullptr, nullptr,
-                              nullptr, 0, &queue);
+    const OSStatus status = AudioQueueNewOutputTo(
+        nullOutput(false), &GetParam().format, [](void*, AudioQueueRef, AudioQueueBufferRef) {},
+        nullptr, nullptr, nullptr, 0, &queue);
     EXPECT_EQ(status, GetParam().status);
     if (status == noErr) {
         ASSERT_NE(queue, nullptr);
@@ -318,11 +320,11 @@ TEST(AudioQueueCalls, RefuseBadArgumentsWithTheirStatus) {
     EXPECT_EQ(AudioQueueNewOutputTo(nullOutput(false), &format, callback, nullptr,
                                     CFRunLoopGetCurrent(), nullptr, 0, &queue),
               kAudio_ParamError);
-    EXPECT_EQ(AudioQueueNewOutputTo(nullOutput(false), &format, nullptr, nullptr, nullptr,
-                                    nullptr, 0, &queue),
+    EXPECT_EQ(AudioQueueNewOutputTo(nullOutput(false), &format, nullptr, nullptr, nullptr, nullptr,
+                                    0, &queue),
               kAudio_ParamError);
-    EXPECT_EQ(AudioQueueNewOutputTo(nullOutput(false), &format, callback, nullptr, nullptr,
-                                    nullptr, 1, &queue),
+    EXPECT_EQ(AudioQueueNewOutputTo(nullOutput(false), &format, callback, nullptr, nullptr, nullptr,
+                                    1, &queue),
               kAudio_ParamError);
     EXPECT_EQ(queue, nullptr);
 
@@ -346,9 +348,9 @@ TEST(AudioQueueCalls, RefuseBadArgumentsWithTheirStatus) {
 
     EXPECT_EQ(AudioQueueSetProperty(q, kAudioQueueProperty_IsRunning, bytes.data(), 4),
               kAudioQueueErr_InvalidProperty);
-    EXPECT_EQ(AudioQueueAddPropertyListener(q, kAudioQueueProperty_MagicCookie,
-                                            [](void*, AudioQueueRef, AudioQueuePropertyID) {},
-                                            nullptr),
+    EXPECT_EQ(AudioQueueAddPropertyListener(
+                  q, kAudioQueueProperty_MagicCookie,
+                  [](void*, AudioQueueRef, AudioQueuePropertyID) {}, nullptr),
               kAudioQueueErr_InvalidProperty);
     std::vector<std::byte> huge(64 * 1024 + 1);
     EXPECT_EQ(AudioQueueSetProperty(q, kAudioQueueProperty_MagicCookie, huge.data(),

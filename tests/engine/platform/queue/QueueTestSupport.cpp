@@ -87,8 +87,19 @@ void RecordingQueue::runningChanged(void* self, AudioQueueRef queue, AudioQueueP
 
 bool RecordingQueue::waitFor(const std::function<bool()>& condition,
                              std::chrono::milliseconds deadline) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, deadline, condition);
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        if (condition()) {
+            return true;
+        }
+        std::unique_lock lock(mutex_);
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        // Woken by the next callback; the timeout covers one that came
+        // between the check and the wait.
+        changed_.wait_for(lock, 5ms);
+    }
 }
 
 std::vector<QueueEvent> RecordingQueue::events() const {
@@ -98,15 +109,16 @@ std::vector<QueueEvent> RecordingQueue::events() const {
 
 std::size_t RecordingQueue::timesBack(AudioQueueBufferRef buffer) const {
     std::lock_guard lock(mutex_);
-    return static_cast<std::size_t>(std::count_if(events_.begin(), events_.end(), [&](const auto& e) {
-        return e.kind == QueueEvent::Kind::BufferBack && e.buffer == buffer;
-    }));
+    return static_cast<std::size_t>(
+        std::count_if(events_.begin(), events_.end(), [&](const auto& e) {
+            return e.kind == QueueEvent::Kind::BufferBack && e.buffer == buffer;
+        }));
 }
 
 std::size_t RecordingQueue::countOf(QueueEvent::Kind kind) const {
     std::lock_guard lock(mutex_);
-    return static_cast<std::size_t>(std::count_if(
-        events_.begin(), events_.end(), [&](const auto& e) { return e.kind == kind; }));
+    return static_cast<std::size_t>(std::count_if(events_.begin(), events_.end(),
+                                                  [&](const auto& e) { return e.kind == kind; }));
 }
 
 std::vector<std::thread::id> RecordingQueue::callbackThreads() const {
@@ -145,8 +157,8 @@ AudioStreamBasicDescription pcm16(double rate, UInt32 channels) {
 std::vector<std::byte> sine16(std::size_t frames, double rate, UInt32 channels, double hz) {
     std::vector<std::byte> bytes(frames * channels * 2);
     for (std::size_t i = 0; i < frames; ++i) {
-        const auto value = static_cast<SInt16>(
-            std::lround(16384 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / rate)));
+        const auto value = static_cast<SInt16>(std::lround(
+            16384 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / rate)));
         for (UInt32 c = 0; c < channels; ++c) {
             const std::size_t at = (i * channels + c) * 2;
             bytes[at] = static_cast<std::byte>(static_cast<UInt16>(value) & 0xFF);

@@ -25,7 +25,7 @@ struct QueueEvent {
 };
 
 class RecordingQueue {
-public:
+  public:
     // A queue for `format` playing to `output`, with the running listener
     // installed; check status() before using it.
     RecordingQueue(const AudioStreamBasicDescription& format, const AudioOutputChoice& output);
@@ -42,7 +42,7 @@ public:
                      const std::vector<AudioStreamPacketDescription>& descriptions = {});
     OSStatus dispose(bool immediate = true);
 
-    // Waits up to `deadline` for `condition` (evaluated with the event lock held).
+    // Waits up to `deadline` for `condition`, checked after every callback.
     bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline = 10s);
     // Holds the lock while reading: copies of what was recorded.
     std::vector<QueueEvent> events() const;
@@ -55,7 +55,7 @@ public:
     std::vector<UInt32> listenedStates() const;
     UInt64 framesPlayed() const;
 
-private:
+  private:
     static void bufferBack(void* self, AudioQueueRef queue, AudioQueueBufferRef buffer);
     static void runningChanged(void* self, AudioQueueRef queue, AudioQueuePropertyID id);
     void record(QueueEvent event);

@@ -1,0 +1,819 @@
+#include "engine/platform/queue/AudioQueue.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "engine/platform/queue/AudioOutput.h"
+#include "engine/platform/queue/Decoder.h"
+#include "engine/platform/queue/FormatConverter.h"
+
+namespace orvento {
+namespace {
+
+constexpr UInt32 kMaxCookieSize = 64 * 1024;
+// Bytes decoded at a time from a buffer without packet descriptions.
+constexpr std::size_t kRawSlice = 16384;
+
+}  // namespace
+
+class AudioQueue {
+  public:
+    AudioQueue(const AudioStreamBasicDescription& format, std::unique_ptr<Decoder> decoder,
+               std::unique_ptr<AudioOutput> output, AudioQueueOutputCallback callback,
+               void* userData)
+        : format_(format),
+          callback_(callback),
+          userData_(userData),
+          output_(std::move(output)),
+          decoder_(std::move(decoder)) {}
+
+    AudioQueue(const AudioQueue&) = delete;
+    AudioQueue& operator=(const AudioQueue&) = delete;
+
+    ~AudioQueue() {
+        if (thread_.joinable()) {
+            {
+                std::lock_guard lock(mutex_);
+                commands_.push_back(Command::Exit);
+            }
+            wake_.notify_one();
+            thread_.join();
+        }
+    }
+
+    // Starts the queue's thread; throws std::system_error when it cannot.
+    void launch() {
+        thread_ = std::thread([this] { run(); });
+    }
+
+    OSStatus addListener(AudioQueuePropertyListenerProc proc, void* userData);
+    OSStatus allocate(UInt32 size, AudioQueueBufferRef* out);
+    OSStatus setCookie(const void* data, UInt32 size);
+    OSStatus getIsRunning(void* out, UInt32* ioSize) const;
+    OSStatus enqueue(AudioQueueBufferRef buffer, UInt32 count,
+                     const AudioStreamPacketDescription* descriptions);
+    OSStatus start();
+    OSStatus flush();
+    OSStatus stop(bool immediate);
+    // Everything but freeing the object.
+    OSStatus dispose(bool immediate);
+    UInt64 framesPlayed() const;
+    std::string errorText() const;
+
+  private:
+    struct Slot {
+        explicit Slot(UInt32 capacity)
+            : storage(std::make_unique<std::byte[]>(capacity)),
+              record{capacity, storage.get(), 0, nullptr} {}
+        std::unique_ptr<std::byte[]> storage;
+        AudioQueueBuffer record;
+        // Copied by enqueue(), then read by the queue's thread until the
+        // buffer comes back.
+        std::vector<AudioStreamPacketDescription> descriptions;
+        UInt32 byteSize = 0;
+        bool queued = false;  // guarded by mutex_
+    };
+    struct Item {
+        enum class Kind { Buffer, Flush, Stop } kind;
+        Slot* slot = nullptr;
+        UInt64 generation = 0;  // Stop: the start it belongs to
+    };
+    enum class Command { Start, StopNow, Exit };
+    struct Listener {
+        AudioQueuePropertyListenerProc proc;
+        void* userData;
+    };
+    struct Step {
+        enum class Kind { Progress, Wait, Idle } kind;
+        AudioOutput::Duration wait{};
+    };
+
+    Slot* findSlot(AudioQueueBufferRef buffer) const;
+    void run();
+    bool handle(Command command);
+    void stopNow();
+    Step advance(std::unique_lock<std::mutex>& lock);
+    std::optional<AudioOutput::Duration> writeOut();
+    void decodeNextRun();
+    void notifyRunning(bool running);
+    void reportFailure(const std::string& text);
+
+    // Constant after construction.
+    const AudioStreamBasicDescription format_;
+    const AudioQueueOutputCallback callback_;
+    void* const userData_;
+    // Opened by start() under mutex_ before the queue runs; used by the
+    // queue's thread while it runs; silenceNow() and framesPlayed() from any
+    // thread; closed by dispose() after the thread has ended.
+    const std::unique_ptr<AudioOutput> output_;
+
+    // Shared between callers and the queue's thread, guarded by mutex_.
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;  // the queue's thread waits for work on it
+    std::condition_variable idle_;  // dispose() waits for a drained stop on it
+    std::vector<std::unique_ptr<Slot>> slots_;
+    std::deque<Item> items_;        // buffers and markers, in the order they must play
+    std::deque<Command> commands_;  // handled before any item
+    std::vector<Listener> listeners_;
+    std::vector<std::byte> cookie_;
+    UInt64 cookieVersion_ = 0;
+    std::string errorText_;
+    bool reportedDecodeFailure_ = false;
+    bool outputOpen_ = false;
+    bool startedByCaller_ = false;  // started, and not stopped since
+    bool disposing_ = false;
+    UInt64 startGeneration_ = 0;
+    UInt64 stopMarkersPosted_ = 0;
+    UInt64 stopMarkersDone_ = 0;  // played, cancelled or dropped
+
+    // Written by the queue's thread only; read by AudioQueueGetProperty.
+    std::atomic<bool> running_{false};
+
+    // The queue's thread only.
+    std::unique_ptr<Decoder> decoder_;
+    UInt64 appliedCookieVersion_ = 0;
+    Slot* current_ = nullptr;    // the buffer being decoded
+    std::size_t nextRun_ = 0;    // its next description, or byte offset without descriptions
+    PcmBuffer decoded_;          // decoded audio not yet fully written
+    std::size_t piece_ = 0;      // the piece of decoded_ being written
+    std::size_t pieceDone_ = 0;  // frames of it written
+    FormatConverter converter_;
+    std::vector<float> converted_;   // converted audio not yet fully written
+    std::size_t convertedDone_ = 0;  // samples of it written
+    bool flushConverter_ = false;    // write the converter's tail once decoded_ is out
+    bool draining_ = false;          // a stop is waiting for the output to play out
+    UInt64 drainGeneration_ = 0;
+
+    std::thread thread_;  // last: started once everything above exists
+};
+
+AudioQueue::Slot* AudioQueue::findSlot(AudioQueueBufferRef buffer) const {
+    for (const auto& slot : slots_) {
+        if (&slot->record == buffer) {
+            return slot.get();
+        }
+    }
+    return nullptr;
+}
+
+OSStatus AudioQueue::addListener(AudioQueuePropertyListenerProc proc, void* userData) {
+    std::lock_guard lock(mutex_);
+    if (disposing_) {
+        return kAudioQueueErr_InvalidRunState;
+    }
+    listeners_.push_back({proc, userData});
+    return noErr;
+}
+
+OSStatus AudioQueue::allocate(UInt32 size, AudioQueueBufferRef* out) {
+    std::unique_ptr<Slot> slot;
+    try {
+        slot = std::make_unique<Slot>(size);
+    } catch (const std::bad_alloc&) {
+        return kAudioQueueErr_OutOfMemory;
+    }
+    std::lock_guard lock(mutex_);
+    if (disposing_) {
+        return kAudioQueueErr_InvalidRunState;
+    }
+    *out = &slot->record;
+    slots_.push_back(std::move(slot));
+    return noErr;
+}
+
+OSStatus AudioQueue::setCookie(const void* data, UInt32 size) {
+    if (size > kMaxCookieSize) {
+        return kAudioQueueErr_InvalidPropertySize;
+    }
+    if (size > 0 && data == nullptr) {
+        return kAudio_ParamError;
+    }
+    const auto* bytes = static_cast<const std::byte*>(data);
+    std::vector<std::byte> cookie(bytes, bytes + size);
+    std::string error;
+    if (format_.mFormatID == kAudioFormatMPEG4AAC && !cookie.empty() &&
+        !aacCookieUsable(format_, cookie, error)) {
+        std::lock_guard lock(mutex_);
+        errorText_ = error;
+        return kAudioQueueErr_InvalidPropertyValue;
+    }
+    std::lock_guard lock(mutex_);
+    if (disposing_) {
+        return kAudioQueueErr_InvalidRunState;
+    }
+    cookie_ = std::move(cookie);
+    ++cookieVersion_;
+    return noErr;
+}
+
+OSStatus AudioQueue::getIsRunning(void* out, UInt32* ioSize) const {
+    if (out == nullptr || ioSize == nullptr) {
+        return kAudio_ParamError;
+    }
+    if (*ioSize < sizeof(UInt32)) {
+        return kAudioQueueErr_InvalidPropertySize;
+    }
+    const UInt32 value = running_.load() ? 1 : 0;
+    std::memcpy(out, &value, sizeof value);
+    *ioSize = sizeof value;
+    return noErr;
+}
+
+OSStatus AudioQueue::enqueue(AudioQueueBufferRef buffer, UInt32 count,
+                             const AudioStreamPacketDescription* descriptions) {
+    if (buffer == nullptr || (count > 0 && descriptions == nullptr)) {
+        return kAudio_ParamError;
+    }
+    std::unique_lock lock(mutex_);
+    if (disposing_) {
+        return kAudioQueueErr_InvalidRunState;
+    }
+    Slot* slot = findSlot(buffer);
+    if (slot == nullptr) {
+        return kAudioQueueErr_InvalidBuffer;
+    }
+    if (slot->queued) {
+        return kAudioQueueErr_BufferInQueue;
+    }
+    const UInt32 size = buffer->mAudioDataByteSize;
+    if (size > buffer->mAudioDataBytesCapacity) {
+        return kAudio_ParamError;
+    }
+    if (count == 0 && size > 0 && format_.mFormatID == kAudioFormatMPEG4AAC) {
+        return kAudio_ParamError;  // access units cannot be found without descriptions
+    }
+    for (UInt32 i = 0; i < count; ++i) {
+        const AudioStreamPacketDescription& d = descriptions[i];
+        if (d.mStartOffset < 0 || static_cast<UInt64>(d.mStartOffset) + d.mDataByteSize > size) {
+            return kAudio_ParamError;
+        }
+    }
+    slot->descriptions.assign(descriptions, descriptions + count);
+    slot->byteSize = size;
+    slot->queued = true;
+    items_.push_back({Item::Kind::Buffer, slot, 0});
+    lock.unlock();
+    wake_.notify_one();
+    return noErr;
+}
+
+OSStatus AudioQueue::start() {
+    std::unique_lock lock(mutex_);
+    if (disposing_) {
+        return kAudioQueueErr_InvalidRunState;
+    }
+    if (!outputOpen_) {
+        const PcmFormat requested{static_cast<int>(std::lround(format_.mSampleRate)),
+                                  static_cast<int>(format_.mChannelsPerFrame)};
+        std::string error;
+        if (!output_->open(requested, error)) {
+            errorText_ =
+                "No sound output: " + error + ". Connect a sound device, or choose another output.";
+            std::fprintf(stderr, "orvento: audio queue cannot start: %s\n", error.c_str());
+            return kAudioQueueErr_CannotStart;
+        }
+        outputOpen_ = true;
+    }
+    if (startedByCaller_) {
+        return noErr;
+    }
+    startedByCaller_ = true;
+    ++startGeneration_;  // cancels a drained stop still under way
+    commands_.push_back(Command::Start);
+    lock.unlock();
+    wake_.notify_one();
+    return noErr;
+}
+
+OSStatus AudioQueue::flush() {
+    std::unique_lock lock(mutex_);
+    if (disposing_) {
+        return kAudioQueueErr_InvalidRunState;
+    }
+    items_.push_back({Item::Kind::Flush, nullptr, 0});
+    lock.unlock();
+    wake_.notify_one();
+    return noErr;
+}
+
+OSStatus AudioQueue::stop(bool immediate) {
+    std::unique_lock lock(mutex_);
+    if (disposing_) {
+        return kAudioQueueErr_InvalidRunState;
+    }
+    if (immediate) {
+        if (outputOpen_) {
+            output_->silenceNow();
+        }
+        startedByCaller_ = false;
+        commands_.push_back(Command::StopNow);
+    } else {
+        if (!startedByCaller_) {
+            return noErr;
+        }
+        startedByCaller_ = false;
+        items_.push_back({Item::Kind::Stop, nullptr, startGeneration_});
+        ++stopMarkersPosted_;
+    }
+    lock.unlock();
+    wake_.notify_one();
+    return noErr;
+}
+
+OSStatus AudioQueue::dispose(bool immediate) {
+    if (std::this_thread::get_id() == thread_.get_id()) {
+        return kAudioQueueErr_InvalidRunState;
+    }
+    {
+        std::unique_lock lock(mutex_);
+        if (disposing_) {
+            return kAudioQueueErr_InvalidRunState;
+        }
+        disposing_ = true;
+        if (!immediate && startedByCaller_) {
+            startedByCaller_ = false;
+            items_.push_back({Item::Kind::Stop, nullptr, startGeneration_});
+            const UInt64 target = ++stopMarkersPosted_;
+            wake_.notify_one();
+            idle_.wait(lock, [&] { return stopMarkersDone_ >= target; });
+        }
+        if (outputOpen_) {
+            output_->silenceNow();
+        }
+        commands_.push_back(Command::Exit);
+    }
+    wake_.notify_one();
+    thread_.join();
+    if (outputOpen_) {
+        output_->close();
+    }
+    return noErr;
+}
+
+UInt64 AudioQueue::framesPlayed() const {
+    {
+        std::lock_guard lock(mutex_);
+        if (!outputOpen_) {
+            return 0;
+        }
+    }
+    return output_->framesPlayed();
+}
+
+std::string AudioQueue::errorText() const {
+    std::lock_guard lock(mutex_);
+    return errorText_;
+}
+
+// ---- The queue's thread -------------------------------------------------
+
+void AudioQueue::run() {
+    pthread_setname_np(pthread_self(), "orvento-queue");
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (!commands_.empty()) {
+            const Command command = commands_.front();
+            commands_.pop_front();
+            lock.unlock();
+            const bool exit = handle(command);
+            lock.lock();
+            if (exit) {
+                return;
+            }
+            continue;
+        }
+        if (!running_.load()) {
+            wake_.wait(lock, [&] { return !commands_.empty(); });
+            continue;
+        }
+        const Step step = advance(lock);
+        if (step.kind == Step::Kind::Idle) {
+            wake_.wait(lock, [&] { return !commands_.empty() || !items_.empty(); });
+        } else if (step.kind == Step::Kind::Wait) {
+            wake_.wait_for(lock, step.wait, [&] { return !commands_.empty(); });
+        }
+    }
+}
+
+bool AudioQueue::handle(Command command) {
+    switch (command) {
+        case Command::Start:
+            if (!running_.load()) {
+                output_->resume();
+                notifyRunning(true);
+            }
+            return false;
+        case Command::StopNow:
+            stopNow();
+            return false;
+        case Command::Exit:
+            stopNow();
+            return true;
+    }
+    return false;
+}
+
+void AudioQueue::stopNow() {
+    std::vector<Slot*> back;
+    bool open = false;
+    {
+        std::lock_guard lock(mutex_);
+        open = outputOpen_;
+        if (current_ != nullptr) {
+            back.push_back(current_);
+        }
+        for (const Item& item : items_) {
+            if (item.kind == Item::Kind::Buffer) {
+                back.push_back(item.slot);
+            } else if (item.kind == Item::Kind::Stop) {
+                ++stopMarkersDone_;
+            }
+        }
+        items_.clear();
+        if (draining_) {
+            ++stopMarkersDone_;
+        }
+        for (Slot* slot : back) {
+            slot->queued = false;
+        }
+    }
+    idle_.notify_all();
+    current_ = nullptr;
+    nextRun_ = 0;
+    draining_ = false;
+    decoder_->reset();
+    decoded_.clear();
+    piece_ = 0;
+    pieceDone_ = 0;
+    converter_.reset();
+    converted_.clear();
+    convertedDone_ = 0;
+    flushConverter_ = false;
+    if (open) {
+        output_->discard();
+        output_->pause();
+    }
+    for (Slot* slot : back) {
+        callback_(userData_, this, &slot->record);
+    }
+    if (running_.load()) {
+        notifyRunning(false);
+    }
+}
+
+AudioQueue::Step AudioQueue::advance(std::unique_lock<std::mutex>& lock) {
+    if (convertedDone_ < converted_.size() || piece_ < decoded_.pieces().size() ||
+        flushConverter_) {
+        lock.unlock();
+        const std::optional<AudioOutput::Duration> wait = writeOut();
+        std::string failure = output_->takeFailure();
+        if (!failure.empty()) {
+            reportFailure(failure);
+        }
+        lock.lock();
+        if (wait.has_value()) {
+            return {Step::Kind::Wait, *wait};
+        }
+        return {Step::Kind::Progress};
+    }
+    if (current_ != nullptr) {
+        const bool more = current_->descriptions.empty() ? nextRun_ < current_->byteSize
+                                                         : nextRun_ < current_->descriptions.size();
+        if (more) {
+            std::optional<std::vector<std::byte>> cookie;
+            if (appliedCookieVersion_ != cookieVersion_) {
+                appliedCookieVersion_ = cookieVersion_;
+                cookie = cookie_;
+            }
+            lock.unlock();
+            if (cookie.has_value() && !decoder_->setCookie(*cookie)) {
+                reportFailure(decoder_->errorText());
+            }
+            decodeNextRun();
+            lock.lock();
+            return {Step::Kind::Progress};
+        }
+        Slot* done = current_;
+        current_ = nullptr;
+        done->queued = false;
+        lock.unlock();
+        callback_(userData_, this, &done->record);
+        lock.lock();
+        return {Step::Kind::Progress};
+    }
+    if (draining_) {
+        lock.unlock();
+        const AudioOutput::Duration left = output_->untilDrained();
+        lock.lock();
+        if (left > AudioOutput::Duration::zero()) {
+            return {Step::Kind::Wait, left};
+        }
+        draining_ = false;
+        ++stopMarkersDone_;
+        idle_.notify_all();
+        if (drainGeneration_ != startGeneration_) {
+            return {Step::Kind::Progress};  // started again meanwhile: keep running
+        }
+        lock.unlock();
+        output_->pause();
+        notifyRunning(false);
+        lock.lock();
+        return {Step::Kind::Progress};
+    }
+    if (items_.empty()) {
+        return {Step::Kind::Idle};
+    }
+    const Item item = items_.front();
+    items_.pop_front();
+    switch (item.kind) {
+        case Item::Kind::Buffer:
+            current_ = item.slot;
+            nextRun_ = 0;
+            break;
+        case Item::Kind::Flush:
+        case Item::Kind::Stop:
+            if (item.kind == Item::Kind::Stop && item.generation != startGeneration_) {
+                ++stopMarkersDone_;
+                idle_.notify_all();
+                break;
+            }
+            lock.unlock();
+            decoder_->flush(decoded_);
+            flushConverter_ = true;
+            lock.lock();
+            if (item.kind == Item::Kind::Stop) {
+                draining_ = true;
+                drainGeneration_ = item.generation;
+            }
+            break;
+    }
+    return {Step::Kind::Progress};
+}
+
+void AudioQueue::decodeNextRun() {
+    Slot& slot = *current_;
+    std::span<const std::byte> run;
+    bool whole = false;
+    if (slot.descriptions.empty()) {
+        const std::size_t length = std::min(kRawSlice, slot.byteSize - nextRun_);
+        run = {slot.storage.get() + nextRun_, length};
+        nextRun_ += length;
+    } else {
+        const AudioStreamPacketDescription& d = slot.descriptions[nextRun_++];
+        run = {slot.storage.get() + d.mStartOffset, d.mDataByteSize};
+        whole = true;
+    }
+    if (!decoder_->decode(run, whole, decoded_)) {
+        reportFailure(decoder_->errorText());
+    }
+}
+
+std::optional<AudioOutput::Duration> AudioQueue::writeOut() {
+    // What the output takes now, or how long to wait before offering more.
+    auto afterPartialWrite = [this](std::size_t taken) {
+        const AudioOutput::Duration wait = output_->untilWritable();
+        return taken == 0 && wait <= AudioOutput::Duration::zero()
+                   ? AudioOutput::Duration(std::chrono::milliseconds(1))
+                   : wait;
+    };
+    for (;;) {
+        PcmFormat out = output_->format();
+        const auto channels = static_cast<std::size_t>(out.channels);
+        if (convertedDone_ < converted_.size()) {
+            const std::size_t frames = (converted_.size() - convertedDone_) / channels;
+            const std::size_t taken = output_->write(converted_.data() + convertedDone_, frames);
+            convertedDone_ += taken * channels;
+            if (taken < frames) {
+                return afterPartialWrite(taken);
+            }
+        }
+        converted_.clear();
+        convertedDone_ = 0;
+        const auto& pieces = decoded_.pieces();
+        if (piece_ >= pieces.size()) {
+            decoded_.clear();
+            piece_ = 0;
+            if (flushConverter_) {
+                flushConverter_ = false;
+                if (converter_.active()) {
+                    converter_.flush(converted_);
+                    converter_.reset();
+                    continue;
+                }
+            }
+            return std::nullopt;
+        }
+        const PcmBuffer::Piece& piece = pieces[piece_];
+        if (!(piece.format == out) && output_->adopt(piece.format)) {
+            continue;  // nothing written yet: the output takes the decoder's format
+        }
+        if (piece.format == out) {
+            if (converter_.active()) {
+                // Back to the output's own format: first the converter's tail.
+                converter_.flush(converted_);
+                converter_.reset();
+                continue;
+            }
+            const std::size_t left = piece.frames - pieceDone_;
+            const std::size_t taken =
+                output_->write(decoded_.samples(piece) + pieceDone_ * channels, left);
+            pieceDone_ += taken;
+            if (taken < left) {
+                return afterPartialWrite(taken);
+            }
+        } else {
+            const float* from = decoded_.samples(piece) +
+                                pieceDone_ * static_cast<std::size_t>(piece.format.channels);
+            if (!converter_.convert(piece.format, out, from, piece.frames - pieceDone_,
+                                    converted_)) {
+                reportFailure("cannot convert the decoded audio to the output's format");
+            }
+        }
+        ++piece_;
+        pieceDone_ = 0;
+    }
+}
+
+void AudioQueue::notifyRunning(bool running) {
+    running_.store(running);
+    std::vector<Listener> listeners;
+    {
+        std::lock_guard lock(mutex_);
+        listeners = listeners_;
+    }
+    for (const Listener& listener : listeners) {
+        listener.proc(listener.userData, this, kAudioQueueProperty_IsRunning);
+    }
+}
+
+void AudioQueue::reportFailure(const std::string& text) {
+    bool first = false;
+    {
+        std::lock_guard lock(mutex_);
+        errorText_ = text;
+        first = !reportedDecodeFailure_;
+        reportedDecodeFailure_ = true;
+    }
+    if (first) {
+        std::fprintf(stderr, "orvento: audio queue: %s (later failures are not shown)\n",
+                     text.c_str());
+    }
+}
+
+// ---- The platform calls ---------------------------------------------------
+
+OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* inFormat,
+                             AudioQueueOutputCallback inCallbackProc, void* inUserData,
+                             CFRunLoopRef inCallbackRunLoop, CFRunLoopMode inCallbackRunLoopMode,
+                             UInt32 inFlags, AudioQueueRef* outAQ) {
+    return AudioQueueNewOutputTo(AudioOutputChoice{}, inFormat, inCallbackProc, inUserData,
+                                 inCallbackRunLoop, inCallbackRunLoopMode, inFlags, outAQ);
+}
+
+OSStatus AudioQueueNewOutputTo(const AudioOutputChoice& output,
+                               const AudioStreamBasicDescription* inFormat,
+                               AudioQueueOutputCallback inCallbackProc, void* inUserData,
+                               CFRunLoopRef inCallbackRunLoop, CFRunLoopMode inCallbackRunLoopMode,
+                               UInt32 inFlags, AudioQueueRef* outAQ) {
+    if (inFormat == nullptr || inCallbackProc == nullptr || outAQ == nullptr ||
+        inCallbackRunLoop != nullptr || inCallbackRunLoopMode != nullptr || inFlags != 0) {
+        return kAudio_ParamError;
+    }
+    std::unique_ptr<Decoder> decoder;
+    std::string error;
+    const OSStatus status = makeDecoder(*inFormat, decoder, error);
+    if (status != noErr) {
+        return status;
+    }
+    try {
+        auto queue = std::make_unique<AudioQueue>(*inFormat, std::move(decoder), makeOutput(output),
+                                                  inCallbackProc, inUserData);
+        queue->launch();
+        *outAQ = queue.release();
+    } catch (const std::bad_alloc&) {
+        return kAudioQueueErr_OutOfMemory;
+    } catch (const std::system_error&) {
+        return kAudioQueueErr_OutOfMemory;
+    }
+    return noErr;
+}
+
+OSStatus AudioQueueAddPropertyListener(AudioQueueRef inAQ, AudioQueuePropertyID inID,
+                                       AudioQueuePropertyListenerProc inProc, void* inUserData) {
+    if (inAQ == nullptr || inProc == nullptr) {
+        return kAudio_ParamError;
+    }
+    if (inID != kAudioQueueProperty_IsRunning) {
+        return kAudioQueueErr_InvalidProperty;
+    }
+    return inAQ->addListener(inProc, inUserData);
+}
+
+OSStatus AudioQueueAllocateBuffer(AudioQueueRef inAQ, UInt32 inBufferByteSize,
+                                  AudioQueueBufferRef* outBuffer) {
+    if (inAQ == nullptr || outBuffer == nullptr || inBufferByteSize == 0) {
+        return kAudio_ParamError;
+    }
+    return inAQ->allocate(inBufferByteSize, outBuffer);
+}
+
+OSStatus AudioQueueSetProperty(AudioQueueRef inAQ, AudioQueuePropertyID inID, const void* inData,
+                               UInt32 inDataSize) {
+    if (inAQ == nullptr) {
+        return kAudio_ParamError;
+    }
+    if (inID != kAudioQueueProperty_MagicCookie) {
+        return kAudioQueueErr_InvalidProperty;
+    }
+    return inAQ->setCookie(inData, inDataSize);
+}
+
+OSStatus AudioQueueGetProperty(AudioQueueRef inAQ, AudioQueuePropertyID inID, void* outData,
+                               UInt32* ioDataSize) {
+    if (inAQ == nullptr) {
+        return kAudio_ParamError;
+    }
+    if (inID != kAudioQueueProperty_IsRunning) {
+        return kAudioQueueErr_InvalidProperty;
+    }
+    return inAQ->getIsRunning(outData, ioDataSize);
+}
+
+OSStatus AudioQueueEnqueueBuffer(AudioQueueRef inAQ, AudioQueueBufferRef inBuffer,
+                                 UInt32 inNumPacketDescs,
+                                 const AudioStreamPacketDescription* inPacketDescs) {
+    if (inAQ == nullptr) {
+        return kAudio_ParamError;
+    }
+    return inAQ->enqueue(inBuffer, inNumPacketDescs, inPacketDescs);
+}
+
+OSStatus AudioQueueStart(AudioQueueRef inAQ, const AudioTimeStamp* /*inStartTime*/) {
+    if (inAQ == nullptr) {
+        return kAudio_ParamError;
+    }
+    return inAQ->start();
+}
+
+OSStatus AudioQueueFlush(AudioQueueRef inAQ) {
+    if (inAQ == nullptr) {
+        return kAudio_ParamError;
+    }
+    return inAQ->flush();
+}
+
+OSStatus AudioQueueStop(AudioQueueRef inAQ, Boolean inImmediate) {
+    if (inAQ == nullptr) {
+        return kAudio_ParamError;
+    }
+    return inAQ->stop(inImmediate);
+}
+
+OSStatus AudioQueueDispose(AudioQueueRef inAQ, Boolean inImmediate) {
+    if (inAQ == nullptr) {
+        return kAudio_ParamError;
+    }
+    const OSStatus status = inAQ->dispose(inImmediate);
+    if (status == noErr) {
+        // Takes back the ownership AudioQueueNewOutputTo handed out.
+        std::unique_ptr<AudioQueue> owned(inAQ);
+    }
+    return status;
+}
+
+OSStatus AudioQueueGetCurrentTime(AudioQueueRef inAQ, void* /*inTimeline*/,
+                                  AudioTimeStamp* outTimeStamp, Boolean* outTimelineDiscontinuity) {
+    if (inAQ == nullptr || outTimeStamp == nullptr) {
+        return kAudio_ParamError;
+    }
+    outTimeStamp->mSampleTime = static_cast<Float64>(inAQ->framesPlayed());
+    outTimeStamp->mHostTime =
+        static_cast<UInt64>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count());
+    outTimeStamp->mFlags = kAudioTimeStampSampleTimeValid | kAudioTimeStampHostTimeValid;
+    if (outTimelineDiscontinuity != nullptr) {
+        *outTimelineDiscontinuity = false;
+    }
+    return noErr;
+}
+
+std::string AudioQueueErrorText(AudioQueueRef inAQ) {
+    return inAQ != nullptr ? inAQ->errorText() : std::string();
+}
+
+}  // namespace orvento
