@@ -1,0 +1,151 @@
+// Parse throughput on 60-minute MP3 streams held in memory, fed in the
+// engine's 32768-byte reads. Prints MB/s and packets/s; asserts nothing.
+//
+// The inputs are made on first use in the build folder: lame encodes a
+// 30-second source (sox), and the 60-minute stream is that encoding's audio
+// frames repeated, which keeps set-up to seconds instead of a full-length
+// encode. The parser sees exactly what a 60-minute encode presents: one
+// ID3v2 tag and summary frame, then frames back to back.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "engine/platform/parser/AudioFileStream.h"
+
+namespace {
+
+using namespace orvento;
+namespace fs = std::filesystem;
+
+struct Input {
+    const char* name;
+    const char* lameArgs;
+    int sampleRate;
+};
+
+constexpr double kMinutes = 60;
+constexpr size_t kChunk = 32768;
+
+std::vector<UInt8> readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct Counter {
+    UInt64 packets = 0;
+    UInt64 bytes = 0;
+    static void onProperty(void*, AudioFileStreamID, AudioFileStreamPropertyID,
+                           AudioFileStreamPropertyFlags*) {}
+    static void onPackets(void* self, UInt32, UInt32 numberPackets, const void*,
+                          AudioStreamPacketDescription* descriptions) {
+        auto& c = *static_cast<Counter*>(self);
+        c.packets += numberPackets;
+        for (UInt32 i = 0; i < numberPackets; ++i) {
+            c.bytes += descriptions[i].mDataByteSize;
+        }
+    }
+};
+
+// Where the frames of an MP3 file begin and end, found by the parser itself.
+bool frameSpan(const std::vector<UInt8>& file, size_t& begin, size_t& end) {
+    Counter counter;
+    AudioFileStreamID s = nullptr;
+    AudioFileStreamOpen(&counter, &Counter::onProperty, &Counter::onPackets, kAudioFileMP3Type, &s);
+    OSStatus status =
+        AudioFileStreamParseBytes(s, static_cast<UInt32>(file.size()), file.data(), 0);
+    AudioFileStreamDiagnostics d{};
+    AudioFileStreamGetDiagnostics(s, &d);
+    AudioFileStreamClose(s);
+    if (status != noErr || d.dataOffset < 0) {
+        return false;
+    }
+    begin = static_cast<size_t>(d.dataOffset);
+    end = begin + counter.bytes;  // CBR frames, back to back
+    return true;
+}
+
+fs::path makeInput(const fs::path& dir, const Input& input) {
+    fs::path out = dir / (std::string(input.name) + ".mp3");
+    if (fs::exists(out)) {
+        return out;
+    }
+    fs::create_directories(dir);
+    fs::path seed = dir / (std::string(input.name) + "-seed.mp3");
+    std::string command = "sox -D -R -n -r " + std::to_string(input.sampleRate) +
+                          " -c 2 -b 16 -t wav - synth 30 pinknoise sine 440 gain -12 2>/dev/null"
+                          " | lame --quiet " +
+                          input.lameArgs + " --add-id3v2 --tt bench - '" + seed.string() + "'";
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "cannot make %s (needs sox and lame)\n", seed.c_str());
+        return {};
+    }
+    std::vector<UInt8> file = readAll(seed);
+    size_t begin = 0;
+    size_t end = 0;
+    if (!frameSpan(file, begin, end)) {
+        std::fprintf(stderr, "the seed %s does not parse\n", seed.c_str());
+        return {};
+    }
+    // The header (tag and summary frame) once, then the frames until 60 minutes.
+    std::ofstream stream(out, std::ios::binary);
+    stream.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(begin));
+    for (double seconds = 0; seconds < kMinutes * 60; seconds += 30) {
+        stream.write(reinterpret_cast<const char*>(file.data() + begin),
+                     static_cast<std::streamsize>(end - begin));
+    }
+    return out;
+}
+
+void run(const fs::path& path, const char* label) {
+    std::vector<UInt8> bytes = readAll(path);
+    double best = 1e9;
+    Counter last;
+    for (int pass = 0; pass < 7; ++pass) {
+        Counter counter;
+        AudioFileStreamID s = nullptr;
+        AudioFileStreamOpen(&counter, &Counter::onProperty, &Counter::onPackets, kAudioFileMP3Type,
+                            &s);
+        auto start = std::chrono::steady_clock::now();
+        for (size_t pos = 0; pos < bytes.size(); pos += kChunk) {
+            auto n = static_cast<UInt32>(std::min(kChunk, bytes.size() - pos));
+            if (AudioFileStreamParseBytes(s, n, bytes.data() + pos, 0) != noErr) {
+                std::fprintf(stderr, "%s: parse failed\n", label);
+                break;
+            }
+        }
+        double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        AudioFileStreamClose(s);
+        best = std::min(best, seconds);
+        last = counter;
+    }
+    std::printf("%-12s %7.1f MB in %6.2f ms: %8.0f MB/s, %6.2f M packets/s (%llu packets)\n", label,
+                bytes.size() / 1e6, best * 1e3, bytes.size() / 1e6 / best,
+                last.packets / 1e6 / best, static_cast<unsigned long long>(last.packets));
+}
+
+}  // namespace
+
+int main() {
+    const char* dir = std::getenv("ORVENTO_BENCH_DATA");
+    fs::path data = dir != nullptr ? fs::path(dir) : fs::path(ORVENTO_BENCH_DATA_DIR);
+    static constexpr Input kInputs[] = {
+        {"mp3-128k-60min", "--cbr -b 128", 44100},
+        {"mp3-16k-60min", "--cbr -b 16 --resample 11.025", 11025},
+    };
+    std::printf("parse throughput, 60-minute MP3s in memory, %zu-byte chunks (best of 7)\n",
+                kChunk);
+    for (const Input& input : kInputs) {
+        fs::path path = makeInput(data, input);
+        if (!path.empty()) {
+            run(path, input.name);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,130 @@
+// orvento-probe from the outside: what a user sees for good, unhinted and
+// unplayable inputs, and the packet listing the fixture records compare to.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tests/engine/platform/parser/ParserTestSupport.h"
+#include "tools/probe/Probe.h"
+
+namespace orvento::test {
+namespace {
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string output;
+};
+
+ToolRun runProbe(const std::string& arguments) {
+    ToolRun run;
+    std::string command = std::string(ORVENTO_PROBE_PATH) + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return run;
+    }
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        run.output.append(buffer, n);
+    }
+    int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string lineStartingWith(const std::string& text, const std::string& prefix) {
+    size_t at = text.find("\n" + prefix);
+    if (at == std::string::npos) {
+        return {};
+    }
+    size_t end = text.find('\n', at + 1);
+    return text.substr(at + 1, end - at - 1);
+}
+
+struct ProbeRow {
+    const char* arguments;  // after the fixture path
+    const char* fixture;
+    int exitCode;
+    const char* detected;  // expected "detected:" line text (substring)
+    const char* status;    // expected "status:" line text (substring)
+};
+
+void PrintTo(const ProbeRow& row, std::ostream* out) {
+    *out << row.fixture << row.arguments;
+}
+
+class ProbeTool : public ::testing::TestWithParam<ProbeRow> {};
+
+TEST_P(ProbeTool, ReportsWhatItFound) {
+    const ProbeRow& row = GetParam();
+    ToolRun run = runProbe(fixturePath(row.fixture) + row.arguments);
+    EXPECT_EQ(run.exitCode, row.exitCode) << run.output;
+    EXPECT_NE(lineStartingWith(run.output, "detected:").find(row.detected), std::string::npos)
+        << run.output;
+    EXPECT_NE(lineStartingWith(run.output, "status:").find(row.status), std::string::npos)
+        << run.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, ProbeTool,
+    ::testing::Values(
+        ProbeRow{"", "mpeg1_l3_cbr_id3.mp3", 0, "'MPG3' by frame sync, as hinted", "0 (ok)"},
+        ProbeRow{" --hint wav", "adts_lc.aac", 0, "'adts' by frame sync, overriding the hint",
+                 "0 (ok)"},
+        ProbeRow{" --chunk 1", "caf_aac.caf", 0, "'caff' by container signature", "0 (ok)"},
+        ProbeRow{"", "m4a_moov_last.m4a", 1, "nothing", "'optm'"},
+        ProbeRow{" --hint", "wav_u8.wav", 2, "", ""}));
+
+TEST(ProbeTool, ListsThePacketsTheIndependentReaderFound) {
+    ToolRun run = runProbe(fixturePath("mpeg1_l3_vbr_xing.mp3") + " --packets");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    std::vector<UInt32> listed;
+    size_t at = run.output.find("\nstatus:");
+    at = run.output.find('\n', at + 1);
+    std::string tail = run.output.substr(at + 1);
+    size_t pos = 0;
+    while (pos < tail.size()) {
+        size_t end = tail.find('\n', pos);
+        listed.push_back(static_cast<UInt32>(std::stoul(tail.substr(pos, end - pos))));
+        pos = end + 1;
+    }
+    EXPECT_EQ(listed, expectedPacketSizes("mpeg1_l3_vbr_xing.mp3"));
+    EXPECT_NE(run.output.find("packets:         47\n"), std::string::npos) << run.output;
+}
+
+TEST(ProbeTool, AMissingFileIsReportedAsSuch) {
+    ToolRun run = runProbe("/nonexistent/tower.mp3");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.output.find("cannot open /nonexistent/tower.mp3"), std::string::npos);
+}
+
+struct HintRow {
+    const char* source;
+    const char* extension;
+    AudioFileTypeID hint;
+};
+
+class ProbeHint : public ::testing::TestWithParam<HintRow> {};
+
+TEST_P(ProbeHint, FollowsTheExtensionTable) {
+    const HintRow& row = GetParam();
+    EXPECT_EQ(probe::extensionOf(row.source), row.extension);
+    EXPECT_EQ(probe::hintForExtension(probe::extensionOf(row.source)), row.hint);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, ProbeHint,
+    ::testing::Values(HintRow{"http://radio.example/live", "", kAudioFileMP3Type},
+                      HintRow{"http://radio.example/tower.aac?session=1#x", "aac",
+                              kAudioFileAAC_ADTSType},
+                      HintRow{"http://radio.example/TOWER.AAC", "AAC", kAudioFileMP3Type},
+                      HintRow{"http://radio.example.net", "", kAudioFileMP3Type},
+                      HintRow{"/music/approach.aifc", "aifc", kAudioFileAIFCType},
+                      HintRow{"/music/dir.v2/approach", "", kAudioFileMP3Type},
+                      HintRow{"clip.m4a", "m4a", kAudioFileM4AType},
+                      HintRow{"clip.caf", "caf", kAudioFileCAFType}));
+
+}  // namespace
+}  // namespace orvento::test
