@@ -103,6 +103,11 @@ int FaultInjectingPlatform::buffersHeldByQueue() const {
     return buffersHeld_;
 }
 
+std::chrono::steady_clock::time_point FaultInjectingPlatform::lastParseReturn() const {
+    std::lock_guard lock(mutex_);
+    return lastParseReturn_;
+}
+
 std::size_t FaultInjectingPlatform::bytesRead() const {
     std::lock_guard lock(mutex_);
     return bytesRead_;
@@ -183,8 +188,17 @@ OSStatus FaultInjectingPlatform::AudioFileStreamOpen(
 OSStatus FaultInjectingPlatform::AudioFileStreamParseBytes(AudioFileStreamID stream, UInt32 size,
                                                            const void* data,
                                                            AudioFileStreamParseFlags flags) {
-    FORWARD_STATUS(Op::AudioFileStreamParseBytes, flags,
-                   ProductionPlatform::AudioFileStreamParseBytes(stream, size, data, flags));
+    const OSStatus injected = enter(Op::AudioFileStreamParseBytes, flags);
+    OSStatus result = injected;
+    if (injected == noErr) {
+        result = ProductionPlatform::AudioFileStreamParseBytes(stream, size, data, flags);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        lastParseReturn_ = std::chrono::steady_clock::now();
+    }
+    record(Op::AudioFileStreamParseBytes, result, flags);
+    return result;
 }
 
 OSStatus FaultInjectingPlatform::AudioFileStreamGetPropertyInfo(AudioFileStreamID stream,

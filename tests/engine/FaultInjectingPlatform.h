@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -113,6 +114,8 @@ class FaultInjectingPlatform : public ProductionPlatform {
     std::vector<EnqueueRecord> enqueues() const;
     // Buffers the engine has handed over and the queue has not given back.
     int buffersHeldByQueue() const;
+    // When the latest parse call returned.
+    std::chrono::steady_clock::time_point lastParseReturn() const;
     // Bytes the engine has received from the stream.
     std::size_t bytesRead() const;
 
@@ -225,6 +228,7 @@ class FaultInjectingPlatform : public ProductionPlatform {
     int bytesEventsSeen_ = 0;
     int buffersHeld_ = 0;
     std::size_t bytesRead_ = 0;
+    std::chrono::steady_clock::time_point lastParseReturn_{};
     std::map<CFReadStreamRef, std::unique_ptr<StreamClient>> streamClients_;
     std::map<AudioQueueRef, std::unique_ptr<QueueClient>> queueClients_;
     // Queues whose disposal was made to fail for good: disposed of at the end

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <ostream>
 #include <thread>
 
 #include "engine/platform/http/HttpReadStream.h"
@@ -152,6 +153,10 @@ struct CloseInsideRow {
     CFStreamEventType closeOn;
 };
 
+void PrintTo(const CloseInsideRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class HttpReadStreamCloseInside : public testing::TestWithParam<CloseInsideRow> {};
 
 TEST_P(HttpReadStreamCloseInside, TheCallbackItselfClosesAndReleases) {
@@ -178,12 +183,14 @@ TEST_P(HttpReadStreamCloseInside, TheCallbackItselfClosesAndReleases) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, HttpReadStreamCloseInside,
-    testing::Values(
-        CloseInsideRow{"OnBytes", Script::endless().paced(200'000), kCFStreamEventHasBytesAvailable},
-        CloseInsideRow{"OnEnd", Script::pattern(100'000), kCFStreamEventEndEncountered},
-        CloseInsideRow{"OnError", Script::pattern(100'000).closeAfter(10),
-                       kCFStreamEventErrorOccurred}),
-    [](const testing::TestParamInfo<CloseInsideRow>& info) { return std::string(info.param.name); });
+    testing::Values(CloseInsideRow{"OnBytes", Script::endless().paced(200'000),
+                                   kCFStreamEventHasBytesAvailable},
+                    CloseInsideRow{"OnEnd", Script::pattern(100'000), kCFStreamEventEndEncountered},
+                    CloseInsideRow{"OnError", Script::pattern(100'000).closeAfter(10),
+                                   kCFStreamEventErrorOccurred}),
+    [](const testing::TestParamInfo<CloseInsideRow>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST(HttpReadStreamClose, ReleasingAnOpenStreamClosesIt) {
     LoopbackServer server;

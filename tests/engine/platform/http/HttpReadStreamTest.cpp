@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -29,6 +30,8 @@ struct ResponseRow {
     // For errors: the exact number of body bytes that arrive first, or -1
     // when that is not fixed.
     long bytesBeforeError = -1;
+    // Connections the server must see; -1: not checked.
+    int connections = -1;
 };
 
 std::string patternText(std::size_t size) {
@@ -119,7 +122,7 @@ const std::vector<ResponseRow> kResponses = {
          s.setScript("/", Script::redirect("ftp://127.0.0.1:" + std::to_string(s.port()) + "/"));
          return std::string();
      },
-     Outcome::error, 0},
+     Outcome::error, 0, 1},
     {"IcyErrorStatusLine",
      [](LoopbackServer& s) {
          s.setScript("/", Script::fixed("<html>no</html>").withStatusLine("ICY 404 Not Found"));
@@ -144,6 +147,10 @@ struct ResponseCase {
     const ResponseRow* row;
     CFIndex readSize;
 };
+
+void PrintTo(const ResponseCase& c, std::ostream* out) {
+    *out << c.row->name << " read " << c.readSize;
+}
 
 class HttpReadStreamResponses : public testing::TestWithParam<ResponseCase> {};
 
@@ -179,6 +186,9 @@ TEST_P(HttpReadStreamResponses, DeliverTheBodyAloneThenOneEndOrOneError) {
         EXPECT_EQ(body, expected.substr(0, body.size()));
         EXPECT_EQ(CFReadStreamRead(stream.get(), &byte, 1), -1);
         EXPECT_NE(HttpReadStreamErrorText(stream.get()), "");
+    }
+    if (row.connections >= 0) {
+        EXPECT_EQ(server.connectionsAccepted(), static_cast<std::uint64_t>(row.connections));
     }
 }
 
@@ -220,6 +230,10 @@ struct OpenRow {
     const char* url;
     bool opens;
 };
+
+void PrintTo(const OpenRow& row, std::ostream* out) {
+    *out << row.url;
+}
 
 class HttpReadStreamOpen : public testing::TestWithParam<OpenRow> {};
 
@@ -333,6 +347,10 @@ struct MaskRow {
     int ends;
     int errors;
 };
+
+void PrintTo(const MaskRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class HttpReadStreamMask : public testing::TestWithParam<MaskRow> {};
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <future>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -158,6 +159,10 @@ struct ModeRow {
     const char* runMode;
     bool served;
 };
+
+void PrintTo(const ModeRow& row, std::ostream* out) {
+    *out << row.sourceMode << " in " << row.runMode;
+}
 
 class RunLoopModes : public testing::TestWithParam<ModeRow> {};
 

@@ -1,0 +1,391 @@
+// Decoding inside the queue: every linear PCM layout converted exactly, a
+// frame cut short completed at a flush, descriptions and cookie copied during
+// the call, damaged packets replaced by silence, and a stream that changes
+// rate and channels mid-way converted to the output's format.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <numbers>
+
+#include "tests/engine/platform/queue/QueueTestSupport.h"
+#include "tests/support/AudioCompare.h"
+#include "tools/probe/Decode.h"
+
+namespace orvento {
+namespace {
+
+std::string fixture(const std::string& name) {
+    const char* source = std::getenv("ORVENTO_SOURCE_DIR");
+    return std::string(source != nullptr ? source : ".") + "/tests/data/" + name;
+}
+
+std::vector<std::byte> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::vector<std::byte> out(bytes.size());
+    std::memcpy(out.data(), bytes.data(), bytes.size());
+    return out;
+}
+
+// Plays `bytes` in buffers of `bufferBytes` through a queue for `format` into a
+// WAV file, flushing at the end, and returns what the file holds.
+AudioClip playToWav(const AudioStreamBasicDescription& format, const std::vector<std::byte>& bytes,
+                    std::size_t bufferBytes) {
+    const std::string path = scratchPath("out.wav");
+    {
+        RecordingQueue queue(format, wavOutput(path));
+        EXPECT_EQ(queue.status(), noErr);
+        if (queue.status() != noErr) {
+            return {};
+        }
+        std::vector<AudioQueueBufferRef> buffers;
+        for (std::size_t at = 0; at < bytes.size(); at += bufferBytes) {
+            const std::size_t size = std::min(bufferBytes, bytes.size() - at);
+            buffers.push_back(queue.allocate(static_cast<UInt32>(size)));
+            EXPECT_EQ(
+                queue.enqueue(buffers.back(),
+                              std::vector<std::byte>(bytes.begin() + static_cast<long>(at),
+                                                     bytes.begin() + static_cast<long>(at + size))),
+                noErr);
+        }
+        EXPECT_EQ(AudioQueueFlush(queue.get()), noErr);
+        EXPECT_EQ(AudioQueueStart(queue.get(), nullptr), noErr);
+        EXPECT_EQ(AudioQueueStop(queue.get(), false), noErr);
+        EXPECT_TRUE(queue.waitFor([&] { return queue.countOf(QueueEvent::Kind::Stopped) == 1; }));
+        for (AudioQueueBufferRef buffer : buffers) {
+            EXPECT_EQ(queue.timesBack(buffer), 1U);
+        }
+    }
+    std::string error;
+    std::optional<AudioClip> clip = readWav(path, &error);
+    EXPECT_TRUE(clip.has_value()) << error;
+    return clip.value_or(AudioClip{});
+}
+
+// ---- Linear PCM ---------------------------------------------------------------
+
+struct PcmRow {
+    const char* name;
+    UInt32 bits;
+    UInt32 flags;  // besides packed
+    UInt32 channels;
+};
+
+// The test signal: a sine at 0.6 with the extremes of the range mixed in.
+double testValue(std::size_t i) {
+    if (i % 97 == 5) {
+        return -1.0;
+    }
+    if (i % 89 == 7) {
+        return 0.999999;
+    }
+    return 0.6 * std::sin(2 * std::numbers::pi * 300 * static_cast<double>(i) / 8000);
+}
+
+// Encodes `value` as the row's sample, appending its bytes; returns the value
+// the queue must produce for it.
+float encode(const PcmRow& row, double value, std::vector<std::byte>& out) {
+    const bool isFloat = (row.flags & kAudioFormatFlagIsFloat) != 0;
+    const bool isSigned = (row.flags & kAudioFormatFlagIsSignedInteger) != 0;
+    const bool bigEndian = (row.flags & kAudioFormatFlagIsBigEndian) != 0;
+    const int width = static_cast<int>(row.bits / 8);
+    UInt64 raw = 0;
+    float expected = 0;
+    if (isFloat && row.bits == 32) {
+        const auto f = static_cast<float>(value);
+        UInt32 r = 0;
+        std::memcpy(&r, &f, 4);
+        raw = r;
+        expected = f;
+    } else if (isFloat) {
+        std::memcpy(&raw, &value, 8);
+        expected = static_cast<float>(value);
+    } else {
+        const double scale = std::ldexp(1.0, static_cast<int>(row.bits) - 1);
+        const double q = std::clamp(std::round(value * scale), -scale, scale - 1);
+        expected = static_cast<float>(q / scale);
+        const auto signedValue = static_cast<SInt64>(q);
+        raw = isSigned ? static_cast<UInt64>(signedValue)
+                       : static_cast<UInt64>(signedValue + static_cast<SInt64>(scale));
+    }
+    for (int b = 0; b < width; ++b) {
+        const int shift = 8 * (bigEndian ? width - 1 - b : b);
+        out.push_back(static_cast<std::byte>((raw >> shift) & 0xFF));
+    }
+    return expected;
+}
+
+class PcmLayout : public ::testing::TestWithParam<PcmRow> {};
+
+TEST_P(PcmLayout, ConvertsEverySampleExactlyAcrossBuffersCutMidFrame) {
+    const PcmRow& row = GetParam();
+    std::vector<std::byte> bytes;
+    std::vector<float> expected;
+    constexpr std::size_t kFrames = 3000;
+    for (std::size_t i = 0; i < kFrames * row.channels; ++i) {
+        // Channels differ: the second is the first's opposite.
+        const double value =
+            (i % row.channels == 1) ? -testValue(i / row.channels) : testValue(i / row.channels);
+        expected.push_back(encode(row, value, bytes));
+    }
+    const AudioStreamBasicDescription format = pcmFormat(8000, row.channels, row.bits, row.flags);
+    // 1001 bytes: the buffers end inside frames and inside samples.
+    const AudioClip clip = playToWav(format, bytes, 1001);
+    ASSERT_EQ(clip.sampleRate, 8000);
+    ASSERT_EQ(clip.channels, static_cast<int>(row.channels));
+    ASSERT_EQ(clip.samples.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(clip.samples[i], expected[i]) << "sample " << i;
+    }
+}
+
+constexpr UInt32 kSigned = kAudioFormatFlagIsSignedInteger;
+constexpr UInt32 kBig = kAudioFormatFlagIsBigEndian;
+constexpr UInt32 kFloat = kAudioFormatFlagIsFloat;
+const PcmRow kPcmRows[] = {
+    {"Unsigned8Mono", 8, 0, 1},
+    {"Signed8Stereo", 8, kSigned, 2},
+    {"Signed16Little", 16, kSigned, 2},
+    {"Signed16Big", 16, kSigned | kBig, 1},
+    {"Unsigned16Little", 16, 0, 1},
+    {"Signed24Little", 24, kSigned, 2},
+    {"Signed24Big", 24, kSigned | kBig, 3},
+    {"Signed32Little", 32, kSigned, 1},
+    {"Signed32Big", 32, kSigned | kBig, 2},
+    {"Float32Little", 32, kFloat, 2},
+    {"Float32Big", 32, kFloat | kBig, 1},
+    {"Float64Little", 64, kFloat, 1},
+    {"Float64Big", 64, kFloat | kBig, 2},
+};
+
+INSTANTIATE_TEST_SUITE_P(Layouts, PcmLayout, ::testing::ValuesIn(kPcmRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PcmFlush, CompletesAFrameCutShortWithZeros) {
+    // Two 16-bit stereo frames and then only the left sample of a third.
+    const std::vector<std::byte> bytes = {
+        std::byte{0x00}, std::byte{0x40}, std::byte{0x00}, std::byte{0xC0}, std::byte{0x00},
+        std::byte{0x20}, std::byte{0x00}, std::byte{0xE0}, std::byte{0x00}, std::byte{0x10}};
+    const AudioClip clip = playToWav(pcm16(8000, 2), bytes, bytes.size());
+    ASSERT_EQ(clip.frames(), 3U);
+    EXPECT_EQ(clip.samples, (std::vector<float>{0.5F, -0.5F, 0.25F, -0.25F, 0.125F, 0.0F}));
+}
+
+TEST(PacketDescriptions, AreCopiedDuringTheEnqueue) {
+    const std::string path = scratchPath("out.wav");
+    const std::vector<std::byte> audio = sine16(1000, 8000, 1);
+    {
+        RecordingQueue queue(pcm16(8000, 1), wavOutput(path));
+        ASSERT_EQ(queue.status(), noErr);
+        AudioQueueBufferRef buffer = queue.allocate(4000);
+        std::memcpy(buffer->mAudioData, audio.data(), audio.size());
+        buffer->mAudioDataByteSize = static_cast<UInt32>(audio.size());
+        std::vector<AudioStreamPacketDescription> descriptions = {{0, 0, 1000}, {1000, 0, 1000}};
+        ASSERT_EQ(AudioQueueEnqueueBuffer(queue.get(), buffer, 2, descriptions.data()), noErr);
+        // The caller reuses its array at once; the queue must not see this.
+        descriptions = {{1 << 20, 0, 1 << 20}, {-5, 0, 7}};
+        ASSERT_EQ(AudioQueueStart(queue.get(), nullptr), noErr);
+        ASSERT_EQ(AudioQueueStop(queue.get(), false), noErr);
+        ASSERT_TRUE(queue.waitFor([&] { return queue.countOf(QueueEvent::Kind::Stopped) == 1; }));
+    }
+    const std::optional<AudioClip> clip = readWav(path);
+    ASSERT_TRUE(clip.has_value());
+    ASSERT_EQ(clip->frames(), 1000U);
+    const AudioClip expected = playToWav(pcm16(8000, 1), audio, audio.size());
+    EXPECT_EQ(clip->samples, expected.samples);
+}
+
+// ---- Compressed formats through the real parser ---------------------------------
+
+// Passes deliveries on to the feeder; on 'redy' hands it a copy of the format
+// and cookie, changed by `edit`, and scribbles over that copy as soon as the
+// feeder has given it to the queue.
+class EditingObserver final : public probe::PacketObserver {
+  public:
+    EditingObserver(probe::QueueFeeder& feeder, std::function<void(probe::ProbeResult&)> edit)
+        : feeder_(feeder), edit_(std::move(edit)) {}
+    void onReady(const probe::ProbeResult& result) override {
+        probe::ProbeResult copy = result;
+        edit_(copy);
+        feeder_.onReady(copy);
+        std::fill(copy.cookie.begin(), copy.cookie.end(), UInt8{0xFF});
+        copy.cookie.clear();
+        copy.cookie.shrink_to_fit();
+    }
+    void onPackets(UInt32 numberBytes, UInt32 numberPackets, const void* data,
+                   const AudioStreamPacketDescription* descriptions) override {
+        feeder_.onPackets(numberBytes, numberPackets, data, descriptions);
+    }
+
+  private:
+    probe::QueueFeeder& feeder_;
+    std::function<void(probe::ProbeResult&)> edit_;
+};
+
+TEST(MagicCookie, IsCopiedDuringTheCallAndConfiguresTheDecoder) {
+    const std::string path = scratchPath("out.wav");
+    probe::DecodeOptions options;
+    options.output = wavOutput(path);
+    probe::QueueFeeder feeder(options);
+    {
+        // The format record claims mono: only the cookie tells the decoder
+        // that the stream is stereo.
+        EditingObserver observer(feeder, [](probe::ProbeResult& r) {
+            ASSERT_TRUE(r.hasCookie);
+            r.format.mChannelsPerFrame = 1;
+        });
+        probe::Probe probe(kAudioFileAAC_ADTSType, &observer);
+        std::string error;
+        ASSERT_TRUE(probe::probeFile(fixture("adts_stereo.aac"), probe, error)) << error;
+    }
+    const probe::DecodeReport report = feeder.finish();
+    ASSERT_TRUE(report.ok) << report.error;
+    const std::optional<AudioClip> clip = readWav(path);
+    const std::optional<AudioClip> reference = readWav(fixture("reference/adts_stereo.aac.wav"));
+    ASSERT_TRUE(clip.has_value() && reference.has_value());
+    const AudioComparison c = compareAudio(*clip, *reference, 4096);
+    EXPECT_TRUE(c.sameChannels);
+    EXPECT_GE(c.snrDb, 40);
+}
+
+TEST(MagicCookie, ThatTheDecoderRefusesIsRefusedBySetProperty) {
+    AudioStreamBasicDescription format{};
+    format.mFormatID = kAudioFormatMPEG4AAC;
+    format.mFormatFlags = kMPEG4Object_AAC_LC;
+    format.mSampleRate = 44100;
+    format.mChannelsPerFrame = 2;
+    format.mFramesPerPacket = 1024;
+    RecordingQueue queue(format, nullOutput(false));
+    ASSERT_EQ(queue.status(), noErr);
+    const unsigned char nonsense[] = {0xF8, 0x00};  // object type 31 with nothing after it
+    EXPECT_EQ(AudioQueueSetProperty(queue.get(), kAudioQueueProperty_MagicCookie, nonsense,
+                                    sizeof nonsense),
+              kAudioQueueErr_InvalidPropertyValue);
+    EXPECT_NE(AudioQueueErrorText(queue.get()), "");
+    const unsigned char lcStereo44k[] = {0x12, 0x10};
+    EXPECT_EQ(AudioQueueSetProperty(queue.get(), kAudioQueueProperty_MagicCookie, lcStereo44k,
+                                    sizeof lcStereo44k),
+              noErr);
+}
+
+struct DamageRow {
+    const char* name;
+    const char* fixture;
+    std::byte fill;   // what the damaged packet's bytes become
+    long frame;       // frames per packet
+    double minSnrDb;  // of the audio a few packets later against the undamaged decode
+};
+
+class DamagedPacket : public ::testing::TestWithParam<DamageRow> {};
+
+TEST_P(DamagedPacket, IsReplacedBySilenceOfItsDurationAndDecodingGoesOn) {
+    const DamageRow& row = GetParam();
+    const std::string file = fixture(row.fixture);
+    const AudioFileTypeID hint = probe::hintForExtension(probe::extensionOf(file));
+    probe::DecodeOptions clean;
+    clean.output = wavOutput(scratchPath("clean.wav"));
+    ASSERT_TRUE(probe::decodeFile(file, hint, clean).ok);
+
+    constexpr UInt64 kDamaged = 6;
+    probe::DecodeOptions damaged;
+    damaged.output = wavOutput(scratchPath("damaged.wav"));
+    damaged.onPacket = [&](std::span<std::byte> packet, UInt64 index) {
+        if (index == kDamaged) {
+            std::fill(packet.begin(), packet.end(), row.fill);
+        }
+    };
+    const probe::DecodeReport report = probe::decodeFile(file, hint, damaged);
+    ASSERT_TRUE(report.ok) << report.error;
+    EXPECT_NE(report.queueErrorText, "");
+
+    const std::optional<AudioClip> a = readWav(clean.output.wavPath);
+    const std::optional<AudioClip> b = readWav(damaged.output.wavPath);
+    ASSERT_TRUE(a.has_value() && b.has_value());
+    ASSERT_EQ(b->frames(), a->frames());
+    const auto channels = static_cast<std::size_t>(a->channels);
+    // Before the damaged packet: the same audio.
+    const std::size_t before = (kDamaged - 1) * static_cast<std::size_t>(row.frame) * channels;
+    EXPECT_TRUE(std::equal(a->samples.begin(), a->samples.begin() + static_cast<long>(before),
+                           b->samples.begin()));
+    // Where it was: silence.
+    const std::size_t from = kDamaged * static_cast<std::size_t>(row.frame) * channels;
+    const std::size_t to = from + static_cast<std::size_t>(row.frame) / 2 * channels;
+    if (row.fill == std::byte{0x00}) {
+        for (std::size_t i = from; i < to; ++i) {
+            ASSERT_EQ(b->samples[i], 0.0F) << "sample " << i;
+        }
+    }
+    // A few packets later: the same audio again.
+    AudioClip tailA;
+    AudioClip tailB;
+    tailA.sampleRate = tailB.sampleRate = a->sampleRate;
+    tailA.channels = tailB.channels = a->channels;
+    const std::size_t later = (kDamaged + 4) * static_cast<std::size_t>(row.frame) * channels;
+    tailA.samples.assign(a->samples.begin() + static_cast<long>(later), a->samples.end());
+    tailB.samples.assign(b->samples.begin() + static_cast<long>(later), b->samples.end());
+    EXPECT_GE(snrDb(tailB, tailA, 0), row.minSnrDb);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packets, DamagedPacket,
+    ::testing::Values(DamageRow{"Mp3Zeroed", "mpeg2_l3.mp3", std::byte{0x00}, 576, 60},
+                      DamageRow{"Mp2Garbage", "mpeg1_l2.mp2", std::byte{0x5A}, 1152, 60},
+                      DamageRow{"AacZeroed", "adts_lc.aac", std::byte{0x00}, 1024, 40},
+                      DamageRow{"AacGarbage", "adts_stereo.aac", std::byte{0xFF}, 1024, 40}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Energy of `clip`'s first channel at `hz` relative to its total energy.
+double toneShare(const AudioClip& clip, std::size_t from, std::size_t to, double hz) {
+    const double w = 2 * std::numbers::pi * hz / clip.sampleRate;
+    double re = 0;
+    double im = 0;
+    double total = 0;
+    const auto channels = static_cast<std::size_t>(clip.channels);
+    for (std::size_t i = from; i < to; ++i) {
+        const double x = clip.samples[i * channels];
+        re += x * std::cos(w * static_cast<double>(i));
+        im += x * std::sin(w * static_cast<double>(i));
+        total += x * x;
+    }
+    const double n = static_cast<double>(to - from);
+    return (re * re + im * im) * 2 / n / total;
+}
+
+TEST(FormatChange, MidStreamIsConvertedToTheOutputsFormat) {
+    // Layer II at 32 kHz mono, then Layer III at 11.025 kHz stereo whose right
+    // channel is a 440 Hz tone, as one run of bytes without descriptions.
+    std::vector<std::byte> bytes = readFile(fixture("mpeg1_l2.mp2"));
+    const std::vector<std::byte> second = readFile(fixture("mpeg25_l3_stereo.mp3"));
+    bytes.insert(bytes.end(), second.begin(), second.end());
+    AudioStreamBasicDescription format{};
+    format.mFormatID = kAudioFormatMPEGLayer2;
+    format.mSampleRate = 32000;
+    format.mChannelsPerFrame = 1;
+    format.mFramesPerPacket = 1152;
+    const AudioClip clip = playToWav(format, bytes, 32768);
+    ASSERT_EQ(clip.sampleRate, 32000);
+    ASSERT_EQ(clip.channels, 1);
+
+    const std::optional<AudioClip> first = readWav(fixture("reference/mpeg1_l2.mp2.wav"));
+    const std::optional<AudioClip> later = readWav(fixture("reference/mpeg25_l3_stereo.mp3.wav"));
+    ASSERT_TRUE(first.has_value() && later.has_value());
+    // The second part lasts as long as it did at its own rate (give or take
+    // the encoder's delay and padding, under two of its frames).
+    const double secondPart = static_cast<double>(clip.frames() - first->frames()) / 32000;
+    const double expected = static_cast<double>(later->frames()) / 11025;
+    EXPECT_NEAR(secondPart, expected, 2 * 576.0 / 11025);
+    // And sounds at its own pitch: the tone is at 440 Hz, not where a wrong
+    // rate would move it.
+    const std::size_t from = first->frames() + 4000;
+    const std::size_t to = clip.frames() - 2000;
+    EXPECT_GT(toneShare(clip, from, to, 440),
+              10 * toneShare(clip, from, to, 440 * 32000 / 11025.0));
+    EXPECT_GT(toneShare(clip, from, to, 440), 0.2);
+}
+
+}  // namespace
+}  // namespace orvento

@@ -1,0 +1,278 @@
+// orvento-play: plays one stream URL with the stream player, the way the
+// player screen does, to the sound device, a WAV file or nothing.
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/AlertService.h"
+#include "engine/EnginePlatform.h"
+#include "engine/Pelorin.h"
+#include "engine/UrlEscaping.h"
+#include "engine/WorkerRegistry.h"
+
+namespace orvento {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: orvento-play URL [--wav FILE | --null]\n"
+    "\n"
+    "Plays the audio stream at URL (MP3, AAC, WAV, AIFF, CAF or MP4 over HTTP)\n"
+    "until it ends or you press Ctrl-C.\n"
+    "\n"
+    "  --wav FILE  write the decoded audio to FILE (a WAV file), as fast as it\n"
+    "              arrives, instead of playing it\n"
+    "  --null      play into nothing, in real time (for machines without sound)\n"
+    "  -h, --help  show this text\n"
+    "\n"
+    "The URL text is percent-escaped as the player screen does it: characters\n"
+    "that may not stand in a URL (spaces, non-ASCII letters, \"#\", a \"%\" not\n"
+    "followed by two hex digits) are escaped; what is already escaped is kept.\n"
+    "\n"
+    "Output: state changes (connecting, playing, stopped, ended) and the failure\n"
+    "alert go to standard error; the player's error lines (\"<operation> err\n"
+    "<code> <status>\") go to standard output.\n"
+    "\n"
+    "Ctrl-C (or SIGTERM) stops playback cleanly; a stop in the first moments,\n"
+    "before the connection is open, is repeated until it takes effect.\n"
+    "\n"
+    "Exit status: 0 after the stream played to its end or was stopped; 1 when\n"
+    "playback failed or the stream could not be opened; 2 for a usage error.\n";
+
+void say(const std::string& text) {
+    const std::string line = "orvento-play: " + text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+// Wakes the main thread from any thread; async-signal-safe and lock-free.
+class Wakeup {
+  public:
+    Wakeup() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~Wakeup() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    Wakeup(const Wakeup&) = delete;
+    Wakeup& operator=(const Wakeup&) = delete;
+    int fd() const { return fd_; }
+    void signal() const {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = write(fd_, &one, sizeof one);
+    }
+    void drain() const {
+        std::uint64_t value = 0;
+        [[maybe_unused]] ssize_t n = read(fd_, &value, sizeof value);
+    }
+
+  private:
+    int fd_;
+};
+
+class ToolAlerts : public AlertService {
+  public:
+    void showAlert(const std::string& title, const std::string& message,
+                   const std::string& /*button*/) override {
+        shown_.store(true);
+        const std::string line = title + ": " + message + "\n";
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fflush(stderr);
+    }
+    bool shown() const { return shown_.load(); }
+
+  private:
+    std::atomic<bool> shown_{false};
+};
+
+class StateReporter : public PelorinObserver {
+  public:
+    explicit StateReporter(const Wakeup& wakeup) : wakeup_(wakeup) {}
+
+    void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) override {
+        if (keyPath == kIsPlayingKeyPath) {
+            const bool playing = object.isPlaying();
+            if (playing) {
+                played_.store(true);
+            }
+            say(playing ? "playing" : "stopped playing");
+        } else if (keyPath == kHasEndedKeyPath) {
+            say("ended");
+            ended_.store(true);
+            wakeup_.signal();
+        }
+    }
+    bool played() const { return played_.load(); }
+    bool ended() const { return ended_.load(); }
+
+  private:
+    const Wakeup& wakeup_;
+    std::atomic<bool> played_{false};
+    std::atomic<bool> ended_{false};
+};
+
+struct Options {
+    std::string url;
+    AudioOutputChoice output;
+    bool help = false;
+};
+
+// Returns an error text, empty on success.
+std::string parseArguments(int argc, char** argv, Options& options) {
+    bool haveUrl = false;
+    bool haveOutput = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            options.help = true;
+            return {};
+        }
+        if (arg == "--null" || arg == "--wav" || arg.starts_with("--wav=")) {
+            if (haveOutput) {
+                return "give at most one of --wav and --null";
+            }
+            haveOutput = true;
+            if (arg == "--null") {
+                options.output.kind = AudioOutputChoice::Kind::Null;
+                options.output.realTime = true;
+                continue;
+            }
+            options.output.kind = AudioOutputChoice::Kind::WavFile;
+            if (arg == "--wav") {
+                if (i + 1 == argc) {
+                    return "--wav needs a file name";
+                }
+                options.output.wavPath = argv[++i];
+            } else {
+                options.output.wavPath = std::string(arg.substr(6));
+            }
+            if (options.output.wavPath.empty()) {
+                return "--wav needs a file name";
+            }
+            continue;
+        }
+        if (arg.starts_with("-") && arg.size() > 1) {
+            return "unknown option " + std::string(arg);
+        }
+        if (haveUrl) {
+            return "give exactly one URL";
+        }
+        options.url = std::string(arg);
+        haveUrl = true;
+    }
+    if (!haveUrl) {
+        return "no URL given";
+    }
+    return {};
+}
+
+int run(int argc, char** argv) {
+    Options options;
+    if (const std::string error = parseArguments(argc, argv, options); !error.empty()) {
+        say(error);
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+
+    // Ctrl-C and SIGTERM are taken as data on a signalfd: blocked before any
+    // thread starts, so every thread inherits the mask and no handler runs.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (signalFd < 0) {
+        say(std::string("cannot watch for Ctrl-C: ") + std::strerror(errno));
+        return 1;
+    }
+
+    const std::string escaped = percentEscapeUrlText(options.url);
+    CFURLRef url = Url::fromString(escaped);
+    if (!url) {
+        say("\"" + escaped + "\" is not a URL; the player will not play it");
+    }
+
+    auto platform = std::make_shared<ProductionPlatform>(options.output);
+    auto alerts = std::make_shared<ToolAlerts>();
+    Wakeup wakeup;
+    StateReporter reporter(wakeup);
+    bool stopRequested = false;
+    {
+        PelorinServices services;
+        services.platform = platform;
+        services.alerts = alerts;
+        std::shared_ptr<Pelorin> player = Pelorin::initWithURL(url, services);
+        player->addObserver(&reporter, kIsPlayingKeyPath);
+        player->addObserver(&reporter, kHasEndedKeyPath);
+        say("connecting to " + escaped);
+        player->start();
+
+        while (!reporter.ended()) {
+            pollfd fds[2] = {{signalFd, POLLIN, 0}, {wakeup.fd(), POLLIN, 0}};
+            // While a stop is pending it is repeated: the player ignores one
+            // that comes before its stream is open.
+            const int timeoutMs = stopRequested ? 100 : -1;
+            const int ready = poll(fds, 2, timeoutMs);
+            if (ready < 0 && errno != EINTR) {
+                break;
+            }
+            if (fds[0].revents & POLLIN) {
+                signalfd_siginfo info;
+                while (read(signalFd, &info, sizeof info) == sizeof info) {
+                }
+                if (!stopRequested) {
+                    say("stopping");
+                }
+                stopRequested = true;
+            }
+            if (fds[1].revents & POLLIN) {
+                wakeup.drain();
+            }
+            if (stopRequested && !reporter.ended()) {
+                player->stop();
+            }
+        }
+        player->waitUntilEnded(std::chrono::seconds(10));
+        player->removeObserver(&reporter, kIsPlayingKeyPath);
+        player->removeObserver(&reporter, kHasEndedKeyPath);
+    }
+    WorkerRegistry::shared().shutdown(std::chrono::seconds(10));
+    close(signalFd);
+
+    const std::string detail = platform->lastFailureText();
+    if (alerts->shown() || (!reporter.played() && !stopRequested)) {
+        if (!alerts->shown()) {
+            say("the stream could not be opened");
+        }
+        if (!detail.empty()) {
+            say(detail);
+        }
+        if (alerts->shown() && options.output.kind == AudioOutputChoice::Kind::Device) {
+            say("on a machine without a sound device, use --null to play into nothing or "
+                "--wav FILE to record the audio");
+        }
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace orvento
+
+int main(int argc, char** argv) {
+    return orvento::run(argc, argv);
+}
