@@ -1,20 +1,26 @@
 // orvento-probe FILE-or-URL [--hint EXT] [--chunk BYTES] [--packets]
+// orvento-probe --decode OUT.wav FILE [--hint EXT] [--chunk BYTES]
 // Runs the streaming parser over a file or an HTTP stream and reports what it
-// found: how a user learns why a stream will not play.
+// found: how a user learns why a stream will not play. With --decode the
+// packets also go through the output audio queue into a WAV file, as fast as
+// they decode: how a user hears what a stream sounds like.
 #include <cstdlib>
 #include <iostream>
 #include <string>
 
+#include "tools/probe/Decode.h"
 #include "tools/probe/Probe.h"
 
 namespace {
 
 int usage() {
     std::cerr << "usage: orvento-probe FILE-or-URL [--hint EXT] [--chunk BYTES] [--packets]\n"
+                 "       orvento-probe --decode OUT.wav FILE [--hint EXT] [--chunk BYTES]\n"
                  "  --hint EXT     parse as if the name ended in .EXT (mp3, aac, wav, aiff,\n"
                  "                 aifc, caf, m4a, mp4; anything else means mp3)\n"
                  "  --chunk BYTES  feed a file in pieces of this size (default 32768)\n"
-                 "  --packets      also list every packet's size, one per line\n";
+                 "  --packets      also list every packet's size, one per line\n"
+                 "  --decode OUT   decode FILE through the output queue into the WAV file OUT\n";
     return 2;
 }
 
@@ -26,6 +32,7 @@ int main(int argc, char** argv) {
     std::string hintExtension;
     bool hintGiven = false;
     bool listPackets = false;
+    std::string decodeTo;
     size_t chunk = 32768;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -37,6 +44,8 @@ int main(int argc, char** argv) {
             if (chunk == 0) {
                 return usage();
             }
+        } else if (arg == "--decode" && i + 1 < argc) {
+            decodeTo = argv[++i];
         } else if (arg == "--packets") {
             listPackets = true;
         } else if (arg.rfind("--", 0) == 0 || !source.empty()) {
@@ -50,6 +59,26 @@ int main(int argc, char** argv) {
     }
     AudioFileTypeID hint =
         probe::hintForExtension(hintGiven ? hintExtension : probe::extensionOf(source));
+    if (!decodeTo.empty()) {
+        if (probe::isUrl(source)) {
+            return usage();
+        }
+        probe::DecodeOptions options;
+        options.output.kind = AudioOutputChoice::Kind::WavFile;
+        options.output.wavPath = decodeTo;
+        const probe::DecodeReport report = probe::decodeFile(source, hint, options, chunk);
+        std::cout << "source:          " << source << "\n";
+        if (!report.ok) {
+            std::cout << "decode failed:   " << report.error << "\n";
+            return 1;
+        }
+        std::cout << "decoded to:      " << decodeTo << " (" << report.framesPlayed << " frames, "
+                  << report.buffersEnqueued << " queue buffers)\n";
+        if (!report.queueErrorText.empty()) {
+            std::cout << "decoder said:    " << report.queueErrorText << "\n";
+        }
+        return 0;
+    }
     probe::Probe probe(hint, nullptr, listPackets);
     std::string error;
     bool sourceOk = probe::isUrl(source) ? probe::probeUrl(source, probe, error)

@@ -1,0 +1,64 @@
+// Offline decoding: the parser's packets fed through the output audio queue
+// the way the stream player feeds them (six buffers of 32768 bytes, at most
+// 512 packet descriptions each, start after the first buffer, wait for the
+// next buffer of the ring to come back), then flushed and drained. For
+// `orvento-probe --decode`, the queue's quality tests and the decode
+// benchmark. Everything but the queue's own callbacks runs on the caller's
+// thread.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "engine/platform/queue/AudioQueue.h"
+#include "tools/probe/Probe.h"
+
+namespace orvento::probe {
+
+struct DecodeOptions {
+    AudioOutputChoice output;  // where the audio goes; a WAV file for --decode
+    // Sees each packet's bytes in the queue buffer just before the buffer is
+    // enqueued, with the packet's index in the stream (tests damage packets).
+    std::function<void(std::span<std::byte> packet, UInt64 index)> onPacket;
+};
+
+struct DecodeReport {
+    bool ok = false;               // the whole stream went through the queue
+    std::string error;             // why not
+    OSStatus queueStatus = noErr;  // the first failing queue call's status
+    std::string queueErrorText;    // AudioQueueErrorText at the end (decoder or output words)
+    UInt64 buffersEnqueued = 0;
+    UInt64 framesPlayed = 0;  // as the output counted them
+};
+
+// Feeds the queue from a Probe's deliveries. One per stream.
+class QueueFeeder final : public PacketObserver {
+  public:
+    explicit QueueFeeder(DecodeOptions options);
+    ~QueueFeeder() override;
+    QueueFeeder(const QueueFeeder&) = delete;
+    QueueFeeder& operator=(const QueueFeeder&) = delete;
+
+    void onReady(const ProbeResult& result) override;
+    void onPackets(UInt32 numberBytes, UInt32 numberPackets, const void* data,
+                   const AudioStreamPacketDescription* descriptions) override;
+    // At the end of the stream: hands over the last buffer, flushes, waits
+    // until everything has played and the queue has stopped, disposes of it.
+    DecodeReport finish();
+
+  private:
+    struct Shared;
+    void enqueueFill();
+    void fail(const char* call, OSStatus status);
+
+    DecodeOptions options_;
+    std::unique_ptr<Shared> shared_;
+};
+
+// Decodes a whole file (fed in chunks of `chunkSize` bytes) through the queue.
+DecodeReport decodeFile(const std::string& path, AudioFileTypeID hint, const DecodeOptions& options,
+                        std::size_t chunkSize = 32768);
+
+}  // namespace orvento::probe
