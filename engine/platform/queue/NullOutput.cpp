@@ -67,6 +67,11 @@ void NullOutput::pause() {
 std::size_t NullOutput::write(const float* /*samples*/, std::size_t frames) {
     std::lock_guard lock(mutex_);
     wroteAny_ = true;
+    if (silenced_) {
+        written_ += frames;
+        dropped_ += frames;
+        return frames;
+    }
     if (realTime_) {
         const Clock::time_point now = Clock::now();
         const double room = kQueuedSeconds * format_.sampleRate - pending(now);
@@ -96,8 +101,15 @@ AudioOutput::Duration NullOutput::untilDrained() {
     return framesToDuration(std::ceil(pending(Clock::now())));
 }
 
+void NullOutput::silenceNow() {
+    discard();
+    std::lock_guard lock(mutex_);
+    silenced_ = true;
+}
+
 void NullOutput::discard() {
     std::lock_guard lock(mutex_);
+    silenced_ = false;
     const double left = pending(Clock::now());
     dropped_ += static_cast<UInt64>(std::llround(left));
     pausedPending_ = 0;

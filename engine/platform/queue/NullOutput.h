@@ -22,7 +22,7 @@ class NullOutput final : public AudioOutput {
     Duration untilWritable() const override;
     Duration untilDrained() override;
     void discard() override;
-    void silenceNow() override { discard(); }
+    void silenceNow() override;
     UInt64 framesPlayed() const override;
 
   private:
@@ -36,6 +36,7 @@ class NullOutput final : public AudioOutput {
     PcmFormat format_;
     bool wroteAny_ = false;
     bool paused_ = true;
+    bool silenced_ = false;  // between silenceNow() and discard(): writes are dropped
     UInt64 written_ = 0;
     UInt64 dropped_ = 0;
     // Real time: when everything written will have played (while running), or

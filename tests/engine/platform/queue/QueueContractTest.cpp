@@ -195,6 +195,19 @@ TEST_P(TimedOutput, DrainedStopWaitsForTheAudioToPlay) {
     EXPECT_EQ(queue.framesPlayed(), 4000U);
 }
 
+TEST_P(TimedOutput, DisposeThatIsNotImmediatePlaysEverythingFirst) {
+    RecordingQueue queue(pcm16(kRate, 1), choose(GetParam()));
+    ASSERT_EQ(queue.status(), noErr);
+    AudioQueueBufferRef buffer = queue.allocate(32768);
+    ASSERT_EQ(queue.enqueue(buffer, sine16(3200, kRate, 1)), noErr);  // 0.4 s
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(AudioQueueStart(queue.get(), nullptr), noErr);
+    ASSERT_EQ(queue.dispose(false), noErr);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 350ms);
+    EXPECT_EQ(queue.timesBack(buffer), 1U);
+    EXPECT_EQ(queue.listenedStates(), (std::vector<UInt32>{1, 0}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Outputs, TimedOutput, ::testing::ValuesIn(kTimedOutputs), rowName);
 
 // Sets environment variables for one scope (before any SDL audio is started).
