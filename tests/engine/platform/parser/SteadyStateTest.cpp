@@ -2,52 +2,24 @@
 // format is known, whatever the split, and runs stay bounded.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
+#include <algorithm>
+#include <memory>
+#include <vector>
 
+#include "tests/engine/platform/parser/AllocationCounter.h"
 #include "tests/engine/platform/parser/ParserTestSupport.h"
-
-namespace {
-
-// Counts heap allocations made on this thread while counting is on.
-thread_local bool tCounting = false;
-std::atomic<long> gAllocations{0};
-
-void* countedAlloc(std::size_t size) {
-    if (tCounting) {
-        gAllocations.fetch_add(1, std::memory_order_relaxed);
-    }
-    void* p = std::malloc(size == 0 ? 1 : size);
-    if (p == nullptr) {
-        throw std::bad_alloc();
-    }
-    return p;
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    return countedAlloc(size);
-}
-void* operator new[](std::size_t size) {
-    return countedAlloc(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace orvento::test {
 namespace {
+
+// The zero counts below mean something only if the counter sees allocations.
+TEST(AllocationCounter, SeesAnAllocationOnThisThread) {
+    startCountingAllocations();
+    auto block = std::make_unique<std::vector<int>>(100);
+    long counted = stopCountingAllocations();
+    EXPECT_EQ(block->size(), 100u);
+    EXPECT_EQ(counted, 2);
+}
 
 // Counts packets without allocating.
 struct Counter {
@@ -105,17 +77,16 @@ TEST_P(SteadyState, ALongStreamAllocatesNothingOnceReady) {
                       noErr);
             pos += n;
         }
-        gAllocations = 0;
-        tCounting = true;
+        startCountingAllocations();
         OSStatus status = noErr;
         while (pos < stream.size() && status == noErr) {
             size_t n = std::min(chunk, stream.size() - pos);
             status = AudioFileStreamParseBytes(s, static_cast<UInt32>(n), stream.data() + pos, 0);
             pos += n;
         }
-        tCounting = false;
+        long allocations = stopCountingAllocations();
         EXPECT_EQ(status, noErr);
-        EXPECT_EQ(gAllocations.load(), 0) << "chunk " << chunk;
+        EXPECT_EQ(allocations, 0) << "chunk " << chunk;
         EXPECT_EQ(counter.ready, 1);
         EXPECT_GT(counter.packets, row.repeats);
         EXPECT_LE(counter.largestRun, std::max<size_t>(chunk, 65536) + 65536);
