@@ -8,6 +8,8 @@ namespace {
 
 constexpr UInt16 kWavePcm = 0x0001;
 constexpr UInt16 kWaveFloat = 0x0003;
+constexpr UInt16 kWaveMpeg = 0x0050;
+constexpr UInt16 kWaveMpegLayer3 = 0x0055;
 constexpr UInt16 kWaveExtensible = 0xFFFE;
 constexpr size_t kMaxFormatChunk = 1024;
 
@@ -49,6 +51,9 @@ class WaveReader final : public Reader {
             if (tagIs(q, "data")) {
                 startData(size);
                 pos += 8;
+                if (mpeg_) {
+                    return pos;  // the frame reader takes over from here
+                }
                 continue;
             }
             if (tagIs(q, "fmt ")) {
@@ -96,6 +101,7 @@ class WaveReader final : public Reader {
             }
         }
         isFloat_ = tag == kWaveFloat;
+        mpeg_ = tag == kWaveMpeg || tag == kWaveMpegLayer3;
         supported_ =
             (tag == kWavePcm && (bits_ == 8 || bits_ == 16 || bits_ == 24 || bits_ == 32)) ||
             (tag == kWaveFloat && (bits_ == 32 || bits_ == 64));
@@ -105,6 +111,11 @@ class WaveReader final : public Reader {
     void startData(UInt32 size) {
         if (!haveFormat_) {
             session_.fail(kAudioFileStreamError_NotOptimized);
+            return;
+        }
+        if (mpeg_) {
+            // MPEG audio wrapped in WAV: the frames carry their own format.
+            session_.switchTo(makeFramedReader(session_));
             return;
         }
         if (!supported_) {
@@ -133,6 +144,7 @@ class WaveReader final : public Reader {
     bool haveFormat_ = false;
     bool supported_ = false;
     bool isFloat_ = false;
+    bool mpeg_ = false;
     bool inData_ = false;
     UInt32 channels_ = 0;
     UInt32 rate_ = 0;

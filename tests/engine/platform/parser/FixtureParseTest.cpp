@@ -92,6 +92,8 @@ const FixtureRow kFixtures[] = {
      "", Packets::PcmTotal},
     {"wav_f64.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat, 64, 8, 1,
      "", Packets::PcmTotal},
+    {"wav_mp3.wav", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576, "",
+     Packets::Same},
     {"wav_live_ffffffff.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned,
      16, 2, 1, "", Packets::PcmTotal},
     {"wav_live_zero.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 16,
