@@ -91,7 +91,7 @@ TEST(RunLoop, StopFromAnotherThreadEndsTheRunAndAnEarlierStopIsForgotten) {
 }
 
 TEST(RunLoop, EachThreadHasItsOwnLoop) {
-    const CFRunLoopRef mine = CFRunLoopGetCurrent();
+    RunLoop* const mine = CFRunLoopGetCurrent();
     EXPECT_EQ(CFRunLoopGetCurrent(), mine);
     CFRunLoopRef other = nullptr;
     std::thread([&] { other = CFRunLoopGetCurrent(); }).join();
