@@ -1,4 +1,7 @@
 // An immutable, parsed absolute URL: what a stream player is created for.
+//
+// Url objects are created by fromString and shared through CFURLRef; being
+// immutable, they may be read from any thread.
 #pragma once
 
 #include <memory>
@@ -11,19 +14,22 @@ class Url {
   public:
     // Parses `text` as an absolute URL (scheme ":" rest, RFC 3986 syntax).
     // Returns null when the text is not one: no scheme, a character outside
-    // the URL character set (a space, a control or non-ASCII byte), or a "%"
-    // not followed by two hexadecimal digits. The text is kept as given.
+    // the URL character set (a space, a control or non-ASCII byte, or one of
+    // " < > \ ^ ` { | }), a "#" inside the fragment, or a "%" not followed by
+    // two hexadecimal digits. The text is kept as given.
     static std::shared_ptr<const Url> fromString(std::string_view text);
 
     const std::string& string() const { return text_; }
     // Lower-cased scheme, without the ":".
     const std::string& scheme() const { return scheme_; }
-    // Host, as written (without user info and port).
+    // Host, as written (without user info and port; an IP literal without its
+    // brackets); empty when the URL has no "//" authority.
     const std::string& host() const { return host_; }
     // The path, percent-decoded; the query and fragment are not part of it.
     const std::string& path() const { return path_; }
     // Text after the last "." of the path's last component, without the dot;
-    // empty when that component has no ".".
+    // empty when that component has no ".". Trailing "/" are not a component:
+    // "/live.mp3/" has the extension "mp3".
     std::string pathExtension() const;
 
   private:
