@@ -51,7 +51,8 @@ class HttpReadStreamBackpressure : public testing::TestWithParam<LoopbackServer:
 TEST_P(HttpReadStreamBackpressure, AReaderThatStopsHoldsTheServerBackWithoutSpinning) {
     LoopbackServer server(GetParam());
     // A small send buffer keeps the server's share of the bound small.
-    server.setScript("/", Script::endless().withSendBuffer(32 * 1024).writesOf(16 * 1024));
+    server.setScript("/",
+                     Script::endless().withSendBuffer(32 * 1024).writesOf(std::size_t{16} * 1024));
     HttpReadStreamOptions options;
     options.caFile = server.caFile();
     options.stallTimeoutSeconds = 0.3;  // must not fire while the reader holds the stream
@@ -65,7 +66,7 @@ TEST_P(HttpReadStreamBackpressure, AReaderThatStopsHoldsTheServerBackWithoutSpin
     // The stream's 96 KiB, a piece waiting inside libcurl, and the two
     // sockets' buffers. Without flow control the loopback would carry
     // hundreds of megabytes meanwhile.
-    const std::uint64_t bound = 1024 * 1024;
+    const std::uint64_t bound = std::uint64_t{1024} * 1024;
     EXPECT_LT(held, bound);
 
     const std::uint64_t passes = CFRunLoopGetCurrent()->passCount();
@@ -77,7 +78,7 @@ TEST_P(HttpReadStreamBackpressure, AReaderThatStopsHoldsTheServerBackWithoutSpin
     EXPECT_EQ(log.terminals(), 0) << HttpReadStreamErrorText(stream.get());
 
     // Reading again resumes the transfer, without a byte lost or repeated.
-    readOn(stream.get(), log, 4 * 1024 * 1024);
+    readOn(stream.get(), log, std::size_t{4} * 1024 * 1024);
     EXPECT_GT(server.bodyBytesWritten(), held);
     EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
 }

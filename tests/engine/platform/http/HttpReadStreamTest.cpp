@@ -404,6 +404,7 @@ TEST(HttpReadStream, StreamsOnManyThreadsAtOnce) {
     LoopbackServer server;
     server.setScript("*", Script::pattern(100'000).writesOf(4096));
     std::vector<std::thread> threads;
+    threads.reserve(4);
     std::atomic<int> good{0};
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&] {

@@ -1,0 +1,799 @@
+#include "engine/platform/http/HttpReadStream.h"
+
+#include <curl/curl.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cassert>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace orvento {
+
+class HttpMessage {
+  public:
+    explicit HttpMessage(CFURLRef url) : url_(std::move(url)) {}
+    const CFURLRef& url() const { return url_; }
+
+  private:
+    const CFURLRef url_;
+};
+
+namespace {
+
+// One read of the engine (32 KiB) plus 64 KiB ahead of it.
+constexpr std::size_t kBufferCapacity = std::size_t{96} * 1024;
+// A paused transfer resumes once the reader has drained the buffer to here.
+constexpr std::size_t kResumeLevel = kBufferCapacity / 2;
+constexpr long kMaxRedirects = 5;
+constexpr const char* kAllowedProtocols = "http,https";
+// The SHOUTcast status line. Exactly this text: a shorter alias such as "ICY"
+// would let "ICY 404 Not Found" pass as success.
+constexpr const char* kIcyStatusLine = "ICY 200 OK";
+
+bool initialiseCurl() {
+    static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ok;
+}
+
+// The body bytes received and not yet read: a ring of fixed capacity,
+// allocated on the first write.
+class ByteRing {
+  public:
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    std::size_t freeSpace() const { return capacity() - size_; }
+    std::size_t capacity() const { return storage_.empty() ? kBufferCapacity : storage_.size(); }
+
+    // Grows the ring when a single piece is larger than the whole capacity.
+    void reserveFor(std::size_t bytes) {
+        if (storage_.empty()) {
+            storage_.resize(std::max(kBufferCapacity, bytes));
+        } else if (bytes > freeSpace()) {
+            std::vector<unsigned char> bigger(size_ + bytes);
+            read(bigger.data(), size_);
+            size_ = bigger.size() - bytes;
+            head_ = 0;
+            storage_.swap(bigger);
+        }
+    }
+
+    void write(const char* data, std::size_t bytes) {
+        reserveFor(bytes);
+        assert(bytes <= freeSpace());
+        const std::size_t tail = (head_ + size_) % storage_.size();
+        const std::size_t first = std::min(bytes, storage_.size() - tail);
+        std::memcpy(storage_.data() + tail, data, first);
+        std::memcpy(storage_.data(), data + first, bytes - first);
+        size_ += bytes;
+    }
+
+    std::size_t read(unsigned char* out, std::size_t wanted) {
+        const std::size_t bytes = std::min(wanted, size_);
+        if (bytes == 0) {
+            return 0;
+        }
+        const std::size_t first = std::min(bytes, storage_.size() - head_);
+        std::memcpy(out, storage_.data() + head_, first);
+        std::memcpy(out + first, storage_.data(), bytes - first);
+        head_ = (head_ + bytes) % storage_.size();
+        size_ -= bytes;
+        return bytes;
+    }
+
+    void release() {
+        std::vector<unsigned char>().swap(storage_);
+        head_ = 0;
+        size_ = 0;
+    }
+
+  private:
+    std::vector<unsigned char> storage_;
+    std::size_t head_ = 0;
+    std::size_t size_ = 0;
+};
+
+struct Client {
+    CFOptionFlags events = 0;
+    CFReadStreamClientCallBack callback = nullptr;
+    void* info = nullptr;
+    void (*releaseInfo)(const void* info) = nullptr;
+};
+
+}  // namespace
+
+class HttpReadStream {
+  public:
+    explicit HttpReadStream(CFURLRef url) : url_(std::move(url)) {}
+    ~HttpReadStream();
+    HttpReadStream(const HttpReadStream&) = delete;
+    HttpReadStream& operator=(const HttpReadStream&) = delete;
+
+    void retain() { refs_.fetch_add(1, std::memory_order_relaxed); }
+    void release() {
+        if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            std::unique_ptr<HttpReadStream> last(this);
+        }
+    }
+
+    bool setOptions(const HttpReadStreamOptions& options);
+    bool open();
+    void setClient(const Client& client);
+    void schedule(RunLoop& loop, CFRunLoopMode mode);
+    CFIndex read(UInt8* buffer, CFIndex length);
+    void close();
+    std::string errorText() const;
+
+  private:
+    // Holds a reference for a closure that runs later on the loop thread.
+    class Ref {
+      public:
+        explicit Ref(HttpReadStream* stream) : stream_(stream) { stream_->retain(); }
+        Ref(const Ref& other) : stream_(other.stream_) { stream_->retain(); }
+        Ref& operator=(const Ref&) = delete;
+        ~Ref() { stream_->release(); }
+        HttpReadStream* operator->() const { return stream_; }
+
+      private:
+        HttpReadStream* stream_;
+    };
+
+    // Loop thread only, from here on.
+    void attach();
+    void startIfReady();
+    void startTransfer();
+    void finishTransfer(CURLcode result);
+    void fail(std::string text);
+    void stopTransfer();
+    void teardown();
+    void onDispatch();
+    void deliver(const Client& client, CFStreamEventType type);
+    void signalDispatch();
+    bool terminalDue() const { return !terminalReported_ && (transferDone_ || transferFailed_); }
+    void resume();
+    void checkStall();
+    void drainMultiInfo();
+    void onSocketReady(curl_socket_t socket, short revents);
+    void updateSocket(curl_socket_t socket, int what);
+    std::size_t onWrite(const char* data, std::size_t bytes);
+    void setErrorText(std::string text);
+
+    static int curlSocketCallback(CURL* easy, curl_socket_t socket, int what, void* self,
+                                  void* socketData);
+    static int curlTimerCallback(CURLM* multi, long timeoutMs, void* self);
+    static std::size_t curlWriteCallback(char* data, std::size_t size, std::size_t count,
+                                         void* self);
+
+    std::atomic<int> refs_{1};
+    // Set by close on any thread; read everywhere.
+    std::atomic<bool> closed_{false};
+
+    // Written by the API calls on any thread, guarded by mutex_.
+    mutable std::mutex mutex_;
+    const CFURLRef url_;
+    HttpReadStreamOptions options_;
+    bool opened_ = false;
+    Client client_;
+    std::shared_ptr<RunLoop> loop_;  // set once by schedule, never cleared
+    std::string mode_;
+    std::string errorText_;
+
+    // Owned by the loop thread once the stream is scheduled.
+    RunLoop* ownLoop_ = nullptr;  // loop_.get(), set by attach
+    bool attached_ = false;
+    bool transferStarted_ = false;
+    bool tornDown_ = false;
+    CURLM* multi_ = nullptr;
+    CURL* easy_ = nullptr;
+    curl_slist* aliases_ = nullptr;  // outlives the easy handle that uses it
+    char curlError_[CURL_ERROR_SIZE] = {};
+    std::map<curl_socket_t, RunLoop::SourceId> sockets_;
+    RunLoop::SourceId dispatchSource_ = 0;
+    RunLoop::SourceId curlTimer_ = 0;
+    RunLoop::SourceId stallTimer_ = 0;
+    double stallSeconds_ = 0;
+    RunLoop::Clock::time_point lastProgress_;
+    ByteRing buffer_;
+    bool paused_ = false;          // the write callback returned CURL_WRITEFUNC_PAUSE
+    bool transferDone_ = false;    // the whole body has been received
+    bool transferFailed_ = false;  // the transfer ended with an error
+    bool offerPending_ = false;    // has-bytes-available is due on a pass
+    bool readSinceOffer_ = false;  // the client read after the last has-bytes-available
+    bool terminalReported_ = false;
+    bool delivering_ = false;  // a client callback is running
+};
+
+HttpReadStream::~HttpReadStream() {
+    // Scheduled streams are kept alive by their loop until teardown, so no
+    // libcurl handle can be left here.
+    assert(multi_ == nullptr && easy_ == nullptr);
+    if (client_.releaseInfo != nullptr) {
+        client_.releaseInfo(client_.info);
+    }
+}
+
+bool HttpReadStream::setOptions(const HttpReadStreamOptions& options) {
+    const auto positive = [](double seconds) { return std::isfinite(seconds) && seconds > 0; };
+    if (!positive(options.connectTimeoutSeconds) || !positive(options.stallTimeoutSeconds)) {
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    if (opened_) {
+        return false;
+    }
+    options_ = options;
+    return true;
+}
+
+bool HttpReadStream::open() {
+    std::shared_ptr<RunLoop> loop;
+    {
+        std::lock_guard lock(mutex_);
+        if (opened_ || closed_.load()) {
+            errorText_ = "The stream was already opened or closed.";
+            return false;
+        }
+        if (!url_) {
+            errorText_ = "No stream address was given.";
+            return false;
+        }
+        if (url_->scheme() != "http" && url_->scheme() != "https") {
+            errorText_ = "Only http and https addresses can be played: " + url_->string();
+            return false;
+        }
+        opened_ = true;
+        loop = loop_;
+    }
+    if (loop && loop->isCurrent()) {
+        startIfReady();
+    } else if (loop) {
+        loop->post([ref = Ref(this)] { ref->startIfReady(); });
+    }
+    return true;
+}
+
+void HttpReadStream::setClient(const Client& client) {
+    Client previous;
+    {
+        std::lock_guard lock(mutex_);
+        previous = std::exchange(client_, client);
+    }
+    if (previous.releaseInfo != nullptr) {
+        previous.releaseInfo(previous.info);
+    }
+}
+
+void HttpReadStream::schedule(RunLoop& loop, CFRunLoopMode mode) {
+    {
+        std::lock_guard lock(mutex_);
+        if (loop_ || closed_.load()) {
+            return;
+        }
+        loop_ = loop.shared_from_this();
+        mode_ = mode != nullptr ? mode : kCFRunLoopDefaultMode;
+    }
+    if (loop.isCurrent()) {
+        attach();
+    } else {
+        loop.post([ref = Ref(this)] { ref->attach(); });
+    }
+}
+
+CFIndex HttpReadStream::read(UInt8* buffer, CFIndex length) {
+    if (buffer == nullptr || length < 0) {
+        return -1;
+    }
+    if (closed_.load()) {
+        return 0;
+    }
+    RunLoop* loop = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        loop = loop_.get();
+    }
+    if (loop == nullptr) {
+        return 0;  // not scheduled: nothing can have arrived
+    }
+    if (!loop->isCurrent() || loop->isShutDown()) {
+        return -1;
+    }
+    if (length == 0) {
+        return 0;
+    }
+    const std::size_t bytes = buffer_.read(buffer, static_cast<std::size_t>(length));
+    if (bytes > 0) {
+        readSinceOffer_ = true;
+        if (!delivering_ && !buffer_.empty()) {
+            offerPending_ = true;  // read outside an event: offer the rest again
+        }
+        // A paused transfer is resumed from the loop's pass, not here:
+        // curl_easy_pause may call the write callback re-entrantly. The end or
+        // error may also become due now.
+        if (offerPending_ || (paused_ && buffer_.size() <= kResumeLevel) || terminalDue()) {
+            signalDispatch();
+        }
+        return static_cast<CFIndex>(bytes);
+    }
+    return transferFailed_ || tornDown_ ? -1 : 0;
+}
+
+void HttpReadStream::close() {
+    if (closed_.exchange(true)) {
+        return;
+    }
+    std::shared_ptr<RunLoop> loop;
+    {
+        std::lock_guard lock(mutex_);
+        loop = loop_;
+    }
+    if (!loop) {
+        return;
+    }
+    if (loop->isCurrent()) {
+        teardown();
+    } else {
+        // If the loop is already shut down, its shutdown has torn the stream down.
+        loop->post([ref = Ref(this)] { ref->teardown(); });
+    }
+}
+
+std::string HttpReadStream::errorText() const {
+    std::lock_guard lock(mutex_);
+    return errorText_;
+}
+
+void HttpReadStream::setErrorText(std::string text) {
+    std::lock_guard lock(mutex_);
+    errorText_ = std::move(text);
+}
+
+void HttpReadStream::attach() {
+    if (attached_ || closed_.load()) {
+        return;
+    }
+    std::string mode;
+    {
+        std::lock_guard lock(mutex_);
+        ownLoop_ = loop_.get();
+        mode = mode_;
+    }
+    attached_ = true;
+    // The source holds the stream until teardown removes it; at the loop's
+    // shutdown it tears the stream down on the loop's thread.
+    dispatchSource_ = ownLoop_->addSignalledSource(
+        mode.c_str(), [ref = Ref(this)] { ref->onDispatch(); }, [this] { teardown(); });
+    if (dispatchSource_ == 0) {
+        tornDown_ = true;  // the loop is already shut down
+        return;
+    }
+    startIfReady();
+}
+
+void HttpReadStream::startIfReady() {
+    if (!attached_ || transferStarted_ || tornDown_ || closed_.load()) {
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (!opened_) {
+            return;
+        }
+    }
+    transferStarted_ = true;
+    startTransfer();
+}
+
+void HttpReadStream::startTransfer() {
+    std::string url;
+    std::string mode;
+    HttpReadStreamOptions options;
+    {
+        std::lock_guard lock(mutex_);
+        url = url_->string();
+        mode = mode_;
+        options = options_;
+    }
+    if (!initialiseCurl()) {
+        fail("The network library could not be initialised.");
+        return;
+    }
+    multi_ = curl_multi_init();
+    easy_ = curl_easy_init();
+    aliases_ = curl_slist_append(nullptr, kIcyStatusLine);
+    if (multi_ == nullptr || easy_ == nullptr || aliases_ == nullptr) {
+        fail("The network library could not start a transfer.");
+        return;
+    }
+
+    CURLcode set = CURLE_OK;
+    const auto option = [&](CURLoption key, auto value) {
+        if (set == CURLE_OK) {
+            set = curl_easy_setopt(easy_, key, value);
+        }
+    };
+    option(CURLOPT_URL, url.c_str());
+    option(CURLOPT_ERRORBUFFER, curlError_);
+    option(CURLOPT_NOSIGNAL, 1L);
+    option(CURLOPT_WRITEFUNCTION, &HttpReadStream::curlWriteCallback);
+    option(CURLOPT_WRITEDATA, this);
+    option(CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
+    option(CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
+    option(CURLOPT_FOLLOWLOCATION, 1L);
+    option(CURLOPT_MAXREDIRS, kMaxRedirects);
+    option(CURLOPT_HTTP200ALIASES, aliases_);
+    option(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    option(CURLOPT_CONNECTTIMEOUT_MS, std::lround(options.connectTimeoutSeconds * 1000));
+    if (!options.caFile.empty()) {
+        option(CURLOPT_CAINFO, options.caFile.c_str());
+    }
+    if (set != CURLE_OK) {
+        fail(std::string("The network library refused a setting: ") + curl_easy_strerror(set));
+        return;
+    }
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &HttpReadStream::curlSocketCallback);
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &HttpReadStream::curlTimerCallback);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
+
+    curlTimer_ = ownLoop_->addTimer(mode.c_str(), [this] {
+        int running = 0;
+        curl_multi_socket_action(multi_, CURL_SOCKET_TIMEOUT, 0, &running);
+        drainMultiInfo();
+    });
+    stallTimer_ = ownLoop_->addTimer(mode.c_str(), [this] { checkStall(); });
+    stallSeconds_ = options.stallTimeoutSeconds;
+    lastProgress_ = RunLoop::Clock::now();
+    ownLoop_->armTimer(stallTimer_, stallSeconds_);
+
+    // Adding the handle asks, through the timer callback, for a first
+    // socket action on the next pass: the transfer starts there.
+    const CURLMcode added = curl_multi_add_handle(multi_, easy_);
+    if (added != CURLM_OK) {
+        fail(std::string("The network library could not start a transfer: ") +
+             curl_multi_strerror(added));
+    }
+}
+
+void HttpReadStream::finishTransfer(CURLcode result) {
+    if (result == CURLE_OK) {
+        transferDone_ = true;
+        stopTransfer();
+        signalDispatch();
+        return;
+    }
+    fail(curlError_[0] != '\0' ? std::string(curlError_) : curl_easy_strerror(result));
+}
+
+void HttpReadStream::fail(std::string text) {
+    if (transferDone_ || transferFailed_) {
+        return;
+    }
+    transferFailed_ = true;
+    setErrorText(std::move(text));
+    stopTransfer();
+    signalDispatch();
+}
+
+// Never called from inside a libcurl callback.
+void HttpReadStream::stopTransfer() {
+    if (ownLoop_ != nullptr) {
+        ownLoop_->removeSource(curlTimer_);
+        ownLoop_->removeSource(stallTimer_);
+    }
+    curlTimer_ = 0;
+    stallTimer_ = 0;
+    // Removing and cleaning up reports every socket as CURL_POLL_REMOVE
+    // through the socket callback, which removes the descriptor watches.
+    if (multi_ != nullptr && easy_ != nullptr) {
+        curl_multi_remove_handle(multi_, easy_);
+    }
+    if (easy_ != nullptr) {
+        curl_easy_cleanup(easy_);
+        easy_ = nullptr;
+    }
+    if (multi_ != nullptr) {
+        curl_multi_cleanup(multi_);
+        multi_ = nullptr;
+    }
+    for (const auto& [socket, watch] : sockets_) {
+        ownLoop_->removeSource(watch);
+    }
+    sockets_.clear();
+    curl_slist_free_all(aliases_);
+    aliases_ = nullptr;
+    paused_ = false;
+}
+
+void HttpReadStream::teardown() {
+    if (tornDown_) {
+        return;
+    }
+    tornDown_ = true;
+    stopTransfer();
+    if (ownLoop_ != nullptr) {
+        ownLoop_->removeSource(dispatchSource_);
+    }
+    dispatchSource_ = 0;
+    buffer_.release();
+}
+
+void HttpReadStream::signalDispatch() {
+    if (dispatchSource_ != 0) {
+        ownLoop_->signal(dispatchSource_);
+    }
+}
+
+// The stream's work on one pass of the loop: resume a paused transfer whose
+// buffer has drained, then report at most one event.
+void HttpReadStream::onDispatch() {
+    if (tornDown_) {
+        return;
+    }
+    if (closed_.load()) {
+        teardown();
+        return;
+    }
+    if (paused_ && buffer_.size() <= kResumeLevel) {
+        resume();
+    }
+
+    Client client;
+    {
+        std::lock_guard lock(mutex_);
+        client = client_;
+    }
+    const bool offering = offerPending_ && client.callback != nullptr &&
+                          (client.events & kCFStreamEventHasBytesAvailable) != 0;
+    if (offering && !buffer_.empty()) {
+        offerPending_ = false;
+        readSinceOffer_ = false;
+        deliver(client, kCFStreamEventHasBytesAvailable);
+        if (tornDown_) {
+            return;
+        }
+        if (closed_.load()) {
+            teardown();
+            return;
+        }
+        if (readSinceOffer_ && !buffer_.empty()) {
+            offerPending_ = true;
+        }
+        if (offerPending_ || (paused_ && buffer_.size() <= kResumeLevel) || terminalDue()) {
+            signalDispatch();
+        }
+        return;
+    }
+    if (terminalReported_) {
+        return;
+    }
+    if (transferDone_ && buffer_.empty()) {
+        terminalReported_ = true;
+        deliver(client, kCFStreamEventEndEncountered);
+    } else if (transferFailed_) {
+        terminalReported_ = true;
+        deliver(client, kCFStreamEventErrorOccurred);
+    }
+}
+
+void HttpReadStream::deliver(const Client& client, CFStreamEventType type) {
+    if (client.callback == nullptr || (client.events & type) == 0 || closed_.load()) {
+        return;
+    }
+    // From here the dispatch has begun: a close that returns meanwhile does
+    // not stop it, and this reference keeps the stream alive through it.
+    const Ref hold(this);
+    delivering_ = true;
+    client.callback(this, type, client.info);
+    delivering_ = false;
+}
+
+void HttpReadStream::resume() {
+    paused_ = false;
+    lastProgress_ = RunLoop::Clock::now();
+    ownLoop_->armTimer(stallTimer_, stallSeconds_);
+    // May call the write callback at once, which may pause again.
+    const CURLcode resumed = curl_easy_pause(easy_, CURLPAUSE_CONT);
+    if (resumed != CURLE_OK) {
+        fail(std::string("The transfer could not be resumed: ") + curl_easy_strerror(resumed));
+    }
+}
+
+void HttpReadStream::checkStall() {
+    if (paused_ || easy_ == nullptr) {
+        return;
+    }
+    const double idle =
+        std::chrono::duration<double>(RunLoop::Clock::now() - lastProgress_).count();
+    if (idle < stallSeconds_) {
+        ownLoop_->armTimer(stallTimer_, stallSeconds_ - idle);
+        return;
+    }
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", stallSeconds_);
+    fail(std::string("The server sent no data for ") + seconds + " seconds.");
+}
+
+void HttpReadStream::drainMultiInfo() {
+    int left = 0;
+    while (multi_ != nullptr) {
+        const CURLMsg* message = curl_multi_info_read(multi_, &left);
+        if (message == nullptr) {
+            return;
+        }
+        if (message->msg == CURLMSG_DONE) {
+            finishTransfer(message->data.result);  // cleans the handles up
+            return;
+        }
+    }
+}
+
+void HttpReadStream::onSocketReady(curl_socket_t socket, short revents) {
+    if (multi_ == nullptr) {
+        return;
+    }
+    int mask = 0;
+    if ((revents & (POLLERR | POLLHUP | POLLNVAL)) == 0) {
+        mask |= (revents & POLLIN) != 0 ? CURL_CSELECT_IN : 0;
+        mask |= (revents & POLLOUT) != 0 ? CURL_CSELECT_OUT : 0;
+    }  // otherwise 0: libcurl examines the socket itself and finds the error
+    int running = 0;
+    curl_multi_socket_action(multi_, socket, mask, &running);
+    drainMultiInfo();
+}
+
+void HttpReadStream::updateSocket(curl_socket_t socket, int what) {
+    const auto it = sockets_.find(socket);
+    if (what == CURL_POLL_REMOVE) {
+        if (it != sockets_.end()) {
+            ownLoop_->removeSource(it->second);
+            sockets_.erase(it);
+        }
+        return;
+    }
+    const auto events = static_cast<short>(((what & CURL_POLL_IN) != 0 ? POLLIN : 0) |
+                                           ((what & CURL_POLL_OUT) != 0 ? POLLOUT : 0));
+    if (it != sockets_.end()) {
+        ownLoop_->setFdWatchEvents(it->second, events);
+        return;
+    }
+    std::string mode;
+    {
+        std::lock_guard lock(mutex_);
+        mode = mode_;
+    }
+    sockets_[socket] =
+        ownLoop_->addFdWatch(socket, events, mode.c_str(),
+                             [this, socket](short revents) { onSocketReady(socket, revents); });
+}
+
+std::size_t HttpReadStream::onWrite(const char* data, std::size_t bytes) {
+    if (closed_.load()) {
+        return CURL_WRITEFUNC_PAUSE;  // the teardown is on its way
+    }
+    // A piece that does not fit waits inside libcurl, and libcurl stops
+    // reading the socket: the server meets TCP backpressure. Only a piece
+    // larger than the whole buffer is taken by growing it.
+    if (bytes > buffer_.freeSpace() && !(buffer_.empty() && bytes > buffer_.capacity())) {
+        paused_ = true;
+        ownLoop_->disarmTimer(stallTimer_);
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    buffer_.write(data, bytes);
+    lastProgress_ = RunLoop::Clock::now();
+    offerPending_ = true;
+    signalDispatch();
+    return bytes;
+}
+
+int HttpReadStream::curlSocketCallback(CURL* /*easy*/, curl_socket_t socket, int what, void* self,
+                                       void* /*socketData*/) {
+    static_cast<HttpReadStream*>(self)->updateSocket(socket, what);
+    return 0;
+}
+
+int HttpReadStream::curlTimerCallback(CURLM* /*multi*/, long timeoutMs, void* self) {
+    auto* stream = static_cast<HttpReadStream*>(self);
+    if (timeoutMs < 0) {
+        stream->ownLoop_->disarmTimer(stream->curlTimer_);
+    } else {
+        stream->ownLoop_->armTimer(stream->curlTimer_, static_cast<double>(timeoutMs) / 1000.0);
+    }
+    return 0;
+}
+
+std::size_t HttpReadStream::curlWriteCallback(char* data, std::size_t size, std::size_t count,
+                                              void* self) {
+    return static_cast<HttpReadStream*>(self)->onWrite(data, size * count);
+}
+
+CFHTTPMessageRef CFHTTPMessageCreateRequest(CFAllocatorRef /*alloc*/, CFStringRef requestMethod,
+                                            CFURLRef url, CFStringRef httpVersion) {
+    if (requestMethod == nullptr || !url || httpVersion == nullptr ||
+        std::strcmp(requestMethod, "GET") != 0 ||
+        std::strcmp(httpVersion, kCFHTTPVersion1_1) != 0) {
+        return nullptr;
+    }
+    return std::make_unique<HttpMessage>(std::move(url)).release();
+}
+
+CFReadStreamRef CFReadStreamCreateForHTTPRequest(CFAllocatorRef /*alloc*/,
+                                                 CFHTTPMessageRef request) {
+    if (request == nullptr) {
+        return nullptr;
+    }
+    initialiseCurl();
+    return std::make_unique<HttpReadStream>(request->url()).release();
+}
+
+Boolean CFReadStreamOpen(CFReadStreamRef stream) {
+    return stream != nullptr && stream->open();
+}
+
+Boolean CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags streamEvents,
+                              CFReadStreamClientCallBack clientCB,
+                              CFStreamClientContext* clientContext) {
+    if (stream == nullptr) {
+        return false;
+    }
+    Client client;
+    if (clientCB != nullptr && streamEvents != 0) {
+        client.events = streamEvents;
+        client.callback = clientCB;
+        if (clientContext != nullptr) {
+            client.info = clientContext->info;
+            client.releaseInfo = clientContext->release;
+            if (clientContext->retain != nullptr) {
+                clientContext->retain(client.info);
+            }
+        }
+    }
+    stream->setClient(client);
+    return true;
+}
+
+void CFReadStreamScheduleWithRunLoop(CFReadStreamRef stream, CFRunLoopRef runLoop,
+                                     CFRunLoopMode runLoopMode) {
+    if (stream != nullptr && runLoop != nullptr) {
+        stream->schedule(*runLoop, runLoopMode);
+    }
+}
+
+CFIndex CFReadStreamRead(CFReadStreamRef stream, UInt8* buffer, CFIndex bufferLength) {
+    return stream != nullptr ? stream->read(buffer, bufferLength) : -1;
+}
+
+void CFReadStreamClose(CFReadStreamRef stream) {
+    if (stream != nullptr) {
+        stream->close();
+    }
+}
+
+void CFRelease(CFHTTPMessageRef message) {
+    std::unique_ptr<HttpMessage> released(message);
+}
+
+void CFRelease(CFReadStreamRef stream) {
+    if (stream != nullptr) {
+        stream->close();
+        stream->release();
+    }
+}
+
+Boolean HttpReadStreamSetOptions(CFReadStreamRef stream, const HttpReadStreamOptions& options) {
+    return stream != nullptr && stream->setOptions(options);
+}
+
+std::string HttpReadStreamErrorText(CFReadStreamRef stream) {
+    return stream != nullptr ? stream->errorText() : std::string();
+}
+
+}  // namespace orvento
