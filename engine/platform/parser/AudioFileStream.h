@@ -52,7 +52,8 @@
 //   Frames holding several raw data blocks are not supported (skipped).
 //   WAV (RIFF, RF64): PCM integer 8/16/24/32 bits, IEEE float 32/64 bits,
 //   plain or WAVE_FORMAT_EXTENSIBLE. A data size of 0 or 0xFFFFFFFF means
-//   "until the end of the stream".
+//   "until the end of the stream". MPEG audio inside WAV (format tags 0x50
+//   and 0x55) is read from the data chunk on by frame sync, as MPEG audio.
 //   AIFF and AIFC: NONE/twos, sowt, in24, in32, fl32/FL32, fl64/FL64, 'raw '.
 //   An SSND size of 0 or 0xFFFFFFFF means "until the end".
 //   CAF: linear PCM; AAC and MPEG audio with a 'pakt' before 'data' (AAC's
