@@ -270,15 +270,20 @@ void Pelorin::showFailureAlert() {
 }
 
 void Pelorin::teardown() {
+    // Each round tries every step still to do, so that one step that keeps
+    // failing leaves nothing else behind; a round with a failure is followed
+    // by another, up to kTeardownAttempts.
     for (int attempt = 1; attempt <= kTeardownAttempts; ++attempt) {
+        bool again = false;
         closeStream();
         if (audioFileStream_ != nullptr) {
             if (OSStatus status = platform_->AudioFileStreamClose(audioFileStream_);
                 status != noErr) {
                 logStatusError("AudioFileStreamClose", status);
-                continue;
+                again = true;
+            } else {
+                audioFileStream_ = nullptr;
             }
-            audioFileStream_ = nullptr;
         }
         // A queue that was created but never started is disposed of as well:
         // it owns a thread and its buffers. It is taken under mutex2, so a
@@ -292,11 +297,14 @@ void Pelorin::teardown() {
             if (OSStatus status = platform_->AudioQueueDispose(queue, true); status != noErr) {
                 logStatusError("AudioQueueDispose", status);
                 audioQueue_.store(queue);
-                continue;
+                again = true;
+            } else {
+                audioQueueBuffer_.fill(nullptr);
             }
-            audioQueueBuffer_.fill(nullptr);
         }
-        return;
+        if (!again) {
+            return;
+        }
     }
     // Every attempt failed: the worker ends all the same and leaves what could
     // not be released.

@@ -13,6 +13,9 @@ FaultInjectingPlatform::~FaultInjectingPlatform() {
     for (AudioQueueRef queue : liveQueues_) {
         ::orvento::AudioQueueDispose(queue, true);
     }
+    for (AudioFileStreamID parser : liveParsers_) {
+        ::orvento::AudioFileStreamClose(parser);
+    }
 }
 
 AudioOutputChoice FaultInjectingPlatform::nullOutput(bool realTime) {
@@ -180,9 +183,18 @@ OSStatus FaultInjectingPlatform::AudioSessionSetActive(Boolean active) {
 OSStatus FaultInjectingPlatform::AudioFileStreamOpen(
     void* clientData, AudioFileStream_PropertyListenerProc propertyProc,
     AudioFileStream_PacketsProc packetsProc, AudioFileTypeID hint, AudioFileStreamID* outStream) {
-    FORWARD_STATUS(Op::AudioFileStreamOpen, hint,
-                   ProductionPlatform::AudioFileStreamOpen(clientData, propertyProc, packetsProc,
-                                                           hint, outStream));
+    const OSStatus injected = enter(Op::AudioFileStreamOpen, hint);
+    OSStatus result = injected;
+    if (injected == noErr) {
+        result = ProductionPlatform::AudioFileStreamOpen(clientData, propertyProc, packetsProc,
+                                                         hint, outStream);
+        if (result == noErr) {
+            std::lock_guard lock(mutex_);
+            liveParsers_.insert(*outStream);
+        }
+    }
+    record(Op::AudioFileStreamOpen, result, hint);
+    return result;
 }
 
 OSStatus FaultInjectingPlatform::AudioFileStreamParseBytes(AudioFileStreamID stream, UInt32 size,
@@ -218,7 +230,17 @@ OSStatus FaultInjectingPlatform::AudioFileStreamGetProperty(AudioFileStreamID st
 }
 
 OSStatus FaultInjectingPlatform::AudioFileStreamClose(AudioFileStreamID stream) {
-    FORWARD_STATUS(Op::AudioFileStreamClose, 0, ProductionPlatform::AudioFileStreamClose(stream));
+    const OSStatus injected = enter(Op::AudioFileStreamClose);
+    OSStatus result = injected;
+    if (injected == noErr) {
+        result = ProductionPlatform::AudioFileStreamClose(stream);
+        if (result == noErr) {
+            std::lock_guard lock(mutex_);
+            liveParsers_.erase(stream);
+        }
+    }
+    record(Op::AudioFileStreamClose, result, 0);
+    return result;
 }
 
 void FaultInjectingPlatform::queueTrampoline(void* userData, AudioQueueRef queue,

@@ -231,9 +231,10 @@ class FaultInjectingPlatform : public ProductionPlatform {
     std::chrono::steady_clock::time_point lastParseReturn_{};
     std::map<CFReadStreamRef, std::unique_ptr<StreamClient>> streamClients_;
     std::map<AudioQueueRef, std::unique_ptr<QueueClient>> queueClients_;
-    // Queues whose disposal was made to fail for good: disposed of at the end
-    // so a test leaks nothing.
+    // Queues and parsers whose disposal was made to fail for good: released
+    // at the end so a test leaks nothing.
     std::set<AudioQueueRef> liveQueues_;
+    std::set<AudioFileStreamID> liveParsers_;
     // Clients are created before the service gives the queue's handle.
     std::unique_ptr<QueueClient> pendingQueueClient_;
 };

@@ -77,6 +77,8 @@ TEST(PlayerLifecycle, PlaysAStreamToItsEndAndTearsDown) {
     EXPECT_EQ(h.count(Op::AudioFileStreamClose), 1);
     EXPECT_EQ(h.countWith(Op::AudioQueueDispose, 1), 1);
     EXPECT_EQ(h.count(Op::AudioQueueStart), 1);
+    // The running state was reported twice: started, stopped.
+    EXPECT_EQ(h.platform->runningReports(), 2);
     // Every buffer came back before the end.
     EXPECT_EQ(h.platform->buffersHeldByQueue(), 0);
 }
