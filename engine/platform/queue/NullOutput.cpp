@@ -6,8 +6,10 @@
 namespace orvento {
 namespace {
 
-// As much as the sound device keeps queued, so that timing matches it.
-constexpr double kQueuedSeconds = 0.2;
+// Audio "queued" ahead of the virtual device. Deeper than the sound device's
+// ring: nothing here needs a quick stop (an immediate stop drops it all at
+// once), and fewer refills mean fewer wake-ups of the queue's thread.
+constexpr double kQueuedSeconds = 0.5;
 
 }  // namespace
 

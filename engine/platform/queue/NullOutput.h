@@ -1,5 +1,5 @@
 // Discards audio, either as fast as it comes or at the pace a device would
-// play it (keeping the same amount queued as the sound device does).
+// play it.
 #pragma once
 
 #include <mutex>
