@@ -24,6 +24,9 @@ function(orvento_test name)
                                         Threads::Threads orvento_warnings)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
+    # gtest_discover_tests splits every ";" of a property value into separate
+    # arguments, so each variable goes through a property of its own.
     PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
-               ENVIRONMENT "ORVENTO_SOURCE_DIR=${PROJECT_SOURCE_DIR};ORVENTO_BINARY_DIR=${PROJECT_BINARY_DIR}")
+               ENVIRONMENT "ORVENTO_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+               ENVIRONMENT_MODIFICATION "ORVENTO_BINARY_DIR=set:${PROJECT_BINARY_DIR}")
 endfunction()
