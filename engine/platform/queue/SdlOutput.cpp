@@ -102,7 +102,7 @@ void SdlOutput::fill(float* out, std::size_t frames) {
         copied = static_cast<std::size_t>(std::min<UInt64>(write - read, frames));
         std::size_t done = 0;
         while (done < copied) {
-            const std::size_t at = static_cast<std::size_t>((read + done) % ringFrames_);
+            const auto at = static_cast<std::size_t>((read + done) % ringFrames_);
             const std::size_t run = std::min(copied - done, ringFrames_ - at);
             std::memcpy(out + done * channels, ring_.data() + at * channels,
                         run * channels * sizeof(float));
@@ -124,7 +124,7 @@ std::size_t SdlOutput::write(const float* samples, std::size_t frames) {
     const std::size_t count = std::min(room, frames);
     std::size_t done = 0;
     while (done < count) {
-        const std::size_t at = static_cast<std::size_t>((write + done) % ringFrames_);
+        const auto at = static_cast<std::size_t>((write + done) % ringFrames_);
         const std::size_t run = std::min(count - done, ringFrames_ - at);
         std::memcpy(ring_.data() + at * channels, samples + done * channels,
                     run * channels * sizeof(float));

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <system_error>
 
 namespace orvento {
 namespace {
@@ -45,7 +46,8 @@ bool WavFileOutput::open(const PcmFormat& requested, std::string& error) {
     format_ = requested;
     file_.reset(std::fopen(path_.c_str(), "wb"));
     if (file_ == nullptr) {
-        error = "cannot create the WAV file " + path_ + ": " + std::strerror(errno);
+        error =
+            "cannot create the WAV file " + path_ + ": " + std::generic_category().message(errno);
         return false;
     }
     if (!writeHeader()) {
@@ -105,7 +107,7 @@ void WavFileOutput::close() {
 
 void WavFileOutput::fail(const char* what) {
     failed_ = true;
-    failure_ = std::string(what) + " " + path_ + ": " + std::strerror(errno);
+    failure_ = std::string(what) + " " + path_ + ": " + std::generic_category().message(errno);
 }
 
 std::string WavFileOutput::takeFailure() {

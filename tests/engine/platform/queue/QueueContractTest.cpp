@@ -376,6 +376,17 @@ TEST(AudioQueueCalls, RefuseBadArgumentsWithTheirStatus) {
     EXPECT_EQ(AudioQueueStart(nullptr, nullptr), kAudio_ParamError);
 }
 
+TEST(AudioQueueCalls, StartFailsWhenTheWavFileCannotBeCreated) {
+    RecordingQueue queue(pcm16(kRate, 1), wavOutput("/nonexistent-folder/out.wav"));
+    ASSERT_EQ(queue.status(), noErr);
+    EXPECT_EQ(AudioQueueStart(queue.get(), nullptr), kAudioQueueErr_CannotStart);
+    EXPECT_NE(AudioQueueErrorText(queue.get()).find("/nonexistent-folder/out.wav"),
+              std::string::npos)
+        << AudioQueueErrorText(queue.get());
+    EXPECT_EQ(queue.dispose(true), noErr);
+    EXPECT_TRUE(queue.events().empty());
+}
+
 TEST(AudioQueueCalls, DisposeFromTheQueuesOwnThreadIsRefused) {
     struct Context {
         std::atomic<OSStatus> status{noErr};
