@@ -95,7 +95,7 @@ fs::path makeInput(const fs::path& dir, const Input& input) {
     // The header (tag and summary frame) once, then the frames until 60 minutes.
     std::ofstream stream(out, std::ios::binary);
     stream.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(begin));
-    for (double seconds = 0; seconds < kMinutes * 60; seconds += 30) {
+    for (int copy = 0; copy < static_cast<int>(kMinutes * 60 / 30); ++copy) {
         stream.write(reinterpret_cast<const char*>(file.data() + begin),
                      static_cast<std::streamsize>(end - begin));
     }

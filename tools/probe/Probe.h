@@ -70,7 +70,7 @@ class Probe {
 // anything else gives the MP3 hint.
 AudioFileTypeID hintForExtension(std::string_view extension);
 // The extension of a path or URL's path (query and fragment excluded).
-std::string extensionOf(std::string_view pathOrUrl);
+std::string extensionOf(std::string_view source);
 bool isUrl(std::string_view source);
 
 // Feeds a whole file in chunks of chunkSize bytes. False with `error` set when

@@ -12,14 +12,14 @@ size_t PcmPump::process(StreamSession& session, const UInt8* p, size_t n, size_t
     }
     // Whole frames only, and never more than one output buffer per run, so
     // that a consumer filling 32768-byte buffers never splits a frame.
-    const size_t maxRun = (kMaxPacketBytes / frameBytes_) * frameBytes_;
+    const size_t maxRun = static_cast<size_t>(kMaxPacketBytes / frameBytes_) * frameBytes_;
     size_t pos = 0;
     while (pos < n && remaining_ > 0) {
         UInt64 available = std::min<UInt64>(n - pos, remaining_);
         if (available < frameBytes_) {
             if (remaining_ < frameBytes_) {
                 // A partial frame ends the data: it is not audio.
-                size_t k = static_cast<size_t>(available);
+                auto k = static_cast<size_t>(available);
                 remaining_ -= k;
                 pos += k;
                 continue;
@@ -27,7 +27,7 @@ size_t PcmPump::process(StreamSession& session, const UInt8* p, size_t n, size_t
             need = frameBytes_;
             return pos;
         }
-        size_t run = static_cast<size_t>(std::min<UInt64>(available, maxRun));
+        auto run = static_cast<size_t>(std::min<UInt64>(available, maxRun));
         run -= run % frameBytes_;
         session.pcm(p + pos, run, static_cast<UInt32>(run / frameBytes_));
         pos += run;
