@@ -195,6 +195,23 @@ TEST_P(TimedOutput, DrainedStopWaitsForTheAudioToPlay) {
     EXPECT_EQ(queue.framesPlayed(), 4000U);
 }
 
+TEST_P(TimedOutput, StartBeforeADrainedStopEndsCancelsIt) {
+    RecordingQueue queue(pcm16(kRate, 1), choose(GetParam()));
+    ASSERT_EQ(queue.status(), noErr);
+    AudioQueueBufferRef first = queue.allocate(32768);
+    AudioQueueBufferRef second = queue.allocate(32768);
+    ASSERT_EQ(queue.enqueue(first, sine16(2400, kRate, 1)), noErr);  // 0.3 s
+    ASSERT_EQ(AudioQueueStart(queue.get(), nullptr), noErr);
+    ASSERT_EQ(AudioQueueStop(queue.get(), false), noErr);
+    ASSERT_EQ(AudioQueueStart(queue.get(), nullptr), noErr);
+    ASSERT_EQ(queue.enqueue(second, sine16(2400, kRate, 1)), noErr);
+    ASSERT_TRUE(eventually([&] { return queue.framesPlayed() == 4800; }));
+    EXPECT_EQ(queue.listenedStates(), (std::vector<UInt32>{1}));
+    ASSERT_EQ(AudioQueueStop(queue.get(), false), noErr);
+    ASSERT_TRUE(queue.waitFor([&] { return queue.countOf(QueueEvent::Kind::Stopped) == 1; }));
+    EXPECT_EQ(queue.listenedStates(), (std::vector<UInt32>{1, 0}));
+}
+
 TEST_P(TimedOutput, DisposeThatIsNotImmediatePlaysEverythingFirst) {
     RecordingQueue queue(pcm16(kRate, 1), choose(GetParam()));
     ASSERT_EQ(queue.status(), noErr);
