@@ -40,6 +40,7 @@ const QualityRow kRows[] = {
     {"mpeg25_l3_stereo.mp3", 576, 60},
     {"id3_huge.mp3", 576, 60},
     {"id3v24_footer_unsync.mp3", 576, 60},
+    {"wav_mp3.wav", 576, 60},
     {"adts_lc.aac", 1024, 40},
     {"adts_crc.aac", 1024, 40},
     {"adts_stereo.aac", 1024, 40},
