@@ -77,9 +77,13 @@ bool isUrl(std::string_view source);
 // the file cannot be read.
 bool probeFile(const std::string& path, Probe& probe, std::string& error, size_t chunkSize = 32768);
 // Reads an http:// or https:// URL through the HTTP read stream on the
-// calling thread's run loop, feeding each read to the parser, until the end,
-// an error, a parser failure or `timeoutSeconds`.
-bool probeUrl(const std::string& url, Probe& probe, std::string& error, double timeoutSeconds = 30);
+// calling thread's run loop, one read of up to 32768 bytes per event as the
+// engine does, feeding each read to the parser, until the end of the body, a
+// transfer error, a parser failure or `timeoutSeconds` (a live stream never
+// ends: *timedOut is then set, and what was read so far is the answer).
+// False with `error` set when the stream could not be opened or failed.
+bool probeUrl(const std::string& url, Probe& probe, std::string& error, double timeoutSeconds = 10,
+              bool* timedOut = nullptr);
 
 // Four characters, with non-printable bytes as '.'.
 std::string fourCC(UInt32 code);

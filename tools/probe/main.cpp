@@ -1,4 +1,4 @@
-// orvento-probe FILE-or-URL [--hint EXT] [--chunk BYTES] [--packets]
+// orvento-probe FILE-or-URL [--hint EXT] [--chunk BYTES] [--packets] [--seconds S]
 // orvento-probe --decode OUT.wav FILE [--hint EXT] [--chunk BYTES]
 // Runs the streaming parser over a file or an HTTP stream and reports what it
 // found: how a user learns why a stream will not play. With --decode the
@@ -15,11 +15,13 @@ namespace {
 
 int usage() {
     std::cerr << "usage: orvento-probe FILE-or-URL [--hint EXT] [--chunk BYTES] [--packets]\n"
+                 "                     [--seconds S]\n"
                  "       orvento-probe --decode OUT.wav FILE [--hint EXT] [--chunk BYTES]\n"
                  "  --hint EXT     parse as if the name ended in .EXT (mp3, aac, wav, aiff,\n"
                  "                 aifc, caf, m4a, mp4; anything else means mp3)\n"
                  "  --chunk BYTES  feed a file in pieces of this size (default 32768)\n"
                  "  --packets      also list every packet's size, one per line\n"
+                 "  --seconds S    read a URL for at most S seconds (default 10)\n"
                  "  --decode OUT   decode FILE through the output queue into the WAV file OUT\n";
     return 2;
 }
@@ -34,6 +36,7 @@ int main(int argc, char** argv) {
     bool listPackets = false;
     std::string decodeTo;
     size_t chunk = 32768;
+    double seconds = 10;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--hint" && i + 1 < argc) {
@@ -42,6 +45,11 @@ int main(int argc, char** argv) {
         } else if (arg == "--chunk" && i + 1 < argc) {
             chunk = std::strtoul(argv[++i], nullptr, 10);
             if (chunk == 0) {
+                return usage();
+            }
+        } else if (arg == "--seconds" && i + 1 < argc) {
+            seconds = std::strtod(argv[++i], nullptr);
+            if (!(seconds > 0)) {
                 return usage();
             }
         } else if (arg == "--decode" && i + 1 < argc) {
@@ -81,11 +89,15 @@ int main(int argc, char** argv) {
     }
     probe::Probe probe(hint, nullptr, listPackets);
     std::string error;
-    bool sourceOk = probe::isUrl(source) ? probe::probeUrl(source, probe, error)
+    bool timedOut = false;
+    bool sourceOk = probe::isUrl(source) ? probe::probeUrl(source, probe, error, seconds, &timedOut)
                                          : probe::probeFile(source, probe, error, chunk);
     probe::ProbeResult result = probe.result();
     result.sourceError = error;
     std::cout << "source:          " << source << "\n";
+    if (timedOut) {
+        std::cout << "read for:        " << seconds << " s (the stream did not end)\n";
+    }
     probe::printReport(std::cout, result);
     if (listPackets) {
         for (UInt32 size : result.packetSizes) {

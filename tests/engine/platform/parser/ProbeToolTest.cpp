@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/engine/platform/parser/ParserTestSupport.h"
+#include "tests/support/LoopbackServer.h"
 #include "tools/probe/Probe.h"
 
 namespace orvento::test {
@@ -98,6 +99,69 @@ TEST(ProbeTool, AMissingFileIsReportedAsSuch) {
     ToolRun run = runProbe("/nonexistent/tower.mp3");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.output.find("cannot open /nonexistent/tower.mp3"), std::string::npos);
+}
+
+using testsupport::LoopbackServer;
+using testsupport::Script;
+
+TEST(ProbeUrl, ReadsAFileServedOverHttpLikeTheFileItself) {
+    LoopbackServer server;
+    server.setScript(
+        "/approach.mp3",
+        Script::fromFile(fixturePath("mpeg1_l3_vbr_xing.mp3")).chunked().writesOf(1000));
+    probe::Probe viaHttp(kAudioFileMP3Type, nullptr, true);
+    std::string error;
+    bool timedOut = true;
+    EXPECT_TRUE(probe::probeUrl(server.url("/approach.mp3"), viaHttp, error, 20, &timedOut))
+        << error;
+    EXPECT_FALSE(timedOut);
+    const probe::ProbeResult& r = viaHttp.result();
+    EXPECT_TRUE(r.ready);
+    EXPECT_EQ(r.status, noErr);
+    EXPECT_EQ(r.packetSizes, expectedPacketSizes("mpeg1_l3_vbr_xing.mp3"));
+}
+
+TEST(ProbeUrl, ALiveAdtsStreamOnAMountPointIsIdentifiedWithinTheTimeLimit) {
+    std::vector<UInt8> adts = readFixture("adts_stereo.aac");
+    LoopbackServer server;
+    server.setScript(
+        "/live",
+        Script::fixed(std::string(adts.begin(), adts.end())).repeated().untilClose().paced(40000));
+    probe::Probe live(probe::hintForExtension(probe::extensionOf(server.url("/live"))));
+    std::string error;
+    bool timedOut = false;
+    EXPECT_TRUE(probe::probeUrl(server.url("/live"), live, error, 1.0, &timedOut)) << error;
+    EXPECT_TRUE(timedOut);
+    const probe::ProbeResult& r = live.result();
+    EXPECT_EQ(r.hint, kAudioFileMP3Type);
+    EXPECT_EQ(r.fileType, kAudioFileAAC_ADTSType);
+    EXPECT_GT(r.packets, 0u);
+}
+
+TEST(ProbeUrl, AnErrorPageIsParsedAndYieldsNoFormat) {
+    LoopbackServer server;
+    server.setScript("/gone.mp3", Script::notFound());
+    probe::Probe page(kAudioFileMP3Type);
+    std::string error;
+    EXPECT_TRUE(probe::probeUrl(server.url("/gone.mp3"), page, error, 20)) << error;
+    EXPECT_FALSE(page.result().ready);
+    EXPECT_GT(page.result().diagnostics.bytesParsed, 0u);
+
+    ToolRun run = runProbe(server.url("/gone.mp3"));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.output.find("detected:        nothing"), std::string::npos) << run.output;
+}
+
+TEST(ProbeUrl, AServerThatIsNotThereIsReported) {
+    std::string url;
+    {
+        LoopbackServer gone;
+        url = gone.url("/x.mp3");
+    }
+    probe::Probe nothing(kAudioFileMP3Type);
+    std::string error;
+    EXPECT_FALSE(probe::probeUrl(url, nothing, error, 20));
+    EXPECT_FALSE(error.empty());
 }
 
 struct HintRow {
