@@ -468,3 +468,56 @@ INSTANTIATE_TEST_SUITE_P(Streams, LeadingTags,
 
 }  // namespace
 }  // namespace orvento::test
+
+namespace orvento::test {
+namespace {
+
+// The encoder's summary frame is recognised by its tag and dropped; without
+// a tag the same frame is audio.
+struct SummaryRow {
+    const char* name;
+    const char* tagAt21;  // written at byte 21 of the first frame (4-byte tag)
+    const char* tagAt36;  // written at byte 36
+    bool delivered;       // whether the first frame comes out as a packet
+};
+
+class SummaryFrame : public ::testing::TestWithParam<SummaryRow> {};
+
+TEST_P(SummaryFrame, IsDroppedOnlyWhenTagged) {
+    const SummaryRow& row = GetParam();
+    std::vector<UInt8> bytes = readFixture("mpeg1_l3_cbr_id3.mp3");
+    const size_t frame = 10 + 0x7A;  // after the ID3v2 tag
+    ASSERT_EQ(bytes[frame], 0xFF);
+    ASSERT_EQ(std::string(bytes.begin() + frame + 21, bytes.begin() + frame + 25), "Info");
+    std::copy_n(row.tagAt21, 4, bytes.begin() + frame + 21);
+    std::copy_n(row.tagAt36, 4, bytes.begin() + frame + 36);
+    ParseRecord r = parseBytes(bytes, kAudioFileMP3Type, Split::Random);
+    std::vector<UInt32> expected = expectedPacketSizes("mpeg1_l3_cbr_id3.mp3");
+    if (row.delivered) {
+        expected.insert(expected.begin(), 288);
+    }
+    EXPECT_EQ(r.packetSizes, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tags, SummaryFrame,
+                         ::testing::Values(SummaryRow{"info", "Info", "\0\0\0\0", false},
+                                           SummaryRow{"xing", "Xing", "\0\0\0\0", false},
+                                           SummaryRow{"vbri", "\0\0\0\0", "VBRI", false},
+                                           SummaryRow{"none", "\0\0\0\0", "\0\0\0\0", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BytesWithoutAudio, AStreamThatLosesSyncForGoodFailsAsInvalid) {
+    std::vector<UInt8> stream = readFixture("mpeg2_l3.mp3");
+    size_t frames = parseBytes(stream, kAudioFileMP3Type, Split::Whole).packetSizes.size();
+    std::vector<UInt8> noise = randomBytes(80000, 9);
+    for (UInt8& b : noise) {
+        b &= 0x7F;
+    }
+    stream.insert(stream.end(), noise.begin(), noise.end());
+    ParseRecord r = parseBytes(stream, kAudioFileMP3Type, Split::Engine32k);
+    EXPECT_EQ(r.status, kAudioFileStreamError_InvalidFile);
+    EXPECT_EQ(r.packetSizes.size(), frames) << "every frame before the noise still played";
+}
+
+}  // namespace
+}  // namespace orvento::test
