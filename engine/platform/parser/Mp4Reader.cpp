@@ -197,7 +197,7 @@ class MoovParser {
         if (constant == 0 && count > c.remaining() / 4) {
             return false;
         }
-        if (constant != 0 && count > kMaxBufferedBoxBytes) {
+        if (constant != 0 && count > kMaxBufferedBoxBytes / sizeof(UInt32)) {
             return false;  // keeps the expanded table as bounded as a listed one
         }
         track.sizes.resize(count);
