@@ -94,6 +94,7 @@ RunLoop::~RunLoop() {
 }
 
 bool RunLoop::post(std::function<void()> work) {
+    const std::shared_ptr<RunLoop> keep = weak_from_this().lock();
     bool accepted = false;
     {
         std::lock_guard lock(mutex_);
@@ -110,6 +111,7 @@ bool RunLoop::post(std::function<void()> work) {
 }
 
 void RunLoop::signal(SourceId id) {
+    const std::shared_ptr<RunLoop> keep = weak_from_this().lock();
     if (isCurrent()) {
         if (const SourcePtr source = find(id); source && source->kind == Source::Kind::signalled) {
             source->signalled = true;
@@ -127,12 +129,16 @@ void RunLoop::signal(SourceId id) {
 }
 
 void RunLoop::wakeUp() {
+    const std::shared_ptr<RunLoop> keep = weak_from_this().lock();
     const std::uint64_t one = 1;
     // EAGAIN means the counter is already non-zero: the loop is awake anyway.
     [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
 }
 
 void RunLoop::stop() {
+    // Once the flag is set the loop may return and its thread exit: the loop
+    // object must outlive the wake-up that follows.
+    const std::shared_ptr<RunLoop> keep = weak_from_this().lock();
     stopRequested_.store(true);
     wakeUp();
 }

@@ -93,8 +93,10 @@ void CFRunLoopWakeUp(CFRunLoopRef loop);
 // schedule their work. Obtained through CFRunLoopGetCurrent; other threads
 // that must reach a loop safely hold it through shared_from_this().
 //
-// Threads: the members marked "any thread" may be called from any thread;
-// every other member must be called on the loop's own thread (it may be
+// Threads: the members marked "any thread" may be called from any thread
+// while the loop object is alive (they keep it alive until they return, even
+// if the loop's thread exits meanwhile); every other member must be called
+// on the loop's own thread (it may be
 // called from inside a source's callback, including the callback of the
 // source it concerns).
 class RunLoop : public std::enable_shared_from_this<RunLoop> {
