@@ -101,6 +101,11 @@ std::vector<EnqueueRecord> FaultInjectingPlatform::enqueues() const {
     return enqueues_;
 }
 
+std::vector<std::size_t> FaultInjectingPlatform::completions() const {
+    std::lock_guard lock(mutex_);
+    return completions_;
+}
+
 int FaultInjectingPlatform::buffersHeldByQueue() const {
     std::lock_guard lock(mutex_);
     return buffersHeld_;
@@ -249,6 +254,9 @@ void FaultInjectingPlatform::queueTrampoline(void* userData, AudioQueueRef queue
     {
         std::lock_guard lock(client->platform->mutex_);
         --client->platform->buffersHeld_;
+        const auto& b = client->buffers;
+        client->platform->completions_.push_back(
+            static_cast<std::size_t>(std::find(b.begin(), b.end(), buffer) - b.begin()));
     }
     client->callback(client->userData, queue, buffer);
 }

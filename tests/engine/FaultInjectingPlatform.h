@@ -112,6 +112,8 @@ class FaultInjectingPlatform : public ProductionPlatform {
     std::vector<CallRecord> calls() const;
     std::vector<CallRecord> callsOf(Op op) const;
     std::vector<EnqueueRecord> enqueues() const;
+    // Ring positions of the buffers the queue gave back, in order.
+    std::vector<std::size_t> completions() const;
     // Buffers the engine has handed over and the queue has not given back.
     int buffersHeldByQueue() const;
     // When the latest parse call returned.
@@ -227,6 +229,7 @@ class FaultInjectingPlatform : public ProductionPlatform {
     int bytesEventsToError_ = 0;
     int bytesEventsSeen_ = 0;
     int buffersHeld_ = 0;
+    std::vector<std::size_t> completions_;
     std::size_t bytesRead_ = 0;
     std::chrono::steady_clock::time_point lastParseReturn_{};
     std::map<CFReadStreamRef, std::unique_ptr<StreamClient>> streamClients_;

@@ -29,7 +29,8 @@ TEST(FlowControl, AFullRingStopsTheReadingAndAStopWakesTheWorker) {
         << " handed over, " << h.platform->buffersHeldByQueue() << " held by the queue, "
         << h.platform->bytesRead() << " bytes read, " << h.server.bodyBytesWritten() << " written";
     EXPECT_EQ(h.platform->enqueues().size(), kBufferCount);
-    EXPECT_EQ(h.platform->buffersHeldByQueue(), static_cast<int>(kBufferCount));
+    EXPECT_EQ(h.platform->buffersHeldByQueue(), static_cast<int>(kBufferCount))
+        << testing::PrintToString(h.platform->completions());
 
     // The server's writes come to rest once the read stream's buffer and the
     // sockets are full.
