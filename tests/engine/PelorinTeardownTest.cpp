@@ -79,16 +79,16 @@ TEST(StopFault, AFailedImmediateStopIsLoggedAndTheWorkerStillEnds) {
     player.start();
     ASSERT_TRUE(waitUntil([&] { return player.isPlaying(); }));
     player.stop();
-    EXPECT_TRUE(h.access->finished());
+    EXPECT_TRUE(h.access->finished()) << h.diagnostics();
     // The queue did not stop, so it never reports it; the worker ends anyway
     // and its disposal silences the queue.
     ASSERT_TRUE(h.waitEnded());
     EXPECT_EQ(linesStartingWith(out.lines(), "AudioQueueStop"),
               std::vector<std::string>{"AudioQueueStop err spoo 1869574259"});
     EXPECT_EQ(h.countWith(Op::AudioQueueDispose, 1), 1);
-    EXPECT_TRUE(h.alerts->alerts().empty());
+    EXPECT_TRUE(h.alerts->alerts().empty()) << h.diagnostics();
     EXPECT_FALSE(h.observer.values().empty());
-    EXPECT_FALSE(h.observer.values().back());
+    EXPECT_FALSE(h.observer.values().back()) << h.diagnostics();
 }
 
 TEST(Shutdown, StopsPlayersWhoseOwnerNeverDoesAndJoinsTheirWorkers) {

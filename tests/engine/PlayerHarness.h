@@ -71,6 +71,23 @@ class PlayerHarness {
         return calls.empty() ? std::thread::id{} : calls.front().thread;
     }
 
+    // What happened, for a failure message.
+    std::string diagnostics() const {
+        std::string d =
+            "alerts: " + std::to_string(alerts->alerts().size()) +
+            ", notifications: " + ::testing::PrintToString(observer.values()) +
+            ", reads: " + std::to_string(count(Op::CFReadStreamRead)) +
+            ", stream events: " + std::to_string(platform->callsOf(Op::StreamEvent).size()) +
+            ", hand-overs: " + std::to_string(count(Op::AudioQueueEnqueueBuffer)) +
+            ", service's last failure: \"" + platform->lastFailureText() + "\"";
+        for (const CallRecord& c : platform->callsOf(Op::StreamEvent)) {
+            if (c.detail != kCFStreamEventHasBytesAvailable) {
+                d += ", stream event " + std::to_string(c.detail);
+            }
+        }
+        return d;
+    }
+
     int count(Op op) const { return platform->count(op); }
     int countWith(Op op, UInt32 detail) const {
         int n = 0;
