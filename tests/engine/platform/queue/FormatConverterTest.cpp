@@ -1,13 +1,13 @@
 // The queue's own format converter: exact lengths, clean tones through every
 // kind of rate change, aliases stopped, the channel mixes, and the same
 // result however the audio is cut into pieces.
-#include "engine/platform/queue/FormatConverter.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numbers>
 #include <vector>
+
+#include "engine/platform/queue/FormatConverter.h"
 
 namespace orvento {
 namespace {
@@ -154,18 +154,18 @@ const float kNorm = 1 + 2 * kW;  // front, centre and back of one side
 
 INSTANTIATE_TEST_SUITE_P(
     Mixes, ChannelMix,
-    ::testing::Values(
-        MixRow{"MonoToStereo", 1, 2, {0.25F}, {0.25F, 0.25F}},
-        MixRow{"StereoToMono", 2, 1, {0.5F, -0.25F}, {0.125F}},
-        MixRow{"SixToMono", 6, 1, {0.6F, 0.6F, 0.6F, 0.6F, 0.6F, 0.6F}, {0.6F}},
-        MixRow{"MonoToSix", 1, 6, {0.5F}, {0.5F, 0.5F, 0, 0, 0, 0}},
-        MixRow{"FivePointOneToStereo",
-               6,
-               2,
-               {0.1F, 0.2F, 0.3F, 0.9F, 0.4F, 0.5F},
-               {(0.1F + kW * 0.3F + kW * 0.4F) / kNorm, (0.2F + kW * 0.3F + kW * 0.5F) / kNorm}},
-        MixRow{"StereoToFour", 2, 4, {0.5F, -0.5F}, {0.5F, -0.5F, 0, 0}},
-        MixRow{"FourToThree", 4, 3, {0.1F, 0.2F, 0.3F, 0.4F}, {0.1F, 0.2F, 0.3F}}),
+    ::testing::Values(MixRow{"MonoToStereo", 1, 2, {0.25F}, {0.25F, 0.25F}},
+                      MixRow{"StereoToMono", 2, 1, {0.5F, -0.25F}, {0.125F}},
+                      MixRow{"SixToMono", 6, 1, {0.6F, 0.6F, 0.6F, 0.6F, 0.6F, 0.6F}, {0.6F}},
+                      MixRow{"MonoToSix", 1, 6, {0.5F}, {0.5F, 0.5F, 0, 0, 0, 0}},
+                      MixRow{"FivePointOneToStereo",
+                             6,
+                             2,
+                             {0.1F, 0.2F, 0.3F, 0.9F, 0.4F, 0.5F},
+                             {(0.1F + kW * 0.3F + kW * 0.4F) / kNorm,
+                              (0.2F + kW * 0.3F + kW * 0.5F) / kNorm}},
+                      MixRow{"StereoToFour", 2, 4, {0.5F, -0.5F}, {0.5F, -0.5F, 0, 0}},
+                      MixRow{"FourToThree", 4, 3, {0.1F, 0.2F, 0.3F, 0.4F}, {0.1F, 0.2F, 0.3F}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ChannelMixing, FullScaleSurroundDownmixDoesNotClip) {
