@@ -46,13 +46,28 @@
 // the LocalizedStrings) and tears down. A stream or parser that cannot be
 // opened ends the worker without an alert and without notifications.
 //
+// Teardown. The stream is closed and released by exactly one of stop(), the
+// end of the stream and the teardown. The teardown closes the parser and
+// disposes of the queue (also one that was created but never started); a
+// step that fails is logged and tried again, with the others still to do, in
+// up to kTeardownAttempts rounds, after which the worker ends regardless. When
+// stop()'s immediate queue stop fails, the worker does not wait for the queue
+// to report that it stopped: it tears down, and the disposal silences it.
+//
+// Copying packets never writes past a buffer's kBufferSize bytes or past
+// kPacketDescCapacity descriptions and never touches a buffer that does not
+// exist: once `failed` is set the rest of a delivery is dropped, and a packet
+// larger than a buffer (or lying outside its delivery) sets `failed`. An
+// empty fill buffer is never handed to the queue.
+//
 // Threads and locks. The owner's thread calls initWithURL, start, stop and the
 // observer registration; the worker runs startInternal, the stream's events
 // and the parser's callbacks; the queue's thread runs handleBufferComplete and
 // handleRunningChange. `mutex` with `cond` guards the in-use flags of the ring
 // and the worker's wait for a free buffer; `mutex2` makes each copy into a
-// queue buffer exclusive with an immediate stop (and with the disposal of the
-// queue). No code path holds both. Flags crossing threads are atomics.
+// queue buffer exclusive with an immediate stop, and the teardown takes the
+// queue away under it. No code path holds both. Flags crossing threads are
+// atomics.
 #pragma once
 
 #include <array>
