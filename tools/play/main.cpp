@@ -1,13 +1,13 @@
 // orvento-play: plays one stream URL with the stream player, the way the
 // player screen does, to the sound device, a WAV file or nothing.
 #include <poll.h>
-#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>

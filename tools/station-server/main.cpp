@@ -1,8 +1,7 @@
 // orvento-station-server: a small local radio station for demos and tests.
 // Serves one audio file over HTTP on 127.0.0.1, once or endlessly, paced in
 // real time at the file's own bit rate (optionally after an initial burst).
-#include <signal.h>
-
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
