@@ -259,6 +259,14 @@ void Pelorin::startInternal() {
     }
 
     teardown();
+    if (audioQueue_.load() != nullptr) {
+        // The queue could not be disposed of and may still call back: this
+        // object must outlive it, so it is kept until the process ends.
+        static std::mutex keptMutex;
+        static std::vector<std::shared_ptr<Pelorin>> kept;
+        std::lock_guard lock(keptMutex);
+        kept.push_back(shared_from_this());
+    }
     reportEnded();
 }
 

@@ -50,7 +50,9 @@
 // end of the stream and the teardown. The teardown closes the parser and
 // disposes of the queue (also one that was created but never started); a
 // step that fails is logged and tried again, with the others still to do, in
-// up to kTeardownAttempts rounds, after which the worker ends regardless. When
+// up to kTeardownAttempts rounds, after which the worker ends regardless (a
+// player whose queue could not be disposed of is then kept alive until the
+// process ends, since that queue may still call it back). When
 // stop()'s immediate queue stop fails, the worker does not wait for the queue
 // to report that it stopped: it tears down, and the disposal silences it.
 //

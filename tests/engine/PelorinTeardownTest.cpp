@@ -56,6 +56,10 @@ TEST_P(TeardownFault, IsLoggedRetriedAndTheWorkerEnds) {
     }
     EXPECT_TRUE(h.observer.ended());
     EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
+    // A player whose queue is still there is kept: that queue may call it.
+    h.player.reset();
+    const bool queueLeft = row.op == Op::AudioQueueDispose && row.failures >= kTeardownAttempts;
+    EXPECT_EQ(h.weak.expired(), !queueLeft);
 }
 
 INSTANTIATE_TEST_SUITE_P(
