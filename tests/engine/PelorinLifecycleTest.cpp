@@ -408,6 +408,27 @@ TEST(Ownership, ScreenLikeOwnerStoppingBeforeTheQueueStartsDropsItInsideStop) {
     EXPECT_TRUE(weak.expired());
 }
 
+TEST(Observation, EverySetterCallNotifiesOnItsThreadEvenWithoutChange) {
+    auto player = Pelorin::initWithURL(nullptr, {});
+    RecordingObserver observer;
+    observer.observe(*player);
+    PelorinTestAccess access(*player);
+    access.setIsPlaying(false);
+    access.setIsPlaying(false);
+    std::thread other([&] { access.setIsPlaying(true); });
+    const std::thread::id otherId = other.get_id();
+    other.join();
+    const auto n = observer.notifications();
+    ASSERT_EQ(n.size(), 3U);
+    EXPECT_EQ(observer.values(), (std::vector<bool>{false, false, true}));
+    EXPECT_EQ(n[0].thread, std::this_thread::get_id());
+    EXPECT_EQ(n[2].thread, otherId);
+    // The value is stored before the observers are told.
+    EXPECT_TRUE(n[2].isPlaying);
+    player->removeObserver(&observer, kIsPlayingKeyPath);
+    player->removeObserver(&observer, kHasEndedKeyPath);
+}
+
 TEST(Ownership, RemovedObserversAreNotCalledAgain) {
     PlayerHarness h;
     Pelorin& player = h.createFor("/a.mp3", mp3File(kShortMp3));

@@ -64,6 +64,7 @@ class PelorinTestAccess {
     }
     void teardown() { p_.teardown(); }
     void setFinished() { p_.finished_.store(true); }
+    void setIsPlaying(bool value) { p_.setIsPlaying(value); }
 
   private:
     Pelorin& p_;

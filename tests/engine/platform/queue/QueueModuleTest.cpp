@@ -1,0 +1,237 @@
+// The queue's loadable modules, each check in a fresh process
+// (orvento_queue_module_check): MPEG audio and PCM to the null or WAV output
+// map neither libavcodec nor SDL2, AAC maps only the decoder's module, the
+// sound device only SDL's; a missing or wrong module fails the call that
+// needed it with one clear line; an installed program finds its modules
+// beside it and never in the build tree.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/platform/queue/AudioQueue.h"
+#include "tests/engine/platform/queue/QueueTestSupport.h"
+
+namespace orvento {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string fixture(const std::string& name) {
+    const char* source = std::getenv("ORVENTO_SOURCE_DIR");
+    return std::string(source != nullptr ? source : ".") + "/tests/data/" + name;
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct CheckRun {
+    int exitStatus = -1;
+    std::string result;  // "ok" or "failed"
+    OSStatus status = noErr;
+    std::string error;
+    std::vector<std::string> mapped;
+    std::string standardError;
+
+    bool maps(const std::string& name) const {
+        for (const std::string& path : mapped) {
+            if (fs::path(path).filename().string().starts_with(name)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    std::string summary() const {
+        std::string s = "exit " + std::to_string(exitStatus) + ", result " + result + ", error '" +
+                        error + "', stderr '" + standardError + "', mapped:";
+        for (const std::string& path : mapped) {
+            s += " " + path;
+        }
+        return s;
+    }
+};
+
+// Runs the checker (by default the one in the build tree) on `file` into
+// `output`, with the sound device on SDL's dummy driver.
+CheckRun runCheck(const std::string& file, const std::string& output,
+                  const std::string& moduleFolder = {},
+                  const std::string& program = ORVENTO_QUEUE_MODULE_CHECK) {
+    const std::string out = scratchPath("check.out");
+    const std::string err = scratchPath("check.err");
+    std::string command = "SDL_AUDIODRIVER=dummy '" + program + "'";
+    if (!moduleFolder.empty()) {
+        command += " --module-folder '" + moduleFolder + "'";
+    }
+    command += " '" + file + "' '" + output + "' >'" + out + "' 2>'" + err + "'";
+    CheckRun run;
+    const int status = std::system(command.c_str());
+    run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.standardError = readAll(err);
+    std::istringstream lines(readAll(out));
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::size_t space = line.find(' ');
+        const std::string key = line.substr(0, space);
+        const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+        if (key == "result") {
+            run.result = value;
+        } else if (key == "status") {
+            run.status = static_cast<OSStatus>(std::stol(value));
+        } else if (key == "error") {
+            run.error = value;
+        } else if (key == "mapped") {
+            run.mapped.push_back(value);
+        }
+    }
+    return run;
+}
+
+std::size_t lineCount(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// ---- Which libraries a process maps ---------------------------------------------
+
+struct MappingRow {
+    const char* name;
+    const char* fixture;
+    const char* output;  // "null", "wav" or "device"
+    bool aac;            // libavcodec, libavutil and the AAC module mapped
+    bool device;         // SDL2 and the sound device module mapped
+};
+
+class LazyLoading : public ::testing::TestWithParam<MappingRow> {};
+
+TEST_P(LazyLoading, MapsOnlyTheLibrariesThePlaybackNeeds) {
+    const MappingRow& row = GetParam();
+    const std::string output =
+        std::string(row.output) == "wav" ? "wav:" + scratchPath("out.wav") : row.output;
+    const CheckRun run = runCheck(fixture(row.fixture), output);
+    ASSERT_EQ(run.exitStatus, 0) << run.summary();
+    EXPECT_EQ(run.result, "ok");
+    EXPECT_EQ(run.maps("libavcodec"), row.aac) << run.summary();
+    EXPECT_EQ(run.maps("libavutil"), row.aac) << run.summary();
+    EXPECT_EQ(run.maps("orvento_queue_aac.so"), row.aac) << run.summary();
+    EXPECT_EQ(run.maps("libSDL2"), row.device) << run.summary();
+    EXPECT_EQ(run.maps("orvento_queue_sdl.so"), row.device) << run.summary();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Playbacks, LazyLoading,
+    ::testing::Values(MappingRow{"Mp3ToNull", "mpeg2_l3.mp3", "null", false, false},
+                      MappingRow{"Mp2ToWav", "mpeg1_l2.mp2", "wav", false, false},
+                      MappingRow{"PcmToNull", "wav_s16.wav", "null", false, false},
+                      MappingRow{"PcmToWav", "aiff_s16.aiff", "wav", false, false},
+                      MappingRow{"AacToNull", "adts_lc.aac", "null", true, false},
+                      MappingRow{"AacInMp4ToWav", "m4a_faststart.m4a", "wav", true, false},
+                      MappingRow{"PcmToDevice", "wav_s16.wav", "device", false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Modules that cannot be loaded ------------------------------------------------
+
+// An empty folder of this test's own, for the modules.
+std::string moduleFolder() {
+    const std::string folder = scratchPath("modules");
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+TEST(MissingModule, AacFailsTheNewQueueWithOneLineNamingTheModuleAndWhy) {
+    const std::string empty = moduleFolder();
+    const CheckRun run = runCheck(fixture("adts_lc.aac"), "null", empty);
+    EXPECT_EQ(run.exitStatus, 1) << run.summary();
+    EXPECT_EQ(run.status, kAudioQueueErr_CodecNotFound) << run.summary();
+    EXPECT_NE(run.error.find("AudioQueueNewOutput"), std::string::npos) << run.summary();
+    EXPECT_FALSE(run.maps("libavcodec")) << run.summary();
+    ASSERT_EQ(lineCount(run.standardError), 1U) << run.summary();
+    EXPECT_NE(run.standardError.find(empty + "/orvento_queue_aac.so"), std::string::npos);
+    // dlerror()'s own words.
+    EXPECT_NE(run.standardError.find("cannot open shared object file"), std::string::npos)
+        << run.standardError;
+}
+
+TEST(MissingModule, DeviceFailsTheStartWithItsErrorTextAndOneLine) {
+    const std::string empty = moduleFolder();
+    const CheckRun run = runCheck(fixture("wav_s16.wav"), "device", empty);
+    EXPECT_EQ(run.exitStatus, 1) << run.summary();
+    EXPECT_EQ(run.status, kAudioQueueErr_CannotStart) << run.summary();
+    // The probe appends AudioQueueErrorText to the failing call.
+    EXPECT_NE(run.error.find("AudioQueueStart"), std::string::npos) << run.summary();
+    EXPECT_NE(run.error.find("orvento_queue_sdl.so"), std::string::npos) << run.summary();
+    EXPECT_NE(run.error.find("cannot open shared object file"), std::string::npos) << run.summary();
+    EXPECT_FALSE(run.maps("libSDL2")) << run.summary();
+    ASSERT_EQ(lineCount(run.standardError), 1U) << run.summary();
+    EXPECT_NE(run.standardError.find(empty + "/orvento_queue_sdl.so"), std::string::npos);
+}
+
+TEST(MissingModule, DoesNotMatterToMpegAudioToTheNullOutput) {
+    const CheckRun run = runCheck(fixture("mpeg2_l3.mp3"), "null", moduleFolder());
+    EXPECT_EQ(run.exitStatus, 0) << run.summary();
+    EXPECT_EQ(run.standardError, "");
+}
+
+TEST(MissingModule, AFileWithoutTheEntryPointIsRefused) {
+    // Another module's file under the AAC module's name.
+    const std::string folder = moduleFolder();
+    fs::copy_file(ORVENTO_QUEUE_SDL_MODULE, folder + "/orvento_queue_aac.so",
+                  fs::copy_options::overwrite_existing);
+    const CheckRun run = runCheck(fixture("adts_lc.aac"), "null", folder);
+    EXPECT_EQ(run.exitStatus, 1) << run.summary();
+    EXPECT_EQ(run.status, kAudioQueueErr_CodecNotFound) << run.summary();
+    ASSERT_EQ(lineCount(run.standardError), 1U) << run.summary();
+    EXPECT_NE(run.standardError.find("no entry point orvento_queue_aac_module"), std::string::npos)
+        << run.standardError;
+}
+
+// ---- Where modules are found ---------------------------------------------------------
+
+TEST(InstalledLayout, FindsTheModulesBesideTheProgramAndNeverInTheBuildTree) {
+    // A prefix outside the build tree: <prefix>/bin/program and the modules in
+    // <prefix>/bin/<relative folder>, as an installation lays them out.
+    const fs::path prefix = fs::path(scratchPath("prefix"));
+    fs::remove_all(prefix);
+    fs::create_directories(prefix / "bin");
+    const fs::path program = prefix / "bin" / "orvento_queue_module_check";
+    fs::copy_file(ORVENTO_QUEUE_MODULE_CHECK, program);
+    const fs::path modules =
+        (prefix / "bin" / ORVENTO_QUEUE_MODULE_RELATIVE_DIR).lexically_normal();
+
+    const CheckRun without = runCheck(fixture("adts_lc.aac"), "null", {}, program.string());
+    EXPECT_EQ(without.status, kAudioQueueErr_CodecNotFound) << without.summary();
+    EXPECT_NE(without.standardError.find((modules / "orvento_queue_aac.so").string()),
+              std::string::npos)
+        << without.standardError;
+    EXPECT_FALSE(without.maps("orvento_queue_aac.so")) << without.summary();
+
+    fs::create_directories(modules);
+    fs::copy_file(ORVENTO_QUEUE_AAC_MODULE, modules / "orvento_queue_aac.so");
+    fs::copy_file(ORVENTO_QUEUE_SDL_MODULE, modules / "orvento_queue_sdl.so");
+    const CheckRun aac = runCheck(fixture("adts_lc.aac"), "null", {}, program.string());
+    EXPECT_EQ(aac.exitStatus, 0) << aac.summary();
+    const CheckRun device = runCheck(fixture("wav_s16.wav"), "device", {}, program.string());
+    EXPECT_EQ(device.exitStatus, 0) << device.summary();
+    for (const CheckRun* run : {&aac, &device}) {
+        for (const std::string& path : run->mapped) {
+            if (fs::path(path).filename().string().starts_with("orvento_queue_")) {
+                EXPECT_EQ(fs::path(path).parent_path(), modules) << run->summary();
+            }
+        }
+    }
+    EXPECT_TRUE(aac.maps("orvento_queue_aac.so")) << aac.summary();
+    EXPECT_TRUE(device.maps("orvento_queue_sdl.so")) << device.summary();
+    fs::remove_all(prefix);
+}
+
+}  // namespace
+}  // namespace orvento
