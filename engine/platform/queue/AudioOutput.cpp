@@ -1,12 +1,12 @@
 #include "engine/platform/queue/AudioOutput.h"
 
 #include "engine/platform/queue/NullOutput.h"
-#include "engine/platform/queue/SdlOutput.h"
+#include "engine/platform/queue/QueueModules.h"
 #include "engine/platform/queue/WavFileOutput.h"
 
 namespace orvento {
 
-std::unique_ptr<AudioOutput> makeOutput(const AudioOutputChoice& choice) {
+std::unique_ptr<AudioOutput> makeOutput(const AudioOutputChoice& choice, std::string& error) {
     switch (choice.kind) {
         case AudioOutputChoice::Kind::WavFile:
             return std::make_unique<WavFileOutput>(choice.wavPath);
@@ -15,7 +15,15 @@ std::unique_ptr<AudioOutput> makeOutput(const AudioOutputChoice& choice) {
         case AudioOutputChoice::Kind::Device:
             break;
     }
-    return std::make_unique<SdlOutput>(choice.deviceName);
+    const DeviceOutputModule* module = deviceOutputModule(error);
+    if (module == nullptr) {
+        return nullptr;
+    }
+    std::unique_ptr<AudioOutput> output = module->create(choice.deviceName);
+    if (output == nullptr) {
+        error = "out of memory";
+    }
+    return output;
 }
 
 }  // namespace orvento

@@ -62,7 +62,8 @@ class AudioOutput {
     virtual std::string takeFailure() { return {}; }
 };
 
-// The output `choice` names, not yet open.
-std::unique_ptr<AudioOutput> makeOutput(const AudioOutputChoice& choice);
+// The output `choice` names, not yet open; nullptr with `error` when the
+// sound device module cannot be loaded (only a Device output needs it).
+std::unique_ptr<AudioOutput> makeOutput(const AudioOutputChoice& choice, std::string& error);
 
 }  // namespace orvento

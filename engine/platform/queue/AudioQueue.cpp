@@ -33,12 +33,11 @@ constexpr std::size_t kRawSlice = 16384;
 class AudioQueue {
   public:
     AudioQueue(const AudioStreamBasicDescription& format, std::unique_ptr<Decoder> decoder,
-               std::unique_ptr<AudioOutput> output, AudioQueueOutputCallback callback,
-               void* userData)
+               AudioOutputChoice output, AudioQueueOutputCallback callback, void* userData)
         : format_(format),
           callback_(callback),
           userData_(userData),
-          output_(std::move(output)),
+          outputChoice_(std::move(output)),
           decoder_(std::move(decoder)) {}
 
     AudioQueue(const AudioQueue&) = delete;
@@ -116,10 +115,13 @@ class AudioQueue {
     const AudioStreamBasicDescription format_;
     const AudioQueueOutputCallback callback_;
     void* const userData_;
-    // Opened by start() under mutex_ before the queue runs; used by the
-    // queue's thread while it runs; silenceNow() and framesPlayed() from any
-    // thread; closed by dispose() after the thread has ended.
-    const std::unique_ptr<AudioOutput> output_;
+    const AudioOutputChoice outputChoice_;
+    // Made and opened by the first successful start() under mutex_, which then
+    // sets outputOpen_, and never replaced: a Device output is only loaded
+    // when it is needed. Used by the queue's thread while it runs;
+    // silenceNow() and framesPlayed() by any thread that has seen outputOpen_
+    // under mutex_; closed by dispose() after the thread has ended.
+    std::unique_ptr<AudioOutput> output_;
 
     // Shared between callers and the queue's thread, guarded by mutex_.
     mutable std::mutex mutex_;
@@ -280,12 +282,20 @@ OSStatus AudioQueue::start() {
         const PcmFormat requested{static_cast<int>(std::lround(format_.mSampleRate)),
                                   static_cast<int>(format_.mChannelsPerFrame)};
         std::string error;
-        if (!output_->open(requested, error)) {
+        std::unique_ptr<AudioOutput> output = makeOutput(outputChoice_, error);
+        if (output == nullptr) {
+            errorText_ = "No sound output: " + error +
+                         ". Reinstall Orvento with its SDL2 library, or choose another output.";
+            std::fprintf(stderr, "orvento: audio queue cannot start: %s\n", error.c_str());
+            return kAudioQueueErr_CannotStart;
+        }
+        if (!output->open(requested, error)) {
             errorText_ =
                 "No sound output: " + error + ". Connect a sound device, or choose another output.";
             std::fprintf(stderr, "orvento: audio queue cannot start: %s\n", error.c_str());
             return kAudioQueueErr_CannotStart;
         }
+        output_ = std::move(output);
         outputOpen_ = true;
     }
     if (startedByCaller_) {
@@ -696,11 +706,16 @@ OSStatus AudioQueueNewOutputTo(const AudioOutputChoice& output,
     std::unique_ptr<Decoder> decoder;
     std::string error;
     const OSStatus status = makeDecoder(*inFormat, decoder, error);
+    if (status == kAudioQueueErr_CodecNotFound) {
+        // The format is one the queue plays, but its decoder (or the module
+        // holding it) could not be had: say why, since no queue exists to ask.
+        std::fprintf(stderr, "orvento: audio queue cannot decode this format: %s\n", error.c_str());
+    }
     if (status != noErr) {
         return status;
     }
     try {
-        auto queue = std::make_unique<AudioQueue>(*inFormat, std::move(decoder), makeOutput(output),
+        auto queue = std::make_unique<AudioQueue>(*inFormat, std::move(decoder), output,
                                                   inCallbackProc, inUserData);
         queue->launch();
         *outAQ = queue.release();

@@ -2,16 +2,18 @@
 // decoding them as needed, and gives every buffer back when done with it.
 //
 // Lifecycle
-//   AudioQueueNewOutput[To]  checks the format, builds its decoder and starts
-//                            the queue's own thread. Nothing plays yet and no
-//                            output is opened.
+//   AudioQueueNewOutput[To]  checks the format, builds its decoder (loading
+//                            the AAC decoder module for the first AAC queue of
+//                            the process) and starts the queue's own thread.
+//                            Nothing plays yet and no output is opened.
 //   AudioQueueAddPropertyListener, AudioQueueAllocateBuffer,
 //   AudioQueueSetProperty    set-up; allowed at any time before disposal.
 //   AudioQueueEnqueueBuffer  hands a filled buffer to the queue. Buffers play
 //                            in the order they were enqueued.
-//   AudioQueueStart          opens the output on the first call (this is where
-//                            a missing sound device is reported) and makes the
-//                            queue run.
+//   AudioQueueStart          opens the output on the first call (loading the
+//                            sound device module for the first Device output
+//                            of the process; this is where a missing sound
+//                            device is reported) and makes the queue run.
 //   AudioQueueFlush          marks the end of the data enqueued so far: when
 //                            the queue gets there it plays out everything its
 //                            decoder holds, including a last partial frame.
@@ -67,9 +69,10 @@
 //   - MPEG audio ('.mp1', '.mp2', '.mp3'), Layers I to III, decoded by
 //     libmpg123. Packets come with descriptions, one whole frame each; a run
 //     of bytes without descriptions is also accepted.
-//   - AAC ('aac '; mFormatFlags is the object type), decoded by libavcodec.
-//     Packets are raw access units with descriptions. The magic cookie is the
-//     AudioSpecificConfig; without one the queue derives it from the format.
+//   - AAC ('aac '; mFormatFlags is the object type), decoded by libavcodec in
+//     the AAC decoder module (QueueModules.h). Packets are raw access units
+//     with descriptions. The magic cookie is the AudioSpecificConfig; without
+//     one the queue derives it from the format.
 //   - Linear PCM ('lpcm'): interleaved integer samples of 8, 16, 24 (packed in
 //     3 bytes) or 32 bits, signed or unsigned (no signed flag), or float
 //     samples of 32 or 64 bits, either byte order, as the format flags say.
@@ -79,13 +82,25 @@
 //   A packet the decoder cannot decode is skipped and replaced by silence of
 //   its duration when that is known; AudioQueueErrorText gives the decoder's
 //   words. When the decoder's sample rate or channel count changes mid-stream,
-//   the audio is converted to the format the output was opened with.
+//   or differs from what the sound device took, the audio is converted to the
+//   output's format by the queue's own converter (FormatConverter.h).
+//
+// Libraries
+//   MPEG audio, linear PCM and the WAV and null outputs need only libmpg123.
+//   libavcodec/libavutil (AAC) and SDL2 (the sound device) are mapped only by
+//   a process whose queues need them, through the modules of QueueModules.h,
+//   which also says where the modules are found. A module that cannot be
+//   loaded fails the call that needed it, with one line on standard error
+//   naming the module and giving dlerror()'s words: AudioQueueNewOutput[To]
+//   with kAudioQueueErr_CodecNotFound, AudioQueueStart with
+//   kAudioQueueErr_CannotStart and AudioQueueErrorText.
 //
 // Outputs (AudioOutputChoice)
-//   - Device: the sound device through SDL2 audio (SDL converts to what the
-//     hardware takes). Between about 100 and 250 ms of audio is kept queued at
-//     the device. When SDL cannot open a device (for example on a machine
-//     without a sound card) AudioQueueStart fails with
+//   - Device: the sound device through SDL2 audio, in the sound device module
+//     (SDL converts the sample format to what the hardware takes; the rate and
+//     channel count SDL offers are the queue's to convert to). Between about
+//     100 and 250 ms of audio is kept queued at the device. When SDL cannot open a device (for
+//     example on a machine without a sound card) AudioQueueStart fails with
 //     kAudioQueueErr_CannotStart, AudioQueueErrorText holds SDL's explanation,
 //     and one line saying so is written to standard error. There is never a
 //     silent fallback to another output.
@@ -142,7 +157,8 @@ inline constexpr AudioQueuePropertyID kAudioQueueProperty_MagicCookie = fourChar
 // a callback run loop: callbacks always run on the queue's own thread).
 // The format is not one the queue can play.
 inline constexpr OSStatus kAudioFormatUnsupportedDataFormatError = fourCharStatus("fmt?");
-// The decoding library could not be set up for this format.
+// The decoding library could not be set up for this format, or the module
+// holding it could not be loaded (a line on standard error says why).
 inline constexpr OSStatus kAudioQueueErr_CodecNotFound = fourCharStatus("qcod");
 // The buffer was not allocated by this queue.
 inline constexpr OSStatus kAudioQueueErr_InvalidBuffer = fourCharStatus("qbuf");
@@ -154,8 +170,8 @@ inline constexpr OSStatus kAudioQueueErr_InvalidProperty = fourCharStatus("qpty"
 inline constexpr OSStatus kAudioQueueErr_InvalidPropertySize = fourCharStatus("qsiz");
 // The property's value is unusable (an AudioSpecificConfig the decoder refuses).
 inline constexpr OSStatus kAudioQueueErr_InvalidPropertyValue = fourCharStatus("qval");
-// The output could not be opened (no sound device, unwritable file);
-// AudioQueueErrorText says why.
+// The output could not be opened (no sound device, the sound device module
+// missing, an unwritable file); AudioQueueErrorText says why.
 inline constexpr OSStatus kAudioQueueErr_CannotStart = fourCharStatus("qdev");
 // Not allowed now: the queue is being disposed of, or a dispose from the
 // queue's own thread.

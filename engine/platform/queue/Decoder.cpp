@@ -1,9 +1,9 @@
 #include "engine/platform/queue/Decoder.h"
 
-#include "engine/platform/queue/AacDecoder.h"
 #include "engine/platform/queue/AudioQueue.h"
 #include "engine/platform/queue/MpegDecoder.h"
 #include "engine/platform/queue/PcmDecoder.h"
+#include "engine/platform/queue/QueueModules.h"
 
 namespace orvento {
 
@@ -27,13 +27,18 @@ OSStatus makeDecoder(const AudioStreamBasicDescription& format, std::unique_ptr<
             }
             decoder = MpegDecoder::create(error);
             return decoder != nullptr ? noErr : kAudioQueueErr_CodecNotFound;
-        case kAudioFormatMPEG4AAC:
+        case kAudioFormatMPEG4AAC: {
             if (!rateOk || format.mChannelsPerFrame < 1 || format.mChannelsPerFrame > 8) {
                 error = "AAC: impossible sample rate or channel count";
                 return kAudioFormatUnsupportedDataFormatError;
             }
-            decoder = AacDecoder::create(format, error);
+            const AacDecoderModule* module = aacDecoderModule(error);
+            if (module == nullptr) {
+                return kAudioQueueErr_CodecNotFound;
+            }
+            decoder = module->create(format, error);
             return decoder != nullptr ? noErr : kAudioQueueErr_CodecNotFound;
+        }
         default:
             error = "the audio format is not supported";
             return kAudioFormatUnsupportedDataFormatError;
@@ -42,7 +47,8 @@ OSStatus makeDecoder(const AudioStreamBasicDescription& format, std::unique_ptr<
 
 bool aacCookieUsable(const AudioStreamBasicDescription& format, std::span<const std::byte> cookie,
                      std::string& error) {
-    return AacDecoder::open(format, cookie, error) != nullptr;
+    const AacDecoderModule* module = aacDecoderModule(error);
+    return module != nullptr && module->cookieUsable(format, cookie, error);
 }
 
 }  // namespace orvento

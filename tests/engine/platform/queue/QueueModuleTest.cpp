@@ -141,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // An empty folder of this test's own, for the modules.
 std::string moduleFolder() {
-    const std::string folder = scratchPath("modules");
+    std::string folder = scratchPath("modules");
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder;
