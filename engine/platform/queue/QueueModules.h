@@ -1,8 +1,9 @@
 // The queue's loadable modules. The parts of the queue that need large
 // libraries live in shared objects of their own, loaded the first time a
 // queue needs them, so that a process playing MPEG audio or linear PCM to the
-// null or WAV output never maps those libraries (they cost about 140 shared
-// objects, 20 MiB and 0.1 s at start-up):
+// null or WAV output never maps those libraries (with their dependencies over
+// a hundred shared objects, some 20 MiB of memory and a tenth of a second at
+// every start):
 //   orvento_queue_aac.so  AAC decoding through libavcodec and libavutil;
 //                         loaded by AudioQueueNewOutput[To] for an AAC format.
 //   orvento_queue_sdl.so  the sound device through SDL2 audio; loaded by
