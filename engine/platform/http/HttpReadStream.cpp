@@ -8,6 +8,7 @@
 #include <cassert>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -163,6 +164,9 @@ class HttpReadStream {
     void checkStall();
     void drainMultiInfo();
     void onSocketReady(curl_socket_t socket, short revents);
+    void afterRead(curl_socket_t socket, std::uint64_t taken, RunLoop::Clock::time_point at,
+                   bool waitedThroughDelay);
+    void endBatch();
     void updateSocket(curl_socket_t socket, int what);
     std::size_t onWrite(const char* data, std::size_t bytes);
     void setErrorText(std::string text);
@@ -196,12 +200,26 @@ class HttpReadStream {
     CURL* easy_ = nullptr;
     curl_slist* aliases_ = nullptr;  // outlives the easy handle that uses it
     char curlError_[CURL_ERROR_SIZE] = {};
-    std::map<curl_socket_t, RunLoop::SourceId> sockets_;
+    struct SocketWatch {
+        RunLoop::SourceId source = 0;
+        short wanted = 0;  // the events libcurl asked for
+    };
+    std::map<curl_socket_t, SocketWatch> sockets_;
     RunLoop::SourceId dispatchSource_ = 0;
     RunLoop::SourceId curlTimer_ = 0;
     RunLoop::SourceId stallTimer_ = 0;
     double stallSeconds_ = 0;
     RunLoop::Clock::time_point lastProgress_;
+    // Read batching: the socket left unwatched for reading until batchTimer_
+    // fires (CURL_SOCKET_BAD: none); when the last two reads of the transfer
+    // were made, and how many body bytes the last one took.
+    RunLoop::SourceId batchTimer_ = 0;
+    double batchSeconds_ = 0;
+    curl_socket_t batchedSocket_ = CURL_SOCKET_BAD;
+    RunLoop::Clock::time_point lastRead_;
+    RunLoop::Clock::time_point readBefore_;
+    std::uint64_t lastTaken_ = 0;
+    std::uint64_t bodyBytes_ = 0;  // taken into the buffer so far
     ByteRing buffer_;
     bool paused_ = false;          // the write callback returned CURL_WRITEFUNC_PAUSE
     bool transferDone_ = false;    // the whole body has been received
@@ -223,7 +241,8 @@ HttpReadStream::~HttpReadStream() {
 
 bool HttpReadStream::setOptions(const HttpReadStreamOptions& options) {
     const auto positive = [](double seconds) { return std::isfinite(seconds) && seconds > 0; };
-    if (!positive(options.connectTimeoutSeconds) || !positive(options.stallTimeoutSeconds)) {
+    if (!positive(options.connectTimeoutSeconds) || !positive(options.stallTimeoutSeconds) ||
+        !(std::isfinite(options.readBatchSeconds) && options.readBatchSeconds >= 0)) {
         return false;
     }
     std::lock_guard lock(mutex_);
@@ -445,14 +464,23 @@ void HttpReadStream::startTransfer() {
     curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
 
     curlTimer_ = ownLoop_->addTimer(mode.c_str(), [this] {
+        const RunLoop::Clock::time_point at = RunLoop::Clock::now();
+        const std::uint64_t before = bodyBytes_;
         int running = 0;
         curl_multi_socket_action(multi_, CURL_SOCKET_TIMEOUT, 0, &running);
         drainMultiInfo();
+        if (bodyBytes_ > before) {
+            afterRead(CURL_SOCKET_BAD, bodyBytes_ - before, at, false);
+        }
     });
     stallTimer_ = ownLoop_->addTimer(mode.c_str(), [this] { checkStall(); });
     stallSeconds_ = options.stallTimeoutSeconds;
     lastProgress_ = RunLoop::Clock::now();
     ownLoop_->armTimer(stallTimer_, stallSeconds_);
+    batchTimer_ = ownLoop_->addTimer(mode.c_str(), [this] { endBatch(); });
+    batchSeconds_ = options.readBatchSeconds;
+    lastRead_ = lastProgress_;
+    readBefore_ = lastProgress_;
 
     // Adding the handle asks, through the timer callback, for a first
     // socket action on the next pass: the transfer starts there.
@@ -488,9 +516,12 @@ void HttpReadStream::stopTransfer() {
     if (ownLoop_ != nullptr) {
         ownLoop_->removeSource(curlTimer_);
         ownLoop_->removeSource(stallTimer_);
+        ownLoop_->removeSource(batchTimer_);
     }
     curlTimer_ = 0;
     stallTimer_ = 0;
+    batchTimer_ = 0;
+    batchedSocket_ = CURL_SOCKET_BAD;
     // Removing and cleaning up reports every socket as CURL_POLL_REMOVE
     // through the socket callback, which removes the descriptor watches.
     if (multi_ != nullptr && easy_ != nullptr) {
@@ -505,7 +536,7 @@ void HttpReadStream::stopTransfer() {
         multi_ = nullptr;
     }
     for (const auto& [socket, watch] : sockets_) {
-        ownLoop_->removeSource(watch);
+        ownLoop_->removeSource(watch.source);
     }
     sockets_.clear();
     curl_slist_free_all(aliases_);
@@ -599,6 +630,11 @@ void HttpReadStream::deliver(const Client& client, CFStreamEventType type) {
 void HttpReadStream::resume() {
     paused_ = false;
     lastProgress_ = RunLoop::Clock::now();
+    // The time spent paused says nothing about the stream's rate: judge it
+    // afresh, from a full read.
+    lastRead_ = lastProgress_;
+    readBefore_ = lastProgress_;
+    lastTaken_ = kReadBatchBelowBytes;
     ownLoop_->armTimer(stallTimer_, stallSeconds_);
     // May call the write callback at once, which may pause again.
     const CURLcode resumed = curl_easy_pause(easy_, CURLPAUSE_CONT);
@@ -610,6 +646,14 @@ void HttpReadStream::resume() {
 void HttpReadStream::checkStall() {
     if (paused_ || easy_ == nullptr) {
         return;
+    }
+    if (batchedSocket_ != CURL_SOCKET_BAD) {
+        // Bytes held in the kernel through a batching delay are no stall:
+        // take them before judging.
+        endBatch();
+        if (paused_ || easy_ == nullptr) {
+            return;
+        }
     }
     const double idle =
         std::chrono::duration<double>(RunLoop::Clock::now() - lastProgress_).count();
@@ -645,24 +689,92 @@ void HttpReadStream::onSocketReady(curl_socket_t socket, short revents) {
         mask |= (revents & POLLIN) != 0 ? CURL_CSELECT_IN : 0;
         mask |= (revents & POLLOUT) != 0 ? CURL_CSELECT_OUT : 0;
     }  // otherwise 0: libcurl examines the socket itself and finds the error
+    const RunLoop::Clock::time_point at = RunLoop::Clock::now();
+    const std::uint64_t before = bodyBytes_;
     int running = 0;
     curl_multi_socket_action(multi_, socket, mask, &running);
     drainMultiInfo();
+    afterRead(socket, bodyBytes_ - before, at, false);
+}
+
+// Notes a read that took `taken` body bytes at `at` and decides, when it was
+// a read of `socket` (not of libcurl's timer), whether to leave that socket
+// unwatched for reading for a batching interval.
+void HttpReadStream::afterRead(curl_socket_t socket, std::uint64_t taken,
+                               RunLoop::Clock::time_point at, bool waitedThroughDelay) {
+    const double gap = std::chrono::duration<double>(at - lastRead_).count();
+    const double span = std::chrono::duration<double>(at - readBefore_).count();
+    const std::uint64_t recent = taken + lastTaken_;
+    readBefore_ = std::exchange(lastRead_, at);
+    lastTaken_ = taken;
+    if (socket == CURL_SOCKET_BAD || batchSeconds_ <= 0 || batchedSocket_ != CURL_SOCKET_BAD ||
+        multi_ == nullptr || paused_ || taken == 0 || taken >= kReadBatchBelowBytes) {
+        return;
+    }
+    // At the rate of the last two reads kReadBatchSeconds collect less than
+    // kReadBatchBelowBytes. Not so a burst that arrives in many small pieces,
+    // nor a fast stream's occasional small read (the tail of a large write
+    // that came in two segments, say): one read alone would misjudge those.
+    const bool slow = static_cast<double>(recent) * kReadBatchSeconds <
+                      static_cast<double>(kReadBatchBelowBytes) * span;
+    // Pieces that come less often than once an interval would each cost a
+    // wake anyway, and the batching timer one more.
+    const bool frequent = waitedThroughDelay || gap < batchSeconds_;
+    const auto it = sockets_.find(socket);
+    if (!slow || !frequent || it == sockets_.end() || (it->second.wanted & POLLIN) == 0) {
+        return;
+    }
+    batchedSocket_ = socket;
+    ownLoop_->setFdWatchEvents(it->second.source, static_cast<short>(it->second.wanted & ~POLLIN));
+    ownLoop_->armTimer(batchTimer_, batchSeconds_);
+}
+
+// Ends the batching delay: the socket is watched for what libcurl asked for
+// again, and what arrived meanwhile is read at once rather than after one
+// more pass of the loop.
+void HttpReadStream::endBatch() {
+    const curl_socket_t socket = std::exchange(batchedSocket_, CURL_SOCKET_BAD);
+    ownLoop_->disarmTimer(batchTimer_);
+    const auto it = sockets_.find(socket);
+    if (it == sockets_.end() || multi_ == nullptr) {
+        return;
+    }
+    ownLoop_->setFdWatchEvents(it->second.source, it->second.wanted);
+    if ((it->second.wanted & POLLIN) == 0) {
+        return;  // paused meanwhile: the resume asks for reading again
+    }
+    const RunLoop::Clock::time_point at = RunLoop::Clock::now();
+    const std::uint64_t before = bodyBytes_;
+    int running = 0;
+    // With nothing to read libcurl's receive just meets EAGAIN.
+    curl_multi_socket_action(multi_, socket, CURL_CSELECT_IN, &running);
+    drainMultiInfo();
+    afterRead(socket, bodyBytes_ - before, at, bodyBytes_ > before);
 }
 
 void HttpReadStream::updateSocket(curl_socket_t socket, int what) {
     const auto it = sockets_.find(socket);
     if (what == CURL_POLL_REMOVE) {
         if (it != sockets_.end()) {
-            ownLoop_->removeSource(it->second);
+            ownLoop_->removeSource(it->second.source);
             sockets_.erase(it);
+        }
+        if (socket == batchedSocket_) {
+            // The descriptor may be reused by a new connection, which must
+            // not inherit the delay.
+            batchedSocket_ = CURL_SOCKET_BAD;
+            ownLoop_->disarmTimer(batchTimer_);
         }
         return;
     }
     const auto events = static_cast<short>(((what & CURL_POLL_IN) != 0 ? POLLIN : 0) |
                                            ((what & CURL_POLL_OUT) != 0 ? POLLOUT : 0));
     if (it != sockets_.end()) {
-        ownLoop_->setFdWatchEvents(it->second, events);
+        it->second.wanted = events;
+        // During a batching delay reading waits; writing never does.
+        ownLoop_->setFdWatchEvents(it->second.source, socket == batchedSocket_
+                                                          ? static_cast<short>(events & ~POLLIN)
+                                                          : events);
         return;
     }
     std::string mode;
@@ -670,9 +782,10 @@ void HttpReadStream::updateSocket(curl_socket_t socket, int what) {
         std::lock_guard lock(mutex_);
         mode = mode_;
     }
-    sockets_[socket] =
+    sockets_[socket] = {
         ownLoop_->addFdWatch(socket, events, mode.c_str(),
-                             [this, socket](short revents) { onSocketReady(socket, revents); });
+                             [this, socket](short revents) { onSocketReady(socket, revents); }),
+        events};
 }
 
 std::size_t HttpReadStream::onWrite(const char* data, std::size_t bytes) {
@@ -688,6 +801,7 @@ std::size_t HttpReadStream::onWrite(const char* data, std::size_t bytes) {
         return CURL_WRITEFUNC_PAUSE;
     }
     buffer_.write(data, bytes);
+    bodyBytes_ += bytes;
     lastProgress_ = RunLoop::Clock::now();
     offerPending_ = true;
     signalDispatch();

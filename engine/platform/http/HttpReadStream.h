@@ -47,6 +47,29 @@
 // while it waits for the server fails (not while it is paused because the
 // reader does not read).
 //
+// Slow streams. Every wake of the owning thread for a socket costs a few
+// system calls whatever it brings (the loop's poll, the read, and libcurl's
+// own readability check after it), and a live stream at a low bit rate
+// arrives as many small pieces a second. Such a stream is read in batches.
+// After a read of its socket that took some body bytes but fewer than
+// kReadBatchBelowBytes, when that read and the one before it brought bytes at
+// a rate below kReadBatchBelowBytes per kReadBatchSeconds (64 KiB/s), and
+// pieces come more often than once an interval (the previous read was less
+// than an interval ago, or this one took bytes that had waited through a
+// batching delay), the stream stops watching that socket for reading for one
+// interval and then reads, in one go, what the kernel's receive buffer held
+// meanwhile. Never delayed: connecting, sending the request, TLS handshakes,
+// a read that took no body byte (the response head) or a lot of it, a fast
+// stream even when it arrives in small pieces, and any other socket; so the
+// start of a stream, its burst included, and a fast stream run at full
+// speed. At most one batching delay is pending at a time; the transfer's own
+// timers (the connect timeout) are untouched. The cost: a slow stream's
+// bytes, its end and its errors reach the reader up to one interval after
+// they arrived. Batching changes neither the order nor the meaning of events:
+// the end and an error still come after every byte received before them.
+// The stall rule sees through a batching delay: bytes waiting in the kernel
+// are read before it judges.
+//
 // Flow control and memory. The stream buffers at most 96 KiB of body (one
 // read of 32 KiB plus 64 KiB ahead of it). When a piece from the network does
 // not fit, the transfer pauses and TCP backpressure reaches the server; it is
@@ -78,6 +101,18 @@ using CFIndex = long;
 using CFOptionFlags = unsigned long;
 
 inline constexpr CFStringRef kCFHTTPVersion1_1 = "HTTP/1.1";
+
+// How long a slow stream's socket is left unwatched for reading after a small
+// read (see "Slow streams" above). A 16 kbit/s station that sends 20 pieces a
+// second then costs its reader 4 wakes a second instead of 20; a shorter
+// interval saves too little of a player's CPU, a longer one little more. A
+// quarter of a second is far less than a player buffers and far below the
+// 30 s stall rule.
+inline constexpr double kReadBatchSeconds = 0.25;
+// A read that took at least this many body bytes (one libcurl receive
+// buffer) is never followed by a batching delay: the stream is then fast
+// enough for each wake to be worth its cost.
+inline constexpr std::size_t kReadBatchBelowBytes = std::size_t{16} * 1024;
 
 class HttpMessage;
 using CFHTTPMessageRef = HttpMessage*;
@@ -178,12 +213,16 @@ void CFRelease(CFReadStreamRef stream);
 struct HttpReadStreamOptions {
     double connectTimeoutSeconds = 15;
     double stallTimeoutSeconds = 30;  // no body byte for this long: error event
+    // The batching interval for slow streams (which streams count as slow
+    // does not change with it); 0 reads every piece as it arrives.
+    double readBatchSeconds = kReadBatchSeconds;
     // Trust anchors (PEM) used instead of the system's bundle; the system's
     // certificate directory still applies. Empty: the system's bundle.
     std::string caFile;
 };
-// Before CFReadStreamOpen only; returns false afterwards, for a null stream
-// and for a timeout that is not positive.
+// Before CFReadStreamOpen only; returns false afterwards, for a null stream,
+// for a timeout that is not positive and for a batching interval that is
+// negative or not finite.
 Boolean HttpReadStreamSetOptions(CFReadStreamRef stream, const HttpReadStreamOptions& options);
 
 // What went wrong, for a user (libcurl's own description where it has one):
