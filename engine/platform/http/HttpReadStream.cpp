@@ -4,6 +4,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cassert>
 #include <chrono>
@@ -103,6 +104,58 @@ class ByteRing {
     std::size_t size_ = 0;
 };
 
+// Body bytes read over the last kReadBatchSeconds, in buckets of an eighth
+// of it, so judging a stream's rate costs constant time and memory however
+// many pieces it arrives in.
+class ReadRateWindow {
+  public:
+    using Clock = RunLoop::Clock;
+
+    // Forgets everything: the rate is judged from `at` on.
+    void restart(Clock::time_point at) {
+        origin_ = at;
+        current_ = 0;
+        buckets_.fill(0);
+    }
+
+    void add(Clock::time_point at, std::uint64_t bytes) {
+        const std::int64_t index = bucketOf(at);
+        for (std::int64_t next = current_ + 1; next <= index && next <= current_ + kBuckets;
+             ++next) {
+            buckets_[static_cast<std::size_t>(next % kBuckets)] = 0;
+        }
+        current_ = std::max(current_, index);
+        buckets_[static_cast<std::size_t>(current_ % kBuckets)] += bytes;
+    }
+
+    // Whether the bytes of the window come to less than kReadBatchBelowBytes
+    // per kReadBatchSeconds. Shortly after a restart, the time observed so
+    // far stands in for the window, so the first pieces of a burst are not
+    // mistaken for a slow stream.
+    bool isSlow(Clock::time_point at) const {
+        std::uint64_t bytes = 0;
+        for (const std::uint64_t bucket : buckets_) {
+            bytes += bucket;
+        }
+        const double observed = std::chrono::duration<double>(at - origin_).count();
+        const double share = std::min(1.0, observed / kReadBatchSeconds);
+        return static_cast<double>(bytes) < static_cast<double>(kReadBatchBelowBytes) * share;
+    }
+
+  private:
+    static constexpr std::int64_t kBuckets = 8;
+
+    std::int64_t bucketOf(Clock::time_point at) const {
+        const double seconds = std::chrono::duration<double>(at - origin_).count();
+        return std::max<std::int64_t>(
+            0, static_cast<std::int64_t>(seconds * kBuckets / kReadBatchSeconds));
+    }
+
+    Clock::time_point origin_;
+    std::int64_t current_ = 0;
+    std::array<std::uint64_t, kBuckets> buckets_{};
+};
+
 struct Client {
     CFOptionFlags events = 0;
     CFReadStreamClientCallBack callback = nullptr;
@@ -133,6 +186,7 @@ class HttpReadStream {
     CFIndex read(UInt8* buffer, CFIndex length);
     void close();
     std::string errorText() const;
+    std::uint64_t batchingDelays() const { return batchingDelays_.load(std::memory_order_relaxed); }
 
   private:
     // Holds a reference for a closure that runs later on the loop thread.
@@ -211,14 +265,14 @@ class HttpReadStream {
     double stallSeconds_ = 0;
     RunLoop::Clock::time_point lastProgress_;
     // Read batching: the socket left unwatched for reading until batchTimer_
-    // fires (CURL_SOCKET_BAD: none); when the last two reads of the transfer
-    // were made, and how many body bytes the last one took.
+    // fires (CURL_SOCKET_BAD: none), when the last read was made, and the
+    // body bytes of the last kReadBatchSeconds.
     RunLoop::SourceId batchTimer_ = 0;
     double batchSeconds_ = 0;
     curl_socket_t batchedSocket_ = CURL_SOCKET_BAD;
     RunLoop::Clock::time_point lastRead_;
-    RunLoop::Clock::time_point readBefore_;
-    std::uint64_t lastTaken_ = 0;
+    ReadRateWindow recentBytes_;
+    std::atomic<std::uint64_t> batchingDelays_{0};
     std::uint64_t bodyBytes_ = 0;  // taken into the buffer so far
     ByteRing buffer_;
     bool paused_ = false;          // the write callback returned CURL_WRITEFUNC_PAUSE
@@ -480,7 +534,7 @@ void HttpReadStream::startTransfer() {
     batchTimer_ = ownLoop_->addTimer(mode.c_str(), [this] { endBatch(); });
     batchSeconds_ = options.readBatchSeconds;
     lastRead_ = lastProgress_;
-    readBefore_ = lastProgress_;
+    recentBytes_.restart(lastProgress_);
 
     // Adding the handle asks, through the timer callback, for a first
     // socket action on the next pass: the transfer starts there.
@@ -631,10 +685,9 @@ void HttpReadStream::resume() {
     paused_ = false;
     lastProgress_ = RunLoop::Clock::now();
     // The time spent paused says nothing about the stream's rate: judge it
-    // afresh, from a full read.
+    // afresh.
     lastRead_ = lastProgress_;
-    readBefore_ = lastProgress_;
-    lastTaken_ = kReadBatchBelowBytes;
+    recentBytes_.restart(lastProgress_);
     ownLoop_->armTimer(stallTimer_, stallSeconds_);
     // May call the write callback at once, which may pause again.
     const CURLcode resumed = curl_easy_pause(easy_, CURLPAUSE_CONT);
@@ -703,20 +756,18 @@ void HttpReadStream::onSocketReady(curl_socket_t socket, short revents) {
 void HttpReadStream::afterRead(curl_socket_t socket, std::uint64_t taken,
                                RunLoop::Clock::time_point at, bool waitedThroughDelay) {
     const double gap = std::chrono::duration<double>(at - lastRead_).count();
-    const double span = std::chrono::duration<double>(at - readBefore_).count();
-    const std::uint64_t recent = taken + lastTaken_;
-    readBefore_ = std::exchange(lastRead_, at);
-    lastTaken_ = taken;
+    lastRead_ = at;
+    recentBytes_.add(at, taken);
     if (socket == CURL_SOCKET_BAD || batchSeconds_ <= 0 || batchedSocket_ != CURL_SOCKET_BAD ||
         multi_ == nullptr || paused_ || taken == 0 || taken >= kReadBatchBelowBytes) {
         return;
     }
-    // At the rate of the last two reads kReadBatchSeconds collect less than
-    // kReadBatchBelowBytes. Not so a burst that arrives in many small pieces,
-    // nor a fast stream's occasional small read (the tail of a large write
-    // that came in two segments, say): one read alone would misjudge those.
-    const bool slow = static_cast<double>(recent) * kReadBatchSeconds <
-                      static_cast<double>(kReadBatchBelowBytes) * span;
+    // Judged by the rate over the whole last kReadBatchSeconds, not by this
+    // read alone: a burst that arrives in many small pieces, a fast stream's
+    // occasional small read (the tail of a large write that came in two
+    // segments, say) and a fast stream that hesitated for a moment are not
+    // slow.
+    const bool slow = recentBytes_.isSlow(at);
     // Pieces that come less often than once an interval would each cost a
     // wake anyway, and the batching timer one more.
     const bool frequent = waitedThroughDelay || gap < batchSeconds_;
@@ -725,6 +776,7 @@ void HttpReadStream::afterRead(curl_socket_t socket, std::uint64_t taken,
         return;
     }
     batchedSocket_ = socket;
+    batchingDelays_.fetch_add(1, std::memory_order_relaxed);
     ownLoop_->setFdWatchEvents(it->second.source, static_cast<short>(it->second.wanted & ~POLLIN));
     ownLoop_->armTimer(batchTimer_, batchSeconds_);
 }
@@ -908,6 +960,10 @@ Boolean HttpReadStreamSetOptions(CFReadStreamRef stream, const HttpReadStreamOpt
 
 std::string HttpReadStreamErrorText(CFReadStreamRef stream) {
     return stream != nullptr ? stream->errorText() : std::string();
+}
+
+std::uint64_t HttpReadStreamBatchingDelays(CFReadStreamRef stream) {
+    return stream != nullptr ? stream->batchingDelays() : 0;
 }
 
 }  // namespace orvento

@@ -52,17 +52,17 @@
 // own readability check after it), and a live stream at a low bit rate
 // arrives as many small pieces a second. Such a stream is read in batches.
 // After a read of its socket that took some body bytes but fewer than
-// kReadBatchBelowBytes, when that read and the one before it brought bytes at
-// a rate below kReadBatchBelowBytes per kReadBatchSeconds (64 KiB/s), and
-// pieces come more often than once an interval (the previous read was less
-// than an interval ago, or this one took bytes that had waited through a
-// batching delay), the stream stops watching that socket for reading for one
-// interval and then reads, in one go, what the kernel's receive buffer held
-// meanwhile. Never delayed: connecting, sending the request, TLS handshakes,
-// a read that took no body byte (the response head) or a lot of it, a fast
-// stream even when it arrives in small pieces, and any other socket; so the
-// start of a stream, its burst included, and a fast stream run at full
-// speed. At most one batching delay is pending at a time; the transfer's own
+// kReadBatchBelowBytes, when the last kReadBatchSeconds brought fewer than
+// kReadBatchBelowBytes (a rate below 64 KiB/s; right after the start or a
+// resume, the same rate over the time observed so far), and pieces come more often than once an
+// interval (the previous read was less than an interval ago, or this one took bytes that had waited
+// through a batching delay), the stream stops watching that socket for reading for one interval and
+// then reads, in one go, what the kernel's receive buffer held meanwhile. Never delayed:
+// connecting, sending the request, TLS handshakes, a read that took no body byte (the response
+// head) or a lot of it, a fast stream even when it arrives in small pieces, and any other socket;
+// so the start of a stream, its burst included, and a fast stream run at full speed. A fast stream
+// whose server falls silent for a whole interval may be taken for a slow one for one delay; the
+// read after it is then large. At most one batching delay is pending at a time; the transfer's own
 // timers (the connect timeout) are untouched. The cost: a slow stream's
 // bytes, its end and its errors reach the reader up to one interval after
 // they arrived. Batching changes neither the order nor the meaning of events:
@@ -84,6 +84,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "engine/platform/CoreTypes.h"
@@ -229,5 +230,9 @@ Boolean HttpReadStreamSetOptions(CFReadStreamRef stream, const HttpReadStreamOpt
 // empty until the open failed or the transfer failed (which is before, or at
 // the latest when, the error event is reported). Any thread.
 std::string HttpReadStreamErrorText(CFReadStreamRef stream);
+
+// How many batching delays the stream has made so far (0 for a null
+// stream). Any thread.
+std::uint64_t HttpReadStreamBatchingDelays(CFReadStreamRef stream);
 
 }  // namespace orvento
