@@ -65,6 +65,11 @@ int FaultInjectingPlatform::runningReports() const {
     return runningReports_;
 }
 
+int FaultInjectingPlatform::runningReportsHandled() const {
+    std::lock_guard lock(mutex_);
+    return runningReportsHandled_;
+}
+
 void FaultInjectingPlatform::listenerTrampoline(void* userData, AudioQueueRef queue,
                                                 AudioQueuePropertyID id) {
     auto* client = static_cast<ListenerClient*>(userData);
@@ -75,6 +80,8 @@ void FaultInjectingPlatform::listenerTrampoline(void* userData, AudioQueueRef qu
         ++self->runningReports_;
     }
     client->proc(client->userData, queue, id);
+    std::lock_guard lock(self->mutex_);
+    ++self->runningReportsHandled_;
 }
 
 int FaultInjectingPlatform::count(Op op) const {

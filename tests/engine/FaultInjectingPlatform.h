@@ -104,8 +104,10 @@ class FaultInjectingPlatform : public ProductionPlatform {
     // While held, the queue's running-state reports wait (on the queue's
     // thread) before they reach the engine.
     void holdRunningReports(bool hold);
-    // Running-state reports that have reached the engine.
+    // Running-state reports that have reached the engine, and those the
+    // engine has finished handling.
     int runningReports() const;
+    int runningReportsHandled() const;
 
     // Calls made so far of `op`.
     int count(Op op) const;
@@ -215,6 +217,7 @@ class FaultInjectingPlatform : public ProductionPlatform {
     std::condition_variable holdChanged_;
     bool holdRunning_ = false;
     int runningReports_ = 0;
+    int runningReportsHandled_ = 0;
     int zeroRead_ = 0;
     int readsSeen_ = 0;
     int hookEvent_ = 0;

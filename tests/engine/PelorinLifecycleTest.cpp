@@ -264,7 +264,7 @@ TEST(StopInState, PlayingStopsTheQueueAtOnceAndTheQueueTellsFalse) {
     PlayerHarness h(/*realTimeOutput=*/true);
     Pelorin& player = h.createFor("/live", endlessStation(kLowRateMp3));
     player.start();
-    ASSERT_TRUE(waitUntil([&] { return player.isPlaying(); }));
+    ASSERT_TRUE(waitUntil([&] { return h.playing(); }));
     player.stop();
     EXPECT_EQ(h.countWith(Op::AudioQueueStop, 1), 1);
     player.stop();

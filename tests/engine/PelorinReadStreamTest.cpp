@@ -154,7 +154,7 @@ TEST_P(EndOfStreamFault, LogsAndLeavesTheStreamOpenUntilAStop) {
     Pelorin& player = h.createFor("/a.mp3", mp3File());
     player.start();
     ASSERT_TRUE(waitUntil([&] { return h.count(row.op) == 1; }));
-    ASSERT_TRUE(waitUntil([&] { return player.isPlaying(); }));
+    ASSERT_TRUE(waitUntil([&] { return h.playing(); }));
     // Nothing else: no failure, the stream still open, the queue running on.
     EXPECT_TRUE(h.access->streamOpen());
     EXPECT_FALSE(h.access->failed());
@@ -171,7 +171,7 @@ TEST_P(EndOfStreamFault, LogsAndLeavesTheStreamOpenUntilAStop) {
     const auto lines = out.lines();
     std::string printed;
     for (const std::string& line : lines) {
-        printed += line + "\n";
+        printed += "[" + line + "]\n";
     }
     ASSERT_EQ(lines.size(), 2U) << printed;  // the cookie line, then the end's
     EXPECT_EQ(lines[1], std::string(row.line) + " err spoo 1869574259");

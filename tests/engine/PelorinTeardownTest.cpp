@@ -81,7 +81,7 @@ TEST(StopFault, AFailedImmediateStopIsLoggedAndTheWorkerStillEnds) {
     live.repeated();
     Pelorin& player = h.createFor("/live", live);
     player.start();
-    ASSERT_TRUE(waitUntil([&] { return player.isPlaying(); }));
+    ASSERT_TRUE(waitUntil([&] { return h.playing(); }));
     player.stop();
     EXPECT_TRUE(h.access->finished()) << h.diagnostics();
     // The queue did not stop, so it never reports it; the worker ends anyway

@@ -65,6 +65,14 @@ class PlayerHarness {
         return ::testing::AssertionSuccess();
     }
 
+    // The Playing state: the worker has seen the queue's start succeed and the
+    // player has handled the queue's report that it runs. A stop before
+    // either has finished meets a start still in progress.
+    bool playing() const {
+        return player && player->isPlaying() && access->started() &&
+               platform->runningReportsHandled() >= 1;
+    }
+
     // The worker's thread, as seen by the first platform call it made.
     std::thread::id workerThread() const {
         const auto calls = platform->calls();
