@@ -388,50 +388,6 @@ INSTANTIATE_TEST_SUITE_P(Closers, HttpReadStreamCloseDuringDelay,
                              return name.str();
                          });
 
-struct StallRow {
-    const char* name;
-    Script script;
-    bool fails;
-    std::size_t bytesBeforeError;
-};
-
-void PrintTo(const StallRow& row, std::ostream* out) {
-    *out << row.name;
-}
-
-class HttpReadStreamStallDuringDelay : public testing::TestWithParam<StallRow> {};
-
-// A batching interval far longer than the stall time: the watchdog must look
-// at what waits in the kernel, and still catch a server that stops.
-TEST_P(HttpReadStreamStallDuringDelay, BytesWaitingInTheKernelAreNoStall) {
-    const StallRow& row = GetParam();
-    LoopbackServer server;
-    server.setScript("/", row.script);
-    HttpReadStreamOptions options = longBatch();
-    options.stallTimeoutSeconds = 0.3;
-    ClientLog log;
-    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log, options);
-    testsupport::runLoopUntil([&] { return log.terminals() > 0; }, row.fails ? 10 : 1.5);
-    EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
-    if (row.fails) {
-        EXPECT_EQ(log.errors, 1);
-        EXPECT_EQ(log.body.size(), row.bytesBeforeError);
-        EXPECT_NE(HttpReadStreamErrorText(stream.get()).find("no data"), std::string::npos)
-            << HttpReadStreamErrorText(stream.get());
-    } else {
-        EXPECT_EQ(log.terminals(), 0) << HttpReadStreamErrorText(stream.get());
-        // Read at every stall check at the latest: 0.3 s of a 4 KB/s drip each.
-        EXPECT_GE(log.hasBytes, 3);
-        EXPECT_GE(log.body.size(), 2000U);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, HttpReadStreamStallDuringDelay,
-    testing::Values(StallRow{"Dripping", drip(), false, 0},
-                    StallRow{"StopsAfterADrip", drip().stallAfter(1000), true, 1000}),
-    [](const testing::TestParamInfo<StallRow>& info) { return std::string(info.param.name); });
-
 class HttpReadStreamPauseDuringBatching : public testing::TestWithParam<LoopbackServer::Transport> {
 };
 

@@ -108,7 +108,8 @@ struct StallRow {
     const char* name;
     Script script;
     bool fails;
-    std::size_t bytesBeforeError;
+    std::size_t bytes;  // received before the error; a minimum otherwise
+    double batchSeconds = kReadBatchSeconds;
 };
 
 void PrintTo(const StallRow& row, std::ostream* out) {
@@ -123,25 +124,40 @@ TEST_P(HttpReadStreamStall, NoBodyByteForTheStallTimeIsAnError) {
     server.setScript("/", row.script);
     HttpReadStreamOptions options;
     options.stallTimeoutSeconds = 0.3;
+    options.readBatchSeconds = row.batchSeconds;
     ClientLog log;
     const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log, options);
-    testsupport::runLoopUntil([&] { return log.terminals() > 0; }, row.fails ? 10 : 1.2);
+    testsupport::runLoopUntil([&] { return log.terminals() > 0; }, row.fails ? 10 : 1.5);
+    EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
     if (row.fails) {
         EXPECT_EQ(log.errors, 1);
-        EXPECT_EQ(log.body.size(), row.bytesBeforeError);
+        EXPECT_EQ(log.body.size(), row.bytes);
         EXPECT_NE(HttpReadStreamErrorText(stream.get()).find("no data"), std::string::npos)
             << HttpReadStreamErrorText(stream.get());
     } else {
         EXPECT_EQ(log.terminals(), 0) << HttpReadStreamErrorText(stream.get());
-        EXPECT_GT(log.body.size(), 1000U);
+        // Read at every stall check at the latest, however long a batching
+        // delay.
+        EXPECT_GE(log.hasBytes, 3);
+        EXPECT_GE(log.body.size(), row.bytes);
     }
 }
+
+// A batching interval far longer than the stall time: the watchdog must look
+// at what waits in the kernel, and still catch a server that stops.
+constexpr double kBatchPastTheStallTime = 10;
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, HttpReadStreamStall,
     testing::Values(StallRow{"NeverAnswers", Script::silent(), true, 0},
                     StallRow{"StallsMidBody", Script::endless().stallAfter(5000), true, 5000},
-                    StallRow{"DripsSlowlyButSteadily", Script::endless().paced(2000), false, 0}),
+                    StallRow{"DripsSlowlyButSteadily", Script::endless().paced(2000), false, 1001},
+                    StallRow{"DripsThroughALongBatchingDelay",
+                             Script::endless().paced(4000).writesOf(20), false, 2000,
+                             kBatchPastTheStallTime},
+                    StallRow{"StopsAfterADripInALongBatchingDelay",
+                             Script::endless().paced(4000).writesOf(20).stallAfter(1000), true,
+                             1000, kBatchPastTheStallTime}),
     [](const testing::TestParamInfo<StallRow>& info) { return std::string(info.param.name); });
 
 TEST(HttpReadStream, AConnectionThatIsNeverAcceptedTimesOut) {
