@@ -218,6 +218,7 @@ class HttpReadStream {
     void checkStall();
     void drainMultiInfo();
     void onSocketReady(curl_socket_t socket, short revents);
+    std::uint64_t socketAction(curl_socket_t socket, int mask);
     void afterRead(curl_socket_t socket, std::uint64_t taken, RunLoop::Clock::time_point at,
                    bool waitedThroughDelay);
     void endBatch();
@@ -519,12 +520,8 @@ void HttpReadStream::startTransfer() {
 
     curlTimer_ = ownLoop_->addTimer(mode.c_str(), [this] {
         const RunLoop::Clock::time_point at = RunLoop::Clock::now();
-        const std::uint64_t before = bodyBytes_;
-        int running = 0;
-        curl_multi_socket_action(multi_, CURL_SOCKET_TIMEOUT, 0, &running);
-        drainMultiInfo();
-        if (bodyBytes_ > before) {
-            afterRead(CURL_SOCKET_BAD, bodyBytes_ - before, at, false);
+        if (const std::uint64_t taken = socketAction(CURL_SOCKET_TIMEOUT, 0); taken > 0) {
+            afterRead(CURL_SOCKET_BAD, taken, at, false);
         }
     });
     stallTimer_ = ownLoop_->addTimer(mode.c_str(), [this] { checkStall(); });
@@ -743,11 +740,17 @@ void HttpReadStream::onSocketReady(curl_socket_t socket, short revents) {
         mask |= (revents & POLLOUT) != 0 ? CURL_CSELECT_OUT : 0;
     }  // otherwise 0: libcurl examines the socket itself and finds the error
     const RunLoop::Clock::time_point at = RunLoop::Clock::now();
+    afterRead(socket, socketAction(socket, mask), at, false);
+}
+
+// Lets libcurl act on `socket` (or its timeout) and returns the body bytes
+// that took into the buffer.
+std::uint64_t HttpReadStream::socketAction(curl_socket_t socket, int mask) {
     const std::uint64_t before = bodyBytes_;
     int running = 0;
     curl_multi_socket_action(multi_, socket, mask, &running);
     drainMultiInfo();
-    afterRead(socket, bodyBytes_ - before, at, false);
+    return bodyBytes_ - before;
 }
 
 // Notes a read that took `taken` body bytes at `at` and decides, when it was
@@ -796,12 +799,9 @@ void HttpReadStream::endBatch() {
         return;  // paused meanwhile: the resume asks for reading again
     }
     const RunLoop::Clock::time_point at = RunLoop::Clock::now();
-    const std::uint64_t before = bodyBytes_;
-    int running = 0;
     // With nothing to read libcurl's receive just meets EAGAIN.
-    curl_multi_socket_action(multi_, socket, CURL_CSELECT_IN, &running);
-    drainMultiInfo();
-    afterRead(socket, bodyBytes_ - before, at, bodyBytes_ > before);
+    const std::uint64_t taken = socketAction(socket, CURL_CSELECT_IN);
+    afterRead(socket, taken, at, taken > 0);
 }
 
 void HttpReadStream::updateSocket(curl_socket_t socket, int what) {
