@@ -1,0 +1,54 @@
+#include "app/OrventoAppDelegate.h"
+
+#include <QGuiApplication>
+#include <QIcon>
+#include <QScreen>
+#include <algorithm>
+
+namespace orvento {
+namespace {
+
+constexpr int kWindowMargin = 48;  // kept free of the screen's available height
+
+// The screen's actions, connected the way the interface description names them.
+void connectActions(OrventoViewController& screen) {
+    QObject::connect(screen.button, &QAbstractButton::clicked, &screen,
+                     &OrventoViewController::buttonPressed);
+    QObject::connect(screen.textField, &QLineEdit::returnPressed, &screen,
+                     [&screen] { screen.textFieldShouldReturn(screen.textField); });
+}
+
+}  // namespace
+
+OrventoAppDelegate::OrventoAppDelegate(ScreenServices services) {
+    auto window = std::make_unique<QMainWindow>();
+    auto* screen = new OrventoViewController(std::move(services), window.get());
+    window->setWindowTitle(screen->windowTitle());
+    window->setWindowIcon(QIcon(QStringLiteral(":/images/playbutton.png")));
+    connectActions(*screen);
+    setWindow(std::move(window));
+    setViewController(screen);
+}
+
+OrventoAppDelegate::~OrventoAppDelegate() {
+    setViewController(nullptr);
+    window_.reset();
+}
+
+void OrventoAppDelegate::applicationDidFinishLaunching() {
+    // A phone-shaped window: the layout's own size, made shorter when the
+    // display is, but never below the layout's minimum.
+    QSize size = viewController_->size();
+    if (const QScreen* display = window_->screen(); display != nullptr) {
+        const int room = display->availableGeometry().height() - kWindowMargin;
+        size.setHeight(std::max(viewController_->minimumHeight(), std::min(size.height(), room)));
+    }
+    window_->setCentralWidget(viewController_);
+    viewController_->viewDidLoad();
+    window_->resize(size);
+    window_->show();
+    window_->activateWindow();
+    viewController_->textField->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+}  // namespace orvento

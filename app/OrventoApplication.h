@@ -1,0 +1,33 @@
+// The application's start-up and run, as main() does it: the Qt application
+// (given the process arguments, which our code does not read), the look, the
+// translation for the system's language, the services the screen and its
+// players run on, the delegate, the event loop, and an orderly end.
+#pragma once
+
+#include <QApplication>
+#include <functional>
+
+#include "app/OrventoAppDelegate.h"
+
+namespace orvento {
+
+// The environment variable whose value, when set, the URL field holds at
+// start (scripts/run puts the local demo station's URL there).
+inline constexpr const char* kDemoUrlVariable = "ORVENTO_DEMO_URL";
+
+struct LaunchHooks {
+    // Called on the main thread once the window is shown and the event loop
+    // runs (benchmarks drive the application from here).
+    std::function<void(OrventoAppDelegate&)> launched;
+};
+
+// Runs the application until its window is closed; returns the exit status.
+// Without a display to open a window on (neither DISPLAY nor WAYLAND_DISPLAY
+// set, and no QT_QPA_PLATFORM chosen) it says so in one line on standard
+// error and returns 1.
+int orventoMain(int& argc, char** argv, const LaunchHooks& hooks = {});
+
+// The application's style and dark palette, shared by every window and box.
+void applyOrventoLook(QApplication& app);
+
+}  // namespace orvento

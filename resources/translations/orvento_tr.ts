@@ -1,0 +1,126 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="tr_TR">
+<context>
+    <name>Errors</name>
+    <message>
+        <source>Audio Error</source>
+        <translation>Ses Hatası</translation>
+    </message>
+    <message>
+        <source>Attempt to play streaming audio failed.</source>
+        <translation>Yayındaki sesi çalma girişimi başarısız oldu.</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>Tamam</translation>
+    </message>
+</context>
+<context>
+    <name>OrventoViewController</name>
+    <message>
+        <source>Live air-traffic control radio</source>
+        <translation>Canlı hava trafik kontrol telsizi</translation>
+    </message>
+    <message>
+        <source>STATION</source>
+        <translation>İSTASYON</translation>
+    </message>
+    <message>
+        <source>No station chosen</source>
+        <translation>İstasyon seçilmedi</translation>
+    </message>
+    <message>
+        <source>Station name</source>
+        <translation>İstasyon adı</translation>
+    </message>
+    <message>
+        <source>&amp;Stations</source>
+        <translation>İ&amp;stasyonlar</translation>
+    </message>
+    <message>
+        <source>Choose a station from the list</source>
+        <translation>Listeden bir istasyon seçin</translation>
+    </message>
+    <message>
+        <source>Stations</source>
+        <translation>İstasyonlar</translation>
+    </message>
+    <message>
+        <source>STREAM &amp;ADDRESS</source>
+        <translation>YAYIN &amp;ADRESİ</translation>
+    </message>
+    <message>
+        <source>Stream address</source>
+        <translation>Yayın adresi</translation>
+    </message>
+    <message>
+        <source>LISTENING TIME</source>
+        <translation>DİNLEME SÜRESİ</translation>
+    </message>
+    <message>
+        <source>Listening time</source>
+        <translation>Dinleme süresi</translation>
+    </message>
+    <message>
+        <source>WEATHER AT ISTANBUL (LTBA)</source>
+        <translation>İSTANBUL HAVA DURUMU (LTBA)</translation>
+    </message>
+    <message>
+        <source>Weather report</source>
+        <translation>Hava durumu raporu</translation>
+    </message>
+    <message>
+        <source>The latest METAR observation and TAF forecast appear here.</source>
+        <translation>En son METAR gözlemi ve TAF tahmini burada görünür.</translation>
+    </message>
+    <message>
+        <source>Play</source>
+        <translation>Çal</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Durdur</translation>
+    </message>
+    <message>
+        <source>Connecting, press to stop</source>
+        <translation>Bağlanıyor, durdurmak için basın</translation>
+    </message>
+    <message>
+        <source>Type a stream address first.</source>
+        <translation>Önce bir yayın adresi yazın.</translation>
+    </message>
+    <message>
+        <source>“%1” is not a stream address.</source>
+        <translation>“%1” bir yayın adresi değil.</translation>
+    </message>
+    <message>
+        <source>Playback failed: %1</source>
+        <translation>Çalma başarısız oldu: %1</translation>
+    </message>
+    <message>
+        <source>The stream could not be opened.</source>
+        <translation>Yayın açılamadı.</translation>
+    </message>
+    <message>
+        <source>Stopped.</source>
+        <translation>Durduruldu.</translation>
+    </message>
+    <message>
+        <source>Playback ended.</source>
+        <translation>Çalma sona erdi.</translation>
+    </message>
+    <message>
+        <source>Connecting…</source>
+        <translation>Bağlanıyor…</translation>
+    </message>
+    <message>
+        <source>Playing</source>
+        <translation>Çalıyor</translation>
+    </message>
+    <message>
+        <source>Press play to listen.</source>
+        <translation>Dinlemek için çal düğmesine basın.</translation>
+    </message>
+</context>
+</TS>
