@@ -1,0 +1,199 @@
+// The screen's parts on their own: the listening-time text and count, the
+// timers' threading, the status texts and the diagnostic line format.
+#include <QRegularExpression>
+#include <QTest>
+#include <chrono>
+#include <thread>
+
+#include "screen/DiagnosticLog.h"
+#include "screen/OrventoViewController.h"
+#include "screen/ScreenTexts.h"
+
+namespace orvento::test {
+
+class ScreenPartsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void elapsedTimeText_data();
+    void elapsedTimeText();
+    void countFollowsRealTimeWhileTheMainThreadIsBusy();
+    void countResumesFromItsTotal();
+    void timerCallsTakeEffectInCallOrder_data();
+    void timerCallsTakeEffectInCallOrder();
+    void auxiliaryTimerLogsTimer2();
+    void endingText_data();
+    void endingText();
+    void logLineLooksLikeThePlatformLog();
+};
+
+void ScreenPartsTest::elapsedTimeText_data() {
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("start") << 0.0 << "00:00:00";
+    QTest::newRow("half a second") << 0.5 << "00:00:00";
+    QTest::newRow("just under a second") << 0.999 << "00:00:00";
+    QTest::newRow("one second") << 1.0 << "00:00:01";
+    QTest::newRow("last tenth of a minute") << 59.9 << "00:00:59";
+    QTest::newRow("599 ticks of 0.1 s summed") << [] {
+        double t = 0;
+        for (int i = 0; i < 599; ++i) {
+            t += 0.1;
+        }
+        return t;
+    }() << "00:00:59";
+    QTest::newRow("one minute") << 60.0 << "00:01:00";
+    QTest::newRow("just under two minutes") << 119.95 << "00:01:59";
+    QTest::newRow("just under an hour") << 3599.9 << "00:59:59";
+    QTest::newRow("one hour") << 3600.0 << "01:00:00";
+    QTest::newRow("just under 100 hours") << 359999.9 << "99:59:59";
+    QTest::newRow("100 hours, not wrapped") << 360000.0 << "100:00:00";
+    QTest::newRow("negative") << -1.0 << "00:00:00";
+}
+
+void ScreenPartsTest::elapsedTimeText() {
+    QFETCH(double, seconds);
+    QFETCH(QString, text);
+    QCOMPARE(orvento::elapsedTimeText(seconds), text);
+}
+
+void ScreenPartsTest::countFollowsRealTimeWhileTheMainThreadIsBusy() {
+    OrventoViewController screen;
+    screen.startTimer();
+    QTRY_VERIFY(screen.tickTimerRunning());
+    // The main thread is busy for 1.3 s: hardly any tick is delivered, yet
+    // the count and the label follow the time that passed.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    QTRY_VERIFY_WITH_TIMEOUT(screen.timerLabel()->text() >= QStringLiteral("00:00:01"), 500);
+    QVERIFY(screen.listenedSeconds() >= 1.3);
+}
+
+void ScreenPartsTest::countResumesFromItsTotal() {
+    OrventoViewController screen;
+    screen.startTimer();
+    QTRY_VERIFY_WITH_TIMEOUT(screen.listenedSeconds() >= 1.0, 3000);
+    screen.stopTimer();
+    QTRY_VERIFY(!screen.tickTimerRunning());
+    const double total = screen.listenedSeconds();
+    const QString shown = screen.timerLabel()->text();
+    QCOMPARE(shown, QStringLiteral("00:00:01"));
+    QTest::qWait(300);  // stopped: nothing is counted
+    QCOMPARE(screen.listenedSeconds(), total);
+    screen.startTimer();
+    QTRY_VERIFY(screen.listenedSeconds() > total);
+    QVERIFY(screen.listenedSeconds() < total + 1.0);
+    QCOMPARE(screen.timerLabel()->text(), shown);
+}
+
+void ScreenPartsTest::timerCallsTakeEffectInCallOrder_data() {
+    // Calls as "<thread><call>": w = another thread, m = the main thread;
+    // + = startTimer, - = stopTimer. The main thread's calls follow the
+    // other thread's, which have all returned by then.
+    QTest::addColumn<QString>("calls");
+    QTest::addColumn<bool>("running");
+    QTest::newRow("start elsewhere") << "w+" << true;
+    QTest::newRow("start then stop elsewhere") << "w+w-" << false;
+    QTest::newRow("start elsewhere, stop on main") << "w+m-" << false;
+    QTest::newRow("stop elsewhere, start on main") << "w-m+" << true;
+    QTest::newRow("start, stop, start elsewhere") << "w+w-w+" << true;
+    QTest::newRow("start twice, stop once") << "w+m+m-" << false;
+}
+
+void ScreenPartsTest::timerCallsTakeEffectInCallOrder() {
+    QFETCH(QString, calls);
+    QFETCH(bool, running);
+    OrventoViewController screen;
+    const auto call = [&screen](QChar what) {
+        if (what == QLatin1Char('+')) {
+            screen.startTimer();
+        } else {
+            screen.stopTimer();
+        }
+    };
+    std::thread other([&] {
+        for (qsizetype i = 0; i + 1 < calls.size(); i += 2) {
+            if (calls[i] == QLatin1Char('w')) {
+                call(calls[i + 1]);
+            }
+        }
+    });
+    other.join();
+    for (qsizetype i = 0; i + 1 < calls.size(); i += 2) {
+        if (calls[i] == QLatin1Char('m')) {
+            call(calls[i + 1]);
+        }
+    }
+    QCoreApplication::processEvents();
+    QCOMPARE(screen.tickTimerRunning(), running);
+}
+
+void ScreenPartsTest::auxiliaryTimerLogsTimer2() {
+    QStringList lines;
+    ScreenServices services;
+    services.log = [&lines](std::string_view text) {
+        lines.append(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    };
+    OrventoViewController screen(services);
+    screen.startTimerAdMob();
+    screen.startTimerAdMob();
+    screen.timerTickA0();
+    screen.timerTickA3();
+    QCOMPARE(lines, QStringList{});
+    screen.timerTickA2();
+    QCOMPARE(lines, QStringList{QStringLiteral("timer2")});
+}
+
+void ScreenPartsTest::endingText_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("hadUrl");
+    QTest::addColumn<bool>("reportedPlaying");
+    QTest::addColumn<bool>("stopRequested");
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("blank text") << "  " << false << false << false << ""
+                                << "Type a stream address first.";
+    QTest::newRow("no URL") << "abc" << false << false << false << ""
+                            << "\u201c"
+                               "abc\u201d is not a stream address.";
+    QTest::newRow("never opened") << "http://h/x" << true << false << false << ""
+                                  << "The stream could not be opened.";
+    QTest::newRow("stopped by the user") << "http://h/x" << true << true << true << ""
+                                         << "Stopped.";
+    QTest::newRow("ended by itself") << "http://h/x" << true << true << false << ""
+                                     << "Playback ended.";
+    QTest::newRow("the player's cause")
+        << "http://h/x" << true << true << false << "HTTP 404 Not Found"
+        << "Playback failed: HTTP 404 Not Found";
+}
+
+void ScreenPartsTest::endingText() {
+    QFETCH(QString, text);
+    QFETCH(bool, hadUrl);
+    QFETCH(bool, reportedPlaying);
+    QFETCH(bool, stopRequested);
+    QFETCH(QString, cause);
+    QFETCH(QString, status);
+    PlayerEnding ending;
+    ending.text = text;
+    ending.hadUrl = hadUrl;
+    ending.reportedPlaying = reportedPlaying;
+    ending.stopRequested = stopRequested;
+    ending.cause = cause.toStdString();
+    QCOMPARE(orvento::endingText(ending), status);
+}
+
+void ScreenPartsTest::logLineLooksLikeThePlatformLog() {
+    const auto when =
+        std::chrono::system_clock::from_time_t(1700000000) + std::chrono::milliseconds(42);
+    const QString line = QString::fromStdString(formatLogLine("txt:http://h/a b", when));
+    const QRegularExpression format(QStringLiteral(
+        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.042 [^\s\[]+\[(\d+)\] txt:http://h/a b\n$)"));
+    const QRegularExpressionMatch match = format.match(line);
+    QVERIFY2(match.hasMatch(), qPrintable(line));
+    QCOMPARE(match.captured(1).toLongLong(), QCoreApplication::applicationPid());
+}
+
+}  // namespace orvento::test
+
+QTEST_MAIN(orvento::test::ScreenPartsTest)
+#include "ScreenPartsTest.moc"
