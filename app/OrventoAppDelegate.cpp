@@ -1,5 +1,6 @@
 #include "app/OrventoAppDelegate.h"
 
+#include <QAction>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QScreen>
@@ -25,6 +26,11 @@ OrventoAppDelegate::OrventoAppDelegate(ScreenServices services) {
     auto* screen = new OrventoViewController(std::move(services), window.get());
     window->setWindowTitle(screen->windowTitle());
     window->setWindowIcon(QIcon(QStringLiteral(":/images/playbutton.png")));
+    // Ctrl+Q closes the window, and with it the application.
+    auto* quit = new QAction(window.get());
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QObject::connect(quit, &QAction::triggered, window.get(), &QWidget::close);
+    window->addAction(quit);
     connectActions(*screen);
     setWindow(std::move(window));
     setViewController(screen);

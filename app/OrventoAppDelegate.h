@@ -8,6 +8,7 @@
 //   - Return in the URL field -> textFieldShouldReturn.
 // applicationDidFinishLaunching then makes the screen the window's content,
 // runs the screen's set-up and shows the window, the URL field focused.
+// Ctrl+Q closes the window.
 //
 // Main thread only.
 #pragma once

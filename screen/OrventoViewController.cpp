@@ -72,6 +72,8 @@ void OrventoViewController::viewDidLoad() {
     setTableData2({});
     if (!services_.initialStreamText.isEmpty()) {
         textField->setText(services_.initialStreamText);
+        // A long URL shows its beginning, the scheme and host.
+        textField->setCursorPosition(0);
     }
     picker()->setHidden(true);
     setButtonImage(QLatin1String(kPlayImage));

@@ -86,6 +86,9 @@ void AppTest::launchShowsThePlayerScreen() {
     // The property and the field of the same name are different storage.
     screen.setReceivedData(std::make_shared<QByteArray>("x"));
     QCOMPARE(*screen.receivedData(), QByteArray("x"));
+
+    QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+    QTRY_VERIFY(!window->isVisible());
 }
 
 void AppTest::keyboardReachesEveryControl() {
