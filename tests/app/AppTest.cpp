@@ -83,9 +83,6 @@ void AppTest::launchShowsThePlayerScreen() {
     QCOMPARE(screen.statusLabel->text(), readyText());
     QCOMPARE(screen.timerLabel()->text(), QStringLiteral("00:00:00"));
     QVERIFY(screen.tableData1().isEmpty() && screen.tableData2().isEmpty());
-    // The property and the field of the same name are different storage.
-    screen.setReceivedData(std::make_shared<QByteArray>("x"));
-    QCOMPARE(*screen.receivedData(), QByteArray("x"));
 
     QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
     QTRY_VERIFY(!window->isVisible());

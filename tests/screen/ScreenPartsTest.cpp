@@ -1,5 +1,6 @@
 // The screen's parts on their own: the listening-time text and count, the
-// timers' threading, the status texts and the diagnostic line format.
+// timers' threading, the status line's use of a player's cause and the
+// diagnostic line format.
 #include <QRegularExpression>
 #include <QTest>
 #include <chrono>
@@ -18,12 +19,9 @@ class ScreenPartsTest : public QObject {
     void elapsedTimeText_data();
     void elapsedTimeText();
     void countFollowsRealTimeWhileTheMainThreadIsBusy();
-    void countResumesFromItsTotal();
     void timerCallsTakeEffectInCallOrder_data();
     void timerCallsTakeEffectInCallOrder();
-    void auxiliaryTimerLogsTimer2();
-    void endingText_data();
-    void endingText();
+    void statusShowsThePlayersCause();
     void logLineLooksLikeThePlatformLog();
 };
 
@@ -68,23 +66,6 @@ void ScreenPartsTest::countFollowsRealTimeWhileTheMainThreadIsBusy() {
     QVERIFY(screen.listenedSeconds() >= 1.3);
 }
 
-void ScreenPartsTest::countResumesFromItsTotal() {
-    OrventoViewController screen;
-    screen.startTimer();
-    QTRY_VERIFY_WITH_TIMEOUT(screen.listenedSeconds() >= 1.0, 3000);
-    screen.stopTimer();
-    QTRY_VERIFY(!screen.tickTimerRunning());
-    const double total = screen.listenedSeconds();
-    const QString shown = screen.timerLabel()->text();
-    QCOMPARE(shown, QStringLiteral("00:00:01"));
-    QTest::qWait(300);  // stopped: nothing is counted
-    QCOMPARE(screen.listenedSeconds(), total);
-    screen.startTimer();
-    QTRY_VERIFY(screen.listenedSeconds() > total);
-    QVERIFY(screen.listenedSeconds() < total + 1.0);
-    QCOMPARE(screen.timerLabel()->text(), shown);
-}
-
 void ScreenPartsTest::timerCallsTakeEffectInCallOrder_data() {
     // Calls as "<thread><call>": w = another thread, m = the main thread;
     // + = startTimer, - = stopTimer. The main thread's calls follow the
@@ -127,59 +108,15 @@ void ScreenPartsTest::timerCallsTakeEffectInCallOrder() {
     QCOMPARE(screen.tickTimerRunning(), running);
 }
 
-void ScreenPartsTest::auxiliaryTimerLogsTimer2() {
-    QStringList lines;
-    ScreenServices services;
-    services.log = [&lines](std::string_view text) {
-        lines.append(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-    };
-    OrventoViewController screen(services);
-    screen.startTimerAdMob();
-    screen.startTimerAdMob();
-    screen.timerTickA0();
-    screen.timerTickA3();
-    QCOMPARE(lines, QStringList{});
-    screen.timerTickA2();
-    QCOMPARE(lines, QStringList{QStringLiteral("timer2")});
-}
-
-void ScreenPartsTest::endingText_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("hadUrl");
-    QTest::addColumn<bool>("reportedPlaying");
-    QTest::addColumn<bool>("stopRequested");
-    QTest::addColumn<QString>("cause");
-    QTest::addColumn<QString>("status");
-    QTest::newRow("blank text") << "  " << false << false << false << ""
-                                << "Type a stream address first.";
-    QTest::newRow("no URL") << "abc" << false << false << false << ""
-                            << "\u201c"
-                               "abc\u201d is not a stream address.";
-    QTest::newRow("never opened") << "http://h/x" << true << false << false << ""
-                                  << "The stream could not be opened.";
-    QTest::newRow("stopped by the user") << "http://h/x" << true << true << true << ""
-                                         << "Stopped.";
-    QTest::newRow("ended by itself") << "http://h/x" << true << true << false << ""
-                                     << "Playback ended.";
-    QTest::newRow("the player's cause")
-        << "http://h/x" << true << true << false << "HTTP 404 Not Found"
-        << "Playback failed: HTTP 404 Not Found";
-}
-
-void ScreenPartsTest::endingText() {
-    QFETCH(QString, text);
-    QFETCH(bool, hadUrl);
-    QFETCH(bool, reportedPlaying);
-    QFETCH(bool, stopRequested);
-    QFETCH(QString, cause);
-    QFETCH(QString, status);
+void ScreenPartsTest::statusShowsThePlayersCause() {
+    // Once the player tells why it failed, that cause is what the user reads.
     PlayerEnding ending;
-    ending.text = text;
-    ending.hadUrl = hadUrl;
-    ending.reportedPlaying = reportedPlaying;
-    ending.stopRequested = stopRequested;
-    ending.cause = cause.toStdString();
-    QCOMPARE(orvento::endingText(ending), status);
+    ending.text = QStringLiteral("http://h/x");
+    ending.reportedPlaying = true;
+    ending.cause = "HTTP 404 Not Found";
+    QCOMPARE(endingText(ending), QStringLiteral("Playback failed: HTTP 404 Not Found"));
+    ending.cause.clear();
+    QCOMPARE(endingText(ending), QStringLiteral("Playback ended."));
 }
 
 void ScreenPartsTest::logLineLooksLikeThePlatformLog() {
