@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "engine/platform/parser/AudioFileStream.h"
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {
 namespace {
 
-using testsupport::LoopbackServer;
-using testsupport::Script;
+using loopback::LoopbackServer;
+using loopback::Script;
 
 constexpr const char* kUsage =
     "usage: orvento-station-server FILE [options]\n"

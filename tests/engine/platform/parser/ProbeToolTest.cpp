@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tests/engine/platform/parser/ParserTestSupport.h"
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 #include "tools/probe/Probe.h"
 
 namespace orvento::test {
@@ -101,8 +101,8 @@ TEST(ProbeTool, AMissingFileIsReportedAsSuch) {
     EXPECT_NE(run.output.find("cannot open /nonexistent/tower.mp3"), std::string::npos);
 }
 
-using testsupport::LoopbackServer;
-using testsupport::Script;
+using loopback::LoopbackServer;
+using loopback::Script;
 
 TEST(ProbeUrl, ReadsAFileServedOverHttpLikeTheFileItself) {
     LoopbackServer server;
