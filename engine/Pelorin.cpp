@@ -8,17 +8,6 @@
 namespace orvento {
 namespace {
 
-struct HintRow {
-    std::string_view extension;
-    AudioFileTypeID hint;
-};
-
-constexpr HintRow kHintRows[] = {
-    {"mp3", kAudioFileMP3Type},   {"wav", kAudioFileWAVEType},     {"aifc", kAudioFileAIFCType},
-    {"aiff", kAudioFileAIFFType}, {"m4a", kAudioFileM4AType},      {"mp4", kAudioFileMPEG4Type},
-    {"caf", kAudioFileCAFType},   {"aac", kAudioFileAAC_ADTSType},
-};
-
 PelorinServices withDefaults(PelorinServices s) {
     if (!s.platform) {
         s.platform = std::make_shared<ProductionPlatform>();
@@ -46,19 +35,6 @@ std::string_view canonicalKeyPath(std::string_view keyPath) {
 }
 
 }  // namespace
-
-AudioFileTypeID fileTypeHintForURL(const Url* url) {
-    if (url == nullptr) {
-        return kAudioFileMP3Type;
-    }
-    const std::string extension = url->pathExtension();
-    for (const HintRow& row : kHintRows) {
-        if (row.extension == extension) {
-            return row.hint;
-        }
-    }
-    return kAudioFileMP3Type;
-}
 
 std::shared_ptr<Pelorin> Pelorin::initWithURL(CFURLRef url, PelorinServices services) {
     return std::make_shared<Pelorin>(Private{}, std::move(url), withDefaults(std::move(services)));

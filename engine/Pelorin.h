@@ -86,6 +86,7 @@
 #include "engine/EnginePlatform.h"
 #include "engine/LocalizedStrings.h"
 #include "engine/WorkerRegistry.h"
+#include "engine/platform/parser/FileTypeHint.h"
 
 namespace orvento {
 
@@ -130,10 +131,6 @@ struct PelorinServices {
     std::shared_ptr<const LocalizedStrings> strings{};
     WorkerRegistry* workers = nullptr;
 };
-
-// The file-type hint for a stream URL, from its path's extension
-// (case-sensitive; no URL, or an unknown extension: MP3).
-AudioFileTypeID fileTypeHintForURL(const Url* url);
 
 class Pelorin : public std::enable_shared_from_this<Pelorin> {
     struct Private {};

@@ -15,14 +15,14 @@
 
 #include "bench/engine/BenchStream.h"
 #include "engine/Pelorin.h"
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 
 namespace orvento::bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using testsupport::LoopbackServer;
-using testsupport::Script;
+using loopback::LoopbackServer;
+using loopback::Script;
 
 // The real services, noting when the first buffer reaches the queue.
 class TimingPlatform : public ProductionPlatform {

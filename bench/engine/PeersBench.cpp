@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "bench/engine/BenchStream.h"
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 
 extern char** environ;
 
@@ -34,8 +34,8 @@ namespace orvento::bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using testsupport::LoopbackServer;
-using testsupport::Script;
+using loopback::LoopbackServer;
+using loopback::Script;
 
 struct Child {
     pid_t pid = -1;

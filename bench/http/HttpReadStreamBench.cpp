@@ -21,13 +21,13 @@
 #include <vector>
 
 #include "engine/platform/http/HttpReadStream.h"
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {
 namespace {
 
-using testsupport::LoopbackServer;
-using testsupport::Script;
+using loopback::LoopbackServer;
+using loopback::Script;
 using Clock = std::chrono::steady_clock;
 
 constexpr CFIndex kEngineReadSize = 32768;

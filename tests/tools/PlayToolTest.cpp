@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "tests/support/AudioCompare.h"
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 
 extern char** environ;
 
@@ -29,8 +29,8 @@ namespace orvento {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::LoopbackServer;
-using testsupport::Script;
+using loopback::LoopbackServer;
+using loopback::Script;
 using namespace std::chrono_literals;
 
 fs::path sourceDir() {

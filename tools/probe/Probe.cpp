@@ -8,6 +8,9 @@
 #include <ostream>
 #include <sstream>
 
+#include "engine/platform/parser/FileTypeHint.h"
+#include "engine/platform/url/Url.h"
+
 namespace orvento::probe {
 
 Probe::Probe(AudioFileTypeID hint, PacketObserver* observer, bool keepPacketSizes)
@@ -90,39 +93,15 @@ void Probe::onPackets(void* self, UInt32 numberBytes, UInt32 numberPackets, cons
     }
 }
 
-AudioFileTypeID hintForExtension(std::string_view extension) {
-    static constexpr struct {
-        std::string_view extension;
-        AudioFileTypeID hint;
-    } kTable[] = {
-        {"mp3", kAudioFileMP3Type},   {"wav", kAudioFileWAVEType},     {"aifc", kAudioFileAIFCType},
-        {"aiff", kAudioFileAIFFType}, {"m4a", kAudioFileM4AType},      {"mp4", kAudioFileMPEG4Type},
-        {"caf", kAudioFileCAFType},   {"aac", kAudioFileAAC_ADTSType},
-    };
-    for (const auto& row : kTable) {
-        if (row.extension == extension) {
-            return row.hint;
-        }
-    }
-    return kAudioFileMP3Type;
-}
-
 bool isUrl(std::string_view source) {
     return source.rfind("http://", 0) == 0 || source.rfind("https://", 0) == 0;
 }
 
-std::string extensionOf(std::string_view source) {
-    std::string_view path = source;
+AudioFileTypeID hintFor(std::string_view source) {
     if (isUrl(source)) {
-        size_t authority = source.find("//") + 2;
-        size_t slash = source.find('/', authority);
-        path = slash == std::string_view::npos ? std::string_view{} : source.substr(slash);
-        path = path.substr(0, path.find_first_of("?#"));
+        return fileTypeHintForURL(Url::fromString(source).get());
     }
-    size_t lastSlash = path.rfind('/');
-    std::string_view name = lastSlash == std::string_view::npos ? path : path.substr(lastSlash + 1);
-    size_t dot = name.rfind('.');
-    return dot == std::string_view::npos ? std::string{} : std::string(name.substr(dot + 1));
+    return fileTypeHintForFile(source);
 }
 
 bool probeFile(const std::string& path, Probe& probe, std::string& error, size_t chunkSize) {

@@ -66,12 +66,10 @@ class Probe {
     ProbeResult result_;
 };
 
-// The hint for a file-name extension ("mp3", "aac", ...), compared exactly;
-// anything else gives the MP3 hint.
-AudioFileTypeID hintForExtension(std::string_view extension);
-// The extension of a path or URL's path (query and fragment excluded).
-std::string extensionOf(std::string_view source);
 bool isUrl(std::string_view source);
+// The parser's hint for a file path or an http(s) URL, from the extension of
+// the file's name or of the URL's path (see FileTypeHint.h).
+AudioFileTypeID hintFor(std::string_view source);
 
 // Feeds a whole file in chunks of chunkSize bytes. False with `error` set when
 // the file cannot be read.

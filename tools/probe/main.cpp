@@ -8,6 +8,7 @@
 #include <iostream>
 #include <string>
 
+#include "engine/platform/parser/FileTypeHint.h"
 #include "tools/probe/Decode.h"
 #include "tools/probe/Probe.h"
 
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
         return usage();
     }
     AudioFileTypeID hint =
-        probe::hintForExtension(hintGiven ? hintExtension : probe::extensionOf(source));
+        hintGiven ? fileTypeHintForExtension(hintExtension) : probe::hintFor(source);
     if (!decodeTo.empty()) {
         if (probe::isUrl(source)) {
             return usage();

@@ -13,13 +13,14 @@
 #include <vector>
 
 #include "engine/platform/parser/AudioFileStream.h"
-#include "tests/support/LoopbackServer.h"
+#include "engine/platform/parser/FileTypeHint.h"
+#include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {
 namespace {
 
-using testsupport::LoopbackServer;
-using testsupport::Script;
+using loopback::LoopbackServer;
+using loopback::Script;
 
 constexpr const char* kUsage =
     "usage: orvento-station-server FILE [options]\n"
@@ -69,23 +70,13 @@ void onPackets(void* data, UInt32 bytes, UInt32 packets, const void* /*input*/,
     }
 }
 
-AudioFileTypeID hintFor(const std::filesystem::path& file) {
-    const std::string ext = file.extension().string();
-    if (ext == ".aac") {
-        return kAudioFileAAC_ADTSType;
-    }
-    if (ext == ".wav") {
-        return kAudioFileWAVEType;
-    }
-    return kAudioFileMP3Type;
-}
-
 // The file's bytes per second of audio, from its parsed length; nullopt when
 // the parser cannot tell.
 std::optional<double> ownByteRate(const std::filesystem::path& file, const std::string& bytes) {
     Measure m;
     AudioFileStreamID stream = nullptr;
-    if (AudioFileStreamOpen(&m, onProperty, onPackets, hintFor(file), &stream) != noErr) {
+    if (AudioFileStreamOpen(&m, onProperty, onPackets, fileTypeHintForFile(file), &stream) !=
+        noErr) {
         return std::nullopt;
     }
     AudioFileStreamParseBytes(stream, static_cast<UInt32>(bytes.size()), bytes.data(), 0);

@@ -2,7 +2,7 @@
 // in32, fl32 and fl64 (and 8-bit 'raw ').
 #include <cmath>
 
-#include "engine/platform/parser/StreamSession.h"
+#include "engine/platform/parser/ChunkWalker.h"
 
 namespace orvento::parser {
 
@@ -22,73 +22,32 @@ Float64 extendedToDouble(const UInt8* p) {
     return (p[0] & 0x80) != 0 ? -value : value;
 }
 
-class AiffReader final : public Reader {
+class AiffReader final : public IffChunkWalker {
   public:
-    explicit AiffReader(StreamSession& session) : session_(session) {}
-
-    size_t process(const UInt8* p, size_t n) override {
-        size_t pos = 0;
-        while (pos < n && !session_.failed()) {
-            if (skip_ > 0) {
-                size_t k = skip_ < n - pos ? static_cast<size_t>(skip_) : n - pos;
-                pos += k;
-                skip_ -= k;
-                continue;
-            }
-            const UInt8* q = p + pos;
-            size_t left = n - pos;
-            if (inData_) {
-                return pos + pcm_.process(session_, q, left, need_);
-            }
-            if (!sawHeader_) {
-                if (left < 12) {
-                    need_ = 12;
-                    return pos;
-                }
-                aifc_ = tagIs(q + 8, "AIFC");
-                sawHeader_ = true;
-                pos += 12;
-                continue;
-            }
-            if (left < 8) {
-                need_ = 8;
-                return pos;
-            }
-            UInt32 size = be32(q + 4);
-            if (!session_.examineUnlocked(8, kAudioFileStreamError_UnsupportedFileType)) {
-                return pos;
-            }
-            if (tagIs(q, "SSND")) {
-                if (left < 16) {
-                    need_ = 16;
-                    return pos;
-                }
-                startData(size, be32(q + 8));
-                pos += 16;
-                continue;
-            }
-            if (tagIs(q, "COMM")) {
-                if (size < 18 || size > kMaxCommChunk) {
-                    session_.fail(kAudioFileStreamError_InvalidFile);
-                    return pos;
-                }
-                size_t whole = 8 + size + (size & 1);
-                if (left < whole) {
-                    need_ = whole;
-                    return pos;
-                }
-                readCommon(q + 8, size);
-                pos += whole;
-                continue;
-            }
-            skip_ = static_cast<UInt64>(size) + (size & 1);
-            session_.noteSkippedTag(8 + skip_);
-            pos += 8;
-        }
-        return pos;
-    }
+    explicit AiffReader(StreamSession& session) : IffChunkWalker(session, true) {}
 
   private:
+    void readFileHeader(const UInt8* header) override { aifc_ = tagIs(header + 8, "AIFC"); }
+
+    size_t onIffChunk(const UInt8* q, size_t left, UInt32 size) override {
+        if (tagIs(q, "SSND")) {
+            if (left < 16) {
+                return needBytes(16);  // the data offset and block size precede the audio
+            }
+            startData(size, be32(q + 8));
+            return 16;
+        }
+        if (tagIs(q, "COMM")) {
+            return readWhole(q, left, size, 18, kMaxCommChunk,
+                             [this](const UInt8* body, size_t n) { readCommon(body, n); });
+        }
+        return skipPadded(size);
+    }
+
+    size_t deliver(const UInt8* q, size_t left, UInt64 /*at*/) override {
+        return pcm_.process(session(), q, left, need_);
+    }
+
     void readCommon(const UInt8* f, size_t size) {
         ByteCursor c(f, size);
         channels_ = c.u16be();
@@ -140,42 +99,38 @@ class AiffReader final : public Reader {
 
     void startData(UInt32 size, UInt32 offset) {
         if (!haveCommon_) {
-            session_.fail(kAudioFileStreamError_NotOptimized);
+            session().fail(kAudioFileStreamError_NotOptimized);
             return;
         }
         if (!supported_ || channels_ == 0 || channels_ > kMaxPcmChannels ||
             !plausibleSampleRate(rate_)) {
-            session_.fail(kAudioFileStreamError_UnsupportedDataFormat);
+            session().fail(kAudioFileStreamError_UnsupportedDataFormat);
             return;
         }
         bool unbounded = size == 0 || size == 0xFFFFFFFFu;
         if (!unbounded && size < 8 + static_cast<UInt64>(offset)) {
-            session_.fail(kAudioFileStreamError_InvalidFile);
+            session().fail(kAudioFileStreamError_InvalidFile);
             return;
         }
         StreamFormat format;
         format.fileType = aifc_ ? kAudioFileAIFCType : kAudioFileAIFFType;
         format.asbd = pcmFormat(rate_, channels_, bits_, isFloat_, bigEndian_, signed_);
-        session_.announce(format, Detection::ContainerSignature);
+        session().announce(format, Detection::ContainerSignature);
         // The data starts `offset` bytes into the sound data (block alignment).
-        skip_ = offset;
+        skip(offset);
         pcm_.start(channels_ * (bits_ / 8), unbounded ? UINT64_MAX : size - 8 - offset);
-        inData_ = true;
+        enterData();
     }
 
-    StreamSession& session_;
-    bool sawHeader_ = false;
     bool aifc_ = false;
     bool haveCommon_ = false;
     bool supported_ = false;
     bool isFloat_ = false;
     bool bigEndian_ = true;
     bool signed_ = true;
-    bool inData_ = false;
     UInt32 channels_ = 0;
     UInt32 bits_ = 0;
     Float64 rate_ = 0;
-    UInt64 skip_ = 0;
     PcmPump pcm_;
 };
 

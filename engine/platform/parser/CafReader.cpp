@@ -1,6 +1,6 @@
 // CAF: linear PCM, and AAC or MPEG audio described by a 'pakt' packet table
 // (with the AAC configuration in 'kuki').
-#include "engine/platform/parser/StreamSession.h"
+#include "engine/platform/parser/ChunkWalker.h"
 
 namespace orvento::parser {
 
@@ -9,102 +9,54 @@ namespace {
 constexpr UInt32 kCafFloat = 1;         // desc format flags: IEEE float
 constexpr UInt32 kCafLittleEndian = 2;  // desc format flags: little-endian
 
-class CafReader final : public Reader {
+class CafReader final : public ChunkWalker {
   public:
-    explicit CafReader(StreamSession& session) : session_(session) {}
-
-    size_t process(const UInt8* p, size_t n) override {
-        size_t pos = 0;
-        while (pos < n && !session_.failed()) {
-            if (skip_ > 0) {
-                size_t k = skip_ < n - pos ? static_cast<size_t>(skip_) : n - pos;
-                pos += k;
-                skip_ -= k;
-                continue;
-            }
-            const UInt8* q = p + pos;
-            size_t left = n - pos;
-            if (collecting_ != nullptr) {
-                size_t k = collectRemaining_ < left ? static_cast<size_t>(collectRemaining_) : left;
-                collecting_->insert(collecting_->end(), q, q + k);
-                collectRemaining_ -= k;
-                pos += k;
-                if (collectRemaining_ == 0) {
-                    collecting_ = nullptr;
-                    finishCollected();
-                }
-                continue;
-            }
-            if (inData_) {
-                return pos + deliver(q, left);
-            }
-            if (!sawHeader_) {
-                if (left < 8) {
-                    need_ = 8;
-                    return pos;
-                }
-                sawHeader_ = true;
-                pos += 8;
-                continue;
-            }
-            if (left < 12) {
-                need_ = 12;
-                return pos;
-            }
-            auto size = static_cast<SInt64>(be64(q + 4));
-            if (!session_.examineUnlocked(12, kAudioFileStreamError_UnsupportedFileType)) {
-                return pos;
-            }
-            if (tagIs(q, "data")) {
-                if (left < 16) {
-                    need_ = 16;  // the edit count precedes the audio
-                    return pos;
-                }
-                startData(size);
-                pos += 16;
-                continue;
-            }
-            if (size < 0) {
-                session_.fail(kAudioFileStreamError_InvalidFile);
-                return pos;
-            }
-            if (tagIs(q, "desc")) {
-                if (size != 32) {
-                    session_.fail(kAudioFileStreamError_InvalidFile);
-                    return pos;
-                }
-                if (left < 44) {
-                    need_ = 44;
-                    return pos;
-                }
-                readDescription(q + 12);
-                pos += 44;
-                continue;
-            }
-            if (tagIs(q, "kuki") || tagIs(q, "pakt")) {
-                if (static_cast<UInt64>(size) > kMaxBufferedBoxBytes) {
-                    session_.fail(kAudioFileStreamError_InvalidFile);
-                    return pos;
-                }
-                pendingTag_ = be32(q);
-                collecting_ = pendingTag_ == fourCharCode("kuki") ? &cookie_ : &table_;
-                collecting_->clear();
-                collectRemaining_ = static_cast<UInt64>(size);
-                pos += 12;
-                if (collectRemaining_ == 0) {
-                    collecting_ = nullptr;
-                    finishCollected();
-                }
-                continue;
-            }
-            skip_ = static_cast<UInt64>(size);
-            session_.noteSkippedTag(12 + skip_);
-            pos += 12;
-        }
-        return pos;
-    }
+    explicit CafReader(StreamSession& session) : ChunkWalker(session, 8) {}
 
   private:
+    // Chunks: a 12-byte header (tag, big-endian signed 64-bit size; -1 for
+    // an audio chunk that runs to the end), the body unpadded.
+    size_t onChunk(const UInt8* q, size_t left, UInt64 /*at*/) override {
+        if (left < 12) {
+            return needBytes(12);
+        }
+        auto size = static_cast<SInt64>(be64(q + 4));
+        if (!session().examineUnlocked(12, kAudioFileStreamError_UnsupportedFileType)) {
+            return 0;
+        }
+        if (tagIs(q, "data")) {
+            if (left < 16) {
+                return needBytes(16);  // the edit count precedes the audio
+            }
+            startData(size);
+            return 16;
+        }
+        if (size < 0) {
+            return failWith(kAudioFileStreamError_InvalidFile);
+        }
+        if (tagIs(q, "desc")) {
+            if (size != 32) {
+                return failWith(kAudioFileStreamError_InvalidFile);
+            }
+            if (left < 44) {
+                return needBytes(44);
+            }
+            readDescription(q + 12);
+            return 44;
+        }
+        if (tagIs(q, "kuki") || tagIs(q, "pakt")) {
+            if (static_cast<UInt64>(size) > kMaxBufferedBoxBytes) {
+                return failWith(kAudioFileStreamError_InvalidFile);
+            }
+            // The body is gathered before the next chunk is read, so the
+            // audio chunk finds the table complete.
+            const bool pakt = tagIs(q, "pakt");
+            havePakt_ = havePakt_ || pakt;
+            return collectBody(12, pakt ? table_ : cookie_, static_cast<UInt64>(size));
+        }
+        return skipChunk(12, static_cast<UInt64>(size));
+    }
+
     void readDescription(const UInt8* d) {
         UInt64 rateBits = be64(d);
         std::memcpy(&desc_.mSampleRate, &rateBits, sizeof rateBits);
@@ -115,12 +67,6 @@ class CafReader final : public Reader {
         desc_.mChannelsPerFrame = be32(d + 24);
         desc_.mBitsPerChannel = be32(d + 28);
         haveDesc_ = true;
-    }
-
-    void finishCollected() {
-        if (pendingTag_ == fourCharCode("pakt")) {
-            havePakt_ = true;
-        }
     }
 
     // Decodes the packet table once the description says what it holds.
@@ -164,7 +110,7 @@ class CafReader final : public Reader {
 
     void startData(SInt64 size) {
         if (!haveDesc_) {
-            session_.fail(kAudioFileStreamError_NotOptimized);
+            session().fail(kAudioFileStreamError_NotOptimized);
             return;
         }
         const AudioStreamBasicDescription& d = desc_;
@@ -172,12 +118,12 @@ class CafReader final : public Reader {
         format.fileType = kAudioFileCAFType;
         if (!plausibleSampleRate(d.mSampleRate) || d.mChannelsPerFrame == 0 ||
             d.mChannelsPerFrame > kMaxPcmChannels) {
-            session_.fail(kAudioFileStreamError_UnsupportedDataFormat);
+            session().fail(kAudioFileStreamError_UnsupportedDataFormat);
             return;
         }
         UInt64 dataBytes = size < 0 ? UINT64_MAX : static_cast<UInt64>(size) - 4;
         if (size >= 0 && size < 4) {
-            session_.fail(kAudioFileStreamError_InvalidFile);
+            session().fail(kAudioFileStreamError_InvalidFile);
             return;
         }
         if (d.mFormatID == kAudioFormatLinearPCM) {
@@ -187,15 +133,15 @@ class CafReader final : public Reader {
                                  : (bits == 8 || bits == 16 || bits == 24 || bits == 32);
             if (!valid || d.mBytesPerPacket != d.mChannelsPerFrame * bits / 8 ||
                 d.mFramesPerPacket != 1) {
-                session_.fail(kAudioFileStreamError_UnsupportedDataFormat);
+                session().fail(kAudioFileStreamError_UnsupportedDataFormat);
                 return;
             }
             format.asbd = pcmFormat(d.mSampleRate, d.mChannelsPerFrame, bits, isFloat,
                                     (d.mFormatFlags & kCafLittleEndian) == 0, true);
-            session_.announce(format, Detection::ContainerSignature);
+            session().announce(format, Detection::ContainerSignature);
             pcm_.start(d.mBytesPerPacket, dataBytes);
             pcmData_ = true;
-            inData_ = true;
+            enterData();
             return;
         }
         bool isAac = d.mFormatID == kAudioFormatMPEG4AAC;
@@ -203,17 +149,17 @@ class CafReader final : public Reader {
                       d.mFormatID == kAudioFormatMPEGLayer2 ||
                       d.mFormatID == kAudioFormatMPEGLayer3;
         if (!isAac && !isMpeg) {
-            session_.fail(kAudioFileStreamError_UnsupportedDataFormat);
+            session().fail(kAudioFileStreamError_UnsupportedDataFormat);
             return;
         }
         if (!havePakt_) {
             // Packet boundaries of variable-size packets come only from the
             // table; a table after the audio cannot be streamed.
-            session_.fail(kAudioFileStreamError_NotOptimized);
+            session().fail(kAudioFileStreamError_NotOptimized);
             return;
         }
         if (!readPacketTable()) {
-            session_.fail(kAudioFileStreamError_InvalidFile);
+            session().fail(kAudioFileStreamError_InvalidFile);
             return;
         }
         table_.clear();
@@ -230,7 +176,7 @@ class CafReader final : public Reader {
             }
             AudioSpecificConfig config;
             if (asc.empty() || !parseAudioSpecificConfig(asc.data(), asc.size(), config)) {
-                session_.fail(kAudioFileStreamError_UnsupportedDataFormat);
+                session().fail(kAudioFileStreamError_UnsupportedDataFormat);
                 return;
             }
             format.asbd = aacFormat(config, d.mSampleRate, d.mChannelsPerFrame);
@@ -239,25 +185,25 @@ class CafReader final : public Reader {
             format.asbd.mFormatFlags = 0;
         }
         cookie_.clear();
-        session_.announce(format, Detection::ContainerSignature);
+        session().announce(format, Detection::ContainerSignature);
         packets_.start(&sizes_, framesGivenOrNull());
         dataRemaining_ = dataBytes;
-        inData_ = true;
+        enterData();
     }
 
     const std::vector<UInt32>* framesGivenOrNull() const {
         return frames_.empty() ? nullptr : &frames_;
     }
 
-    size_t deliver(const UInt8* q, size_t left) {
+    size_t deliver(const UInt8* q, size_t left, UInt64 /*at*/) override {
         if (pcmData_) {
-            return pcm_.process(session_, q, left, need_);
+            return pcm_.process(session(), q, left, need_);
         }
         if (packets_.finished() || dataRemaining_ == 0) {
             return left;  // past the audio
         }
         size_t span = dataRemaining_ < left ? static_cast<size_t>(dataRemaining_) : left;
-        size_t used = packets_.process(session_, q, span, need_);
+        size_t used = packets_.process(session(), q, span, need_);
         if (dataRemaining_ != UINT64_MAX) {
             dataRemaining_ -= used;
             if (!packets_.finished() && packets_.nextSize() > dataRemaining_) {
@@ -269,22 +215,15 @@ class CafReader final : public Reader {
         return used;
     }
 
-    StreamSession& session_;
-    bool sawHeader_ = false;
     bool haveDesc_ = false;
     bool havePakt_ = false;
-    bool inData_ = false;
     bool pcmData_ = false;
     AudioStreamBasicDescription desc_{};
     std::vector<UInt8> cookie_;
     std::vector<UInt8> table_;
-    std::vector<UInt8>* collecting_ = nullptr;
-    UInt64 collectRemaining_ = 0;
-    UInt32 pendingTag_ = 0;
     std::vector<UInt32> sizes_;
     std::vector<UInt32> frames_;
     UInt64 dataRemaining_ = 0;
-    UInt64 skip_ = 0;
     PcmPump pcm_;
     PacketTablePump packets_;
 };

@@ -3,7 +3,7 @@
 // streamed.
 #include <algorithm>
 
-#include "engine/platform/parser/StreamSession.h"
+#include "engine/platform/parser/ChunkWalker.h"
 
 namespace orvento::parser {
 
@@ -251,124 +251,70 @@ class MoovParser {
     }
 };
 
-class Mp4Reader final : public Reader {
+class Mp4Reader final : public ChunkWalker {
   public:
     Mp4Reader(StreamSession& session, AudioFileStreamDetection how)
-        : session_(session), how_(how) {}
-
-    size_t process(const UInt8* p, size_t n) override {
-        size_t pos = 0;
-        const UInt64 base = session_.spanOffset();
-        while (pos < n && !session_.failed()) {
-            const UInt8* q = p + pos;
-            size_t left = n - pos;
-            if (skip_ > 0) {
-                size_t k = skip_ < left ? static_cast<size_t>(skip_) : left;
-                pos += k;
-                skip_ -= k;
-                continue;
-            }
-            if (collecting_) {
-                size_t k = collectRemaining_ < left ? static_cast<size_t>(collectRemaining_) : left;
-                moov_.insert(moov_.end(), q, q + k);
-                collectRemaining_ -= k;
-                pos += k;
-                if (collectRemaining_ == 0) {
-                    collecting_ = false;
-                    readMoov();
-                }
-                continue;
-            }
-            if (inMdat_) {
-                size_t used = 0;
-                if (!deliver(q, left, base + pos, used)) {
-                    return pos + used;
-                }
-                pos += used;
-                continue;
-            }
-            size_t used = 0;
-            if (!readBoxHeader(q, left, base + pos, used)) {
-                return pos;
-            }
-            pos += used;
-        }
-        return pos;
-    }
+        : ChunkWalker(session, 0), how_(how) {}
 
   private:
-    bool readBoxHeader(const UInt8* q, size_t left, UInt64 at, size_t& used) {
+    // Boxes: a big-endian 32-bit size (1: a 64-bit size follows; 0: the box
+    // runs to the end) and a type, the size counting the header.
+    size_t onChunk(const UInt8* q, size_t left, UInt64 at) override {
         if (left < 8) {
-            need_ = 8;
-            return false;
+            return needBytes(8);
         }
         UInt64 size = be32(q);
         UInt32 type = be32(q + 4);
         size_t header = 8;
         if (size == 1) {
             if (left < 16) {
-                need_ = 16;
-                return false;
+                return needBytes(16);
             }
             size = be64(q + 8);
             header = 16;
         }
         bool toEnd = size == 0;
         if (!toEnd && size < header) {
-            session_.fail(kAudioFileStreamError_InvalidFile);
-            return false;
+            return failWith(kAudioFileStreamError_InvalidFile);
         }
-        if (!session_.ready() &&
-            !session_.examineUnlocked(header, kAudioFileStreamError_UnsupportedFileType)) {
-            return false;
+        if (!session().ready() &&
+            !session().examineUnlocked(header, kAudioFileStreamError_UnsupportedFileType)) {
+            return 0;
         }
         UInt64 body = toEnd ? UINT64_MAX : size - header;
         switch (type) {
             case fourCharCode("ftyp"):
                 if (left < header + 4) {
-                    need_ = header + 4;
-                    return false;
+                    return needBytes(header + 4);
                 }
                 if (body >= 4 && tagIs(q + header, "M4A ")) {
                     fileType_ = kAudioFileM4AType;
                 }
                 break;
             case fourCharCode("moov"):
-                if (session_.ready()) {
+                if (session().ready()) {
                     break;  // a second one changes nothing
                 }
                 if (body > kMaxBufferedBoxBytes) {
-                    session_.fail(kAudioFileStreamError_InvalidFile);
-                    return false;
+                    return failWith(kAudioFileStreamError_InvalidFile);
                 }
-                moov_.clear();
-                collecting_ = true;
-                collectRemaining_ = body;
-                used = header;
-                if (body == 0) {
-                    collecting_ = false;
-                    readMoov();
-                }
-                return true;
+                return collectBody(header, moov_, body);
             case fourCharCode("mdat"):
-                if (!session_.ready()) {
+                if (!session().ready()) {
                     // The sample tables come after the audio: nothing can be
                     // played until the whole file has arrived.
-                    session_.fail(kAudioFileStreamError_NotOptimized);
-                    return false;
+                    return failWith(kAudioFileStreamError_NotOptimized);
                 }
-                inMdat_ = true;
+                enterData();
                 mdatEnd_ = toEnd ? UINT64_MAX : at + size;
-                used = header;
-                return true;
+                return header;
             default:
                 break;
         }
-        skip_ = body;
-        session_.noteSkippedTag(header + (toEnd ? 0 : body));
-        used = header;
-        return true;
+        return skipChunk(header, body);
     }
+
+    void onCollected() override { readMoov(); }
 
     void readMoov() {
         MoovResult result = MoovParser().parse(moov_.data(), moov_.size(), track_);
@@ -378,28 +324,28 @@ class Mp4Reader final : public Reader {
             case MoovResult::Ok:
                 break;
             case MoovResult::Invalid:
-                session_.fail(kAudioFileStreamError_InvalidFile);
+                session().fail(kAudioFileStreamError_InvalidFile);
                 return;
             case MoovResult::NoAudio:
             case MoovResult::Unsupported:
-                session_.fail(kAudioFileStreamError_UnsupportedDataFormat);
+                session().fail(kAudioFileStreamError_UnsupportedDataFormat);
                 return;
         }
         StreamFormat format;
         format.fileType = fileType_;
         format.asbd = track_.asbd;
         format.cookie = track_.cookie;
-        session_.announce(format, how_);
+        session().announce(format, how_);
     }
 
     // Delivers the samples of the chunks inside 'mdat' and skips what lies
-    // between them. Returns false when it needs more bytes.
-    bool deliver(const UInt8* q, size_t left, UInt64 at, size_t& used) {
+    // between them.
+    size_t deliver(const UInt8* q, size_t left, UInt64 at) override {
         size_t pos = 0;
         while (pos < left) {
             UInt64 here = at + pos;
             if (here >= mdatEnd_) {
-                inMdat_ = false;
+                leaveData();
                 break;
             }
             UInt64 mdatLeft = mdatEnd_ - here;
@@ -408,8 +354,8 @@ class Mp4Reader final : public Reader {
                 ++chunk_;  // a chunk behind us (overlapping or out of order): lost
             }
             if (chunk_ >= track_.chunks.size()) {
-                skip_ = mdatLeft == UINT64_MAX ? UINT64_MAX : mdatLeft;
-                inMdat_ = false;
+                skip(mdatLeft);
+                leaveData();
                 break;
             }
             const Chunk& c = track_.chunks[chunk_];
@@ -426,11 +372,10 @@ class Mp4Reader final : public Reader {
             }
             if (left - pos < size) {
                 need_ = size;
-                used = pos;
-                return false;
+                return pos;
             }
             if (size > 0) {
-                session_.packet(q + pos, size);
+                session().packet(q + pos, size);
             }
             pos += size;
             if (++inChunk_ == c.samples) {
@@ -438,22 +383,16 @@ class Mp4Reader final : public Reader {
                 ++chunk_;
             }
         }
-        used = pos;
-        return true;
+        return pos;
     }
 
-    StreamSession& session_;
     const AudioFileStreamDetection how_;
     AudioFileTypeID fileType_ = kAudioFileMPEG4Type;
     std::vector<UInt8> moov_;
-    bool collecting_ = false;
-    UInt64 collectRemaining_ = 0;
     Track track_;
-    bool inMdat_ = false;
     UInt64 mdatEnd_ = 0;
     size_t chunk_ = 0;
     UInt32 inChunk_ = 0;
-    UInt64 skip_ = 0;
 };
 
 }  // namespace

@@ -104,15 +104,7 @@ class ByteCursor {
     size_t position() const { return pos_; }
     bool ok() const { return ok_; }
     const UInt8* here() const { return p_ + pos_; }
-    bool skip(size_t count) {
-        if (count > remaining()) {
-            ok_ = false;
-            pos_ = n_;
-            return false;
-        }
-        pos_ += count;
-        return true;
-    }
+    bool skip(size_t count) { return take(count); }
     UInt8 u8() { return take(1) ? p_[pos_ - 1] : 0; }
     UInt16 u16be() { return take(2) ? be16(p_ + pos_ - 2) : 0; }
     UInt32 u32be() { return take(4) ? be32(p_ + pos_ - 4) : 0; }

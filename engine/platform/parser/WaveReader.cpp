@@ -1,6 +1,6 @@
 // WAV (RIFF and RF64): linear PCM, integer or IEEE float, plain or
 // WAVE_FORMAT_EXTENSIBLE.
-#include "engine/platform/parser/StreamSession.h"
+#include "engine/platform/parser/ChunkWalker.h"
 
 namespace orvento::parser {
 
@@ -13,72 +13,28 @@ constexpr UInt16 kWaveMpegLayer3 = 0x0055;
 constexpr UInt16 kWaveExtensible = 0xFFFE;
 constexpr size_t kMaxFormatChunk = 1024;
 
-class WaveReader final : public Reader {
+class WaveReader final : public IffChunkWalker {
   public:
-    explicit WaveReader(StreamSession& session) : session_(session) {}
-
-    size_t process(const UInt8* p, size_t n) override {
-        size_t pos = 0;
-        while (pos < n && !session_.failed()) {
-            if (skip_ > 0) {
-                size_t k = skip_ < n - pos ? static_cast<size_t>(skip_) : n - pos;
-                pos += k;
-                skip_ -= k;
-                continue;
-            }
-            const UInt8* q = p + pos;
-            size_t left = n - pos;
-            if (inData_) {
-                return pos + pcm_.process(session_, q, left, need_);
-            }
-            if (!sawHeader_) {
-                if (left < 12) {
-                    need_ = 12;
-                    return pos;
-                }
-                sawHeader_ = true;
-                pos += 12;
-                continue;
-            }
-            if (left < 8) {
-                need_ = 8;
-                return pos;
-            }
-            UInt32 size = le32(q + 4);
-            if (!session_.examineUnlocked(8, kAudioFileStreamError_UnsupportedFileType)) {
-                return pos;
-            }
-            if (tagIs(q, "data")) {
-                startData(size);
-                pos += 8;
-                if (mpeg_) {
-                    return pos;  // the frame reader takes over from here
-                }
-                continue;
-            }
-            if (tagIs(q, "fmt ")) {
-                if (size < 16 || size > kMaxFormatChunk) {
-                    session_.fail(kAudioFileStreamError_InvalidFile);
-                    return pos;
-                }
-                size_t whole = 8 + size + (size & 1);
-                if (left < whole) {
-                    need_ = whole;
-                    return pos;
-                }
-                readFormat(q + 8, size);
-                pos += whole;
-                continue;
-            }
-            // Any other chunk (LIST, fact, ds64, ...) is skipped by its size.
-            skip_ = static_cast<UInt64>(size) + (size & 1);
-            session_.noteSkippedTag(8 + skip_);
-            pos += 8;
-        }
-        return pos;
-    }
+    explicit WaveReader(StreamSession& session) : IffChunkWalker(session, false) {}
 
   private:
+    size_t onIffChunk(const UInt8* q, size_t left, UInt32 size) override {
+        if (tagIs(q, "data")) {
+            startData(size);
+            return mpeg_ ? handOver(8) : 8;  // MPEG: the frame reader takes over from here
+        }
+        if (tagIs(q, "fmt ")) {
+            return readWhole(q, left, size, 16, kMaxFormatChunk,
+                             [this](const UInt8* body, size_t n) { readFormat(body, n); });
+        }
+        // Any other chunk (LIST, fact, ds64, ...) is skipped by its size.
+        return skipPadded(size);
+    }
+
+    size_t deliver(const UInt8* q, size_t left, UInt64 /*at*/) override {
+        return pcm_.process(session(), q, left, need_);
+    }
+
     void readFormat(const UInt8* f, size_t size) {
         ByteCursor c(f, size);
         UInt16 tag = c.u16le();
@@ -89,7 +45,7 @@ class WaveReader final : public Reader {
         bits_ = c.u16le();
         if (tag == kWaveExtensible) {
             if (size < 40) {
-                session_.fail(kAudioFileStreamError_InvalidFile);
+                session().fail(kAudioFileStreamError_InvalidFile);
                 return;
             }
             c.skip(2 + 2 + 4);  // cbSize, valid bits (the container width decodes), mask
@@ -110,47 +66,43 @@ class WaveReader final : public Reader {
 
     void startData(UInt32 size) {
         if (!haveFormat_) {
-            session_.fail(kAudioFileStreamError_NotOptimized);
+            session().fail(kAudioFileStreamError_NotOptimized);
             return;
         }
         if (mpeg_) {
             // MPEG audio wrapped in WAV: the frames carry their own format.
-            session_.switchTo(makeFramedReader(session_));
+            session().switchTo(makeFramedReader(session()));
             return;
         }
         if (!supported_) {
-            session_.fail(kAudioFileStreamError_UnsupportedDataFormat);
+            session().fail(kAudioFileStreamError_UnsupportedDataFormat);
             return;
         }
         UInt32 frameBytes = channels_ * (bits_ / 8);
         if (channels_ == 0 || channels_ > kMaxPcmChannels || blockAlign_ != frameBytes ||
             !plausibleSampleRate(rate_)) {
-            session_.fail(kAudioFileStreamError_UnsupportedDataFormat);
+            session().fail(kAudioFileStreamError_UnsupportedDataFormat);
             return;
         }
         StreamFormat format;
         format.fileType = kAudioFileWAVEType;
         format.asbd = pcmFormat(rate_, channels_, bits_, isFloat_, false, bits_ > 8);
-        session_.announce(format, Detection::ContainerSignature);
+        session().announce(format, Detection::ContainerSignature);
         // Live encoders cannot know the length: 0 and 0xFFFFFFFF mean "until
         // the end", and so does RF64's placeholder.
         bool unbounded = size == 0 || size == 0xFFFFFFFFu;
         pcm_.start(frameBytes, unbounded ? UINT64_MAX : size);
-        inData_ = true;
+        enterData();
     }
 
-    StreamSession& session_;
-    bool sawHeader_ = false;
     bool haveFormat_ = false;
     bool supported_ = false;
     bool isFloat_ = false;
     bool mpeg_ = false;
-    bool inData_ = false;
     UInt32 channels_ = 0;
     UInt32 rate_ = 0;
     UInt32 blockAlign_ = 0;
     UInt32 bits_ = 0;
-    UInt64 skip_ = 0;
     PcmPump pcm_;
 };
 

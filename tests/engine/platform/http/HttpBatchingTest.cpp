@@ -22,14 +22,14 @@
 
 #include "engine/platform/http/HttpReadStream.h"
 #include "tests/engine/platform/http/StreamHarness.h"
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {
 namespace {
 
+using loopback::LoopbackServer;
+using loopback::Script;
 using testsupport::ClientLog;
-using testsupport::LoopbackServer;
-using testsupport::Script;
 using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) {
@@ -89,7 +89,7 @@ TEST_P(HttpReadStreamSlowDrip, DeliversEveryByteInOrderWithFewWakes) {
     // Two passes per interval (the timer's, then the event's) and one per slice.
     EXPECT_LE(passes, static_cast<std::uint64_t>(window * (2 / kReadBatchSeconds + 4)) + 8);
 
-    EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
+    EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
     EXPECT_EQ(log.eventsAfterTerminal, 0);
     EXPECT_EQ(log.readsReturningZero, 0);
     switch (row.outcome) {
@@ -168,7 +168,7 @@ TEST_P(HttpReadStreamPrompt, BatchingNeverDelaysALargeOrDenseDelivery) {
         << log.body.size() << " bytes after " << secondsSince(start) << " s";
     EXPECT_GE(log.body.size(), row.bytes) << HttpReadStreamErrorText(stream.get());
     EXPECT_LE(delaysBefore, row.delays) << "in " << secondsSince(start) << " s";
-    EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
+    EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -250,7 +250,7 @@ class AlternatingServer {
         for (int round = 0; open && sent < total && !stop_.load(); ++round) {
             const std::size_t size = std::min(round % 2 == 0 ? body.size() : 100, total - sent);
             for (std::size_t i = 0; i < size; ++i) {
-                body[i] = static_cast<char>(testsupport::patternByte(sent + i));
+                body[i] = static_cast<char>(loopback::patternByte(sent + i));
             }
             open = ::send(fd, body.data(), size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
             sent += size;
@@ -276,7 +276,7 @@ TEST(HttpReadStreamBatching, SmallReadsBetweenLargeOnesAreNotDelayed) {
         << log.body.size() << " bytes after " << secondsSince(start) << " s";
     EXPECT_EQ(log.ends, 1) << HttpReadStreamErrorText(stream.get());
     EXPECT_EQ(log.body.size(), kTotal);
-    EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
+    EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
     // Judged read by read, each of the 100 small reads would be delayed.
     EXPECT_LE(HttpReadStreamBatchingDelays(stream.get()), 2U);
 }
@@ -421,7 +421,7 @@ TEST_P(HttpReadStreamPauseDuringBatching, TheResumeIsNotLost) {
     const int offered = log.hasBytes;
     testsupport::runLoopFor(1.0);
     EXPECT_EQ(log.terminals(), 0) << HttpReadStreamErrorText(stream.get());
-    EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
+    EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
     // Caught up: what the server wrote, less what a batching interval and the
     // loop's last slice may still hold.
     const auto behind =

@@ -11,14 +11,14 @@
 
 #include "engine/platform/http/HttpReadStream.h"
 #include "tests/engine/platform/http/StreamHarness.h"
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {
 namespace {
 
+using loopback::LoopbackServer;
+using loopback::Script;
 using testsupport::ClientLog;
-using testsupport::LoopbackServer;
-using testsupport::Script;
 
 // A client shared between the loop thread and a thread that closes.
 struct SharedClient {

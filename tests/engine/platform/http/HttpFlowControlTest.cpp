@@ -9,14 +9,14 @@
 
 #include "engine/platform/http/HttpReadStream.h"
 #include "tests/engine/platform/http/StreamHarness.h"
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {
 namespace {
 
+using loopback::LoopbackServer;
+using loopback::Script;
 using testsupport::ClientLog;
-using testsupport::LoopbackServer;
-using testsupport::Script;
 
 // Runs the loop until the server has written nothing more for a while;
 // returns what it wrote.
@@ -82,7 +82,7 @@ TEST_P(HttpReadStreamBackpressure, AReaderThatStopsHoldsTheServerBackWithoutSpin
     // Reading again resumes the transfer, without a byte lost or repeated.
     readOn(stream.get(), log, std::size_t{4} * 1024 * 1024);
     EXPECT_GT(server.bodyBytesWritten(), held);
-    EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
+    EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, HttpReadStreamBackpressure,
@@ -101,7 +101,7 @@ TEST(HttpReadStream, ASlowReaderGetsEveryByteInOrder) {
     ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }, 60));
     EXPECT_EQ(log.ends, 1);
     EXPECT_EQ(log.body.size(), 3'000'000U);
-    EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
+    EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
 }
 
 struct StallRow {
@@ -128,7 +128,7 @@ TEST_P(HttpReadStreamStall, NoBodyByteForTheStallTimeIsAnError) {
     ClientLog log;
     const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log, options);
     testsupport::runLoopUntil([&] { return log.terminals() > 0; }, row.fails ? 10 : 1.5);
-    EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
+    EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
     if (row.fails) {
         EXPECT_EQ(log.errors, 1);
         EXPECT_EQ(log.body.size(), row.bytes);
@@ -161,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<StallRow>& info) { return std::string(info.param.name); });
 
 TEST(HttpReadStream, AConnectionThatIsNeverAcceptedTimesOut) {
-    const testsupport::UnansweredPort port;
+    const loopback::UnansweredPort port;
     HttpReadStreamOptions options;
     options.connectTimeoutSeconds = 0.3;
     options.stallTimeoutSeconds = 120;  // so only the connect timeout can end it
@@ -200,7 +200,7 @@ TEST(HttpReadStream, HttpsDeliversTheBodyWhenTheServerIsTrusted) {
     ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
     EXPECT_EQ(log.ends, 1) << HttpReadStreamErrorText(stream.get());
     EXPECT_EQ(log.body.size(), 500'000U);
-    EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
+    EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
 }
 
 TEST(HttpReadStream, HttpsFailsWhenTheCertificateIsNotTrusted) {

@@ -10,14 +10,14 @@
 
 #include "engine/platform/http/HttpReadStream.h"
 #include "tests/engine/platform/http/StreamHarness.h"
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {
 namespace {
 
+using loopback::LoopbackServer;
+using loopback::Script;
 using testsupport::ClientLog;
-using testsupport::LoopbackServer;
-using testsupport::Script;
 
 enum class Outcome { end, error };
 
@@ -37,7 +37,7 @@ struct ResponseRow {
 std::string patternText(std::size_t size) {
     std::string text(size, '\0');
     for (std::size_t i = 0; i < size; ++i) {
-        text[i] = static_cast<char>(testsupport::patternByte(i));
+        text[i] = static_cast<char>(loopback::patternByte(i));
     }
     return text;
 }
@@ -335,7 +335,7 @@ TEST(HttpReadStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
     ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
     EXPECT_EQ(log.ends, 1);
     EXPECT_GE(log.hasBytes - offered, 29);
-    EXPECT_TRUE(testsupport::matchesPattern(log.body.data(), log.body.size(), 0));
+    EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
     EXPECT_EQ(log.body.size(), 3000U);
 }
 
@@ -396,7 +396,7 @@ TEST(HttpReadStream, TwoStreamsOnOneLoopDoNotMixTheirBodies) {
     const testsupport::StreamPtr streamB = testsupport::startStream(server.url("/b"), b);
     ASSERT_TRUE(testsupport::runLoopUntil([&] { return a.ends + b.ends == 2; }));
     EXPECT_EQ(a.body.size(), 200'000U);
-    EXPECT_TRUE(testsupport::matchesPattern(a.body.data(), a.body.size(), 0));
+    EXPECT_TRUE(loopback::matchesPattern(a.body.data(), a.body.size(), 0));
     EXPECT_EQ(std::string(b.body.begin(), b.body.end()), std::string(150'000, 'b'));
 }
 
@@ -415,7 +415,7 @@ TEST(HttpReadStream, StreamsOnManyThreadsAtOnce) {
             testsupport::runLoopUntil([&] { return first.ends + second.ends == 2; });
             for (const ClientLog* log : {&first, &second}) {
                 if (log->ends == 1 && log->body.size() == 100'000 &&
-                    testsupport::matchesPattern(log->body.data(), log->body.size(), 0)) {
+                    loopback::matchesPattern(log->body.data(), log->body.size(), 0)) {
                     ++good;
                 }
             }

@@ -1,5 +1,5 @@
 // Drives HTTP read streams in tests: a client that records every event and
-// reads (or not) as told, and a loop runner with a deadline.
+// reads (or not) as told, and a loop runner and a wait with deadlines.
 #pragma once
 
 #include <atomic>
@@ -64,6 +64,11 @@ void logEvent(CFReadStreamRef stream, CFStreamEventType type, void* info);
 bool runLoopUntil(const std::function<bool()>& done, double seconds = 10);
 // Runs the calling thread's loop for `seconds`.
 void runLoopFor(double seconds);
+
+// Polls `condition` every few milliseconds, without running the loop, until
+// it holds or `timeout` has passed; returns its last value.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // CPU time the calling thread has used, in seconds.
 double threadCpuSeconds();

@@ -72,8 +72,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "orvento_queue_module_check: unknown output %s\n", output.c_str());
         return 2;
     }
-    const orvento::probe::DecodeReport report = orvento::probe::decodeFile(
-        file, orvento::probe::hintForExtension(orvento::probe::extensionOf(file)), options);
+    const orvento::probe::DecodeReport report =
+        orvento::probe::decodeFile(file, orvento::probe::hintFor(file), options);
     std::ostringstream out;
     out << "result " << (report.ok ? "ok" : "failed") << "\n";
     out << "status " << report.queueStatus << "\n";

@@ -285,7 +285,7 @@ class DamagedPacket : public ::testing::TestWithParam<DamageRow> {};
 TEST_P(DamagedPacket, IsReplacedBySilenceOfItsDurationAndDecodingGoesOn) {
     const DamageRow& row = GetParam();
     const std::string file = fixture(row.fixture);
-    const AudioFileTypeID hint = probe::hintForExtension(probe::extensionOf(file));
+    const AudioFileTypeID hint = probe::hintFor(file);
     probe::DecodeOptions clean;
     clean.output = wavOutput(scratchPath("clean.wav"));
     ASSERT_TRUE(probe::decodeFile(file, hint, clean).ok);

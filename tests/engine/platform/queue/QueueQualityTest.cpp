@@ -75,8 +75,7 @@ TEST_P(FixtureThroughQueue, MatchesTheReferenceDecode) {
     const std::string out = scratchPath("decoded.wav");
     probe::DecodeOptions options;
     options.output = wavOutput(out);
-    const probe::DecodeReport report =
-        probe::decodeFile(fixture, probe::hintForExtension(probe::extensionOf(fixture)), options);
+    const probe::DecodeReport report = probe::decodeFile(fixture, probe::hintFor(fixture), options);
     ASSERT_TRUE(report.ok) << report.error;
     EXPECT_EQ(report.queueErrorText, "");
 

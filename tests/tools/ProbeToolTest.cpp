@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tests/engine/platform/parser/ParserTestSupport.h"
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 #include "tools/probe/Probe.h"
 
 namespace orvento::test {
@@ -70,13 +70,14 @@ TEST_P(ProbeTool, ReportsWhatItFound) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, ProbeTool,
-    ::testing::Values(
-        ProbeRow{"", "mpeg1_l3_cbr_id3.mp3", 0, "'MPG3' by frame sync, as hinted", "0 (ok)"},
-        ProbeRow{" --hint wav", "adts_lc.aac", 0, "'adts' by frame sync, overriding the hint",
-                 "0 (ok)"},
-        ProbeRow{" --chunk 1", "caf_aac.caf", 0, "'caff' by container signature", "0 (ok)"},
-        ProbeRow{"", "m4a_moov_last.m4a", 1, "nothing", "'optm'"},
-        ProbeRow{" --hint", "wav_u8.wav", 2, "", ""}));
+    ::testing::Values(ProbeRow{"", "mpeg1_l3_cbr_id3.mp3", 0, "'MPG3' by frame sync, as hinted",
+                               "0 (ok)"},
+                      ProbeRow{" --hint wav", "adts_lc.aac", 0,
+                               "'adts' by frame sync, overriding the hint", "0 (ok)"},
+                      ProbeRow{" --chunk 1", "caf_aac.caf", 0,
+                               "'caff' by container signature, as hinted", "0 (ok)"},
+                      ProbeRow{"", "m4a_moov_last.m4a", 1, "nothing", "'optm'"},
+                      ProbeRow{" --hint", "wav_u8.wav", 2, "", ""}));
 
 TEST(ProbeTool, ListsThePacketsTheIndependentReaderFound) {
     ToolRun run = runProbe(fixturePath("mpeg1_l3_vbr_xing.mp3") + " --packets");
@@ -101,8 +102,8 @@ TEST(ProbeTool, AMissingFileIsReportedAsSuch) {
     EXPECT_NE(run.output.find("cannot open /nonexistent/tower.mp3"), std::string::npos);
 }
 
-using testsupport::LoopbackServer;
-using testsupport::Script;
+using loopback::LoopbackServer;
+using loopback::Script;
 
 TEST(ProbeUrl, ReadsAFileServedOverHttpLikeTheFileItself) {
     LoopbackServer server;
@@ -127,7 +128,7 @@ TEST(ProbeUrl, ALiveAdtsStreamOnAMountPointIsIdentifiedWithinTheTimeLimit) {
     server.setScript(
         "/live",
         Script::fixed(std::string(adts.begin(), adts.end())).repeated().untilClose().paced(40000));
-    probe::Probe live(probe::hintForExtension(probe::extensionOf(server.url("/live"))));
+    probe::Probe live(probe::hintFor(server.url("/live")));
     std::string error;
     bool timedOut = false;
     EXPECT_TRUE(probe::probeUrl(server.url("/live"), live, error, 1.0, &timedOut)) << error;
@@ -163,32 +164,6 @@ TEST(ProbeUrl, AServerThatIsNotThereIsReported) {
     EXPECT_FALSE(probe::probeUrl(url, nothing, error, 20));
     EXPECT_FALSE(error.empty());
 }
-
-struct HintRow {
-    const char* source;
-    const char* extension;
-    AudioFileTypeID hint;
-};
-
-class ProbeHint : public ::testing::TestWithParam<HintRow> {};
-
-TEST_P(ProbeHint, FollowsTheExtensionTable) {
-    const HintRow& row = GetParam();
-    EXPECT_EQ(probe::extensionOf(row.source), row.extension);
-    EXPECT_EQ(probe::hintForExtension(probe::extensionOf(row.source)), row.hint);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Sources, ProbeHint,
-    ::testing::Values(HintRow{"http://radio.example/live", "", kAudioFileMP3Type},
-                      HintRow{"http://radio.example/tower.aac?session=1#x", "aac",
-                              kAudioFileAAC_ADTSType},
-                      HintRow{"http://radio.example/TOWER.AAC", "AAC", kAudioFileMP3Type},
-                      HintRow{"http://radio.example.net", "", kAudioFileMP3Type},
-                      HintRow{"/music/approach.aifc", "aifc", kAudioFileAIFCType},
-                      HintRow{"/music/dir.v2/approach", "", kAudioFileMP3Type},
-                      HintRow{"clip.m4a", "m4a", kAudioFileM4AType},
-                      HintRow{"clip.caf", "caf", kAudioFileCAFType}));
 
 }  // namespace
 }  // namespace orvento::test

@@ -1,4 +1,4 @@
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -29,7 +30,7 @@
 #include <system_error>
 #include <utility>
 
-namespace orvento::testsupport {
+namespace orvento::loopback {
 namespace {
 
 constexpr std::uint64_t kPatternPeriod = 65521;
@@ -706,15 +707,4 @@ std::string UnansweredPort::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return condition();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-}  // namespace orvento::testsupport
+}  // namespace orvento::loopback
