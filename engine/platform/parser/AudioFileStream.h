@@ -89,7 +89,11 @@
 //   returns kAudioFileStreamError_UnsupportedFileType (nothing recognised
 //   yet) or kAudioFileStreamError_InvalidFile (a stream that had locked lost
 //   sync for good). An HTML error page or an endless non-audio stream thus
-//   fails instead of loading forever.
+//   fails instead of loading forever. Tags, skipped chunks and boxes, and
+//   junk before the first audio may add up to 16 MiB (room for large cover
+//   art); past that, with no audio delivered yet, the same statuses end an
+//   endless run of tags: kAudioFileStreamError_UnsupportedFileType before
+//   the format is known, kAudioFileStreamError_InvalidFile after.
 //
 // Discontinuity flag
 //   For MPEG audio and ADTS, any partly received frame is dropped and sync is
@@ -159,7 +163,8 @@ inline constexpr AudioFileStreamPropertyID kAudioFileStreamProperty_FileFormat =
 inline constexpr AudioFileStreamParseFlags kAudioFileStreamParseFlag_Discontinuity = 1;
 
 // Statuses (besides noErr and kAudio_ParamError for null handles/pointers).
-// No supported format found within 64 KiB of non-tag bytes.
+// No supported format found within 64 KiB of non-tag bytes, or within 16 MiB
+// of tags and skipped bytes.
 inline constexpr OSStatus kAudioFileStreamError_UnsupportedFileType = fourCharStatus("typ?");
 // A recognised container holding audio the parser cannot deliver (codec,
 // sample width, channel count or sample rate out of range, no audio track).
@@ -175,8 +180,9 @@ inline constexpr OSStatus kAudioFileStreamError_NotOptimized = fourCharStatus("o
 // Not returned by this parser.
 inline constexpr OSStatus kAudioFileStreamError_InvalidPacketOffset = fourCharStatus("pck?");
 // Malformed container structures (impossible sizes, broken tables, a packet
-// over 32768 bytes, tables over 8 MiB), or a locked frame stream that
-// yielded no frame for 64 KiB.
+// over 32768 bytes, tables over 8 MiB), a locked frame stream that yielded
+// no frame for 64 KiB, or a known format whose audio did not begin within
+// 16 MiB of skipped chunks and tags.
 inline constexpr OSStatus kAudioFileStreamError_InvalidFile = fourCharStatus("dta?");
 // The property is not known yet ('dfmt', 'ffmt' before 'redy'), or does not
 // exist for this format ('mgic' without a cookie).
