@@ -12,6 +12,7 @@
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -302,6 +303,33 @@ INSTANTIATE_TEST_SUITE_P(
                     ServerRow{"Dripping", "mpeg25_l3.mp3", "/drip.mp3",
                               [](Script& s) { s.writesOf(97).paced(40000); }}),
     [](const testing::TestParamInfo<ServerRow>& info) { return info.param.name; });
+
+// A stream whose rate and channels change twice on the way plays to its end:
+// every part lasts as long as it should and is heard (each holds a tone).
+TEST(PlayToolFormatChange, EveryPartOfTheStreamIsHeard) {
+    LoopbackServer server;
+    server.setScript("/a.mp3", Script::fromFile(fixture("mpeg_format_change.mp3").string()));
+    TempDir dir;
+    const PlayRun run = runPlay({server.url("/a.mp3"), "--wav", (dir / "out.wav").string()});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    std::string error;
+    const auto wav = readWav((dir / "out.wav").string(), &error);
+    ASSERT_TRUE(wav) << error;
+    ASSERT_EQ(wav->sampleRate, 22050);  // the first part's format
+    ASSERT_EQ(wav->channels, 1);
+    // 18 frames at 22.05 kHz, 19 at 24 kHz, 13 of 1152 samples at 32 kHz.
+    const double seconds = static_cast<double>(wav->frames()) / wav->sampleRate;
+    EXPECT_NEAR(seconds, 18 * 576 / 22050.0 + 19 * 576 / 24000.0 + 13 * 1152 / 32000.0, 0.06);
+    for (const double from : {0.1, 0.6, 1.05}) {
+        double sum = 0;
+        const auto first = static_cast<std::size_t>(from * wav->sampleRate);
+        const auto count = static_cast<std::size_t>(0.25 * wav->sampleRate);
+        for (std::size_t i = first; i < first + count && i < wav->samples.size(); ++i) {
+            sum += wav->samples[i] * wav->samples[i];
+        }
+        EXPECT_GT(std::sqrt(sum / count), 0.1) << "silent from " << from << " s";
+    }
+}
 
 TEST(PlayToolFailures, AServerThatClosesMidStreamFails) {
     LoopbackServer server;

@@ -23,10 +23,11 @@
 //     carried over from earlier calls form one region, the caller's bytes
 //     another), at most 4096 descriptions per call. mStartOffset is relative
 //     to inInputData of that call, mVariableFramesInPacket is 0 (except for
-//     CAF tables that list frame counts), and the run's inNumberBytes reaches
-//     from the first packet's start to the last packet's end (it may span
-//     stripped headers and skipped tags between packets). No packet is larger
-//     than 32768 bytes.
+//     CAF tables that list frame counts, and MPEG audio frames that follow a
+//     change of MPEG version: their own frame count), and the run's
+//     inNumberBytes reaches from the first packet's start to the last
+//     packet's end (it may span stripped headers and skipped tags between
+//     packets). No packet is larger than 32768 bytes.
 //   - Linear PCM comes without descriptions (null), in runs of whole frames of
 //     at most 32768 bytes; inNumberPackets is then the number of frames.
 //   - Feeding the same bytes in any split yields the same format, cookie and
@@ -83,7 +84,11 @@
 //      is. Bytes before the lock are skipped as junk.
 //   Once locked, a frame whose header disagrees means "not a frame here": the
 //   parser searches again, skipping tags, and takes two agreeing frames of the
-//   locked format as sync regained.
+//   locked format as sync regained. MPEG audio may also change format on the
+//   way (sample rate, mono/stereo, version; not the layer): three agreeing
+//   frames of a new format of the same layer lock on to it, and its frames
+//   are delivered like the others. The format record stays as announced;
+//   the decoder reads each frame's own header.
 //   Bytes without usable audio: once 64 KiB have been examined outside
 //   declared tags, chunks and boxes without a lock, AudioFileStreamParseBytes
 //   returns kAudioFileStreamError_UnsupportedFileType (nothing recognised
