@@ -4,8 +4,10 @@
 // found: how a user learns why a stream will not play. With --decode the
 // packets also go through the output audio queue into a WAV file, as fast as
 // they decode: how a user hears what a stream sounds like.
+#include <csignal>
 #include <cstdint>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "tools/common/NumberOption.h"
@@ -87,10 +89,19 @@ int main(int argc, char** argv) {
         probe::DecodeOptions options;
         options.output.kind = AudioOutputChoice::Kind::WavFile;
         options.output.wavPath = decodeTo;
+        // A WAV file that cannot be written (a full disk, the file-size limit:
+        // SIGXFSZ would kill the process instead) fails the decode.
+        std::signal(SIGXFSZ, SIG_IGN);
+        auto writeFailure = std::make_shared<std::string>();
+        options.output.onFailure = [writeFailure](const std::string& text) {
+            if (writeFailure->empty()) {
+                *writeFailure = text;
+            }
+        };
         const probe::DecodeReport report = probe::decodeFile(source, hint, options, chunk);
         std::cout << "source:          " << source << "\n";
-        if (!report.ok) {
-            std::cout << "decode failed:   " << report.error << "\n";
+        if (!report.ok || !writeFailure->empty()) {
+            std::cout << "decode failed:   " << (report.ok ? *writeFailure : report.error) << "\n";
             return 1;
         }
         std::cout << "decoded to:      " << decodeTo << " (" << report.framesPlayed << " frames, "

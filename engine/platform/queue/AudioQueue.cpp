@@ -291,8 +291,10 @@ OSStatus AudioQueue::start() {
             return kAudioQueueErr_CannotStart;
         }
         if (!output->open(requested, error)) {
-            errorText_ =
-                "No sound output: " + error + ". Connect a sound device, or choose another output.";
+            errorText_ = outputChoice_.kind == AudioOutputChoice::Kind::Device
+                             ? "No sound output: " + error +
+                                   ". Connect a sound device, or choose another output."
+                             : error;
             std::fprintf(stderr, "orvento: audio queue cannot start: %s\n", error.c_str());
             return kAudioQueueErr_CannotStart;
         }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 #include "tests/engine/platform/parser/ParserTestSupport.h"
 #include "tests/support/LoopbackServer.h"
@@ -18,9 +19,10 @@ struct ToolRun {
     std::string output;
 };
 
-ToolRun runProbe(const std::string& arguments) {
+// `runner`: a program that runs the probe (prlimit ...), or empty.
+ToolRun runProbe(const std::string& arguments, const std::string& runner = {}) {
     ToolRun run;
-    std::string command = std::string(ORVENTO_PROBE_PATH) + " " + arguments + " 2>&1";
+    std::string command = runner + std::string(ORVENTO_PROBE_PATH) + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
         return run;
@@ -101,6 +103,21 @@ TEST(ProbeTool, ListsThePacketsTheIndependentReaderFound) {
     }
     EXPECT_EQ(listed, expectedPacketSizes("mpeg1_l3_vbr_xing.mp3"));
     EXPECT_NE(run.output.find("packets:         47\n"), std::string::npos) << run.output;
+}
+
+TEST(ProbeTool, ADecodeThatCannotBeWrittenFails) {
+    const std::string out = ::testing::TempDir() + "probe-decode.wav";
+    const std::string source = fixturePath("mpeg1_l3_vbr_xing.mp3");
+    for (const auto& [runner, wav, cause] :
+         {std::tuple<std::string, std::string, std::string>{"", "/dev/full",
+                                                            "No space left on device"},
+          {"/usr/bin/prlimit --fsize=100000 -- ", out, "File too large"}}) {
+        ToolRun run = runProbe("--decode " + wav + " " + source, runner);
+        EXPECT_EQ(run.exitCode, 1) << run.output;
+        EXPECT_NE(run.output.find("decode failed:"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(cause), std::string::npos) << run.output;
+    }
+    std::remove(out.c_str());
 }
 
 TEST(ProbeTool, AMissingFileIsReportedAsSuch) {
