@@ -50,21 +50,25 @@ bool isHighByte(char c) {
 bool isUtf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        char32_t minimum = 0;
-        char32_t code = 0;
         if (lead < 0x80) {
             ++i;
             continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2, minimum = 0x80, code = lead & 0x1Fu;
+        }
+        std::size_t length = 0;
+        char32_t minimum = 0;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            minimum = 0x80;
         } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3, minimum = 0x800, code = lead & 0x0Fu;
+            length = 3;
+            minimum = 0x800;
         } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4, minimum = 0x10000, code = lead & 0x07u;
+            length = 4;
+            minimum = 0x10000;
         } else {
             return false;
         }
+        char32_t code = lead & (0x7Fu >> length);  // the lead byte's payload bits
         if (text.size() - i < length) {
             return false;
         }
