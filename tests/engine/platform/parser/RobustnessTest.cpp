@@ -129,23 +129,32 @@ std::vector<UInt8> repeat(const std::vector<UInt8>& piece, size_t total) {
 // Tags and skipped chunks before the first audio are capped (16 MiB): an
 // endless run of them fails instead of loading for ever; large cover art, or
 // tags once audio has played, do not.
+constexpr size_t kPastTheCap = 17u << 20;
+
+std::vector<UInt8> wavHeadWithoutData() {
+    std::vector<UInt8> head = textBytes("RIFF\xff\xff\xff\xffWAVEfmt \x10");
+    const UInt8 fmt[] = {0, 0, 0, 1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0};
+    head.insert(head.end(), std::begin(fmt), std::end(fmt));
+    return head;
+}
+
 struct SkippedRow {
     const char* name;
     AudioFileTypeID hint;
-    std::vector<UInt8> bytes;
-    OSStatus status;  // after every byte, or once the cap is passed
-    bool plays;       // audio was delivered
+    std::vector<UInt8> (*bytes)();  // made when the row runs: megabytes each
+    OSStatus status;                // after every byte, or once the cap is passed
+    bool plays;                     // audio was delivered
 };
 
 class SkippedBeforeAudio : public ::testing::TestWithParam<SkippedRow> {};
 
 TEST_P(SkippedBeforeAudio, IsCappedOnlyBeforeTheFirstAudio) {
     const SkippedRow& row = GetParam();
+    const std::vector<UInt8> bytes = row.bytes();
     RecordingParser parser(row.hint);
     size_t fed = 0;
-    while (fed < row.bytes.size() &&
-           parser.feed(row.bytes.data() + fed, std::min<size_t>(32768, row.bytes.size() - fed)) ==
-               noErr) {
+    while (fed < bytes.size() &&
+           parser.feed(bytes.data() + fed, std::min<size_t>(32768, bytes.size() - fed)) == noErr) {
         fed += 32768;
     }
     const ParseRecord& r = parser.record();
@@ -156,33 +165,31 @@ TEST_P(SkippedBeforeAudio, IsCappedOnlyBeforeTheFirstAudio) {
     }
 }
 
-const std::vector<UInt8> kMp3 = readFixture("mpeg2_l3.mp3");
-constexpr size_t kPastTheCap = 17u << 20;
-
-const std::vector<UInt8> kWavHead = [] {
-    std::vector<UInt8> head = textBytes("RIFF\xff\xff\xff\xffWAVEfmt \x10");
-    const UInt8 fmt[] = {0, 0, 0, 1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0};
-    head.insert(head.end(), std::begin(fmt), std::end(fmt));
-    return head;
-}();
-
 INSTANTIATE_TEST_SUITE_P(
     Rows, SkippedBeforeAudio,
     ::testing::Values(
-        SkippedRow{"EndlessId3Tags", kAudioFileMP3Type, repeat(id3Tag(4096), kPastTheCap),
+        SkippedRow{"EndlessId3Tags", kAudioFileMP3Type,
+                   [] { return repeat(id3Tag(4096), kPastTheCap); },
                    kAudioFileStreamError_UnsupportedFileType, false},
         SkippedRow{"OneTagLargerThanTheCap", kAudioFileMP3Type,
-                   concat(id3Tag(1024, 20u << 20), kMp3), kAudioFileStreamError_UnsupportedFileType,
-                   false},
-        SkippedRow{"EndlessWavChunksBeforeTheData", kAudioFileWAVEType,
-                   concat(kWavHead, repeat(concat({'L', 'I', 'S', 'T', 0xF8, 0x0F, 0, 0},
-                                                  std::vector<UInt8>(4088, 0)),
-                                           kPastTheCap)),
+                   [] { return concat(id3Tag(1024, 20u << 20), readFixture("mpeg2_l3.mp3")); },
                    kAudioFileStreamError_UnsupportedFileType, false},
-        SkippedRow{"CoverArtOf15MiB", kAudioFileMP3Type, concat(id3Tag(15u << 20), kMp3), noErr,
+        SkippedRow{"EndlessWavChunksBeforeTheData", kAudioFileWAVEType,
+                   [] {
+                       const std::vector<UInt8> chunk = concat(
+                           {'L', 'I', 'S', 'T', 0xF8, 0x0F, 0, 0}, std::vector<UInt8>(4088, 0));
+                       return concat(wavHeadWithoutData(), repeat(chunk, kPastTheCap));
+                   },
+                   kAudioFileStreamError_UnsupportedFileType, false},
+        SkippedRow{"CoverArtOf15MiB", kAudioFileMP3Type,
+                   [] { return concat(id3Tag(15u << 20), readFixture("mpeg2_l3.mp3")); }, noErr,
                    true},
         SkippedRow{"TagsAfterAudio", kAudioFileMP3Type,
-                   concat(concat(kMp3, repeat(id3Tag(4096), kPastTheCap)), kMp3), noErr, true}),
+                   [] {
+                       const std::vector<UInt8> mp3 = readFixture("mpeg2_l3.mp3");
+                       return concat(concat(mp3, repeat(id3Tag(4096), kPastTheCap)), mp3);
+                   },
+                   noErr, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class RandomStream : public ::testing::TestWithParam<AudioFileTypeID> {};
