@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "engine/platform/url/Url.h"
+
 namespace orvento {
 namespace {
 
@@ -20,13 +22,24 @@ bool isKept(char c) {
 
 std::string percentEscapeUrlText(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
+    // The host stays as typed where escaping would break it: an IP literal's
+    // brackets, and the letters of an internationalised name.
+    const std::optional<TextRange> host = hostRangeOf(text);
+    const auto keptInHost = [&](std::size_t i) {
+        if (!host || i < host->begin || i >= host->end) {
+            return false;
+        }
+        const bool literal = text[host->begin] == '[';
+        return static_cast<unsigned char>(text[i]) >= 0x80 || (literal && i == host->begin) ||
+               (literal && i + 1 == host->end && text[i] == ']');
+    };
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         const bool escapedAlready =
             c == '%' && i + 2 < text.size() && isHexDigit(text[i + 1]) && isHexDigit(text[i + 2]);
-        if (isKept(c) || escapedAlready) {
+        if (isKept(c) || escapedAlready || keptInHost(i)) {
             out.push_back(c);
             continue;
         }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 #include "tests/engine/platform/parser/ParserTestSupport.h"
 #include "tools/loopback/LoopbackServer.h"
@@ -18,9 +19,10 @@ struct ToolRun {
     std::string output;
 };
 
-ToolRun runProbe(const std::string& arguments) {
+// `runner`: a program that runs the probe (prlimit ...), or empty.
+ToolRun runProbe(const std::string& arguments, const std::string& runner = {}) {
     ToolRun run;
-    std::string command = std::string(ORVENTO_PROBE_PATH) + " " + arguments + " 2>&1";
+    std::string command = runner + std::string(ORVENTO_PROBE_PATH) + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
         return run;
@@ -70,14 +72,21 @@ TEST_P(ProbeTool, ReportsWhatItFound) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, ProbeTool,
-    ::testing::Values(ProbeRow{"", "mpeg1_l3_cbr_id3.mp3", 0, "'MPG3' by frame sync, as hinted",
-                               "0 (ok)"},
-                      ProbeRow{" --hint wav", "adts_lc.aac", 0,
-                               "'adts' by frame sync, overriding the hint", "0 (ok)"},
-                      ProbeRow{" --chunk 1", "caf_aac.caf", 0,
-                               "'caff' by container signature, as hinted", "0 (ok)"},
-                      ProbeRow{"", "m4a_moov_last.m4a", 1, "nothing", "'optm'"},
-                      ProbeRow{" --hint", "wav_u8.wav", 2, "", ""}));
+    ::testing::Values(
+        ProbeRow{"", "mpeg1_l3_cbr_id3.mp3", 0, "'MPG3' by frame sync, as hinted", "0 (ok)"},
+        ProbeRow{" --hint wav", "adts_lc.aac", 0, "'adts' by frame sync, overriding the hint",
+                 "0 (ok)"},
+        ProbeRow{" --chunk 1", "caf_aac.caf", 0, "'caff' by container signature, as hinted", "0 (ok)"},
+        ProbeRow{"", "m4a_moov_last.m4a", 1, "nothing", "'optm'"},
+        ProbeRow{" --hint", "wav_u8.wav", 2, "", ""},
+        // Numbers are checked whole and within their range.
+        ProbeRow{" --chunk -5", "wav_u8.wav", 2, "", ""},
+        ProbeRow{" --chunk 4294967297", "wav_u8.wav", 2, "", ""},
+        ProbeRow{" --chunk 16777217", "wav_u8.wav", 2, "", ""},
+        ProbeRow{" --chunk 1k", "wav_u8.wav", 2, "", ""},
+        ProbeRow{" --seconds nan", "wav_u8.wav", 2, "", ""},
+        ProbeRow{" --seconds 1e400", "wav_u8.wav", 2, "", ""},
+        ProbeRow{" --seconds -1", "wav_u8.wav", 2, "", ""}));
 
 TEST(ProbeTool, ListsThePacketsTheIndependentReaderFound) {
     ToolRun run = runProbe(fixturePath("mpeg1_l3_vbr_xing.mp3") + " --packets");
@@ -94,6 +103,21 @@ TEST(ProbeTool, ListsThePacketsTheIndependentReaderFound) {
     }
     EXPECT_EQ(listed, expectedPacketSizes("mpeg1_l3_vbr_xing.mp3"));
     EXPECT_NE(run.output.find("packets:         47\n"), std::string::npos) << run.output;
+}
+
+TEST(ProbeTool, ADecodeThatCannotBeWrittenFails) {
+    const std::string out = ::testing::TempDir() + "probe-decode.wav";
+    const std::string source = fixturePath("mpeg1_l3_vbr_xing.mp3");
+    for (const auto& [runner, wav, cause] :
+         {std::tuple<std::string, std::string, std::string>{"", "/dev/full",
+                                                            "No space left on device"},
+          {"/usr/bin/prlimit --fsize=100000 -- ", out, "File too large"}}) {
+        ToolRun run = runProbe("--decode " + wav + " " + source, runner);
+        EXPECT_EQ(run.exitCode, 1) << run.output;
+        EXPECT_NE(run.output.find("decode failed:"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(cause), std::string::npos) << run.output;
+    }
+    std::remove(out.c_str());
 }
 
 TEST(ProbeTool, AMissingFileIsReportedAsSuch) {

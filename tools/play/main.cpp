@@ -7,10 +7,13 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -19,6 +22,7 @@
 #include "engine/Pelorin.h"
 #include "engine/UrlEscaping.h"
 #include "engine/WorkerRegistry.h"
+#include "engine/platform/url/Url.h"
 
 namespace orvento {
 namespace {
@@ -30,7 +34,10 @@ constexpr const char* kUsage =
     "until it ends or you press Ctrl-C.\n"
     "\n"
     "  --wav FILE  write the decoded audio to FILE (a WAV file), as fast as it\n"
-    "              arrives, instead of playing it\n"
+    "              arrives, instead of playing it; the file's header is kept\n"
+    "              up to date about once a second, so a recording cut short\n"
+    "              still opens. FILE may be a FIFO: the audio waits for its\n"
+    "              reader. A write that fails stops playback (exit status 1)\n"
     "  --null      play into nothing, in real time (for machines without sound)\n"
     "  -h, --help  show this text\n"
     "\n"
@@ -42,8 +49,11 @@ constexpr const char* kUsage =
     "alert go to standard error; the player's error lines (\"<operation> err\n"
     "<code> <status>\") go to standard output.\n"
     "\n"
-    "Ctrl-C (or SIGTERM) stops playback cleanly; a stop in the first moments,\n"
-    "before the connection is open, is repeated until it takes effect.\n"
+    "Ctrl-C (or SIGTERM, or SIGHUP) stops playback cleanly, also while the\n"
+    "last audio plays out; a stop in the first moments, before the connection\n"
+    "is open, is repeated until it takes effect. A closed standard output or\n"
+    "error does not end the player. The password of a user:password@ URL is\n"
+    "not shown.\n"
     "\n"
     "Exit status: 0 after the stream played to its end or was stopped; 1 when\n"
     "playback failed or the stream could not be opened; 2 for a usage error.\n";
@@ -120,6 +130,77 @@ class StateReporter : public PelorinObserver {
     std::atomic<bool> ended_{false};
 };
 
+// The first failure of the output (a WAV file that cannot be written), from
+// the queue's thread or the disposing thread.
+class OutputFailure {
+  public:
+    explicit OutputFailure(const Wakeup& wakeup) : wakeup_(wakeup) {}
+    void report(const std::string& text) {
+        {
+            std::lock_guard lock(mutex_);
+            if (!text_.empty()) {
+                return;
+            }
+            text_ = text;
+        }
+        wakeup_.signal();
+    }
+    std::string text() const {
+        std::lock_guard lock(mutex_);
+        return text_;
+    }
+
+  private:
+    const Wakeup& wakeup_;
+    mutable std::mutex mutex_;
+    std::string text_;
+};
+
+// The real services, with a stop that always takes: the player ignores a stop
+// once the whole stream has arrived and its last audio plays out (to a
+// device, or into a FIFO whose reader may never come), but a signal must end
+// the tool, so then the tool stops the player's queue itself, at once. The
+// queue reports that it stopped as at the end of the audio, and the player
+// ends as usual.
+class ToolPlatform : public ProductionPlatform {
+  public:
+    using ProductionPlatform::ProductionPlatform;
+
+    OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
+                                 AudioQueueOutputCallback callback, void* userData,
+                                 CFRunLoopRef runLoop, CFRunLoopMode mode, UInt32 flags,
+                                 AudioQueueRef* outQueue) override {
+        const OSStatus status = ProductionPlatform::AudioQueueNewOutput(
+            format, callback, userData, runLoop, mode, flags, outQueue);
+        if (status == noErr && outQueue != nullptr) {
+            std::lock_guard lock(mutex_);
+            queues_.insert(*outQueue);
+        }
+        return status;
+    }
+    OSStatus AudioQueueDispose(AudioQueueRef queue, Boolean immediate) override {
+        {
+            std::lock_guard lock(mutex_);
+            queues_.erase(queue);
+        }
+        return ProductionPlatform::AudioQueueDispose(queue, immediate);
+    }
+    // Any thread. Under the lock, so that no queue is disposed of meanwhile.
+    void stopQueuesNow() {
+        std::lock_guard lock(mutex_);
+        for (AudioQueueRef queue : queues_) {
+            ::orvento::AudioQueueStop(queue, true);
+        }
+    }
+
+  private:
+    std::mutex mutex_;
+    std::set<AudioQueueRef> queues_;  // created and not yet disposed of
+};
+
+// How long the player has to act on a stop before the tool stops its queue.
+constexpr auto kQueueStopGrace = std::chrono::milliseconds(300);
+
 struct Options {
     std::string url;
     AudioOutputChoice output;
@@ -187,12 +268,18 @@ int run(int argc, char** argv) {
         return 0;
     }
 
-    // Ctrl-C and SIGTERM are taken as data on a signalfd: blocked before any
-    // thread starts, so every thread inherits the mask and no handler runs.
+    // A reader of stdout or stderr that went away, and a WAV file at the
+    // file-size limit, are failed writes, not reasons to die.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    // Ctrl-C, SIGTERM and SIGHUP are taken as data on a signalfd: blocked
+    // before any thread starts, so every thread inherits the mask and no
+    // handler runs.
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
     if (signalFd < 0) {
@@ -203,14 +290,19 @@ int run(int argc, char** argv) {
     const std::string escaped = percentEscapeUrlText(options.url);
     CFURLRef url = Url::fromString(escaped);
     if (!url) {
-        say("\"" + escaped + "\" is not a URL; the player will not play it");
+        say("\"" + withoutPassword(escaped) + "\" is not a URL; the player will not play it");
     }
 
-    auto platform = std::make_shared<ProductionPlatform>(options.output);
-    auto alerts = std::make_shared<ToolAlerts>();
     Wakeup wakeup;
+    auto outputFailure = std::make_shared<OutputFailure>(wakeup);
+    options.output.onFailure = [outputFailure](const std::string& text) {
+        outputFailure->report(text);
+    };
+    auto platform = std::make_shared<ToolPlatform>(options.output);
+    auto alerts = std::make_shared<ToolAlerts>();
     StateReporter reporter(wakeup);
     bool stopRequested = false;
+    std::chrono::steady_clock::time_point stopAt{};
     {
         PelorinServices services;
         services.platform = platform;
@@ -218,7 +310,7 @@ int run(int argc, char** argv) {
         std::shared_ptr<Pelorin> player = Pelorin::initWithURL(url, services);
         player->addObserver(&reporter, kIsPlayingKeyPath);
         player->addObserver(&reporter, kHasEndedKeyPath);
-        say("connecting to " + escaped);
+        say("connecting to " + withoutPassword(escaped));
         player->start();
 
         while (!reporter.ended()) {
@@ -236,14 +328,23 @@ int run(int argc, char** argv) {
                 }
                 if (!stopRequested) {
                     say("stopping");
+                    stopAt = std::chrono::steady_clock::now();
                 }
                 stopRequested = true;
             }
             if (fds[1].revents & POLLIN) {
                 wakeup.drain();
+                // A recording that cannot be written any more ends playback.
+                if (!stopRequested && !outputFailure->text().empty()) {
+                    stopRequested = true;
+                    stopAt = std::chrono::steady_clock::now();
+                }
             }
             if (stopRequested && !reporter.ended()) {
                 player->stop();
+                if (std::chrono::steady_clock::now() - stopAt >= kQueueStopGrace) {
+                    platform->stopQueuesNow();
+                }
             }
         }
         player->waitUntilEnded(std::chrono::seconds(10));
@@ -252,6 +353,11 @@ int run(int argc, char** argv) {
     }
     WorkerRegistry::shared().shutdown(std::chrono::seconds(10));
     close(signalFd);
+
+    if (const std::string failure = outputFailure->text(); !failure.empty()) {
+        say(failure);
+        return 1;
+    }
 
     const std::string detail = platform->lastFailureText();
     if (alerts->shown() || (!reporter.played() && !stopRequested)) {

@@ -4,25 +4,38 @@
 // found: how a user learns why a stream will not play. With --decode the
 // packets also go through the output audio queue into a WAV file, as fast as
 // they decode: how a user hears what a stream sounds like.
-#include <cstdlib>
+#include <csignal>
+#include <cstdint>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "engine/platform/parser/FileTypeHint.h"
+#include "tools/common/NumberOption.h"
 #include "tools/probe/Decode.h"
 #include "tools/probe/Probe.h"
 
 namespace {
 
-int usage() {
+// Limits of the numeric options.
+constexpr std::uint64_t kMaxChunk = 16 << 20;
+constexpr double kMinSeconds = 0.001;
+constexpr double kMaxSeconds = 86400;
+
+int usage(const std::string& problem = {}) {
+    if (!problem.empty()) {
+        std::cerr << "orvento-probe: " << problem << "\n";
+    }
     std::cerr << "usage: orvento-probe FILE-or-URL [--hint EXT] [--chunk BYTES] [--packets]\n"
                  "                     [--seconds S]\n"
                  "       orvento-probe --decode OUT.wav FILE [--hint EXT] [--chunk BYTES]\n"
                  "  --hint EXT     parse as if the name ended in .EXT (mp3, aac, wav, aiff,\n"
                  "                 aifc, caf, m4a, mp4; anything else means mp3)\n"
-                 "  --chunk BYTES  feed a file in pieces of this size (default 32768)\n"
+                 "  --chunk BYTES  feed a file in pieces of this size, 1 to 16777216\n"
+                 "                 (default 32768)\n"
                  "  --packets      also list every packet's size, one per line\n"
-                 "  --seconds S    read a URL for at most S seconds (default 10)\n"
+                 "  --seconds S    read a URL for at most S seconds, 0.001 to 86400\n"
+                 "                 (default 10)\n"
                  "  --decode OUT   decode FILE through the output queue into the WAV file OUT\n";
     return 2;
 }
@@ -44,15 +57,17 @@ int main(int argc, char** argv) {
             hintExtension = argv[++i];
             hintGiven = true;
         } else if (arg == "--chunk" && i + 1 < argc) {
-            chunk = std::strtoul(argv[++i], nullptr, 10);
-            if (chunk == 0) {
-                return usage();
+            const auto value = orvento::tools::wholeNumberIn(argv[++i], 1, kMaxChunk);
+            if (!value) {
+                return usage("--chunk takes a whole number of bytes from 1 to 16777216");
             }
+            chunk = static_cast<size_t>(*value);
         } else if (arg == "--seconds" && i + 1 < argc) {
-            seconds = std::strtod(argv[++i], nullptr);
-            if (!(seconds > 0)) {
-                return usage();
+            const auto value = orvento::tools::numberIn(argv[++i], kMinSeconds, kMaxSeconds);
+            if (!value) {
+                return usage("--seconds takes a number from 0.001 to 86400");
             }
+            seconds = *value;
         } else if (arg == "--decode" && i + 1 < argc) {
             decodeTo = argv[++i];
         } else if (arg == "--packets") {
@@ -75,10 +90,19 @@ int main(int argc, char** argv) {
         probe::DecodeOptions options;
         options.output.kind = AudioOutputChoice::Kind::WavFile;
         options.output.wavPath = decodeTo;
+        // A WAV file that cannot be written (a full disk, the file-size limit:
+        // SIGXFSZ would kill the process instead) fails the decode.
+        std::signal(SIGXFSZ, SIG_IGN);
+        auto writeFailure = std::make_shared<std::string>();
+        options.output.onFailure = [writeFailure](const std::string& text) {
+            if (writeFailure->empty()) {
+                *writeFailure = text;
+            }
+        };
         const probe::DecodeReport report = probe::decodeFile(source, hint, options, chunk);
         std::cout << "source:          " << source << "\n";
-        if (!report.ok) {
-            std::cout << "decode failed:   " << report.error << "\n";
+        if (!report.ok || !writeFailure->empty()) {
+            std::cout << "decode failed:   " << (report.ok ? *writeFailure : report.error) << "\n";
             return 1;
         }
         std::cout << "decoded to:      " << decodeTo << " (" << report.framesPlayed << " frames, "

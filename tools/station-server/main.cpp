@@ -14,6 +14,7 @@
 
 #include "engine/platform/parser/AudioFileStream.h"
 #include "engine/platform/parser/FileTypeHint.h"
+#include "tools/common/NumberOption.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {
@@ -29,10 +30,11 @@ constexpr const char* kUsage =
     "on standard output, then serves every request until Ctrl-C or SIGTERM.\n"
     "\n"
     "  --loop         repeat the file for ever (a live station); default: once\n"
-    "  --rate BYTES   pace the body at BYTES per second; default: the file's\n"
-    "                 own bit rate, found by parsing it\n"
+    "  --rate BYTES   pace the body at BYTES per second (1 to 1073741824);\n"
+    "                 default: the file's own bit rate, found by parsing it\n"
     "  --fast         no pacing: as fast as the client reads\n"
-    "  --burst BYTES  send BYTES at once before the pacing starts\n"
+    "  --burst BYTES  send BYTES (0 to 1073741824) at once before the pacing\n"
+    "                 starts\n"
     "  --icy          answer with the status line \"ICY 200 OK\"\n"
     "  --chunked      send the body with chunked transfer coding\n"
     "  --path PATH    serve at PATH instead of /<name of FILE>\n"
@@ -87,6 +89,9 @@ std::optional<double> ownByteRate(const std::filesystem::path& file, const std::
     return static_cast<double>(bytes.size()) / (m.frames / m.format.mSampleRate);
 }
 
+// The most --rate and --burst take.
+constexpr std::uint64_t kMaxBytes = 1 << 30;
+
 int fail(const std::string& text) {
     std::fprintf(stderr, "orvento-station-server: %s\n%s", text.c_str(), kUsage);
     return 2;
@@ -128,17 +133,17 @@ int run(int argc, char** argv) {
             }
             if (arg == "--path") {
                 path = *v;
+            } else if (arg == "--rate") {
+                rate = tools::numberIn(*v, 1, static_cast<double>(kMaxBytes));
+                if (!rate) {
+                    return fail("--rate takes a number of bytes per second from 1 to 1073741824");
+                }
             } else {
-                char* end = nullptr;
-                const double number = std::strtod(v->c_str(), &end);
-                if (end == v->c_str() || *end != '\0' || number < 0) {
-                    return fail("not a number: " + *v);
+                const auto value = tools::wholeNumberIn(*v, 0, kMaxBytes);
+                if (!value) {
+                    return fail("--burst takes a whole number of bytes from 0 to 1073741824");
                 }
-                if (arg == "--rate") {
-                    rate = number;
-                } else {
-                    burst = static_cast<std::uint64_t>(number);
-                }
+                burst = *value;
             }
         } else if (arg.starts_with("-")) {
             return fail("unknown option " + std::string(arg));

@@ -1,6 +1,7 @@
 #include "engine/platform/http/HttpReadStream.h"
 
 #include <curl/curl.h>
+#include <idn2.h>
 #include <poll.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,6 +43,37 @@ constexpr const char* kAllowedProtocols = "http,https";
 // The SHOUTcast status line. Exactly this text: a shorter alias such as "ICY"
 // would let "ICY 404 Not Found" pass as success.
 constexpr const char* kIcyStatusLine = "ICY 200 OK";
+
+// `text` with an internationalised host name in its ASCII form. libcurl would
+// convert it too, but from the process's locale, which need not be UTF-8.
+// Nullopt, with `error`, for a name that has no ASCII form.
+std::optional<std::string> withAsciiHost(const std::string& text, std::string& error) {
+    const std::optional<TextRange> host = hostRangeOf(text);
+    if (!host) {
+        return text;
+    }
+    const std::string name = text.substr(host->begin, host->end - host->begin);
+    if (std::all_of(name.begin(), name.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        return text;
+    }
+    const auto* input = reinterpret_cast<const std::uint8_t*>(name.c_str());
+    char* ascii = nullptr;
+    int status = idn2_lookup_u8(input, reinterpret_cast<std::uint8_t**>(&ascii),
+                                IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL);
+    if (status == IDN2_DISALLOWED) {
+        // Names valid only under the older rules (IDNA 2003), as browsers allow.
+        status = idn2_lookup_u8(input, reinterpret_cast<std::uint8_t**>(&ascii),
+                                IDN2_NFC_INPUT | IDN2_TRANSITIONAL);
+    }
+    if (status != IDN2_OK) {
+        error = "The host name " + name + " cannot be looked up: " + idn2_strerror(status);
+        return std::nullopt;
+    }
+    std::string converted = text.substr(0, host->begin) + ascii + text.substr(host->end);
+    idn2_free(ascii);
+    return converted;
+}
 
 bool initialiseCurl() {
     static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -321,7 +354,8 @@ bool HttpReadStream::open() {
             return false;
         }
         if (url_->scheme() != "http" && url_->scheme() != "https") {
-            errorText_ = "Only http and https addresses can be played: " + url_->string();
+            errorText_ =
+                "Only http and https addresses can be played: " + withoutPassword(url_->string());
             return false;
         }
         opened_ = true;
@@ -478,6 +512,13 @@ void HttpReadStream::startTransfer() {
     }
     if (!initialiseCurl()) {
         fail("The network library could not be initialised.");
+        return;
+    }
+    std::string hostError;
+    if (std::optional<std::string> ascii = withAsciiHost(url, hostError)) {
+        url = std::move(*ascii);
+    } else {
+        fail(hostError);
         return;
     }
     multi_ = curl_multi_init();

@@ -42,7 +42,10 @@
 // Chunked transfer coding is decoded. A SHOUTcast-style status line
 // "ICY 200 OK" is accepted like "HTTP/1.0 200 OK"; any other non-HTTP status
 // line (such as "ICY 404 Not Found") is an error. Only http and https are
-// spoken, also across redirects; at most 5 redirects are followed. Connecting
+// spoken, also across redirects; at most 5 redirects are followed. An
+// internationalised host name (UTF-8 in the URL) is looked up in its ASCII
+// form (IDNA 2008, as libidn2 makes it), whatever the process's locale; a
+// name that has none fails the transfer with libidn2's words. Connecting
 // times out after 15 s, and a transfer that receives no body byte for 30 s
 // while it waits for the server fails (not while it is paused because the
 // reader does not read).

@@ -75,6 +75,13 @@ size_t AudioFileStream::pump(const UInt8* p, size_t n) {
         spanBase_ = p + total;
         size_t used = reader_->process(p + total, n - total);
         flushRun();
+        if (diag_.packetsDelivered == 0 &&
+            diag_.skippedTagBytes + diag_.skippedJunkBytes > kMaxSkippedBeforeAudio) {
+            // A stream of tags (or of chunks the reader skips) that never
+            // comes to audio: fail rather than read it for ever.
+            fail(ready_ ? kAudioFileStreamError_InvalidFile
+                        : kAudioFileStreamError_UnsupportedFileType);
+        }
         assert(used <= n - total);
         total += used;
         spanOffset_ += used;

@@ -23,10 +23,11 @@
 //     carried over from earlier calls form one region, the caller's bytes
 //     another), at most 4096 descriptions per call. mStartOffset is relative
 //     to inInputData of that call, mVariableFramesInPacket is 0 (except for
-//     CAF tables that list frame counts), and the run's inNumberBytes reaches
-//     from the first packet's start to the last packet's end (it may span
-//     stripped headers and skipped tags between packets). No packet is larger
-//     than 32768 bytes.
+//     CAF tables that list frame counts, and MPEG audio frames that follow a
+//     change of MPEG version: their own frame count), and the run's
+//     inNumberBytes reaches from the first packet's start to the last
+//     packet's end (it may span stripped headers and skipped tags between
+//     packets). No packet is larger than 32768 bytes.
 //   - Linear PCM comes without descriptions (null), in runs of whole frames of
 //     at most 32768 bytes; inNumberPackets is then the number of frames.
 //   - Feeding the same bytes in any split yields the same format, cookie and
@@ -83,13 +84,21 @@
 //      is. Bytes before the lock are skipped as junk.
 //   Once locked, a frame whose header disagrees means "not a frame here": the
 //   parser searches again, skipping tags, and takes two agreeing frames of the
-//   locked format as sync regained.
+//   locked format as sync regained. MPEG audio may also change format on the
+//   way (sample rate, mono/stereo, version; not the layer): three agreeing
+//   frames of a new format of the same layer lock on to it, and its frames
+//   are delivered like the others. The format record stays as announced;
+//   the decoder reads each frame's own header.
 //   Bytes without usable audio: once 64 KiB have been examined outside
 //   declared tags, chunks and boxes without a lock, AudioFileStreamParseBytes
 //   returns kAudioFileStreamError_UnsupportedFileType (nothing recognised
 //   yet) or kAudioFileStreamError_InvalidFile (a stream that had locked lost
 //   sync for good). An HTML error page or an endless non-audio stream thus
-//   fails instead of loading forever.
+//   fails instead of loading forever. Tags, skipped chunks and boxes, and
+//   junk before the first audio may add up to 16 MiB (room for large cover
+//   art); past that, with no audio delivered yet, the same statuses end an
+//   endless run of tags: kAudioFileStreamError_UnsupportedFileType before
+//   the format is known, kAudioFileStreamError_InvalidFile after.
 //
 // Discontinuity flag
 //   For MPEG audio and ADTS, any partly received frame is dropped and sync is
@@ -159,7 +168,8 @@ inline constexpr AudioFileStreamPropertyID kAudioFileStreamProperty_FileFormat =
 inline constexpr AudioFileStreamParseFlags kAudioFileStreamParseFlag_Discontinuity = 1;
 
 // Statuses (besides noErr and kAudio_ParamError for null handles/pointers).
-// No supported format found within 64 KiB of non-tag bytes.
+// No supported format found within 64 KiB of non-tag bytes, or within 16 MiB
+// of tags and skipped bytes.
 inline constexpr OSStatus kAudioFileStreamError_UnsupportedFileType = fourCharStatus("typ?");
 // A recognised container holding audio the parser cannot deliver (codec,
 // sample width, channel count or sample rate out of range, no audio track).
@@ -175,8 +185,9 @@ inline constexpr OSStatus kAudioFileStreamError_NotOptimized = fourCharStatus("o
 // Not returned by this parser.
 inline constexpr OSStatus kAudioFileStreamError_InvalidPacketOffset = fourCharStatus("pck?");
 // Malformed container structures (impossible sizes, broken tables, a packet
-// over 32768 bytes, tables over 8 MiB), or a locked frame stream that
-// yielded no frame for 64 KiB.
+// over 32768 bytes, tables over 8 MiB), a locked frame stream that yielded
+// no frame for 64 KiB, or a known format whose audio did not begin within
+// 16 MiB of skipped chunks and tags.
 inline constexpr OSStatus kAudioFileStreamError_InvalidFile = fourCharStatus("dta?");
 // The property is not known yet ('dfmt', 'ffmt' before 'redy'), or does not
 // exist for this format ('mgic' without a cookie).

@@ -1,6 +1,9 @@
 // MPEG audio (Layers I to III) and AAC in ADTS: streams of self-describing
 // frames. The reader locks on frame sync, strips ADTS headers and delivers
-// each frame's payload as one packet.
+// each frame's payload as one packet. An MPEG audio stream may change its
+// sample rate, channel mode or version on the way (a station switching
+// encoders): the reader locks on to the new frames of the same layer, and
+// the decoder downstream follows the frames' own headers.
 #include "engine/platform/parser/FrameHeaders.h"
 #include "engine/platform/parser/StreamSession.h"
 
@@ -81,7 +84,7 @@ class FramedReader final : public Reader {
                     used = pos;
                     return false;
                 }
-                session_.packet(q + pos, bytes);
+                session_.packet(q + pos, bytes, variableFrames_);
                 pos += bytes;
             }
         }
@@ -104,7 +107,8 @@ class FramedReader final : public Reader {
                 if (firstFrame_ && isVbrInfoFrame(f, h)) {
                     session_.noteSkippedTag(h.frameBytes);
                 } else {
-                    session_.packet(f + h.headerBytes, h.frameBytes - h.headerBytes);
+                    session_.packet(f + h.headerBytes, h.frameBytes - h.headerBytes,
+                                    variableFrames_);
                 }
                 firstFrame_ = false;
                 pos += h.frameBytes;
@@ -195,10 +199,19 @@ class FramedReader final : public Reader {
                 need_ = header;
                 return Lock::NeedMore;
             }
-            if (!parseHeader(kind, f, first) || (locked_ && first.streamKey != key_.streamKey)) {
+            if (!parseHeader(kind, f, first)) {
                 continue;
             }
-            int wanted = locked_ ? kHeadersToRelock : kHeadersToLock;
+            // Once locked: the locked format again, or (MPEG audio only) a new
+            // rate, mode or version of the same layer, on the evidence a
+            // first lock needs.
+            const bool sameFormat = locked_ && first.streamKey == key_.streamKey;
+            const bool newFormat =
+                locked_ && !sameFormat && kind == FrameKind::Mpeg && first.layer == key_.layer;
+            if (locked_ && !sameFormat && !newFormat) {
+                continue;
+            }
+            int wanted = sameFormat ? kHeadersToRelock : kHeadersToLock;
             size_t offset = 0;
             FrameHeader current = first;
             bool consistent = true;
@@ -224,10 +237,15 @@ class FramedReader final : public Reader {
         inSync_ = true;
         session_.resetUnlocked();
         if (locked_) {
+            // The format record stays as announced; a frame whose sample count
+            // differs from it (another MPEG version) says so in its description.
+            key_ = h;
+            variableFrames_ = h.samplesPerFrame != announcedFrames_ ? h.samplesPerFrame : 0;
             return;
         }
         locked_ = true;
         key_ = h;
+        announcedFrames_ = h.samplesPerFrame;
         StreamFormat format;
         AudioStreamBasicDescription& d = format.asbd;
         d.mSampleRate = h.sampleRate;
@@ -253,9 +271,11 @@ class FramedReader final : public Reader {
 
     StreamSession& session_;
     FrameKind order_[2];
-    FrameHeader key_;      // the first locked frame: the stream's format
-    bool locked_ = false;  // a format has been announced
-    bool inSync_ = false;  // the next byte starts a frame
+    FrameHeader key_;             // the frame locked on last: the format being read
+    UInt32 announcedFrames_ = 0;  // frames per packet in the announced format
+    UInt32 variableFrames_ = 0;   // frames per packet when they differ from that, else 0
+    bool locked_ = false;         // a format has been announced
+    bool inSync_ = false;         // the next byte starts a frame
     bool firstFrame_ = true;
     UInt64 skip_ = 0;  // tag bytes still to pass over
 };

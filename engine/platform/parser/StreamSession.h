@@ -25,6 +25,9 @@ inline constexpr size_t kCarryCapacity = 65536;
 inline constexpr size_t kMaxRunPackets = 4096;
 // Bytes examined outside declared tags and chunks before a lock is given up.
 inline constexpr UInt64 kUnlockedByteBudget = 65536;
+// Tags, skipped chunks and boxes, and junk passed over before the first
+// audio is delivered: generous for cover art, yet an end to a stream of tags.
+inline constexpr UInt64 kMaxSkippedBeforeAudio = UInt64{16} << 20;
 // Whole-box buffering limit (MP4 'moov', CAF 'pakt' and 'kuki').
 inline constexpr size_t kMaxBufferedBoxBytes = 8u << 20;
 // Most channels a linear-PCM stream may have.

@@ -58,7 +58,9 @@ class AudioOutput {
     // Frames of written audio played so far (dropped audio not counted).
     virtual UInt64 framesPlayed() const = 0;
 
-    // A failure since the last call (the library's words), or empty.
+    // A failure since the last call, in the output's own words, or empty. A
+    // failure ends the output: what is written afterwards is dropped. Asked
+    // after write(), untilDrained() and close().
     virtual std::string takeFailure() { return {}; }
 };
 

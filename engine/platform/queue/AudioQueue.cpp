@@ -110,6 +110,7 @@ class AudioQueue {
     void decodeNextRun();
     void notifyRunning(bool running);
     void reportFailure(const std::string& text);
+    void takeOutputFailure();
 
     // Constant after construction.
     const AudioStreamBasicDescription format_;
@@ -290,8 +291,10 @@ OSStatus AudioQueue::start() {
             return kAudioQueueErr_CannotStart;
         }
         if (!output->open(requested, error)) {
-            errorText_ =
-                "No sound output: " + error + ". Connect a sound device, or choose another output.";
+            errorText_ = outputChoice_.kind == AudioOutputChoice::Kind::Device
+                             ? "No sound output: " + error +
+                                   ". Connect a sound device, or choose another output."
+                             : error;
             std::fprintf(stderr, "orvento: audio queue cannot start: %s\n", error.c_str());
             return kAudioQueueErr_CannotStart;
         }
@@ -370,6 +373,7 @@ OSStatus AudioQueue::dispose(bool immediate) {
     thread_.join();
     if (outputOpen_) {
         output_->close();
+        takeOutputFailure();
     }
     return noErr;
 }
@@ -490,10 +494,7 @@ AudioQueue::Step AudioQueue::advance(std::unique_lock<std::mutex>& lock) {
         flushConverter_) {
         lock.unlock();
         const std::optional<AudioOutput::Duration> wait = writeOut();
-        std::string failure = output_->takeFailure();
-        if (!failure.empty()) {
-            reportFailure(failure);
-        }
+        takeOutputFailure();
         lock.lock();
         if (wait.has_value()) {
             return {Step::Kind::Wait, *wait};
@@ -528,6 +529,7 @@ AudioQueue::Step AudioQueue::advance(std::unique_lock<std::mutex>& lock) {
     if (draining_) {
         lock.unlock();
         const AudioOutput::Duration left = output_->untilDrained();
+        takeOutputFailure();
         lock.lock();
         if (left > AudioOutput::Duration::zero()) {
             return {Step::Kind::Wait, left};
@@ -668,6 +670,22 @@ void AudioQueue::notifyRunning(bool running) {
     for (const Listener& listener : listeners) {
         listener.proc(listener.userData, this, kAudioQueueProperty_IsRunning);
     }
+}
+
+void AudioQueue::takeOutputFailure() {
+    const std::string failure = output_->takeFailure();
+    if (failure.empty()) {
+        return;
+    }
+    if (!outputChoice_.onFailure) {
+        reportFailure(failure);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        errorText_ = failure;
+    }
+    outputChoice_.onFailure(failure);
 }
 
 void AudioQueue::reportFailure(const std::string& text) {

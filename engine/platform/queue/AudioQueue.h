@@ -105,11 +105,15 @@
 //     and one line saying so is written to standard error. There is never a
 //     silent fallback to another output.
 //   - WavFile: a 32-bit float WAV file, written as fast as the audio is
-//     decoded (untimed). It takes the decoder's own rate and channel count.
+//     decoded (untimed), or as fast as the reader of a FIFO takes it. It
+//     takes the decoder's own rate and channel count. Its header is kept
+//     true while it grows (WavFileOutput.h); a write that fails ends it and
+//     is reported through AudioOutputChoice::onFailure.
 //   - Null: discards the audio, either in real time (like a device) or as fast
 //     as it comes.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "engine/platform/AudioFormat.h"
@@ -190,6 +194,13 @@ struct AudioOutputChoice {
     std::string wavPath;
     bool realTime = true;    // Null only
     std::string deviceName;  // Device only: SDL's name of the device; empty = the default one
+    // Told, in the output's own words, when the output fails for good while
+    // the queue uses it (a WAV file that can no longer be written): on the
+    // queue's thread, or on the disposing thread when closing the output
+    // fails. The queue plays on into nothing; stopping is the owner's call.
+    // Without it, the failure goes to standard error. The function must be
+    // safe to call from those threads until the queue is disposed of.
+    std::function<void(const std::string& failure)> onFailure;
 };
 
 // Creates a queue for inFormat that plays to the sound device. inCallbackProc

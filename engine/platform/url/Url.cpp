@@ -1,5 +1,6 @@
 #include "engine/platform/url/Url.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <utility>
@@ -40,10 +41,58 @@ bool isSchemeCharacter(char c) {
     return isAlpha(c) || isDigit(c) || c == '+' || c == '-' || c == '.';
 }
 
-// Checks the character set and every "%" escape of the whole text.
-bool hasValidCharacters(std::string_view text) {
+bool isHighByte(char c) {
+    return static_cast<unsigned char>(c) >= 0x80;
+}
+
+// True when `text` is well-formed UTF-8: no stray or missing continuation
+// bytes, no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        char32_t minimum = 0;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            minimum = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            minimum = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            minimum = 0x10000;
+        } else {
+            return false;
+        }
+        char32_t code = lead & (0x7Fu >> length);  // the lead byte's payload bits
+        if (text.size() - i < length) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0u) != 0x80u) {
+                return false;
+            }
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// Checks the character set and every "%" escape of the whole text. Inside
+// `host` non-ASCII bytes are allowed too, as well-formed UTF-8.
+bool hasValidCharacters(std::string_view text, std::optional<TextRange> host) {
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (!isUrlCharacter(text[i])) {
+        const bool inHost = host && i >= host->begin && i < host->end;
+        if (!isUrlCharacter(text[i]) && !(inHost && isHighByte(text[i]))) {
             return false;
         }
         if (text[i] == '%' &&
@@ -51,7 +100,7 @@ bool hasValidCharacters(std::string_view text) {
             return false;
         }
     }
-    return true;
+    return !host || isUtf8(text.substr(host->begin, host->end - host->begin));
 }
 
 // Only called on text whose escapes hasValidCharacters accepted.
@@ -70,32 +119,76 @@ std::string percentDecode(std::string_view text) {
     return decoded;
 }
 
-// The host of an authority: without "userinfo@" and ":port"; an IP literal
-// loses its brackets.
-std::string_view hostOf(std::string_view authority) {
-    if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
-        authority.remove_prefix(at + 1);
+// After "scheme://", up to the first "/", "?" or "#".
+std::optional<TextRange> authorityRangeOf(std::string_view text) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos || colon == 0 || !isAlpha(text[0])) {
+        return std::nullopt;
     }
-    if (!authority.empty() && authority.front() == '[') {
-        const std::size_t close = authority.find(']');
-        return close == std::string_view::npos ? authority.substr(1)
-                                               : authority.substr(1, close - 1);
+    for (std::size_t i = 1; i < colon; ++i) {
+        if (!isSchemeCharacter(text[i])) {
+            return std::nullopt;
+        }
     }
-    return authority.substr(0, authority.find(':'));
+    if (text.substr(colon + 1, 2) != "//") {
+        return std::nullopt;
+    }
+    const std::size_t begin = colon + 3;
+    return TextRange{begin, std::min(text.find_first_of("/?#", begin), text.size())};
 }
 
 }  // namespace
 
+std::optional<TextRange> hostRangeOf(std::string_view text) {
+    const std::optional<TextRange> authority = authorityRangeOf(text);
+    if (!authority) {
+        return std::nullopt;
+    }
+    std::size_t begin = authority->begin;
+    std::string_view rest = text.substr(begin, authority->end - begin);
+    if (const std::size_t at = rest.rfind('@'); at != std::string_view::npos) {
+        begin += at + 1;
+        rest.remove_prefix(at + 1);
+    }
+    std::size_t length = std::min(rest.find(':'), rest.size());
+    if (!rest.empty() && rest.front() == '[') {
+        const std::size_t close = rest.find(']');
+        length = close == std::string_view::npos ? rest.size() : close + 1;
+    }
+    return TextRange{begin, begin + length};
+}
+
+std::string withoutPassword(std::string_view text) {
+    const std::optional<TextRange> authority = authorityRangeOf(text);
+    if (!authority) {
+        return std::string(text);
+    }
+    const std::string_view within =
+        text.substr(authority->begin, authority->end - authority->begin);
+    const std::size_t at = within.rfind('@');
+    const std::size_t colon = within.substr(0, at == std::string_view::npos ? 0 : at).find(':');
+    if (at == std::string_view::npos || colon == std::string_view::npos) {
+        return std::string(text);
+    }
+    std::string shown(text.substr(0, authority->begin + colon + 1));
+    shown += "***";
+    shown += text.substr(authority->begin + at);
+    return shown;
+}
+
 std::shared_ptr<const Url> Url::fromString(std::string_view text) {
     const std::size_t colon = text.find(':');
-    if (colon == std::string_view::npos || colon == 0 || !isAlpha(text[0]) ||
-        !hasValidCharacters(text)) {
+    if (colon == std::string_view::npos || colon == 0 || !isAlpha(text[0])) {
         return nullptr;
     }
     for (std::size_t i = 1; i < colon; ++i) {
         if (!isSchemeCharacter(text[i])) {
             return nullptr;
         }
+    }
+    const std::optional<TextRange> host = hostRangeOf(text);
+    if (!hasValidCharacters(text, host)) {
+        return nullptr;
     }
 
     std::string_view rest = text.substr(colon + 1);
@@ -114,11 +207,16 @@ std::shared_ptr<const Url> Url::fromString(std::string_view text) {
     for (std::size_t i = 0; i < colon; ++i) {
         url.scheme_.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(text[i]))));
     }
-    if (rest.substr(0, 2) == "//") {
-        rest.remove_prefix(2);
-        const std::size_t pathStart = rest.find('/');
-        url.host_ = std::string(hostOf(rest.substr(0, pathStart)));
-        rest = pathStart == std::string_view::npos ? std::string_view{} : rest.substr(pathStart);
+    if (host) {
+        std::string_view name = text.substr(host->begin, host->end - host->begin);
+        if (name.starts_with('[')) {
+            name.remove_prefix(1);
+            if (name.ends_with(']')) {
+                name.remove_suffix(1);
+            }
+        }
+        url.host_ = std::string(name);
+        rest = rest.substr(std::min(rest.find('/', 2), rest.size()));
     }
     url.path_ = percentDecode(rest);
     return std::make_shared<const Url>(std::move(url));

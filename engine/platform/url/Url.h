@@ -4,7 +4,9 @@
 // immutable, they may be read from any thread.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,14 +18,18 @@ class Url {
     // Returns null when the text is not one: no scheme, a character outside
     // the URL character set (a space, a control or non-ASCII byte, or one of
     // " < > \ ^ ` { | }), a "#" inside the fragment, or a "%" not followed by
-    // two hexadecimal digits. The text is kept as given.
+    // two hexadecimal digits. The one exception is an internationalised host
+    // name: the host may hold non-ASCII characters as well-formed UTF-8 (the
+    // HTTP stream converts it to its ASCII form when it connects). The text
+    // is kept as given.
     static std::shared_ptr<const Url> fromString(std::string_view text);
 
     const std::string& string() const { return text_; }
     // Lower-cased scheme, without the ":".
     const std::string& scheme() const { return scheme_; }
     // Host, as written (without user info and port; an IP literal without its
-    // brackets); empty when the URL has no "//" authority.
+    // brackets; an internationalised name in UTF-8); empty when the URL has no
+    // "//" authority.
     const std::string& host() const { return host_; }
     // The path, percent-decoded; the query and fragment are not part of it.
     const std::string& path() const { return path_; }
@@ -39,6 +45,20 @@ class Url {
     std::string host_;
     std::string path_;
 };
+
+// Where the host stands in `text`, a URL or text typed as one: after
+// "scheme://" and any "userinfo@", up to the ":port" or the end of the
+// authority (the first "/", "?" or "#"); an IP literal with its brackets.
+// Nullopt when the text has no "scheme://" authority.
+struct TextRange {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+std::optional<TextRange> hostRangeOf(std::string_view text);
+
+// `text` (a URL, or text typed as one) fit to be shown: the password of a
+// "user:password@" part is replaced by "***".
+std::string withoutPassword(std::string_view text);
 
 // A held reference to a URL object.
 using CFURLRef = std::shared_ptr<const Url>;

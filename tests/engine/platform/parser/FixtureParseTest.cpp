@@ -58,6 +58,10 @@ const FixtureRow kFixtures[] = {
      Packets::Same},
     {"mpeg25_l3_stereo.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 11025, 2, 0, 0, 0, 576, "",
      Packets::Same},
+    // Announced as its first part; the later parts (24 kHz stereo, then
+    // 32 kHz stereo MPEG-1) are delivered all the same.
+    {"mpeg_format_change.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576,
+     "", Packets::Same},
     {"id3_huge.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576, "",
      Packets::Same},
     {"id3v24_footer_unsync.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 8000, 1, 0, 0, 0, 576,
@@ -208,6 +212,24 @@ TEST(FixtureParse, RunsArriveAsOneCallPerParseCallNotOnePerPacket) {
     ParseRecord r = parseBytes(bytes, kAudioFileMP3Type, Split::Whole);
     EXPECT_EQ(r.runs, 1u);
     EXPECT_EQ(r.largestRunPackets, r.packetSizes.size());
+}
+
+TEST(FixtureParse, FramesOfAnotherMpegVersionCarryTheirOwnFrameCount) {
+    const ParseRecord r =
+        parseBytes(readFixture("mpeg_format_change.mp3"), kAudioFileMP3Type, Split::Engine32k);
+    ASSERT_EQ(r.status, noErr);
+    ASSERT_EQ(r.packetFrames.size(), r.packetSizes.size());
+    std::size_t at = 0;
+    std::size_t mpeg1 = 0;
+    for (std::size_t i = 0; i < r.packetSizes.size(); ++i) {
+        // Version bits of the frame's header: 3 is MPEG-1 (1152 frames), the
+        // announced format is MPEG-2 (576).
+        const bool isMpeg1 = ((r.audio[at + 1] >> 3) & 3) == 3;
+        mpeg1 += isMpeg1 ? 1 : 0;
+        EXPECT_EQ(r.packetFrames[i], isMpeg1 ? 1152U : 0U) << "packet " << i;
+        at += r.packetSizes[i];
+    }
+    EXPECT_GT(mpeg1, 0U);
 }
 
 TEST(FixtureParse, SummaryFrameAndTagsAreNotAudio) {

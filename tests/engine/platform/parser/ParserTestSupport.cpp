@@ -83,12 +83,12 @@ void RecordingParser::onPackets(void* self, UInt32 numberBytes, UInt32 numberPac
     }
     for (UInt32 i = 0; i < numberPackets; ++i) {
         const AudioStreamPacketDescription& d = descriptions[i];
-        if (d.mStartOffset < 0 || d.mStartOffset + d.mDataByteSize > numberBytes ||
-            d.mVariableFramesInPacket != 0) {
+        if (d.mStartOffset < 0 || d.mStartOffset + d.mDataByteSize > numberBytes) {
             r.descriptionsInBounds = false;
             continue;
         }
         r.packetSizes.push_back(d.mDataByteSize);
+        r.packetFrames.push_back(d.mVariableFramesInPacket);
         r.audio.insert(r.audio.end(), bytes + d.mStartOffset,
                        bytes + d.mStartOffset + d.mDataByteSize);
     }

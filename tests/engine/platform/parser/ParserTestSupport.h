@@ -19,7 +19,8 @@ struct ParseRecord {
     std::vector<UInt8> cookie;
     OSStatus cookieInfoStatus = noErr;
     std::vector<UInt32> packetSizes;
-    std::vector<UInt8> audio;  // every delivered packet's bytes, in order
+    std::vector<UInt32> packetFrames;  // each description's mVariableFramesInPacket
+    std::vector<UInt8> audio;          // every delivered packet's bytes, in order
     UInt64 pcmBytes = 0;
     UInt64 runs = 0;
     UInt32 largestRunPackets = 0;

@@ -99,6 +99,99 @@ TEST(BytesWithoutAudio, AnErrorPageNeverLocksAndFailsOnceTheBudgetIsSpent) {
     EXPECT_TRUE(r.packetSizes.empty());
 }
 
+// An ID3v2.3 tag of `bytes` in all (`declared` overrides its size field).
+std::vector<UInt8> id3Tag(size_t bytes, UInt32 declared = 0) {
+    const UInt32 size = declared != 0 ? declared : static_cast<UInt32>(bytes - 10);
+    std::vector<UInt8> tag(bytes, 0);
+    const UInt8 head[10] = {'I',
+                            'D',
+                            '3',
+                            3,
+                            0,
+                            0,
+                            static_cast<UInt8>(size >> 21 & 0x7F),
+                            static_cast<UInt8>(size >> 14 & 0x7F),
+                            static_cast<UInt8>(size >> 7 & 0x7F),
+                            static_cast<UInt8>(size & 0x7F)};
+    std::copy(std::begin(head), std::end(head), tag.begin());
+    return tag;
+}
+
+std::vector<UInt8> repeat(const std::vector<UInt8>& piece, size_t total) {
+    std::vector<UInt8> out;
+    out.reserve(total + piece.size());
+    while (out.size() < total) {
+        out.insert(out.end(), piece.begin(), piece.end());
+    }
+    return out;
+}
+
+// Tags and skipped chunks before the first audio are capped (16 MiB): an
+// endless run of them fails instead of loading for ever; large cover art, or
+// tags once audio has played, do not.
+constexpr size_t kPastTheCap = 17u << 20;
+
+std::vector<UInt8> wavHeadWithoutData() {
+    std::vector<UInt8> head = textBytes("RIFF\xff\xff\xff\xffWAVEfmt \x10");
+    const UInt8 fmt[] = {0, 0, 0, 1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0};
+    head.insert(head.end(), std::begin(fmt), std::end(fmt));
+    return head;
+}
+
+struct SkippedRow {
+    const char* name;
+    AudioFileTypeID hint;
+    std::vector<UInt8> (*bytes)();  // made when the row runs: megabytes each
+    OSStatus status;                // after every byte, or once the cap is passed
+    bool plays;                     // audio was delivered
+};
+
+class SkippedBeforeAudio : public ::testing::TestWithParam<SkippedRow> {};
+
+TEST_P(SkippedBeforeAudio, IsCappedOnlyBeforeTheFirstAudio) {
+    const SkippedRow& row = GetParam();
+    const std::vector<UInt8> bytes = row.bytes();
+    RecordingParser parser(row.hint);
+    size_t fed = 0;
+    while (fed < bytes.size() &&
+           parser.feed(bytes.data() + fed, std::min<size_t>(32768, bytes.size() - fed)) == noErr) {
+        fed += 32768;
+    }
+    const ParseRecord& r = parser.record();
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(!r.packetSizes.empty(), row.plays);
+    if (row.status != noErr) {
+        EXPECT_LE(fed, (16u << 20) + 65536u) << "read long past the cap";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SkippedBeforeAudio,
+    ::testing::Values(
+        SkippedRow{"EndlessId3Tags", kAudioFileMP3Type,
+                   [] { return repeat(id3Tag(4096), kPastTheCap); },
+                   kAudioFileStreamError_UnsupportedFileType, false},
+        SkippedRow{"OneTagLargerThanTheCap", kAudioFileMP3Type,
+                   [] { return concat(id3Tag(1024, 20u << 20), readFixture("mpeg2_l3.mp3")); },
+                   kAudioFileStreamError_UnsupportedFileType, false},
+        SkippedRow{"EndlessWavChunksBeforeTheData", kAudioFileWAVEType,
+                   [] {
+                       const std::vector<UInt8> chunk = concat(
+                           {'L', 'I', 'S', 'T', 0xF8, 0x0F, 0, 0}, std::vector<UInt8>(4088, 0));
+                       return concat(wavHeadWithoutData(), repeat(chunk, kPastTheCap));
+                   },
+                   kAudioFileStreamError_UnsupportedFileType, false},
+        SkippedRow{"CoverArtOf15MiB", kAudioFileMP3Type,
+                   [] { return concat(id3Tag(15u << 20), readFixture("mpeg2_l3.mp3")); }, noErr,
+                   true},
+        SkippedRow{"TagsAfterAudio", kAudioFileMP3Type,
+                   [] {
+                       const std::vector<UInt8> mp3 = readFixture("mpeg2_l3.mp3");
+                       return concat(concat(mp3, repeat(id3Tag(4096), kPastTheCap)), mp3);
+                   },
+                   noErr, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 class RandomStream : public ::testing::TestWithParam<AudioFileTypeID> {};
 
 TEST_P(RandomStream, FailsWithinTheBudgetUnderEveryHint) {
