@@ -71,6 +71,7 @@ class AudioQueue {
     // Everything but freeing the object.
     OSStatus dispose(bool immediate);
     UInt64 framesPlayed() const;
+    UInt64 underruns() const;
     std::string errorText() const;
 
   private:
@@ -382,6 +383,16 @@ UInt64 AudioQueue::framesPlayed() const {
         }
     }
     return output_->framesPlayed();
+}
+
+UInt64 AudioQueue::underruns() const {
+    {
+        std::lock_guard lock(mutex_);
+        if (!outputOpen_) {
+            return 0;
+        }
+    }
+    return output_->underruns();
 }
 
 std::string AudioQueue::errorText() const {
@@ -829,6 +840,10 @@ OSStatus AudioQueueGetCurrentTime(AudioQueueRef inAQ, void* /*inTimeline*/,
 
 std::string AudioQueueErrorText(AudioQueueRef inAQ) {
     return inAQ != nullptr ? inAQ->errorText() : std::string();
+}
+
+UInt64 AudioQueueUnderrunCount(AudioQueueRef inAQ) {
+    return inAQ != nullptr ? inAQ->underruns() : 0;
 }
 
 }  // namespace orvento
