@@ -87,11 +87,20 @@ class ToolAlerts : public AlertService {
         const std::string line = title + ": " + message + "\n";
         std::fwrite(line.data(), 1, line.size(), stderr);
         std::fflush(stderr);
+        // The player has kept why by now: it comes with the alert.
+        if (auto player = player_.lock(); player && !player->failureReason().empty()) {
+            say(player->failureReason());
+            reasonSaid_.store(true);
+        }
     }
+    void watch(const std::shared_ptr<Pelorin>& player) { player_ = player; }
     bool shown() const { return shown_.load(); }
+    bool reasonSaid() const { return reasonSaid_.load(); }
 
   private:
+    std::weak_ptr<Pelorin> player_;
     std::atomic<bool> shown_{false};
+    std::atomic<bool> reasonSaid_{false};
 };
 
 class StateReporter : public PelorinObserver {
@@ -100,11 +109,16 @@ class StateReporter : public PelorinObserver {
 
     void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) override {
         if (keyPath == kIsPlayingKeyPath) {
-            const bool playing = object.isPlaying();
-            if (playing) {
-                played_.store(true);
+            // "playing" only once audio flows: a stop or a failure before the
+            // queue ran is told true and at once false, and is no play.
+            if (object.isPlaying()) {
+                if (!stopRequested_.load() && object.failureReason().empty() &&
+                    !played_.exchange(true)) {
+                    say("playing");
+                }
+            } else if (played_.load() && !stoppedSaid_.exchange(true)) {
+                say("stopped playing");
             }
-            say(playing ? "playing" : "stopped playing");
         } else if (keyPath == kHasEndedKeyPath) {
             say("ended");
             ended_.store(true);
@@ -113,9 +127,12 @@ class StateReporter : public PelorinObserver {
     }
     bool played() const { return played_.load(); }
     bool ended() const { return ended_.load(); }
+    void noteStopRequested() { stopRequested_.store(true); }
 
   private:
     const Wakeup& wakeup_;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> stoppedSaid_{false};
     std::atomic<bool> played_{false};
     std::atomic<bool> ended_{false};
 };
@@ -211,11 +228,13 @@ int run(int argc, char** argv) {
     Wakeup wakeup;
     StateReporter reporter(wakeup);
     bool stopRequested = false;
+    std::string reason;
     {
         PelorinServices services;
         services.platform = platform;
         services.alerts = alerts;
         std::shared_ptr<Pelorin> player = Pelorin::initWithURL(url, services);
+        alerts->watch(player);
         player->addObserver(&reporter, kIsPlayingKeyPath);
         player->addObserver(&reporter, kHasEndedKeyPath);
         say("connecting to " + escaped);
@@ -238,6 +257,7 @@ int run(int argc, char** argv) {
                     say("stopping");
                 }
                 stopRequested = true;
+                reporter.noteStopRequested();
             }
             if (fds[1].revents & POLLIN) {
                 wakeup.drain();
@@ -247,19 +267,19 @@ int run(int argc, char** argv) {
             }
         }
         player->waitUntilEnded(std::chrono::seconds(10));
+        reason = player->failureReason();
         player->removeObserver(&reporter, kIsPlayingKeyPath);
         player->removeObserver(&reporter, kHasEndedKeyPath);
     }
     WorkerRegistry::shared().shutdown(std::chrono::seconds(10));
     close(signalFd);
 
-    const std::string detail = platform->lastFailureText();
     if (alerts->shown() || (!reporter.played() && !stopRequested)) {
         if (!alerts->shown()) {
             say("the stream could not be opened");
         }
-        if (!detail.empty()) {
-            say(detail);
+        if (!reason.empty() && !alerts->reasonSaid()) {
+            say(reason);
         }
         if (alerts->shown() && options.output.kind == AudioOutputChoice::Kind::Device) {
             say("on a machine without a sound device, use --null to play into nothing or "
