@@ -9,7 +9,7 @@
 // the stream's events and, inside them, the parser's callbacks arrive. The
 // parser's ready event creates the output queue with kBufferCount buffers of
 // kBufferSize bytes; packets are copied into the buffer ring and handed to the
-// queue, which is started after the first buffer. While the next buffer of
+// queue, which is started once it holds a lead (below). While the next buffer of
 // the ring is still queued the worker waits: it then reads nothing from the
 // network (this is the only flow control). Between slices the worker polls its
 // flags; when playback is over it tears down (stream, parser, queue) and ends.
@@ -125,15 +125,21 @@ inline constexpr std::string_view kIsPlayingKeyPath = "isPlaying";
 inline constexpr std::string_view kHasEndedKeyPath = "hasEnded";
 
 // A fill buffer is handed to the queue once it holds this much audio, even
-// with room left. A quarter of a second keeps a quiet stream's audio moving
-// in steps far shorter than the lead, while a buffer still carries tens of
-// packets, so the queue is not woken per packet.
+// with room left. Audio waiting in the fill buffer is audio the queue does not
+// have yet, so the step must be small beside the lead; a quarter of a second
+// is four hand-overs a second (7 packets each at 16 kbit/s), nothing for the
+// queue's thread.
 inline constexpr double kHandOverSeconds = 0.25;
 // The queue starts once the audio handed to it reaches this lead (or when the
-// ring is full, or at the end of the stream). It is what absorbs a network
-// that delivers late: a 16 kbit/s stream delayed by up to half a second, on top
-// of the read stream's batching and one hand-over step, plays without a gap;
-// and it keeps the first sound of a stream without a burst well under 1.6 s.
+// ring is full, or at the end of the stream); the lead is what carries
+// playback over a network that delivers late. Measured with a 16 kbit/s
+// station whose network holds data back now and then for up to 0.5 s
+// (orvento_bench_engine_latency, 3 players for 5 minutes each): a lead of
+// 0.5 s gave 12 underruns, 0.75 s none but with nothing to spare (the
+// hand-over step and the delay add up to it), 1.0 s none even with delays of
+// up to 0.75 s. A stream without a burst then sounds 1.3 s after the start
+// (the read stream's batching adds up to a quarter of a second), under the
+// 2 s that mpg123 and ffmpeg take.
 inline constexpr double kStartLeadSeconds = 1.0;
 
 // Reasons of failureReason() that are the engine's own words.
