@@ -127,8 +127,7 @@ inline constexpr std::string_view kHasEndedKeyPath = "hasEnded";
 // A fill buffer is handed to the queue once it holds this much audio, even
 // with room left. Audio waiting in the fill buffer is audio the queue does not
 // have yet, so the step must be small beside the lead; a quarter of a second
-// is four hand-overs a second (7 packets each at 16 kbit/s), nothing for the
-// queue's thread.
+// is four hand-overs a second, nothing for the queue's thread.
 inline constexpr double kHandOverSeconds = 0.25;
 // The queue starts once the audio handed to it reaches this lead (or when the
 // ring is full, or at the end of the stream); the lead is what carries
@@ -205,8 +204,9 @@ class Pelorin : public std::enable_shared_from_this<Pelorin> {
     // What the first failure was, in a few words for a user, empty while
     // nothing failed: the operation and its status; the server's status line
     // when the response was not a success (2xx); the transfer's error text;
-    // kNotAnAudioStreamReason; kUnstreamableMp4Reason. Also set for a stream
-    // or parser that could not be opened. Set before the failure alert and
+    // kNotAnAudioStreamReason; kUnstreamableMp4Reason. Also set for a player
+    // without a URL and for a stream or parser that could not be opened,
+    // which end without an alert. Set before the failure alert and
     // before the failure path's notifications. Any thread.
     std::string failureReason() const;
 
