@@ -44,6 +44,8 @@ TEST(StreamFailure, AReadErrorFailsWithoutALine) {
     expectFailurePath(h);
     EXPECT_TRUE(out.lines().empty());
     EXPECT_EQ(h.count(Op::AudioFileStreamParseBytes), 0);
+    // The stream itself has no words for a read made to fail.
+    EXPECT_EQ(h.player->failureReason(), "the stream could not be read");
 }
 
 TEST(StreamFailure, AnErrorEventFailsAndNothingIsReadAfterIt) {
@@ -58,6 +60,7 @@ TEST(StreamFailure, AnErrorEventFailsAndNothingIsReadAfterIt) {
     expectFailurePath(h);
     EXPECT_TRUE(out.lines().empty());
     EXPECT_EQ(h.count(Op::CFReadStreamRead), 0);
+    EXPECT_EQ(h.player->failureReason(), "the stream reported an error");
 }
 
 TEST(StreamFailure, AServerThatClosesMidStreamFails) {
@@ -69,6 +72,9 @@ TEST(StreamFailure, AServerThatClosesMidStreamFails) {
     EXPECT_EQ(h.alerts->alerts().size(), 1U);
     EXPECT_FALSE(h.observer.values().empty());
     EXPECT_FALSE(h.observer.values().back());
+    // The transfer's own words.
+    EXPECT_TRUE(h.player->failureReason().starts_with("transfer closed with "))
+        << h.player->failureReason();
 }
 
 TEST(StreamFailure, AParseErrorLogsTheParseLine) {
@@ -126,7 +132,10 @@ INSTANTIATE_TEST_SUITE_P(
         NoAudioRow{"TextBody", [] { return Script::fixed(std::string(100000, 'x'), "text/plain"); },
                    "not an audio stream"},
         NoAudioRow{"Mp4IndexLast", [] { return mp3File("m4a_moov_last.m4a"); },
-                   "MP4 whose index comes after its data cannot be streamed"}),
+                   "MP4 whose index comes after its data cannot be streamed"},
+        NoAudioRow{"HeaderLineOf200KB",
+                   [] { return mp3File().withHeader("X-Big: " + std::string(200'000, 'a')); },
+                   "The server's response header is too long (a header line over 100 KB)."}),
     [](const testing::TestParamInfo<NoAudioRow>& info) { return info.param.name; });
 
 TEST(StreamEnd, AStreamShorterThanTheLeadStartsAtItsEnd) {
