@@ -6,26 +6,6 @@ namespace orvento {
 
 ProductionPlatform::ProductionPlatform(AudioOutputChoice output) : output_(std::move(output)) {}
 
-std::string ProductionPlatform::lastFailureText() const {
-    std::lock_guard lock(mutex_);
-    return lastFailure_;
-}
-
-void ProductionPlatform::noteFailure(std::string text) {
-    if (text.empty()) {
-        return;
-    }
-    std::lock_guard lock(mutex_);
-    lastFailure_ = std::move(text);
-}
-
-OSStatus ProductionPlatform::noteQueueStatus(AudioQueueRef queue, OSStatus status) {
-    if (status != noErr && queue != nullptr) {
-        noteFailure(::orvento::AudioQueueErrorText(queue));
-    }
-    return status;
-}
-
 OSStatus ProductionPlatform::AudioSessionInitialize(CFRunLoopRef runLoop, CFRunLoopMode mode,
                                                     AudioSessionInterruptionListener listener,
                                                     void* clientData) {
@@ -83,46 +63,39 @@ OSStatus ProductionPlatform::AudioQueueAddPropertyListener(AudioQueueRef queue,
                                                            AudioQueuePropertyID id,
                                                            AudioQueuePropertyListenerProc proc,
                                                            void* userData) {
-    return noteQueueStatus(queue,
-                           ::orvento::AudioQueueAddPropertyListener(queue, id, proc, userData));
+    return ::orvento::AudioQueueAddPropertyListener(queue, id, proc, userData);
 }
 
 OSStatus ProductionPlatform::AudioQueueAllocateBuffer(AudioQueueRef queue, UInt32 capacity,
                                                       AudioQueueBufferRef* outBuffer) {
-    return noteQueueStatus(queue, ::orvento::AudioQueueAllocateBuffer(queue, capacity, outBuffer));
+    return ::orvento::AudioQueueAllocateBuffer(queue, capacity, outBuffer);
 }
 
 OSStatus ProductionPlatform::AudioQueueSetProperty(AudioQueueRef queue, AudioQueuePropertyID id,
                                                    const void* data, UInt32 size) {
-    return noteQueueStatus(queue, ::orvento::AudioQueueSetProperty(queue, id, data, size));
+    return ::orvento::AudioQueueSetProperty(queue, id, data, size);
 }
 
 OSStatus ProductionPlatform::AudioQueueEnqueueBuffer(AudioQueueRef queue,
                                                      AudioQueueBufferRef buffer,
                                                      UInt32 packetDescCount,
                                                      const AudioStreamPacketDescription* descs) {
-    return noteQueueStatus(
-        queue, ::orvento::AudioQueueEnqueueBuffer(queue, buffer, packetDescCount, descs));
+    return ::orvento::AudioQueueEnqueueBuffer(queue, buffer, packetDescCount, descs);
 }
 
 OSStatus ProductionPlatform::AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* startTime) {
-    return noteQueueStatus(queue, ::orvento::AudioQueueStart(queue, startTime));
+    return ::orvento::AudioQueueStart(queue, startTime);
 }
 
 OSStatus ProductionPlatform::AudioQueueFlush(AudioQueueRef queue) {
-    return noteQueueStatus(queue, ::orvento::AudioQueueFlush(queue));
+    return ::orvento::AudioQueueFlush(queue);
 }
 
 OSStatus ProductionPlatform::AudioQueueStop(AudioQueueRef queue, Boolean immediate) {
-    return noteQueueStatus(queue, ::orvento::AudioQueueStop(queue, immediate));
+    return ::orvento::AudioQueueStop(queue, immediate);
 }
 
 OSStatus ProductionPlatform::AudioQueueDispose(AudioQueueRef queue, Boolean immediate) {
-    // The queue's own account of a failure during playback (a decoder or
-    // device error) is lost with the queue, so it is kept here first.
-    if (queue != nullptr) {
-        noteFailure(::orvento::AudioQueueErrorText(queue));
-    }
     return ::orvento::AudioQueueDispose(queue, immediate);
 }
 
@@ -138,11 +111,7 @@ CFReadStreamRef ProductionPlatform::CFReadStreamCreateForHTTPRequest(CFAllocator
 }
 
 Boolean ProductionPlatform::CFReadStreamOpen(CFReadStreamRef stream) {
-    const Boolean opened = ::orvento::CFReadStreamOpen(stream);
-    if (!opened && stream != nullptr) {
-        noteFailure(HttpReadStreamErrorText(stream));
-    }
-    return opened;
+    return ::orvento::CFReadStreamOpen(stream);
 }
 
 Boolean ProductionPlatform::CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags events,
@@ -158,19 +127,10 @@ void ProductionPlatform::CFReadStreamScheduleWithRunLoop(CFReadStreamRef stream,
 
 CFIndex ProductionPlatform::CFReadStreamRead(CFReadStreamRef stream, UInt8* buffer,
                                              CFIndex length) {
-    const CFIndex n = ::orvento::CFReadStreamRead(stream, buffer, length);
-    if (n < 0) {
-        noteFailure(HttpReadStreamErrorText(stream));
-    }
-    return n;
+    return ::orvento::CFReadStreamRead(stream, buffer, length);
 }
 
 void ProductionPlatform::CFReadStreamClose(CFReadStreamRef stream) {
-    // An error event leaves the stream open for the engine to close: its
-    // text is read here, before closing.
-    if (stream != nullptr) {
-        noteFailure(HttpReadStreamErrorText(stream));
-    }
     ::orvento::CFReadStreamClose(stream);
 }
 
@@ -189,6 +149,18 @@ CFRunLoopRef ProductionPlatform::CFRunLoopGetCurrent() {
 SInt32 ProductionPlatform::CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
                                               Boolean returnAfterSourceHandled) {
     return ::orvento::CFRunLoopRunInMode(mode, seconds, returnAfterSourceHandled);
+}
+
+std::string ProductionPlatform::HttpReadStreamErrorText(CFReadStreamRef stream) {
+    return ::orvento::HttpReadStreamErrorText(stream);
+}
+
+std::string ProductionPlatform::HttpReadStreamStatusLine(CFReadStreamRef stream) {
+    return ::orvento::HttpReadStreamStatusLine(stream);
+}
+
+std::string ProductionPlatform::AudioQueueErrorText(AudioQueueRef queue) {
+    return ::orvento::AudioQueueErrorText(queue);
 }
 
 }  // namespace orvento

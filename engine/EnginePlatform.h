@@ -16,7 +16,6 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "engine/platform/AudioFormat.h"
@@ -98,20 +97,21 @@ class EnginePlatform {
     virtual CFRunLoopRef CFRunLoopGetCurrent() = 0;
     virtual SInt32 CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
                                       Boolean returnAfterSourceHandled) = 0;
+
+    // The services' own words, which a player keeps to say why it failed:
+    // the read stream's failure text and its response's status line, the
+    // queue's failure text. Empty when a service has none (the defaults).
+    // On the worker thread, while the stream or queue is open.
+    virtual std::string HttpReadStreamErrorText(CFReadStreamRef /*stream*/) { return {}; }
+    virtual std::string HttpReadStreamStatusLine(CFReadStreamRef /*stream*/) { return {}; }
+    virtual std::string AudioQueueErrorText(AudioQueueRef /*queue*/) { return {}; }
 };
 
 // The real services. New queues go to the output chosen at construction (the
-// sound device by default). The object also keeps the services' own words
-// for the last failure it saw (a read stream's error, a queue's failure) so
-// that a tool can tell its user more than the engine's alert does.
+// sound device by default).
 class ProductionPlatform : public EnginePlatform {
   public:
     explicit ProductionPlatform(AudioOutputChoice output = {});
-
-    // The last failure text a service gave (empty when none): the read
-    // stream's when it reported an error or ended, the queue's when one of
-    // its operations failed. Any thread.
-    std::string lastFailureText() const;
 
     OSStatus AudioSessionInitialize(CFRunLoopRef runLoop, CFRunLoopMode mode,
                                     AudioSessionInterruptionListener listener,
@@ -170,13 +170,12 @@ class ProductionPlatform : public EnginePlatform {
     SInt32 CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
                               Boolean returnAfterSourceHandled) override;
 
-  private:
-    void noteFailure(std::string text);
-    OSStatus noteQueueStatus(AudioQueueRef queue, OSStatus status);
+    std::string HttpReadStreamErrorText(CFReadStreamRef stream) override;
+    std::string HttpReadStreamStatusLine(CFReadStreamRef stream) override;
+    std::string AudioQueueErrorText(AudioQueueRef queue) override;
 
+  private:
     const AudioOutputChoice output_;
-    mutable std::mutex mutex_;
-    std::string lastFailure_;  // guarded by mutex_
 };
 
 }  // namespace orvento

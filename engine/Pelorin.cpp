@@ -1,6 +1,8 @@
 #include "engine/Pelorin.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string>
 #include <utility>
 
 #include "engine/StatusErrorLog.h"
@@ -22,6 +24,37 @@ PelorinServices withDefaults(PelorinServices s) {
         s.workers = &WorkerRegistry::shared();
     }
     return s;
+}
+
+// True for a status line whose code is a success (2xx): "HTTP/1.1 200 OK",
+// "ICY 200 OK".
+bool isSuccessStatusLine(std::string_view line) {
+    const std::size_t space = line.find(' ');
+    return space != std::string_view::npos && line.size() >= space + 4 && line[space + 1] == '2' &&
+           std::isdigit(static_cast<unsigned char>(line[space + 2])) != 0 &&
+           std::isdigit(static_cast<unsigned char>(line[space + 3])) != 0;
+}
+
+// "AudioQueueStart failed: 'qdev' (1903454564)", the code read the usual way
+// round; a status that is not four printable characters as a number only.
+std::string describeStatus(std::string_view operation, OSStatus status) {
+    const auto value = static_cast<UInt32>(status);
+    std::string code;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const auto c = static_cast<char>((value >> shift) & 0xFF);
+        if (c < 0x20 || c > 0x7E) {
+            code.clear();
+            break;
+        }
+        code += c;
+    }
+    std::string text = std::string(operation) + " failed: ";
+    if (!code.empty()) {
+        text += "'" + code + "' (" + std::to_string(status) + ")";
+    } else {
+        text += "status " + std::to_string(status);
+    }
+    return text;
 }
 
 std::string_view canonicalKeyPath(std::string_view keyPath) {
@@ -86,19 +119,18 @@ void Pelorin::stop() {
     if (!closeStream()) {
         return;
     }
-    if (finished_.load()) {
-        return;
-    }
-    if (!started_.load()) {
-        finished_.store(true);
-        setIsPlaying(true);
-        setIsPlaying(false);
-        return;
-    }
+    bool neverStarted = false;
     {
+        // The worker starts the queue and sets `started` under mutex2 too,
+        // and only while `finished` is false: either the queue was started
+        // and is stopped here, or it will never be started.
         std::lock_guard lock(mutex2_);
+        if (finished_.load()) {
+            return;
+        }
         finished_.store(true);
-        if (AudioQueueRef queue = audioQueue_.load(); queue != nullptr) {
+        neverStarted = !started_.load();
+        if (AudioQueueRef queue = audioQueue_.load(); !neverStarted && queue != nullptr) {
             if (OSStatus status = platform_->AudioQueueStop(queue, true); status != noErr) {
                 logStatusError("AudioQueueStop", status);
                 // The queue will not report that it stopped: the worker ends
@@ -107,8 +139,48 @@ void Pelorin::stop() {
             }
         }
     }
-    std::lock_guard lock(mutex_);
-    cond_.notify_one();
+    {
+        std::lock_guard lock(mutex_);
+        cond_.notify_one();
+    }
+    if (neverStarted) {
+        // Nothing played and no queue will report: this call tells it.
+        setIsPlaying(true);
+        setIsPlaying(false);
+    }
+}
+
+std::string Pelorin::failureReason() const {
+    std::lock_guard lock(reasonMutex_);
+    return failureReason_;
+}
+
+void Pelorin::noteFailureReason(std::string reason) {
+    std::lock_guard lock(reasonMutex_);
+    if (failureReason_.empty()) {
+        failureReason_ = std::move(reason);
+    }
+}
+
+void Pelorin::fail(std::string reason) {
+    if (eventStream_ != nullptr) {
+        // An error page is rarely audio: the server's answer says more than
+        // what went wrong with its body.
+        const std::string line = platform_->HttpReadStreamStatusLine(eventStream_);
+        if (!line.empty() && !isSuccessStatusLine(line)) {
+            reason = "the server answered \"" + line + "\"";
+        }
+    }
+    noteFailureReason(std::move(reason));
+    failed_.store(true);
+}
+
+void Pelorin::failWithStatus(std::string_view operation, OSStatus status, std::string detail) {
+    std::string reason = describeStatus(operation, status);
+    if (!detail.empty()) {
+        reason += ": " + detail;
+    }
+    fail(std::move(reason));
 }
 
 void Pelorin::setIsPlaying(bool value) {
@@ -178,6 +250,7 @@ void Pelorin::handleInterruption(void* /*clientData*/, UInt32 /*interruptionStat
 void Pelorin::startInternal() {
     if (!url_) {
         // Nothing to play: end at once, without touching the platform.
+        noteFailureReason("no stream address was given");
         reportEnded();
         return;
     }
@@ -196,6 +269,7 @@ void Pelorin::startInternal() {
                                            &Pelorin::handleStreamPackets, hint, &audioFileStream_);
         status != noErr) {
         logStatusError("AudioFileStreamOpen", status);
+        noteFailureReason(describeStatus("AudioFileStreamOpen", status));
         audioFileStream_ = nullptr;
     } else {
         CFHTTPMessageRef request = platform_->CFHTTPMessageCreateRequest(kCFAllocatorDefault, "GET",
@@ -215,8 +289,12 @@ void Pelorin::startInternal() {
             // and did nothing, and none can release the stream half set up.
             stream_.store(stream);
             opened = true;
-        } else if (stream != nullptr) {
-            platform_->CFRelease(stream);
+        } else {
+            std::string why = platform_->HttpReadStreamErrorText(stream);
+            noteFailureReason(why.empty() ? "the stream could not be opened" : std::move(why));
+            if (stream != nullptr) {
+                platform_->CFRelease(stream);
+            }
         }
     }
 

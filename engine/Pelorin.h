@@ -9,21 +9,32 @@
 // the stream's events and, inside them, the parser's callbacks arrive. The
 // parser's ready event creates the output queue with kBufferCount buffers of
 // kBufferSize bytes; packets are copied into the buffer ring and handed to the
-// queue, which is started after the first buffer. While the next buffer of
+// queue, which is started once it holds a lead (below). While the next buffer of
 // the ring is still queued the worker waits: it then reads nothing from the
 // network (this is the only flow control). Between slices the worker polls its
 // flags; when playback is over it tears down (stream, parser, queue) and ends.
 // An object is never restarted: each attempt needs a new object.
+//
+// Audio for a quiet stream. A fill buffer is handed to the queue when it is
+// full, and also as soon as it holds kHandOverSeconds of audio: at 16 kbit/s
+// a full buffer would hold 16 s. The queue is started once the audio handed to
+// it reaches kStartLeadSeconds, or when the ring is full, or at the end of the
+// stream; the lead is what carries playback over a late network. With a
+// server's initial burst the lead is there at once and the rest of the burst
+// waits upstream, in the read stream's buffer.
 //
 // Observation. Observers register for kIsPlayingKeyPath. Every setIsPlaying
 // stores the value and then calls each observer synchronously on the setter's
 // thread, also when the value did not change:
 //   - the queue's own thread: true once the queue runs; false when it stopped
 //     (end of stream played out, or after a stop);
-//   - the caller's thread of stop(), when no buffer had reached the queue yet:
+//   - the caller's thread of stop(), when the queue had not been started yet:
 //     true and then false before stop() returns;
 //   - the worker thread, on its failure path (the same true-then-false when
-//     no buffer had reached the queue).
+//     the queue had not been started).
+// A stop after the queue was started and before it reported running is told
+// true and then false by that report, on the queue's thread; then the
+// queue's report that it stopped makes the audio session inactive, once.
 // An observer may remove itself, and drop its reference to the object, inside
 // a notification. Once removeObserver returns, that observer is not called
 // again (a notification running on another thread is waited for; one running
@@ -44,7 +55,10 @@
 // stop(), shows one alert through the AlertService ("Audio Error" / "Attempt
 // to play streaming audio failed." / "OK", looked up in the "Errors" table of
 // the LocalizedStrings) and tears down. A stream or parser that cannot be
-// opened ends the worker without an alert and without notifications.
+// opened ends the worker without an alert and without notifications. At the
+// end of the stream a queue that cannot be flushed, or told to stop once it
+// has played out, is a failure like any other. failureReason() says, in a few
+// words, what the first failure was.
 //
 // Teardown. The stream is closed and released by exactly one of stop(), the
 // end of the stream and the teardown. The teardown closes the parser and
@@ -67,9 +81,13 @@
 // and the parser's callbacks; the queue's thread runs handleBufferComplete and
 // handleRunningChange. `mutex` with `cond` guards the in-use flags of the ring
 // and the worker's wait for a free buffer; `mutex2` makes each copy into a
-// queue buffer exclusive with an immediate stop, and the teardown takes the
-// queue away under it. No code path holds both. Flags crossing threads are
-// atomics.
+// queue buffer, and the queue's start together with the setting of
+// `started`, exclusive with stop()'s test of `started` and its immediate
+// stop (so a stop either finds the queue started and stops it, or finds it
+// not started and keeps it from starting), and the teardown takes the queue
+// away under it. No code path holds both. Flags crossing threads are atomics.
+// The queue's running reports are told apart by their count, never by the
+// published play state, which a stop may already have changed.
 #pragma once
 
 #include <array>
@@ -79,6 +97,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -105,6 +124,28 @@ inline constexpr CFOptionFlags kStreamEventMask =
 
 inline constexpr std::string_view kIsPlayingKeyPath = "isPlaying";
 inline constexpr std::string_view kHasEndedKeyPath = "hasEnded";
+
+// A fill buffer is handed to the queue once it holds this much audio, even
+// with room left. Audio waiting in the fill buffer is audio the queue does not
+// have yet, so the step must be small beside the lead; a quarter of a second
+// is four hand-overs a second, nothing for the queue's thread.
+inline constexpr double kHandOverSeconds = 0.25;
+// The queue starts once the audio handed to it reaches this lead (or when the
+// ring is full, or at the end of the stream); the lead is what carries
+// playback over a network that delivers late. Measured with a 16 kbit/s
+// station whose network holds data back now and then for up to 0.5 s
+// (orvento_bench_engine_latency, 3 players for 5 minutes each): a lead of
+// 0.5 s gave 12 underruns, 0.75 s none but with nothing to spare (the
+// hand-over step and the delay add up to it), 1.0 s none even with delays of
+// up to 0.75 s. A stream without a burst then sounds 1.3 s after the start
+// (the read stream's batching adds up to a quarter of a second), under the
+// 2 s that mpg123 and ffmpeg take.
+inline constexpr double kStartLeadSeconds = 1.0;
+
+// Reasons of failureReason() that are the engine's own words.
+inline constexpr std::string_view kNotAnAudioStreamReason = "not an audio stream";
+inline constexpr std::string_view kUnstreamableMp4Reason =
+    "MP4 whose index comes after its data cannot be streamed";
 
 // The alert's texts: keys of the "Errors" table.
 inline constexpr std::string_view kErrorsTable = "Errors";
@@ -157,6 +198,15 @@ class Pelorin : public std::enable_shared_from_this<Pelorin> {
 
     bool isPlaying() const { return isPlaying_.load(); }
 
+    // What the first failure was, in a few words for a user, empty while
+    // nothing failed: the operation and its status; the server's status line
+    // when the response was not a success (2xx); the transfer's error text;
+    // kNotAnAudioStreamReason; kUnstreamableMp4Reason. Also set for a player
+    // without a URL and for a stream or parser that could not be opened,
+    // which end without an alert. Set before the failure alert and
+    // before the failure path's notifications. Any thread.
+    std::string failureReason() const;
+
     void addObserver(PelorinObserver* observer, std::string_view keyPath);
     void removeObserver(PelorinObserver* observer, std::string_view keyPath);
 
@@ -178,6 +228,14 @@ class Pelorin : public std::enable_shared_from_this<Pelorin> {
     static void handleInterruption(void* clientData, UInt32 interruptionState);
     // Closes and releases the stream if this caller is the one that takes it.
     bool closeStream();
+    // Keeps `reason` if it is the first failure's, then raises `failed`. Inside
+    // a stream event whose response was not a success, the server's status
+    // line is the reason. Worker only.
+    void fail(std::string reason);
+    // fail() with the operation and its status (and the service's words).
+    void failWithStatus(std::string_view operation, OSStatus status, std::string detail = {});
+    // Keeps `reason` if no failure was kept yet, without raising `failed`.
+    void noteFailureReason(std::string reason);
 
     // Read stream (PelorinReadStream.cpp).
     static void handleReadStreamEvent(CFReadStreamRef stream, CFStreamEventType type, void* info);
@@ -203,6 +261,12 @@ class Pelorin : public std::enable_shared_from_this<Pelorin> {
     void enqueueFillBuffer();
     // The fill buffer when it exists; otherwise raises `failed` and gives null.
     AudioQueueBufferRef fillBufferOrFail();
+    // Frames of audio in the fill buffer, and whether that is worth a hand-over.
+    UInt64 framesInFillBuffer() const;
+    bool fillBufferHoldsHandOverDuration() const;
+    // Starts the queue under mutex2 unless a stop came first; true when it
+    // runs. A failed start raises `failed`.
+    bool startQueue();
 
     // Set at creation, never changed.
     const CFURLRef url_;
@@ -218,6 +282,17 @@ class Pelorin : public std::enable_shared_from_this<Pelorin> {
     std::size_t bytesFilled_ = 0;
     std::size_t packetsFilled_ = 0;
     bool discontinuous_ = false;
+    // The stream's format, for durations: frames per second, and bytes and
+    // frames per packet when every packet has the same size (PCM), else 0.
+    Float64 sampleRate_ = 0;
+    UInt32 bytesPerPacket_ = 0;
+    UInt32 framesPerPacket_ = 0;
+    UInt64 framesFilled_ = 0;       // frames of the described packets in the fill buffer
+    UInt64 framesHandedOver_ = 0;   // frames handed to the queue so far
+    UInt64 buffersHandedOver_ = 0;  // buffers handed to the queue so far
+    // The stream whose event is being handled (null between events), for the
+    // words of a failure.
+    CFReadStreamRef eventStream_ = nullptr;
 
     // Written by the worker before the queue can use them; the queue's thread
     // only compares returned buffers against them.
@@ -236,10 +311,18 @@ class Pelorin : public std::enable_shared_from_this<Pelorin> {
     std::array<std::atomic<bool>, kBufferCount> inuse_{};  // cleared under mutex
     std::atomic<bool> startCalled_{false};
     std::atomic<bool> stopFailed_{false};  // stop()'s immediate queue stop failed
+    // The queue's running-state reports so far: they alternate, starting with
+    // "running", so an odd count means it runs. Written by the queue's thread.
+    std::atomic<unsigned> runningReports_{0};
 
     std::mutex mutex_;  // with cond_: the in-use flags and the wait for a free buffer
     std::condition_variable cond_;
-    std::mutex mutex2_;  // a copy into a queue buffer against an immediate stop
+    // A copy into a queue buffer, and the queue's start with the setting of
+    // `started`, against stop()'s test of `started` and its immediate stop.
+    std::mutex mutex2_;
+
+    mutable std::mutex reasonMutex_;
+    std::string failureReason_;  // guarded by reasonMutex_; set once
 
     // Observers. notifyMutex_ is held while observers are called, so that a
     // removal from another thread waits for a running notification; it is

@@ -1,6 +1,7 @@
 // Packet buffering: parsed packets are copied straight into the queue buffer
-// being filled; full buffers go to the queue, and the worker waits while the
-// next buffer of the ring is still queued.
+// being filled; a buffer goes to the queue when it is full or holds
+// kHandOverSeconds of audio, the queue starts once it holds kStartLeadSeconds,
+// and the worker waits while the next buffer of the ring is still queued.
 #include <algorithm>
 #include <cstring>
 
@@ -24,9 +25,9 @@ void Pelorin::handleStreamPackets(void* clientData, UInt32 byteCount, UInt32 pac
 AudioQueueBufferRef Pelorin::fillBufferOrFail() {
     AudioQueueBufferRef buffer = audioQueueBuffer_[fillBufferIndex_];
     if (buffer == nullptr || buffer->mAudioDataBytesCapacity < kBufferSize) {
-        // No queue, or it lacks this buffer: the set-up failed (or the parser
-        // delivered packets before announcing the format).
-        failed_.store(true);
+        // No queue, or it lacks this buffer: the set-up failed (and said so
+        // first), or the parser delivered packets before announcing the format.
+        fail("audio came before the stream's format was known");
         return nullptr;
     }
     return buffer;
@@ -65,6 +66,9 @@ void Pelorin::copyPlainBytes(UInt32 byteCount, const UInt8* data) {
         packetsFilled_ = 0;
         remaining -= n;
         offset += n;
+        if (fillBufferHoldsHandOverDuration()) {
+            enqueueFillBuffer();
+        }
     }
 }
 
@@ -79,7 +83,8 @@ void Pelorin::copyDescribedPackets(UInt32 packetCount, const UInt8* data, UInt32
         if (size > kBufferSize || desc.mStartOffset < 0 ||
             static_cast<UInt64>(desc.mStartOffset) + size > byteCount) {
             // No buffer can hold it, or it lies outside the delivery.
-            failed_.store(true);
+            fail(size > kBufferSize ? "a packet larger than a queue buffer"
+                                    : "a packet outside the parser's delivery");
             return;
         }
         if (kBufferSize - bytesFilled_ < size) {
@@ -104,10 +109,40 @@ void Pelorin::copyDescribedPackets(UInt32 packetCount, const UInt8* data, UInt32
         stored.mStartOffset = static_cast<SInt64>(bytesFilled_);
         bytesFilled_ += size;
         ++packetsFilled_;
-        if (packetsFilled_ == kPacketDescCapacity) {
+        framesFilled_ +=
+            desc.mVariableFramesInPacket != 0 ? desc.mVariableFramesInPacket : framesPerPacket_;
+        if (packetsFilled_ == kPacketDescCapacity || fillBufferHoldsHandOverDuration()) {
             enqueueFillBuffer();
         }
     }
+}
+
+UInt64 Pelorin::framesInFillBuffer() const {
+    if (bytesPerPacket_ > 0) {
+        return bytesFilled_ / bytesPerPacket_ * framesPerPacket_;
+    }
+    return framesFilled_;
+}
+
+bool Pelorin::fillBufferHoldsHandOverDuration() const {
+    return sampleRate_ > 0 &&
+           static_cast<double>(framesInFillBuffer()) >= kHandOverSeconds * sampleRate_;
+}
+
+bool Pelorin::startQueue() {
+    std::lock_guard lock(mutex2_);
+    if (finished_.load()) {
+        // A stop came first: it has told its observers that nothing plays.
+        return false;
+    }
+    AudioQueueRef queue = audioQueue_.load();
+    if (OSStatus status = platform_->AudioQueueStart(queue, nullptr); status != noErr) {
+        logStatusError("AudioQueueStart", status);
+        failWithStatus("AudioQueueStart", status, platform_->AudioQueueErrorText(queue));
+        return false;
+    }
+    started_.store(true);
+    return true;
 }
 
 void Pelorin::enqueueFillBuffer() {
@@ -123,20 +158,26 @@ void Pelorin::enqueueFillBuffer() {
                                                packetsFilled_ > 0 ? packetDescs_.data() : nullptr);
         status != noErr) {
         logStatusError("AudioQueueEnqueueBuffer", status);
-        failed_.store(true);
+        failWithStatus("AudioQueueEnqueueBuffer", status, platform_->AudioQueueErrorText(queue));
         return;
     }
-    if (!started_.load()) {
-        if (OSStatus status = platform_->AudioQueueStart(queue, nullptr); status != noErr) {
-            logStatusError("AudioQueueStart", status);
-            failed_.store(true);
-            return;
+    ++buffersHandedOver_;
+    framesHandedOver_ += framesInFillBuffer();
+    const UInt32 next = (fillBufferIndex_ + 1) % kBufferCount;
+    // The queue starts with the lead in hand; when the ring is full before
+    // that, now, since no buffer comes back from a queue that does not run;
+    // with no duration known, with the first buffer.
+    if (!started_.load() &&
+        (inuse_[next].load() || sampleRate_ <= 0 ||
+         static_cast<double>(framesHandedOver_) >= kStartLeadSeconds * sampleRate_)) {
+        if (!startQueue() && failed_.load()) {
+            return;  // a failed start: nothing advances
         }
-        started_.store(true);
     }
-    fillBufferIndex_ = (fillBufferIndex_ + 1) % kBufferCount;
+    fillBufferIndex_ = next;
     bytesFilled_ = 0;
     packetsFilled_ = 0;
+    framesFilled_ = 0;
 
     std::unique_lock lock(mutex_);
     while (inuse_[fillBufferIndex_].load()) {

@@ -31,16 +31,21 @@ void Pelorin::createQueue(AudioFileStreamID stream) {
             stream, kAudioFileStreamProperty_DataFormat, &size, &format);
         status != noErr) {
         logStatusError("get kAudioFileStreamProperty_DataFormat", status);
-        failed_.store(true);
+        failWithStatus("get kAudioFileStreamProperty_DataFormat", status);
         return;
     }
+    sampleRate_ = format.mSampleRate;
+    if (format.mBytesPerPacket > 0 && format.mFramesPerPacket > 0) {
+        bytesPerPacket_ = format.mBytesPerPacket;
+    }
+    framesPerPacket_ = format.mFramesPerPacket;
 
     AudioQueueRef queue = nullptr;
     if (OSStatus status = platform_->AudioQueueNewOutput(&format, &Pelorin::handleBufferComplete,
                                                          this, nullptr, nullptr, 0, &queue);
         status != noErr) {
         logStatusError("AudioQueueNewOutput", status);
-        failed_.store(true);
+        failWithStatus("AudioQueueNewOutput", status);
         return;
     }
     audioQueue_.store(queue);
@@ -49,7 +54,8 @@ void Pelorin::createQueue(AudioFileStreamID stream) {
             queue, kAudioQueueProperty_IsRunning, &Pelorin::handleRunningChange, this);
         status != noErr) {
         logStatusError("AudioQueueAddPropertyListener", status);
-        failed_.store(true);
+        failWithStatus("AudioQueueAddPropertyListener", status,
+                       platform_->AudioQueueErrorText(queue));
         return;
     }
 
@@ -58,7 +64,8 @@ void Pelorin::createQueue(AudioFileStreamID stream) {
             status != noErr) {
             logStatusError("AudioQueueAllocateBuffer", status);
             buffer = nullptr;
-            failed_.store(true);
+            failWithStatus("AudioQueueAllocateBuffer", status,
+                           platform_->AudioQueueErrorText(queue));
             break;
         }
     }
@@ -94,7 +101,10 @@ void Pelorin::passMagicCookie(AudioFileStreamID stream) {
 void Pelorin::handleRunningChange(void* userData, AudioQueueRef /*queue*/,
                                   AudioQueuePropertyID /*id*/) {
     auto* self = static_cast<Pelorin*>(userData);
-    if (self->isPlaying_.load()) {
+    // The reports alternate, starting with "running". The published play
+    // state cannot tell them apart: a stop that came before the first report
+    // has that report say true and at once false again.
+    if (self->runningReports_.fetch_add(1) % 2 == 1) {
         // The queue has stopped.
         self->finished_.store(true);
         {
@@ -106,7 +116,11 @@ void Pelorin::handleRunningChange(void* userData, AudioQueueRef /*queue*/,
         // The platform is kept by a local reference: the worker may tear down
         // and end as soon as the observers have been told.
         const std::shared_ptr<EnginePlatform> platform = self->platform_;
-        self->setIsPlaying(false);
+        // Told false already when a stop came before the queue reported
+        // running; otherwise this report tells it.
+        if (self->isPlaying_.load()) {
+            self->setIsPlaying(false);
+        }
         platform->AudioSessionSetActive(false);
     } else {
         // The queue has started.

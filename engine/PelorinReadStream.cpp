@@ -1,6 +1,7 @@
 // The HTTP stream's events: moving the response body into the parser, and
 // turning the end of the body into the orderly end of playback.
 #include <array>
+#include <string>
 
 #include "engine/Pelorin.h"
 #include "engine/StatusErrorLog.h"
@@ -9,20 +10,26 @@ namespace orvento {
 
 void Pelorin::handleReadStreamEvent(CFReadStreamRef stream, CFStreamEventType type, void* info) {
     auto* self = static_cast<Pelorin*>(info);
+    // The stream is held while its event runs, so a failure can read its
+    // words even when a stop on another thread releases it meanwhile.
+    self->eventStream_ = stream;
     switch (type) {
         case kCFStreamEventHasBytesAvailable:
             self->handleBytesAvailable(stream);
             break;
-        case kCFStreamEventErrorOccurred:
+        case kCFStreamEventErrorOccurred: {
             // The stream stays open: the failure path closes it through stop().
-            self->failed_.store(true);
+            std::string why = self->platform_->HttpReadStreamErrorText(stream);
+            self->fail(why.empty() ? "the stream reported an error" : std::move(why));
             break;
+        }
         case kCFStreamEventEndEncountered:
             self->handleEndEncountered();
             break;
         default:
             break;
     }
+    self->eventStream_ = nullptr;
 }
 
 void Pelorin::handleBytesAvailable(CFReadStreamRef stream) {
@@ -33,7 +40,8 @@ void Pelorin::handleBytesAvailable(CFReadStreamRef stream) {
     std::array<UInt8, kReadChunkSize> chunk;
     const CFIndex n = platform_->CFReadStreamRead(stream, chunk.data(), kReadChunkSize);
     if (n == -1) {
-        failed_.store(true);
+        std::string why = platform_->HttpReadStreamErrorText(stream);
+        fail(why.empty() ? "the stream could not be read" : std::move(why));
         return;
     }
     if (n < 1) {
@@ -45,7 +53,13 @@ void Pelorin::handleBytesAvailable(CFReadStreamRef stream) {
             audioFileStream_, static_cast<UInt32>(n), chunk.data(), flags);
         status != noErr) {
         logStatusError("AudioFileStreamParseBytes", status);
-        failed_.store(true);
+        if (status == kAudioFileStreamError_UnsupportedFileType) {
+            fail(std::string(kNotAnAudioStreamReason));
+        } else if (status == kAudioFileStreamError_NotOptimized) {
+            fail(std::string(kUnstreamableMp4Reason));
+        } else {
+            failWithStatus("AudioFileStreamParseBytes", status);
+        }
     }
 }
 
@@ -55,19 +69,34 @@ void Pelorin::handleEndEncountered() {
     }
     if (bytesFilled_ != 0) {
         enqueueFillBuffer();
+        if (failed_.load()) {
+            return;
+        }
     }
     if (!started_.load()) {
-        // No audio ever reached the queue: nothing will play.
-        failed_.store(true);
-        return;
+        if (buffersHandedOver_ == 0) {
+            // No audio ever reached the queue: nothing will play.
+            fail(audioQueue_.load() == nullptr ? std::string(kNotAnAudioStreamReason)
+                                               : "the stream ended before any audio");
+            return;
+        }
+        // A stream shorter than the lead starts now. No start: a stop came
+        // first, or the start failed.
+        if (!startQueue()) {
+            return;
+        }
     }
+    // A queue that is not told to play out and stop would leave the player
+    // "playing" for good while nothing plays: each refusal is a failure.
     AudioQueueRef queue = audioQueue_.load();
     if (OSStatus status = platform_->AudioQueueFlush(queue); status != noErr) {
         logStatusError("AudioQueueFlush", status);
+        failWithStatus("AudioQueueFlush", status, platform_->AudioQueueErrorText(queue));
         return;
     }
     if (OSStatus status = platform_->AudioQueueStop(queue, false); status != noErr) {
         logStatusError("AudioQueueStop", status);
+        failWithStatus("AudioQueueStop", status, platform_->AudioQueueErrorText(queue));
         return;
     }
     closeStream();

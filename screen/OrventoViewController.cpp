@@ -211,6 +211,8 @@ void OrventoViewController::playerEnded(Pelorin& object) {
         player = std::move(streamer);
         ending = std::move(streamerNotes_);
     }
+    // Empty after a user's stop; otherwise why the player failed or could not start.
+    ending.cause = object.failureReason();
     player->removeObserver(this, kIsPlayingKeyPath);
     player->removeObserver(this, kHasEndedKeyPath);
     // The player's worker keeps its own reference until its last step.

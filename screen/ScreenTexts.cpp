@@ -33,8 +33,14 @@ QString endingText(const PlayerEnding& ending) {
             .arg(ending.text);
     }
     if (!ending.cause.empty()) {
+        const QString cause = QString::fromStdString(ending.cause);
+        if (!ending.reportedPlaying) {
+            return translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                               "The stream could not be opened: %1"))
+                .arg(cause);
+        }
         return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Playback failed: %1"))
-            .arg(QString::fromStdString(ending.cause));
+            .arg(cause);
     }
     if (!ending.reportedPlaying) {
         return translate(

@@ -1,16 +1,23 @@
-// orvento_bench_engine_latency: in-process timings of the stream player
-// against a loopback station sending a 64 KiB burst and then a 16 kbit/s MP3
-// in real time:
-//   - start() to the first audio handed to the output queue (the first
-//     enqueued buffer), and to the queue reporting that it runs;
-//   - stop() while playing to the false notification.
+// orvento_bench_engine_latency [MINUTES]: in-process figures of the stream
+// player against a loopback station sending a 16 kbit/s MP3 in real time,
+// into the null output in real time:
+//   - with a 64 KiB burst first: start() to the first audio handed to the
+//     output queue (the first enqueued buffer) and to the queue reporting
+//     that it runs; stop() while playing to the false notification;
+//   - without a burst: start() to the queue reporting that it runs;
+//   - underruns, counted at the output, over MINUTES (10 by default) of the
+//     stream without a burst and with up to 0.5 s of network jitter, three
+//     players at once, each with its own pattern of delays.
 // Prints figures; asserts nothing.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/engine/BenchStream.h"
@@ -24,7 +31,8 @@ using Clock = std::chrono::steady_clock;
 using loopback::LoopbackServer;
 using loopback::Script;
 
-// The real services, noting when the first buffer reaches the queue.
+// The real services, noting when the first buffer reaches the queue and how
+// often the queue's output ran dry before it was disposed of.
 class TimingPlatform : public ProductionPlatform {
   public:
     using ProductionPlatform::ProductionPlatform;
@@ -34,7 +42,12 @@ class TimingPlatform : public ProductionPlatform {
         firstEnqueue.compare_exchange_strong(none, Clock::now());
         return ProductionPlatform::AudioQueueEnqueueBuffer(queue, buffer, count, descs);
     }
+    OSStatus AudioQueueDispose(AudioQueueRef queue, Boolean immediate) override {
+        underruns.store(AudioQueueUnderrunCount(queue));
+        return ProductionPlatform::AudioQueueDispose(queue, immediate);
+    }
     std::atomic<Clock::time_point> firstEnqueue{};
+    std::atomic<UInt64> underruns{0};
 };
 
 class Watcher : public PelorinObserver {
@@ -73,13 +86,51 @@ void report(const char* what, std::vector<double> v) {
                 v[v.size() / 2], v[v.size() * 9 / 10], v.back(), v.size());
 }
 
-int run() {
+struct Played {
+    double toPlayingMs = 0;
+    UInt64 underruns = 0;
+};
+
+// Plays `url` for `duration` into the null output in real time.
+Played play(CFURLRef url, std::chrono::seconds duration) {
+    AudioOutputChoice output;
+    output.kind = AudioOutputChoice::Kind::Null;
+    output.realTime = true;
+    auto platform = std::make_shared<TimingPlatform>(output);
+    Watcher watcher;
+    PelorinServices services;
+    services.platform = platform;
+    auto player = Pelorin::initWithURL(url, services);
+    player->addObserver(&watcher, kIsPlayingKeyPath);
+    const auto started = Clock::now();
+    player->start();
+    Played p;
+    p.toPlayingMs = ms(watcher.waitPlaying() - started);
+    std::this_thread::sleep_until(started + duration);
+    player->stop();
+    player->waitUntilEnded(std::chrono::seconds(10));
+    player->removeObserver(&watcher, kIsPlayingKeyPath);
+    p.underruns = platform->underruns.load();
+    return p;
+}
+
+int run(int minutes) {
     const auto mp3 = lowRateMp3();
     LoopbackServer server;
     Script live = Script::fromFile(mp3.string());
     live.repeated().paced(kBytesPerSecond, kBurstBytes);
     server.setScript("/live.mp3", live);
     CFURLRef url = Url::fromString(server.url("/live.mp3"));
+    Script steady = Script::fromFile(mp3.string());
+    steady.repeated().paced(kBytesPerSecond);
+    server.setScript("/steady.mp3", steady);
+    constexpr int kJitteryPlayers = 3;
+    constexpr double kJitterSeconds = 0.5;
+    for (int i = 0; i < kJitteryPlayers; ++i) {
+        Script jittery = steady;
+        jittery.jittered(kJitterSeconds, static_cast<std::uint32_t>(i + 1));
+        server.setScript("/jitter" + std::to_string(i) + ".mp3", jittery);
+    }
 
     AudioOutputChoice output;
     output.kind = AudioOutputChoice::Kind::Null;
@@ -107,18 +158,59 @@ int run() {
         player->waitUntilEnded(std::chrono::seconds(10));
         player->removeObserver(&watcher, kIsPlayingKeyPath);
     }
-    WorkerRegistry::shared().shutdown(std::chrono::seconds(10));
 
     std::printf("stream: 16 kbit/s MP3, 64 KiB burst then real time; output: null, real time\n");
     report("start() -> first audio handed to the queue", toFirstAudio);
     report("start() -> queue running (isPlaying true)", toPlaying);
     report("stop() while playing -> false notification", stopToFalse);
+    std::fflush(stdout);
+
+    std::vector<double> steadyToPlaying;
+    for (int i = 0; i < 5; ++i) {
+        steadyToPlaying.push_back(
+            play(Url::fromString(server.url("/steady.mp3")), std::chrono::seconds(3)).toPlayingMs);
+    }
+    std::printf(
+        "\nstream: the same without a burst (hand-over every %.2f s of audio, start at a "
+        "lead of %.2f s)\n",
+        kHandOverSeconds, kStartLeadSeconds);
+    report("start() -> queue running (isPlaying true)", steadyToPlaying);
+    std::fflush(stdout);
+
+    std::printf("\n%d min without a burst, network delays of up to %.1f s, %d players at once:\n",
+                minutes, kJitterSeconds, kJitteryPlayers);
+    std::fflush(stdout);
+    std::vector<std::thread> players;
+    std::vector<Played> results(kJitteryPlayers);
+    for (int i = 0; i < kJitteryPlayers; ++i) {
+        players.emplace_back([&, i] {
+            results[static_cast<std::size_t>(i)] =
+                play(Url::fromString(server.url("/jitter" + std::to_string(i) + ".mp3")),
+                     std::chrono::minutes(minutes));
+        });
+    }
+    UInt64 total = 0;
+    for (int i = 0; i < kJitteryPlayers; ++i) {
+        players[static_cast<std::size_t>(i)].join();
+        const Played& p = results[static_cast<std::size_t>(i)];
+        total += p.underruns;
+        std::printf("  player %d (delays seeded %d): first audio after %7.1f ms, underruns %llu\n",
+                    i + 1, i + 1, p.toPlayingMs, static_cast<unsigned long long>(p.underruns));
+    }
+    std::printf("  underruns in all: %llu (target: none)\n",
+                static_cast<unsigned long long>(total));
+    WorkerRegistry::shared().shutdown(std::chrono::seconds(10));
     return 0;
 }
 
 }  // namespace
 }  // namespace orvento::bench
 
-int main() {
-    return orvento::bench::run();
+int main(int argc, char** argv) {
+    const int minutes = argc > 1 ? std::atoi(argv[1]) : 10;
+    if (minutes < 1 || minutes > 600) {
+        std::fprintf(stderr, "usage: orvento_bench_engine_latency [MINUTES (1 to 600)]\n");
+        return 2;
+    }
+    return orvento::bench::run(minutes);
 }

@@ -99,6 +99,10 @@
         <translation>Çalma başarısız oldu: %1</translation>
     </message>
     <message>
+        <source>The stream could not be opened: %1</source>
+        <translation>Yayın açılamadı: %1</translation>
+    </message>
+    <message>
         <source>The stream could not be opened.</source>
         <translation>Yayın açılamadı.</translation>
     </message>

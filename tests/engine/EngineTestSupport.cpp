@@ -36,6 +36,7 @@ std::vector<UInt8> readFile(const std::filesystem::path& path) {
 
 void RecordingObserver::observeValueForKeyPath(std::string_view keyPath, Pelorin& object) {
     std::shared_ptr<Pelorin>* drop = nullptr;
+    std::function<void()> action;
     {
         std::lock_guard lock(mutex_);
         notifications_.push_back(
@@ -44,6 +45,13 @@ void RecordingObserver::observeValueForKeyPath(std::string_view keyPath, Pelorin
             drop = holder_;
             holder_ = nullptr;
         }
+        if (keyPath == kIsPlayingKeyPath && object.isPlaying()) {
+            action = std::move(onFirstTrue_);
+            onFirstTrue_ = nullptr;
+        }
+    }
+    if (action) {
+        action();
     }
     if (drop != nullptr) {
         object.removeObserver(this, kIsPlayingKeyPath);
@@ -54,6 +62,11 @@ void RecordingObserver::observeValueForKeyPath(std::string_view keyPath, Pelorin
 void RecordingObserver::observe(Pelorin& player) {
     player.addObserver(this, kIsPlayingKeyPath);
     player.addObserver(this, kHasEndedKeyPath);
+}
+
+void RecordingObserver::onFirstTrue(std::function<void()> action) {
+    std::lock_guard lock(mutex_);
+    onFirstTrue_ = std::move(action);
 }
 
 void RecordingObserver::dropOnFalse(std::shared_ptr<Pelorin>* holder) {

@@ -43,6 +43,8 @@ class RecordingObserver : public PelorinObserver {
     void observe(Pelorin& player);
     // Behaves like the screen: drops *holder on the first false.
     void dropOnFalse(std::shared_ptr<Pelorin>* holder);
+    // Runs `action` inside the first true isPlaying notification, on its thread.
+    void onFirstTrue(std::function<void()> action);
 
     std::vector<Notification> notifications() const;
     // The isPlaying values seen, in order.
@@ -53,6 +55,7 @@ class RecordingObserver : public PelorinObserver {
     mutable std::mutex mutex_;
     std::vector<Notification> notifications_;
     std::shared_ptr<Pelorin>* holder_ = nullptr;
+    std::function<void()> onFirstTrue_;
 };
 
 struct ShownAlert {

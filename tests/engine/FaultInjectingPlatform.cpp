@@ -52,6 +52,25 @@ void FaultInjectingPlatform::onCall(Op op, std::function<void()> action) {
     callHooks_[op] = std::move(action);
 }
 
+void FaultInjectingPlatform::onReturn(Op op, std::function<void()> action) {
+    std::lock_guard lock(mutex_);
+    returnHooks_[op] = std::move(action);
+}
+
+void FaultInjectingPlatform::leave(Op op) {
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(mutex_);
+        if (auto h = returnHooks_.find(op); h != returnHooks_.end()) {
+            hook = std::move(h->second);
+            returnHooks_.erase(h);
+        }
+    }
+    if (hook) {
+        hook();
+    }
+}
+
 void FaultInjectingPlatform::holdRunningReports(bool hold) {
     {
         std::lock_guard lock(mutex_);
@@ -171,6 +190,7 @@ void FaultInjectingPlatform::record(Op op, OSStatus status, UInt32 detail) {
             result = (call);                     \
         }                                        \
         record(op, result, (detail));            \
+        leave(op);                               \
         return result;                           \
     } while (false)
 

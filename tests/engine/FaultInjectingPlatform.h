@@ -100,6 +100,9 @@ class FaultInjectingPlatform : public ProductionPlatform {
     // Runs `action` on the calling thread when `op` is next called, before the
     // call goes on.
     void onCall(Op op, std::function<void()> action);
+    // Runs `action` on the calling thread when `op` next returns from the
+    // service, before the engine sees the result (operations with a status).
+    void onReturn(Op op, std::function<void()> action);
 
     // While held, the queue's running-state reports wait (on the queue's
     // thread) before they reach the engine.
@@ -187,6 +190,7 @@ class FaultInjectingPlatform : public ProductionPlatform {
     // Records the call and says which status to fake (0: call the service).
     OSStatus enter(Op op, UInt32 detail = 0);
     void record(Op op, OSStatus status, UInt32 detail);
+    void leave(Op op);
 
     // The engine's stream client, called through a trampoline that can
     // replace an event.
@@ -223,6 +227,7 @@ class FaultInjectingPlatform : public ProductionPlatform {
     int hookEvent_ = 0;
     std::function<void()> hook_;
     std::map<Op, std::function<void()>> callHooks_;
+    std::map<Op, std::function<void()>> returnHooks_;
 
     mutable std::mutex mutex_;
     std::map<Op, std::vector<Fault>> faults_;

@@ -16,6 +16,7 @@ struct FatalRow {
     const char* line;
     bool queueMade;  // a queue exists when the failure happens
     const char* fixtureName;
+    std::size_t bytes = 0;  // of the fixture, from its start; 0: all of it
 };
 
 class FatalFault : public testing::TestWithParam<FatalRow> {};
@@ -25,8 +26,14 @@ TEST_P(FatalFault, LogsAlertsAndTearsDown) {
     PlayerHarness h;
     h.platform->failCall(row.op, fourCharStatus("oops"), row.nth, 1, row.propertyId);
     StdoutCapture out;
-    h.createFor("/a", Script::fromFile(fixture(row.fixtureName).string())).start();
+    const std::vector<UInt8> file = readFile(fixture(row.fixtureName));
+    const std::string body(
+        file.begin(),
+        file.begin() + static_cast<std::ptrdiff_t>(row.bytes > 0 ? row.bytes : file.size()));
+    h.createFor("/a", Script::fixed(body)).start();
     ASSERT_TRUE(h.waitEnded());
+    // The first failure is the one kept, however many follow from it.
+    EXPECT_EQ(h.player->failureReason(), std::string(row.line) + " failed: 'oops' (1869574259)");
 
     const auto lines = out.lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), std::string(row.line) + " err spoo 1869574259"),
@@ -46,8 +53,10 @@ TEST_P(FatalFault, LogsAlertsAndTearsDown) {
     EXPECT_EQ(h.platform->buffersHeldByQueue(), 0);
 }
 
-// The short MP3 fits in one buffer: its hand-over is the end of stream's.
-// The longer AAC fills buffers while it streams.
+// 800 bytes of the MP3 hold less than a hand-over's duration, and the AIFC
+// (0.6 s) less than the start's lead: their hand-over and start come with the
+// end of the stream. The AIFC's first buffer and the whole MP3's lead (1.25 s)
+// come while they stream.
 INSTANTIATE_TEST_SUITE_P(
     Rows, FatalFault,
     testing::Values(FatalRow{"DataFormat", Op::AudioFileStreamGetProperty, 1,
@@ -60,13 +69,13 @@ INSTANTIATE_TEST_SUITE_P(
                     FatalRow{"ThirdBuffer", Op::AudioQueueAllocateBuffer, 3, 0,
                              "AudioQueueAllocateBuffer", true, "mpeg1_l3_vbr_xing.mp3"},
                     FatalRow{"HandOverAtTheEnd", Op::AudioQueueEnqueueBuffer, 1, 0,
-                             "AudioQueueEnqueueBuffer", true, "mpeg2_l3.mp3"},
+                             "AudioQueueEnqueueBuffer", true, "mpeg2_l3.mp3", 800},
                     FatalRow{"StartAtTheEnd", Op::AudioQueueStart, 1, 0, "AudioQueueStart", true,
-                             "mpeg2_l3.mp3"},
+                             "aifc_fl64.aifc"},
                     FatalRow{"HandOverWhileStreaming", Op::AudioQueueEnqueueBuffer, 1, 0,
                              "AudioQueueEnqueueBuffer", true, "aifc_fl64.aifc"},
                     FatalRow{"StartWhileStreaming", Op::AudioQueueStart, 1, 0, "AudioQueueStart",
-                             true, "aifc_fl64.aifc"}),
+                             true, "mpeg2_l3.mp3"}),
     [](const testing::TestParamInfo<FatalRow>& info) { return info.param.name; });
 
 }  // namespace

@@ -2,6 +2,7 @@
 // failure path, the end, and who holds the object when.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <latch>
 
 #include "tests/engine/PlayerHarness.h"
@@ -216,13 +217,13 @@ TEST(StopInState, ConnectingTellsTrueThenFalseOnTheCallersThread) {
     EXPECT_TRUE(waitUntil([&] { return h.server.connectionsOpen() == 0; }));
 }
 
-TEST(StopInState, FormatKnownTellsTrueThenFalseAndDisposesOfTheUnstartedQueue) {
+TEST(StopInState, BeforeTheLeadTellsTrueThenFalseAndDisposesOfTheUnstartedQueue) {
     PlayerHarness h;
     Script s = mp3File(kShortMp3);
-    s.stallAfter(2000);
+    s.stallAfter(2000);  // half a second of audio: buffers handed over, short of the lead
     Pelorin& player = h.createFor("/a.mp3", s);
     player.start();
-    ASSERT_TRUE(waitUntil([&] { return h.access->audioQueue() != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return h.count(Op::AudioQueueEnqueueBuffer) >= 1; }));
     ASSERT_FALSE(h.access->started());
     player.stop();
     EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
@@ -231,34 +232,81 @@ TEST(StopInState, FormatKnownTellsTrueThenFalseAndDisposesOfTheUnstartedQueue) {
     EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
     EXPECT_EQ(h.count(Op::AudioQueueStart), 0);
     EXPECT_EQ(h.count(Op::AudioQueueStop), 0);
-    // The queue that was made is not left behind with its thread.
+    // The queue that was made, holding buffers, is not left behind with its thread.
+    EXPECT_EQ(h.countWith(Op::AudioQueueDispose, 1), 1);
+    EXPECT_EQ(h.platform->buffersHeldByQueue(), 0);
+    EXPECT_TRUE(h.alerts->alerts().empty());
+}
+
+// A stop at each moment of the queue's start: it meets either a queue that is
+// started and stops it, or one that is not and keeps it from starting; the
+// queue's reports are told apart by their order, not by the play state.
+enum class StartMoment {
+    BetweenTheQueueStartAndStarted,  // the service's start has returned to the worker
+    BeforeTheRunningReport,          // started; the queue's report that it runs held back
+    InsideTheRunningReport,          // the report has told true and is not done
+};
+
+struct StartMomentRow {
+    const char* name;
+    StartMoment moment;
+};
+
+class StopAtTheStart : public testing::TestWithParam<StartMomentRow> {};
+
+TEST_P(StopAtTheStart, StopsTheQueueTellsTrueThenFalseAndMakesTheSessionInactiveOnce) {
+    PlayerHarness h(/*realTimeOutput=*/true);
+    Pelorin& player = h.createFor("/live", endlessStation(kLowRateMp3));
+    std::thread stopper;
+    std::atomic<bool> stopReturned{false};
+    switch (GetParam().moment) {
+        case StartMoment::BetweenTheQueueStartAndStarted:
+            h.platform->onReturn(Op::AudioQueueStart, [&] {
+                stopper = std::thread([&] {
+                    player.stop();
+                    stopReturned.store(true);
+                });
+                // A stop that is not kept out until the start is complete
+                // runs to its end within this wait; one that is kept out
+                // returns only after it.
+                waitUntil([&] { return stopReturned.load(); }, 200ms);
+            });
+            break;
+        case StartMoment::BeforeTheRunningReport:
+            h.platform->holdRunningReports(true);
+            break;
+        case StartMoment::InsideTheRunningReport:
+            h.observer.onFirstTrue([&] { player.stop(); });
+            break;
+    }
+    player.start();
+    if (GetParam().moment == StartMoment::BeforeTheRunningReport) {
+        ASSERT_TRUE(waitUntil([&] { return h.access->started(); }));
+        player.stop();
+        player.stop();
+        // The queue is stopped at once; the player tells nothing itself.
+        EXPECT_TRUE(h.observer.values().empty());
+        h.platform->holdRunningReports(false);
+    }
+    ASSERT_TRUE(h.waitEnded());
+    if (stopper.joinable()) {
+        stopper.join();
+    }
+    EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false})) << h.diagnostics();
+    EXPECT_EQ(h.countWith(Op::AudioQueueStop, 1), 1);
+    EXPECT_EQ(h.platform->runningReports(), 2);
+    EXPECT_EQ(h.countWith(Op::AudioSessionSetActive, 0), 1);
     EXPECT_EQ(h.countWith(Op::AudioQueueDispose, 1), 1);
     EXPECT_TRUE(h.alerts->alerts().empty());
 }
 
-TEST(StopInState, StartedStopsTheQueueAndTheFirstReportTellsTrueThenFalse) {
-    PlayerHarness h(/*realTimeOutput=*/true);
-    h.platform->holdRunningReports(true);
-    Pelorin& player = h.createFor("/a.mp3", endlessStation(kLowRateMp3));
-    player.start();
-    ASSERT_TRUE(waitUntil([&] { return h.access->started(); }));
-    player.stop();
-    // The queue is stopped at once; the player tells nothing itself.
-    EXPECT_EQ(h.countWith(Op::AudioQueueStop, 1), 1);
-    EXPECT_TRUE(h.observer.values().empty());
-    player.stop();
-    EXPECT_EQ(h.countWith(Op::AudioQueueStop, 1), 1);
-    h.platform->holdRunningReports(false);
-    ASSERT_TRUE(h.waitEnded());
-    const auto values = h.observer.values();
-    ASSERT_GE(values.size(), 2U);
-    EXPECT_TRUE(values[0]);
-    EXPECT_FALSE(values[1]);
-    EXPECT_FALSE(values.back());
-    // The report that came after the stop did not make the session inactive.
-    EXPECT_EQ(h.countWith(Op::AudioSessionSetActive, 0), 0);
-    EXPECT_TRUE(h.alerts->alerts().empty());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Moments, StopAtTheStart,
+    testing::Values(StartMomentRow{"BetweenTheQueueStartAndStarted",
+                                   StartMoment::BetweenTheQueueStartAndStarted},
+                    StartMomentRow{"BeforeTheRunningReport", StartMoment::BeforeTheRunningReport},
+                    StartMomentRow{"InsideTheRunningReport", StartMoment::InsideTheRunningReport}),
+    [](const testing::TestParamInfo<StartMomentRow>& info) { return info.param.name; });
 
 TEST(StopInState, PlayingStopsTheQueueAtOnceAndTheQueueTellsFalse) {
     PlayerHarness h(/*realTimeOutput=*/true);

@@ -34,11 +34,16 @@ class PacketBuffering : public testing::Test {
     void SetUp() override { open(); }
     void TearDown() override { access_->teardown(); }
 
-    void open() {
+    // A player whose parser announced 16-bit PCM: by default 48 kHz stereo,
+    // where a full buffer holds less than a hand-over's duration.
+    void open(UInt32 rate = 48000, UInt16 channels = 2) {
+        if (access_) {
+            access_->teardown();
+        }
         player_ = Pelorin::initWithURL(nullptr, {.platform = platform_});
         access_ = std::make_unique<PelorinTestAccess>(*player_);
         ASSERT_EQ(access_->openParser(kAudioFileWAVEType), noErr);
-        access_->parse(wavHeader(48000, 2, 16, 0x7FFFFFF0));
+        access_->parse(wavHeader(rate, channels, 16, 0x7FFFFFF0));
         ASSERT_NE(access_->audioQueue(), nullptr);
     }
     void plain(std::size_t n) { access_->deliver(bytes(n), {}, false); }
@@ -181,6 +186,25 @@ TEST_F(PacketBuffering, TheQueueStartsOnceAndTheRingWraps) {
     EXPECT_EQ(access_->fillBufferIndex(), 1U);
 }
 
+TEST_F(PacketBuffering, ABufferGoesOverOnceItHoldsTheDurationAndTheQueueStartsWithTheLead) {
+    open(8000, 1);  // 16000 bytes a second
+    const auto handOver = static_cast<std::size_t>(kHandOverSeconds * 16000);
+    plain(handOver - 2);
+    EXPECT_TRUE(handedOverSizes().empty());
+    plain(2);
+    described(1, static_cast<UInt32>(handOver));  // PCM packets are timed by their bytes
+    EXPECT_EQ(handedOverSizes(), (std::vector<UInt32>(2, static_cast<UInt32>(handOver))));
+    const auto lead = static_cast<std::size_t>(kStartLeadSeconds / kHandOverSeconds);
+    for (std::size_t i = 2; i + 1 < lead; ++i) {
+        plain(handOver);
+    }
+    EXPECT_FALSE(access_->started());
+    plain(handOver);
+    EXPECT_TRUE(access_->started());
+    EXPECT_EQ(platform_->count(Op::AudioQueueStart), 1);
+    EXPECT_EQ(handedOverSizes().size(), lead);
+}
+
 TEST_F(PacketBuffering, WhenFinishedADeliveryCopiesNothing) {
     plain(1000);
     described(1, 10);
@@ -227,6 +251,7 @@ struct HandOverFaultRow {
     const char* name;
     Op op;
     const char* line;
+    UInt32 failingHandOver;  // 1-based
 };
 
 class HandOverFault : public PacketBuffering,
@@ -236,7 +261,9 @@ TEST_P(HandOverFault, FailsKeepsTheBufferAndDropsTheRestOfTheDelivery) {
     const HandOverFaultRow& row = GetParam();
     platform_->failCall(row.op, fourCharStatus("oops"));
     StdoutCapture out;
-    plain(32000);
+    for (UInt32 i = 0; i < row.failingHandOver; ++i) {
+        plain(32000);
+    }
     // Does not fit: the hand-over fails, and the rest is dropped without
     // writing past the buffer or spinning.
     plain(20000);
@@ -245,17 +272,19 @@ TEST_P(HandOverFault, FailsKeepsTheBufferAndDropsTheRestOfTheDelivery) {
     EXPECT_EQ(out.lines(),
               std::vector<std::string>{std::string(row.line) + " err spoo 1869574259"});
     EXPECT_TRUE(access_->failed());
-    EXPECT_EQ(access_->fillBufferIndex(), 0U);
+    EXPECT_EQ(access_->fillBufferIndex(), row.failingHandOver - 1);
     EXPECT_EQ(access_->bytesFilled(), 32000U);
-    EXPECT_TRUE(access_->inuse(0));
+    EXPECT_TRUE(access_->inuse(row.failingHandOver - 1));
     EXPECT_FALSE(access_->started());
+    EXPECT_EQ(player_->failureReason(), std::string(row.line) + " failed: 'oops' (1869574259)");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, HandOverFault,
+    // At 48 kHz stereo the sixth buffer of 32000 bytes brings the lead.
     testing::Values(HandOverFaultRow{"Enqueue", Op::AudioQueueEnqueueBuffer,
-                                     "AudioQueueEnqueueBuffer"},
-                    HandOverFaultRow{"Start", Op::AudioQueueStart, "AudioQueueStart"}),
+                                     "AudioQueueEnqueueBuffer", 1},
+                    HandOverFaultRow{"Start", Op::AudioQueueStart, "AudioQueueStart", 6}),
     [](const testing::TestParamInfo<HandOverFaultRow>& info) { return info.param.name; });
 
 TEST(PacketBufferingWithoutRing, PacketsAfterAFailedSetUpTouchNoBuffer) {

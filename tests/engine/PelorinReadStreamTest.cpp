@@ -2,6 +2,9 @@
 // ways a stream fails.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
+
 #include "tests/engine/PlayerHarness.h"
 #include "tests/engine/TestStreams.h"
 
@@ -41,6 +44,8 @@ TEST(StreamFailure, AReadErrorFailsWithoutALine) {
     expectFailurePath(h);
     EXPECT_TRUE(out.lines().empty());
     EXPECT_EQ(h.count(Op::AudioFileStreamParseBytes), 0);
+    // The stream itself has no words for a read made to fail.
+    EXPECT_EQ(h.player->failureReason(), "the stream could not be read");
 }
 
 TEST(StreamFailure, AnErrorEventFailsAndNothingIsReadAfterIt) {
@@ -55,6 +60,7 @@ TEST(StreamFailure, AnErrorEventFailsAndNothingIsReadAfterIt) {
     expectFailurePath(h);
     EXPECT_TRUE(out.lines().empty());
     EXPECT_EQ(h.count(Op::CFReadStreamRead), 0);
+    EXPECT_EQ(h.player->failureReason(), "the stream reported an error");
 }
 
 TEST(StreamFailure, AServerThatClosesMidStreamFails) {
@@ -66,6 +72,9 @@ TEST(StreamFailure, AServerThatClosesMidStreamFails) {
     EXPECT_EQ(h.alerts->alerts().size(), 1U);
     EXPECT_FALSE(h.observer.values().empty());
     EXPECT_FALSE(h.observer.values().back());
+    // The transfer's own words.
+    EXPECT_TRUE(h.player->failureReason().starts_with("transfer closed with "))
+        << h.player->failureReason();
 }
 
 TEST(StreamFailure, AParseErrorLogsTheParseLine) {
@@ -78,63 +87,100 @@ TEST(StreamFailure, AParseErrorLogsTheParseLine) {
               std::vector<std::string>{"AudioFileStreamParseBytes err ?atd 1685348671"});
 }
 
+// The hand-overs made before the queue was started.
+std::size_t handOversBeforeTheStart(const PlayerHarness& h) {
+    std::size_t n = 0;
+    for (const CallRecord& c : h.platform->calls()) {
+        if (c.op == Op::AudioQueueStart) {
+            return n;
+        }
+        n += c.op == Op::AudioQueueEnqueueBuffer ? 1 : 0;
+    }
+    return n;
+}
+
 struct NoAudioRow {
     const char* name;
-    Script script;
+    std::function<Script()> script;  // made when the test runs: fixtures are read then
+    const char* reason;
 };
 
 class StreamWithoutAudio : public testing::TestWithParam<NoAudioRow> {};
 
-TEST_P(StreamWithoutAudio, FailsAtTheLatestAtTheEnd) {
+TEST_P(StreamWithoutAudio, FailsAtTheLatestAtTheEndAndSaysWhy) {
     PlayerHarness h;
-    h.createFor("/a.mp3", GetParam().script).start();
+    h.createFor("/a.mp3", GetParam().script()).start();
     expectFailurePath(h);
     EXPECT_EQ(h.count(Op::AudioQueueStart), 0);
     EXPECT_EQ(h.count(Op::AudioQueueFlush), 0);
+    EXPECT_EQ(h.player->failureReason(), GetParam().reason);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, StreamWithoutAudio,
-    testing::Values(NoAudioRow{"EmptyBody", Script::fixed("")},
-                    NoAudioRow{"ErrorPage", Script::notFound()},
-                    NoAudioRow{"TextBody", Script::fixed(std::string(100000, 'x'), "text/plain")}),
+    testing::Values(
+        NoAudioRow{"EmptyBody", [] { return Script::fixed(""); }, "not an audio stream"},
+        NoAudioRow{"ErrorPage", [] { return Script::notFound(); },
+                   "the server answered \"HTTP/1.1 404 Not Found\""},
+        NoAudioRow{"ErrorStatusWithAudio",
+                   [] {
+                       Script s = mp3File("mpeg1_l3_vbr_xing.mp3");
+                       s.closeAfter(3000).withStatusLine("HTTP/1.1 503 Service Unavailable");
+                       return s;
+                   },
+                   "the server answered \"HTTP/1.1 503 Service Unavailable\""},
+        NoAudioRow{"TextBody", [] { return Script::fixed(std::string(100000, 'x'), "text/plain"); },
+                   "not an audio stream"},
+        NoAudioRow{"Mp4IndexLast", [] { return mp3File("m4a_moov_last.m4a"); },
+                   "MP4 whose index comes after its data cannot be streamed"},
+        NoAudioRow{"HeaderLineOf200KB",
+                   [] { return mp3File().withHeader("X-Big: " + std::string(200'000, 'a')); },
+                   "The server's response header is too long (a header line over 100 KB)."}),
     [](const testing::TestParamInfo<NoAudioRow>& info) { return info.param.name; });
 
-TEST(StreamEnd, AStreamShorterThanOneBufferPlays) {
+TEST(StreamEnd, AStreamShorterThanTheLeadStartsAtItsEnd) {
     PlayerHarness h;
-    h.createFor("/a.mp3", mp3File()).start();
+    const std::vector<UInt8> file = readFile(fixture(kShortMp3));
+    h.createFor("/a.mp3", Script::fixed(std::string(file.begin(), file.begin() + 3000)))
+        .start();  // 0.75 s at 32 kbit/s
     ASSERT_TRUE(h.waitEnded());
     EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
     const auto records = h.platform->enqueues();
-    ASSERT_EQ(records.size(), 1U);
-    EXPECT_LT(records[0].byteSize, kBufferSize);
-    EXPECT_GT(records[0].packetDescCount, 0U);
+    ASSERT_GE(records.size(), 2U);
+    EXPECT_EQ(handOversBeforeTheStart(h), records.size());
     EXPECT_EQ(h.count(Op::AudioQueueStart), 1);
     EXPECT_EQ(h.count(Op::AudioQueueFlush), 1);
     EXPECT_EQ(h.countWith(Op::AudioQueueStop, 0), 1);
     EXPECT_TRUE(h.alerts->alerts().empty());
+    EXPECT_EQ(h.player->failureReason(), "");
 }
 
-TEST(StreamEnd, AStreamOfManyBuffersEndsWithItsPartialBuffer) {
+TEST(StreamEnd, BuffersGoOverByDurationAndTheQueueStartsWithTheLead) {
     PlayerHarness h;
-    Script s = mp3File("mpeg1_l3_vbr_xing.mp3");
-    s.repeated(200000);  // about six buffers and a part
+    Script s = mp3File("mpeg1_l3_vbr_xing.mp3");  // 44.1 kHz, 1152 frames a packet
+    s.repeated(200000);                           // about 18 s
     h.createFor("/a.mp3", s).start();
     ASSERT_TRUE(h.waitEnded());
     EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
+    constexpr double kRate = 44100;
+    constexpr double kFramesPerPacket = 1152;
+    const auto packetsPerBuffer =
+        static_cast<UInt32>(std::ceil(kHandOverSeconds * kRate / kFramesPerPacket));
+    const auto buffersForTheLead = static_cast<std::size_t>(
+        std::ceil(kStartLeadSeconds * kRate / (packetsPerBuffer * kFramesPerPacket)));
     std::size_t total = 0;
     const auto records = h.platform->enqueues();
-    ASSERT_GE(records.size(), 7U);
+    ASSERT_GT(records.size(), 50U);
     for (std::size_t i = 0; i + 1 < records.size(); ++i) {
-        // Every buffer but the last is handed over only when the next packet
-        // would not fit.
-        EXPECT_GT(records[i].byteSize, kBufferSize - 1500);
+        // Every buffer but the last goes over once it holds the duration.
+        EXPECT_EQ(records[i].packetDescCount, packetsPerBuffer) << i;
         total += records[i].byteSize;
     }
-    EXPECT_LT(records.back().byteSize, kBufferSize);
+    EXPECT_LE(records.back().packetDescCount, packetsPerBuffer);
     total += records.back().byteSize;
     EXPECT_GT(total, 190000U);
     EXPECT_EQ(h.count(Op::AudioQueueStart), 1);
+    EXPECT_EQ(handOversBeforeTheStart(h), buffersForTheLead);
 }
 
 struct EndFaultRow {
@@ -146,28 +192,22 @@ struct EndFaultRow {
 
 class EndOfStreamFault : public testing::TestWithParam<EndFaultRow> {};
 
-TEST_P(EndOfStreamFault, LogsAndLeavesTheStreamOpenUntilAStop) {
+// A queue that was not told to play out and stop would leave the player
+// "playing" while nothing plays: the refusal is a failure, and its path stops
+// the queue at once.
+TEST_P(EndOfStreamFault, FailsAndStopsTheQueue) {
     const EndFaultRow& row = GetParam();
-    PlayerHarness h;
+    PlayerHarness h(/*realTimeOutput=*/true);
     h.platform->failCall(row.op, fourCharStatus("oops"), 1, 1, row.detail);
     StdoutCapture out;
-    Pelorin& player = h.createFor("/a.mp3", mp3File());
-    player.start();
-    ASSERT_TRUE(waitUntil([&] { return h.count(row.op) == 1; }));
-    ASSERT_TRUE(waitUntil([&] { return h.playing(); }));
-    // Nothing else: no failure, the stream still open, the queue running on.
-    EXPECT_TRUE(h.access->streamOpen());
-    EXPECT_FALSE(h.access->failed());
-    EXPECT_EQ(h.count(Op::CFReadStreamClose), 0);
-    if (row.op == Op::AudioQueueFlush) {
-        EXPECT_EQ(h.count(Op::AudioQueueStop), 0);
-    }
-    EXPECT_FALSE(h.observer.ended());
-    // Playback ends only through stop.
-    player.stop();
+    h.createFor("/a.mp3", mp3File()).start();
     ASSERT_TRUE(h.waitEnded());
-    EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
-    EXPECT_TRUE(h.alerts->alerts().empty());
+    EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false})) << h.diagnostics();
+    EXPECT_EQ(h.alerts->alerts().size(), 1U);
+    EXPECT_EQ(h.player->failureReason(), std::string(row.line) + " failed: 'oops' (1869574259)");
+    EXPECT_EQ(h.countWith(Op::AudioQueueStop, 1), 1);
+    EXPECT_EQ(h.countWith(Op::AudioSessionSetActive, 0), 1);
+    EXPECT_EQ(h.count(Op::CFReadStreamClose), 1);
     const auto lines = out.lines();
     std::string printed;
     for (const std::string& line : lines) {

@@ -87,7 +87,7 @@ class PlayerHarness {
             ", reads: " + std::to_string(count(Op::CFReadStreamRead)) +
             ", stream events: " + std::to_string(platform->callsOf(Op::StreamEvent).size()) +
             ", hand-overs: " + std::to_string(count(Op::AudioQueueEnqueueBuffer)) +
-            ", service's last failure: \"" + platform->lastFailureText() + "\"";
+            ", failure: \"" + (player ? player->failureReason() : std::string()) + "\"";
         for (const CallRecord& c : platform->callsOf(Op::StreamEvent)) {
             if (c.detail != kCFStreamEventHasBytesAvailable) {
                 d += ", stream event " + std::to_string(c.detail);

@@ -92,12 +92,13 @@ void PlayButtonTest::failureShowsTheAlertAndReturnsToIdle_data() {
                              << "Audio Error"
                              << "Attempt to play streaming audio failed."
                              << "OK"
-                             << "Playback ended.";
-    QTest::newRow("Turkish") << "tr_TR"
-                             << "Ses Hatası"
-                             << "Yayındaki sesi çalma girişimi başarısız oldu."
-                             << "Tamam"
-                             << "Çalma sona erdi.";
+                             << "Playback failed: the server answered \"HTTP/1.1 404 Not Found\"";
+    QTest::newRow("Turkish")
+        << "tr_TR"
+        << "Ses Hatası"
+        << "Yayındaki sesi çalma girişimi başarısız oldu."
+        << "Tamam"
+        << "Çalma başarısız oldu: the server answered \"HTTP/1.1 404 Not Found\"";
 }
 
 void PlayButtonTest::failureShowsTheAlertAndReturnsToIdle() {
@@ -217,8 +218,10 @@ void PlayButtonTest::playerEndingUnheardReturnsToIdle_data() {
                                  << "Type a stream address first.";
     QTest::newRow("text that is no URL") << "tower one"
                                          << "\u201ctower one\u201d is not a stream address.";
-    QTest::newRow("stream that cannot be opened") << "ftp://127.0.0.1/live.mp3"
-                                                  << "The stream could not be opened.";
+    QTest::newRow("stream that cannot be opened")
+        << "ftp://127.0.0.1/live.mp3"
+        << "The stream could not be opened: Only http and https addresses can be played: "
+           "ftp://127.0.0.1/live.mp3";
 }
 
 void PlayButtonTest::playerEndingUnheardReturnsToIdle() {

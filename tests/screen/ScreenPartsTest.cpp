@@ -1,5 +1,5 @@
 // The screen's parts on their own: the listening-time text and count, the
-// timers' threading, the status line's use of a player's cause and the
+// timers' threading, the
 // diagnostic line format.
 #include <QRegularExpression>
 #include <QTest>
@@ -21,7 +21,6 @@ class ScreenPartsTest : public QObject {
     void countFollowsRealTimeWhileTheMainThreadIsBusy();
     void timerCallsTakeEffectInCallOrder_data();
     void timerCallsTakeEffectInCallOrder();
-    void statusShowsThePlayersCause();
     void logLineLooksLikeThePlatformLog();
 };
 
@@ -106,17 +105,6 @@ void ScreenPartsTest::timerCallsTakeEffectInCallOrder() {
     }
     QCoreApplication::processEvents();
     QCOMPARE(screen.tickTimerRunning(), running);
-}
-
-void ScreenPartsTest::statusShowsThePlayersCause() {
-    // Once the player tells why it failed, that cause is what the user reads.
-    PlayerEnding ending;
-    ending.text = QStringLiteral("http://h/x");
-    ending.reportedPlaying = true;
-    ending.cause = "HTTP 404 Not Found";
-    QCOMPARE(endingText(ending), QStringLiteral("Playback failed: HTTP 404 Not Found"));
-    ending.cause.clear();
-    QCOMPARE(endingText(ending), QStringLiteral("Playback ended."));
 }
 
 void ScreenPartsTest::logLineLooksLikeThePlatformLog() {

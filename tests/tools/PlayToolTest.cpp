@@ -348,7 +348,12 @@ TEST(PlayToolFailures, AnErrorPageFails) {
     LoopbackServer server;  // every path: 404 with an HTML page
     const PlayRun run = runPlay({server.url("/missing.mp3"), "--null"});
     EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_NE(run.err.find("Audio Error"), std::string::npos) << run.err;
+    // The alert, with why; a stream that never played does not claim it did.
+    EXPECT_NE(run.err.find("Audio Error: Attempt to play streaming audio failed.\n"
+                           "orvento-play: the server answered \"HTTP/1.1 404 Not Found\"\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find("playing"), std::string::npos) << run.err;
 }
 
 TEST(PlayToolFailures, AStreamThatCannotBeOpenedFailsWithoutAlert) {
@@ -356,6 +361,7 @@ TEST(PlayToolFailures, AStreamThatCannotBeOpenedFailsWithoutAlert) {
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_EQ(run.err.find("Audio Error"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("could not be opened"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Only http and https"), std::string::npos) << run.err;
 }
 
 TEST(PlayToolFailures, TheEnginesErrorLinesGoToStandardOutput) {
@@ -481,6 +487,7 @@ TEST(PlayToolInterrupt, CtrlCWhileConnectingIsRepeatedUntilItTakes) {
                                 }));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_NE(run.err.find("orvento-play: ended"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("playing"), std::string::npos) << run.err;
     EXPECT_LT(run.afterSignal, 5000ms);
 }
 

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -254,6 +255,12 @@ Script& Script::repeated(std::optional<std::uint64_t> total) {
 Script& Script::paced(double rate, std::uint64_t burst) {
     bytesPerSecond = rate;
     burstBytes = burst;
+    return *this;
+}
+
+Script& Script::jittered(double maxSeconds, std::uint32_t seed) {
+    jitterSeconds = maxSeconds;
+    jitterSeed = seed;
     return *this;
 }
 
@@ -628,6 +635,10 @@ void LoopbackServer::serve(int fd) {
     const auto quantum = static_cast<std::uint64_t>(
         rate > 0 ? std::clamp(rate / 20, 1.0, static_cast<double>(writeSize)) : writeSize);
     const auto start = std::chrono::steady_clock::now();
+    std::mt19937 random(script.jitterSeed);
+    std::uniform_real_distribution<double> unit(0, 1);
+    // Paced writes come twenty times a second: one in forty is held back.
+    constexpr double kHoldChance = 1.0 / 40;
     std::uint64_t sent = 0;
     while (sent < limit) {
         std::uint64_t allowed = limit - sent;
@@ -669,6 +680,10 @@ void LoopbackServer::serve(int fd) {
             return;
         }
         sent += size;
+        if (rate > 0 && script.jitterSeconds > 0 && sent > script.burstBytes &&
+            unit(random) < kHoldChance && !connection.pause(unit(random) * script.jitterSeconds)) {
+            return;
+        }
     }
     if (script.stallAfterBytes && sent == *script.stallAfterBytes) {
         connection.waitForPeerClose();

@@ -58,8 +58,13 @@ struct Script {
     std::shared_ptr<const std::string> data;
     std::optional<std::uint64_t> length;
 
-    double bytesPerSecond = 0;      // 0: as fast as the socket takes it
-    std::uint64_t burstBytes = 0;   // sent at once before the pacing starts
+    double bytesPerSecond = 0;     // 0: as fast as the socket takes it
+    std::uint64_t burstBytes = 0;  // sent at once before the pacing starts
+    // Paced bodies, after the burst: now and then (about every 2 s) the server holds its
+    // writes back for a random time up to this long, then sends what has
+    // fallen due at once, as a congested network delivers. 0: never.
+    double jitterSeconds = 0;
+    std::uint32_t jitterSeed = 1;   // the same seed, the same holds
     std::size_t writeSize = 16384;  // most body bytes per write (and per chunk), at most 65536
     int sendBufferBytes = 0;        // SO_SNDBUF for the connection; 0: the system's
 
@@ -91,6 +96,7 @@ struct Script {
     // Repeats the body's bytes for ever (or up to `total`).
     Script& repeated(std::optional<std::uint64_t> total = std::nullopt);
     Script& paced(double rate, std::uint64_t burst = 0);
+    Script& jittered(double maxSeconds, std::uint32_t seed = 1);
     Script& writesOf(std::size_t bytes);
     Script& withSendBuffer(int bytes);
     Script& closeAfter(std::uint64_t bytes);

@@ -97,11 +97,20 @@ class ToolAlerts : public AlertService {
         const std::string line = title + ": " + message + "\n";
         std::fwrite(line.data(), 1, line.size(), stderr);
         std::fflush(stderr);
+        // The player has kept why by now: it comes with the alert.
+        if (auto player = player_.lock(); player && !player->failureReason().empty()) {
+            say(player->failureReason());
+            reasonSaid_.store(true);
+        }
     }
+    void watch(const std::shared_ptr<Pelorin>& player) { player_ = player; }
     bool shown() const { return shown_.load(); }
+    bool reasonSaid() const { return reasonSaid_.load(); }
 
   private:
+    std::weak_ptr<Pelorin> player_;
     std::atomic<bool> shown_{false};
+    std::atomic<bool> reasonSaid_{false};
 };
 
 class StateReporter : public PelorinObserver {
@@ -110,11 +119,16 @@ class StateReporter : public PelorinObserver {
 
     void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) override {
         if (keyPath == kIsPlayingKeyPath) {
-            const bool playing = object.isPlaying();
-            if (playing) {
-                played_.store(true);
+            // "playing" only once audio flows: a stop or a failure before the
+            // queue ran is told true and at once false, and is no play.
+            if (object.isPlaying()) {
+                if (!stopRequested_.load() && object.failureReason().empty() &&
+                    !played_.exchange(true)) {
+                    say("playing");
+                }
+            } else if (played_.load() && !stoppedSaid_.exchange(true)) {
+                say("stopped playing");
             }
-            say(playing ? "playing" : "stopped playing");
         } else if (keyPath == kHasEndedKeyPath) {
             say("ended");
             ended_.store(true);
@@ -123,9 +137,12 @@ class StateReporter : public PelorinObserver {
     }
     bool played() const { return played_.load(); }
     bool ended() const { return ended_.load(); }
+    void noteStopRequested() { stopRequested_.store(true); }
 
   private:
     const Wakeup& wakeup_;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> stoppedSaid_{false};
     std::atomic<bool> played_{false};
     std::atomic<bool> ended_{false};
 };
@@ -303,11 +320,13 @@ int run(int argc, char** argv) {
     StateReporter reporter(wakeup);
     bool stopRequested = false;
     std::chrono::steady_clock::time_point stopAt{};
+    std::string reason;
     {
         PelorinServices services;
         services.platform = platform;
         services.alerts = alerts;
         std::shared_ptr<Pelorin> player = Pelorin::initWithURL(url, services);
+        alerts->watch(player);
         player->addObserver(&reporter, kIsPlayingKeyPath);
         player->addObserver(&reporter, kHasEndedKeyPath);
         say("connecting to " + withoutPassword(escaped));
@@ -331,6 +350,7 @@ int run(int argc, char** argv) {
                     stopAt = std::chrono::steady_clock::now();
                 }
                 stopRequested = true;
+                reporter.noteStopRequested();
             }
             if (fds[1].revents & POLLIN) {
                 wakeup.drain();
@@ -348,6 +368,7 @@ int run(int argc, char** argv) {
             }
         }
         player->waitUntilEnded(std::chrono::seconds(10));
+        reason = player->failureReason();
         player->removeObserver(&reporter, kIsPlayingKeyPath);
         player->removeObserver(&reporter, kHasEndedKeyPath);
     }
@@ -359,13 +380,12 @@ int run(int argc, char** argv) {
         return 1;
     }
 
-    const std::string detail = platform->lastFailureText();
     if (alerts->shown() || (!reporter.played() && !stopRequested)) {
         if (!alerts->shown()) {
             say("the stream could not be opened");
         }
-        if (!detail.empty()) {
-            say(detail);
+        if (!reason.empty() && !alerts->reasonSaid()) {
+            say(reason);
         }
         if (alerts->shown() && options.output.kind == AudioOutputChoice::Kind::Device) {
             say("on a machine without a sound device, use --null to play into nothing or "

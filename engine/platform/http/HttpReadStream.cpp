@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -43,6 +44,10 @@ constexpr const char* kAllowedProtocols = "http,https";
 // The SHOUTcast status line. Exactly this text: a shorter alias such as "ICY"
 // would let "ICY 404 Not Found" pass as success.
 constexpr const char* kIcyStatusLine = "ICY 200 OK";
+// libcurl reports a response header line longer than it buffers (100 KB) as
+// "Out of memory", with no words of its own.
+constexpr const char* kHeaderTooLongText =
+    "The server's response header is too long (a header line over 100 KB).";
 
 // `text` with an internationalised host name in its ASCII form. libcurl would
 // convert it too, but from the process's locale, which need not be UTF-8.
@@ -219,6 +224,7 @@ class HttpReadStream {
     CFIndex read(UInt8* buffer, CFIndex length);
     void close();
     std::string errorText() const;
+    std::string statusLine() const;
     std::uint64_t batchingDelays() const { return batchingDelays_.load(std::memory_order_relaxed); }
 
   private:
@@ -264,6 +270,8 @@ class HttpReadStream {
     static int curlTimerCallback(CURLM* multi, long timeoutMs, void* self);
     static std::size_t curlWriteCallback(char* data, std::size_t size, std::size_t count,
                                          void* self);
+    static std::size_t curlHeaderCallback(char* data, std::size_t size, std::size_t count,
+                                          void* self);
 
     std::atomic<int> refs_{1};
     // Set by close on any thread; read everywhere.
@@ -278,6 +286,7 @@ class HttpReadStream {
     std::shared_ptr<RunLoop> loop_;  // set once by schedule, never cleared
     std::string mode_;
     std::string errorText_;
+    std::string statusLine_;  // the latest response's, set by the header callback
 
     // Owned by the loop thread once the stream is scheduled.
     RunLoop* ownLoop_ = nullptr;  // loop_.get(), set by attach
@@ -315,7 +324,8 @@ class HttpReadStream {
     bool offerPending_ = false;    // has-bytes-available is due on a pass
     bool readSinceOffer_ = false;  // the client read after the last has-bytes-available
     bool terminalReported_ = false;
-    bool delivering_ = false;  // a client callback is running
+    bool delivering_ = false;     // a client callback is running
+    bool inResponseHead_ = true;  // between a status line and the blank line ending its head
 };
 
 HttpReadStream::~HttpReadStream() {
@@ -459,6 +469,11 @@ std::string HttpReadStream::errorText() const {
     return errorText_;
 }
 
+std::string HttpReadStream::statusLine() const {
+    std::lock_guard lock(mutex_);
+    return statusLine_;
+}
+
 void HttpReadStream::setErrorText(std::string text) {
     std::lock_guard lock(mutex_);
     errorText_ = std::move(text);
@@ -540,6 +555,8 @@ void HttpReadStream::startTransfer() {
     option(CURLOPT_NOSIGNAL, 1L);
     option(CURLOPT_WRITEFUNCTION, &HttpReadStream::curlWriteCallback);
     option(CURLOPT_WRITEDATA, this);
+    option(CURLOPT_HEADERFUNCTION, &HttpReadStream::curlHeaderCallback);
+    option(CURLOPT_HEADERDATA, this);
     option(CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
     option(CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
     option(CURLOPT_FOLLOWLOCATION, 1L);
@@ -590,7 +607,15 @@ void HttpReadStream::finishTransfer(CURLcode result) {
         signalDispatch();
         return;
     }
-    fail(curlError_[0] != '\0' ? std::string(curlError_) : curl_easy_strerror(result));
+    if (curlError_[0] != '\0') {
+        fail(curlError_);
+    } else if (result == CURLE_OUT_OF_MEMORY && inResponseHead_) {
+        // libcurl refuses a response header line longer than it buffers with
+        // this code and no words of its own.
+        fail(kHeaderTooLongText);
+    } else {
+        fail(curl_easy_strerror(result));
+    }
 }
 
 void HttpReadStream::fail(std::string text) {
@@ -922,6 +947,25 @@ std::size_t HttpReadStream::curlWriteCallback(char* data, std::size_t size, std:
     return static_cast<HttpReadStream*>(self)->onWrite(data, size * count);
 }
 
+// Called with each whole line of every response head, redirects included; the
+// status line of the latest response is kept for the reader.
+std::size_t HttpReadStream::curlHeaderCallback(char* data, std::size_t size, std::size_t count,
+                                               void* self) {
+    auto* stream = static_cast<HttpReadStream*>(self);
+    std::string_view line(data, size * count);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
+    if (line.starts_with("HTTP/") || line.starts_with("ICY ")) {
+        stream->inResponseHead_ = true;
+        std::lock_guard lock(stream->mutex_);
+        stream->statusLine_ = std::string(line);
+    } else if (line.empty()) {
+        stream->inResponseHead_ = false;
+    }
+    return size * count;
+}
+
 CFHTTPMessageRef CFHTTPMessageCreateRequest(CFAllocatorRef /*alloc*/, CFStringRef requestMethod,
                                             CFURLRef url, CFStringRef httpVersion) {
     if (requestMethod == nullptr || !url || httpVersion == nullptr ||
@@ -1001,6 +1045,10 @@ Boolean HttpReadStreamSetOptions(CFReadStreamRef stream, const HttpReadStreamOpt
 
 std::string HttpReadStreamErrorText(CFReadStreamRef stream) {
     return stream != nullptr ? stream->errorText() : std::string();
+}
+
+std::string HttpReadStreamStatusLine(CFReadStreamRef stream) {
+    return stream != nullptr ? stream->statusLine() : std::string();
 }
 
 std::uint64_t HttpReadStreamBatchingDelays(CFReadStreamRef stream) {

@@ -39,6 +39,8 @@
 // libcurl's own Host and "Accept: */*" (no Accept-Encoding, no User-Agent).
 // The status line and header fields are not examined: the body alone reaches
 // the reader, whatever the status (a 404 page is delivered like any body).
+// The status line is kept for telling a user why a stream failed
+// (HttpReadStreamStatusLine).
 // Chunked transfer coding is decoded. A SHOUTcast-style status line
 // "ICY 200 OK" is accepted like "HTTP/1.0 200 OK"; any other non-HTTP status
 // line (such as "ICY 404 Not Found") is an error. Only http and https are
@@ -229,10 +231,16 @@ struct HttpReadStreamOptions {
 // negative or not finite.
 Boolean HttpReadStreamSetOptions(CFReadStreamRef stream, const HttpReadStreamOptions& options);
 
-// What went wrong, for a user (libcurl's own description where it has one):
-// empty until the open failed or the transfer failed (which is before, or at
-// the latest when, the error event is reported). Any thread.
+// What went wrong, for a user (libcurl's own description where it has one;
+// never a bare "Out of memory" for an over-long response header): empty until the open failed or
+// the transfer failed (which is before, or at the latest when, the error event is reported). Any
+// thread.
 std::string HttpReadStreamErrorText(CFReadStreamRef stream);
+
+// The status line of the latest response head received, without its line
+// end ("HTTP/1.1 404 Not Found"; after redirects, the last response's); empty
+// before one has arrived. Any thread.
+std::string HttpReadStreamStatusLine(CFReadStreamRef stream);
 
 // How many batching delays the stream has made so far (0 for a null
 // stream). Any thread.

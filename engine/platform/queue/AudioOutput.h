@@ -4,7 +4,8 @@
 // Threads: open() runs on the thread that starts the queue, close() on the
 // thread that disposes of it, both while the queue's thread does not use the
 // output. silenceNow() and framesPlayed() may be called from any thread at any
-// time. Every other call comes from the queue's thread.
+// time, and so may underruns(). Every other call comes from the queue's
+// thread.
 //
 // Timing: write() takes what fits now and never blocks; a timed output says
 // through untilWritable() when it will take more, and the queue waits that
@@ -57,6 +58,10 @@ class AudioOutput {
     virtual void silenceNow() = 0;
     // Frames of written audio played so far (dropped audio not counted).
     virtual UInt64 framesPlayed() const = 0;
+
+    // Times the output ran out of written audio while it played and more came
+    // later (a gap of silence); 0 from an output that cannot tell.
+    virtual UInt64 underruns() const { return 0; }
 
     // A failure since the last call, in the output's own words, or empty. A
     // failure ends the output: what is written afterwards is dropped. Asked

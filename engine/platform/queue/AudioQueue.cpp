@@ -71,6 +71,7 @@ class AudioQueue {
     // Everything but freeing the object.
     OSStatus dispose(bool immediate);
     UInt64 framesPlayed() const;
+    UInt64 underruns() const;
     std::string errorText() const;
 
   private:
@@ -386,6 +387,16 @@ UInt64 AudioQueue::framesPlayed() const {
         }
     }
     return output_->framesPlayed();
+}
+
+UInt64 AudioQueue::underruns() const {
+    {
+        std::lock_guard lock(mutex_);
+        if (!outputOpen_) {
+            return 0;
+        }
+    }
+    return output_->underruns();
 }
 
 std::string AudioQueue::errorText() const {
@@ -847,6 +858,10 @@ OSStatus AudioQueueGetCurrentTime(AudioQueueRef inAQ, void* /*inTimeline*/,
 
 std::string AudioQueueErrorText(AudioQueueRef inAQ) {
     return inAQ != nullptr ? inAQ->errorText() : std::string();
+}
+
+UInt64 AudioQueueUnderrunCount(AudioQueueRef inAQ) {
+    return inAQ != nullptr ? inAQ->underruns() : 0;
 }
 
 }  // namespace orvento

@@ -261,6 +261,11 @@ OSStatus AudioQueueDispose(AudioQueueRef inAQ, Boolean inImmediate);
 OSStatus AudioQueueGetCurrentTime(AudioQueueRef inAQ, void* inTimeline,
                                   AudioTimeStamp* outTimeStamp, Boolean* outTimelineDiscontinuity);
 
+// How often the output ran out of audio while the queue ran and played
+// silence until more came (an underrun). Counted by the outputs that can
+// tell: the null output in real time; 0 for the others. Any thread.
+UInt64 AudioQueueUnderrunCount(AudioQueueRef inAQ);
+
 // The last failure's explanation for a user (the output's or decoder's own
 // words), empty when nothing failed.
 std::string AudioQueueErrorText(AudioQueueRef inAQ);

@@ -54,6 +54,7 @@ void NullOutput::resume() {
     if (paused_) {
         paused_ = false;
         playedBy_ = Clock::now() + framesToDuration(pausedPending_);
+        playing_ = pausedPending_ > 0;
         pausedPending_ = 0;
     }
 }
@@ -80,7 +81,11 @@ std::size_t NullOutput::write(const float* /*samples*/, std::size_t frames) {
         frames = std::min(frames, static_cast<std::size_t>(std::max(0.0, room)));
         if (paused_) {
             pausedPending_ += static_cast<double>(frames);
-        } else {
+        } else if (frames > 0) {
+            if (playing_ && playedBy_ < now) {
+                ++underruns_;  // it played silence since playedBy_
+            }
+            playing_ = true;
             playedBy_ = std::max(playedBy_, now) + framesToDuration(static_cast<double>(frames));
         }
     }
@@ -116,6 +121,12 @@ void NullOutput::discard() {
     dropped_ += static_cast<UInt64>(std::llround(left));
     pausedPending_ = 0;
     playedBy_ = Clock::now();
+    playing_ = false;
+}
+
+UInt64 NullOutput::underruns() const {
+    std::lock_guard lock(mutex_);
+    return underruns_;
 }
 
 UInt64 NullOutput::framesPlayed() const {

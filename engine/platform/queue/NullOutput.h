@@ -24,6 +24,9 @@ class NullOutput final : public AudioOutput {
     void discard() override;
     void silenceNow() override;
     UInt64 framesPlayed() const override;
+    // Real time only: a write that finds everything written since the last
+    // resume or discard already played counts one underrun.
+    UInt64 underruns() const override;
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -39,6 +42,8 @@ class NullOutput final : public AudioOutput {
     bool silenced_ = false;  // between silenceNow() and discard(): writes are dropped
     UInt64 written_ = 0;
     UInt64 dropped_ = 0;
+    bool playing_ = false;  // audio written since the last resume() or discard()
+    UInt64 underruns_ = 0;
     // Real time: when everything written will have played (while running), or
     // the frames still to play (while paused).
     Clock::time_point playedBy_{};

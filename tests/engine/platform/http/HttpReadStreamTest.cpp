@@ -32,6 +32,10 @@ struct ResponseRow {
     long bytesBeforeError = -1;
     // Connections the server must see; -1: not checked.
     int connections = -1;
+    // The status line the stream keeps, and words its error text must hold;
+    // null: not checked.
+    const char* statusLine = nullptr;
+    const char* errorWords = nullptr;
 };
 
 std::string patternText(std::size_t size) {
@@ -53,7 +57,7 @@ const std::vector<ResponseRow> kResponses = {
          s.setScript("/", Script::pattern(300'000));
          return patternText(300'000);
      },
-     Outcome::end},
+     Outcome::end, -1, -1, "HTTP/1.1 200 OK"},
     {"Chunked",
      [](LoopbackServer& s) {
          s.setScript("/", Script::pattern(200'000).chunked().writesOf(777));
@@ -65,7 +69,7 @@ const std::vector<ResponseRow> kResponses = {
          s.setScript("/", Script::pattern(150'000).withStatusLine("ICY 200 OK").untilClose());
          return patternText(150'000);
      },
-     Outcome::end},
+     Outcome::end, -1, -1, "ICY 200 OK"},
     {"Http10UntilClose",
      [](LoopbackServer& s) {
          s.setScript("/", Script::pattern(70'000).withStatusLine("HTTP/1.0 200 OK").untilClose());
@@ -77,7 +81,7 @@ const std::vector<ResponseRow> kResponses = {
          s.setScript("/", Script::notFound());
          return kHtml404;
      },
-     Outcome::end},
+     Outcome::end, -1, -1, "HTTP/1.1 404 Not Found"},
     {"EmptyBody",
      [](LoopbackServer& s) {
          s.setScript("/", Script::fixed(""));
@@ -93,7 +97,7 @@ const std::vector<ResponseRow> kResponses = {
          s.setScript("/r5", Script::fixed("arrived"));
          return std::string("arrived");
      },
-     Outcome::end},
+     Outcome::end, -1, -1, "HTTP/1.1 200 OK"},
     {"SixRedirects",
      [](LoopbackServer& s) {
          for (int i = 0; i < 6; ++i) {
@@ -135,6 +139,12 @@ const std::vector<ResponseRow> kResponses = {
          return patternText(40'000);
      },
      Outcome::error, 40'000},
+    {"HeaderLineOf200KB",
+     [](LoopbackServer& s) {
+         s.setScript("/", Script::fixed("never").withHeader("X-Big: " + std::string(200'000, 'a')));
+         return std::string();
+     },
+     Outcome::error, 0, -1, nullptr, "header is too long"},
     {"CloseMidChunkedBody",
      [](LoopbackServer& s) {
          s.setScript("/", Script::endless().chunked().closeAfter(50'000));
@@ -186,6 +196,13 @@ TEST_P(HttpReadStreamResponses, DeliverTheBodyAloneThenOneEndOrOneError) {
         EXPECT_EQ(body, expected.substr(0, body.size()));
         EXPECT_EQ(CFReadStreamRead(stream.get(), &byte, 1), -1);
         EXPECT_NE(HttpReadStreamErrorText(stream.get()), "");
+        if (row.errorWords != nullptr) {
+            EXPECT_NE(HttpReadStreamErrorText(stream.get()).find(row.errorWords), std::string::npos)
+                << HttpReadStreamErrorText(stream.get());
+        }
+    }
+    if (row.statusLine != nullptr) {
+        EXPECT_EQ(HttpReadStreamStatusLine(stream.get()), row.statusLine);
     }
     if (row.connections >= 0) {
         EXPECT_EQ(server.connectionsAccepted(), static_cast<std::uint64_t>(row.connections));
