@@ -72,21 +72,22 @@ TEST_P(ProbeTool, ReportsWhatItFound) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, ProbeTool,
-    ::testing::Values(
-        ProbeRow{"", "mpeg1_l3_cbr_id3.mp3", 0, "'MPG3' by frame sync, as hinted", "0 (ok)"},
-        ProbeRow{" --hint wav", "adts_lc.aac", 0, "'adts' by frame sync, overriding the hint",
-                 "0 (ok)"},
-        ProbeRow{" --chunk 1", "caf_aac.caf", 0, "'caff' by container signature, as hinted", "0 (ok)"},
-        ProbeRow{"", "m4a_moov_last.m4a", 1, "nothing", "'optm'"},
-        ProbeRow{" --hint", "wav_u8.wav", 2, "", ""},
-        // Numbers are checked whole and within their range.
-        ProbeRow{" --chunk -5", "wav_u8.wav", 2, "", ""},
-        ProbeRow{" --chunk 4294967297", "wav_u8.wav", 2, "", ""},
-        ProbeRow{" --chunk 16777217", "wav_u8.wav", 2, "", ""},
-        ProbeRow{" --chunk 1k", "wav_u8.wav", 2, "", ""},
-        ProbeRow{" --seconds nan", "wav_u8.wav", 2, "", ""},
-        ProbeRow{" --seconds 1e400", "wav_u8.wav", 2, "", ""},
-        ProbeRow{" --seconds -1", "wav_u8.wav", 2, "", ""}));
+    ::testing::Values(ProbeRow{"", "mpeg1_l3_cbr_id3.mp3", 0, "'MPG3' by frame sync, as hinted",
+                               "0 (ok)"},
+                      ProbeRow{" --hint wav", "adts_lc.aac", 0,
+                               "'adts' by frame sync, overriding the hint", "0 (ok)"},
+                      ProbeRow{" --chunk 1", "caf_aac.caf", 0,
+                               "'caff' by container signature, as hinted", "0 (ok)"},
+                      ProbeRow{"", "m4a_moov_last.m4a", 1, "nothing", "'optm'"},
+                      ProbeRow{" --hint", "wav_u8.wav", 2, "", ""},
+                      // Numbers are checked whole and within their range.
+                      ProbeRow{" --chunk -5", "wav_u8.wav", 2, "", ""},
+                      ProbeRow{" --chunk 4294967297", "wav_u8.wav", 2, "", ""},
+                      ProbeRow{" --chunk 16777217", "wav_u8.wav", 2, "", ""},
+                      ProbeRow{" --chunk 1k", "wav_u8.wav", 2, "", ""},
+                      ProbeRow{" --seconds nan", "wav_u8.wav", 2, "", ""},
+                      ProbeRow{" --seconds 1e400", "wav_u8.wav", 2, "", ""},
+                      ProbeRow{" --seconds -1", "wav_u8.wav", 2, "", ""}));
 
 TEST(ProbeTool, ListsThePacketsTheIndependentReaderFound) {
     ToolRun run = runProbe(fixturePath("mpeg1_l3_vbr_xing.mp3") + " --packets");
