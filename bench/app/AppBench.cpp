@@ -29,6 +29,7 @@
 
 #include "app/OrventoApplication.h"
 #include "bench/engine/BenchStream.h"
+#include "screen/StationCatalogue.h"
 #include "tests/support/LoopbackServer.h"
 
 extern char** environ;
@@ -276,8 +277,10 @@ void startup(const char* platform, const std::vector<std::string>& environment) 
                 times[times.size() / 2], times.front(), times.back(), times.size());
 }
 
-void playing(const char* platform, std::vector<std::string> environment, const std::string& url) {
-    environment.push_back(std::string(kDemoUrlVariable) + "=" + url);
+// `site`: the base URL of a catalogue whose first station is the one played.
+void playing(const char* platform, std::vector<std::string> environment, const std::string& site) {
+    environment.push_back(std::string(kCatalogueUrlVariable) + "=" + site);
+    environment.push_back(std::string(kWeatherUrlVariable) + "=" + site);
     auto child = spawnSelf("--child-play", environment);
     if (!child) {
         return;
@@ -306,7 +309,10 @@ int run() {
     testsupport::Script station = testsupport::Script::fromFile(mp3.string(), "audio/mpeg");
     station.repeated().untilClose().paced(kBytesPerSecond, kBurstBytes);
     server.setScript("/live.mp3", station);
-    const std::string url = server.url("/live.mp3");
+    server.setScript(kCataloguePath,
+                     testsupport::Script::fixed(R"([{"a": "Bench", "d": ")" +
+                                                server.url("/live.mp3") + R"("}])"));
+    const std::string url = server.url("");
 
     const std::vector<std::string> offscreen =
         environmentWith({"QT_QPA_PLATFORM=offscreen", "DISPLAY=", "WAYLAND_DISPLAY="});
