@@ -135,6 +135,7 @@ void OrventoViewController::viewDidLoad() {
             // A long URL shows its beginning, the scheme and host.
             textField->setCursorPosition(0);
             myTextField2()->setText(station.name);
+            myTextField2()->setCursorPosition(0);
             chosenRow_ = 0;
         }
         log(QStringLiteral("adi=%1,url=%2").arg(station.name, station.url));
@@ -318,6 +319,7 @@ void OrventoViewController::pickerViewDidSelectRow(QListView* picker, qsizetype 
     textField->setText(tableData2().at(row));
     textField->setCursorPosition(0);
     myTextField2()->setText(tableData1().at(row));
+    myTextField2()->setCursorPosition(0);
     if (picker != nullptr) {
         const bool hadFocus = picker->hasFocus();
         picker->setHidden(!picker->isHidden());

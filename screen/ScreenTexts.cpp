@@ -75,18 +75,18 @@ QString catalogueText(CatalogueOutcome outcome, const QString& server) {
             break;
         case CatalogueOutcome::failed:
             return translate(QT_TRANSLATE_NOOP("OrventoViewController",
-                                               "The station list could not be loaded from %1. "
-                                               "Type a stream address and press play."))
+                                               "Could not load the station list from %1. "
+                                               "Type a stream address."))
                 .arg(server);
         case CatalogueOutcome::unreadable:
             return translate(QT_TRANSLATE_NOOP("OrventoViewController",
                                                "The station list from %1 could not be read. "
-                                               "Type a stream address and press play."))
+                                               "Type a stream address."))
                 .arg(server);
         case CatalogueOutcome::empty:
             return translate(QT_TRANSLATE_NOOP("OrventoViewController",
                                                "The station list from %1 holds no station. "
-                                               "Type a stream address and press play."))
+                                               "Type a stream address."))
                 .arg(server);
     }
     return readyText();
