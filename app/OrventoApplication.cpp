@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/ApplicationId.h"
 #include "engine/EnginePlatform.h"
 #include "engine/WorkerRegistry.h"
 #include "screen/QtAlertService.h"
@@ -61,7 +62,7 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvento"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("orvento"));
+    QGuiApplication::setDesktopFileName(QLatin1String(kApplicationId));
     applyOrventoLook(app);
     const std::unique_ptr<QTranslator> translation = installTranslation(QLocale::system());
 
