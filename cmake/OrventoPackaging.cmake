@@ -1,7 +1,10 @@
 # The Debian package, built by CPack from what `cmake --install` installs:
 # scripts/package makes it (cpack --preset release). Its dependencies are
 # computed from the installed programs and modules by dpkg-shlibdeps, never
-# listed by hand.
+# listed by hand. The presets that make packages (release, and ci for the
+# package test) are configured for the prefix /usr, so that the modules go to
+# /usr/lib/<multiarch>/orvento: for a folder right below /usr/lib CPack would
+# add maintainer scripts that run ldconfig, which the modules do not need.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orvento)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

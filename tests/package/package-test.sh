@@ -119,6 +119,9 @@ share=$work/copy/share
 desktop-file-validate "$share/applications/org.orvento.Orvento.desktop"
 echo "desktop-file-validate: clean"
 appstreamcli validate --no-net "$share/metainfo/org.orvento.Orvento.metainfo.xml"
+# The tree as a whole: the metainfo with its desktop entry and icon.
+appstreamcli validate-tree --no-net "$work/copy" | tee "$work/tree"
+grep -q 'org.orvento.Orvento.metainfo.xml' "$work/tree" || fail "validate-tree found no metainfo"
 grep -q "<image type=\"source\">http" "$share/metainfo/org.orvento.Orvento.metainfo.xml" ||
   fail "the metainfo names no screenshot"
 for page in "$share"/man/man1/*.1.gz; do
