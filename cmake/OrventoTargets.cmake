@@ -32,14 +32,15 @@ function(orvento_test name)
 endfunction()
 
 # orvento_qt_test(NAME SOURCES... [LIBS ...] [TEST_NAME name] [TIMEOUT s]
-#                 [ENVIRONMENT VAR=value...])
+#                 [ENVIRONMENT VAR=value...] [LAUNCHER command...])
 # A Qt Test program, run by ctest as one test (TEST_NAME, default NAME) with
 # the label "app", headless: Qt's offscreen platform, SDL's dummy sound driver,
 # loopback traffic kept away from proxies. The test finds the source and build
-# trees in ORVENTO_SOURCE_DIR and ORVENTO_BINARY_DIR. Calling it again for the
-# same program adds another run of it (e.g. with other ENVIRONMENT).
+# trees in ORVENTO_SOURCE_DIR and ORVENTO_BINARY_DIR. LAUNCHER runs the
+# program (e.g. dbus-run-session --). Calling it again for the same program
+# adds another run of it (e.g. with other ENVIRONMENT).
 function(orvento_qt_test name)
-  cmake_parse_arguments(ARG "" "TEST_NAME;TIMEOUT" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "" "TEST_NAME;TIMEOUT" "SOURCES;LIBS;ENVIRONMENT;LAUNCHER" ${ARGN})
   if(NOT ARG_TEST_NAME)
     set(ARG_TEST_NAME ${name})
   endif()
@@ -52,7 +53,7 @@ function(orvento_qt_test name)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test Threads::Threads orvento_warnings)
   endif()
-  add_test(NAME ${ARG_TEST_NAME} COMMAND ${name})
+  add_test(NAME ${ARG_TEST_NAME} COMMAND ${ARG_LAUNCHER} $<TARGET_FILE:${name}>)
   set_tests_properties(${ARG_TEST_NAME} PROPERTIES
     LABELS app
     TIMEOUT ${ARG_TIMEOUT}
