@@ -6,6 +6,8 @@
 #include <QScreen>
 #include <algorithm>
 
+#include "app/ApplicationId.h"
+
 namespace orvento {
 namespace {
 
@@ -27,7 +29,9 @@ OrventoAppDelegate::OrventoAppDelegate(ScreenServices services) {
     auto window = std::make_unique<QMainWindow>();
     auto* screen = new OrventoViewController(std::move(services), window.get());
     window->setWindowTitle(screen->windowTitle());
-    window->setWindowIcon(QIcon(QStringLiteral(":/images/playbutton.png")));
+    // The installed application icon; the play button where there is none.
+    window->setWindowIcon(QIcon::fromTheme(QLatin1String(kApplicationId),
+                                           QIcon(QStringLiteral(":/images/playbutton.png"))));
     // Ctrl+Q closes the window, and with it the application.
     auto* quit = new QAction(window.get());
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));

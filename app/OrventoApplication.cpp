@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/ApplicationId.h"
 #include "app/DesktopIdleInhibitor.h"
+#include "app/MprisService.h"
 #include "engine/EnginePlatform.h"
 #include "engine/WorkerRegistry.h"
 #include "screen/QtAlertService.h"
@@ -67,7 +69,7 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvento"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("orvento"));
+    QGuiApplication::setDesktopFileName(QLatin1String(kApplicationId));
     applyOrventoLook(app);
     const std::unique_ptr<QTranslator> translation = installTranslation(QLocale::system());
 
@@ -90,6 +92,9 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
         OrventoAppDelegate delegate(std::move(services));
         alerts->setParentWindow(delegate.window());
         delegate.applicationDidFinishLaunching();
+        // The media keys and the desktop's media controls.
+        MprisService mpris(*delegate.viewController(), *delegate.window());
+        mpris.registerOn(QDBusConnection::sessionBus());
         if (hooks.launched) {
             QTimer::singleShot(0, &app, [&] { hooks.launched(delegate); });
         }

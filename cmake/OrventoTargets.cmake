@@ -36,9 +36,9 @@ endfunction()
 # A Qt Test program, run by ctest as one test (TEST_NAME, default NAME) with
 # the label "app", headless: Qt's offscreen platform, SDL's dummy sound driver,
 # loopback traffic kept away from proxies. The test finds the source and build
-# trees in ORVENTO_SOURCE_DIR and ORVENTO_BINARY_DIR. Calling it again for the
-# same program adds another run of it (e.g. with other ENVIRONMENT). LAUNCHER
-# runs the program through a command (e.g. dbus-run-session --).
+# trees in ORVENTO_SOURCE_DIR and ORVENTO_BINARY_DIR. LAUNCHER runs the
+# program (e.g. dbus-run-session --). Calling it again for the same program
+# adds another run of it (e.g. with other ENVIRONMENT).
 function(orvento_qt_test name)
   cmake_parse_arguments(ARG "" "TEST_NAME;TIMEOUT" "SOURCES;LIBS;ENVIRONMENT;LAUNCHER" ${ARGN})
   if(NOT ARG_TEST_NAME)

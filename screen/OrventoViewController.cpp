@@ -225,6 +225,7 @@ void OrventoViewController::buttonPressed() {
     if (current) {
         // The image changes only when the player reports that it stopped.
         button->removeAllAnimations();
+        setPlayState(PlayState::Stopping);
         current->stop();
         return;
     }
@@ -246,6 +247,19 @@ void OrventoViewController::buttonPressed() {
     setButtonImage(QLatin1String(kLoadingImage));
     spinButton();
     setStatusText(connectingText());
+    setPlayState(PlayState::Loading);
+}
+
+void OrventoViewController::setPlayState(PlayState state) {
+    if (playState_ != state) {
+        playState_ = state;
+        emit playStateChanged(state);
+    }
+}
+
+bool OrventoViewController::holdsPlayer(const Pelorin* player) const {
+    std::lock_guard lock(streamerMutex_);
+    return streamer.get() == player;
 }
 
 void OrventoViewController::setButtonImage(const QString& name) {
@@ -434,9 +448,13 @@ void OrventoViewController::playerPlays(Pelorin& object) {
         }
         streamerNotes_.reportedPlaying = true;
     }
-    postToMainThread(this, [this] {
+    postToMainThread(this, [this, player = &object] {
         setButtonImage(QLatin1String(kStopImage));
         setStatusText(playingText());
+        // Not for a player that has ended (or been replaced) since it posted.
+        if (holdsPlayer(player)) {
+            setPlayState(PlayState::Playing);
+        }
     });
     startTimer();
 }
@@ -462,6 +480,10 @@ void OrventoViewController::playerEnded(Pelorin& object) {
     postToMainThread(this, [this, status] {
         setButtonImage(QLatin1String(kPlayImage));
         setStatusText(status);
+        // Not when a press has started the next player since.
+        if (holdsPlayer(nullptr)) {
+            setPlayState(PlayState::Idle);
+        }
     });
     stopTimer();
 }

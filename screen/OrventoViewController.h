@@ -11,6 +11,10 @@
 //   Playing   reported playing            "stopbutton.png"        no    running
 //   Stopping  stop requested              unchanged               no    unchanged
 //
+// playState() is the state as the button shows it; playStateChanged says
+// when it changes (on the main thread), so that other controls (the media
+// keys) can follow the button and press it.
+//
 // A player that ends without ever reporting whether it plays (the text is no
 // URL, its stream or parser could not be opened) is taken as ended when it
 // reports "hasEnded": the screen returns to Idle then too, so it never spins
@@ -99,6 +103,10 @@ class OrventoViewController : public QWidget, public PelorinObserver {
     // Orientation values: 1 upright portrait; 2 upside down; 3, 4 landscape.
     static constexpr int kPortraitOrientation = 1;
 
+    // The four states of the table above.
+    enum class PlayState { Idle, Loading, Playing, Stopping };
+    Q_ENUM(PlayState)
+
     explicit OrventoViewController(ScreenServices services = {}, QWidget* parent = nullptr);
     // Stops a player still held and stops observing it.
     ~OrventoViewController() override;
@@ -135,6 +143,8 @@ class OrventoViewController : public QWidget, public PelorinObserver {
     void spinButton();
     void animationDidStop(bool finished);
     void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) override;
+    // The state the button shows. Main thread.
+    PlayState playState() const { return playState_; }
     // Return in the URL field: a press of the button. Answers false (the
     // field keeps the focus).
     bool textFieldShouldReturn(QLineEdit* field);
@@ -182,6 +192,10 @@ class OrventoViewController : public QWidget, public PelorinObserver {
     QAbstractButton* selectButton = nullptr;  // shows or hides the station picker
     QLabel* statusLabel = nullptr;            // the status line under the button
 
+  signals:
+    // playState() has changed. Main thread.
+    void playStateChanged(orvento::OrventoViewController::PlayState state);
+
   protected:
     // Return or Enter on a row of the picker chooses it; Escape hides it.
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -198,6 +212,9 @@ class OrventoViewController : public QWidget, public PelorinObserver {
     void playerPlays(Pelorin& object);
     // A player has stopped playing or ended: back to Idle. Any thread.
     void playerEnded(Pelorin& object);
+    void setPlayState(PlayState state);
+    // Whether `streamer` is `player` (which may be gone, and is not touched).
+    bool holdsPlayer(const Pelorin* player) const;
     void log(const QString& text) const;
     void setStatusText(const QString& text);
     // The tick timer's work, on the main thread.
@@ -219,6 +236,7 @@ class OrventoViewController : public QWidget, public PelorinObserver {
     std::condition_variable notificationsDone_;
 
     // Main thread only. Fields no code uses stay null.
+    PlayState playState_ = PlayState::Idle;
     QWidget* _contentView = nullptr;
     QLineEdit* myTextField_ = nullptr;          // the field, not the property
     std::shared_ptr<QByteArray> receivedData_;  // the field, not the property

@@ -22,21 +22,25 @@ constexpr std::uint64_t kMaxChunk = 16 << 20;
 constexpr double kMinSeconds = 0.001;
 constexpr double kMaxSeconds = 86400;
 
+constexpr const char* kUsage =
+    "usage: orvento-probe FILE-or-URL [--hint EXT] [--chunk BYTES] [--packets]\n"
+    "                     [--seconds S]\n"
+    "       orvento-probe --decode OUT.wav FILE [--hint EXT] [--chunk BYTES]\n"
+    "  --hint EXT     parse as if the name ended in .EXT (mp3, aac, wav, aiff,\n"
+    "                 aifc, caf, m4a, mp4; anything else means mp3)\n"
+    "  --chunk BYTES  feed a file in pieces of this size, 1 to 16777216\n"
+    "                 (default 32768)\n"
+    "  --packets      also list every packet's size, one per line\n"
+    "  --seconds S    read a URL for at most S seconds, 0.001 to 86400\n"
+    "                 (default 10)\n"
+    "  --decode OUT   decode FILE through the output queue into the WAV file OUT\n"
+    "  -h, --help     show this text\n";
+
 int usage(const std::string& problem = {}) {
     if (!problem.empty()) {
         std::cerr << "orvento-probe: " << problem << "\n";
     }
-    std::cerr << "usage: orvento-probe FILE-or-URL [--hint EXT] [--chunk BYTES] [--packets]\n"
-                 "                     [--seconds S]\n"
-                 "       orvento-probe --decode OUT.wav FILE [--hint EXT] [--chunk BYTES]\n"
-                 "  --hint EXT     parse as if the name ended in .EXT (mp3, aac, wav, aiff,\n"
-                 "                 aifc, caf, m4a, mp4; anything else means mp3)\n"
-                 "  --chunk BYTES  feed a file in pieces of this size, 1 to 16777216\n"
-                 "                 (default 32768)\n"
-                 "  --packets      also list every packet's size, one per line\n"
-                 "  --seconds S    read a URL for at most S seconds, 0.001 to 86400\n"
-                 "                 (default 10)\n"
-                 "  --decode OUT   decode FILE through the output queue into the WAV file OUT\n";
+    std::cerr << kUsage;
     return 2;
 }
 
@@ -53,6 +57,10 @@ int main(int argc, char** argv) {
     double seconds = 10;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::cout << kUsage;
+            return 0;
+        }
         if (arg == "--hint" && i + 1 < argc) {
             hintExtension = argv[++i];
             hintGiven = true;

@@ -1,0 +1,301 @@
+#include "app/MprisService.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QLineEdit>
+#include <QStringList>
+#include <string>
+
+#include "app/ApplicationId.h"
+#include "engine/UrlEscaping.h"
+
+namespace orvento {
+namespace {
+
+constexpr const char* kIdentity = "Orvento";
+constexpr const char* kStationPathPrefix = "/org/orvento/Orvento/station/";
+constexpr double kMicroseconds = 1e6;
+
+// org.mpris.MediaPlayer2: the application.
+class MprisRootAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
+    Q_PROPERTY(bool CanQuit READ canQuit)
+    Q_PROPERTY(bool CanRaise READ canRaise)
+    Q_PROPERTY(bool HasTrackList READ hasTrackList)
+    Q_PROPERTY(QString Identity READ identity)
+    Q_PROPERTY(QString DesktopEntry READ desktopEntry)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ supportedUriSchemes)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ supportedMimeTypes)
+
+  public:
+    explicit MprisRootAdaptor(MprisService* service)
+        : QDBusAbstractAdaptor(service), service_(*service) {}
+
+    bool canQuit() const { return true; }
+    bool canRaise() const { return true; }
+    bool hasTrackList() const { return false; }
+    QString identity() const { return QLatin1String(kIdentity); }
+    QString desktopEntry() const { return QLatin1String(kApplicationId); }
+    QStringList supportedUriSchemes() const { return {}; }
+    QStringList supportedMimeTypes() const { return {}; }
+
+  public slots:
+    void Raise() { service_.raise(); }
+    void Quit() { service_.quit(); }
+
+  private:
+    MprisService& service_;
+};
+
+// org.mpris.MediaPlayer2.Player: the play/stop button.
+class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+    Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
+    Q_PROPERTY(double Rate READ rate)
+    Q_PROPERTY(double MinimumRate READ rate)
+    Q_PROPERTY(double MaximumRate READ rate)
+    Q_PROPERTY(double Volume READ volume)
+    Q_PROPERTY(QVariantMap Metadata READ metadata)
+    Q_PROPERTY(qlonglong Position READ position)
+    Q_PROPERTY(bool CanGoNext READ no)
+    Q_PROPERTY(bool CanGoPrevious READ no)
+    Q_PROPERTY(bool CanPlay READ canPlay)
+    Q_PROPERTY(bool CanPause READ yes)
+    Q_PROPERTY(bool CanSeek READ no)
+    Q_PROPERTY(bool CanControl READ yes)
+
+  public:
+    explicit MprisPlayerAdaptor(MprisService* service)
+        : QDBusAbstractAdaptor(service), service_(*service) {}
+
+    QString playbackStatus() const { return service_.playbackStatus(); }
+    double rate() const { return 1.0; }
+    double volume() const { return 1.0; }
+    QVariantMap metadata() const { return service_.metadata(); }
+    qlonglong position() const { return service_.position(); }
+    bool canPlay() const { return service_.canPlay(); }
+    bool yes() const { return true; }
+    bool no() const { return false; }
+
+  public slots:
+    void Play() { service_.play(); }
+    void Pause() { service_.pause(); }
+    void PlayPause() { service_.playPause(); }
+    void Stop() { service_.stop(); }
+    // Live streams: there is no next station, no seeking and no opening here.
+    void Next() {}
+    void Previous() {}
+    void Seek(qlonglong /*offset*/) {}
+    void SetPosition(const QDBusObjectPath& /*trackId*/, qlonglong /*position*/) {}
+    void OpenUri(const QString& /*uri*/) {}
+
+  signals:
+    void Seeked(qlonglong position);
+
+  private:
+    MprisService& service_;
+};
+
+}  // namespace
+
+MprisService::MprisService(OrventoViewController& screen, QWidget& window, LogSink log)
+    : screen_(screen), window_(window), log_(std::move(log)) {
+    new MprisRootAdaptor(this);
+    new MprisPlayerAdaptor(this);
+    connect(&screen_, &OrventoViewController::playStateChanged, this,
+            &MprisService::playStateChanged);
+    for (QLineEdit* field : {screen_.textField, screen_.myTextField2()}) {
+        if (field != nullptr) {
+            connect(field, &QLineEdit::textChanged, this, &MprisService::announceChanges);
+        }
+    }
+}
+
+MprisService::~MprisService() {
+    if (bus_) {
+        bus_->unregisterObject(QLatin1String(kObjectPath));
+        bus_->unregisterService(serviceName_);
+    }
+}
+
+void MprisService::log(const QString& text) const {
+    const std::string line = text.toStdString();
+    if (log_) {
+        log_(line);
+    } else {
+        writeLogLine(line);
+    }
+}
+
+bool MprisService::registerOn(const QDBusConnection& bus) {
+    const QString without =
+        QStringLiteral("; the media keys and the desktop's media controls will not reach Orvento");
+    if (!bus.isConnected()) {
+        log(QStringLiteral("mpris: no D-Bus session bus (%1)%2")
+                .arg(bus.lastError().message(), without));
+        return false;
+    }
+    QDBusConnection connection(bus);
+    if (!connection.registerObject(QLatin1String(kObjectPath), this,
+                                   QDBusConnection::ExportAdaptors)) {
+        log(QStringLiteral("mpris: the object %1 is taken on the session bus%2")
+                .arg(QLatin1String(kObjectPath), without));
+        return false;
+    }
+    // Another Orvento may hold the plain name already.
+    const QString plain = QLatin1String(kServiceName);
+    const QString instance =
+        plain + QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid());
+    for (const QString& name : {plain, instance}) {
+        if (connection.registerService(name)) {
+            serviceName_ = name;
+            break;
+        }
+    }
+    if (serviceName_.isEmpty()) {
+        connection.unregisterObject(QLatin1String(kObjectPath));
+        log(QStringLiteral("mpris: the session bus gave neither %1 nor %2 (%3)%4")
+                .arg(plain, instance, connection.lastError().message(), without));
+        return false;
+    }
+    bus_ = connection;
+    announcedStatus_ = playbackStatus();
+    announcedStation_ = station();
+    announcedCanPlay_ = canPlay();
+    return true;
+}
+
+MprisService::Station MprisService::stationInFields() const {
+    Station station;
+    if (QLineEdit* name = screen_.myTextField2(); name != nullptr) {
+        station.name = name->text().trimmed();
+    }
+    const QString text = screen_.textField->text();
+    if (!text.trimmed().isEmpty()) {
+        station.url = QString::fromStdString(percentEscapeUrlText(text.toStdString()));
+    }
+    return station;
+}
+
+MprisService::Station MprisService::station() const {
+    return idle() ? stationInFields() : pressed_;
+}
+
+bool MprisService::idle() const {
+    return screen_.playState() == OrventoViewController::PlayState::Idle;
+}
+
+QString MprisService::playbackStatus() const {
+    return idle() ? QStringLiteral("Stopped") : QStringLiteral("Playing");
+}
+
+QVariantMap MprisService::metadata() const {
+    const Station shown = station();
+    if (shown.url.isEmpty()) {
+        return {{QStringLiteral("mpris:trackid"),
+                 QVariant::fromValue(QDBusObjectPath(QLatin1String(kNoTrack)))}};
+    }
+    // An object path of its own for each station, the same every time.
+    const QByteArray digest =
+        QCryptographicHash::hash((shown.name + QLatin1Char('\n') + shown.url).toUtf8(),
+                                 QCryptographicHash::Sha1)
+            .toHex()
+            .left(16);
+    return {
+        {QStringLiteral("mpris:trackid"),
+         QVariant::fromValue(
+             QDBusObjectPath(QLatin1String(kStationPathPrefix) + QString::fromLatin1(digest)))},
+        {QStringLiteral("xesam:title"), shown.name.isEmpty() ? shown.url : shown.name},
+        {QStringLiteral("xesam:url"), shown.url},
+    };
+}
+
+bool MprisService::canPlay() const {
+    return !idle() || !stationInFields().url.isEmpty();
+}
+
+qlonglong MprisService::position() const {
+    if (idle()) {
+        return 0;
+    }
+    return static_cast<qlonglong>((screen_.listenedSeconds() - listenedAtPress_) * kMicroseconds);
+}
+
+void MprisService::play() {
+    if (idle() && canPlay()) {
+        screen_.buttonPressed();
+    }
+}
+
+void MprisService::pause() {
+    stop();
+}
+
+void MprisService::stop() {
+    if (!idle()) {
+        screen_.buttonPressed();
+    }
+}
+
+void MprisService::playPause() {
+    if (!idle() || canPlay()) {
+        screen_.buttonPressed();
+    }
+}
+
+void MprisService::raise() {
+    window_.setWindowState(window_.windowState() & ~Qt::WindowMinimized);
+    window_.show();
+    window_.raise();
+    window_.activateWindow();
+}
+
+void MprisService::quit() {
+    window_.close();
+}
+
+void MprisService::playStateChanged(OrventoViewController::PlayState state) {
+    // Loading comes only from a press in Idle: the station it started.
+    if (state == OrventoViewController::PlayState::Loading) {
+        pressed_ = stationInFields();
+        listenedAtPress_ = screen_.listenedSeconds();
+    }
+    announceChanges();
+}
+
+void MprisService::announceChanges() {
+    if (!bus_) {
+        return;
+    }
+    QVariantMap changed;
+    if (const QString status = playbackStatus(); status != announcedStatus_) {
+        announcedStatus_ = status;
+        changed.insert(QStringLiteral("PlaybackStatus"), status);
+    }
+    if (const Station shown = station(); shown != announcedStation_) {
+        announcedStation_ = shown;
+        changed.insert(QStringLiteral("Metadata"), metadata());
+    }
+    if (const bool can = canPlay(); can != announcedCanPlay_) {
+        announcedCanPlay_ = can;
+        changed.insert(QStringLiteral("CanPlay"), can);
+    }
+    if (changed.isEmpty()) {
+        return;
+    }
+    QDBusMessage signal = QDBusMessage::createSignal(
+        QLatin1String(kObjectPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("PropertiesChanged"));
+    signal << QString::fromLatin1(kPlayerInterface) << changed << QStringList();
+    bus_->send(signal);
+}
+
+}  // namespace orvento
+
+#include "MprisService.moc"

@@ -1,0 +1,124 @@
+// MprisService: the player as the desktop's media controls and the keyboard's
+// media keys see it, through MPRIS 2 on the D-Bus session bus: bus name
+// "org.mpris.MediaPlayer2.orvento", object "/org/mpris/MediaPlayer2", the
+// interfaces "org.mpris.MediaPlayer2" and "org.mpris.MediaPlayer2.Player".
+//
+// The controls press the screen's play/stop button, as a click does:
+//   Play       presses while the screen is Idle and its URL field holds text;
+//              otherwise (loading, playing, stopping) does nothing
+//   Pause      a live stream cannot pause: as Stop
+//   Stop       presses unless the screen is Idle
+//   PlayPause  presses; while Idle only when the URL field holds text
+//   Next, Previous, Seek, SetPosition, OpenUri: nothing (CanGoNext,
+//              CanGoPrevious and CanSeek are false; no URI schemes offered)
+//
+// PlaybackStatus follows the button: "Stopped" while the screen is Idle
+// (the button offers play), "Playing" while it is Loading, Playing or
+// Stopping (the button offers stop, and a press stops). A station that is
+// still connecting is "Playing" already, so that a desktop shows the stop
+// control the button shows; a stop the player has not yet carried out stays
+// "Playing" until it has.
+//
+// Metadata names one station: "mpris:trackid" (an object path of its own per
+// name and URL), "xesam:title" (the station's name, the myTextField2 field;
+// the URL when there is no name) and "xesam:url" (the URL field's text,
+// percent-escaped as the press escapes it). While a station is on (the screen
+// is not Idle) that is the station the press started; while Idle it is the
+// station the fields hold now, which Play would start, and with an empty URL
+// field only the trackid ".../TrackList/NoTrack". Position: microseconds of
+// audio heard from the station that is on; 0 while Idle.
+//
+// CanControl and CanPause are always true; CanPlay while the URL field holds
+// text or a station is on. PropertiesChanged is sent for PlaybackStatus,
+// Metadata and CanPlay whenever one of them changes.
+//
+// The root interface: Identity "Orvento", DesktopEntry naming the desktop
+// file (kApplicationId); Raise brings the window to the front, Quit closes it
+// (as Ctrl+Q does, ending the application).
+//
+// Where another Orvento holds the bus name, the service takes
+// "org.mpris.MediaPlayer2.orvento.instance<process id>", as MPRIS asks. Without
+// a session bus, or without any name, it writes one log line and the
+// application runs on without media keys.
+//
+// Main thread only. The screen and the window outlive the service.
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+#include <QWidget>
+#include <optional>
+
+#include "screen/DiagnosticLog.h"
+#include "screen/OrventoViewController.h"
+
+namespace orvento {
+
+class MprisService : public QObject {
+    Q_OBJECT
+
+  public:
+    static constexpr const char* kServiceName = "org.mpris.MediaPlayer2.orvento";
+    static constexpr const char* kObjectPath = "/org/mpris/MediaPlayer2";
+    static constexpr const char* kRootInterface = "org.mpris.MediaPlayer2";
+    static constexpr const char* kPlayerInterface = "org.mpris.MediaPlayer2.Player";
+    static constexpr const char* kNoTrack = "/org/mpris/MediaPlayer2/TrackList/NoTrack";
+
+    // `log`: where the one line about a missing bus goes; empty: standard
+    // error (writeLogLine).
+    MprisService(OrventoViewController& screen, QWidget& window, LogSink log = {});
+    // Gives up the bus name and the object.
+    ~MprisService() override;
+    MprisService(const MprisService&) = delete;
+    MprisService& operator=(const MprisService&) = delete;
+
+    // Offers the service on `bus`. False, after one log line, when the bus is
+    // not connected or no name could be had.
+    bool registerOn(const QDBusConnection& bus);
+    // The bus name held; empty before registerOn or when it failed.
+    const QString& serviceName() const { return serviceName_; }
+
+    // What the D-Bus interfaces read and call.
+    QString playbackStatus() const;
+    QVariantMap metadata() const;
+    bool canPlay() const;
+    qlonglong position() const;
+    void play();
+    void pause();
+    void stop();
+    void playPause();
+    void raise();
+    void quit();
+
+  private:
+    struct Station {
+        QString name;
+        QString url;
+        bool operator==(const Station&) const = default;
+    };
+    // The station the fields hold now.
+    Station stationInFields() const;
+    // The station Metadata names.
+    Station station() const;
+    bool idle() const;
+    void playStateChanged(OrventoViewController::PlayState state);
+    // Sends PropertiesChanged for what differs from the last announcement.
+    void announceChanges();
+    void log(const QString& text) const;
+
+    OrventoViewController& screen_;
+    QWidget& window_;
+    const LogSink log_;
+    std::optional<QDBusConnection> bus_;  // set while registered
+    QString serviceName_;
+
+    Station pressed_;             // the station the last press started
+    double listenedAtPress_ = 0;  // the screen's listening time then, in seconds
+    QString announcedStatus_;     // what PropertiesChanged last said
+    Station announcedStation_;
+    bool announcedCanPlay_ = false;
+};
+
+}  // namespace orvento
