@@ -19,6 +19,8 @@ void connectActions(OrventoViewController& screen) {
                      &OrventoViewController::buttonPressed);
     QObject::connect(screen.textField, &QLineEdit::returnPressed, &screen,
                      [&screen] { screen.textFieldShouldReturn(screen.textField); });
+    QObject::connect(screen.selectButton, &QAbstractButton::clicked, &screen,
+                     [&screen] { screen.SelectbuttonClick(screen.selectButton); });
 }
 
 }  // namespace
@@ -54,9 +56,10 @@ void OrventoAppDelegate::applicationDidFinishLaunching() {
         size.setHeight(std::max(viewController_->minimumHeight(), std::min(size.height(), room)));
     }
     window_->setCentralWidget(viewController_);
-    viewController_->viewDidLoad();
     window_->resize(size);
+    // Shown first: the window paints while set-up waits for its downloads.
     window_->show();
+    viewController_->viewDidLoad();
     window_->activateWindow();
     viewController_->textField->setFocus(Qt::ActiveWindowFocusReason);
 }

@@ -5,9 +5,11 @@
 // creates the window and the player screen (whose layout builds the controls
 // and connects the screen's outlets) and connects the screen's actions:
 //   - the play button's click -> buttonPressed;
-//   - Return in the URL field -> textFieldShouldReturn.
+//   - Return in the URL field -> textFieldShouldReturn;
+//   - the select control's click -> SelectbuttonClick.
 // applicationDidFinishLaunching then makes the screen the window's content,
-// runs the screen's set-up and shows the window, the URL field focused.
+// shows the window, runs the screen's set-up (the window paints meanwhile)
+// and focuses the URL field.
 // Ctrl+Q closes the window.
 //
 // Main thread only.

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/ApplicationId.h"
+#include "app/DesktopIdleInhibitor.h"
 #include "app/MprisService.h"
 #include "engine/EnginePlatform.h"
 #include "engine/WorkerRegistry.h"
@@ -20,6 +21,11 @@ namespace {
 
 // How long the end waits for the players' workers to finish.
 constexpr std::chrono::seconds kWorkersShutdown{10};
+
+QString serverFromEnvironment(const char* variable, const char* buildDefault) {
+    const QString value = qEnvironmentVariable(variable);
+    return value.isEmpty() ? QString::fromUtf8(buildDefault) : value;
+}
 
 bool displayAvailable() {
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
@@ -73,7 +79,13 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
     services.engine.alerts = alerts;
     services.engine.strings = errorsTable();
     services.engine.workers = &WorkerRegistry::shared();
-    services.initialStreamText = qEnvironmentVariable(kDemoUrlVariable);
+    services.catalogueBaseUrl =
+        serverFromEnvironment(kCatalogueUrlVariable, ORVENTO_DEFAULT_CATALOGUE_URL);
+    services.weatherBaseUrl =
+        serverFromEnvironment(kWeatherUrlVariable, ORVENTO_DEFAULT_WEATHER_URL);
+    // Held until the end of the run; it ends the inhibition as it goes.
+    const auto idleTimer = std::make_shared<DesktopIdleInhibitor>();
+    services.idleTimer = idleTimer;
 
     int status = 0;
     {

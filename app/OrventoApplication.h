@@ -1,7 +1,8 @@
 // The application's start-up and run, as main() does it: the Qt application
 // (given the process arguments, which our code does not read), the look, the
 // translation for the system's language, the services the screen and its
-// players run on, the delegate, the event loop, and an orderly end.
+// players run on (the servers it fetches from, the desktop's idle timer), the
+// delegate, the event loop, and an orderly end.
 #pragma once
 
 #include <QApplication>
@@ -11,9 +12,11 @@
 
 namespace orvento {
 
-// The environment variable whose value, when set, the URL field holds at
-// start (scripts/run puts the local demo station's URL there).
-inline constexpr const char* kDemoUrlVariable = "ORVENTO_DEMO_URL";
+// The environment variables naming the catalogue and weather servers, as base
+// URLs ("http://127.0.0.1:8000"); unset or empty, the build's defaults
+// (ORVENTO_DEFAULT_CATALOGUE_URL, ORVENTO_DEFAULT_WEATHER_URL) apply.
+inline constexpr const char* kCatalogueUrlVariable = "ORVENTO_CATALOGUE_URL";
+inline constexpr const char* kWeatherUrlVariable = "ORVENTO_WEATHER_URL";
 
 struct LaunchHooks {
     // Called on the main thread once the window is shown and the event loop

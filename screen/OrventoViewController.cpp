@@ -1,11 +1,18 @@
 #include "screen/OrventoViewController.h"
 
+#include <QAbstractListModel>
 #include <QCoreApplication>
+#include <QKeyEvent>
+#include <QUrl>
+#include <algorithm>
 #include <string>
 #include <utility>
 
 #include "engine/UrlEscaping.h"
+#include "engine/platform/http/HttpDownload.h"
 #include "screen/MainThread.h"
+#include "screen/WaitWhilePainting.h"
+#include "screen/WeatherReport.h"
 
 namespace orvento {
 namespace {
@@ -32,7 +39,51 @@ QString buttonNameFor(const QString& image) {
     return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Play"));
 }
 
+// The host and port of a base URL, for the status line.
+QString serverName(const QString& baseUrl) {
+    const QUrl url(baseUrl);
+    return url.authority().isEmpty() ? baseUrl : url.authority();
+}
+
+// A base URL without trailing slashes: the paths bring their own.
+QString joined(const QString& baseUrl, const char* path) {
+    QString base = baseUrl;
+    while (base.endsWith(QLatin1Char('/'))) {
+        base.chop(1);
+    }
+    return base + QLatin1String(path);
+}
+
 }  // namespace
+
+// The picker's model: every question goes to the screen's data source.
+class StationPickerModel : public QAbstractListModel {
+  public:
+    StationPickerModel(OrventoViewController& screen, QListView& picker)
+        : QAbstractListModel(&screen), screen_(screen), picker_(picker) {}
+
+    int rowCount(const QModelIndex& parent) const override {
+        return parent.isValid()
+                   ? 0
+                   : static_cast<int>(screen_.pickerViewNumberOfRowsInComponent(&picker_, 0));
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || index.row() >= rowCount({})) {
+            return {};
+        }
+        if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
+            return screen_.pickerViewTitleForRow(&picker_, index.row(), 0);
+        }
+        if (role == Qt::ToolTipRole) {
+            return screen_.tableData2().value(index.row());
+        }
+        return {};
+    }
+
+  private:
+    OrventoViewController& screen_;
+    QListView& picker_;
+};
 
 OrventoViewController::OrventoViewController(ScreenServices services, QWidget* parent)
     : QWidget(parent), services_(std::move(services)) {
@@ -45,6 +96,9 @@ OrventoViewController::OrventoViewController(ScreenServices services, QWidget* p
     setPicker(ui_.picker);
     setMyTextField2(ui_.myTextField2);
     setTimerLabel(ui_.timerLabel);
+    // Hidden until the select control shows it (set-up hides it again).
+    picker()->setHidden(true);
+    picker()->installEventFilter(this);
     // The screen is the delegate of the button's spin.
     connect(button, &SpinningButton::animationDidStop, this,
             &OrventoViewController::animationDidStop);
@@ -70,14 +124,71 @@ OrventoViewController::~OrventoViewController() {
 void OrventoViewController::viewDidLoad() {
     setTableData1({});
     setTableData2({});
-    if (!services_.initialStreamText.isEmpty()) {
-        textField->setText(services_.initialStreamText);
-        // A long URL shows its beginning, the scheme and host.
-        textField->setCursorPosition(0);
+    setStatusText(loadingText());
+
+    QList<Station> stations;
+    const CatalogueOutcome outcome = loadCatalogue(stations);
+    for (qsizetype i = 0; i < stations.size(); ++i) {
+        const Station& station = stations.at(i);
+        if (i == 0) {
+            textField->setText(station.url);
+            // A long URL shows its beginning, the scheme and host.
+            textField->setCursorPosition(0);
+            myTextField2()->setText(station.name);
+            myTextField2()->setCursorPosition(0);
+            chosenRow_ = 0;
+        }
+        log(QStringLiteral("adi=%1,url=%2").arg(station.name, station.url));
+        tableData1_.append(station.name);
+        tableData2_.append(station.url);
     }
     picker()->setHidden(true);
     setButtonImage(QLatin1String(kPlayImage));
-    setStatusText(readyText());
+    ikiyegec();
+    // QWidget has no set-up of its own to run here.
+    if (services_.idleTimer) {
+        services_.idleTimer->setIdleTimerDisabled(true);
+    }
+    selectButton->setEnabled(!tableData1_.isEmpty());
+    setStatusText(catalogueText(outcome, serverName(services_.catalogueBaseUrl)));
+}
+
+std::optional<QByteArray> OrventoViewController::download(const QString& url, std::size_t maxBytes,
+                                                          QString* error) const {
+    HttpDownloadOptions options;
+    options.maxBytes = maxBytes;
+    HttpDownloadResult result;
+    const std::string address = url.toStdString();
+    waitWhilePainting([&] { result = downloadWholeBody(address, options); });
+    if (!result.body) {
+        if (error != nullptr) {
+            *error = QString::fromStdString(result.error);
+        }
+        return std::nullopt;
+    }
+    return QByteArray::fromStdString(*result.body);
+}
+
+CatalogueOutcome OrventoViewController::loadCatalogue(QList<Station>& stations) {
+    if (services_.catalogueBaseUrl.isEmpty()) {
+        return CatalogueOutcome::failed;
+    }
+    const QString url = joined(services_.catalogueBaseUrl, kCataloguePath);
+    QString error;
+    const std::optional<QByteArray> body = download(url, kCatalogueMaxBytes, &error);
+    if (!body) {
+        log(QStringLiteral("catalogue: %1: %2").arg(url, error));
+        return CatalogueOutcome::failed;
+    }
+    Catalogue catalogue = parseCatalogue(*body);
+    for (const QString& problem : catalogue.problems) {
+        log(QStringLiteral("catalogue: ") + problem);
+    }
+    stations = std::move(catalogue.stations);
+    if (!catalogue.readable) {
+        return CatalogueOutcome::unreadable;
+    }
+    return stations.isEmpty() ? CatalogueOutcome::empty : CatalogueOutcome::loaded;
 }
 
 bool OrventoViewController::shouldAutorotateToInterfaceOrientation(int orientation) const {
@@ -172,6 +283,136 @@ void OrventoViewController::animationDidStop(bool finished) {
 bool OrventoViewController::textFieldShouldReturn(QLineEdit* /*field*/) {
     buttonPressed();
     return false;
+}
+
+// ---- Station picker
+
+void OrventoViewController::SelectbuttonClick(QObject* /*sender*/) {
+    // The screen is the picker's data source and delegate.
+    if (pickerDataSource_ == nullptr) {
+        pickerDataSource_ = new StationPickerModel(*this, *picker());
+    }
+    if (picker()->model() != pickerDataSource_) {
+        picker()->setModel(pickerDataSource_);
+    }
+    connect(picker(), &QAbstractItemView::clicked, this, &OrventoViewController::pickerRowChosen,
+            Qt::UniqueConnection);
+
+    picker()->setHidden(!picker()->isHidden());
+    if (!picker()->isHidden()) {
+        // Opens at the station in the fields, ready for the keyboard.
+        const QModelIndex current = pickerDataSource_->index(static_cast<int>(chosenRow_), 0);
+        picker()->setCurrentIndex(current);
+        picker()->scrollTo(current);
+        picker()->setFocus(Qt::OtherFocusReason);
+    }
+    log(QStringLiteral("count;%1").arg(tableData1().size()));
+}
+
+int OrventoViewController::numberOfComponentsInPickerView(QListView* /*picker*/) const {
+    return 1;
+}
+
+qsizetype OrventoViewController::pickerViewNumberOfRowsInComponent(QListView* /*picker*/,
+                                                                   int /*component*/) const {
+    return tableData1().size();
+}
+
+QString OrventoViewController::pickerViewTitleForRow(QListView* /*picker*/, qsizetype row,
+                                                     int /*component*/) const {
+    return tableData1().value(row);
+}
+
+void OrventoViewController::pickerViewDidSelectRow(QListView* picker, qsizetype row,
+                                                   int /*component*/) {
+    log(QStringLiteral("ppp;%1").arg(row));
+    if (row < 0 || row >= tableData1().size()) {
+        return;
+    }
+    chosenRow_ = row;
+    textField->setText(tableData2().at(row));
+    textField->setCursorPosition(0);
+    myTextField2()->setText(tableData1().at(row));
+    myTextField2()->setCursorPosition(0);
+    if (picker != nullptr) {
+        const bool hadFocus = picker->hasFocus();
+        picker->setHidden(!picker->isHidden());
+        // The next step is most likely play.
+        if (hadFocus) {
+            button->setFocus(Qt::OtherFocusReason);
+        }
+    }
+}
+
+void OrventoViewController::pickerRowChosen(const QModelIndex& index) {
+    pickerViewDidSelectRow(picker(), index.row(), 0);
+}
+
+bool OrventoViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == picker() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && picker()->currentIndex().isValid()) {
+            pickerRowChosen(picker()->currentIndex());
+            return true;
+        }
+        if (key == Qt::Key_Escape) {
+            picker()->setHidden(true);
+            selectButton->setFocus(Qt::OtherFocusReason);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- Weather panel
+
+void OrventoViewController::ikiyegec() {
+    std::optional<QByteArray> metarBytes;
+    std::optional<QByteArray> tafBytes;
+    if (!services_.weatherBaseUrl.isEmpty()) {
+        metarBytes = download(joined(services_.weatherBaseUrl, kMetarPath), kWeatherMaxBytes);
+        tafBytes = download(joined(services_.weatherBaseUrl, kTafPath), kWeatherMaxBytes);
+    }
+    // Words wrap, and the label takes as many lines as the text needs.
+    metar->setWordWrap(true);
+    metar->setText(weatherPanelText(decodeUtf8(metarBytes), decodeUtf8(tafBytes)));
+}
+
+void OrventoViewController::connectionDidReceiveResponse(QObject* /*connection*/) {
+    if (receivedData_) {
+        receivedData_->clear();
+    }
+}
+
+void OrventoViewController::connectionDidReceiveData(QObject* /*connection*/,
+                                                     const QByteArray& data) {
+    if (receivedData_) {
+        receivedData_->append(data);
+    }
+}
+
+void OrventoViewController::connectionDidFinishLoading(QObject* connection) {
+    const QByteArray bytes = receivedData_ ? *receivedData_ : QByteArray();
+    log(QStringLiteral("Succeeded! Received %1 bytes of data")
+            .arg(static_cast<qint32>(bytes.size())));
+    // As ASCII: bytes outside it leave the text empty.
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    log(QStringLiteral("finalResponse;") + (ascii ? QString::fromLatin1(bytes) : QString()));
+    receivedData_.reset();
+    if (connection != nullptr) {
+        connection->deleteLater();
+    }
+}
+
+void OrventoViewController::connectionDidFailWithError(QObject* connection,
+                                                       const QString& description,
+                                                       const QString& failingUrl) {
+    if (connection != nullptr) {
+        connection->deleteLater();
+    }
+    receivedData_.reset();
+    log(QStringLiteral("Connection failed! Error - %1 %2").arg(description, failingUrl));
 }
 
 void OrventoViewController::observeValueForKeyPath(std::string_view keyPath, Pelorin& object) {

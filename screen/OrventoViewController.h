@@ -20,11 +20,19 @@
 // reports "hasEnded": the screen returns to Idle then too, so it never spins
 // for ever. The status line under the button says what happened.
 //
+// Set-up (viewDidLoad) fills the station lists from the catalogue server and
+// the weather panel from the weather server: three blocking downloads, one
+// after the other, while the window keeps repainting and user input waits
+// (waitWhilePainting). The select control shows and hides the station picker;
+// choosing a station (click, or Return on a row) copies it into the URL and
+// name fields and hides the picker.
+//
 // Layout. The controls come from the interface description
 // (resources/OrventoViewController.ui), built when the screen is created and
 // connected to the outlets below. The application delegate connects the
 // controls' actions (button -> buttonPressed, return in the URL field ->
-// textFieldShouldReturn) before set-up (viewDidLoad) runs.
+// textFieldShouldReturn, select control -> SelectbuttonClick) before set-up
+// (viewDidLoad) runs.
 //
 // Threads. Everything runs on the main thread except the player's
 // notifications (observeValueForKeyPath), which run on whichever thread
@@ -45,7 +53,7 @@
 #include <QByteArray>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QStringList>
 #include <QTextEdit>
 #include <QTimer>
@@ -54,11 +62,14 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "engine/Pelorin.h"
 #include "screen/DiagnosticLog.h"
+#include "screen/IdleTimer.h"
 #include "screen/ScreenTexts.h"
 #include "screen/SpinningButton.h"
+#include "screen/StationCatalogue.h"
 #include "ui_OrventoViewController.h"
 
 namespace orvento {
@@ -67,10 +78,16 @@ namespace orvento {
 struct ScreenServices {
     PelorinServices engine{};  // given to every player the screen creates
     LogSink log{};             // diagnostic lines; empty: standard error (writeLogLine)
-    // The URL field's text after set-up (the demo station's URL, until a
-    // station catalogue fills the field); empty: the layout's own text.
-    QString initialStreamText{};
+    // The catalogue and weather servers, as base URLs ("http://host:port") to
+    // which the fixed paths are appended. Empty: set-up fetches nothing there.
+    QString catalogueBaseUrl{};
+    QString weatherBaseUrl{};
+    // Switched off by set-up, so that the desktop neither blanks nor locks
+    // while the application runs. Null: there is none to switch.
+    std::shared_ptr<IdleTimer> idleTimer{};
 };
+
+class StationPickerModel;
 
 class OrventoViewController : public QWidget, public PelorinObserver {
     Q_OBJECT
@@ -97,6 +114,28 @@ class OrventoViewController : public QWidget, public PelorinObserver {
     // Set-up, once, on the main thread, after the actions are connected.
     void viewDidLoad();
     bool shouldAutorotateToInterfaceOrientation(int orientation) const;
+
+    // The station picker (main thread). The select control shows or hides it;
+    // the data source answers from tableData1 whatever the component; a
+    // selection copies station `row` into the fields and hides the picker.
+    void SelectbuttonClick(QObject* sender);
+    int numberOfComponentsInPickerView(QListView* picker) const;
+    qsizetype pickerViewNumberOfRowsInComponent(QListView* picker, int component) const;
+    QString pickerViewTitleForRow(QListView* picker, qsizetype row, int component) const;
+    void pickerViewDidSelectRow(QListView* picker, qsizetype row, int component);
+
+    // The weather panel: fetches both reports and shows them (main thread).
+    void ikiyegec();
+    // Notifications of an asynchronous download collecting into the
+    // `receivedData` field (main thread). Nothing in the application starts
+    // such a download; a download that reports here is the screen's to end:
+    // the final notification (finished or failed) deletes `connection` later,
+    // on the event loop.
+    void connectionDidReceiveResponse(QObject* connection);
+    void connectionDidReceiveData(QObject* connection, const QByteArray& data);
+    void connectionDidFinishLoading(QObject* connection);
+    void connectionDidFailWithError(QObject* connection, const QString& description,
+                                    const QString& failingUrl);
 
     // Play/stop button and play state (main thread, except the notification).
     void buttonPressed();
@@ -137,8 +176,8 @@ class OrventoViewController : public QWidget, public PelorinObserver {
     void setMyTextView2(QTextEdit* view) { myTextView2_ = view; }
     std::shared_ptr<QByteArray> receivedData() const { return _receivedData; }
     void setReceivedData(std::shared_ptr<QByteArray> data) { _receivedData = std::move(data); }
-    QListWidget* picker() const { return _picker; }
-    void setPicker(QListWidget* picker) { _picker = picker; }
+    QListView* picker() const { return _picker; }
+    void setPicker(QListView* picker) { _picker = picker; }
     const QStringList& _pickerData() const { return pickerData_; }
     void set_pickerData(QStringList data) { pickerData_ = std::move(data); }
     const QStringList& tableData1() const { return tableData1_; }
@@ -157,7 +196,18 @@ class OrventoViewController : public QWidget, public PelorinObserver {
     // playState() has changed. Main thread.
     void playStateChanged(orvento::OrventoViewController::PlayState state);
 
+  protected:
+    // Return or Enter on a row of the picker chooses it; Escape hides it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
+    // The body at `url`, downloaded while the window keeps painting; none
+    // when the download failed (then `error` says why).
+    std::optional<QByteArray> download(const QString& url, std::size_t maxBytes,
+                                       QString* error = nullptr) const;
+    // Downloads and reads the catalogue; logs what could not be used.
+    CatalogueOutcome loadCatalogue(QList<Station>& stations);
+    void pickerRowChosen(const QModelIndex& index);
     // The player reports playing: to Playing. Any thread.
     void playerPlays(Pelorin& object);
     // A player has stopped playing or ended: back to Idle. Any thread.
@@ -207,7 +257,10 @@ class OrventoViewController : public QWidget, public PelorinObserver {
     QLineEdit* _myTextField = nullptr;
     QLineEdit* _myTextField2 = nullptr;
     std::shared_ptr<QByteArray> _receivedData;
-    QListWidget* _picker = nullptr;
+    QListView* _picker = nullptr;
+
+    StationPickerModel* pickerDataSource_ = nullptr;  // owned by the screen (its child)
+    qsizetype chosenRow_ = -1;                        // the station in the fields, if any
 };
 
 }  // namespace orvento

@@ -64,4 +64,32 @@ QString readyText() {
     return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Press play to listen."));
 }
 
+QString loadingText() {
+    return translate(
+        QT_TRANSLATE_NOOP("OrventoViewController", "Loading the stations and the weather\u2026"));
+}
+
+QString catalogueText(CatalogueOutcome outcome, const QString& server) {
+    switch (outcome) {
+        case CatalogueOutcome::loaded:
+            break;
+        case CatalogueOutcome::failed:
+            return translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                               "Could not load the station list from %1. "
+                                               "Type a stream address."))
+                .arg(server);
+        case CatalogueOutcome::unreadable:
+            return translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                               "The station list from %1 could not be read. "
+                                               "Type a stream address."))
+                .arg(server);
+        case CatalogueOutcome::empty:
+            return translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                               "The station list from %1 holds no station. "
+                                               "Type a stream address."))
+                .arg(server);
+    }
+    return readyText();
+}
+
 }  // namespace orvento

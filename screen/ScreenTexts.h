@@ -32,4 +32,12 @@ QString connectingText();
 QString playingText();
 QString readyText();
 
+// The status line while set-up loads the stations and the weather, and after
+// it when there are no stations to choose from: the catalogue at `server`
+// (its host and port) could not be loaded, was not a station list, or held
+// no station.
+QString loadingText();
+enum class CatalogueOutcome { loaded, failed, unreadable, empty };
+QString catalogueText(CatalogueOutcome outcome, const QString& server);
+
 }  // namespace orvento

@@ -1,7 +1,9 @@
 // orvento_bench_app: the application as a user starts and runs it.
-//   - Start-up: from spawning the process to its window shown with the event
-//     loop running (10 runs), on Qt's offscreen platform and, when Xvfb is
-//     installed, on a real X11 server.
+//   - Start-up: from spawning the process to an interactive window (shown,
+//     set up, the event loop running), on Qt's offscreen platform and, when
+//     Xvfb is installed, on a real X11 server: set up from the local station
+//     site (catalogue, METAR and TAF downloaded), and with the catalogue's
+//     server unreachable (the port refuses; the port never answers).
 //   - CPU of the whole process while it plays a 16 kbit/s MP3 from a loopback
 //     station to the sound device (SDL; scripts/bench picks SDL's dummy
 //     driver) with the listening time ticking, after a few seconds' warm-up.
@@ -29,7 +31,9 @@
 
 #include "app/OrventoApplication.h"
 #include "bench/engine/BenchStream.h"
-#include "tests/support/LoopbackServer.h"
+#include "screen/StationCatalogue.h"
+#include "tools/loopback/LoopbackServer.h"
+#include "tools/station-server/StationSite.h"
 
 extern char** environ;
 
@@ -37,6 +41,8 @@ namespace orvento::bench {
 namespace {
 
 constexpr int kStartupRuns = 10;
+// Each of these waits out the download's connect limit.
+constexpr int kUnansweredRuns = 3;
 constexpr int kWarmUpMs = 5000;
 constexpr int kMeasureMs = 40000;
 
@@ -253,9 +259,13 @@ class VirtualDisplay {
     std::string display_;
 };
 
-void startup(const char* platform, const std::vector<std::string>& environment) {
+// `servers`: where the catalogue and the weather come from.
+void startup(const char* platform, std::vector<std::string> environment, const std::string& servers,
+             const std::string& catalogue, int runs) {
+    environment.push_back(std::string(kCatalogueUrlVariable) + "=" + catalogue);
+    environment.push_back(std::string(kWeatherUrlVariable) + "=" + servers);
     std::vector<double> times;
-    for (int i = 0; i < kStartupRuns; ++i) {
+    for (int i = 0; i < runs; ++i) {
         const double spawned = monotonicSeconds();
         auto child = spawnSelf("--child-startup", environment);
         if (!child) {
@@ -268,7 +278,7 @@ void startup(const char* platform, const std::vector<std::string>& environment) 
         }
     }
     if (times.empty()) {
-        std::printf("  %-10s the window was never shown\n", platform);
+        std::printf("  %-10s the window never became interactive\n", platform);
         return;
     }
     std::sort(times.begin(), times.end());
@@ -276,8 +286,10 @@ void startup(const char* platform, const std::vector<std::string>& environment) 
                 times[times.size() / 2], times.front(), times.back(), times.size());
 }
 
-void playing(const char* platform, std::vector<std::string> environment, const std::string& url) {
-    environment.push_back(std::string(kDemoUrlVariable) + "=" + url);
+// `site`: the base URL of a catalogue whose first station is the one played.
+void playing(const char* platform, std::vector<std::string> environment, const std::string& site) {
+    environment.push_back(std::string(kCatalogueUrlVariable) + "=" + site);
+    environment.push_back(std::string(kWeatherUrlVariable) + "=" + site);
     auto child = spawnSelf("--child-play", environment);
     if (!child) {
         return;
@@ -302,11 +314,13 @@ void playing(const char* platform, std::vector<std::string> environment, const s
 
 int run() {
     const auto mp3 = lowRateMp3();
-    testsupport::LoopbackServer server;
-    testsupport::Script station = testsupport::Script::fromFile(mp3.string(), "audio/mpeg");
+    loopback::LoopbackServer server;
+    loopback::Script station = loopback::Script::fromFile(mp3.string(), "audio/mpeg");
     station.repeated().untilClose().paced(kBytesPerSecond, kBurstBytes);
     server.setScript("/live.mp3", station);
-    const std::string url = server.url("/live.mp3");
+    server.setScript(kCataloguePath, loopback::Script::fixed(R"([{"a": "Bench", "d": ")" +
+                                                             server.url("/live.mp3") + R"("}])"));
+    const std::string url = server.url("");
 
     const std::vector<std::string> offscreen =
         environmentWith({"QT_QPA_PLATFORM=offscreen", "DISPLAY=", "WAYLAND_DISPLAY="});
@@ -319,10 +333,27 @@ int run() {
         std::printf("(Xvfb not found: the X11 runs are left out)\n");
     }
 
-    std::printf("start of the application to its window shown, the event loop running\n");
-    startup("offscreen", offscreen);
-    if (!x11.empty()) {
-        startup("X11/Xvfb", x11);
+    site::SiteOptions siteOptions;
+    siteOptions.folder = ORVENTO_STATION_SITE_DIR;
+    const site::StationSite site(siteOptions);
+    const std::string refusing = loopback::LoopbackServer().url("");  // closed as it goes
+    const loopback::UnansweredPort unanswered;
+    struct Case {
+        const char* what;
+        std::string catalogue;
+        int runs;
+    };
+    const Case cases[] = {
+        {"set up from the local station site (three downloads)", site.baseUrl(), kStartupRuns},
+        {"the catalogue's server refuses the connection", refusing, kStartupRuns},
+        {"the catalogue's server never answers", unanswered.url(""), kUnansweredRuns},
+    };
+    for (const Case& c : cases) {
+        std::printf("start of the application to an interactive window: %s\n", c.what);
+        startup("offscreen", offscreen, site.baseUrl(), c.catalogue, c.runs);
+        if (!x11.empty()) {
+            startup("X11/Xvfb", x11, site.baseUrl(), c.catalogue, c.runs);
+        }
     }
     std::printf(
         "\nwhole process while playing a 16 kbit/s MP3 with the listening time ticking "

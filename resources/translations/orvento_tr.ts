@@ -126,5 +126,21 @@
         <source>Press play to listen.</source>
         <translation>Dinlemek için çal düğmesine basın.</translation>
     </message>
+    <message>
+        <source>Loading the stations and the weather…</source>
+        <translation>İstasyonlar ve hava durumu yükleniyor…</translation>
+    </message>
+    <message>
+        <source>Could not load the station list from %1. Type a stream address.</source>
+        <translation>İstasyon listesi %1 adresinden yüklenemedi. Bir yayın adresi yazın.</translation>
+    </message>
+    <message>
+        <source>The station list from %1 could not be read. Type a stream address.</source>
+        <translation>%1 adresinden gelen istasyon listesi okunamadı. Bir yayın adresi yazın.</translation>
+    </message>
+    <message>
+        <source>The station list from %1 holds no station. Type a stream address.</source>
+        <translation>%1 adresinden gelen istasyon listesinde istasyon yok. Bir yayın adresi yazın.</translation>
+    </message>
 </context>
 </TS>

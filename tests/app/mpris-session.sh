@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # The media keys of the real orvento program, driven with gdbus as a desktop
 # drives them: the window (offscreen, or on an X server) with the real engine
-# plays a loopback station into the sound device (SDL's dummy driver in the
-# tests), on the session bus this script runs on. ctest starts it under
-# dbus-run-session; the package test starts it on the packaged program.
+# set up from the local station site plays its first station into the sound
+# device (SDL's dummy driver in the tests), on the session bus this script
+# runs on. ctest starts it under dbus-run-session; the package test starts it
+# on the packaged program.
 #
-#   mpris-session.sh ORVENTO STATION-SERVER AUDIO-FILE
+#   mpris-session.sh ORVENTO STATION-SERVER
 set -euo pipefail
 
 orvento=$1
 station_server=$2
-audio=$3
 
 name=org.mpris.MediaPlayer2.orvento
 path=/org/mpris/MediaPlayer2
@@ -85,13 +85,13 @@ await_teardown() {
   done
 }
 
-# A live station on 127.0.0.1.
-exec {station}< <(exec "$station_server" "$audio" --loop --burst 40000)
+# The local station site on 127.0.0.1; set-up puts its first station in the field.
+exec {site}< <(exec "$station_server" --site --burst 40000)
 server_pid=$!
-read -r -u "$station" url
-[ -n "$url" ] || fail "the station server gave no URL"
+read -r -u "$site" base
+[ -n "$base" ] || fail "the station server gave no URL"
 
-ORVENTO_DEMO_URL=$url "$orvento" 2>"$work/app.log" &
+ORVENTO_CATALOGUE_URL=$base ORVENTO_WEATHER_URL=$base "$orvento" 2>"$work/app.log" &
 app_pid=$!
 gdbus wait --session --timeout 30 "$name" || fail "$name did not appear on the bus"
 stdbuf -oL gdbus monitor --session --dest "$name" --object-path "$path" >"$work/signals" &
@@ -107,6 +107,15 @@ expect Identity "$(get "$root" Identity)" "(<'Orvento'>,)"
 expect DesktopEntry "$(get "$root" DesktopEntry)" "(<'org.orvento.Orvento'>,)"
 expect CanPlay "$(get "$player" CanPlay)" "(<true>,)"
 expect PlaybackStatus "$(get "$player" PlaybackStatus)" "(<'Stopped'>,)"
+# Set-up ends with keeping the screen awake (or saying why not); it put the
+# first station it listed in the field.
+deadline=$((SECONDS + 20))
+until grep -q ' screen \(not \)\?kept awake' "$work/app.log"; do
+  [ $SECONDS -lt $deadline ] || fail "set-up did not end"
+  sleep 0.1
+done
+url=$(grep -o ' adi=[^,]*,url=.*' "$work/app.log" | head -1 | sed 's/.*,url=//')
+[ -n "$url" ] || fail "set-up listed no station"
 metadata=$(get "$player" Metadata)
 case "$metadata" in
   *"'xesam:url': <'$url'>"*"'mpris:trackid'"* | *"'mpris:trackid'"*"'xesam:url': <'$url'>"*) ;;

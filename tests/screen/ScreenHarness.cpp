@@ -6,6 +6,9 @@
 #include <chrono>
 #include <filesystem>
 
+#include "screen/StationCatalogue.h"
+#include "screen/WeatherReport.h"
+
 namespace orvento::test {
 
 using testsupport::Script;
@@ -87,8 +90,13 @@ void GatedPlatform::reportRunning(void* data, AudioQueueRef queue, AudioQueuePro
 }
 
 ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
-                             std::shared_ptr<const LocalizedStrings> strings) {
+                             std::shared_ptr<const LocalizedStrings> strings, const QString& site) {
+    site_.setScript(kCataloguePath, Script::fixed("[]"));
+    site_.setScript(kMetarPath, Script::fixed("LTBA 141220Z 34012KT"));
+    site_.setScript(kTafPath, Script::fixed("TAF LTBA 141100Z"));
     ScreenServices services;
+    services.catalogueBaseUrl = services.weatherBaseUrl =
+        site.isEmpty() ? QString::fromStdString(site_.url("")) : site;
     services.engine.platform = platform ? std::move(platform) : nullOutputPlatform();
     services.engine.alerts = alerts;
     services.engine.strings = strings ? std::move(strings) : std::make_shared<LocalizedStrings>();

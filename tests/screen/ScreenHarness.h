@@ -74,10 +74,14 @@ class GatedPlatform : public ProductionPlatform {
 
 class ScreenHarness {
   public:
-    // The window shown, set up, with its URL field empty. Empty arguments:
-    // the null-output platform and the untranslated alert texts.
+    // The window shown and set up. Empty arguments: the null-output
+    // platform, the untranslated alert texts, and a catalogue and weather
+    // server of its own (not `server`) with no station (the URL field stays
+    // empty) and a line of weather each; otherwise `site` is both servers'
+    // base URL.
     explicit ScreenHarness(std::shared_ptr<EnginePlatform> platform = nullptr,
-                           std::shared_ptr<const LocalizedStrings> strings = nullptr);
+                           std::shared_ptr<const LocalizedStrings> strings = nullptr,
+                           const QString& site = {});
     // Closes the window and any alert, and waits for every player to end.
     ~ScreenHarness();
     ScreenHarness(const ScreenHarness&) = delete;
@@ -105,6 +109,7 @@ class ScreenHarness {
     mutable std::mutex logMutex_;
     QStringList log_;  // guarded by logMutex_
     QStringList images_;
+    testsupport::LoopbackServer site_;
     std::unique_ptr<OrventoAppDelegate> delegate_;
 };
 

@@ -1,6 +1,8 @@
-// Pictures of the window for review: the idle, loading and playing screens
-// and the failure alert, written as PNG files to <build>/screenshots/ (with
-// "@2x" in their names when run at a device pixel ratio of 2).
+// Pictures of the window for review: the screen set up from the local station
+// site (stations and weather), its station picker open, the loading and
+// playing screens, the failure alert, and the screen without a station list,
+// written as PNG files to <build>/screenshots/ (with "@2x" in their names when
+// run at a device pixel ratio of 2).
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
@@ -8,6 +10,7 @@
 
 #include "app/OrventoApplication.h"
 #include "tests/screen/ScreenHarness.h"
+#include "tools/station-server/StationSite.h"
 
 namespace orvento::test {
 
@@ -17,6 +20,7 @@ class ScreenshotTest : public QObject {
   private slots:
     void initTestCase();
     void screensForReview();
+    void withoutAStationList();
 
   private:
     void save(QWidget& widget, const QString& name);
@@ -43,14 +47,22 @@ void ScreenshotTest::save(QWidget& widget, const QString& name) {
 
 void ScreenshotTest::screensForReview() {
     using testsupport::Script;
-    ScreenHarness h;
-    h.server.setScript("/live.mp3", liveStation());
+    site::SiteOptions options;
+    options.folder = ORVENTO_STATION_SITE_DIR;
+    site::StationSite site(options);
+    ScreenHarness h(nullptr, nullptr, QString::fromStdString(site.baseUrl()));
     h.server.setScript("/silent.mp3", Script::silent());
     h.server.setScript("/gone.mp3", Script::notFound());
-
-    h.setUrlText(QString::fromStdString(h.server.url("/live.mp3")));
+    QVERIFY(h.screen().metar->text().contains(QStringLiteral("TAF LTBA")));
     save(h.window(), QStringLiteral("idle"));
 
+    QTest::mouseClick(h.screen().selectButton, Qt::LeftButton);
+    QVERIFY(h.screen().picker()->isVisible());
+    QTest::keyClick(h.screen().picker(), Qt::Key_Down);
+    save(h.window(), QStringLiteral("picker"));
+    QTest::keyClick(h.screen().picker(), Qt::Key_Return);
+
+    const QString picked = h.screen().textField->text();
     h.setUrlText(QString::fromStdString(h.server.url("/silent.mp3")));
     h.press();
     // Caught in mid-turn.
@@ -59,7 +71,8 @@ void ScreenshotTest::screensForReview() {
     h.press();
     QTRY_COMPARE(h.button().imageName(), QStringLiteral("playbutton.png"));
 
-    h.setUrlText(QString::fromStdString(h.server.url("/live.mp3")));
+    h.setUrlText(picked);
+    h.screen().textField->setCursorPosition(0);
     h.press();
     QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), QStringLiteral("stopbutton.png"), 15000);
     QTRY_COMPARE_WITH_TIMEOUT(h.screen().timerLabel()->text(), QStringLiteral("00:00:02"), 5000);
@@ -75,6 +88,14 @@ void ScreenshotTest::screensForReview() {
     QTRY_COMPARE(h.button().imageName(), QStringLiteral("playbutton.png"));
     save(h.window(), QStringLiteral("ended"));
     save(*box, QStringLiteral("alert"));
+}
+
+void ScreenshotTest::withoutAStationList() {
+    // Nothing listens where the catalogue should be.
+    const std::string gone = testsupport::LoopbackServer().url("");
+    ScreenHarness h(nullptr, nullptr, QString::fromStdString(gone));
+    QVERIFY(!h.screen().selectButton->isEnabled());
+    save(h.window(), QStringLiteral("no-stations"));
 }
 
 }  // namespace orvento::test

@@ -132,12 +132,17 @@ std::uint16_t boundPort(int fd) {
     return ntohs(address.sin_port);
 }
 
-int listenOnLoopback(int backlog) {
+int listenOnLoopback(int backlog, std::uint16_t port = 0) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         throw systemError("socket");
     }
-    const sockaddr_in address = loopbackAddress(0);
+    if (port != 0) {
+        // A fixed port is taken again at once after a restart.
+        const int reuse = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    }
+    const sockaddr_in address = loopbackAddress(port);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(fd, backlog) != 0) {
         const int error = errno;
@@ -446,7 +451,7 @@ struct LoopbackServer::Connection {
 
 // --- Server ---
 
-LoopbackServer::LoopbackServer(Transport transport) : transport_(transport) {
+LoopbackServer::LoopbackServer(Transport transport, std::uint16_t port) : transport_(transport) {
     if (transport_ == Transport::tls) {
         auto [key, cert] = makeCertificate();
         tls_ = std::make_unique<Tls>();
@@ -473,7 +478,7 @@ LoopbackServer::LoopbackServer(Transport transport) : transport_(transport) {
             throw std::runtime_error("cannot write the certificate file");
         }
     }
-    listenFd_ = listenOnLoopback(SOMAXCONN);
+    listenFd_ = listenOnLoopback(SOMAXCONN, port);
     port_ = boundPort(listenFd_);
     stopFd_ = ::eventfd(0, EFD_CLOEXEC);
     if (stopFd_ < 0) {

@@ -1,21 +1,20 @@
 // orvento-station-server: a small local radio station for demos and tests.
 // Serves one audio file over HTTP on 127.0.0.1, once or endlessly, paced in
-// real time at the file's own bit rate (optionally after an initial burst).
+// real time at the file's own bit rate (optionally after an initial burst);
+// or, with --site, the whole local station site (StationSite.h): catalogue,
+// weather reports and several live stations.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "engine/platform/parser/AudioFileStream.h"
-#include "engine/platform/parser/FileTypeHint.h"
 #include "tools/common/NumberOption.h"
 #include "tools/loopback/LoopbackServer.h"
+#include "tools/station-server/StationSite.h"
 
 namespace orvento {
 namespace {
@@ -25,6 +24,7 @@ using loopback::Script;
 
 constexpr const char* kUsage =
     "usage: orvento-station-server FILE [options]\n"
+    "       orvento-station-server --site [--port PORT] [--burst BYTES] [--site-dir DIR]\n"
     "\n"
     "Serves FILE on http://127.0.0.1:<port>/<name of FILE> and prints that URL\n"
     "on standard output, then serves every request until Ctrl-C or SIGTERM.\n"
@@ -38,56 +38,23 @@ constexpr const char* kUsage =
     "  --icy          answer with the status line \"ICY 200 OK\"\n"
     "  --chunked      send the body with chunked transfer coding\n"
     "  --path PATH    serve at PATH instead of /<name of FILE>\n"
-    "  -h, --help     show this text\n";
-
-// Frames and sample rate seen while parsing a whole file.
-struct Measure {
-    AudioStreamBasicDescription format{};
-    double frames = 0;
-    bool ready = false;
-};
-
-void onProperty(void* data, AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                AudioFileStreamPropertyFlags* /*flags*/) {
-    auto* m = static_cast<Measure*>(data);
-    if (id == kAudioFileStreamProperty_ReadyToProducePackets) {
-        UInt32 size = sizeof m->format;
-        m->ready = AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_DataFormat, &size,
-                                              &m->format) == noErr;
-    }
-}
-
-void onPackets(void* data, UInt32 bytes, UInt32 packets, const void* /*input*/,
-               AudioStreamPacketDescription* descs) {
-    auto* m = static_cast<Measure*>(data);
-    if (descs == nullptr) {
-        if (m->format.mBytesPerFrame > 0) {
-            m->frames += static_cast<double>(bytes) / m->format.mBytesPerFrame;
-        }
-        return;
-    }
-    for (UInt32 i = 0; i < packets; ++i) {
-        m->frames += descs[i].mVariableFramesInPacket != 0 ? descs[i].mVariableFramesInPacket
-                                                           : m->format.mFramesPerPacket;
-    }
-}
-
-// The file's bytes per second of audio, from its parsed length; nullopt when
-// the parser cannot tell.
-std::optional<double> ownByteRate(const std::filesystem::path& file, const std::string& bytes) {
-    Measure m;
-    AudioFileStreamID stream = nullptr;
-    if (AudioFileStreamOpen(&m, onProperty, onPackets, fileTypeHintForFile(file), &stream) !=
-        noErr) {
-        return std::nullopt;
-    }
-    AudioFileStreamParseBytes(stream, static_cast<UInt32>(bytes.size()), bytes.data(), 0);
-    AudioFileStreamClose(stream);
-    if (!m.ready || m.frames <= 0 || m.format.mSampleRate <= 0) {
-        return std::nullopt;
-    }
-    return static_cast<double>(bytes.size()) / (m.frames / m.format.mSampleRate);
-}
+    "  --port PORT    listen on PORT; default: a free port of the system's choice\n"
+    "  -h, --help     show this text\n"
+    "\n"
+    "With --site it serves the local station site instead, the same way, and\n"
+    "prints its base URL (http://127.0.0.1:<port>): the value for\n"
+    "ORVENTO_CATALOGUE_URL and ORVENTO_WEATHER_URL.\n"
+    "  /js_kur/qelmoraiosapp.json                       the station catalogue\n"
+    "  //pub/data/observations/metar/stations/LTBA.TXT  the METAR report\n"
+    "  //pub/data/forecasts/taf/stations/LTBA.TXT       the TAF report\n"
+    "  /stations/...         the live stations the catalogue lists: each sends\n"
+    "                        --burst BYTES (default 65536) at once to a new\n"
+    "                        listener, then plays in real time, round and round\n"
+    "  /misbehaving/error-page.mp3   a 404 page\n"
+    "  /misbehaving/stall.mp3        a station that stops sending after 40000 bytes\n"
+    "  /misbehaving/close.mp3        a station that hangs up after 40000 bytes\n"
+    "  /misbehaving/icy.mp3          a station that answers \"ICY 200 OK\"\n"
+    "  --site-dir DIR  the site's audio and weather files; default: the build's\n";
 
 // The most --rate and --burst take.
 constexpr std::uint64_t kMaxBytes = 1 << 30;
@@ -97,8 +64,49 @@ int fail(const std::string& text) {
     return 2;
 }
 
+// Blocks SIGINT and SIGTERM in every thread (call before any thread starts)
+// and returns them, for waitForStop.
+sigset_t stopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    return signals;
+}
+
+void waitForStop(const sigset_t& signals) {
+    int received = 0;
+    sigwait(&signals, &received);
+}
+
+int runSite(const std::filesystem::path& folder, std::uint16_t port, std::uint64_t burst) {
+    const sigset_t signals = stopSignals();
+    site::SiteOptions options;
+    options.folder = folder;
+    options.port = port;
+    options.burstBytes = burst;
+    std::optional<site::StationSite> served;
+    try {
+        served.emplace(options);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "orvento-station-server: %s\n", e.what());
+        return 1;
+    }
+    std::printf("%s\n", served->baseUrl().c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "orvento-station-server: the station site is at %s with %zu stations\n",
+                 served->baseUrl().c_str(), served->stations().size());
+    waitForStop(signals);
+    return 0;
+}
+
 int run(int argc, char** argv) {
     std::optional<std::filesystem::path> file;
+    bool site = false;
+    std::filesystem::path siteDir = ORVENTO_STATION_SITE_DIR;
+    std::optional<std::uint16_t> port;
+    std::optional<std::uint64_t> siteBurst;
     bool loop = false;
     bool fast = false;
     bool icy = false;
@@ -118,6 +126,24 @@ int run(int argc, char** argv) {
         if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (arg == "--site") {
+            site = true;
+        } else if (arg == "--site-dir") {
+            auto v = value(argv[i]);
+            if (!v) {
+                return 2;
+            }
+            siteDir = *v;
+        } else if (arg == "--port") {
+            auto v = value(argv[i]);
+            if (!v) {
+                return 2;
+            }
+            const auto number = tools::wholeNumberIn(*v, 1, 65535);
+            if (!number) {
+                return fail("--port takes a port number from 1 to 65535");
+            }
+            port = static_cast<std::uint16_t>(*number);
         } else if (arg == "--loop") {
             loop = true;
         } else if (arg == "--fast") {
@@ -144,6 +170,7 @@ int run(int argc, char** argv) {
                     return fail("--burst takes a whole number of bytes from 0 to 1073741824");
                 }
                 burst = *value;
+                siteBurst = *value;
             }
         } else if (arg.starts_with("-")) {
             return fail("unknown option " + std::string(arg));
@@ -153,16 +180,20 @@ int run(int argc, char** argv) {
             file = std::filesystem::path(arg);
         }
     }
+    if (site) {
+        if (file) {
+            return fail("--site serves the station site, not a FILE");
+        }
+        return runSite(siteDir, port.value_or(0), siteBurst.value_or(site::kDefaultBurstBytes));
+    }
     if (!file) {
         return fail("no FILE given");
     }
-    std::ifstream in(*file, std::ios::binary);
-    if (!in) {
-        return fail("cannot read " + file->string());
-    }
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (bytes.empty()) {
-        return fail(file->string() + " is empty");
+    std::string bytes;
+    try {
+        bytes = site::readWholeFile(*file);
+    } catch (const std::exception& e) {
+        return fail(e.what());
     }
 
     Script script = Script::fixed(bytes, "audio/mpeg");
@@ -171,7 +202,7 @@ int run(int argc, char** argv) {
     }
     if (!fast) {
         if (!rate) {
-            rate = ownByteRate(*file, bytes);
+            rate = site::audioByteRate(*file, bytes);
         }
         if (!rate) {
             return fail("cannot tell the bit rate of " + file->string() + "; give --rate");
@@ -189,21 +220,22 @@ int run(int argc, char** argv) {
     }
 
     // Signals arrive as data for sigwait: blocked before the server's threads start.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
-    LoopbackServer server;
+    const sigset_t signals = stopSignals();
+    std::optional<LoopbackServer> listening;
+    try {
+        listening.emplace(LoopbackServer::Transport::plain, port.value_or(0));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "orvento-station-server: %s\n", e.what());
+        return 1;
+    }
+    LoopbackServer& server = *listening;
     server.setScript(path, script);
     std::printf("%s\n", server.url(path).c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "orvento-station-server: serving %s%s at %s\n", file->c_str(),
                  loop ? " endlessly" : "",
                  fast ? "full speed" : (std::to_string(static_cast<long>(*rate)) + " B/s").c_str());
-    int received = 0;
-    sigwait(&signals, &received);
+    waitForStop(signals);
     return 0;
 }
 

@@ -1,0 +1,48 @@
+// A blocking download of a whole HTTP response body, for small documents
+// fetched once (a station catalogue, weather reports), not for streams.
+//
+// downloadWholeBody performs one GET over http or https and returns when the
+// body has arrived or the download has failed. It blocks the calling thread
+// for at most the connect limit plus the whole-download limit; run it on a
+// thread that may block (the caller decides how the rest of the program waits
+// meanwhile). Any thread; calls on several threads at once are independent.
+//
+// What counts:
+//   - Only http and https are spoken, also across redirects; at most
+//     kHttpDownloadMaxRedirects redirects are followed.
+//   - Connecting (name lookup, TCP, TLS) must finish within connectTimeout,
+//     the whole download within totalTimeout.
+//   - The body may hold at most maxBytes bytes. A longer body fails the
+//     download as soon as it is known to be longer (from its Content-Length,
+//     or once the bytes received pass the cap), so a server that sends without
+//     end cannot fill the memory.
+//   - The response status and header fields are not examined: whatever body
+//     the server sends (a 404 page too) is the result.
+// A failed download yields no body at all, never a part of one.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace orvento {
+
+inline constexpr long kHttpDownloadMaxRedirects = 5;
+
+struct HttpDownloadOptions {
+    std::size_t maxBytes = 0;  // the largest body accepted
+    std::chrono::milliseconds connectTimeout{5000};
+    std::chrono::milliseconds totalTimeout{10000};
+    std::string caFile;  // a PEM file of certificates to trust for https; empty: the system's
+};
+
+struct HttpDownloadResult {
+    std::optional<std::string> body;  // the whole body; none when the download failed
+    std::string error;                // why it failed, in words for a log line; empty on success
+};
+
+// Downloads `url` (text, as typed) whole. Blocking; see above.
+HttpDownloadResult downloadWholeBody(const std::string& url, const HttpDownloadOptions& options);
+
+}  // namespace orvento
