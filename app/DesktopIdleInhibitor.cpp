@@ -35,12 +35,7 @@ DesktopIdleInhibitor::~DesktopIdleInhibitor() {
 }
 
 void DesktopIdleInhibitor::log(const QString& text) const {
-    const std::string line = text.toStdString();
-    if (log_) {
-        log_(line);
-    } else {
-        writeLogLine(line);
-    }
+    writeLogLine(log_, text.toStdString());
 }
 
 void DesktopIdleInhibitor::setIdleTimerDisabled(bool disabled) {
@@ -81,11 +76,7 @@ void DesktopIdleInhibitor::portalAnswered(QDBusPendingCallWatcher* call) {
         return;
     }
     request_ = reply.value();
-    state_ = State::portal;
-    log(QStringLiteral("screen kept awake through the desktop portal"));
-    if (!wanted_) {
-        release();
-    }
+    held(State::portal, QStringLiteral("the desktop portal"));
 }
 
 void DesktopIdleInhibitor::askScreenSaver(const QString& portalError) {
@@ -111,8 +102,13 @@ void DesktopIdleInhibitor::screenSaverAnswered(QDBusPendingCallWatcher* call,
         return;
     }
     cookie_ = reply.value();
-    state_ = State::screenSaver;
-    log(QStringLiteral("screen kept awake through org.freedesktop.ScreenSaver"));
+    held(State::screenSaver, QStringLiteral("org.freedesktop.ScreenSaver"));
+}
+
+void DesktopIdleInhibitor::held(State state, const QString& through) {
+    state_ = state;
+    log(QStringLiteral("screen kept awake through ") + through);
+    // Released while the answer was on its way.
     if (!wanted_) {
         release();
     }

@@ -56,6 +56,8 @@ class DesktopIdleInhibitor : public QObject, public IdleTimer {
     void askScreenSaver(const QString& portalError);
     void portalAnswered(QDBusPendingCallWatcher* call);
     void screenSaverAnswered(QDBusPendingCallWatcher* call, const QString& portalError);
+    // An inhibition has been granted `through` a service.
+    void held(State state, const QString& through);
     void release();
     void log(const QString& text) const;
 

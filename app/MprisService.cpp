@@ -125,12 +125,7 @@ MprisService::~MprisService() {
 }
 
 void MprisService::log(const QString& text) const {
-    const std::string line = text.toStdString();
-    if (log_) {
-        log_(line);
-    } else {
-        writeLogLine(line);
-    }
+    writeLogLine(log_, text.toStdString());
 }
 
 bool MprisService::registerOn(const QDBusConnection& bus) {

@@ -41,4 +41,12 @@ void writeLogLine(std::string_view text) {
     }
 }
 
+void writeLogLine(const LogSink& sink, std::string_view text) {
+    if (sink) {
+        sink(text);
+    } else {
+        writeLogLine(text);
+    }
+}
+
 }  // namespace orvento

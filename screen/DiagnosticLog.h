@@ -25,4 +25,7 @@ std::string formatLogLine(std::string_view text, std::chrono::system_clock::time
 // Writes `text` as one log line on standard error.
 void writeLogLine(std::string_view text);
 
+// Gives `text` to `sink`, or writes it on standard error when `sink` is empty.
+void writeLogLine(const LogSink& sink, std::string_view text);
+
 }  // namespace orvento

@@ -196,12 +196,7 @@ bool OrventoViewController::shouldAutorotateToInterfaceOrientation(int orientati
 }
 
 void OrventoViewController::log(const QString& text) const {
-    const std::string line = text.toStdString();
-    if (services_.log) {
-        services_.log(line);
-    } else {
-        writeLogLine(line);
-    }
+    writeLogLine(services_.log, text.toStdString());
 }
 
 void OrventoViewController::setStatusText(const QString& text) {
