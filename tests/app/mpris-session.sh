@@ -79,7 +79,9 @@ await_audio() {
 # device: a start before then finds it "already open".
 await_teardown() {
   local deadline=$((SECONDS + 20))
-  while cat /proc/"$app_pid"/task/*/comm 2>/dev/null | grep -qE '^(orvento-queue|SDLAudio)'; do
+  # grep reads the files itself: under pipefail, `cat | grep -q` fails when
+  # grep's early exit kills cat, and a thread still there would go unseen.
+  while grep -qsE '^(orvento-queue|SDLAudio)' /proc/"$app_pid"/task/*/comm; do
     [ $SECONDS -lt $deadline ] || fail "the stopped player's output queue is still there"
     sleep 0.1
   done
@@ -142,13 +144,21 @@ await_audio
 call "$player.Pause"
 await_status Stopped
 
-# The desktop heard every change.
+# The desktop heard every change (the last signal may reach the monitor a
+# little after the property reads Stopped).
+announced() {
+  grep "PropertiesChanged ('$player'" "$work/signals" |
+    grep -o "'PlaybackStatus': <'[A-Za-z]*'>" | grep -o "<'[A-Za-z]*'>" | tr -d "<>'" |
+    paste -sd' ' || true
+}
+deadline=$((SECONDS + 20))
+until [ "$(announced)" = "Playing Stopped Playing Stopped" ] || [ $SECONDS -ge $deadline ]; do
+  sleep 0.1
+done
 kill "$monitor_pid"
 wait "$monitor_pid" 2>/dev/null || true
 monitor_pid=
-changes=$(grep "PropertiesChanged ('$player'" "$work/signals" |
-  grep -o "'PlaybackStatus': <'[A-Za-z]*'>" | grep -o "<'[A-Za-z]*'>" | tr -d "<>'" | paste -sd' ')
-expect "announced PlaybackStatus" "$changes" "Playing Stopped Playing Stopped"
+expect "announced PlaybackStatus" "$(announced)" "Playing Stopped Playing Stopped"
 
 # Quit ends the program as closing its window does.
 call "$root.Quit"
