@@ -1,6 +1,5 @@
 // The screen's parts on their own: the listening-time text and count, the
-// timers' threading, the
-// diagnostic line format.
+// timers' threading, the diagnostic line format.
 #include <QRegularExpression>
 #include <QTest>
 #include <chrono>
@@ -28,7 +27,6 @@ void ScreenPartsTest::elapsedTimeText_data() {
     QTest::addColumn<double>("seconds");
     QTest::addColumn<QString>("text");
     QTest::newRow("start") << 0.0 << "00:00:00";
-    QTest::newRow("half a second") << 0.5 << "00:00:00";
     QTest::newRow("just under a second") << 0.999 << "00:00:00";
     QTest::newRow("one second") << 1.0 << "00:00:01";
     QTest::newRow("last tenth of a minute") << 59.9 << "00:00:59";
@@ -40,10 +38,8 @@ void ScreenPartsTest::elapsedTimeText_data() {
         return t;
     }() << "00:00:59";
     QTest::newRow("one minute") << 60.0 << "00:01:00";
-    QTest::newRow("just under two minutes") << 119.95 << "00:01:59";
     QTest::newRow("just under an hour") << 3599.9 << "00:59:59";
     QTest::newRow("one hour") << 3600.0 << "01:00:00";
-    QTest::newRow("just under 100 hours") << 359999.9 << "99:59:59";
     QTest::newRow("100 hours, not wrapped") << 360000.0 << "100:00:00";
     QTest::newRow("negative") << -1.0 << "00:00:00";
 }
