@@ -53,7 +53,6 @@ class SetUpTest : public QObject {
     void catalogueFillsTheStationLists();
     void weatherPanel_data();
     void weatherPanel();
-    void downloadNotifications_data();
     void downloadNotifications();
     void pickerChoosesAStation_data();
     void pickerChoosesAStation();
@@ -64,11 +63,13 @@ void SetUpTest::catalogueFillsTheStationLists_data() {
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("urls");
     QTest::addColumn<QStringList>("problems");  // the "catalogue: " lines, without the server's
-    QTest::addColumn<int>("outcome");
-    const int loaded = int(CatalogueOutcome::loaded);
-    const int empty = int(CatalogueOutcome::empty);
-    const int unreadable = int(CatalogueOutcome::unreadable);
-    const int failed = int(CatalogueOutcome::failed);
+    QTest::addColumn<CatalogueOutcome>("outcome");
+    using enum CatalogueOutcome;
+    const auto skipped = [](int element, const char* why) {
+        return QStringLiteral("catalogue element %1 skipped: %2")
+            .arg(element)
+            .arg(QLatin1String(why));
+    };
 
     QTest::newRow("one station") << QByteArray(R"([{"a":"Tower","d":"http://t/1"}])")
                                  << QStringList{"Tower"} << QStringList{"http://t/1"}
@@ -81,17 +82,14 @@ void SetUpTest::catalogueFillsTheStationLists_data() {
     QTest::newRow("unusable elements skipped, the others kept")
         << QByteArray(R"([1,"s",null,[],{"a":"A"},{"d":"u"},{"a":5,"d":"u"},{"a":"B","d":"u2"}])")
         << QStringList{"B"} << QStringList{"u2"}
-        << QStringList{"catalogue element 0 skipped: not an object",
-                       "catalogue element 1 skipped: not an object",
-                       "catalogue element 2 skipped: not an object",
-                       "catalogue element 3 skipped: not an object",
-                       "catalogue element 4 skipped: no string \"d\"",
-                       "catalogue element 5 skipped: no string \"a\"",
-                       "catalogue element 6 skipped: no string \"a\""}
+        << QStringList{skipped(0, "not an object"),   skipped(1, "not an object"),
+                       skipped(2, "not an object"),   skipped(3, "not an object"),
+                       skipped(4, "no string \"d\""), skipped(5, "no string \"a\""),
+                       skipped(6, "no string \"a\"")}
         << loaded;
     QTest::newRow("every element unusable")
         << QByteArray(R"([{"a":"A","d":7}])") << QStringList{} << QStringList{}
-        << QStringList{"catalogue element 0 skipped: no string \"d\""} << empty;
+        << QStringList{skipped(0, "no string \"d\"")} << empty;
     QTest::newRow("an object, not an array")
         << QByteArray(R"({"a":"A","d":"u"})") << QStringList{} << QStringList{}
         << QStringList{"the catalogue is a JSON object, not an array"} << unreadable;
@@ -113,7 +111,7 @@ void SetUpTest::catalogueFillsTheStationLists() {
     QFETCH(QStringList, names);
     QFETCH(QStringList, urls);
     QFETCH(QStringList, problems);
-    QFETCH(int, outcome);
+    QFETCH(CatalogueOutcome, outcome);
     auto server = std::make_unique<LoopbackServer>();
     const QString serverName = QStringLiteral("127.0.0.1:%1").arg(server->port());
     server->setScript(kCataloguePath, Script::fixed(body.toStdString()));
@@ -141,7 +139,7 @@ void SetUpTest::catalogueFillsTheStationLists() {
     QCOMPARE(screen.textField->text(), urls.value(0, QStringLiteral("layout text")));
     QCOMPARE(screen.myTextField2()->text(), names.value(0));
     QCOMPARE(screen.selectButton->isEnabled(), !names.isEmpty());
-    QCOMPARE(screen.statusLabel->text(), catalogueText(CatalogueOutcome(outcome), serverName));
+    QCOMPARE(screen.statusLabel->text(), catalogueText(outcome, serverName));
     QVERIFY(screen.picker()->isHidden());
     QVERIFY(screen.textField->isEnabled() && !screen.textField->isReadOnly());
 }
@@ -194,34 +192,25 @@ void SetUpTest::weatherPanel() {
     QVERIFY(server.requests()[1].starts_with(std::string("GET ") + kTafPath + " "));
 }
 
-void SetUpTest::downloadNotifications_data() {
-    QTest::addColumn<bool>("fails");
-    QTest::addColumn<QStringList>("lines");
-    QTest::newRow("finished") << false
-                              << QStringList{"Succeeded! Received 0 bytes of data",
-                                             "finalResponse;"};
-    QTest::newRow("failed") << true
-                            << QStringList{
-                                   "Connection failed! Error - The server is gone. http://h/x"};
-}
-
 void SetUpTest::downloadNotifications() {
-    QFETCH(bool, fails);
-    QFETCH(QStringList, lines);
-    BareScreen s({}, {});
-    QPointer<QObject> connection = new QObject;
-    // No buffer collects (nothing creates one): response and data change nothing.
-    s.screen->connectionDidReceiveResponse(connection);
-    s.screen->connectionDidReceiveData(connection, QByteArray("LTBA"));
-    if (fails) {
-        s.screen->connectionDidFailWithError(connection, QStringLiteral("The server is gone."),
-                                             QStringLiteral("http://h/x"));
-    } else {
-        s.screen->connectionDidFinishLoading(connection);
+    for (const bool fails : {false, true}) {
+        BareScreen s({}, {});
+        QPointer<QObject> connection = new QObject;
+        // No buffer collects (nothing creates one): response and data change nothing.
+        s.screen->connectionDidReceiveResponse(connection);
+        s.screen->connectionDidReceiveData(connection, QByteArray("LTBA"));
+        if (fails) {
+            s.screen->connectionDidFailWithError(connection, QStringLiteral("The server is gone."),
+                                                 QStringLiteral("http://h/x"));
+        } else {
+            s.screen->connectionDidFinishLoading(connection);
+        }
+        QCOMPARE(s.lines,
+                 fails ? QStringList{"Connection failed! Error - The server is gone. http://h/x"}
+                       : QStringList({"Succeeded! Received 0 bytes of data", "finalResponse;"}));
+        QCOMPARE(s.screen->receivedData(), nullptr);
+        QTRY_VERIFY(connection.isNull());  // the screen ends the download
     }
-    QCOMPARE(s.lines, lines);
-    QCOMPARE(s.screen->receivedData(), nullptr);
-    QTRY_VERIFY(connection.isNull());  // the screen ends the download
 }
 
 void SetUpTest::pickerChoosesAStation_data() {
