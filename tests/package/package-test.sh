@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: built by CPack from this build tree
 # and unpacked into a scratch folder, from where its programs run (show their
-# help, play an MP3 and an AAC loopback station into the null output, also
-# from a copy of the tree; the window's media keys, mpris-session.sh); its
-# desktop entry, metainfo and manual pages pass their validators.
+# help, or that there is no display; play an MP3 and an AAC loopback station
+# into the null output, also from a copy of the tree; the window's media keys,
+# mpris-session.sh); its desktop entry, metainfo and manual pages pass their
+# validators.
 #
 #   package-test.sh CPACK CPACK-CONFIG STATION-SERVER SOURCE-DIR
 set -euo pipefail
@@ -74,6 +75,11 @@ step "--help"
 grep -q '^usage: orvento-play URL' "$work/help" || fail "orvento-play --help: $(cat "$work/help")"
 "$usr/bin/orvento-probe" --help >"$work/help" || fail "orvento-probe --help failed"
 grep -q '^usage: orvento-probe' "$work/help" || fail "orvento-probe --help: $(cat "$work/help")"
+# Without a display, orvento says so in one line and ends with status 1.
+status=0
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$usr/bin/orvento" 2>"$work/help" || status=$?
+[ "$status" -eq 1 ] && [ "$(wc -l <"$work/help")" -eq 1 ] && grep -q '^orvento: no display' "$work/help" ||
+  fail "orvento without a display: status $status, $(cat "$work/help")"
 
 # play BIN FILE: serves FILE as a station once and plays it into nothing.
 play() {
