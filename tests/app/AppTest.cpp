@@ -153,11 +153,10 @@ void AppTest::stationsWeatherAndPlayback() {
     const QStringList log = app.log();
     QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^adi="))), adi);
     // Without a session bus: one line each for the media keys and the idle timer.
-    QCOMPARE(log.filter(QRegularExpression(
-                            QStringLiteral("^(mpris: no D-Bus session bus|screen not kept awake: "
-                                           "no session bus)")))
-                 .size(),
-             2);
+    for (const char* line :
+         {"^mpris: no D-Bus session bus", "^screen not kept awake: no session bus"}) {
+        QCOMPARE(log.filter(QRegularExpression(QLatin1String(line))).size(), 1);
+    }
     QCOMPARE(app.text("textField"), QString::fromStdString(stations[0].url));
     QCOMPARE(app.text("myTextField2"), QString::fromStdString(stations[0].name));
     QCOMPARE(app.text("metar"),

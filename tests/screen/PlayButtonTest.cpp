@@ -1,9 +1,10 @@
 // The play/stop button through the real window, screen and engine, against a
 // loopback station: presses while loading and stopping, the images in the
 // order posted, the spin, the failure alert, the status line, and the
-// escaping of the typed URL; the listening time's text, count and timers'
-// threading; the diagnostic line format.
+// escaping of the typed URL, the station the media keys show; the listening
+// time's text, count and timers' threading; the diagnostic line format.
 #include <QApplication>
+#include <QDBusObjectPath>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
@@ -50,6 +51,7 @@ class PlayButtonTest : public QObject {
     void playerEndingUnheardReturnsToIdle_data();
     void playerEndingUnheardReturnsToIdle();
     void typedTextReachesTheServerEscaped();
+    void mediaKeysShowTheStation();
     void listeningTimeText_data();
     void listeningTimeText();
     void countFollowsRealTimeWhileTheMainThreadIsBusy();
@@ -207,6 +209,35 @@ void PlayButtonTest::typedTextReachesTheServerEscaped() {
              qPrintable(head));
     h.press();
     QTRY_COMPARE(h.button().imageName(), kPlay);
+}
+
+void PlayButtonTest::mediaKeysShowTheStation() {
+    ScreenHarness h;  // no station listed: empty fields
+    MprisService mediaKeys(h.screen(), h.window());
+    const auto shown = [&mediaKeys](const char* key) {
+        return mediaKeys.metadata().value(QLatin1String(key));
+    };
+    QVERIFY(!mediaKeys.canPlay());
+    QCOMPARE(shown("mpris:trackid").value<QDBusObjectPath>().path(),
+             QLatin1String(MprisService::kNoTrack));
+    mediaKeys.playPause();
+    QVERIFY(h.logLines().filter(QStringLiteral("txt:")).isEmpty());
+
+    h.server.setScript("/live.mp3", liveStation());
+    const QString url = QString::fromStdString(h.server.url("/live.mp3"));
+    h.setUrlText(url);
+    h.screen().myTextField2()->setText(QStringLiteral("Istanbul Tower"));
+    QCOMPARE(shown("xesam:title").toString(), QStringLiteral("Istanbul Tower"));
+    mediaKeys.play();
+    QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), kStop, 15000);
+    QCOMPARE(h.status(), QStringLiteral("Playing"));
+    QVERIFY(!h.button().hasAnimations());
+    // The station playing is the one pressed, whatever the fields say now.
+    h.setUrlText(url + QStringLiteral("?next"));
+    QCOMPARE(shown("xesam:url").toString(), url);
+    mediaKeys.stop();
+    QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), kPlay, 5000);
+    QCOMPARE(shown("xesam:url").toString(), url + QStringLiteral("?next"));
 }
 
 void PlayButtonTest::listeningTimeText_data() {
