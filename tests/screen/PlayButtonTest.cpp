@@ -279,43 +279,36 @@ void PlayButtonTest::countFollowsRealTimeWhileTheMainThreadIsBusy() {
 }
 
 void PlayButtonTest::timerCallsTakeEffectInCallOrder_data() {
-    // Calls as "<thread><call>": w = another thread, m = the main thread;
-    // + = startTimer, - = stopTimer. The main thread's calls follow the
-    // other thread's, which have all returned by then.
-    QTest::addColumn<QString>("calls");
+    // startTimer (+) and stopTimer (-) on another thread, then on the main one.
+    QTest::addColumn<QString>("elsewhere");
+    QTest::addColumn<QString>("onMain");
     QTest::addColumn<bool>("running");
-    QTest::newRow("start elsewhere") << "w+" << true;
-    QTest::newRow("start then stop elsewhere") << "w+w-" << false;
-    QTest::newRow("start elsewhere, stop on main") << "w+m-" << false;
-    QTest::newRow("stop elsewhere, start on main") << "w-m+" << true;
-    QTest::newRow("start, stop, start elsewhere") << "w+w-w+" << true;
-    QTest::newRow("start twice, stop once") << "w+m+m-" << false;
+    QTest::newRow("start elsewhere") << "+"
+                                     << "" << true;
+    QTest::newRow("start then stop elsewhere") << "+-"
+                                               << "" << false;
+    QTest::newRow("start elsewhere, stop on main") << "+"
+                                                   << "-" << false;
+    QTest::newRow("stop elsewhere, start on main") << "-"
+                                                   << "+" << true;
+    QTest::newRow("start, stop, start elsewhere") << "+-+"
+                                                  << "" << true;
+    QTest::newRow("start twice, stop once") << "+"
+                                            << "+-" << false;
 }
 
 void PlayButtonTest::timerCallsTakeEffectInCallOrder() {
-    QFETCH(QString, calls);
+    QFETCH(QString, elsewhere);
+    QFETCH(QString, onMain);
     QFETCH(bool, running);
     OrventoViewController screen;
-    const auto call = [&screen](QChar what) {
-        if (what == QLatin1Char('+')) {
-            screen.startTimer();
-        } else {
-            screen.stopTimer();
+    const auto call = [&screen](const QString& calls) {
+        for (const QChar what : calls) {
+            what == QLatin1Char('+') ? screen.startTimer() : screen.stopTimer();
         }
     };
-    std::thread other([&] {
-        for (qsizetype i = 0; i + 1 < calls.size(); i += 2) {
-            if (calls[i] == QLatin1Char('w')) {
-                call(calls[i + 1]);
-            }
-        }
-    });
-    other.join();
-    for (qsizetype i = 0; i + 1 < calls.size(); i += 2) {
-        if (calls[i] == QLatin1Char('m')) {
-            call(calls[i + 1]);
-        }
-    }
+    std::thread([&] { call(elsewhere); }).join();
+    call(onMain);
     QCoreApplication::processEvents();
     QCOMPARE(screen.tickTimerRunning(), running);
 }
