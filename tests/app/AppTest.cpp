@@ -64,10 +64,12 @@ struct RunningApp {
     QString text(const char* widget) {
         return ask(QStringLiteral("get %1 text").arg(QLatin1String(widget)));
     }
-    // The diagnostic lines so far, without their time and process.
+    // The diagnostic lines so far, without their time, process name and id.
     QStringList log() {
-        static const QRegularExpression line(QStringLiteral(R"(^\S+ \S+ orvento\[\d+\] (.*)$)"),
-                                             QRegularExpression::MultilineOption);
+        const QRegularExpression line(
+            QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} orvento\[%1\] (.*)$)")
+                .arg(process.processId()),
+            QRegularExpression::MultilineOption);
         stderrText += QString::fromUtf8(process.readAllStandardError());
         QStringList lines;
         for (const QRegularExpressionMatch& match : line.globalMatch(stderrText)) {

@@ -2,20 +2,18 @@
 // loopback station: presses while loading and stopping, the images in the
 // order posted, the spin, the failure alert, the status line, and the
 // escaping of the typed URL, the station the media keys show; the listening
-// time's text, count and timers' threading; the diagnostic line format.
+// time's text, count and timers' threading.
 #include <QApplication>
 #include <QDBusObjectPath>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <chrono>
 #include <thread>
 
 #include "app/MprisService.h"
-#include "screen/DiagnosticLog.h"
 #include "screen/ScreenTexts.h"
 #include "screen/Translations.h"
 #include "tests/screen/ScreenHarness.h"
@@ -57,7 +55,6 @@ class PlayButtonTest : public QObject {
     void countFollowsRealTimeWhileTheMainThreadIsBusy();
     void timerCallsTakeEffectInCallOrder_data();
     void timerCallsTakeEffectInCallOrder();
-    void logLineLooksLikeThePlatformLog();
 };
 
 void PlayButtonTest::pressesWhileBusy_data() {
@@ -311,17 +308,6 @@ void PlayButtonTest::timerCallsTakeEffectInCallOrder() {
     call(onMain);
     QCoreApplication::processEvents();
     QCOMPARE(screen.tickTimerRunning(), running);
-}
-
-void PlayButtonTest::logLineLooksLikeThePlatformLog() {
-    const auto when =
-        std::chrono::system_clock::from_time_t(1700000000) + std::chrono::milliseconds(42);
-    const QString line = QString::fromStdString(formatLogLine("txt:http://h/a b", when));
-    const QRegularExpression format(QStringLiteral(
-        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.042 [^\s\[]+\[(\d+)\] txt:http://h/a b\n$)"));
-    const QRegularExpressionMatch match = format.match(line);
-    QVERIFY2(match.hasMatch(), qPrintable(line));
-    QCOMPARE(match.captured(1).toLongLong(), QCoreApplication::applicationPid());
 }
 
 }  // namespace orvento::test
