@@ -121,21 +121,9 @@ ScreenHarness::~ScreenHarness() {
     workers.shutdown(std::chrono::seconds(10));
 }
 
-void ScreenHarness::setUrlText(const QString& text) const {
-    screen().textField->setText(text);
-}
-
-void ScreenHarness::press() const {
-    QTest::mouseClick(screen().button, Qt::LeftButton);
-}
-
 QStringList ScreenHarness::logLines() const {
     std::lock_guard lock(logMutex_);
     return log_;
-}
-
-QString ScreenHarness::status() const {
-    return screen().statusLabel->text();
 }
 
 }  // namespace orvento::test

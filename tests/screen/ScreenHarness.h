@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <QTest>
 #include <condition_variable>
 #include <list>
 #include <memory>
@@ -81,12 +82,12 @@ class ScreenHarness {
     SpinningButton& button() const { return *screen().button; }
     QMainWindow& window() const { return *delegate_->window(); }
 
-    void setUrlText(const QString& text) const;
-    void press() const;  // a mouse click on the play button
+    void setUrlText(const QString& text) const { screen().textField->setText(text); }
+    void press() const { QTest::mouseClick(screen().button, Qt::LeftButton); }
     // Every image the button was given, in order, from set-up on.
     const QStringList& images() const { return images_; }
     QStringList logLines() const;
-    QString status() const;
+    QString status() const { return screen().statusLabel->text(); }
 
     testsupport::LoopbackServer server;
     WorkerRegistry workers;

@@ -1,8 +1,7 @@
-// A test agent inside the real program: a Qt generic plugin that AppTest
-// loads through the environment (QT_PLUGIN_PATH, QT_QPA_GENERIC_PLUGINS=
-// orventotestagent). It reads one command a line on standard input, acts on
-// the widget of that object name on the main thread, and answers each with a
-// line "agent [ANSWER]" (JSON) on standard output:
+// A test agent that AppTest loads into the real program as a Qt generic
+// plugin (QT_PLUGIN_PATH, QT_QPA_GENERIC_PLUGINS=orventotestagent): a command
+// a line on standard input, on the widget of that object name, each answered
+// with a line "agent [ANSWER]" (JSON) on standard output:
 //   get NAME PROPERTY        the property's value
 //   set NAME PROPERTY TEXT   sets the property to TEXT
 //   key NAME KEYS            a key click, e.g. "Return", "Space", "Ctrl+Q"
