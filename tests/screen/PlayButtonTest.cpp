@@ -1,12 +1,20 @@
 // The play/stop button through the real window, screen and engine, against a
-// loopback station: its four states, the images in the order posted, the
-// spin, the failure alert, the status line and the escaping of the typed URL.
+// loopback station: presses while loading and stopping, the images in the
+// order posted, the spin, the failure alert, the status line, and the
+// escaping of the typed URL, the station the media keys show; the listening
+// time's text, count and timers' threading.
 #include <QApplication>
+#include <QDBusObjectPath>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
-#include <memory>
+#include <chrono>
+#include <thread>
 
+#include "app/MprisService.h"
+#include "screen/ScreenTexts.h"
 #include "screen/Translations.h"
 #include "tests/screen/ScreenHarness.h"
 
@@ -14,8 +22,6 @@ namespace orvento::test {
 namespace {
 
 using testsupport::Script;
-
-constexpr int kPlayingWithinMs = 15000;
 
 const QString kPlay = QStringLiteral("playbutton.png");
 const QString kLoading = QStringLiteral("loadingbutton.png");
@@ -36,77 +42,105 @@ class PlayButtonTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void playStopAndPlayAgain();
+    void pressesWhileBusy_data();
+    void pressesWhileBusy();
     void failureShowsTheAlertAndReturnsToIdle_data();
     void failureShowsTheAlertAndReturnsToIdle();
-    void pressWhileLoading_data();
-    void pressWhileLoading();
-    void secondPressWhileStoppingOnlyStopsAgain();
     void playerEndingUnheardReturnsToIdle_data();
     void playerEndingUnheardReturnsToIdle();
-    void typedTextReachesTheServerEscaped_data();
     void typedTextReachesTheServerEscaped();
+    void mediaKeysShowTheStation();
+    void listeningTimeText_data();
+    void listeningTimeText();
+    void countFollowsRealTimeWhileTheMainThreadIsBusy();
+    void timerCallsTakeEffectInCallOrder_data();
+    void timerCallsTakeEffectInCallOrder();
 };
 
-void PlayButtonTest::playStopAndPlayAgain() {
-    ScreenHarness h;
-    h.server.setScript("/live.mp3", liveStation());
-    const QString url = QString::fromStdString(h.server.url("/live.mp3"));
-    h.setUrlText(url);
-    QCOMPARE(h.images(), QStringList{kPlay});
+void PlayButtonTest::pressesWhileBusy_data() {
+    QTest::addColumn<bool>("streamOpened");
+    QTest::newRow("loading before the stream opened, then stopping") << false;
+    QTest::newRow("loading with the stream open, its queue not started") << true;
+}
 
-    for (int round = 1; round <= 2; ++round) {
-        h.press();
-        QCOMPARE(h.button().imageName(), kLoading);
-        QVERIFY(h.button().hasAnimations());
-
-        QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), kStop, kPlayingWithinMs);
-        QVERIFY(!h.button().hasAnimations());
-        QCOMPARE(h.status(), QStringLiteral("Playing"));
-        QVERIFY(h.screen().tickTimerRunning());
-        // The listening time runs, and never restarts from zero.
-        const double before = h.screen().listenedSeconds();
-        QTRY_VERIFY_WITH_TIMEOUT(h.screen().listenedSeconds() >= before + 1.0, 5000);
-        QCOMPARE(h.screen().timerLabel()->text(), elapsedTimeText(h.screen().listenedSeconds()));
-
-        h.press();
-        // Stopping: the image waits for the player's report.
-        QCOMPARE(h.button().imageName(), kStop);
-        QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), kPlay, 5000);
-        QCOMPARE(h.status(), QStringLiteral("Stopped."));
-        QVERIFY(!h.screen().tickTimerRunning());
-        QCOMPARE(h.server.connectionsAccepted(), static_cast<std::uint64_t>(round));
+void PlayButtonTest::pressesWhileBusy() {
+    QFETCH(bool, streamOpened);
+    auto platform = std::make_shared<GatedPlatform>();
+    ScreenHarness h(platform);
+    MprisService mediaKeys(h.screen(), h.window());
+    h.server.setScript("/live.mp3", streamOpened ? Script::silent() : liveStation());
+    h.setUrlText(QString::fromStdString(h.server.url("/live.mp3")));
+    if (!streamOpened) {
+        platform->beforeOpening.close();
     }
-    QCOMPARE(h.images(), (QStringList{kPlay, kLoading, kStop, kPlay, kLoading, kStop, kPlay}));
-    QCOMPARE(h.logLines().count(QStringLiteral("txt:") + url), 4);
-    QVERIFY(h.screen().timerLabel()->text() >= QStringLiteral("00:00:02"));
+    QSignalSpy turns(&h.button(), &SpinningButton::animationDidStop);
+    QElapsedTimer pressed;
+    pressed.start();
+    h.press();
+    if (streamOpened) {
+        // The spin: a full turn in 2 s, then the next one.
+        QVERIFY(turns.wait(5000));
+        QVERIFY2(pressed.elapsed() >= 1900, qPrintable(QString::number(pressed.elapsed())));
+        QCOMPARE(turns.takeFirst().front(), QVariant(true));
+        QVERIFY(h.button().hasAnimations());
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(platform->beforeOpening.waiting(), 1, 5000);
+    }
+    // Loading shows as playing to the desktop; Play, as the button, does nothing.
+    QCOMPARE(mediaKeys.playbackStatus(), QStringLiteral("Playing"));
+    mediaKeys.play();
+    h.press();
+    // The spin stops at once, reported unfinished; the image waits for the player.
+    QVERIFY(!h.button().hasAnimations());
+    QCOMPARE(turns.size(), 1);
+    QCOMPARE(turns.front().front(), QVariant(false));
+    QCOMPARE(h.button().imageName(), kLoading);
+
+    if (!streamOpened) {
+        // The stop came too early for the player: it plays, the listening time runs.
+        platform->beforeOpening.open();
+        QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), kStop, 15000);
+        QCOMPARE(h.status(), QStringLiteral("Playing"));
+        QTRY_VERIFY_WITH_TIMEOUT(h.screen().listenedSeconds() >= 1.0, 5000);
+        QCOMPARE(h.screen().timerLabel()->text(), elapsedTimeText(h.screen().listenedSeconds()));
+        // Stopping, the image waits for the player's report; a second stop
+        // (from the media keys: Stop) only stops again.
+        platform->beforeStoppedReport.close();
+        h.press();
+        QTRY_COMPARE_WITH_TIMEOUT(platform->beforeStoppedReport.waiting(), 1, 5000);
+        QCOMPARE(mediaKeys.playbackStatus(), QStringLiteral("Playing"));
+        mediaKeys.play();
+        mediaKeys.stop();
+        QCOMPARE(h.logLines().filter(QStringLiteral("txt:")).size(), 4);
+        QCOMPARE(h.button().imageName(), kStop);
+        platform->beforeStoppedReport.open();
+    }
+    // A stop before the queue ran: both images posted, in order.
+    QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), kPlay, 5000);
+    QCOMPARE(h.images(), (QStringList{kPlay, kLoading, kStop, kPlay}));
+    QCOMPARE(h.status(), QStringLiteral("Stopped."));
+    QVERIFY(!h.screen().tickTimerRunning());
+    QCOMPARE(h.screen().timerLabel()->text() == QStringLiteral("00:00:00"), streamOpened);
+    QCOMPARE(h.server.connectionsAccepted(), std::uint64_t{1});
 }
 
 void PlayButtonTest::failureShowsTheAlertAndReturnsToIdle_data() {
     QTest::addColumn<QString>("locale");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("status");
+    QTest::addColumn<QStringList>("texts");  // title, message, button, status line
+    const QString cause = QStringLiteral(": the server answered \"HTTP/1.1 404 Not Found\"");
     QTest::newRow("English") << "en_GB"
-                             << "Audio Error"
-                             << "Attempt to play streaming audio failed."
-                             << "OK"
-                             << "Playback failed: the server answered \"HTTP/1.1 404 Not Found\"";
-    QTest::newRow("Turkish")
-        << "tr_TR"
-        << "Ses Hatası"
-        << "Yayındaki sesi çalma girişimi başarısız oldu."
-        << "Tamam"
-        << "Çalma başarısız oldu: the server answered \"HTTP/1.1 404 Not Found\"";
+                             << QStringList{"Audio Error",
+                                            "Attempt to play streaming audio failed.", "OK",
+                                            "Playback failed" + cause};
+    QTest::newRow("Turkish") << "tr_TR"
+                             << QStringList{"Ses Hatası",
+                                            "Yayındaki sesi çalma girişimi başarısız oldu.",
+                                            "Tamam", "Çalma başarısız oldu" + cause};
 }
 
 void PlayButtonTest::failureShowsTheAlertAndReturnsToIdle() {
     QFETCH(QString, locale);
-    QFETCH(QString, title);
-    QFETCH(QString, message);
-    QFETCH(QString, button);
-    QFETCH(QString, status);
+    QFETCH(QStringList, texts);
     const std::unique_ptr<QTranslator> translation = installTranslation(QLocale(locale));
     ScreenHarness h(nullptr, errorsTable());
     // A server's error page instead of audio: the player fails before playing.
@@ -114,12 +148,11 @@ void PlayButtonTest::failureShowsTheAlertAndReturnsToIdle() {
     h.setUrlText(QString::fromStdString(h.server.url("/gone.mp3")));
 
     h.press();
-    QTRY_VERIFY_WITH_TIMEOUT(shownAlert() != nullptr, kPlayingWithinMs);
+    QTRY_VERIFY_WITH_TIMEOUT(shownAlert() != nullptr, 15000);
     QMessageBox* box = shownAlert();
-    QCOMPARE(box->windowTitle(), title);
-    QCOMPARE(box->text(), message);
     QCOMPARE(box->buttons().size(), 1);
-    QCOMPARE(box->buttons().front()->text(), button);
+    QCOMPARE((QStringList{box->windowTitle(), box->text(), box->buttons().front()->text()}),
+             texts.mid(0, 3));
     QCOMPARE(box->windowModality(), Qt::ApplicationModal);
 
     // The worker waited only until the box was up: it ends while it is shown.
@@ -128,87 +161,7 @@ void PlayButtonTest::failureShowsTheAlertAndReturnsToIdle() {
     QTRY_COMPARE(h.button().imageName(), kPlay);
     QVERIFY(!h.button().hasAnimations());
     QVERIFY(!h.screen().tickTimerRunning());
-    QCOMPARE(h.status(), status);
-
-    // Dismissing the box changes nothing else; the next press is a new attempt.
-    QTest::mouseClick(box->buttons().front(), Qt::LeftButton);
-    QTRY_VERIFY(shownAlert() == nullptr);
-    h.press();
-    QCOMPARE(h.button().imageName(), kLoading);
-    QTRY_COMPARE_WITH_TIMEOUT(h.server.connectionsAccepted(), std::uint64_t{2}, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(shownAlert() != nullptr, kPlayingWithinMs);
-    QTRY_COMPARE(h.button().imageName(), kPlay);
-}
-
-void PlayButtonTest::pressWhileLoading_data() {
-    QTest::addColumn<bool>("streamOpened");
-    QTest::newRow("before the player opened its stream") << false;
-    QTest::newRow("after it opened its stream, before its queue started") << true;
-}
-
-void PlayButtonTest::pressWhileLoading() {
-    QFETCH(bool, streamOpened);
-    auto platform = std::make_shared<GatedPlatform>();
-    ScreenHarness h(platform);
-    h.server.setScript("/live.mp3", streamOpened ? Script::silent() : liveStation());
-    h.setUrlText(QString::fromStdString(h.server.url("/live.mp3")));
-
-    if (!streamOpened) {
-        platform->beforeOpening.close();
-    }
-    h.press();
-    if (streamOpened) {
-        QTRY_COMPARE_WITH_TIMEOUT(h.server.connectionsAccepted(), std::uint64_t{1}, 5000);
-    } else {
-        QTRY_COMPARE_WITH_TIMEOUT(platform->beforeOpening.waiting(), 1, 5000);
-    }
-
-    h.press();
-    // The spin stops at once; the image waits for the player.
-    QVERIFY(!h.button().hasAnimations());
-    QCOMPARE(h.button().imageName(), kLoading);
-
-    if (streamOpened) {
-        // The player reported playing and then not playing inside stop():
-        // both images were posted, in that order, and the screen is Idle.
-        QTRY_COMPARE(h.button().imageName(), kPlay);
-        QCOMPARE(h.images(), (QStringList{kPlay, kLoading, kStop, kPlay}));
-        QCOMPARE(h.status(), QStringLiteral("Stopped."));
-        QVERIFY(!h.screen().tickTimerRunning());
-        QCOMPARE(h.screen().timerLabel()->text(), QStringLiteral("00:00:00"));
-    } else {
-        // The stop came too early for the player: it goes on and plays.
-        platform->beforeOpening.open();
-        QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), kStop, kPlayingWithinMs);
-        QVERIFY(h.screen().tickTimerRunning());
-        QCOMPARE(h.images(), (QStringList{kPlay, kLoading, kStop}));
-        h.press();
-        QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), kPlay, 5000);
-    }
-    QCOMPARE(h.server.connectionsAccepted(), std::uint64_t{1});
-}
-
-void PlayButtonTest::secondPressWhileStoppingOnlyStopsAgain() {
-    auto platform = std::make_shared<GatedPlatform>();
-    ScreenHarness h(platform);
-    h.server.setScript("/live.mp3", liveStation());
-    h.setUrlText(QString::fromStdString(h.server.url("/live.mp3")));
-    h.press();
-    QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), kStop, kPlayingWithinMs);
-
-    platform->beforeStoppedReport.close();
-    h.press();
-    QTRY_COMPARE_WITH_TIMEOUT(platform->beforeStoppedReport.waiting(), 1, 5000);
-    h.press();
-    QCOMPARE(h.logLines().size(), 3);
-    QCOMPARE(h.button().imageName(), kStop);
-    QVERIFY(!h.button().hasAnimations());
-    QCOMPARE(h.server.connectionsAccepted(), std::uint64_t{1});
-
-    platform->beforeStoppedReport.open();
-    QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), kPlay, 5000);
-    QCOMPARE(h.images(), (QStringList{kPlay, kLoading, kStop, kPlay}));
-    QCOMPARE(h.server.connectionsAccepted(), std::uint64_t{1});
+    QCOMPARE(h.status(), texts[3]);
 }
 
 void PlayButtonTest::playerEndingUnheardReturnsToIdle_data() {
@@ -229,9 +182,8 @@ void PlayButtonTest::playerEndingUnheardReturnsToIdle() {
     QFETCH(QString, status);
     ScreenHarness h;
     h.setUrlText(text);
-    for (int press = 1; press <= 2; ++press) {
+    for (int press = 1; press <= 2; ++press) {  // each press a new attempt
         h.press();
-        // Every press of an Idle screen makes a new attempt.
         QCOMPARE(h.button().imageName(), kLoading);
         QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), kPlay, 5000);
         QVERIFY(!h.button().hasAnimations());
@@ -240,36 +192,115 @@ void PlayButtonTest::playerEndingUnheardReturnsToIdle() {
     QVERIFY(shownAlert() == nullptr);
 }
 
-void PlayButtonTest::typedTextReachesTheServerEscaped_data() {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("requested");
-    QTest::newRow("spaces") << "/my station.mp3"
-                            << "/my%20station.mp3";
-    QTest::newRow("non-ASCII") << "/İstanbul kule.mp3"
-                               << "/%C4%B0stanbul%20kule.mp3";
-    QTest::newRow("percent sign") << "/100%.mp3"
-                                  << "/100%25.mp3";
-    QTest::newRow("already escaped") << "/%41tc.mp3"
-                                     << "/%41tc.mp3";
-    QTest::newRow("number sign") << "/a#b.mp3"
-                                 << "/a%23b.mp3";
-    QTest::newRow("delimiters kept") << "/l;p?q=1&r=$,+"
-                                     << "/l;p?q=1&r=$,+";
-}
-
 void PlayButtonTest::typedTextReachesTheServerEscaped() {
-    QFETCH(QString, path);
-    QFETCH(QString, requested);
+    // Spaces, non-ASCII text, "%", "%41" (kept) and "#"; delimiters kept.
     ScreenHarness h;
     h.server.setScript("*", Script::silent());
-    h.setUrlText(QString::fromStdString(h.server.url("")) + path);
+    h.setUrlText(QString::fromStdString(h.server.url("")) +
+                 QStringLiteral("/İstanbul kule/100%/%41#b;p?q=1&r=$,+"));
     h.press();
     QTRY_COMPARE_WITH_TIMEOUT(h.server.requests().size(), std::size_t{1}, 5000);
     const QString head = QString::fromStdString(h.server.requests().front());
-    QVERIFY2(head.startsWith(QStringLiteral("GET ") + requested + QStringLiteral(" HTTP/1.1")),
+    QVERIFY2(head.startsWith(
+                 QStringLiteral("GET /%C4%B0stanbul%20kule/100%25/%41%23b;p?q=1&r=$,+ HTTP/1.1")),
              qPrintable(head));
     h.press();
     QTRY_COMPARE(h.button().imageName(), kPlay);
+}
+
+void PlayButtonTest::mediaKeysShowTheStation() {
+    ScreenHarness h;  // no station listed: empty fields
+    MprisService mediaKeys(h.screen(), h.window());
+    const auto shown = [&mediaKeys](const char* key) {
+        return mediaKeys.metadata().value(QLatin1String(key));
+    };
+    QVERIFY(!mediaKeys.canPlay());
+    QCOMPARE(shown("mpris:trackid").value<QDBusObjectPath>().path(),
+             QLatin1String(MprisService::kNoTrack));
+    mediaKeys.playPause();
+    QVERIFY(h.logLines().filter(QStringLiteral("txt:")).isEmpty());
+
+    h.server.setScript("/live.mp3", liveStation());
+    const QString url = QString::fromStdString(h.server.url("/live.mp3"));
+    h.setUrlText(url);
+    h.screen().myTextField2()->setText(QStringLiteral("Istanbul Tower"));
+    QCOMPARE(shown("xesam:title").toString(), QStringLiteral("Istanbul Tower"));
+    mediaKeys.play();
+    QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), kStop, 15000);
+    QCOMPARE(h.status(), QStringLiteral("Playing"));
+    QVERIFY(!h.button().hasAnimations());
+    // The station playing is the one pressed, whatever the fields say now.
+    h.setUrlText(url + QStringLiteral("?next"));
+    QCOMPARE(shown("xesam:url").toString(), url);
+    mediaKeys.stop();
+    QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), kPlay, 5000);
+    QCOMPARE(shown("xesam:url").toString(), url + QStringLiteral("?next"));
+}
+
+void PlayButtonTest::listeningTimeText_data() {
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("start") << 0.0 << "00:00:00";
+    QTest::newRow("just under a second") << 0.999 << "00:00:00";
+    QTest::newRow("one second") << 1.0 << "00:00:01";
+    QTest::newRow("last tenth of a minute") << 59.9 << "00:00:59";
+    QTest::newRow("one minute") << 60.0 << "00:01:00";
+    QTest::newRow("just under an hour") << 3599.9 << "00:59:59";
+    QTest::newRow("one hour") << 3600.0 << "01:00:00";
+    QTest::newRow("100 hours, not wrapped") << 360000.0 << "100:00:00";
+    QTest::newRow("negative") << -1.0 << "00:00:00";
+}
+
+void PlayButtonTest::listeningTimeText() {
+    QFETCH(double, seconds);
+    QFETCH(QString, text);
+    QCOMPARE(orvento::elapsedTimeText(seconds), text);
+}
+
+void PlayButtonTest::countFollowsRealTimeWhileTheMainThreadIsBusy() {
+    OrventoViewController screen;
+    screen.startTimer();
+    QTRY_VERIFY(screen.tickTimerRunning());
+    // The main thread is busy for 1.3 s: hardly any tick is delivered, yet
+    // the count and the label follow the time that passed.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    QTRY_VERIFY_WITH_TIMEOUT(screen.timerLabel()->text() >= QStringLiteral("00:00:01"), 500);
+    QVERIFY(screen.listenedSeconds() >= 1.3);
+}
+
+void PlayButtonTest::timerCallsTakeEffectInCallOrder_data() {
+    // startTimer (+) and stopTimer (-) on another thread, then on the main one.
+    QTest::addColumn<QString>("elsewhere");
+    QTest::addColumn<QString>("onMain");
+    QTest::addColumn<bool>("running");
+    QTest::newRow("start elsewhere") << "+"
+                                     << "" << true;
+    QTest::newRow("start then stop elsewhere") << "+-"
+                                               << "" << false;
+    QTest::newRow("start elsewhere, stop on main") << "+"
+                                                   << "-" << false;
+    QTest::newRow("stop elsewhere, start on main") << "-"
+                                                   << "+" << true;
+    QTest::newRow("start, stop, start elsewhere") << "+-+"
+                                                  << "" << true;
+    QTest::newRow("start twice, stop once") << "+"
+                                            << "+-" << false;
+}
+
+void PlayButtonTest::timerCallsTakeEffectInCallOrder() {
+    QFETCH(QString, elsewhere);
+    QFETCH(QString, onMain);
+    QFETCH(bool, running);
+    OrventoViewController screen;
+    const auto call = [&screen](const QString& calls) {
+        for (const QChar what : calls) {
+            what == QLatin1Char('+') ? screen.startTimer() : screen.stopTimer();
+        }
+    };
+    std::thread([&] { call(elsewhere); }).join();
+    call(onMain);
+    QCoreApplication::processEvents();
+    QCOMPARE(screen.tickTimerRunning(), running);
 }
 
 }  // namespace orvento::test

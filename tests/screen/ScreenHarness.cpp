@@ -13,12 +13,14 @@ namespace orvento::test {
 
 using testsupport::Script;
 
-std::shared_ptr<ProductionPlatform> nullOutputPlatform() {
+namespace {
+AudioOutputChoice nullOutput() {
     AudioOutputChoice output;
     output.kind = AudioOutputChoice::Kind::Null;
     output.realTime = true;
-    return std::make_shared<ProductionPlatform>(output);
+    return output;
 }
+}  // namespace
 
 Script liveStation() {
     const std::filesystem::path source = qEnvironmentVariable("ORVENTO_SOURCE_DIR").toStdString();
@@ -54,13 +56,7 @@ int Gate::waiting() const {
     return waiting_;
 }
 
-GatedPlatform::GatedPlatform()
-    : ProductionPlatform([] {
-          AudioOutputChoice output;
-          output.kind = AudioOutputChoice::Kind::Null;
-          output.realTime = true;
-          return output;
-      }()) {}
+GatedPlatform::GatedPlatform() : ProductionPlatform(nullOutput()) {}
 
 OSStatus GatedPlatform::AudioSessionInitialize(CFRunLoopRef runLoop, CFRunLoopMode mode,
                                                AudioSessionInterruptionListener listener,
@@ -97,7 +93,8 @@ ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
     ScreenServices services;
     services.catalogueBaseUrl = services.weatherBaseUrl =
         site.isEmpty() ? QString::fromStdString(site_.url("")) : site;
-    services.engine.platform = platform ? std::move(platform) : nullOutputPlatform();
+    services.engine.platform =
+        platform ? std::move(platform) : std::make_shared<ProductionPlatform>(nullOutput());
     services.engine.alerts = alerts;
     services.engine.strings = strings ? std::move(strings) : std::make_shared<LocalizedStrings>();
     services.engine.workers = &workers;
@@ -124,21 +121,9 @@ ScreenHarness::~ScreenHarness() {
     workers.shutdown(std::chrono::seconds(10));
 }
 
-void ScreenHarness::setUrlText(const QString& text) const {
-    screen().textField->setText(text);
-}
-
-void ScreenHarness::press() const {
-    QTest::mouseClick(screen().button, Qt::LeftButton);
-}
-
 QStringList ScreenHarness::logLines() const {
     std::lock_guard lock(logMutex_);
     return log_;
-}
-
-QString ScreenHarness::status() const {
-    return screen().statusLabel->text();
 }
 
 }  // namespace orvento::test

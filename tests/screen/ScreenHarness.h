@@ -1,11 +1,11 @@
-// The pieces the screen's tests share: the real application window (delegate,
-// screen, layout and actions) over the real engine, playing into a null
-// output in real time, against a loopback station; a platform with gates that
-// hold a player at chosen moments.
+// The screen's tests' harness: the real window (delegate, screen, layout)
+// over the real engine, playing into a null output in real time, against a
+// loopback station; a platform with gates that hold a player.
 #pragma once
 
 #include <QMainWindow>
 #include <QStringList>
+#include <QTest>
 #include <condition_variable>
 #include <list>
 #include <memory>
@@ -19,21 +19,16 @@
 
 namespace orvento::test {
 
-// The real platform playing into nothing, in real time.
-std::shared_ptr<ProductionPlatform> nullOutputPlatform();
-
 // A live station: a short MP3 repeated for ever; its first 40000 bytes at
 // once (the player's first buffer fills at once), then in real time.
 testsupport::Script liveStation();
 
-// A barrier a test closes and opens by hand. Open at first.
+// A barrier a test closes and opens; open at first.
 class Gate {
   public:
     void close();
     void open();
-    // Returns once the gate is open.
-    void pass();
-    // Threads waiting at the gate now.
+    void pass();  // returns once the gate is open
     int waiting() const;
 
   private:
@@ -43,9 +38,8 @@ class Gate {
     int waiting_ = 0;
 };
 
-// The real platform (null output) with two gates: one holds a player's worker
-// before it opens anything (its stream does not exist yet), one holds each
-// output queue's report that it stopped running.
+// The null-output platform with two gates: before a player's worker opens
+// anything, and before each output queue's report that it stopped.
 class GatedPlatform : public ProductionPlatform {
   public:
     GatedPlatform();
@@ -74,15 +68,12 @@ class GatedPlatform : public ProductionPlatform {
 
 class ScreenHarness {
   public:
-    // The window shown and set up. Empty arguments: the null-output
-    // platform, the untranslated alert texts, and a catalogue and weather
-    // server of its own (not `server`) with no station (the URL field stays
-    // empty) and a line of weather each; otherwise `site` is both servers'
-    // base URL.
+    // The window shown and set up. Defaults: the null-output platform,
+    // untranslated alerts, and a catalogue and weather server of its own with
+    // no station and a line of weather each (`site`: both servers' base URL).
     explicit ScreenHarness(std::shared_ptr<EnginePlatform> platform = nullptr,
                            std::shared_ptr<const LocalizedStrings> strings = nullptr,
                            const QString& site = {});
-    // Closes the window and any alert, and waits for every player to end.
     ~ScreenHarness();
     ScreenHarness(const ScreenHarness&) = delete;
     ScreenHarness& operator=(const ScreenHarness&) = delete;
@@ -91,15 +82,12 @@ class ScreenHarness {
     SpinningButton& button() const { return *screen().button; }
     QMainWindow& window() const { return *delegate_->window(); }
 
-    // Types `text` into the URL field (replacing what it held).
-    void setUrlText(const QString& text) const;
-    // Clicks the play button with the mouse.
-    void press() const;
+    void setUrlText(const QString& text) const { screen().textField->setText(text); }
+    void press() const { QTest::mouseClick(screen().button, Qt::LeftButton); }
     // Every image the button was given, in order, from set-up on.
     const QStringList& images() const { return images_; }
-    // The screen's diagnostic lines so far.
     QStringList logLines() const;
-    QString status() const;
+    QString status() const { return screen().statusLabel->text(); }
 
     testsupport::LoopbackServer server;
     WorkerRegistry workers;

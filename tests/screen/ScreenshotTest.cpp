@@ -1,8 +1,7 @@
-// Pictures of the window for review: the screen set up from the local station
-// site (stations and weather), its station picker open, the loading and
-// playing screens, the failure alert, and the screen without a station list,
-// written as PNG files to <build>/screenshots/ (with "@2x" in their names when
-// run at a device pixel ratio of 2).
+// Pictures of the window for review, as PNG files in <build>/screenshots/
+// ("@2x" in their names at a device pixel ratio of 2): set up from the local
+// station site, its picker open, loading, playing, the failure alert, and
+// without a station list.
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
@@ -35,21 +34,17 @@ void ScreenshotTest::initTestCase() {
 
 void ScreenshotTest::save(QWidget& widget, const QString& name) {
     const QPixmap picture = widget.grab();
-    QVERIFY(!picture.isNull());
-    // The picture has the window's size in device pixels.
-    QCOMPARE(picture.size(), widget.size() * widget.devicePixelRatio());
     const qreal ratio = widget.devicePixelRatio();
-    const QString suffix = ratio > 1 ? QStringLiteral("@%1x").arg(ratio) : QString();
-    const QString path = folder_ + QLatin1Char('/') + name + suffix + QStringLiteral(".png");
+    QCOMPARE(picture.size(), widget.size() * ratio);  // sharp: in device pixels
+    const QString path = folder_ + QLatin1Char('/') + name +
+                         (ratio > 1 ? QStringLiteral("@%1x").arg(ratio) : QString()) +
+                         QStringLiteral(".png");
     QVERIFY2(picture.save(path), qPrintable(path));
-    qInfo("wrote %s", qPrintable(path));
 }
 
 void ScreenshotTest::screensForReview() {
     using testsupport::Script;
-    site::SiteOptions options;
-    options.folder = ORVENTO_STATION_SITE_DIR;
-    site::StationSite site(options);
+    const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
     ScreenHarness h(nullptr, nullptr, QString::fromStdString(site.baseUrl()));
     h.server.setScript("/silent.mp3", Script::silent());
     h.server.setScript("/gone.mp3", Script::notFound());
@@ -92,8 +87,8 @@ void ScreenshotTest::screensForReview() {
 
 void ScreenshotTest::withoutAStationList() {
     // Nothing listens where the catalogue should be.
-    const std::string gone = testsupport::LoopbackServer().url("");
-    ScreenHarness h(nullptr, nullptr, QString::fromStdString(gone));
+    ScreenHarness h(nullptr, nullptr,
+                    QString::fromStdString(testsupport::LoopbackServer().url("")));
     QVERIFY(!h.screen().selectButton->isEnabled());
     save(h.window(), QStringLiteral("no-stations"));
 }

@@ -1,7 +1,6 @@
 // Whole-body downloads: what a server sends and how, and what the caller gets.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -19,6 +18,7 @@ using loopback::Script;
 using namespace std::chrono_literals;
 
 constexpr std::size_t kCap = 4096;
+const std::string kCapBody(kCap, 'x');
 
 struct DownloadRow {
     const char* name;
@@ -33,19 +33,24 @@ void PrintTo(const DownloadRow& row, std::ostream* out) {
     *out << row.name;
 }
 
-std::string served(LoopbackServer& server, const std::string& path, Script script) {
-    server.setScript(path, std::move(script));
-    return server.url(path);
+// The server answers /a with `script`.
+std::function<std::string(LoopbackServer&)> at(const Script& script) {
+    return [script](LoopbackServer& server) {
+        server.setScript("/a", script);
+        return server.url("/a");
+    };
 }
 
 // /r1 redirects to /r2 ... /r<n> to /body, which holds "arrived".
-std::string redirectChain(LoopbackServer& server, int redirects) {
-    for (int i = 1; i <= redirects; ++i) {
-        const std::string next = i == redirects ? "/body" : "/r" + std::to_string(i + 1);
-        server.setScript("/r" + std::to_string(i), Script::redirect(next));
-    }
-    server.setScript("/body", Script::fixed("arrived"));
-    return server.url(redirects > 0 ? "/r1" : "/body");
+std::function<std::string(LoopbackServer&)> redirects(int count) {
+    return [count](LoopbackServer& server) {
+        for (int i = 1; i <= count; ++i) {
+            server.setScript("/r" + std::to_string(i),
+                             Script::redirect(i == count ? "/body" : "/r" + std::to_string(i + 1)));
+        }
+        server.setScript("/body", Script::fixed("arrived"));
+        return server.url("/r1");
+    };
 }
 
 class HttpDownload : public testing::TestWithParam<DownloadRow> {};
@@ -74,85 +79,44 @@ TEST_P(HttpDownload, DeliversTheWholeBodyOrNothing) {
     EXPECT_LT(took, options.connectTimeout + options.totalTimeout + 1s);
 }
 
-const std::string kCapBody(kCap, 'x');
-
 INSTANTIATE_TEST_SUITE_P(
     Rows, HttpDownload,
     testing::Values(
-        DownloadRow{"a body", [](auto& s) { return served(s, "/a", Script::fixed("METAR")); },
-                    "METAR"},
-        DownloadRow{"an empty body", [](auto& s) { return served(s, "/a", Script::fixed("")); },
-                    ""},
-        DownloadRow{
-            "an error page is a body",
-            [](auto& s) {
-                return served(
-                    s, "/a",
-                    Script::fixed("<h1>Gone</h1>").withStatusLine("HTTP/1.1 404 Not Found"));
-            },
-            "<h1>Gone</h1>"},
-        DownloadRow{"a body of exactly the cap",
-                    [](auto& s) { return served(s, "/a", Script::fixed(kCapBody)); }, kCapBody},
-        DownloadRow{"a body over the cap, its length announced",
-                    [](auto& s) { return served(s, "/a", Script::fixed(kCapBody + "y")); },
+        DownloadRow{"a_body", at(Script::fixed("METAR")), "METAR"},
+        DownloadRow{"an_empty_body", at(Script::fixed("")), ""},
+        DownloadRow{"an_error_page_is_a_body",
+                    at(Script::fixed("<h1>Gone</h1>").withStatusLine("HTTP/1.1 404 Not Found")),
+                    "<h1>Gone</h1>"},
+        DownloadRow{"a_body_of_exactly_the_cap", at(Script::fixed(kCapBody)), kCapBody},
+        DownloadRow{"over_the_cap_its_length_announced", at(Script::fixed(kCapBody + "y")),
                     std::nullopt, "larger than 4096 bytes"},
-        DownloadRow{
-            "a body over the cap, without a length",
-            [](auto& s) { return served(s, "/a", Script::fixed(kCapBody + "y").untilClose()); },
-            std::nullopt, "larger than 4096 bytes"},
-        DownloadRow{"a body without end, chunked",
-                    [](auto& s) { return served(s, "/a", Script::endless().chunked()); },
+        DownloadRow{"over_the_cap_without_a_length", at(Script::fixed(kCapBody + "y").untilClose()),
                     std::nullopt, "larger than 4096 bytes"},
-        DownloadRow{"five redirects", [](auto& s) { return redirectChain(s, 5); }, "arrived"},
-        DownloadRow{"six redirects", [](auto& s) { return redirectChain(s, 6); }, std::nullopt,
-                    "redirects"},
-        DownloadRow{"a redirect to a file",
-                    [](auto& s) { return served(s, "/a", Script::redirect("file:///etc/hosts")); },
-                    std::nullopt, "file"},
-        DownloadRow{"a scheme other than http",
-                    [](auto&) { return std::string("file:///etc/hosts"); }, std::nullopt, "file"},
-        DownloadRow{"a connection closed mid-body",
-                    [](auto& s) { return served(s, "/a", Script::pattern(3000).closeAfter(1000)); },
+        DownloadRow{"a_body_without_end_chunked", at(Script::endless().chunked()), std::nullopt,
+                    "larger than 4096 bytes"},
+        DownloadRow{"five_redirects", redirects(5), "arrived"},
+        DownloadRow{"six_redirects", redirects(6), std::nullopt, "redirects"},
+        DownloadRow{"a_redirect_to_a_file", at(Script::redirect("file:///etc/hosts")), std::nullopt,
+                    "file"},
+        DownloadRow{"a_scheme_other_than_http",
+                    [](LoopbackServer&) { return std::string("file:///etc/hosts"); }, std::nullopt,
+                    "file"},
+        DownloadRow{"a_connection_closed_mid_body", at(Script::pattern(3000).closeAfter(1000)),
                     std::nullopt},
-        DownloadRow{"a body that stalls",
-                    [](auto& s) { return served(s, "/a", Script::pattern(3000).stallAfter(1000)); },
-                    std::nullopt, "timed out"},
-        DownloadRow{"a server that never answers",
-                    [](auto& s) { return served(s, "/a", Script::silent()); }, std::nullopt,
+        DownloadRow{"a_body_that_stalls", at(Script::pattern(3000).stallAfter(1000)), std::nullopt,
                     "timed out"},
-        DownloadRow{"a refused connection",
-                    [](auto&) {
-                        // Nothing listens on the port of a server that is gone.
-                        return LoopbackServer().url("/a");
-                    },
-                    std::nullopt},
-        DownloadRow{"a connection nobody accepts",
-                    [](auto&) {
+        DownloadRow{"a_server_that_never_answers", at(Script::silent()), std::nullopt, "timed out"},
+        DownloadRow{"a_refused_connection",
+                    // Nothing listens on the port of a server that is gone.
+                    [](LoopbackServer&) { return LoopbackServer().url("/a"); }, std::nullopt},
+        DownloadRow{"a_connection_nobody_accepts",
+                    [](LoopbackServer&) {
                         static const loopback::UnansweredPort port;
                         return port.url("/a");
                     },
                     std::nullopt, "Failed to connect"},
-        DownloadRow{"https", [](auto& s) { return served(s, "/a", Script::fixed("TAF")); }, "TAF",
-                    "", LoopbackServer::Transport::tls}),
-    [](const testing::TestParamInfo<DownloadRow>& info) {
-        std::string name;
-        for (const char c : std::string(info.param.name)) {
-            name += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
-        }
-        return name;
-    });
-
-TEST(HttpDownloadRequest, SendsThePathAsGivenWithItsDoubleSlash) {
-    LoopbackServer server;
-    const std::string path = "//pub/data/observations/metar/stations/LTBA.TXT";
-    server.setScript(path, Script::fixed("LTBA"));
-    HttpDownloadOptions options;
-    options.maxBytes = kCap;
-    EXPECT_EQ(downloadWholeBody(server.url(path), options).body, "LTBA");
-    ASSERT_EQ(server.requests().size(), 1u);
-    EXPECT_EQ(server.requests()[0].rfind("GET " + path + " HTTP/1.1\r\n", 0), 0u)
-        << server.requests()[0];
-}
+        DownloadRow{"https", at(Script::fixed("TAF")), "TAF", "", LoopbackServer::Transport::tls}),
+    [](const testing::TestParamInfo<DownloadRow>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace orvento
