@@ -29,7 +29,7 @@
 
 #include "app/OrventoApplication.h"
 #include "bench/engine/BenchStream.h"
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 
 extern char** environ;
 
@@ -302,8 +302,8 @@ void playing(const char* platform, std::vector<std::string> environment, const s
 
 int run() {
     const auto mp3 = lowRateMp3();
-    testsupport::LoopbackServer server;
-    testsupport::Script station = testsupport::Script::fromFile(mp3.string(), "audio/mpeg");
+    loopback::LoopbackServer server;
+    loopback::Script station = loopback::Script::fromFile(mp3.string(), "audio/mpeg");
     station.repeated().untilClose().paced(kBytesPerSecond, kBurstBytes);
     server.setScript("/live.mp3", station);
     const std::string url = server.url("/live.mp3");

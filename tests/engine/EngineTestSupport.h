@@ -1,8 +1,9 @@
 // Shared pieces of the engine's tests: observers and alerts that record what
-// they are told, deadline waits, fixture paths.
+// they are told and can be waited for, captured error lines, fixture paths.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -18,11 +19,6 @@ namespace orvento::test {
 
 using namespace std::chrono_literals;
 
-// Polls `condition` until it holds or `timeout` passes; returns its last value.
-bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(20));
-
-std::filesystem::path sourceDir();
 std::filesystem::path fixture(const std::string& name);
 std::vector<UInt8> readFile(const std::filesystem::path& path);
 
@@ -45,14 +41,18 @@ class RecordingObserver : public PelorinObserver {
     void dropOnFalse(std::shared_ptr<Pelorin>* holder);
     // Runs `action` inside the first true isPlaying notification, on its thread.
     void onFirstTrue(std::function<void()> action);
+    // Waits until `count` isPlaying notifications have come.
+    bool waitForValues(std::size_t count, std::chrono::milliseconds timeout = 20s);
 
     std::vector<Notification> notifications() const;
-    // The isPlaying values seen, in order.
+    // The isPlaying values seen, in order, and the threads they came on.
     std::vector<bool> values() const;
+    std::vector<std::thread::id> threads() const;
     bool ended() const;
 
   private:
     mutable std::mutex mutex_;
+    std::condition_variable changed_;
     std::vector<Notification> notifications_;
     std::shared_ptr<Pelorin>* holder_ = nullptr;
     std::function<void()> onFirstTrue_;
@@ -70,9 +70,11 @@ class RecordingAlerts : public AlertService {
     void showAlert(const std::string& title, const std::string& message,
                    const std::string& button) override;
     std::vector<ShownAlert> alerts() const;
+    bool waitForAlert(std::chrono::milliseconds timeout = 20s);
 
   private:
     mutable std::mutex mutex_;
+    std::condition_variable shown_;
     std::vector<ShownAlert> alerts_;
 };
 

@@ -13,7 +13,7 @@
 namespace orvento::test {
 namespace {
 
-using testsupport::Script;
+using loopback::Script;
 
 constexpr int kPlayingWithinMs = 15000;
 

@@ -8,13 +8,13 @@
 
 namespace orvento::test {
 
-using testsupport::Script;
+using loopback::Script;
 
-std::shared_ptr<ProductionPlatform> nullOutputPlatform() {
+std::shared_ptr<EnginePlatform> nullOutputPlatform() {
     AudioOutputChoice output;
     output.kind = AudioOutputChoice::Kind::Null;
     output.realTime = true;
-    return std::make_shared<ProductionPlatform>(output);
+    return std::make_shared<EnginePlatform>(output);
 }
 
 Script liveStation() {
@@ -52,29 +52,24 @@ int Gate::waiting() const {
 }
 
 GatedPlatform::GatedPlatform()
-    : ProductionPlatform([] {
+    : EnginePlatform([] {
           AudioOutputChoice output;
           output.kind = AudioOutputChoice::Kind::Null;
           output.realTime = true;
           return output;
       }()) {}
 
-OSStatus GatedPlatform::AudioSessionInitialize(CFRunLoopRef runLoop, CFRunLoopMode mode,
-                                               AudioSessionInterruptionListener listener,
-                                               void* clientData) {
-    beforeOpening.pass();
-    return ProductionPlatform::AudioSessionInitialize(runLoop, mode, listener, clientData);
+std::optional<OSStatus> GatedPlatform::before(const PlatformCall& call) {
+    if (call.op == PlatformOp::AudioSessionInitialize) {
+        beforeOpening.pass();
+    }
+    return std::nullopt;
 }
 
-OSStatus GatedPlatform::AudioQueueAddPropertyListener(AudioQueueRef queue, AudioQueuePropertyID id,
-                                                      AudioQueuePropertyListenerProc proc,
-                                                      void* userData) {
-    Listener* listener = nullptr;
-    {
-        std::lock_guard lock(mutex_);
-        listener = &listeners_.emplace_back(Listener{proc, userData, this, 0});
-    }
-    return ProductionPlatform::AudioQueueAddPropertyListener(queue, id, &reportRunning, listener);
+void GatedPlatform::interpose(AudioQueuePropertyListenerProc& proc, void*& userData) {
+    std::lock_guard lock(mutex_);
+    userData = &listeners_.emplace_back(Listener{proc, userData, this, 0});
+    proc = &reportRunning;
 }
 
 void GatedPlatform::reportRunning(void* data, AudioQueueRef queue, AudioQueuePropertyID id) {

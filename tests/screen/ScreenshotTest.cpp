@@ -42,7 +42,7 @@ void ScreenshotTest::save(QWidget& widget, const QString& name) {
 }
 
 void ScreenshotTest::screensForReview() {
-    using testsupport::Script;
+    using loopback::Script;
     ScreenHarness h;
     h.server.setScript("/live.mp3", liveStation());
     h.server.setScript("/silent.mp3", Script::silent());
