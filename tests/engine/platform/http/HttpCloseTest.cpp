@@ -22,6 +22,8 @@ using testsupport::ClientLog;
 
 // A client shared between the loop thread and a thread that closes.
 struct SharedClient {
+    std::mutex mutex;
+    std::condition_variable changed;
     std::atomic<int> events{0};
     std::atomic<bool> closeReturned{false};
     std::atomic<int> eventsBegunAfterClose{0};
@@ -30,7 +32,11 @@ struct SharedClient {
     static void callback(CFReadStreamRef stream, CFStreamEventType, void* info) {
         auto& client = *static_cast<SharedClient*>(info);
         const bool afterClose = client.closeReturned.load();
-        client.events.fetch_add(1);
+        {
+            std::lock_guard lock(client.mutex);
+            client.events.fetch_add(1);
+        }
+        client.changed.notify_all();
         UInt8 chunk[4096];
         const CFIndex got = CFReadStreamRead(stream, chunk, sizeof chunk);
         if (afterClose) {
@@ -82,12 +88,16 @@ TEST(HttpReadStreamClose, FromAnotherThreadWhileTheLoopRunsEndsEveryEventButTheO
     for (int round = 0; round < 12; ++round) {
         SharedClient client;
         StreamThread owner(server.url("/"), &SharedClient::callback, &client);
-        ASSERT_TRUE(testsupport::waitUntil([&] { return client.events.load() > round % 4; }));
+        {
+            std::unique_lock lock(client.mutex);
+            ASSERT_TRUE(client.changed.wait_for(lock, std::chrono::seconds(10),
+                                                [&] { return client.events.load() > round % 4; }));
+        }
         CFReadStreamClose(owner.stream());
         client.closeReturned.store(true);
         CFRelease(owner.stream());
         // The loop goes on running: the connection is closed from there.
-        ASSERT_TRUE(testsupport::waitUntil([&] { return server.connectionsOpen() == 0; }))
+        ASSERT_TRUE(server.waitUntil([&] { return server.connectionsOpen() == 0; }))
             << "round " << round;
         owner.finish();
         EXPECT_LE(client.eventsBegunAfterClose.load(), 1) << "round " << round;
@@ -140,7 +150,7 @@ TEST(HttpReadStreamClose, DoesNotWaitForACallbackBlockedOnTheClosingThread) {
         client.closeReturned = true;
     }
     client.changed.notify_all();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return server.connectionsOpen() == 0; }));
+    ASSERT_TRUE(server.waitUntil([&] { return server.connectionsOpen() == 0; }));
     owner.finish();
     EXPECT_FALSE(client.gaveUpWaiting) << "close waited for the callback";
     EXPECT_EQ(client.readAfterClose, 0) << "a stop must not turn into a read failure";
@@ -215,7 +225,7 @@ TEST(HttpReadStreamClose, AThreadThatExitsCleansItsStreamsUpAndLaterCallsAreHarm
         orphan = stream.release();  // still open and scheduled when the thread ends
     }).join();
     ASSERT_GT(log.hasBytes, 0);
-    EXPECT_TRUE(testsupport::waitUntil([&] { return server.connectionsOpen() == 0; }))
+    EXPECT_TRUE(server.waitUntil([&] { return server.connectionsOpen() == 0; }))
         << "the connection outlived its thread";
     UInt8 byte = 0;
     EXPECT_EQ(CFReadStreamRead(orphan, &byte, 1), -1);

@@ -1,4 +1,4 @@
-// Backpressure, the stall rule, the connect timeout and TLS.
+// Backpressure, read batching, the stall rule and the connect timeout.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -176,42 +176,25 @@ TEST(HttpReadStream, AConnectionThatIsNeverAcceptedTimesOut) {
     EXPECT_NE(text.find("timeout"), std::string::npos) << text;
 }
 
-TEST(HttpReadStream, AConnectionRefusedIsAnError) {
-    std::uint16_t closedPort = 0;
-    {
-        const LoopbackServer gone;
-        closedPort = gone.port();
-    }
-    ClientLog log;
-    const testsupport::StreamPtr stream =
-        testsupport::startStream("http://127.0.0.1:" + std::to_string(closedPort) + "/", log);
-    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
-    EXPECT_EQ(log.errors, 1);
-    EXPECT_NE(HttpReadStreamErrorText(stream.get()), "");
-}
-
-TEST(HttpReadStream, HttpsDeliversTheBodyWhenTheServerIsTrusted) {
-    LoopbackServer server(LoopbackServer::Transport::tls);
-    server.setScript("/", Script::pattern(500'000).chunked());
-    HttpReadStreamOptions options;
-    options.caFile = server.caFile();
-    ClientLog log;
-    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log, options);
-    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
-    EXPECT_EQ(log.ends, 1) << HttpReadStreamErrorText(stream.get());
-    EXPECT_EQ(log.body.size(), 500'000U);
-    EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
-}
-
-TEST(HttpReadStream, HttpsFailsWhenTheCertificateIsNotTrusted) {
-    LoopbackServer server(LoopbackServer::Transport::tls);
-    server.setScript("/", Script::fixed("secret"));
+// A 16 kbit/s station in pieces of 20 bytes, 200 a second: read in batches,
+// about one read per batching interval, and still every byte in order, then
+// the end.
+TEST(HttpReadStream, ASlowStreamIsReadInBatches) {
+    LoopbackServer server;
+    server.setScript("/", Script::pattern(4000).paced(4000).writesOf(20));
     ClientLog log;
     const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.hasBytes > 0; }));
+    const auto start = std::chrono::steady_clock::now();
+    const int eventsBefore = log.hasBytes;
     ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
-    EXPECT_EQ(log.errors, 1);
-    EXPECT_TRUE(log.body.empty());
-    EXPECT_NE(HttpReadStreamErrorText(stream.get()), "");
+    const double window =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LE(log.hasBytes - eventsBefore, static_cast<int>(window / kReadBatchSeconds) + 4);
+    EXPECT_GT(HttpReadStreamBatchingDelays(stream.get()), 0U);
+    EXPECT_EQ(log.ends, 1) << HttpReadStreamErrorText(stream.get());
+    EXPECT_EQ(log.body.size(), 4000U);
+    EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
 }
 
 }  // namespace

@@ -101,17 +101,6 @@ void runLoopFor(double seconds) {
     runSlice(seconds);
 }
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return condition();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 double threadCpuSeconds() {
     timespec used{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);

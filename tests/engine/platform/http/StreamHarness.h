@@ -65,11 +65,6 @@ bool runLoopUntil(const std::function<bool()>& done, double seconds = 10);
 // Runs the calling thread's loop for `seconds`.
 void runLoopFor(double seconds);
 
-// Polls `condition` every few milliseconds, without running the loop, until
-// it holds or `timeout` has passed; returns its last value.
-bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
-
 // CPU time the calling thread has used, in seconds.
 double threadCpuSeconds();
 
