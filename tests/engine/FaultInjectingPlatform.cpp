@@ -93,11 +93,6 @@ std::vector<CallRecord> FaultInjectingPlatform::callsOf(Op op) const {
     return out;
 }
 
-std::vector<CFStreamEventType> FaultInjectingPlatform::streamEvents() const {
-    std::lock_guard lock(mutex_);
-    return streamEvents_;
-}
-
 int FaultInjectingPlatform::buffersHeldByQueue() const {
     std::lock_guard lock(mutex_);
     return buffersHeld_;
@@ -248,18 +243,15 @@ void FaultInjectingPlatform::streamTrampoline(CFReadStreamRef stream, CFStreamEv
     auto* c = static_cast<Client*>(data);
     FaultInjectingPlatform& self = *c->platform;
     std::function<void()> action;
-    {
+    if (type == kCFStreamEventHasBytesAvailable) {
         std::lock_guard lock(self.mutex_);
-        if (type == kCFStreamEventHasBytesAvailable) {
-            ++self.bytesEventsSeen_;
-            if (self.bytesEventsSeen_ == self.bytesEventToError_) {
-                type = kCFStreamEventErrorOccurred;
-            }
-            if (self.bytesEventsSeen_ == self.bytesEventHookAt_) {
-                action = std::move(self.bytesEventHook_);
-            }
+        ++self.bytesEventsSeen_;
+        if (self.bytesEventsSeen_ == self.bytesEventToError_) {
+            type = kCFStreamEventErrorOccurred;
         }
-        self.streamEvents_.push_back(type);
+        if (self.bytesEventsSeen_ == self.bytesEventHookAt_) {
+            action = std::move(self.bytesEventHook_);
+        }
     }
     if (action) {
         action();

@@ -64,8 +64,6 @@ class FaultInjectingPlatform : public EnginePlatform {
     int count(Op op, UInt32 detail) const;
     std::vector<CallRecord> calls() const;
     std::vector<CallRecord> callsOf(Op op) const;
-    // The stream events the engine was given, in order.
-    std::vector<CFStreamEventType> streamEvents() const;
     // Buffers the engine has handed over and the queue has not given back.
     int buffersHeldByQueue() const;
     // Blocks until `done` holds, checked after every call, or `timeout` passes.
@@ -105,7 +103,6 @@ class FaultInjectingPlatform : public EnginePlatform {
     std::map<Op, std::function<void()>> callHooks_;
     std::map<Op, std::function<void()>> returnHooks_;
     std::vector<CallRecord> calls_;
-    std::vector<CFStreamEventType> streamEvents_;
     int bytesEventsSeen_ = 0;
     int bytesEventToError_ = 0;
     int bytesEventHookAt_ = 0;

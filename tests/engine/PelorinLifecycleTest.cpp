@@ -161,17 +161,6 @@ INSTANTIATE_TEST_SUITE_P(
                [](const PlayerHarness& h) {
                    EXPECT_EQ(h.platform->count(Op::AudioFileStreamParseBytes),
                              h.platform->count(Op::CFReadStreamRead) - 1);
-               }},
-        // The parse after the parser became ready is marked; packets in the
-        // same parse clear the mark, so at most that one is.
-        EndRow{"MarkingTheDiscontinuity",
-               [] { return fixtureScript("mpeg1_l3_vbr_xing.mp3").writesOf(1000).paced(8000); },
-               kNothingFaked,
-               [](const PlayerHarness& h) {
-                   EXPECT_LE(h.platform->count(Op::AudioFileStreamParseBytes,
-                                               kAudioFileStreamParseFlag_Discontinuity),
-                             1);
-                   EXPECT_GT(h.platform->count(Op::AudioFileStreamParseBytes), 3);
                }}),
     [](const testing::TestParamInfo<EndRow>& info) { return std::string(info.param.name); });
 

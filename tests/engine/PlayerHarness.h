@@ -79,7 +79,6 @@ class PlayerHarness {
     std::string diagnostics() const {
         return "alerts: " + std::to_string(alerts->alerts().size()) +
                ", notifications: " + ::testing::PrintToString(observer.values()) +
-               ", stream events: " + ::testing::PrintToString(platform->streamEvents().size()) +
                ", hand-overs: " + std::to_string(platform->count(Op::AudioQueueEnqueueBuffer)) +
                ", failure: \"" + (player ? player->failureReason() : std::string()) + "\"";
     }

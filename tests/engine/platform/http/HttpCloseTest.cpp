@@ -250,29 +250,5 @@ TEST(HttpReadStreamClose, AStreamClosedBeforeItIsScheduledNeverConnects) {
     EXPECT_EQ(CFReadStreamRead(stream.get(), &byte, 1), 0);
 }
 
-struct ContextCounts {
-    int retains = 0;
-    int releases = 0;
-};
-
-TEST(HttpReadStreamClose, TheClientContextIsRetainedAndReleasedInPairs) {
-    ContextCounts counts;
-    CFStreamClientContext context{
-        0, &counts,
-        [](const void* info) -> const void* {
-            ++static_cast<ContextCounts*>(const_cast<void*>(info))->retains;
-            return info;
-        },
-        [](const void* info) { ++static_cast<ContextCounts*>(const_cast<void*>(info))->releases; },
-        nullptr};
-    testsupport::StreamPtr stream = testsupport::createStream("http://127.0.0.1:9/");
-    CFReadStreamSetClient(stream.get(), 2, testsupport::logEvent, &context);
-    CFReadStreamSetClient(stream.get(), 2, testsupport::logEvent, &context);
-    EXPECT_EQ(counts.retains, 2);
-    EXPECT_EQ(counts.releases, 1);
-    stream.reset();
-    EXPECT_EQ(counts.releases, 2);
-}
-
 }  // namespace
 }  // namespace orvento

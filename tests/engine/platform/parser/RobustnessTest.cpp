@@ -367,65 +367,6 @@ TEST(Unstreamable, CafWithThePacketTableAfterTheDataReportsNotOptimized) {
     EXPECT_EQ(r.status, kAudioFileStreamError_NotOptimized);
 }
 
-TEST(Properties, QueriesFollowTheContract) {
-    RecordingParser parser(kAudioFileMP3Type);
-    AudioFileStreamID s = parser.stream();
-    UInt32 size = 0;
-    Boolean writable = true;
-    AudioStreamBasicDescription format{};
-    UInt32 ready = 7;
-
-    // Before the format is known.
-    size = sizeof ready;
-    EXPECT_EQ(AudioFileStreamGetProperty(s, kAudioFileStreamProperty_ReadyToProducePackets, &size,
-                                         &ready),
-              noErr);
-    EXPECT_EQ(ready, 0u);
-    size = sizeof format;
-    EXPECT_EQ(AudioFileStreamGetProperty(s, kAudioFileStreamProperty_DataFormat, &size, &format),
-              kAudioFileStreamError_ValueUnknown);
-    EXPECT_EQ(AudioFileStreamGetPropertyInfo(s, fourCharCode("zzzz"), &size, &writable),
-              kAudioFileStreamError_UnsupportedProperty);
-
-    std::vector<UInt8> bytes = readFixture("adts_lc.aac");
-    ASSERT_EQ(parser.feed(bytes.data(), bytes.size()), noErr);
-    EXPECT_EQ(
-        AudioFileStreamGetPropertyInfo(s, kAudioFileStreamProperty_DataFormat, &size, &writable),
-        noErr);
-    EXPECT_EQ(size, 40u);
-    EXPECT_FALSE(writable);
-    size = 39;
-    EXPECT_EQ(AudioFileStreamGetProperty(s, kAudioFileStreamProperty_DataFormat, &size, &format),
-              kAudioFileStreamError_BadPropertySize);
-    size = 1;
-    UInt8 cookie[8] = {};
-    EXPECT_EQ(
-        AudioFileStreamGetProperty(s, kAudioFileStreamProperty_MagicCookieData, &size, cookie),
-        kAudioFileStreamError_BadPropertySize);
-    size = sizeof cookie;
-    EXPECT_EQ(
-        AudioFileStreamGetProperty(s, kAudioFileStreamProperty_MagicCookieData, &size, cookie),
-        noErr);
-    EXPECT_EQ(size, 2u);
-    size = sizeof ready;
-    EXPECT_EQ(AudioFileStreamGetProperty(s, kAudioFileStreamProperty_ReadyToProducePackets, &size,
-                                         &ready),
-              noErr);
-    EXPECT_EQ(ready, 1u);
-}
-
-TEST(CallContract, BadArgumentsAreRefused) {
-    AudioFileStreamID s = reinterpret_cast<AudioFileStreamID>(1);
-    EXPECT_EQ(AudioFileStreamOpen(nullptr, nullptr, nullptr, 0, &s), kAudio_ParamError);
-    EXPECT_EQ(s, nullptr);
-    EXPECT_EQ(AudioFileStreamOpen(nullptr, nullptr, nullptr, 0, nullptr), kAudio_ParamError);
-    EXPECT_EQ(AudioFileStreamParseBytes(nullptr, 1, "x", 0), kAudio_ParamError);
-    EXPECT_EQ(AudioFileStreamClose(nullptr), kAudio_ParamError);
-    RecordingParser parser(0);
-    EXPECT_EQ(AudioFileStreamParseBytes(parser.stream(), 4, nullptr, 0), kAudio_ParamError);
-    EXPECT_EQ(AudioFileStreamParseBytes(parser.stream(), 0, nullptr, 0), noErr);
-}
-
 struct Reentrant {
     AudioFileStreamID stream = nullptr;
     OSStatus parseInside = noErr;
