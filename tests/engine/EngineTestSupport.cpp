@@ -33,7 +33,6 @@ void RecordingObserver::observeValueForKeyPath(std::string_view keyPath, Pelorin
             action = std::exchange(onFirstTrue_, nullptr);
         }
     }
-    changed_.notify_all();
     if (action) {
         action();
     }
@@ -56,15 +55,6 @@ void RecordingObserver::onFirstTrue(std::function<void()> action) {
 void RecordingObserver::dropOnFalse(std::shared_ptr<Pelorin>* holder) {
     std::lock_guard lock(mutex_);
     holder_ = holder;
-}
-
-bool RecordingObserver::waitForValues(std::size_t count, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] {
-        return static_cast<std::size_t>(std::count_if(
-                   notifications_.begin(), notifications_.end(),
-                   [](const Notification& n) { return n.keyPath == kIsPlayingKeyPath; })) >= count;
-    });
 }
 
 std::vector<Notification> RecordingObserver::notifications() const {

@@ -41,8 +41,6 @@ class RecordingObserver : public PelorinObserver {
     void dropOnFalse(std::shared_ptr<Pelorin>* holder);
     // Runs `action` inside the first true isPlaying notification, on its thread.
     void onFirstTrue(std::function<void()> action);
-    // Waits until `count` isPlaying notifications have come.
-    bool waitForValues(std::size_t count, std::chrono::milliseconds timeout = 20s);
 
     std::vector<Notification> notifications() const;
     // The isPlaying values seen, in order, and the threads they came on.
@@ -52,7 +50,6 @@ class RecordingObserver : public PelorinObserver {
 
   private:
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
     std::vector<Notification> notifications_;
     std::shared_ptr<Pelorin>* holder_ = nullptr;
     std::function<void()> onFirstTrue_;

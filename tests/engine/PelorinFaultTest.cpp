@@ -181,12 +181,6 @@ INSTANTIATE_TEST_SUITE_P(
                  ToldOn::Worker, "not an audio stream", 0},
         FaultRow{"Mp4IndexLast", kNoFault, [] { return fixtureScript("m4a_moov_last.m4a"); }, "", 0,
                  true, ToldOn::Worker, kUnstreamableMp4Reason.data(), 0},
-        FaultRow{"HeaderLineOf200KB", kNoFault,
-                 [] {
-                     return fixtureScript("mpeg2_l3.mp3")
-                         .withHeader("X-Big: " + std::string(200'000, 'a'));
-                 },
-                 "", 0, true, ToldOn::Worker, "The server's response header is too long", 0},
         // The end of the stream refused: the failure path stops the queue at once.
         FaultRow{"FlushAtTheEnd", failing(Op::AudioQueueFlush), kMp3, "AudioQueueFlush", 1, true,
                  ToldOn::Queue, "AudioQueueFlush failed: 'oops'", 1,

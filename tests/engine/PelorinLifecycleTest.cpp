@@ -130,18 +130,6 @@ INSTANTIATE_TEST_SUITE_P(
                    EXPECT_EQ(handOversBeforeTheStart(h),
                              h.platform->count(Op::AudioQueueEnqueueBuffer));
                }},
-        // 44.1 kHz, 1152 frames a packet: ten packets a buffer, four buffers
-        // for the lead.
-        EndRow{"LongerThanTheLead",
-               [] { return fixtureScript("mpeg1_l3_vbr_xing.mp3").repeated(200000); },
-               kNothingFaked,
-               [](const PlayerHarness& h) {
-                   EXPECT_EQ(handOversBeforeTheStart(h), 4);
-                   for (const CallRecord& c : h.platform->callsOf(Op::AudioQueueEnqueueBuffer)) {
-                       EXPECT_LE(c.detail, 10U);
-                   }
-                   EXPECT_GT(h.platform->count(Op::AudioQueueEnqueueBuffer, 10), 50);
-               }},
         // 1.25 s of 8 kHz PCM in one read, handed over whole since it holds
         // more than a quarter second: the end finds the fill buffer empty and
         // only flushes and stops.

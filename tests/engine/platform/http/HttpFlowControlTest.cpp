@@ -92,18 +92,6 @@ INSTANTIATE_TEST_SUITE_P(Transports, HttpReadStreamBackpressure,
                              return info.param == LoopbackServer::Transport::tls ? "Tls" : "Plain";
                          });
 
-TEST(HttpReadStream, ASlowReaderGetsEveryByteInOrder) {
-    LoopbackServer server;
-    server.setScript("/", Script::pattern(3'000'000).chunked().writesOf(10'000));
-    ClientLog log;
-    log.readSize = 5000;  // far less than arrives per pass
-    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
-    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }, 60));
-    EXPECT_EQ(log.ends, 1);
-    EXPECT_EQ(log.body.size(), 3'000'000U);
-    EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
-}
-
 struct StallRow {
     const char* name;
     Script script;

@@ -232,20 +232,5 @@ TEST(FixtureParse, FramesOfAnotherMpegVersionCarryTheirOwnFrameCount) {
     EXPECT_GT(mpeg1, 0U);
 }
 
-TEST(FixtureParse, SummaryFrameAndTagsAreNotAudio) {
-    ParseRecord xing =
-        parseBytes(readFixture("mpeg1_l3_vbr_xing.mp3"), kAudioFileMP3Type, Split::Whole);
-    // The Xing frame is skipped, so the first delivered packet is real audio.
-    EXPECT_GT(xing.diagnostics.skippedTagBytes, 0u);
-    ParseRecord tagged =
-        parseBytes(readFixture("mpeg1_l3_cbr_id3.mp3"), kAudioFileMP3Type, Split::Whole);
-    // ID3v2 at the front, the Info frame, ID3v1 (128 bytes) at the end.
-    EXPECT_GT(tagged.diagnostics.skippedTagBytes, 128u + 288u);
-    EXPECT_EQ(tagged.diagnostics.skippedJunkBytes, 0u);
-    ParseRecord huge = parseBytes(readFixture("id3_huge.mp3"), kAudioFileMP3Type, Split::Engine32k);
-    EXPECT_GT(huge.diagnostics.skippedTagBytes, 65536u) << "a tag larger than the junk budget";
-    EXPECT_EQ(huge.diagnostics.skippedJunkBytes, 0u);
-}
-
 }  // namespace
 }  // namespace orvento::test

@@ -453,12 +453,6 @@ INSTANTIATE_TEST_SUITE_P(Containers, Malformed,
                                           kAudioFileStreamError_UnsupportedDataFormat}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
-}  // namespace orvento::test
-
-namespace orvento::test {
-namespace {
-
 // An APEv2 tag (header form) of `items` bytes of items, then its footer.
 std::vector<UInt8> apeTag(size_t items) {
     std::vector<UInt8> tag(32, 0);
@@ -499,12 +493,6 @@ TEST_P(LeadingTags, AnApeTagBeforeTheStreamIsSkippedInEverySplit) {
 
 INSTANTIATE_TEST_SUITE_P(Streams, LeadingTags,
                          ::testing::Values("adts_lc.aac", "wav_u8.wav", "caf_aac.caf"));
-
-}  // namespace
-}  // namespace orvento::test
-
-namespace orvento::test {
-namespace {
 
 // The encoder's summary frame is recognised by its tag and dropped; without
 // a tag the same frame is audio.

@@ -129,11 +129,8 @@ TEST_P(LazyLoading, MapsOnlyTheLibrariesThePlaybackNeeds) {
 INSTANTIATE_TEST_SUITE_P(
     Playbacks, LazyLoading,
     ::testing::Values(MappingRow{"Mp3ToNull", "mpeg2_l3.mp3", "null", false, false},
-                      MappingRow{"Mp2ToWav", "mpeg1_l2.mp2", "wav", false, false},
-                      MappingRow{"PcmToNull", "wav_s16.wav", "null", false, false},
                       MappingRow{"PcmToWav", "aiff_s16.aiff", "wav", false, false},
                       MappingRow{"AacToNull", "adts_lc.aac", "null", true, false},
-                      MappingRow{"AacInMp4ToWav", "m4a_faststart.m4a", "wav", true, false},
                       MappingRow{"PcmToDevice", "wav_s16.wav", "device", false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -19,16 +19,6 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Polls `condition` until it holds, for at most ten seconds.
-template <typename Condition>
-bool testWait(Condition condition) {
-    const Clock::time_point start = Clock::now();
-    while (!condition() && secondsSince(start) < 10) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return condition();
-}
-
 // A thread that owns a run loop and runs it for `seconds` once started.
 class LoopThread {
   public:
@@ -225,10 +215,13 @@ TEST(RunLoop, AReadyDescriptorIsServedUntilItsWatchIsRemoved) {
 TEST(RunLoop, ASignalledSourceIsPerformedOncePerSignalOnItsLoopThread) {
     LoopThread owner(30);
     std::atomic<int> performed{0};
+    std::promise<void> once;
     std::promise<RunLoop::SourceId> added;
     owner.loop().post([&] {
         added.set_value(owner.loop().addSignalledSource(kCFRunLoopCommonModes, [&] {
-            if (++performed == 2) {
+            if (++performed == 1) {
+                once.set_value();
+            } else {
                 CFRunLoopStop(CFRunLoopGetCurrent());
             }
         }));
@@ -239,7 +232,7 @@ TEST(RunLoop, ASignalledSourceIsPerformedOncePerSignalOnItsLoopThread) {
         owner.loop().signal(source);
         owner.loop().signal(source);
     });
-    ASSERT_TRUE(testWait([&] { return performed.load() == 1; }));
+    ASSERT_EQ(once.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
     owner.loop().signal(source);  // from this thread: wakes the loop
     EXPECT_EQ(owner.result().first, kCFRunLoopRunStopped);
     EXPECT_EQ(performed.load(), 2);
