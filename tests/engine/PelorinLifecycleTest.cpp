@@ -310,6 +310,20 @@ TEST_P(StopAt, TellsOnceTrueThenFalseAndEndsThePlayer) {
     EXPECT_TRUE(h.server.waitUntil([&] { return h.server.connectionsOpen() == 0; }));
 }
 
+StopRow stopRow(const char* name, Moment moment, std::function<Script()> script, Op op,
+                std::function<void(FaultInjectingPlatform&)> inject, ToldOn toldOn,
+                int immediateStops, int starts, bool alert = false, bool realTime = false) {
+    return {name,   moment, std::move(script), op, std::move(inject), toldOn, immediateStops,
+            starts, alert,  realTime};
+}
+const auto kStallsBeforeTheLead = [] { return fixtureScript("mpeg2_l3.mp3").stallAfter(2000); };
+const auto kFailingStop = [](FaultInjectingPlatform& p) {
+    p.fake(Op::AudioQueueStop, kOops, 1, 1, 1);
+};
+const auto kFailingParse = [](FaultInjectingPlatform& p) {
+    p.fake(Op::AudioFileStreamParseBytes, kOops);
+};
+
 INSTANTIATE_TEST_SUITE_P(
     Moments, StopAt,
     testing::Values(
@@ -318,96 +332,31 @@ INSTANTIATE_TEST_SUITE_P(
         StopRow{"BeforeTheStreamExists", Moment::HeldAtCall, wholeMp3,
                 Op::CFReadStreamCreateForHTTPRequest},
         // Before the queue was started: told true then false inside stop.
-        StopRow{"Connecting",
-                Moment::HeldAtCall,
-                [] { return Script::silent(); },
-                Op::CFRunLoopRunInMode,
-                {},
-                ToldOn::Caller,
-                0,
-                0},
-        StopRow{"BeforeTheLead",
-                Moment::HeldAtReturn,
-                [] { return fixtureScript("mpeg2_l3.mp3").stallAfter(2000); },
-                Op::AudioQueueEnqueueBuffer,
-                {},
-                ToldOn::Caller,
-                0,
-                0},
+        stopRow(
+            "Connecting", Moment::HeldAtCall, [] { return Script::silent(); },
+            Op::CFRunLoopRunInMode, {}, ToldOn::Caller, 0, 0),
+        stopRow("BeforeTheLead", Moment::HeldAtReturn, kStallsBeforeTheLead,
+                Op::AudioQueueEnqueueBuffer, {}, ToldOn::Caller, 0, 0),
         // At each moment of the queue's start: a stop meets a queue that is
         // started and stops it, or one that is not and keeps it from starting.
-        StopRow{"QueueStartReturning",
-                Moment::QueueStartReturning,
-                liveStation,
-                {},
-                {},
-                ToldOn::Queue,
-                1,
-                1,
-                false,
-                true},
-        StopRow{"RunningReportHeld",
-                Moment::RunningReportHeld,
-                liveStation,
-                {},
-                {},
-                ToldOn::Queue,
-                1,
-                1,
-                false,
-                true},
-        StopRow{"InsideTheRunningReport",
-                Moment::InsideTheRunningReport,
-                liveStation,
-                {},
-                {},
-                ToldOn::Queue,
-                1,
-                1,
-                false,
-                true},
-        StopRow{"Playing", Moment::Playing, liveStation, {}, {}, ToldOn::Queue, 1, 1, false, true},
+        stopRow("QueueStartReturning", Moment::QueueStartReturning, liveStation, {}, {},
+                ToldOn::Queue, 1, 1, false, true),
+        stopRow("RunningReportHeld", Moment::RunningReportHeld, liveStation, {}, {}, ToldOn::Queue,
+                1, 1, false, true),
+        stopRow("InsideTheRunningReport", Moment::InsideTheRunningReport, liveStation, {}, {},
+                ToldOn::Queue, 1, 1, false, true),
+        stopRow("Playing", Moment::Playing, liveStation, {}, {}, ToldOn::Queue, 1, 1, false, true),
         // The queue's immediate stop fails: logged, and the worker ends all
         // the same; its disposal silences the queue.
-        StopRow{"PlayingWithAStopThatFails",
-                Moment::Playing,
-                liveStation,
-                {},
-                [](FaultInjectingPlatform& p) { p.fake(Op::AudioQueueStop, kOops, 1, 1, 1); },
-                ToldOn::Queue,
-                1,
-                1,
-                false,
-                true},
+        stopRow("PlayingWithAStopThatFails", Moment::Playing, liveStation, {}, kFailingStop,
+                ToldOn::Queue, 1, 1, false, true),
         // Once the whole stream has arrived a stop does nothing: it plays out.
-        StopRow{"Draining",
-                Moment::HeldAtReturn,
-                wholeMp3,
-                Op::CFReleaseStream,
-                {},
-                ToldOn::Queue,
-                0,
-                1,
-                false,
-                true},
-        StopRow{"InsideAFailingStreamEvent",
-                Moment::InsideAFailingStreamEvent,
-                liveStation,
-                {},
-                {},
-                ToldOn::Worker,
-                0,
-                0,
-                true},
-        StopRow{"AfterTheFailurePath",
-                Moment::AfterTheAlert,
-                wholeMp3,
-                {},
-                [](FaultInjectingPlatform& p) { p.fake(Op::AudioFileStreamParseBytes, kOops); },
-                ToldOn::Worker,
-                0,
-                0,
-                true},
+        stopRow("Draining", Moment::HeldAtReturn, wholeMp3, Op::CFReleaseStream, {}, ToldOn::Queue,
+                0, 1, false, true),
+        stopRow("InsideAFailingStreamEvent", Moment::InsideAFailingStreamEvent, liveStation, {}, {},
+                ToldOn::Worker, 0, 0, true),
+        stopRow("AfterTheFailurePath", Moment::AfterTheAlert, wholeMp3, {}, kFailingParse,
+                ToldOn::Worker, 0, 0, true),
         StopRow{"AfterTheEnd", Moment::AfterTheEnd, wholeMp3}),
     [](const testing::TestParamInfo<StopRow>& info) { return std::string(info.param.name); });
 

@@ -74,12 +74,6 @@ const std::vector<ResponseRow> kResponses = {
          return patternText(150'000);
      },
      Outcome::end, -1, -1, "ICY 200 OK"},
-    {"Http10UntilClose",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::pattern(70'000).withStatusLine("HTTP/1.0 200 OK").untilClose());
-         return patternText(70'000);
-     },
-     Outcome::end},
     {"NotFoundPageIsABody",
      [](LoopbackServer& s) {
          s.setScript("/", Script::notFound());
@@ -149,12 +143,6 @@ const std::vector<ResponseRow> kResponses = {
          return std::string();
      },
      Outcome::error, 0, -1, nullptr, "header is too long"},
-    {"CloseMidChunkedBody",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::endless().chunked().closeAfter(50'000));
-         return patternText(50'000);
-     },
-     Outcome::error, 50'000},
     {"HttpsWhenTheServerIsTrusted",
      [](LoopbackServer& s) {
          s.setScript("/", Script::pattern(500'000).chunked());

@@ -419,39 +419,28 @@ TEST_P(Malformed, IsRefusedWithAStatus) {
     EXPECT_EQ(r.pcmBytes, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Containers, Malformed,
-                         ::testing::Values(
-                             // fmt tag 2 (MS ADPCM) at offset 20.
-                             MalformedRow{"wav_adpcm",
-                                          "wav_u8.wav",
-                                          20,
-                                          {0x02, 0x00},
-                                          kAudioFileStreamError_UnsupportedDataFormat},
-                             // 0 channels.
-                             MalformedRow{"wav_no_channels",
-                                          "wav_s16.wav",
-                                          22,
-                                          {0x00, 0x00},
-                                          kAudioFileStreamError_UnsupportedDataFormat},
-                             // A 'fmt ' chunk of 4 GiB.
-                             MalformedRow{"wav_huge_fmt",
-                                          "wav_s16.wav",
-                                          16,
-                                          {0xFF, 0xFF, 0xFF, 0xFF},
-                                          kAudioFileStreamError_InvalidFile},
-                             // AIFC compression 'ulaw'.
-                             MalformedRow{"aifc_ulaw",
-                                          "aifc_fl32.aifc",
-                                          0x32,
-                                          {'u', 'l', 'a', 'w'},
-                                          kAudioFileStreamError_UnsupportedDataFormat},
-                             // CAF 'desc' naming a format the parser does not read ('alac').
-                             MalformedRow{"caf_alac",
-                                          "caf_s16le.caf",
-                                          28,
-                                          {'a', 'l', 'a', 'c'},
-                                          kAudioFileStreamError_UnsupportedDataFormat}),
-                         [](const auto& info) { return std::string(info.param.name); });
+MalformedRow malformed(const char* name, const char* fixture, size_t offset,
+                       std::vector<UInt8> patch, OSStatus status) {
+    return {name, fixture, offset, std::move(patch), status};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, Malformed,
+    ::testing::Values(
+        // fmt tag 2 (MS ADPCM) at offset 20; 0 channels; a 'fmt ' chunk of 4 GiB.
+        malformed("wav_adpcm", "wav_u8.wav", 20, {0x02, 0x00},
+                  kAudioFileStreamError_UnsupportedDataFormat),
+        malformed("wav_no_channels", "wav_s16.wav", 22, {0x00, 0x00},
+                  kAudioFileStreamError_UnsupportedDataFormat),
+        malformed("wav_huge_fmt", "wav_s16.wav", 16, {0xFF, 0xFF, 0xFF, 0xFF},
+                  kAudioFileStreamError_InvalidFile),
+        // AIFC compression 'ulaw'; a CAF 'desc' naming a format the parser
+        // does not read ('alac').
+        malformed("aifc_ulaw", "aifc_fl32.aifc", 0x32, {'u', 'l', 'a', 'w'},
+                  kAudioFileStreamError_UnsupportedDataFormat),
+        malformed("caf_alac", "caf_s16le.caf", 28, {'a', 'l', 'a', 'c'},
+                  kAudioFileStreamError_UnsupportedDataFormat)),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // An APEv2 tag (header form) of `items` bytes of items, then its footer.
 std::vector<UInt8> apeTag(size_t items) {
