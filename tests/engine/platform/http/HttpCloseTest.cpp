@@ -202,18 +202,6 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(info.param.name);
     });
 
-TEST(HttpReadStreamClose, ReleasingAnOpenStreamClosesIt) {
-    LoopbackServer server;
-    server.setScript("/", Script::endless().paced(100'000));
-    ClientLog log;
-    testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
-    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.hasBytes > 0; }));
-    CFRelease(stream.release());  // no close first
-    const int events = log.events.load();
-    ASSERT_TRUE(testsupport::runLoopUntil([&] { return server.connectionsOpen() == 0; }));
-    EXPECT_EQ(log.events.load(), events);
-}
-
 TEST(HttpReadStreamClose, AThreadThatExitsCleansItsStreamsUpAndLaterCallsAreHarmless) {
     LoopbackServer server;
     server.setScript("/", Script::endless().paced(100'000));
@@ -231,23 +219,6 @@ TEST(HttpReadStreamClose, AThreadThatExitsCleansItsStreamsUpAndLaterCallsAreHarm
     EXPECT_EQ(CFReadStreamRead(orphan, &byte, 1), -1);
     CFReadStreamClose(orphan);
     CFRelease(orphan);
-}
-
-TEST(HttpReadStreamClose, AStreamClosedBeforeItIsScheduledNeverConnects) {
-    LoopbackServer server;
-    server.setScript("/", Script::fixed("x"));
-    ClientLog log;
-    testsupport::StreamPtr stream = testsupport::createStream(server.url("/"));
-    CFReadStreamClose(stream.get());
-    CFStreamClientContext context{0, &log, nullptr, nullptr, nullptr};
-    CFReadStreamSetClient(stream.get(), testsupport::kEngineEvents, testsupport::logEvent,
-                          &context);
-    CFReadStreamScheduleWithRunLoop(stream.get(), CFRunLoopGetCurrent(), kCFRunLoopCommonModes);
-    testsupport::runLoopFor(0.2);
-    EXPECT_EQ(server.connectionsAccepted(), 0U);
-    EXPECT_EQ(log.events.load(), 0);
-    UInt8 byte = 0;
-    EXPECT_EQ(CFReadStreamRead(stream.get(), &byte, 1), 0);
 }
 
 }  // namespace

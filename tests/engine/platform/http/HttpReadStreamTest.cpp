@@ -55,57 +55,41 @@ const std::string kHtml404 = [] {
     return *page.data;
 }();
 
+// Serves `script` at "/"; the reader must see `body`.
+std::function<std::string(LoopbackServer&)> serving(Script script, std::string body = {}) {
+    return [script = std::move(script), body = std::move(body)](LoopbackServer& s) {
+        s.setScript("/", script);
+        return body;
+    };
+}
+
+// `count` redirects, 302 and 301 by turns, from "/" to a page that says
+// "arrived".
+std::function<std::string(LoopbackServer&)> redirects(int count) {
+    return [count](LoopbackServer& s) {
+        for (int i = 0; i < count; ++i) {
+            s.setScript("/" + (i == 0 ? std::string() : "r" + std::to_string(i)),
+                        Script::redirect("/r" + std::to_string(i + 1), i % 2 == 0 ? 302 : 301));
+        }
+        s.setScript("/r" + std::to_string(count), Script::fixed("arrived"));
+        return std::string(count <= 5 ? "arrived" : "");
+    };
+}
+
 const std::vector<ResponseRow> kResponses = {
-    {"FixedLength",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::pattern(300'000));
-         return patternText(300'000);
-     },
-     Outcome::end, -1, -1, "HTTP/1.1 200 OK"},
-    {"Chunked",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::pattern(200'000).chunked().writesOf(777));
-         return patternText(200'000);
-     },
+    {"FixedLength", serving(Script::pattern(300'000), patternText(300'000)), Outcome::end, -1, -1,
+     "HTTP/1.1 200 OK"},
+    {"Chunked", serving(Script::pattern(200'000).chunked().writesOf(777), patternText(200'000)),
      Outcome::end},
     {"IcyStatusLineUntilClose",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::pattern(150'000).withStatusLine("ICY 200 OK").untilClose());
-         return patternText(150'000);
-     },
+     serving(Script::pattern(150'000).withStatusLine("ICY 200 OK").untilClose(),
+             patternText(150'000)),
      Outcome::end, -1, -1, "ICY 200 OK"},
-    {"NotFoundPageIsABody",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::notFound());
-         return kHtml404;
-     },
-     Outcome::end, -1, -1, "HTTP/1.1 404 Not Found"},
-    {"EmptyBody",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::fixed(""));
-         return std::string();
-     },
-     Outcome::end},
-    {"FiveRedirects",
-     [](LoopbackServer& s) {
-         for (int i = 0; i < 5; ++i) {
-             s.setScript("/" + (i == 0 ? std::string() : "r" + std::to_string(i)),
-                         Script::redirect("/r" + std::to_string(i + 1), i % 2 == 0 ? 302 : 301));
-         }
-         s.setScript("/r5", Script::fixed("arrived"));
-         return std::string("arrived");
-     },
-     Outcome::end, -1, -1, "HTTP/1.1 200 OK"},
-    {"SixRedirects",
-     [](LoopbackServer& s) {
-         for (int i = 0; i < 6; ++i) {
-             s.setScript("/" + (i == 0 ? std::string() : "r" + std::to_string(i)),
-                         Script::redirect("/r" + std::to_string(i + 1)));
-         }
-         s.setScript("/r6", Script::fixed("too far"));
-         return std::string();
-     },
-     Outcome::error, 0},
+    {"NotFoundPageIsABody", serving(Script::notFound(), kHtml404), Outcome::end, -1, -1,
+     "HTTP/1.1 404 Not Found"},
+    {"EmptyBody", serving(Script::fixed("")), Outcome::end},
+    {"FiveRedirects", redirects(5), Outcome::end, -1, -1, "HTTP/1.1 200 OK"},
+    {"SixRedirects", redirects(6), Outcome::error, 0},
     {"RedirectLoop",
      [](LoopbackServer& s) {
          s.setScript("/", Script::redirect("/b"));
@@ -113,12 +97,7 @@ const std::vector<ResponseRow> kResponses = {
          return std::string();
      },
      Outcome::error, 0},
-    {"RedirectToALocalFile",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::redirect("file:///etc/passwd"));
-         return std::string();
-     },
-     Outcome::error, 0},
+    {"RedirectToALocalFile", serving(Script::redirect("file:///etc/passwd")), Outcome::error, 0},
     {"RedirectToFtp",
      [](LoopbackServer& s) {
          s.setScript("/", Script::redirect("ftp://127.0.0.1:" + std::to_string(s.port()) + "/"));
@@ -126,35 +105,18 @@ const std::vector<ResponseRow> kResponses = {
      },
      Outcome::error, 0, 1},
     {"IcyErrorStatusLine",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::fixed("<html>no</html>").withStatusLine("ICY 404 Not Found"));
-         return std::string();
-     },
-     Outcome::error, 0},
-    {"CloseMidBody",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::pattern(100'000).closeAfter(40'000));
-         return patternText(40'000);
-     },
+     serving(Script::fixed("<html>no</html>").withStatusLine("ICY 404 Not Found")), Outcome::error,
+     0},
+    {"CloseMidBody", serving(Script::pattern(100'000).closeAfter(40'000), patternText(40'000)),
      Outcome::error, 40'000},
     {"HeaderLineOf200KB",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::fixed("never").withHeader("X-Big: " + std::string(200'000, 'a')));
-         return std::string();
-     },
+     serving(Script::fixed("never").withHeader("X-Big: " + std::string(200'000, 'a'))),
      Outcome::error, 0, -1, nullptr, "header is too long"},
     {"HttpsWhenTheServerIsTrusted",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::pattern(500'000).chunked());
-         return patternText(500'000);
-     },
-     Outcome::end, -1, -1, nullptr, nullptr, LoopbackServer::Transport::tls},
-    {"HttpsWhenTheCertificateIsNotTrusted",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::fixed("secret"));
-         return std::string();
-     },
-     Outcome::error, 0, -1, nullptr, nullptr, LoopbackServer::Transport::tls, false},
+     serving(Script::pattern(500'000).chunked(), patternText(500'000)), Outcome::end, -1, -1,
+     nullptr, nullptr, LoopbackServer::Transport::tls},
+    {"HttpsWhenTheCertificateIsNotTrusted", serving(Script::fixed("secret")), Outcome::error, 0, -1,
+     nullptr, nullptr, LoopbackServer::Transport::tls, false},
     {"ConnectionRefused", [](LoopbackServer&) { return std::string(); }, Outcome::error, 0, -1,
      nullptr, nullptr, LoopbackServer::Transport::plain, true,
      [](const LoopbackServer&) {

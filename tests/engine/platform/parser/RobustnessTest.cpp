@@ -367,33 +367,6 @@ TEST(Unstreamable, CafWithThePacketTableAfterTheDataReportsNotOptimized) {
     EXPECT_EQ(r.status, kAudioFileStreamError_NotOptimized);
 }
 
-struct Reentrant {
-    AudioFileStreamID stream = nullptr;
-    OSStatus parseInside = noErr;
-    OSStatus closeInside = noErr;
-    static void onProperty(void* self, AudioFileStreamID, AudioFileStreamPropertyID,
-                           AudioFileStreamPropertyFlags*) {
-        auto& r = *static_cast<Reentrant*>(self);
-        r.parseInside = AudioFileStreamParseBytes(r.stream, 1, "x", 0);
-        r.closeInside = AudioFileStreamClose(r.stream);
-    }
-    static void onPackets(void*, UInt32, UInt32, const void*, AudioStreamPacketDescription*) {}
-};
-
-TEST(CallContract, ParsingOrClosingFromInsideAProcedureIsRefused) {
-    Reentrant r;
-    ASSERT_EQ(AudioFileStreamOpen(&r, &Reentrant::onProperty, &Reentrant::onPackets,
-                                  kAudioFileWAVEType, &r.stream),
-              noErr);
-    std::vector<UInt8> bytes = readFixture("wav_u8.wav");
-    EXPECT_EQ(
-        AudioFileStreamParseBytes(r.stream, static_cast<UInt32>(bytes.size()), bytes.data(), 0),
-        noErr);
-    EXPECT_EQ(r.parseInside, kAudioFileStreamError_IllegalOperation);
-    EXPECT_EQ(r.closeInside, kAudioFileStreamError_IllegalOperation);
-    EXPECT_EQ(AudioFileStreamClose(r.stream), noErr);
-}
-
 // Malformed containers: each is refused with a status, never a crash.
 struct MalformedRow {
     const char* name;

@@ -247,26 +247,6 @@ TEST(MagicCookie, IsCopiedDuringTheCallAndConfiguresTheDecoder) {
     EXPECT_GE(c.snrDb, 40);
 }
 
-TEST(MagicCookie, ThatTheDecoderRefusesIsRefusedBySetProperty) {
-    AudioStreamBasicDescription format{};
-    format.mFormatID = kAudioFormatMPEG4AAC;
-    format.mFormatFlags = kMPEG4Object_AAC_LC;
-    format.mSampleRate = 44100;
-    format.mChannelsPerFrame = 2;
-    format.mFramesPerPacket = 1024;
-    RecordingQueue queue(format, nullOutput(false));
-    ASSERT_EQ(queue.status(), noErr);
-    const unsigned char nonsense[] = {0xF8, 0x00};  // object type 31 with nothing after it
-    EXPECT_EQ(AudioQueueSetProperty(queue.get(), kAudioQueueProperty_MagicCookie, nonsense,
-                                    sizeof nonsense),
-              kAudioQueueErr_InvalidPropertyValue);
-    EXPECT_NE(AudioQueueErrorText(queue.get()), "");
-    const unsigned char lcStereo44k[] = {0x12, 0x10};
-    EXPECT_EQ(AudioQueueSetProperty(queue.get(), kAudioQueueProperty_MagicCookie, lcStereo44k,
-                                    sizeof lcStereo44k),
-              noErr);
-}
-
 struct DamageRow {
     const char* name;
     const char* fixture;

@@ -89,18 +89,6 @@ TEST(RunLoop, EachThreadHasItsOwnLoop) {
     EXPECT_TRUE(mine->isCurrent());
 }
 
-TEST(RunLoop, ReturnsAfterTheFirstServedSourceWhenAsked) {
-    RunLoop& loop = *CFRunLoopGetCurrent();
-    int fired = 0;
-    const RunLoop::SourceId timer = loop.addTimer(kCFRunLoopDefaultMode, [&] { ++fired; });
-    loop.armTimer(timer, 0.01);
-    const Clock::time_point start = Clock::now();
-    EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 5, true), kCFRunLoopRunHandledSource);
-    EXPECT_LT(secondsSince(start), 4.0);
-    EXPECT_EQ(fired, 1);
-    loop.removeSource(timer);
-}
-
 TEST(RunLoop, TimersFireInDueOrderAndNeverEarly) {
     RunLoop& loop = *CFRunLoopGetCurrent();
     std::vector<int> order;
@@ -143,48 +131,6 @@ TEST(RunLoop, ADisarmedOrRemovedTimerDoesNotFire) {
     loop.removeSource(disarmed);
     loop.removeSource(remover);
 }
-
-struct ModeRow {
-    const char* sourceMode;
-    const char* runMode;
-    bool served;
-};
-
-void PrintTo(const ModeRow& row, std::ostream* out) {
-    *out << row.sourceMode << " in " << row.runMode;
-}
-
-class RunLoopModes : public testing::TestWithParam<ModeRow> {};
-
-TEST_P(RunLoopModes, ServeOnlySourcesOfTheRunningModeOrTheCommonModes) {
-    const ModeRow& row = GetParam();
-    RunLoop& loop = *CFRunLoopGetCurrent();
-    int timerFired = 0;
-    int performed = 0;
-    const RunLoop::SourceId timer = loop.addTimer(row.sourceMode, [&] { ++timerFired; });
-    const RunLoop::SourceId source = loop.addSignalledSource(row.sourceMode, [&] { ++performed; });
-    loop.armTimer(timer, 0);
-    loop.signal(source);
-    CFRunLoopRunInMode(row.runMode, 0.05, false);
-    EXPECT_EQ(timerFired, row.served ? 1 : 0);
-    EXPECT_EQ(performed, row.served ? 1 : 0);
-    // What waited is served once its mode runs.
-    CFRunLoopRunInMode(
-        row.sourceMode == kCFRunLoopCommonModes ? kCFRunLoopDefaultMode : row.sourceMode, 0.05,
-        false);
-    EXPECT_EQ(timerFired, 1);
-    EXPECT_EQ(performed, 1);
-    loop.removeSource(timer);
-    loop.removeSource(source);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, RunLoopModes,
-    testing::Values(ModeRow{kCFRunLoopDefaultMode, kCFRunLoopDefaultMode, true},
-                    ModeRow{kCFRunLoopCommonModes, kCFRunLoopDefaultMode, true},
-                    ModeRow{kCFRunLoopCommonModes, "orvento.private", true},
-                    ModeRow{"orvento.private", kCFRunLoopDefaultMode, false},
-                    ModeRow{kCFRunLoopDefaultMode, "orvento.private", false}));
 
 TEST(RunLoop, AReadyDescriptorIsServedUntilItsWatchIsRemoved) {
     RunLoop& loop = *CFRunLoopGetCurrent();
