@@ -192,11 +192,6 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_EQ(h.platform->count(Op::AudioSessionSetActive, 0), 1);
                  }},
         // Not fatal: logged, and the stream plays to its end.
-        FaultRow{"CookieSize",
-                 failing(Op::AudioFileStreamGetPropertyInfo, 1, 1,
-                         kAudioFileStreamProperty_MagicCookieData),
-                 kAdts, "info kAudioFileStreamProperty_MagicCookieData", 1, false, ToldOn::Queue,
-                 "", 1},
         FaultRow{
             "CookieBytes",
             failing(Op::AudioFileStreamGetProperty, 1, 1, kAudioFileStreamProperty_MagicCookieData),
