@@ -1,4 +1,5 @@
-// Backpressure, read batching, the stall rule and the connect timeout.
+// Backpressure, the stall rule (also through a long batching delay) and the
+// connect timeout.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -162,27 +163,6 @@ TEST(HttpReadStream, AConnectionThatIsNeverAcceptedTimesOut) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     EXPECT_NE(text.find("timeout"), std::string::npos) << text;
-}
-
-// A 16 kbit/s station in pieces of 20 bytes, 200 a second: read in batches,
-// about one read per batching interval, and still every byte in order, then
-// the end.
-TEST(HttpReadStream, ASlowStreamIsReadInBatches) {
-    LoopbackServer server;
-    server.setScript("/", Script::pattern(4000).paced(4000).writesOf(20));
-    ClientLog log;
-    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
-    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.hasBytes > 0; }));
-    const auto start = std::chrono::steady_clock::now();
-    const int eventsBefore = log.hasBytes;
-    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
-    const double window =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LE(log.hasBytes - eventsBefore, static_cast<int>(window / kReadBatchSeconds) + 4);
-    EXPECT_GT(HttpReadStreamBatchingDelays(stream.get()), 0U);
-    EXPECT_EQ(log.ends, 1) << HttpReadStreamErrorText(stream.get());
-    EXPECT_EQ(log.body.size(), 4000U);
-    EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
 }
 
 }  // namespace

@@ -183,19 +183,6 @@ TEST_P(FixtureParse, EverySplitYieldsTheSameFormatCookieAndPackets) {
     }
 }
 
-TEST_P(FixtureParse, HintNeverOverridesWhatTheBytesAre) {
-    const FixtureRow& row = GetParam();
-    std::vector<UInt8> bytes = readFixture(row.file);
-    ParseRecord reference = parseBytes(bytes, kAudioFileMP3Type, Split::Whole);
-    for (AudioFileTypeID hint : {kAudioFileWAVEType, kAudioFileAAC_ADTSType, kAudioFileM4AType,
-                                 kAudioFileCAFType, AudioFileTypeID{0}}) {
-        ParseRecord r = parseBytes(bytes, hint, Split::Engine32k);
-        EXPECT_EQ(r.fileType, row.fileType);
-        EXPECT_EQ(r.packetSizes, reference.packetSizes);
-        EXPECT_EQ(r.pcmBytes, reference.pcmBytes);
-    }
-}
-
 INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureParse, ::testing::ValuesIn(kFixtures),
                          [](const ::testing::TestParamInfo<FixtureRow>& info) {
                              std::string name = info.param.file;
