@@ -184,28 +184,6 @@ TEST(RunLoop, ASignalledSourceIsPerformedOncePerSignalOnItsLoopThread) {
     EXPECT_EQ(performed.load(), 2);
 }
 
-TEST(RunLoop, ASourceIsNotReenteredByANestedRunAndTheNestedRunDoesNotSpin) {
-    RunLoop& loop = *CFRunLoopGetCurrent();
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    ASSERT_EQ(::write(fds[1], "x", 1), 1);  // stays readable: level-triggered
-    int calls = 0;
-    std::uint64_t nestedPasses = 0;
-    const RunLoop::SourceId watch =
-        loop.addFdWatch(fds[0], POLLIN, kCFRunLoopCommonModes, [&](short) {
-            ++calls;
-            const std::uint64_t before = loop.passCount();
-            CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.2, false);
-            nestedPasses = loop.passCount() - before;
-        });
-    CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0, false);
-    loop.removeSource(watch);
-    EXPECT_EQ(calls, 1);
-    EXPECT_LE(nestedPasses, 3U);
-    ::close(fds[0]);
-    ::close(fds[1]);
-}
-
 TEST(RunLoop, AnExitingThreadCancelsItsSourcesThereAndRefusesLaterWork) {
     std::shared_ptr<RunLoop> kept;
     std::thread::id cancelledOn;
