@@ -1,5 +1,5 @@
-// Real-world damage: junk, error pages, truncation, corruption, seeks, the
-// wrong hint, unstreamable layouts, and the property and call contract.
+// Real-world damage: junk, error pages, truncation, corruption, the flag
+// after readiness, the wrong hint and unstreamable layouts.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -284,33 +284,6 @@ INSTANTIATE_TEST_SUITE_P(Streams, Corruption,
                          ::testing::Values(CorruptionRow{"mpeg1_l3_vbr_xing.mp3", 10, 600},
                                            CorruptionRow{"mpeg1_l2.mp2", 5, 300},
                                            CorruptionRow{"adts_lc.aac", 6, 400}));
-
-TEST(Discontinuity, AJumpInTheStreamRelocksOnTheNewPosition) {
-    std::vector<UInt8> bytes = readFixture("mpeg1_l2.mp2");  // CBR: 288-byte frames
-    ASSERT_EQ(parseBytes(bytes, kAudioFileMP3Type, Split::Whole).packetSizes,
-              std::vector<UInt32>(34, 288));
-    RecordingParser parser(kAudioFileMP2Type);
-    // The first 3000 bytes, ending mid-frame; then a "seek" to 5000, also
-    // mid-frame, announced by the flag.
-    ASSERT_EQ(parser.feed(bytes.data(), 3000), noErr);
-    size_t before = parser.record().packetSizes.size();
-    ASSERT_EQ(parser.feed(bytes.data() + 5000, bytes.size() - 5000,
-                          kAudioFileStreamParseFlag_Discontinuity),
-              noErr);
-    const ParseRecord& r = parser.record();
-    EXPECT_EQ(r.readyCount, 1);
-    // Whole frames after the seek: (size - 5000) bytes hold this many frames
-    // that start after the jump point.
-    size_t framesAfter = (bytes.size() - (5000 / 288 + 1) * 288) / 288;
-    EXPECT_EQ(r.packetSizes.size(), before + framesAfter);
-    // The carried partial frame was dropped: every packet is a real frame.
-    size_t frameIndex = 5000 / 288 + 1;
-    std::vector<UInt8> firstAfter(bytes.begin() + static_cast<long>(frameIndex * 288),
-                                  bytes.begin() + static_cast<long>(frameIndex * 288 + 288));
-    std::vector<UInt8> delivered(r.audio.begin() + static_cast<long>(before * 288),
-                                 r.audio.begin() + static_cast<long>(before * 288 + 288));
-    EXPECT_TRUE(delivered == firstAfter);
-}
 
 TEST(Discontinuity, ContainersTakeTheFlaggedBytesAsTheirContinuation) {
     // The engine raises the flag after 'redy' even when nothing was skipped.
