@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <ostream>
 #include <string>
 
@@ -65,7 +64,6 @@ TEST_P(HttpReadStreamBackpressure, AReaderThatStopsHoldsTheServerBackWithoutSpin
     ASSERT_TRUE(stream);
 
     const std::uint64_t held = runUntilServerIsHeldBack(server);
-    std::printf("server held back after %llu body bytes\n", static_cast<unsigned long long>(held));
     // The stream's 96 KiB, a piece waiting inside libcurl, and the two
     // sockets' buffers. Without flow control the loopback would carry
     // hundreds of megabytes meanwhile.
@@ -73,10 +71,8 @@ TEST_P(HttpReadStreamBackpressure, AReaderThatStopsHoldsTheServerBackWithoutSpin
     EXPECT_LT(held, bound);
 
     const std::uint64_t passes = CFRunLoopGetCurrent()->passCount();
-    const double cpu = testsupport::threadCpuSeconds();
     testsupport::runLoopFor(1.0);
     EXPECT_LE(CFRunLoopGetCurrent()->passCount() - passes, 10U) << "the paused stream spins";
-    std::printf("CPU while paused for 1 s: %.4f s\n", testsupport::threadCpuSeconds() - cpu);
     EXPECT_LT(server.bodyBytesWritten(), bound);
     EXPECT_EQ(log.terminals(), 0) << HttpReadStreamErrorText(stream.get());
 
