@@ -205,56 +205,5 @@ TEST(WithoutSoundDevice, StartFailsWithAClearStatusAndMessageAndNothingPlays) {
     EXPECT_EQ(queue.countOf(QueueEvent::Kind::Running), 0U);
 }
 
-// ---- What the queue refuses ---------------------------------------------------
-
-struct FormatRow {
-    const char* name;
-    AudioStreamBasicDescription format;
-    OSStatus status;
-};
-
-class NewOutputFormat : public ::testing::TestWithParam<FormatRow> {};
-
-TEST_P(NewOutputFormat, IsAcceptedOrRefusedWithItsStatus) {
-    AudioQueueRef queue = nullptr;
-    const OSStatus status = AudioQueueNewOutputTo(
-        nullOutput(false), &GetParam().format, [](void*, AudioQueueRef, AudioQueueBufferRef) {},
-        nullptr, nullptr, nullptr, 0, &queue);
-    EXPECT_EQ(status, GetParam().status);
-    if (status == noErr) {
-        ASSERT_NE(queue, nullptr);
-        EXPECT_EQ(AudioQueueDispose(queue, true), noErr);
-    } else {
-        EXPECT_EQ(queue, nullptr);
-    }
-}
-
-AudioStreamBasicDescription compressed(UInt32 id, double rate, UInt32 channels) {
-    AudioStreamBasicDescription f{};
-    f.mFormatID = id;
-    f.mSampleRate = rate;
-    f.mChannelsPerFrame = channels;
-    f.mFramesPerPacket = id == kAudioFormatMPEG4AAC ? 1024 : 1152;
-    f.mFormatFlags = id == kAudioFormatMPEG4AAC ? kMPEG4Object_AAC_LC : 0;
-    return f;
-}
-
-constexpr OSStatus kUnsupported = kAudioFormatUnsupportedDataFormatError;
-const FormatRow kFormats[] = {
-    {"Mp2", compressed(kAudioFormatMPEGLayer2, 32000, 1), noErr},
-    {"Aac", compressed(kAudioFormatMPEG4AAC, 22050, 2), noErr},
-    {"PcmFloat64BigEndian",
-     pcmFormat(8000, 1, 64, kAudioFormatFlagIsFloat | kAudioFormatFlagIsBigEndian), noErr},
-    {"Alac", compressed(fourCharCode("alac"), 44100, 2), kUnsupported},
-    {"Pcm12Bit", pcmFormat(8000, 1, 12, kAudioFormatFlagIsSignedInteger), kUnsupported},
-    {"PcmNonInterleaved",
-     pcmFormat(8000, 2, 16, kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsNonInterleaved),
-     kUnsupported},
-    {"Mp3ThreeChannels", compressed(kAudioFormatMPEGLayer3, 44100, 3), kUnsupported},
-};
-
-INSTANTIATE_TEST_SUITE_P(Formats, NewOutputFormat, ::testing::ValuesIn(kFormats),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 }  // namespace
 }  // namespace orvento
