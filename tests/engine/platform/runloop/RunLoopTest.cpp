@@ -68,27 +68,6 @@ TEST(RunLoop, WorkPostedFromAnotherThreadRunsOnTheLoopThreadAndCanStopIt) {
     EXPECT_NE(workThread, std::this_thread::get_id());
 }
 
-TEST(RunLoop, StopFromAnotherThreadEndsTheRunAndAnEarlierStopIsForgotten) {
-    CFRunLoopStop(CFRunLoopGetCurrent());  // nobody is running: forgotten
-    EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.05, false), kCFRunLoopRunTimedOut);
-
-    LoopThread owner(30);
-    std::promise<void> running;
-    owner.loop().post([&] { running.set_value(); });
-    running.get_future().get();
-    CFRunLoopStop(&owner.loop());
-    EXPECT_EQ(owner.result().first, kCFRunLoopRunStopped);
-}
-
-TEST(RunLoop, EachThreadHasItsOwnLoop) {
-    RunLoop* const mine = CFRunLoopGetCurrent();
-    EXPECT_EQ(CFRunLoopGetCurrent(), mine);
-    CFRunLoopRef other = nullptr;
-    std::thread([&] { other = CFRunLoopGetCurrent(); }).join();
-    EXPECT_NE(other, mine);
-    EXPECT_TRUE(mine->isCurrent());
-}
-
 TEST(RunLoop, TimersFireInDueOrderAndNeverEarly) {
     RunLoop& loop = *CFRunLoopGetCurrent();
     std::vector<int> order;
