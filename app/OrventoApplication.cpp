@@ -75,7 +75,7 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
 
     auto alerts = std::make_shared<QtAlertService>();
     ScreenServices services;
-    services.engine.platform = std::make_shared<ProductionPlatform>();
+    services.engine.platform = std::make_shared<EnginePlatform>();
     services.engine.alerts = alerts;
     services.engine.strings = errorsTable();
     services.engine.workers = &WorkerRegistry::shared();

@@ -4,162 +4,265 @@
 
 namespace orvento {
 
-ProductionPlatform::ProductionPlatform(AudioOutputChoice output) : output_(std::move(output)) {}
+EnginePlatform::EnginePlatform(AudioOutputChoice output) : output_(std::move(output)) {}
 
-OSStatus ProductionPlatform::AudioSessionInitialize(CFRunLoopRef runLoop, CFRunLoopMode mode,
-                                                    AudioSessionInterruptionListener listener,
-                                                    void* clientData) {
-    return ::orvento::AudioSessionInitialize(runLoop, mode, listener, clientData);
+template <typename Service>
+OSStatus EnginePlatform::hooked(PlatformCall& call, Service&& service) {
+    const std::optional<OSStatus> faked = before(call);
+    const OSStatus result = faked ? *faked : service();
+    after(call, result);
+    return result;
 }
 
-OSStatus ProductionPlatform::AudioSessionSetProperty(AudioSessionPropertyID id, UInt32 size,
-                                                     const void* data) {
-    return ::orvento::AudioSessionSetProperty(id, size, data);
+template <typename Service>
+bool EnginePlatform::succeeds(PlatformCall& call, Service&& service) {
+    const OSStatus result = before(call) ? 1 : (service() ? noErr : 1);
+    after(call, result);
+    return result == noErr;
 }
 
-OSStatus ProductionPlatform::AudioSessionSetActive(Boolean active) {
-    return ::orvento::AudioSessionSetActive(active);
+OSStatus EnginePlatform::AudioSessionInitialize(CFRunLoopRef runLoop, CFRunLoopMode mode,
+                                                AudioSessionInterruptionListener listener,
+                                                void* clientData) {
+    PlatformCall call{PlatformOp::AudioSessionInitialize};
+    return hooked(call, [&] {
+        return ::orvento::AudioSessionInitialize(runLoop, mode, listener, clientData);
+    });
 }
 
-OSStatus ProductionPlatform::AudioFileStreamOpen(void* clientData,
-                                                 AudioFileStream_PropertyListenerProc propertyProc,
-                                                 AudioFileStream_PacketsProc packetsProc,
-                                                 AudioFileTypeID hint,
-                                                 AudioFileStreamID* outStream) {
-    return ::orvento::AudioFileStreamOpen(clientData, propertyProc, packetsProc, hint, outStream);
+OSStatus EnginePlatform::AudioSessionSetProperty(AudioSessionPropertyID id, UInt32 size,
+                                                 const void* data) {
+    PlatformCall call{PlatformOp::AudioSessionSetProperty, id};
+    return hooked(call, [&] { return ::orvento::AudioSessionSetProperty(id, size, data); });
 }
 
-OSStatus ProductionPlatform::AudioFileStreamParseBytes(AudioFileStreamID stream, UInt32 size,
-                                                       const void* data,
-                                                       AudioFileStreamParseFlags flags) {
-    return ::orvento::AudioFileStreamParseBytes(stream, size, data, flags);
+OSStatus EnginePlatform::AudioSessionSetActive(Boolean active) {
+    PlatformCall call{PlatformOp::AudioSessionSetActive, active ? 1U : 0U};
+    return hooked(call, [&] { return ::orvento::AudioSessionSetActive(active); });
 }
 
-OSStatus ProductionPlatform::AudioFileStreamGetPropertyInfo(AudioFileStreamID stream,
-                                                            AudioFileStreamPropertyID id,
-                                                            UInt32* outSize, Boolean* outWritable) {
-    return ::orvento::AudioFileStreamGetPropertyInfo(stream, id, outSize, outWritable);
+OSStatus EnginePlatform::AudioFileStreamOpen(void* clientData,
+                                             AudioFileStream_PropertyListenerProc propertyProc,
+                                             AudioFileStream_PacketsProc packetsProc,
+                                             AudioFileTypeID hint, AudioFileStreamID* outStream) {
+    PlatformCall call{PlatformOp::AudioFileStreamOpen, hint};
+    return hooked(call, [&] {
+        const OSStatus status =
+            ::orvento::AudioFileStreamOpen(clientData, propertyProc, packetsProc, hint, outStream);
+        call.parser = status == noErr ? *outStream : nullptr;
+        return status;
+    });
 }
 
-OSStatus ProductionPlatform::AudioFileStreamGetProperty(AudioFileStreamID stream,
+OSStatus EnginePlatform::AudioFileStreamParseBytes(AudioFileStreamID stream, UInt32 size,
+                                                   const void* data,
+                                                   AudioFileStreamParseFlags flags) {
+    PlatformCall call{PlatformOp::AudioFileStreamParseBytes, flags, stream};
+    return hooked(call,
+                  [&] { return ::orvento::AudioFileStreamParseBytes(stream, size, data, flags); });
+}
+
+OSStatus EnginePlatform::AudioFileStreamGetPropertyInfo(AudioFileStreamID stream,
                                                         AudioFileStreamPropertyID id,
-                                                        UInt32* ioSize, void* outData) {
-    return ::orvento::AudioFileStreamGetProperty(stream, id, ioSize, outData);
+                                                        UInt32* outSize, Boolean* outWritable) {
+    PlatformCall call{PlatformOp::AudioFileStreamGetPropertyInfo, id, stream};
+    return hooked(call, [&] {
+        return ::orvento::AudioFileStreamGetPropertyInfo(stream, id, outSize, outWritable);
+    });
 }
 
-OSStatus ProductionPlatform::AudioFileStreamClose(AudioFileStreamID stream) {
-    return ::orvento::AudioFileStreamClose(stream);
+OSStatus EnginePlatform::AudioFileStreamGetProperty(AudioFileStreamID stream,
+                                                    AudioFileStreamPropertyID id, UInt32* ioSize,
+                                                    void* outData) {
+    PlatformCall call{PlatformOp::AudioFileStreamGetProperty, id, stream};
+    return hooked(
+        call, [&] { return ::orvento::AudioFileStreamGetProperty(stream, id, ioSize, outData); });
 }
 
-OSStatus ProductionPlatform::AudioQueueNewOutput(const AudioStreamBasicDescription* format,
-                                                 AudioQueueOutputCallback callback, void* userData,
-                                                 CFRunLoopRef runLoop, CFRunLoopMode mode,
-                                                 UInt32 flags, AudioQueueRef* outQueue) {
-    return ::orvento::AudioQueueNewOutputTo(output_, format, callback, userData, runLoop, mode,
-                                            flags, outQueue);
+OSStatus EnginePlatform::AudioFileStreamClose(AudioFileStreamID stream) {
+    PlatformCall call{PlatformOp::AudioFileStreamClose, 0, stream};
+    return hooked(call, [&] { return ::orvento::AudioFileStreamClose(stream); });
 }
 
-OSStatus ProductionPlatform::AudioQueueAddPropertyListener(AudioQueueRef queue,
-                                                           AudioQueuePropertyID id,
-                                                           AudioQueuePropertyListenerProc proc,
-                                                           void* userData) {
-    return ::orvento::AudioQueueAddPropertyListener(queue, id, proc, userData);
+OSStatus EnginePlatform::AudioQueueNewOutput(const AudioStreamBasicDescription* format,
+                                             AudioQueueOutputCallback callback, void* userData,
+                                             CFRunLoopRef runLoop, CFRunLoopMode mode, UInt32 flags,
+                                             AudioQueueRef* outQueue) {
+    PlatformCall call{PlatformOp::AudioQueueNewOutput};
+    return hooked(call, [&] {
+        interpose(callback, userData);
+        const OSStatus status = ::orvento::AudioQueueNewOutputTo(
+            output_, format, callback, userData, runLoop, mode, flags, outQueue);
+        call.queue = status == noErr ? *outQueue : nullptr;
+        return status;
+    });
 }
 
-OSStatus ProductionPlatform::AudioQueueAllocateBuffer(AudioQueueRef queue, UInt32 capacity,
-                                                      AudioQueueBufferRef* outBuffer) {
-    return ::orvento::AudioQueueAllocateBuffer(queue, capacity, outBuffer);
+OSStatus EnginePlatform::AudioQueueAddPropertyListener(AudioQueueRef queue, AudioQueuePropertyID id,
+                                                       AudioQueuePropertyListenerProc proc,
+                                                       void* userData) {
+    PlatformCall call{PlatformOp::AudioQueueAddPropertyListener, id, nullptr, queue};
+    return hooked(call, [&] {
+        interpose(proc, userData);
+        return ::orvento::AudioQueueAddPropertyListener(queue, id, proc, userData);
+    });
 }
 
-OSStatus ProductionPlatform::AudioQueueSetProperty(AudioQueueRef queue, AudioQueuePropertyID id,
-                                                   const void* data, UInt32 size) {
-    return ::orvento::AudioQueueSetProperty(queue, id, data, size);
+OSStatus EnginePlatform::AudioQueueAllocateBuffer(AudioQueueRef queue, UInt32 capacity,
+                                                  AudioQueueBufferRef* outBuffer) {
+    PlatformCall call{PlatformOp::AudioQueueAllocateBuffer, capacity, nullptr, queue};
+    return hooked(call, [&] {
+        const OSStatus status = ::orvento::AudioQueueAllocateBuffer(queue, capacity, outBuffer);
+        call.buffer = status == noErr ? *outBuffer : nullptr;
+        return status;
+    });
 }
 
-OSStatus ProductionPlatform::AudioQueueEnqueueBuffer(AudioQueueRef queue,
-                                                     AudioQueueBufferRef buffer,
-                                                     UInt32 packetDescCount,
-                                                     const AudioStreamPacketDescription* descs) {
-    return ::orvento::AudioQueueEnqueueBuffer(queue, buffer, packetDescCount, descs);
+OSStatus EnginePlatform::AudioQueueSetProperty(AudioQueueRef queue, AudioQueuePropertyID id,
+                                               const void* data, UInt32 size) {
+    PlatformCall call{PlatformOp::AudioQueueSetProperty, id, nullptr, queue};
+    return hooked(call, [&] { return ::orvento::AudioQueueSetProperty(queue, id, data, size); });
 }
 
-OSStatus ProductionPlatform::AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* startTime) {
-    return ::orvento::AudioQueueStart(queue, startTime);
+OSStatus EnginePlatform::AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer,
+                                                 UInt32 packetDescCount,
+                                                 const AudioStreamPacketDescription* descs) {
+    PlatformCall call{PlatformOp::AudioQueueEnqueueBuffer,
+                      packetDescCount,
+                      nullptr,
+                      queue,
+                      nullptr,
+                      buffer,
+                      descs};
+    return hooked(call, [&] {
+        return ::orvento::AudioQueueEnqueueBuffer(queue, buffer, packetDescCount, descs);
+    });
 }
 
-OSStatus ProductionPlatform::AudioQueueFlush(AudioQueueRef queue) {
-    return ::orvento::AudioQueueFlush(queue);
+OSStatus EnginePlatform::AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* startTime) {
+    PlatformCall call{PlatformOp::AudioQueueStart, 0, nullptr, queue};
+    return hooked(call, [&] { return ::orvento::AudioQueueStart(queue, startTime); });
 }
 
-OSStatus ProductionPlatform::AudioQueueStop(AudioQueueRef queue, Boolean immediate) {
-    return ::orvento::AudioQueueStop(queue, immediate);
+OSStatus EnginePlatform::AudioQueueFlush(AudioQueueRef queue) {
+    PlatformCall call{PlatformOp::AudioQueueFlush, 0, nullptr, queue};
+    return hooked(call, [&] { return ::orvento::AudioQueueFlush(queue); });
 }
 
-OSStatus ProductionPlatform::AudioQueueDispose(AudioQueueRef queue, Boolean immediate) {
-    return ::orvento::AudioQueueDispose(queue, immediate);
+OSStatus EnginePlatform::AudioQueueStop(AudioQueueRef queue, Boolean immediate) {
+    PlatformCall call{PlatformOp::AudioQueueStop, immediate ? 1U : 0U, nullptr, queue};
+    return hooked(call, [&] { return ::orvento::AudioQueueStop(queue, immediate); });
 }
 
-CFHTTPMessageRef ProductionPlatform::CFHTTPMessageCreateRequest(CFAllocatorRef alloc,
-                                                                CFStringRef method, CFURLRef url,
-                                                                CFStringRef version) {
-    return ::orvento::CFHTTPMessageCreateRequest(alloc, method, std::move(url), version);
+OSStatus EnginePlatform::AudioQueueDispose(AudioQueueRef queue, Boolean immediate) {
+    PlatformCall call{PlatformOp::AudioQueueDispose, immediate ? 1U : 0U, nullptr, queue};
+    return hooked(call, [&] { return ::orvento::AudioQueueDispose(queue, immediate); });
 }
 
-CFReadStreamRef ProductionPlatform::CFReadStreamCreateForHTTPRequest(CFAllocatorRef alloc,
-                                                                     CFHTTPMessageRef request) {
-    return ::orvento::CFReadStreamCreateForHTTPRequest(alloc, request);
+CFHTTPMessageRef EnginePlatform::CFHTTPMessageCreateRequest(CFAllocatorRef alloc,
+                                                            CFStringRef method, CFURLRef url,
+                                                            CFStringRef version) {
+    PlatformCall call{PlatformOp::CFHTTPMessageCreateRequest};
+    CFHTTPMessageRef request = nullptr;
+    succeeds(call, [&] {
+        request = ::orvento::CFHTTPMessageCreateRequest(alloc, method, std::move(url), version);
+        return request != nullptr;
+    });
+    return request;
 }
 
-Boolean ProductionPlatform::CFReadStreamOpen(CFReadStreamRef stream) {
-    return ::orvento::CFReadStreamOpen(stream);
+CFReadStreamRef EnginePlatform::CFReadStreamCreateForHTTPRequest(CFAllocatorRef alloc,
+                                                                 CFHTTPMessageRef request) {
+    PlatformCall call{PlatformOp::CFReadStreamCreateForHTTPRequest};
+    succeeds(call, [&] {
+        call.stream = ::orvento::CFReadStreamCreateForHTTPRequest(alloc, request);
+        return call.stream != nullptr;
+    });
+    return call.stream;
 }
 
-Boolean ProductionPlatform::CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags events,
-                                                  CFReadStreamClientCallBack callback,
-                                                  CFStreamClientContext* context) {
-    return ::orvento::CFReadStreamSetClient(stream, events, callback, context);
+Boolean EnginePlatform::CFReadStreamOpen(CFReadStreamRef stream) {
+    PlatformCall call{PlatformOp::CFReadStreamOpen, 0, nullptr, nullptr, stream};
+    return succeeds(call, [&] { return ::orvento::CFReadStreamOpen(stream); });
 }
 
-void ProductionPlatform::CFReadStreamScheduleWithRunLoop(CFReadStreamRef stream,
-                                                         CFRunLoopRef runLoop, CFRunLoopMode mode) {
+Boolean EnginePlatform::CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags events,
+                                              CFReadStreamClientCallBack callback,
+                                              CFStreamClientContext* context) {
+    PlatformCall call{PlatformOp::CFReadStreamSetClient, static_cast<UInt32>(events), nullptr,
+                      nullptr, stream};
+    return succeeds(call, [&] {
+        CFStreamClientContext ours{0, nullptr, nullptr, nullptr, nullptr};
+        if (context != nullptr) {
+            ours = *context;
+        }
+        interpose(callback, ours.info);
+        return ::orvento::CFReadStreamSetClient(stream, events, callback, &ours);
+    });
+}
+
+void EnginePlatform::CFReadStreamScheduleWithRunLoop(CFReadStreamRef stream, CFRunLoopRef runLoop,
+                                                     CFRunLoopMode mode) {
+    PlatformCall call{PlatformOp::CFReadStreamScheduleWithRunLoop, 0, nullptr, nullptr, stream};
+    before(call);
     ::orvento::CFReadStreamScheduleWithRunLoop(stream, runLoop, mode);
+    after(call, noErr);
 }
 
-CFIndex ProductionPlatform::CFReadStreamRead(CFReadStreamRef stream, UInt8* buffer,
-                                             CFIndex length) {
-    return ::orvento::CFReadStreamRead(stream, buffer, length);
+CFIndex EnginePlatform::CFReadStreamRead(CFReadStreamRef stream, UInt8* buffer, CFIndex length) {
+    PlatformCall call{PlatformOp::CFReadStreamRead, 0, nullptr, nullptr, stream};
+    return hooked(call, [&] {
+        return static_cast<OSStatus>(::orvento::CFReadStreamRead(stream, buffer, length));
+    });
 }
 
-void ProductionPlatform::CFReadStreamClose(CFReadStreamRef stream) {
+void EnginePlatform::CFReadStreamClose(CFReadStreamRef stream) {
+    PlatformCall call{PlatformOp::CFReadStreamClose, 0, nullptr, nullptr, stream};
+    before(call);
     ::orvento::CFReadStreamClose(stream);
+    after(call, noErr);
 }
 
-void ProductionPlatform::CFRelease(CFHTTPMessageRef message) {
+void EnginePlatform::CFRelease(CFHTTPMessageRef message) {
+    PlatformCall call{PlatformOp::CFReleaseRequest};
+    before(call);
     ::orvento::CFRelease(message);
+    after(call, noErr);
 }
 
-void ProductionPlatform::CFRelease(CFReadStreamRef stream) {
+void EnginePlatform::CFRelease(CFReadStreamRef stream) {
+    PlatformCall call{PlatformOp::CFReleaseStream, 0, nullptr, nullptr, stream};
+    before(call);
     ::orvento::CFRelease(stream);
+    after(call, noErr);
 }
 
-CFRunLoopRef ProductionPlatform::CFRunLoopGetCurrent() {
-    return ::orvento::CFRunLoopGetCurrent();
+CFRunLoopRef EnginePlatform::CFRunLoopGetCurrent() {
+    PlatformCall call{PlatformOp::CFRunLoopGetCurrent};
+    before(call);
+    CFRunLoopRef loop = ::orvento::CFRunLoopGetCurrent();
+    after(call, noErr);
+    return loop;
 }
 
-SInt32 ProductionPlatform::CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
-                                              Boolean returnAfterSourceHandled) {
-    return ::orvento::CFRunLoopRunInMode(mode, seconds, returnAfterSourceHandled);
+SInt32 EnginePlatform::CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
+                                          Boolean returnAfterSourceHandled) {
+    PlatformCall call{PlatformOp::CFRunLoopRunInMode};
+    before(call);
+    const SInt32 result = ::orvento::CFRunLoopRunInMode(mode, seconds, returnAfterSourceHandled);
+    after(call, noErr);
+    return result;
 }
 
-std::string ProductionPlatform::HttpReadStreamErrorText(CFReadStreamRef stream) {
+std::string EnginePlatform::HttpReadStreamErrorText(CFReadStreamRef stream) {
     return ::orvento::HttpReadStreamErrorText(stream);
 }
 
-std::string ProductionPlatform::HttpReadStreamStatusLine(CFReadStreamRef stream) {
+std::string EnginePlatform::HttpReadStreamStatusLine(CFReadStreamRef stream) {
     return ::orvento::HttpReadStreamStatusLine(stream);
 }
 
-std::string ProductionPlatform::AudioQueueErrorText(AudioQueueRef queue) {
+std::string EnginePlatform::AudioQueueErrorText(AudioQueueRef queue) {
     return ::orvento::AudioQueueErrorText(queue);
 }
 

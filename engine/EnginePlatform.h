@@ -1,21 +1,25 @@
 // The engine's one seam to the platform: every platform operation a stream
 // player calls (audio session, streaming parser, output queue, HTTP read
-// stream, run loop) is a virtual member here, named and shaped like the
-// platform function it stands for.
+// stream, run loop) is a member here, named and shaped like the platform
+// function it stands for, and goes to the real service.
 //
-// ProductionPlatform forwards each member to the real service. Tests derive
-// from it to make a single operation fail with a chosen status, or to make the
-// read stream report an error, while every other operation stays real.
+// Every operation passes two hooks on its way, with what the call is about
+// (PlatformCall): before() may fake its result without the service being
+// called, after() hears the result. The callbacks the engine registers (the
+// queue's buffer-complete callback and running-state listener, the stream's
+// client) pass interpose() first, which may put a trampoline in their place.
+// A test double, a tool or a benchmark derives and overrides only those; the
+// defaults change nothing.
 //
 // Threads: a player calls the session, parser, read-stream and run-loop
 // members on its worker thread; the queue members on its worker thread, except
 // AudioQueueStop (also from the thread that calls the player's stop) and
-// AudioSessionSetActive(false) (from the queue's own thread). A platform
-// object may be shared by several players at once, so implementations keep no
-// per-call state without a lock.
+// AudioSessionSetActive(false) (from the queue's own thread). The hooks run on
+// the calling thread. A platform object may be shared by several players at
+// once, so hooks keep no per-call state without a lock.
 #pragma once
 
-#include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/platform/AudioFormat.h"
@@ -29,152 +33,154 @@
 
 namespace orvento {
 
-class EnginePlatform {
-  public:
-    virtual ~EnginePlatform() = default;
-
-    // Audio session.
-    virtual OSStatus AudioSessionInitialize(CFRunLoopRef runLoop, CFRunLoopMode mode,
-                                            AudioSessionInterruptionListener listener,
-                                            void* clientData) = 0;
-    virtual OSStatus AudioSessionSetProperty(AudioSessionPropertyID id, UInt32 size,
-                                             const void* data) = 0;
-    virtual OSStatus AudioSessionSetActive(Boolean active) = 0;
-
-    // Streaming audio-file parser.
-    virtual OSStatus AudioFileStreamOpen(void* clientData,
-                                         AudioFileStream_PropertyListenerProc propertyProc,
-                                         AudioFileStream_PacketsProc packetsProc,
-                                         AudioFileTypeID hint, AudioFileStreamID* outStream) = 0;
-    virtual OSStatus AudioFileStreamParseBytes(AudioFileStreamID stream, UInt32 size,
-                                               const void* data,
-                                               AudioFileStreamParseFlags flags) = 0;
-    virtual OSStatus AudioFileStreamGetPropertyInfo(AudioFileStreamID stream,
-                                                    AudioFileStreamPropertyID id, UInt32* outSize,
-                                                    Boolean* outWritable) = 0;
-    virtual OSStatus AudioFileStreamGetProperty(AudioFileStreamID stream,
-                                                AudioFileStreamPropertyID id, UInt32* ioSize,
-                                                void* outData) = 0;
-    virtual OSStatus AudioFileStreamClose(AudioFileStreamID stream) = 0;
-
-    // Output audio queue.
-    virtual OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
-                                         AudioQueueOutputCallback callback, void* userData,
-                                         CFRunLoopRef runLoop, CFRunLoopMode mode, UInt32 flags,
-                                         AudioQueueRef* outQueue) = 0;
-    virtual OSStatus AudioQueueAddPropertyListener(AudioQueueRef queue, AudioQueuePropertyID id,
-                                                   AudioQueuePropertyListenerProc proc,
-                                                   void* userData) = 0;
-    virtual OSStatus AudioQueueAllocateBuffer(AudioQueueRef queue, UInt32 capacity,
-                                              AudioQueueBufferRef* outBuffer) = 0;
-    virtual OSStatus AudioQueueSetProperty(AudioQueueRef queue, AudioQueuePropertyID id,
-                                           const void* data, UInt32 size) = 0;
-    virtual OSStatus AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer,
-                                             UInt32 packetDescCount,
-                                             const AudioStreamPacketDescription* descs) = 0;
-    virtual OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* startTime) = 0;
-    virtual OSStatus AudioQueueFlush(AudioQueueRef queue) = 0;
-    virtual OSStatus AudioQueueStop(AudioQueueRef queue, Boolean immediate) = 0;
-    virtual OSStatus AudioQueueDispose(AudioQueueRef queue, Boolean immediate) = 0;
-
-    // HTTP read stream.
-    virtual CFHTTPMessageRef CFHTTPMessageCreateRequest(CFAllocatorRef alloc, CFStringRef method,
-                                                        CFURLRef url, CFStringRef version) = 0;
-    virtual CFReadStreamRef CFReadStreamCreateForHTTPRequest(CFAllocatorRef alloc,
-                                                             CFHTTPMessageRef request) = 0;
-    virtual Boolean CFReadStreamOpen(CFReadStreamRef stream) = 0;
-    virtual Boolean CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags events,
-                                          CFReadStreamClientCallBack callback,
-                                          CFStreamClientContext* context) = 0;
-    virtual void CFReadStreamScheduleWithRunLoop(CFReadStreamRef stream, CFRunLoopRef runLoop,
-                                                 CFRunLoopMode mode) = 0;
-    virtual CFIndex CFReadStreamRead(CFReadStreamRef stream, UInt8* buffer, CFIndex length) = 0;
-    virtual void CFReadStreamClose(CFReadStreamRef stream) = 0;
-    virtual void CFRelease(CFHTTPMessageRef message) = 0;
-    virtual void CFRelease(CFReadStreamRef stream) = 0;
-
-    // Run loop.
-    virtual CFRunLoopRef CFRunLoopGetCurrent() = 0;
-    virtual SInt32 CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
-                                      Boolean returnAfterSourceHandled) = 0;
-
-    // The services' own words, which a player keeps to say why it failed:
-    // the read stream's failure text and its response's status line, the
-    // queue's failure text. Empty when a service has none (the defaults).
-    // On the worker thread, while the stream or queue is open.
-    virtual std::string HttpReadStreamErrorText(CFReadStreamRef /*stream*/) { return {}; }
-    virtual std::string HttpReadStreamStatusLine(CFReadStreamRef /*stream*/) { return {}; }
-    virtual std::string AudioQueueErrorText(AudioQueueRef /*queue*/) { return {}; }
+enum class PlatformOp {
+    AudioSessionInitialize,
+    AudioSessionSetProperty,
+    AudioSessionSetActive,
+    AudioFileStreamOpen,
+    AudioFileStreamParseBytes,
+    AudioFileStreamGetPropertyInfo,
+    AudioFileStreamGetProperty,
+    AudioFileStreamClose,
+    AudioQueueNewOutput,
+    AudioQueueAddPropertyListener,
+    AudioQueueAllocateBuffer,
+    AudioQueueSetProperty,
+    AudioQueueEnqueueBuffer,
+    AudioQueueStart,
+    AudioQueueFlush,
+    AudioQueueStop,
+    AudioQueueDispose,
+    CFHTTPMessageCreateRequest,
+    CFReadStreamCreateForHTTPRequest,
+    CFReadStreamOpen,
+    CFReadStreamSetClient,
+    CFReadStreamScheduleWithRunLoop,
+    CFReadStreamRead,
+    CFReadStreamClose,
+    CFReleaseRequest,
+    CFReleaseStream,
+    CFRunLoopGetCurrent,
+    CFRunLoopRunInMode,
 };
 
-// The real services. New queues go to the output chosen at construction (the
-// sound device by default).
-class ProductionPlatform : public EnginePlatform {
+// What an operation is about, as the hooks see it.
+struct PlatformCall {
+    PlatformOp op;
+    // The property id of a property call; `active` of AudioSessionSetActive;
+    // `immediate` of a stop or disposal; the flags of a parse; the hint of a
+    // parser's opening; the capacity of an allocation; the description count
+    // of an enqueue; the event mask of a stream client. Otherwise 0.
+    UInt32 detail = 0;
+    // The handles the call is for. For a creation, in after(), the new one
+    // (null when it failed); likewise the buffer an allocation made.
+    AudioFileStreamID parser = nullptr;
+    AudioQueueRef queue = nullptr;
+    CFReadStreamRef stream = nullptr;
+    AudioQueueBufferRef buffer = nullptr;                        // allocated or enqueued
+    const AudioStreamPacketDescription* descriptions = nullptr;  // of an enqueue
+};
+
+class EnginePlatform {
   public:
-    explicit ProductionPlatform(AudioOutputChoice output = {});
+    // New queues go to `output` (the sound device by default).
+    explicit EnginePlatform(AudioOutputChoice output = {});
+    virtual ~EnginePlatform() = default;
+    EnginePlatform(const EnginePlatform&) = delete;
+    EnginePlatform& operator=(const EnginePlatform&) = delete;
 
+    // Audio session.
     OSStatus AudioSessionInitialize(CFRunLoopRef runLoop, CFRunLoopMode mode,
-                                    AudioSessionInterruptionListener listener,
-                                    void* clientData) override;
-    OSStatus AudioSessionSetProperty(AudioSessionPropertyID id, UInt32 size,
-                                     const void* data) override;
-    OSStatus AudioSessionSetActive(Boolean active) override;
+                                    AudioSessionInterruptionListener listener, void* clientData);
+    OSStatus AudioSessionSetProperty(AudioSessionPropertyID id, UInt32 size, const void* data);
+    OSStatus AudioSessionSetActive(Boolean active);
 
+    // Streaming audio-file parser.
     OSStatus AudioFileStreamOpen(void* clientData,
                                  AudioFileStream_PropertyListenerProc propertyProc,
                                  AudioFileStream_PacketsProc packetsProc, AudioFileTypeID hint,
-                                 AudioFileStreamID* outStream) override;
+                                 AudioFileStreamID* outStream);
     OSStatus AudioFileStreamParseBytes(AudioFileStreamID stream, UInt32 size, const void* data,
-                                       AudioFileStreamParseFlags flags) override;
+                                       AudioFileStreamParseFlags flags);
     OSStatus AudioFileStreamGetPropertyInfo(AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                                            UInt32* outSize, Boolean* outWritable) override;
+                                            UInt32* outSize, Boolean* outWritable);
     OSStatus AudioFileStreamGetProperty(AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                                        UInt32* ioSize, void* outData) override;
-    OSStatus AudioFileStreamClose(AudioFileStreamID stream) override;
+                                        UInt32* ioSize, void* outData);
+    OSStatus AudioFileStreamClose(AudioFileStreamID stream);
 
+    // Output audio queue.
     OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
                                  AudioQueueOutputCallback callback, void* userData,
                                  CFRunLoopRef runLoop, CFRunLoopMode mode, UInt32 flags,
-                                 AudioQueueRef* outQueue) override;
+                                 AudioQueueRef* outQueue);
     OSStatus AudioQueueAddPropertyListener(AudioQueueRef queue, AudioQueuePropertyID id,
-                                           AudioQueuePropertyListenerProc proc,
-                                           void* userData) override;
+                                           AudioQueuePropertyListenerProc proc, void* userData);
     OSStatus AudioQueueAllocateBuffer(AudioQueueRef queue, UInt32 capacity,
-                                      AudioQueueBufferRef* outBuffer) override;
+                                      AudioQueueBufferRef* outBuffer);
     OSStatus AudioQueueSetProperty(AudioQueueRef queue, AudioQueuePropertyID id, const void* data,
-                                   UInt32 size) override;
+                                   UInt32 size);
     OSStatus AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer,
                                      UInt32 packetDescCount,
-                                     const AudioStreamPacketDescription* descs) override;
-    OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* startTime) override;
-    OSStatus AudioQueueFlush(AudioQueueRef queue) override;
-    OSStatus AudioQueueStop(AudioQueueRef queue, Boolean immediate) override;
-    OSStatus AudioQueueDispose(AudioQueueRef queue, Boolean immediate) override;
+                                     const AudioStreamPacketDescription* descs);
+    OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* startTime);
+    OSStatus AudioQueueFlush(AudioQueueRef queue);
+    OSStatus AudioQueueStop(AudioQueueRef queue, Boolean immediate);
+    OSStatus AudioQueueDispose(AudioQueueRef queue, Boolean immediate);
 
+    // HTTP read stream.
     CFHTTPMessageRef CFHTTPMessageCreateRequest(CFAllocatorRef alloc, CFStringRef method,
-                                                CFURLRef url, CFStringRef version) override;
+                                                CFURLRef url, CFStringRef version);
     CFReadStreamRef CFReadStreamCreateForHTTPRequest(CFAllocatorRef alloc,
-                                                     CFHTTPMessageRef request) override;
-    Boolean CFReadStreamOpen(CFReadStreamRef stream) override;
+                                                     CFHTTPMessageRef request);
+    Boolean CFReadStreamOpen(CFReadStreamRef stream);
     Boolean CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags events,
                                   CFReadStreamClientCallBack callback,
-                                  CFStreamClientContext* context) override;
+                                  CFStreamClientContext* context);
     void CFReadStreamScheduleWithRunLoop(CFReadStreamRef stream, CFRunLoopRef runLoop,
-                                         CFRunLoopMode mode) override;
-    CFIndex CFReadStreamRead(CFReadStreamRef stream, UInt8* buffer, CFIndex length) override;
-    void CFReadStreamClose(CFReadStreamRef stream) override;
-    void CFRelease(CFHTTPMessageRef message) override;
-    void CFRelease(CFReadStreamRef stream) override;
+                                         CFRunLoopMode mode);
+    CFIndex CFReadStreamRead(CFReadStreamRef stream, UInt8* buffer, CFIndex length);
+    void CFReadStreamClose(CFReadStreamRef stream);
+    void CFRelease(CFHTTPMessageRef message);
+    void CFRelease(CFReadStreamRef stream);
 
-    CFRunLoopRef CFRunLoopGetCurrent() override;
+    // Run loop.
+    CFRunLoopRef CFRunLoopGetCurrent();
     SInt32 CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
-                              Boolean returnAfterSourceHandled) override;
+                              Boolean returnAfterSourceHandled);
 
-    std::string HttpReadStreamErrorText(CFReadStreamRef stream) override;
-    std::string HttpReadStreamStatusLine(CFReadStreamRef stream) override;
-    std::string AudioQueueErrorText(AudioQueueRef queue) override;
+    // The services' own words, which a player keeps to say why it failed:
+    // the read stream's failure text and its response's status line, the
+    // queue's failure text (empty when a service has none). On the worker
+    // thread, while the stream or queue is open. Not hooked.
+    std::string HttpReadStreamErrorText(CFReadStreamRef stream);
+    std::string HttpReadStreamStatusLine(CFReadStreamRef stream);
+    std::string AudioQueueErrorText(AudioQueueRef queue);
+
+  protected:
+    // Before each operation. A value fakes the operation's result without
+    // calling the service: an operation with a status returns it,
+    // CFReadStreamRead returns it as its count, the others report failure
+    // (false, or null). Operations without a result (closing, releasing,
+    // scheduling, the run loop's) always reach the service.
+    virtual std::optional<OSStatus> before(const PlatformCall& /*call*/) { return std::nullopt; }
+    // After each operation, with its result: the status; the count of a
+    // read; 0 or 1 for the success or failure of the others.
+    virtual void after(const PlatformCall& /*call*/, OSStatus /*result*/) {}
+    // The callbacks the engine registers, before the service sees them; an
+    // override may substitute its own function and data, which must then
+    // call the engine's with the engine's data.
+    virtual void interpose(AudioQueueOutputCallback& /*callback*/, void*& /*userData*/) {}
+    virtual void interpose(AudioQueuePropertyListenerProc& /*proc*/, void*& /*userData*/) {}
+    virtual void interpose(CFReadStreamClientCallBack& /*callback*/, void*& /*info*/) {}
 
   private:
+    // Calls `service` between the hooks: one that returns a status, and one
+    // that says whether it succeeded.
+    template <typename Service>
+    OSStatus hooked(PlatformCall& call, Service&& service);
+    template <typename Service>
+    bool succeeds(PlatformCall& call, Service&& service);
+
     const AudioOutputChoice output_;
 };
 

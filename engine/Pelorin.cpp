@@ -12,7 +12,7 @@ namespace {
 
 PelorinServices withDefaults(PelorinServices s) {
     if (!s.platform) {
-        s.platform = std::make_shared<ProductionPlatform>();
+        s.platform = std::make_shared<EnginePlatform>();
     }
     if (!s.alerts) {
         s.alerts = std::make_shared<StandardErrorAlertService>();
@@ -139,10 +139,7 @@ void Pelorin::stop() {
             }
         }
     }
-    {
-        std::lock_guard lock(mutex_);
-        cond_.notify_one();
-    }
+    ring_.wake();
     if (neverStarted) {
         // Nothing played and no queue will report: this call tells it.
         setIsPlaying(true);
@@ -361,7 +358,7 @@ void Pelorin::teardown() {
                 audioQueue_.store(queue);
                 again = true;
             } else {
-                audioQueueBuffer_.fill(nullptr);
+                ring_.buffers().fill(nullptr);
             }
         }
         if (!again) {

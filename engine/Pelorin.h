@@ -15,13 +15,10 @@
 // flags; when playback is over it tears down (stream, parser, queue) and ends.
 // An object is never restarted: each attempt needs a new object.
 //
-// Audio for a quiet stream. A fill buffer is handed to the queue when it is
-// full, and also as soon as it holds kHandOverSeconds of audio: at 16 kbit/s
-// a full buffer would hold 16 s. The queue is started once the audio handed to
-// it reaches kStartLeadSeconds, or when the ring is full, or at the end of the
-// stream; the lead is what carries playback over a late network. With a
-// server's initial burst the lead is there at once and the rest of the burst
-// waits upstream, in the read stream's buffer.
+// Packets. The parser's packets are copied into the buffer ring (a
+// PacketRing, engine/PacketRing.h, which says when a buffer goes to the queue
+// and when the queue starts); at the end of the stream the last, partly
+// filled buffer goes too and the queue is started if it has not yet been.
 //
 // Observation. Observers register for kIsPlayingKeyPath. Every setIsPlaying
 // stores the value and then calls each observer synchronously on the setter's
@@ -70,17 +67,11 @@
 // stop()'s immediate queue stop fails, the worker does not wait for the queue
 // to report that it stopped: it tears down, and the disposal silences it.
 //
-// Copying packets never writes past a buffer's kBufferSize bytes or past
-// kPacketDescCapacity descriptions and never touches a buffer that does not
-// exist: once `failed` is set the rest of a delivery is dropped, and a packet
-// larger than a buffer (or lying outside its delivery) sets `failed`. An
-// empty fill buffer is never handed to the queue.
-//
 // Threads and locks. The owner's thread calls initWithURL, start, stop and the
 // observer registration; the worker runs startInternal, the stream's events
 // and the parser's callbacks; the queue's thread runs handleBufferComplete and
-// handleRunningChange. `mutex` with `cond` guards the in-use flags of the ring
-// and the worker's wait for a free buffer; `mutex2` makes each copy into a
+// handleRunningChange. The ring guards its in-use flags and the worker's wait
+// for a free buffer itself; `mutex2` makes each copy into a
 // queue buffer, and the queue's start together with the setting of
 // `started`, exclusive with stop()'s test of `started` and its immediate
 // stop (so a stop either finds the queue started and stops it, or finds it
@@ -104,16 +95,14 @@
 #include "engine/AlertService.h"
 #include "engine/EnginePlatform.h"
 #include "engine/LocalizedStrings.h"
+#include "engine/PacketRing.h"
 #include "engine/WorkerRegistry.h"
 #include "engine/platform/parser/FileTypeHint.h"
 
 namespace orvento {
 
-inline constexpr std::size_t kBufferCount = 6;           // queue buffers in the ring
-inline constexpr UInt32 kBufferSize = 32768;             // bytes per queue buffer
-inline constexpr std::size_t kPacketDescCapacity = 512;  // packet descriptions per buffer
-inline constexpr CFIndex kReadChunkSize = 32768;         // bytes asked for in one read
-inline constexpr CFTimeInterval kPollInterval = 0.25;    // seconds per run-loop slice
+inline constexpr CFIndex kReadChunkSize = 32768;       // bytes asked for in one read
+inline constexpr CFTimeInterval kPollInterval = 0.25;  // seconds per run-loop slice
 
 // Attempts of a teardown whose parser close or queue disposal fails.
 inline constexpr int kTeardownAttempts = 3;
@@ -124,23 +113,6 @@ inline constexpr CFOptionFlags kStreamEventMask =
 
 inline constexpr std::string_view kIsPlayingKeyPath = "isPlaying";
 inline constexpr std::string_view kHasEndedKeyPath = "hasEnded";
-
-// A fill buffer is handed to the queue once it holds this much audio, even
-// with room left. Audio waiting in the fill buffer is audio the queue does not
-// have yet, so the step must be small beside the lead; a quarter of a second
-// is four hand-overs a second, nothing for the queue's thread.
-inline constexpr double kHandOverSeconds = 0.25;
-// The queue starts once the audio handed to it reaches this lead (or when the
-// ring is full, or at the end of the stream); the lead is what carries
-// playback over a network that delivers late. Measured with a 16 kbit/s
-// station whose network holds data back now and then for up to 0.5 s
-// (orvento_bench_engine_latency, 3 players for 5 minutes each): a lead of
-// 0.5 s gave 12 underruns, 0.75 s none but with nothing to spare (the
-// hand-over step and the delay add up to it), 1.0 s none even with delays of
-// up to 0.75 s. A stream without a burst then sounds 1.3 s after the start
-// (the read stream's batching adds up to a quarter of a second), under the
-// 2 s that mpg123 and ffmpeg take.
-inline constexpr double kStartLeadSeconds = 1.0;
 
 // Reasons of failureReason() that are the engine's own words.
 inline constexpr std::string_view kNotAnAudioStreamReason = "not an audio stream";
@@ -173,7 +145,7 @@ struct PelorinServices {
     WorkerRegistry* workers = nullptr;
 };
 
-class Pelorin : public std::enable_shared_from_this<Pelorin> {
+class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing::Owner {
     struct Private {};
 
   public:
@@ -182,7 +154,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin> {
     static std::shared_ptr<Pelorin> initWithURL(CFURLRef url, PelorinServices services = {});
 
     Pelorin(Private, CFURLRef url, PelorinServices services);
-    ~Pelorin();
+    ~Pelorin() override;
     Pelorin(const Pelorin&) = delete;
     Pelorin& operator=(const Pelorin&) = delete;
 
@@ -216,8 +188,6 @@ class Pelorin : public std::enable_shared_from_this<Pelorin> {
     bool waitUntilEnded(std::chrono::milliseconds timeout) const;
 
   private:
-    friend class PelorinTestAccess;
-
     // Worker (Pelorin.cpp).
     void startInternal();
     void teardown();
@@ -231,7 +201,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin> {
     // Keeps `reason` if it is the first failure's, then raises `failed`. Inside
     // a stream event whose response was not a success, the server's status
     // line is the reason. Worker only.
-    void fail(std::string reason);
+    void fail(std::string reason) override;
     // fail() with the operation and its status (and the service's words).
     void failWithStatus(std::string_view operation, OSStatus status, std::string detail = {});
     // Keeps `reason` if no failure was kept yet, without raising `failed`.
@@ -250,23 +220,20 @@ class Pelorin : public std::enable_shared_from_this<Pelorin> {
     void createQueue(AudioFileStreamID stream);
     void passMagicCookie(AudioFileStreamID stream);
 
-    // Packet buffering (PelorinPackets.cpp).
+    // Packet buffering (PelorinPackets.cpp): the ring's owner.
     static void handleStreamPackets(void* clientData, UInt32 byteCount, UInt32 packetCount,
                                     const void* data, AudioStreamPacketDescription* descs);
     static void handleBufferComplete(void* userData, AudioQueueRef queue,
                                      AudioQueueBufferRef buffer);
-    void copyPlainBytes(UInt32 byteCount, const UInt8* data);
-    void copyDescribedPackets(UInt32 packetCount, const UInt8* data, UInt32 byteCount,
-                              const AudioStreamPacketDescription* descs);
-    void enqueueFillBuffer();
-    // The fill buffer when it exists; otherwise raises `failed` and gives null.
-    AudioQueueBufferRef fillBufferOrFail();
-    // Frames of audio in the fill buffer, and whether that is worth a hand-over.
-    UInt64 framesInFillBuffer() const;
-    bool fillBufferHoldsHandOverDuration() const;
+    OSStatus enqueueBuffer(AudioQueueBufferRef buffer, UInt32 count,
+                           const AudioStreamPacketDescription* descs) override;
     // Starts the queue under mutex2 unless a stop came first; true when it
     // runs. A failed start raises `failed`.
-    bool startQueue();
+    bool startQueue() override;
+    bool beginCopy() override;
+    void endCopy() override;
+    bool finished() const override { return finished_.load(); }
+    bool failed() const override { return failed_.load(); }
 
     // Set at creation, never changed.
     const CFURLRef url_;
@@ -277,26 +244,14 @@ class Pelorin : public std::enable_shared_from_this<Pelorin> {
 
     // Worker only.
     AudioFileStreamID audioFileStream_ = nullptr;
-    std::array<AudioStreamPacketDescription, kPacketDescCapacity> packetDescs_{};
-    UInt32 fillBufferIndex_ = 0;
-    std::size_t bytesFilled_ = 0;
-    std::size_t packetsFilled_ = 0;
     bool discontinuous_ = false;
-    // The stream's format, for durations: frames per second, and bytes and
-    // frames per packet when every packet has the same size (PCM), else 0.
-    Float64 sampleRate_ = 0;
-    UInt32 bytesPerPacket_ = 0;
-    UInt32 framesPerPacket_ = 0;
-    UInt64 framesFilled_ = 0;       // frames of the described packets in the fill buffer
-    UInt64 framesHandedOver_ = 0;   // frames handed to the queue so far
-    UInt64 buffersHandedOver_ = 0;  // buffers handed to the queue so far
     // The stream whose event is being handled (null between events), for the
     // words of a failure.
     CFReadStreamRef eventStream_ = nullptr;
 
-    // Written by the worker before the queue can use them; the queue's thread
-    // only compares returned buffers against them.
-    std::array<AudioQueueBufferRef, kBufferCount> audioQueueBuffer_{};
+    // Filled by the worker; buffers come back on the queue's thread, and a
+    // stop wakes a worker waiting for one.
+    PacketRing ring_{*this};
 
     // Crossing threads. audioQueue: set by the worker; read by stop(), which
     // reads it, and the teardown clears it, under mutex2. stream: taken with
@@ -305,18 +260,15 @@ class Pelorin : public std::enable_shared_from_this<Pelorin> {
     std::atomic<AudioQueueRef> audioQueue_{nullptr};
     std::atomic<CFReadStreamRef> stream_{nullptr};
     std::atomic<bool> isPlaying_{false};
-    std::atomic<bool> started_{false};                     // written by the worker only
-    std::atomic<bool> failed_{false};                      // set by the worker only
-    std::atomic<bool> finished_{false};                    // set by stop() and handleRunningChange
-    std::array<std::atomic<bool>, kBufferCount> inuse_{};  // cleared under mutex
+    std::atomic<bool> started_{false};   // written by the worker only
+    std::atomic<bool> failed_{false};    // set by the worker only
+    std::atomic<bool> finished_{false};  // set by stop() and handleRunningChange
     std::atomic<bool> startCalled_{false};
     std::atomic<bool> stopFailed_{false};  // stop()'s immediate queue stop failed
     // The queue's running-state reports so far: they alternate, starting with
     // "running", so an odd count means it runs. Written by the queue's thread.
     std::atomic<unsigned> runningReports_{0};
 
-    std::mutex mutex_;  // with cond_: the in-use flags and the wait for a free buffer
-    std::condition_variable cond_;
     // A copy into a queue buffer, and the queue's start with the setting of
     // `started`, against stop()'s test of `started` and its immediate stop.
     std::mutex mutex2_;

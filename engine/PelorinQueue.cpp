@@ -34,11 +34,7 @@ void Pelorin::createQueue(AudioFileStreamID stream) {
         failWithStatus("get kAudioFileStreamProperty_DataFormat", status);
         return;
     }
-    sampleRate_ = format.mSampleRate;
-    if (format.mBytesPerPacket > 0 && format.mFramesPerPacket > 0) {
-        bytesPerPacket_ = format.mBytesPerPacket;
-    }
-    framesPerPacket_ = format.mFramesPerPacket;
+    ring_.setFormat(format);
 
     AudioQueueRef queue = nullptr;
     if (OSStatus status = platform_->AudioQueueNewOutput(&format, &Pelorin::handleBufferComplete,
@@ -59,7 +55,7 @@ void Pelorin::createQueue(AudioFileStreamID stream) {
         return;
     }
 
-    for (AudioQueueBufferRef& buffer : audioQueueBuffer_) {
+    for (AudioQueueBufferRef& buffer : ring_.buffers()) {
         if (OSStatus status = platform_->AudioQueueAllocateBuffer(queue, kBufferSize, &buffer);
             status != noErr) {
             logStatusError("AudioQueueAllocateBuffer", status);
@@ -107,12 +103,9 @@ void Pelorin::handleRunningChange(void* userData, AudioQueueRef /*queue*/,
     if (self->runningReports_.fetch_add(1) % 2 == 1) {
         // The queue has stopped.
         self->finished_.store(true);
-        {
-            // A worker waiting for a buffer that a stopped queue will not give
-            // back must not wait on.
-            std::lock_guard lock(self->mutex_);
-            self->cond_.notify_one();
-        }
+        // A worker waiting for a buffer that a stopped queue will not give
+        // back must not wait on.
+        self->ring_.wake();
         // The platform is kept by a local reference: the worker may tear down
         // and end as soon as the observers have been told.
         const std::shared_ptr<EnginePlatform> platform = self->platform_;

@@ -67,14 +67,14 @@ void Pelorin::handleEndEncountered() {
     if (failed_.load() || finished_.load()) {
         return;
     }
-    if (bytesFilled_ != 0) {
-        enqueueFillBuffer();
+    if (ring_.holdsAudio()) {
+        ring_.enqueueFillBuffer();
         if (failed_.load()) {
             return;
         }
     }
-    if (!started_.load()) {
-        if (buffersHandedOver_ == 0) {
+    if (!ring_.started()) {
+        if (ring_.buffersHandedOver() == 0) {
             // No audio ever reached the queue: nothing will play.
             fail(audioQueue_.load() == nullptr ? std::string(kNotAnAudioStreamReason)
                                                : "the stream ended before any audio");
@@ -82,7 +82,7 @@ void Pelorin::handleEndEncountered() {
         }
         // A stream shorter than the lead starts now. No start: a stop came
         // first, or the start failed.
-        if (!startQueue()) {
+        if (!ring_.startQueue()) {
             return;
         }
     }

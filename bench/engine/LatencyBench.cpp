@@ -33,21 +33,22 @@ using loopback::Script;
 
 // The real services, noting when the first buffer reaches the queue and how
 // often the queue's output ran dry before it was disposed of.
-class TimingPlatform : public ProductionPlatform {
+class TimingPlatform : public EnginePlatform {
   public:
-    using ProductionPlatform::ProductionPlatform;
-    OSStatus AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer, UInt32 count,
-                                     const AudioStreamPacketDescription* descs) override {
-        Clock::time_point none{};
-        firstEnqueue.compare_exchange_strong(none, Clock::now());
-        return ProductionPlatform::AudioQueueEnqueueBuffer(queue, buffer, count, descs);
-    }
-    OSStatus AudioQueueDispose(AudioQueueRef queue, Boolean immediate) override {
-        underruns.store(AudioQueueUnderrunCount(queue));
-        return ProductionPlatform::AudioQueueDispose(queue, immediate);
-    }
+    using EnginePlatform::EnginePlatform;
     std::atomic<Clock::time_point> firstEnqueue{};
     std::atomic<UInt64> underruns{0};
+
+  private:
+    std::optional<OSStatus> before(const PlatformCall& call) override {
+        if (call.op == PlatformOp::AudioQueueEnqueueBuffer) {
+            Clock::time_point none{};
+            firstEnqueue.compare_exchange_strong(none, Clock::now());
+        } else if (call.op == PlatformOp::AudioQueueDispose) {
+            underruns.store(AudioQueueUnderrunCount(call.queue));
+        }
+        return std::nullopt;
+    }
 };
 
 class Watcher : public PelorinObserver {

@@ -9,24 +9,9 @@
 
 namespace orvento::test {
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return condition();
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
-std::filesystem::path sourceDir() {
-    const char* dir = std::getenv("ORVENTO_SOURCE_DIR");
-    return dir != nullptr ? std::filesystem::path(dir) : std::filesystem::current_path();
-}
-
 std::filesystem::path fixture(const std::string& name) {
-    return sourceDir() / "tests" / "data" / name;
+    const char* dir = std::getenv("ORVENTO_SOURCE_DIR");
+    return std::filesystem::path(dir != nullptr ? dir : ".") / "tests" / "data" / name;
 }
 
 std::vector<UInt8> readFile(const std::filesystem::path& path) {
@@ -42,12 +27,10 @@ void RecordingObserver::observeValueForKeyPath(std::string_view keyPath, Pelorin
         notifications_.push_back(
             {std::string(keyPath), object.isPlaying(), std::this_thread::get_id()});
         if (keyPath == kIsPlayingKeyPath && !object.isPlaying() && holder_ != nullptr) {
-            drop = holder_;
-            holder_ = nullptr;
+            drop = std::exchange(holder_, nullptr);
         }
         if (keyPath == kIsPlayingKeyPath && object.isPlaying()) {
-            action = std::move(onFirstTrue_);
-            onFirstTrue_ = nullptr;
+            action = std::exchange(onFirstTrue_, nullptr);
         }
     }
     if (action) {
@@ -80,9 +63,8 @@ std::vector<Notification> RecordingObserver::notifications() const {
 }
 
 std::vector<bool> RecordingObserver::values() const {
-    std::lock_guard lock(mutex_);
     std::vector<bool> out;
-    for (const Notification& n : notifications_) {
+    for (const Notification& n : notifications()) {
         if (n.keyPath == kIsPlayingKeyPath) {
             out.push_back(n.isPlaying);
         }
@@ -90,25 +72,39 @@ std::vector<bool> RecordingObserver::values() const {
     return out;
 }
 
-bool RecordingObserver::ended() const {
-    std::lock_guard lock(mutex_);
-    for (const Notification& n : notifications_) {
-        if (n.keyPath == kHasEndedKeyPath) {
-            return true;
+std::vector<std::thread::id> RecordingObserver::threads() const {
+    std::vector<std::thread::id> out;
+    for (const Notification& n : notifications()) {
+        if (n.keyPath == kIsPlayingKeyPath) {
+            out.push_back(n.thread);
         }
     }
-    return false;
+    return out;
+}
+
+bool RecordingObserver::ended() const {
+    const auto all = notifications();
+    return std::any_of(all.begin(), all.end(),
+                       [](const Notification& n) { return n.keyPath == kHasEndedKeyPath; });
 }
 
 void RecordingAlerts::showAlert(const std::string& title, const std::string& message,
                                 const std::string& button) {
-    std::lock_guard lock(mutex_);
-    alerts_.push_back({title, message, button, std::this_thread::get_id()});
+    {
+        std::lock_guard lock(mutex_);
+        alerts_.push_back({title, message, button, std::this_thread::get_id()});
+    }
+    shown_.notify_all();
 }
 
 std::vector<ShownAlert> RecordingAlerts::alerts() const {
     std::lock_guard lock(mutex_);
     return alerts_;
+}
+
+bool RecordingAlerts::waitForAlert(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return shown_.wait_for(lock, timeout, [&] { return !alerts_.empty(); });
 }
 
 StdoutCapture::StdoutCapture() {

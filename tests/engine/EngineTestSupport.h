@@ -1,8 +1,9 @@
 // Shared pieces of the engine's tests: observers and alerts that record what
-// they are told, deadline waits, fixture paths.
+// they are told and can be waited for, captured error lines, fixture paths.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -18,11 +19,6 @@ namespace orvento::test {
 
 using namespace std::chrono_literals;
 
-// Polls `condition` until it holds or `timeout` passes; returns its last value.
-bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(20));
-
-std::filesystem::path sourceDir();
 std::filesystem::path fixture(const std::string& name);
 std::vector<UInt8> readFile(const std::filesystem::path& path);
 
@@ -47,8 +43,9 @@ class RecordingObserver : public PelorinObserver {
     void onFirstTrue(std::function<void()> action);
 
     std::vector<Notification> notifications() const;
-    // The isPlaying values seen, in order.
+    // The isPlaying values seen, in order, and the threads they came on.
     std::vector<bool> values() const;
+    std::vector<std::thread::id> threads() const;
     bool ended() const;
 
   private:
@@ -70,9 +67,11 @@ class RecordingAlerts : public AlertService {
     void showAlert(const std::string& title, const std::string& message,
                    const std::string& button) override;
     std::vector<ShownAlert> alerts() const;
+    bool waitForAlert(std::chrono::milliseconds timeout = 20s);
 
   private:
     mutable std::mutex mutex_;
+    std::condition_variable shown_;
     std::vector<ShownAlert> alerts_;
 };
 

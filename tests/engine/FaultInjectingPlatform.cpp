@@ -4,10 +4,8 @@
 
 namespace orvento::test {
 
-FaultInjectingPlatform::FaultInjectingPlatform() : FaultInjectingPlatform(nullOutput(false)) {}
-
-FaultInjectingPlatform::FaultInjectingPlatform(AudioOutputChoice output)
-    : ProductionPlatform(std::move(output)) {}
+FaultInjectingPlatform::FaultInjectingPlatform(bool realTime)
+    : EnginePlatform(nullOutput(realTime)) {}
 
 FaultInjectingPlatform::~FaultInjectingPlatform() {
     for (AudioQueueRef queue : liveQueues_) {
@@ -25,26 +23,9 @@ AudioOutputChoice FaultInjectingPlatform::nullOutput(bool realTime) {
     return choice;
 }
 
-void FaultInjectingPlatform::failCall(Op op, OSStatus status, int nth, int count,
-                                      UInt32 propertyId) {
+void FaultInjectingPlatform::fake(Op op, OSStatus result, int nth, int count, UInt32 detail) {
     std::lock_guard lock(mutex_);
-    faults_[op].push_back(Fault{status, nth, nth + count - 1, propertyId});
-}
-
-void FaultInjectingPlatform::replaceBytesEventWithError(int nth) {
-    std::lock_guard lock(mutex_);
-    bytesEventsToError_ = nth;
-}
-
-void FaultInjectingPlatform::readReturnsZero(int nth) {
-    std::lock_guard lock(mutex_);
-    zeroRead_ = nth;
-}
-
-void FaultInjectingPlatform::onBytesEvent(int nth, std::function<void()> action) {
-    std::lock_guard lock(mutex_);
-    hookEvent_ = nth;
-    hook_ = std::move(action);
+    faults_[op].push_back(Fault{result, nth, nth + count - 1, detail});
 }
 
 void FaultInjectingPlatform::onCall(Op op, std::function<void()> action) {
@@ -57,18 +38,15 @@ void FaultInjectingPlatform::onReturn(Op op, std::function<void()> action) {
     returnHooks_[op] = std::move(action);
 }
 
-void FaultInjectingPlatform::leave(Op op) {
-    std::function<void()> hook;
-    {
-        std::lock_guard lock(mutex_);
-        if (auto h = returnHooks_.find(op); h != returnHooks_.end()) {
-            hook = std::move(h->second);
-            returnHooks_.erase(h);
-        }
-    }
-    if (hook) {
-        hook();
-    }
+void FaultInjectingPlatform::replaceBytesEventWithError(int nth) {
+    std::lock_guard lock(mutex_);
+    bytesEventToError_ = nth;
+}
+
+void FaultInjectingPlatform::onBytesEvent(int nth, std::function<void()> action) {
+    std::lock_guard lock(mutex_);
+    bytesEventHookAt_ = nth;
+    bytesEventHook_ = std::move(action);
 }
 
 void FaultInjectingPlatform::holdRunningReports(bool hold) {
@@ -76,7 +54,7 @@ void FaultInjectingPlatform::holdRunningReports(bool hold) {
         std::lock_guard lock(mutex_);
         holdRunning_ = hold;
     }
-    holdChanged_.notify_all();
+    changed_.notify_all();
 }
 
 int FaultInjectingPlatform::runningReports() const {
@@ -89,24 +67,17 @@ int FaultInjectingPlatform::runningReportsHandled() const {
     return runningReportsHandled_;
 }
 
-void FaultInjectingPlatform::listenerTrampoline(void* userData, AudioQueueRef queue,
-                                                AudioQueuePropertyID id) {
-    auto* client = static_cast<ListenerClient*>(userData);
-    FaultInjectingPlatform* self = client->platform;
-    {
-        std::unique_lock lock(self->mutex_);
-        self->holdChanged_.wait(lock, [self] { return !self->holdRunning_; });
-        ++self->runningReports_;
-    }
-    client->proc(client->userData, queue, id);
-    std::lock_guard lock(self->mutex_);
-    ++self->runningReportsHandled_;
-}
-
 int FaultInjectingPlatform::count(Op op) const {
     std::lock_guard lock(mutex_);
-    auto it = counts_.find(op);
-    return it == counts_.end() ? 0 : it->second;
+    return static_cast<int>(std::count_if(calls_.begin(), calls_.end(),
+                                          [op](const CallRecord& c) { return c.op == op; }));
+}
+
+int FaultInjectingPlatform::count(Op op, UInt32 detail) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(std::count_if(calls_.begin(), calls_.end(), [&](const CallRecord& c) {
+        return c.op == op && c.detail == detail;
+    }));
 }
 
 std::vector<CallRecord> FaultInjectingPlatform::calls() const {
@@ -122,435 +93,170 @@ std::vector<CallRecord> FaultInjectingPlatform::callsOf(Op op) const {
     return out;
 }
 
-std::vector<EnqueueRecord> FaultInjectingPlatform::enqueues() const {
-    std::lock_guard lock(mutex_);
-    return enqueues_;
-}
-
-std::vector<std::size_t> FaultInjectingPlatform::completions() const {
-    std::lock_guard lock(mutex_);
-    return completions_;
-}
-
 int FaultInjectingPlatform::buffersHeldByQueue() const {
     std::lock_guard lock(mutex_);
     return buffersHeld_;
 }
 
-std::chrono::steady_clock::time_point FaultInjectingPlatform::lastParseReturn() const {
-    std::lock_guard lock(mutex_);
-    return lastParseReturn_;
-}
-
-std::size_t FaultInjectingPlatform::bytesRead() const {
-    std::lock_guard lock(mutex_);
-    return bytesRead_;
-}
-
-OSStatus FaultInjectingPlatform::enter(Op op, UInt32 detail) {
-    std::function<void()> hook;
-    {
-        std::lock_guard lock(mutex_);
-        if (auto h = callHooks_.find(op); h != callHooks_.end()) {
-            hook = std::move(h->second);
-            callHooks_.erase(h);
+bool FaultInjectingPlatform::waitFor(const std::function<bool()>& done,
+                                     std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    // `done` may ask this platform: it is called without the lock.
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        lock.unlock();
+        if (done()) {
+            return true;
+        }
+        lock.lock();
+        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
+            lock.unlock();
+            return done();
         }
     }
-    if (hook) {
+}
+
+std::function<void()> FaultInjectingPlatform::takeHook(std::map<Op, std::function<void()>>& hooks,
+                                                       Op op) {
+    std::lock_guard lock(mutex_);
+    auto it = hooks.find(op);
+    if (it == hooks.end()) {
+        return {};
+    }
+    std::function<void()> hook = std::move(it->second);
+    hooks.erase(it);
+    return hook;
+}
+
+std::optional<OSStatus> FaultInjectingPlatform::before(const PlatformCall& call) {
+    if (const std::function<void()> hook = takeHook(callHooks_, call.op)) {
         hook();
     }
     std::lock_guard lock(mutex_);
-    ++counts_[op];
-    auto it = faults_.find(op);
+    if (call.op == Op::AudioQueueEnqueueBuffer) {
+        ++buffersHeld_;  // before the call: the queue may give the buffer back at once
+    }
+    auto it = faults_.find(call.op);
     if (it == faults_.end()) {
-        return noErr;
+        return std::nullopt;
     }
     for (Fault& f : it->second) {
-        if (f.propertyId != 0 && f.propertyId != detail) {
+        if (f.detail != 0 && f.detail != call.detail) {
             continue;
         }
         ++f.seen;
         if (f.seen >= f.first && f.seen <= f.last) {
-            return f.status;
+            return f.result;
         }
     }
-    return noErr;
+    return std::nullopt;
 }
 
-void FaultInjectingPlatform::record(Op op, OSStatus status, UInt32 detail) {
+void FaultInjectingPlatform::after(const PlatformCall& call, OSStatus result) {
+    {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(CallRecord{call.op, std::this_thread::get_id(), result, call.detail,
+                                    std::chrono::steady_clock::now()});
+        switch (call.op) {
+            case Op::AudioQueueEnqueueBuffer:
+                buffersHeld_ -= result != noErr ? 1 : 0;
+                break;
+            case Op::AudioQueueNewOutput:
+                if (call.queue != nullptr) {
+                    liveQueues_.insert(call.queue);
+                }
+                break;
+            case Op::AudioQueueDispose:
+                if (result == noErr) {
+                    liveQueues_.erase(call.queue);
+                }
+                break;
+            case Op::AudioFileStreamOpen:
+                if (call.parser != nullptr) {
+                    liveParsers_.insert(call.parser);
+                }
+                break;
+            case Op::AudioFileStreamClose:
+                if (result == noErr) {
+                    liveParsers_.erase(call.parser);
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    changed_.notify_all();
+    if (const std::function<void()> hook = takeHook(returnHooks_, call.op)) {
+        hook();
+    }
+}
+
+void* FaultInjectingPlatform::client(void (*engine)(), void* data) {
     std::lock_guard lock(mutex_);
-    calls_.push_back(CallRecord{op, std::this_thread::get_id(), status, detail});
+    return &clients_.emplace_back(Client{this, engine, data});
 }
 
-#define FORWARD_STATUS(op, detail, call)         \
-    do {                                         \
-        OSStatus injected = enter(op, (detail)); \
-        OSStatus result = injected;              \
-        if (injected == noErr) {                 \
-            result = (call);                     \
-        }                                        \
-        record(op, result, (detail));            \
-        leave(op);                               \
-        return result;                           \
-    } while (false)
-
-OSStatus FaultInjectingPlatform::AudioSessionInitialize(CFRunLoopRef runLoop, CFRunLoopMode mode,
-                                                        AudioSessionInterruptionListener listener,
-                                                        void* clientData) {
-    FORWARD_STATUS(Op::AudioSessionInitialize, 0,
-                   ProductionPlatform::AudioSessionInitialize(runLoop, mode, listener, clientData));
+void FaultInjectingPlatform::interpose(AudioQueueOutputCallback& callback, void*& userData) {
+    userData = client(reinterpret_cast<void (*)()>(callback), userData);
+    callback = &queueTrampoline;
 }
 
-OSStatus FaultInjectingPlatform::AudioSessionSetProperty(AudioSessionPropertyID id, UInt32 size,
-                                                         const void* data) {
-    FORWARD_STATUS(Op::AudioSessionSetProperty, id,
-                   ProductionPlatform::AudioSessionSetProperty(id, size, data));
+void FaultInjectingPlatform::interpose(AudioQueuePropertyListenerProc& proc, void*& userData) {
+    userData = client(reinterpret_cast<void (*)()>(proc), userData);
+    proc = &listenerTrampoline;
 }
 
-OSStatus FaultInjectingPlatform::AudioSessionSetActive(Boolean active) {
-    FORWARD_STATUS(Op::AudioSessionSetActive, active ? 1 : 0,
-                   ProductionPlatform::AudioSessionSetActive(active));
+void FaultInjectingPlatform::interpose(CFReadStreamClientCallBack& callback, void*& info) {
+    info = client(reinterpret_cast<void (*)()>(callback), info);
+    callback = &streamTrampoline;
 }
 
-OSStatus FaultInjectingPlatform::AudioFileStreamOpen(
-    void* clientData, AudioFileStream_PropertyListenerProc propertyProc,
-    AudioFileStream_PacketsProc packetsProc, AudioFileTypeID hint, AudioFileStreamID* outStream) {
-    const OSStatus injected = enter(Op::AudioFileStreamOpen, hint);
-    OSStatus result = injected;
-    if (injected == noErr) {
-        result = ProductionPlatform::AudioFileStreamOpen(clientData, propertyProc, packetsProc,
-                                                         hint, outStream);
-        if (result == noErr) {
-            std::lock_guard lock(mutex_);
-            liveParsers_.insert(*outStream);
-        }
-    }
-    record(Op::AudioFileStreamOpen, result, hint);
-    return result;
-}
-
-OSStatus FaultInjectingPlatform::AudioFileStreamParseBytes(AudioFileStreamID stream, UInt32 size,
-                                                           const void* data,
-                                                           AudioFileStreamParseFlags flags) {
-    const OSStatus injected = enter(Op::AudioFileStreamParseBytes, flags);
-    OSStatus result = injected;
-    if (injected == noErr) {
-        result = ProductionPlatform::AudioFileStreamParseBytes(stream, size, data, flags);
-    }
-    {
-        std::lock_guard lock(mutex_);
-        lastParseReturn_ = std::chrono::steady_clock::now();
-    }
-    record(Op::AudioFileStreamParseBytes, result, flags);
-    return result;
-}
-
-OSStatus FaultInjectingPlatform::AudioFileStreamGetPropertyInfo(AudioFileStreamID stream,
-                                                                AudioFileStreamPropertyID id,
-                                                                UInt32* outSize,
-                                                                Boolean* outWritable) {
-    FORWARD_STATUS(
-        Op::AudioFileStreamGetPropertyInfo, id,
-        ProductionPlatform::AudioFileStreamGetPropertyInfo(stream, id, outSize, outWritable));
-}
-
-OSStatus FaultInjectingPlatform::AudioFileStreamGetProperty(AudioFileStreamID stream,
-                                                            AudioFileStreamPropertyID id,
-                                                            UInt32* ioSize, void* outData) {
-    FORWARD_STATUS(Op::AudioFileStreamGetProperty, id,
-                   ProductionPlatform::AudioFileStreamGetProperty(stream, id, ioSize, outData));
-}
-
-OSStatus FaultInjectingPlatform::AudioFileStreamClose(AudioFileStreamID stream) {
-    const OSStatus injected = enter(Op::AudioFileStreamClose);
-    OSStatus result = injected;
-    if (injected == noErr) {
-        result = ProductionPlatform::AudioFileStreamClose(stream);
-        if (result == noErr) {
-            std::lock_guard lock(mutex_);
-            liveParsers_.erase(stream);
-        }
-    }
-    record(Op::AudioFileStreamClose, result, 0);
-    return result;
-}
-
-void FaultInjectingPlatform::queueTrampoline(void* userData, AudioQueueRef queue,
+void FaultInjectingPlatform::queueTrampoline(void* data, AudioQueueRef queue,
                                              AudioQueueBufferRef buffer) {
-    auto* client = static_cast<QueueClient*>(userData);
+    auto* c = static_cast<Client*>(data);
     {
-        std::lock_guard lock(client->platform->mutex_);
-        --client->platform->buffersHeld_;
-        const auto& b = client->buffers;
-        client->platform->completions_.push_back(
-            static_cast<std::size_t>(std::find(b.begin(), b.end(), buffer) - b.begin()));
+        std::lock_guard lock(c->platform->mutex_);
+        --c->platform->buffersHeld_;
     }
-    client->callback(client->userData, queue, buffer);
+    reinterpret_cast<AudioQueueOutputCallback>(c->engine)(c->data, queue, buffer);
 }
 
-OSStatus FaultInjectingPlatform::AudioQueueNewOutput(const AudioStreamBasicDescription* format,
-                                                     AudioQueueOutputCallback callback,
-                                                     void* userData, CFRunLoopRef runLoop,
-                                                     CFRunLoopMode mode, UInt32 flags,
-                                                     AudioQueueRef* outQueue) {
-    auto client = std::make_unique<QueueClient>();
-    client->callback = callback;
-    client->userData = userData;
-    client->platform = this;
-    QueueClient* raw = client.get();
-    OSStatus injected = enter(Op::AudioQueueNewOutput);
-    OSStatus result = injected;
-    if (injected == noErr) {
-        result = ProductionPlatform::AudioQueueNewOutput(format, &queueTrampoline, raw, runLoop,
-                                                         mode, flags, outQueue);
-    }
-    if (result == noErr) {
-        std::lock_guard lock(mutex_);
-        queueClients_[*outQueue] = std::move(client);
-        liveQueues_.insert(*outQueue);
-    }
-    record(Op::AudioQueueNewOutput, result, 0);
-    return result;
-}
-
-OSStatus FaultInjectingPlatform::AudioQueueAddPropertyListener(AudioQueueRef queue,
-                                                               AudioQueuePropertyID id,
-                                                               AudioQueuePropertyListenerProc proc,
-                                                               void* userData) {
-    OSStatus injected = enter(Op::AudioQueueAddPropertyListener, id);
-    OSStatus result = injected;
-    if (injected == noErr) {
-        auto client = std::make_unique<ListenerClient>();
-        client->proc = proc;
-        client->userData = userData;
-        client->platform = this;
-        ListenerClient* raw = client.get();
-        {
-            std::lock_guard lock(mutex_);
-            listenerClients_.push_back(std::move(client));
-        }
-        result =
-            ProductionPlatform::AudioQueueAddPropertyListener(queue, id, &listenerTrampoline, raw);
-    }
-    record(Op::AudioQueueAddPropertyListener, result, id);
-    return result;
-}
-
-OSStatus FaultInjectingPlatform::AudioQueueAllocateBuffer(AudioQueueRef queue, UInt32 capacity,
-                                                          AudioQueueBufferRef* outBuffer) {
-    OSStatus injected = enter(Op::AudioQueueAllocateBuffer);
-    OSStatus result = injected;
-    if (injected == noErr) {
-        result = ProductionPlatform::AudioQueueAllocateBuffer(queue, capacity, outBuffer);
-    }
-    if (result == noErr) {
-        std::lock_guard lock(mutex_);
-        if (auto it = queueClients_.find(queue); it != queueClients_.end()) {
-            it->second->buffers.push_back(*outBuffer);
-        }
-    }
-    record(Op::AudioQueueAllocateBuffer, result, capacity);
-    return result;
-}
-
-OSStatus FaultInjectingPlatform::AudioQueueSetProperty(AudioQueueRef queue, AudioQueuePropertyID id,
-                                                       const void* data, UInt32 size) {
-    FORWARD_STATUS(Op::AudioQueueSetProperty, id,
-                   ProductionPlatform::AudioQueueSetProperty(queue, id, data, size));
-}
-
-OSStatus FaultInjectingPlatform::AudioQueueEnqueueBuffer(
-    AudioQueueRef queue, AudioQueueBufferRef buffer, UInt32 packetDescCount,
-    const AudioStreamPacketDescription* descs) {
+void FaultInjectingPlatform::listenerTrampoline(void* data, AudioQueueRef queue,
+                                                AudioQueuePropertyID id) {
+    auto* c = static_cast<Client*>(data);
+    FaultInjectingPlatform& self = *c->platform;
     {
-        std::lock_guard lock(mutex_);
-        EnqueueRecord r{buffer->mAudioDataByteSize, packetDescCount, descs != nullptr, {}, 0};
-        if (descs != nullptr) {
-            r.descs.assign(descs, descs + packetDescCount);
-        }
-        if (auto it = queueClients_.find(queue); it != queueClients_.end()) {
-            const auto& b = it->second->buffers;
-            r.ringPosition =
-                static_cast<std::size_t>(std::find(b.begin(), b.end(), buffer) - b.begin());
-        }
-        enqueues_.push_back(std::move(r));
+        std::unique_lock lock(self.mutex_);
+        self.changed_.wait(lock, [&] { return !self.holdRunning_; });
+        ++self.runningReports_;
     }
-    OSStatus injected = enter(Op::AudioQueueEnqueueBuffer);
-    OSStatus result = injected;
-    if (injected == noErr) {
-        // Counted before the call: the queue may give the buffer back at once.
-        {
-            std::lock_guard lock(mutex_);
-            ++buffersHeld_;
-        }
-        result = ProductionPlatform::AudioQueueEnqueueBuffer(queue, buffer, packetDescCount, descs);
-        if (result != noErr) {
-            std::lock_guard lock(mutex_);
-            --buffersHeld_;
-        }
+    reinterpret_cast<AudioQueuePropertyListenerProc>(c->engine)(c->data, queue, id);
+    {
+        std::lock_guard lock(self.mutex_);
+        ++self.runningReportsHandled_;
     }
-    record(Op::AudioQueueEnqueueBuffer, result, packetDescCount);
-    return result;
-}
-
-OSStatus FaultInjectingPlatform::AudioQueueStart(AudioQueueRef queue,
-                                                 const AudioTimeStamp* startTime) {
-    FORWARD_STATUS(Op::AudioQueueStart, 0, ProductionPlatform::AudioQueueStart(queue, startTime));
-}
-
-OSStatus FaultInjectingPlatform::AudioQueueFlush(AudioQueueRef queue) {
-    FORWARD_STATUS(Op::AudioQueueFlush, 0, ProductionPlatform::AudioQueueFlush(queue));
-}
-
-OSStatus FaultInjectingPlatform::AudioQueueStop(AudioQueueRef queue, Boolean immediate) {
-    FORWARD_STATUS(Op::AudioQueueStop, immediate ? 1 : 0,
-                   ProductionPlatform::AudioQueueStop(queue, immediate));
-}
-
-OSStatus FaultInjectingPlatform::AudioQueueDispose(AudioQueueRef queue, Boolean immediate) {
-    OSStatus injected = enter(Op::AudioQueueDispose, immediate ? 1 : 0);
-    OSStatus result = injected;
-    if (injected == noErr) {
-        result = ProductionPlatform::AudioQueueDispose(queue, immediate);
-        if (result == noErr) {
-            std::lock_guard lock(mutex_);
-            liveQueues_.erase(queue);
-        }
-    }
-    record(Op::AudioQueueDispose, result, immediate ? 1 : 0);
-    return result;
-}
-
-CFHTTPMessageRef FaultInjectingPlatform::CFHTTPMessageCreateRequest(CFAllocatorRef alloc,
-                                                                    CFStringRef method,
-                                                                    CFURLRef url,
-                                                                    CFStringRef version) {
-    if (enter(Op::CFHTTPMessageCreateRequest) != noErr) {
-        record(Op::CFHTTPMessageCreateRequest, 1, 0);
-        return nullptr;
-    }
-    record(Op::CFHTTPMessageCreateRequest, 0, 0);
-    return ProductionPlatform::CFHTTPMessageCreateRequest(alloc, method, std::move(url), version);
-}
-
-CFReadStreamRef FaultInjectingPlatform::CFReadStreamCreateForHTTPRequest(CFAllocatorRef alloc,
-                                                                         CFHTTPMessageRef request) {
-    if (enter(Op::CFReadStreamCreateForHTTPRequest) != noErr) {
-        record(Op::CFReadStreamCreateForHTTPRequest, 1, 0);
-        return nullptr;
-    }
-    record(Op::CFReadStreamCreateForHTTPRequest, 0, 0);
-    return ProductionPlatform::CFReadStreamCreateForHTTPRequest(alloc, request);
-}
-
-Boolean FaultInjectingPlatform::CFReadStreamOpen(CFReadStreamRef stream) {
-    if (enter(Op::CFReadStreamOpen) != noErr) {
-        record(Op::CFReadStreamOpen, 1, 0);
-        return false;
-    }
-    const Boolean opened = ProductionPlatform::CFReadStreamOpen(stream);
-    record(Op::CFReadStreamOpen, opened ? 0 : 1, 0);
-    return opened;
+    self.changed_.notify_all();
 }
 
 void FaultInjectingPlatform::streamTrampoline(CFReadStreamRef stream, CFStreamEventType type,
-                                              void* info) {
-    auto* client = static_cast<StreamClient*>(info);
-    FaultInjectingPlatform* self = client->platform;
+                                              void* data) {
+    auto* c = static_cast<Client*>(data);
+    FaultInjectingPlatform& self = *c->platform;
+    std::function<void()> action;
     if (type == kCFStreamEventHasBytesAvailable) {
-        std::function<void()> action;
-        {
-            std::lock_guard lock(self->mutex_);
-            ++self->bytesEventsSeen_;
-            if (self->bytesEventsSeen_ == self->bytesEventsToError_) {
-                type = kCFStreamEventErrorOccurred;
-            }
-            if (self->bytesEventsSeen_ == self->hookEvent_) {
-                action = std::move(self->hook_);
-            }
+        std::lock_guard lock(self.mutex_);
+        ++self.bytesEventsSeen_;
+        if (self.bytesEventsSeen_ == self.bytesEventToError_) {
+            type = kCFStreamEventErrorOccurred;
         }
-        if (action) {
-            action();
+        if (self.bytesEventsSeen_ == self.bytesEventHookAt_) {
+            action = std::move(self.bytesEventHook_);
         }
     }
-    self->record(Op::StreamEvent, 0, static_cast<UInt32>(type));
-    client->callback(stream, type, client->info);
-}
-
-Boolean FaultInjectingPlatform::CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags events,
-                                                      CFReadStreamClientCallBack callback,
-                                                      CFStreamClientContext* context) {
-    enter(Op::CFReadStreamSetClient, static_cast<UInt32>(events));
-    auto client = std::make_unique<StreamClient>();
-    client->callback = callback;
-    client->info = context != nullptr ? context->info : nullptr;
-    client->platform = this;
-    CFStreamClientContext ours{0, client.get(), nullptr, nullptr, nullptr};
-    {
-        std::lock_guard lock(mutex_);
-        streamClients_[stream] = std::move(client);
+    if (action) {
+        action();
     }
-    record(Op::CFReadStreamSetClient, 0, static_cast<UInt32>(events));
-    return ProductionPlatform::CFReadStreamSetClient(stream, events, &streamTrampoline, &ours);
-}
-
-void FaultInjectingPlatform::CFReadStreamScheduleWithRunLoop(CFReadStreamRef stream,
-                                                             CFRunLoopRef runLoop,
-                                                             CFRunLoopMode mode) {
-    enter(Op::CFReadStreamScheduleWithRunLoop);
-    record(Op::CFReadStreamScheduleWithRunLoop, 0, 0);
-    ProductionPlatform::CFReadStreamScheduleWithRunLoop(stream, runLoop, mode);
-}
-
-CFIndex FaultInjectingPlatform::CFReadStreamRead(CFReadStreamRef stream, UInt8* buffer,
-                                                 CFIndex length) {
-    if (enter(Op::CFReadStreamRead) != noErr) {
-        record(Op::CFReadStreamRead, -1, 0);
-        return -1;
-    }
-    {
-        std::lock_guard lock(mutex_);
-        if (++readsSeen_ == zeroRead_) {
-            calls_.push_back(CallRecord{Op::CFReadStreamRead, std::this_thread::get_id(), 0, 0});
-            return 0;
-        }
-    }
-    const CFIndex n = ProductionPlatform::CFReadStreamRead(stream, buffer, length);
-    {
-        std::lock_guard lock(mutex_);
-        bytesRead_ += n > 0 ? static_cast<std::size_t>(n) : 0;
-    }
-    record(Op::CFReadStreamRead, static_cast<OSStatus>(n), 0);
-    return n;
-}
-
-void FaultInjectingPlatform::CFReadStreamClose(CFReadStreamRef stream) {
-    enter(Op::CFReadStreamClose);
-    record(Op::CFReadStreamClose, 0, 0);
-    ProductionPlatform::CFReadStreamClose(stream);
-}
-
-void FaultInjectingPlatform::CFRelease(CFHTTPMessageRef message) {
-    enter(Op::CFReleaseRequest);
-    record(Op::CFReleaseRequest, 0, 0);
-    ProductionPlatform::CFRelease(message);
-}
-
-void FaultInjectingPlatform::CFRelease(CFReadStreamRef stream) {
-    enter(Op::CFReleaseStream);
-    record(Op::CFReleaseStream, 0, 0);
-    ProductionPlatform::CFRelease(stream);
-}
-
-CFRunLoopRef FaultInjectingPlatform::CFRunLoopGetCurrent() {
-    enter(Op::CFRunLoopGetCurrent);
-    return ProductionPlatform::CFRunLoopGetCurrent();
-}
-
-SInt32 FaultInjectingPlatform::CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
-                                                  Boolean returnAfterSourceHandled) {
-    enter(Op::CFRunLoopRunInMode);
-    return ProductionPlatform::CFRunLoopRunInMode(mode, seconds, returnAfterSourceHandled);
+    reinterpret_cast<CFReadStreamClientCallBack>(c->engine)(stream, type, c->data);
 }
 
 }  // namespace orvento::test

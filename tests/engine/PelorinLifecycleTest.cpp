@@ -1,49 +1,29 @@
-// The player's life: start, the worker's set-up, stop in every state, the
-// failure path, the end, and who holds the object when.
+// The player's life: a stream played to its end, how streams end, a stop at
+// every moment (held there through the platform's hooks), the failure
+// alert's texts, and who holds the object when.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <latch>
 
 #include "tests/engine/PlayerHarness.h"
+#include "tests/engine/TestStreams.h"
 
 namespace orvento::test {
 namespace {
 
-const std::string kShortMp3 = "mpeg2_l3.mp3";     // 1.25 s, 32 kbit/s, no tags
-const std::string kLowRateMp3 = "mpeg25_l3.mp3";  // 1.37 s, 16 kbit/s
-
-Script mp3File(const std::string& name) {
-    return Script::fromFile(fixture(name).string());
-}
-
-// The fixture for ever, as fast as the player reads: a live station that
-// never ends by itself and keeps the ring full.
-Script endlessStation(const std::string& name) {
-    Script s = mp3File(name);
-    s.repeated();
-    return s;
-}
-
-std::vector<std::thread::id> notificationThreads(const RecordingObserver& o) {
-    std::vector<std::thread::id> threads;
-    for (const Notification& n : o.notifications()) {
-        if (n.keyPath == kIsPlayingKeyPath) {
-            threads.push_back(n.thread);
-        }
-    }
-    return threads;
-}
+const OSStatus kOops = fourCharStatus("oops");
 
 TEST(PlayerLifecycle, PlaysAStreamToItsEndAndTearsDown) {
     PlayerHarness h;
     StdoutCapture out;
-    Pelorin& player = h.createFor("/a.mp3", mp3File(kShortMp3));
+    Pelorin& player = h.createFor("/a.mp3", fixtureScript("mpeg2_l3.mp3"));
     player.start();
+    player.start();  // once per object: later calls do nothing
     ASSERT_TRUE(h.waitEnded());
 
     EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
-    const auto threads = notificationThreads(h.observer);
+    const auto threads = h.observer.threads();
     ASSERT_EQ(threads.size(), 2U);
     // Both from the queue's own thread: neither the test's nor the worker's.
     EXPECT_EQ(threads[0], threads[1]);
@@ -57,437 +37,406 @@ TEST(PlayerLifecycle, PlaysAStreamToItsEndAndTearsDown) {
     EXPECT_TRUE(lines[0].starts_with("info kAudioFileStreamProperty_MagicCookieData err "));
 
     // The worker's set-up: session for media playback, the MP3 hint, one GET.
-    EXPECT_EQ(h.countWith(Op::AudioSessionSetProperty, kAudioSessionProperty_AudioCategory), 1);
+    FaultInjectingPlatform& p = *h.platform;
+    EXPECT_EQ(p.count(Op::AudioSessionSetProperty, kAudioSessionProperty_AudioCategory), 1);
     EXPECT_EQ(AudioSessionGetState().category, kAudioSessionCategory_MediaPlayback);
-    EXPECT_EQ(h.countWith(Op::AudioSessionSetActive, 1), 1);
-    EXPECT_EQ(h.countWith(Op::AudioFileStreamOpen, kAudioFileMP3Type), 1);
-    EXPECT_EQ(h.countWith(Op::CFReadStreamSetClient, kStreamEventMask), 1);
+    EXPECT_EQ(p.count(Op::AudioSessionSetActive, 1), 1);
+    EXPECT_EQ(p.count(Op::AudioFileStreamOpen, kAudioFileMP3Type), 1);
+    EXPECT_EQ(p.count(Op::CFReadStreamSetClient, kStreamEventMask), 1);
     EXPECT_EQ(h.server.requests().size(), 1U);
+    // The queue: six buffers of 32768 bytes, its running state listened to.
+    EXPECT_EQ(p.count(Op::AudioQueueAllocateBuffer, kBufferSize), 6);
+    EXPECT_EQ(p.count(Op::AudioQueueAddPropertyListener, kAudioQueueProperty_IsRunning), 1);
     // The orderly end: flush, a stop after play-out, the session made inactive
     // once, from the queue's thread.
-    EXPECT_EQ(h.count(Op::AudioQueueFlush), 1);
-    EXPECT_EQ(h.countWith(Op::AudioQueueStop, 0), 1);
-    EXPECT_EQ(h.countWith(Op::AudioQueueStop, 1), 0);
-    const auto deactivations = h.platform->callsOf(Op::AudioSessionSetActive);
-    ASSERT_EQ(deactivations.size(), 2U);
-    EXPECT_EQ(deactivations[1].detail, 0U);
-    EXPECT_EQ(deactivations[1].thread, threads[1]);
+    EXPECT_EQ(p.count(Op::AudioQueueStart), 1);
+    EXPECT_EQ(p.count(Op::AudioQueueFlush), 1);
+    EXPECT_EQ(p.count(Op::AudioQueueStop, 0), 1);
+    EXPECT_EQ(p.count(Op::AudioQueueStop, 1), 0);
+    const auto active = p.callsOf(Op::AudioSessionSetActive);
+    ASSERT_EQ(active.size(), 2U);
+    EXPECT_EQ(active[1].detail, 0U);
+    EXPECT_EQ(active[1].thread, threads[1]);
     // Teardown: the stream closed once, the parser closed, the queue disposed of at once.
-    EXPECT_EQ(h.count(Op::CFReadStreamClose), 1);
-    EXPECT_EQ(h.count(Op::CFReleaseStream), 1);
-    EXPECT_EQ(h.count(Op::AudioFileStreamClose), 1);
-    EXPECT_EQ(h.countWith(Op::AudioQueueDispose, 1), 1);
-    EXPECT_EQ(h.count(Op::AudioQueueStart), 1);
-    // The running state was reported twice: started, stopped.
-    EXPECT_EQ(h.platform->runningReports(), 2);
-    // Every buffer came back before the end.
-    EXPECT_EQ(h.platform->buffersHeldByQueue(), 0);
+    EXPECT_EQ(p.count(Op::CFReadStreamClose), 1);
+    EXPECT_EQ(p.count(Op::CFReleaseStream), 1);
+    EXPECT_EQ(p.count(Op::AudioFileStreamClose), 1);
+    EXPECT_EQ(p.count(Op::AudioQueueDispose, 1), 1);
+    EXPECT_EQ(p.runningReports(), 2);
+    EXPECT_EQ(p.buffersHeldByQueue(), 0);
 }
 
 TEST(PlayerLifecycle, APlayerWithoutURLEndsWithoutTouchingThePlatform) {
     PlayerHarness h;
-    Pelorin& player = h.create("not a url");
-    player.start();
+    h.create("not a url").start();
     ASSERT_TRUE(h.waitEnded());
     EXPECT_TRUE(h.platform->calls().empty());
     EXPECT_TRUE(h.observer.values().empty());
     EXPECT_TRUE(h.observer.ended());
-    EXPECT_TRUE(h.alerts->alerts().empty());
+    EXPECT_EQ(h.player->failureReason(), "no stream address was given");
 }
 
-TEST(PlayerLifecycle, StartTwiceStartsOneWorker) {
-    PlayerHarness h;
-    Pelorin& player = h.createFor("/a.mp3", mp3File(kShortMp3));
-    player.start();
-    player.start();
-    ASSERT_TRUE(h.waitEnded());
-    EXPECT_EQ(h.count(Op::AudioFileStreamOpen), 1);
-    EXPECT_EQ(h.server.requests().size(), 1U);
-}
+// ---- how a stream ends ----
 
-TEST(PlayerLifecycle, ParserThatCannotBeOpenedEndsQuietly) {
-    PlayerHarness h;
-    h.platform->failCall(Op::AudioFileStreamOpen, fourCharStatus("typ?"));
-    StdoutCapture out;
-    Pelorin& player = h.createFor("/a.mp3", mp3File(kShortMp3));
-    player.start();
-    ASSERT_TRUE(h.waitEnded());
-    EXPECT_EQ(out.lines(), std::vector<std::string>{"AudioFileStreamOpen err ?pyt 1954115647"});
-    EXPECT_TRUE(h.observer.values().empty());
-    EXPECT_TRUE(h.observer.ended());
-    EXPECT_TRUE(h.alerts->alerts().empty());
-    EXPECT_EQ(h.count(Op::CFHTTPMessageCreateRequest), 0);
-    // The parser that never opened is not closed.
-    EXPECT_EQ(h.count(Op::AudioFileStreamClose), 0);
-    EXPECT_EQ(h.server.connectionsAccepted(), 0U);
-}
-
-class UnopenableStream : public testing::TestWithParam<const char*> {};
-
-TEST_P(UnopenableStream, EndsQuietlyAfterReleasingTheStreamAndClosingTheParser) {
-    PlayerHarness h;
-    StdoutCapture out;
-    Pelorin& player = h.create(GetParam());
-    player.start();
-    ASSERT_TRUE(h.waitEnded());
-    EXPECT_TRUE(out.lines().empty());
-    EXPECT_TRUE(h.observer.values().empty());
-    EXPECT_TRUE(h.observer.ended());
-    EXPECT_TRUE(h.alerts->alerts().empty());
-    EXPECT_EQ(h.count(Op::CFReleaseStream), 1);
-    EXPECT_EQ(h.count(Op::CFReadStreamClose), 0);
-    EXPECT_EQ(h.count(Op::AudioFileStreamClose), 1);
-    EXPECT_EQ(h.count(Op::CFReadStreamScheduleWithRunLoop), 0);
-}
-
-// Schemes the read stream does not speak.
-INSTANTIATE_TEST_SUITE_P(Schemes, UnopenableStream,
-                         testing::Values("ftp://127.0.0.1/a.mp3", "file:///tmp/a.mp3"));
-
-TEST(PlayerLifecycle, FailingSessionCallsAreIgnored) {
-    PlayerHarness h;
-    for (Op op :
-         {Op::AudioSessionInitialize, Op::AudioSessionSetProperty, Op::AudioSessionSetActive}) {
-        h.platform->failCall(op, fourCharStatus("oops"));
-    }
-    StdoutCapture out;
-    Pelorin& player = h.createFor("/a.mp3", mp3File(kShortMp3));
-    player.start();
-    ASSERT_TRUE(h.waitEnded());
-    EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
-    EXPECT_EQ(out.lines().size(), 1U);  // the cookie line only
-    EXPECT_TRUE(h.alerts->alerts().empty());
-}
-
-// ---- stop in each state, twice ----
-
-TEST(StopInState, CreatedDoesNothingAndTheStreamStillPlays) {
-    PlayerHarness h;
-    Pelorin& player = h.createFor("/a.mp3", mp3File(kShortMp3));
-    player.stop();
-    player.stop();
-    EXPECT_TRUE(h.observer.values().empty());
-    player.start();
-    ASSERT_TRUE(h.waitEnded());
-    EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
-}
-
-TEST(StopInState, BeforeTheStreamExistsDoesNothingAndTheStreamStillPlays) {
-    PlayerHarness h;
-    Pelorin& player = h.createFor("/a.mp3", mp3File(kShortMp3));
-    std::latch reached(1);
-    std::latch stopped(1);
-    // The worker is held just before it creates the stream.
-    h.platform->onCall(Op::CFReadStreamCreateForHTTPRequest, [&] {
-        reached.count_down();
-        stopped.wait();
-    });
-    player.start();
-    reached.wait();
-    player.stop();
-    player.stop();
-    stopped.count_down();
-    EXPECT_TRUE(h.observer.values().empty());
-    ASSERT_TRUE(h.waitEnded());
-    EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
-    EXPECT_TRUE(h.alerts->alerts().empty());
-}
-
-TEST(StopInState, ConnectingTellsTrueThenFalseOnTheCallersThread) {
-    PlayerHarness h;
-    Pelorin& player = h.createFor("/a.mp3", Script::silent());
-    player.start();
-    ASSERT_TRUE(waitUntil([&] { return h.access->streamOpen(); }));
-    ASSERT_EQ(h.access->audioQueue(), nullptr);
-    player.stop();
-    // Told before stop returned, on this thread.
-    EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
-    for (std::thread::id t : notificationThreads(h.observer)) {
-        EXPECT_EQ(t, std::this_thread::get_id());
-    }
-    player.stop();
-    EXPECT_EQ(h.observer.values().size(), 2U);
-    ASSERT_TRUE(h.waitEnded());
-    EXPECT_EQ(h.observer.values().size(), 2U);
-    EXPECT_TRUE(h.alerts->alerts().empty());
-    EXPECT_EQ(h.count(Op::CFReadStreamClose), 1);
-    EXPECT_EQ(h.count(Op::AudioQueueNewOutput), 0);
-    EXPECT_EQ(h.count(Op::AudioQueueStop), 0);
-    EXPECT_EQ(h.count(Op::AudioFileStreamClose), 1);
-    EXPECT_TRUE(waitUntil([&] { return h.server.connectionsOpen() == 0; }));
-}
-
-TEST(StopInState, BeforeTheLeadTellsTrueThenFalseAndDisposesOfTheUnstartedQueue) {
-    PlayerHarness h;
-    Script s = mp3File(kShortMp3);
-    s.stallAfter(2000);  // half a second of audio: buffers handed over, short of the lead
-    Pelorin& player = h.createFor("/a.mp3", s);
-    player.start();
-    ASSERT_TRUE(waitUntil([&] { return h.count(Op::AudioQueueEnqueueBuffer) >= 1; }));
-    ASSERT_FALSE(h.access->started());
-    player.stop();
-    EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
-    player.stop();
-    ASSERT_TRUE(h.waitEnded());
-    EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
-    EXPECT_EQ(h.count(Op::AudioQueueStart), 0);
-    EXPECT_EQ(h.count(Op::AudioQueueStop), 0);
-    // The queue that was made, holding buffers, is not left behind with its thread.
-    EXPECT_EQ(h.countWith(Op::AudioQueueDispose, 1), 1);
-    EXPECT_EQ(h.platform->buffersHeldByQueue(), 0);
-    EXPECT_TRUE(h.alerts->alerts().empty());
-}
-
-// A stop at each moment of the queue's start: it meets either a queue that is
-// started and stops it, or one that is not and keeps it from starting; the
-// queue's reports are told apart by their order, not by the play state.
-enum class StartMoment {
-    BetweenTheQueueStartAndStarted,  // the service's start has returned to the worker
-    BeforeTheRunningReport,          // started; the queue's report that it runs held back
-    InsideTheRunningReport,          // the report has told true and is not done
-};
-
-struct StartMomentRow {
+struct EndRow {
     const char* name;
-    StartMoment moment;
+    std::function<Script()> script;
+    std::function<void(FaultInjectingPlatform&)> inject;
+    std::function<void(const PlayerHarness&)> check;
 };
 
-class StopAtTheStart : public testing::TestWithParam<StartMomentRow> {};
+class StreamEnd : public testing::TestWithParam<EndRow> {};
 
-TEST_P(StopAtTheStart, StopsTheQueueTellsTrueThenFalseAndMakesTheSessionInactiveOnce) {
-    PlayerHarness h(/*realTimeOutput=*/true);
-    Pelorin& player = h.createFor("/live", endlessStation(kLowRateMp3));
+TEST_P(StreamEnd, PlaysToTheEnd) {
+    PlayerHarness h;
+    GetParam().inject(*h.platform);
+    h.createFor("/a", GetParam().script()).start();
+    ASSERT_TRUE(h.waitEnded());
+    EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false})) << h.diagnostics();
+    EXPECT_TRUE(h.alerts->alerts().empty()) << h.diagnostics();
+    EXPECT_EQ(h.platform->count(Op::AudioQueueStart), 1);
+    EXPECT_EQ(h.platform->count(Op::AudioQueueFlush), 1);
+    EXPECT_EQ(h.platform->count(Op::AudioQueueStop, 0), 1);
+    GetParam().check(h);
+}
+
+// The hand-overs made before the queue was started.
+int handOversBeforeTheStart(const PlayerHarness& h) {
+    int n = 0;
+    for (const CallRecord& c : h.platform->calls()) {
+        if (c.op == Op::AudioQueueStart) {
+            break;
+        }
+        n += c.op == Op::AudioQueueEnqueueBuffer ? 1 : 0;
+    }
+    return n;
+}
+
+const auto kNothingFaked = [](FaultInjectingPlatform&) {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StreamEnd,
+    testing::Values(
+        // 0.75 s of audio: its last, partial buffer goes with the end, which
+        // starts the queue.
+        EndRow{"ShorterThanTheLead",
+               [] {
+                   const std::vector<UInt8> file = readFile(fixture("mpeg2_l3.mp3"));
+                   return Script::fixed(std::string(file.begin(), file.begin() + 3000));
+               },
+               kNothingFaked,
+               [](const PlayerHarness& h) {
+                   EXPECT_GE(h.platform->count(Op::AudioQueueEnqueueBuffer), 2);
+                   EXPECT_EQ(handOversBeforeTheStart(h),
+                             h.platform->count(Op::AudioQueueEnqueueBuffer));
+               }},
+        // 1.25 s of 8 kHz PCM in one read, handed over whole since it holds
+        // more than a quarter second: the end finds the fill buffer empty and
+        // only flushes and stops.
+        EndRow{"RightAfterAHandOver",
+               [] {
+                   std::vector<UInt8> wav = wavHeader(8000, 1, 16, 20000);
+                   wav.resize(wav.size() + 20000);
+                   return Script::fixed(std::string(wav.begin(), wav.end()));
+               },
+               kNothingFaked,
+               [](const PlayerHarness& h) {
+                   EXPECT_EQ(h.platform->count(Op::AudioQueueEnqueueBuffer), 1);
+               }},
+        // A read of nothing reaches no parser.
+        EndRow{"AfterAnEmptyRead", [] { return fixtureScript("mpeg2_l3.mp3").paced(4000); },
+               [](FaultInjectingPlatform& p) { p.fake(Op::CFReadStreamRead, 0); },
+               [](const PlayerHarness& h) {
+                   EXPECT_EQ(h.platform->count(Op::AudioFileStreamParseBytes),
+                             h.platform->count(Op::CFReadStreamRead) - 1);
+               }}),
+    [](const testing::TestParamInfo<EndRow>& info) { return std::string(info.param.name); });
+
+// ---- a stop at every moment, twice ----
+
+enum class Moment {
+    BeforeTheStart,
+    HeldAtCall,    // the worker is held as it calls `op`
+    HeldAtReturn,  // ... as `op` returns to it
+    QueueStartReturning,
+    RunningReportHeld,
+    InsideTheRunningReport,
+    Playing,
+    InsideAFailingStreamEvent,
+    AfterTheAlert,
+    AfterTheEnd,
+};
+
+enum class ToldOn { Caller, Queue, Worker };
+
+struct StopRow {
+    const char* name;
+    Moment moment;
+    std::function<Script()> script;
+    Op op = Op::CFRunLoopRunInMode;
+    std::function<void(FaultInjectingPlatform&)> inject = nullptr;
+    ToldOn toldOn = ToldOn::Queue;
+    int immediateStops = 0;
+    int starts = 1;
+    bool alert = false;
+    bool realTime = false;
+};
+
+// A live station that never ends by itself, at 16 kbit/s.
+Script liveStation() {
+    return fixtureScript("mpeg25_l3.mp3").repeated();
+}
+Script wholeMp3() {
+    return fixtureScript("mpeg2_l3.mp3");
+}
+
+class StopAt : public testing::TestWithParam<StopRow> {};
+
+TEST_P(StopAt, TellsOnceTrueThenFalseAndEndsThePlayer) {
+    const StopRow& row = GetParam();
+    PlayerHarness h(row.realTime);
+    if (row.inject) {
+        row.inject(*h.platform);
+    }
+    Pelorin& player = h.createFor("/a", row.script());
+    FaultInjectingPlatform& p = *h.platform;
+    const auto stopTwice = [&] {
+        player.stop();
+        player.stop();
+    };
+    std::latch reached(1);
+    std::latch released(1);
+    const auto hold = [&] {
+        reached.count_down();
+        released.wait();
+    };
     std::thread stopper;
     std::atomic<bool> stopReturned{false};
-    switch (GetParam().moment) {
-        case StartMoment::BetweenTheQueueStartAndStarted:
-            h.platform->onReturn(Op::AudioQueueStart, [&] {
+    switch (row.moment) {
+        case Moment::BeforeTheStart:
+            stopTwice();
+            EXPECT_TRUE(h.observer.values().empty());
+            player.start();
+            break;
+        case Moment::HeldAtCall:
+        case Moment::HeldAtReturn:
+            (row.moment == Moment::HeldAtCall ? p.onCall(row.op, hold) : p.onReturn(row.op, hold));
+            player.start();
+            reached.wait();
+            stopTwice();
+            released.count_down();
+            break;
+        case Moment::QueueStartReturning:
+            // A stop that is not kept out until the start is complete runs to
+            // its end within this wait; one that is kept out returns after it.
+            p.onReturn(Op::AudioQueueStart, [&] {
                 stopper = std::thread([&] {
-                    player.stop();
+                    stopTwice();
                     stopReturned.store(true);
                 });
-                // A stop that is not kept out until the start is complete
-                // runs to its end within this wait; one that is kept out
-                // returns only after it.
-                waitUntil([&] { return stopReturned.load(); }, 200ms);
+                p.waitFor([&] { return stopReturned.load(); }, 200ms);
             });
+            player.start();
             break;
-        case StartMoment::BeforeTheRunningReport:
-            h.platform->holdRunningReports(true);
+        case Moment::RunningReportHeld:
+            p.holdRunningReports(true);
+            player.start();
+            ASSERT_TRUE(p.waitFor([&] { return p.count(Op::AudioQueueStart) == 1; }));
+            stopTwice();
+            // The queue is stopped at once; the player tells nothing itself.
+            EXPECT_TRUE(h.observer.values().empty());
+            p.holdRunningReports(false);
             break;
-        case StartMoment::InsideTheRunningReport:
-            h.observer.onFirstTrue([&] { player.stop(); });
+        case Moment::InsideTheRunningReport:
+            h.observer.onFirstTrue(stopTwice);
+            player.start();
             break;
-    }
-    player.start();
-    if (GetParam().moment == StartMoment::BeforeTheRunningReport) {
-        ASSERT_TRUE(waitUntil([&] { return h.access->started(); }));
-        player.stop();
-        player.stop();
-        // The queue is stopped at once; the player tells nothing itself.
-        EXPECT_TRUE(h.observer.values().empty());
-        h.platform->holdRunningReports(false);
+        case Moment::Playing:
+            player.start();
+            ASSERT_TRUE(h.waitPlaying());
+            stopTwice();
+            // The queue is stopped before stop returns.
+            EXPECT_EQ(p.count(Op::AudioQueueStop, 1), row.immediateStops);
+            break;
+        case Moment::InsideAFailingStreamEvent:
+            // The owner's stop, then a stream error, in one event: the next
+            // poll finds the player both finished and failed.
+            p.onBytesEvent(1, stopTwice);
+            p.replaceBytesEventWithError(1);
+            player.start();
+            break;
+        case Moment::AfterTheAlert:
+            player.start();
+            ASSERT_TRUE(h.alerts->waitForAlert());
+            stopTwice();
+            break;
+        case Moment::AfterTheEnd:
+            player.start();
+            ASSERT_TRUE(h.waitEnded());
+            const std::size_t calls = p.calls().size();
+            stopTwice();
+            EXPECT_EQ(p.calls().size(), calls);
+            break;
     }
     ASSERT_TRUE(h.waitEnded());
     if (stopper.joinable()) {
         stopper.join();
     }
     EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false})) << h.diagnostics();
-    EXPECT_EQ(h.countWith(Op::AudioQueueStop, 1), 1);
-    EXPECT_EQ(h.platform->runningReports(), 2);
-    EXPECT_EQ(h.countWith(Op::AudioSessionSetActive, 0), 1);
-    EXPECT_EQ(h.countWith(Op::AudioQueueDispose, 1), 1);
-    EXPECT_TRUE(h.alerts->alerts().empty());
+    const auto threads = h.observer.threads();
+    for (std::thread::id t : threads) {
+        switch (row.toldOn) {
+            case ToldOn::Caller:
+                EXPECT_EQ(t, std::this_thread::get_id());
+                break;
+            case ToldOn::Worker:
+                EXPECT_EQ(t, h.workerThread());
+                break;
+            case ToldOn::Queue:
+                EXPECT_NE(t, std::this_thread::get_id());
+                EXPECT_NE(t, h.workerThread());
+                break;
+        }
+    }
+    EXPECT_EQ(p.count(Op::AudioQueueStop, 1), row.immediateStops);
+    EXPECT_EQ(p.count(Op::AudioQueueStart), row.starts);
+    EXPECT_EQ(h.alerts->alerts().size(), row.alert ? 1U : 0U) << h.diagnostics();
+    EXPECT_LE(p.count(Op::CFReadStreamClose), 1);
+    // Whatever was made is gone: the queue (also one never started), the
+    // session made inactive only by a queue that ran.
+    EXPECT_EQ(p.count(Op::AudioQueueDispose), p.count(Op::AudioQueueNewOutput));
+    EXPECT_EQ(p.count(Op::AudioSessionSetActive, 0), row.starts);
+    EXPECT_EQ(p.buffersHeldByQueue(), 0);
+    EXPECT_TRUE(h.server.waitUntil([&] { return h.server.connectionsOpen() == 0; }));
 }
+
+StopRow stopRow(const char* name, Moment moment, std::function<Script()> script, Op op,
+                std::function<void(FaultInjectingPlatform&)> inject, ToldOn toldOn,
+                int immediateStops, int starts, bool alert = false, bool realTime = false) {
+    return {name,   moment, std::move(script), op, std::move(inject), toldOn, immediateStops,
+            starts, alert,  realTime};
+}
+const auto kStallsBeforeTheLead = [] { return fixtureScript("mpeg2_l3.mp3").stallAfter(2000); };
+const auto kFailingStop = [](FaultInjectingPlatform& p) {
+    p.fake(Op::AudioQueueStop, kOops, 1, 1, 1);
+};
+const auto kFailingParse = [](FaultInjectingPlatform& p) {
+    p.fake(Op::AudioFileStreamParseBytes, kOops);
+};
 
 INSTANTIATE_TEST_SUITE_P(
-    Moments, StopAtTheStart,
-    testing::Values(StartMomentRow{"BetweenTheQueueStartAndStarted",
-                                   StartMoment::BetweenTheQueueStartAndStarted},
-                    StartMomentRow{"BeforeTheRunningReport", StartMoment::BeforeTheRunningReport},
-                    StartMomentRow{"InsideTheRunningReport", StartMoment::InsideTheRunningReport}),
-    [](const testing::TestParamInfo<StartMomentRow>& info) { return info.param.name; });
+    Moments, StopAt,
+    testing::Values(
+        // Before the stream exists a stop does nothing: the stream plays.
+        StopRow{"BeforeTheStart", Moment::BeforeTheStart, wholeMp3},
+        StopRow{"BeforeTheStreamExists", Moment::HeldAtCall, wholeMp3,
+                Op::CFReadStreamCreateForHTTPRequest},
+        // Before the queue was started: told true then false inside stop.
+        stopRow(
+            "Connecting", Moment::HeldAtCall, [] { return Script::silent(); },
+            Op::CFRunLoopRunInMode, {}, ToldOn::Caller, 0, 0),
+        stopRow("BeforeTheLead", Moment::HeldAtReturn, kStallsBeforeTheLead,
+                Op::AudioQueueEnqueueBuffer, {}, ToldOn::Caller, 0, 0),
+        // At each moment of the queue's start: a stop meets a queue that is
+        // started and stops it, or one that is not and keeps it from starting.
+        stopRow("QueueStartReturning", Moment::QueueStartReturning, liveStation, {}, {},
+                ToldOn::Queue, 1, 1, false, true),
+        stopRow("RunningReportHeld", Moment::RunningReportHeld, liveStation, {}, {}, ToldOn::Queue,
+                1, 1, false, true),
+        stopRow("InsideTheRunningReport", Moment::InsideTheRunningReport, liveStation, {}, {},
+                ToldOn::Queue, 1, 1, false, true),
+        stopRow("Playing", Moment::Playing, liveStation, {}, {}, ToldOn::Queue, 1, 1, false, true),
+        // The queue's immediate stop fails: logged, and the worker ends all
+        // the same; its disposal silences the queue.
+        stopRow("PlayingWithAStopThatFails", Moment::Playing, liveStation, {}, kFailingStop,
+                ToldOn::Queue, 1, 1, false, true),
+        // Once the whole stream has arrived a stop does nothing: it plays out.
+        stopRow("Draining", Moment::HeldAtReturn, wholeMp3, Op::CFReleaseStream, {}, ToldOn::Queue,
+                0, 1, false, true),
+        stopRow("InsideAFailingStreamEvent", Moment::InsideAFailingStreamEvent, liveStation, {}, {},
+                ToldOn::Worker, 0, 0, true),
+        stopRow("AfterTheFailurePath", Moment::AfterTheAlert, wholeMp3, {}, kFailingParse,
+                ToldOn::Worker, 0, 0, true),
+        StopRow{"AfterTheEnd", Moment::AfterTheEnd, wholeMp3}),
+    [](const testing::TestParamInfo<StopRow>& info) { return std::string(info.param.name); });
 
-TEST(StopInState, PlayingStopsTheQueueAtOnceAndTheQueueTellsFalse) {
-    PlayerHarness h(/*realTimeOutput=*/true);
-    Pelorin& player = h.createFor("/live", endlessStation(kLowRateMp3));
-    player.start();
-    ASSERT_TRUE(waitUntil([&] { return h.playing(); }));
-    player.stop();
-    EXPECT_EQ(h.countWith(Op::AudioQueueStop, 1), 1);
-    player.stop();
-    EXPECT_EQ(h.countWith(Op::AudioQueueStop, 1), 1);
-    ASSERT_TRUE(h.waitEnded());
-    EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
-    const auto threads = notificationThreads(h.observer);
-    EXPECT_NE(threads[1], std::this_thread::get_id());
-    EXPECT_EQ(h.countWith(Op::AudioSessionSetActive, 0), 1);
-    EXPECT_EQ(h.countWith(Op::AudioQueueDispose, 1), 1);
-    EXPECT_TRUE(h.alerts->alerts().empty());
-    EXPECT_TRUE(waitUntil([&] { return h.server.connectionsOpen() == 0; }));
-}
+// ---- the alert, and who holds the player ----
 
-TEST(StopInState, DrainingDoesNothingAndTheQueuedAudioPlaysToItsEnd) {
-    PlayerHarness h(/*realTimeOutput=*/true);
-    Pelorin& player = h.createFor("/a.mp3", mp3File(kShortMp3));
-    player.start();
-    // The whole stream has arrived and the stream is closed, audio still playing.
-    ASSERT_TRUE(waitUntil([&] { return h.countWith(Op::AudioQueueStop, 0) == 1; }));
-    ASSERT_TRUE(waitUntil([&] { return !h.access->streamOpen(); }));
-    ASSERT_FALSE(h.access->finished());
-    player.stop();
-    player.stop();
-    EXPECT_EQ(h.countWith(Op::AudioQueueStop, 1), 0);
-    ASSERT_TRUE(h.waitEnded());
-    EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
-    EXPECT_EQ(h.countWith(Op::AudioQueueStop, 1), 0);
-    EXPECT_EQ(h.count(Op::CFReadStreamClose), 1);
-}
-
-TEST(StopInState, AfterTheWorkersFailurePathDoesNothing) {
-    PlayerHarness h;
-    h.platform->failCall(Op::AudioFileStreamParseBytes, fourCharStatus("oops"));
-    StdoutCapture out;
-    Pelorin& player = h.createFor("/a.mp3", mp3File(kShortMp3));
-    player.start();
-    ASSERT_TRUE(waitUntil([&] { return !h.alerts->alerts().empty(); }));
-    player.stop();
-    player.stop();
-    ASSERT_TRUE(h.waitEnded());
-    // The worker's own stop told true then false on the worker thread.
-    EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
-    for (std::thread::id t : notificationThreads(h.observer)) {
-        EXPECT_EQ(t, h.workerThread());
-    }
-    EXPECT_EQ(h.count(Op::CFReadStreamClose), 1);
-    EXPECT_EQ(h.alerts->alerts().size(), 1U);
-}
-
-TEST(StopInState, AfterTheEndDoesNothing) {
-    PlayerHarness h;
-    Pelorin& player = h.createFor("/a.mp3", mp3File(kShortMp3));
-    player.start();
-    ASSERT_TRUE(h.waitEnded());
-    const auto callsBefore = h.platform->calls().size();
-    player.stop();
-    player.stop();
-    EXPECT_EQ(h.platform->calls().size(), callsBefore);
-    EXPECT_EQ(h.observer.values().size(), 2U);
-}
-
-// ---- the failure path ----
-
-TEST(FailurePath, ShowsOneAlertWithTheErrorsTableTextsOnTheWorkerThread) {
+TEST(FailurePath, TheAlertTakesItsTextsFromTheErrorsTable) {
     PlayerHarness h;
     auto strings = std::make_shared<LocalizedStrings>();
     strings->setString("Errors", "Audio Error", "Ses hatası");
-    h.platform->failCall(Op::AudioFileStreamParseBytes, fourCharStatus("oops"));
+    h.platform->fake(Op::AudioFileStreamParseBytes, kOops);
     StdoutCapture out;
-    h.server.setScript("/a.mp3", mp3File(kShortMp3));
-    PelorinServices services{h.platform, h.alerts, strings, &h.workers};
-    auto player = Pelorin::initWithURL(Url::fromString(h.server.url("/a.mp3")), services);
-    std::weak_ptr<Pelorin> weak = player;
-    h.observer.observe(*player);
-    player->start();
-    player.reset();
-    ASSERT_TRUE(h.workers.waitForAll(std::chrono::seconds(20)));
-    EXPECT_TRUE(weak.expired());
+    h.server.setScript("/a.mp3", wholeMp3());
+    h.create(h.server.url("/a.mp3"), strings).start();
+    h.player.reset();  // the owner may let go at once: the worker holds its own
+    ASSERT_TRUE(h.workers.waitForAll(20s));
+    EXPECT_TRUE(h.weak.expired());
     const auto alerts = h.alerts->alerts();
     ASSERT_EQ(alerts.size(), 1U);
     EXPECT_EQ(alerts[0].title, "Ses hatası");
     // Keys the table lacks show as themselves.
     EXPECT_EQ(alerts[0].message, "Attempt to play streaming audio failed.");
     EXPECT_EQ(alerts[0].button, "OK");
-    EXPECT_EQ(alerts[0].thread, h.workerThread());
-    EXPECT_EQ(out.lines(),
-              std::vector<std::string>{"AudioFileStreamParseBytes err spoo 1869574259"});
 }
 
-TEST(FailurePath, FailedAndFinishedAtTheSamePollStillAlerts) {
-    PlayerHarness h;
-    Pelorin& player = h.createFor("/live", endlessStation(kLowRateMp3));
-    // Inside one event: the owner's stop (finished, true then false), then a
-    // stream error (failed). The next poll sees both.
-    h.platform->onBytesEvent(1, [&] { player.stop(); });
-    h.platform->replaceBytesEventWithError(1);
-    player.start();
-    ASSERT_TRUE(h.waitEnded());
-    EXPECT_EQ(h.alerts->alerts().size(), 1U);
-    EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
-    EXPECT_EQ(h.count(Op::CFReadStreamClose), 1);
-}
+struct OwnerRow {
+    const char* name;
+    std::function<Script()> script;
+    bool stopsBeforeTheQueueRuns;
+};
 
-// ---- ownership ----
+class ScreenLikeOwner : public testing::TestWithParam<OwnerRow> {};
 
-TEST(Ownership, AnObserverMayDropTheLastOwnerReferenceInsideTheFalseNotification) {
+// The owner drops its reference inside the false notification, as the screen
+// does: the player lives on until its worker's last step.
+TEST_P(ScreenLikeOwner, MayDropThePlayerInsideTheFalseNotification) {
     PlayerHarness h;
-    h.server.setScript("/a.mp3", mp3File(kShortMp3));
-    PelorinServices services{h.platform, h.alerts, nullptr, &h.workers};
-    auto holder = Pelorin::initWithURL(Url::fromString(h.server.url("/a.mp3")), services);
-    std::weak_ptr<Pelorin> weak = holder;
+    Pelorin& player = h.createFor("/a.mp3", GetParam().script());
     RecordingObserver screen;
-    screen.observe(*holder);
-    screen.dropOnFalse(&holder);
-    Pelorin* raw = holder.get();
-    raw->start();
-    ASSERT_TRUE(h.workers.waitForAll(std::chrono::seconds(20)));
+    screen.observe(player);
+    screen.dropOnFalse(&h.player);
+    RecordingObserver removed;
+    player.addObserver(&removed, kIsPlayingKeyPath);
+    player.removeObserver(&removed, kIsPlayingKeyPath);
+    player.addObserver(&removed, "somethingElse");
+    std::latch reached(1);
+    std::latch released(1);
+    if (GetParam().stopsBeforeTheQueueRuns) {
+        h.platform->onCall(Op::CFRunLoopRunInMode, [&] {
+            reached.count_down();
+            released.wait();
+        });
+    }
+    player.start();
+    if (GetParam().stopsBeforeTheQueueRuns) {
+        reached.wait();
+        player.stop();  // drops the reference inside, on this thread
+        EXPECT_EQ(h.player, nullptr);
+        released.count_down();
+    }
+    ASSERT_TRUE(h.workers.waitForAll(20s));
     EXPECT_EQ(screen.values(), (std::vector<bool>{true, false}));
-    // Dropped inside the notification; destroyed at the worker's last step.
-    EXPECT_TRUE(weak.expired());
+    EXPECT_TRUE(h.weak.expired());
     EXPECT_TRUE(screen.ended());
+    EXPECT_TRUE(removed.notifications().empty());
 }
 
-TEST(Ownership, ScreenLikeOwnerStoppingBeforeTheQueueStartsDropsItInsideStop) {
-    PlayerHarness h;
-    h.server.setScript("/a.mp3", Script::silent());
-    PelorinServices services{h.platform, h.alerts, nullptr, &h.workers};
-    auto holder = Pelorin::initWithURL(Url::fromString(h.server.url("/a.mp3")), services);
-    std::weak_ptr<Pelorin> weak = holder;
-    RecordingObserver screen;
-    screen.observe(*holder);
-    screen.dropOnFalse(&holder);
-    Pelorin* raw = holder.get();
-    raw->start();
-    PelorinTestAccess access(*raw);
-    ASSERT_TRUE(waitUntil([&] { return access.streamOpen(); }));
-    raw->stop();  // drops `holder` inside, on this thread
-    EXPECT_EQ(holder, nullptr);
-    ASSERT_TRUE(h.workers.waitForAll(std::chrono::seconds(20)));
-    EXPECT_TRUE(weak.expired());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ScreenLikeOwner,
+    testing::Values(OwnerRow{"AtTheEnd", wholeMp3, false},
+                    OwnerRow{"InsideStop", [] { return Script::silent(); }, true}),
+    [](const testing::TestParamInfo<OwnerRow>& info) { return std::string(info.param.name); });
 
-TEST(Observation, EverySetterCallNotifiesOnItsThreadEvenWithoutChange) {
-    auto player = Pelorin::initWithURL(nullptr, {});
-    RecordingObserver observer;
-    observer.observe(*player);
-    PelorinTestAccess access(*player);
-    access.setIsPlaying(false);
-    access.setIsPlaying(false);
-    std::thread other([&] { access.setIsPlaying(true); });
-    const std::thread::id otherId = other.get_id();
-    other.join();
-    const auto n = observer.notifications();
-    ASSERT_EQ(n.size(), 3U);
-    EXPECT_EQ(observer.values(), (std::vector<bool>{false, false, true}));
-    EXPECT_EQ(n[0].thread, std::this_thread::get_id());
-    EXPECT_EQ(n[2].thread, otherId);
-    // The value is stored before the observers are told.
-    EXPECT_TRUE(n[2].isPlaying);
-    player->removeObserver(&observer, kIsPlayingKeyPath);
-    player->removeObserver(&observer, kHasEndedKeyPath);
-}
-
-TEST(Ownership, RemovedObserversAreNotCalledAgain) {
-    PlayerHarness h;
-    Pelorin& player = h.createFor("/a.mp3", mp3File(kShortMp3));
-    RecordingObserver other;
-    player.addObserver(&other, kIsPlayingKeyPath);
-    player.removeObserver(&other, kIsPlayingKeyPath);
-    player.addObserver(&other, "somethingElse");
-    player.start();
-    ASSERT_TRUE(h.waitEnded());
-    EXPECT_TRUE(other.notifications().empty());
-    EXPECT_EQ(h.observer.values().size(), 2U);
+TEST(Shutdown, StopsPlayersWhoseOwnerNeverDoesAndJoinsTheirWorkers) {
+    PlayerHarness h(/*realTimeOutput=*/true);
+    h.createFor("/live", liveStation()).start();
+    ASSERT_TRUE(h.waitPlaying());
+    h.player.reset();  // the owner lets go without stopping
+    EXPECT_TRUE(h.workers.shutdown(10s));
+    EXPECT_EQ(h.workers.running(), 0U);
+    EXPECT_TRUE(h.weak.expired());
 }
 
 }  // namespace

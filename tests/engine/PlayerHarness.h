@@ -11,19 +11,21 @@
 #include "engine/Pelorin.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/FaultInjectingPlatform.h"
-#include "tests/engine/PelorinTestAccess.h"
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 
 namespace orvento::test {
 
-using testsupport::LoopbackServer;
-using testsupport::Script;
+using loopback::LoopbackServer;
+using loopback::Script;
+
+inline Script fixtureScript(const std::string& name) {
+    return Script::fromFile(fixture(name).string());
+}
 
 class PlayerHarness {
   public:
     explicit PlayerHarness(bool realTimeOutput = false)
-        : platform(std::make_shared<FaultInjectingPlatform>(
-              FaultInjectingPlatform::nullOutput(realTimeOutput))) {}
+        : platform(std::make_shared<FaultInjectingPlatform>(realTimeOutput)) {}
 
     ~PlayerHarness() {
         // A test that failed half-way still leaves nothing running.
@@ -33,15 +35,12 @@ class PlayerHarness {
 
     // Creates the player for `url` (text; null when it is not a URL) and
     // observes it.
-    Pelorin& create(const std::string& url) {
-        PelorinServices services;
-        services.platform = platform;
-        services.alerts = alerts;
-        services.workers = &workers;
-        player = Pelorin::initWithURL(Url::fromString(url), services);
+    Pelorin& create(const std::string& url,
+                    std::shared_ptr<const LocalizedStrings> strings = nullptr) {
+        player = Pelorin::initWithURL(Url::fromString(url),
+                                      {platform, alerts, std::move(strings), &workers});
         weak = player;
         observer.observe(*player);
-        access = std::make_unique<PelorinTestAccess>(*player);
         return *player;
     }
 
@@ -52,11 +51,10 @@ class PlayerHarness {
     }
 
     // Waits until the worker has ended and its thread has been joined.
-    ::testing::AssertionResult waitEnded(
-        std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    ::testing::AssertionResult waitEnded(std::chrono::milliseconds timeout = 20s) {
         auto p = weak.lock();
         if (p && !p->waitUntilEnded(timeout)) {
-            return ::testing::AssertionFailure() << "the player did not end";
+            return ::testing::AssertionFailure() << "the player did not end; " << diagnostics();
         }
         p.reset();
         if (!workers.waitForAll(timeout)) {
@@ -65,12 +63,10 @@ class PlayerHarness {
         return ::testing::AssertionSuccess();
     }
 
-    // The Playing state: the worker has seen the queue's start succeed and the
-    // player has handled the queue's report that it runs. A stop before
-    // either has finished meets a start still in progress.
-    bool playing() const {
-        return player && player->isPlaying() && access->started() &&
-               platform->runningReportsHandled() >= 1;
+    // The Playing state: the player has handled the queue's report that it runs.
+    bool waitPlaying() {
+        return platform->waitFor([&] { return platform->runningReportsHandled() >= 1; }) &&
+               player->isPlaying();
     }
 
     // The worker's thread, as seen by the first platform call it made.
@@ -81,28 +77,10 @@ class PlayerHarness {
 
     // What happened, for a failure message.
     std::string diagnostics() const {
-        std::string d =
-            "alerts: " + std::to_string(alerts->alerts().size()) +
-            ", notifications: " + ::testing::PrintToString(observer.values()) +
-            ", reads: " + std::to_string(count(Op::CFReadStreamRead)) +
-            ", stream events: " + std::to_string(platform->callsOf(Op::StreamEvent).size()) +
-            ", hand-overs: " + std::to_string(count(Op::AudioQueueEnqueueBuffer)) +
-            ", failure: \"" + (player ? player->failureReason() : std::string()) + "\"";
-        for (const CallRecord& c : platform->callsOf(Op::StreamEvent)) {
-            if (c.detail != kCFStreamEventHasBytesAvailable) {
-                d += ", stream event " + std::to_string(c.detail);
-            }
-        }
-        return d;
-    }
-
-    int count(Op op) const { return platform->count(op); }
-    int countWith(Op op, UInt32 detail) const {
-        int n = 0;
-        for (const CallRecord& c : platform->callsOf(op)) {
-            n += c.detail == detail ? 1 : 0;
-        }
-        return n;
+        return "alerts: " + std::to_string(alerts->alerts().size()) +
+               ", notifications: " + ::testing::PrintToString(observer.values()) +
+               ", hand-overs: " + std::to_string(platform->count(Op::AudioQueueEnqueueBuffer)) +
+               ", failure: \"" + (player ? player->failureReason() : std::string()) + "\"";
     }
 
     std::shared_ptr<FaultInjectingPlatform> platform;
@@ -112,7 +90,6 @@ class PlayerHarness {
     WorkerRegistry workers;
     std::shared_ptr<Pelorin> player;
     std::weak_ptr<Pelorin> weak;
-    std::unique_ptr<PelorinTestAccess> access;
 };
 
 }  // namespace orvento::test

@@ -21,7 +21,7 @@
 namespace orvento::test {
 namespace {
 
-using testsupport::Script;
+using loopback::Script;
 
 const QString kPlay = QStringLiteral("playbutton.png");
 const QString kLoading = QStringLiteral("loadingbutton.png");

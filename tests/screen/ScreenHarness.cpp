@@ -11,16 +11,14 @@
 
 namespace orvento::test {
 
-using testsupport::Script;
+using loopback::Script;
 
-namespace {
-AudioOutputChoice nullOutput() {
+std::shared_ptr<EnginePlatform> nullOutputPlatform() {
     AudioOutputChoice output;
     output.kind = AudioOutputChoice::Kind::Null;
     output.realTime = true;
-    return output;
+    return std::make_shared<EnginePlatform>(output);
 }
-}  // namespace
 
 Script liveStation() {
     const std::filesystem::path source = qEnvironmentVariable("ORVENTO_SOURCE_DIR").toStdString();
@@ -56,24 +54,25 @@ int Gate::waiting() const {
     return waiting_;
 }
 
-GatedPlatform::GatedPlatform() : ProductionPlatform(nullOutput()) {}
+GatedPlatform::GatedPlatform()
+    : EnginePlatform([] {
+          AudioOutputChoice output;
+          output.kind = AudioOutputChoice::Kind::Null;
+          output.realTime = true;
+          return output;
+      }()) {}
 
-OSStatus GatedPlatform::AudioSessionInitialize(CFRunLoopRef runLoop, CFRunLoopMode mode,
-                                               AudioSessionInterruptionListener listener,
-                                               void* clientData) {
-    beforeOpening.pass();
-    return ProductionPlatform::AudioSessionInitialize(runLoop, mode, listener, clientData);
+std::optional<OSStatus> GatedPlatform::before(const PlatformCall& call) {
+    if (call.op == PlatformOp::AudioSessionInitialize) {
+        beforeOpening.pass();
+    }
+    return std::nullopt;
 }
 
-OSStatus GatedPlatform::AudioQueueAddPropertyListener(AudioQueueRef queue, AudioQueuePropertyID id,
-                                                      AudioQueuePropertyListenerProc proc,
-                                                      void* userData) {
-    Listener* listener = nullptr;
-    {
-        std::lock_guard lock(mutex_);
-        listener = &listeners_.emplace_back(Listener{proc, userData, this, 0});
-    }
-    return ProductionPlatform::AudioQueueAddPropertyListener(queue, id, &reportRunning, listener);
+void GatedPlatform::interpose(AudioQueuePropertyListenerProc& proc, void*& userData) {
+    std::lock_guard lock(mutex_);
+    userData = &listeners_.emplace_back(Listener{proc, userData, this, 0});
+    proc = &reportRunning;
 }
 
 void GatedPlatform::reportRunning(void* data, AudioQueueRef queue, AudioQueuePropertyID id) {
@@ -93,8 +92,7 @@ ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
     ScreenServices services;
     services.catalogueBaseUrl = services.weatherBaseUrl =
         site.isEmpty() ? QString::fromStdString(site_.url("")) : site;
-    services.engine.platform =
-        platform ? std::move(platform) : std::make_shared<ProductionPlatform>(nullOutput());
+    services.engine.platform = platform ? std::move(platform) : nullOutputPlatform();
     services.engine.alerts = alerts;
     services.engine.strings = strings ? std::move(strings) : std::make_shared<LocalizedStrings>();
     services.engine.workers = &workers;

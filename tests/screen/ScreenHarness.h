@@ -15,13 +15,16 @@
 #include "engine/EnginePlatform.h"
 #include "engine/WorkerRegistry.h"
 #include "screen/QtAlertService.h"
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 
 namespace orvento::test {
 
+// The real platform playing into nothing, in real time.
+std::shared_ptr<EnginePlatform> nullOutputPlatform();
+
 // A live station: a short MP3 repeated for ever; its first 40000 bytes at
 // once (the player's first buffer fills at once), then in real time.
-testsupport::Script liveStation();
+loopback::Script liveStation();
 
 // A barrier a test closes and opens; open at first.
 class Gate {
@@ -38,22 +41,19 @@ class Gate {
     int waiting_ = 0;
 };
 
-// The null-output platform with two gates: before a player's worker opens
-// anything, and before each output queue's report that it stopped.
-class GatedPlatform : public ProductionPlatform {
+// The real platform (null output) with two gates: one holds a player's worker
+// before it opens anything (its stream does not exist yet), one holds each
+// output queue's report that it stopped running.
+class GatedPlatform : public EnginePlatform {
   public:
     GatedPlatform();
     Gate beforeOpening;
     Gate beforeStoppedReport;
 
-    OSStatus AudioSessionInitialize(CFRunLoopRef runLoop, CFRunLoopMode mode,
-                                    AudioSessionInterruptionListener listener,
-                                    void* clientData) override;
-    OSStatus AudioQueueAddPropertyListener(AudioQueueRef queue, AudioQueuePropertyID id,
-                                           AudioQueuePropertyListenerProc proc,
-                                           void* userData) override;
-
   private:
+    std::optional<OSStatus> before(const PlatformCall& call) override;
+    void interpose(AudioQueuePropertyListenerProc& proc, void*& userData) override;
+
     struct Listener {
         AudioQueuePropertyListenerProc proc;
         void* userData;
@@ -89,7 +89,7 @@ class ScreenHarness {
     QStringList logLines() const;
     QString status() const { return screen().statusLabel->text(); }
 
-    testsupport::LoopbackServer server;
+    loopback::LoopbackServer server;
     WorkerRegistry workers;
     const std::shared_ptr<QtAlertService> alerts = std::make_shared<QtAlertService>();
 
@@ -97,7 +97,7 @@ class ScreenHarness {
     mutable std::mutex logMutex_;
     QStringList log_;  // guarded by logMutex_
     QStringList images_;
-    testsupport::LoopbackServer site_;
+    loopback::LoopbackServer site_;
     std::unique_ptr<OrventoAppDelegate> delegate_;
 };
 

@@ -43,7 +43,7 @@ void ScreenshotTest::save(QWidget& widget, const QString& name) {
 }
 
 void ScreenshotTest::screensForReview() {
-    using testsupport::Script;
+    using loopback::Script;
     const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
     ScreenHarness h(nullptr, nullptr, QString::fromStdString(site.baseUrl()));
     h.server.setScript("/silent.mp3", Script::silent());
@@ -87,8 +87,7 @@ void ScreenshotTest::screensForReview() {
 
 void ScreenshotTest::withoutAStationList() {
     // Nothing listens where the catalogue should be.
-    ScreenHarness h(nullptr, nullptr,
-                    QString::fromStdString(testsupport::LoopbackServer().url("")));
+    ScreenHarness h(nullptr, nullptr, QString::fromStdString(loopback::LoopbackServer().url("")));
     QVERIFY(!h.screen().selectButton->isEnabled());
     save(h.window(), QStringLiteral("no-stations"));
 }

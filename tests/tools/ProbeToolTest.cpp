@@ -79,15 +79,13 @@ INSTANTIATE_TEST_SUITE_P(
                       ProbeRow{" --chunk 1", "caf_aac.caf", 0,
                                "'caff' by container signature, as hinted", "0 (ok)"},
                       ProbeRow{"", "m4a_moov_last.m4a", 1, "nothing", "'optm'"},
-                      ProbeRow{" --hint", "wav_u8.wav", 2, "", ""},
-                      // Numbers are checked whole and within their range.
-                      ProbeRow{" --chunk -5", "wav_u8.wav", 2, "", ""},
-                      ProbeRow{" --chunk 4294967297", "wav_u8.wav", 2, "", ""},
-                      ProbeRow{" --chunk 16777217", "wav_u8.wav", 2, "", ""},
-                      ProbeRow{" --chunk 1k", "wav_u8.wav", 2, "", ""},
-                      ProbeRow{" --seconds nan", "wav_u8.wav", 2, "", ""},
-                      ProbeRow{" --seconds 1e400", "wav_u8.wav", 2, "", ""},
-                      ProbeRow{" --seconds -1", "wav_u8.wav", 2, "", ""}));
+                      ProbeRow{" --chunk 1k", "wav_u8.wav", 2, "", ""}));
+
+TEST(ProbeTool, AMissingFileIsReportedAsSuch) {
+    ToolRun run = runProbe("/nonexistent/tower.mp3");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.output.find("cannot open /nonexistent/tower.mp3"), std::string::npos);
+}
 
 TEST(ProbeTool, ListsThePacketsTheIndependentReaderFound) {
     ToolRun run = runProbe(fixturePath("mpeg1_l3_vbr_xing.mp3") + " --packets");
@@ -104,27 +102,6 @@ TEST(ProbeTool, ListsThePacketsTheIndependentReaderFound) {
     }
     EXPECT_EQ(listed, expectedPacketSizes("mpeg1_l3_vbr_xing.mp3"));
     EXPECT_NE(run.output.find("packets:         47\n"), std::string::npos) << run.output;
-}
-
-TEST(ProbeTool, ADecodeThatCannotBeWrittenFails) {
-    const std::string out = ::testing::TempDir() + "probe-decode.wav";
-    const std::string source = fixturePath("mpeg1_l3_vbr_xing.mp3");
-    for (const auto& [runner, wav, cause] :
-         {std::tuple<std::string, std::string, std::string>{"", "/dev/full",
-                                                            "No space left on device"},
-          {"/usr/bin/prlimit --fsize=100000 -- ", out, "File too large"}}) {
-        ToolRun run = runProbe("--decode " + wav + " " + source, runner);
-        EXPECT_EQ(run.exitCode, 1) << run.output;
-        EXPECT_NE(run.output.find("decode failed:"), std::string::npos) << run.output;
-        EXPECT_NE(run.output.find(cause), std::string::npos) << run.output;
-    }
-    std::remove(out.c_str());
-}
-
-TEST(ProbeTool, AMissingFileIsReportedAsSuch) {
-    ToolRun run = runProbe("/nonexistent/tower.mp3");
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.output.find("cannot open /nonexistent/tower.mp3"), std::string::npos);
 }
 
 using loopback::LoopbackServer;
@@ -147,23 +124,6 @@ TEST(ProbeUrl, ReadsAFileServedOverHttpLikeTheFileItself) {
     EXPECT_EQ(r.packetSizes, expectedPacketSizes("mpeg1_l3_vbr_xing.mp3"));
 }
 
-TEST(ProbeUrl, ALiveAdtsStreamOnAMountPointIsIdentifiedWithinTheTimeLimit) {
-    std::vector<UInt8> adts = readFixture("adts_stereo.aac");
-    LoopbackServer server;
-    server.setScript(
-        "/live",
-        Script::fixed(std::string(adts.begin(), adts.end())).repeated().untilClose().paced(40000));
-    probe::Probe live(probe::hintFor(server.url("/live")));
-    std::string error;
-    bool timedOut = false;
-    EXPECT_TRUE(probe::probeUrl(server.url("/live"), live, error, 1.0, &timedOut)) << error;
-    EXPECT_TRUE(timedOut);
-    const probe::ProbeResult& r = live.result();
-    EXPECT_EQ(r.hint, kAudioFileMP3Type);
-    EXPECT_EQ(r.fileType, kAudioFileAAC_ADTSType);
-    EXPECT_GT(r.packets, 0u);
-}
-
 TEST(ProbeUrl, AnErrorPageIsParsedAndYieldsNoFormat) {
     LoopbackServer server;
     server.setScript("/gone.mp3", Script::notFound());
@@ -176,18 +136,6 @@ TEST(ProbeUrl, AnErrorPageIsParsedAndYieldsNoFormat) {
     ToolRun run = runProbe(server.url("/gone.mp3"));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.output.find("detected:        nothing"), std::string::npos) << run.output;
-}
-
-TEST(ProbeUrl, AServerThatIsNotThereIsReported) {
-    std::string url;
-    {
-        LoopbackServer gone;
-        url = gone.url("/x.mp3");
-    }
-    probe::Probe nothing(kAudioFileMP3Type);
-    std::string error;
-    EXPECT_FALSE(probe::probeUrl(url, nothing, error, 20));
-    EXPECT_FALSE(error.empty());
 }
 
 }  // namespace

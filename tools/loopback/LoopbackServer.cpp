@@ -521,6 +521,23 @@ std::vector<std::string> LoopbackServer::requests() const {
     return requests_;
 }
 
+bool LoopbackServer::waitUntil(const std::function<bool()>& condition,
+                               std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::unique_lock lock(changeMutex_);
+    while (!condition()) {
+        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
+            return condition();
+        }
+    }
+    return true;
+}
+
+void LoopbackServer::noteChange() const {
+    { std::lock_guard lock(changeMutex_); }
+    changed_.notify_all();
+}
+
 Script LoopbackServer::scriptFor(const std::string& target) const {
     const std::string path = target.substr(0, target.find('?'));
     std::lock_guard lock(mutex_);
@@ -565,12 +582,14 @@ void LoopbackServer::acceptLoop() {
         }
         accepted_.fetch_add(1);
         open_.fetch_add(1);
+        noteChange();
         reapFinished();
         auto done = std::make_shared<std::atomic<bool>>(false);
         std::lock_guard lock(mutex_);
         workers_.push_back({std::thread([this, fd, done] {
                                 serve(fd);
                                 open_.fetch_sub(1);
+                                noteChange();
                                 done->store(true);
                             }),
                             done});
@@ -607,6 +626,7 @@ void LoopbackServer::serve(int fd) {
         std::lock_guard lock(mutex_);
         requests_.push_back(head);
     }
+    noteChange();
     const Script script = scriptFor(target);
     if (script.neverAnswer) {
         connection.waitForPeerClose();
@@ -685,6 +705,7 @@ void LoopbackServer::serve(int fd) {
             return;
         }
         sent += size;
+        noteChange();
         if (rate > 0 && script.jitterSeconds > 0 && sent > script.burstBytes &&
             unit(random) < kHoldChance && !connection.pause(unit(random) * script.jitterSeconds)) {
             return;

@@ -23,7 +23,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -134,6 +137,11 @@ class LoopbackServer {
     // The request heads received so far (request line and header lines, as
     // sent, up to the blank line), in order.
     std::vector<std::string> requests() const;
+    // Waits until `condition` holds or `timeout` passes, looking again each
+    // time the server accepts, reads a request, writes or ends a connection;
+    // returns the condition's last value.
+    bool waitUntil(const std::function<bool()>& condition,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
 
   private:
     struct Tls;
@@ -143,6 +151,7 @@ class LoopbackServer {
     void serve(int fd);
     Script scriptFor(const std::string& target) const;
     void reapFinished();
+    void noteChange() const;
 
     const Transport transport_;
     std::unique_ptr<Tls> tls_;
@@ -163,6 +172,8 @@ class LoopbackServer {
     std::atomic<std::uint64_t> bodyBytes_{0};
     std::atomic<std::uint64_t> accepted_{0};
     std::atomic<std::uint64_t> open_{0};
+    mutable std::mutex changeMutex_;
+    mutable std::condition_variable changed_;  // with changeMutex_: see waitUntil
     std::thread acceptThread_;
 };
 

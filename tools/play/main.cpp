@@ -179,29 +179,10 @@ class OutputFailure {
 // the tool, so then the tool stops the player's queue itself, at once. The
 // queue reports that it stopped as at the end of the audio, and the player
 // ends as usual.
-class ToolPlatform : public ProductionPlatform {
+class ToolPlatform : public EnginePlatform {
   public:
-    using ProductionPlatform::ProductionPlatform;
+    using EnginePlatform::EnginePlatform;
 
-    OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
-                                 AudioQueueOutputCallback callback, void* userData,
-                                 CFRunLoopRef runLoop, CFRunLoopMode mode, UInt32 flags,
-                                 AudioQueueRef* outQueue) override {
-        const OSStatus status = ProductionPlatform::AudioQueueNewOutput(
-            format, callback, userData, runLoop, mode, flags, outQueue);
-        if (status == noErr && outQueue != nullptr) {
-            std::lock_guard lock(mutex_);
-            queues_.insert(*outQueue);
-        }
-        return status;
-    }
-    OSStatus AudioQueueDispose(AudioQueueRef queue, Boolean immediate) override {
-        {
-            std::lock_guard lock(mutex_);
-            queues_.erase(queue);
-        }
-        return ProductionPlatform::AudioQueueDispose(queue, immediate);
-    }
     // Any thread. Under the lock, so that no queue is disposed of meanwhile.
     void stopQueuesNow() {
         std::lock_guard lock(mutex_);
@@ -211,6 +192,20 @@ class ToolPlatform : public ProductionPlatform {
     }
 
   private:
+    std::optional<OSStatus> before(const PlatformCall& call) override {
+        if (call.op == PlatformOp::AudioQueueDispose) {
+            std::lock_guard lock(mutex_);
+            queues_.erase(call.queue);
+        }
+        return std::nullopt;
+    }
+    void after(const PlatformCall& call, OSStatus /*result*/) override {
+        if (call.op == PlatformOp::AudioQueueNewOutput && call.queue != nullptr) {
+            std::lock_guard lock(mutex_);
+            queues_.insert(call.queue);
+        }
+    }
+
     std::mutex mutex_;
     std::set<AudioQueueRef> queues_;  // created and not yet disposed of
 };

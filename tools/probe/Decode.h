@@ -1,17 +1,18 @@
 // Offline decoding: the parser's packets fed through the output audio queue
-// the way the stream player feeds them (six buffers of 32768 bytes, at most
-// 512 packet descriptions each, start after the first buffer, wait for the
-// next buffer of the ring to come back), then flushed and drained. For
-// `orvento-probe --decode`, the queue's quality tests and the decode
-// benchmark. Everything but the queue's own callbacks runs on the caller's
-// thread.
+// the way the stream player feeds them, through the player's own buffer ring
+// (engine/PacketRing.h), then flushed and drained. For `orvento-probe
+// --decode`, the queue's quality tests and the decode benchmark. Everything
+// but the queue's own callbacks runs on the caller's thread.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <mutex>
 #include <span>
 #include <string>
 
+#include "engine/PacketRing.h"
 #include "engine/platform/queue/AudioQueue.h"
 #include "tools/probe/Probe.h"
 
@@ -34,7 +35,7 @@ struct DecodeReport {
 };
 
 // Feeds the queue from a Probe's deliveries. One per stream.
-class QueueFeeder final : public PacketObserver {
+class QueueFeeder final : public PacketObserver, private PacketRing::Owner {
   public:
     explicit QueueFeeder(DecodeOptions options);
     ~QueueFeeder() override;
@@ -49,12 +50,26 @@ class QueueFeeder final : public PacketObserver {
     DecodeReport finish();
 
   private:
-    struct Shared;
-    void enqueueFill();
+    OSStatus enqueueBuffer(AudioQueueBufferRef buffer, UInt32 count,
+                           const AudioStreamPacketDescription* descriptions) override;
+    bool startQueue() override;
+    bool failed() const override { return failed_; }
+    void fail(std::string reason) override;
     void fail(const char* call, OSStatus status);
+    static void bufferDone(void* self, AudioQueueRef queue, AudioQueueBufferRef buffer);
+    static void runningChanged(void* self, AudioQueueRef queue, AudioQueuePropertyID id);
 
     DecodeOptions options_;
-    std::unique_ptr<Shared> shared_;
+    // The caller's thread.
+    AudioQueueRef queue_ = nullptr;
+    PacketRing ring_{*this};
+    UInt64 packetIndex_ = 0;
+    bool failed_ = false;
+    DecodeReport report_;
+    // Set on the queue's thread once it has stopped running.
+    std::mutex mutex_;
+    std::condition_variable stoppedChanged_;
+    bool stopped_ = false;  // guarded by mutex_
 };
 
 // Decodes a whole file (fed in chunks of `chunkSize` bytes) through the queue.

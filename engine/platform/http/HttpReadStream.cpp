@@ -22,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/platform/http/ByteRing.h"
+
 namespace orvento {
 
 class HttpMessage {
@@ -84,115 +86,6 @@ bool initialiseCurl() {
     static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     return ok;
 }
-
-// The body bytes received and not yet read: a ring of fixed capacity,
-// allocated on the first write.
-class ByteRing {
-  public:
-    std::size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
-    std::size_t freeSpace() const { return capacity() - size_; }
-    std::size_t capacity() const { return storage_.empty() ? kBufferCapacity : storage_.size(); }
-
-    // Grows the ring when a single piece is larger than the whole capacity.
-    void reserveFor(std::size_t bytes) {
-        if (storage_.empty()) {
-            storage_.resize(std::max(kBufferCapacity, bytes));
-        } else if (bytes > freeSpace()) {
-            std::vector<unsigned char> bigger(size_ + bytes);
-            read(bigger.data(), size_);
-            size_ = bigger.size() - bytes;
-            head_ = 0;
-            storage_.swap(bigger);
-        }
-    }
-
-    void write(const char* data, std::size_t bytes) {
-        reserveFor(bytes);
-        assert(bytes <= freeSpace());
-        const std::size_t tail = (head_ + size_) % storage_.size();
-        const std::size_t first = std::min(bytes, storage_.size() - tail);
-        std::memcpy(storage_.data() + tail, data, first);
-        std::memcpy(storage_.data(), data + first, bytes - first);
-        size_ += bytes;
-    }
-
-    std::size_t read(unsigned char* out, std::size_t wanted) {
-        const std::size_t bytes = std::min(wanted, size_);
-        if (bytes == 0) {
-            return 0;
-        }
-        const std::size_t first = std::min(bytes, storage_.size() - head_);
-        std::memcpy(out, storage_.data() + head_, first);
-        std::memcpy(out + first, storage_.data(), bytes - first);
-        head_ = (head_ + bytes) % storage_.size();
-        size_ -= bytes;
-        return bytes;
-    }
-
-    void release() {
-        std::vector<unsigned char>().swap(storage_);
-        head_ = 0;
-        size_ = 0;
-    }
-
-  private:
-    std::vector<unsigned char> storage_;
-    std::size_t head_ = 0;
-    std::size_t size_ = 0;
-};
-
-// Body bytes read over the last kReadBatchSeconds, in buckets of an eighth
-// of it, so judging a stream's rate costs constant time and memory however
-// many pieces it arrives in.
-class ReadRateWindow {
-  public:
-    using Clock = RunLoop::Clock;
-
-    // Forgets everything: the rate is judged from `at` on.
-    void restart(Clock::time_point at) {
-        origin_ = at;
-        current_ = 0;
-        buckets_.fill(0);
-    }
-
-    void add(Clock::time_point at, std::uint64_t bytes) {
-        const std::int64_t index = bucketOf(at);
-        for (std::int64_t next = current_ + 1; next <= index && next <= current_ + kBuckets;
-             ++next) {
-            buckets_[static_cast<std::size_t>(next % kBuckets)] = 0;
-        }
-        current_ = std::max(current_, index);
-        buckets_[static_cast<std::size_t>(current_ % kBuckets)] += bytes;
-    }
-
-    // Whether the bytes of the window come to less than kReadBatchBelowBytes
-    // per kReadBatchSeconds. Shortly after a restart, the time observed so
-    // far stands in for the window, so the first pieces of a burst are not
-    // mistaken for a slow stream.
-    bool isSlow(Clock::time_point at) const {
-        std::uint64_t bytes = 0;
-        for (const std::uint64_t bucket : buckets_) {
-            bytes += bucket;
-        }
-        const double observed = std::chrono::duration<double>(at - origin_).count();
-        const double share = std::min(1.0, observed / kReadBatchSeconds);
-        return static_cast<double>(bytes) < static_cast<double>(kReadBatchBelowBytes) * share;
-    }
-
-  private:
-    static constexpr std::int64_t kBuckets = 8;
-
-    std::int64_t bucketOf(Clock::time_point at) const {
-        const double seconds = std::chrono::duration<double>(at - origin_).count();
-        return std::max<std::int64_t>(
-            0, static_cast<std::int64_t>(seconds * kBuckets / kReadBatchSeconds));
-    }
-
-    Clock::time_point origin_;
-    std::int64_t current_ = 0;
-    std::array<std::uint64_t, kBuckets> buckets_{};
-};
 
 struct Client {
     CFOptionFlags events = 0;
@@ -308,16 +201,13 @@ class HttpReadStream {
     double stallSeconds_ = 0;
     RunLoop::Clock::time_point lastProgress_;
     // Read batching: the socket left unwatched for reading until batchTimer_
-    // fires (CURL_SOCKET_BAD: none), when the last read was made, and the
-    // body bytes of the last kReadBatchSeconds.
+    // fires (CURL_SOCKET_BAD: none), and the rule that says when.
     RunLoop::SourceId batchTimer_ = 0;
-    double batchSeconds_ = 0;
     curl_socket_t batchedSocket_ = CURL_SOCKET_BAD;
-    RunLoop::Clock::time_point lastRead_;
-    ReadRateWindow recentBytes_;
+    std::optional<ReadBatching> batching_;
     std::atomic<std::uint64_t> batchingDelays_{0};
     std::uint64_t bodyBytes_ = 0;  // taken into the buffer so far
-    ByteRing buffer_;
+    ByteRing buffer_{kBufferCapacity};
     bool paused_ = false;          // the write callback returned CURL_WRITEFUNC_PAUSE
     bool transferDone_ = false;    // the whole body has been received
     bool transferFailed_ = false;  // the transfer ended with an error
@@ -587,9 +477,8 @@ void HttpReadStream::startTransfer() {
     lastProgress_ = RunLoop::Clock::now();
     ownLoop_->armTimer(stallTimer_, stallSeconds_);
     batchTimer_ = ownLoop_->addTimer(mode.c_str(), [this] { endBatch(); });
-    batchSeconds_ = options.readBatchSeconds;
-    lastRead_ = lastProgress_;
-    recentBytes_.restart(lastProgress_);
+    batching_.emplace(options.readBatchSeconds);
+    batching_->restart(lastProgress_);
 
     // Adding the handle asks, through the timer callback, for a first
     // socket action on the next pass: the transfer starts there.
@@ -749,8 +638,7 @@ void HttpReadStream::resume() {
     lastProgress_ = RunLoop::Clock::now();
     // The time spent paused says nothing about the stream's rate: judge it
     // afresh.
-    lastRead_ = lastProgress_;
-    recentBytes_.restart(lastProgress_);
+    batching_->restart(lastProgress_);
     ownLoop_->armTimer(stallTimer_, stallSeconds_);
     // May call the write callback at once, which may pause again.
     const CURLcode resumed = curl_easy_pause(easy_, CURLPAUSE_CONT);
@@ -824,30 +712,17 @@ std::uint64_t HttpReadStream::socketAction(curl_socket_t socket, int mask) {
 // unwatched for reading for a batching interval.
 void HttpReadStream::afterRead(curl_socket_t socket, std::uint64_t taken,
                                RunLoop::Clock::time_point at, bool waitedThroughDelay) {
-    const double gap = std::chrono::duration<double>(at - lastRead_).count();
-    lastRead_ = at;
-    recentBytes_.add(at, taken);
-    if (socket == CURL_SOCKET_BAD || batchSeconds_ <= 0 || batchedSocket_ != CURL_SOCKET_BAD ||
-        multi_ == nullptr || paused_ || taken == 0 || taken >= kReadBatchBelowBytes) {
-        return;
-    }
-    // Judged by the rate over the whole last kReadBatchSeconds, not by this
-    // read alone: a burst that arrives in many small pieces, a fast stream's
-    // occasional small read (the tail of a large write that came in two
-    // segments, say) and a fast stream that hesitated for a moment are not
-    // slow.
-    const bool slow = recentBytes_.isSlow(at);
-    // Pieces that come less often than once an interval would each cost a
-    // wake anyway, and the batching timer one more.
-    const bool frequent = waitedThroughDelay || gap < batchSeconds_;
     const auto it = sockets_.find(socket);
-    if (!slow || !frequent || it == sockets_.end() || (it->second.wanted & POLLIN) == 0) {
+    const bool watchedForReading =
+        socket != CURL_SOCKET_BAD && it != sockets_.end() && (it->second.wanted & POLLIN) != 0 &&
+        batchedSocket_ == CURL_SOCKET_BAD && multi_ != nullptr && !paused_;
+    if (!batching_->delayAfterRead(at, taken, watchedForReading, waitedThroughDelay)) {
         return;
     }
     batchedSocket_ = socket;
     batchingDelays_.fetch_add(1, std::memory_order_relaxed);
     ownLoop_->setFdWatchEvents(it->second.source, static_cast<short>(it->second.wanted & ~POLLIN));
-    ownLoop_->armTimer(batchTimer_, batchSeconds_);
+    ownLoop_->armTimer(batchTimer_, batching_->interval());
 }
 
 // Ends the batching delay: the socket is watched for what libcurl asked for

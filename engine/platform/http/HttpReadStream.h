@@ -93,6 +93,7 @@
 #include <string>
 
 #include "engine/platform/CoreTypes.h"
+#include "engine/platform/http/ReadBatching.h"
 #include "engine/platform/runloop/RunLoop.h"
 #include "engine/platform/url/Url.h"
 
@@ -107,18 +108,6 @@ using CFIndex = long;
 using CFOptionFlags = unsigned long;
 
 inline constexpr CFStringRef kCFHTTPVersion1_1 = "HTTP/1.1";
-
-// How long a slow stream's socket is left unwatched for reading after a small
-// read (see "Slow streams" above). A 16 kbit/s station that sends 20 pieces a
-// second then costs its reader 4 wakes a second instead of 20; a shorter
-// interval saves too little of a player's CPU, a longer one little more. A
-// quarter of a second is far less than a player buffers and far below the
-// 30 s stall rule.
-inline constexpr double kReadBatchSeconds = 0.25;
-// A read that took at least this many body bytes (one libcurl receive
-// buffer) is never followed by a batching delay: the stream is then fast
-// enough for each wake to be worth its cost.
-inline constexpr std::size_t kReadBatchBelowBytes = std::size_t{16} * 1024;
 
 class HttpMessage;
 using CFHTTPMessageRef = HttpMessage*;

@@ -19,7 +19,7 @@
 
 #include "engine/platform/queue/AudioOutput.h"
 #include "engine/platform/queue/Decoder.h"
-#include "engine/platform/queue/FormatConverter.h"
+#include "engine/platform/queue/PcmWriter.h"
 
 namespace orvento {
 namespace {
@@ -106,8 +106,15 @@ class AudioQueue {
     void run();
     bool handle(Command command);
     void stopNow();
+    // One step of a running queue, called and returning with the lock held:
+    // write decoded audio out; else decode the current buffer, or give it
+    // back; else wait for the output to play out before a stop; else take
+    // the next buffer or marker.
     Step advance(std::unique_lock<std::mutex>& lock);
-    std::optional<AudioOutput::Duration> writeOut();
+    Step writeOut(std::unique_lock<std::mutex>& lock);
+    Step decodeCurrent(std::unique_lock<std::mutex>& lock);
+    Step drain(std::unique_lock<std::mutex>& lock);
+    Step takeItem(std::unique_lock<std::mutex>& lock);
     void decodeNextRun();
     void notifyRunning(bool running);
     void reportFailure(const std::string& text);
@@ -150,16 +157,10 @@ class AudioQueue {
     // The queue's thread only.
     std::unique_ptr<Decoder> decoder_;
     UInt64 appliedCookieVersion_ = 0;
-    Slot* current_ = nullptr;    // the buffer being decoded
-    std::size_t nextRun_ = 0;    // its next description, or byte offset without descriptions
-    PcmBuffer decoded_;          // decoded audio not yet fully written
-    std::size_t piece_ = 0;      // the piece of decoded_ being written
-    std::size_t pieceDone_ = 0;  // frames of it written
-    FormatConverter converter_;
-    std::vector<float> converted_;   // converted audio not yet fully written
-    std::size_t convertedDone_ = 0;  // samples of it written
-    bool flushConverter_ = false;    // write the converter's tail once decoded_ is out
-    bool draining_ = false;          // a stop is waiting for the output to play out
+    Slot* current_ = nullptr;  // the buffer being decoded
+    std::size_t nextRun_ = 0;  // its next description, or byte offset without descriptions
+    PcmWriter writer_;         // decoded audio on its way to the output
+    bool draining_ = false;    // a stop is waiting for the output to play out
     UInt64 drainGeneration_ = 0;
 
     std::thread thread_;  // last: started once everything above exists
@@ -481,13 +482,7 @@ void AudioQueue::stopNow() {
     nextRun_ = 0;
     draining_ = false;
     decoder_->reset();
-    decoded_.clear();
-    piece_ = 0;
-    pieceDone_ = 0;
-    converter_.reset();
-    converted_.clear();
-    convertedDone_ = 0;
-    flushConverter_ = false;
+    writer_.reset();
     if (open) {
         output_->discard();
         output_->pause();
@@ -501,88 +496,100 @@ void AudioQueue::stopNow() {
 }
 
 AudioQueue::Step AudioQueue::advance(std::unique_lock<std::mutex>& lock) {
-    if (convertedDone_ < converted_.size() || piece_ < decoded_.pieces().size() ||
-        flushConverter_) {
-        lock.unlock();
-        const std::optional<AudioOutput::Duration> wait = writeOut();
-        takeOutputFailure();
-        lock.lock();
-        if (wait.has_value()) {
-            return {Step::Kind::Wait, *wait};
-        }
-        return {Step::Kind::Progress};
+    if (writer_.pending()) {
+        return writeOut(lock);
     }
     if (current_ != nullptr) {
-        const bool more = current_->descriptions.empty() ? nextRun_ < current_->byteSize
-                                                         : nextRun_ < current_->descriptions.size();
-        if (more) {
-            std::optional<std::vector<std::byte>> cookie;
-            if (appliedCookieVersion_ != cookieVersion_) {
-                appliedCookieVersion_ = cookieVersion_;
-                cookie = cookie_;
-            }
-            lock.unlock();
-            if (cookie.has_value() && !decoder_->setCookie(*cookie)) {
-                reportFailure(decoder_->errorText());
-            }
-            decodeNextRun();
-            lock.lock();
-            return {Step::Kind::Progress};
-        }
-        Slot* done = current_;
-        current_ = nullptr;
-        done->queued = false;
-        lock.unlock();
-        callback_(userData_, this, &done->record);
-        lock.lock();
-        return {Step::Kind::Progress};
+        return decodeCurrent(lock);
     }
     if (draining_) {
-        lock.unlock();
-        const AudioOutput::Duration left = output_->untilDrained();
-        takeOutputFailure();
-        lock.lock();
-        if (left > AudioOutput::Duration::zero()) {
-            return {Step::Kind::Wait, left};
+        return drain(lock);
+    }
+    return takeItem(lock);
+}
+
+AudioQueue::Step AudioQueue::writeOut(std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    const std::optional<AudioOutput::Duration> wait = writer_.writeTo(*output_);
+    if (const std::string failure = writer_.takeFailure(); !failure.empty()) {
+        reportFailure(failure);
+    }
+    takeOutputFailure();
+    lock.lock();
+    return wait ? Step{Step::Kind::Wait, *wait} : Step{Step::Kind::Progress};
+}
+
+AudioQueue::Step AudioQueue::decodeCurrent(std::unique_lock<std::mutex>& lock) {
+    Slot* slot = current_;
+    const bool more = slot->descriptions.empty() ? nextRun_ < slot->byteSize
+                                                 : nextRun_ < slot->descriptions.size();
+    std::optional<std::vector<std::byte>> cookie;
+    if (!more) {
+        current_ = nullptr;
+        slot->queued = false;
+    } else if (appliedCookieVersion_ != cookieVersion_) {
+        appliedCookieVersion_ = cookieVersion_;
+        cookie = cookie_;
+    }
+    lock.unlock();
+    if (!more) {
+        callback_(userData_, this, &slot->record);
+    } else {
+        if (cookie.has_value() && !decoder_->setCookie(*cookie)) {
+            reportFailure(decoder_->errorText());
         }
-        draining_ = false;
-        ++stopMarkersDone_;
-        idle_.notify_all();
-        if (drainGeneration_ != startGeneration_) {
-            return {Step::Kind::Progress};  // started again meanwhile: keep running
-        }
+        decodeNextRun();
+    }
+    lock.lock();
+    return {Step::Kind::Progress};
+}
+
+AudioQueue::Step AudioQueue::drain(std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    const AudioOutput::Duration left = output_->untilDrained();
+    takeOutputFailure();
+    lock.lock();
+    if (left > AudioOutput::Duration::zero()) {
+        return {Step::Kind::Wait, left};
+    }
+    draining_ = false;
+    ++stopMarkersDone_;
+    idle_.notify_all();
+    if (drainGeneration_ == startGeneration_) {
+        // Not started again meanwhile: the queue stops.
         lock.unlock();
         output_->pause();
         notifyRunning(false);
         lock.lock();
-        return {Step::Kind::Progress};
     }
+    return {Step::Kind::Progress};
+}
+
+AudioQueue::Step AudioQueue::takeItem(std::unique_lock<std::mutex>& lock) {
     if (items_.empty()) {
         return {Step::Kind::Idle};
     }
     const Item item = items_.front();
     items_.pop_front();
-    switch (item.kind) {
-        case Item::Kind::Buffer:
-            current_ = item.slot;
-            nextRun_ = 0;
-            break;
-        case Item::Kind::Flush:
-        case Item::Kind::Stop:
-            if (item.kind == Item::Kind::Stop && item.generation != startGeneration_) {
-                ++stopMarkersDone_;
-                idle_.notify_all();
-                break;
-            }
-            lock.unlock();
-            decoder_->flush(decoded_);
-            flushConverter_ = true;
-            lock.lock();
-            if (item.kind == Item::Kind::Stop) {
-                draining_ = true;
-                drainGeneration_ = item.generation;
-            }
-            break;
+    if (item.kind == Item::Kind::Buffer) {
+        current_ = item.slot;
+        nextRun_ = 0;
+        return {Step::Kind::Progress};
+    }
+    if (item.kind == Item::Kind::Stop && item.generation != startGeneration_) {
+        // A stop cancelled by a later start.
+        ++stopMarkersDone_;
+        idle_.notify_all();
+        return {Step::Kind::Progress};
+    }
+    // A flush, or a stop: everything before it is played out.
+    lock.unlock();
+    decoder_->flush(writer_.decoded());
+    writer_.endOfData();
+    lock.lock();
+    if (item.kind == Item::Kind::Stop) {
+        draining_ = true;
+        drainGeneration_ = item.generation;
     }
     return {Step::Kind::Progress};
 }
@@ -600,74 +607,8 @@ void AudioQueue::decodeNextRun() {
         run = {slot.storage.get() + d.mStartOffset, d.mDataByteSize};
         whole = true;
     }
-    if (!decoder_->decode(run, whole, decoded_)) {
+    if (!decoder_->decode(run, whole, writer_.decoded())) {
         reportFailure(decoder_->errorText());
-    }
-}
-
-std::optional<AudioOutput::Duration> AudioQueue::writeOut() {
-    // What the output takes now, or how long to wait before offering more.
-    auto afterPartialWrite = [this](std::size_t taken) {
-        const AudioOutput::Duration wait = output_->untilWritable();
-        return taken == 0 && wait <= AudioOutput::Duration::zero()
-                   ? AudioOutput::Duration(std::chrono::milliseconds(1))
-                   : wait;
-    };
-    for (;;) {
-        PcmFormat out = output_->format();
-        const auto channels = static_cast<std::size_t>(out.channels);
-        if (convertedDone_ < converted_.size()) {
-            const std::size_t frames = (converted_.size() - convertedDone_) / channels;
-            const std::size_t taken = output_->write(converted_.data() + convertedDone_, frames);
-            convertedDone_ += taken * channels;
-            if (taken < frames) {
-                return afterPartialWrite(taken);
-            }
-        }
-        converted_.clear();
-        convertedDone_ = 0;
-        const auto& pieces = decoded_.pieces();
-        if (piece_ >= pieces.size()) {
-            decoded_.clear();
-            piece_ = 0;
-            if (flushConverter_) {
-                flushConverter_ = false;
-                if (converter_.active()) {
-                    converter_.flush(converted_);
-                    converter_.reset();
-                    continue;
-                }
-            }
-            return std::nullopt;
-        }
-        const PcmBuffer::Piece& piece = pieces[piece_];
-        if (!(piece.format == out) && output_->adopt(piece.format)) {
-            continue;  // nothing written yet: the output takes the decoder's format
-        }
-        if (piece.format == out) {
-            if (converter_.active()) {
-                // Back to the output's own format: first the converter's tail.
-                converter_.flush(converted_);
-                converter_.reset();
-                continue;
-            }
-            const std::size_t left = piece.frames - pieceDone_;
-            const std::size_t taken =
-                output_->write(decoded_.samples(piece) + pieceDone_ * channels, left);
-            pieceDone_ += taken;
-            if (taken < left) {
-                return afterPartialWrite(taken);
-            }
-        } else {
-            const float* from = decoded_.samples(piece) +
-                                pieceDone_ * static_cast<std::size_t>(piece.format.channels);
-            if (!converter_.convert(piece.format, out, from, piece.frames - pieceDone_,
-                                    converted_)) {
-                reportFailure("cannot convert the decoded audio to the output's format");
-            }
-        }
-        ++piece_;
-        pieceDone_ = 0;
     }
 }
 

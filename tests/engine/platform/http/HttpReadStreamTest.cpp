@@ -36,6 +36,10 @@ struct ResponseRow {
     // null: not checked.
     const char* statusLine = nullptr;
     const char* errorWords = nullptr;
+    LoopbackServer::Transport transport = LoopbackServer::Transport::plain;
+    bool trusted = true;  // TLS: the server's certificate is trusted
+    // The address asked for, when not the server's "/".
+    std::function<std::string(const LoopbackServer&)> url = nullptr;
 };
 
 std::string patternText(std::size_t size) {
@@ -51,63 +55,41 @@ const std::string kHtml404 = [] {
     return *page.data;
 }();
 
+// Serves `script` at "/"; the reader must see `body`.
+std::function<std::string(LoopbackServer&)> serving(Script script, std::string body = {}) {
+    return [script = std::move(script), body = std::move(body)](LoopbackServer& s) {
+        s.setScript("/", script);
+        return body;
+    };
+}
+
+// `count` redirects, 302 and 301 by turns, from "/" to a page that says
+// "arrived".
+std::function<std::string(LoopbackServer&)> redirects(int count) {
+    return [count](LoopbackServer& s) {
+        for (int i = 0; i < count; ++i) {
+            s.setScript("/" + (i == 0 ? std::string() : "r" + std::to_string(i)),
+                        Script::redirect("/r" + std::to_string(i + 1), i % 2 == 0 ? 302 : 301));
+        }
+        s.setScript("/r" + std::to_string(count), Script::fixed("arrived"));
+        return std::string(count <= 5 ? "arrived" : "");
+    };
+}
+
 const std::vector<ResponseRow> kResponses = {
-    {"FixedLength",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::pattern(300'000));
-         return patternText(300'000);
-     },
-     Outcome::end, -1, -1, "HTTP/1.1 200 OK"},
-    {"Chunked",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::pattern(200'000).chunked().writesOf(777));
-         return patternText(200'000);
-     },
+    {"FixedLength", serving(Script::pattern(300'000), patternText(300'000)), Outcome::end, -1, -1,
+     "HTTP/1.1 200 OK"},
+    {"Chunked", serving(Script::pattern(200'000).chunked().writesOf(777), patternText(200'000)),
      Outcome::end},
     {"IcyStatusLineUntilClose",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::pattern(150'000).withStatusLine("ICY 200 OK").untilClose());
-         return patternText(150'000);
-     },
+     serving(Script::pattern(150'000).withStatusLine("ICY 200 OK").untilClose(),
+             patternText(150'000)),
      Outcome::end, -1, -1, "ICY 200 OK"},
-    {"Http10UntilClose",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::pattern(70'000).withStatusLine("HTTP/1.0 200 OK").untilClose());
-         return patternText(70'000);
-     },
-     Outcome::end},
-    {"NotFoundPageIsABody",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::notFound());
-         return kHtml404;
-     },
-     Outcome::end, -1, -1, "HTTP/1.1 404 Not Found"},
-    {"EmptyBody",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::fixed(""));
-         return std::string();
-     },
-     Outcome::end},
-    {"FiveRedirects",
-     [](LoopbackServer& s) {
-         for (int i = 0; i < 5; ++i) {
-             s.setScript("/" + (i == 0 ? std::string() : "r" + std::to_string(i)),
-                         Script::redirect("/r" + std::to_string(i + 1), i % 2 == 0 ? 302 : 301));
-         }
-         s.setScript("/r5", Script::fixed("arrived"));
-         return std::string("arrived");
-     },
-     Outcome::end, -1, -1, "HTTP/1.1 200 OK"},
-    {"SixRedirects",
-     [](LoopbackServer& s) {
-         for (int i = 0; i < 6; ++i) {
-             s.setScript("/" + (i == 0 ? std::string() : "r" + std::to_string(i)),
-                         Script::redirect("/r" + std::to_string(i + 1)));
-         }
-         s.setScript("/r6", Script::fixed("too far"));
-         return std::string();
-     },
-     Outcome::error, 0},
+    {"NotFoundPageIsABody", serving(Script::notFound(), kHtml404), Outcome::end, -1, -1,
+     "HTTP/1.1 404 Not Found"},
+    {"EmptyBody", serving(Script::fixed("")), Outcome::end},
+    {"FiveRedirects", redirects(5), Outcome::end, -1, -1, "HTTP/1.1 200 OK"},
+    {"SixRedirects", redirects(6), Outcome::error, 0},
     {"RedirectLoop",
      [](LoopbackServer& s) {
          s.setScript("/", Script::redirect("/b"));
@@ -115,12 +97,7 @@ const std::vector<ResponseRow> kResponses = {
          return std::string();
      },
      Outcome::error, 0},
-    {"RedirectToALocalFile",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::redirect("file:///etc/passwd"));
-         return std::string();
-     },
-     Outcome::error, 0},
+    {"RedirectToALocalFile", serving(Script::redirect("file:///etc/passwd")), Outcome::error, 0},
     {"RedirectToFtp",
      [](LoopbackServer& s) {
          s.setScript("/", Script::redirect("ftp://127.0.0.1:" + std::to_string(s.port()) + "/"));
@@ -128,29 +105,24 @@ const std::vector<ResponseRow> kResponses = {
      },
      Outcome::error, 0, 1},
     {"IcyErrorStatusLine",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::fixed("<html>no</html>").withStatusLine("ICY 404 Not Found"));
-         return std::string();
-     },
-     Outcome::error, 0},
-    {"CloseMidBody",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::pattern(100'000).closeAfter(40'000));
-         return patternText(40'000);
-     },
+     serving(Script::fixed("<html>no</html>").withStatusLine("ICY 404 Not Found")), Outcome::error,
+     0},
+    {"CloseMidBody", serving(Script::pattern(100'000).closeAfter(40'000), patternText(40'000)),
      Outcome::error, 40'000},
     {"HeaderLineOf200KB",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::fixed("never").withHeader("X-Big: " + std::string(200'000, 'a')));
-         return std::string();
-     },
+     serving(Script::fixed("never").withHeader("X-Big: " + std::string(200'000, 'a'))),
      Outcome::error, 0, -1, nullptr, "header is too long"},
-    {"CloseMidChunkedBody",
-     [](LoopbackServer& s) {
-         s.setScript("/", Script::endless().chunked().closeAfter(50'000));
-         return patternText(50'000);
-     },
-     Outcome::error, 50'000},
+    {"HttpsWhenTheServerIsTrusted",
+     serving(Script::pattern(500'000).chunked(), patternText(500'000)), Outcome::end, -1, -1,
+     nullptr, nullptr, LoopbackServer::Transport::tls},
+    {"HttpsWhenTheCertificateIsNotTrusted", serving(Script::fixed("secret")), Outcome::error, 0, -1,
+     nullptr, nullptr, LoopbackServer::Transport::tls, false},
+    {"ConnectionRefused", [](LoopbackServer&) { return std::string(); }, Outcome::error, 0, -1,
+     nullptr, nullptr, LoopbackServer::Transport::plain, true,
+     [](const LoopbackServer&) {
+         const LoopbackServer gone;
+         return "http://127.0.0.1:" + std::to_string(gone.port()) + "/";
+     }},
 };
 
 struct ResponseCase {
@@ -166,11 +138,14 @@ class HttpReadStreamResponses : public testing::TestWithParam<ResponseCase> {};
 
 TEST_P(HttpReadStreamResponses, DeliverTheBodyAloneThenOneEndOrOneError) {
     const ResponseRow& row = *GetParam().row;
-    LoopbackServer server;
+    LoopbackServer server(row.transport);
     const std::string expected = row.setUp(server);
+    HttpReadStreamOptions options;
+    options.caFile = row.trusted ? server.caFile() : std::string();
     ClientLog log;
     log.readSize = GetParam().readSize;
-    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
+    const testsupport::StreamPtr stream =
+        testsupport::startStream(row.url ? row.url(server) : server.url("/"), log, options);
     ASSERT_TRUE(stream);
     ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
     testsupport::runLoopFor(0.1);  // nothing may follow
@@ -243,89 +218,6 @@ TEST(HttpReadStream, AsksWithAPlainHttp11GetAndNoAddedHeaderFields) {
     EXPECT_EQ(fields, (std::set<std::string>{"Host", "Accept"})) << requests[0];
 }
 
-struct OpenRow {
-    const char* url;
-    bool opens;
-};
-
-void PrintTo(const OpenRow& row, std::ostream* out) {
-    *out << row.url;
-}
-
-class HttpReadStreamOpen : public testing::TestWithParam<OpenRow> {};
-
-TEST_P(HttpReadStreamOpen, AcceptsOnlyHttpAndHttps) {
-    const CFURLRef url = Url::fromString(GetParam().url);
-    ASSERT_NE(url, nullptr);
-    CFHTTPMessageRef request =
-        CFHTTPMessageCreateRequest(kCFAllocatorDefault, "GET", url, kCFHTTPVersion1_1);
-    ASSERT_NE(request, nullptr);
-    const testsupport::StreamPtr stream(
-        CFReadStreamCreateForHTTPRequest(kCFAllocatorDefault, request));
-    CFRelease(request);
-    EXPECT_EQ(CFReadStreamOpen(stream.get()), GetParam().opens);
-    EXPECT_EQ(HttpReadStreamErrorText(stream.get()).empty(), GetParam().opens);
-    EXPECT_FALSE(CFReadStreamOpen(stream.get())) << "a second open";
-    // A stream that did not open never reports anything, even when scheduled.
-    if (!GetParam().opens) {
-        ClientLog log;
-        CFStreamClientContext context{0, &log, nullptr, nullptr, nullptr};
-        CFReadStreamSetClient(stream.get(), testsupport::kEngineEvents, testsupport::logEvent,
-                              &context);
-        CFReadStreamScheduleWithRunLoop(stream.get(), CFRunLoopGetCurrent(), kCFRunLoopCommonModes);
-        testsupport::runLoopFor(0.1);
-        EXPECT_EQ(log.events.load(), 0);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, HttpReadStreamOpen,
-    testing::Values(OpenRow{"http://127.0.0.1:9/", true}, OpenRow{"HTTP://127.0.0.1:9/", true},
-                    OpenRow{"HtTpS://127.0.0.1:9/", true}, OpenRow{"file:///etc/passwd", false},
-                    OpenRow{"ftp://127.0.0.1:9/", false}, OpenRow{"gopher://127.0.0.1:9/", false},
-                    OpenRow{"data:text/plain,hello", false},
-                    OpenRow{"httpx://127.0.0.1:9/", false}));
-
-TEST(HttpReadStream, RefusesNullArgumentsWithoutCrashing) {
-    EXPECT_EQ(CFHTTPMessageCreateRequest(kCFAllocatorDefault, "GET", nullptr, kCFHTTPVersion1_1),
-              nullptr);
-    EXPECT_EQ(CFHTTPMessageCreateRequest(kCFAllocatorDefault, "POST", Url::fromString("http://h/"),
-                                         kCFHTTPVersion1_1),
-              nullptr);
-    EXPECT_EQ(CFReadStreamCreateForHTTPRequest(kCFAllocatorDefault, nullptr), nullptr);
-    EXPECT_FALSE(CFReadStreamOpen(nullptr));
-    EXPECT_FALSE(CFReadStreamSetClient(nullptr, 2, testsupport::logEvent, nullptr));
-    UInt8 byte = 0;
-    EXPECT_EQ(CFReadStreamRead(nullptr, &byte, 1), -1);
-    CFReadStreamScheduleWithRunLoop(nullptr, CFRunLoopGetCurrent(), kCFRunLoopCommonModes);
-    CFReadStreamClose(nullptr);
-    CFRelease(static_cast<CFReadStreamRef>(nullptr));
-    CFRelease(static_cast<CFHTTPMessageRef>(nullptr));
-    EXPECT_EQ(HttpReadStreamErrorText(nullptr), "");
-}
-
-TEST(HttpReadStream, OptionsAreTakenOnlyBeforeOpening) {
-    testsupport::StreamPtr stream = testsupport::createStream("http://127.0.0.1:9/");
-    ASSERT_TRUE(stream);  // already opened by createStream
-    EXPECT_FALSE(HttpReadStreamSetOptions(stream.get(), {}));
-}
-
-TEST(HttpReadStream, EventsComeOnlyFromInsideTheOwningThreadsRunLoop) {
-    LoopbackServer server;
-    server.setScript("/", Script::pattern(20'000));
-    ClientLog log;
-    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
-    // The transfer only progresses inside the loop: the server is not even
-    // asked before the loop runs.
-    EXPECT_FALSE(testsupport::waitUntil([&] { return !server.requests().empty(); },
-                                        std::chrono::milliseconds(200)));
-    EXPECT_EQ(log.events.load(), 0);
-    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
-    EXPECT_FALSE(log.outsideRun);
-    EXPECT_FALSE(log.offThread);
-    EXPECT_EQ(log.body.size(), 20'000U);
-}
-
 TEST(HttpReadStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
     LoopbackServer server;
     server.setScript("/", Script::pattern(3000));
@@ -333,7 +225,7 @@ TEST(HttpReadStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
     log.readSize = 0;
     const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
     ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.hasBytes > 0; }));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return server.connectionsOpen() == 0; }));
+    ASSERT_TRUE(server.waitUntil([&] { return server.connectionsOpen() == 0; }));
     // All 3000 bytes are buffered and the client does not read: after the
     // arrivals nothing more is reported, and the loop sleeps.
     testsupport::runLoopFor(0.1);
@@ -356,70 +248,27 @@ TEST(HttpReadStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
     EXPECT_EQ(log.body.size(), 3000U);
 }
 
-struct MaskRow {
-    const char* name;
-    CFOptionFlags events;
-    CFIndex readSize;
-    int hasBytes;  // -1: any number above 0
-    int ends;
-    int errors;
-};
-
-void PrintTo(const MaskRow& row, std::ostream* out) {
-    *out << row.name;
-}
-
-class HttpReadStreamMask : public testing::TestWithParam<MaskRow> {};
-
-TEST_P(HttpReadStreamMask, FiltersTheReportedEvents) {
-    const MaskRow& row = GetParam();
+// Bytes offered to a client that does not read do not hold the error back,
+// and the failure shows in the reads once the bytes are gone.
+TEST(HttpReadStream, AnErrorIsReportedThoughOfferedBytesWereNotRead) {
     LoopbackServer server;
     server.setScript("/", Script::pattern(10'000).closeAfter(5000));
     ClientLog log;
-    log.readSize = row.readSize;
-    const testsupport::StreamPtr stream =
-        testsupport::startStream(server.url("/"), log, {}, row.events);
-    ASSERT_TRUE(testsupport::runLoopUntil(
-        [&] { return server.connectionsAccepted() == 1 && server.connectionsOpen() == 0; }));
-    testsupport::runLoopFor(0.2);
-    if (row.hasBytes < 0) {
-        EXPECT_GT(log.hasBytes, 0);
-    } else {
-        EXPECT_EQ(log.hasBytes, row.hasBytes);
-    }
-    EXPECT_EQ(log.ends, row.ends);
-    EXPECT_EQ(log.errors, row.errors);
-    // Whatever was reported, the failure shows in the reads once the bytes are gone.
+    log.readSize = 0;
+    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
+    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.errors > 0; }));
+    EXPECT_GT(log.hasBytes, 0);
+    EXPECT_EQ(log.ends, 0);
     std::vector<UInt8> rest(10'000);
     CFReadStreamRead(stream.get(), rest.data(), static_cast<CFIndex>(rest.size()));
     EXPECT_EQ(CFReadStreamRead(stream.get(), rest.data(), 1), -1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, HttpReadStreamMask,
-    testing::Values(MaskRow{"BytesOnly", kCFStreamEventHasBytesAvailable, 32768, -1, 0, 0},
-                    MaskRow{"ErrorOnly", kCFStreamEventErrorOccurred, 32768, 0, 0, 1},
-                    // Bytes offered to a client that does not read do not hold the error back.
-                    MaskRow{"AllButNoReading", testsupport::kEngineEvents, 0, -1, 0, 1}),
-    [](const testing::TestParamInfo<MaskRow>& info) { return std::string(info.param.name); });
-
-TEST(HttpReadStream, TwoStreamsOnOneLoopDoNotMixTheirBodies) {
-    LoopbackServer server;
-    server.setScript("/a", Script::pattern(200'000));
-    server.setScript("/b", Script::fixed(std::string(150'000, 'b')).chunked());
-    ClientLog a;
-    ClientLog b;
-    const testsupport::StreamPtr streamA = testsupport::startStream(server.url("/a"), a);
-    const testsupport::StreamPtr streamB = testsupport::startStream(server.url("/b"), b);
-    ASSERT_TRUE(testsupport::runLoopUntil([&] { return a.ends + b.ends == 2; }));
-    EXPECT_EQ(a.body.size(), 200'000U);
-    EXPECT_TRUE(loopback::matchesPattern(a.body.data(), a.body.size(), 0));
-    EXPECT_EQ(std::string(b.body.begin(), b.body.end()), std::string(150'000, 'b'));
-}
-
+// Two streams on each of four threads' loops: none mixes its body with another's.
 TEST(HttpReadStream, StreamsOnManyThreadsAtOnce) {
     LoopbackServer server;
-    server.setScript("*", Script::pattern(100'000).writesOf(4096));
+    server.setScript("/1", Script::pattern(100'000).writesOf(4096));
+    server.setScript("/2", Script::pattern(100'000).chunked().writesOf(3000));
     std::vector<std::thread> threads;
     threads.reserve(4);
     std::atomic<int> good{0};

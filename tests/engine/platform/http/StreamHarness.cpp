@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
-
 #include "engine/platform/url/Url.h"
 
 namespace orvento::testsupport {
@@ -15,37 +13,6 @@ void runSlice(double seconds) {
     insideRun = true;
     CFRunLoopRunInMode(kCFRunLoopDefaultMode, seconds, false);
     insideRun = false;
-}
-
-}  // namespace
-
-StreamPtr createStream(const std::string& url, const HttpReadStreamOptions& options) {
-    CFHTTPMessageRef request = CFHTTPMessageCreateRequest(kCFAllocatorDefault, "GET",
-                                                          Url::fromString(url), kCFHTTPVersion1_1);
-    if (request == nullptr) {
-        return nullptr;
-    }
-    StreamPtr stream(CFReadStreamCreateForHTTPRequest(kCFAllocatorDefault, request));
-    CFRelease(request);
-    if (!stream || !HttpReadStreamSetOptions(stream.get(), options) ||
-        !CFReadStreamOpen(stream.get())) {
-        return nullptr;
-    }
-    return stream;
-}
-
-StreamPtr startStream(const std::string& url, ClientLog& log, const HttpReadStreamOptions& options,
-                      CFOptionFlags events) {
-    StreamPtr stream = createStream(url, options);
-    if (!stream) {
-        ADD_FAILURE() << "cannot open " << url;
-        return nullptr;
-    }
-    log.owner = std::this_thread::get_id();
-    CFStreamClientContext context{0, &log, nullptr, nullptr, nullptr};
-    EXPECT_TRUE(CFReadStreamSetClient(stream.get(), events, logEvent, &context));
-    CFReadStreamScheduleWithRunLoop(stream.get(), CFRunLoopGetCurrent(), kCFRunLoopCommonModes);
-    return stream;
 }
 
 void logEvent(CFReadStreamRef stream, CFStreamEventType type, void* info) {
@@ -84,6 +51,37 @@ void logEvent(CFReadStreamRef stream, CFStreamEventType type, void* info) {
     }
 }
 
+}  // namespace
+
+StreamPtr createStream(const std::string& url, const HttpReadStreamOptions& options) {
+    CFHTTPMessageRef request = CFHTTPMessageCreateRequest(kCFAllocatorDefault, "GET",
+                                                          Url::fromString(url), kCFHTTPVersion1_1);
+    if (request == nullptr) {
+        return nullptr;
+    }
+    StreamPtr stream(CFReadStreamCreateForHTTPRequest(kCFAllocatorDefault, request));
+    CFRelease(request);
+    if (!stream || !HttpReadStreamSetOptions(stream.get(), options) ||
+        !CFReadStreamOpen(stream.get())) {
+        return nullptr;
+    }
+    return stream;
+}
+
+StreamPtr startStream(const std::string& url, ClientLog& log,
+                      const HttpReadStreamOptions& options) {
+    StreamPtr stream = createStream(url, options);
+    if (!stream) {
+        ADD_FAILURE() << "cannot open " << url;
+        return nullptr;
+    }
+    log.owner = std::this_thread::get_id();
+    CFStreamClientContext context{0, &log, nullptr, nullptr, nullptr};
+    EXPECT_TRUE(CFReadStreamSetClient(stream.get(), kEngineEvents, logEvent, &context));
+    CFReadStreamScheduleWithRunLoop(stream.get(), CFRunLoopGetCurrent(), kCFRunLoopCommonModes);
+    return stream;
+}
+
 bool runLoopUntil(const std::function<bool()>& done, double seconds) {
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -99,23 +97,6 @@ bool runLoopUntil(const std::function<bool()>& done, double seconds) {
 
 void runLoopFor(double seconds) {
     runSlice(seconds);
-}
-
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return condition();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-double threadCpuSeconds() {
-    timespec used{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
-    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
 }
 
 }  // namespace orvento::testsupport

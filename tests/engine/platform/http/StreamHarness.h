@@ -53,24 +53,12 @@ StreamPtr createStream(const std::string& url, const HttpReadStreamOptions& opti
 // run loop in the common modes, as the engine does. Fails the test (and
 // returns null) when the stream cannot be opened.
 StreamPtr startStream(const std::string& url, ClientLog& log,
-                      const HttpReadStreamOptions& options = {},
-                      CFOptionFlags events = kEngineEvents);
-
-// The client callback that fills a ClientLog.
-void logEvent(CFReadStreamRef stream, CFStreamEventType type, void* info);
+                      const HttpReadStreamOptions& options = {});
 
 // Runs the calling thread's loop in short slices until `done` holds or
 // `seconds` have passed; returns `done()`.
 bool runLoopUntil(const std::function<bool()>& done, double seconds = 10);
 // Runs the calling thread's loop for `seconds`.
 void runLoopFor(double seconds);
-
-// Polls `condition` every few milliseconds, without running the loop, until
-// it holds or `timeout` has passed; returns its last value.
-bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
-
-// CPU time the calling thread has used, in seconds.
-double threadCpuSeconds();
 
 }  // namespace orvento::testsupport

@@ -183,19 +183,6 @@ TEST_P(FixtureParse, EverySplitYieldsTheSameFormatCookieAndPackets) {
     }
 }
 
-TEST_P(FixtureParse, HintNeverOverridesWhatTheBytesAre) {
-    const FixtureRow& row = GetParam();
-    std::vector<UInt8> bytes = readFixture(row.file);
-    ParseRecord reference = parseBytes(bytes, kAudioFileMP3Type, Split::Whole);
-    for (AudioFileTypeID hint : {kAudioFileWAVEType, kAudioFileAAC_ADTSType, kAudioFileM4AType,
-                                 kAudioFileCAFType, AudioFileTypeID{0}}) {
-        ParseRecord r = parseBytes(bytes, hint, Split::Engine32k);
-        EXPECT_EQ(r.fileType, row.fileType);
-        EXPECT_EQ(r.packetSizes, reference.packetSizes);
-        EXPECT_EQ(r.pcmBytes, reference.pcmBytes);
-    }
-}
-
 INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureParse, ::testing::ValuesIn(kFixtures),
                          [](const ::testing::TestParamInfo<FixtureRow>& info) {
                              std::string name = info.param.file;
@@ -230,21 +217,6 @@ TEST(FixtureParse, FramesOfAnotherMpegVersionCarryTheirOwnFrameCount) {
         at += r.packetSizes[i];
     }
     EXPECT_GT(mpeg1, 0U);
-}
-
-TEST(FixtureParse, SummaryFrameAndTagsAreNotAudio) {
-    ParseRecord xing =
-        parseBytes(readFixture("mpeg1_l3_vbr_xing.mp3"), kAudioFileMP3Type, Split::Whole);
-    // The Xing frame is skipped, so the first delivered packet is real audio.
-    EXPECT_GT(xing.diagnostics.skippedTagBytes, 0u);
-    ParseRecord tagged =
-        parseBytes(readFixture("mpeg1_l3_cbr_id3.mp3"), kAudioFileMP3Type, Split::Whole);
-    // ID3v2 at the front, the Info frame, ID3v1 (128 bytes) at the end.
-    EXPECT_GT(tagged.diagnostics.skippedTagBytes, 128u + 288u);
-    EXPECT_EQ(tagged.diagnostics.skippedJunkBytes, 0u);
-    ParseRecord huge = parseBytes(readFixture("id3_huge.mp3"), kAudioFileMP3Type, Split::Engine32k);
-    EXPECT_GT(huge.diagnostics.skippedTagBytes, 65536u) << "a tag larger than the junk budget";
-    EXPECT_EQ(huge.diagnostics.skippedJunkBytes, 0u);
 }
 
 }  // namespace

@@ -179,15 +179,5 @@ TEST(ChannelMixing, FullScaleSurroundDownmixDoesNotClip) {
     EXPECT_GT(out[0], 0.99F);
 }
 
-TEST(FormatConverterCalls, RefuseAFormatWithoutRateOrChannels) {
-    FormatConverter converter;
-    std::vector<float> out;
-    const float sample = 0.5F;
-    EXPECT_FALSE(converter.convert({0, 1}, {8000, 1}, &sample, 1, out));
-    EXPECT_FALSE(converter.convert({8000, 1}, {8000, 0}, &sample, 1, out));
-    EXPECT_TRUE(out.empty());
-    EXPECT_FALSE(converter.active());
-}
-
 }  // namespace
 }  // namespace orvento

@@ -6,9 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <set>
-#include <sstream>
 
 #include "tests/engine/platform/queue/QueueTestSupport.h"
 #include "tests/support/AudioCompare.h"
@@ -114,28 +111,6 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureThroughQueue, ::testing::ValuesIn(kRow
                              }
                              return name;
                          });
-
-TEST(FixtureThroughQueue, EveryReferenceDecodeHasARow) {
-    std::ifstream list(dataDir() + "/reference/references.tsv");
-    ASSERT_TRUE(list) << "no references.tsv";
-    std::set<std::string> rows;
-    for (const QualityRow& row : kRows) {
-        rows.insert(row.fixture);
-    }
-    std::string line;
-    std::getline(list, line);  // header
-    int references = 0;
-    while (std::getline(list, line)) {
-        std::istringstream fields(line);
-        std::string fixture;
-        std::getline(fields, fixture, '\t');
-        if (!fixture.empty()) {
-            ++references;
-            EXPECT_EQ(rows.count(fixture), 1U) << fixture << " has no quality row";
-        }
-    }
-    EXPECT_EQ(references, static_cast<int>(std::size(kRows)));
-}
 
 }  // namespace
 }  // namespace orvento

@@ -29,17 +29,5 @@ TEST(AudioSession, RecordsCategoryAndActivationAndAlwaysSucceeds) {
     EXPECT_EQ(now.deactivations, before.deactivations + 1);
 }
 
-TEST(AudioSession, IgnoresAPropertyOfTheWrongSize) {
-    const UInt32 category = kAudioSessionCategory_MediaPlayback;
-    ASSERT_EQ(
-        AudioSessionSetProperty(kAudioSessionProperty_AudioCategory, sizeof category, &category),
-        noErr);
-    const UInt16 shortValue = 7;
-    EXPECT_EQ(AudioSessionSetProperty(kAudioSessionProperty_AudioCategory, sizeof shortValue,
-                                      &shortValue),
-              noErr);
-    EXPECT_EQ(AudioSessionGetState().category, kAudioSessionCategory_MediaPlayback);
-}
-
 }  // namespace
 }  // namespace orvento

@@ -1,0 +1,211 @@
+#include "engine/PacketRing.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orvento {
+namespace {
+
+// Holds a copy permit of the owner for one copy.
+class CopyPermit {
+  public:
+    explicit CopyPermit(PacketRing::Owner& owner) : owner_(owner), granted_(owner.beginCopy()) {}
+    ~CopyPermit() {
+        if (granted_) {
+            owner_.endCopy();
+        }
+    }
+    CopyPermit(const CopyPermit&) = delete;
+    CopyPermit& operator=(const CopyPermit&) = delete;
+    explicit operator bool() const { return granted_; }
+
+  private:
+    PacketRing::Owner& owner_;
+    const bool granted_;
+};
+
+}  // namespace
+
+void PacketRing::setFormat(const AudioStreamBasicDescription& format) {
+    sampleRate_ = format.mSampleRate;
+    bytesPerPacket_ =
+        format.mBytesPerPacket > 0 && format.mFramesPerPacket > 0 ? format.mBytesPerPacket : 0;
+    framesPerPacket_ = format.mFramesPerPacket;
+}
+
+void PacketRing::deliver(UInt32 byteCount, UInt32 packetCount, const void* data,
+                         const AudioStreamPacketDescription* descriptions) {
+    const auto* bytes = static_cast<const UInt8*>(data);
+    if (descriptions == nullptr) {
+        copyPlainBytes(byteCount, bytes);
+    } else {
+        copyDescribedPackets(packetCount, bytes, byteCount, descriptions);
+    }
+}
+
+AudioQueueBufferRef PacketRing::fillBufferOrFail() {
+    AudioQueueBufferRef buffer = buffers_[fill_];
+    if (buffer == nullptr || buffer->mAudioDataBytesCapacity < kBufferSize) {
+        // No queue, or it lacks this buffer: the set-up failed (and said so
+        // first), or the parser delivered packets before announcing the format.
+        owner_.fail("audio came before the stream's format was known");
+        return nullptr;
+    }
+    return buffer;
+}
+
+void PacketRing::copyPlainBytes(UInt32 byteCount, const UInt8* data) {
+    std::size_t remaining = byteCount;
+    std::size_t offset = 0;
+    while (remaining > 0) {
+        // Once a failure is known the rest of the delivery is dropped: the
+        // ring may be unusable and the owner stops next.
+        if (owner_.failed()) {
+            return;
+        }
+        if (bytesFilled_ > 0 && kBufferSize - bytesFilled_ < remaining) {
+            enqueueFillBuffer();
+            if (owner_.failed()) {
+                return;
+            }
+        }
+        const std::size_t n = std::min<std::size_t>(kBufferSize - bytesFilled_, remaining);
+        {
+            const CopyPermit permit(owner_);
+            if (!permit) {
+                return;
+            }
+            AudioQueueBufferRef buffer = fillBufferOrFail();
+            if (buffer == nullptr) {
+                return;
+            }
+            std::memcpy(static_cast<UInt8*>(buffer->mAudioData) + bytesFilled_, data + offset, n);
+        }
+        bytesFilled_ += n;
+        packetsFilled_ = 0;
+        remaining -= n;
+        offset += n;
+        if (holdsHandOverDuration()) {
+            enqueueFillBuffer();
+        }
+    }
+}
+
+void PacketRing::copyDescribedPackets(UInt32 packetCount, const UInt8* data, UInt32 byteCount,
+                                      const AudioStreamPacketDescription* descriptions) {
+    for (UInt32 i = 0; i < packetCount; ++i) {
+        if (owner_.finished() || owner_.failed()) {
+            return;
+        }
+        const AudioStreamPacketDescription& desc = descriptions[i];
+        const std::size_t size = desc.mDataByteSize;
+        if (size > kBufferSize || desc.mStartOffset < 0 ||
+            static_cast<UInt64>(desc.mStartOffset) + size > byteCount) {
+            owner_.fail(size > kBufferSize ? "a packet larger than a queue buffer"
+                                           : "a packet outside the parser's delivery");
+            return;
+        }
+        if (kBufferSize - bytesFilled_ < size) {
+            enqueueFillBuffer();
+            if (owner_.failed()) {
+                return;
+            }
+        }
+        {
+            const CopyPermit permit(owner_);
+            if (!permit) {
+                return;
+            }
+            AudioQueueBufferRef buffer = fillBufferOrFail();
+            if (buffer == nullptr) {
+                return;
+            }
+            std::memcpy(static_cast<UInt8*>(buffer->mAudioData) + bytesFilled_,
+                        data + desc.mStartOffset, size);
+        }
+        AudioStreamPacketDescription& stored = descriptions_[packetsFilled_];
+        stored = desc;
+        stored.mStartOffset = static_cast<SInt64>(bytesFilled_);
+        bytesFilled_ += size;
+        ++packetsFilled_;
+        framesFilled_ +=
+            desc.mVariableFramesInPacket != 0 ? desc.mVariableFramesInPacket : framesPerPacket_;
+        if (packetsFilled_ == kPacketDescCapacity || holdsHandOverDuration()) {
+            enqueueFillBuffer();
+        }
+    }
+}
+
+UInt64 PacketRing::framesInFillBuffer() const {
+    if (bytesPerPacket_ > 0) {
+        return bytesFilled_ / bytesPerPacket_ * framesPerPacket_;
+    }
+    return framesFilled_;
+}
+
+bool PacketRing::holdsHandOverDuration() const {
+    return sampleRate_ > 0 &&
+           static_cast<double>(framesInFillBuffer()) >= kHandOverSeconds * sampleRate_;
+}
+
+bool PacketRing::startQueue() {
+    if (!started_) {
+        started_ = owner_.startQueue();
+    }
+    return started_;
+}
+
+void PacketRing::enqueueFillBuffer() {
+    AudioQueueBufferRef buffer = fillBufferOrFail();
+    if (buffer == nullptr) {
+        return;
+    }
+    inUse_[fill_].store(true);
+    buffer->mAudioDataByteSize = static_cast<UInt32>(bytesFilled_);
+    if (owner_.enqueueBuffer(buffer, static_cast<UInt32>(packetsFilled_),
+                             packetsFilled_ > 0 ? descriptions_.data() : nullptr) != noErr) {
+        return;
+    }
+    ++buffersHandedOver_;
+    framesHandedOver_ += framesInFillBuffer();
+    const std::size_t next = (fill_ + 1) % kBufferCount;
+    // The queue starts with the lead in hand; when the ring is full before
+    // that, now, since no buffer comes back from a queue that does not run;
+    // with no duration known, with the first buffer.
+    if (!started_ && (inUse_[next].load() || sampleRate_ <= 0 ||
+                      static_cast<double>(framesHandedOver_) >= kStartLeadSeconds * sampleRate_)) {
+        if (!startQueue() && owner_.failed()) {
+            return;  // a failed start: nothing advances
+        }
+    }
+    fill_ = next;
+    bytesFilled_ = 0;
+    packetsFilled_ = 0;
+    framesFilled_ = 0;
+
+    std::unique_lock lock(mutex_);
+    while (inUse_[fill_].load()) {
+        if (owner_.finished()) {
+            break;
+        }
+        cond_.wait(lock);
+    }
+}
+
+void PacketRing::bufferCompleted(AudioQueueBufferRef buffer) {
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < kBufferCount; ++i) {
+        if (buffers_[i] == buffer) {
+            inUse_[i].store(false);
+            break;
+        }
+    }
+    cond_.notify_one();
+}
+
+void PacketRing::wake() {
+    std::lock_guard lock(mutex_);
+    cond_.notify_one();
+}
+
+}  // namespace orvento
