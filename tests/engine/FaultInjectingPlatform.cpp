@@ -155,8 +155,10 @@ std::optional<OSStatus> FaultInjectingPlatform::before(const PlatformCall& call)
 void FaultInjectingPlatform::after(const PlatformCall& call, OSStatus result) {
     {
         std::lock_guard lock(mutex_);
-        calls_.push_back(CallRecord{call.op, std::this_thread::get_id(), result, call.detail,
-                                    std::chrono::steady_clock::now()});
+        calls_.push_back(CallRecord{
+            call.op, std::this_thread::get_id(), result, call.detail,
+            std::chrono::steady_clock::now(),
+            call.op == Op::AudioQueueEnqueueBuffer ? call.buffer->mAudioDataByteSize : 0});
         switch (call.op) {
             case Op::AudioQueueEnqueueBuffer:
                 buffersHeld_ -= result != noErr ? 1 : 0;

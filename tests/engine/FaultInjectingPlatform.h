@@ -26,6 +26,7 @@ struct CallRecord {
     OSStatus result;                           // as after() heard it
     UInt32 detail;                             // PlatformCall::detail
     std::chrono::steady_clock::time_point at;  // when the call returned
+    UInt32 bytes = 0;                          // the audio bytes of an enqueue
 };
 
 class FaultInjectingPlatform : public EnginePlatform {
