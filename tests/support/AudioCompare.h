@@ -20,9 +20,8 @@ struct AudioClip {
     }
 };
 
-// Reads a WAV file holding integer PCM (8-bit unsigned, 16, 24 or 32-bit
-// signed) or float (32 or 64-bit) samples, plain or WAVE_FORMAT_EXTENSIBLE.
-// Without a value (and with `error` set) when the file cannot be read.
+// Reads a WAV file of 16-bit integer or 32-bit float samples. Without a value (and with `error`
+// set) when the file cannot be read.
 std::optional<AudioClip> readWav(const std::string& path, std::string* error = nullptr);
 
 // The shift, in frames, that best lines `test` up with `reference`:

@@ -20,34 +20,6 @@ using loopback::LoopbackServer;
 using loopback::Script;
 using testsupport::ClientLog;
 
-// A client shared between the loop thread and a thread that closes.
-struct SharedClient {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::atomic<int> events{0};
-    std::atomic<bool> closeReturned{false};
-    std::atomic<int> eventsBegunAfterClose{0};
-    std::atomic<int> readsAfterCloseNotZero{0};
-
-    static void callback(CFReadStreamRef stream, CFStreamEventType, void* info) {
-        auto& client = *static_cast<SharedClient*>(info);
-        const bool afterClose = client.closeReturned.load();
-        {
-            std::lock_guard lock(client.mutex);
-            client.events.fetch_add(1);
-        }
-        client.changed.notify_all();
-        UInt8 chunk[4096];
-        const CFIndex got = CFReadStreamRead(stream, chunk, sizeof chunk);
-        if (afterClose) {
-            client.eventsBegunAfterClose.fetch_add(1);
-            if (got != 0) {
-                client.readsAfterCloseNotZero.fetch_add(1);
-            }
-        }
-    }
-};
-
 // Starts `url` on a new thread that runs its loop until told to stop.
 class StreamThread {
   public:
@@ -81,29 +53,6 @@ class StreamThread {
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
-
-TEST(HttpReadStreamClose, FromAnotherThreadWhileTheLoopRunsEndsEveryEventButTheOneInFlight) {
-    LoopbackServer server;
-    server.setScript("/", Script::endless().paced(2'000'000).writesOf(2048));
-    for (int round = 0; round < 12; ++round) {
-        SharedClient client;
-        StreamThread owner(server.url("/"), &SharedClient::callback, &client);
-        {
-            std::unique_lock lock(client.mutex);
-            ASSERT_TRUE(client.changed.wait_for(lock, std::chrono::seconds(10),
-                                                [&] { return client.events.load() > round % 4; }));
-        }
-        CFReadStreamClose(owner.stream());
-        client.closeReturned.store(true);
-        CFRelease(owner.stream());
-        // The loop goes on running: the connection is closed from there.
-        ASSERT_TRUE(server.waitUntil([&] { return server.connectionsOpen() == 0; }))
-            << "round " << round;
-        owner.finish();
-        EXPECT_LE(client.eventsBegunAfterClose.load(), 1) << "round " << round;
-        EXPECT_EQ(client.readsAfterCloseNotZero.load(), 0) << "round " << round;
-    }
-}
 
 // The engine's stop: the owning thread is blocked inside the callback,
 // waiting for the very thread that closes.

@@ -83,7 +83,6 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, HttpDownload,
     testing::Values(
         DownloadRow{"a_body", at(Script::fixed("METAR")), "METAR"},
-        DownloadRow{"an_empty_body", at(Script::fixed("")), ""},
         DownloadRow{"an_error_page_is_a_body",
                     at(Script::fixed("<h1>Gone</h1>").withStatusLine("HTTP/1.1 404 Not Found")),
                     "<h1>Gone</h1>"},
@@ -98,17 +97,11 @@ INSTANTIATE_TEST_SUITE_P(
         DownloadRow{"six_redirects", redirects(6), std::nullopt, "redirects"},
         DownloadRow{"a_redirect_to_a_file", at(Script::redirect("file:///etc/hosts")), std::nullopt,
                     "file"},
-        DownloadRow{"a_scheme_other_than_http",
-                    [](LoopbackServer&) { return std::string("file:///etc/hosts"); }, std::nullopt,
-                    "file"},
         DownloadRow{"a_connection_closed_mid_body", at(Script::pattern(3000).closeAfter(1000)),
                     std::nullopt},
         DownloadRow{"a_body_that_stalls", at(Script::pattern(3000).stallAfter(1000)), std::nullopt,
                     "timed out"},
         DownloadRow{"a_server_that_never_answers", at(Script::silent()), std::nullopt, "timed out"},
-        DownloadRow{"a_refused_connection",
-                    // Nothing listens on the port of a server that is gone.
-                    [](LoopbackServer&) { return LoopbackServer().url("/a"); }, std::nullopt},
         DownloadRow{"a_connection_nobody_accepts",
                     [](LoopbackServer&) {
                         static const loopback::UnansweredPort port;

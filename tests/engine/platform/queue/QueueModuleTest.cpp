@@ -23,11 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string fixture(const std::string& name) {
-    const char* source = std::getenv("ORVENTO_SOURCE_DIR");
-    return std::string(source != nullptr ? source : ".") + "/tests/data/" + name;
-}
-
 std::string readAll(const std::string& path) {
     std::ifstream in(path);
     std::stringstream text;

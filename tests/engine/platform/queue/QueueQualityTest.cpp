@@ -14,11 +14,6 @@
 namespace orvento {
 namespace {
 
-std::string dataDir() {
-    const char* source = std::getenv("ORVENTO_SOURCE_DIR");
-    return std::string(source != nullptr ? source : ".") + "/tests/data";
-}
-
 struct QualityRow {
     const char* fixture;
     long frame;  // frames per packet: the length tolerance
@@ -68,11 +63,11 @@ class FixtureThroughQueue : public ::testing::TestWithParam<QualityRow> {};
 
 TEST_P(FixtureThroughQueue, MatchesTheReferenceDecode) {
     const QualityRow& row = GetParam();
-    const std::string fixture = dataDir() + "/" + row.fixture;
+    const std::string file = fixture(row.fixture);
     const std::string out = scratchPath("decoded.wav");
     probe::DecodeOptions options;
     options.output = wavOutput(out);
-    const probe::DecodeReport report = probe::decodeFile(fixture, probe::hintFor(fixture), options);
+    const probe::DecodeReport report = probe::decodeFile(file, probe::hintFor(file), options);
     ASSERT_TRUE(report.ok) << report.error;
     EXPECT_EQ(report.queueErrorText, "");
 
@@ -80,7 +75,7 @@ TEST_P(FixtureThroughQueue, MatchesTheReferenceDecode) {
     const std::optional<AudioClip> test = readWav(out, &error);
     ASSERT_TRUE(test.has_value()) << error;
     const std::optional<AudioClip> reference =
-        readWav(dataDir() + "/reference/" + row.fixture + ".wav", &error);
+        readWav(fixture("reference/") + row.fixture + ".wav", &error);
     ASSERT_TRUE(reference.has_value()) << error;
 
     const AudioComparison c = compareAudio(*test, *reference, 4096);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <numbers>
@@ -166,6 +167,11 @@ std::vector<std::byte> sine16(std::size_t frames, double rate, UInt32 channels, 
         }
     }
     return bytes;
+}
+
+std::string fixture(const std::string& name) {
+    const char* source = std::getenv("ORVENTO_SOURCE_DIR");
+    return std::string(source != nullptr ? source : ".") + "/tests/data/" + name;
 }
 
 std::string scratchPath(const std::string& name) {

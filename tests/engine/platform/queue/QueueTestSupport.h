@@ -80,6 +80,8 @@ AudioStreamBasicDescription pcm16(double rate, UInt32 channels);
 // `frames` frames of a sine at `hz`, amplitude 0.5, 16-bit little-endian.
 std::vector<std::byte> sine16(std::size_t frames, double rate, UInt32 channels, double hz = 440);
 
+// The path of a file under tests/data.
+std::string fixture(const std::string& name);
 // A path for a scratch file, unique to this test case.
 std::string scratchPath(const std::string& name);
 
