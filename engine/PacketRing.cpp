@@ -54,6 +54,19 @@ AudioQueueBufferRef PacketRing::fillBufferOrFail() {
     return buffer;
 }
 
+bool PacketRing::copyIntoFillBuffer(const UInt8* from, std::size_t size) {
+    const CopyPermit permit(owner_);
+    if (!permit) {
+        return false;
+    }
+    AudioQueueBufferRef buffer = fillBufferOrFail();
+    if (buffer == nullptr) {
+        return false;
+    }
+    std::memcpy(static_cast<UInt8*>(buffer->mAudioData) + bytesFilled_, from, size);
+    return true;
+}
+
 void PacketRing::copyPlainBytes(UInt32 byteCount, const UInt8* data) {
     std::size_t remaining = byteCount;
     std::size_t offset = 0;
@@ -70,16 +83,8 @@ void PacketRing::copyPlainBytes(UInt32 byteCount, const UInt8* data) {
             }
         }
         const std::size_t n = std::min<std::size_t>(kBufferSize - bytesFilled_, remaining);
-        {
-            const CopyPermit permit(owner_);
-            if (!permit) {
-                return;
-            }
-            AudioQueueBufferRef buffer = fillBufferOrFail();
-            if (buffer == nullptr) {
-                return;
-            }
-            std::memcpy(static_cast<UInt8*>(buffer->mAudioData) + bytesFilled_, data + offset, n);
+        if (!copyIntoFillBuffer(data + offset, n)) {
+            return;
         }
         bytesFilled_ += n;
         packetsFilled_ = 0;
@@ -111,17 +116,8 @@ void PacketRing::copyDescribedPackets(UInt32 packetCount, const UInt8* data, UIn
                 return;
             }
         }
-        {
-            const CopyPermit permit(owner_);
-            if (!permit) {
-                return;
-            }
-            AudioQueueBufferRef buffer = fillBufferOrFail();
-            if (buffer == nullptr) {
-                return;
-            }
-            std::memcpy(static_cast<UInt8*>(buffer->mAudioData) + bytesFilled_,
-                        data + desc.mStartOffset, size);
+        if (!copyIntoFillBuffer(data + desc.mStartOffset, size)) {
+            return;
         }
         AudioStreamPacketDescription& stored = descriptions_[packetsFilled_];
         stored = desc;

@@ -130,6 +130,9 @@ class PacketRing {
                               const AudioStreamPacketDescription* descriptions);
     // The fill buffer when it exists; otherwise a failure, and null.
     AudioQueueBufferRef fillBufferOrFail();
+    // Appends `size` bytes to the fill buffer while the owner permits copying;
+    // false when it does not, or when there is no fill buffer (a failure).
+    bool copyIntoFillBuffer(const UInt8* from, std::size_t size);
     // Frames of audio in the fill buffer, and whether that is worth a hand-over.
     UInt64 framesInFillBuffer() const;
     bool holdsHandOverDuration() const;
