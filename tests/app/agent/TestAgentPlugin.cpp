@@ -71,7 +71,7 @@ class TestAgentPlugin : public QGenericPlugin {
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "agent.json")
 
   public:
-    QObject* create(const QString& /*key*/, const QString& /*specification*/) override {
+    QObject* create(const QString& /*key*/, const QString& /*parameters*/) override {
         return new Agent;
     }
 };
