@@ -94,7 +94,8 @@ std::optional<ReportFile> download(const std::string& url, const char* what) {
     options.maxBytes = kReportFileMaxBytes;
     const HttpDownloadResult result = downloadWholeBody(url, options);
     if (!result.body) {
-        std::printf("%s: could not download %s: %s\n\n", what, url.c_str(), result.error.c_str());
+        std::fprintf(stderr, "orvento-weather: the %s: could not download %s: %s\n", what,
+                     url.c_str(), result.error.c_str());
         return std::nullopt;
     }
     return readReportFile(*result.body);
