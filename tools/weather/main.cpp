@@ -104,9 +104,8 @@ std::optional<ReportFile> download(const std::string& url, const char* what) {
 // Says why a downloaded report could not be decoded, with the start of its text.
 void cannotDecode(const char* what, const ReportFile& file, const std::string& why) {
     constexpr std::size_t kShown = 200;
-    std::printf("%s: could not decode it (%s)\n", what, why.c_str());
-    std::printf("  text: %s\n\n",
-                jsonString(std::string_view(file.report).substr(0, kShown)).c_str());
+    std::fprintf(stderr, "orvento-weather: the %s: could not decode it (%s): %s\n", what,
+                 why.c_str(), jsonString(std::string_view(file.report).substr(0, kShown)).c_str());
 }
 
 int showAirport(const std::string& code) {
