@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -108,32 +110,39 @@ void cannotDecode(const char* what, const ReportFile& file, const std::string& w
                  why.c_str(), jsonString(std::string_view(file.report).substr(0, kShown)).c_str());
 }
 
+// Downloads one report file and prints what `readable` makes of its report:
+// none when it could not be decoded, for the reason `readable` puts in `error`.
+using Readable = std::function<std::optional<std::string>(const std::string&, std::string& error)>;
+bool showReport(const std::string& url, const char* what, const Readable& readable) {
+    const std::optional<ReportFile> file = download(url, what);
+    if (!file) {
+        return false;
+    }
+    std::string error;
+    const std::optional<std::string> text = readable(file->report, error);
+    if (!text) {
+        cannotDecode(what, *file, error);
+        return false;
+    }
+    write(*text + "  " + file->report + "\n\n");
+    return true;
+}
+
 int showAirport(const std::string& code) {
     const std::string server = weatherServer();
-    bool ok = true;
-    if (const std::optional<ReportFile> file = download(server + metarPath(code), "METAR")) {
-        const MetarDecode metar = decodeMetar(file->report);
-        if (metar.metar) {
-            write(readableMetar(*metar.metar) + "  " + file->report + "\n\n");
-        } else {
-            cannotDecode("METAR", *file, metar.error);
-            ok = false;
-        }
-    } else {
-        ok = false;
-    }
-    if (const std::optional<ReportFile> file = download(server + tafPath(code), "TAF")) {
-        const TafDecode taf = decodeTaf(file->report);
-        if (taf.taf) {
-            write(readableTaf(*taf.taf) + "  " + file->report + "\n");
-        } else {
-            cannotDecode("TAF", *file, taf.error);
-            ok = false;
-        }
-    } else {
-        ok = false;
-    }
-    return ok ? 0 : 1;
+    const bool metar = showReport(
+        server + metarPath(code), "METAR", [](const std::string& report, std::string& error) {
+            const MetarDecode decoded = decodeMetar(report);
+            error = decoded.error;
+            return decoded.metar ? std::optional(readableMetar(*decoded.metar)) : std::nullopt;
+        });
+    const bool taf = showReport(
+        server + tafPath(code), "TAF", [](const std::string& report, std::string& error) {
+            const TafDecode decoded = decodeTaf(report);
+            error = decoded.error;
+            return decoded.taf ? std::optional(readableTaf(*decoded.taf)) : std::nullopt;
+        });
+    return metar && taf ? 0 : 1;
 }
 
 int run(int argc, char** argv) {
