@@ -126,23 +126,32 @@ const notes = [];
 const note = (line, what) => notes.push(`${what}\n  ${line}`);
 const percent = (n, d) => (d === 0 ? "-" : ((100 * n) / d).toFixed(2) + " %");
 
+// Counts the error lines of either side; true when the line is the reference's error.
+const errors = { reference: 0, handled: 0, oursOnly: 0 };
+function countErrors(line, o, r) {
+  if (r.error) {
+    ++errors.reference;
+    if ("error" in o) ++errors.handled;
+    else note(line, `reference error (${r.error}), ours decoded`);
+    return true;
+  }
+  if ("error" in o) {
+    ++errors.oursOnly;
+    note(line, `ours error (${o.error}), reference decoded`);
+  }
+  return false;
+}
+function printErrors() {
+  console.log(`reference errors:   ${errors.reference}, of which ours also errors: ${errors.handled}`);
+  console.log(`ours only errors:   ${errors.oursOnly}`);
+}
+
 function compareMetars() {
   let fields = 0, fieldsAgree = 0, categories = 0, categoriesAgree = 0;
-  let refErrors = 0, refErrorsHandled = 0, oursOnlyErrors = 0;
   reports.forEach((line, i) => {
     const o = ours[i] || {};
     const r = referenceMetar(line);
-    if (r.error) {
-      ++refErrors;
-      if ("error" in o) ++refErrorsHandled;
-      else note(line, `reference error (${r.error}), ours decoded`);
-      return;
-    }
-    if ("error" in o) {
-      ++oursOnlyErrors;
-      note(line, `ours error (${o.error}), reference decoded`);
-      return;
-    }
+    if (countErrors(line, o, r) || "error" in o) return;
     for (const f of FIELDS) {
       ++fields;
       const same = (SAME[f] || ((a, b) => a === b))(o[f] ?? null, r[f] ?? null);
@@ -156,8 +165,7 @@ function compareMetars() {
   console.log(`METAR lines:        ${reports.length}`);
   console.log(`category agreement: ${categoriesAgree}/${categories} = ${percent(categoriesAgree, categories)}`);
   console.log(`field agreement:    ${fieldsAgree}/${fields} = ${percent(fieldsAgree, fields)}`);
-  console.log(`reference errors:   ${refErrors}, of which ours also errors: ${refErrorsHandled}`);
-  console.log(`ours only errors:   ${oursOnlyErrors}`);
+  printErrors();
 }
 
 function referenceTafGroups(line) {
@@ -197,20 +205,11 @@ function referenceTafGroups(line) {
 }
 
 function compareTafs() {
-  let groups = 0, groupsAgree = 0, refErrors = 0, refErrorsHandled = 0, oursOnlyErrors = 0;
+  let groups = 0, groupsAgree = 0;
   reports.forEach((line, i) => {
     const o = ours[i] || {};
     const r = referenceTafGroups(line);
-    if (r.error) {
-      ++refErrors;
-      if ("error" in o) ++refErrorsHandled;
-      else note(line, `reference error (${r.error}), ours decoded`);
-      return;
-    }
-    if ("error" in o) {
-      ++oursOnlyErrors;
-      note(line, `ours error (${o.error}), reference decoded`);
-    }
+    if (countErrors(line, o, r)) return;
     for (const g of r.groups) {
       ++groups;
       const match = (o.groups || []).find(
@@ -223,8 +222,7 @@ function compareTafs() {
   });
   console.log(`TAF lines:          ${reports.length}`);
   console.log(`group agreement:    ${groupsAgree}/${groups} = ${percent(groupsAgree, groups)}`);
-  console.log(`reference errors:   ${refErrors}, of which ours also errors: ${refErrorsHandled}`);
-  console.log(`ours only errors:   ${oursOnlyErrors}`);
+  printErrors();
 }
 
 taf ? compareTafs() : compareMetars();
