@@ -89,10 +89,6 @@ std::optional<std::pair<DayTime, DayTime>> readPeriod(std::string_view word) {
     return std::pair{from, to};
 }
 
-}  // namespace orvento::weather
-
-namespace orvento::weather {
-
 bool isLocationIndicator(std::string_view word) {
     const auto letter = [](char c) { return c >= 'A' && c <= 'Z'; };
     const auto digit = [](char c) { return c >= '0' && c <= '9'; };

@@ -34,10 +34,6 @@ std::optional<DayTime> readIssueTime(std::string_view word);
 // 1-31, hours 0-24.
 std::optional<std::pair<DayTime, DayTime>> readPeriod(std::string_view word);
 
-}  // namespace orvento::weather
-
-namespace orvento::weather {
-
 // Longer texts are refused whole: no real report comes near it, and a
 // refusal is clearer than a reading of whatever junk such a text holds.
 inline constexpr std::size_t kMaxReportBytes = 8192;
