@@ -52,8 +52,6 @@ constexpr double kMeterFallDbPerSecond = 20;
 constexpr double kQ2 = std::numbers::sqrt2 / 2;
 constexpr std::array<double, 2> kQ4 = {0.5411961, 1.3065630};
 
-static_assert(kReachBackFrames + kRunFrames < 32, "the history holds the reach back and run");
-
 double powerDb(double power) {
     return power > 1e-12 ? 10 * std::log10(power) : TransmissionDetector::kSilenceDbfs;
 }
@@ -255,6 +253,7 @@ void TransmissionDetector::endFrame() {
 }
 
 void TransmissionDetector::startCandidate(double end) {
+    static_assert(kReachBackFrames + kRunFrames < kHistory, "the history holds the reach back");
     // The run's first frame, or the onset right before it.
     const std::uint64_t first = framesSeen_ - kRunFrames;
     std::uint64_t earliest = first;
