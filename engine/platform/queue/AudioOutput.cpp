@@ -1,12 +1,15 @@
 #include "engine/platform/queue/AudioOutput.h"
 
+#include "engine/platform/queue/AudioTap.h"
 #include "engine/platform/queue/NullOutput.h"
 #include "engine/platform/queue/QueueModules.h"
 #include "engine/platform/queue/WavFileOutput.h"
 
 namespace orvento {
 
-std::unique_ptr<AudioOutput> makeOutput(const AudioOutputChoice& choice, std::string& error) {
+namespace {
+
+std::unique_ptr<AudioOutput> makeUntapped(const AudioOutputChoice& choice, std::string& error) {
     switch (choice.kind) {
         case AudioOutputChoice::Kind::WavFile:
             return std::make_unique<WavFileOutput>(choice.wavPath);
@@ -22,6 +25,16 @@ std::unique_ptr<AudioOutput> makeOutput(const AudioOutputChoice& choice, std::st
     std::unique_ptr<AudioOutput> output = module->create(choice.deviceName);
     if (output == nullptr) {
         error = "out of memory";
+    }
+    return output;
+}
+
+}  // namespace
+
+std::unique_ptr<AudioOutput> makeOutput(const AudioOutputChoice& choice, std::string& error) {
+    std::unique_ptr<AudioOutput> output = makeUntapped(choice, error);
+    if (output != nullptr && choice.onAudio) {
+        output = std::make_unique<AudioTap>(std::move(output), choice.onAudio);
     }
     return output;
 }

@@ -69,8 +69,9 @@ class AudioOutput {
     virtual std::string takeFailure() { return {}; }
 };
 
-// The output `choice` names, not yet open; nullptr with `error` when the
-// sound device module cannot be loaded (only a Device output needs it).
+// The output `choice` names, not yet open, behind the choice's audio tap when
+// it has one; nullptr with `error` when the sound device module cannot be
+// loaded (only a Device output needs it).
 std::unique_ptr<AudioOutput> makeOutput(const AudioOutputChoice& choice, std::string& error);
 
 }  // namespace orvento

@@ -113,6 +113,7 @@
 //     as it comes.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -201,6 +202,12 @@ struct AudioOutputChoice {
     // Without it, the failure goes to standard error. The function must be
     // safe to call from those threads until the queue is disposed of.
     std::function<void(const std::string& failure)> onFailure;
+    // Sees the decoded audio as the output takes it, in order and in the
+    // output's format: `frames` interleaved float frames of `channels`
+    // channels at `sampleRate`. On the queue's thread; it must not block.
+    // For a level meter or a detector beside the output (AudioTap.h).
+    std::function<void(const float* samples, std::size_t frames, int sampleRate, int channels)>
+        onAudio;
 };
 
 // Creates a queue for inFormat that plays to the sound device. inCallbackProc
