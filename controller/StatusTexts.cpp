@@ -1,14 +1,26 @@
-#include "screen/ScreenTexts.h"
+#include "controller/StatusTexts.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <cmath>
 #include <cstdint>
+
+#include "engine/platform/url/Url.h"
 
 namespace orvento {
 namespace {
 
+// The most characters of a typed text the status line quotes.
+constexpr qsizetype kQuotedTextLimit = 200;
+
 QString translate(const char* text) {
     return QCoreApplication::translate("OrventoViewController", text);
+}
+
+QString quoted(const QString& text) {
+    const QString shown = withoutPassword(text);
+    return shown.size() <= kQuotedTextLimit ? shown
+                                            : shown.left(kQuotedTextLimit) + QChar(u'\u2026');
 }
 
 }  // namespace
@@ -22,6 +34,10 @@ QString elapsedTimeText(double seconds) {
         .arg(whole % 60, 2, 10, QLatin1Char('0'));
 }
 
+QString withoutPassword(const QString& text) {
+    return QString::fromStdString(orvento::withoutPassword(text.toStdString()));
+}
+
 QString endingText(const PlayerEnding& ending) {
     if (!ending.hadUrl) {
         if (ending.text.trimmed().isEmpty()) {
@@ -30,24 +46,26 @@ QString endingText(const PlayerEnding& ending) {
         }
         return translate(QT_TRANSLATE_NOOP("OrventoViewController",
                                            "\u201c%1\u201d is not a stream address."))
-            .arg(ending.text);
+            .arg(quoted(ending.text));
     }
     if (!ending.cause.empty()) {
-        const QString cause = QString::fromStdString(ending.cause);
-        if (!ending.reportedPlaying) {
-            return translate(QT_TRANSLATE_NOOP("OrventoViewController",
-                                               "The stream could not be opened: %1"))
-                .arg(cause);
-        }
-        return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Playback failed: %1"))
+        // The cause may quote the address, as typed or escaped.
+        static const QRegularExpression password(
+            QStringLiteral(R"(([A-Za-z][\w+.-]*://[^/?#@\s:]*):[^/?#@\s]*@)"));
+        const QString cause =
+            QString::fromStdString(ending.cause).replace(password, QStringLiteral("\\1:***@"));
+        return (ending.heard
+                    ? translate(QT_TRANSLATE_NOOP("OrventoViewController", "Playback failed: %1"))
+                    : translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                                  "The stream could not be opened: %1")))
             .arg(cause);
-    }
-    if (!ending.reportedPlaying) {
-        return translate(
-            QT_TRANSLATE_NOOP("OrventoViewController", "The stream could not be opened."));
     }
     if (ending.stopRequested) {
         return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Stopped."));
+    }
+    if (!ending.heard) {
+        return translate(
+            QT_TRANSLATE_NOOP("OrventoViewController", "The stream could not be opened."));
     }
     return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Playback ended."));
 }
@@ -64,32 +82,45 @@ QString readyText() {
     return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Press play to listen."));
 }
 
+QString addressTooLongText(qsizetype limit) {
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                       "The address is longer than the %1 characters the address "
+                                       "field holds; it was not requested."))
+        .arg(limit);
+}
+
 QString loadingText() {
     return translate(
         QT_TRANSLATE_NOOP("OrventoViewController", "Loading the stations and the weather\u2026"));
 }
 
 QString catalogueText(CatalogueOutcome outcome, const QString& server) {
+    const char* text = nullptr;
     switch (outcome) {
         case CatalogueOutcome::loaded:
-            break;
+            return readyText();
         case CatalogueOutcome::failed:
-            return translate(QT_TRANSLATE_NOOP("OrventoViewController",
-                                               "Could not load the station list from %1. "
-                                               "Type a stream address."))
-                .arg(server);
+            text = QT_TRANSLATE_NOOP("OrventoViewController",
+                                     "Could not load the station list from %1. "
+                                     "Type a stream address.");
+            break;
+        case CatalogueOutcome::tooLarge:
+            text = QT_TRANSLATE_NOOP("OrventoViewController",
+                                     "The station list from %1 is larger than 4 MiB, "
+                                     "more than Orvento reads. Type a stream address.");
+            break;
         case CatalogueOutcome::unreadable:
-            return translate(QT_TRANSLATE_NOOP("OrventoViewController",
-                                               "The station list from %1 could not be read. "
-                                               "Type a stream address."))
-                .arg(server);
+            text = QT_TRANSLATE_NOOP("OrventoViewController",
+                                     "The station list from %1 could not be read. "
+                                     "Type a stream address.");
+            break;
         case CatalogueOutcome::empty:
-            return translate(QT_TRANSLATE_NOOP("OrventoViewController",
-                                               "The station list from %1 holds no station. "
-                                               "Type a stream address."))
-                .arg(server);
+            text = QT_TRANSLATE_NOOP("OrventoViewController",
+                                     "The station list from %1 holds no station. "
+                                     "Type a stream address.");
+            break;
     }
-    return readyText();
+    return translate(text).arg(withoutPassword(server));
 }
 
 }  // namespace orvento

@@ -1,5 +1,6 @@
-// What the player screen writes for the user: the listening time and the
-// status line under the play button.
+// What the player writes for the user: the listening time and the status line
+// under the play button. Every text here is plain text; outside text in it
+// (a typed address, a server's words) is shown as it came, never as markup.
 #pragma once
 
 #include <QString>
@@ -13,31 +14,38 @@ namespace orvento {
 // values read as 0.
 QString elapsedTimeText(double seconds);
 
-// How one player's run ended, as the screen saw it: what the status line says
-// once the player has reported that it is not playing, or has ended without
-// ever reporting.
+// A URL, or text typed as one, fit to be shown or logged: the password of a
+// "user:password@" part replaced by "***".
+QString withoutPassword(const QString& text);
+
+// How one player's run ended, as the controller saw it.
 struct PlayerEnding {
-    QString text;                  // the URL field's text at the press
-    bool hadUrl = true;            // that text made a URL
-    bool reportedPlaying = false;  // the player reported playing at least once
-    bool stopRequested = false;    // the user pressed the button to stop it
-    std::string cause;             // the player's own short cause of a failure; may be empty
+    QString text;                // the address pressed, as typed
+    bool hadUrl = true;          // that text made a URL
+    bool heard = false;          // the player reported playing audio
+    bool stopRequested = false;  // the user asked it to stop (and it did not play on since)
+    std::string cause;           // the player's own short cause of a failure; may be empty
 };
 
+// "Stopped.", "Playback ended.", "The stream could not be opened: <cause>"
+// (never heard), "Playback failed: <cause>" (heard, then failed), or why the
+// text is no address. The address is shown without its password, also where
+// the cause quotes it.
 QString endingText(const PlayerEnding& ending);
 
 // The status line while a player connects, while it plays, and before the
-// first press.
+// first press; for an address too long for the address field to hold.
 QString connectingText();
 QString playingText();
 QString readyText();
+QString addressTooLongText(qsizetype limit);
 
 // The status line while set-up loads the stations and the weather, and after
 // it when there are no stations to choose from: the catalogue at `server`
-// (its host and port) could not be loaded, was not a station list, or held
-// no station.
+// (its host and port) could not be loaded, was over its size limit, was not a
+// station list, or held no station.
 QString loadingText();
-enum class CatalogueOutcome { loaded, failed, unreadable, empty };
+enum class CatalogueOutcome { loaded, failed, tooLarge, unreadable, empty };
 QString catalogueText(CatalogueOutcome outcome, const QString& server);
 
 }  // namespace orvento

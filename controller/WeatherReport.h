@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <optional>
 
+#include "engine/platform/http/HttpDownload.h"
+
 namespace orvento {
 
 // Where the weather server keeps the reports, after its base URL (the two
@@ -16,12 +18,18 @@ inline constexpr const char* kTafPath = "//pub/data/forecasts/taf/stations/LTBA.
 // The largest report accepted; a real one is a few hundred bytes.
 inline constexpr std::size_t kWeatherMaxBytes = 256 * 1024;
 
-// The bytes as UTF-8 text; none when there are no bytes or they are not valid
-// UTF-8 (a stray byte, a sequence cut short, an overlong form, a surrogate).
-std::optional<QString> decodeUtf8(const std::optional<QByteArray>& bytes);
+// The bytes as UTF-8 text; none when they are not valid UTF-8 (a stray byte,
+// a sequence cut short, an overlong form, a surrogate).
+std::optional<QString> decodeUtf8(const QByteArray& bytes);
 
-// "METAR:\n<metar>\nTAF:\n<taf>", each report inserted as it is, with its own
-// line breaks; a missing report leaves its section empty.
-QString weatherPanelText(const std::optional<QString>& metar, const std::optional<QString>& taf);
+// What the panel shows for one report: its text as it came, or, in its place,
+// one line in parentheses saying why there is none (the download failed, the
+// report is over kWeatherMaxBytes, is not UTF-8, or holds control characters
+// other than tabs and line breaks). Empty when `download` is none (no server).
+QString weatherSectionText(const std::optional<HttpDownloadResult>& download);
+
+// "METAR:\n<metar>\nTAF:\n<taf>", each section inserted as it is, with its own
+// line breaks.
+QString weatherPanelText(const QString& metar, const QString& taf);
 
 }  // namespace orvento

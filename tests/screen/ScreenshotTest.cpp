@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QTest>
 
-#include "app/OrventoApplication.h"
+#include "screen/OrventoLook.h"
 #include "tests/screen/ScreenHarness.h"
 #include "tools/station-server/StationSite.h"
 
@@ -48,21 +48,21 @@ void ScreenshotTest::screensForReview() {
     ScreenHarness h(nullptr, nullptr, QString::fromStdString(site.baseUrl()));
     h.server.setScript("/silent.mp3", Script::silent());
     h.server.setScript("/gone.mp3", Script::notFound());
-    QVERIFY(h.screen().metar->text().contains(QStringLiteral("TAF LTBA")));
-    save(h.window(), QStringLiteral("idle"));
+    QVERIFY(h.screen().metar->toPlainText().contains(QStringLiteral("TAF LTBA")));
+    save(h.screen(), QStringLiteral("idle"));
 
     QTest::mouseClick(h.screen().selectButton, Qt::LeftButton);
     QVERIFY(h.screen().picker()->isVisible());
     QTest::keyClick(h.screen().picker(), Qt::Key_Down);
-    save(h.window(), QStringLiteral("picker"));
+    save(h.screen(), QStringLiteral("picker"));
     QTest::keyClick(h.screen().picker(), Qt::Key_Return);
 
     const QString picked = h.screen().textField->text();
-    h.setUrlText(QString::fromStdString(h.server.url("/silent.mp3")));
+    h.setUrlText(h.url("/silent.mp3"));
     h.press();
     // Caught in mid-turn.
     QTRY_VERIFY(h.button().angle() > 0.6 && h.button().angle() < 1.2);
-    save(h.window(), QStringLiteral("loading"));
+    save(h.screen(), QStringLiteral("loading"));
     h.press();
     QTRY_COMPARE(h.button().imageName(), QStringLiteral("playbutton.png"));
 
@@ -71,17 +71,17 @@ void ScreenshotTest::screensForReview() {
     h.press();
     QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), QStringLiteral("stopbutton.png"), 15000);
     QTRY_COMPARE_WITH_TIMEOUT(h.screen().timerLabel()->text(), QStringLiteral("00:00:02"), 5000);
-    save(h.window(), QStringLiteral("playing"));
+    save(h.screen(), QStringLiteral("playing"));
     h.press();
     QTRY_COMPARE(h.button().imageName(), QStringLiteral("playbutton.png"));
 
-    h.setUrlText(QString::fromStdString(h.server.url("/gone.mp3")));
+    h.setUrlText(h.url("/gone.mp3"));
     h.press();
     QMessageBox* box = nullptr;
-    QTRY_VERIFY_WITH_TIMEOUT((box = h.window().findChild<QMessageBox*>()) != nullptr, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT((box = shownAlert()) != nullptr, 15000);
     QVERIFY(QTest::qWaitForWindowExposed(box));
     QTRY_COMPARE(h.button().imageName(), QStringLiteral("playbutton.png"));
-    save(h.window(), QStringLiteral("ended"));
+    save(h.screen(), QStringLiteral("ended"));
     save(*box, QStringLiteral("alert"));
 }
 
@@ -89,7 +89,7 @@ void ScreenshotTest::withoutAStationList() {
     // Nothing listens where the catalogue should be.
     ScreenHarness h(nullptr, nullptr, QString::fromStdString(loopback::LoopbackServer().url("")));
     QVERIFY(!h.screen().selectButton->isEnabled());
-    save(h.window(), QStringLiteral("no-stations"));
+    save(h.screen(), QStringLiteral("no-stations"));
 }
 
 }  // namespace orvento::test

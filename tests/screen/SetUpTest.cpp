@@ -1,16 +1,16 @@
-// The screen's set-up over real HTTP from a loopback server: the station
-// lists from the catalogue, whatever shape it has; the weather panel; the
-// download notifications; the station picker with mouse and keyboard.
+// The screen's set-up over real HTTP from loopback servers: the station
+// lists from the catalogue, whatever shape it has, and what the log says of
+// it; the weather panel and why a report is missing; a window usable while
+// the servers take their time; the station picker with mouse and keyboard.
 #include <QApplication>
-#include <QPointer>
+#include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
 
-#include "screen/OrventoViewController.h"
-#include "screen/StationCatalogue.h"
-#include "screen/WeatherReport.h"
+#include "controller/StationCatalogue.h"
+#include "controller/WeatherReport.h"
 #include "tests/screen/ScreenHarness.h"
-#include "tools/loopback/LoopbackServer.h"
 
 namespace orvento::test {
 namespace {
@@ -18,21 +18,27 @@ namespace {
 using loopback::LoopbackServer;
 using loopback::Script;
 
-// A screen on the given servers, logging into `lines`.
+// A screen set up from the given servers (empty: none), logging into `lines`.
 struct BareScreen {
     BareScreen(const QString& catalogueServer, const QString& weatherServer) {
         ScreenServices services;
         services.catalogueBaseUrl = catalogueServer;
         services.weatherBaseUrl = weatherServer;
-        services.log = [this](std::string_view text) {
-            lines.append(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-        };
-        screen = std::make_unique<OrventoViewController>(std::move(services));
+        services.log = [this](std::string_view text) { lines.append(QString::fromUtf8(text)); };
+        screen = std::make_unique<OrventoViewController>(controller, stations, services);
+        screen->viewDidLoad();
+    }
+    bool setUp() {
+        return QTest::qWaitFor(
+            [this] { return screen->metar->toPlainText().startsWith(QStringLiteral("METAR:")); },
+            15000);
     }
     QStringList linesStartingWith(const char* prefix) const {
         return lines.filter(QRegularExpression(QLatin1Char('^') + QLatin1String(prefix)));
     }
     QStringList lines;
+    PlaybackController controller;
+    StationListModel stations;
     std::unique_ptr<OrventoViewController> screen;
 };
 
@@ -53,7 +59,7 @@ class SetUpTest : public QObject {
     void catalogueFillsTheStationLists();
     void weatherPanel_data();
     void weatherPanel();
-    void downloadNotifications();
+    void windowIsUsableWhileTheServersTakeTheirTime();
     void pickerChoosesAStation();
 };
 
@@ -61,21 +67,26 @@ void SetUpTest::catalogueFillsTheStationLists_data() {
     QTest::addColumn<QByteArray>("body");  // empty: the server is not there
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("urls");
-    QTest::addColumn<QStringList>("problems");  // the "catalogue: " lines, without the server's
+    QTest::addColumn<QStringList>("logged");  // the "adi" and "catalogue: " lines, or their start
     QTest::addColumn<CatalogueOutcome>("outcome");
     using enum CatalogueOutcome;
     const auto skipped = [](int element, const char* why) {
-        return QStringLiteral("catalogue element %1 skipped: %2")
+        return QStringLiteral("catalogue: catalogue element %1 skipped: %2")
             .arg(element)
             .arg(QLatin1String(why));
     };
 
     QTest::newRow("one station") << QByteArray(R"([{"a":"Tower","d":"http://t/1"}])")
                                  << QStringList{"Tower"} << QStringList{"http://t/1"}
-                                 << QStringList{} << loaded;
+                                 << QStringList{"adi=Tower,url=http://t/1"} << loaded;
     QTest::newRow("same names kept, in order, other members ignored")
         << QByteArray(R"([{"a":"X","d":"u1","f":118.1},{"a":"X","d":"u2"},{"a":"Y","d":"u1"}])")
-        << QStringList{"X", "X", "Y"} << QStringList{"u1", "u2", "u1"} << QStringList{} << loaded;
+        << QStringList{"X", "X", "Y"} << QStringList{"u1", "u2", "u1"}
+        << QStringList{"adi=X,url=u1", "adi=X,url=u2", "adi=Y,url=u1"} << loaded;
+    QTest::newRow("a forged log line, a password")
+        << QByteArray(R"([{"a":"T\nevil","d":"http://u:pw@t/1"}])") << QStringList{"T\nevil"}
+        << QStringList{"http://u:pw@t/1"} << QStringList{"adi=T\\nevil,url=http://u:***@t/1"}
+        << loaded;
     QTest::newRow("empty array") << QByteArray("[]") << QStringList{} << QStringList{}
                                  << QStringList{} << empty;
     QTest::newRow("unusable elements skipped, the others kept")
@@ -84,32 +95,40 @@ void SetUpTest::catalogueFillsTheStationLists_data() {
         << QStringList{skipped(0, "not an object"),   skipped(1, "not an object"),
                        skipped(2, "not an object"),   skipped(3, "not an object"),
                        skipped(4, "no string \"d\""), skipped(5, "no string \"a\""),
-                       skipped(6, "no string \"a\"")}
+                       skipped(6, "no string \"a\""), "adi=B,url=u2"}
         << loaded;
-    QTest::newRow("every element unusable")
-        << QByteArray(R"([{"a":"A","d":7}])") << QStringList{} << QStringList{}
-        << QStringList{skipped(0, "no string \"d\"")} << empty;
     QTest::newRow("an object, not an array")
         << QByteArray(R"({"a":"A","d":"u"})") << QStringList{} << QStringList{}
-        << QStringList{"the catalogue is a JSON object, not an array"} << unreadable;
+        << QStringList{"catalogue: the catalogue is a JSON object, not an array"} << unreadable;
     QTest::newRow("an error page")
         << QByteArray("<html>Not Found</html>") << QStringList{} << QStringList{}
-        << QStringList{"the catalogue is not JSON: illegal value"} << unreadable;
-    QTest::newRow("exactly the cap") << paddedCatalogue(kCatalogueMaxBytes) << QStringList{"Big"}
-                                     << QStringList{"http://b/1"} << QStringList{} << loaded;
+        << QStringList{"catalogue: the catalogue is not JSON: illegal value"} << unreadable;
+    QTest::newRow("exactly the cap")
+        << paddedCatalogue(kCatalogueMaxBytes) << QStringList{"Big"} << QStringList{"http://b/1"}
+        << QStringList{"adi=Big,url=http://b/1"} << loaded;
     QTest::newRow("over the cap") << paddedCatalogue(kCatalogueMaxBytes + 1) << QStringList{}
-                                  << QStringList{}
-                                  << QStringList{"The response is larger than 4194304 bytes."}
-                                  << failed;
+                                  << QStringList{} << QStringList{"catalogue: http://"} << tooLarge;
     QTest::newRow("no server") << QByteArray() << QStringList{} << QStringList{}
-                               << QStringList{"Failed to connect"} << failed;
+                               << QStringList{"catalogue: http://"} << failed;
+    QByteArray many = "[";
+    QStringList names;
+    QStringList urls;
+    QStringList adi;
+    for (qsizetype i = 0; i <= OrventoViewController::kLoggedStationsLimit; ++i) {
+        many += QStringLiteral(R"(%1{"a":"S","d":"u%2"})").arg(i == 0 ? "" : ",").arg(i).toUtf8();
+        names.append(QStringLiteral("S"));
+        urls.append(QStringLiteral("u%1").arg(i));
+        adi.append(QStringLiteral("adi=S,url=u%1").arg(i));
+    }
+    adi.last() = QStringLiteral("adi: 1 more stations, not logged");
+    QTest::newRow("more stations than are logged") << many + "]" << names << urls << adi << loaded;
 }
 
 void SetUpTest::catalogueFillsTheStationLists() {
     QFETCH(QByteArray, body);
     QFETCH(QStringList, names);
     QFETCH(QStringList, urls);
-    QFETCH(QStringList, problems);
+    QFETCH(QStringList, logged);
     QFETCH(CatalogueOutcome, outcome);
     auto server = std::make_unique<LoopbackServer>();
     const QString serverName = QStringLiteral("127.0.0.1:%1").arg(server->port());
@@ -119,28 +138,21 @@ void SetUpTest::catalogueFillsTheStationLists() {
     }
     BareScreen s(QStringLiteral("http://") + serverName, {});
     OrventoViewController& screen = *s.screen;
-    screen.textField->setText(QStringLiteral("layout text"));
-    screen.viewDidLoad();
+    QVERIFY(s.setUp());
 
     QCOMPARE(screen.tableData1(), names);
     QCOMPARE(screen.tableData2(), urls);
-    QStringList adi;
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        adi.append(QStringLiteral("adi=%1,url=%2").arg(names[i], urls[i]));
+    const QStringList lines = s.linesStartingWith("(adi|catalogue: )");
+    QCOMPARE(lines.size(), logged.size());
+    for (qsizetype i = 0; i < logged.size(); ++i) {
+        QVERIFY2(lines[i].startsWith(logged[i]), qPrintable(lines[i]));
     }
-    QCOMPARE(s.linesStartingWith("adi="), adi);
-    const QStringList logged = s.linesStartingWith("catalogue: ");
-    QCOMPARE(logged.size(), problems.size());
-    for (qsizetype i = 0; i < problems.size(); ++i) {
-        QVERIFY2(logged[i].contains(problems[i]), qPrintable(logged[i]));
-    }
-    // The first station is in the fields; without one they keep their text.
-    QCOMPARE(screen.textField->text(), urls.value(0, QStringLiteral("layout text")));
+    // The first station is in the fields; without one they stay empty.
+    QCOMPARE(screen.textField->text(), urls.value(0));
     QCOMPARE(screen.myTextField2()->text(), names.value(0));
     QCOMPARE(screen.selectButton->isEnabled(), !names.isEmpty());
     QCOMPARE(screen.statusLabel->text(), catalogueText(outcome, serverName));
     QVERIFY(screen.picker()->isHidden());
-    QVERIFY(screen.textField->isEnabled() && !screen.textField->isReadOnly());
 }
 
 void SetUpTest::weatherPanel_data() {
@@ -155,18 +167,19 @@ void SetUpTest::weatherPanel_data() {
         << QByteArray("2024/05/14 12:20\nLTBA 141220Z\n") << QByteArray("TAF LTBA\n  BECMG\n")
         << "METAR:\n2024/05/14 12:20\nLTBA 141220Z\n\nTAF:\nTAF LTBA\n  BECMG\n";
     QTest::newRow("METAR download fails")
-        << fail << QByteArray("TAF LTBA") << "METAR:\n\nTAF:\nTAF LTBA";
-    QTest::newRow("both downloads fail") << fail << fail << "METAR:\n\nTAF:\n";
+        << fail << QByteArray("<b>TAF</b>")
+        << "METAR:\n(No report: transfer closed with 1 bytes remaining to read)\nTAF:\n<b>TAF</b>";
     QTest::newRow("UTF-8 beyond ASCII")
         << QByteArray("R\xc3\xbczg\xc3\xa2r") << QByteArray("T") << "METAR:\nRüzgâr\nTAF:\nT";
-    QTest::newRow("Latin-1, not UTF-8")
-        << QByteArray("M") << QByteArray("R\xfczg\xe2r") << "METAR:\nM\nTAF:\n";
-    QTest::newRow("sequence cut short")
-        << QByteArray("M\xc3") << QByteArray("T") << "METAR:\n\nTAF:\nT";
-    QTest::newRow("overlong form")
-        << QByteArray("M\xc0\xaf") << QByteArray("T") << "METAR:\n\nTAF:\nT";
+    QTest::newRow("Latin-1, not UTF-8") << QByteArray("M") << QByteArray("R\xfczg\xe2r")
+                                        << "METAR:\nM\nTAF:\n(No report: it is not UTF-8 text.)";
+    QTest::newRow("sequence cut short") << QByteArray("M\xc3") << QByteArray("T")
+                                        << "METAR:\n(No report: it is not UTF-8 text.)\nTAF:\nT";
+    QTest::newRow("control characters")
+        << QByteArray("M\0\x1b[2J", 6) << QByteArray("T")
+        << "METAR:\n(No report: it holds control characters, not text.)\nTAF:\nT";
     QTest::newRow("over the cap") << QByteArray(kWeatherMaxBytes + 1, 'M') << QByteArray("T")
-                                  << "METAR:\n\nTAF:\nT";
+                                  << "METAR:\n(No report: it is larger than 256 KiB.)\nTAF:\nT";
 }
 
 void SetUpTest::weatherPanel() {
@@ -180,42 +193,63 @@ void SetUpTest::weatherPanel() {
                                                : Script::fixed(bytes.toStdString()));
     }
     BareScreen s({}, QString::fromStdString(server.url("")));
-    s.screen->ikiyegec();
-    QCOMPARE(s.screen->metar->text(), panel);
-    QVERIFY(s.screen->metar->wordWrap());
-    QCOMPARE(s.screen->metar->textFormat(), Qt::PlainText);
+    QVERIFY(s.setUp());
+    QCOMPARE(s.screen->metar->toPlainText(), panel);
+    QVERIFY(s.screen->metar->isReadOnly());
     QCOMPARE(s.lines, QStringList{});
-    // One after the other, each path as given.
-    QCOMPARE(server.requests().size(), std::size_t{2});
-    QVERIFY(server.requests()[0].starts_with(std::string("GET ") + kMetarPath + " "));
-    QVERIFY(server.requests()[1].starts_with(std::string("GET ") + kTafPath + " "));
+    // Each path as given.
+    const std::vector<std::string> requests = server.requests();
+    QCOMPARE(requests.size(), std::size_t{2});
+    for (const char* path : {kMetarPath, kTafPath}) {
+        QCOMPARE(std::count_if(requests.begin(), requests.end(),
+                               [path](const std::string& request) {
+                                   return request.starts_with(std::string("GET ") + path + " ");
+                               }),
+                 1);
+    }
 }
 
-void SetUpTest::downloadNotifications() {
-    for (const bool fails : {false, true}) {
-        BareScreen s({}, {});
-        QPointer<QObject> connection = new QObject;
-        // No buffer collects (nothing creates one): response and data change nothing.
-        s.screen->connectionDidReceiveResponse(connection);
-        s.screen->connectionDidReceiveData(connection, QByteArray("LTBA"));
-        if (fails) {
-            s.screen->connectionDidFailWithError(connection, QStringLiteral("The server is gone."),
-                                                 QStringLiteral("http://h/x"));
-        } else {
-            s.screen->connectionDidFinishLoading(connection);
-        }
-        QCOMPARE(s.lines,
-                 fails ? QStringList{"Connection failed! Error - The server is gone. http://h/x"}
-                       : QStringList({"Succeeded! Received 0 bytes of data", "finalResponse;"}));
-        QCOMPARE(s.screen->receivedData(), nullptr);
-        QTRY_VERIFY(connection.isNull());  // the screen ends the download
-    }
+void SetUpTest::windowIsUsableWhileTheServersTakeTheirTime() {
+    // The catalogue comes in slowly, the weather at once: the weather waits
+    // for the station list, and a typed address plays meanwhile and stays.
+    LoopbackServer site;
+    site.setScript(kCataloguePath,
+                   Script::fixed(R"([{"a":"Tower","d":"http://t/1"}])").paced(25, 1));
+    site.setScript(kMetarPath, Script::fixed("M"));
+    site.setScript(kTafPath, Script::fixed("T"));
+    site.setScript("/live.mp3", liveStation());
+    BareScreen s(QString::fromStdString(site.url("")), QString::fromStdString(site.url("")));
+    const QString placeholder = s.screen->metar->toPlainText();
+    QSignalSpy arrived(s.screen.get(), &OrventoViewController::setUpDownloadArrived);
+    QTest::keyClicks(s.screen->textField, QString::fromStdString(site.url("/live.mp3")));
+    QTest::keyClick(s.screen->textField, Qt::Key_Return);
+    QTRY_COMPARE(arrived.size(), 2);
+    QCOMPARE(s.screen->metar->toPlainText(), placeholder);
+    QTRY_COMPARE_WITH_TIMEOUT(s.screen->statusLabel->text(), playingText(), 15000);
+    QVERIFY(s.setUp());
+    QCOMPARE(arrived.size(), 3);
+    QCOMPARE(s.screen->metar->toPlainText(), QStringLiteral("METAR:\nM\nTAF:\nT"));
+    QCOMPARE(s.screen->tableData1(), QStringList{"Tower"});
+    QCOMPARE(s.screen->textField->text(), QString::fromStdString(site.url("/live.mp3")));
+    QCOMPARE(s.linesStartingWith("adi="), QStringList{"adi=Tower,url=http://t/1"});
+    QCOMPARE(s.screen->statusLabel->text(), playingText());
+    s.screen->buttonPressed();
+    QTRY_COMPARE(s.controller.playState(), PlaybackController::PlayState::Idle);
+
+    // Servers that never answer: the screen closes at once all the same.
+    const loopback::UnansweredPort unanswered;
+    auto waiting = std::make_unique<BareScreen>(QString::fromStdString(unanswered.url("")),
+                                                QString::fromStdString(unanswered.url("")));
+    QElapsedTimer closing;
+    closing.start();
+    waiting.reset();
+    QVERIFY2(closing.elapsed() < 1000, qPrintable(QString::number(closing.elapsed())));
 }
 
 void SetUpTest::pickerChoosesAStation() {
     LoopbackServer site;
-    site.setScript(kCataloguePath, Script::fixed(R"([{"a":"Tower","d":"http://h/t"},)"
-                                                 R"({"a":"Tower","d":"http://h/t2"},)"
+    site.setScript(kCataloguePath, Script::fixed(R"([{"a":"Tower","d":"http://127.0.0.1:1/t"},)"
+                                                 R"({"a":"Tower","d":"http://127.0.0.1:1/<b>"},)"
                                                  R"({"a":"Ground","d":"tower"}])"));
     ScreenHarness h(nullptr, nullptr, QString::fromStdString(site.url("")));
     OrventoViewController& screen = h.screen();
@@ -227,28 +261,43 @@ void SetUpTest::pickerChoosesAStation() {
     // The select control shows the picker and hides it again, fields untouched.
     QTest::mouseClick(screen.selectButton, Qt::LeftButton);
     QVERIFY(picker->isVisible());
+    QCOMPARE(picker->model()->index(1, 0).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("<p>http://127.0.0.1:1/&lt;b&gt;</p>"));
     QTest::mouseClick(screen.selectButton, Qt::LeftButton);
     QVERIFY(picker->isHidden());
 
     QTest::mouseClick(screen.selectButton, Qt::LeftButton);
     QCOMPARE(QApplication::focusWidget(), picker);
     QCOMPARE(picker->currentIndex().row(), 0);  // at the station in the fields
-    // A click on the row (AppTest picks with the keys).
     const QRect row = picker->visualRect(picker->model()->index(2, 0));
     QTest::mouseClick(picker->viewport(), Qt::LeftButton, {}, row.center());
     QVERIFY(picker->isHidden());
     QCOMPARE(screen.textField->text(), QStringLiteral("tower"));
     QCOMPARE(screen.myTextField2()->text(), QStringLiteral("Ground"));
-    QCOMPARE(QApplication::focusWidget(), screen.button);
-    QCOMPARE(h.logLines().filter(QRegularExpression(QStringLiteral("^(count|ppp);"))),
-             (QStringList{"count;3", "count;3", "count;3", "ppp;2"}));
 
-    // Escape closes the picker without choosing.
+    // With the keys: the next station up, and Return on the button plays it.
+    QTest::mouseClick(screen.selectButton, Qt::LeftButton);
+    QTest::keyClick(picker, Qt::Key_Up);
+    QTest::keyClick(picker, Qt::Key_Return);
+    QVERIFY(picker->isHidden());
+    QCOMPARE(QApplication::focusWidget(), screen.button);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(h.logLines().filter(QRegularExpression(QStringLiteral("^(count|ppp);"))),
+             (QStringList{"count;3", "count;3", "count;3", "ppp;2", "count;3", "ppp;1"}));
+    QCOMPARE(h.logLines().filter(QStringLiteral("txt:")),
+             QStringList{"txt:http://127.0.0.1:1/<b>"});
+    QTRY_COMPARE(h.controller->playState(), PlaybackController::PlayState::Idle);
+
+    // Escape closes the picker without choosing; a different address typed
+    // leaves the station's name behind.
     QTest::mouseClick(screen.selectButton, Qt::LeftButton);
     QTest::keyClick(picker, Qt::Key_Up);
     QTest::keyClick(picker, Qt::Key_Escape);
     QVERIFY(picker->isHidden());
-    QCOMPARE(screen.textField->text(), QStringLiteral("tower"));
+    QCOMPARE(screen.myTextField2()->text(), QStringLiteral("Tower"));
+    QTest::keyClick(screen.textField, Qt::Key_End);
+    QTest::keyClick(screen.textField, Qt::Key_Backspace);
+    QCOMPARE(screen.myTextField2()->text(), QString());
 }
 
 }  // namespace orvento::test
