@@ -120,7 +120,7 @@ QString catalogueText(CatalogueOutcome outcome, const QString& server) {
                                      "Type a stream address.");
             break;
     }
-    return translate(text).arg(withoutPassword(server));
+    return translate(text).arg(server);
 }
 
 }  // namespace orvento

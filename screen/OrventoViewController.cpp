@@ -30,10 +30,12 @@ QString buttonNameFor(const QString& image) {
     return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Play"));
 }
 
-// The host and port of a base URL, for the status line.
+// The host and port of a base URL, for the status line; a password in it is
+// not shown.
 QString serverName(const QString& baseUrl) {
-    const QUrl url(baseUrl);
-    return url.authority().isEmpty() ? baseUrl : url.authority();
+    const QString shown = withoutPassword(baseUrl);
+    const QUrl url(shown);
+    return url.authority().isEmpty() ? shown : url.authority();
 }
 
 // A base URL without trailing slashes: the paths bring their own.
@@ -81,6 +83,8 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
     setPicker(ui_.picker);
     setMyTextField2(ui_.myTextField2);
     setTimerLabel(ui_.timerLabel);
+    metar->setPlainText(translate(QT_TRANSLATE_NOOP(
+        "OrventoViewController", "The latest METAR observation and TAF forecast appear here.")));
     // Hidden until the select control shows it (set-up hides it again).
     picker()->setHidden(true);
     picker()->installEventFilter(this);
@@ -351,9 +355,6 @@ bool OrventoViewController::eventFilter(QObject* watched, QEvent* event) {
 void OrventoViewController::ikiyegec() {
     startDownload(metarReport_, services_.weatherBaseUrl, kMetarPath, kWeatherMaxBytes);
     startDownload(tafReport_, services_.weatherBaseUrl, kTafPath, kWeatherMaxBytes);
-    // Words wrap, and the panel scrolls through as many lines as the text needs.
-    metar->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    metar->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
 }
 
 }  // namespace orvento

@@ -38,7 +38,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QPlainTextEdit>
 #include <QStringList>
 #include <QTextEdit>
 #include <QTimer>
@@ -54,6 +53,7 @@
 #include "controller/StatusTexts.h"
 #include "screen/IdleTimer.h"
 #include "screen/SpinningButton.h"
+#include "screen/WeatherPanel.h"
 #include "ui_OrventoViewController.h"
 
 namespace orvento {
@@ -129,7 +129,7 @@ class OrventoViewController : public QWidget {
     // Outlets the layout connects.
     QLineEdit* textField = nullptr;  // the stream URL as text
     SpinningButton* button = nullptr;
-    QPlainTextEdit* metar = nullptr;          // the weather panel
+    WeatherPanel* metar = nullptr;            // the weather panel
     QAbstractButton* selectButton = nullptr;  // shows or hides the station picker
     QLabel* statusLabel = nullptr;            // the status line under the button
 
