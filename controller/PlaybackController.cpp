@@ -90,7 +90,7 @@ void PlaybackController::press() {
         current->stop();
         return;
     }
-    if (text.size() >= kAddressLengthLimit) {
+    if (text.size() > kAddressLengthLimit) {
         setStatusText(addressTooLongText(kAddressLengthLimit));
         return;
     }

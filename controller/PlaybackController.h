@@ -23,8 +23,8 @@
 // address, creates a player for it (initWithURL), observes it and starts it:
 // attemptStarted, then Loading. With a player, it logs the same line and asks
 // the player to stop: stopRequested (the spin ends), then Stopping. An address
-// of kAddressLengthLimit characters or more (more than the address field
-// holds) is refused with a status text instead.
+// longer than kAddressLengthLimit characters (the address field's usual
+// limit) is refused with a status text instead.
 //
 // The player's notifications (observeValueForKeyPath) come on any thread:
 // its output queue's, its worker's, or the caller's of stop(). They touch
@@ -80,7 +80,7 @@ class PlaybackController : public QObject, public PelorinObserver {
     enum class PlayState { Idle, Loading, Playing, Stopping };
     Q_ENUM(PlayState)
 
-    // The longest address a press requests, less one: the address field's limit.
+    // The longest address a press requests.
     static constexpr qsizetype kAddressLengthLimit = 32767;
     static constexpr std::chrono::milliseconds kTickInterval{100};
 
