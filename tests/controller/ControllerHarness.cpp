@@ -15,38 +15,13 @@ std::shared_ptr<EnginePlatform> nullOutputPlatform() {
     return std::make_shared<EnginePlatform>(output);
 }
 
-Script liveStation() {
+Script liveStation(std::optional<std::uint64_t> bytes) {
     const std::filesystem::path source = qEnvironmentVariable("ORVENTO_SOURCE_DIR").toStdString();
     // 32 kbit/s MPEG-2 Layer III: 4000 bytes a second.
     return Script::fromFile((source / "tests/data/mpeg2_l3.mp3").string(), "audio/mpeg")
-        .repeated()
+        .repeated(bytes)
         .untilClose()
         .paced(4000, 40000);
-}
-
-void Gate::close() {
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-}
-
-void Gate::open() {
-    {
-        std::lock_guard lock(mutex_);
-        closed_ = false;
-    }
-    opened_.notify_all();
-}
-
-void Gate::pass() {
-    std::unique_lock lock(mutex_);
-    ++waiting_;
-    opened_.wait(lock, [this] { return !closed_; });
-    --waiting_;
-}
-
-int Gate::waiting() const {
-    std::lock_guard lock(mutex_);
-    return waiting_;
 }
 
 GatedPlatform::GatedPlatform()
@@ -80,16 +55,13 @@ void GatedPlatform::reportRunning(void* data, AudioQueueRef queue, AudioQueuePro
 }
 
 ControllerHarness::ControllerHarness(std::shared_ptr<EnginePlatform> platform,
-                                     PelorinServices engine) {
+                                     PelorinServices engine)
+    : log([this](std::string_view text) {
+          std::lock_guard lock(logMutex_);
+          log_.append(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+      }) {
     engine.platform = platform ? std::move(platform) : nullOutputPlatform();
     engine.workers = &workers;
-    if (!engine.strings) {
-        engine.strings = std::make_shared<LocalizedStrings>();
-    }
-    log = [this](std::string_view text) {
-        std::lock_guard lock(logMutex_);
-        log_.append(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-    };
     controller = std::make_unique<PlaybackController>(std::move(engine), log);
 }
 
@@ -101,11 +73,6 @@ ControllerHarness::~ControllerHarness() {
 QStringList ControllerHarness::logLines() const {
     std::lock_guard lock(logMutex_);
     return log_;
-}
-
-void ControllerHarness::play(const QString& text) {
-    controller->setAddressText(text);
-    controller->press();
 }
 
 }  // namespace orvento::test

@@ -20,17 +20,33 @@ namespace orvento::test {
 // The real platform playing into nothing, in real time.
 std::shared_ptr<EnginePlatform> nullOutputPlatform();
 
-// A live station: a short MP3 repeated for ever; its first 40000 bytes at
-// once (the player's first buffer fills at once), then in real time.
-loopback::Script liveStation();
+// A live station: a short MP3 (4000 bytes a second) repeated for ever, or up
+// to `bytes`; its first 40000 bytes at once, then in real time.
+loopback::Script liveStation(std::optional<std::uint64_t> bytes = std::nullopt);
 
 // A barrier a test closes and opens; open at first.
 class Gate {
   public:
-    void close();
-    void open();
-    void pass();  // returns once the gate is open
-    int waiting() const;
+    void close() {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+    }
+    void open() {
+        std::lock_guard lock(mutex_);
+        closed_ = false;
+        opened_.notify_all();
+    }
+    // Returns once the gate is open.
+    void pass() {
+        std::unique_lock lock(mutex_);
+        ++waiting_;
+        opened_.wait(lock, [this] { return !closed_; });
+        --waiting_;
+    }
+    int waiting() const {
+        std::lock_guard lock(mutex_);
+        return waiting_;
+    }
 
   private:
     mutable std::mutex mutex_;
@@ -77,12 +93,10 @@ class ControllerHarness {
 
     QStringList logLines() const;
     QString url(const char* path) const { return QString::fromStdString(server.url(path)); }
-    // Selects `text` and presses.
-    void play(const QString& text);
 
     loopback::LoopbackServer server;
     WorkerRegistry workers;
-    LogSink log;
+    const LogSink log;
     std::unique_ptr<PlaybackController> controller;
 
   private:

@@ -1,16 +1,14 @@
 #include "tests/screen/ScreenHarness.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 #include "controller/StationCatalogue.h"
 #include "controller/WeatherReport.h"
 
 namespace orvento::test {
+namespace {
 
 using loopback::Script;
-
-namespace {
 
 PelorinServices withAlerts(const std::shared_ptr<QtAlertService>& alerts,
                            std::shared_ptr<const LocalizedStrings> strings) {
@@ -24,14 +22,15 @@ PelorinServices withAlerts(const std::shared_ptr<QtAlertService>& alerts,
 
 ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
                              std::shared_ptr<const LocalizedStrings> strings,
-                             const QString& siteUrl, bool waitForSetUp)
+                             const QString& catalogue, const QString& weather, bool waitForSetUp)
     : ControllerHarness(std::move(platform), withAlerts(alerts, std::move(strings))) {
     site.setScript(kCataloguePath, Script::fixed("[]"));
     site.setScript(kMetarPath, Script::fixed("LTBA 141220Z 34012KT"));
     site.setScript(kTafPath, Script::fixed("TAF LTBA 141100Z"));
+    const QString own = QString::fromStdString(site.url(""));
     ScreenServices services;
-    services.catalogueBaseUrl = services.weatherBaseUrl =
-        siteUrl.isEmpty() ? QString::fromStdString(site.url("")) : siteUrl;
+    services.catalogueBaseUrl = catalogue == kOwnSite ? own : catalogue;
+    services.weatherBaseUrl = weather == kOwnSite ? own : weather;
     services.log = log;
     screen_ = std::make_unique<OrventoViewController>(*controller, stations, std::move(services));
     QObject::connect(screen().button, &SpinningButton::imageChanged, screen().button,
@@ -40,10 +39,7 @@ ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
     screen_->show();
     screen_->viewDidLoad();
     QVERIFY(QTest::qWaitForWindowExposed(screen_.get()));
-    if (waitForSetUp) {
-        QTRY_VERIFY_WITH_TIMEOUT(screen().metar->toPlainText().startsWith(QStringLiteral("METAR:")),
-                                 15000);
-    }
+    QVERIFY(!waitForSetUp || setUp());
 }
 
 ScreenHarness::~ScreenHarness() {
@@ -54,6 +50,13 @@ ScreenHarness::~ScreenHarness() {
             widget->close();
         }
     }
+}
+
+bool ScreenHarness::setUp() const {
+    // The weather panel is filled last.
+    return QTest::qWaitFor(
+        [this] { return screen().metar->toPlainText().startsWith(QStringLiteral("METAR:")); },
+        15000);
 }
 
 QMessageBox* shownAlert() {

@@ -1,6 +1,6 @@
 // The screen's tests' harness: the real screen (layout, controls) shown as a
-// window, on a real controller over the real engine (ControllerHarness),
-// against a catalogue and weather server of its own.
+// window, on a real controller over the real engine (ControllerHarness), set
+// up from a catalogue and weather server of its own or the ones given.
 #pragma once
 
 #include <QMessageBox>
@@ -22,18 +22,22 @@ struct ScreenAlerts {
 
 class ScreenHarness : public ScreenAlerts, public ControllerHarness {
   public:
-    // The screen shown and set up. Defaults: the null-output platform,
-    // untranslated alerts, and a catalogue and weather server of its own with
-    // no station and a line of weather each (`site`: both servers' base URL).
-    // Returns once set-up has applied every download unless `waitForSetUp`
-    // is false.
+    // Set-up's servers: `site`, a server of the harness's own with no station
+    // and a line of weather each; another base URL; or none (empty).
+    static inline const QString kOwnSite = QStringLiteral("site");
+
+    // The screen shown, and set up unless `waitForSetUp` is false. Defaults:
+    // the null-output platform and untranslated alerts.
     explicit ScreenHarness(std::shared_ptr<EnginePlatform> platform = nullptr,
                            std::shared_ptr<const LocalizedStrings> strings = nullptr,
-                           const QString& site = {}, bool waitForSetUp = true);
+                           const QString& catalogue = kOwnSite, const QString& weather = kOwnSite,
+                           bool waitForSetUp = true);
     ~ScreenHarness();
 
     OrventoViewController& screen() const { return *screen_; }
     SpinningButton& button() const { return *screen().button; }
+    // Set-up has applied every download.
+    bool setUp() const;
 
     void setUrlText(const QString& text) const { screen().textField->setText(text); }
     void press() const { QTest::mouseClick(screen().button, Qt::LeftButton); }
