@@ -35,6 +35,8 @@ ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
     screen_ = std::make_unique<OrventoViewController>(*controller, stations, std::move(services));
     QObject::connect(screen().button, &SpinningButton::imageChanged, screen().button,
                      [this](const QString& name) { images_.append(name); });
+    QObject::connect(screen_.get(), &OrventoViewController::setUpDownloadArrived, screen_.get(),
+                     [this] { ++arrivals_; });
     alerts->setParentWindow(screen_.get());
     screen_->show();
     screen_->viewDidLoad();

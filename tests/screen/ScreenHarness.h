@@ -43,6 +43,8 @@ class ScreenHarness : public ScreenAlerts, public ControllerHarness {
     void press() const { QTest::mouseClick(screen().button, Qt::LeftButton); }
     // Every image the button was given, in order, from set-up on.
     const QStringList& images() const { return images_; }
+    // Set-up's downloads arrived so far.
+    int arrivals() const { return arrivals_; }
     QString status() const { return screen().statusLabel->text(); }
 
     StationListModel stations;
@@ -50,6 +52,7 @@ class ScreenHarness : public ScreenAlerts, public ControllerHarness {
 
   private:
     QStringList images_;
+    int arrivals_ = 0;
     std::unique_ptr<OrventoViewController> screen_;
 };
 
