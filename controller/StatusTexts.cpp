@@ -95,32 +95,22 @@ QString loadingText() {
 }
 
 QString catalogueText(CatalogueOutcome outcome, const QString& server) {
-    const char* text = nullptr;
-    switch (outcome) {
-        case CatalogueOutcome::loaded:
-            return readyText();
-        case CatalogueOutcome::failed:
-            text = QT_TRANSLATE_NOOP("OrventoViewController",
-                                     "Could not load the station list from %1. "
-                                     "Type a stream address.");
-            break;
-        case CatalogueOutcome::tooLarge:
-            text = QT_TRANSLATE_NOOP("OrventoViewController",
-                                     "The station list from %1 is larger than 4 MiB, "
-                                     "more than Orvento reads. Type a stream address.");
-            break;
-        case CatalogueOutcome::unreadable:
-            text = QT_TRANSLATE_NOOP("OrventoViewController",
-                                     "The station list from %1 could not be read. "
-                                     "Type a stream address.");
-            break;
-        case CatalogueOutcome::empty:
-            text = QT_TRANSLATE_NOOP("OrventoViewController",
-                                     "The station list from %1 holds no station. "
-                                     "Type a stream address.");
-            break;
+    // In the order of CatalogueOutcome, from `failed` on.
+    static constexpr const char* kTexts[] = {
+        QT_TRANSLATE_NOOP("OrventoViewController",
+                          "Could not load the station list from %1. Type a stream address."),
+        QT_TRANSLATE_NOOP("OrventoViewController",
+                          "The station list from %1 is larger than 4 MiB, more than Orvento "
+                          "reads. Type a stream address."),
+        QT_TRANSLATE_NOOP("OrventoViewController",
+                          "The station list from %1 could not be read. Type a stream address."),
+        QT_TRANSLATE_NOOP("OrventoViewController",
+                          "The station list from %1 holds no station. Type a stream address."),
+    };
+    if (outcome == CatalogueOutcome::loaded) {
+        return readyText();
     }
-    return translate(text).arg(server);
+    return translate(kTexts[static_cast<int>(outcome) - 1]).arg(server);
 }
 
 }  // namespace orvento
