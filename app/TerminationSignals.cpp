@@ -18,6 +18,11 @@ sigset_t terminationSignals() {
     return set;
 }
 
+void unblockInChild() {
+    const sigset_t set = terminationSignals();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
 }  // namespace
 
 void blockTerminationSignals() {
@@ -25,6 +30,9 @@ void blockTerminationSignals() {
     setenv("SDL_NO_SIGNAL_HANDLERS", "1", 1);
     const sigset_t set = terminationSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // A program a library forks (a session bus started on demand) gets the
+    // signals back.
+    pthread_atfork(nullptr, nullptr, &unblockInChild);
 }
 
 TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {

@@ -7,8 +7,9 @@
 // and asks the sound library (SDL) to install no handlers of its own. Call it
 // first in main, before any other thread exists: every thread started later
 // inherits the block, so no thread is interrupted by them and no handler
-// (ours or a library's) ever runs. A TerminationSignals object then reads
-// them from a signalfd on the main thread and emits received().
+// (ours or a library's) ever runs; a process forked from the application
+// gets them back. A TerminationSignals object then reads them from a
+// signalfd on the main thread and emits received().
 //
 // Main thread only.
 #pragma once
