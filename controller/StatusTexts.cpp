@@ -1,7 +1,6 @@
 #include "controller/StatusTexts.h"
 
 #include <QCoreApplication>
-#include <QRegularExpression>
 #include <cmath>
 #include <cstdint>
 
@@ -18,9 +17,7 @@ QString translate(const char* text) {
 }
 
 QString quoted(const QString& text) {
-    const QString shown = withoutPassword(text);
-    return shown.size() <= kQuotedTextLimit ? shown
-                                            : shown.left(kQuotedTextLimit) + QChar(u'\u2026');
+    return text.size() <= kQuotedTextLimit ? text : text.left(kQuotedTextLimit) + QChar(u'\u2026');
 }
 
 }  // namespace
@@ -49,11 +46,8 @@ QString endingText(const PlayerEnding& ending) {
             .arg(quoted(ending.text));
     }
     if (!ending.cause.empty()) {
-        // The cause may quote the address, as typed or escaped.
-        static const QRegularExpression password(
-            QStringLiteral(R"(([A-Za-z][\w+.-]*://[^/?#@\s:]*):[^/?#@\s]*@)"));
-        const QString cause =
-            QString::fromStdString(ending.cause).replace(password, QStringLiteral("\\1:***@"));
+        // The player's causes quote an address without its password.
+        const QString cause = QString::fromStdString(ending.cause);
         return (ending.heard
                     ? translate(QT_TRANSLATE_NOOP("OrventoViewController", "Playback failed: %1"))
                     : translate(QT_TRANSLATE_NOOP("OrventoViewController",

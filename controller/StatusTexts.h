@@ -29,8 +29,7 @@ struct PlayerEnding {
 
 // "Stopped.", "Playback ended.", "The stream could not be opened: <cause>"
 // (never heard), "Playback failed: <cause>" (heard, then failed), or why the
-// text is no address. The address is shown without its password, also where
-// the cause quotes it.
+// text is no address (it has no "scheme://", so no password to hide).
 QString endingText(const PlayerEnding& ending);
 
 // The status line while a player connects, while it plays, and before the
