@@ -205,6 +205,7 @@ void PlaybackController::showEnded(quint64 generation, const std::string& cause)
     if (generation != attempt_.generation) {
         return;
     }
+    failureCause_ = QString::fromStdString(cause);
     setStatusText(endingText(PlayerEnding{attempt_.station.url, attempt_.hadUrl, attempt_.heard,
                                           attempt_.stopRequested, cause}));
     setPlayState(PlayState::Idle);

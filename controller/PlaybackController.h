@@ -113,6 +113,9 @@ class PlaybackController : public QObject, public PelorinObserver {
     const QString& statusText() const { return statusText_; }
     // For what else the status line must say (set-up's news).
     void setStatusText(const QString& text);
+    // Why the last attempt's player failed, in its own words; empty when it
+    // did not fail (or was stopped) and before the first attempt has ended.
+    const QString& failureCause() const { return failureCause_; }
 
     // Listening time: seconds of audio heard since the controller was made,
     // counted on a monotonic clock while the tick timer runs, and since the
@@ -180,6 +183,7 @@ class PlaybackController : public QObject, public PelorinObserver {
     Attempt attempt_;
     PlayState playState_ = PlayState::Idle;
     QString statusText_;
+    QString failureCause_;
     std::unique_ptr<QTimer> _timer;  // the tick timer; set exactly while it runs
     double _ticks = 0;               // seconds listened
     std::chrono::steady_clock::time_point ticksCountedUntil_{};

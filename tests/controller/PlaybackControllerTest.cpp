@@ -73,6 +73,7 @@ void PlaybackControllerTest::endingSaysWhatHappened_data() {
 }
 
 void PlaybackControllerTest::endingSaysWhatHappened() {
+    const QString opened = QStringLiteral("The stream could not be opened: ");
     QFETCH(QStringList, row);
     QFETCH(QString, stop);
     auto platform = std::make_shared<GatedPlatform>();
@@ -106,6 +107,9 @@ void PlaybackControllerTest::endingSaysWhatHappened() {
     }
     QVERIFY(waitFor(c, State::Idle));
     QCOMPARE(c.statusText(), filled(row[2]));
+    if (row[2].startsWith(opened)) {
+        QCOMPARE(opened + c.failureCause(), c.statusText());
+    }
     if (!row[3].isEmpty()) {
         QCOMPARE(h.logLines().filter(QStringLiteral("txt:")).first(), "txt:" + filled(row[3]));
     }
