@@ -40,6 +40,36 @@ HttpDownloadResult failure(std::string error) {
     return HttpDownloadResult{std::nullopt, std::move(error)};
 }
 
+struct MultiHandleDeleter {
+    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
+
+// curl_easy_perform that also ends, with CURLE_ABORTED_BY_CALLBACK, once
+// `cancelFd` is readable.
+CURLcode performCancellable(CURL* easy, int cancelFd) {
+    const std::unique_ptr<CURLM, MultiHandleDeleter> multi(curl_multi_init());
+    if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK) {
+        return CURLE_OUT_OF_MEMORY;
+    }
+    CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+    for (int running = 1; running != 0;) {
+        curl_waitfd cancel{cancelFd, CURL_WAIT_POLLIN, 0};
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK ||
+            (running != 0 && (curl_multi_poll(multi.get(), &cancel, 1, 1000, nullptr) != CURLM_OK ||
+                              cancel.revents != 0))) {
+            break;
+        }
+    }
+    int left = 0;
+    while (const CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
+        if (message->msg == CURLMSG_DONE) {
+            result = message->data.result;
+        }
+    }
+    curl_multi_remove_handle(multi.get(), easy);
+    return result;
+}
+
 }  // namespace
 
 HttpDownloadResult downloadWholeBody(const std::string& url, const HttpDownloadOptions& options) {
@@ -82,10 +112,13 @@ HttpDownloadResult downloadWholeBody(const std::string& url, const HttpDownloadO
                        curl_easy_strerror(set));
     }
 
-    const CURLcode result = curl_easy_perform(easy.get());
+    const CURLcode result = options.cancelFd >= 0 ? performCancellable(easy.get(), options.cancelFd)
+                                                  : curl_easy_perform(easy.get());
     if (receiver.overCap || result == CURLE_FILESIZE_EXCEEDED) {
-        return failure("The response is larger than " + std::to_string(options.maxBytes) +
-                       " bytes.");
+        HttpDownloadResult tooLarge =
+            failure("The response is larger than " + std::to_string(options.maxBytes) + " bytes.");
+        tooLarge.tooLarge = true;
+        return tooLarge;
     }
     if (result != CURLE_OK) {
         return failure(errorText[0] != '\0' ? std::string(errorText)

@@ -1,4 +1,4 @@
-#include "screen/StationCatalogue.h"
+#include "controller/StationCatalogue.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "screen/DiagnosticLog.h"
+#include "controller/DiagnosticLog.h"
 
 #include <unistd.h>
 
@@ -7,6 +7,42 @@
 #include <ctime>
 
 namespace orvento {
+
+std::string escapeControlCharacters(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            out.push_back(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+QString logField(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    if (static_cast<std::size_t>(bytes.size()) <= kLogFieldLimit) {
+        return text;
+    }
+    qsizetype cut = static_cast<qsizetype>(kLogFieldLimit);
+    // Back to the start of a character: continuation bytes are 10xxxxxx.
+    while (cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xc0) == 0x80) {
+        --cut;
+    }
+    return QString::fromUtf8(bytes.left(cut)) +
+           QStringLiteral("...[cut: %1 bytes]").arg(bytes.size());
+}
 
 std::string formatLogLine(std::string_view text, std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
@@ -21,7 +57,7 @@ std::string formatLogLine(std::string_view text, std::chrono::system_clock::time
                   static_cast<int>(millis), program_invocation_short_name,
                   static_cast<int>(getpid()));
     std::string line(head);
-    line.append(text);
+    line += escapeControlCharacters(text);
     line.push_back('\n');
     return line;
 }
@@ -43,7 +79,7 @@ void writeLogLine(std::string_view text) {
 
 void writeLogLine(const LogSink& sink, std::string_view text) {
     if (sink) {
-        sink(text);
+        sink(escapeControlCharacters(text));
     } else {
         writeLogLine(text);
     }
