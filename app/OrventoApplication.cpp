@@ -73,6 +73,8 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
     // Held until the end of the run; it ends the inhibition as it goes.
     const auto idleTimer = std::make_shared<DesktopIdleInhibitor>();
     services.idleTimer = idleTimer;
+    // The user's settings, in the desktop's usual place.
+    services.settings = std::make_shared<Settings>();
 
     int status = 0;
     {

@@ -8,18 +8,26 @@
 
 namespace orvento {
 
+QString serverUrl(const QString& baseUrl, const QString& path) {
+    QString base = baseUrl;
+    while (base.endsWith(QLatin1Char('/'))) {
+        base.chop(1);
+    }
+    return base + path;
+}
+
 BackgroundDownload::BackgroundDownload(std::string url, HttpDownloadOptions options,
-                                       QObject* context, Done done)
+                                       QObject* context, Finish finish)
     : cancelFd_(eventfd(0, EFD_CLOEXEC)) {
     options.cancelFd = cancelFd_;
     thread_ = std::thread(
-        [url = std::move(url), options, context, alive = alive_, done = std::move(done)] {
-            HttpDownloadResult result = downloadWholeBody(url, options);
+        [url = std::move(url), options, context, alive = alive_, finish = std::move(finish)] {
+            std::function<void()> apply = finish(downloadWholeBody(url, options));
             QMetaObject::invokeMethod(
                 context,
-                [alive, done, result = std::move(result)] {
-                    if (*alive) {
-                        done(result);
+                [alive, apply = std::move(apply)] {
+                    if (*alive && apply) {
+                        apply();
                     }
                 },
                 Qt::QueuedConnection);
@@ -36,6 +44,12 @@ BackgroundDownload::~BackgroundDownload() {
     if (cancelFd_ >= 0) {
         close(cancelFd_);
     }
+}
+
+BackgroundDownload::Finish BackgroundDownload::deliver(Done done) {
+    return [done = std::move(done)](HttpDownloadResult result) -> std::function<void()> {
+        return [done, result = std::move(result)] { done(result); };
+    };
 }
 
 }  // namespace orvento

@@ -1,18 +1,24 @@
 // BackgroundDownload: one whole-body download (HttpDownload) on a thread of
 // its own, so the main thread never waits for a server.
 //
-// The constructor starts it; when it has ended, `done` is called with the
-// result on `context`'s thread (for a QObject of the main thread: later, by the
-// main event loop), unless this object has gone first. The
-// destructor abandons a download under way (it fails at once, whatever its
-// time limits) and joins the thread: it returns within milliseconds, so a
+// The constructor starts it. When it has ended, `finish` runs on the
+// download's thread with the result, so that the work of reading it
+// (parsing a catalogue, decoding a report) does not hold up the main thread
+// either; the call `finish` returns then runs on `context`'s thread (for a
+// QObject of the main thread: later, by the main event loop), unless this
+// object has gone first. deliver(done) makes a `finish` that only hands the
+// result to `done` on `context`'s thread. The destructor abandons a download
+// under way (it fails at once, whatever its time limits) and joins the
+// thread: it returns within milliseconds (plus the time `finish` takes), so a
 // window that closes during a download ends at once. Several downloads run
 // side by side, each on its own thread.
 //
 // Create and destroy on `context`'s thread; `context` outlives this object.
+// `finish` must not touch what belongs to `context`'s thread.
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,14 +28,22 @@
 
 namespace orvento {
 
+// The URL of `path` on the server at `baseUrl` ("http://host:port"): the
+// base's trailing slashes dropped, as the paths bring their own.
+QString serverUrl(const QString& baseUrl, const QString& path);
+
 class BackgroundDownload {
   public:
     using Done = std::function<void(const HttpDownloadResult& result)>;
+    using Finish = std::function<std::function<void()>(HttpDownloadResult result)>;
 
-    BackgroundDownload(std::string url, HttpDownloadOptions options, QObject* context, Done done);
+    BackgroundDownload(std::string url, HttpDownloadOptions options, QObject* context,
+                       Finish finish);
     ~BackgroundDownload();
     BackgroundDownload(const BackgroundDownload&) = delete;
     BackgroundDownload& operator=(const BackgroundDownload&) = delete;
+
+    static Finish deliver(Done done);
 
   private:
     int cancelFd_ = -1;  // an eventfd: written to abandon the download

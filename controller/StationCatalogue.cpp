@@ -44,4 +44,18 @@ Catalogue parseCatalogue(const QByteArray& body) {
     return catalogue;
 }
 
+CatalogueDownload readCatalogueDownload(const HttpDownloadResult& download) {
+    CatalogueDownload read;
+    if (!download.body) {
+        read.outcome = download.tooLarge ? CatalogueOutcome::tooLarge : CatalogueOutcome::failed;
+        read.error = QString::fromStdString(download.error);
+        return read;
+    }
+    read.catalogue = parseCatalogue(QByteArray::fromStdString(*download.body));
+    read.outcome = !read.catalogue.readable            ? CatalogueOutcome::unreadable
+                   : read.catalogue.stations.isEmpty() ? CatalogueOutcome::empty
+                                                       : CatalogueOutcome::loaded;
+    return read;
+}
+
 }  // namespace orvento

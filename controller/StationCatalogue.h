@@ -4,10 +4,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHashFunctions>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <cstddef>
+
+#include "engine/platform/http/HttpDownload.h"
 
 namespace orvento {
 
@@ -22,6 +25,10 @@ struct Station {
     bool operator==(const Station&) const = default;
 };
 
+inline size_t qHash(const Station& station, size_t seed = 0) {
+    return qHashMulti(seed, station.name, station.url);
+}
+
 struct Catalogue {
     bool readable = false;    // the body is a JSON array
     QList<Station> stations;  // every usable element, in order, duplicates kept
@@ -33,5 +40,24 @@ struct Catalogue {
 // Reads a catalogue body. Never fails: what cannot be used is skipped and
 // named in `problems`.
 Catalogue parseCatalogue(const QByteArray& body);
+
+// How loading the catalogue went.
+enum class CatalogueOutcome {
+    loaded,      // at least one station
+    failed,      // the download failed (or there is no server)
+    tooLarge,    // the body is over kCatalogueMaxBytes
+    unreadable,  // the body is not a JSON array
+    empty,       // no usable station in it
+};
+
+// A catalogue download, read: what set-up and a reload apply.
+struct CatalogueDownload {
+    CatalogueOutcome outcome = CatalogueOutcome::failed;
+    Catalogue catalogue;
+    QString error;  // why the download failed, in the HTTP client's words; empty otherwise
+};
+
+// Reads a downloaded body into stations (parseCatalogue); any thread.
+CatalogueDownload readCatalogueDownload(const HttpDownloadResult& download);
 
 }  // namespace orvento

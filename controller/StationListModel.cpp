@@ -1,5 +1,7 @@
 #include "controller/StationListModel.h"
 
+#include "controller/StationNames.h"
+
 namespace orvento {
 
 StationListModel::StationListModel(QObject* parent) : QAbstractListModel(parent) {}
@@ -7,6 +9,12 @@ StationListModel::StationListModel(QObject* parent) : QAbstractListModel(parent)
 void StationListModel::setStations(QList<Station> stations) {
     beginResetModel();
     stations_ = std::move(stations);
+    keys_.clear();
+    keys_.reserve(static_cast<std::size_t>(stations_.size()));
+    for (const Station& station : stations_) {
+        keys_.push_back(orvento::searchKey(station.name));
+    }
+    markRows(false);
     endResetModel();
 }
 
@@ -26,6 +34,41 @@ QStringList StationListModel::urls() const {
     return urls;
 }
 
+void StationListModel::setFavourites(const QSet<Station>& favourites) {
+    favourites_ = favourites;
+    markRows(true);
+}
+
+void StationListModel::setRecent(const QList<Station>& recent) {
+    recent_.clear();
+    for (qsizetype i = recent.size() - 1; i >= 0; --i) {
+        recent_.insert(recent[i], static_cast<int>(i));
+    }
+    markRows(true);
+}
+
+void StationListModel::markRows(bool announce) {
+    const std::size_t rows = static_cast<std::size_t>(stations_.size());
+    favourite_.resize(rows);
+    recentRank_.resize(rows);
+    int first = -1;
+    int last = -1;
+    for (std::size_t row = 0; row < rows; ++row) {
+        const Station& station = stations_[static_cast<qsizetype>(row)];
+        const bool favourite = favourites_.contains(station);
+        const int rank = recent_.value(station, -1);
+        if (favourite != favourite_[row] || rank != recentRank_[row]) {
+            first = first < 0 ? static_cast<int>(row) : first;
+            last = static_cast<int>(row);
+        }
+        favourite_[row] = favourite;
+        recentRank_[row] = rank;
+    }
+    if (announce && first >= 0) {
+        emit dataChanged(index(first), index(last), {FavouriteRole, RecentRole});
+    }
+}
+
 int StationListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(stations_.size());
 }
@@ -37,17 +80,26 @@ QVariant StationListModel::data(const QModelIndex& index, int role) const {
     const Station& station = stations_.at(index.row());
     switch (role) {
         case Qt::DisplayRole:
+            return shownName(station.name);
         case NameRole:
             return station.name;
         case UrlRole:
             return station.url;
+        case FavouriteRole:
+            return isFavourite(index.row());
+        case RecentRole:
+            return recentRank(index.row());
         default:
             return {};
     }
 }
 
 QHash<int, QByteArray> StationListModel::roleNames() const {
-    return {{Qt::DisplayRole, "display"}, {NameRole, "name"}, {UrlRole, "url"}};
+    return {{Qt::DisplayRole, "display"},
+            {NameRole, "name"},
+            {UrlRole, "url"},
+            {FavouriteRole, "favourite"},
+            {RecentRole, "recent"}};
 }
 
 }  // namespace orvento

@@ -1,18 +1,28 @@
 // StationListModel: the stations to choose from, in catalogue order
 // (duplicates kept), as a list model that views (the station picker) and
-// proxies (a search filter) sit on.
+// proxies (the search filter) sit on.
 //
-// Roles: Qt::DisplayRole and NameRole give the station's name, UrlRole its
-// stream URL as the catalogue gave it; other roles are free for what later
-// rows carry. Names and URLs are plain text from outside: a view shows them as
-// text, never as markup.
+// Roles: Qt::DisplayRole gives the station's name as one short line
+// (shownName: a name can hold line breaks, control and bidirectional
+// characters, a megabyte of text), NameRole the name as the catalogue gave
+// it, UrlRole its stream URL as the catalogue gave it, FavouriteRole whether
+// the user starred it, RecentRole its place among the stations played last (0
+// the latest; -1 when not among them). Names and URLs are plain text from
+// outside: a view shows them as text, never as markup.
+//
+// Each row's search key (searchKey) is made when the rows are set, so that a
+// search compares plain strings at each keystroke. The marks (favourite,
+// recent) follow stations by name and URL, also across a new set of rows.
 //
 // Main thread.
 #pragma once
 
 #include <QAbstractListModel>
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QStringList>
+#include <vector>
 
 #include "controller/StationCatalogue.h"
 
@@ -22,7 +32,7 @@ class StationListModel : public QAbstractListModel {
     Q_OBJECT
 
   public:
-    enum Role { NameRole = Qt::UserRole + 1, UrlRole };
+    enum Role { NameRole = Qt::UserRole + 1, UrlRole, FavouriteRole, RecentRole };
 
     explicit StationListModel(QObject* parent = nullptr);
 
@@ -35,12 +45,29 @@ class StationListModel : public QAbstractListModel {
     QStringList names() const;
     QStringList urls() const;
 
+    // The marks: the starred stations, and the stations played last, the
+    // latest first. Rows that change say so (dataChanged).
+    void setFavourites(const QSet<Station>& favourites);
+    void setRecent(const QList<Station>& recent);
+    // Row `row`'s search key and marks; the row must exist.
+    const QString& searchKey(int row) const { return keys_[static_cast<std::size_t>(row)]; }
+    bool isFavourite(int row) const { return favourite_[static_cast<std::size_t>(row)]; }
+    int recentRank(int row) const { return recentRank_[static_cast<std::size_t>(row)]; }
+
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
   private:
+    // Recomputes every row's marks; announces the rows whose marks changed.
+    void markRows(bool announce);
+
     QList<Station> stations_;
+    std::vector<QString> keys_;  // a row each
+    QSet<Station> favourites_;
+    QHash<Station, int> recent_;   // station -> rank
+    std::vector<bool> favourite_;  // a row each
+    std::vector<int> recentRank_;  // a row each
 };
 
 }  // namespace orvento

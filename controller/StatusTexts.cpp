@@ -107,4 +107,33 @@ QString catalogueText(CatalogueOutcome outcome, const QString& server) {
     return translate(kTexts[static_cast<int>(outcome) - 1]).arg(server);
 }
 
+QString reloadingText() {
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Reloading the stations\u2026"));
+}
+
+QString reloadText(CatalogueOutcome outcome, const QString& server, const QString& cause,
+                   qsizetype stations) {
+    // In the order of CatalogueOutcome, from `failed` on.
+    static constexpr const char* kTexts[] = {
+        QT_TRANSLATE_NOOP("OrventoViewController",
+                          "Could not reload the station list from %1: %2. The list stays as it "
+                          "was."),
+        QT_TRANSLATE_NOOP("OrventoViewController",
+                          "The station list from %1 is larger than 4 MiB, more than Orvento "
+                          "reads. The list stays as it was."),
+        QT_TRANSLATE_NOOP("OrventoViewController",
+                          "The station list from %1 could not be read. The list stays as it was."),
+        QT_TRANSLATE_NOOP("OrventoViewController",
+                          "The station list from %1 holds no station. The list stays as it was."),
+    };
+    if (outcome == CatalogueOutcome::loaded) {
+        return translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                           "The station list is reloaded: %1 stations."))
+            .arg(stations);
+    }
+    const QString text = translate(kTexts[static_cast<int>(outcome) - 1]);
+    // Both at once: a cause holding "%1" stays as it is.
+    return outcome == CatalogueOutcome::failed ? text.arg(server, cause) : text.arg(server);
+}
+
 }  // namespace orvento

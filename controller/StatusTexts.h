@@ -6,6 +6,8 @@
 #include <QString>
 #include <string>
 
+#include "controller/StationCatalogue.h"
+
 namespace orvento {
 
 // Listening time as hours, minutes and seconds, "HH:MM:SS": whole elapsed
@@ -44,7 +46,13 @@ QString addressTooLongText(qsizetype limit);
 // (its host and port) could not be loaded, was over its size limit, was not a
 // station list, or held no station.
 QString loadingText();
-enum class CatalogueOutcome { loaded, failed, tooLarge, unreadable, empty };
 QString catalogueText(CatalogueOutcome outcome, const QString& server);
+
+// The status line while the stations are reloaded, and after: how many
+// stations there are now, or why the list from `server` was not taken (with
+// the download's `cause` when it failed) and that the list stays as it was.
+QString reloadingText();
+QString reloadText(CatalogueOutcome outcome, const QString& server, const QString& cause,
+                   qsizetype stations);
 
 }  // namespace orvento

@@ -32,25 +32,29 @@ std::optional<QString> decodeUtf8(const QByteArray& bytes) {
 }
 
 QString weatherSectionText(const std::optional<HttpDownloadResult>& download) {
+    return readWeatherSection(download).text;
+}
+
+WeatherSection readWeatherSection(const std::optional<HttpDownloadResult>& download) {
     if (!download) {
         return {};
     }
     if (download->tooLarge) {
-        return noReport(QT_TRANSLATE_NOOP("OrventoViewController", "it is larger than 256 KiB."));
+        return {noReport(QT_TRANSLATE_NOOP("OrventoViewController", "it is larger than 256 KiB."))};
     }
     if (!download->body) {
-        return QCoreApplication::translate("OrventoViewController", "(No report: %1)")
-            .arg(QString::fromStdString(download->error));
+        return {QCoreApplication::translate("OrventoViewController", "(No report: %1)")
+                    .arg(QString::fromStdString(download->error))};
     }
     const std::optional<QString> text = decodeUtf8(QByteArray::fromStdString(*download->body));
     if (!text) {
-        return noReport(QT_TRANSLATE_NOOP("OrventoViewController", "it is not UTF-8 text."));
+        return {noReport(QT_TRANSLATE_NOOP("OrventoViewController", "it is not UTF-8 text."))};
     }
     if (!isText(*text)) {
-        return noReport(
-            QT_TRANSLATE_NOOP("OrventoViewController", "it holds control characters, not text."));
+        return {noReport(
+            QT_TRANSLATE_NOOP("OrventoViewController", "it holds control characters, not text."))};
     }
-    return *text;
+    return {*text, true};
 }
 
 QString weatherPanelText(const QString& metar, const QString& taf) {

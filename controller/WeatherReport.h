@@ -1,5 +1,5 @@
-// The weather panel's text: the raw METAR and TAF reports for LTBA, shown
-// unparsed under their headings.
+// The weather panel's raw text: the METAR and TAF reports of an airport (LTBA
+// unless the user chose another), shown as they came under their headings.
 #pragma once
 
 #include <QByteArray>
@@ -11,8 +11,9 @@
 
 namespace orvento {
 
-// Where the weather server keeps the reports, after its base URL (the two
-// slashes are part of the paths).
+// Where the weather server keeps LTBA's reports, after its base URL (the two
+// slashes are part of the paths); weather::metarPath and tafPath give any
+// airport's.
 inline constexpr const char* kMetarPath = "//pub/data/observations/metar/stations/LTBA.TXT";
 inline constexpr const char* kTafPath = "//pub/data/forecasts/taf/stations/LTBA.TXT";
 // The largest report accepted; a real one is a few hundred bytes.
@@ -27,6 +28,13 @@ std::optional<QString> decodeUtf8(const QByteArray& bytes);
 // report is over kWeatherMaxBytes, is not UTF-8, or holds control characters
 // other than tabs and line breaks). Empty when `download` is none (no server).
 QString weatherSectionText(const std::optional<HttpDownloadResult>& download);
+
+// The same, and whether the text is the report itself.
+struct WeatherSection {
+    QString text;
+    bool isReport = false;
+};
+WeatherSection readWeatherSection(const std::optional<HttpDownloadResult>& download);
 
 // "METAR:\n<metar>\nTAF:\n<taf>", each section inserted as it is, with its own
 // line breaks.

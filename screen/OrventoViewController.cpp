@@ -1,14 +1,17 @@
 #include "screen/OrventoViewController.h"
 
 #include <QCoreApplication>
-#include <QIdentityProxyModel>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QUrl>
 #include <algorithm>
 #include <string>
 #include <utility>
 
+#include "controller/MainThread.h"
+#include "controller/StationNames.h"
 #include "controller/WeatherReport.h"
+#include "controller/WeatherTexts.h"
 
 namespace orvento {
 namespace {
@@ -38,33 +41,6 @@ QString serverName(const QString& baseUrl) {
     return url.authority().isEmpty() ? shown : url.authority();
 }
 
-// A base URL without trailing slashes: the paths bring their own.
-QString joined(const QString& baseUrl, const char* path) {
-    QString base = baseUrl;
-    while (base.endsWith(QLatin1Char('/'))) {
-        base.chop(1);
-    }
-    return base + QLatin1String(path);
-}
-
-// The station list as the picker shows it: names, and each station's URL as
-// its tooltip, escaped (a tooltip would render markup).
-class StationPickerModel : public QIdentityProxyModel {
-  public:
-    using QIdentityProxyModel::QIdentityProxyModel;
-    QVariant data(const QModelIndex& index, int role) const override {
-        if (role == Qt::ToolTipRole) {
-            const QString url =
-                QIdentityProxyModel::data(index, StationListModel::UrlRole).toString();
-            return QStringLiteral("<p>%1</p>").arg(withoutPassword(url).toHtmlEscaped());
-        }
-        if (role == Qt::AccessibleTextRole) {
-            return QIdentityProxyModel::data(index, Qt::DisplayRole);
-        }
-        return QIdentityProxyModel::data(index, role);
-    }
-};
-
 }  // namespace
 
 OrventoViewController::OrventoViewController(PlaybackController& controller,
@@ -73,18 +49,29 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
     : QWidget(parent),
       controller_(controller),
       stations_(stations),
-      services_(std::move(services)) {
+      services_(std::move(services)),
+      settings_(services_.settings ? services_.settings
+                                   : std::shared_ptr<Settings>(Settings::temporary())),
+      memory_(*settings_, controller_, stations_),
+      weather_(services_.weatherBaseUrl, settings_->weatherAirport()) {
     ui_.setupUi(this);
     textField = ui_.textField;
     button = ui_.button;
-    metar = ui_.metar;
     selectButton = ui_.selectButton;
     statusLabel = ui_.statusLabel;
-    setPicker(ui_.picker);
+    stationBrowser = ui_.stationBrowser;
+    bottomTabs = ui_.bottomTabs;
+    weatherPanel = ui_.weatherPanel;
+    menuButton = ui_.menuButton;
+    metar = weatherPanel->reportText();
+    setPicker(stationBrowser->list());
     setMyTextField2(ui_.myTextField2);
     setTimerLabel(ui_.timerLabel);
     metar->setPlainText(translate(QT_TRANSLATE_NOOP(
         "OrventoViewController", "The latest METAR observation and TAF forecast appear here.")));
+    stationBrowser->setStations(&stations_);
+    weatherPanel->setAirport(weather_.airport());
+    createMenu();
     // Hidden until the select control shows it (set-up hides it again).
     picker()->setHidden(true);
     picker()->installEventFilter(this);
@@ -120,8 +107,94 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
     connect(&controller_, &PlaybackController::selectedStationChanged, this,
             &OrventoViewController::showSelectedStation);
     connect(textField, &QLineEdit::textChanged, this, &OrventoViewController::addressChanged);
+    connect(&controller_, &PlaybackController::playStateChanged, this,
+            [this](PlaybackController::PlayState state) {
+                if (state == PlaybackController::PlayState::Idle && playAfterStop_) {
+                    playAfterStop_ = false;
+                    // After every slot has seen this state.
+                    postToMainThread(this, [this] { playSelected(); });
+                }
+            });
+
+    connect(stationBrowser, &StationBrowser::firstMatchChosen, this, [this](int row) {
+        pickerViewDidSelectRow(picker(), row, 0);
+        button->setFocus(Qt::OtherFocusReason);
+        playSelected();
+    });
+    connect(stationBrowser, &StationBrowser::favouriteToggled, this,
+            [this](int row) { memory_.toggleFavourite(stations_.station(row)); });
+    // The open browser takes the bottom card's room: a list of thousands
+    // needs it more than the weather does meanwhile.
+    connect(stationBrowser, &StationBrowser::openChanged, this, [this](bool open) {
+        bottomTabs->setHidden(open);
+        ui_.screenLayout->setStretchFactor(ui_.stationCard, open ? 1 : 0);
+    });
+    connect(stationBrowser, &StationBrowser::closeRequested, this, [this] {
+        picker()->setHidden(true);
+        selectButton->setFocus(Qt::OtherFocusReason);
+    });
+
+    connect(weatherPanel, &WeatherPanel::airportEntered, this,
+            &OrventoViewController::chooseAirport);
+    connect(weatherPanel, &WeatherPanel::refreshRequested, &weather_, &AirportWeather::fetch);
+    connect(&weather_, &AirportWeather::reportArrived, this, [this] {
+        if (!weatherApplied_) {
+            emit setUpDownloadArrived();
+        }
+    });
+    connect(&weather_, &AirportWeather::updated, this, [this] {
+        if (weatherApplied_) {
+            showWeather();
+        } else {
+            applySetUpResults();
+        }
+    });
+    connect(settings_.get(), &Settings::changed, this, &OrventoViewController::settingChanged);
     statusLabel->setText(controller_.statusText());
     showSelectedStation();
+}
+
+void OrventoViewController::createMenu() {
+    auto* menu = new QMenu(this);
+    const auto add = [this, menu](const char* text, const QKeySequence& keys, auto action) {
+        QAction* added = menu->addAction(translate(text));
+        added->setShortcut(keys);
+        connect(added, &QAction::triggered, this, action);
+        // The shortcut works wherever the focus is in the window.
+        addAction(added);
+        return added;
+    };
+    findAction = add(QT_TRANSLATE_NOOP("OrventoViewController", "&Find a station"),
+                     QKeySequence::Find, &OrventoViewController::openSearch);
+    reloadAction = add(QT_TRANSLATE_NOOP("OrventoViewController", "&Reload stations"),
+                       QKeySequence(Qt::Key_F5), &OrventoViewController::reloadStations);
+    refreshWeatherAction = add(QT_TRANSLATE_NOOP("OrventoViewController", "Refresh the &weather"),
+                               QKeySequence(Qt::CTRL | Qt::Key_R), [this] { weather_.fetch(); });
+    menu->addSeparator();
+    playLastAtStartAction = menu->addAction(
+        translate(QT_TRANSLATE_NOOP("OrventoViewController", "&Play the last station at start")));
+    playLastAtStartAction->setCheckable(true);
+    playLastAtStartAction->setChecked(settings_->playLastStationAtStart());
+    connect(playLastAtStartAction, &QAction::toggled, settings_.get(),
+            &Settings::setPlayLastStationAtStart);
+    menuButton->setMenu(menu);
+    menuButton->setPopupMode(QToolButton::InstantPopup);
+}
+
+void OrventoViewController::addBottomTab(QWidget* page, const QString& title) {
+    bottomTabs->addTab(page, title);
+}
+
+void OrventoViewController::settingChanged(const QString& key) {
+    if (key == QLatin1String(Settings::kPlayLastAtStartKey)) {
+        playLastAtStartAction->setChecked(settings_->playLastStationAtStart());
+    } else if (key == QLatin1String(Settings::kWeatherAirportKey) &&
+               settings_->weatherAirport() != weather_.airport()) {
+        weather_.setAirport(settings_->weatherAirport());
+        weatherPanel->setAirport(weather_.airport());
+        weatherPanel->setMessage(fetchingWeatherText(weather_.airport()));
+        weather_.fetch();
+    }
 }
 
 OrventoViewController::~OrventoViewController() = default;
@@ -135,10 +208,19 @@ void OrventoViewController::log(const QString& text) const {
 void OrventoViewController::viewDidLoad() {
     stations_.setStations({});
     controller_.setStatusText(loadingText());
-    startDownload(catalogue_, services_.catalogueBaseUrl, kCataloguePath, kCatalogueMaxBytes);
+    lastStationRestored_ = memory_.restoreLastStation();
+    catalogue_ = downloadCatalogue([this](const std::optional<CatalogueDownload>& read) {
+        catalogueArrived_ = true;
+        catalogueRead_ = read;
+        if (read) {
+            emit setUpDownloadArrived();
+        }
+        applySetUpResults();
+    });
     picker()->setHidden(true);
     setButtonImage(QLatin1String(kPlayImage));
     ikiyegec();
+    weather_.setRefreshing(true);
     // QWidget has no set-up of its own to run here.
     if (services_.idleTimer) {
         services_.idleTimer->setIdleTimerDisabled(true);
@@ -146,55 +228,52 @@ void OrventoViewController::viewDidLoad() {
     applySetUpResults();
 }
 
-void OrventoViewController::startDownload(SetUpResult& slot, const QString& baseUrl,
-                                          const char* path, std::size_t maxBytes) {
-    slot = SetUpResult{};
-    if (baseUrl.isEmpty()) {
-        slot.arrived = true;
-        return;
+std::unique_ptr<BackgroundDownload> OrventoViewController::downloadCatalogue(
+    CatalogueArrived arrived) {
+    if (services_.catalogueBaseUrl.isEmpty()) {
+        arrived(std::nullopt);
+        return nullptr;
     }
     HttpDownloadOptions options;
-    options.maxBytes = maxBytes;
-    slot.download =
-        std::make_unique<BackgroundDownload>(joined(baseUrl, path).toStdString(), options, this,
-                                             [this, &slot](const HttpDownloadResult& result) {
-                                                 slot.arrived = true;
-                                                 slot.result = result;
-                                                 emit setUpDownloadArrived();
-                                                 applySetUpResults();
-                                             });
+    options.maxBytes = kCatalogueMaxBytes;
+    return std::make_unique<BackgroundDownload>(
+        serverUrl(services_.catalogueBaseUrl, QLatin1String(kCataloguePath)).toStdString(), options,
+        this, [arrived = std::move(arrived)](HttpDownloadResult result) {
+            // Read on the download's thread: a big catalogue takes a while.
+            std::optional<CatalogueDownload> read = readCatalogueDownload(result);
+            return std::function<void()>([arrived, read = std::move(read)] { arrived(read); });
+        });
 }
 
 void OrventoViewController::applySetUpResults() {
-    if (!catalogueApplied_ && catalogue_.arrived) {
+    if (!catalogueApplied_ && catalogueArrived_) {
         catalogueApplied_ = true;
-        applyCatalogue(catalogue_.result);
+        applyCatalogue(catalogueRead_);
+        catalogueRead_.reset();
     }
-    if (catalogueApplied_ && !weatherApplied_ && metarReport_.arrived && tafReport_.arrived) {
+    if (catalogueApplied_ && !weatherApplied_ && weather_.fetched()) {
         weatherApplied_ = true;
-        metar->setPlainText(weatherPanelText(weatherSectionText(metarReport_.result),
-                                             weatherSectionText(tafReport_.result)));
+        showWeather();
     }
 }
 
-void OrventoViewController::applyCatalogue(const std::optional<HttpDownloadResult>& download) {
-    const QString where = withoutPassword(joined(services_.catalogueBaseUrl, kCataloguePath));
-    CatalogueOutcome outcome = CatalogueOutcome::failed;
-    Catalogue catalogue;
-    if (download && !download->body) {
-        log(QStringLiteral("catalogue: %1: %2")
-                .arg(logField(where), QString::fromStdString(download->error)));
-        outcome = download->tooLarge ? CatalogueOutcome::tooLarge : CatalogueOutcome::failed;
-    } else if (download) {
-        catalogue = parseCatalogue(QByteArray::fromStdString(*download->body));
-        for (const QString& problem : catalogue.problems) {
+void OrventoViewController::logCatalogue(const std::optional<CatalogueDownload>& read) {
+    if (read && !read->error.isEmpty()) {
+        const QString where =
+            withoutPassword(serverUrl(services_.catalogueBaseUrl, QLatin1String(kCataloguePath)));
+        log(QStringLiteral("catalogue: %1: %2").arg(logField(where), read->error));
+    }
+    if (read) {
+        for (const QString& problem : read->catalogue.problems) {
             log(QStringLiteral("catalogue: ") + problem);
         }
-        outcome = !catalogue.readable            ? CatalogueOutcome::unreadable
-                  : catalogue.stations.isEmpty() ? CatalogueOutcome::empty
-                                                 : CatalogueOutcome::loaded;
     }
-    const QList<Station>& stations = catalogue.stations;
+}
+
+void OrventoViewController::applyCatalogue(const std::optional<CatalogueDownload>& read) {
+    logCatalogue(read);
+    const CatalogueOutcome outcome = read ? read->outcome : CatalogueOutcome::failed;
+    const QList<Station> stations = read ? read->catalogue.stations : QList<Station>();
     for (qsizetype i = 0; i < stations.size() && i < kLoggedStationsLimit; ++i) {
         log(QStringLiteral("adi=%1,url=%2")
                 .arg(logField(stations[i].name), logField(withoutPassword(stations[i].url))));
@@ -203,8 +282,9 @@ void OrventoViewController::applyCatalogue(const std::optional<HttpDownloadResul
         log(QStringLiteral("adi: %1 more stations, not logged")
                 .arg(stations.size() - kLoggedStationsLimit));
     }
-    // The first station, unless the user has typed an address meanwhile.
-    if (!stations.isEmpty() && !textField->isModified()) {
+    // The first station, unless the user has typed an address meanwhile or
+    // the last station played is selected.
+    if (!stations.isEmpty() && !textField->isModified() && !lastStationRestored_) {
         controller_.chooseStation(stations.front());
     }
     stations_.setStations(stations);
@@ -213,6 +293,28 @@ void OrventoViewController::applyCatalogue(const std::optional<HttpDownloadResul
     if (controller_.attempts() == 0) {
         controller_.setStatusText(catalogueText(outcome, serverName(services_.catalogueBaseUrl)));
     }
+}
+
+void OrventoViewController::reloadStations() {
+    if (reload_ != nullptr || !catalogueApplied_ || services_.catalogueBaseUrl.isEmpty()) {
+        return;
+    }
+    controller_.setStatusText(reloadingText());
+    reload_ = downloadCatalogue([this](const std::optional<CatalogueDownload>& read) {
+        applyReload(read);
+        reload_.reset();
+    });
+}
+
+void OrventoViewController::applyReload(const std::optional<CatalogueDownload>& read) {
+    logCatalogue(read);
+    const CatalogueOutcome outcome = read ? read->outcome : CatalogueOutcome::failed;
+    if (outcome == CatalogueOutcome::loaded) {
+        stations_.setStations(read->catalogue.stations);
+        selectButton->setEnabled(true);
+    }
+    controller_.setStatusText(reloadText(outcome, serverName(services_.catalogueBaseUrl),
+                                         read ? read->error : QString(), stations_.rowCount()));
 }
 
 void OrventoViewController::addressChanged(const QString& text) {
@@ -238,7 +340,8 @@ void OrventoViewController::showSelectedStation() {
         // A long URL shows its beginning, the scheme and host.
         textField->setCursorPosition(0);
     }
-    myTextField2()->setText(station.name);
+    // One line, however the catalogue wrote the name.
+    myTextField2()->setText(shownName(station.name));
     myTextField2()->setCursorPosition(0);
 }
 
@@ -275,28 +378,44 @@ bool OrventoViewController::textFieldShouldReturn(QLineEdit* /*field*/) {
 
 void OrventoViewController::SelectbuttonClick(QObject* /*sender*/) {
     // The screen is the picker's data source and delegate.
-    if (pickerDataSource_ == nullptr) {
-        auto* source = new StationPickerModel(this);
-        source->setSourceModel(&stations_);
-        pickerDataSource_ = source;
-    }
-    if (picker()->model() != pickerDataSource_) {
-        picker()->setModel(pickerDataSource_);
+    if (picker()->model() != stationBrowser->rows()) {
+        picker()->setModel(stationBrowser->rows());
     }
     connect(picker(), &QAbstractItemView::clicked, this, &OrventoViewController::pickerRowChosen,
             Qt::UniqueConnection);
-
-    picker()->setHidden(!picker()->isHidden());
-    if (!picker()->isHidden()) {
-        // Opens at the station selected, ready for the keyboard.
-        const int row =
-            static_cast<int>(stations_.stations().indexOf(controller_.selectedStation()));
-        const QModelIndex current = pickerDataSource_->index(std::max(row, 0), 0);
-        picker()->setCurrentIndex(current);
-        picker()->scrollTo(current);
-        picker()->setFocus(Qt::OtherFocusReason);
+    if (picker()->isHidden()) {
+        openPicker();
+    } else {
+        picker()->setHidden(true);
     }
     log(QStringLiteral("count;%1").arg(pickerViewNumberOfRowsInComponent(picker(), 0)));
+}
+
+void OrventoViewController::openPicker() {
+    picker()->setHidden(false);
+    // Opens at the station selected, ready for the keyboard.
+    stationBrowser->setCurrentStation(
+        static_cast<int>(stations_.stations().indexOf(controller_.selectedStation())));
+    picker()->setFocus(Qt::OtherFocusReason);
+}
+
+void OrventoViewController::openSearch() {
+    if (picker()->isHidden()) {
+        openPicker();
+    }
+    stationBrowser->focusSearch();
+}
+
+void OrventoViewController::playSelected() {
+    if (controller_.playState() == PlaybackController::PlayState::Idle) {
+        controller_.press();
+        return;
+    }
+    // Stop first; the press that plays follows the stop.
+    playAfterStop_ = true;
+    if (controller_.playState() != PlaybackController::PlayState::Stopping) {
+        controller_.press();
+    }
 }
 
 int OrventoViewController::numberOfComponentsInPickerView(QListView* /*picker*/) const {
@@ -331,7 +450,7 @@ void OrventoViewController::pickerViewDidSelectRow(QListView* picker, qsizetype 
 }
 
 void OrventoViewController::pickerRowChosen(const QModelIndex& index) {
-    pickerViewDidSelectRow(picker(), index.row(), 0);
+    pickerViewDidSelectRow(picker(), stationBrowser->stationRow(index), 0);
 }
 
 bool OrventoViewController::eventFilter(QObject* watched, QEvent* event) {
@@ -353,8 +472,29 @@ bool OrventoViewController::eventFilter(QObject* watched, QEvent* event) {
 // ---- Weather panel
 
 void OrventoViewController::ikiyegec() {
-    startDownload(metarReport_, services_.weatherBaseUrl, kMetarPath, kWeatherMaxBytes);
-    startDownload(tafReport_, services_.weatherBaseUrl, kTafPath, kWeatherMaxBytes);
+    weather_.fetch();
+}
+
+void OrventoViewController::showWeather() {
+    metar->setPlainText(weatherPanelText(weather_.metar().text, weather_.taf().text));
+    weatherPanel->showDecoded(weather_);
+    weatherPanel->setMessage({});
+}
+
+void OrventoViewController::chooseAirport(const QString& typed) {
+    const std::optional<QString> code = AirportWeather::airportCode(typed);
+    if (!code) {
+        weatherPanel->setMessage(wrongAirportText(typed));
+        return;
+    }
+    weatherPanel->setAirport(*code);
+    if (*code == weather_.airport()) {
+        weatherPanel->setMessage(fetchingWeatherText(*code));
+        weather_.fetch();
+        return;
+    }
+    // The setting's change fetches that airport's reports.
+    settings_->setWeatherAirport(*code);
 }
 
 }  // namespace orvento

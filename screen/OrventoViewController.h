@@ -12,47 +12,70 @@
 //
 // The URL field and the station name field show the controller's selected
 // station; typing in the URL field selects what is typed, named only when it
-// is a listed station's URL. The select control shows and
-// hides the station picker, a view on the StationListModel; choosing a row
-// (click, or Return on it) selects that station, hides the picker and leaves
-// the focus on the button, where Return plays it.
+// is a listed station's URL. The select control shows and hides the station
+// picker, the list of a StationBrowser (with its search and scopes) on the
+// StationListModel; choosing a row (click, or Return on it) selects that
+// station, hides the picker and leaves the focus on the button, where Return
+// plays it. Ctrl+F (or Find in the menu) opens the picker at its search;
+// Return there plays the first match (stopping what plays first). A star on
+// a row (a click, or Space) makes the station a favourite; the favourites,
+// the stations played last and the last station (selected at start, and
+// played when the user asked for that) are kept by a StationMemory in the
+// Settings. The picker's data source and row operations speak of catalogue
+// rows (tableData1, tableData2), whatever the search shows.
 //
 // Set-up (viewDidLoad) starts three downloads at once, off the main thread:
-// the station catalogue, the METAR and the TAF. The window is usable
-// meanwhile (a typed URL plays; closing ends the application at once, and the
-// downloads with it). Their results are applied as they arrive, in set-up's
-// order: first the station list (the first station selected unless the user
-// has typed an address by then; one "adi=" line a station), then the weather
-// panel, once both reports are there.
+// the station catalogue, the METAR and the TAF of the airport in the settings
+// (LTBA unless the user chose another). The window is usable meanwhile (a
+// typed URL plays; closing ends the application at once, and the downloads
+// with it). Their results are applied as they arrive, in set-up's order:
+// first the station list (the last station played selected, or else the
+// first station, unless the user has typed an address by then; one "adi="
+// line a station), then the weather panel, once both reports are there.
+// After set-up, "Reload stations" (F5) downloads the catalogue again: a list
+// that cannot be used leaves the current one in place, and the status line
+// says why. The weather is fetched again every 10 minutes, on request
+// (Refresh, Ctrl+R), and when the user types another airport's code.
 //
 // Layout. The controls come from the interface description
 // (resources/OrventoViewController.ui), built when the screen is created and
 // connected to the outlets below, and to the actions: the button's click ->
 // buttonPressed, Return in the URL field -> textFieldShouldReturn, the select
-// control's click -> SelectbuttonClick.
+// control's click -> SelectbuttonClick. The menu button holds the screen's
+// actions. The bottom card is a tab widget (bottomTabs): the weather is its
+// first tab; other features add theirs (addBottomTab), each a widget of its
+// own.
 //
 // Main thread only.
 #pragma once
 
+#include <QAction>
 #include <QByteArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QStringList>
+#include <QTabWidget>
 #include <QTextEdit>
 #include <QTimer>
+#include <QToolButton>
 #include <QWidget>
 #include <chrono>
 #include <memory>
 #include <optional>
 
+#include "controller/AirportWeather.h"
 #include "controller/BackgroundDownload.h"
 #include "controller/DiagnosticLog.h"
 #include "controller/PlaybackController.h"
+#include "controller/Settings.h"
 #include "controller/StationListModel.h"
+#include "controller/StationMemory.h"
 #include "controller/StatusTexts.h"
 #include "screen/IdleTimer.h"
+#include "screen/ReportTextView.h"
 #include "screen/SpinningButton.h"
+#include "screen/StationBrowser.h"
 #include "screen/WeatherPanel.h"
 #include "ui_OrventoViewController.h"
 
@@ -68,6 +91,8 @@ struct ScreenServices {
     // Switched off by set-up, so that the desktop neither blanks nor locks
     // while the application runs. Null: there is none to switch.
     std::shared_ptr<IdleTimer> idleTimer{};
+    // The user's settings. Null: settings for this run only.
+    std::shared_ptr<Settings> settings{};
 };
 
 class OrventoViewController : public QWidget {
@@ -90,6 +115,11 @@ class OrventoViewController : public QWidget {
     ~OrventoViewController() override;
 
     PlaybackController& controller() const { return controller_; }
+    Settings& settings() const { return *settings_; }
+    StationMemory& stationMemory() { return memory_; }
+    AirportWeather& weather() { return weather_; }
+    // Adds a tab to the bottom card, after the others.
+    void addBottomTab(QWidget* page, const QString& title);
 
     // Set-up, once, after the actions are connected.
     void viewDidLoad();
@@ -105,6 +135,14 @@ class OrventoViewController : public QWidget {
 
     // The weather panel: fetches both reports; set-up shows them.
     void ikiyegec();
+    // The airport typed in the weather panel: a valid code becomes the
+    // setting (and its reports are fetched); another is refused with a word.
+    void chooseAirport(const QString& typed);
+
+    // Downloads the catalogue again (see above); one at a time.
+    void reloadStations();
+    // Opens the picker at its search field.
+    void openSearch();
 
     // Play/stop button.
     void buttonPressed();
@@ -129,9 +167,19 @@ class OrventoViewController : public QWidget {
     // Outlets the layout connects.
     QLineEdit* textField = nullptr;  // the stream URL as text
     SpinningButton* button = nullptr;
-    WeatherPanel* metar = nullptr;            // the weather panel
-    QAbstractButton* selectButton = nullptr;  // shows or hides the station picker
-    QLabel* statusLabel = nullptr;            // the status line under the button
+    ReportTextView* metar = nullptr;           // the weather reports as text
+    QAbstractButton* selectButton = nullptr;   // shows or hides the station picker
+    QLabel* statusLabel = nullptr;             // the status line under the button
+    StationBrowser* stationBrowser = nullptr;  // the picker with its search
+    QTabWidget* bottomTabs = nullptr;          // the bottom card's features
+    WeatherPanel* weatherPanel = nullptr;      // the "Weather" tab
+    QToolButton* menuButton = nullptr;         // the screen's actions
+
+    // The menu's actions; their shortcuts work anywhere in the window.
+    QAction* findAction = nullptr;             // Ctrl+F
+    QAction* reloadAction = nullptr;           // F5
+    QAction* refreshWeatherAction = nullptr;   // Ctrl+R
+    QAction* playLastAtStartAction = nullptr;  // checkable: the setting
 
   signals:
     // One of set-up's downloads has arrived (before its result is applied).
@@ -142,33 +190,43 @@ class OrventoViewController : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // One of set-up's downloads: none when there is no server to ask.
-    struct SetUpResult {
-        std::unique_ptr<BackgroundDownload> download;
-        bool arrived = false;
-        std::optional<HttpDownloadResult> result;
-    };
-    void startDownload(SetUpResult& slot, const QString& baseUrl, const char* path,
-                       std::size_t maxBytes);
+    using CatalogueArrived = std::function<void(const std::optional<CatalogueDownload>& read)>;
+    // Downloads and reads the catalogue; none when there is no server to ask
+    // (`arrived` is then called at once, with none).
+    std::unique_ptr<BackgroundDownload> downloadCatalogue(CatalogueArrived arrived);
     // Applies what has arrived, in set-up's order.
     void applySetUpResults();
-    void applyCatalogue(const std::optional<HttpDownloadResult>& download);
+    void applyCatalogue(const std::optional<CatalogueDownload>& read);
+    void applyReload(const std::optional<CatalogueDownload>& read);
+    // Logs why a catalogue could not be used, or what was skipped of it.
+    void logCatalogue(const std::optional<CatalogueDownload>& read);
+    void showWeather();
+    void settingChanged(const QString& key);
+    void createMenu();
     void addressChanged(const QString& text);
     void showSelectedStation();
     void pickerRowChosen(const QModelIndex& index);
+    void openPicker();
+    // Plays the station selected: at once when idle, else once what plays has stopped.
+    void playSelected();
     void log(const QString& text) const;
 
     PlaybackController& controller_;
     StationListModel& stations_;
     const ScreenServices services_;
+    const std::shared_ptr<Settings> settings_;
+    StationMemory memory_;
+    AirportWeather weather_;
     Ui::OrventoViewController ui_;
-    QAbstractItemModel* pickerDataSource_ = nullptr;  // the screen's child
 
-    SetUpResult catalogue_;
-    SetUpResult metarReport_;
-    SetUpResult tafReport_;
+    std::unique_ptr<BackgroundDownload> catalogue_;  // set-up's
+    bool catalogueArrived_ = false;
+    std::optional<CatalogueDownload> catalogueRead_;
     bool catalogueApplied_ = false;
     bool weatherApplied_ = false;
+    bool lastStationRestored_ = false;
+    std::unique_ptr<BackgroundDownload> reload_;  // a reload under way
+    bool playAfterStop_ = false;
 
     QLabel* _timerLabel = nullptr;
     QLineEdit* _myTextField2 = nullptr;

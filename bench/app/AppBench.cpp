@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -326,13 +327,20 @@ int run() {
                                                              server.url("/live.mp3") + R"("}])"));
     const std::string url = server.url("");
 
+    // Settings of the runs' own, never the user's.
+    char config[] = "/tmp/orvento-bench-config-XXXXXX";
+    if (mkdtemp(config) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string settings = std::string("XDG_CONFIG_HOME=") + config;
     const std::vector<std::string> offscreen =
-        environmentWith({"QT_QPA_PLATFORM=offscreen", "DISPLAY=", "WAYLAND_DISPLAY="});
+        environmentWith({"QT_QPA_PLATFORM=offscreen", "DISPLAY=", "WAYLAND_DISPLAY=", settings});
     VirtualDisplay xvfb;
     std::vector<std::string> x11;
     if (!xvfb.display().empty()) {
-        x11 =
-            environmentWith({"QT_QPA_PLATFORM=", "WAYLAND_DISPLAY=", "DISPLAY=" + xvfb.display()});
+        x11 = environmentWith(
+            {"QT_QPA_PLATFORM=", "WAYLAND_DISPLAY=", "DISPLAY=" + xvfb.display(), settings});
     } else {
         std::printf("(Xvfb not found: the X11 runs are left out)\n");
     }
@@ -367,6 +375,7 @@ int run() {
     if (!x11.empty()) {
         playing("X11/Xvfb", x11, url);
     }
+    std::filesystem::remove_all(config);
     return 0;
 }
 

@@ -27,6 +27,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# Settings of its own, never the user's.
+export XDG_CONFIG_HOME=$work/config
 
 fail() {
   echo "mpris-session: FAIL: $*" >&2

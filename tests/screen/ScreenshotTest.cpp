@@ -40,6 +40,8 @@ void ScreenshotTest::initTestCase() {
 }
 
 void ScreenshotTest::save(QWidget& widget, const QString& name) {
+    // As a user sees it: the layouts that changes asked for, done.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     const QPixmap picture = widget.grab();
     const qreal ratio = widget.devicePixelRatio();
     QCOMPARE(picture.size(), widget.size() * ratio);  // sharp: in device pixels

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include "controller/StationCatalogue.h"
+#include "controller/StationNames.h"
 #include "controller/WeatherReport.h"
 #include "tests/screen/ScreenHarness.h"
 
@@ -114,7 +115,7 @@ void SetUpTest::catalogueFillsTheStationLists() {
     }
     // The first station is in the fields; without one they stay empty.
     QCOMPARE(screen.textField->text(), urls.value(0));
-    QCOMPARE(screen.myTextField2()->text(), names.value(0));
+    QCOMPARE(screen.myTextField2()->text(), shownName(names.value(0)));
     QCOMPARE(screen.selectButton->isEnabled(), !names.isEmpty());
     QCOMPARE(h.status(), catalogueText(outcome, "pilot:***@" + serverName));
     QVERIFY(screen.picker()->isHidden());

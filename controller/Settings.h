@@ -1,0 +1,88 @@
+// Settings: the user's choices that outlast a run, kept with QSettings.
+//
+// A thin typed wrapper: one key constant and one getter/setter pair per
+// setting. A value that is missing, of the wrong type or out of range reads as
+// the setting's default, so a hand-edited or older file never breaks a start.
+// Every change is written to the file at once (a crash loses nothing) and
+// announced with changed(key), so every part of the window that shows a
+// setting follows it. New settings are added the same way: a key constant, a
+// getter with its default, a setter that writes and announces.
+//
+// Where: the user's settings live in the desktop's usual place,
+// $XDG_CONFIG_HOME/orvento/orvento.conf (~/.config/orvento/orvento.conf);
+// Settings(path) keeps them in an INI file of the caller's choice (tests);
+// temporary() in a private folder that goes with the object (a run that must
+// not touch the user's).
+//
+// Main thread only.
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QSettings>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+#include <optional>
+
+#include "controller/StationCatalogue.h"
+
+namespace orvento {
+
+class Settings : public QObject {
+    Q_OBJECT
+
+  public:
+    // Stations starred by the user, in the order starred.
+    static constexpr const char* kFavouritesKey = "stations/favourites";
+    // Stations played, the latest first.
+    static constexpr const char* kRecentKey = "stations/recent";
+    // The station played last, selected at start.
+    static constexpr const char* kLastStationKey = "stations/last";
+    // Whether the start also plays that station.
+    static constexpr const char* kPlayLastAtStartKey = "stations/playLastAtStart";
+    // The airport whose weather the window shows: a four-letter ICAO code.
+    static constexpr const char* kWeatherAirportKey = "weather/airport";
+    static constexpr const char* kDefaultWeatherAirport = "LTBA";
+    // The most stations a list setting keeps.
+    static constexpr qsizetype kStationListLimit = 1000;
+
+    // The user's settings, in the usual place.
+    explicit Settings(QObject* parent = nullptr);
+    // Settings in the INI file `path`.
+    explicit Settings(const QString& path, QObject* parent = nullptr);
+    // Settings for this run only, in a temporary folder.
+    static std::unique_ptr<Settings> temporary();
+    ~Settings() override;
+
+    // The file the settings are kept in.
+    QString fileName() const { return store_->fileName(); }
+
+    QList<Station> favourites() const;
+    void setFavourites(const QList<Station>& stations);
+    QList<Station> recentStations() const;
+    void setRecentStations(const QList<Station>& stations);
+    std::optional<Station> lastStation() const;
+    void setLastStation(const Station& station);
+    bool playLastStationAtStart() const;
+    void setPlayLastStationAtStart(bool play);
+    // Always a valid code: the default when the file holds none.
+    QString weatherAirport() const;
+    void setWeatherAirport(const QString& code);
+
+  signals:
+    void changed(const QString& key);
+
+  private:
+    Settings(std::unique_ptr<QTemporaryDir> folder, const QString& path);
+    void write(const char* key, const QVariant& value);
+    // Saves the file and announces the change of `key`.
+    void written(const char* key);
+    QList<Station> stationList(const char* key) const;
+    void setStationList(const char* key, const QList<Station>& stations);
+
+    std::unique_ptr<QTemporaryDir> folder_;  // temporary(): removed with the object
+    std::unique_ptr<QSettings> store_;
+};
+
+}  // namespace orvento

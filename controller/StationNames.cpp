@@ -1,0 +1,134 @@
+#include "controller/StationNames.h"
+
+#include <algorithm>
+
+namespace orvento {
+namespace {
+
+// Separates a key's folded text from its numbers; a query never holds it
+// (folding turns control characters into spaces).
+constexpr QChar kNumbersMark(0x1f);
+
+// Letters that neither decompose nor fold to a plain letter but are read as one.
+struct Letter {
+    char16_t letter;
+    const char* plain;
+};
+constexpr Letter kPlainLetters[] = {
+    {u'\u0131', "i"},  {u'\u00f8', "o"},  {u'\u0142', "l"},  {u'\u0111', "d"},
+    {u'\u00df', "ss"}, {u'\u00e6', "ae"}, {u'\u0153', "oe"},
+};
+
+bool isAscii(QStringView text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+bool isControl(QChar c) {
+    return c.unicode() < 0x20 || c.unicode() == 0x7f;
+}
+
+// The word's digits when it is a number ("118.1", "118,1"), else empty.
+QString numberDigits(const QString& word) {
+    QString digits;
+    for (const QChar c : word) {
+        if (c.isDigit()) {
+            digits += c;
+        } else if (c != QLatin1Char('.') && c != QLatin1Char(',')) {
+            return {};
+        }
+    }
+    return digits;
+}
+
+}  // namespace
+
+QString shownName(const QString& name) {
+    const QStringView used = QStringView(name).left(kNameCharactersUsed);
+    QString line;
+    line.reserve(used.size() + 1);
+    bool blank = true;  // no space at the start, nor two in a row
+    for (const QChar c : used) {
+        if (c.category() == QChar::Other_Format) {
+            continue;
+        }
+        if (c.isSpace() || c.category() == QChar::Other_Control) {
+            if (!blank) {
+                line += QLatin1Char(' ');
+            }
+            blank = true;
+            continue;
+        }
+        line += c;
+        blank = false;
+    }
+    if (line.endsWith(QLatin1Char(' '))) {
+        line.chop(1);
+    }
+    if (name.size() > used.size()) {
+        line += QChar(0x2026);
+    }
+    return line;
+}
+
+QString foldedForSearch(QStringView text) {
+    QString folded;
+    folded.reserve(text.size());
+    if (isAscii(text)) {
+        for (const QChar c : text) {
+            folded += isControl(c) ? QLatin1Char(' ') : c.toLower();
+        }
+        return folded;
+    }
+    const QString decomposed = text.toString().normalized(QString::NormalizationForm_KD);
+    for (const QChar c : decomposed) {
+        switch (c.category()) {
+            case QChar::Mark_NonSpacing:
+            case QChar::Mark_SpacingCombining:
+            case QChar::Mark_Enclosing:
+            case QChar::Other_Format:
+                break;
+            case QChar::Other_Control:
+                folded += QLatin1Char(' ');
+                break;
+            default:
+                folded += c;
+        }
+    }
+    folded = std::move(folded).toCaseFolded();
+    for (const Letter& letter : kPlainLetters) {
+        folded.replace(QChar(letter.letter), QLatin1String(letter.plain));
+    }
+    return folded;
+}
+
+QString searchKey(const QString& name) {
+    const QString text = foldedForSearch(QStringView(name).left(kNameCharactersUsed));
+    QString numbers;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        const bool inNumber =
+            i > 0 && text[i - 1].isDigit() && i + 1 < text.size() && text[i + 1].isDigit();
+        if (c.isDigit()) {
+            numbers += c;
+        } else if (!(inNumber && (c == QLatin1Char('.') || c == QLatin1Char(','))) &&
+                   !numbers.isEmpty() && !numbers.endsWith(QLatin1Char(' '))) {
+            numbers += QLatin1Char(' ');
+        }
+    }
+    return text + kNumbersMark + numbers;
+}
+
+StationQuery::StationQuery(const QString& typed) {
+    const QString folded = foldedForSearch(typed).simplified();
+    for (const QString& word : folded.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        words_.append(Word{word, numberDigits(word)});
+    }
+}
+
+bool StationQuery::matches(const QString& key) const {
+    return std::all_of(words_.begin(), words_.end(), [&key](const Word& word) {
+        return key.contains(word.text) || (!word.digits.isEmpty() && key.contains(word.digits));
+    });
+}
+
+}  // namespace orvento

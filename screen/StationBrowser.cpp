@@ -1,0 +1,245 @@
+#include "screen/StationBrowser.h"
+
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "controller/StatusTexts.h"
+#include "screen/StationRowDelegate.h"
+
+namespace orvento {
+namespace {
+
+using Scope = StationFilterModel::Scope;
+
+QString translate(const char* text) {
+    return QCoreApplication::translate("OrventoViewController", text);
+}
+
+// The rows as the list shows them: each station's URL as its tooltip,
+// escaped (a tooltip would render markup), and a name for screen readers that
+// says whether the station is a favourite.
+class StationRowsModel : public QIdentityProxyModel {
+  public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role == Qt::ToolTipRole) {
+            const QString url =
+                QIdentityProxyModel::data(index, StationListModel::UrlRole).toString();
+            return QStringLiteral("<p>%1</p>").arg(withoutPassword(url).toHtmlEscaped());
+        }
+        if (role == Qt::AccessibleTextRole) {
+            const QString name = QIdentityProxyModel::data(index, Qt::DisplayRole).toString();
+            return QIdentityProxyModel::data(index, StationListModel::FavouriteRole).toBool()
+                       ? translate(QT_TRANSLATE_NOOP("OrventoViewController", "%1, favourite"))
+                             .arg(name)
+                       : name;
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+};
+
+}  // namespace
+
+StationBrowser::StationBrowser(QWidget* parent) : QWidget(parent) {
+    search_ = new QLineEdit(this);
+    search_->setObjectName(QStringLiteral("searchField"));
+    search_->setPlaceholderText(
+        translate(QT_TRANSLATE_NOOP("OrventoViewController", "Search: name, frequency, airport")));
+    search_->setAccessibleName(
+        translate(QT_TRANSLATE_NOOP("OrventoViewController", "Search stations")));
+    search_->setClearButtonEnabled(true);
+
+    auto* scopeRow = new QHBoxLayout;
+    scopeRow->setSpacing(6);
+    const char* kScopeNames[] = {
+        QT_TRANSLATE_NOOP("OrventoViewController", "All"),
+        QT_TRANSLATE_NOOP("OrventoViewController", "\u2605 Favourites"),
+        QT_TRANSLATE_NOOP("OrventoViewController", "Recent"),
+    };
+    for (int scope = 0; scope < 3; ++scope) {
+        auto* button = new QToolButton(this);
+        button->setObjectName(QStringLiteral("scopeButton"));
+        button->setText(translate(kScopeNames[scope]));
+        button->setCheckable(true);
+        button->setChecked(scope == 0);
+        scopes_.addButton(button, scope);
+        scopeRow->addWidget(button);
+    }
+    scopeRow->addStretch();
+    empty_ = new QLabel(this);
+    empty_->setObjectName(QStringLiteral("emptyLabel"));
+    empty_->setTextFormat(Qt::PlainText);
+    empty_->setWordWrap(true);
+    empty_->hide();
+
+    list_ = new QListView(this);
+    list_->setObjectName(QStringLiteral("picker"));
+    list_->setAccessibleName(translate(QT_TRANSLATE_NOOP("OrventoViewController", "Stations")));
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setUniformItemSizes(true);
+    list_->setWordWrap(false);
+    list_->setTextElideMode(Qt::ElideRight);
+    list_->setMinimumHeight(120);
+    list_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    list_->setItemDelegate(new StationRowDelegate(list_));
+    list_->setToolTip({});
+    rows_ = new StationRowsModel(this);
+    rows_->setSourceModel(&filter_);
+    // Before the connections below: the list resets before they run.
+    list_->setModel(rows_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    layout->addWidget(search_);
+    layout->addLayout(scopeRow);
+    layout->addWidget(empty_);
+    layout->addWidget(list_);
+    setTabOrder(search_, scopes_.button(0));
+    setTabOrder(scopes_.button(2), list_);
+
+    connect(search_, &QLineEdit::textChanged, &filter_, &StationFilterModel::setQuery);
+    connect(&scopes_, &QButtonGroup::idClicked, this,
+            [this](int scope) { filter_.setScope(static_cast<Scope>(scope)); });
+    connect(&filter_, &QAbstractItemModel::modelReset, this, &StationBrowser::rowsChanged);
+    search_->installEventFilter(this);
+    list_->installEventFilter(this);
+    list_->viewport()->installEventFilter(this);
+}
+
+void StationBrowser::setStations(StationListModel* stations) {
+    filter_.setSourceModel(stations);
+}
+
+QAbstractButton* StationBrowser::scopeButton(Scope scope) const {
+    return scopes_.button(static_cast<int>(scope));
+}
+
+int StationBrowser::stationRow(const QModelIndex& index) const {
+    if (index.model() == rows_) {
+        return filter_.sourceRow(index.row());
+    }
+    return index.model() == &filter_ ? filter_.sourceRow(index.row()) : -1;
+}
+
+void StationBrowser::setCurrentStation(int stationRow) {
+    const QModelIndex shown = filter_.mapFromSource(
+        filter_.sourceModel() != nullptr ? filter_.sourceModel()->index(stationRow, 0)
+                                         : QModelIndex());
+    const QModelIndex current = rows_->index(shown.isValid() ? shown.row() : 0, 0);
+    list_->setCurrentIndex(current);
+    list_->scrollTo(current);
+}
+
+void StationBrowser::focusSearch() {
+    search_->setFocus(Qt::ShortcutFocusReason);
+    search_->selectAll();
+}
+
+void StationBrowser::rowsChanged() {
+    const bool none = filter_.rowCount() == 0;
+    if (none && filter_.scope() == Scope::favourites) {
+        empty_->setText(translate(QT_TRANSLATE_NOOP(
+            "OrventoViewController", "No favourites here. Star a station with \u2606 or Space.")));
+    } else if (none && filter_.scope() == Scope::recent) {
+        empty_->setText(
+            translate(QT_TRANSLATE_NOOP("OrventoViewController", "No station played here yet.")));
+    } else if (none) {
+        empty_->setText(
+            translate(QT_TRANSLATE_NOOP("OrventoViewController", "No station matches.")));
+    }
+    empty_->setVisible(none);
+    // What Return in the search field plays.
+    list_->setCurrentIndex(rows_->index(0, 0));
+}
+
+bool StationBrowser::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list_ &&
+        (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent)) {
+        // The search and scopes show and hide with the list.
+        const bool open = event->type() == QEvent::ShowToParent;
+        if (open == isHidden()) {
+            setVisible(open);
+            emit openChanged(open);
+        }
+    } else if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (watched == search_) {
+            return searchKey(key);
+        }
+        if (watched == list_) {
+            return listKey(key);
+        }
+    } else if (watched == list_->viewport() && (event->type() == QEvent::MouseButtonPress ||
+                                                event->type() == QEvent::MouseButtonRelease ||
+                                                event->type() == QEvent::MouseButtonDblClick)) {
+        return starClick(static_cast<QMouseEvent*>(event));
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool StationBrowser::searchKey(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (filter_.rowCount() > 0) {
+                emit firstMatchChosen(filter_.sourceRow(0));
+            }
+            return true;
+        case Qt::Key_Down:
+        case Qt::Key_PageDown:
+            list_->setFocus(Qt::OtherFocusReason);
+            return true;
+        case Qt::Key_Escape:
+            if (search_->text().isEmpty()) {
+                emit closeRequested();
+            } else {
+                search_->clear();
+            }
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool StationBrowser::listKey(QKeyEvent* event) {
+    const QModelIndex current = list_->currentIndex();
+    if (event->key() == Qt::Key_Space && current.isValid()) {
+        emit favouriteToggled(stationRow(current));
+        return true;
+    }
+    if (event->key() == Qt::Key_Up && (!current.isValid() || current.row() == 0)) {
+        search_->setFocus(Qt::OtherFocusReason);
+        return true;
+    }
+    const QString text = event->text();
+    const bool typed =
+        !text.isEmpty() && text.front().isPrint() &&
+        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    if (typed) {
+        search_->setFocus(Qt::OtherFocusReason);
+        search_->end(false);
+        search_->insert(text);
+        return true;
+    }
+    return false;
+}
+
+bool StationBrowser::starClick(QMouseEvent* event) {
+    const QModelIndex index = list_->indexAt(event->position().toPoint());
+    if (!index.isValid() || !StationRowDelegate::starRect(list_->visualRect(index))
+                                 .contains(event->position().toPoint())) {
+        return false;
+    }
+    if (event->type() == QEvent::MouseButtonRelease && event->button() == Qt::LeftButton) {
+        emit favouriteToggled(stationRow(index));
+    }
+    // Neither chooses the row nor selects it.
+    return true;
+}
+
+}  // namespace orvento

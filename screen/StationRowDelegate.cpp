@@ -1,0 +1,46 @@
+#include "screen/StationRowDelegate.h"
+
+#include <QApplication>
+#include <QPainter>
+
+#include "controller/StationListModel.h"
+
+namespace orvento {
+namespace {
+
+constexpr int kStarWidth = 32;
+// The item's own padding on both sides, and a little air before the star.
+constexpr int kTextMargins = 24;
+const QColor kStarOn(0xf5, 0xc5, 0x42);
+const QColor kStarOff(0x6b, 0x7f, 0x9c);
+
+}  // namespace
+
+QRect StationRowDelegate::starRect(const QRect& row) {
+    return QRect(row.right() - kStarWidth + 1, row.top(), kStarWidth, row.height());
+}
+
+void StationRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                               const QModelIndex& index) const {
+    QStyleOptionViewItem item(option);
+    initStyleOption(&item, index);
+    // The name never runs under the star.
+    const int room = item.rect.width() - kStarWidth - kTextMargins;
+    item.text = item.fontMetrics.elidedText(item.text, Qt::ElideRight, std::max(room, 0));
+    const QWidget* view = item.widget;
+    QStyle* style = view != nullptr ? view->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &item, painter, view);
+
+    const bool favourite = index.data(StationListModel::FavouriteRole).toBool();
+    painter->save();
+    const bool selected = (item.state & QStyle::State_Selected) != 0;
+    painter->setPen(favourite ? kStarOn : selected ? QColor(Qt::white) : kStarOff);
+    QFont font = item.font;
+    font.setPixelSize(18);
+    painter->setFont(font);
+    painter->drawText(starRect(item.rect), Qt::AlignCenter,
+                      favourite ? QStringLiteral("\u2605") : QStringLiteral("\u2606"));
+    painter->restore();
+}
+
+}  // namespace orvento
