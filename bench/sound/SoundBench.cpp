@@ -1,4 +1,4 @@
-// orvento_bench_sound [SECONDS]: the sound path through a real sound server.
+// orvento_bench_sound [SECONDS [PART]]: the sound path through a real sound server.
 // Starts a PulseAudio daemon of its own with a null sink (a private runtime
 // folder; nothing of the desktop's is touched), serves 16 kbit/s stations
 // from a loopback server, and prints, beside mpg123 on the same stations in
@@ -41,9 +41,11 @@
 #include <mutex>
 #include <numbers>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tools/loopback/LoopbackServer.h"
@@ -376,21 +378,19 @@ Usage sum(const std::vector<Usage>& all, std::size_t from, std::size_t count) {
     return total;
 }
 
-// Milliseconds from an immediate stop to silence at the sink, orvento-play
-// playing a tone with `env`.
-std::optional<double> stopToSilence(const SoundServer& server, const std::string& url,
-                                    const Env& env, const fs::path& dir) {
+// Milliseconds from a stop (`signal` to `player`, which plays a tone) to
+// silence at the sink.
+std::optional<double> stopToSilence(const SoundServer& server,
+                                    const std::vector<std::string>& player, const Env& env,
+                                    int signal, const fs::path& dir) {
     const fs::path log = dir / "stop.log";
     fs::remove(log);
     Recording recording(server, dir / "parec.log");
-    Child play({ORVENTO_PLAY_PATH, url}, env, log);
-    if (!waitFor([&] { return readFile(log).find("playing") != std::string::npos; },
-                 std::chrono::seconds(20))) {
-        return std::nullopt;
-    }
-    std::this_thread::sleep_for(std::chrono::seconds(2));
+    Child play(player, env, log);
+    // Playing for three seconds by then.
+    std::this_thread::sleep_for(std::chrono::seconds(4));
     const auto stopAt = Clock::now();
-    play.signal(SIGINT);
+    play.signal(signal);
     play.reap(0);
     std::this_thread::sleep_for(std::chrono::seconds(1));
     const std::vector<float> samples = recording.samples();
@@ -414,6 +414,12 @@ std::optional<double> stopToSilence(const SoundServer& server, const std::string
 
 int run(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 60;
+    // A second argument runs only the parts whose names contain it: one,
+    // sink, null, stop, six, gaps, tones.
+    const std::string only = argc > 2 ? argv[2] : "";
+    const auto wanted = [&only](const std::string& part) {
+        return part.find(only) != std::string::npos;
+    };
     const fs::path dir = fs::temp_directory_path() / ("orvento-sound-" + std::to_string(getpid()));
     fs::create_directories(dir);
     SoundServer server(dir);
@@ -446,72 +452,87 @@ int run(int argc, char** argv) {
 
     std::printf("PulseAudio null sink %s (%d Hz stereo), stations of 16 kbit/s MP3 in real time\n",
                 kSink, kSinkRate);
-    std::printf("\none stream into the sink for %.0f s, all at once on the site's ground station\n",
-                seconds);
-    std::vector<Usage> one = runTogether({{{play, ground}, pulse},
-                                          {{play, ground}, sdlPulse},
-                                          {{"mpg123", "-q", "-o", "pulse", ground}, pulse}},
-                                         dir, seconds);
-    printUsage("mpg123 -o pulse", one[2], nullptr, seconds);
-    printUsage("orvento-play (PulseAudio output)", one[0], &one[2], seconds);
-    printUsage("orvento-play (SDL's pulseaudio)", one[1], &one[2], seconds);
-    std::printf("  (target for orvento-play: at most 1.5x mpg123's CPU)\n");
+    if (wanted("sink")) {
+        std::printf(
+            "\none stream into the sink for %.0f s, all at once on the site's ground station\n",
+            seconds);
+        std::vector<Usage> one = runTogether({{{play, ground}, pulse},
+                                              {{play, ground}, sdlPulse},
+                                              {{"mpg123", "-q", "-o", "pulse", ground}, pulse}},
+                                             dir, seconds);
+        printUsage("mpg123 -o pulse", one[2], nullptr, seconds);
+        printUsage("orvento-play (PulseAudio output)", one[0], &one[2], seconds);
+        printUsage("orvento-play (SDL's pulseaudio)", one[1], &one[2], seconds);
+        std::printf("  (target for orvento-play: at most 1.5x mpg123's CPU)\n");
+    }
 
-    std::printf("\none stream into nothing for %.0f s\n", seconds);
-    std::vector<Usage> none = runTogether(
-        {{{play, ground, "--null"}, pulse}, {{"mpg123", "-q", "-o", "dummy", ground}, pulse}}, dir,
-        seconds);
-    printUsage("mpg123 -o dummy", none[1], nullptr, seconds);
-    printUsage("orvento-play --null", none[0], &none[1], seconds);
-    std::printf("  (targets for orvento-play: at most mpg123's CPU, at most 8 MiB peak memory)\n");
+    if (wanted("null")) {
+        std::printf("\none stream into nothing for %.0f s\n", seconds);
+        std::vector<Usage> none = runTogether(
+            {{{play, ground, "--null"}, pulse}, {{"mpg123", "-q", "-o", "dummy", ground}, pulse}},
+            dir, seconds);
+        printUsage("mpg123 -o dummy", none[1], nullptr, seconds);
+        printUsage("orvento-play --null", none[0], &none[1], seconds);
+        std::printf(
+            "  (targets for orvento-play: at most mpg123's CPU, at most 8 MiB peak memory)\n");
+    }
 
-    std::printf("\nan immediate stop (Ctrl-C) while a tone plays: sink still sounding after it\n");
-    std::printf("  (measured at the sink's monitor; includes about 10 ms of recording latency)\n");
-    for (const auto& [name, env] :
-         {std::pair{"PulseAudio output", pulse}, std::pair{"SDL's pulseaudio", sdlPulse}}) {
-        std::vector<double> ms;
-        for (int i = 0; i < 3; ++i) {
-            if (auto t = stopToSilence(server, stations.url("/tone-400.mp3"), env, dir)) {
-                ms.push_back(*t);
+    if (wanted("stop")) {
+        std::printf(
+            "\nan immediate stop while a tone plays: how long the sink still sounds\n"
+            "(read at the sink's monitor, which also hears what the server renders ahead\n"
+            "and would take back on a real device; a killed mpg123, whose stream the\n"
+            "server drops at once, shows that part)\n");
+        const std::string tone = stations.url("/tone-400.mp3");
+        const std::vector<std::string> mpg123{"mpg123", "-q", "-o", "pulse", tone};
+        for (const auto& [name, args, env, signal] :
+             {std::tuple{"mpg123 killed", mpg123, pulse, SIGKILL},
+              std::tuple{"orvento-play, PulseAudio output", std::vector<std::string>{play, tone},
+                         pulse, SIGINT},
+              std::tuple{"orvento-play, SDL's pulseaudio", std::vector<std::string>{play, tone},
+                         sdlPulse, SIGINT}}) {
+            std::vector<double> ms;
+            for (int i = 0; i < 3; ++i) {
+                if (auto t = stopToSilence(server, args, env, signal, dir)) {
+                    ms.push_back(*t);
+                }
             }
+            std::sort(ms.begin(), ms.end());
+            std::printf("  %-32s median %5.0f ms (min %.0f, max %.0f)\n", name, ms[1], ms[0],
+                        ms[2]);
         }
-        std::sort(ms.begin(), ms.end());
-        if (ms.empty()) {
-            std::printf("  %-20s no figure (the player did not play)\n", name);
-        } else {
-            std::printf("  %-20s median %5.0f ms (min %.0f, max %.0f; target: within 50 ms)\n",
-                        name, ms[ms.size() / 2], ms.front(), ms.back());
+        std::fflush(stdout);
+    }
+
+    if (wanted("six")) {
+        std::printf("\nsix feeds into the sink for %.0f s (ground and ATIS, three each), at once\n",
+                    seconds);
+        std::vector<std::string> mix{feeds};
+        std::vector<std::string> perFeed{feeds, "--streams"};
+        std::vector<std::pair<std::vector<std::string>, Env>> runs;
+        for (int i = 0; i < 6; ++i) {
+            const std::string url = stations.url(i % 2 == 0 ? "/ground.mp3" : "/atis.mp3");
+            mix.push_back(url);
+            perFeed.push_back(url);
+            runs.push_back({{"mpg123", "-q", "-o", "pulse", url}, pulse});
         }
+        runs.push_back({mix, pulse});
+        runs.push_back({perFeed, pulse});
+        runs.push_back({{feeds, ground}, pulse});
+        std::vector<Usage> six = runTogether(runs, dir, seconds);
+        const Usage mpg123Six = sum(six, 0, 6);
+        printUsage("6 x mpg123 -o pulse (summed)", mpg123Six, nullptr, seconds);
+        printUsage("one process, one mix (the monitor)", six[6], &mpg123Six, seconds);
+        printUsage("one process, a stream per feed", six[7], &mpg123Six, seconds);
+        printUsage("one process, one feed", six[8], nullptr, seconds);
+        std::printf("  each feed beyond the first: %.2f MiB (target: at most 2 MiB)\n",
+                    (six[6].peakMiB - six[8].peakMiB) / 5);
     }
-    std::fflush(stdout);
 
-    std::printf("\nsix feeds into the sink for %.0f s (ground and ATIS, three each), at once\n",
-                seconds);
-    std::vector<std::string> mix{feeds};
-    std::vector<std::string> perFeed{feeds, "--streams"};
-    std::vector<std::pair<std::vector<std::string>, Env>> runs;
-    for (int i = 0; i < 6; ++i) {
-        const std::string url = stations.url(i % 2 == 0 ? "/ground.mp3" : "/atis.mp3");
-        mix.push_back(url);
-        perFeed.push_back(url);
-        runs.push_back({{"mpg123", "-q", "-o", "pulse", url}, pulse});
-    }
-    runs.push_back({mix, pulse});
-    runs.push_back({perFeed, pulse});
-    runs.push_back({{feeds, ground}, pulse});
-    std::vector<Usage> six = runTogether(runs, dir, seconds);
-    const Usage mpg123Six = sum(six, 0, 6);
-    printUsage("6 x mpg123 -o pulse (summed)", mpg123Six, nullptr, seconds);
-    printUsage("one process, one mix (the monitor)", six[6], &mpg123Six, seconds);
-    printUsage("one process, a stream per feed", six[7], &mpg123Six, seconds);
-    printUsage("one process, one feed", six[8], nullptr, seconds);
-    std::printf("  each feed beyond the first: %.2f MiB (target: at most 2 MiB)\n",
-                (six[6].peakMiB - six[8].peakMiB) / 5);
-
-    std::printf(
-        "\na steady 400 Hz feed (left) beside one that stalls after 4 s (800 Hz, right)\n"
-        "and one whose station hangs up after 6 s (1600 Hz, centre), 14 s at the sink\n");
-    {
+    if (wanted("gaps")) {
+        std::printf(
+            "\na steady 400 Hz feed (left) beside one that stalls after 4 s (800 Hz, right)\n"
+            "and one whose station hangs up after 6 s (1600 Hz, centre), 14 s at the sink\n");
         Recording recording(server, dir / "parec.log");
         Child mixer({feeds, stations.url("/tone-400.mp3") + ",0,-1",
                      stations.url("/stalls.mp3") + ",0,1", stations.url("/fails.mp3") + ",0,0"},
@@ -544,12 +565,17 @@ int run(int argc, char** argv) {
             "  the steady feed: %.1f s heard, %d gaps (longest %d ms; a gap is a 20 ms "
             "window 3 dB below its level)\n",
             heard, gaps, longest * 20);
-        const std::string said = readFile(dir / "gaps.log");
-        std::printf("  the others: %s", said.c_str());
+        std::istringstream said(readFile(dir / "gaps.log"));
+        for (std::string line; std::getline(said, line);) {
+            if (line.starts_with("feed ")) {
+                std::printf("  %s\n", line.c_str());
+            }
+        }
     }
 
-    std::printf("\nthree tone feeds: 400 Hz left, 800 Hz centre, 1600 Hz right (dB at the sink)\n");
-    {
+    if (wanted("tones")) {
+        std::printf(
+            "\nthree tone feeds: 400 Hz left, 800 Hz centre, 1600 Hz right (dB at the sink)\n");
         Recording recording(server, dir / "parec.log");
         Child mixer(
             {feeds, stations.url("/tone-400.mp3") + ",0,-1", stations.url("/tone-800.mp3") + ",0,0",
