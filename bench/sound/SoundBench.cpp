@@ -480,9 +480,8 @@ int run(int argc, char** argv) {
     if (wanted("stop")) {
         std::printf(
             "\nan immediate stop while a tone plays: how long the sink still sounds\n"
-            "(read at the sink's monitor, which also hears what the server renders ahead\n"
-            "and would take back on a real device; a killed mpg123, whose stream the\n"
-            "server drops at once, shows that part)\n");
+            "(read at the sink's monitor, to within about 10 ms; a killed mpg123, whose\n"
+            "stream the server drops at once, is the reference; target: within 50 ms)\n");
         const std::string tone = stations.url("/tone-400.mp3");
         const std::vector<std::string> mpg123{"mpg123", "-q", "-o", "pulse", tone};
         for (const auto& [name, args, env, signal] :

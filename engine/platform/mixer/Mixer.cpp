@@ -55,7 +55,8 @@ struct FeedSlot {
     // The feed's queue (producer) and the mixer's thread (consumer).
     std::unique_ptr<float[]> ring;  // written before `attached` is first set
     std::size_t ringFrames = 0;
-    std::atomic<bool> attached{false};  // a queue's output is open on it
+    std::atomic<bool> attached{false};   // a queue's output is open on it
+    std::atomic<UInt64> attachments{0};  // so far
     std::atomic<int> channels{1};
     std::atomic<bool> paused{true};
     std::atomic<bool> silenced{false};  // drop everything until discard()
@@ -73,7 +74,9 @@ struct FeedSlot {
     bool active = false;
     double left = 0;  // gains reached at the end of the last block
     double right = 0;
-    bool hadAudio = false;
+    UInt64 seenAttachments = 0;
+    bool hadAudio = false;  // since it was attached or last started playing
+    bool starved = false;   // ran dry since
 };
 
 class MixCore {
@@ -91,6 +94,8 @@ class MixCore {
     void wake(bool stopped);
     void shutdown();
     FeedSlot& slot(int index) { return slots_[static_cast<std::size_t>(index)]; }
+    // How long the audio mixed so far takes to play out of the output.
+    Duration outputLead() const;
     std::string outputFailure() const {
         std::lock_guard lock(mutex_);
         return failure_;
@@ -118,6 +123,12 @@ class MixCore {
     std::thread thread_;
 
     std::atomic<UInt64> stops_{0};  // immediate stops of feeds so far
+    // Frames mixed for the output (counted before the feeds' frames are
+    // taken, so that a feed found empty is already counted), and of those the
+    // ones dropped at a silencing: the mixer's thread writes them,
+    // outputLead() reads them.
+    std::atomic<UInt64> framesOut_{0};
+    std::atomic<UInt64> framesDropped_{0};
 
     // The mixer's thread only (sized before it starts).
     std::size_t blockFrames_ = 0;
@@ -206,6 +217,7 @@ bool MixCore::attach(int index, const PcmFormat& requested, PcmFormat& format, s
     feed.dropUntil.store(feed.writePos.load());
     feed.silenced.store(false);
     feed.paused.store(true);
+    feed.attachments.fetch_add(1);
     feed.attached.store(true, std::memory_order_release);
     format = {format_.sampleRate, channels};
     changed_ = true;
@@ -250,6 +262,16 @@ void MixCore::shutdown() {
     }
 }
 
+Duration MixCore::outputLead() const {
+    std::lock_guard lock(mutex_);
+    if (output_ == nullptr) {
+        return Duration::zero();
+    }
+    const UInt64 gone = output_->framesPlayed() + framesDropped_.load();
+    const UInt64 written = framesOut_.load();
+    return seconds(static_cast<double>(written - std::min(gone, written)) / format_.sampleRate);
+}
+
 void MixCore::takeOutputFailure() {
     if (std::string failure = output_->takeFailure(); !failure.empty()) {
         std::lock_guard lock(mutex_);
@@ -290,6 +312,7 @@ void MixCore::run() {
             output_->pause();
             paused_ = true;
             pendingDone_ = pending_.size();
+            framesDropped_.store(framesOut_.load() - output_->framesPlayed());
         } else if (!paused_) {
             // Nothing plays: the output plays out what it holds, then rests.
             const Duration left = output_->untilDrained();
@@ -335,6 +358,7 @@ Duration MixCore::pump() {
         }
         pending_.clear();
         pendingDone_ = 0;
+        framesOut_.fetch_add(runBlocks * blockFrames_);
         for (std::size_t b = 0; b < runBlocks; ++b) {
             renderBlock(mix_.data());
             for (std::size_t f = 0; f < blockFrames_; ++f) {
@@ -362,7 +386,17 @@ void MixCore::renderBlock(float* mix) {
         feed.active = feed.attached.load(std::memory_order_acquire) && !feed.paused.load();
         feed.blockFrames = 0;
         if (!feed.active) {
+            feed.levelDb.store(kSilentDb);
+            feed.keyed.store(false);
+            feed.hadAudio = false;
+            feed.starved = false;
             continue;
+        }
+        if (const UInt64 attachments = feed.attachments.load();
+            attachments != feed.seenAttachments) {
+            feed.seenAttachments = attachments;  // another player: no history
+            feed.hadAudio = false;
+            feed.starved = false;
         }
         const UInt64 write = feed.writePos.load(std::memory_order_acquire);
         UInt64 read = std::max(feed.readPos.load(), feed.dropUntil.load());
@@ -379,12 +413,15 @@ void MixCore::renderBlock(float* mix) {
         feed.readPos.store(read + frames, std::memory_order_release);
         feed.consumed.fetch_add(frames);
         feed.blockFrames = frames;
-        if (frames == blockFrames_) {
+        // An underrun is counted when audio comes again after running dry.
+        if (frames > 0) {
+            if (feed.starved) {
+                feed.starved = false;
+                feed.underruns.fetch_add(1);
+            }
             feed.hadAudio = true;
-        } else if (feed.hadAudio) {
-            feed.hadAudio = false;
-            feed.underruns.fetch_add(1);
         }
+        feed.starved = feed.starved || (frames < blockFrames_ && feed.hadAudio);
         const bool keyed =
             feed.key->update(feed.block.data(), frames, feed.blockChannels, kBlockSeconds);
         feed.keyed.store(keyed);
@@ -458,6 +495,8 @@ class FeedOutput final : public AudioOutput {
     FeedOutput& operator=(const FeedOutput&) = delete;
 
     bool open(const PcmFormat& requested, std::string& error) override {
+        consumedBefore_ = slot_.consumed.load();
+        underrunsBefore_ = slot_.underruns.load();
         open_ = core_->attach(index_, requested, format_, error);
         return open_;
     }
@@ -493,9 +532,21 @@ class FeedOutput final : public AudioOutput {
             static_cast<double>(queued()) - static_cast<double>(slot_.ringFrames) / 2;
         return excess > 0 ? seconds(excess / format_.sampleRate) : Duration::zero();
     }
+    // Drained once the mixer has taken everything and the output has played
+    // what it held at that moment (the feed's last audio lies within it).
     Duration untilDrained() override {
-        return slot_.silenced.load() ? Duration::zero()
-                                     : seconds(static_cast<double>(queued()) / format_.sampleRate);
+        if (slot_.silenced.load()) {
+            return Duration::zero();
+        }
+        if (const std::size_t left = queued(); left > 0) {
+            drainedBy_.reset();
+            return seconds(static_cast<double>(left) / format_.sampleRate);
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (!drainedBy_) {
+            drainedBy_ = now + core_->outputLead();
+        }
+        return std::max(Duration::zero(), *drainedBy_ - now);
     }
     void discard() override {
         slot_.dropUntil.store(slot_.writePos.load());
@@ -506,8 +557,8 @@ class FeedOutput final : public AudioOutput {
         slot_.silenced.store(true);
         core_->wake(true);
     }
-    UInt64 framesPlayed() const override { return slot_.consumed.load(); }
-    UInt64 underruns() const override { return slot_.underruns.load(); }
+    UInt64 framesPlayed() const override { return slot_.consumed.load() - consumedBefore_; }
+    UInt64 underruns() const override { return slot_.underruns.load() - underrunsBefore_; }
 
   private:
     // Frames written and not yet taken (or skipped) by the mixer.
@@ -524,6 +575,10 @@ class FeedOutput final : public AudioOutput {
     FeedSlot& slot_;
     PcmFormat format_;
     bool open_ = false;
+    // The feed's counts when this output opened (the feed outlives players).
+    UInt64 consumedBefore_ = 0;
+    UInt64 underrunsBefore_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> drainedBy_;  // queue's thread
 };
 
 }  // namespace

@@ -28,7 +28,10 @@
 // when the first feed starts, at that feed's rate (later feeds are
 // converted to it by their queues), paused while no feed plays and closed
 // with the mixer. An immediate stop of a feed drops what its ring holds; when
-// it leaves no feed playing, the output is silenced at once as well.
+// it leaves no feed playing, the output is silenced at once as well. A feed's
+// frames count as played once the mixer has taken them (AudioQueue's
+// play position); its queue's drained stop waits, beyond that, for what the
+// output held at that moment.
 //
 // Threads
 //   - Mixer and addFeed(): the owner's thread (the main thread).
