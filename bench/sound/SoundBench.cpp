@@ -13,6 +13,7 @@
 //     alone, for what each further feed costs in memory;
 //   - a feed that stalls and one that fails beside a steady one: gaps in the
 //     steady feed's audio at the sink;
+//   - a tone under a priority feed of speech: how far the tone is ducked;
 //   - three tones (400, 800, 1600 Hz) panned left, centre and right: each
 //     tone's level in the sink's left and right channels, then with the
 //     centre feed muted, then with the right one soloed.
@@ -414,8 +415,8 @@ std::optional<double> stopToSilence(const SoundServer& server,
 
 int run(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 60;
-    // A second argument runs only the parts whose names contain it: one,
-    // sink, null, stop, six, gaps, tones.
+    // A second argument runs only the parts whose names contain it: sink,
+    // null, stop, six, gaps, duck, tones.
     const std::string only = argc > 2 ? argv[2] : "";
     const auto wanted = [&only](const std::string& part) {
         return part.find(only) != std::string::npos;
@@ -570,6 +571,47 @@ int run(int argc, char** argv) {
                 std::printf("  %s\n", line.c_str());
             }
         }
+    }
+
+    if (wanted("duck")) {
+        std::printf(
+            "\npriority ducking: a steady 400 Hz feed (left) under the site's ground station\n"
+            "(right, priority), 20 s at the sink; the tone's level while ground speaks\n"
+            "and once it has been quiet for a second\n");
+        Recording recording(server, dir / "parec.log");
+        Child mixer({feeds, stations.url("/tone-400.mp3") + ",0,-1", ground + ",0,1"}, pulse,
+                    dir / "duck.log", true);
+        mixer.say("priority 1 1");
+        std::this_thread::sleep_for(std::chrono::seconds(20));
+        mixer.reap(SIGTERM);
+        const std::vector<float> samples = recording.samples();
+        const std::size_t window = kSinkRate / 50;
+        std::vector<double> speaking;
+        std::vector<double> quiet;
+        double quietFor = 0;
+        for (std::size_t f = 3 * kSinkRate; 2 * (f + window) <= samples.size(); f += window) {
+            double power = 0;
+            for (std::size_t i = f; i < f + window; ++i) {
+                power += samples[2 * i + 1] * samples[2 * i + 1];
+            }
+            const bool loud = 10 * std::log10(std::max(power / window, 1e-18)) > -40;
+            quietFor = loud ? 0 : quietFor + 0.02;
+            const double tone = toneDb(samples, 0, f, window, 400);
+            if (loud) {
+                speaking.push_back(tone);
+            } else if (quietFor > 1) {
+                quiet.push_back(tone);
+            }
+        }
+        const auto median = [](std::vector<double> v) {
+            std::sort(v.begin(), v.end());
+            return v.empty() ? 0.0 : v[v.size() / 2];
+        };
+        std::printf(
+            "  tone while ground speaks %.1f dB (%zu windows), after a quiet second %.1f dB "
+            "(%zu windows): ducked by %.1f dB (target 15)\n",
+            median(speaking), speaking.size(), median(quiet), quiet.size(),
+            median(quiet) - median(speaking));
     }
 
     if (wanted("tones")) {
