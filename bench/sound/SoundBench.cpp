@@ -337,9 +337,9 @@ fs::path toneMp3(const fs::path& dir, int frequency) {
     return mp3;
 }
 
-Script station(const fs::path& file) {
+Script station(const fs::path& file, std::uint64_t burst = kBurst) {
     Script script = Script::fromFile(file.string(), "audio/mpeg");
-    script.repeated().paced(kBytesPerSecond, kBurst);
+    script.repeated().paced(kBytesPerSecond, burst);
     return script;
 }
 
@@ -437,11 +437,12 @@ int run(int argc, char** argv) {
     for (int tone : {400, 800, 1600}) {
         stations.setScript("/tone-" + std::to_string(tone) + ".mp3", station(toneMp3(data, tone)));
     }
-    Script stalls = station(toneMp3(data, 800));
-    stalls.stallAfter(kBurst + 8000);
+    // These two send no burst, so their audio ends 4 and 6 s in.
+    Script stalls = station(toneMp3(data, 800), 0);
+    stalls.stallAfter(8000);
     stations.setScript("/stalls.mp3", stalls);
-    Script fails = station(toneMp3(data, 1600));
-    fails.closeAfter(kBurst + 12000);
+    Script fails = station(toneMp3(data, 1600), 0);
+    fails.closeAfter(12000);
     stations.setScript("/fails.mp3", fails);
     const std::string ground = stations.url("/ground.mp3");
     const std::string play = ORVENTO_PLAY_PATH;
@@ -565,6 +566,10 @@ int run(int argc, char** argv) {
             "  the steady feed: %.1f s heard, %d gaps (longest %d ms; a gap is a 20 ms "
             "window 3 dB below its level)\n",
             heard, gaps, longest * 20);
+        const std::size_t lastSeconds = samples.size() / 2 - 3 * kSinkRate;
+        std::printf("  in the last 3 s: 800 Hz at %.1f dB (right), 1600 Hz at %.1f dB (left)\n",
+                    toneDb(samples, 1, lastSeconds, 2 * kSinkRate, 800),
+                    toneDb(samples, 0, lastSeconds, 2 * kSinkRate, 1600));
         std::istringstream said(readFile(dir / "gaps.log"));
         for (std::string line; std::getline(said, line);) {
             if (line.starts_with("feed ")) {
