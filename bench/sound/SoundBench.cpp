@@ -49,6 +49,7 @@
 #include <tuple>
 #include <vector>
 
+#include "bench/common/PeakMemory.h"
 #include "tools/loopback/LoopbackServer.h"
 
 extern char** environ;
@@ -155,6 +156,7 @@ class Child {
         if (pid_ <= 0) {
             return {};
         }
+        const long peak = peakKiB(pid_);
         if (number != 0) {
             kill(pid_, number);
         }
@@ -169,7 +171,7 @@ class Child {
         }
         return {static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
                     static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6,
-                static_cast<double>(ru.ru_maxrss) / 1024};
+                static_cast<double>(peak) / 1024};
     }
 
   private:
