@@ -58,7 +58,7 @@ for file in ./usr/share/icons/hicolor/scalable/apps/org.orvento.Orvento.svg \
   grep -qxF "$file" "$work/contents" || fail "the package lacks $file"
 done
 # The modules in the library folder (lib, or lib/<multiarch> for /usr builds).
-for module in orvento_queue_aac.so orvento_queue_sdl.so; do
+for module in orvento_queue_aac.so orvento_queue_sdl.so orvento_queue_pulse.so; do
   grep -qE "^\./usr/lib/([^/]+/)?orvento/$module\$" "$work/contents" ||
     fail "the package lacks $module in its library folder"
 done
