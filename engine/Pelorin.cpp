@@ -78,7 +78,8 @@ Pelorin::Pelorin(Private, CFURLRef url, PelorinServices services)
       platform_(std::move(services.platform)),
       alerts_(std::move(services.alerts)),
       strings_(std::move(services.strings)),
-      workers_(services.workers) {}
+      workers_(services.workers),
+      tap_(std::move(services.tap)) {}
 
 // By the time the last reference goes, the worker has closed the stream and
 // the parser and disposed of the queue; only the members' own destructors run.
@@ -310,6 +311,9 @@ void Pelorin::startInternal() {
     }
 
     teardown();
+    if (tap_) {
+        tap_->streamEnded();
+    }
     if (audioQueue_.load() != nullptr) {
         // The queue could not be disposed of and may still call back: this
         // object must outlive it, so it is kept until the process ends.

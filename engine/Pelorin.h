@@ -88,6 +88,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -96,6 +97,7 @@
 #include "engine/EnginePlatform.h"
 #include "engine/LocalizedStrings.h"
 #include "engine/PacketRing.h"
+#include "engine/PacketTap.h"
 #include "engine/WorkerRegistry.h"
 #include "engine/platform/parser/FileTypeHint.h"
 
@@ -143,6 +145,9 @@ struct PelorinServices {
     std::shared_ptr<AlertService> alerts{};
     std::shared_ptr<const LocalizedStrings> strings{};
     WorkerRegistry* workers = nullptr;
+    // Sees every parsed packet of the player's stream (PacketTap.h); none when
+    // empty.
+    std::shared_ptr<PacketTap> tap{};
 };
 
 class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing::Owner {
@@ -219,6 +224,10 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     static void handleRunningChange(void* userData, AudioQueueRef queue, AudioQueuePropertyID id);
     void createQueue(AudioFileStreamID stream);
     void passMagicCookie(AudioFileStreamID stream);
+    // The parser's magic cookie; none when it cannot be read (logged when
+    // `logFailures`).
+    std::optional<std::vector<UInt8>> magicCookie(AudioFileStreamID stream, bool logFailures);
+    void tellTapFormat(AudioFileStreamID stream);
 
     // Packet buffering (PelorinPackets.cpp): the ring's owner.
     static void handleStreamPackets(void* clientData, UInt32 byteCount, UInt32 packetCount,
@@ -241,6 +250,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     const std::shared_ptr<AlertService> alerts_;
     const std::shared_ptr<const LocalizedStrings> strings_;
     WorkerRegistry* const workers_;
+    const std::shared_ptr<PacketTap> tap_;
 
     // Worker only.
     AudioFileStreamID audioFileStream_ = nullptr;
@@ -248,6 +258,10 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     // The stream whose event is being handled (null between events), for the
     // words of a failure.
     CFReadStreamRef eventStream_ = nullptr;
+    // When the bytes being parsed came off the network, for the tap; and
+    // whether the tap has been told this stream's format.
+    std::chrono::steady_clock::time_point arrival_{};
+    bool tapFormatTold_ = false;
 
     // Filled by the worker; buffers come back on the queue's thread, and a
     // stop wakes a worker waiting for one.

@@ -9,6 +9,13 @@ namespace orvento {
 void Pelorin::handleStreamPackets(void* clientData, UInt32 byteCount, UInt32 packetCount,
                                   const void* data, AudioStreamPacketDescription* descs) {
     auto* self = static_cast<Pelorin*>(clientData);
+    if (self->tap_ && self->tapFormatTold_) {
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        self->tap_->packets(std::span(bytes, data != nullptr ? byteCount : 0),
+                            std::span<const AudioStreamPacketDescription>(
+                                descs, descs != nullptr ? packetCount : 0),
+                            self->arrival_);
+    }
     self->discontinuous_ = false;
     self->ring_.deliver(byteCount, packetCount, data, descs);
 }

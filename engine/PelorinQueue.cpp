@@ -1,6 +1,7 @@
 // The output queue: created when the parser knows the stream's format; its
 // running state drives the published play state.
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "engine/Pelorin.h"
@@ -16,6 +17,7 @@ void Pelorin::handleStreamProperty(void* clientData, AudioFileStreamID stream,
     }
     auto* self = static_cast<Pelorin*>(clientData);
     self->discontinuous_ = true;
+    self->tellTapFormat(stream);
     self->createQueue(stream);
 }
 
@@ -69,29 +71,61 @@ void Pelorin::createQueue(AudioFileStreamID stream) {
     passMagicCookie(stream);
 }
 
-void Pelorin::passMagicCookie(AudioFileStreamID stream) {
+std::optional<std::vector<UInt8>> Pelorin::magicCookie(AudioFileStreamID stream, bool logFailures) {
     UInt32 cookieSize = 0;
     Boolean writable = false;
     if (OSStatus status = platform_->AudioFileStreamGetPropertyInfo(
             stream, kAudioFileStreamProperty_MagicCookieData, &cookieSize, &writable);
         status != noErr) {
-        logStatusError("info kAudioFileStreamProperty_MagicCookieData", status);
-        return;
+        if (logFailures) {
+            logStatusError("info kAudioFileStreamProperty_MagicCookieData", status);
+        }
+        return std::nullopt;
     }
     std::vector<UInt8> cookie(cookieSize, 0);
     if (OSStatus status = platform_->AudioFileStreamGetProperty(
             stream, kAudioFileStreamProperty_MagicCookieData, &cookieSize, cookie.data());
         status != noErr) {
-        logStatusError("get kAudioFileStreamProperty_MagicCookieData", status);
-        return;
+        if (logFailures) {
+            logStatusError("get kAudioFileStreamProperty_MagicCookieData", status);
+        }
+        return std::nullopt;
     }
     // The parser may report fewer bytes than it announced.
-    cookieSize = std::min<UInt32>(cookieSize, static_cast<UInt32>(cookie.size()));
-    if (OSStatus status = platform_->AudioQueueSetProperty(
-            audioQueue_.load(), kAudioQueueProperty_MagicCookie, cookie.data(), cookieSize);
+    cookie.resize(std::min<std::size_t>(cookieSize, cookie.size()));
+    return cookie;
+}
+
+void Pelorin::passMagicCookie(AudioFileStreamID stream) {
+    const std::optional<std::vector<UInt8>> cookie = magicCookie(stream, true);
+    if (!cookie) {
+        return;
+    }
+    if (OSStatus status =
+            platform_->AudioQueueSetProperty(audioQueue_.load(), kAudioQueueProperty_MagicCookie,
+                                             cookie->data(), static_cast<UInt32>(cookie->size()));
         status != noErr) {
         logStatusError("set kAudioQueueProperty_MagicCookie", status);
     }
+}
+
+// The tap hears of the format before the queue is made, so that it keeps
+// the stream's packets even when no queue can play them.
+void Pelorin::tellTapFormat(AudioFileStreamID stream) {
+    if (!tap_ || tapFormatTold_) {
+        return;
+    }
+    AudioStreamBasicDescription format{};
+    UInt32 size = sizeof format;
+    if (platform_->AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_DataFormat, &size,
+                                              &format) != noErr) {
+        return;
+    }
+    // The queue's set-up reports a cookie that cannot be read; here it is
+    // only absent.
+    const std::vector<UInt8> cookie = magicCookie(stream, false).value_or(std::vector<UInt8>{});
+    tap_->formatKnown(format, cookie);
+    tapFormatTold_ = true;
 }
 
 void Pelorin::handleRunningChange(void* userData, AudioQueueRef /*queue*/,

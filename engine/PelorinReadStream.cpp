@@ -47,6 +47,7 @@ void Pelorin::handleBytesAvailable(CFReadStreamRef stream) {
     if (n < 1) {
         return;
     }
+    arrival_ = std::chrono::steady_clock::now();
     const AudioFileStreamParseFlags flags =
         discontinuous_ ? kAudioFileStreamParseFlag_Discontinuity : 0;
     if (OSStatus status = platform_->AudioFileStreamParseBytes(

@@ -76,8 +76,8 @@ std::unique_ptr<AudioOutput> openUntapped(const AudioOutputChoice& choice,
 std::unique_ptr<AudioOutput> openOutput(const AudioOutputChoice& choice, const PcmFormat& requested,
                                         std::string& error, bool& moduleMissing) {
     std::unique_ptr<AudioOutput> output = openUntapped(choice, requested, error, moduleMissing);
-    if (output != nullptr && choice.onAudio) {
-        output = std::make_unique<AudioTap>(std::move(output), choice.onAudio);
+    if (output != nullptr && (choice.onAudio || choice.muted)) {
+        output = std::make_unique<AudioTap>(std::move(output), choice.onAudio, choice.muted);
     }
     return output;
 }

@@ -84,7 +84,7 @@ class AudioFeed {
 // PipeWire) server through the PulseAudio module when a server answers and
 // SDL_AUDIODRIVER is not set; otherwise, and when that fails, through SDL
 // (whose driver SDL_AUDIODRIVER then chooses). With the choice's audio tap,
-// the output is behind an AudioTap.
+// the output is behind an AudioTap; so it is with the choice's mute flag.
 std::unique_ptr<AudioOutput> openOutput(const AudioOutputChoice& choice, const PcmFormat& requested,
                                         std::string& error, bool& moduleMissing);
 

@@ -119,6 +119,7 @@
 //     the mixer's own output (engine/platform/mixer/Mixer.h).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -219,6 +220,10 @@ struct AudioOutputChoice {
     // For a level meter or a detector beside the output (AudioTap.h).
     std::function<void(const float* samples, std::size_t frames, int sampleRate, int channels)>
         onAudio;
+    // While it holds true, the output plays silence in place of the audio,
+    // taken at the same pace (onAudio still sees the audio). Any thread may
+    // change it; for a replay that live audio must not be mixed into.
+    std::shared_ptr<const std::atomic<bool>> muted;
 };
 
 // Creates a queue for inFormat that plays to the sound device. inCallbackProc

@@ -1,8 +1,12 @@
 // An output that shows a function everything written to the output behind
 // it: the audio the output took, in its format, as the queue writes it. The
-// function runs on the thread that calls write() (the queue's own).
+// function runs on the thread that calls write() (the queue's own). While its
+// mute flag holds true, the output behind it is given silence instead, frame
+// for frame.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -15,8 +19,9 @@ class AudioTap final : public AudioOutput {
     using Listener =
         std::function<void(const float* samples, std::size_t frames, int sampleRate, int channels)>;
 
-    AudioTap(std::unique_ptr<AudioOutput> output, Listener listener)
-        : output_(std::move(output)), listener_(std::move(listener)) {}
+    AudioTap(std::unique_ptr<AudioOutput> output, Listener listener,
+             std::shared_ptr<const std::atomic<bool>> muted = {})
+        : output_(std::move(output)), listener_(std::move(listener)), muted_(std::move(muted)) {}
 
     bool open(const PcmFormat& requested, std::string& error) override {
         return output_->open(requested, error);
@@ -36,8 +41,12 @@ class AudioTap final : public AudioOutput {
     std::string takeFailure() override { return output_->takeFailure(); }
 
   private:
+    std::size_t writeSilence(std::size_t frames);
+
     const std::unique_ptr<AudioOutput> output_;
     const Listener listener_;
+    const std::shared_ptr<const std::atomic<bool>> muted_;
+    std::array<float, 4096> silence_{};
 };
 
 }  // namespace orvento

@@ -1,0 +1,130 @@
+#include "engine/history/HistoryTap.h"
+
+namespace orvento {
+
+class HistoryTap::PlayerTap final : public PacketTap {
+  public:
+    PlayerTap(std::shared_ptr<HistoryTap> owner, std::uint64_t player)
+        : owner_(std::move(owner)), player_(player) {}
+    void formatKnown(const AudioStreamBasicDescription& format,
+                     std::span<const std::uint8_t> magicCookie) override {
+        owner_->formatKnown(player_, format, magicCookie);
+    }
+    void packets(std::span<const std::uint8_t> data,
+                 std::span<const AudioStreamPacketDescription> descriptions,
+                 std::chrono::steady_clock::time_point arrival) override {
+        owner_->packets(player_, data, descriptions, arrival);
+    }
+    void streamEnded() override { owner_->streamEnded(player_); }
+
+  private:
+    const std::shared_ptr<HistoryTap> owner_;
+    const std::uint64_t player_;
+};
+
+HistoryTap::HistoryTap(std::shared_ptr<StationHistory> history, EventHandler onEvent)
+    : history_(std::move(history)),
+      onEvent_(std::move(onEvent)),
+      detector_([this](const TransmissionDetector::Event& event) {
+          // On the feeding thread, inside the detector's feed() or finish().
+          onEvent_(event, detector_.seconds());
+      }) {}
+
+std::shared_ptr<PacketTap> HistoryTap::forPlayer() {
+    std::lock_guard lock(mutex_);
+    return std::make_shared<PlayerTap>(shared_from_this(), ++players_);
+}
+
+void HistoryTap::formatKnown(std::uint64_t player, const AudioStreamBasicDescription& format,
+                             std::span<const std::uint8_t> magicCookie) {
+    std::lock_guard lock(mutex_);
+    if (player < newest_) {
+        return;  // an older player, after a newer one began
+    }
+    if (streaming_) {
+        // The previous stream never said it ended: it has now.
+        detector_.finish();
+        history_->endStream();
+    }
+    newest_ = player;
+    streaming_ = true;
+    format_ = format;
+    history_->beginStream(format, magicCookie);
+    decoder_.reset();
+    problem_.clear();
+    if (makeDecoder(format, decoder_, problem_) == noErr && !magicCookie.empty()) {
+        decoder_->setCookie(std::as_bytes(magicCookie));
+    }
+}
+
+void HistoryTap::packets(std::uint64_t player, std::span<const std::uint8_t> data,
+                         std::span<const AudioStreamPacketDescription> descriptions,
+                         std::chrono::steady_clock::time_point arrival) {
+    std::lock_guard lock(mutex_);
+    if (player != newest_ || !streaming_) {
+        return;
+    }
+    if (descriptions.empty()) {
+        // Linear PCM: a run of whole frames.
+        const std::uint32_t frames =
+            format_.mBytesPerFrame > 0
+                ? static_cast<std::uint32_t>(data.size() / format_.mBytesPerFrame)
+                : 0;
+        history_->append(data, frames, arrival, detector_.seconds());
+        feed(data, false);
+        return;
+    }
+    for (const AudioStreamPacketDescription& description : descriptions) {
+        if (description.mStartOffset < 0 ||
+            static_cast<std::uint64_t>(description.mStartOffset) + description.mDataByteSize >
+                data.size()) {
+            continue;
+        }
+        const auto packet = data.subspan(static_cast<std::size_t>(description.mStartOffset),
+                                         description.mDataByteSize);
+        const std::uint32_t frames = description.mVariableFramesInPacket != 0
+                                         ? description.mVariableFramesInPacket
+                                         : format_.mFramesPerPacket;
+        history_->append(packet, frames, arrival, detector_.seconds());
+        feed(packet, true);
+    }
+}
+
+void HistoryTap::feed(std::span<const std::uint8_t> packet, bool wholePacket) {
+    if (!decoder_) {
+        return;
+    }
+    decoded_.clear();
+    decoder_->decode(std::as_bytes(packet), wholePacket, decoded_);
+    feedDecoded();
+}
+
+void HistoryTap::feedDecoded() {
+    for (const PcmBuffer::Piece& piece : decoded_.pieces()) {
+        detector_.feed(decoded_.samples(piece), piece.frames, piece.format.sampleRate,
+                       piece.format.channels);
+    }
+}
+
+void HistoryTap::streamEnded(std::uint64_t player) {
+    std::lock_guard lock(mutex_);
+    if (player != newest_ || !streaming_) {
+        return;
+    }
+    if (decoder_) {
+        decoded_.clear();
+        decoder_->flush(decoded_);
+        feedDecoded();
+        decoder_.reset();
+    }
+    detector_.finish();
+    history_->endStream();
+    streaming_ = false;
+}
+
+std::string HistoryTap::decoderProblem() const {
+    std::lock_guard lock(mutex_);
+    return problem_;
+}
+
+}  // namespace orvento
