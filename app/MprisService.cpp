@@ -64,7 +64,7 @@ class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(QVariantMap Metadata READ metadata)
     Q_PROPERTY(qlonglong Position READ position)
     Q_PROPERTY(bool CanGoNext READ no)
-    Q_PROPERTY(bool CanGoPrevious READ no)
+    Q_PROPERTY(bool CanGoPrevious READ yes)
     Q_PROPERTY(bool CanPlay READ canPlay)
     Q_PROPERTY(bool CanPause READ yes)
     Q_PROPERTY(bool CanSeek READ no)
@@ -88,9 +88,10 @@ class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
     void Pause() { service_.pause(); }
     void PlayPause() { service_.playPause(); }
     void Stop() { service_.stop(); }
-    // Live streams: there is no next station, no seeking and no opening here.
+    // Live streams: there is no next station, no seeking and no opening here;
+    // the previous one is the last transmission, said again.
     void Next() {}
-    void Previous() {}
+    void Previous() { service_.previous(); }
     void Seek(qlonglong /*offset*/) {}
     void SetPosition(const QDBusObjectPath& /*trackId*/, qlonglong /*position*/) {}
     void OpenUri(const QString& /*uri*/) {}
@@ -226,6 +227,10 @@ void MprisService::stop() {
     if (!idle()) {
         controller_.press();
     }
+}
+
+void MprisService::previous() {
+    controller_.replay().sayAgain();
 }
 
 void MprisService::playPause() {

@@ -9,8 +9,10 @@
 //   Pause      a live stream cannot pause: as Stop
 //   Stop       presses unless Idle
 //   PlayPause  presses; while Idle only with an address selected
-//   Next, Previous, Seek, SetPosition, OpenUri: nothing (CanGoNext,
-//              CanGoPrevious and CanSeek are false; no URI schemes offered)
+//   Previous   says again: plays the last transmission again, and steps
+//              further back while a replay plays (CanGoPrevious is true)
+//   Next, Seek, SetPosition, OpenUri: nothing (CanGoNext and CanSeek are
+//              false; no URI schemes offered)
 //
 // PlaybackStatus follows the button: "Stopped" while Idle (the button offers
 // play), "Playing" while Loading, Playing or Stopping (the button offers
@@ -88,6 +90,7 @@ class MprisService : public QObject {
     void pause();
     void stop();
     void playPause();
+    void previous();
 
   signals:
     void raiseRequested();

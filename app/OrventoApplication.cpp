@@ -61,7 +61,11 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
 
     auto alerts = std::make_shared<QtAlertService>();
     PelorinServices engine;
-    engine.platform = std::make_shared<EnginePlatform>();
+    // Live audio is muted while a transmission is played again.
+    auto liveMute = std::make_shared<std::atomic<bool>>(false);
+    AudioOutputChoice liveOutput;
+    liveOutput.muted = liveMute;
+    engine.platform = std::make_shared<EnginePlatform>(liveOutput);
     engine.alerts = alerts;
     engine.strings = errorsTable();
     engine.workers = &WorkerRegistry::shared();
@@ -79,6 +83,7 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
     int status = 0;
     {
         OrventoAppDelegate delegate(std::move(engine), std::move(services));
+        delegate.controller().replay().setOutputs(AudioOutputChoice{}, liveMute);
         alerts->setParentWindow(delegate.window());
         delegate.applicationDidFinishLaunching();
         // The media keys and the desktop's media controls.

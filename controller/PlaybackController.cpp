@@ -7,7 +7,16 @@
 namespace orvento {
 
 PlaybackController::PlaybackController(PelorinServices engine, LogSink log, QObject* parent)
-    : QObject(parent), engine_(std::move(engine)), log_(std::move(log)) {}
+    : QObject(parent),
+      engine_(std::move(engine)),
+      log_(std::move(log)),
+      replay_(new StationReplay(this)) {}
+
+PelorinServices PlaybackController::servicesForNextPlayer() {
+    PelorinServices services = engine_;
+    services.tap = replay_->tapForPlayer();
+    return services;
+}
 
 PlaybackController::~PlaybackController() {
     std::shared_ptr<Pelorin> player;
@@ -97,7 +106,8 @@ void PlaybackController::press() {
 
     CFURLRef url = Url::fromString(percentEscapeUrlText(text.toStdString()));
     attempt_ = Attempt{attempt_.generation + 1, selected_, url != nullptr, false, false, _ticks};
-    std::shared_ptr<Pelorin> player = Pelorin::initWithURL(std::move(url), engine_);
+    replay_->setFeedName(selected_.name.isEmpty() ? selected_.url : selected_.name);
+    std::shared_ptr<Pelorin> player = Pelorin::initWithURL(std::move(url), servicesForNextPlayer());
     {
         std::lock_guard lock(streamerMutex_);
         streamer = player;

@@ -69,6 +69,7 @@
 
 #include "controller/DiagnosticLog.h"
 #include "controller/StationCatalogue.h"
+#include "controller/StationReplay.h"
 #include "engine/Pelorin.h"
 
 namespace orvento {
@@ -129,6 +130,13 @@ class PlaybackController : public QObject, public PelorinObserver {
 
     void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) override;
 
+    // What the station said, its transmissions and "say again": every player
+    // this controller starts is tapped into it.
+    StationReplay& replay() { return *replay_; }
+    // The services the next player is given: the engine's, with a tap of the
+    // station's history.
+    PelorinServices servicesForNextPlayer();
+
   signals:
     void playStateChanged(orvento::PlaybackController::PlayState state);
     void selectedStationChanged();
@@ -169,6 +177,7 @@ class PlaybackController : public QObject, public PelorinObserver {
 
     const PelorinServices engine_;
     const LogSink log_;
+    StationReplay* const replay_;  // a child
 
     // Guarded by streamerMutex_; see the header comment.
     mutable std::mutex streamerMutex_;

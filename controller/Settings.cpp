@@ -1,5 +1,7 @@
 #include "controller/Settings.h"
 
+#include <algorithm>
+
 #include "weather/ServerFiles.h"
 
 namespace orvento {
@@ -122,6 +124,18 @@ QString Settings::weatherAirport() const {
 
 void Settings::setWeatherAirport(const QString& code) {
     write(kWeatherAirportKey, code);
+}
+
+int Settings::historyMinutes() const {
+    bool ok = false;
+    const int minutes = store_->value(QLatin1String(kHistoryMinutesKey)).toInt(&ok);
+    return ok && minutes >= kMinHistoryMinutes && minutes <= kMaxHistoryMinutes
+               ? minutes
+               : kDefaultHistoryMinutes;
+}
+
+void Settings::setHistoryMinutes(int minutes) {
+    write(kHistoryMinutesKey, std::clamp(minutes, kMinHistoryMinutes, kMaxHistoryMinutes));
 }
 
 }  // namespace orvento

@@ -44,6 +44,11 @@ class Settings : public QObject {
     // The airport whose weather the window shows: a four-letter ICAO code.
     static constexpr const char* kWeatherAirportKey = "weather/airport";
     static constexpr const char* kDefaultWeatherAirport = "LTBA";
+    // Minutes of what the station said that are kept for replay and saving.
+    static constexpr const char* kHistoryMinutesKey = "history/minutes";
+    static constexpr int kDefaultHistoryMinutes = 30;
+    static constexpr int kMinHistoryMinutes = 5;
+    static constexpr int kMaxHistoryMinutes = 120;
     // The most stations a list setting keeps.
     static constexpr qsizetype kStationListLimit = 1000;
 
@@ -69,6 +74,9 @@ class Settings : public QObject {
     // Always a valid code: the default when the file holds none.
     QString weatherAirport() const;
     void setWeatherAirport(const QString& code);
+    // Within kMinHistoryMinutes..kMaxHistoryMinutes; the setter clamps.
+    int historyMinutes() const;
+    void setHistoryMinutes(int minutes);
 
   signals:
     void changed(const QString& key);

@@ -149,6 +149,7 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
             applySetUpResults();
         }
     });
+    addTransmissionsTab();
     connect(settings_.get(), &Settings::changed, this, &OrventoViewController::settingChanged);
     statusLabel->setText(controller_.statusText());
     showSelectedStation();
@@ -181,11 +182,32 @@ void OrventoViewController::createMenu() {
     menuButton->setPopupMode(QToolButton::InstantPopup);
 }
 
+void OrventoViewController::addTransmissionsTab() {
+    StationReplay& replay = controller_.replay();
+    replay.setHistoryMinutes(settings_->historyMinutes());
+    transmissionsPanel = new TransmissionsPanel(replay, this);
+    addBottomTab(transmissionsPanel,
+                 translate(QT_TRANSLATE_NOOP("OrventoViewController", "Transmissions")));
+    addAction(transmissionsPanel->sayAgainAction());
+    addAction(transmissionsPanel->endReplayAction());
+    connect(&replay, &StationReplay::replayFailed, &controller_,
+            &PlaybackController::setStatusText);
+    connect(&replay.saver(), &TransmissionSaver::failed, &controller_,
+            &PlaybackController::setStatusText);
+    connect(&replay.saver(), &TransmissionSaver::saved, &controller_, [this](const QString& path) {
+        controller_.setStatusText(
+            translate(QT_TRANSLATE_NOOP("OrventoViewController", "Saved to %1")).arg(path));
+    });
+}
+
 void OrventoViewController::addBottomTab(QWidget* page, const QString& title) {
     bottomTabs->addTab(page, title);
 }
 
 void OrventoViewController::settingChanged(const QString& key) {
+    if (key == QLatin1String(Settings::kHistoryMinutesKey)) {
+        controller_.replay().setHistoryMinutes(settings_->historyMinutes());
+    }
     if (key == QLatin1String(Settings::kPlayLastAtStartKey)) {
         playLastAtStartAction->setChecked(settings_->playLastStationAtStart());
     } else if (key == QLatin1String(Settings::kWeatherAirportKey) &&

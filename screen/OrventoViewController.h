@@ -76,6 +76,7 @@
 #include "screen/ReportTextView.h"
 #include "screen/SpinningButton.h"
 #include "screen/StationBrowser.h"
+#include "screen/TransmissionsPanel.h"
 #include "screen/WeatherPanel.h"
 #include "ui_OrventoViewController.h"
 
@@ -173,7 +174,9 @@ class OrventoViewController : public QWidget {
     StationBrowser* stationBrowser = nullptr;  // the picker with its search
     QTabWidget* bottomTabs = nullptr;          // the bottom card's features
     WeatherPanel* weatherPanel = nullptr;      // the "Weather" tab
-    QToolButton* menuButton = nullptr;         // the screen's actions
+    // The "Transmissions" tab; its R and Escape keys are the window's.
+    TransmissionsPanel* transmissionsPanel = nullptr;
+    QToolButton* menuButton = nullptr;  // the screen's actions
 
     // The menu's actions; their shortcuts work anywhere in the window.
     QAction* findAction = nullptr;             // Ctrl+F
@@ -202,6 +205,7 @@ class OrventoViewController : public QWidget {
     void logCatalogue(const std::optional<CatalogueDownload>& read);
     void showWeather();
     void settingChanged(const QString& key);
+    void addTransmissionsTab();
     void createMenu();
     void addressChanged(const QString& text);
     void showSelectedStation();

@@ -467,5 +467,45 @@ INSTANTIATE_TEST_SUITE_P(Rows, WavToFifo, testing::Bool(),
                              return info.param ? "WithAReader" : "NoReaderWhileTheStreamFlows";
                          });
 
+struct RecordRow {
+    const char* fixture;
+    const char* file;  // where --record writes; empty: a fresh folder's
+};
+
+void PrintTo(const RecordRow& row, std::ostream* out) {
+    *out << row.fixture << (*row.file != '\0' ? " to " : "") << row.file;
+}
+
+class PlayRecord : public testing::TestWithParam<RecordRow> {};
+
+// --record writes the stream's own frames beside the played audio: played
+// again, the recording sounds as the original does. A recording that cannot
+// be written is told, and playback goes on to the end.
+TEST_P(PlayRecord, WritesTheStreamsOwnFramesAndNeverStopsPlayback) {
+    const RecordRow& row = GetParam();
+    LoopbackServer server;
+    server.setScript("/a", Script::fromFile(fixture(row.fixture).string()));
+    TempDir dir;
+    const fs::path recording = *row.file != '\0' ? fs::path(row.file) : dir / "rec";
+    const PlayRun run = runPlay(
+        {server.url("/a"), "--wav", (dir / "out.wav").string(), "--record", recording.string()});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    expectMatchesReference(dir / "out.wav", row.fixture);
+    if (*row.file != '\0') {
+        EXPECT_NE(run.err.find("recording stopped: No space left on device"), std::string::npos)
+            << run.err;
+        return;
+    }
+    server.setScript("/again", Script::fromFile(recording.string()));
+    const PlayRun again = runPlay({server.url("/again"), "--wav", (dir / "again.wav").string()});
+    ASSERT_EQ(again.exitStatus, 0) << again.err;
+    expectMatchesReference(dir / "again.wav", row.fixture);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PlayRecord,
+                         testing::Values(RecordRow{"mpeg2_l3.mp3", ""},
+                                         RecordRow{"adts_stereo.aac", ""},
+                                         RecordRow{"mpeg2_l3.mp3", "/dev/full"}));
+
 }  // namespace
 }  // namespace orvento

@@ -22,13 +22,14 @@
 #include "engine/Pelorin.h"
 #include "engine/UrlEscaping.h"
 #include "engine/WorkerRegistry.h"
+#include "engine/history/StreamFileWriter.h"
 #include "engine/platform/url/Url.h"
 
 namespace orvento {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: orvento-play URL [--wav FILE | --null]\n"
+    "usage: orvento-play URL [--wav FILE | --null] [--record FILE]\n"
     "\n"
     "Plays the audio stream at URL (MP3, AAC, WAV, AIFF, CAF or MP4 over HTTP)\n"
     "until it ends or you press Ctrl-C.\n"
@@ -39,6 +40,10 @@ constexpr const char* kUsage =
     "              still opens. FILE may be a FIFO: the audio waits for its\n"
     "              reader. A write that fails stops playback (exit status 1)\n"
     "  --null      play into nothing, in real time (for machines without sound)\n"
+    "  --record FILE  also write the stream's own audio to FILE as it arrives:\n"
+    "              MPEG audio frames as they came (.mp3), AAC frames with ADTS\n"
+    "              headers (.aac), no re-encoding. A write that fails ends the\n"
+    "              recording (the file keeps its whole frames) but not playback\n"
     "  -h, --help  show this text\n"
     "\n"
     "The URL text is percent-escaped as the player screen does it: characters\n"
@@ -213,9 +218,50 @@ class ToolPlatform : public EnginePlatform {
 // How long the player has to act on a stop before the tool stops its queue.
 constexpr auto kQueueStopGrace = std::chrono::milliseconds(300);
 
+// Writes the first stream's packets to a file (--record).
+class RecordingTap final : public PacketTap {
+  public:
+    explicit RecordingTap(std::string path) : path_(std::move(path)) {}
+    void formatKnown(const AudioStreamBasicDescription& format,
+                     std::span<const std::uint8_t> magicCookie) override {
+        std::string error;
+        if (!writer_.isOpen() && !done_ && !writer_.open(path_, format, magicCookie, true, error)) {
+            stop("cannot record to " + path_ + ": " + error);
+        }
+    }
+    void packets(std::span<const std::uint8_t> data,
+                 std::span<const AudioStreamPacketDescription> descriptions,
+                 std::chrono::steady_clock::time_point /*arrival*/) override {
+        std::string error;
+        for (const AudioStreamPacketDescription& d : descriptions) {
+            if (writer_.isOpen() &&
+                !writer_.write(
+                    data.subspan(static_cast<std::size_t>(d.mStartOffset), d.mDataByteSize),
+                    error)) {
+                stop("recording stopped: " + error + "; " + path_ + " keeps what was written");
+            }
+        }
+    }
+    void streamEnded() override {
+        writer_.close();
+        done_ = true;
+    }
+
+  private:
+    void stop(const std::string& why) {
+        say(why);
+        writer_.close();
+        done_ = true;
+    }
+    const std::string path_;
+    StreamFileWriter writer_;
+    bool done_ = false;
+};
+
 struct Options {
     std::string url;
     AudioOutputChoice output;
+    std::string recordPath;
     bool help = false;
 };
 
@@ -250,6 +296,14 @@ std::string parseArguments(int argc, char** argv, Options& options) {
             }
             if (options.output.wavPath.empty()) {
                 return "--wav needs a file name";
+            }
+            continue;
+        }
+        if (arg == "--record" || arg.starts_with("--record=")) {
+            options.recordPath =
+                arg == "--record" ? (i + 1 < argc ? argv[++i] : "") : std::string(arg.substr(9));
+            if (options.recordPath.empty()) {
+                return "--record needs a file name";
             }
             continue;
         }
@@ -320,6 +374,9 @@ int run(int argc, char** argv) {
         PelorinServices services;
         services.platform = platform;
         services.alerts = alerts;
+        if (!options.recordPath.empty()) {
+            services.tap = std::make_shared<RecordingTap>(options.recordPath);
+        }
         std::shared_ptr<Pelorin> player = Pelorin::initWithURL(url, services);
         alerts->watch(player);
         player->addObserver(&reporter, kIsPlayingKeyPath);

@@ -1,0 +1,153 @@
+#include "controller/StationReplay.h"
+
+#include <limits>
+#include <mutex>
+
+#include "controller/MainThread.h"
+#include "controller/Settings.h"
+
+namespace orvento {
+
+struct StationReplay::Relay {
+    explicit Relay(StationReplay* to) : target(to) {}
+    std::mutex mutex;
+    StationReplay* target;  // guarded by mutex; null once the target is gone
+};
+
+StationReplay::StationReplay(QObject* parent)
+    : QObject(parent),
+      relay_(std::make_shared<Relay>(this)),
+      history_(
+          std::make_shared<StationHistory>(std::chrono::minutes(Settings::kDefaultHistoryMinutes))),
+      historyMinutes_(Settings::kDefaultHistoryMinutes) {
+    // On a player's worker: the start is put on the wall clock there, from
+    // how far back on the audio clock it lies.
+    tap_ = std::make_shared<HistoryTap>(
+        history_, [relay = relay_](const TransmissionDetector::Event& event, double now) {
+            const auto ago = std::chrono::duration<double>(now - event.transmission.startSeconds);
+            const QDateTime startUtc = QDateTime::currentDateTimeUtc().addMSecs(
+                -std::chrono::duration_cast<std::chrono::milliseconds>(ago).count());
+            std::lock_guard lock(relay->mutex);
+            if (StationReplay* target = relay->target) {
+                postToMainThread(target,
+                                 [target, event, startUtc] { target->heard(event, startUtc); });
+            }
+        });
+}
+
+StationReplay::~StationReplay() {
+    {
+        std::lock_guard lock(relay_->mutex);
+        relay_->target = nullptr;
+    }
+    ++generation_;
+    player_.reset();
+    setLiveMuted(false);
+}
+
+void StationReplay::setOutputs(AudioOutputChoice replayOutput,
+                               std::shared_ptr<std::atomic<bool>> liveMute) {
+    replayOutput_ = std::move(replayOutput);
+    liveMute_ = std::move(liveMute);
+}
+
+void StationReplay::setHistoryMinutes(int minutes) {
+    historyMinutes_ = minutes;
+    history_->setWindow(std::chrono::minutes(minutes));
+}
+
+void StationReplay::heard(const TransmissionDetector::Event& event, const QDateTime& startUtc) {
+    const Transmission& t = event.transmission;
+    const HeardTransmission row{startUtc,
+                                t.startSeconds,
+                                t.durationSeconds,
+                                t.peakDbfs,
+                                event.kind == TransmissionDetector::Event::Kind::Started,
+                                feed_};
+    if (row.inProgress) {
+        model_.started(row);
+    } else {
+        model_.ended(row);
+    }
+    model_.dropBefore(QDateTime::currentDateTimeUtc().addSecs(-60LL * historyMinutes_));
+}
+
+int StationReplay::replayingRow() const {
+    return player_ ? model_.rowStartingAt(replayingStart_) : -1;
+}
+
+void StationReplay::sayAgain() {
+    if (model_.rowCount() == 0) {
+        return;
+    }
+    if (replaying()) {
+        // One further back, when there is one.
+        const int row = replayingRow();
+        if (row >= 0 && row + 1 < model_.rowCount()) {
+            playRow(row + 1);
+        }
+        return;
+    }
+    // The one under way from its start, else the newest heard whole.
+    playRow(0);
+}
+
+void StationReplay::playRow(int row) {
+    const HeardTransmission t = model_.at(row);
+    if (row < 0 || row >= model_.rowCount()) {
+        return;
+    }
+    askedAt_ = std::chrono::steady_clock::now();
+    const double end =
+        t.inProgress ? std::numeric_limits<double>::max() : t.startSeconds + t.durationSeconds;
+    const auto excerpts = history_->between(t.startSeconds, end);
+    // A new replay ends the one before without its end being reported.
+    const quint64 generation = ++generation_;
+    player_.reset();
+    if (excerpts.empty()) {
+        setLiveMuted(false);
+        emit replayingChanged(false);
+        emit replayFailed(tr("That transmission is no longer kept."));
+        return;
+    }
+    player_ = std::make_unique<ReplayPlayer>(replayOutput_, [this, generation] {
+        postToMainThread(this, [this, generation] { replayEnded(generation); });
+    });
+    std::string error;
+    setLiveMuted(true);
+    if (!player_->play(excerpts.front(), error)) {
+        ++generation_;
+        player_.reset();
+        setLiveMuted(false);
+        emit replayingChanged(false);
+        emit replayFailed(tr("The transmission could not be played again: %1")
+                              .arg(QString::fromStdString(error)));
+        return;
+    }
+    replayingStart_ = t.startSeconds;
+    emit replayingChanged(true);
+}
+
+void StationReplay::endReplay() {
+    if (!player_) {
+        return;
+    }
+    ++generation_;
+    player_.reset();
+    setLiveMuted(false);
+    emit replayingChanged(false);
+}
+
+void StationReplay::replayEnded(quint64 generation) {
+    if (generation == generation_) {
+        endReplay();
+    }
+}
+
+void StationReplay::setLiveMuted(bool muted) {
+    if (liveMute_) {
+        liveMute_->store(muted);
+    }
+}
+
+}  // namespace orvento

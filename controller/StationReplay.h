@@ -1,0 +1,99 @@
+// StationReplay: "say again" for the station a PlaybackController plays.
+// It keeps what the station said (a StationHistory filled through the tap
+// every player of the controller is given), lists the transmissions the
+// detector finds in it (TransmissionListModel), says whether someone is
+// transmitting now (keyed, level), and plays a transmission again from
+// memory.
+//
+// Say again. sayAgain() plays the transmission under way from its start, or
+// else the last one heard whole; pressed again while a replay plays, it
+// steps one transmission further back. playRow() plays the one a row shows;
+// endReplay() ends a replay at once. While a replay plays, the live output
+// is muted (the flag given to setOutputs(), which the live player's output
+// choice carries) and the live stream goes on into the history and the list;
+// when the replay ends, live is heard again.
+//
+// Outputs. Replays go to the sound device and nothing is muted until
+// setOutputs() says otherwise (the application gives both; tests give a null
+// output).
+//
+// Threads: main thread only, except the taps (their players' workers), whose
+// events reach the list through posted calls.
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <atomic>
+#include <chrono>
+#include <memory>
+
+#include "controller/TransmissionListModel.h"
+#include "controller/TransmissionSaver.h"
+#include "engine/history/HistoryTap.h"
+#include "engine/history/ReplayPlayer.h"
+#include "engine/platform/queue/AudioQueue.h"
+
+namespace orvento {
+
+class StationReplay : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit StationReplay(QObject* parent = nullptr);
+    ~StationReplay() override;
+
+    void setOutputs(AudioOutputChoice replayOutput, std::shared_ptr<std::atomic<bool>> liveMute);
+    // Minutes kept (Settings::historyMinutes).
+    void setHistoryMinutes(int minutes);
+    // The station the next rows are heard on (their feed role).
+    void setFeedName(const QString& name) { feed_ = name; }
+    const QString& feedName() const { return feed_; }
+
+    // The tap for the next player of the controller.
+    std::shared_ptr<PacketTap> tapForPlayer() { return tap_->forPlayer(); }
+    const StationHistory& history() const { return *history_; }
+    TransmissionListModel& transmissions() { return model_; }
+    // Saving the rows or the last minutes (TransmissionSaver.h).
+    TransmissionSaver& saver() { return saver_; }
+    bool keyed() const { return tap_->keyed(); }
+    double levelDbfs() const { return tap_->levelDbfs(); }
+
+    void sayAgain();
+    void playRow(int row);
+    void endReplay();
+    bool replaying() const { return player_ != nullptr; }
+    // The row being replayed, or -1.
+    int replayingRow() const;
+    // When the last replay asked for began to play (for the start time).
+    std::chrono::steady_clock::time_point replayAskedAt() const { return askedAt_; }
+
+  signals:
+    void replayingChanged(bool replaying);
+    // A replay could not be played: why, for the status line.
+    void replayFailed(const QString& why);
+
+  private:
+    // Lets the taps' events reach this object while it lives.
+    struct Relay;
+
+    void heard(const TransmissionDetector::Event& event, const QDateTime& startUtc);
+    void replayEnded(quint64 generation);
+    void setLiveMuted(bool muted);
+
+    std::shared_ptr<Relay> relay_;
+    std::shared_ptr<StationHistory> history_;
+    std::shared_ptr<HistoryTap> tap_;
+    TransmissionListModel model_;
+    TransmissionSaver saver_{*history_, model_};
+    QString feed_;
+    int historyMinutes_;
+
+    AudioOutputChoice replayOutput_;
+    std::shared_ptr<std::atomic<bool>> liveMute_;
+    std::unique_ptr<ReplayPlayer> player_;
+    quint64 generation_ = 0;
+    double replayingStart_ = 0;  // the replayed transmission's start, audio clock
+    std::chrono::steady_clock::time_point askedAt_{};
+};
+
+}  // namespace orvento

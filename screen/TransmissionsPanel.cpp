@@ -1,0 +1,147 @@
+#include "screen/TransmissionsPanel.h"
+
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace orvento {
+namespace {
+
+QString translate(const char* text) {
+    return QCoreApplication::translate("OrventoViewController", text);
+}
+
+QString lightStyle(bool lit) {
+    return lit ? QStringLiteral("color: #e53935;") : QStringLiteral("color: #5f6368;");
+}
+
+// A row: its text, and a bar for its level at the right end.
+class TransmissionRowDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        const double peak = index.data(TransmissionListModel::PeakRole).toDouble();
+        const double share =
+            std::clamp((peak - TransmissionsPanel::kMeterFloorDbfs) /
+                           -static_cast<double>(TransmissionsPanel::kMeterFloorDbfs),
+                       0.0, 1.0);
+        const QRect row = option.rect.adjusted(0, 4, -6, -4);
+        const QRect track(row.right() - 60, row.top(), 60, row.height());
+        painter->save();
+        painter->fillRect(track, option.palette.color(QPalette::Mid));
+        painter->fillRect(track.adjusted(0, 0, -static_cast<int>(60 * (1 - share)), 0),
+                          option.palette.color(QPalette::Highlight));
+        painter->restore();
+    }
+};
+
+}  // namespace
+
+TransmissionsPanel::TransmissionsPanel(StationReplay& replay, QWidget* parent)
+    : QWidget(parent), replay_(replay) {
+    light_ = new QLabel(QStringLiteral("\u25CF"), this);
+    light_->setObjectName(QStringLiteral("keyedLight"));
+    light_->setToolTip(translate(QT_TRANSLATE_NOOP("OrventoViewController", "Transmitting now")));
+    light_->setStyleSheet(lightStyle(false));
+    meter_ = new QProgressBar(this);
+    meter_->setObjectName(QStringLiteral("levelMeter"));
+    meter_->setRange(kMeterFloorDbfs, 0);
+    meter_->setValue(kMeterFloorDbfs);
+    meter_->setTextVisible(false);
+    meter_->setMaximumHeight(8);
+    meter_->setAccessibleName(translate(QT_TRANSLATE_NOOP("OrventoViewController", "Level")));
+    button_ =
+        new QPushButton(translate(QT_TRANSLATE_NOOP("OrventoViewController", "Say again")), this);
+    button_->setObjectName(QStringLiteral("sayAgainButton"));
+    button_->setToolTip(translate(
+        QT_TRANSLATE_NOOP("OrventoViewController",
+                          "Play the last transmission again (R); again to go further back")));
+
+    save_ = new QPushButton(translate(QT_TRANSLATE_NOOP("OrventoViewController", "Save")), this);
+    save_->setObjectName(QStringLiteral("saveButton"));
+    auto* saveMenu = new QMenu(save_);
+    connect(saveMenu->addAction(translate(
+                QT_TRANSLATE_NOOP("OrventoViewController", "The selected transmissions"))),
+            &QAction::triggered, this, &TransmissionsPanel::saveSelected);
+    for (const int minutes : TransmissionSaver::kMinuteChoices) {
+        connect(saveMenu->addAction(
+                    translate(QT_TRANSLATE_NOOP("OrventoViewController", "The last %n minute(s)"))
+                        .replace(QStringLiteral("%n"), QString::number(minutes))),
+                &QAction::triggered, this,
+                [this, minutes] { replay_.saver().saveLastMinutes(minutes, replay_.feedName()); });
+    }
+    save_->setMenu(saveMenu);
+
+    list_ = new QListView(this);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setObjectName(QStringLiteral("transmissionList"));
+    list_->setModel(&replay_.transmissions());
+    list_->setItemDelegate(new TransmissionRowDelegate(list_));
+    list_->setUniformItemSizes(true);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setAccessibleName(
+        translate(QT_TRANSLATE_NOOP("OrventoViewController", "Transmissions heard")));
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(light_);
+    top->addWidget(meter_, 1);
+    top->addWidget(button_);
+    top->addWidget(save_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(list_, 1);
+
+    sayAgain_ = new QAction(button_->text(), this);
+    sayAgain_->setShortcut(QKeySequence(Qt::Key_R));
+    endReplay_ =
+        new QAction(translate(QT_TRANSLATE_NOOP("OrventoViewController", "End replay")), this);
+    endReplay_->setShortcut(QKeySequence(Qt::Key_Escape));
+    endReplay_->setEnabled(false);
+
+    connect(sayAgain_, &QAction::triggered, &replay_, &StationReplay::sayAgain);
+    connect(button_, &QPushButton::clicked, &replay_, &StationReplay::sayAgain);
+    connect(endReplay_, &QAction::triggered, &replay_, &StationReplay::endReplay);
+    connect(list_, &QListView::activated, this,
+            [this](const QModelIndex& index) { replay_.playRow(index.row()); });
+    connect(&replay_, &StationReplay::replayingChanged, this, &TransmissionsPanel::showReplaying);
+
+    meterTimer_.setInterval(kMeterIntervalMs);
+    connect(&meterTimer_, &QTimer::timeout, this, &TransmissionsPanel::followDetector);
+    meterTimer_.start();
+}
+
+void TransmissionsPanel::followDetector() {
+    meter_->setValue(
+        static_cast<int>(std::clamp(replay_.levelDbfs(), double{kMeterFloorDbfs}, 0.0)));
+    if (replay_.keyed() != lit_) {
+        lit_ = !lit_;
+        light_->setStyleSheet(lightStyle(lit_));
+    }
+}
+
+void TransmissionsPanel::saveSelected() {
+    QList<int> rows;
+    for (const QModelIndex& index : list_->selectionModel()->selectedIndexes()) {
+        rows.append(index.row());
+    }
+    if (rows.isEmpty() && list_->currentIndex().isValid()) {
+        rows.append(list_->currentIndex().row());
+    }
+    replay_.saver().saveRows(rows, replay_.feedName());
+}
+
+void TransmissionsPanel::showReplaying(bool replaying) {
+    endReplay_->setEnabled(replaying);
+    const int row = replay_.replayingRow();
+    if (replaying && row >= 0) {
+        list_->setCurrentIndex(replay_.transmissions().index(row));
+    }
+}
+
+}  // namespace orvento

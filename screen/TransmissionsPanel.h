@@ -1,0 +1,64 @@
+// TransmissionsPanel: the "Transmissions" tab of the screen: a light that is
+// lit while someone transmits now and a small level meter beside it, the
+// "Say again" button, and the list of transmissions heard, newest first (a
+// view on the controller's TransmissionListModel, each row with a bar for
+// its level). Enter or a double-click on a row plays that one again. "Save"
+// offers the selected transmissions or the last 1, 5, 15 or 30 minutes.
+//
+// The window's keys, which the screen adds to itself so that they work
+// wherever the focus is (a text field keeps its own letters): R says again
+// (sayAgainAction), Escape ends a replay (endReplayAction, enabled only while
+// one plays).
+//
+// Main thread only.
+#pragma once
+
+#include <QAction>
+#include <QLabel>
+#include <QListView>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+
+#include "controller/StationReplay.h"
+
+namespace orvento {
+
+class TransmissionsPanel : public QWidget {
+    Q_OBJECT
+
+  public:
+    // How often the light and the meter follow the detector.
+    static constexpr int kMeterIntervalMs = 100;
+    // The meter's range, in dBFS.
+    static constexpr int kMeterFloorDbfs = -60;
+
+    explicit TransmissionsPanel(StationReplay& replay, QWidget* parent = nullptr);
+
+    QAction* sayAgainAction() const { return sayAgain_; }
+    QAction* endReplayAction() const { return endReplay_; }
+    QListView* list() const { return list_; }
+    QPushButton* sayAgainButton() const { return button_; }
+    QPushButton* saveButton() const { return save_; }
+    QLabel* keyedLight() const { return light_; }
+    QProgressBar* levelMeter() const { return meter_; }
+
+  private:
+    void followDetector();
+    void showReplaying(bool replaying);
+    void saveSelected();
+
+    StationReplay& replay_;
+    QAction* sayAgain_;
+    QAction* endReplay_;
+    QListView* list_;
+    QPushButton* button_;
+    QPushButton* save_;
+    QLabel* light_;
+    QProgressBar* meter_;
+    QTimer meterTimer_;
+    bool lit_ = false;
+};
+
+}  // namespace orvento
