@@ -5,6 +5,7 @@
 
 #include "controller/MainThread.h"
 #include "controller/Settings.h"
+#include "engine/history/StreamRecorder.h"
 
 namespace orvento {
 
@@ -43,6 +44,8 @@ StationReplay::~StationReplay() {
     ++generation_;
     player_.reset();
     setLiveMuted(false);
+    // The players may outlive this object: their tap writes no more.
+    tap_->setRecorder(nullptr);
 }
 
 void StationReplay::setOutputs(AudioOutputChoice replayOutput,
@@ -74,6 +77,44 @@ void StationReplay::heard(const TransmissionDetector::Event& event, const QDateT
 
 int StationReplay::replayingRow() const {
     return player_ ? model_.rowStartingAt(replayingStart_) : -1;
+}
+
+void StationReplay::setRecording(bool on) {
+    if (on == recording_) {
+        return;
+    }
+    recording_ = on;
+    const quint64 generation = ++recordingGeneration_;
+    if (!on) {
+        tap_->setRecorder(nullptr);
+        emit recordingChanged(false);
+        return;
+    }
+    // Both functions run on a player's worker: the path is made there, in
+    // the folder of now, and a failure comes back through the relay.
+    tap_->setRecorder(std::make_shared<StreamRecorder>(
+        [station = feed_, folder = saver_.folder()](const std::string& extension,
+                                                    std::string& error) {
+            QString problem;
+            const QString path =
+                TransmissionSaver::newFilePathIn(folder, station, QDateTime::currentDateTimeUtc(),
+                                                 QString::fromStdString(extension), problem);
+            error = problem.toStdString();
+            return path.toStdString();
+        },
+        false,
+        [relay = relay_, generation](const std::string& why) {
+            std::lock_guard lock(relay->mutex);
+            if (StationReplay* target = relay->target) {
+                postToMainThread(target, [target, generation, why] {
+                    if (generation == target->recordingGeneration_) {
+                        target->setRecording(false);
+                        emit target->saver_.failed(QString::fromStdString(why));
+                    }
+                });
+            }
+        }));
+    emit recordingChanged(true);
 }
 
 void StationReplay::sayAgain() {

@@ -58,6 +58,13 @@ class StationReplay : public QObject {
     bool keyed() const { return tap_->keyed(); }
     double levelDbfs() const { return tap_->levelDbfs(); }
 
+    // Continuous recording: everything the station says from now on, as it
+    // arrives, into a new file of the saver's folder (a new file for each
+    // stream). A failure turns it off and is told through the saver's
+    // failed().
+    void setRecording(bool on);
+    bool recording() const { return recording_; }
+
     void sayAgain();
     void playRow(int row);
     void endReplay();
@@ -69,6 +76,7 @@ class StationReplay : public QObject {
 
   signals:
     void replayingChanged(bool replaying);
+    void recordingChanged(bool recording);
     // A replay could not be played: why, for the status line.
     void replayFailed(const QString& why);
 
@@ -94,6 +102,8 @@ class StationReplay : public QObject {
     quint64 generation_ = 0;
     double replayingStart_ = 0;  // the replayed transmission's start, audio clock
     std::chrono::steady_clock::time_point askedAt_{};
+    bool recording_ = false;
+    quint64 recordingGeneration_ = 0;
 };
 
 }  // namespace orvento

@@ -42,6 +42,30 @@ QString TransmissionSaver::safeFileName(const QString& station, const QDateTime&
     return name + tail;
 }
 
+QString TransmissionSaver::newFilePath(const QString& station, const QDateTime& startUtc,
+                                       const QString& extension, QString& problem) const {
+    return newFilePathIn(folder_, station, startUtc, extension, problem);
+}
+
+QString TransmissionSaver::newFilePathIn(const QString& folder, const QString& station,
+                                         const QDateTime& startUtc, const QString& extension,
+                                         QString& problem) {
+    if (!QDir().mkpath(folder)) {
+        problem = tr("Nothing was saved: the folder %1 cannot be made. Check that it can be "
+                     "written to.")
+                      .arg(folder);
+        return {};
+    }
+    const QString name = safeFileName(station, startUtc, extension);
+    QString path = QDir(folder).filePath(name);
+    for (int n = 2; QFileInfo::exists(path); ++n) {
+        const QString numbered =
+            name.chopped(extension.size() + 1) + QStringLiteral(" (%1).").arg(n) + extension;
+        path = QDir(folder).filePath(numbered);
+    }
+    return path;
+}
+
 QString TransmissionSaver::saveRows(QList<int> rows, const QString& station) {
     std::sort(rows.begin(), rows.end(), std::greater<>());  // the oldest is the last row
     std::vector<StationHistory::Excerpt> excerpts;
@@ -84,17 +108,10 @@ QString TransmissionSaver::save(const std::vector<StationHistory::Excerpt>& exce
     if (extension.isEmpty()) {
         return fail(tr("This station's audio cannot be saved as it came."));
     }
-    if (!QDir().mkpath(folder_)) {
-        return fail(tr("Nothing was saved: the folder %1 cannot be made. Check that it can be "
-                       "written to.")
-                        .arg(folder_));
-    }
-    const QString name = safeFileName(station, startUtc, extension);
-    QString path = QDir(folder_).filePath(name);
-    for (int n = 2; QFileInfo::exists(path); ++n) {
-        const QString numbered =
-            name.chopped(extension.size() + 1) + QStringLiteral(" (%1).").arg(n) + extension;
-        path = QDir(folder_).filePath(numbered);
+    QString problem;
+    const QString path = newFilePath(station, startUtc, extension, problem);
+    if (path.isEmpty()) {
+        return fail(problem);
     }
     StreamFileWriter writer;
     std::string error;

@@ -48,6 +48,15 @@ class TransmissionSaver : public QObject {
     QString saveRows(QList<int> rows, const QString& station);
     QString saveLastMinutes(int minutes, const QString& station);
 
+    // A path in folder() for a new file (made there if needed), or empty with
+    // `problem` in a user's words. newFilePathIn: the same in `folder`, on
+    // any thread.
+    QString newFilePath(const QString& station, const QDateTime& startUtc, const QString& extension,
+                        QString& problem) const;
+    static QString newFilePathIn(const QString& folder, const QString& station,
+                                 const QDateTime& startUtc, const QString& extension,
+                                 QString& problem);
+
     // "<station> <yyyy-MM-dd HH-mm-ss>Z.<extension>", with slashes, control
     // characters and a leading dot replaced, and the station name cut (at a
     // character) so that the whole takes at most kNameLimitBytes in UTF-8.

@@ -77,6 +77,14 @@ TransmissionsPanel::TransmissionsPanel(StationReplay& replay, QWidget* parent)
                 [this, minutes] { replay_.saver().saveLastMinutes(minutes, replay_.feedName()); });
     }
     save_->setMenu(saveMenu);
+    record_ =
+        new QPushButton(translate(QT_TRANSLATE_NOOP("OrventoViewController", "Record")), this);
+    record_->setObjectName(QStringLiteral("recordButton"));
+    record_->setCheckable(true);
+    record_->setToolTip(translate(QT_TRANSLATE_NOOP(
+        "OrventoViewController", "Record everything the station says, as it comes")));
+    connect(record_, &QPushButton::toggled, &replay_, &StationReplay::setRecording);
+    connect(&replay_, &StationReplay::recordingChanged, record_, &QPushButton::setChecked);
 
     list_ = new QListView(this);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -93,6 +101,7 @@ TransmissionsPanel::TransmissionsPanel(StationReplay& replay, QWidget* parent)
     top->addWidget(meter_, 1);
     top->addWidget(button_);
     top->addWidget(save_);
+    top->addWidget(record_);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(list_, 1);

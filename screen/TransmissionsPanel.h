@@ -3,7 +3,8 @@
 // "Say again" button, and the list of transmissions heard, newest first (a
 // view on the controller's TransmissionListModel, each row with a bar for
 // its level). Enter or a double-click on a row plays that one again. "Save"
-// offers the selected transmissions or the last 1, 5, 15 or 30 minutes.
+// offers the selected transmissions or the last 1, 5, 15 or 30 minutes;
+// "Record" records everything from now on while it is down.
 //
 // The window's keys, which the screen adds to itself so that they work
 // wherever the focus is (a text field keeps its own letters): R says again
@@ -41,6 +42,7 @@ class TransmissionsPanel : public QWidget {
     QListView* list() const { return list_; }
     QPushButton* sayAgainButton() const { return button_; }
     QPushButton* saveButton() const { return save_; }
+    QPushButton* recordButton() const { return record_; }
     QLabel* keyedLight() const { return light_; }
     QProgressBar* levelMeter() const { return meter_; }
 
@@ -55,6 +57,7 @@ class TransmissionsPanel : public QWidget {
     QListView* list_;
     QPushButton* button_;
     QPushButton* save_;
+    QPushButton* record_;
     QLabel* light_;
     QProgressBar* meter_;
     QTimer meterTimer_;

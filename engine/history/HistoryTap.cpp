@@ -49,6 +49,10 @@ void HistoryTap::formatKnown(std::uint64_t player, const AudioStreamBasicDescrip
     newest_ = player;
     streaming_ = true;
     format_ = format;
+    cookie_.assign(magicCookie.begin(), magicCookie.end());
+    if (recorder_) {
+        recorder_->formatKnown(format, magicCookie);
+    }
     history_->beginStream(format, magicCookie);
     decoder_.reset();
     problem_.clear();
@@ -63,6 +67,9 @@ void HistoryTap::packets(std::uint64_t player, std::span<const std::uint8_t> dat
     std::lock_guard lock(mutex_);
     if (player != newest_ || !streaming_) {
         return;
+    }
+    if (recorder_) {
+        recorder_->packets(data, descriptions, arrival);
     }
     if (descriptions.empty()) {
         // Linear PCM: a run of whole frames.
@@ -120,6 +127,20 @@ void HistoryTap::streamEnded(std::uint64_t player) {
     detector_.finish();
     history_->endStream();
     streaming_ = false;
+    if (recorder_) {
+        recorder_->streamEnded();
+    }
+}
+
+void HistoryTap::setRecorder(std::shared_ptr<PacketTap> recorder) {
+    std::lock_guard lock(mutex_);
+    if (recorder_ && streaming_) {
+        recorder_->streamEnded();
+    }
+    recorder_ = std::move(recorder);
+    if (recorder_ && streaming_) {
+        recorder_->formatKnown(format_, cookie_);
+    }
 }
 
 std::string HistoryTap::decoderProblem() const {

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "engine/PacketTap.h"
 #include "engine/history/StationHistory.h"
@@ -39,6 +40,11 @@ class HistoryTap : public std::enable_shared_from_this<HistoryTap> {
 
     // The tap for the next player (PelorinServices::tap).
     std::shared_ptr<PacketTap> forPlayer();
+
+    // Also hands the stream heard to `recorder` (none: stops), from now on:
+    // one under way begins with its format at once; the previous recorder's
+    // stream ends. Any thread.
+    void setRecorder(std::shared_ptr<PacketTap> recorder);
 
     const std::shared_ptr<StationHistory>& history() const { return history_; }
     // Any thread: the detector's level and keyed state.
@@ -67,6 +73,8 @@ class HistoryTap : public std::enable_shared_from_this<HistoryTap> {
     std::uint64_t newest_ = 0;   // the newest player that began a stream
     bool streaming_ = false;     // its stream has not ended
     AudioStreamBasicDescription format_{};
+    std::vector<std::uint8_t> cookie_;
+    std::shared_ptr<PacketTap> recorder_;
     std::unique_ptr<Decoder> decoder_;
     PcmBuffer decoded_;
     std::string problem_;

@@ -18,6 +18,8 @@
 
 namespace orvento::test {
 
+using State = PlaybackController::PlayState;
+
 class SayAgainTest : public QObject {
     Q_OBJECT
 
@@ -34,6 +36,7 @@ class SayAgainTest : public QObject {
   private:
     std::shared_ptr<std::atomic<bool>> liveMute_ = std::make_shared<std::atomic<bool>>(false);
     std::unique_ptr<ControllerHarness> h_;
+    QTemporaryDir recordings_;
 };
 
 void SayAgainTest::initTestCase() {
@@ -49,6 +52,8 @@ void SayAgainTest::initTestCase() {
         "/tower.mp3",
         loopback::Script::fromFile(ORVENTO_TRANSMISSION_TEST_RECORDINGS "/tower-mp3-8k.mp3"));
     h_->controller->setAddressText(h_->url("/tower.mp3"));
+    h_->controller->replay().saver().setFolder(recordings_.path());
+    h_->controller->replay().setRecording(true);
     h_->controller->press();
     // The recording's five transmissions, all heard to their end.
     const TransmissionListModel& list = h_->controller->replay().transmissions();
@@ -58,6 +63,14 @@ void SayAgainTest::initTestCase() {
     QVERIFY(std::abs(list.at(0).durationSeconds - (42.438 - 37.600)) < 0.3);
     QVERIFY(std::abs(list.at(4).durationSeconds - (5.601 - 2.317)) < 0.3);
     const QString text = list.data(list.index(0), Qt::DisplayRole).toString();
+    // Recorded as it came: the whole recording, once the stream has ended.
+    QVERIFY(QTest::qWaitFor([&] { return h_->controller->playState() == State::Idle; }, 20000));
+    const QStringList recorded = QDir(recordings_.path()).entryList(QDir::Files);
+    QCOMPARE(recorded.size(), 1);
+    recordings::Pcm pcm;
+    std::string error;
+    QVERIFY(recordings::decode(recordings_.filePath(recorded[0]).toStdString(), pcm, error));
+    QVERIFY2(std::abs(pcm.seconds() - 45) < 0.8, qPrintable(QString::number(pcm.seconds())));
     QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\dZ  4\\.\\d s$"))
                  .match(text)
                  .hasMatch(),

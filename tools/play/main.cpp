@@ -22,7 +22,7 @@
 #include "engine/Pelorin.h"
 #include "engine/UrlEscaping.h"
 #include "engine/WorkerRegistry.h"
-#include "engine/history/StreamFileWriter.h"
+#include "engine/history/StreamRecorder.h"
 #include "engine/platform/url/Url.h"
 
 namespace orvento {
@@ -218,46 +218,6 @@ class ToolPlatform : public EnginePlatform {
 // How long the player has to act on a stop before the tool stops its queue.
 constexpr auto kQueueStopGrace = std::chrono::milliseconds(300);
 
-// Writes the first stream's packets to a file (--record).
-class RecordingTap final : public PacketTap {
-  public:
-    explicit RecordingTap(std::string path) : path_(std::move(path)) {}
-    void formatKnown(const AudioStreamBasicDescription& format,
-                     std::span<const std::uint8_t> magicCookie) override {
-        std::string error;
-        if (!writer_.isOpen() && !done_ && !writer_.open(path_, format, magicCookie, true, error)) {
-            stop("cannot record to " + path_ + ": " + error);
-        }
-    }
-    void packets(std::span<const std::uint8_t> data,
-                 std::span<const AudioStreamPacketDescription> descriptions,
-                 std::chrono::steady_clock::time_point /*arrival*/) override {
-        std::string error;
-        for (const AudioStreamPacketDescription& d : descriptions) {
-            if (writer_.isOpen() &&
-                !writer_.write(
-                    data.subspan(static_cast<std::size_t>(d.mStartOffset), d.mDataByteSize),
-                    error)) {
-                stop("recording stopped: " + error + "; " + path_ + " keeps what was written");
-            }
-        }
-    }
-    void streamEnded() override {
-        writer_.close();
-        done_ = true;
-    }
-
-  private:
-    void stop(const std::string& why) {
-        say(why);
-        writer_.close();
-        done_ = true;
-    }
-    const std::string path_;
-    StreamFileWriter writer_;
-    bool done_ = false;
-};
-
 struct Options {
     std::string url;
     AudioOutputChoice output;
@@ -375,7 +335,9 @@ int run(int argc, char** argv) {
         services.platform = platform;
         services.alerts = alerts;
         if (!options.recordPath.empty()) {
-            services.tap = std::make_shared<RecordingTap>(options.recordPath);
+            services.tap = std::make_shared<StreamRecorder>(
+                [path = options.recordPath](const std::string&, std::string&) { return path; },
+                true, [](const std::string& why) { say(why); });
         }
         std::shared_ptr<Pelorin> player = Pelorin::initWithURL(url, services);
         alerts->watch(player);
