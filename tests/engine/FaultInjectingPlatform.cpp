@@ -5,7 +5,10 @@
 namespace orvento::test {
 
 FaultInjectingPlatform::FaultInjectingPlatform(bool realTime)
-    : EnginePlatform(nullOutput(realTime)) {}
+    : EnginePlatform(nullOutput(realTime), [this](std::string_view line) {
+          std::lock_guard lock(mutex_);
+          logLines_.emplace_back(line);
+      }) {}
 
 FaultInjectingPlatform::~FaultInjectingPlatform() {
     for (AudioQueueRef queue : liveQueues_) {
@@ -41,6 +44,11 @@ void FaultInjectingPlatform::onReturn(Op op, std::function<void()> action) {
 void FaultInjectingPlatform::replaceBytesEventWithError(int nth) {
     std::lock_guard lock(mutex_);
     bytesEventToError_ = nth;
+}
+
+void FaultInjectingPlatform::errorAfterBytesEvent(int nth) {
+    std::lock_guard lock(mutex_);
+    errorAfterBytesEvent_ = nth;
 }
 
 void FaultInjectingPlatform::onBytesEvent(int nth, std::function<void()> action) {
@@ -83,6 +91,11 @@ int FaultInjectingPlatform::count(Op op, UInt32 detail) const {
 std::vector<CallRecord> FaultInjectingPlatform::calls() const {
     std::lock_guard lock(mutex_);
     return calls_;
+}
+
+std::vector<std::string> FaultInjectingPlatform::logLines() const {
+    std::lock_guard lock(mutex_);
+    return logLines_;
 }
 
 std::vector<CallRecord> FaultInjectingPlatform::callsOf(Op op) const {
@@ -245,12 +258,14 @@ void FaultInjectingPlatform::streamTrampoline(CFReadStreamRef stream, CFStreamEv
     auto* c = static_cast<Client*>(data);
     FaultInjectingPlatform& self = *c->platform;
     std::function<void()> action;
+    bool errorAfter = false;
     if (type == kCFStreamEventHasBytesAvailable) {
         std::lock_guard lock(self.mutex_);
         ++self.bytesEventsSeen_;
         if (self.bytesEventsSeen_ == self.bytesEventToError_) {
             type = kCFStreamEventErrorOccurred;
         }
+        errorAfter = self.bytesEventsSeen_ == self.errorAfterBytesEvent_;
         if (self.bytesEventsSeen_ == self.bytesEventHookAt_) {
             action = std::move(self.bytesEventHook_);
         }
@@ -258,7 +273,11 @@ void FaultInjectingPlatform::streamTrampoline(CFReadStreamRef stream, CFStreamEv
     if (action) {
         action();
     }
-    reinterpret_cast<CFReadStreamClientCallBack>(c->engine)(stream, type, c->data);
+    const auto engine = reinterpret_cast<CFReadStreamClientCallBack>(c->engine);
+    engine(stream, type, c->data);
+    if (errorAfter) {
+        engine(stream, kCFStreamEventErrorOccurred, c->data);
+    }
 }
 
 }  // namespace orvento::test

@@ -16,7 +16,6 @@ const OSStatus kOops = fourCharStatus("oops");
 
 TEST(PlayerLifecycle, PlaysAStreamToItsEndAndTearsDown) {
     PlayerHarness h;
-    StdoutCapture out;
     Pelorin& player = h.createFor("/a.mp3", fixtureScript("mpeg2_l3.mp3"));
     player.start();
     player.start();  // once per object: later calls do nothing
@@ -32,7 +31,7 @@ TEST(PlayerLifecycle, PlaysAStreamToItsEndAndTearsDown) {
     EXPECT_TRUE(h.observer.ended());
     EXPECT_TRUE(h.alerts->alerts().empty());
     // An MP3 stream has no cookie: its one error line.
-    const auto lines = out.lines();
+    const auto lines = h.platform->logLines();
     ASSERT_EQ(lines.size(), 1U);
     EXPECT_TRUE(lines[0].starts_with("info kAudioFileStreamProperty_MagicCookieData err "));
 
@@ -164,6 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 enum class Moment {
     BeforeTheStart,
+    Connected,     // the server has the request and never answers
     HeldAtCall,    // the worker is held as it calls `op`
     HeldAtReturn,  // ... as `op` returns to it
     QueueStartReturning,
@@ -188,6 +188,7 @@ struct StopRow {
     int starts = 1;
     bool alert = false;
     bool realTime = false;
+    int connects = -1;  // connections the server saw; -1: not checked
 };
 
 // A live station that never ends by itself, at 16 kbit/s.
@@ -223,8 +224,13 @@ TEST_P(StopAt, TellsOnceTrueThenFalseAndEndsThePlayer) {
     switch (row.moment) {
         case Moment::BeforeTheStart:
             stopTwice();
-            EXPECT_TRUE(h.observer.values().empty());
+            EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false}));
             player.start();
+            break;
+        case Moment::Connected:
+            player.start();
+            ASSERT_TRUE(h.server.waitUntil([&] { return h.server.requests().size() == 1; }));
+            stopTwice();
             break;
         case Moment::HeldAtCall:
         case Moment::HeldAtReturn:
@@ -310,19 +316,24 @@ TEST_P(StopAt, TellsOnceTrueThenFalseAndEndsThePlayer) {
     EXPECT_EQ(p.count(Op::AudioQueueStart), row.starts);
     EXPECT_EQ(h.alerts->alerts().size(), row.alert ? 1U : 0U) << h.diagnostics();
     EXPECT_LE(p.count(Op::CFReadStreamClose), 1);
-    // Whatever was made is gone: the queue (also one never started), the
-    // session made inactive only by a queue that ran.
+    // Whatever was made is gone: the stream, the queue (also one never
+    // started), the session made inactive only by a queue that ran.
+    EXPECT_EQ(p.count(Op::CFReleaseStream), p.count(Op::CFReadStreamCreateForHTTPRequest));
     EXPECT_EQ(p.count(Op::AudioQueueDispose), p.count(Op::AudioQueueNewOutput));
     EXPECT_EQ(p.count(Op::AudioSessionSetActive, 0), row.starts);
     EXPECT_EQ(p.buffersHeldByQueue(), 0);
     EXPECT_TRUE(h.server.waitUntil([&] { return h.server.connectionsOpen() == 0; }));
+    if (row.connects >= 0) {
+        EXPECT_EQ(h.server.connectionsAccepted(), static_cast<std::uint64_t>(row.connects));
+    }
 }
 
 StopRow stopRow(const char* name, Moment moment, std::function<Script()> script, Op op,
                 std::function<void(FaultInjectingPlatform&)> inject, ToldOn toldOn,
-                int immediateStops, int starts, bool alert = false, bool realTime = false) {
-    return {name,   moment, std::move(script), op, std::move(inject), toldOn, immediateStops,
-            starts, alert,  realTime};
+                int immediateStops, int starts, bool alert = false, bool realTime = false,
+                int connects = -1) {
+    return {name,   moment, std::move(script), op,      std::move(inject), toldOn, immediateStops,
+            starts, alert,  realTime,          connects};
 }
 const auto kStallsBeforeTheLead = [] { return fixtureScript("mpeg2_l3.mp3").stallAfter(2000); };
 const auto kFailingStop = [](FaultInjectingPlatform& p) {
@@ -335,14 +346,17 @@ const auto kFailingParse = [](FaultInjectingPlatform& p) {
 INSTANTIATE_TEST_SUITE_P(
     Moments, StopAt,
     testing::Values(
-        // Before the stream exists a stop does nothing: the stream plays.
-        StopRow{"BeforeTheStart", Moment::BeforeTheStart, wholeMp3},
-        StopRow{"BeforeTheStreamExists", Moment::HeldAtCall, wholeMp3,
-                Op::CFReadStreamCreateForHTTPRequest},
-        // Before the queue was started: told true then false inside stop.
+        // Before the queue was started: told true then false inside stop; the
+        // worker opens nothing more, wakes from its wait and ends.
+        stopRow("BeforeTheStart", Moment::BeforeTheStart, wholeMp3, {}, {}, ToldOn::Caller, 0, 0,
+                false, false, 0),
+        stopRow("BeforeTheParserOpens", Moment::HeldAtCall, wholeMp3, Op::AudioFileStreamOpen, {},
+                ToldOn::Caller, 0, 0, false, false, 0),
+        stopRow("WhileTheStreamIsSetUp", Moment::HeldAtCall, wholeMp3,
+                Op::CFReadStreamScheduleWithRunLoop, {}, ToldOn::Caller, 0, 0, false, false, 0),
         stopRow(
-            "Connecting", Moment::HeldAtCall, [] { return Script::silent(); },
-            Op::CFRunLoopRunInMode, {}, ToldOn::Caller, 0, 0),
+            "Connected", Moment::Connected, [] { return Script::silent(); }, {}, {}, ToldOn::Caller,
+            0, 0, false, false, 1),
         stopRow("BeforeTheLead", Moment::HeldAtReturn, kStallsBeforeTheLead,
                 Op::AudioQueueEnqueueBuffer, {}, ToldOn::Caller, 0, 0),
         // At each moment of the queue's start: a stop meets a queue that is
@@ -358,9 +372,9 @@ INSTANTIATE_TEST_SUITE_P(
         // the same; its disposal silences the queue.
         stopRow("PlayingWithAStopThatFails", Moment::Playing, liveStation, {}, kFailingStop,
                 ToldOn::Queue, 1, 1, false, true),
-        // Once the whole stream has arrived a stop does nothing: it plays out.
+        // Once the whole stream has arrived a stop still cuts its play-out short.
         stopRow("Draining", Moment::HeldAtReturn, wholeMp3, Op::CFReleaseStream, {}, ToldOn::Queue,
-                0, 1, false, true),
+                1, 1, false, true),
         stopRow("InsideAFailingStreamEvent", Moment::InsideAFailingStreamEvent, liveStation, {}, {},
                 ToldOn::Worker, 0, 0, true),
         stopRow("AfterTheFailurePath", Moment::AfterTheAlert, wholeMp3, {}, kFailingParse,
@@ -375,7 +389,6 @@ TEST(FailurePath, TheAlertTakesItsTextsFromTheErrorsTable) {
     auto strings = std::make_shared<LocalizedStrings>();
     strings->setString("Errors", "Audio Error", "Ses hatası");
     h.platform->fake(Op::AudioFileStreamParseBytes, kOops);
-    StdoutCapture out;
     h.server.setScript("/a.mp3", wholeMp3());
     h.create(h.server.url("/a.mp3"), strings).start();
     h.player.reset();  // the owner may let go at once: the worker holds its own

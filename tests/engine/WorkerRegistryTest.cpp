@@ -36,25 +36,29 @@ TEST(WorkerRegistry, JoinsFinishedWorkersAndReportsRunningOnes) {
     EXPECT_EQ(ran.load(), 2);
 }
 
-TEST(WorkerRegistry, ShutdownRepeatsStopRequestsUntilTheWorkerEnds) {
+TEST(WorkerRegistry, ShutdownAsksEveryWorkerOnceAlsoOneSpawnedMeanwhile) {
     WorkerRegistry registry;
     std::atomic<int> requests{0};
     std::atomic<bool> stop{false};
-    registry.spawn(
-        [&] {
-            while (!stop.load()) {
-                std::this_thread::sleep_for(1ms);
-            }
-        },
-        [&] {
-            // The first two requests come too early and are ignored, as a
-            // player ignores a stop before its stream is open.
-            if (++requests >= 3) {
-                stop.store(true);
-            }
-        });
+    std::atomic<bool> innerStop{false};
+    const auto waitFor = [](std::atomic<bool>& flag) { flag.wait(false); };
+    const auto set = [](std::atomic<bool>& flag) {
+        flag.store(true);
+        flag.notify_all();
+    };
+    registry.spawn([&] { waitFor(stop); },
+                   [&] {
+                       ++requests;
+                       // A worker spawned while the shutdown waits is asked too.
+                       registry.spawn([&] { waitFor(innerStop); },
+                                      [&] {
+                                          ++requests;
+                                          set(innerStop);
+                                      });
+                       set(stop);
+                   });
     EXPECT_TRUE(registry.shutdown(10s));
-    EXPECT_GE(requests.load(), 3);
+    EXPECT_EQ(requests.load(), 2);
     EXPECT_EQ(registry.running(), 0U);
 }
 

@@ -28,6 +28,15 @@ constexpr UInt32 kMaxCookieSize = 64 * 1024;
 // Bytes decoded at a time from a buffer without packet descriptions.
 constexpr std::size_t kRawSlice = 16384;
 
+void writeLine(const AudioOutputChoice& choice, const std::string& text) {
+    if (choice.log) {
+        choice.log(text);
+        return;
+    }
+    const std::string line = "orvento: " + text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
 }  // namespace
 
 class AudioQueue {
@@ -156,6 +165,7 @@ class AudioQueue {
 
     // The queue's thread only.
     std::unique_ptr<Decoder> decoder_;
+    bool firstAudioTold_ = false;
     UInt64 appliedCookieVersion_ = 0;
     Slot* current_ = nullptr;  // the buffer being decoded
     std::size_t nextRun_ = 0;  // its next description, or byte offset without descriptions
@@ -287,18 +297,16 @@ OSStatus AudioQueue::start() {
         std::string error;
         std::unique_ptr<AudioOutput> output = makeOutput(outputChoice_, error);
         if (output == nullptr) {
-            errorText_ = "No sound output: " + error +
-                         ". Reinstall Orvento with its SDL2 library, or choose another output.";
-            std::fprintf(stderr, "orvento: audio queue cannot start: %s\n", error.c_str());
+            errorText_ = error + ". Reinstall Orvento with its SDL2 library.";
+            writeLine(outputChoice_, "audio queue cannot start: " + error);
             return kAudioQueueErr_CannotStart;
         }
         if (!output->open(requested, error)) {
-            errorText_ = outputChoice_.kind == AudioOutputChoice::Kind::Device
-                             ? "No sound output: " + error +
-                                   ". Connect a sound device, or choose another output."
-                             : error;
-            std::fprintf(stderr, "orvento: audio queue cannot start: %s\n", error.c_str());
-            return kAudioQueueErr_CannotStart;
+            errorText_ = error;
+            writeLine(outputChoice_, "audio queue cannot start: " + error);
+            return outputChoice_.kind == AudioOutputChoice::Kind::Device
+                       ? kAudioQueueErr_InvalidDevice
+                       : kAudioQueueErr_CannotStart;
         }
         output_ = std::move(output);
         outputOpen_ = true;
@@ -515,6 +523,12 @@ AudioQueue::Step AudioQueue::writeOut(std::unique_lock<std::mutex>& lock) {
         reportFailure(failure);
     }
     takeOutputFailure();
+    if (!firstAudioTold_ && output_->framesPlayed() > 0) {
+        firstAudioTold_ = true;
+        if (outputChoice_.onFirstAudio) {
+            outputChoice_.onFirstAudio();
+        }
+    }
     lock.lock();
     return wait ? Step{Step::Kind::Wait, *wait} : Step{Step::Kind::Progress};
 }
@@ -649,8 +663,7 @@ void AudioQueue::reportFailure(const std::string& text) {
         reportedDecodeFailure_ = true;
     }
     if (first) {
-        std::fprintf(stderr, "orvento: audio queue: %s (later failures are not shown)\n",
-                     text.c_str());
+        writeLine(outputChoice_, "audio queue: " + text + " (later failures are not shown)");
     }
 }
 
@@ -679,7 +692,7 @@ OSStatus AudioQueueNewOutputTo(const AudioOutputChoice& output,
     if (status == kAudioQueueErr_CodecNotFound) {
         // The format is one the queue plays, but its decoder (or the module
         // holding it) could not be had: say why, since no queue exists to ask.
-        std::fprintf(stderr, "orvento: audio queue cannot decode this format: %s\n", error.c_str());
+        writeLine(output, "audio queue cannot decode this format: " + error);
     }
     if (status != noErr) {
         return status;

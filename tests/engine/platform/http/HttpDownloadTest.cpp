@@ -83,9 +83,13 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, HttpDownload,
     testing::Values(
         DownloadRow{"a_body", at(Script::fixed("METAR")), "METAR"},
-        DownloadRow{"an_error_page_is_a_body",
+        DownloadRow{"an_error_page_is_no_body",
                     at(Script::fixed("<h1>Gone</h1>").withStatusLine("HTTP/1.1 404 Not Found")),
-                    "<h1>Gone</h1>"},
+                    std::nullopt, "the server answered \"HTTP/1.1 404 Not Found\""},
+        DownloadRow{"a_server_error_with_json",
+                    at(Script::fixed("[{\"a\":\"x\",\"d\":\"http://h/\"}]")
+                           .withStatusLine("HTTP/1.1 500 Internal Server Error")),
+                    std::nullopt, "the server answered \"HTTP/1.1 500 Internal Server Error\""},
         DownloadRow{"a_body_of_exactly_the_cap", at(Script::fixed(kCapBody)), kCapBody},
         DownloadRow{"over_the_cap_its_length_announced", at(Script::fixed(kCapBody + "y")),
                     std::nullopt, "larger than 4096 bytes"},
