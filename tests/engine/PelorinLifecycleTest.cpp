@@ -150,6 +150,24 @@ INSTANTIATE_TEST_SUITE_P(
                    }
                    EXPECT_EQ(bytes, 20000U);
                }},
+        // The header alone, then the audio: the parse that follows the
+        // format's readiness is marked as a discontinuity, the next are not.
+        EndRow{"AHeaderAloneThenTheAudio",
+               [] {
+                   std::vector<UInt8> wav = wavHeader(8000, 1, 16, 16000);
+                   wav.resize(wav.size() + 16000);
+                   return Script::fixed(std::string(wav.begin(), wav.end())).holdAfter(44, 0.5);
+               },
+               kNothingFaked,
+               [](const PlayerHarness& h) {
+                   const auto parses = h.platform->callsOf(Op::AudioFileStreamParseBytes);
+                   ASSERT_GE(parses.size(), 2U);
+                   EXPECT_EQ(parses[0].detail, 0U);
+                   EXPECT_EQ(parses[1].detail, kAudioFileStreamParseFlag_Discontinuity);
+                   EXPECT_EQ(h.platform->count(Op::AudioFileStreamParseBytes,
+                                               kAudioFileStreamParseFlag_Discontinuity),
+                             1);
+               }},
         // A read of nothing reaches no parser.
         EndRow{"AfterAnEmptyRead", [] { return fixtureScript("mpeg2_l3.mp3").paced(4000); },
                [](FaultInjectingPlatform& p) { p.fake(Op::CFReadStreamRead, 0); },

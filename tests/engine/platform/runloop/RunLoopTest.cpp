@@ -92,23 +92,30 @@ TEST(RunLoop, TimersFireInDueOrderAndNeverEarly) {
     }
 }
 
-TEST(RunLoop, ADisarmedOrRemovedTimerDoesNotFire) {
+TEST(RunLoop, ADisarmedRemovedOrPostponedTimerDoesNotFire) {
     RunLoop& loop = *CFRunLoopGetCurrent();
     int fired = 0;
     const RunLoop::SourceId disarmed = loop.addTimer(kCFRunLoopDefaultMode, [&] { ++fired; });
-    // Both due on the same pass; the first (older) removes the second.
+    // All due on the same pass; the first (older) removes the second and
+    // arms the third again for later.
     RunLoop::SourceId removed = 0;
-    const RunLoop::SourceId remover =
-        loop.addTimer(kCFRunLoopDefaultMode, [&] { loop.removeSource(removed); });
+    RunLoop::SourceId postponed = 0;
+    const RunLoop::SourceId changer = loop.addTimer(kCFRunLoopDefaultMode, [&] {
+        loop.removeSource(removed);
+        loop.armTimer(postponed, 60);
+    });
     removed = loop.addTimer(kCFRunLoopDefaultMode, [&] { ++fired; });
+    postponed = loop.addTimer(kCFRunLoopDefaultMode, [&] { ++fired; });
     loop.armTimer(disarmed, 0);
     loop.disarmTimer(disarmed);
-    loop.armTimer(remover, 0);
-    loop.armTimer(removed, 0);
+    for (const RunLoop::SourceId timer : {changer, removed, postponed}) {
+        loop.armTimer(timer, 0);
+    }
     CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.05, false);
     EXPECT_EQ(fired, 0);
-    loop.removeSource(disarmed);
-    loop.removeSource(remover);
+    for (const RunLoop::SourceId timer : {disarmed, changer, postponed}) {
+        loop.removeSource(timer);
+    }
 }
 
 TEST(RunLoop, AReadyDescriptorIsServedUntilItsWatchIsRemoved) {
