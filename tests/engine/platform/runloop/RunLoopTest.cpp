@@ -70,25 +70,31 @@ TEST(RunLoop, WorkPostedFromAnotherThreadRunsOnTheLoopThreadAndCanStopIt) {
 
 TEST(RunLoop, TimersFireInDueOrderAndNeverEarly) {
     RunLoop& loop = *CFRunLoopGetCurrent();
-    std::vector<int> order;
-    std::vector<double> late;
-    const Clock::time_point start = Clock::now();
-    std::vector<RunLoop::SourceId> timers;
-    const double delays[] = {0.09, 0.03, 0.06};
-    for (int i = 0; i < 3; ++i) {
-        timers.push_back(loop.addTimer(kCFRunLoopDefaultMode, [&, i] {
-            order.push_back(i);
-            late.push_back(secondsSince(start) - delays[i]);
-        }));
-        loop.armTimer(timers.back(), delays[i]);
-    }
-    CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.2, false);
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 0}));
-    for (const double lateness : late) {
-        EXPECT_GE(lateness, 0.0);
-    }
-    for (const RunLoop::SourceId timer : timers) {
-        loop.removeSource(timer);
+    // Also when the loop comes late and finds them all due at once.
+    for (const bool late : {false, true}) {
+        std::vector<int> order;
+        std::vector<double> lateness;
+        const Clock::time_point start = Clock::now();
+        std::vector<RunLoop::SourceId> timers;
+        const double delays[] = {0.09, 0.03, 0.06};
+        for (int i = 0; i < 3; ++i) {
+            timers.push_back(loop.addTimer(kCFRunLoopDefaultMode, [&, i] {
+                order.push_back(i);
+                lateness.push_back(secondsSince(start) - delays[i]);
+            }));
+            loop.armTimer(timers.back(), delays[i]);
+        }
+        if (late) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the loop is busy
+        }
+        CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.2, false);
+        EXPECT_EQ(order, (std::vector<int>{1, 2, 0})) << (late ? "late" : "on time");
+        for (const double l : lateness) {
+            EXPECT_GE(l, 0.0);
+        }
+        for (const RunLoop::SourceId timer : timers) {
+            loop.removeSource(timer);
+        }
     }
 }
 
