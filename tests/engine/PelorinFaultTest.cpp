@@ -216,23 +216,9 @@ INSTANTIATE_TEST_SUITE_P(
             "CookieBytes",
             failing(Op::AudioFileStreamGetProperty, 1, 1, kAudioFileStreamProperty_MagicCookieData),
             kAdts, "get kAudioFileStreamProperty_MagicCookieData", 1, false, ToldOn::Queue, "", 1},
-        FaultRow{"CookieToQueue", failing(Op::AudioQueueSetProperty), kAdts,
-                 "set kAudioQueueProperty_MagicCookie", 1, false, ToldOn::Queue, "", 1},
-        FaultRow{"SessionCallsAreIgnored",
-                 [](FaultInjectingPlatform& p) {
-                     for (Op op : {Op::AudioSessionInitialize, Op::AudioSessionSetProperty,
-                                   Op::AudioSessionSetActive}) {
-                         p.fake(op, kOops);
-                     }
-                 },
-                 kMp3, "", 0, false, ToldOn::Queue, "", 1},
         // A teardown step that fails is logged and tried again, a bounded
         // number of times; nothing is closed twice, and the worker ends. A
         // player whose queue is still there is kept: that queue may call it.
-        FaultRow{
-            "ParserCloseOnce", failing(Op::AudioFileStreamClose), kMp3, "AudioFileStreamClose", 1,
-            false, ToldOn::Queue, "", 1,
-            [](PlayerHarness& h) { EXPECT_EQ(h.platform->count(Op::AudioFileStreamClose), 2); }},
         FaultRow{"ParserCloseAlways", failing(Op::AudioFileStreamClose, 1, 100), kMp3,
                  "AudioFileStreamClose", kTeardownAttempts, false, ToldOn::Queue, "", 1,
                  [](PlayerHarness& h) {

@@ -12,30 +12,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(WorkerRegistry, JoinsFinishedWorkersAndReportsRunningOnes) {
-    WorkerRegistry registry;
-    std::mutex m;
-    std::condition_variable cv;
-    bool release = false;
-    std::atomic<int> ran{0};
-    registry.spawn([&] {
-        std::unique_lock lock(m);
-        cv.wait(lock, [&] { return release; });
-        ++ran;
-    });
-    registry.spawn([&] { ++ran; });
-    EXPECT_FALSE(registry.waitForAll(50ms));
-    EXPECT_EQ(registry.running(), 1U);
-    {
-        std::lock_guard lock(m);
-        release = true;
-    }
-    cv.notify_all();
-    EXPECT_TRUE(registry.waitForAll(10s));
-    EXPECT_EQ(registry.running(), 0U);
-    EXPECT_EQ(ran.load(), 2);
-}
-
 TEST(WorkerRegistry, ShutdownAsksEveryWorkerOnceAlsoOneSpawnedMeanwhile) {
     WorkerRegistry registry;
     std::atomic<int> requests{0};

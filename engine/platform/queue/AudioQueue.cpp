@@ -128,6 +128,8 @@ class AudioQueue {
     void notifyRunning(bool running);
     void reportFailure(const std::string& text);
     void takeOutputFailure();
+    // onFirstAudio, once the output has played (or, a file, taken) audio.
+    void tellFirstAudio();
 
     // Constant after construction.
     const AudioStreamBasicDescription format_;
@@ -523,12 +525,7 @@ AudioQueue::Step AudioQueue::writeOut(std::unique_lock<std::mutex>& lock) {
         reportFailure(failure);
     }
     takeOutputFailure();
-    if (!firstAudioTold_ && output_->framesPlayed() > 0) {
-        firstAudioTold_ = true;
-        if (outputChoice_.onFirstAudio) {
-            outputChoice_.onFirstAudio();
-        }
-    }
+    tellFirstAudio();
     lock.lock();
     return wait ? Step{Step::Kind::Wait, *wait} : Step{Step::Kind::Progress};
 }
@@ -558,10 +555,20 @@ AudioQueue::Step AudioQueue::decodeCurrent(std::unique_lock<std::mutex>& lock) {
     return {Step::Kind::Progress};
 }
 
+void AudioQueue::tellFirstAudio() {
+    if (!firstAudioTold_ && output_->framesPlayed() > 0) {
+        firstAudioTold_ = true;
+        if (outputChoice_.onFirstAudio) {
+            outputChoice_.onFirstAudio();
+        }
+    }
+}
+
 AudioQueue::Step AudioQueue::drain(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     const AudioOutput::Duration left = output_->untilDrained();
     takeOutputFailure();
+    tellFirstAudio();  // all of a short stream may have been written at once
     lock.lock();
     if (left > AudioOutput::Duration::zero()) {
         return {Step::Kind::Wait, left};

@@ -1,5 +1,4 @@
-// Closing and releasing a stream, from its own thread and from others, and
-// the end of the thread that owns it.
+// Closing and releasing a stream, from its own thread and from others.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -150,25 +149,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<CloseInsideRow>& info) {
         return std::string(info.param.name);
     });
-
-TEST(HttpReadStreamClose, AThreadThatExitsCleansItsStreamsUpAndLaterCallsAreHarmless) {
-    LoopbackServer server;
-    server.setScript("/", Script::endless().paced(100'000));
-    ClientLog log;
-    CFReadStreamRef orphan = nullptr;
-    std::thread([&] {
-        testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
-        testsupport::runLoopUntil([&] { return log.hasBytes > 0; });
-        orphan = stream.release();  // still open and scheduled when the thread ends
-    }).join();
-    ASSERT_GT(log.hasBytes, 0);
-    EXPECT_TRUE(server.waitUntil([&] { return server.connectionsOpen() == 0; }))
-        << "the connection outlived its thread";
-    UInt8 byte = 0;
-    EXPECT_EQ(CFReadStreamRead(orphan, &byte, 1), -1);
-    CFReadStreamClose(orphan);
-    CFRelease(orphan);
-}
 
 }  // namespace
 }  // namespace orvento

@@ -1,9 +1,6 @@
-// Backpressure, the stall rule (also through a long batching delay) and the
-// connect timeout.
+// Backpressure and the stall rule (also through a long batching delay).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
 #include <ostream>
 #include <string>
 
@@ -144,22 +141,6 @@ INSTANTIATE_TEST_SUITE_P(
                              Script::endless().paced(4000).writesOf(20).stallAfter(1000), true,
                              1000, kBatchPastTheStallTime}),
     [](const testing::TestParamInfo<StallRow>& info) { return std::string(info.param.name); });
-
-TEST(HttpReadStream, AConnectionThatIsNeverAcceptedTimesOut) {
-    const loopback::UnansweredPort port;
-    HttpReadStreamOptions options;
-    options.connectTimeoutSeconds = 0.3;
-    options.stallTimeoutSeconds = 120;  // so only the connect timeout can end it
-    ClientLog log;
-    const testsupport::StreamPtr stream = testsupport::startStream(port.url("/"), log, options);
-    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }, 10));
-    EXPECT_EQ(log.errors, 1);
-    // libcurl words it "... Timeout was reached" or "Connection timeout after ...".
-    std::string text = HttpReadStreamErrorText(stream.get());
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    EXPECT_NE(text.find("timeout"), std::string::npos) << text;
-}
 
 }  // namespace
 }  // namespace orvento

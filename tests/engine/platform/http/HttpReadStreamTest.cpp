@@ -249,22 +249,6 @@ TEST(HttpReadStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
     EXPECT_EQ(log.body.size(), 3000U);
 }
 
-// Bytes offered to a client that does not read do not hold the error back,
-// and the failure shows in the reads once the bytes are gone.
-TEST(HttpReadStream, AnErrorIsReportedThoughOfferedBytesWereNotRead) {
-    LoopbackServer server;
-    server.setScript("/", Script::pattern(10'000).closeAfter(5000));
-    ClientLog log;
-    log.readSize = 0;
-    const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log);
-    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.errors > 0; }));
-    EXPECT_GT(log.hasBytes, 0);
-    EXPECT_EQ(log.ends, 0);
-    std::vector<UInt8> rest(10'000);
-    CFReadStreamRead(stream.get(), rest.data(), static_cast<CFIndex>(rest.size()));
-    EXPECT_EQ(CFReadStreamRead(stream.get(), rest.data(), 1), -1);
-}
-
 // Two streams on each of four threads' loops: none mixes its body with another's.
 TEST(HttpReadStream, StreamsOnManyThreadsAtOnce) {
     LoopbackServer server;

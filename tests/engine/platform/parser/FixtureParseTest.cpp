@@ -197,23 +197,5 @@ TEST(FixtureParse, RunsArriveAsOneCallPerParseCallNotOnePerPacket) {
     EXPECT_EQ(r.largestRunPackets, r.packetSizes.size());
 }
 
-TEST(FixtureParse, FramesOfAnotherMpegVersionCarryTheirOwnFrameCount) {
-    const ParseRecord r =
-        parseBytes(readFixture("mpeg_format_change.mp3"), kAudioFileMP3Type, Split::Engine32k);
-    ASSERT_EQ(r.status, noErr);
-    ASSERT_EQ(r.packetFrames.size(), r.packetSizes.size());
-    std::size_t at = 0;
-    std::size_t mpeg1 = 0;
-    for (std::size_t i = 0; i < r.packetSizes.size(); ++i) {
-        // Version bits of the frame's header: 3 is MPEG-1 (1152 frames), the
-        // announced format is MPEG-2 (576).
-        const bool isMpeg1 = ((r.audio[at + 1] >> 3) & 3) == 3;
-        mpeg1 += isMpeg1 ? 1 : 0;
-        EXPECT_EQ(r.packetFrames[i], isMpeg1 ? 1152U : 0U) << "packet " << i;
-        at += r.packetSizes[i];
-    }
-    EXPECT_GT(mpeg1, 0U);
-}
-
 }  // namespace
 }  // namespace orvento::test

@@ -41,7 +41,6 @@ void RecordingParser::onPackets(UInt32 numberBytes, UInt32 numberPackets, const 
             r.descriptionsInBounds = false;
             continue;
         }
-        r.packetFrames.push_back(d.mVariableFramesInPacket);
         r.audio.insert(r.audio.end(), bytes + d.mStartOffset,
                        bytes + d.mStartOffset + d.mDataByteSize);
     }

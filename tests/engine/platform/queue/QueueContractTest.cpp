@@ -93,30 +93,6 @@ TEST_P(EveryOutput, PlaysToTheEndThenGivesBuffersBackInOrderOnItsOwnThread) {
     }
 }
 
-TEST_P(EveryOutput, DisposalGivesBackEveryBufferAndNoCallbackRunsAfterIt) {
-    for (const bool start : {false, true}) {
-        SCOPED_TRACE(start ? "started" : "never started");
-        RecordingQueue queue(pcm16(kRate, 1), choose(GetParam()));
-        ASSERT_EQ(queue.status(), noErr);
-        std::vector<AudioQueueBufferRef> buffers;
-        for (int i = 0; i < 4; ++i) {
-            buffers.push_back(queue.allocate(32768));
-            ASSERT_EQ(queue.enqueue(buffers.back(), sine16(8000, kRate, 1)), noErr);  // 1 s each
-        }
-        if (start) {
-            ASSERT_EQ(AudioQueueStart(queue.get(), nullptr), noErr);
-        }
-        ASSERT_EQ(queue.dispose(true), noErr);
-        for (AudioQueueBufferRef buffer : buffers) {
-            EXPECT_EQ(queue.timesBack(buffer), 1U);
-        }
-        EXPECT_FALSE(queue.sawCallbackAfterDispose());
-        const std::vector<UInt32> expected =
-            start ? std::vector<UInt32>{1, 0} : std::vector<UInt32>{};
-        EXPECT_EQ(queue.listenedStates(), expected);
-    }
-}
-
 INSTANTIATE_TEST_SUITE_P(Outputs, EveryOutput, ::testing::ValuesIn(kAllOutputs), rowName);
 
 TEST_P(TimedOutput, ImmediateStopSilencesAtOnceAndGivesEveryBufferBackBeforeStopped) {
@@ -180,20 +156,6 @@ TEST_P(TimedOutput, UnderrunKeepsRunningAndResumesWhenBuffersArrive) {
     EXPECT_EQ(queue.timesBack(first), 1U);
     EXPECT_EQ(queue.timesBack(second), 1U);
     EXPECT_EQ(queue.listenedStates(), (std::vector<UInt32>{1, 0}));
-}
-
-TEST_P(TimedOutput, DrainedStopWaitsForTheAudioToPlay) {
-    RecordingQueue queue(pcm16(kRate, 1), choose(GetParam()));
-    ASSERT_EQ(queue.status(), noErr);
-    AudioQueueBufferRef buffer = queue.allocate(32768);
-    ASSERT_EQ(queue.enqueue(buffer, sine16(4000, kRate, 1)), noErr);  // 0.5 s
-    const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(AudioQueueStart(queue.get(), nullptr), noErr);
-    ASSERT_EQ(AudioQueueStop(queue.get(), false), noErr);
-    ASSERT_TRUE(queue.waitFor([&] { return queue.countOf(QueueEvent::Kind::Stopped) == 1; }));
-    // Real-time outputs cannot finish half a second of audio sooner.
-    EXPECT_GE(std::chrono::steady_clock::now() - started, 450ms);
-    EXPECT_EQ(queue.framesPlayed(), 4000U);
 }
 
 INSTANTIATE_TEST_SUITE_P(Outputs, TimedOutput, ::testing::ValuesIn(kTimedOutputs), rowName);

@@ -1,9 +1,7 @@
 // The queue's loadable modules, each check in a fresh process
-// (orvento_queue_module_check): MPEG audio and PCM to the null or WAV output
-// map neither libavcodec nor SDL2, AAC maps only the decoder's module, the
-// sound device only SDL's; a missing module fails the call that
-// needed it with one clear line; an installed program finds its modules
-// beside it and never in the build tree.
+// (orvento_queue_module_check): a missing module fails the call that needed
+// it with one clear line, and matters to no other playback. (That an
+// installed program finds its modules beside it is the package test's.)
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -95,40 +93,6 @@ std::size_t lineCount(const std::string& text) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-// ---- Which libraries a process maps ---------------------------------------------
-
-struct MappingRow {
-    const char* name;
-    const char* fixture;
-    const char* output;  // "null", "wav" or "device"
-    bool aac;            // libavcodec, libavutil and the AAC module mapped
-    bool device;         // SDL2 and the sound device module mapped
-};
-
-class LazyLoading : public ::testing::TestWithParam<MappingRow> {};
-
-TEST_P(LazyLoading, MapsOnlyTheLibrariesThePlaybackNeeds) {
-    const MappingRow& row = GetParam();
-    const std::string output =
-        std::string(row.output) == "wav" ? "wav:" + scratchPath("out.wav") : row.output;
-    const CheckRun run = runCheck(fixture(row.fixture), output);
-    ASSERT_EQ(run.exitStatus, 0) << run.summary();
-    EXPECT_EQ(run.result, "ok");
-    EXPECT_EQ(run.maps("libavcodec"), row.aac) << run.summary();
-    EXPECT_EQ(run.maps("libavutil"), row.aac) << run.summary();
-    EXPECT_EQ(run.maps("orvento_queue_aac.so"), row.aac) << run.summary();
-    EXPECT_EQ(run.maps("libSDL2"), row.device) << run.summary();
-    EXPECT_EQ(run.maps("orvento_queue_sdl.so"), row.device) << run.summary();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Playbacks, LazyLoading,
-    ::testing::Values(MappingRow{"Mp3ToNull", "mpeg2_l3.mp3", "null", false, false},
-                      MappingRow{"PcmToWav", "aiff_s16.aiff", "wav", false, false},
-                      MappingRow{"AacToNull", "adts_lc.aac", "null", true, false},
-                      MappingRow{"PcmToDevice", "wav_s16.wav", "device", false, true}),
-    [](const auto& info) { return std::string(info.param.name); });
-
 // ---- Modules that cannot be loaded ------------------------------------------------
 
 // An empty folder of this test's own, for the modules.
@@ -171,45 +135,6 @@ TEST(MissingModule, DoesNotMatterToMpegAudioToTheNullOutput) {
     const CheckRun run = runCheck(fixture("mpeg2_l3.mp3"), "null", moduleFolder());
     EXPECT_EQ(run.exitStatus, 0) << run.summary();
     EXPECT_EQ(run.standardError, "");
-}
-
-// ---- Where modules are found ---------------------------------------------------------
-
-TEST(InstalledLayout, FindsTheModulesBesideTheProgramAndNeverInTheBuildTree) {
-    // A prefix outside the build tree: <prefix>/bin/program and the modules in
-    // <prefix>/bin/<relative folder>, as an installation lays them out.
-    const fs::path prefix = fs::path(scratchPath("prefix"));
-    fs::remove_all(prefix);
-    fs::create_directories(prefix / "bin");
-    const fs::path program = prefix / "bin" / "orvento_queue_module_check";
-    fs::copy_file(ORVENTO_QUEUE_MODULE_CHECK, program);
-    const fs::path modules =
-        (prefix / "bin" / ORVENTO_QUEUE_MODULE_RELATIVE_DIR).lexically_normal();
-
-    const CheckRun without = runCheck(fixture("adts_lc.aac"), "null", {}, program.string());
-    EXPECT_EQ(without.status, kAudioQueueErr_CodecNotFound) << without.summary();
-    EXPECT_NE(without.standardError.find((modules / "orvento_queue_aac.so").string()),
-              std::string::npos)
-        << without.standardError;
-    EXPECT_FALSE(without.maps("orvento_queue_aac.so")) << without.summary();
-
-    fs::create_directories(modules);
-    fs::copy_file(ORVENTO_QUEUE_AAC_MODULE, modules / "orvento_queue_aac.so");
-    fs::copy_file(ORVENTO_QUEUE_SDL_MODULE, modules / "orvento_queue_sdl.so");
-    const CheckRun aac = runCheck(fixture("adts_lc.aac"), "null", {}, program.string());
-    EXPECT_EQ(aac.exitStatus, 0) << aac.summary();
-    const CheckRun device = runCheck(fixture("wav_s16.wav"), "device", {}, program.string());
-    EXPECT_EQ(device.exitStatus, 0) << device.summary();
-    for (const CheckRun* run : {&aac, &device}) {
-        for (const std::string& path : run->mapped) {
-            if (fs::path(path).filename().string().starts_with("orvento_queue_")) {
-                EXPECT_EQ(fs::path(path).parent_path(), modules) << run->summary();
-            }
-        }
-    }
-    EXPECT_TRUE(aac.maps("orvento_queue_aac.so")) << aac.summary();
-    EXPECT_TRUE(device.maps("orvento_queue_sdl.so")) << device.summary();
-    fs::remove_all(prefix);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -179,7 +180,17 @@ std::string scratchPath(const std::string& name) {
     std::string test = info != nullptr ? std::string(info->test_suite_name()) + "." + info->name()
                                        : std::string("test");
     std::replace(test.begin(), test.end(), '/', '_');
-    const auto dir = std::filesystem::temp_directory_path() / ("orvento-queue-" + test);
+    // A folder of this process's own (the same test may run in several
+    // trees at once), removed when the process ends.
+    static const struct Root {
+        std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("orvento-queue-" + std::to_string(::getpid()));
+        ~Root() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } root;
+    const auto dir = root.path / test;
     std::filesystem::create_directories(dir);
     return (dir / name).string();
 }

@@ -124,58 +124,6 @@ TEST(RunLoop, ADisarmedRemovedOrPostponedTimerDoesNotFire) {
     }
 }
 
-TEST(RunLoop, AReadyDescriptorIsServedUntilItsWatchIsRemoved) {
-    RunLoop& loop = *CFRunLoopGetCurrent();
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    int calls = 0;
-    short seen = 0;
-    RunLoop::SourceId watch = 0;
-    watch = loop.addFdWatch(fds[0], POLLIN, kCFRunLoopCommonModes, [&](short revents) {
-        seen = revents;
-        if (++calls == 3) {
-            loop.removeSource(watch);  // level-triggered: until removed, every pass
-        }
-    });
-    std::thread writer([&] { ASSERT_EQ(::write(fds[1], "x", 1), 1); });
-    const Clock::time_point start = Clock::now();
-    while (calls < 3 && secondsSince(start) < 5) {
-        CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.5, true);
-    }
-    writer.join();
-    CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.05, false);
-    EXPECT_EQ(calls, 3);
-    EXPECT_NE(seen & POLLIN, 0);
-    ::close(fds[0]);
-    ::close(fds[1]);
-}
-
-TEST(RunLoop, ASignalledSourceIsPerformedOncePerSignalOnItsLoopThread) {
-    LoopThread owner(30);
-    std::atomic<int> performed{0};
-    std::promise<void> once;
-    std::promise<RunLoop::SourceId> added;
-    owner.loop().post([&] {
-        added.set_value(owner.loop().addSignalledSource(kCFRunLoopCommonModes, [&] {
-            if (++performed == 1) {
-                once.set_value();
-            } else {
-                CFRunLoopStop(CFRunLoopGetCurrent());
-            }
-        }));
-    });
-    const RunLoop::SourceId source = added.get_future().get();
-    // Two signals before a pass make one perform: a signal is a flag.
-    owner.loop().post([&] {
-        owner.loop().signal(source);
-        owner.loop().signal(source);
-    });
-    ASSERT_EQ(once.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    owner.loop().signal(source);  // from this thread: wakes the loop
-    EXPECT_EQ(owner.result().first, kCFRunLoopRunStopped);
-    EXPECT_EQ(performed.load(), 2);
-}
-
 TEST(RunLoop, AnExitingThreadCancelsItsSourcesThereAndRefusesLaterWork) {
     std::shared_ptr<RunLoop> kept;
     std::thread::id cancelledOn;
