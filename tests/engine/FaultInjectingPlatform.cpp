@@ -65,11 +65,6 @@ void FaultInjectingPlatform::holdRunningReports(bool hold) {
     changed_.notify_all();
 }
 
-int FaultInjectingPlatform::runningReports() const {
-    std::lock_guard lock(mutex_);
-    return runningReports_;
-}
-
 int FaultInjectingPlatform::runningReportsHandled() const {
     std::lock_guard lock(mutex_);
     return runningReportsHandled_;
@@ -243,7 +238,6 @@ void FaultInjectingPlatform::listenerTrampoline(void* data, AudioQueueRef queue,
     {
         std::unique_lock lock(self.mutex_);
         self.changed_.wait(lock, [&] { return !self.holdRunning_; });
-        ++self.runningReports_;
     }
     reinterpret_cast<AudioQueuePropertyListenerProc>(c->engine)(c->data, queue, id);
     {

@@ -60,9 +60,7 @@ class FaultInjectingPlatform : public EnginePlatform {
     // thread) before they reach the engine.
     void holdRunningReports(bool hold);
 
-    // Running-state reports that have reached the engine, and those the
-    // engine has finished handling.
-    int runningReports() const;
+    // Running-state reports the engine has finished handling.
     int runningReportsHandled() const;
     // Calls so far of `op` (with `detail`, when given).
     int count(Op op) const;
@@ -117,7 +115,6 @@ class FaultInjectingPlatform : public EnginePlatform {
     int bytesEventHookAt_ = 0;
     std::function<void()> bytesEventHook_;
     bool holdRunning_ = false;
-    int runningReports_ = 0;
     int runningReportsHandled_ = 0;
     int buffersHeld_ = 0;
     std::list<Client> clients_;  // never shrinks: the trampolines' data

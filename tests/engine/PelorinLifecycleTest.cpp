@@ -1,6 +1,6 @@
 // The player's life: a stream played to its end, how streams end, a stop at
-// every moment (held there through the platform's hooks), the failure
-// alert's texts, and who holds the object when.
+// every moment (held there through the platform's hooks), and who holds the
+// object when.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -393,25 +393,7 @@ INSTANTIATE_TEST_SUITE_P(
         StopRow{"AfterTheEnd", Moment::AfterTheEnd, wholeMp3}),
     [](const testing::TestParamInfo<StopRow>& info) { return std::string(info.param.name); });
 
-// ---- the alert, and who holds the player ----
-
-TEST(FailurePath, TheAlertTakesItsTextsFromTheErrorsTable) {
-    PlayerHarness h;
-    auto strings = std::make_shared<LocalizedStrings>();
-    strings->setString("Errors", "Audio Error", "Ses hatası");
-    h.platform->fake(Op::AudioFileStreamParseBytes, kOops);
-    h.server.setScript("/a.mp3", wholeMp3());
-    h.create(h.server.url("/a.mp3"), strings).start();
-    h.player.reset();  // the owner may let go at once: the worker holds its own
-    ASSERT_TRUE(h.workers.waitForAll(20s));
-    EXPECT_TRUE(h.weak.expired());
-    const auto alerts = h.alerts->alerts();
-    ASSERT_EQ(alerts.size(), 1U);
-    EXPECT_EQ(alerts[0].title, "Ses hatası");
-    // Keys the table lacks show as themselves.
-    EXPECT_EQ(alerts[0].message, "Attempt to play streaming audio failed.");
-    EXPECT_EQ(alerts[0].button, "OK");
-}
+// ---- who holds the player ----
 
 struct OwnerRow {
     const char* name;

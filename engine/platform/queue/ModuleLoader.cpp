@@ -33,11 +33,6 @@ std::mutex& loaderMutex() {
     return mutex;
 }
 
-std::string& testFolder() {
-    static std::string folder;
-    return folder;
-}
-
 // dlerror()'s words for the last failed dl call, or empty. glibc keeps that
 // state per thread, and every load runs under loaderMutex() anyway.
 std::string takeDlError() {
@@ -52,9 +47,6 @@ bool isWithin(const fs::path& path, const fs::path& folder) {
 
 // Where to look, in order (see QueueModules.h).
 std::vector<fs::path> searchFolders() {
-    if (!testFolder().empty()) {
-        return {testFolder()};
-    }
     std::vector<fs::path> folders;
     std::error_code error;
     const fs::path program = fs::read_symlink("/proc/self/exe", error).parent_path();
@@ -151,11 +143,6 @@ const AacDecoderModule* aacDecoderModule(std::string& error) {
 
 const DeviceOutputModule* deviceOutputModule(std::string& error) {
     return load(kDeviceModule, deviceLoaded, error);
-}
-
-void setModuleFolderForTesting(std::string folder) {
-    std::lock_guard lock(loaderMutex());
-    testFolder() = std::move(folder);
 }
 
 }  // namespace orvento

@@ -33,8 +33,8 @@
 // A module that cannot be loaded is a failure of the call that needed it:
 // AudioQueueNewOutput[To] returns kAudioQueueErr_CodecNotFound, and
 // AudioQueueStart kAudioQueueErr_CannotStart with AudioQueueErrorText; either
-// writes one line to standard error naming the module file and giving
-// dlerror()'s words. There is never a silent fallback.
+// writes one line to the queue's log (AudioOutputChoice::log) naming the
+// module file and giving dlerror()'s words. There is never a silent fallback.
 #pragma once
 
 #include <memory>
@@ -71,10 +71,6 @@ struct DeviceOutputModule {
 // thread.
 const AacDecoderModule* aacDecoderModule(std::string& error);
 const DeviceOutputModule* deviceOutputModule(std::string& error);
-
-// For tests only (production never calls it): modules not loaded yet are
-// looked for in `folder` alone; an empty string restores the usual places.
-void setModuleFolderForTesting(std::string folder);
 
 }  // namespace orvento
 

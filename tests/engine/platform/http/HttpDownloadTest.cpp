@@ -43,18 +43,6 @@ std::function<std::string(LoopbackServer&)> at(const Script& script) {
     };
 }
 
-// /r1 redirects to /r2 ... /r<n> to /body, which holds "arrived".
-std::function<std::string(LoopbackServer&)> redirects(int count) {
-    return [count](LoopbackServer& server) {
-        for (int i = 1; i <= count; ++i) {
-            server.setScript("/r" + std::to_string(i),
-                             Script::redirect(i == count ? "/body" : "/r" + std::to_string(i + 1)));
-        }
-        server.setScript("/body", Script::fixed("arrived"));
-        return server.url("/r1");
-    };
-}
-
 class HttpDownload : public testing::TestWithParam<DownloadRow> {};
 
 TEST_P(HttpDownload, DeliversTheWholeBodyOrNothing) {
@@ -102,10 +90,6 @@ INSTANTIATE_TEST_SUITE_P(
                     std::nullopt, "larger than 4096 bytes"},
         DownloadRow{"a_body_without_end_chunked", at(Script::endless().chunked()), std::nullopt,
                     "larger than 4096 bytes"},
-        DownloadRow{"five_redirects", redirects(5), "arrived"},
-        DownloadRow{"six_redirects", redirects(6), std::nullopt, "redirects"},
-        DownloadRow{"a_redirect_to_a_file", at(Script::redirect("file:///etc/hosts")), std::nullopt,
-                    "file"},
         DownloadRow{"a_connection_closed_mid_body", at(Script::pattern(3000).closeAfter(1000)),
                     std::nullopt},
         DownloadRow{"a_body_that_stalls", at(Script::pattern(3000).stallAfter(1000)), std::nullopt,

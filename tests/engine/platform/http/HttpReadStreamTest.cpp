@@ -249,34 +249,5 @@ TEST(HttpReadStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
     EXPECT_EQ(log.body.size(), 3000U);
 }
 
-// Two streams on each of four threads' loops: none mixes its body with another's.
-TEST(HttpReadStream, StreamsOnManyThreadsAtOnce) {
-    LoopbackServer server;
-    server.setScript("/1", Script::pattern(100'000).writesOf(4096));
-    server.setScript("/2", Script::pattern(100'000).chunked().writesOf(3000));
-    std::vector<std::thread> threads;
-    threads.reserve(4);
-    std::atomic<int> good{0};
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
-            ClientLog first;
-            ClientLog second;
-            const testsupport::StreamPtr a = testsupport::startStream(server.url("/1"), first);
-            const testsupport::StreamPtr b = testsupport::startStream(server.url("/2"), second);
-            testsupport::runLoopUntil([&] { return first.ends + second.ends == 2; });
-            for (const ClientLog* log : {&first, &second}) {
-                if (log->ends == 1 && log->body.size() == 100'000 &&
-                    loopback::matchesPattern(log->body.data(), log->body.size(), 0)) {
-                    ++good;
-                }
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    EXPECT_EQ(good.load(), 8);
-}
-
 }  // namespace
 }  // namespace orvento

@@ -190,12 +190,5 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureParse, ::testing::ValuesIn(kFixtures),
                              return name;
                          });
 
-TEST(FixtureParse, RunsArriveAsOneCallPerParseCallNotOnePerPacket) {
-    std::vector<UInt8> bytes = readFixture("mpeg1_l3_vbr_xing.mp3");
-    ParseRecord r = parseBytes(bytes, kAudioFileMP3Type, Split::Whole);
-    EXPECT_EQ(r.runs, 1u);
-    EXPECT_EQ(r.largestRunPackets, r.packetSizes.size());
-}
-
 }  // namespace
 }  // namespace orvento::test

@@ -27,7 +27,6 @@ void RecordingParser::onPackets(UInt32 numberBytes, UInt32 numberPackets, const 
                                 const AudioStreamPacketDescription* descriptions) {
     ParseRecord& r = record_;
     const auto* bytes = static_cast<const UInt8*>(data);
-    r.largestRunPackets = std::max(r.largestRunPackets, numberPackets);
     if (descriptions == nullptr) {
         const UInt32 frame = probe_.result().format.mBytesPerFrame;
         r.pcmRunsWholeFrames = r.pcmRunsWholeFrames && frame != 0 && numberBytes % frame == 0 &&

@@ -14,8 +14,7 @@ namespace orvento::test {
 // format, file type, cookie, packet sizes, diagnostics) and more.
 struct ParseRecord : probe::ProbeResult {
     int readyCount = 0;
-    std::vector<UInt8> audio;  // every delivered packet's bytes, in order
-    UInt32 largestRunPackets = 0;
+    std::vector<UInt8> audio;          // every delivered packet's bytes, in order
     bool pcmRunsWholeFrames = true;    // runs without descriptions: whole frames, at most 32 KiB
     bool descriptionsInBounds = true;  // every description lies inside its delivery
 };
