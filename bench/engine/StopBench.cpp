@@ -16,54 +16,15 @@
 #include <vector>
 
 #include "bench/engine/BenchStream.h"
+#include "bench/engine/BenchWatch.h"
 #include "engine/Pelorin.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento::bench {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using loopback::LoopbackServer;
 using loopback::Script;
-
-class Watcher : public PelorinObserver {
-  public:
-    void observeValueForKeyPath(std::string_view keyPath, Pelorin& p) override {
-        if (keyPath != kIsPlayingKeyPath) {
-            return;
-        }
-        std::lock_guard lock(mutex_);
-        (p.isPlaying() ? playingAt_ : stoppedAt_) = Clock::now();
-        changed_.notify_all();
-    }
-    void waitPlaying() {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(30),
-                          [&] { return playingAt_ != Clock::time_point{}; });
-    }
-    Clock::time_point waitStopped() {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(30),
-                          [&] { return stoppedAt_ != Clock::time_point{}; });
-        return stoppedAt_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    Clock::time_point playingAt_{};
-    Clock::time_point stoppedAt_{};
-};
-
-double ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-void report(const char* what, std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    std::printf("  %-38s median %8.3f ms   p90 %8.3f ms   max %8.3f ms\n", what, v[v.size() / 2],
-                v[v.size() * 9 / 10], v.back());
-}
 
 // Plays `url` `runs` times; each time `ready` says when to stop.
 void measure(const char* title, const std::string& url, int runs,
@@ -91,8 +52,8 @@ void measure(const char* title, const std::string& url, int runs,
         player->removeObserver(&watcher, kIsPlayingKeyPath);
     }
     std::printf("%s (%d runs)\n", title, runs);
-    report("stop() -> false notification", toFalse);
-    report("stop() -> worker ended", toEnd);
+    report("  stop() -> false notification", toFalse);
+    report("  stop() -> worker ended", toEnd);
     std::fflush(stdout);
 }
 
