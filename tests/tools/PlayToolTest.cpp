@@ -463,9 +463,15 @@ TEST_P(WavToFifo, NeverBlocksAStop) {
     }
     RunControl control{.timeout = 20s};
     if (!withReader) {
-        // Once the queue holds audio, with no reader ever coming.
+        // Once the server is held back: the player's ring is full, and a full
+        // ring has started its queue, with no reader ever coming.
         control.signal = SIGTERM;
-        control.signalWhen = [&](const std::string&) { return server.bodyBytesWritten() > 200000; };
+        control.signalWhen = [&, last = std::uint64_t{0}, quiet = 0](const std::string&) mutable {
+            const std::uint64_t now = server.bodyBytesWritten();
+            quiet = now == last && now > 0 ? quiet + 1 : 0;
+            last = now;
+            return quiet >= 15;
+        };
     }
     const PlayRun run = runPlay({server.url("/a.mp3"), "--wav", fifo.string()}, control);
     if (reader.joinable()) {

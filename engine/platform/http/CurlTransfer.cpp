@@ -90,8 +90,8 @@ std::string CurlTransfer::setUp(const Settings& settings) {
     option(CURLOPT_URL, url->c_str());
     option(CURLOPT_ERRORBUFFER, error_);
     option(CURLOPT_NOSIGNAL, 1L);
+    // Also what a redirect may lead to.
     option(CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
-    option(CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
     option(CURLOPT_FOLLOWLOCATION, 1L);
     option(CURLOPT_MAXREDIRS, settings.maxRedirects);
     option(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeout.count()));
