@@ -22,7 +22,7 @@
 #include <QDBusObjectPath>
 #include <QObject>
 
-#include "screen/DiagnosticLog.h"
+#include "controller/DiagnosticLog.h"
 #include "screen/IdleTimer.h"
 
 class QDBusPendingCallWatcher;

@@ -6,11 +6,11 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QLineEdit>
 #include <QStringList>
 #include <string>
 
 #include "app/ApplicationId.h"
+#include "controller/StatusTexts.h"
 #include "engine/UrlEscaping.h"
 
 namespace orvento {
@@ -45,8 +45,8 @@ class MprisRootAdaptor : public QDBusAbstractAdaptor {
     QStringList supportedMimeTypes() const { return {}; }
 
   public slots:
-    void Raise() { service_.raise(); }
-    void Quit() { service_.quit(); }
+    void Raise() { emit service_.raiseRequested(); }
+    void Quit() { emit service_.quitRequested(); }
 
   private:
     MprisService& service_;
@@ -104,17 +104,14 @@ class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
 
 }  // namespace
 
-MprisService::MprisService(OrventoViewController& screen, QWidget& window, LogSink log)
-    : screen_(screen), window_(window), log_(std::move(log)) {
+MprisService::MprisService(PlaybackController& controller, LogSink log)
+    : controller_(controller), log_(std::move(log)) {
     new MprisRootAdaptor(this);
     new MprisPlayerAdaptor(this);
-    connect(&screen_, &OrventoViewController::playStateChanged, this,
-            &MprisService::playStateChanged);
-    for (QLineEdit* field : {screen_.textField, screen_.myTextField2()}) {
-        if (field != nullptr) {
-            connect(field, &QLineEdit::textChanged, this, &MprisService::announceChanges);
-        }
-    }
+    connect(&controller_, &PlaybackController::playStateChanged, this,
+            &MprisService::announceChanges);
+    connect(&controller_, &PlaybackController::selectedStationChanged, this,
+            &MprisService::announceChanges);
 }
 
 MprisService::~MprisService() {
@@ -166,24 +163,20 @@ bool MprisService::registerOn(const QDBusConnection& bus) {
     return true;
 }
 
-MprisService::Station MprisService::stationInFields() const {
-    Station station;
-    if (QLineEdit* name = screen_.myTextField2(); name != nullptr) {
-        station.name = name->text().trimmed();
-    }
-    const QString text = screen_.textField->text();
-    if (!text.trimmed().isEmpty()) {
-        station.url = QString::fromStdString(percentEscapeUrlText(text.toStdString()));
-    }
-    return station;
-}
-
-MprisService::Station MprisService::station() const {
-    return idle() ? stationInFields() : pressed_;
+Station MprisService::station() const {
+    Station shown = idle() ? controller_.selectedStation() : controller_.stationOn();
+    // Plain texts: no control characters (a line break could forge a line of
+    // what a desktop shows).
+    shown.name = shown.name.trimmed();
+    shown.name.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    shown.url = shown.url.trimmed().isEmpty() ? QString()
+                                              : withoutPassword(QString::fromStdString(
+                                                    percentEscapeUrlText(shown.url.toStdString())));
+    return shown;
 }
 
 bool MprisService::idle() const {
-    return screen_.playState() == OrventoViewController::PlayState::Idle;
+    return controller_.playState() == PlaybackController::PlayState::Idle;
 }
 
 QString MprisService::playbackStatus() const {
@@ -212,19 +205,16 @@ QVariantMap MprisService::metadata() const {
 }
 
 bool MprisService::canPlay() const {
-    return !idle() || !stationInFields().url.isEmpty();
+    return controller_.canPlay();
 }
 
 qlonglong MprisService::position() const {
-    if (idle()) {
-        return 0;
-    }
-    return static_cast<qlonglong>((screen_.listenedSeconds() - listenedAtPress_) * kMicroseconds);
+    return static_cast<qlonglong>(controller_.listenedToStationOn() * kMicroseconds);
 }
 
 void MprisService::play() {
     if (idle() && canPlay()) {
-        screen_.buttonPressed();
+        controller_.press();
     }
 }
 
@@ -234,34 +224,14 @@ void MprisService::pause() {
 
 void MprisService::stop() {
     if (!idle()) {
-        screen_.buttonPressed();
+        controller_.press();
     }
 }
 
 void MprisService::playPause() {
-    if (!idle() || canPlay()) {
-        screen_.buttonPressed();
+    if (canPlay()) {
+        controller_.press();
     }
-}
-
-void MprisService::raise() {
-    window_.setWindowState(window_.windowState() & ~Qt::WindowMinimized);
-    window_.show();
-    window_.raise();
-    window_.activateWindow();
-}
-
-void MprisService::quit() {
-    window_.close();
-}
-
-void MprisService::playStateChanged(OrventoViewController::PlayState state) {
-    // Loading comes only from a press in Idle: the station it started.
-    if (state == OrventoViewController::PlayState::Loading) {
-        pressed_ = stationInFields();
-        listenedAtPress_ = screen_.listenedSeconds();
-    }
-    announceChanges();
 }
 
 void MprisService::announceChanges() {

@@ -3,56 +3,55 @@
 // "org.mpris.MediaPlayer2.orvento", object "/org/mpris/MediaPlayer2", the
 // interfaces "org.mpris.MediaPlayer2" and "org.mpris.MediaPlayer2.Player".
 //
-// The controls press the screen's play/stop button, as a click does:
-//   Play       presses while the screen is Idle and its URL field holds text;
-//              otherwise (loading, playing, stopping) does nothing
+// The controls press the controller's play/stop, as a click on the button does:
+//   Play       presses while Idle with an address selected; otherwise
+//              (loading, playing, stopping) does nothing
 //   Pause      a live stream cannot pause: as Stop
-//   Stop       presses unless the screen is Idle
-//   PlayPause  presses; while Idle only when the URL field holds text
+//   Stop       presses unless Idle
+//   PlayPause  presses; while Idle only with an address selected
 //   Next, Previous, Seek, SetPosition, OpenUri: nothing (CanGoNext,
 //              CanGoPrevious and CanSeek are false; no URI schemes offered)
 //
-// PlaybackStatus follows the button: "Stopped" while the screen is Idle
-// (the button offers play), "Playing" while it is Loading, Playing or
-// Stopping (the button offers stop, and a press stops). A station that is
-// still connecting is "Playing" already, so that a desktop shows the stop
-// control the button shows; a stop the player has not yet carried out stays
-// "Playing" until it has.
+// PlaybackStatus follows the button: "Stopped" while Idle (the button offers
+// play), "Playing" while Loading, Playing or Stopping (the button offers
+// stop, and a press stops). A station that is still connecting is "Playing"
+// already, so that a desktop shows the stop control the button shows; a stop
+// the player has not yet carried out stays "Playing" until it has.
 //
 // Metadata names one station: "mpris:trackid" (an object path of its own per
-// name and URL), "xesam:title" (the station's name, the myTextField2 field;
-// the URL when there is no name) and "xesam:url" (the URL field's text,
-// percent-escaped as the press escapes it). While a station is on (the screen
-// is not Idle) that is the station the press started; while Idle it is the
-// station the fields hold now, which Play would start, and with an empty URL
-// field only the trackid ".../TrackList/NoTrack". Position: microseconds of
-// audio heard from the station that is on; 0 while Idle.
+// name and URL), "xesam:title" (the station's name; the URL when it has none)
+// and "xesam:url" (the URL percent-escaped as the press escapes it, without
+// its password). While a station is on that is the controller's station on;
+// while Idle it is the selected station, which Play would start, and with no
+// address selected only the trackid ".../TrackList/NoTrack". Texts go as
+// they are, plain, with control characters left out. Position: microseconds
+// of audio heard from the station that is on; 0 while Idle.
 //
-// CanControl and CanPause are always true; CanPlay while the URL field holds
-// text or a station is on. PropertiesChanged is sent for PlaybackStatus,
+// CanControl and CanPause are always true; CanPlay while an address is
+// selected or a station is on. PropertiesChanged is sent for PlaybackStatus,
 // Metadata and CanPlay whenever one of them changes.
 //
 // The root interface: Identity "Orvento", DesktopEntry naming the desktop
-// file (kApplicationId); Raise brings the window to the front, Quit closes it
-// (as Ctrl+Q does, ending the application).
+// file (kApplicationId); Raise and Quit are passed on as raiseRequested and
+// quitRequested (the application brings its window to the front, or closes
+// it as Ctrl+Q does).
 //
 // Where another Orvento holds the bus name, the service takes
 // "org.mpris.MediaPlayer2.orvento.instance<process id>", as MPRIS asks. Without
 // a session bus, or without any name, it writes one log line and the
 // application runs on without media keys.
 //
-// Main thread only. The screen and the window outlive the service.
+// Main thread only. The controller outlives the service.
 #pragma once
 
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
-#include <QWidget>
 #include <optional>
 
-#include "screen/DiagnosticLog.h"
-#include "screen/OrventoViewController.h"
+#include "controller/DiagnosticLog.h"
+#include "controller/PlaybackController.h"
 
 namespace orvento {
 
@@ -68,7 +67,7 @@ class MprisService : public QObject {
 
     // `log`: where the one line about a missing bus goes; empty: standard
     // error (writeLogLine).
-    MprisService(OrventoViewController& screen, QWidget& window, LogSink log = {});
+    explicit MprisService(PlaybackController& controller, LogSink log = {});
     // Gives up the bus name and the object.
     ~MprisService() override;
     MprisService(const MprisService&) = delete;
@@ -89,34 +88,25 @@ class MprisService : public QObject {
     void pause();
     void stop();
     void playPause();
-    void raise();
-    void quit();
+
+  signals:
+    void raiseRequested();
+    void quitRequested();
 
   private:
-    struct Station {
-        QString name;
-        QString url;
-        bool operator==(const Station&) const = default;
-    };
-    // The station the fields hold now.
-    Station stationInFields() const;
-    // The station Metadata names.
+    // The station Metadata names: its name and its escaped URL.
     Station station() const;
     bool idle() const;
-    void playStateChanged(OrventoViewController::PlayState state);
     // Sends PropertiesChanged for what differs from the last announcement.
     void announceChanges();
     void log(const QString& text) const;
 
-    OrventoViewController& screen_;
-    QWidget& window_;
+    PlaybackController& controller_;
     const LogSink log_;
     std::optional<QDBusConnection> bus_;  // set while registered
     QString serviceName_;
 
-    Station pressed_;             // the station the last press started
-    double listenedAtPress_ = 0;  // the screen's listening time then, in seconds
-    QString announcedStatus_;     // what PropertiesChanged last said
+    QString announcedStatus_;  // what PropertiesChanged last said
     Station announcedStation_;
     bool announcedCanPlay_ = false;
 };

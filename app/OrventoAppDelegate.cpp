@@ -13,21 +13,13 @@ namespace {
 
 constexpr int kWindowMargin = 48;  // kept free of the screen's available height
 
-// The screen's actions, connected the way the interface description names them.
-void connectActions(OrventoViewController& screen) {
-    QObject::connect(screen.button, &QAbstractButton::clicked, &screen,
-                     &OrventoViewController::buttonPressed);
-    QObject::connect(screen.textField, &QLineEdit::returnPressed, &screen,
-                     [&screen] { screen.textFieldShouldReturn(screen.textField); });
-    QObject::connect(screen.selectButton, &QAbstractButton::clicked, &screen,
-                     [&screen] { screen.SelectbuttonClick(screen.selectButton); });
-}
-
 }  // namespace
 
-OrventoAppDelegate::OrventoAppDelegate(ScreenServices services) {
+OrventoAppDelegate::OrventoAppDelegate(PelorinServices engine, ScreenServices services)
+    : controller_(std::make_unique<PlaybackController>(std::move(engine), services.log)) {
     auto window = std::make_unique<QMainWindow>();
-    auto* screen = new OrventoViewController(std::move(services), window.get());
+    auto* screen =
+        new OrventoViewController(*controller_, *stations_, std::move(services), window.get());
     window->setWindowTitle(screen->windowTitle());
     // The installed application icon; the play button where there is none.
     window->setWindowIcon(QIcon::fromTheme(QLatin1String(kApplicationId),
@@ -37,7 +29,6 @@ OrventoAppDelegate::OrventoAppDelegate(ScreenServices services) {
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     QObject::connect(quit, &QAction::triggered, window.get(), &QWidget::close);
     window->addAction(quit);
-    connectActions(*screen);
     setWindow(std::move(window));
     setViewController(screen);
 }
@@ -57,7 +48,6 @@ void OrventoAppDelegate::applicationDidFinishLaunching() {
     }
     window_->setCentralWidget(viewController_);
     window_->resize(size);
-    // Shown first: the window paints while set-up waits for its downloads.
     window_->show();
     viewController_->viewDidLoad();
     window_->activateWindow();

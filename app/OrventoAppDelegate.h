@@ -2,14 +2,11 @@
 // and shows it.
 //
 // Creating the delegate stands for loading the main interface description: it
-// creates the window and the player screen (whose layout builds the controls
-// and connects the screen's outlets) and connects the screen's actions:
-//   - the play button's click -> buttonPressed;
-//   - Return in the URL field -> textFieldShouldReturn;
-//   - the select control's click -> SelectbuttonClick.
-// applicationDidFinishLaunching then makes the screen the window's content,
-// shows the window, runs the screen's set-up (the window paints meanwhile)
-// and focuses the URL field.
+// creates the playback controller and the station list, the window and the
+// player screen on them (whose layout builds the controls and connects the
+// screen's outlets and actions). applicationDidFinishLaunching then makes the
+// screen the window's content, shows the window, starts the screen's set-up
+// (whose downloads run in the background) and focuses the URL field.
 // Ctrl+Q closes the window.
 //
 // Main thread only.
@@ -18,14 +15,16 @@
 #include <QMainWindow>
 #include <memory>
 
+#include "controller/PlaybackController.h"
+#include "controller/StationListModel.h"
 #include "screen/OrventoViewController.h"
 
 namespace orvento {
 
 class OrventoAppDelegate {
   public:
-    explicit OrventoAppDelegate(ScreenServices services = {});
-    // Closes the window; the screen goes with it.
+    explicit OrventoAppDelegate(PelorinServices engine = {}, ScreenServices services = {});
+    // Closes the window (the screen goes with it), then stops playback.
     ~OrventoAppDelegate();
     OrventoAppDelegate(const OrventoAppDelegate&) = delete;
     OrventoAppDelegate& operator=(const OrventoAppDelegate&) = delete;
@@ -39,8 +38,11 @@ class OrventoAppDelegate {
     void setViewController(OrventoViewController* viewController) {
         viewController_ = viewController;
     }
+    PlaybackController& controller() const { return *controller_; }
 
   private:
+    const std::unique_ptr<PlaybackController> controller_;
+    const std::unique_ptr<StationListModel> stations_ = std::make_unique<StationListModel>();
     std::unique_ptr<QMainWindow> window_;
     OrventoViewController* viewController_ = nullptr;
 };

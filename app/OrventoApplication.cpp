@@ -1,18 +1,19 @@
 #include "app/OrventoApplication.h"
 
 #include <QLocale>
-#include <QPalette>
-#include <QStyleFactory>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "app/ApplicationId.h"
 #include "app/DesktopIdleInhibitor.h"
 #include "app/MprisService.h"
+#include "app/TerminationSignals.h"
 #include "engine/EnginePlatform.h"
 #include "engine/WorkerRegistry.h"
+#include "screen/OrventoLook.h"
 #include "screen/QtAlertService.h"
 #include "screen/Translations.h"
 
@@ -35,30 +36,6 @@ bool displayAvailable() {
 
 }  // namespace
 
-void applyOrventoLook(QApplication& app) {
-    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QPalette palette;
-    const QColor text(0xe8, 0xee, 0xf6);
-    const QColor muted(0x5d, 0x70, 0x90);
-    palette.setColor(QPalette::Window, QColor(0x0f, 0x20, 0x36));
-    palette.setColor(QPalette::WindowText, text);
-    palette.setColor(QPalette::Base, QColor(0x0b, 0x18, 0x28));
-    palette.setColor(QPalette::AlternateBase, QColor(0x12, 0x23, 0x3a));
-    palette.setColor(QPalette::Text, text);
-    palette.setColor(QPalette::PlaceholderText, QColor(0x6b, 0x7f, 0x9c));
-    palette.setColor(QPalette::Button, QColor(0x1f, 0x36, 0x57));
-    palette.setColor(QPalette::ButtonText, text);
-    palette.setColor(QPalette::Highlight, QColor(0x2f, 0x8f, 0x7d));
-    palette.setColor(QPalette::HighlightedText, Qt::white);
-    palette.setColor(QPalette::ToolTipBase, QColor(0x12, 0x23, 0x3a));
-    palette.setColor(QPalette::ToolTipText, text);
-    palette.setColor(QPalette::Link, QColor(0x45, 0xe0, 0xc2));
-    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
-        palette.setColor(QPalette::Disabled, role, muted);
-    }
-    QApplication::setPalette(palette);
-}
-
 int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
     if (!displayAvailable()) {
         std::fputs(
@@ -67,18 +44,32 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
             stderr);
         return 1;
     }
+    // Before any thread starts: every thread inherits the block.
+    blockTerminationSignals();
     QApplication app(argc, argv);
+    // SIGTERM, SIGINT or SIGHUP end the application as closing its window
+    // does, in any state: the event loop ends, playback stops, the desktop's
+    // idle timer is given back.
+    TerminationSignals terminations;
+    QObject::connect(&terminations, &TerminationSignals::received, &app, [](int signalNumber) {
+        writeLogLine(std::string(TerminationSignals::nameOf(signalNumber)) + ": ending");
+        QApplication::exit(0);
+    });
     QApplication::setApplicationName(QStringLiteral("Orvento"));
     QGuiApplication::setDesktopFileName(QLatin1String(kApplicationId));
     applyOrventoLook(app);
     const std::unique_ptr<QTranslator> translation = installTranslation(QLocale::system());
 
     auto alerts = std::make_shared<QtAlertService>();
+    PelorinServices engine;
+    // The engine's own lines ("... err ..." and the output's) join the
+    // application's log.
+    engine.platform = std::make_shared<EnginePlatform>(
+        AudioOutputChoice{}, [](std::string_view line) { writeLogLine(line); });
+    engine.alerts = alerts;
+    engine.strings = errorsTable();
+    engine.workers = &WorkerRegistry::shared();
     ScreenServices services;
-    services.engine.platform = std::make_shared<EnginePlatform>();
-    services.engine.alerts = alerts;
-    services.engine.strings = errorsTable();
-    services.engine.workers = &WorkerRegistry::shared();
     services.catalogueBaseUrl =
         serverFromEnvironment(kCatalogueUrlVariable, ORVENTO_DEFAULT_CATALOGUE_URL);
     services.weatherBaseUrl =
@@ -89,11 +80,19 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
 
     int status = 0;
     {
-        OrventoAppDelegate delegate(std::move(services));
+        OrventoAppDelegate delegate(std::move(engine), std::move(services));
         alerts->setParentWindow(delegate.window());
         delegate.applicationDidFinishLaunching();
         // The media keys and the desktop's media controls.
-        MprisService mpris(*delegate.viewController(), *delegate.window());
+        MprisService mpris(delegate.controller());
+        QMainWindow* window = delegate.window();
+        QObject::connect(&mpris, &MprisService::quitRequested, window, &QWidget::close);
+        QObject::connect(&mpris, &MprisService::raiseRequested, window, [window] {
+            window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+            window->show();
+            window->raise();
+            window->activateWindow();
+        });
         mpris.registerOn(QDBusConnection::sessionBus());
         if (hooks.launched) {
             QTimer::singleShot(0, &app, [&] { hooks.launched(delegate); });
@@ -102,7 +101,7 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
         // A worker waiting for its alert to be shown would wait for ever now.
         alerts->close();
     }
-    // The screen stopped its player as it went; let every worker finish.
+    // The controller stopped its player as it went; let every worker finish.
     WorkerRegistry::shared().shutdown(kWorkersShutdown);
     return status;
 }

@@ -30,7 +30,4 @@ struct LaunchHooks {
 // error and returns 1.
 int orventoMain(int& argc, char** argv, const LaunchHooks& hooks = {});
 
-// The application's style and dark palette, shared by every window and box.
-void applyOrventoLook(QApplication& app);
-
 }  // namespace orvento

@@ -20,8 +20,9 @@ with one button, or with the keyboard's media keys. It counts the listening
 time and shows the latest airport weather.
 .
 The package also holds orvento-play, which plays a stream from the command
-line (also into nothing or into a WAV file, for machines without sound), and
-orvento-probe, which shows what the stream parser makes of a file or stream.")
+line (also into nothing or into a WAV file, for machines without sound),
+orvento-probe, which shows what the stream parser makes of a file or stream,
+and orvento-weather, which decodes an airport's METAR and TAF reports.")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,28 +1,19 @@
 #include "screen/OrventoViewController.h"
 
-#include <QAbstractListModel>
 #include <QCoreApplication>
+#include <QIdentityProxyModel>
 #include <QKeyEvent>
 #include <QUrl>
 #include <algorithm>
 #include <string>
 #include <utility>
 
-#include "engine/UrlEscaping.h"
-#include "engine/platform/http/HttpDownload.h"
-#include "screen/MainThread.h"
-#include "screen/WaitWhilePainting.h"
-#include "screen/WeatherReport.h"
+#include "controller/WeatherReport.h"
 
 namespace orvento {
 namespace {
 
 constexpr const char* kImageFolder = ":/images/";
-
-// Auxiliary timers: a one-shot after 10 s and two repeating ones.
-constexpr std::chrono::seconds kTimer0Interval{10};
-constexpr std::chrono::seconds kTimer2Interval{55};
-constexpr std::chrono::seconds kTimer3Interval{60};
 
 QString translate(const char* text) {
     return QCoreApplication::translate("OrventoViewController", text);
@@ -39,10 +30,12 @@ QString buttonNameFor(const QString& image) {
     return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Play"));
 }
 
-// The host and port of a base URL, for the status line.
+// The host and port of a base URL, for the status line; a password in it is
+// not shown.
 QString serverName(const QString& baseUrl) {
-    const QUrl url(baseUrl);
-    return url.authority().isEmpty() ? baseUrl : url.authority();
+    const QString shown = withoutPassword(baseUrl);
+    const QUrl url(shown);
+    return url.authority().isEmpty() ? shown : url.authority();
 }
 
 // A base URL without trailing slashes: the paths bring their own.
@@ -54,39 +47,33 @@ QString joined(const QString& baseUrl, const char* path) {
     return base + QLatin1String(path);
 }
 
-}  // namespace
-
-// The picker's model: every question goes to the screen's data source.
-class StationPickerModel : public QAbstractListModel {
+// The station list as the picker shows it: names, and each station's URL as
+// its tooltip, escaped (a tooltip would render markup).
+class StationPickerModel : public QIdentityProxyModel {
   public:
-    StationPickerModel(OrventoViewController& screen, QListView& picker)
-        : QAbstractListModel(&screen), screen_(screen), picker_(picker) {}
-
-    int rowCount(const QModelIndex& parent) const override {
-        return parent.isValid()
-                   ? 0
-                   : static_cast<int>(screen_.pickerViewNumberOfRowsInComponent(&picker_, 0));
-    }
+    using QIdentityProxyModel::QIdentityProxyModel;
     QVariant data(const QModelIndex& index, int role) const override {
-        if (!index.isValid() || index.row() >= rowCount({})) {
-            return {};
-        }
-        if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
-            return screen_.pickerViewTitleForRow(&picker_, index.row(), 0);
-        }
         if (role == Qt::ToolTipRole) {
-            return screen_.tableData2().value(index.row());
+            const QString url =
+                QIdentityProxyModel::data(index, StationListModel::UrlRole).toString();
+            return QStringLiteral("<p>%1</p>").arg(withoutPassword(url).toHtmlEscaped());
         }
-        return {};
+        if (role == Qt::AccessibleTextRole) {
+            return QIdentityProxyModel::data(index, Qt::DisplayRole);
+        }
+        return QIdentityProxyModel::data(index, role);
     }
-
-  private:
-    OrventoViewController& screen_;
-    QListView& picker_;
 };
 
-OrventoViewController::OrventoViewController(ScreenServices services, QWidget* parent)
-    : QWidget(parent), services_(std::move(services)) {
+}  // namespace
+
+OrventoViewController::OrventoViewController(PlaybackController& controller,
+                                             StationListModel& stations, ScreenServices services,
+                                             QWidget* parent)
+    : QWidget(parent),
+      controller_(controller),
+      stations_(stations),
+      services_(std::move(services)) {
     ui_.setupUi(this);
     textField = ui_.textField;
     button = ui_.button;
@@ -96,52 +83,59 @@ OrventoViewController::OrventoViewController(ScreenServices services, QWidget* p
     setPicker(ui_.picker);
     setMyTextField2(ui_.myTextField2);
     setTimerLabel(ui_.timerLabel);
+    metar->setPlainText(translate(QT_TRANSLATE_NOOP(
+        "OrventoViewController", "The latest METAR observation and TAF forecast appear here.")));
     // Hidden until the select control shows it (set-up hides it again).
     picker()->setHidden(true);
     picker()->installEventFilter(this);
-    // The screen is the delegate of the button's spin.
+    // One character more than the controller plays: an address too long
+    // shows as too long instead of being cut to one that is not.
+    textField->setMaxLength(static_cast<int>(PlaybackController::kAddressLengthLimit) + 1);
+    // The layout's actions; the screen is the delegate of the button's spin.
+    connect(button, &QAbstractButton::clicked, this, &OrventoViewController::buttonPressed);
+    connect(textField, &QLineEdit::returnPressed, this,
+            [this] { textFieldShouldReturn(textField); });
+    connect(selectButton, &QAbstractButton::clicked, this,
+            [this] { SelectbuttonClick(selectButton); });
     connect(button, &SpinningButton::animationDidStop, this,
             &OrventoViewController::animationDidStop);
+
+    connect(&controller_, &PlaybackController::attemptStarted, this, [this] {
+        setButtonImage(QLatin1String(kLoadingImage));
+        spinButton();
+    });
+    connect(&controller_, &PlaybackController::stopRequested, button,
+            &SpinningButton::removeAllAnimations);
+    connect(&controller_, &PlaybackController::reportedPlaying, this,
+            [this] { setButtonImage(QLatin1String(kStopImage)); });
+    connect(&controller_, &PlaybackController::reportedEnded, this,
+            [this] { setButtonImage(QLatin1String(kPlayImage)); });
+    connect(&controller_, &PlaybackController::statusTextChanged, statusLabel, &QLabel::setText);
+    connect(&controller_, &PlaybackController::listeningTimeChanged, this, [this](double seconds) {
+        if (QLabel* label = timerLabel();
+            label != nullptr && label->text() != elapsedTimeText(seconds)) {
+            label->setText(elapsedTimeText(seconds));
+        }
+    });
+    connect(&controller_, &PlaybackController::selectedStationChanged, this,
+            &OrventoViewController::showSelectedStation);
+    connect(textField, &QLineEdit::textChanged, this, &OrventoViewController::addressChanged);
+    statusLabel->setText(controller_.statusText());
+    showSelectedStation();
 }
 
-OrventoViewController::~OrventoViewController() {
-    std::shared_ptr<Pelorin> player;
-    {
-        // No notification starts any more; wait for those under way, which
-        // may still post to this object.
-        std::unique_lock lock(streamerMutex_);
-        closing_ = true;
-        notificationsDone_.wait(lock, [this] { return notificationsRunning_ == 0; });
-        player = std::move(streamer);
-    }
-    if (player) {
-        player->removeObserver(this, kIsPlayingKeyPath);
-        player->removeObserver(this, kHasEndedKeyPath);
-        player->stop();
-    }
+OrventoViewController::~OrventoViewController() = default;
+
+void OrventoViewController::log(const QString& text) const {
+    writeLogLine(services_.log, text.toStdString());
 }
+
+// ---- Set-up
 
 void OrventoViewController::viewDidLoad() {
-    setTableData1({});
-    setTableData2({});
-    setStatusText(loadingText());
-
-    QList<Station> stations;
-    const CatalogueOutcome outcome = loadCatalogue(stations);
-    for (qsizetype i = 0; i < stations.size(); ++i) {
-        const Station& station = stations.at(i);
-        if (i == 0) {
-            textField->setText(station.url);
-            // A long URL shows its beginning, the scheme and host.
-            textField->setCursorPosition(0);
-            myTextField2()->setText(station.name);
-            myTextField2()->setCursorPosition(0);
-            chosenRow_ = 0;
-        }
-        log(QStringLiteral("adi=%1,url=%2").arg(station.name, station.url));
-        tableData1_.append(station.name);
-        tableData2_.append(station.url);
-    }
+    stations_.setStations({});
+    controller_.setStatusText(loadingText());
+    startDownload(catalogue_, services_.catalogueBaseUrl, kCataloguePath, kCatalogueMaxBytes);
     picker()->setHidden(true);
     setButtonImage(QLatin1String(kPlayImage));
     ikiyegec();
@@ -149,112 +143,109 @@ void OrventoViewController::viewDidLoad() {
     if (services_.idleTimer) {
         services_.idleTimer->setIdleTimerDisabled(true);
     }
-    selectButton->setEnabled(!tableData1_.isEmpty());
-    setStatusText(catalogueText(outcome, serverName(services_.catalogueBaseUrl)));
+    applySetUpResults();
 }
 
-std::optional<QByteArray> OrventoViewController::download(const QString& url, std::size_t maxBytes,
-                                                          QString* error) const {
-    HttpDownloadOptions options;
-    options.maxBytes = maxBytes;
-    HttpDownloadResult result;
-    const std::string address = url.toStdString();
-    waitWhilePainting([&] { result = downloadWholeBody(address, options); });
-    if (!result.body) {
-        if (error != nullptr) {
-            *error = QString::fromStdString(result.error);
-        }
-        return std::nullopt;
-    }
-    return QByteArray::fromStdString(*result.body);
-}
-
-CatalogueOutcome OrventoViewController::loadCatalogue(QList<Station>& stations) {
-    if (services_.catalogueBaseUrl.isEmpty()) {
-        return CatalogueOutcome::failed;
-    }
-    const QString url = joined(services_.catalogueBaseUrl, kCataloguePath);
-    QString error;
-    const std::optional<QByteArray> body = download(url, kCatalogueMaxBytes, &error);
-    if (!body) {
-        log(QStringLiteral("catalogue: %1: %2").arg(url, error));
-        return CatalogueOutcome::failed;
-    }
-    Catalogue catalogue = parseCatalogue(*body);
-    for (const QString& problem : catalogue.problems) {
-        log(QStringLiteral("catalogue: ") + problem);
-    }
-    stations = std::move(catalogue.stations);
-    if (!catalogue.readable) {
-        return CatalogueOutcome::unreadable;
-    }
-    return stations.isEmpty() ? CatalogueOutcome::empty : CatalogueOutcome::loaded;
-}
-
-bool OrventoViewController::shouldAutorotateToInterfaceOrientation(int orientation) const {
-    return orientation == kPortraitOrientation;
-}
-
-void OrventoViewController::log(const QString& text) const {
-    writeLogLine(services_.log, text.toStdString());
-}
-
-void OrventoViewController::setStatusText(const QString& text) {
-    statusLabel->setText(text);
-}
-
-// ---- Play/stop button and play state
-
-void OrventoViewController::buttonPressed() {
-    const QString text = textField->text();
-    log(QStringLiteral("txt:") + text);
-
-    std::shared_ptr<Pelorin> current;
-    {
-        std::lock_guard lock(streamerMutex_);
-        current = streamer;
-        if (current) {
-            streamerNotes_.stopRequested = true;
-        }
-    }
-    if (current) {
-        // The image changes only when the player reports that it stopped.
-        button->removeAllAnimations();
-        setPlayState(PlayState::Stopping);
-        current->stop();
+void OrventoViewController::startDownload(SetUpResult& slot, const QString& baseUrl,
+                                          const char* path, std::size_t maxBytes) {
+    slot = SetUpResult{};
+    if (baseUrl.isEmpty()) {
+        slot.arrived = true;
         return;
     }
-
-    CFURLRef url = Url::fromString(percentEscapeUrlText(text.toStdString()));
-    const bool hadUrl = url != nullptr;
-    std::shared_ptr<Pelorin> player = Pelorin::initWithURL(std::move(url), services_.engine);
-    {
-        std::lock_guard lock(streamerMutex_);
-        streamer = player;
-        streamerNotes_ = PlayerEnding{};
-        streamerNotes_.text = text;
-        streamerNotes_.hadUrl = hadUrl;
-    }
-    // Observed before it starts, so that no notification is missed.
-    player->addObserver(this, kIsPlayingKeyPath);
-    player->addObserver(this, kHasEndedKeyPath);
-    player->start();
-    setButtonImage(QLatin1String(kLoadingImage));
-    spinButton();
-    setStatusText(connectingText());
-    setPlayState(PlayState::Loading);
+    HttpDownloadOptions options;
+    options.maxBytes = maxBytes;
+    slot.download =
+        std::make_unique<BackgroundDownload>(joined(baseUrl, path).toStdString(), options, this,
+                                             [this, &slot](const HttpDownloadResult& result) {
+                                                 slot.arrived = true;
+                                                 slot.result = result;
+                                                 emit setUpDownloadArrived();
+                                                 applySetUpResults();
+                                             });
 }
 
-void OrventoViewController::setPlayState(PlayState state) {
-    if (playState_ != state) {
-        playState_ = state;
-        emit playStateChanged(state);
+void OrventoViewController::applySetUpResults() {
+    if (!catalogueApplied_ && catalogue_.arrived) {
+        catalogueApplied_ = true;
+        applyCatalogue(catalogue_.result);
+    }
+    if (catalogueApplied_ && !weatherApplied_ && metarReport_.arrived && tafReport_.arrived) {
+        weatherApplied_ = true;
+        metar->setPlainText(weatherPanelText(weatherSectionText(metarReport_.result),
+                                             weatherSectionText(tafReport_.result)));
     }
 }
 
-bool OrventoViewController::holdsPlayer(const Pelorin* player) const {
-    std::lock_guard lock(streamerMutex_);
-    return streamer.get() == player;
+void OrventoViewController::applyCatalogue(const std::optional<HttpDownloadResult>& download) {
+    const QString where = withoutPassword(joined(services_.catalogueBaseUrl, kCataloguePath));
+    CatalogueOutcome outcome = CatalogueOutcome::failed;
+    Catalogue catalogue;
+    if (download && !download->body) {
+        log(QStringLiteral("catalogue: %1: %2")
+                .arg(logField(where), QString::fromStdString(download->error)));
+        outcome = download->tooLarge ? CatalogueOutcome::tooLarge : CatalogueOutcome::failed;
+    } else if (download) {
+        catalogue = parseCatalogue(QByteArray::fromStdString(*download->body));
+        for (const QString& problem : catalogue.problems) {
+            log(QStringLiteral("catalogue: ") + problem);
+        }
+        outcome = !catalogue.readable            ? CatalogueOutcome::unreadable
+                  : catalogue.stations.isEmpty() ? CatalogueOutcome::empty
+                                                 : CatalogueOutcome::loaded;
+    }
+    const QList<Station>& stations = catalogue.stations;
+    for (qsizetype i = 0; i < stations.size() && i < kLoggedStationsLimit; ++i) {
+        log(QStringLiteral("adi=%1,url=%2")
+                .arg(logField(stations[i].name), logField(withoutPassword(stations[i].url))));
+    }
+    if (stations.size() > kLoggedStationsLimit) {
+        log(QStringLiteral("adi: %1 more stations, not logged")
+                .arg(stations.size() - kLoggedStationsLimit));
+    }
+    // The first station, unless the user has typed an address meanwhile.
+    if (!stations.isEmpty() && !textField->isModified()) {
+        controller_.chooseStation(stations.front());
+    }
+    stations_.setStations(stations);
+    selectButton->setEnabled(!stations.isEmpty());
+    // Playback's news, once there is any, is worth more than set-up's.
+    if (controller_.attempts() == 0) {
+        controller_.setStatusText(catalogueText(outcome, serverName(services_.catalogueBaseUrl)));
+    }
+}
+
+void OrventoViewController::addressChanged(const QString& text) {
+    if (text == controller_.selectedStation().url) {
+        return;
+    }
+    // A station's own URL brings its name with it.
+    const QList<Station>& stations = stations_.stations();
+    const auto listed =
+        std::find_if(stations.begin(), stations.end(),
+                     [&text](const Station& station) { return station.url == text; });
+    if (listed != stations.end()) {
+        controller_.chooseStation(*listed);
+    } else {
+        controller_.setAddressText(text);
+    }
+}
+
+void OrventoViewController::showSelectedStation() {
+    const Station& station = controller_.selectedStation();
+    if (textField->text() != station.url) {
+        textField->setText(station.url);
+        // A long URL shows its beginning, the scheme and host.
+        textField->setCursorPosition(0);
+    }
+    myTextField2()->setText(station.name);
+    myTextField2()->setCursorPosition(0);
+}
+
+// ---- Play/stop button
+
+void OrventoViewController::buttonPressed() {
+    controller_.press();
 }
 
 void OrventoViewController::setButtonImage(const QString& name) {
@@ -285,7 +276,9 @@ bool OrventoViewController::textFieldShouldReturn(QLineEdit* /*field*/) {
 void OrventoViewController::SelectbuttonClick(QObject* /*sender*/) {
     // The screen is the picker's data source and delegate.
     if (pickerDataSource_ == nullptr) {
-        pickerDataSource_ = new StationPickerModel(*this, *picker());
+        auto* source = new StationPickerModel(this);
+        source->setSourceModel(&stations_);
+        pickerDataSource_ = source;
     }
     if (picker()->model() != pickerDataSource_) {
         picker()->setModel(pickerDataSource_);
@@ -295,13 +288,15 @@ void OrventoViewController::SelectbuttonClick(QObject* /*sender*/) {
 
     picker()->setHidden(!picker()->isHidden());
     if (!picker()->isHidden()) {
-        // Opens at the station in the fields, ready for the keyboard.
-        const QModelIndex current = pickerDataSource_->index(static_cast<int>(chosenRow_), 0);
+        // Opens at the station selected, ready for the keyboard.
+        const int row =
+            static_cast<int>(stations_.stations().indexOf(controller_.selectedStation()));
+        const QModelIndex current = pickerDataSource_->index(std::max(row, 0), 0);
         picker()->setCurrentIndex(current);
         picker()->scrollTo(current);
         picker()->setFocus(Qt::OtherFocusReason);
     }
-    log(QStringLiteral("count;%1").arg(tableData1().size()));
+    log(QStringLiteral("count;%1").arg(pickerViewNumberOfRowsInComponent(picker(), 0)));
 }
 
 int OrventoViewController::numberOfComponentsInPickerView(QListView* /*picker*/) const {
@@ -310,29 +305,25 @@ int OrventoViewController::numberOfComponentsInPickerView(QListView* /*picker*/)
 
 qsizetype OrventoViewController::pickerViewNumberOfRowsInComponent(QListView* /*picker*/,
                                                                    int /*component*/) const {
-    return tableData1().size();
+    return stations_.rowCount();
 }
 
 QString OrventoViewController::pickerViewTitleForRow(QListView* /*picker*/, qsizetype row,
                                                      int /*component*/) const {
-    return tableData1().value(row);
+    return stations_.station(row).name;
 }
 
 void OrventoViewController::pickerViewDidSelectRow(QListView* picker, qsizetype row,
                                                    int /*component*/) {
     log(QStringLiteral("ppp;%1").arg(row));
-    if (row < 0 || row >= tableData1().size()) {
+    if (row < 0 || row >= stations_.rowCount()) {
         return;
     }
-    chosenRow_ = row;
-    textField->setText(tableData2().at(row));
-    textField->setCursorPosition(0);
-    myTextField2()->setText(tableData1().at(row));
-    myTextField2()->setCursorPosition(0);
+    controller_.chooseStation(stations_.station(row));
     if (picker != nullptr) {
         const bool hadFocus = picker->hasFocus();
         picker->setHidden(!picker->isHidden());
-        // The next step is most likely play.
+        // The next step is most likely play: Return on the button.
         if (hadFocus) {
             button->setFocus(Qt::OtherFocusReason);
         }
@@ -362,204 +353,8 @@ bool OrventoViewController::eventFilter(QObject* watched, QEvent* event) {
 // ---- Weather panel
 
 void OrventoViewController::ikiyegec() {
-    std::optional<QByteArray> metarBytes;
-    std::optional<QByteArray> tafBytes;
-    if (!services_.weatherBaseUrl.isEmpty()) {
-        metarBytes = download(joined(services_.weatherBaseUrl, kMetarPath), kWeatherMaxBytes);
-        tafBytes = download(joined(services_.weatherBaseUrl, kTafPath), kWeatherMaxBytes);
-    }
-    // Words wrap, and the label takes as many lines as the text needs.
-    metar->setWordWrap(true);
-    metar->setText(weatherPanelText(decodeUtf8(metarBytes), decodeUtf8(tafBytes)));
+    startDownload(metarReport_, services_.weatherBaseUrl, kMetarPath, kWeatherMaxBytes);
+    startDownload(tafReport_, services_.weatherBaseUrl, kTafPath, kWeatherMaxBytes);
 }
-
-void OrventoViewController::connectionDidReceiveResponse(QObject* /*connection*/) {
-    if (receivedData_) {
-        receivedData_->clear();
-    }
-}
-
-void OrventoViewController::connectionDidReceiveData(QObject* /*connection*/,
-                                                     const QByteArray& data) {
-    if (receivedData_) {
-        receivedData_->append(data);
-    }
-}
-
-void OrventoViewController::connectionDidFinishLoading(QObject* connection) {
-    const QByteArray bytes = receivedData_ ? *receivedData_ : QByteArray();
-    log(QStringLiteral("Succeeded! Received %1 bytes of data")
-            .arg(static_cast<qint32>(bytes.size())));
-    // As ASCII: bytes outside it leave the text empty.
-    const bool ascii = std::all_of(bytes.begin(), bytes.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    log(QStringLiteral("finalResponse;") + (ascii ? QString::fromLatin1(bytes) : QString()));
-    receivedData_.reset();
-    if (connection != nullptr) {
-        connection->deleteLater();
-    }
-}
-
-void OrventoViewController::connectionDidFailWithError(QObject* connection,
-                                                       const QString& description,
-                                                       const QString& failingUrl) {
-    if (connection != nullptr) {
-        connection->deleteLater();
-    }
-    receivedData_.reset();
-    log(QStringLiteral("Connection failed! Error - %1 %2").arg(description, failingUrl));
-}
-
-void OrventoViewController::observeValueForKeyPath(std::string_view keyPath, Pelorin& object) {
-    {
-        std::lock_guard lock(streamerMutex_);
-        if (closing_) {
-            return;
-        }
-        ++notificationsRunning_;
-    }
-    if (keyPath == kHasEndedKeyPath) {
-        // Only a player that never reported "not playing" is still held here.
-        playerEnded(object);
-    } else if (keyPath == kIsPlayingKeyPath) {
-        if (object.isPlaying()) {
-            playerPlays(object);
-        } else {
-            playerEnded(object);
-        }
-    }
-    {
-        std::lock_guard lock(streamerMutex_);
-        --notificationsRunning_;
-    }
-    notificationsDone_.notify_all();
-}
-
-void OrventoViewController::playerPlays(Pelorin& object) {
-    {
-        std::lock_guard lock(streamerMutex_);
-        if (streamer.get() != &object) {
-            return;
-        }
-        streamerNotes_.reportedPlaying = true;
-    }
-    postToMainThread(this, [this, player = &object] {
-        setButtonImage(QLatin1String(kStopImage));
-        setStatusText(playingText());
-        // Not for a player that has ended (or been replaced) since it posted.
-        if (holdsPlayer(player)) {
-            setPlayState(PlayState::Playing);
-        }
-    });
-    startTimer();
-}
-
-void OrventoViewController::playerEnded(Pelorin& object) {
-    std::shared_ptr<Pelorin> player;
-    PlayerEnding ending;
-    {
-        std::lock_guard lock(streamerMutex_);
-        if (streamer.get() != &object) {
-            return;
-        }
-        player = std::move(streamer);
-        ending = std::move(streamerNotes_);
-    }
-    // Empty after a user's stop; otherwise why the player failed or could not start.
-    ending.cause = object.failureReason();
-    player->removeObserver(this, kIsPlayingKeyPath);
-    player->removeObserver(this, kHasEndedKeyPath);
-    // The player's worker keeps its own reference until its last step.
-    player.reset();
-    const QString status = endingText(ending);
-    postToMainThread(this, [this, status] {
-        setButtonImage(QLatin1String(kPlayImage));
-        setStatusText(status);
-        // Not when a press has started the next player since.
-        if (holdsPlayer(nullptr)) {
-            setPlayState(PlayState::Idle);
-        }
-    });
-    stopTimer();
-}
-
-// ---- Listening time
-
-void OrventoViewController::startTimer() {
-    postToMainThread(this, [this] { startTickTimer(); });
-}
-
-void OrventoViewController::stopTimer() {
-    postToMainThread(this, [this] { stopTickTimer(); });
-}
-
-void OrventoViewController::startTickTimer() {
-    if (_timer) {
-        return;
-    }
-    ticksCountedUntil_ = std::chrono::steady_clock::now();
-    _timer = std::make_unique<QTimer>();
-    _timer->setInterval(kTickInterval);
-    connect(_timer.get(), &QTimer::timeout, this, &OrventoViewController::timerTick);
-    _timer->start();
-}
-
-void OrventoViewController::stopTickTimer() {
-    if (!_timer) {
-        return;
-    }
-    _timer.reset();
-    addListeningTime();
-    showListeningTime();
-}
-
-void OrventoViewController::timerTick() {
-    addListeningTime();
-    showListeningTime();
-}
-
-void OrventoViewController::addListeningTime() {
-    // Real time on a monotonic clock: a busy main thread delays the label,
-    // never the count.
-    const auto now = std::chrono::steady_clock::now();
-    _ticks += std::chrono::duration<double>(now - ticksCountedUntil_).count();
-    ticksCountedUntil_ = now;
-}
-
-void OrventoViewController::showListeningTime() {
-    QLabel* label = timerLabel();
-    if (label == nullptr) {
-        return;
-    }
-    const QString text = elapsedTimeText(_ticks);
-    if (label->text() != text) {
-        label->setText(text);
-    }
-}
-
-void OrventoViewController::startTimerAdMob() {
-    const auto make = [this](std::unique_ptr<QTimer>& field, std::chrono::seconds interval,
-                             bool repeats, void (OrventoViewController::*action)()) {
-        if (field) {
-            return;
-        }
-        field = std::make_unique<QTimer>();
-        field->setInterval(interval);
-        field->setSingleShot(!repeats);
-        connect(field.get(), &QTimer::timeout, this, action);
-        field->start();
-    };
-    make(_timer0, kTimer0Interval, false, &OrventoViewController::timerTickA0);
-    make(_timer2, kTimer2Interval, true, &OrventoViewController::timerTickA2);
-    make(_timer3, kTimer3Interval, true, &OrventoViewController::timerTickA3);
-}
-
-void OrventoViewController::timerTickA0() {}
-
-void OrventoViewController::timerTickA2() {
-    log(QStringLiteral("timer2"));
-}
-
-void OrventoViewController::timerTickA3() {}
 
 }  // namespace orvento

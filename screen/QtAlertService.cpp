@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QThread>
 
-#include "screen/MainThread.h"
+#include "controller/MainThread.h"
 
 namespace orvento {
 
@@ -23,6 +23,7 @@ void QtAlertService::showBox(Shared& shared, const QString& title, const QString
     box->setDefaultButton(box->addButton(button, QMessageBox::RejectRole));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
+    box->setTextFormat(Qt::PlainText);
     box->show();
 }
 

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QVariantAnimation>
 #include <algorithm>
@@ -72,6 +73,14 @@ void SpinningButton::turnCompleted() {
     angle_ = 0;
     update();
     emit animationDidStop(true);
+}
+
+void SpinningButton::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void SpinningButton::focusInEvent(QFocusEvent* event) {

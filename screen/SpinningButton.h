@@ -9,7 +9,8 @@
 //
 // The image is drawn from a resource path; a "@2x" file beside it is used on
 // high-DPI screens. A keyboard user reaches the button with Tab and presses it
-// with Space; focus that came from the keyboard is shown as a ring around it.
+// with Space, Return or Enter; focus that came from the keyboard is shown as a
+// ring around it.
 //
 // Main thread only, like every widget.
 #pragma once
@@ -53,6 +54,7 @@ class SpinningButton : public QAbstractButton {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 

@@ -31,7 +31,7 @@
 
 #include "app/OrventoApplication.h"
 #include "bench/engine/BenchStream.h"
-#include "screen/StationCatalogue.h"
+#include "controller/StationCatalogue.h"
 #include "tools/loopback/LoopbackServer.h"
 #include "tools/station-server/StationSite.h"
 
@@ -83,12 +83,13 @@ int childPlay() {
     LaunchHooks hooks;
     hooks.launched = [](OrventoAppDelegate& delegate) {
         OrventoViewController* screen = delegate.viewController();
+        PlaybackController* controller = &delegate.controller();
         screen->button->click();
         const double pressed = monotonicSeconds();
         // Poll until the stop image shows, then warm up, then measure.
         auto* poll = new QTimer(screen);
         poll->setInterval(100);
-        QObject::connect(poll, &QTimer::timeout, screen, [screen, poll, pressed] {
+        QObject::connect(poll, &QTimer::timeout, screen, [screen, controller, poll, pressed] {
             if (screen->button->imageName() != QLatin1String("stopbutton.png")) {
                 if (monotonicSeconds() - pressed > 30) {
                     std::puts("never played");
@@ -97,21 +98,24 @@ int childPlay() {
                 return;
             }
             poll->deleteLater();
-            QTimer::singleShot(kWarmUpMs, screen, [screen] {
+            QTimer::singleShot(kWarmUpMs, screen, [screen, controller] {
                 rusage before{};
                 getrusage(RUSAGE_SELF, &before);
                 const double start = monotonicSeconds();
-                const double shownBefore = screen->listenedSeconds();
-                QTimer::singleShot(kMeasureMs, screen, [screen, before, start, shownBefore] {
-                    rusage after{};
-                    getrusage(RUSAGE_SELF, &after);
-                    const double wall = monotonicSeconds() - start;
-                    report("cpu %.6f wall %.6f", cpuSeconds(after) - cpuSeconds(before), wall);
-                    report(" listened %.3f playing %.0f", screen->listenedSeconds() - shownBefore,
-                           screen->button->imageName() == QLatin1String("stopbutton.png") ? 1 : 0);
-                    report(" maxrss %.0f\n", static_cast<double>(after.ru_maxrss));
-                    QCoreApplication::quit();
-                });
+                const double shownBefore = controller->listenedSeconds();
+                QTimer::singleShot(
+                    kMeasureMs, screen, [screen, controller, before, start, shownBefore] {
+                        rusage after{};
+                        getrusage(RUSAGE_SELF, &after);
+                        const double wall = monotonicSeconds() - start;
+                        report("cpu %.6f wall %.6f", cpuSeconds(after) - cpuSeconds(before), wall);
+                        report(
+                            " listened %.3f playing %.0f",
+                            controller->listenedSeconds() - shownBefore,
+                            screen->button->imageName() == QLatin1String("stopbutton.png") ? 1 : 0);
+                        report(" maxrss %.0f\n", static_cast<double>(after.ru_maxrss));
+                        QCoreApplication::quit();
+                    });
             });
         });
         poll->start();

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/common/PeakMemory.h"
 #include "bench/engine/BenchStream.h"
 #include "tools/loopback/LoopbackServer.h"
 
@@ -95,6 +96,7 @@ struct Usage {
 };
 
 Usage reap(Child& c, int signal) {
+    const long peak = peakKiB(c.pid);
     if (signal != 0) {
         kill(c.pid, signal);
     }
@@ -121,7 +123,7 @@ Usage reap(Child& c, int signal) {
     Usage u;
     u.cpuSeconds = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
                    static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-    u.peakKiB = ru.ru_maxrss;
+    u.peakKiB = peak;
     return u;
 }
 

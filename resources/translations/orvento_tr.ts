@@ -142,5 +142,29 @@
         <source>The station list from %1 holds no station. Type a stream address.</source>
         <translation>%1 adresinden gelen istasyon listesinde istasyon yok. Bir yayın adresi yazın.</translation>
     </message>
+    <message>
+        <source>The station list from %1 is larger than 4 MiB, more than Orvento reads. Type a stream address.</source>
+        <translation>%1 adresinden gelen istasyon listesi 4 MiB'tan büyük, Orvento'nun okuduğundan fazla. Bir yayın adresi yazın.</translation>
+    </message>
+    <message>
+        <source>The address is longer than the %1 characters the address field holds; it was not requested.</source>
+        <translation>Adres, adres alanının tuttuğu %1 karakterden uzun; istenmedi.</translation>
+    </message>
+    <message>
+        <source>(No report: %1)</source>
+        <translation>(Rapor yok: %1)</translation>
+    </message>
+    <message>
+        <source>it is larger than 256 KiB.</source>
+        <translation>256 KiB'tan büyük.</translation>
+    </message>
+    <message>
+        <source>it is not UTF-8 text.</source>
+        <translation>UTF-8 metin değil.</translation>
+    </message>
+    <message>
+        <source>it holds control characters, not text.</source>
+        <translation>metin değil, denetim karakterleri içeriyor.</translation>
+    </message>
 </context>
 </TS>

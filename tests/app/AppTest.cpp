@@ -1,130 +1,53 @@
-// The application: its window and keyboard, and the real `orvento` program
-// offscreen against the local station site, driven by a test agent loaded
-// into it (agent/TestAgentPlugin.cpp). (The package test runs it without a
-// display.)
-#include <QApplication>
+// The application: its window and keyboard (in process), the media keys
+// through the controller, and the real `orvento` program against the local
+// station site on a private session bus (ctest runs this under
+// dbus-run-session), ending in order on a signal or Quit in every state.
+#include <signal.h>
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusObjectPath>
 #include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 
-#include "screen/ScreenTexts.h"
-#include "tests/screen/ScreenHarness.h"
+#include "app/MprisService.h"
+#include "app/OrventoAppDelegate.h"
+#include "tests/controller/ControllerHarness.h"
 #include "tools/station-server/StationSite.h"
 
 namespace orvento::test {
-namespace {
-
-// The program with the agent in it, on the servers given, without a session
-// bus (the same answers on every machine).
-struct RunningApp {
-    RunningApp(const std::string& catalogueServer, const std::string& weatherServer) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const auto& [name, value] :
-             {std::pair{"QT_PLUGIN_PATH", ORVENTO_AGENT_DIR},
-              {"QT_QPA_GENERIC_PLUGINS", "orventotestagent"},
-              {"ORVENTO_CATALOGUE_URL", catalogueServer.c_str()},
-              {"ORVENTO_WEATHER_URL", weatherServer.c_str()},
-              {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"}}) {
-            environment.insert(QString::fromUtf8(name), QString::fromUtf8(value));
-        }
-        process.setProcessEnvironment(environment);
-        started.start();
-        process.start(QStringLiteral(ORVENTO_APP_PATH), {});
-    }
-    ~RunningApp() {
-        process.kill();
-        process.waitForFinished();
-    }
-    RunningApp(const RunningApp&) = delete;
-    RunningApp& operator=(const RunningApp&) = delete;
-
-    // The agent's answer, as text; empty when none came within 10 s.
-    QString ask(const QString& command) {
-        process.write(command.toUtf8() + '\n');
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < 10000) {
-            while (process.canReadLine()) {
-                const QByteArray line = process.readLine();
-                if (line.startsWith("agent ")) {
-                    return QJsonDocument::fromJson(line.mid(6))
-                        .array()
-                        .at(0)
-                        .toVariant()
-                        .toString();
-                }
-            }
-            process.waitForReadyRead(100);
-        }
-        return {};
-    }
-    QString text(const char* widget) {
-        return ask(QStringLiteral("get %1 text").arg(QLatin1String(widget)));
-    }
-    // The diagnostic lines so far, without their time, process name and id.
-    QStringList log() {
-        const QRegularExpression line(
-            QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} orvento\[%1\] (.*)$)")
-                .arg(process.processId()),
-            QRegularExpression::MultilineOption);
-        stderrText += QString::fromUtf8(process.readAllStandardError());
-        QStringList lines;
-        for (const QRegularExpressionMatch& match : line.globalMatch(stderrText)) {
-            lines.append(match.captured(1));
-        }
-        return lines;
-    }
-    // Milliseconds from the start until the status line says set-up ended.
-    qint64 waitForSetUp() {
-        for (QString status;
-             started.elapsed() < 30000 &&
-             ((status = text("statusLabel")).isEmpty() || status == loadingText());) {
-            QTest::qWait(20);
-        }
-        return started.elapsed();
-    }
-    // Ctrl+Q; true when the program then ends with status 0.
-    bool quit() {
-        ask(QStringLiteral("key textField Ctrl+Q"));
-        return process.waitForFinished(15000) && process.exitStatus() == QProcess::NormalExit &&
-               process.exitCode() == 0;
-    }
-
-    QProcess process;
-    QElapsedTimer started;
-    QString stderrText;
-};
-
-}  // namespace
 
 class AppTest : public QObject {
     Q_OBJECT
 
   private slots:
     void windowAndKeyboard();
-    void stationsWeatherAndPlayback();
-    void catalogueServerDown_data();
-    void catalogueServerDown();
+    void mediaKeysFollowTheController();
+    void theProgramEndsInOrder_data();
+    void theProgramEndsInOrder();
 };
 
 void AppTest::windowAndKeyboard() {
-    const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
-    ScreenHarness h(nullptr, nullptr, QString::fromStdString(site.baseUrl()));
-    QMainWindow& window = h.window();
+    // Servers that never answer: set-up is still under way throughout.
+    const loopback::UnansweredPort unanswered;
+    ScreenServices services;
+    services.catalogueBaseUrl = services.weatherBaseUrl =
+        QString::fromStdString(unanswered.url(""));
+    auto delegate = std::make_unique<OrventoAppDelegate>(PelorinServices{}, services);
+    delegate->applicationDidFinishLaunching();
+    QMainWindow& window = *delegate->window();
+    OrventoViewController& screen = *delegate->viewController();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QCOMPARE(window.windowTitle(), QStringLiteral("Orvento"));
     QVERIFY(!window.windowIcon().isNull());
     QVERIFY(window.height() > window.width() * 3 / 2);
-    for (const int orientation : {1, 2, 3, 4}) {  // upright portrait only
-        QCOMPARE(h.screen().shouldAutorotateToInterfaceOrientation(orientation), orientation == 1);
-    }
 
     // The URL field has the focus; Tab reaches every control, the button first.
     QList<QWidget*> expected;
-    for (QWidget* widget : h.screen().findChildren<QWidget*>()) {
+    for (QWidget* widget : screen.findChildren<QWidget*>()) {
         if (widget->isVisible() && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus)) {
             expected.append(widget);
         }
@@ -134,93 +57,126 @@ void AppTest::windowAndKeyboard() {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         reached.append(QApplication::focusWidget());
     }
-    QCOMPARE(reached.first(), static_cast<QWidget*>(h.screen().textField));
-    QCOMPARE(reached[1], static_cast<QWidget*>(h.screen().button));
+    QCOMPARE(reached.first(), static_cast<QWidget*>(screen.textField));
+    QCOMPARE(reached[1], static_cast<QWidget*>(screen.button));
     QCOMPARE(reached.last(), reached.first());
     for (QWidget* widget : expected) {
         QVERIFY2(reached.contains(widget), qPrintable(widget->objectName()));
     }
+
+    // Ctrl+Q closes the window; what is left goes at once.
+    QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY(!window.isVisible());
+    QElapsedTimer ending;
+    ending.start();
+    delegate.reset();
+    QVERIFY2(ending.elapsed() < 1000, qPrintable(QString::number(ending.elapsed())));
 }
 
-void AppTest::stationsWeatherAndPlayback() {
-    const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
-    const auto& stations = site.stations();
-    RunningApp app(site.baseUrl(), site.baseUrl());
-    app.waitForSetUp();
+void AppTest::mediaKeysFollowTheController() {
+    ControllerHarness h;
+    PlaybackController& c = *h.controller;
+    MprisService keys(c);
+    const auto shown = [&keys](const char* key) {
+        return keys.metadata().value(QLatin1String(key)).toString();
+    };
+    QVERIFY(!keys.canPlay());
+    QCOMPARE(keys.metadata().value("mpris:trackid").value<QDBusObjectPath>().path(),
+             QLatin1String(MprisService::kNoTrack));
+    keys.playPause();
+    keys.stop();
+    QVERIFY(h.logLines().isEmpty());
 
-    QStringList adi;
-    for (const site::SiteStation& station : stations) {
-        adi.append(QString::fromStdString("adi=" + station.name + ",url=" + station.url));
-    }
-    const QStringList log = app.log();
-    QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^adi="))), adi);
-    // Without a session bus: one line each for the media keys and the idle timer.
-    for (const char* line :
-         {"^mpris: no D-Bus session bus", "^screen not kept awake: no session bus"}) {
-        QCOMPARE(log.filter(QRegularExpression(QLatin1String(line))).size(), 1);
-    }
-    QCOMPARE(app.text("textField"), QString::fromStdString(stations[0].url));
-    QCOMPARE(app.text("myTextField2"), QString::fromStdString(stations[0].name));
-    QCOMPARE(app.text("metar"),
-             QString::fromStdString("METAR:\n" + site.metar() + "\nTAF:\n" + site.taf()));
-    QCOMPARE(app.text("statusLabel"), readyText());
+    h.server.setScript("/live.mp3", liveStation());
+    const QString url = h.url("/live.mp3").replace("//", "//pilot:secret@");
+    const QString hidden = h.url("/live.mp3").replace("//", "//pilot:***@");
+    c.chooseStation({QStringLiteral("Tower\n118.1 <b>"), url});
+    QCOMPARE(shown("xesam:title"), QStringLiteral("Tower118.1 <b>"));
+    QCOMPARE(shown("xesam:url"), hidden);
+    c.setAddressText(url + QStringLiteral("?other"));
+    QCOMPARE(shown("xesam:title"), hidden + QStringLiteral("?other"));
 
-    // Return plays the first station; the listening time runs while audio plays.
-    app.ask(QStringLiteral("key textField Return"));
-    QTRY_COMPARE_WITH_TIMEOUT(app.text("statusLabel"), playingText(), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(app.text("timerLabel"), QStringLiteral("00:00:02"), 10000);
-
-    // Picking another station while one plays changes only the fields.
-    app.ask(QStringLiteral("key selectButton Space"));
-    app.ask(QStringLiteral("key picker Down"));
-    app.ask(QStringLiteral("key picker Return"));
-    QCOMPARE(app.text("textField"), QString::fromStdString(stations[1].url));
-    QCOMPARE(app.text("statusLabel"), playingText());
-    // The next press stops, the one after plays the AAC station picked.
-    app.ask(QStringLiteral("key button Space"));
-    QTRY_COMPARE_WITH_TIMEOUT(app.ask(QStringLiteral("get button accessibleName")),
-                              QStringLiteral("Play"), 10000);
-    // The stopped player closes its sound device up to a poll interval after
-    // it reported; SDL's dummy driver has only one device.
-    QTest::qWait(1000);
-    app.ask(QStringLiteral("key button Space"));
-    QTRY_COMPARE_WITH_TIMEOUT(app.text("statusLabel"), playingText(), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(app.text("timerLabel"), QStringLiteral("00:00:04"), 10000);
-    const QString second = QStringLiteral("txt:") + QString::fromStdString(stations[1].url);
-    QCOMPARE(app.log().filter(QRegularExpression(QStringLiteral("^(txt:|count;|ppp;)"))),
-             (QStringList{QStringLiteral("txt:") + QString::fromStdString(stations[0].url),
-                          QStringLiteral("count;%1").arg(stations.size()), QStringLiteral("ppp;1"),
-                          second, second}));
-    QVERIFY(app.quit());
+    c.chooseStation({QStringLiteral("Tower"), url});
+    keys.play();
+    // Connecting shows as playing; Play, as the button, does nothing then.
+    QCOMPARE(keys.playbackStatus(), QStringLiteral("Playing"));
+    keys.play();
+    QTRY_VERIFY_WITH_TIMEOUT(keys.position() > 0, 15000);
+    // The station on is the one pressed, whatever is selected now.
+    c.setAddressText(QStringLiteral("http://elsewhere/"));
+    QCOMPARE(shown("xesam:url"), hidden);
+    keys.pause();
+    QTRY_COMPARE_WITH_TIMEOUT(keys.playbackStatus(), QStringLiteral("Stopped"), 5000);
+    QCOMPARE(keys.position(), 0);
+    QCOMPARE(shown("xesam:url"), QStringLiteral("http://elsewhere/"));
+    QCOMPARE(h.logLines().filter(QStringLiteral("txt:")),
+             (QStringList{"txt:" + hidden, QStringLiteral("txt:http://elsewhere/")}));
 }
 
-void AppTest::catalogueServerDown_data() {
-    QTest::addColumn<bool>("answers");  // the catalogue's port refuses, or never answers
-    QTest::addColumn<int>("limitMs");   // when set-up must have ended, start-up included
-    QTest::newRow("connection refused") << false << 4000;
-    QTest::newRow("connection never accepted") << true << 5000 + 4000;
+void AppTest::theProgramEndsInOrder_data() {
+    QTest::addColumn<QString>("state");  // "playing", "set-up", "idle"
+    QTest::addColumn<int>("ending");     // a signal, or 0 for MPRIS Quit
+    QTest::newRow("SIGTERM while playing") << "playing" << SIGTERM;
+    QTest::newRow("SIGINT during a set-up nobody answers") << "set-up" << SIGINT;
+    QTest::newRow("Quit during a set-up nobody answers") << "set-up" << 0;
+    QTest::newRow("SIGHUP while idle") << "idle" << SIGHUP;
 }
 
-void AppTest::catalogueServerDown() {
-    QFETCH(bool, answers);
-    QFETCH(int, limitMs);
+void AppTest::theProgramEndsInOrder() {
+    QFETCH(QString, state);
+    QFETCH(int, ending);
     const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
     const loopback::UnansweredPort unanswered;
-    const std::string down = answers ? unanswered.url("") : loopback::LoopbackServer().url("");
-    RunningApp app(down, site.baseUrl());
-    const qint64 setUpMs = app.waitForSetUp();
-    QVERIFY2(setUpMs < limitMs, qPrintable(QString::number(setUpMs)));
-
-    QCOMPARE(app.text("statusLabel"),
-             catalogueText(CatalogueOutcome::failed,
-                           QString::fromStdString(down).remove(QStringLiteral("http://"))));
-    QCOMPARE(app.ask(QStringLiteral("get selectButton enabled")), QStringLiteral("false"));
-    QVERIFY(app.text("metar").startsWith(QStringLiteral("METAR:\n2024/")));
-
-    app.ask(QStringLiteral("set textField text ") + QString::fromStdString(site.stations()[2].url));
-    app.ask(QStringLiteral("key textField Return"));
-    QTRY_COMPARE_WITH_TIMEOUT(app.text("statusLabel"), playingText(), 10000);
-    QVERIFY(app.quit());
+    const QString servers =
+        QString::fromStdString(state == "set-up" ? unanswered.url("") : site.baseUrl());
+    QProcess app;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ORVENTO_CATALOGUE_URL"), servers);
+    environment.insert(QStringLiteral("ORVENTO_WEATHER_URL"), servers);
+    app.setProcessEnvironment(environment);
+    app.start(QStringLiteral(ORVENTO_APP_PATH), {});
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QVERIFY2(bus.isConnected(), "run under dbus-run-session: no session bus");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        bus.interface()->isServiceRegistered(QLatin1String(MprisService::kServiceName)), 15000);
+    QDBusInterface root(QLatin1String(MprisService::kServiceName),
+                        QLatin1String(MprisService::kObjectPath),
+                        QLatin1String(MprisService::kRootInterface), bus);
+    QDBusInterface player(QLatin1String(MprisService::kServiceName),
+                          QLatin1String(MprisService::kObjectPath),
+                          QLatin1String(MprisService::kPlayerInterface), bus);
+    const QRegularExpression setUpEnded(QStringLiteral(" adi="));
+    QString log;
+    if (state != "set-up") {
+        // Set up from the site: its first station selected, and played.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (log += QString::fromUtf8(app.readAllStandardError())).contains(setUpEnded), 15000);
+        const auto& first = site.stations().front();
+        QCOMPARE(player.property("Metadata").toMap().value("xesam:title").toString(),
+                 QString::fromStdString(first.name));
+    }
+    if (state == "playing") {
+        player.call(QStringLiteral("Play"));
+        QTRY_VERIFY_WITH_TIMEOUT(player.property("Position").toLongLong() > 0, 15000);
+    }
+    QElapsedTimer ended;
+    ended.start();
+    if (ending == 0) {
+        root.call(QStringLiteral("Quit"));
+    } else {
+        QCOMPARE(kill(static_cast<pid_t>(app.processId()), ending), 0);
+    }
+    QVERIFY(app.waitForFinished(5000));
+    QVERIFY2(ended.elapsed() < 1000, qPrintable(QString::number(ended.elapsed())));
+    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.exitCode(), 0);
+    log += QString::fromUtf8(app.readAllStandardError());
+    QCOMPARE(log.contains(QStringLiteral(": ending")), ending != 0);
+    QCOMPARE(log.contains(setUpEnded), state != "set-up");
+    // The engine's own lines (an MP3 stream has no magic cookie) are log lines too.
+    QCOMPARE(log.contains(QStringLiteral("] info kAudioFileStreamProperty_MagicCookieData err ")),
+             state == "playing");
+    QCOMPARE(app.readAllStandardOutput(), QByteArray());
 }
 
 }  // namespace orvento::test

@@ -107,7 +107,6 @@ void IdleInhibitorTest::keepsTheScreenAwakeUntilItGoes_data() {
     QTest::newRow("a portal that refuses")
         << QStringList{kPortal, kScreenSaver} << true
         << QStringList{inhibit, saverInhibit, saverRelease} << throughSaver;
-    // (AppTest runs the program without a session bus.)
     QTest::newRow("neither") << QStringList{} << false << QStringList{}
                              << "screen not kept awake: the desktop portal: ";
 }

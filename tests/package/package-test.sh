@@ -54,11 +54,11 @@ for file in ./usr/share/icons/hicolor/scalable/apps/org.orvento.Orvento.svg \
   ./usr/share/icons/hicolor/256x256/apps/org.orvento.Orvento.png \
   ./usr/share/orvento/screenshots/playing.png \
   ./usr/share/man/man1/orvento.1.gz ./usr/share/man/man1/orvento-play.1.gz \
-  ./usr/share/man/man1/orvento-probe.1.gz; do
+  ./usr/share/man/man1/orvento-probe.1.gz ./usr/share/man/man1/orvento-weather.1.gz; do
   grep -qxF "$file" "$work/contents" || fail "the package lacks $file"
 done
 # The modules in the library folder (lib, or lib/<multiarch> for /usr builds).
-for module in orvento_queue_aac.so orvento_queue_sdl.so; do
+for module in orvento_queue_aac.so orvento_queue_sdl.so orvento_queue_pulse.so; do
   grep -qE "^\./usr/lib/([^/]+/)?orvento/$module\$" "$work/contents" ||
     fail "the package lacks $module in its library folder"
 done
@@ -75,6 +75,8 @@ step "--help"
 grep -q '^usage: orvento-play URL' "$work/help" || fail "orvento-play --help: $(cat "$work/help")"
 "$usr/bin/orvento-probe" --help >"$work/help" || fail "orvento-probe --help failed"
 grep -q '^usage: orvento-probe' "$work/help" || fail "orvento-probe --help: $(cat "$work/help")"
+"$usr/bin/orvento-weather" --help >"$work/help" || fail "orvento-weather --help failed"
+grep -q '^usage: orvento-weather ICAO' "$work/help" || fail "orvento-weather --help: $(cat "$work/help")"
 # Without a display, orvento says so in one line and ends with status 1.
 status=0
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$usr/bin/orvento" 2>"$work/help" || status=$?

@@ -1,127 +1,73 @@
 #include "tests/screen/ScreenHarness.h"
 
 #include <QApplication>
-#include <QMessageBox>
-#include <QTest>
-#include <chrono>
-#include <filesystem>
 
-#include "screen/StationCatalogue.h"
-#include "screen/WeatherReport.h"
+#include "controller/StationCatalogue.h"
+#include "controller/WeatherReport.h"
 
 namespace orvento::test {
+namespace {
 
 using loopback::Script;
 
-std::shared_ptr<EnginePlatform> nullOutputPlatform() {
-    AudioOutputChoice output;
-    output.kind = AudioOutputChoice::Kind::Null;
-    output.realTime = true;
-    return std::make_shared<EnginePlatform>(output);
+PelorinServices withAlerts(const std::shared_ptr<QtAlertService>& alerts,
+                           std::shared_ptr<const LocalizedStrings> strings) {
+    PelorinServices engine;
+    engine.alerts = alerts;
+    engine.strings = std::move(strings);
+    return engine;
 }
 
-Script liveStation() {
-    const std::filesystem::path source = qEnvironmentVariable("ORVENTO_SOURCE_DIR").toStdString();
-    // 32 kbit/s MPEG-2 Layer III: 4000 bytes a second.
-    return Script::fromFile((source / "tests/data/mpeg2_l3.mp3").string(), "audio/mpeg")
-        .repeated()
-        .untilClose()
-        .paced(4000, 40000);
-}
-
-void Gate::close() {
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-}
-
-void Gate::open() {
-    {
-        std::lock_guard lock(mutex_);
-        closed_ = false;
-    }
-    opened_.notify_all();
-}
-
-void Gate::pass() {
-    std::unique_lock lock(mutex_);
-    ++waiting_;
-    opened_.wait(lock, [this] { return !closed_; });
-    --waiting_;
-}
-
-int Gate::waiting() const {
-    std::lock_guard lock(mutex_);
-    return waiting_;
-}
-
-GatedPlatform::GatedPlatform()
-    : EnginePlatform([] {
-          AudioOutputChoice output;
-          output.kind = AudioOutputChoice::Kind::Null;
-          output.realTime = true;
-          return output;
-      }()) {}
-
-std::optional<OSStatus> GatedPlatform::before(const PlatformCall& call) {
-    if (call.op == PlatformOp::AudioSessionInitialize) {
-        beforeOpening.pass();
-    }
-    return std::nullopt;
-}
-
-void GatedPlatform::interpose(AudioQueuePropertyListenerProc& proc, void*& userData) {
-    std::lock_guard lock(mutex_);
-    userData = &listeners_.emplace_back(Listener{proc, userData, this, 0});
-    proc = &reportRunning;
-}
-
-void GatedPlatform::reportRunning(void* data, AudioQueueRef queue, AudioQueuePropertyID id) {
-    auto* listener = static_cast<Listener*>(data);
-    // Reports alternate, "running" first: every second one is "stopped".
-    if (++listener->reports % 2 == 0) {
-        listener->owner->beforeStoppedReport.pass();
-    }
-    listener->proc(listener->userData, queue, id);
-}
+}  // namespace
 
 ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
-                             std::shared_ptr<const LocalizedStrings> strings, const QString& site) {
-    site_.setScript(kCataloguePath, Script::fixed("[]"));
-    site_.setScript(kMetarPath, Script::fixed("LTBA 141220Z 34012KT"));
-    site_.setScript(kTafPath, Script::fixed("TAF LTBA 141100Z"));
+                             std::shared_ptr<const LocalizedStrings> strings,
+                             const QString& catalogue, const QString& weather, bool waitForSetUp)
+    : ControllerHarness(std::move(platform), withAlerts(alerts, std::move(strings))) {
+    site.setScript(kCataloguePath, Script::fixed("[]"));
+    site.setScript(kMetarPath, Script::fixed("LTBA 141220Z 34012KT"));
+    site.setScript(kTafPath, Script::fixed("TAF LTBA 141100Z"));
+    const QString own = QString::fromStdString(site.url(""));
     ScreenServices services;
-    services.catalogueBaseUrl = services.weatherBaseUrl =
-        site.isEmpty() ? QString::fromStdString(site_.url("")) : site;
-    services.engine.platform = platform ? std::move(platform) : nullOutputPlatform();
-    services.engine.alerts = alerts;
-    services.engine.strings = strings ? std::move(strings) : std::make_shared<LocalizedStrings>();
-    services.engine.workers = &workers;
-    services.log = [this](std::string_view text) {
-        std::lock_guard lock(logMutex_);
-        log_.append(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-    };
-    delegate_ = std::make_unique<OrventoAppDelegate>(std::move(services));
+    services.catalogueBaseUrl = catalogue == kOwnSite ? own : catalogue;
+    services.weatherBaseUrl = weather == kOwnSite ? own : weather;
+    services.log = log;
+    screen_ = std::make_unique<OrventoViewController>(*controller, stations, std::move(services));
     QObject::connect(screen().button, &SpinningButton::imageChanged, screen().button,
                      [this](const QString& name) { images_.append(name); });
-    alerts->setParentWindow(delegate_->window());
-    delegate_->applicationDidFinishLaunching();
-    QVERIFY(QTest::qWaitForWindowExposed(delegate_->window()));
+    QObject::connect(screen_.get(), &OrventoViewController::setUpDownloadArrived, screen_.get(),
+                     [this] { ++arrivals_; });
+    alerts->setParentWindow(screen_.get());
+    screen_->show();
+    screen_->viewDidLoad();
+    QVERIFY(QTest::qWaitForWindowExposed(screen_.get()));
+    QVERIFY(!waitForSetUp || setUp());
 }
 
 ScreenHarness::~ScreenHarness() {
-    delegate_.reset();
+    screen_.reset();
     alerts->close();
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (qobject_cast<QMessageBox*>(widget) != nullptr) {
             widget->close();
         }
     }
-    workers.shutdown(std::chrono::seconds(10));
 }
 
-QStringList ScreenHarness::logLines() const {
-    std::lock_guard lock(logMutex_);
-    return log_;
+bool ScreenHarness::setUp() const {
+    // The weather panel is filled last.
+    return QTest::qWaitFor(
+        [this] { return screen().metar->toPlainText().startsWith(QStringLiteral("METAR:")); },
+        15000);
+}
+
+QMessageBox* shownAlert() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box != nullptr && box->isVisible()) {
+            return box;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace orvento::test

@@ -1,13 +1,18 @@
 // Pictures of the window for review, as PNG files in <build>/screenshots/
-// ("@2x" in their names at a device pixel ratio of 2): set up from the local
-// station site, its picker open, loading, playing, the failure alert, and
+// ("@2x" in their names at a device pixel ratio of 2, in Turkish): set up from
+// the local station site, its picker open, loading, playing, the failure
+// alert in the language of the run and a server's markup as plain text, and
 // without a station list.
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 
-#include "app/OrventoApplication.h"
+#include "controller/StationCatalogue.h"
+#include "controller/WeatherReport.h"
+#include "screen/OrventoLook.h"
+#include "screen/Translations.h"
 #include "tests/screen/ScreenHarness.h"
 #include "tools/station-server/StationSite.h"
 
@@ -24,10 +29,12 @@ class ScreenshotTest : public QObject {
   private:
     void save(QWidget& widget, const QString& name);
     QString folder_;
+    std::unique_ptr<QTranslator> translation_;
 };
 
 void ScreenshotTest::initTestCase() {
     applyOrventoLook(*qApp);
+    translation_ = installTranslation(QLocale::system());
     folder_ = qEnvironmentVariable("ORVENTO_BINARY_DIR") + QStringLiteral("/screenshots");
     QVERIFY(QDir().mkpath(folder_));
 }
@@ -45,24 +52,26 @@ void ScreenshotTest::save(QWidget& widget, const QString& name) {
 void ScreenshotTest::screensForReview() {
     using loopback::Script;
     const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
-    ScreenHarness h(nullptr, nullptr, QString::fromStdString(site.baseUrl()));
+    const QString url = QString::fromStdString(site.baseUrl());
+    ScreenHarness h(nullptr, errorsTable(), url, url);
     h.server.setScript("/silent.mp3", Script::silent());
-    h.server.setScript("/gone.mp3", Script::notFound());
-    QVERIFY(h.screen().metar->text().contains(QStringLiteral("TAF LTBA")));
-    save(h.window(), QStringLiteral("idle"));
+    h.server.setScript("/gone.mp3",
+                       Script::notFound().withStatusLine("HTTP/1.1 404 <font size=7>HUGE</font>"));
+    QVERIFY(h.screen().metar->toPlainText().contains(QStringLiteral("TAF LTBA")));
+    save(h.screen(), QStringLiteral("idle"));
 
     QTest::mouseClick(h.screen().selectButton, Qt::LeftButton);
     QVERIFY(h.screen().picker()->isVisible());
     QTest::keyClick(h.screen().picker(), Qt::Key_Down);
-    save(h.window(), QStringLiteral("picker"));
+    save(h.screen(), QStringLiteral("picker"));
     QTest::keyClick(h.screen().picker(), Qt::Key_Return);
 
     const QString picked = h.screen().textField->text();
-    h.setUrlText(QString::fromStdString(h.server.url("/silent.mp3")));
+    h.setUrlText(h.url("/silent.mp3"));
     h.press();
     // Caught in mid-turn.
     QTRY_VERIFY(h.button().angle() > 0.6 && h.button().angle() < 1.2);
-    save(h.window(), QStringLiteral("loading"));
+    save(h.screen(), QStringLiteral("loading"));
     h.press();
     QTRY_COMPARE(h.button().imageName(), QStringLiteral("playbutton.png"));
 
@@ -71,25 +80,47 @@ void ScreenshotTest::screensForReview() {
     h.press();
     QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), QStringLiteral("stopbutton.png"), 15000);
     QTRY_COMPARE_WITH_TIMEOUT(h.screen().timerLabel()->text(), QStringLiteral("00:00:02"), 5000);
-    save(h.window(), QStringLiteral("playing"));
+    save(h.screen(), QStringLiteral("playing"));
     h.press();
     QTRY_COMPARE(h.button().imageName(), QStringLiteral("playbutton.png"));
 
-    h.setUrlText(QString::fromStdString(h.server.url("/gone.mp3")));
+    // A server's error page instead of audio: the player fails before playing.
+    h.setUrlText(h.url("/gone.mp3"));
     h.press();
     QMessageBox* box = nullptr;
-    QTRY_VERIFY_WITH_TIMEOUT((box = h.window().findChild<QMessageBox*>()) != nullptr, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT((box = shownAlert()) != nullptr, 15000);
     QVERIFY(QTest::qWaitForWindowExposed(box));
+    const auto errors = [](const char* key) { return QCoreApplication::translate("Errors", key); };
+    QCOMPARE((QStringList{box->windowTitle(), box->text(), box->buttons().front()->text()}),
+             (QStringList{errors("Audio Error"), errors("Attempt to play streaming audio failed."),
+                          errors("OK")}));
+    QCOMPARE(box->buttons().size(), 1);
+    QCOMPARE(box->windowModality(), Qt::ApplicationModal);
+    QCOMPARE(box->textFormat(), Qt::PlainText);
+    // The worker waited only until the box was up: it ends while it is shown.
+    QTRY_COMPARE_WITH_TIMEOUT(h.workers.running(), std::size_t{0}, 5000);
+    QVERIFY(box->isVisible());
     QTRY_COMPARE(h.button().imageName(), QStringLiteral("playbutton.png"));
-    save(h.window(), QStringLiteral("ended"));
+    QVERIFY(!h.button().hasAnimations());
+    QCOMPARE(h.status(), QCoreApplication::translate("OrventoViewController",
+                                                     "The stream could not be opened: %1")
+                             .arg("the server answered \"HTTP/1.1 404 <font size=7>HUGE</font>\""));
+    QCOMPARE(h.screen().statusLabel->textFormat(), Qt::PlainText);
+    save(h.screen(), QStringLiteral("ended"));
     save(*box, QStringLiteral("alert"));
 }
 
 void ScreenshotTest::withoutAStationList() {
-    // Nothing listens where the catalogue should be.
-    ScreenHarness h(nullptr, nullptr, QString::fromStdString(loopback::LoopbackServer().url("")));
+    // The catalogue's server hangs up; the weather is there.
+    const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
+    loopback::LoopbackServer server;
+    server.setScript(kCataloguePath, loopback::Script::fixed("[]").closeAfter(0));
+    server.setScript(kMetarPath, loopback::Script::fixed(site.metar()));
+    server.setScript(kTafPath, loopback::Script::fixed(site.taf()));
+    const QString url = QString::fromStdString(server.url(""));
+    ScreenHarness h(nullptr, nullptr, url, url);
     QVERIFY(!h.screen().selectButton->isEnabled());
-    save(h.window(), QStringLiteral("no-stations"));
+    save(h.screen(), QStringLiteral("no-stations"));
 }
 
 }  // namespace orvento::test

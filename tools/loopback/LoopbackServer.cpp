@@ -184,6 +184,12 @@ Script Script::fixed(std::string body, std::string contentType) {
     return script;
 }
 
+Script Script::generated(std::function<std::string()> make, std::string contentType) {
+    Script script = fixed({}, std::move(contentType));
+    script.makeBody = std::move(make);
+    return script;
+}
+
 Script Script::fromFile(const std::string& path, std::string contentType) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
@@ -633,7 +639,11 @@ void LoopbackServer::serve(int fd) {
         requests_.push_back(head);
     }
     noteChange();
-    const Script script = scriptFor(target);
+    Script script = scriptFor(target);
+    if (script.makeBody) {
+        script.data = std::make_shared<const std::string>(script.makeBody());
+        script.length = script.data->size();
+    }
     if (script.neverAnswer) {
         connection.waitForPeerClose();
         return;

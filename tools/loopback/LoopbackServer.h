@@ -61,6 +61,9 @@ struct Script {
     // `data` is null. No length: endless.
     std::shared_ptr<const std::string> data;
     std::optional<std::uint64_t> length;
+    // When set, makes the body afresh for each request (called on the
+    // connection's thread), in place of `data` and `length`.
+    std::function<std::string()> makeBody;
 
     double bytesPerSecond = 0;     // 0: as fast as the socket takes it
     std::uint64_t burstBytes = 0;  // sent at once before the pacing starts
@@ -80,6 +83,9 @@ struct Script {
 
     // A body of exactly these bytes.
     static Script fixed(std::string body, std::string contentType = "application/octet-stream");
+    // A body made by `make` for each request, e.g. a text that tells the time.
+    static Script generated(std::function<std::string()> make,
+                            std::string contentType = "application/octet-stream");
     // A body read from `path` now (throws std::runtime_error if unreadable).
     static Script fromFile(const std::string& path,
                            std::string contentType = "application/octet-stream");

@@ -144,16 +144,19 @@ DecodeReport QueueFeeder::finish() {
     return report_;
 }
 
-DecodeReport decodeFile(const std::string& path, AudioFileTypeID hint, const DecodeOptions& options,
-                        std::size_t chunkSize) {
+namespace {
+
+// Feeds the parser from `read` and the queue from the parser.
+DecodeReport decodeWith(AudioFileTypeID hint, const DecodeOptions& options,
+                        const std::function<bool(Probe&, std::string&)>& read) {
     QueueFeeder feeder(options);
     std::string error;
     OSStatus parseStatus = noErr;
     {
         Probe probe(hint, &feeder);
-        const bool read = probeFile(path, probe, error, chunkSize);
+        const bool ok = read(probe, error);
         parseStatus = probe.result().status;
-        if (!read) {
+        if (!ok) {
             feeder.finish();
             DecodeReport report;
             report.error = error;
@@ -166,6 +169,22 @@ DecodeReport decodeFile(const std::string& path, AudioFileTypeID hint, const Dec
         report.error = "the parser stopped with " + statusText(parseStatus);
     }
     return report;
+}
+
+}  // namespace
+
+DecodeReport decodeFile(const std::string& path, AudioFileTypeID hint, const DecodeOptions& options,
+                        std::size_t chunkSize) {
+    return decodeWith(hint, options, [&](Probe& probe, std::string& error) {
+        return probeFile(path, probe, error, chunkSize);
+    });
+}
+
+DecodeReport decodeUrl(const std::string& url, AudioFileTypeID hint, const DecodeOptions& options,
+                       double timeoutSeconds, bool* timedOut) {
+    return decodeWith(hint, options, [&](Probe& probe, std::string& error) {
+        return probeUrl(url, probe, error, timeoutSeconds, timedOut);
+    });
 }
 
 }  // namespace orvento::probe

@@ -75,5 +75,10 @@ class QueueFeeder final : public PacketObserver, private PacketRing::Owner {
 // Decodes a whole file (fed in chunks of `chunkSize` bytes) through the queue.
 DecodeReport decodeFile(const std::string& path, AudioFileTypeID hint, const DecodeOptions& options,
                         std::size_t chunkSize = 32768);
+// Decodes an http:// or https:// stream through the queue, read as probeUrl()
+// reads it: until its end or for at most `timeoutSeconds` (*timedOut is then
+// set, and what was read so far is decoded).
+DecodeReport decodeUrl(const std::string& url, AudioFileTypeID hint, const DecodeOptions& options,
+                       double timeoutSeconds, bool* timedOut = nullptr);
 
 }  // namespace orvento::probe

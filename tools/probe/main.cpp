@@ -1,9 +1,13 @@
 // orvento-probe FILE-or-URL [--hint EXT] [--chunk BYTES] [--packets] [--seconds S]
 // orvento-probe --decode OUT.wav FILE [--hint EXT] [--chunk BYTES]
+// orvento-probe --transmissions FILE-or-URL [--hint EXT] [--chunk BYTES] [--seconds S]
 // Runs the streaming parser over a file or an HTTP stream and reports what it
 // found: how a user learns why a stream will not play. With --decode the
 // packets also go through the output audio queue into a WAV file, as fast as
-// they decode: how a user hears what a stream sounds like.
+// they decode: how a user hears what a stream sounds like. With
+// --transmissions the decoded audio goes through the transmission detector,
+// whose finds are printed as JSON lines: how a detector is checked on a
+// recording.
 #include <csignal>
 #include <cstdint>
 #include <iostream>
@@ -14,6 +18,7 @@
 #include "tools/common/NumberOption.h"
 #include "tools/probe/Decode.h"
 #include "tools/probe/Probe.h"
+#include "tools/probe/Transmissions.h"
 
 namespace {
 
@@ -26,6 +31,8 @@ constexpr const char* kUsage =
     "usage: orvento-probe FILE-or-URL [--hint EXT] [--chunk BYTES] [--packets]\n"
     "                     [--seconds S]\n"
     "       orvento-probe --decode OUT.wav FILE [--hint EXT] [--chunk BYTES]\n"
+    "       orvento-probe --transmissions FILE-or-URL [--hint EXT] [--chunk BYTES]\n"
+    "                     [--seconds S]\n"
     "  --hint EXT     parse as if the name ended in .EXT (mp3, aac, wav, aiff,\n"
     "                 aifc, caf, m4a, mp4; anything else means mp3)\n"
     "  --chunk BYTES  feed a file in pieces of this size, 1 to 16777216\n"
@@ -34,6 +41,10 @@ constexpr const char* kUsage =
     "  --seconds S    read a URL for at most S seconds, 0.001 to 86400\n"
     "                 (default 10)\n"
     "  --decode OUT   decode FILE through the output queue into the WAV file OUT\n"
+    "  --transmissions\n"
+    "                 decode and print the transmissions found, one JSON object\n"
+    "                 per line: {\"start_s\": 12.34, \"duration_s\": 2.10,\n"
+    "                 \"peak_dbfs\": -9.5}\n"
     "  -h, --help     show this text\n";
 
 int usage(const std::string& problem = {}) {
@@ -52,6 +63,7 @@ int main(int argc, char** argv) {
     std::string hintExtension;
     bool hintGiven = false;
     bool listPackets = false;
+    bool transmissions = false;
     std::string decodeTo;
     size_t chunk = 32768;
     double seconds = 10;
@@ -80,6 +92,8 @@ int main(int argc, char** argv) {
             decodeTo = argv[++i];
         } else if (arg == "--packets") {
             listPackets = true;
+        } else if (arg == "--transmissions") {
+            transmissions = true;
         } else if (arg.rfind("--", 0) == 0 || !source.empty()) {
             return usage();
         } else {
@@ -91,6 +105,12 @@ int main(int argc, char** argv) {
     }
     AudioFileTypeID hint =
         hintGiven ? fileTypeHintForExtension(hintExtension) : probe::hintFor(source);
+    if (transmissions) {
+        if (!decodeTo.empty() || listPackets) {
+            return usage("--transmissions goes with neither --decode nor --packets");
+        }
+        return probe::printTransmissions({source, hint, chunk, seconds}, std::cout, std::cerr);
+    }
     if (!decodeTo.empty()) {
         if (probe::isUrl(source)) {
             return usage();

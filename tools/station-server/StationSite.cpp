@@ -7,6 +7,8 @@
 
 #include "engine/platform/parser/AudioFileStream.h"
 #include "engine/platform/parser/FileTypeHint.h"
+#include "tools/station-server/SiteReports.h"
+#include "weather/ServerFiles.h"
 
 namespace orvento::site {
 namespace {
@@ -97,10 +99,12 @@ std::string readWholeFile(const std::filesystem::path& file) {
 
 StationSite::StationSite(const SiteOptions& options)
     : server_(loopback::LoopbackServer::Transport::plain, options.port) {
-    metar_ = readWholeFile(options.folder / "LTBA-metar.txt");
-    taf_ = readWholeFile(options.folder / "LTBA-taf.txt");
-    server_.setScript(kMetarPath, Script::fixed(metar_, "text/plain"));
-    server_.setScript(kTafPath, Script::fixed(taf_, "text/plain"));
+    for (const char* airport : kSiteAirports) {
+        const std::string code = airport;
+        serveReport(weather::metarPath(code),
+                    readWholeFile(options.folder / (code + "-metar.txt")));
+        serveReport(weather::tafPath(code), readWholeFile(options.folder / (code + "-taf.txt")));
+    }
 
     std::string first;  // the first station's audio, for the misbehaving routes
     double firstRate = 0;
@@ -138,6 +142,31 @@ StationSite::StationSite(const SiteOptions& options)
     server_.setScript(kStallRoute, live().stallAfter(kMisbehaveAfterBytes));
     server_.setScript(kCloseRoute, live().closeAfter(kMisbehaveAfterBytes));
     server_.setScript(kIcyRoute, live().withStatusLine("ICY 200 OK"));
+}
+
+void StationSite::serveReport(const std::string& path, const std::string& text) {
+    const auto render = [served = served_, path, text] {
+        std::string current = currentReport(text, std::chrono::system_clock::now());
+        std::lock_guard lock(served->mutex);
+        served->byPath[path] = current;
+        return current;
+    };
+    render();
+    server_.setScript(path, Script::generated(render, "text/plain"));
+}
+
+std::string StationSite::served(const std::string& path) const {
+    std::lock_guard lock(served_->mutex);
+    const auto it = served_->byPath.find(path);
+    return it == served_->byPath.end() ? std::string() : it->second;
+}
+
+std::string StationSite::metar(std::string_view airport) const {
+    return served(weather::metarPath(airport));
+}
+
+std::string StationSite::taf(std::string_view airport) const {
+    return served(weather::tafPath(airport));
 }
 
 std::string StationSite::baseUrl() const {

@@ -5,6 +5,7 @@
 //                                                     of {"a": name, "d": stream URL}
 //   //pub/data/observations/metar/stations/LTBA.TXT   the METAR report (text)
 //   //pub/data/forecasts/taf/stations/LTBA.TXT        the TAF report (text)
+//   ... and the same for each of kSiteAirports (LTFM, KSFO, KBOS, EGLL)
 //   /stations/...                                     the stations (see kSiteStations)
 //
 // Each station streams its file endlessly, as a live internet-radio station
@@ -15,6 +16,8 @@
 //
 // The audio and weather files come from a folder made at build time
 // (make-site-audio and site/*.txt, copied into <build>/tools/station-server/site).
+// The weather reports are made current as they are served (SiteReports.h):
+// a METAR issued minutes ago, a TAF whose periods lie ahead.
 //
 // Threads: the site serves on its LoopbackServer's threads; its own members
 // only read what the constructor built and may be called from any thread.
@@ -22,8 +25,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/loopback/LoopbackServer.h"
@@ -82,16 +89,26 @@ class StationSite {
     std::string baseUrl() const;
     const std::vector<SiteStation>& stations() const { return stations_; }
     const std::string& catalogue() const { return catalogue_; }
-    const std::string& metar() const { return metar_; }
-    const std::string& taf() const { return taf_; }
+    // An airport's METAR and TAF files as last served (as they would be
+    // served now, before the first request).
+    std::string metar(std::string_view airport = "LTBA") const;
+    std::string taf(std::string_view airport = "LTBA") const;
     loopback::LoopbackServer& server() { return server_; }
 
   private:
+    // The reports as last served, by path; shared with the server's threads.
+    struct Served {
+        mutable std::mutex mutex;
+        std::map<std::string, std::string, std::less<>> byPath;
+    };
+
+    void serveReport(const std::string& path, const std::string& text);
+    std::string served(const std::string& path) const;
+
+    std::shared_ptr<Served> served_ = std::make_shared<Served>();
     loopback::LoopbackServer server_;
     std::vector<SiteStation> stations_;
     std::string catalogue_;
-    std::string metar_;
-    std::string taf_;
 };
 
 // An audio file's bytes per second of audio, from its parsed length; none

@@ -47,6 +47,8 @@ constexpr const char* kUsage =
     "  /js_kur/qelmoraiosapp.json                       the station catalogue\n"
     "  //pub/data/observations/metar/stations/LTBA.TXT  the METAR report\n"
     "  //pub/data/forecasts/taf/stations/LTBA.TXT       the TAF report\n"
+    "                        (and the same for LTFM, KSFO, KBOS and EGLL; the\n"
+    "                        reports' times are made current as they are served)\n"
     "  /stations/...         the live stations the catalogue lists: each sends\n"
     "                        --burst BYTES (default 65536) at once to a new\n"
     "                        listener, then plays in real time, round and round\n"

@@ -1,5 +1,7 @@
 #include "engine/platform/http/HttpDownload.h"
 
+#include <memory>
+
 #include "engine/platform/http/CurlTransfer.h"
 
 namespace orvento {
@@ -29,6 +31,36 @@ std::size_t receive(char* data, std::size_t size, std::size_t count, void* user)
 
 HttpDownloadResult failure(std::string error) {
     return HttpDownloadResult{std::nullopt, std::move(error)};
+}
+
+struct MultiHandleDeleter {
+    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
+
+// curl_easy_perform that also ends, with CURLE_ABORTED_BY_CALLBACK, once
+// `cancelFd` is readable.
+CURLcode performCancellable(CURL* easy, int cancelFd) {
+    const std::unique_ptr<CURLM, MultiHandleDeleter> multi(curl_multi_init());
+    if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK) {
+        return CURLE_OUT_OF_MEMORY;
+    }
+    CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+    for (int running = 1; running != 0;) {
+        curl_waitfd cancel{cancelFd, CURL_WAIT_POLLIN, 0};
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK ||
+            (running != 0 && (curl_multi_poll(multi.get(), &cancel, 1, 1000, nullptr) != CURLM_OK ||
+                              cancel.revents != 0))) {
+            break;
+        }
+    }
+    int left = 0;
+    while (const CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
+        if (message->msg == CURLMSG_DONE) {
+            result = message->data.result;
+        }
+    }
+    curl_multi_remove_handle(multi.get(), easy);
+    return result;
 }
 
 }  // namespace
@@ -64,14 +96,18 @@ HttpDownloadResult downloadWholeBody(const std::string& url, const HttpDownloadO
                        curl_easy_strerror(set));
     }
 
-    const CURLcode result = curl_easy_perform(transfer.easy());
+    const CURLcode result = options.cancelFd >= 0
+                                ? performCancellable(transfer.easy(), options.cancelFd)
+                                : curl_easy_perform(transfer.easy());
     if (receiver.overCap || result == CURLE_FILESIZE_EXCEEDED) {
         // An error page announced as too long is an error page first.
         if (std::string refused = transfer.failureText(CURLE_OK); !refused.empty()) {
             return failure(std::move(refused));
         }
-        return failure("The response is larger than " + std::to_string(options.maxBytes) +
-                       " bytes.");
+        HttpDownloadResult tooLarge =
+            failure("The response is larger than " + std::to_string(options.maxBytes) + " bytes.");
+        tooLarge.tooLarge = true;
+        return tooLarge;
     }
     if (std::string error = transfer.failureText(result); !error.empty()) {
         return failure(std::move(error));

@@ -20,6 +20,9 @@
 //     page, a 500 with a JSON body) fails the download, its status line the
 //     error ("the server answered "HTTP/1.1 404 Not Found""). After
 //     redirects the error names the real failure (CurlTransfer.h).
+//   - A download given a cancelFd ends, failed, as soon as that descriptor
+//     becomes readable (e.g. an eventfd written by another thread): an owner
+//     that goes away need not wait out the limits.
 // A failed download yields no body at all, never a part of one.
 #pragma once
 
@@ -37,11 +40,13 @@ struct HttpDownloadOptions {
     std::chrono::milliseconds connectTimeout{5000};
     std::chrono::milliseconds totalTimeout{10000};
     std::string caFile;  // a PEM file of certificates to trust for https; empty: the system's
+    int cancelFd = -1;   // readable: abandon the download (see above); -1: none
 };
 
 struct HttpDownloadResult {
     std::optional<std::string> body;  // the whole body; none when the download failed
     std::string error;                // why it failed, in words for a log line; empty on success
+    bool tooLarge = false;            // it failed because the body was over maxBytes
 };
 
 // Downloads `url` (text, as typed) whole. Blocking; see above.

@@ -69,8 +69,23 @@ class AudioOutput {
     virtual std::string takeFailure() { return {}; }
 };
 
-// The output `choice` names, not yet open; nullptr with `error` when the
-// sound device module cannot be loaded (only a Device output needs it).
-std::unique_ptr<AudioOutput> makeOutput(const AudioOutputChoice& choice, std::string& error);
+// What a Feed output choice names: makes the output a queue writes into.
+class AudioFeed {
+  public:
+    virtual ~AudioFeed() = default;
+    // A new output, not yet open. Any thread.
+    virtual std::unique_ptr<AudioOutput> makeOutput() = 0;
+};
+
+// The output `choice` names, opened for about `requested` (paused); nullptr
+// with `error` when it cannot be had, and `moduleMissing` telling whether
+// that was because the sound device module could not be loaded.
+// A Device output with no device name goes to the desktop's PulseAudio (or
+// PipeWire) server through the PulseAudio module when a server answers and
+// SDL_AUDIODRIVER is not set; otherwise, and when that fails, through SDL
+// (whose driver SDL_AUDIODRIVER then chooses). With the choice's audio tap,
+// the output is behind an AudioTap.
+std::unique_ptr<AudioOutput> openOutput(const AudioOutputChoice& choice, const PcmFormat& requested,
+                                        std::string& error, bool& moduleMissing);
 
 }  // namespace orvento

@@ -27,6 +27,10 @@ namespace {
 constexpr UInt32 kMaxCookieSize = 64 * 1024;
 // Bytes decoded at a time from a buffer without packet descriptions.
 constexpr std::size_t kRawSlice = 16384;
+// Decoded audio is offered to the output in runs of about this much while
+// the current buffer holds more: every write may wake another thread (the
+// sound server's client loop, the mixer), so a write per packet costs.
+constexpr double kWriteBatchSeconds = 0.1;
 
 void writeLine(const AudioOutputChoice& choice, const std::string& text) {
     if (choice.log) {
@@ -116,9 +120,9 @@ class AudioQueue {
     bool handle(Command command);
     void stopNow();
     // One step of a running queue, called and returning with the lock held:
-    // write decoded audio out; else decode the current buffer, or give it
-    // back; else wait for the output to play out before a stop; else take
-    // the next buffer or marker.
+    // write decoded audio out (a batch, or the rest once the current buffer
+    // is decoded); else decode the current buffer, or give it back; else wait for the output to
+    // play out before a stop; else take the next buffer or marker.
     Step advance(std::unique_lock<std::mutex>& lock);
     Step writeOut(std::unique_lock<std::mutex>& lock);
     Step decodeCurrent(std::unique_lock<std::mutex>& lock);
@@ -297,15 +301,16 @@ OSStatus AudioQueue::start() {
         const PcmFormat requested{static_cast<int>(std::lround(format_.mSampleRate)),
                                   static_cast<int>(format_.mChannelsPerFrame)};
         std::string error;
-        std::unique_ptr<AudioOutput> output = makeOutput(outputChoice_, error);
+        bool moduleMissing = false;
+        std::unique_ptr<AudioOutput> output =
+            openOutput(outputChoice_, requested, error, moduleMissing);
         if (output == nullptr) {
-            errorText_ = error + ". Reinstall Orvento with its SDL2 library.";
             writeLine(outputChoice_, "audio queue cannot start: " + error);
-            return kAudioQueueErr_CannotStart;
-        }
-        if (!output->open(requested, error)) {
+            if (moduleMissing) {
+                errorText_ = error + ". Reinstall Orvento with its SDL2 library.";
+                return kAudioQueueErr_CannotStart;
+            }
             errorText_ = error;
-            writeLine(outputChoice_, "audio queue cannot start: " + error);
             return outputChoice_.kind == AudioOutputChoice::Kind::Device
                        ? kAudioQueueErr_InvalidDevice
                        : kAudioQueueErr_CannotStart;
@@ -506,7 +511,8 @@ void AudioQueue::stopNow() {
 }
 
 AudioQueue::Step AudioQueue::advance(std::unique_lock<std::mutex>& lock) {
-    if (writer_.pending()) {
+    if (writer_.pending() &&
+        (current_ == nullptr || writer_.pendingSeconds() >= kWriteBatchSeconds)) {
         return writeOut(lock);
     }
     if (current_ != nullptr) {

@@ -96,13 +96,17 @@
 //   kAudioQueueErr_CannotStart and AudioQueueErrorText.
 //
 // Outputs (AudioOutputChoice)
-//   - Device: the sound device through SDL2 audio, in the sound device module
-//     (SDL converts the sample format to what the hardware takes; the rate and
-//     channel count SDL offers are the queue's to convert to). Between about
-//     100 and 250 ms of audio is kept queued at the device. When SDL cannot open a device (for
-//     example on a machine without a sound card) AudioQueueStart fails with
-//     kAudioQueueErr_InvalidDevice, AudioQueueErrorText holds SDL's explanation,
-//     and one line saying so goes to the log. There is never a
+//   - Device: the sound device: the desktop's PulseAudio (or PipeWire) server
+//     through the PulseAudio module when one answers (PulseOutput.h; about
+//     300 ms kept at the server, taken back at once by an immediate stop);
+//     otherwise SDL2 audio, in the sound device module (SDL converts the
+//     sample format to what the hardware takes; the rate and channel count
+//     SDL offers are the queue's to convert to), with between about 100 and
+//     250 ms of audio kept queued at the device. When no device can be opened
+//     (for example on a machine without a sound card) AudioQueueStart fails
+//     with kAudioQueueErr_InvalidDevice, AudioQueueErrorText holds SDL's
+//     explanation, and one line saying so goes to the log. A server that
+//     does not answer only means SDL is asked; there is never a
 //     silent fallback to another output.
 //   - WavFile: a 32-bit float WAV file, written as fast as the audio is
 //     decoded (untimed), or as fast as the reader of a FIFO takes it. It
@@ -111,9 +115,13 @@
 //     is reported through AudioOutputChoice::onFailure.
 //   - Null: discards the audio, either in real time (like a device) or as fast
 //     as it comes.
+//   - Feed: one feed of a mixer, which plays it with the other feeds through
+//     the mixer's own output (engine/platform/mixer/Mixer.h).
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "engine/platform/AudioFormat.h"
@@ -186,14 +194,18 @@ inline constexpr OSStatus kAudioQueueErr_InvalidRunState = fourCharStatus("qrun"
 // Memory or a thread could not be had.
 inline constexpr OSStatus kAudioQueueErr_OutOfMemory = fourCharStatus("qmem");
 
+class AudioFeed;  // engine/platform/queue/AudioOutput.h
+
 // Where a queue's audio goes. The device is the default.
 struct AudioOutputChoice {
     enum class Kind {
-        Device,   // the sound device, through SDL audio
+        Device,   // the sound device (the desktop's sound server, or SDL audio)
         WavFile,  // a WAV file at wavPath, as fast as the audio comes
         Null,     // discarded, in real time or as fast as it comes
+        Feed,     // a feed of a mixer (engine/platform/mixer/Mixer.h), in real time
     };
     Kind kind = Kind::Device;
+    std::shared_ptr<AudioFeed> feed;  // Feed only
     std::string wavPath;
     bool realTime = true;    // Null only
     std::string deviceName;  // Device only: SDL's name of the device; empty = the default one
@@ -211,6 +223,12 @@ struct AudioOutputChoice {
     // cannot be had or fails. Without it they go to standard error, after
     // "orvento: ".
     LineSink log;
+    // Sees the decoded audio as the output takes it, in order and in the
+    // output's format: `frames` interleaved float frames of `channels`
+    // channels at `sampleRate`. On the queue's thread; it must not block.
+    // For a level meter or a detector beside the output (AudioTap.h).
+    std::function<void(const float* samples, std::size_t frames, int sampleRate, int channels)>
+        onAudio;
 };
 
 // Creates a queue for inFormat that plays to the sound device. inCallbackProc

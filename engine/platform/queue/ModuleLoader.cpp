@@ -26,8 +26,10 @@ constexpr ModuleFile kAacModule{"orvento_queue_aac.so", "orvento_queue_aac_modul
                                 "the AAC decoder module"};
 constexpr ModuleFile kDeviceModule{"orvento_queue_sdl.so", "orvento_queue_sdl_module",
                                    "the sound device module"};
+constexpr ModuleFile kPulseModule{"orvento_queue_pulse.so", "orvento_queue_pulse_module",
+                                  "the PulseAudio output module"};
 
-// Guards every load and the test folder.
+// Guards every load.
 std::mutex& loaderMutex() {
     static std::mutex mutex;
     return mutex;
@@ -134,6 +136,7 @@ const Table* load(const ModuleFile& module, std::atomic<const Table*>& loaded, s
 
 std::atomic<const AacDecoderModule*> aacLoaded{nullptr};
 std::atomic<const DeviceOutputModule*> deviceLoaded{nullptr};
+std::atomic<const DeviceOutputModule*> pulseLoaded{nullptr};
 
 }  // namespace
 
@@ -143,6 +146,10 @@ const AacDecoderModule* aacDecoderModule(std::string& error) {
 
 const DeviceOutputModule* deviceOutputModule(std::string& error) {
     return load(kDeviceModule, deviceLoaded, error);
+}
+
+const DeviceOutputModule* pulseOutputModule(std::string& error) {
+    return load(kPulseModule, pulseLoaded, error);
 }
 
 }  // namespace orvento

@@ -9,6 +9,16 @@ bool PcmWriter::pending() const {
            flushConverter_;
 }
 
+double PcmWriter::pendingSeconds() const {
+    double seconds = 0;
+    const auto& pieces = decoded_.pieces();
+    for (std::size_t i = piece_; i < pieces.size(); ++i) {
+        const std::size_t done = i == piece_ ? pieceDone_ : 0;
+        seconds += static_cast<double>(pieces[i].frames - done) / pieces[i].format.sampleRate;
+    }
+    return seconds;
+}
+
 void PcmWriter::reset() {
     decoded_.clear();
     piece_ = 0;

@@ -24,6 +24,8 @@ class PcmWriter {
     PcmBuffer& decoded() { return decoded_; }
     // Audio waits to be written (or, after endOfData(), the converter's tail).
     bool pending() const;
+    // Seconds of decoded audio not yet offered to the output.
+    double pendingSeconds() const;
     // The audio decoded so far ends a run (a flush): once it is written, what
     // the converter still holds follows.
     void endOfData() { flushConverter_ = true; }

@@ -8,6 +8,10 @@
 //                         loaded by AudioQueueNewOutput[To] for an AAC format.
 //   orvento_queue_sdl.so  the sound device through SDL2 audio; loaded by
 //                         AudioQueueStart when it opens a Device output.
+//   orvento_queue_pulse.so  the sound device through a PulseAudio server
+//                         (libpulse); loaded by AudioQueueStart before the
+//                         SDL module when the desktop's server is wanted
+//                         (openOutput in AudioOutput.h).
 //
 // Where modules are looked for (no environment variable is read); the first
 // folder that holds the module's file is used:
@@ -71,6 +75,9 @@ struct DeviceOutputModule {
 // thread.
 const AacDecoderModule* aacDecoderModule(std::string& error);
 const DeviceOutputModule* deviceOutputModule(std::string& error);
+// The PulseAudio module; its table is shaped as the SDL module's, with the
+// server's sink name in place of SDL's device name.
+const DeviceOutputModule* pulseOutputModule(std::string& error);
 
 }  // namespace orvento
 
@@ -78,3 +85,4 @@ const DeviceOutputModule* deviceOutputModule(std::string& error);
 #define ORVENTO_QUEUE_MODULE_ENTRY extern "C" __attribute__((visibility("default")))
 ORVENTO_QUEUE_MODULE_ENTRY const orvento::AacDecoderModule* orvento_queue_aac_module();
 ORVENTO_QUEUE_MODULE_ENTRY const orvento::DeviceOutputModule* orvento_queue_sdl_module();
+ORVENTO_QUEUE_MODULE_ENTRY const orvento::DeviceOutputModule* orvento_queue_pulse_module();

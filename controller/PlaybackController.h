@@ -1,0 +1,192 @@
+// PlaybackController: the playback of one feed, between what the user touches
+// (the screen's button and fields, the media keys) and the stream player. It
+// owns the current player (`streamer`), observes it, and says what to show:
+// the play state, the status line, the listening time and the station that is
+// on. It touches no widget; the screen and the media keys follow its signals.
+//
+// One controller plays one station at a time, one player per attempt. Later
+// features compose controllers rather than grow this one: a monitor of several
+// stations holds one controller per feed (each with its own state, status and
+// listening time); a player that comes back after a drop is a new attempt of
+// the same controller for the station that is on; a history of what was heard
+// follows attemptStarted and reportedEnded with stationOn().
+//
+// States, as the play/stop button shows them:
+//
+//   state     streamer                    the screen shows        spin  tick timer
+//   Idle      none                        "playbutton.png"        no    stopped
+//   Loading   not yet reported playing    "loadingbutton.png"     yes   stopped
+//   Playing   reported playing            "stopbutton.png"        no    running
+//   Stopping  stop requested              unchanged               no    unchanged
+//
+// press() while Idle logs "txt:<address>", percent-escapes the selected
+// address, creates a player for it (initWithURL), observes it and starts it:
+// attemptStarted, then Loading. With a player, it logs the same line and asks
+// the player to stop: stopRequested (the spin ends), then Stopping. An address
+// longer than kAddressLengthLimit characters (the address field's usual
+// limit) is refused with a status text instead.
+//
+// The player's notifications (observeValueForKeyPath) come on any thread:
+// its output queue's, its worker's, or the caller's of stop(). They touch
+// nothing of the main thread's: each posts one call to the main thread, which
+// runs them one at a time in the order posted, also when the notification
+// already runs there: reportedPlaying for every "playing" report (the screen
+// shows the stop image), reportedEnded for the report that ends the player
+// (the screen shows the play image). A player that ends without ever
+// reporting (no URL, a stream or parser that could not be opened) ends with
+// its hasEnded report, so the controller never stays Loading for ever. Only
+// the current attempt's reports change the state and the status line: a
+// report of a player that has ended or been replaced since is shown, but
+// changes neither. startTimer and stopTimer may be called on any thread; they
+// take effect on the main thread, in call order.
+//
+// The status line says what happened, as plain text, never quoting a
+// password: "Connecting...", "Playing", "Stopped.", "Playback ended.",
+// "The stream could not be opened: <cause>" for a stream that never played,
+// "Playback failed: <cause>" for one that played and then failed. A stop the
+// player went on playing after counts no more: its later end is "Playback
+// ended.".
+//
+// The selected station is what a press plays: the station chosen from the
+// list (name and URL), or an address typed. The name belongs to the URL it
+// came with: an address typed that differs from it leaves no name.
+//
+// Threads. Everything but observeValueForKeyPath, startTimer and stopTimer is
+// main-thread only. `streamer` and its generation are the one state both
+// sides touch, guarded by streamerMutex_, which is never held while the
+// controller calls into a player, so a notification raised inside stop() can
+// take it. The destructor lets notifications under way finish, then stops a
+// player still held.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "controller/DiagnosticLog.h"
+#include "controller/StationCatalogue.h"
+#include "engine/Pelorin.h"
+
+namespace orvento {
+
+class PlaybackController : public QObject, public PelorinObserver {
+    Q_OBJECT
+
+  public:
+    enum class PlayState { Idle, Loading, Playing, Stopping };
+    Q_ENUM(PlayState)
+
+    // The longest address a press requests.
+    static constexpr qsizetype kAddressLengthLimit = 32767;
+    static constexpr std::chrono::milliseconds kTickInterval{100};
+
+    // `engine`: given to every player created; `log`: the diagnostic lines
+    // (empty: standard error).
+    explicit PlaybackController(PelorinServices engine = {}, LogSink log = {},
+                                QObject* parent = nullptr);
+    ~PlaybackController() override;
+    PlaybackController(const PlaybackController&) = delete;
+    PlaybackController& operator=(const PlaybackController&) = delete;
+
+    // The station a press plays. chooseStation: one of the list, its name
+    // with its URL. setAddressText: an address typed; the chosen name stays
+    // only while the text is that station's URL.
+    void chooseStation(const Station& station);
+    void setAddressText(const QString& text);
+    const Station& selectedStation() const { return selected_; }
+    // A press would start or stop something: a player exists or an address
+    // is selected.
+    bool canPlay() const;
+
+    // The play/stop button (see above).
+    void press();
+
+    PlayState playState() const { return playState_; }
+    // The station the current attempt plays; empty while Idle.
+    Station stationOn() const;
+    // Players created so far.
+    quint64 attempts() const { return attempt_.generation; }
+    const QString& statusText() const { return statusText_; }
+    // For what else the status line must say (set-up's news).
+    void setStatusText(const QString& text);
+    // Why the last attempt's player failed, in its own words; empty when it
+    // did not fail (or was stopped) and before the first attempt has ended.
+    const QString& failureCause() const { return failureCause_; }
+
+    // Listening time: seconds of audio heard since the controller was made,
+    // counted on a monotonic clock while the tick timer runs, and since the
+    // press that started the station that is on (0 while Idle).
+    double listenedSeconds() const { return _ticks; }
+    double listenedToStationOn() const;
+    bool listeningTimeRunning() const { return _timer != nullptr; }
+    void startTimer();
+    void stopTimer();
+    void timerTick();
+
+    void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) override;
+
+  signals:
+    void playStateChanged(orvento::PlaybackController::PlayState state);
+    void selectedStationChanged();
+    // A press created and started a player (before Loading).
+    void attemptStarted();
+    // A press is about to stop the player.
+    void stopRequested();
+    // Posted reports, in order: the player plays; the player has ended.
+    void reportedPlaying();
+    void reportedEnded();
+    void statusTextChanged(const QString& text);
+    // Each tick, and when the count stops.
+    void listeningTimeChanged(double seconds);
+
+  private:
+    // One press's player, as the main thread knows it.
+    struct Attempt {
+        quint64 generation = 0;
+        Station station;
+        bool hadUrl = true;
+        bool heard = false;
+        bool stopRequested = false;
+        double listenedAtStart = 0;
+    };
+
+    void playerPlays(Pelorin& object);
+    void playerEnded(Pelorin& object);
+    // The posted reports, on the main thread.
+    void showPlaying(quint64 generation, bool partOfAFailure);
+    void showEnded(quint64 generation, const std::string& cause);
+    // Whether `generation`'s player is still held.
+    bool holds(quint64 generation) const;
+    void setPlayState(PlayState state);
+    void log(const QString& text) const;
+    void startTickTimer();
+    void stopTickTimer();
+    void addListeningTime();
+
+    const PelorinServices engine_;
+    const LogSink log_;
+
+    // Guarded by streamerMutex_; see the header comment.
+    mutable std::mutex streamerMutex_;
+    std::shared_ptr<Pelorin> streamer;
+    quint64 streamerGeneration_ = 0;
+    int notificationsRunning_ = 0;
+    bool closing_ = false;
+    std::condition_variable notificationsDone_;
+
+    // Main thread only.
+    Station selected_;
+    Attempt attempt_;
+    PlayState playState_ = PlayState::Idle;
+    QString statusText_;
+    QString failureCause_;
+    std::unique_ptr<QTimer> _timer;  // the tick timer; set exactly while it runs
+    double _ticks = 0;               // seconds listened
+    std::chrono::steady_clock::time_point ticksCountedUntil_{};
+};
+
+}  // namespace orvento

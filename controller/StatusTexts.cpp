@@ -1,0 +1,110 @@
+#include "controller/StatusTexts.h"
+
+#include <QCoreApplication>
+#include <cmath>
+#include <cstdint>
+
+#include "engine/platform/url/Url.h"
+
+namespace orvento {
+namespace {
+
+// The most characters of a typed text the status line quotes.
+constexpr qsizetype kQuotedTextLimit = 200;
+
+QString translate(const char* text) {
+    return QCoreApplication::translate("OrventoViewController", text);
+}
+
+QString quoted(const QString& text) {
+    return text.size() <= kQuotedTextLimit ? text : text.left(kQuotedTextLimit) + QChar(u'\u2026');
+}
+
+}  // namespace
+
+QString elapsedTimeText(double seconds) {
+    const auto whole =
+        seconds > 0 ? static_cast<std::int64_t>(std::floor(seconds)) : std::int64_t{0};
+    return QStringLiteral("%1:%2:%3")
+        .arg(whole / 3600, 2, 10, QLatin1Char('0'))
+        .arg(whole / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString withoutPassword(const QString& text) {
+    return QString::fromStdString(orvento::withoutPassword(text.toStdString()));
+}
+
+QString endingText(const PlayerEnding& ending) {
+    if (!ending.hadUrl) {
+        if (ending.text.trimmed().isEmpty()) {
+            return translate(
+                QT_TRANSLATE_NOOP("OrventoViewController", "Type a stream address first."));
+        }
+        return translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                           "\u201c%1\u201d is not a stream address."))
+            .arg(quoted(ending.text));
+    }
+    if (!ending.cause.empty()) {
+        // The player's causes quote an address without its password.
+        const QString cause = QString::fromStdString(ending.cause);
+        return (ending.heard
+                    ? translate(QT_TRANSLATE_NOOP("OrventoViewController", "Playback failed: %1"))
+                    : translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                                  "The stream could not be opened: %1")))
+            .arg(cause);
+    }
+    if (ending.stopRequested) {
+        return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Stopped."));
+    }
+    if (!ending.heard) {
+        return translate(
+            QT_TRANSLATE_NOOP("OrventoViewController", "The stream could not be opened."));
+    }
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Playback ended."));
+}
+
+QString connectingText() {
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Connecting\u2026"));
+}
+
+QString playingText() {
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Playing"));
+}
+
+QString readyText() {
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Press play to listen."));
+}
+
+QString addressTooLongText(qsizetype limit) {
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                       "The address is longer than the %1 characters the address "
+                                       "field holds; it was not requested."))
+        .arg(limit);
+}
+
+QString loadingText() {
+    return translate(
+        QT_TRANSLATE_NOOP("OrventoViewController", "Loading the stations and the weather\u2026"));
+}
+
+QString catalogueText(CatalogueOutcome outcome, const QString& server) {
+    // In the order of CatalogueOutcome, from `failed` on.
+    static constexpr const char* kTexts[] = {
+        QT_TRANSLATE_NOOP("OrventoViewController",
+                          "Could not load the station list from %1. Type a stream address."),
+        QT_TRANSLATE_NOOP("OrventoViewController",
+                          "The station list from %1 is larger than 4 MiB, more than Orvento "
+                          "reads. Type a stream address."),
+        QT_TRANSLATE_NOOP("OrventoViewController",
+                          "The station list from %1 could not be read. Type a stream address."),
+        QT_TRANSLATE_NOOP("OrventoViewController",
+                          "The station list from %1 holds no station. Type a stream address."),
+    };
+    if (outcome == CatalogueOutcome::loaded) {
+        return readyText();
+    }
+    return translate(kTexts[static_cast<int>(outcome) - 1]).arg(server);
+}
+
+}  // namespace orvento

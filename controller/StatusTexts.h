@@ -1,0 +1,50 @@
+// What the player writes for the user: the listening time and the status line
+// under the play button. Every text here is plain text; outside text in it
+// (a typed address, a server's words) is shown as it came, never as markup.
+#pragma once
+
+#include <QString>
+#include <string>
+
+namespace orvento {
+
+// Listening time as hours, minutes and seconds, "HH:MM:SS": whole elapsed
+// seconds (59.9 s reads "00:00:59", 60 s "00:01:00"); the hours are not
+// wrapped and grow past two digits (360000 s reads "100:00:00"). Negative
+// values read as 0.
+QString elapsedTimeText(double seconds);
+
+// A URL, or text typed as one, fit to be shown or logged: the password of a
+// "user:password@" part replaced by "***".
+QString withoutPassword(const QString& text);
+
+// How one player's run ended, as the controller saw it.
+struct PlayerEnding {
+    QString text;                // the address pressed, as typed
+    bool hadUrl = true;          // that text made a URL
+    bool heard = false;          // the player reported playing audio
+    bool stopRequested = false;  // the user asked it to stop (and it did not play on since)
+    std::string cause;           // the player's own short cause of a failure; may be empty
+};
+
+// "Stopped.", "Playback ended.", "The stream could not be opened: <cause>"
+// (never heard), "Playback failed: <cause>" (heard, then failed), or why the
+// text is no address (it has no "scheme://", so no password to hide).
+QString endingText(const PlayerEnding& ending);
+
+// The status line while a player connects, while it plays, and before the
+// first press; for an address too long for the address field to hold.
+QString connectingText();
+QString playingText();
+QString readyText();
+QString addressTooLongText(qsizetype limit);
+
+// The status line while set-up loads the stations and the weather, and after
+// it when there are no stations to choose from: the catalogue at `server`
+// (its host and port) could not be loaded, was over its size limit, was not a
+// station list, or held no station.
+QString loadingText();
+enum class CatalogueOutcome { loaded, failed, tooLarge, unreadable, empty };
+QString catalogueText(CatalogueOutcome outcome, const QString& server);
+
+}  // namespace orvento

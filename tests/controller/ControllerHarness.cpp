@@ -1,0 +1,78 @@
+#include "tests/controller/ControllerHarness.h"
+
+#include <QtGlobal>
+#include <chrono>
+#include <filesystem>
+
+namespace orvento::test {
+
+using loopback::Script;
+
+std::shared_ptr<EnginePlatform> nullOutputPlatform() {
+    AudioOutputChoice output;
+    output.kind = AudioOutputChoice::Kind::Null;
+    output.realTime = true;
+    return std::make_shared<EnginePlatform>(output);
+}
+
+Script liveStation(std::optional<std::uint64_t> bytes) {
+    const std::filesystem::path source = qEnvironmentVariable("ORVENTO_SOURCE_DIR").toStdString();
+    // 32 kbit/s MPEG-2 Layer III: 4000 bytes a second.
+    return Script::fromFile((source / "tests/data/mpeg2_l3.mp3").string(), "audio/mpeg")
+        .repeated(bytes)
+        .untilClose()
+        .paced(4000, 40000);
+}
+
+GatedPlatform::GatedPlatform()
+    : EnginePlatform([] {
+          AudioOutputChoice output;
+          output.kind = AudioOutputChoice::Kind::Null;
+          output.realTime = true;
+          return output;
+      }()) {}
+
+std::optional<OSStatus> GatedPlatform::before(const PlatformCall& call) {
+    if (call.op == PlatformOp::AudioSessionInitialize) {
+        beforeOpening.pass();
+    }
+    return std::nullopt;
+}
+
+void GatedPlatform::interpose(AudioQueuePropertyListenerProc& proc, void*& userData) {
+    std::lock_guard lock(mutex_);
+    userData = &listeners_.emplace_back(Listener{proc, userData, this, 0});
+    proc = &reportRunning;
+}
+
+void GatedPlatform::reportRunning(void* data, AudioQueueRef queue, AudioQueuePropertyID id) {
+    auto* listener = static_cast<Listener*>(data);
+    // Reports alternate, "running" first: every second one is "stopped".
+    if (++listener->reports % 2 == 0) {
+        listener->owner->beforeStoppedReport.pass();
+    }
+    listener->proc(listener->userData, queue, id);
+}
+
+ControllerHarness::ControllerHarness(std::shared_ptr<EnginePlatform> platform,
+                                     PelorinServices engine)
+    : log([this](std::string_view text) {
+          std::lock_guard lock(logMutex_);
+          log_.append(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+      }) {
+    engine.platform = platform ? std::move(platform) : nullOutputPlatform();
+    engine.workers = &workers;
+    controller = std::make_unique<PlaybackController>(std::move(engine), log);
+}
+
+ControllerHarness::~ControllerHarness() {
+    controller.reset();
+    workers.shutdown(std::chrono::seconds(10));
+}
+
+QStringList ControllerHarness::logLines() const {
+    std::lock_guard lock(logMutex_);
+    return log_;
+}
+
+}  // namespace orvento::test

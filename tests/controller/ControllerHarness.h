@@ -1,0 +1,107 @@
+// What the controller's, the screen's and the application's tests share: the
+// real engine playing into a null output in real time, a loopback station, a
+// platform with gates that hold a player, and a controller on them whose log
+// lines are kept.
+#pragma once
+
+#include <QStringList>
+#include <condition_variable>
+#include <list>
+#include <memory>
+#include <mutex>
+
+#include "controller/PlaybackController.h"
+#include "engine/EnginePlatform.h"
+#include "engine/WorkerRegistry.h"
+#include "tools/loopback/LoopbackServer.h"
+
+namespace orvento::test {
+
+// The real platform playing into nothing, in real time.
+std::shared_ptr<EnginePlatform> nullOutputPlatform();
+
+// A live station: a short MP3 (4000 bytes a second) repeated for ever, or up
+// to `bytes`; its first 40000 bytes at once, then in real time.
+loopback::Script liveStation(std::optional<std::uint64_t> bytes = std::nullopt);
+
+// A barrier a test closes and opens; open at first.
+class Gate {
+  public:
+    void close() {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+    }
+    void open() {
+        std::lock_guard lock(mutex_);
+        closed_ = false;
+        opened_.notify_all();
+    }
+    // Returns once the gate is open.
+    void pass() {
+        std::unique_lock lock(mutex_);
+        ++waiting_;
+        opened_.wait(lock, [this] { return !closed_; });
+        --waiting_;
+    }
+    int waiting() const {
+        std::lock_guard lock(mutex_);
+        return waiting_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable opened_;
+    bool closed_ = false;
+    int waiting_ = 0;
+};
+
+// The real platform (null output) with two gates: one holds a player's worker
+// before it opens anything (its stream does not exist yet), one holds each
+// output queue's report that it stopped running.
+class GatedPlatform : public EnginePlatform {
+  public:
+    GatedPlatform();
+    Gate beforeOpening;
+    Gate beforeStoppedReport;
+
+  private:
+    std::optional<OSStatus> before(const PlatformCall& call) override;
+    void interpose(AudioQueuePropertyListenerProc& proc, void*& userData) override;
+
+    struct Listener {
+        AudioQueuePropertyListenerProc proc;
+        void* userData;
+        GatedPlatform* owner;
+        int reports;  // the queue's thread only
+    };
+    static void reportRunning(void* data, AudioQueueRef queue, AudioQueuePropertyID id);
+
+    std::mutex mutex_;
+    std::list<Listener> listeners_;  // guarded by mutex_; never shrinks
+};
+
+// A controller on `platform` (default: the null output) with a station
+// server of its own and its log lines kept. The destructor lets every player
+// end.
+class ControllerHarness {
+  public:
+    explicit ControllerHarness(std::shared_ptr<EnginePlatform> platform = nullptr,
+                               PelorinServices engine = {});
+    ~ControllerHarness();
+    ControllerHarness(const ControllerHarness&) = delete;
+    ControllerHarness& operator=(const ControllerHarness&) = delete;
+
+    QStringList logLines() const;
+    QString url(const char* path) const { return QString::fromStdString(server.url(path)); }
+
+    loopback::LoopbackServer server;
+    WorkerRegistry workers;
+    const LogSink log;
+    std::unique_ptr<PlaybackController> controller;
+
+  private:
+    mutable std::mutex logMutex_;
+    QStringList log_;  // guarded by logMutex_
+};
+
+}  // namespace orvento::test

@@ -1,0 +1,112 @@
+// orvento-weather from the outside: the decode modes' exit status and one
+// output line per input line, usage errors, and an airport's reports fetched
+// from the local station site over loopback HTTP.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tools/station-server/StationSite.h"
+
+namespace orvento::test {
+namespace {
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;  // standard output
+};
+
+// Runs the tool with `arguments` (shell words) and `environment` (VAR=value words).
+ToolRun runWeather(const std::string& arguments, const std::string& environment = {}) {
+    ToolRun run;
+    const std::string command =
+        environment + " " + ORVENTO_WEATHER_PATH + " " + arguments + " 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return run;
+    }
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        run.out.append(buffer, n);
+    }
+    const int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// A file of these lines (binary allowed), in the test's scratch folder.
+std::string linesFile(const std::string& name, const std::string& content) {
+    const auto path = std::filesystem::temp_directory_path() / ("orvento-weather-" + name);
+    std::ofstream(path, std::ios::binary) << content;
+    return path.string();
+}
+
+std::vector<std::string> lines(const std::string& text, char separator = '\n') {
+    std::vector<std::string> out;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find(separator, at), text.size());
+        out.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
+TEST(WeatherTool, CommandLine) {
+    const std::string metars = linesFile(
+        "metars",
+        "LTBA 141220Z 34012KT 9999 FEW030 19/11 Q1016\n\x01\xff junk\r\n\nSVCB 272203Z AUTO NIL\n");
+    const std::string tafs = linesFile(
+        "tafs", "TAF LTBA 141100Z 1412/1518 9999 FEW030 TEMPO 1504/1508 4000 BR\nTAF LTFM NIL\n");
+    // clang-format off
+    const struct {
+        std::string arguments;
+        int exitCode;
+        const char* output;  // the start of each output line, in order
+    } rows[] = {
+        {"--decode " + metars, 0, "{\"station\":\"LTBA\"|{\"error\":\"no location|{\"error\":\"empty|{\"error\":\"NIL"},
+        {"--taf --decode " + tafs, 0, "{\"station\":\"LTBA\",\"groups\":[{\"type\":\"BASE\"|{\"error\":\"NIL"},
+        {"--decode - < " + metars, 0, "{\"station\":\"LTBA\"|{\"error\":\"no location|{\"error\":\"empty|{\"error\":\"NIL"},
+        {"--decode /nonexistent/file", 1, ""},
+        {"--decode", 2, ""},
+        {"--taf LTBA", 2, ""},
+        {"LT1", 2, ""},
+        {"LTBA LTFM", 2, ""},
+        {"--bogus", 2, ""},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        const ToolRun run = runWeather(row.arguments);
+        EXPECT_EQ(run.exitCode, row.exitCode) << row.arguments;
+        EXPECT_EQ(lines(run.out).size(), lines(row.output, '|').size()) << row.arguments;
+        for (std::size_t i = 0; i < lines(run.out).size() && i < lines(row.output, '|').size();
+             ++i) {
+            EXPECT_TRUE(lines(run.out)[i].starts_with(lines(row.output, '|')[i]))
+                << lines(run.out)[i];
+        }
+    }
+}
+
+TEST(WeatherTool, AirportFromTheWeatherServer) {
+    site::SiteOptions options;
+    options.folder = ORVENTO_STATION_SITE_DIR;
+    site::StationSite site(options);
+    const std::string server = "ORVENTO_WEATHER_URL=" + site.baseUrl() + "/";
+    const ToolRun ltfm = runWeather("ltfm", server);
+    EXPECT_EQ(ltfm.exitCode, 0);
+    for (const char* line : {"LTFM METAR, observed day ", "  category     MVFR\n",
+                             "LTFM TAF, issued day ", "  BECMG ", "  TEMPO "}) {
+        EXPECT_NE(ltfm.out.find(line), std::string::npos) << line << " not in\n" << ltfm.out;
+    }
+    EXPECT_NE(ltfm.out.find(site.metar("LTFM").substr(site.metar("LTFM").find("LTFM"), 17)),
+              std::string::npos);
+    EXPECT_EQ(runWeather("ZZZZ", server).exitCode, 1);  // a 404 page is no report
+}
+
+}  // namespace
+}  // namespace orvento::test
