@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "app/ApplicationId.h"
 #include "app/DesktopIdleInhibitor.h"
@@ -61,11 +62,14 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
 
     auto alerts = std::make_shared<QtAlertService>();
     PelorinServices engine;
-    // Live audio is muted while a transmission is played again.
+    // Live audio is muted while a transmission is played again; the
+    // engine's own lines ("... err ..." and the output's) join the
+    // application's log.
     auto liveMute = std::make_shared<std::atomic<bool>>(false);
     AudioOutputChoice liveOutput;
     liveOutput.muted = liveMute;
-    engine.platform = std::make_shared<EnginePlatform>(liveOutput);
+    engine.platform = std::make_shared<EnginePlatform>(
+        liveOutput, [](std::string_view line) { writeLogLine(line); });
     engine.alerts = alerts;
     engine.strings = errorsTable();
     engine.workers = &WorkerRegistry::shared();
