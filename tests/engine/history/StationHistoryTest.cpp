@@ -32,8 +32,9 @@ struct BoundsRow {
     std::chrono::seconds window;
     std::size_t maxBytes;
     std::size_t packetBytes;
-    int packets;  // 100 ms apart
+    int packets;  // 100 ms apart, each `growth` bytes larger than the one before
     std::size_t minKept, maxKept;
+    std::size_t growth = 0;
 };
 
 void PrintTo(const BoundsRow& row, std::ostream* out) {
@@ -48,7 +49,8 @@ TEST_P(HistoryBounds, KeepsTheNewestPacketsIntactWithinItsBounds) {
     history.beginStream(mp3Format(), {});
     const Clock::time_point start = Clock::now();
     for (int i = 0; i < row.packets; ++i) {
-        std::vector<std::uint8_t> packet(row.packetBytes + i % 3, static_cast<std::uint8_t>(i));
+        std::vector<std::uint8_t> packet(row.packetBytes + i % 3 + i * row.growth,
+                                         static_cast<std::uint8_t>(i));
         history.append(packet, 576, start + std::chrono::milliseconds(100 * i), i * 0.072);
         ASSERT_LE(history.memoryBytes(), row.maxBytes) << "after packet " << i;
     }
@@ -67,7 +69,7 @@ TEST_P(HistoryBounds, KeepsTheNewestPacketsIntactWithinItsBounds) {
     for (std::size_t k = 0; k < kept; ++k) {
         const int i = row.packets - static_cast<int>(kept) + static_cast<int>(k);
         const auto& d = excerpt.descriptions[k];
-        ASSERT_EQ(d.mDataByteSize, row.packetBytes + i % 3) << "packet " << i;
+        ASSERT_EQ(d.mDataByteSize, row.packetBytes + i % 3 + i * row.growth) << "packet " << i;
         const auto* bytes = excerpt.bytes.data() + d.mStartOffset;
         ASSERT_TRUE(std::all_of(bytes, bytes + d.mDataByteSize,
                                 [&](std::uint8_t b) { return b == static_cast<std::uint8_t>(i); }))
@@ -85,6 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
         BoundsRow{"bytes_wrap_ring", std::chrono::seconds(3600), 1 << 16, 1000, 400, 40, 50},
         BoundsRow{"records_bound_tiny", std::chrono::seconds(3600), 1 << 16, 4, 3000, 300, 420},
         BoundsRow{"growth_keeps_bytes", std::chrono::seconds(3600), 1 << 22, 3000, 900, 900, 900},
+        BoundsRow{"growth_after_drops", std::chrono::seconds(2), 1 << 22, 100, 330, 21, 21, 40},
         BoundsRow{"too_large_packet", std::chrono::seconds(60), 1 << 16, 60000, 5, 0, 0}));
 
 TEST(HistorySegments, EachStreamIsASegmentAndTheNextComesAfterAGap) {
@@ -165,6 +168,12 @@ TEST_P(HistoryTapOnAPlayer, KeepsEveryPacketAndFindsEachTransmissionInIt) {
         ASSERT_EQ(excerpts.size(), 1U);
         EXPECT_NEAR(excerpts[0].fromSeconds, span.start, 0.3);
         EXPECT_GE(excerpts[0].toSeconds, span.end);
+        if (whole[0].format.mFormatID == kAudioFormatMPEGLayer3) {
+            // Where the transmission is in the file (16 kbit/s: 2000 bytes a second).
+            const auto& bytes = excerpts[0].bytes;
+            const auto at = std::search(file.begin(), file.end(), bytes.begin(), bytes.end());
+            EXPECT_NEAR(static_cast<double>(at - file.begin()) / 2000, span.start, 0.4);
+        }
     }
 
     // The last transmission again, from memory, into a WAV file.
