@@ -22,7 +22,8 @@ PelorinServices withAlerts(const std::shared_ptr<QtAlertService>& alerts,
 
 ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
                              std::shared_ptr<const LocalizedStrings> strings,
-                             const QString& catalogue, const QString& weather, bool waitForSetUp)
+                             const QString& catalogue, const QString& weather, bool waitForSetUp,
+                             std::shared_ptr<Settings> settings)
     : ControllerHarness(std::move(platform), withAlerts(alerts, std::move(strings))) {
     site.setScript(kCataloguePath, Script::fixed("[]"));
     site.setScript(kMetarPath, Script::fixed("LTBA 141220Z 34012KT"));
@@ -32,6 +33,7 @@ ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
     services.catalogueBaseUrl = catalogue == kOwnSite ? own : catalogue;
     services.weatherBaseUrl = weather == kOwnSite ? own : weather;
     services.log = log;
+    services.settings = std::move(settings);
     screen_ = std::make_unique<OrventoViewController>(*controller, stations, std::move(services));
     QObject::connect(screen().button, &SpinningButton::imageChanged, screen().button,
                      [this](const QString& name) { images_.append(name); });
@@ -40,7 +42,8 @@ ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
     alerts->setParentWindow(screen_.get());
     screen_->show();
     screen_->viewDidLoad();
-    QVERIFY(QTest::qWaitForWindowExposed(screen_.get()));
+    screen_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(screen_.get()));
     QVERIFY(!waitForSetUp || setUp());
 }
 
