@@ -51,6 +51,21 @@
 // list (name and URL), or an address typed. The name belongs to the URL it
 // came with: an address typed that differs from it leaves no name.
 //
+// Coming back after a drop. Once the station that is on has played audio,
+// a later end that the user did not ask for (the server closed the stream, a
+// transfer error or stall, a decoding failure) does not return to Idle while
+// reconnectWhenDropped() is on: the controller stays Playing (the button
+// shows stop, the media keys say playing) and starts a new player for the
+// same station, the first at once, the next ones after the waits of its
+// BackoffPolicy, for as long as the user does not stop. The status line says
+// "Reconnecting in 8 s (attempt 4): <why>" meanwhile and "Playing" once audio
+// flows again, which also starts the waits afresh. A press cancels a waiting
+// attempt at once (Idle, "Stopped.") or stops the player connecting. These
+// players' failure alerts are not shown: the status line says what happens.
+// An end before any audio was heard is what it always was: the alert and
+// Idle, so a mistyped address is never tried for ever. Turning the setting
+// off does not cancel a reconnection under way; it applies to the next drop.
+//
 // Threads. Everything but observeValueForKeyPath, startTimer and stopTimer is
 // main-thread only. `streamer` and its generation are the one state both
 // sides touch, guarded by streamerMutex_, which is never held while the
@@ -62,11 +77,13 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 
+#include "controller/BackoffPolicy.h"
 #include "controller/DiagnosticLog.h"
 #include "controller/StationCatalogue.h"
 #include "engine/Pelorin.h"
@@ -127,6 +144,18 @@ class PlaybackController : public QObject, public PelorinObserver {
     void stopTimer();
     void timerTick();
 
+    // Reconnecting after a drop (see above); on by default.
+    void setReconnectWhenDropped(bool on);
+    bool reconnectWhenDropped() const { return reconnectOn_->load(); }
+    void setBackoffPolicy(BackoffPolicy policy) { backoff_ = std::move(policy); }
+    // From a drop until audio plays again or the user stops.
+    bool reconnecting() const { return reconnectAttempt_ >= 0; }
+    // A player of the reconnection waits for its turn.
+    bool reconnectWaiting() const { return reconnectTimer_.isActive(); }
+    // Starts a waiting attempt now (the network is back, the machine woke
+    // up); does nothing otherwise.
+    void retryNow();
+
     void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) override;
 
   signals:
@@ -142,6 +171,8 @@ class PlaybackController : public QObject, public PelorinObserver {
     void statusTextChanged(const QString& text);
     // Each tick, and when the count stops.
     void listeningTimeChanged(double seconds);
+    // reconnecting() changed (after the play state, when both change).
+    void reconnectingChanged(bool reconnecting);
 
   private:
     // One press's player, as the main thread knows it.
@@ -154,6 +185,15 @@ class PlaybackController : public QObject, public PelorinObserver {
         double listenedAtStart = 0;
     };
 
+    class AttemptAlerts;
+
+    // Creates, observes and starts a player for attempt_.
+    void startPlayer();
+    // After a drop: the next attempt, at once or when its wait is over.
+    void reconnectAfter(const std::string& cause);
+    void reconnectTimerFired();
+    void startNextAttempt();
+    void endReconnecting();
     void playerPlays(Pelorin& object);
     void playerEnded(Pelorin& object);
     // The posted reports, on the main thread.
@@ -173,6 +213,7 @@ class PlaybackController : public QObject, public PelorinObserver {
     // Guarded by streamerMutex_; see the header comment.
     mutable std::mutex streamerMutex_;
     std::shared_ptr<Pelorin> streamer;
+    std::shared_ptr<AttemptAlerts> streamerAlerts_;  // the alerts of `streamer`
     quint64 streamerGeneration_ = 0;
     int notificationsRunning_ = 0;
     bool closing_ = false;
@@ -187,6 +228,16 @@ class PlaybackController : public QObject, public PelorinObserver {
     std::unique_ptr<QTimer> _timer;  // the tick timer; set exactly while it runs
     double _ticks = 0;               // seconds listened
     std::chrono::steady_clock::time_point ticksCountedUntil_{};
+
+    // Reconnecting; main thread only, but reconnectOn_, which the players'
+    // alerts read on their workers.
+    const std::shared_ptr<std::atomic<bool>> reconnectOn_ =
+        std::make_shared<std::atomic<bool>>(true);
+    BackoffPolicy backoff_;
+    int reconnectAttempt_ = -1;  // the attempt under way or waiting; -1: none
+    std::string dropCause_;      // why the last player of the reconnection ended
+    QTimer reconnectTimer_;      // runs while an attempt waits: its countdown
+    std::chrono::steady_clock::time_point reconnectAt_{};
 };
 
 }  // namespace orvento

@@ -124,4 +124,12 @@ void Settings::setWeatherAirport(const QString& code) {
     write(kWeatherAirportKey, code);
 }
 
+bool Settings::reconnectWhenDropped() const {
+    return store_->value(QLatin1String(kReconnectKey)).toString() != QLatin1String("false");
+}
+
+void Settings::setReconnectWhenDropped(bool on) {
+    write(kReconnectKey, on);
+}
+
 }  // namespace orvento

@@ -44,6 +44,8 @@ class Settings : public QObject {
     // The airport whose weather the window shows: a four-letter ICAO code.
     static constexpr const char* kWeatherAirportKey = "weather/airport";
     static constexpr const char* kDefaultWeatherAirport = "LTBA";
+    // Whether a station that drops after it played is brought back by itself.
+    static constexpr const char* kReconnectKey = "playback/reconnectWhenDropped";
     // The most stations a list setting keeps.
     static constexpr qsizetype kStationListLimit = 1000;
 
@@ -69,6 +71,9 @@ class Settings : public QObject {
     // Always a valid code: the default when the file holds none.
     QString weatherAirport() const;
     void setWeatherAirport(const QString& code);
+    // On unless the file says "false".
+    bool reconnectWhenDropped() const;
+    void setReconnectWhenDropped(bool on);
 
   signals:
     void changed(const QString& key);

@@ -72,6 +72,28 @@ QString playingText() {
     return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Playing"));
 }
 
+QString reconnectingText(std::chrono::milliseconds wait, int attempt, const std::string& cause) {
+    const QString why = cause.empty()
+                            ? translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                                          "the server closed the connection"))
+                            : QString::fromStdString(cause);
+    if (attempt == 0) {
+        return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Reconnecting: %1")).arg(why);
+    }
+    if (wait.count() <= 0) {
+        return translate(
+                   QT_TRANSLATE_NOOP("OrventoViewController", "Reconnecting (attempt %1): %2"))
+            .arg(attempt)
+            .arg(why);
+    }
+    const auto seconds = (wait.count() + 999) / 1000;
+    return translate(
+               QT_TRANSLATE_NOOP("OrventoViewController", "Reconnecting in %1 s (attempt %2): %3"))
+        .arg(seconds)
+        .arg(attempt)
+        .arg(why);
+}
+
 QString readyText() {
     return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Press play to listen."));
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <string>
 
 #include "controller/StationCatalogue.h"
@@ -40,6 +41,13 @@ QString connectingText();
 QString playingText();
 QString readyText();
 QString addressTooLongText(qsizetype limit);
+
+// While a station that played comes back after a drop: "Reconnecting: <why>"
+// for the attempt made at once (attempt 0), "Reconnecting in 8 s (attempt 4):
+// <why>" while a later one waits, the wait in whole seconds rounded up, and
+// "Reconnecting (attempt 4): <why>" once it has started. `cause`: the
+// ended player's own words; none means the server ended the stream.
+QString reconnectingText(std::chrono::milliseconds wait, int attempt, const std::string& cause);
 
 // The status line while set-up loads the stations and the weather, and after
 // it when there are no stations to choose from: the catalogue at `server`

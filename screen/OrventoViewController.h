@@ -180,6 +180,7 @@ class OrventoViewController : public QWidget {
     QAction* reloadAction = nullptr;           // F5
     QAction* refreshWeatherAction = nullptr;   // Ctrl+R
     QAction* playLastAtStartAction = nullptr;  // checkable: the setting
+    QAction* settingsAction = nullptr;         // opens the player's settings
 
   signals:
     // One of set-up's downloads has arrived (before its result is applied).
@@ -203,6 +204,7 @@ class OrventoViewController : public QWidget {
     void showWeather();
     void settingChanged(const QString& key);
     void createMenu();
+    void openSettings();
     void addressChanged(const QString& text);
     void showSelectedStation();
     void pickerRowChosen(const QModelIndex& index);
