@@ -36,6 +36,8 @@ PlaybackController::PlaybackController(PelorinServices engine, LogSink log, QObj
     : QObject(parent), engine_(std::move(engine)), log_(std::move(log)) {
     reconnectTimer_.setSingleShot(true);
     connect(&reconnectTimer_, &QTimer::timeout, this, &PlaybackController::reconnectTimerFired);
+    watchTimer_.setInterval(kWatchInterval);
+    connect(&watchTimer_, &QTimer::timeout, this, &PlaybackController::watchPlayer);
 }
 
 PlaybackController::~PlaybackController() {
@@ -134,7 +136,7 @@ void PlaybackController::press() {
         return;
     }
 
-    attempt_ = Attempt{attempt_.generation, selected_, true, false, false, _ticks};
+    attempt_ = Attempt{attempt_.generation, selected_, true, false, false, _ticks, {}, {}, false};
     startPlayer();
     setStatusText(connectingText());
     setPlayState(PlayState::Loading);
@@ -146,6 +148,10 @@ void PlaybackController::startPlayer() {
     attempt_.hadUrl = url != nullptr;
     attempt_.heard = false;
     attempt_.stopRequested = false;
+    attempt_.givenUp.clear();
+    attempt_.starved = false;
+    attempt_.startedAt = std::chrono::steady_clock::now();
+    watchTimer_.start();
     PelorinServices services = engine_;
     auto alerts = std::make_shared<AttemptAlerts>(
         services.alerts ? services.alerts : std::make_shared<StandardErrorAlertService>(),
@@ -208,6 +214,62 @@ void PlaybackController::retryNow() {
 void PlaybackController::startNextAttempt() {
     setStatusText(reconnectingText(std::chrono::milliseconds(0), reconnectAttempt_, dropCause_));
     startPlayer();
+}
+
+// ---- Honest about silence
+
+void PlaybackController::watchPlayer() {
+    std::shared_ptr<Pelorin> player;
+    std::shared_ptr<AttemptAlerts> alerts;
+    {
+        std::lock_guard lock(streamerMutex_);
+        player = streamer;
+        alerts = streamerAlerts_;
+    }
+    if (!player) {
+        watchTimer_.stop();
+        return;
+    }
+    if (attempt_.stopRequested || !attempt_.givenUp.empty()) {
+        return;
+    }
+    using Seconds = std::chrono::duration<double>;
+    if (!attempt_.heard) {
+        const Seconds waited = std::chrono::steady_clock::now() - attempt_.startedAt;
+        if (waited >= silence_.connect) {
+            giveUp(*player, *alerts,
+                   tooLittleAudioCause(player->bytesReceived(), silence_.connect).toStdString());
+        }
+        return;
+    }
+    const Seconds starved(player->outputStarvedSeconds());
+    if (starved >= silence_.drop) {
+        giveUp(*player, *alerts, noAudioCause(silence_.drop).toStdString());
+    } else if (starved >= silence_.notice) {
+        // The listening time stops; a playing report or the audio's return starts it again.
+        stopTickTimer();
+        attempt_.starved = true;
+        setStatusText(
+            waitingForAudioText(std::chrono::duration_cast<std::chrono::seconds>(starved)));
+    } else if (attempt_.starved) {
+        attempt_.starved = false;
+        startTickTimer();
+        setStatusText(playingText());
+    }
+}
+
+void PlaybackController::giveUp(Pelorin& player, AlertService& alerts, std::string cause) {
+    log(QStringLiteral("no audio;") + logField(QString::fromStdString(cause)));
+    attempt_.givenUp = std::move(cause);
+    // As the player's own failures do; not shown for a station being brought
+    // back. Before the stop: a player stopped before its queue ran reports
+    // playing, which is not audio heard.
+    const LocalizedStrings none;
+    const LocalizedStrings& strings = engine_.strings ? *engine_.strings : none;
+    alerts.showAlert(strings.localizedStringForKey(kAlertTitleKey, "", kErrorsTable),
+                     strings.localizedStringForKey(kAlertMessageKey, "", kErrorsTable),
+                     strings.localizedStringForKey(kAlertButtonKey, "", kErrorsTable));
+    player.stop();
 }
 
 void PlaybackController::endReconnecting() {
@@ -312,9 +374,11 @@ void PlaybackController::showPlaying(quint64 generation, bool partOfAFailure) {
     setPlayState(PlayState::Playing);
 }
 
-void PlaybackController::showEnded(quint64 generation, const std::string& cause) {
+void PlaybackController::showEnded(quint64 generation, const std::string& playerCause) {
     // A press may have started the next player since.
     const bool current = generation == attempt_.generation;
+    const std::string& cause =
+        current && !attempt_.givenUp.empty() ? attempt_.givenUp : playerCause;
     const bool dropped = current && (attempt_.heard || reconnecting()) && attempt_.hadUrl &&
                          !attempt_.stopRequested && reconnectOn_->load();
     if (dropped) {

@@ -66,6 +66,16 @@
 // Idle, so a mistyped address is never tried for ever. Turning the setting
 // off does not cancel a reconnection under way; it applies to the next drop.
 //
+// Honest about silence. While a player is held the controller looks at its
+// output every kWatchInterval. Once audio was heard, an output starved of
+// audio for SilenceLimits::notice says so on the status line ("Waiting for
+// the station: no audio for 4 s") and the listening time stops until audio
+// comes again; starved for SilenceLimits::drop, the player is stopped and that
+// counts as a drop ("no audio for 10 s"). A player that has played nothing
+// SilenceLimits::connect after it started is stopped as a failure with its cause
+// ("the station sent 27 bytes in 20 s, too little to play"): for a first
+// attempt the failure alert and Idle, as for any failure before audio.
+//
 // Threads. Everything but observeValueForKeyPath, startTimer and stopTimer is
 // main-thread only. `streamer` and its generation are the one state both
 // sides touch, guarded by streamerMutex_, which is never held while the
@@ -100,6 +110,12 @@ class PlaybackController : public QObject, public PelorinObserver {
     // The longest address a press requests.
     static constexpr qsizetype kAddressLengthLimit = 32767;
     static constexpr std::chrono::milliseconds kTickInterval{100};
+    static constexpr std::chrono::milliseconds kWatchInterval{250};
+    struct SilenceLimits {
+        std::chrono::seconds notice{2};
+        std::chrono::seconds drop{10};
+        std::chrono::seconds connect{20};
+    };
 
     // `engine`: given to every player created; `log`: the diagnostic lines
     // (empty: standard error).
@@ -148,6 +164,7 @@ class PlaybackController : public QObject, public PelorinObserver {
     void setReconnectWhenDropped(bool on);
     bool reconnectWhenDropped() const { return reconnectOn_->load(); }
     void setBackoffPolicy(BackoffPolicy policy) { backoff_ = std::move(policy); }
+    void setSilenceLimits(SilenceLimits limits) { silence_ = limits; }
     // From a drop until audio plays again or the user stops.
     bool reconnecting() const { return reconnectAttempt_ >= 0; }
     // A player of the reconnection waits for its turn.
@@ -183,6 +200,10 @@ class PlaybackController : public QObject, public PelorinObserver {
         bool heard = false;
         bool stopRequested = false;
         double listenedAtStart = 0;
+        // Why the controller stopped the player itself (no audio); empty if it did not.
+        std::string givenUp;
+        std::chrono::steady_clock::time_point startedAt{};
+        bool starved = false;  // the status line says the output is starved
     };
 
     class AttemptAlerts;
@@ -193,6 +214,9 @@ class PlaybackController : public QObject, public PelorinObserver {
     void reconnectAfter(const std::string& cause);
     void reconnectTimerFired();
     void startNextAttempt();
+    // Every kWatchInterval while a player is held: its output's starvation.
+    void watchPlayer();
+    void giveUp(Pelorin& player, AlertService& alerts, std::string cause);
     void endReconnecting();
     void playerPlays(Pelorin& object);
     void playerEnded(Pelorin& object);
@@ -234,9 +258,11 @@ class PlaybackController : public QObject, public PelorinObserver {
     const std::shared_ptr<std::atomic<bool>> reconnectOn_ =
         std::make_shared<std::atomic<bool>>(true);
     BackoffPolicy backoff_;
+    SilenceLimits silence_;
     int reconnectAttempt_ = -1;  // the attempt under way or waiting; -1: none
     std::string dropCause_;      // why the last player of the reconnection ended
     QTimer reconnectTimer_;      // runs while an attempt waits: its countdown
+    QTimer watchTimer_;          // watchPlayer()
     std::chrono::steady_clock::time_point reconnectAt_{};
 };
 

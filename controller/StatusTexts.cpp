@@ -94,6 +94,25 @@ QString reconnectingText(std::chrono::milliseconds wait, int attempt, const std:
         .arg(why);
 }
 
+QString waitingForAudioText(std::chrono::seconds starved) {
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                       "Waiting for the station: no audio for %1 s"))
+        .arg(starved.count());
+}
+
+QString tooLittleAudioCause(std::uint64_t bytes, std::chrono::seconds limit) {
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                       "the station sent %1 bytes in %2 s, too little to play"))
+        .arg(bytes)
+        .arg(limit.count());
+}
+
+QString noAudioCause(std::chrono::seconds limit) {
+    return translate(
+               QT_TRANSLATE_NOOP("OrventoViewController", "the station sent no audio for %1 s"))
+        .arg(limit.count());
+}
+
 QString readyText() {
     return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Press play to listen."));
 }

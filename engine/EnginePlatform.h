@@ -155,6 +155,7 @@ class EnginePlatform {
     std::string HttpReadStreamErrorText(CFReadStreamRef stream);
     std::string HttpReadStreamStatusLine(CFReadStreamRef stream);
     std::string AudioQueueErrorText(AudioQueueRef queue);
+    double AudioQueueStarvedSeconds(AudioQueueRef queue);
 
   protected:
     // Before each operation. A value fakes the operation's result without

@@ -47,6 +47,7 @@ void Pelorin::handleBytesAvailable(CFReadStreamRef stream) {
     if (n < 1) {
         return;
     }
+    bytesReceived_.fetch_add(static_cast<std::uint64_t>(n));
     const AudioFileStreamParseFlags flags =
         discontinuous_ ? kAudioFileStreamParseFlag_Discontinuity : 0;
     if (OSStatus status = platform_->AudioFileStreamParseBytes(
