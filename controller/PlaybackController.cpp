@@ -1,16 +1,47 @@
 #include "controller/PlaybackController.h"
 
+#include <algorithm>
+
 #include "controller/MainThread.h"
 #include "controller/StatusTexts.h"
 #include "engine/UrlEscaping.h"
 
 namespace orvento {
 
+// One player's failure alerts: passed on, unless the player belongs to a
+// station that has played and will be brought back (see the header comment).
+// Its worker shows the alert; the notifying thread marks what was heard.
+class PlaybackController::AttemptAlerts : public AlertService {
+  public:
+    AttemptAlerts(std::shared_ptr<AlertService> shown,
+                  std::shared_ptr<const std::atomic<bool>> reconnectOn, bool retry)
+        : shown_(std::move(shown)), reconnectOn_(std::move(reconnectOn)), heard_(retry) {}
+
+    void markHeard() { heard_.store(true); }
+
+    void showAlert(const std::string& title, const std::string& message,
+                   const std::string& button) override {
+        if (!(heard_.load() && reconnectOn_->load())) {
+            shown_->showAlert(title, message, button);
+        }
+    }
+
+  private:
+    const std::shared_ptr<AlertService> shown_;
+    const std::shared_ptr<const std::atomic<bool>> reconnectOn_;
+    std::atomic<bool> heard_;  // the station played audio (this or an earlier player)
+};
+
 PlaybackController::PlaybackController(PelorinServices engine, LogSink log, QObject* parent)
     : QObject(parent),
       engine_(std::move(engine)),
       log_(std::move(log)),
-      replay_(new StationReplay(this)) {}
+      replay_(new StationReplay(this)) {
+    reconnectTimer_.setSingleShot(true);
+    connect(&reconnectTimer_, &QTimer::timeout, this, &PlaybackController::reconnectTimerFired);
+    watchTimer_.setInterval(kWatchInterval);
+    connect(&watchTimer_, &QTimer::timeout, this, &PlaybackController::watchPlayer);
+}
 
 PelorinServices PlaybackController::servicesForNextPlayer() {
     PelorinServices services = engine_;
@@ -91,6 +122,16 @@ void PlaybackController::press() {
         std::lock_guard lock(streamerMutex_);
         current = streamer;
     }
+    if (!current && reconnecting()) {
+        // Between two attempts: nothing to wait for.
+        reconnectTimer_.stop();
+        attempt_.stopRequested = true;
+        emit stopRequested();
+        setStatusText(endingText(PlayerEnding{attempt_.station.url, true, true, true, {}}));
+        setPlayState(PlayState::Idle);
+        endReconnecting();
+        return;
+    }
     if (current) {
         // The state changes only when the player reports that it stopped.
         attempt_.stopRequested = true;
@@ -104,13 +145,34 @@ void PlaybackController::press() {
         return;
     }
 
-    CFURLRef url = Url::fromString(percentEscapeUrlText(text.toStdString()));
-    attempt_ = Attempt{attempt_.generation + 1, selected_, url != nullptr, false, false, _ticks};
-    replay_->setFeedName(selected_.name.isEmpty() ? selected_.url : selected_.name);
-    std::shared_ptr<Pelorin> player = Pelorin::initWithURL(std::move(url), servicesForNextPlayer());
+    attempt_ = Attempt{attempt_.generation, selected_, true, false, false, _ticks, {}, {}, false};
+    startPlayer();
+    setStatusText(connectingText());
+    setPlayState(PlayState::Loading);
+}
+
+void PlaybackController::startPlayer() {
+    CFURLRef url = Url::fromString(percentEscapeUrlText(attempt_.station.url.toStdString()));
+    ++attempt_.generation;
+    attempt_.hadUrl = url != nullptr;
+    attempt_.heard = false;
+    attempt_.stopRequested = false;
+    attempt_.givenUp.clear();
+    attempt_.starved = false;
+    attempt_.startedAt = std::chrono::steady_clock::now();
+    watchTimer_.start();
+    replay_->setFeedName(attempt_.station.name.isEmpty() ? attempt_.station.url
+                                                         : attempt_.station.name);
+    PelorinServices services = servicesForNextPlayer();
+    auto alerts = std::make_shared<AttemptAlerts>(
+        services.alerts ? services.alerts : std::make_shared<StandardErrorAlertService>(),
+        reconnectOn_, reconnecting());
+    services.alerts = alerts;
+    std::shared_ptr<Pelorin> player = Pelorin::initWithURL(std::move(url), std::move(services));
     {
         std::lock_guard lock(streamerMutex_);
         streamer = player;
+        streamerAlerts_ = std::move(alerts);
         streamerGeneration_ = attempt_.generation;
     }
     // Observed before it starts, so that no notification is missed.
@@ -118,8 +180,115 @@ void PlaybackController::press() {
     player->addObserver(this, kHasEndedKeyPath);
     player->start();
     emit attemptStarted();
-    setStatusText(connectingText());
-    setPlayState(PlayState::Loading);
+}
+
+// ---- Coming back after a drop
+
+void PlaybackController::setReconnectWhenDropped(bool on) {
+    reconnectOn_->store(on);
+}
+
+void PlaybackController::reconnectAfter(const std::string& cause) {
+    const bool first = !reconnecting();
+    ++reconnectAttempt_;
+    dropCause_ = cause;
+    const std::chrono::milliseconds wait = backoff_.wait(reconnectAttempt_);
+    log(QStringLiteral("reconnect;%1;%2").arg(reconnectAttempt_).arg(wait.count()));
+    setStatusText(reconnectingText(wait, reconnectAttempt_, cause));
+    if (first) {
+        emit reconnectingChanged(true);
+    }
+    reconnectAt_ = std::chrono::steady_clock::now() + wait;
+    reconnectTimer_.start(
+        std::clamp(wait, std::chrono::milliseconds(0), std::chrono::milliseconds(1000)));
+}
+
+void PlaybackController::reconnectTimerFired() {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        reconnectAt_ - std::chrono::steady_clock::now());
+    if (left.count() > 0) {
+        // The countdown in the status line, a second at a time.
+        setStatusText(reconnectingText(left, reconnectAttempt_, dropCause_));
+        reconnectTimer_.start(std::min(left, std::chrono::milliseconds(1000)));
+        return;
+    }
+    startNextAttempt();
+}
+
+void PlaybackController::retryNow() {
+    if (reconnectTimer_.isActive()) {
+        reconnectTimer_.stop();
+        startNextAttempt();
+    }
+}
+
+void PlaybackController::startNextAttempt() {
+    setStatusText(reconnectingText(std::chrono::milliseconds(0), reconnectAttempt_, dropCause_));
+    startPlayer();
+}
+
+// ---- Honest about silence
+
+void PlaybackController::watchPlayer() {
+    std::shared_ptr<Pelorin> player;
+    std::shared_ptr<AttemptAlerts> alerts;
+    {
+        std::lock_guard lock(streamerMutex_);
+        player = streamer;
+        alerts = streamerAlerts_;
+    }
+    if (!player) {
+        watchTimer_.stop();
+        return;
+    }
+    if (attempt_.stopRequested || !attempt_.givenUp.empty()) {
+        return;
+    }
+    using Seconds = std::chrono::duration<double>;
+    if (!attempt_.heard) {
+        const Seconds waited = std::chrono::steady_clock::now() - attempt_.startedAt;
+        if (waited >= silence_.connect) {
+            giveUp(*player, *alerts,
+                   tooLittleAudioCause(player->bytesReceived(), silence_.connect).toStdString());
+        }
+        return;
+    }
+    const Seconds starved(player->outputStarvedSeconds());
+    if (starved >= silence_.drop) {
+        giveUp(*player, *alerts, noAudioCause(silence_.drop).toStdString());
+    } else if (starved >= silence_.notice) {
+        // The listening time stops; a playing report or the audio's return starts it again.
+        stopTickTimer();
+        attempt_.starved = true;
+        setStatusText(
+            waitingForAudioText(std::chrono::duration_cast<std::chrono::seconds>(starved)));
+    } else if (attempt_.starved) {
+        attempt_.starved = false;
+        startTickTimer();
+        setStatusText(playingText());
+    }
+}
+
+void PlaybackController::giveUp(Pelorin& player, AlertService& alerts, std::string cause) {
+    log(QStringLiteral("no audio;") + logField(QString::fromStdString(cause)));
+    attempt_.givenUp = std::move(cause);
+    // As the player's own failures do; not shown for a station being brought
+    // back. Before the stop: a player stopped before its queue ran reports
+    // playing, which is not audio heard.
+    const LocalizedStrings none;
+    const LocalizedStrings& strings = engine_.strings ? *engine_.strings : none;
+    alerts.showAlert(strings.localizedStringForKey(kAlertTitleKey, "", kErrorsTable),
+                     strings.localizedStringForKey(kAlertMessageKey, "", kErrorsTable),
+                     strings.localizedStringForKey(kAlertButtonKey, "", kErrorsTable));
+    player.stop();
+}
+
+void PlaybackController::endReconnecting() {
+    reconnectTimer_.stop();
+    if (reconnecting()) {
+        reconnectAttempt_ = -1;
+        emit reconnectingChanged(false);
+    }
 }
 
 // ---- The player's reports
@@ -151,16 +320,19 @@ void PlaybackController::observeValueForKeyPath(std::string_view keyPath, Pelori
 
 void PlaybackController::playerPlays(Pelorin& object) {
     quint64 generation = 0;
+    // A player that fails before its queue ran reports playing, then not
+    // playing, with its cause already known: that is no audio heard.
+    const bool partOfAFailure = !object.failureReason().empty();
     {
         std::lock_guard lock(streamerMutex_);
         if (streamer.get() != &object) {
             return;
         }
         generation = streamerGeneration_;
+        if (!partOfAFailure) {
+            streamerAlerts_->markHeard();
+        }
     }
-    // A player that fails before its queue ran reports playing, then not
-    // playing, with its cause already known: that is no audio heard.
-    const bool partOfAFailure = !object.failureReason().empty();
     postToMainThread(
         this, [this, generation, partOfAFailure] { showPlaying(generation, partOfAFailure); });
     startTimer();
@@ -175,6 +347,7 @@ void PlaybackController::playerEnded(Pelorin& object) {
             return;
         }
         player = std::move(streamer);
+        streamerAlerts_.reset();
         generation = streamerGeneration_;
     }
     // Empty after a user's stop; otherwise why the player failed or could not start.
@@ -204,17 +377,34 @@ void PlaybackController::showPlaying(quint64 generation, bool partOfAFailure) {
         attempt_.heard = true;
         // It plays on after a stop it was asked for: that stop did nothing.
         attempt_.stopRequested = false;
+        endReconnecting();
     }
-    setStatusText(playingText());
+    if (!reconnecting()) {
+        setStatusText(playingText());
+    }
     setPlayState(PlayState::Playing);
 }
 
-void PlaybackController::showEnded(quint64 generation, const std::string& cause) {
-    emit reportedEnded();
+void PlaybackController::showEnded(quint64 generation, const std::string& playerCause) {
     // A press may have started the next player since.
-    if (generation != attempt_.generation) {
+    const bool current = generation == attempt_.generation;
+    const std::string& cause =
+        current && !attempt_.givenUp.empty() ? attempt_.givenUp : playerCause;
+    const bool dropped = current && (attempt_.heard || reconnecting()) && attempt_.hadUrl &&
+                         !attempt_.stopRequested && reconnectOn_->load();
+    if (dropped) {
+        // Known before the end is reported, so the screen keeps the stop
+        // image; the next player starts after this report.
+        failureCause_ = QString::fromStdString(cause);
+        reconnectAfter(cause);
+        emit reportedEnded();
         return;
     }
+    emit reportedEnded();
+    if (!current) {
+        return;
+    }
+    endReconnecting();
     failureCause_ = QString::fromStdString(cause);
     setStatusText(endingText(PlayerEnding{attempt_.station.url, attempt_.hadUrl, attempt_.heard,
                                           attempt_.stopRequested, cause}));

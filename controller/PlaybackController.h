@@ -51,6 +51,31 @@
 // list (name and URL), or an address typed. The name belongs to the URL it
 // came with: an address typed that differs from it leaves no name.
 //
+// Coming back after a drop. Once the station that is on has played audio,
+// a later end that the user did not ask for (the server closed the stream, a
+// transfer error or stall, a decoding failure) does not return to Idle while
+// reconnectWhenDropped() is on: the controller stays Playing (the button
+// shows stop, the media keys say playing) and starts a new player for the
+// same station, the first at once, the next ones after the waits of its
+// BackoffPolicy, for as long as the user does not stop. The status line says
+// "Reconnecting in 8 s (attempt 4): <why>" meanwhile and "Playing" once audio
+// flows again, which also starts the waits afresh. A press cancels a waiting
+// attempt at once (Idle, "Stopped.") or stops the player connecting. These
+// players' failure alerts are not shown: the status line says what happens.
+// An end before any audio was heard is what it always was: the alert and
+// Idle, so a mistyped address is never tried for ever. Turning the setting
+// off does not cancel a reconnection under way; it applies to the next drop.
+//
+// Honest about silence. While a player is held the controller looks at its
+// output every kWatchInterval. Once audio was heard, an output starved of
+// audio for SilenceLimits::notice says so on the status line ("Waiting for
+// the station: no audio for 4 s") and the listening time stops until audio
+// comes again; starved for SilenceLimits::drop, the player is stopped and that
+// counts as a drop ("no audio for 10 s"). A player that has played nothing
+// SilenceLimits::connect after it started is stopped as a failure with its cause
+// ("the station sent 27 bytes in 20 s, too little to play"): for a first
+// attempt the failure alert and Idle, as for any failure before audio.
+//
 // Threads. Everything but observeValueForKeyPath, startTimer and stopTimer is
 // main-thread only. `streamer` and its generation are the one state both
 // sides touch, guarded by streamerMutex_, which is never held while the
@@ -62,11 +87,13 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 
+#include "controller/BackoffPolicy.h"
 #include "controller/DiagnosticLog.h"
 #include "controller/StationCatalogue.h"
 #include "controller/StationReplay.h"
@@ -84,6 +111,12 @@ class PlaybackController : public QObject, public PelorinObserver {
     // The longest address a press requests.
     static constexpr qsizetype kAddressLengthLimit = 32767;
     static constexpr std::chrono::milliseconds kTickInterval{100};
+    static constexpr std::chrono::milliseconds kWatchInterval{250};
+    struct SilenceLimits {
+        std::chrono::seconds notice{2};
+        std::chrono::seconds drop{10};
+        std::chrono::seconds connect{20};
+    };
 
     // `engine`: given to every player created; `log`: the diagnostic lines
     // (empty: standard error).
@@ -128,6 +161,19 @@ class PlaybackController : public QObject, public PelorinObserver {
     void stopTimer();
     void timerTick();
 
+    // Reconnecting after a drop (see above); on by default.
+    void setReconnectWhenDropped(bool on);
+    bool reconnectWhenDropped() const { return reconnectOn_->load(); }
+    void setBackoffPolicy(BackoffPolicy policy) { backoff_ = std::move(policy); }
+    void setSilenceLimits(SilenceLimits limits) { silence_ = limits; }
+    // From a drop until audio plays again or the user stops.
+    bool reconnecting() const { return reconnectAttempt_ >= 0; }
+    // A player of the reconnection waits for its turn.
+    bool reconnectWaiting() const { return reconnectTimer_.isActive(); }
+    // Starts a waiting attempt now (the network is back, the machine woke
+    // up); does nothing otherwise.
+    void retryNow();
+
     void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) override;
 
     // What the station said, its transmissions and "say again": every player
@@ -150,6 +196,8 @@ class PlaybackController : public QObject, public PelorinObserver {
     void statusTextChanged(const QString& text);
     // Each tick, and when the count stops.
     void listeningTimeChanged(double seconds);
+    // reconnecting() changed (after the play state, when both change).
+    void reconnectingChanged(bool reconnecting);
 
   private:
     // One press's player, as the main thread knows it.
@@ -160,8 +208,24 @@ class PlaybackController : public QObject, public PelorinObserver {
         bool heard = false;
         bool stopRequested = false;
         double listenedAtStart = 0;
+        // Why the controller stopped the player itself (no audio); empty if it did not.
+        std::string givenUp;
+        std::chrono::steady_clock::time_point startedAt{};
+        bool starved = false;  // the status line says the output is starved
     };
 
+    class AttemptAlerts;
+
+    // Creates, observes and starts a player for attempt_.
+    void startPlayer();
+    // After a drop: the next attempt, at once or when its wait is over.
+    void reconnectAfter(const std::string& cause);
+    void reconnectTimerFired();
+    void startNextAttempt();
+    // Every kWatchInterval while a player is held: its output's starvation.
+    void watchPlayer();
+    void giveUp(Pelorin& player, AlertService& alerts, std::string cause);
+    void endReconnecting();
     void playerPlays(Pelorin& object);
     void playerEnded(Pelorin& object);
     // The posted reports, on the main thread.
@@ -182,6 +246,7 @@ class PlaybackController : public QObject, public PelorinObserver {
     // Guarded by streamerMutex_; see the header comment.
     mutable std::mutex streamerMutex_;
     std::shared_ptr<Pelorin> streamer;
+    std::shared_ptr<AttemptAlerts> streamerAlerts_;  // the alerts of `streamer`
     quint64 streamerGeneration_ = 0;
     int notificationsRunning_ = 0;
     bool closing_ = false;
@@ -196,6 +261,18 @@ class PlaybackController : public QObject, public PelorinObserver {
     std::unique_ptr<QTimer> _timer;  // the tick timer; set exactly while it runs
     double _ticks = 0;               // seconds listened
     std::chrono::steady_clock::time_point ticksCountedUntil_{};
+
+    // Reconnecting; main thread only, but reconnectOn_, which the players'
+    // alerts read on their workers.
+    const std::shared_ptr<std::atomic<bool>> reconnectOn_ =
+        std::make_shared<std::atomic<bool>>(true);
+    BackoffPolicy backoff_;
+    SilenceLimits silence_;
+    int reconnectAttempt_ = -1;  // the attempt under way or waiting; -1: none
+    std::string dropCause_;      // why the last player of the reconnection ended
+    QTimer reconnectTimer_;      // runs while an attempt waits: its countdown
+    QTimer watchTimer_;          // watchPlayer()
+    std::chrono::steady_clock::time_point reconnectAt_{};
 };
 
 }  // namespace orvento

@@ -138,4 +138,12 @@ void Settings::setHistoryMinutes(int minutes) {
     write(kHistoryMinutesKey, std::clamp(minutes, kMinHistoryMinutes, kMaxHistoryMinutes));
 }
 
+bool Settings::reconnectWhenDropped() const {
+    return store_->value(QLatin1String(kReconnectKey)).toString() != QLatin1String("false");
+}
+
+void Settings::setReconnectWhenDropped(bool on) {
+    write(kReconnectKey, on);
+}
+
 }  // namespace orvento

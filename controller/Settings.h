@@ -49,6 +49,9 @@ class Settings : public QObject {
     static constexpr int kDefaultHistoryMinutes = 30;
     static constexpr int kMinHistoryMinutes = 5;
     static constexpr int kMaxHistoryMinutes = 120;
+
+    // Whether a station that drops after it played is brought back by itself.
+    static constexpr const char* kReconnectKey = "playback/reconnectWhenDropped";
     // The most stations a list setting keeps.
     static constexpr qsizetype kStationListLimit = 1000;
 
@@ -77,6 +80,9 @@ class Settings : public QObject {
     // Within kMinHistoryMinutes..kMaxHistoryMinutes; the setter clamps.
     int historyMinutes() const;
     void setHistoryMinutes(int minutes);
+    // On unless the file says "false".
+    bool reconnectWhenDropped() const;
+    void setReconnectWhenDropped(bool on);
 
   signals:
     void changed(const QString& key);

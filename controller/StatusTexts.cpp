@@ -72,6 +72,47 @@ QString playingText() {
     return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Playing"));
 }
 
+QString reconnectingText(std::chrono::milliseconds wait, int attempt, const std::string& cause) {
+    const QString why = cause.empty()
+                            ? translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                                          "the server closed the connection"))
+                            : QString::fromStdString(cause);
+    if (attempt == 0) {
+        return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Reconnecting: %1")).arg(why);
+    }
+    if (wait.count() <= 0) {
+        return translate(
+                   QT_TRANSLATE_NOOP("OrventoViewController", "Reconnecting (attempt %1): %2"))
+            .arg(attempt)
+            .arg(why);
+    }
+    const auto seconds = (wait.count() + 999) / 1000;
+    return translate(
+               QT_TRANSLATE_NOOP("OrventoViewController", "Reconnecting in %1 s (attempt %2): %3"))
+        .arg(seconds)
+        .arg(attempt)
+        .arg(why);
+}
+
+QString waitingForAudioText(std::chrono::seconds starved) {
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                       "Waiting for the station: no audio for %1 s"))
+        .arg(starved.count());
+}
+
+QString tooLittleAudioCause(std::uint64_t bytes, std::chrono::seconds limit) {
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                       "the station sent %1 bytes in %2 s, too little to play"))
+        .arg(bytes)
+        .arg(limit.count());
+}
+
+QString noAudioCause(std::chrono::seconds limit) {
+    return translate(
+               QT_TRANSLATE_NOOP("OrventoViewController", "the station sent no audio for %1 s"))
+        .arg(limit.count());
+}
+
 QString readyText() {
     return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Press play to listen."));
 }

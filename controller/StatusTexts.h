@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "controller/StationCatalogue.h"
@@ -40,6 +42,22 @@ QString connectingText();
 QString playingText();
 QString readyText();
 QString addressTooLongText(qsizetype limit);
+
+// While a station that played comes back after a drop: "Reconnecting: <why>"
+// for the attempt made at once (attempt 0), "Reconnecting in 8 s (attempt 4):
+// <why>" while a later one waits, the wait in whole seconds rounded up, and
+// "Reconnecting (attempt 4): <why>" once it has started. `cause`: the
+// ended player's own words; none means the server ended the stream.
+QString reconnectingText(std::chrono::milliseconds wait, int attempt, const std::string& cause);
+
+// While playing, the output has had no audio for `starved`: "Waiting for the
+// station: no audio for 4 s".
+QString waitingForAudioText(std::chrono::seconds starved);
+// Why the controller stopped a player itself: nothing played `limit` after
+// its start ("the station sent 27 bytes in 20 s, too little to play"), or no
+// audio for `limit` while it played ("the station sent no audio for 10 s").
+QString tooLittleAudioCause(std::uint64_t bytes, std::chrono::seconds limit);
+QString noAudioCause(std::chrono::seconds limit);
 
 // The status line while set-up loads the stations and the weather, and after
 // it when there are no stations to choose from: the catalogue at `server`

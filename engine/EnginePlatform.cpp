@@ -293,4 +293,8 @@ std::string EnginePlatform::AudioQueueErrorText(AudioQueueRef queue) {
     return ::orvento::AudioQueueErrorText(queue);
 }
 
+double EnginePlatform::AudioQueueStarvedSeconds(AudioQueueRef queue) {
+    return ::orvento::AudioQueueStarvedSeconds(queue);
+}
+
 }  // namespace orvento

@@ -177,6 +177,7 @@ class EnginePlatform {
     // open. Not hooked.
     std::string HttpReadStreamErrorText(CFReadStreamRef stream);
     std::string AudioQueueErrorText(AudioQueueRef queue);
+    double AudioQueueStarvedSeconds(AudioQueueRef queue);
 
   protected:
     // Before each operation. A value fakes the operation's result without

@@ -103,6 +103,16 @@ bool Pelorin::closeStream() {
     return true;
 }
 
+double Pelorin::outputStarvedSeconds() {
+    // Under mutex2, as the teardown takes the queue away.
+    std::lock_guard lock(mutex2_);
+    AudioQueueRef queue = audioQueue_.load();
+    if (!started_.load() || finished_.load() || queue == nullptr) {
+        return 0;
+    }
+    return platform_->AudioQueueStarvedSeconds(queue);
+}
+
 void Pelorin::stop() {
     // An observer may drop the owner's reference inside the notifications
     // below while the worker ends at the same time.

@@ -102,6 +102,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -200,6 +201,13 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     // which end without an alert. Set before the failure alert and
     // before the failure path's notifications. Any thread.
     std::string failureReason() const;
+
+    // How long, in seconds, the running output queue has had nothing to play
+    // (the network brings too little); 0 before the queue started and once
+    // playback is over. Any thread.
+    double outputStarvedSeconds();
+    // Bytes of the response body read so far. Any thread.
+    std::uint64_t bytesReceived() const { return bytesReceived_.load(); }
 
     void addObserver(PelorinObserver* observer, std::string_view keyPath);
     void removeObserver(PelorinObserver* observer, std::string_view keyPath);
@@ -301,7 +309,8 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     std::atomic<bool> finished_{false};  // set by stop() and handleRunningChange
     std::atomic<bool> startCalled_{false};
     std::atomic<bool> stopCalled_{false};
-    std::atomic<bool> stopFailed_{false};  // stop()'s immediate queue stop failed
+    std::atomic<bool> stopFailed_{false};          // stop()'s immediate queue stop failed
+    std::atomic<std::uint64_t> bytesReceived_{0};  // written by the worker only
     // The queue's running-state reports so far: they alternate, starting with
     // "running", so an odd count means it runs. Written by the queue's thread.
     std::atomic<unsigned> runningReports_{0};

@@ -45,6 +45,7 @@ void Pelorin::handleBytesAvailable(CFReadStreamRef stream) {
         return;
     }
     arrival_ = std::chrono::steady_clock::now();
+    bytesReceived_.fetch_add(static_cast<std::uint64_t>(n));
     const AudioFileStreamParseFlags flags =
         discontinuous_ ? kAudioFileStreamParseFlag_Discontinuity : 0;
     if (OSStatus status = platform_->AudioFileStreamParseBytes(

@@ -12,6 +12,7 @@
 #include "controller/StationNames.h"
 #include "controller/WeatherReport.h"
 #include "controller/WeatherTexts.h"
+#include "screen/PlayerSettingsDialog.h"
 
 namespace orvento {
 namespace {
@@ -88,6 +89,10 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
             &OrventoViewController::animationDidStop);
 
     connect(&controller_, &PlaybackController::attemptStarted, this, [this] {
+        // A station coming back after a drop keeps its stop image.
+        if (controller_.reconnecting()) {
+            return;
+        }
         setButtonImage(QLatin1String(kLoadingImage));
         spinButton();
     });
@@ -95,8 +100,17 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
             &SpinningButton::removeAllAnimations);
     connect(&controller_, &PlaybackController::reportedPlaying, this,
             [this] { setButtonImage(QLatin1String(kStopImage)); });
-    connect(&controller_, &PlaybackController::reportedEnded, this,
-            [this] { setButtonImage(QLatin1String(kPlayImage)); });
+    connect(&controller_, &PlaybackController::reportedEnded, this, [this] {
+        if (!controller_.reconnecting()) {
+            setButtonImage(QLatin1String(kPlayImage));
+        }
+    });
+    // A reconnection stopped between two players: no player reports an end.
+    connect(&controller_, &PlaybackController::reconnectingChanged, this, [this](bool on) {
+        if (!on && controller_.playState() == PlaybackController::PlayState::Idle) {
+            setButtonImage(QLatin1String(kPlayImage));
+        }
+    });
     connect(&controller_, &PlaybackController::statusTextChanged, statusLabel, &QLabel::setText);
     connect(&controller_, &PlaybackController::listeningTimeChanged, this, [this](double seconds) {
         if (QLabel* label = timerLabel();
@@ -151,6 +165,7 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
     });
     addTransmissionsTab();
     connect(settings_.get(), &Settings::changed, this, &OrventoViewController::settingChanged);
+    controller_.setReconnectWhenDropped(settings_->reconnectWhenDropped());
     statusLabel->setText(controller_.statusText());
     showSelectedStation();
 }
@@ -178,6 +193,10 @@ void OrventoViewController::createMenu() {
     playLastAtStartAction->setChecked(settings_->playLastStationAtStart());
     connect(playLastAtStartAction, &QAction::toggled, settings_.get(),
             &Settings::setPlayLastStationAtStart);
+    menu->addSeparator();
+    settingsAction =
+        add(QT_TRANSLATE_NOOP("OrventoViewController", "&Settings\u2026"),
+            QKeySequence(Qt::CTRL | Qt::Key_Comma), &OrventoViewController::openSettings);
     menuButton->setMenu(menu);
     menuButton->setPopupMode(QToolButton::InstantPopup);
 }
@@ -204,11 +223,18 @@ void OrventoViewController::addBottomTab(QWidget* page, const QString& title) {
     bottomTabs->addTab(page, title);
 }
 
+void OrventoViewController::openSettings() {
+    PlayerSettingsDialog dialog(*settings_, this);
+    dialog.exec();
+}
+
 void OrventoViewController::settingChanged(const QString& key) {
     if (key == QLatin1String(Settings::kHistoryMinutesKey)) {
         controller_.replay().setHistoryMinutes(settings_->historyMinutes());
     }
-    if (key == QLatin1String(Settings::kPlayLastAtStartKey)) {
+    if (key == QLatin1String(Settings::kReconnectKey)) {
+        controller_.setReconnectWhenDropped(settings_->reconnectWhenDropped());
+    } else if (key == QLatin1String(Settings::kPlayLastAtStartKey)) {
         playLastAtStartAction->setChecked(settings_->playLastStationAtStart());
     } else if (key == QLatin1String(Settings::kWeatherAirportKey) &&
                settings_->weatherAirport() != weather_.airport()) {

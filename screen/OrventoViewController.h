@@ -183,6 +183,7 @@ class OrventoViewController : public QWidget {
     QAction* reloadAction = nullptr;           // F5
     QAction* refreshWeatherAction = nullptr;   // Ctrl+R
     QAction* playLastAtStartAction = nullptr;  // checkable: the setting
+    QAction* settingsAction = nullptr;         // opens the player's settings
 
   signals:
     // One of set-up's downloads has arrived (before its result is applied).
@@ -207,6 +208,7 @@ class OrventoViewController : public QWidget {
     void settingChanged(const QString& key);
     void addTransmissionsTab();
     void createMenu();
+    void openSettings();
     void addressChanged(const QString& text);
     void showSelectedStation();
     void pickerRowChosen(const QModelIndex& index);

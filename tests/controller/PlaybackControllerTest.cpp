@@ -86,6 +86,7 @@ void PlaybackControllerTest::endingSaysWhatHappened() {
         return s.replace(QStringLiteral("%1"), server).replace(QStringLiteral("%2"), server.mid(7));
     };
     PlaybackController& c = *h.controller;
+    c.setReconnectWhenDropped(false);
     QSignalSpy states(&c, &PlaybackController::playStateChanged);
     if (stop == "early") {
         platform->beforeOpening.close();

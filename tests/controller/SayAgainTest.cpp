@@ -45,6 +45,8 @@ void SayAgainTest::initTestCase() {
     live.realTime = false;  // the whole recording at once
     live.muted = liveMute_;
     h_ = std::make_unique<ControllerHarness>(std::make_shared<EnginePlatform>(live));
+    // The recording ends: it is not brought back, so its end is the stream's end.
+    h_->controller->setReconnectWhenDropped(false);
     AudioOutputChoice replays;
     replays.kind = AudioOutputChoice::Kind::Null;
     h_->controller->replay().setOutputs(replays, liveMute_);

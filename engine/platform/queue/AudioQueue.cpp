@@ -85,6 +85,7 @@ class AudioQueue {
     OSStatus dispose(bool immediate);
     UInt64 framesPlayed() const;
     UInt64 underruns() const;
+    double starvedSeconds() const;
     std::string errorText() const;
 
   private:
@@ -168,6 +169,10 @@ class AudioQueue {
 
     // Written by the queue's thread only; read by AudioQueueGetProperty.
     std::atomic<bool> running_{false};
+    // Since when (steady clock, ns) the running queue's thread has found
+    // nothing to decode or write; 0 while it has. Set by the queue's thread,
+    // cleared by enqueue() and an immediate stop.
+    std::atomic<std::int64_t> idleSince_{0};
 
     // The queue's thread only.
     std::unique_ptr<Decoder> decoder_;
@@ -287,6 +292,7 @@ OSStatus AudioQueue::enqueue(AudioQueueBufferRef buffer, UInt32 count,
     slot->byteSize = size;
     slot->queued = true;
     items_.push_back({Item::Kind::Buffer, slot, 0});
+    idleSince_.store(0);
     lock.unlock();
     wake_.notify_one();
     return noErr;
@@ -415,6 +421,15 @@ UInt64 AudioQueue::underruns() const {
     return output_->underruns();
 }
 
+double AudioQueue::starvedSeconds() const {
+    const std::int64_t since = idleSince_.load();
+    if (since == 0) {
+        return 0;
+    }
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration<double>(now - std::chrono::nanoseconds(since)).count();
+}
+
 std::string AudioQueue::errorText() const {
     std::lock_guard lock(mutex_);
     return errorText_;
@@ -443,6 +458,11 @@ void AudioQueue::run() {
         }
         const Step step = advance(lock);
         if (step.kind == Step::Kind::Idle) {
+            if (idleSince_.load() == 0) {
+                idleSince_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+            }
             wake_.wait(lock, [&] { return !commands_.empty() || !items_.empty(); });
         } else if (step.kind == Step::Kind::Wait) {
             wake_.wait_for(lock, step.wait, [&] { return !commands_.empty(); });
@@ -469,6 +489,7 @@ bool AudioQueue::handle(Command command) {
 }
 
 void AudioQueue::stopNow() {
+    idleSince_.store(0);
     std::vector<Slot*> back;
     bool open = false;
     {
@@ -825,6 +846,10 @@ OSStatus AudioQueueGetCurrentTime(AudioQueueRef inAQ, void* /*inTimeline*/,
 
 std::string AudioQueueErrorText(AudioQueueRef inAQ) {
     return inAQ != nullptr ? inAQ->errorText() : std::string();
+}
+
+double AudioQueueStarvedSeconds(AudioQueueRef inAQ) {
+    return inAQ != nullptr ? inAQ->starvedSeconds() : 0;
 }
 
 UInt64 AudioQueueUnderrunCount(AudioQueueRef inAQ) {

@@ -294,6 +294,12 @@ OSStatus AudioQueueDispose(AudioQueueRef inAQ, Boolean inImmediate);
 OSStatus AudioQueueGetCurrentTime(AudioQueueRef inAQ, void* inTimeline,
                                   AudioTimeStamp* outTimeStamp, Boolean* outTimelineDiscontinuity);
 
+// How long, in seconds, the running queue has had nothing to play: since it
+// handed the output the last audio it had (the output then still plays the
+// little it keeps). 0 while it has audio to play and after an immediate stop.
+// Any thread.
+double AudioQueueStarvedSeconds(AudioQueueRef inAQ);
+
 // How often the output ran out of audio while the queue ran and played
 // silence until more came (an underrun). Counted by the outputs that can
 // tell: the null output in real time; 0 for the others. Any thread.

@@ -1,0 +1,38 @@
+#include "screen/PlayerSettingsDialog.h"
+
+#include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QVBoxLayout>
+
+namespace orvento {
+namespace {
+
+QString translate(const char* text) {
+    return QCoreApplication::translate("PlayerSettingsDialog", text);
+}
+
+}  // namespace
+
+PlayerSettingsDialog::PlayerSettingsDialog(Settings& settings, QWidget* parent)
+    : QDialog(parent), settings_(settings) {
+    setWindowTitle(translate(QT_TRANSLATE_NOOP("PlayerSettingsDialog", "Player settings")));
+    auto* layout = new QVBoxLayout(this);
+    reconnect_ = new QCheckBox(
+        translate(QT_TRANSLATE_NOOP("PlayerSettingsDialog", "&Reconnect when the station drops")),
+        this);
+    reconnect_->setChecked(settings_.reconnectWhenDropped());
+    layout->addWidget(reconnect_);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(reconnect_, &QCheckBox::toggled, &settings_, &Settings::setReconnectWhenDropped);
+    connect(&settings_, &Settings::changed, this, &PlayerSettingsDialog::settingChanged);
+}
+
+void PlayerSettingsDialog::settingChanged(const QString& key) {
+    if (key == QLatin1String(Settings::kReconnectKey)) {
+        reconnect_->setChecked(settings_.reconnectWhenDropped());
+    }
+}
+
+}  // namespace orvento

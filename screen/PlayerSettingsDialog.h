@@ -1,0 +1,31 @@
+// PlayerSettingsDialog: the player's settings in a small dialog, opened from
+// the window's menu. Each control shows one setting of `settings` and writes
+// it back as soon as it changes (no OK step: closing keeps what is shown);
+// a change made elsewhere while the dialog is open is shown too. Keyboard:
+// every control has a mnemonic, Escape or the Close button closes.
+// Main thread only.
+#pragma once
+
+#include <QCheckBox>
+#include <QDialog>
+
+#include "controller/Settings.h"
+
+namespace orvento {
+
+class PlayerSettingsDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit PlayerSettingsDialog(Settings& settings, QWidget* parent = nullptr);
+
+    QCheckBox* reconnectBox() const { return reconnect_; }
+
+  private:
+    void settingChanged(const QString& key);
+
+    Settings& settings_;
+    QCheckBox* reconnect_ = nullptr;  // owned by the dialog
+};
+
+}  // namespace orvento

@@ -1,0 +1,173 @@
+// Coming back after a drop, through the real engine against a loopback
+// station: each way a stream can end, and what the controller does next.
+#include <QRegularExpression>
+#include <QTest>
+#include <atomic>
+
+#include "controller/StatusTexts.h"
+#include "tests/controller/ControllerHarness.h"
+
+namespace orvento::test {
+namespace {
+
+using loopback::Script;
+using State = PlaybackController::PlayState;
+using std::chrono::milliseconds;
+
+// A parse failure on demand.
+class DropPlatform : public GatedPlatform {
+  public:
+    std::atomic<bool> failNextParse{false};
+
+  private:
+    std::optional<OSStatus> before(const PlatformCall& call) override {
+        if (call.op == PlatformOp::AudioFileStreamParseBytes && failNextParse.exchange(false)) {
+            return kAudioFileStreamError_InvalidFile;
+        }
+        return std::nullopt;
+    }
+};
+
+class AlertCount : public AlertService {
+  public:
+    void showAlert(const std::string&, const std::string&, const std::string&) override { ++shown; }
+    std::atomic<int> shown{0};
+};
+
+Script station(const QString& kind) {
+    Script script = liveStation(kind == "short" ? 12000 : 400000);
+    if (kind == "cut") {  // closed before the length it announced
+        script.framing = Script::Framing::contentLength;
+        script.closeAfter(16000);
+    } else if (kind == "stall") {
+        script.stallAfter(16000);
+    } else if (kind == "trickle" || kind == "drip") {  // 16000 bytes or none, then 4 a second
+        script.writesOf(1).paced(4, kind == "drip" ? 0 : 16000);
+    } else if (kind == "503") {
+        script = Script::fixed("busy").withStatusLine("HTTP/1.1 503 Service Unavailable");
+    } else if (kind == "redirect") {
+        script = Script::redirect("/other");
+    }
+    return script;
+}
+
+}  // namespace
+
+class ReconnectTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void waitsGrowAndSpread();
+    void endsAfterAudioBringItBack_data();
+    void endsAfterAudioBringItBack();
+};
+
+void ReconnectTest::waitsGrowAndSpread() {
+    // Attempt, random value, wait (ms): at once, the first wait, 8 s at both
+    // ends of its spread, 15 s, capped, a random value out of range.
+    const struct {
+        int attempt;
+        double random;
+        long wait;
+    } rows[] = {{0, .9, 0},     {1, .5, 1000},   {4, 0, 6400}, {4, .75, 8800},
+                {5, .5, 15000}, {40, .5, 30000}, {6, 7, 36000}};
+    for (const auto& row : rows) {
+        BackoffPolicy policy(BackoffPolicy::defaultSteps(), 0.2, [&row] { return row.random; });
+        QCOMPARE(long(policy.wait(row.attempt).count()), row.wait);
+    }
+}
+
+void ReconnectTest::endsAfterAudioBringItBack_data() {
+    // What /s sends first and then ("-": not changed), the setting, status
+    // lines shown in this order ("|" between them), what follows ("plays": audio again; "stop":
+    // a press while the next attempt waits; "idle") and the alerts shown.
+    QTest::addColumn<QStringList>("row");
+    QTest::addColumn<int>("alerts");
+    const QString closed = reconnectingText(milliseconds(0), 0, {});
+    const QString busy = "the server answered \"HTTP/1.1 503 Service Unavailable\"";
+    const auto row = [](const char* name, const QStringList& row, int alerts = 0) {
+        QTest::newRow(name) << row << alerts;
+    };
+    row("closed", {"short", "live", "on", closed, "plays"});
+    row("reset", {"cut", "live", "on", "Reconnecting: ", "plays"});
+    row("stall",
+        {"stall", "live", "on", "Reconnecting: the station sent no audio for 3 s", "plays"});
+    row("decode failure",
+        {"live", "live", "on", "Reconnecting: AudioFileStreamParseBytes", "plays"});
+    row("503 while back", {"short", "503", "on",
+                           reconnectingText(milliseconds(300), 1, busy.toStdString()), "plays"});
+    row("stopped while waiting", {"short", "503", "on", "Reconnecting in 1 s (attempt 1)", "stop"});
+    row("redirected", {"short", "redirect", "on", closed, "plays"});
+    row("trickle", {"trickle", "live", "on",
+                    "Waiting for the station: no audio for |Reconnecting: the station sent no "
+                    "audio for 3 s",
+                    "plays"});
+    row("drip", {"drip", "-", "on", "The stream could not be opened: the station sent ", "idle"},
+        1);
+    row("failure, setting off",
+        {"live", "-", "off", "Playback failed: AudioFileStreamParseBytes", "idle"}, 1);
+    row("never played", {"503", "-", "on", "The stream could not be opened: " + busy, "idle"}, 1);
+}
+
+void ReconnectTest::endsAfterAudioBringItBack() {
+    QFETCH(QStringList, row);
+    QFETCH(int, alerts);
+    auto platform = std::make_shared<DropPlatform>();
+    auto alertCount = std::make_shared<AlertCount>();
+    ControllerHarness h(platform, PelorinServices{{}, alertCount});
+    PlaybackController& c = *h.controller;
+    c.setBackoffPolicy(
+        BackoffPolicy({milliseconds(0), milliseconds(300)}, 0.2, [] { return 0.5; }));
+    c.setReconnectWhenDropped(row[2] == "on");
+    c.setSilenceLimits({std::chrono::seconds(1), std::chrono::seconds(3), std::chrono::seconds(3)});
+    h.server.setScript("/s", station(row[0]));
+    h.server.setScript("/other", liveStation());
+    c.setAddressText(h.url("/s"));
+    c.press();
+    QStringList shown;
+    connect(&c, &PlaybackController::statusTextChanged, [&](const QString& t) { shown << t; });
+    bool wentIdle = false;
+    connect(&c, &PlaybackController::playStateChanged,
+            [&](State s) { wentIdle |= s == State::Idle; });
+    if (row[0] != "503" && row[0] != "drip") {
+        QTRY_COMPARE_WITH_TIMEOUT(c.playState(), State::Playing, 15000);
+        h.server.setScript("/s", station(row[1]));
+        platform->failNextParse = row[3].contains("Parse");
+    }
+    QStringList inOrder;
+    for (const QString& text : row[3].split(QLatin1Char('|'))) {
+        inOrder << QRegularExpression::escape(text);
+    }
+    const QRegularExpression expected(inOrder.join(".*"),
+                                      QRegularExpression::DotMatchesEverythingOption);
+    QTRY_VERIFY2_WITH_TIMEOUT(shown.join(QLatin1Char('\n')).contains(expected),
+                              qPrintable(shown.join(" / ")), 15000);
+    if (row[4] == "idle") {
+        QTRY_COMPARE(c.playState(), State::Idle);
+    }
+    if (row[4] == "stop") {
+        QTRY_VERIFY(c.reconnectWaiting() && !c.listeningTimeRunning());
+        QCOMPARE(c.playState(), State::Playing);
+        c.press();
+        QCOMPARE(c.playState(), State::Idle);
+        QCOMPARE(c.statusText(), QStringLiteral("Stopped."));
+    }
+    if (row[1] == "503" && row[4] == "plays") {
+        QTRY_VERIFY(c.attempts() >= 3);
+        h.server.setScript("/s", station("live"));
+    }
+    if (row[4] == "plays") {
+        QTRY_VERIFY_WITH_TIMEOUT(!c.reconnecting() && c.statusText() == playingText(), 15000);
+        QTRY_VERIFY(c.listeningTimeRunning());
+        QVERIFY(!wentIdle);
+    }
+    const auto requests = h.server.requests();
+    QCOMPARE(requests.size() > 1, row[4] != "idle");
+    QCOMPARE(requests.back().starts_with("GET /other "), row[1] == "redirect");
+    QCOMPARE(alertCount->shown.load(), alerts);
+}
+
+}  // namespace orvento::test
+
+QTEST_GUILESS_MAIN(orvento::test::ReconnectTest)
+#include "ReconnectTest.moc"
