@@ -175,12 +175,23 @@ Station MprisService::station() const {
     return shown;
 }
 
+void MprisService::setMonitor(MonitorController* monitor) {
+    monitor_ = monitor;
+    if (monitor_ != nullptr) {
+        connect(monitor_, &MonitorController::playingChanged, this, &MprisService::announceChanges);
+    }
+}
+
 bool MprisService::idle() const {
     return controller_.playState() == PlaybackController::PlayState::Idle;
 }
 
+bool MprisService::monitorPlays() const {
+    return monitor_ != nullptr && monitor_->playing();
+}
+
 QString MprisService::playbackStatus() const {
-    return idle() ? QStringLiteral("Stopped") : QStringLiteral("Playing");
+    return idle() && !monitorPlays() ? QStringLiteral("Stopped") : QStringLiteral("Playing");
 }
 
 QVariantMap MprisService::metadata() const {
@@ -213,7 +224,7 @@ qlonglong MprisService::position() const {
 }
 
 void MprisService::play() {
-    if (idle() && canPlay()) {
+    if (idle() && canPlay() && !monitorPlays()) {
         controller_.press();
     }
 }
@@ -223,13 +234,18 @@ void MprisService::pause() {
 }
 
 void MprisService::stop() {
+    if (monitorPlays()) {
+        monitor_->stop();
+    }
     if (!idle()) {
         controller_.press();
     }
 }
 
 void MprisService::playPause() {
-    if (canPlay()) {
+    if (monitorPlays()) {
+        stop();
+    } else if (canPlay()) {
         controller_.press();
     }
 }

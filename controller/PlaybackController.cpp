@@ -97,7 +97,7 @@ void PlaybackController::press() {
 
     CFURLRef url = Url::fromString(percentEscapeUrlText(text.toStdString()));
     attempt_ = Attempt{attempt_.generation + 1, selected_, url != nullptr, false, false, _ticks};
-    std::shared_ptr<Pelorin> player = Pelorin::initWithURL(std::move(url), engine_);
+    std::shared_ptr<Pelorin> player = Pelorin::initWithURL(std::move(url), servicesForPlayer());
     {
         std::lock_guard lock(streamerMutex_);
         streamer = player;
@@ -110,6 +110,16 @@ void PlaybackController::press() {
     emit attemptStarted();
     setStatusText(connectingText());
     setPlayState(PlayState::Loading);
+}
+
+PelorinServices PlaybackController::servicesForPlayer() const {
+    PelorinServices services = engine_;
+    if (platformSource_) {
+        if (std::shared_ptr<EnginePlatform> platform = platformSource_()) {
+            services.platform = std::move(platform);
+        }
+    }
+    return services;
 }
 
 // ---- The player's reports

@@ -64,6 +64,7 @@
 #include <QTimer>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -91,6 +92,13 @@ class PlaybackController : public QObject, public PelorinObserver {
     ~PlaybackController() override;
     PlaybackController(const PlaybackController&) = delete;
     PlaybackController& operator=(const PlaybackController&) = delete;
+
+    // Where each new player's audio goes: called once per player, on the
+    // main thread, for the platform that player is given (a feed of a mixer,
+    // one a player, so that a player's feed is free of its predecessor's
+    // queue). Empty, or when it gives none: the engine's platform.
+    using PlatformSource = std::function<std::shared_ptr<EnginePlatform>()>;
+    void setPlatformSource(PlatformSource source) { platformSource_ = std::move(source); }
 
     // The station a press plays. chooseStation: one of the list, its name
     // with its URL. setAddressText: an address typed; the chosen name stays
@@ -167,8 +175,12 @@ class PlaybackController : public QObject, public PelorinObserver {
     void stopTickTimer();
     void addListeningTime();
 
+    // The services for the next player.
+    PelorinServices servicesForPlayer() const;
+
     const PelorinServices engine_;
     const LogSink log_;
+    PlatformSource platformSource_;
 
     // Guarded by streamerMutex_; see the header comment.
     mutable std::mutex streamerMutex_;
