@@ -67,12 +67,16 @@ void MonitorController::insertFeed(const Station& station, const ChannelControls
     added->player->chooseStation(station);
     MixerChannel* channel = added->channel.get();
     added->player->setPlatformSource([channel] { return channel->nextPlatform(); });
-    const PlaybackController* player = added->player.get();
+    PlaybackController* player = added->player.get();
     connect(added->player.get(), &PlaybackController::playStateChanged, this,
             [this, player](PlaybackController::PlayState state) {
                 playerChanged(player);
                 if (state == PlaybackController::PlayState::Idle) {
                     endIfAllEnded();
+                } else if (state == PlaybackController::PlayState::Playing && !playing_) {
+                    // A stop that came while it connected, which it went on
+                    // after: the monitor is stopped, so is the feed.
+                    player->press();
                 }
             });
     connect(added->player.get(), &PlaybackController::statusTextChanged, this,

@@ -10,7 +10,9 @@
 // One play/stop for the whole monitor: play() starts every feed that is
 // idle, stop() stops every feed that is on; playing() is true from play()
 // until stop() or until every feed has ended by itself (a feed that fails
-// shows its cause on its own row, the others play on). A feed added while
+// shows its cause on its own row, the others play on). A feed that goes on
+// to play after the monitor was stopped (its player took no stop while it
+// connected) is stopped again. A feed added while
 // the monitor plays starts at once.
 //
 // Persistence: the feeds, their volumes, pans and priorities are written to
