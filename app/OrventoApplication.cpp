@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "app/ApplicationId.h"
 #include "app/DesktopIdleInhibitor.h"
@@ -64,7 +65,10 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
 
     auto alerts = std::make_shared<QtAlertService>();
     PelorinServices engine;
-    engine.platform = std::make_shared<EnginePlatform>();
+    // The engine's own lines ("... err ..." and the output's) join the
+    // application's log.
+    engine.platform = std::make_shared<EnginePlatform>(
+        AudioOutputChoice{}, [](std::string_view line) { writeLogLine(line); });
     engine.alerts = alerts;
     engine.strings = errorsTable();
     engine.workers = &WorkerRegistry::shared();

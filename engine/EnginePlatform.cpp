@@ -1,10 +1,36 @@
 #include "engine/EnginePlatform.h"
 
+#include <cstdio>
 #include <utility>
 
 namespace orvento {
 
-EnginePlatform::EnginePlatform(AudioOutputChoice output) : output_(std::move(output)) {}
+namespace {
+
+AudioOutputChoice withLog(AudioOutputChoice output, const LineSink& log) {
+    if (!output.log) {
+        output.log = log;
+    }
+    return output;
+}
+
+}  // namespace
+
+EnginePlatform::EnginePlatform(AudioOutputChoice output, LineSink log)
+    : log_(std::move(log)), output_(withLog(std::move(output), log_)) {}
+
+void EnginePlatform::logLine(std::string_view line) {
+    if (log_) {
+        log_(line);
+        return;
+    }
+    std::string text(line);
+    text += '\n';
+    // One stdio call holds the stream's lock for the whole line, so lines
+    // from different threads never interleave.
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
 
 template <typename Service>
 OSStatus EnginePlatform::hooked(PlatformCall& call, Service&& service) {
@@ -254,12 +280,13 @@ SInt32 EnginePlatform::CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval sec
     return result;
 }
 
-std::string EnginePlatform::HttpReadStreamErrorText(CFReadStreamRef stream) {
-    return ::orvento::HttpReadStreamErrorText(stream);
+Boolean EnginePlatform::CFRunLoopPerformBlock(CFRunLoopRef loop, std::function<void()> block) {
+    PlatformCall call{PlatformOp::CFRunLoopPerformBlock};
+    return succeeds(call, [&] { return loop != nullptr && loop->post(std::move(block)); });
 }
 
-std::string EnginePlatform::HttpReadStreamStatusLine(CFReadStreamRef stream) {
-    return ::orvento::HttpReadStreamStatusLine(stream);
+std::string EnginePlatform::HttpReadStreamErrorText(CFReadStreamRef stream) {
+    return ::orvento::HttpReadStreamErrorText(stream);
 }
 
 std::string EnginePlatform::AudioQueueErrorText(AudioQueueRef queue) {

@@ -14,13 +14,24 @@
 // Threads: a player calls the session, parser, read-stream and run-loop
 // members on its worker thread; the queue members on its worker thread, except
 // AudioQueueStop (also from the thread that calls the player's stop) and
-// AudioSessionSetActive(false) (from the queue's own thread). The hooks run on
-// the calling thread. A platform object may be shared by several players at
+// AudioSessionSetActive(false) (from the queue's own thread);
+// CFRunLoopPerformBlock and logLine from any thread. The hooks run on the
+// calling thread. A platform object may be shared by several players at
 // once, so hooks keep no per-call state without a lock.
+//
+// Log. The lines the engine writes on its own go to the sink given at
+// construction: a player's error lines ("<operation> err <code> <status>")
+// through logLine, and the output queue's lines (an output that cannot
+// start, a decoder failure). Without a sink, the error lines go to standard
+// output and the queue's lines to standard error, as a command-line program
+// expects them. The sink is called on any of the threads above, one line at
+// a time, and must not call back into the player.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/platform/AudioFormat.h"
 #include "engine/platform/CoreTypes.h"
@@ -62,6 +73,7 @@ enum class PlatformOp {
     CFReleaseStream,
     CFRunLoopGetCurrent,
     CFRunLoopRunInMode,
+    CFRunLoopPerformBlock,
 };
 
 // What an operation is about, as the hooks see it.
@@ -83,8 +95,10 @@ struct PlatformCall {
 
 class EnginePlatform {
   public:
-    // New queues go to `output` (the sound device by default).
-    explicit EnginePlatform(AudioOutputChoice output = {});
+    // New queues go to `output` (the sound device by default); the engine's
+    // own lines to `log` (see above; it also becomes the queues' log unless
+    // `output` has one).
+    explicit EnginePlatform(AudioOutputChoice output = {}, LineSink log = {});
     virtual ~EnginePlatform() = default;
     EnginePlatform(const EnginePlatform&) = delete;
     EnginePlatform& operator=(const EnginePlatform&) = delete;
@@ -147,13 +161,21 @@ class EnginePlatform {
     CFRunLoopRef CFRunLoopGetCurrent();
     SInt32 CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
                               Boolean returnAfterSourceHandled);
+    // Runs `block` on `loop`'s thread during its next pass and wakes it; the
+    // block counts as a served source, so a CFRunLoopRunInMode that returns
+    // after one source returns. Never lost: a loop that is not running yet
+    // runs it on its next pass. False once the loop has shut down. Any thread.
+    Boolean CFRunLoopPerformBlock(CFRunLoopRef loop, std::function<void()> block);
+
+    // Writes one of the engine's own lines (without its line end) to the
+    // log. Not hooked.
+    void logLine(std::string_view line);
 
     // The services' own words, which a player keeps to say why it failed:
-    // the read stream's failure text and its response's status line, the
-    // queue's failure text (empty when a service has none). On the worker
-    // thread, while the stream or queue is open. Not hooked.
+    // the read stream's failure text, the queue's failure text (empty when a
+    // service has none). On the worker thread, while the stream or queue is
+    // open. Not hooked.
     std::string HttpReadStreamErrorText(CFReadStreamRef stream);
-    std::string HttpReadStreamStatusLine(CFReadStreamRef stream);
     std::string AudioQueueErrorText(AudioQueueRef queue);
 
   protected:
@@ -181,6 +203,7 @@ class EnginePlatform {
     template <typename Service>
     bool succeeds(PlatformCall& call, Service&& service);
 
+    const LineSink log_;
     const AudioOutputChoice output_;
 };
 

@@ -1,7 +1,6 @@
 #include "engine/Pelorin.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 #include <utility>
 
@@ -24,15 +23,6 @@ PelorinServices withDefaults(PelorinServices s) {
         s.workers = &WorkerRegistry::shared();
     }
     return s;
-}
-
-// True for a status line whose code is a success (2xx): "HTTP/1.1 200 OK",
-// "ICY 200 OK".
-bool isSuccessStatusLine(std::string_view line) {
-    const std::size_t space = line.find(' ');
-    return space != std::string_view::npos && line.size() >= space + 4 && line[space + 1] == '2' &&
-           std::isdigit(static_cast<unsigned char>(line[space + 2])) != 0 &&
-           std::isdigit(static_cast<unsigned char>(line[space + 3])) != 0;
 }
 
 // "AudioQueueStart failed: 'qdev' (1903454564)", the code read the usual way
@@ -116,9 +106,12 @@ void Pelorin::stop() {
     // An observer may drop the owner's reference inside the notifications
     // below while the worker ends at the same time.
     const std::shared_ptr<Pelorin> keepAlive = shared_from_this();
-    if (!closeStream()) {
+    if (stopCalled_.exchange(true)) {
         return;
     }
+    // Null before the worker opened the stream and after the end of the
+    // stream closed it; a stream opened meanwhile is the worker's to close.
+    closeStream();
     bool neverStarted = false;
     {
         // The worker starts the queue and sets `started` under mutex2 too,
@@ -126,7 +119,7 @@ void Pelorin::stop() {
         // and is stopped here, or it will never be started.
         std::lock_guard lock(mutex2_);
         if (finished_.load()) {
-            return;
+            return;  // playback is over already, or the worker has ended
         }
         finished_.store(true);
         neverStarted = !started_.load();
@@ -140,11 +133,29 @@ void Pelorin::stop() {
         }
     }
     ring_.wake();
+    wakeWorker();
     if (neverStarted) {
         // Nothing played and no queue will report: this call tells it.
         setIsPlaying(true);
         setIsPlaying(false);
     }
+}
+
+void Pelorin::wakeWorker() {
+    std::shared_ptr<RunLoop> loop;
+    {
+        std::lock_guard lock(loopMutex_);
+        loop = workerLoop_;
+    }
+    // Without a loop the worker has not looked at its flags yet, or it no
+    // longer waits.
+    if (loop) {
+        platform_->CFRunLoopPerformBlock(loop.get(), [] {});
+    }
+}
+
+void Pelorin::logStatusError(const char* operation, OSStatus status) {
+    platform_->logLine(formatStatusError(operation, status));
 }
 
 std::string Pelorin::failureReason() const {
@@ -160,14 +171,6 @@ void Pelorin::noteFailureReason(std::string reason) {
 }
 
 void Pelorin::fail(std::string reason) {
-    if (eventStream_ != nullptr) {
-        // An error page is rarely audio: the server's answer says more than
-        // what went wrong with its body.
-        const std::string line = platform_->HttpReadStreamStatusLine(eventStream_);
-        if (!line.empty() && !isSuccessStatusLine(line)) {
-            reason = "the server answered \"" + line + "\"";
-        }
-    }
     noteFailureReason(std::move(reason));
     failed_.store(true);
 }
@@ -248,68 +251,32 @@ void Pelorin::startInternal() {
     if (!url_) {
         // Nothing to play: end at once, without touching the platform.
         noteFailureReason("no stream address was given");
-        reportEnded();
-        return;
-    }
-
-    platform_->AudioSessionInitialize(nullptr, nullptr, &Pelorin::handleInterruption, this);
-    const UInt32 category = kAudioSessionCategory_MediaPlayback;
-    platform_->AudioSessionSetProperty(kAudioSessionProperty_AudioCategory, sizeof category,
-                                       &category);
-    platform_->AudioSessionSetActive(true);
-
-    const AudioFileTypeID hint = fileTypeHintForURL(url_.get());
-
-    bool opened = false;
-    if (OSStatus status =
-            platform_->AudioFileStreamOpen(this, &Pelorin::handleStreamProperty,
-                                           &Pelorin::handleStreamPackets, hint, &audioFileStream_);
-        status != noErr) {
-        logStatusError("AudioFileStreamOpen", status);
-        noteFailureReason(describeStatus("AudioFileStreamOpen", status));
-        audioFileStream_ = nullptr;
     } else {
-        CFHTTPMessageRef request = platform_->CFHTTPMessageCreateRequest(kCFAllocatorDefault, "GET",
-                                                                         url_, kCFHTTPVersion1_1);
-        CFReadStreamRef stream =
-            platform_->CFReadStreamCreateForHTTPRequest(kCFAllocatorDefault, request);
-        if (request != nullptr) {
-            platform_->CFRelease(request);
-        }
-        if (stream != nullptr && platform_->CFReadStreamOpen(stream)) {
-            CFStreamClientContext context{0, this, nullptr, nullptr, nullptr};
-            platform_->CFReadStreamSetClient(stream, kStreamEventMask,
-                                             &Pelorin::handleReadStreamEvent, &context);
-            platform_->CFReadStreamScheduleWithRunLoop(stream, platform_->CFRunLoopGetCurrent(),
-                                                       kCFRunLoopCommonModes);
-            // Published only now: a stop() that came earlier found no stream
-            // and did nothing, and none can release the stream half set up.
-            stream_.store(stream);
-            opened = true;
-        } else {
-            std::string why = platform_->HttpReadStreamErrorText(stream);
-            noteFailureReason(why.empty() ? "the stream could not be opened" : std::move(why));
-            if (stream != nullptr) {
-                platform_->CFRelease(stream);
-            }
-        }
+        // Published before any flag is looked at: a stop that finds no loop
+        // set its flag early enough for the worker to see it.
+        std::lock_guard lock(loopMutex_);
+        workerLoop_ = platform_->CFRunLoopGetCurrent()->shared_from_this();
     }
-
-    if (opened) {
-        for (;;) {
-            platform_->CFRunLoopRunInMode(kCFRunLoopDefaultMode, kPollInterval, false);
-            if (failed_.load()) {
-                stop();
-                showFailureAlert();
-                break;
-            }
-            if (finished_.load() && (!isPlaying_.load() || stopFailed_.load())) {
-                break;
-            }
+    if (url_ && !finished_.load()) {
+        platform_->AudioSessionInitialize(nullptr, nullptr, &Pelorin::handleInterruption, this);
+        const UInt32 category = kAudioSessionCategory_MediaPlayback;
+        platform_->AudioSessionSetProperty(kAudioSessionProperty_AudioCategory, sizeof category,
+                                           &category);
+        platform_->AudioSessionSetActive(true);
+        if (open()) {
+            serveUntilOver();
         }
+        teardown();
     }
-
-    teardown();
+    {
+        // From here a stop does nothing: the worker is done.
+        std::lock_guard lock(mutex2_);
+        finished_.store(true);
+    }
+    {
+        std::lock_guard lock(loopMutex_);
+        workerLoop_.reset();
+    }
     if (audioQueue_.load() != nullptr) {
         // The queue could not be disposed of and may still call back: this
         // object must outlive it, so it is kept until the process ends.
@@ -319,6 +286,69 @@ void Pelorin::startInternal() {
         kept.push_back(shared_from_this());
     }
     reportEnded();
+}
+
+bool Pelorin::open() {
+    const AudioFileTypeID hint = fileTypeHintForURL(url_.get());
+    if (OSStatus status =
+            platform_->AudioFileStreamOpen(this, &Pelorin::handleStreamProperty,
+                                           &Pelorin::handleStreamPackets, hint, &audioFileStream_);
+        status != noErr) {
+        logStatusError("AudioFileStreamOpen", status);
+        noteFailureReason(describeStatus("AudioFileStreamOpen", status));
+        audioFileStream_ = nullptr;
+        return false;
+    }
+    if (finished_.load()) {
+        return false;  // stopped meanwhile: no connection is made
+    }
+    CFHTTPMessageRef request =
+        platform_->CFHTTPMessageCreateRequest(kCFAllocatorDefault, "GET", url_, kCFHTTPVersion1_1);
+    CFReadStreamRef stream =
+        platform_->CFReadStreamCreateForHTTPRequest(kCFAllocatorDefault, request);
+    if (request != nullptr) {
+        platform_->CFRelease(request);
+    }
+    if (stream == nullptr || !platform_->CFReadStreamOpen(stream)) {
+        std::string why = platform_->HttpReadStreamErrorText(stream);
+        noteFailureReason(why.empty() ? "the stream could not be opened" : std::move(why));
+        if (stream != nullptr) {
+            platform_->CFRelease(stream);
+        }
+        return false;
+    }
+    CFStreamClientContext context{0, this, nullptr, nullptr, nullptr};
+    platform_->CFReadStreamSetClient(stream, kStreamEventMask, &Pelorin::handleReadStreamEvent,
+                                     &context);
+    platform_->CFReadStreamScheduleWithRunLoop(stream, platform_->CFRunLoopGetCurrent(),
+                                               kCFRunLoopCommonModes);
+    // Published only now: a stop that came earlier found no stream to close,
+    // and none can release the stream half set up. A stop that came meanwhile
+    // ends the serving at once, and the teardown closes the stream.
+    stream_.store(stream);
+    return true;
+}
+
+bool Pelorin::over() const {
+    return finished_.load() && (!isPlaying_.load() || stopFailed_.load());
+}
+
+void Pelorin::serveUntilOver() {
+    // No time limit: every change that ends the serving happens inside an
+    // event on this loop (a failure, a stop on this thread) or comes with a
+    // wake (stop(), the queue's report that it stopped).
+    constexpr CFTimeInterval kNoTimeLimit = 1e9;
+    for (;;) {
+        if (failed_.load()) {
+            stop();
+            showFailureAlert();
+            return;
+        }
+        if (over()) {
+            return;
+        }
+        platform_->CFRunLoopRunInMode(kCFRunLoopDefaultMode, kNoTimeLimit, true);
+    }
 }
 
 void Pelorin::showFailureAlert() {

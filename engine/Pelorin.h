@@ -5,20 +5,34 @@
 // stop(). start() hands the work to a worker thread (owned by a
 // WorkerRegistry), which holds a reference of its own until its last step:
 // it activates the audio session, opens the streaming parser and the HTTP GET
-// stream, and then runs its run loop in slices of kPollInterval, during which
-// the stream's events and, inside them, the parser's callbacks arrive. The
-// parser's ready event creates the output queue with kBufferCount buffers of
-// kBufferSize bytes; packets are copied into the buffer ring and handed to the
-// queue, which is started once it holds a lead (below). While the next buffer of
-// the ring is still queued the worker waits: it then reads nothing from the
-// network (this is the only flow control). Between slices the worker polls its
-// flags; when playback is over it tears down (stream, parser, queue) and ends.
-// An object is never restarted: each attempt needs a new object.
+// stream, and then serves its run loop, where the stream's events and,
+// inside them, the parser's callbacks arrive. The worker sleeps in the run
+// loop until something happens: an event of the stream, a stop, the queue's
+// report that it stopped. The parser's ready event creates the output queue
+// with kBufferCount buffers of kBufferSize bytes; packets are copied into the
+// buffer ring and handed to the queue, which is started once it holds a lead
+// (below). While the next buffer of the ring is still queued the worker
+// waits: it then reads nothing from the network (this is the only flow
+// control). When playback is over the worker tears down (stream, parser,
+// queue) and ends. An object is never restarted: each attempt needs a new
+// object.
 //
 // Packets. The parser's packets are copied into the buffer ring (a
 // PacketRing, engine/PacketRing.h, which says when a buffer goes to the queue
 // and when the queue starts); at the end of the stream the last, partly
 // filled buffer goes too and the queue is started if it has not yet been.
+//
+// Stopping. stop() takes effect at any moment. Before the queue was started
+// (before start(), before the stream is open, while the format is still
+// unknown, while the lead gathers) it tells its observers true and then
+// false on the caller's thread before it returns, and the worker ends without
+// opening what it has not opened yet, closes what it has, and shows no alert.
+// Once the queue was started (also while the last audio plays out after the
+// end of the stream) it stops the queue at once, and the queue's report that
+// it stopped tells false. Either way it wakes the worker wherever it waits
+// (its run loop, or the ring's wait for a free buffer). A stop during the
+// queue's start waits for that start to return. Only the first stop() has an
+// effect, and none after the worker has ended.
 //
 // Observation. Observers register for kIsPlayingKeyPath. Every setIsPlaying
 // stores the value and then calls each observer synchronously on the setter's
@@ -47,15 +61,16 @@
 // for "not playing" to drop the player should also treat hasEnded as the end.
 //
 // Failures. Each failing platform status that the engine tests writes the
-// error line of logStatusError (engine/StatusErrorLog.h) to standard output.
-// Fatal conditions only set `failed`; the worker's next poll then calls
-// stop(), shows one alert through the AlertService ("Audio Error" / "Attempt
-// to play streaming audio failed." / "OK", looked up in the "Errors" table of
-// the LocalizedStrings) and tears down. A stream or parser that cannot be
-// opened ends the worker without an alert and without notifications. At the
-// end of the stream a queue that cannot be flushed, or told to stop once it
-// has played out, is a failure like any other. failureReason() says, in a few
-// words, what the first failure was.
+// error line of formatStatusError (engine/StatusErrorLog.h) to the platform's
+// log (EnginePlatform::logLine). Fatal conditions only set `failed`; the
+// worker, woken by the event that failed, then calls stop(), shows one alert
+// through the AlertService ("Audio Error" / "Attempt to play streaming audio
+// failed." / "OK", looked up in the "Errors" table of the LocalizedStrings)
+// and tears down. A stream or parser that cannot be opened ends the worker
+// without an alert and without notifications. At the end of the stream a
+// queue that cannot be flushed, or told to stop once it has played out, is a
+// failure like any other. failureReason() says, in a few words, what the
+// first failure was.
 //
 // Teardown. The stream is closed and released by exactly one of stop(), the
 // end of the stream and the teardown. The teardown closes the parser and
@@ -71,14 +86,15 @@
 // observer registration; the worker runs startInternal, the stream's events
 // and the parser's callbacks; the queue's thread runs handleBufferComplete and
 // handleRunningChange. The ring guards its in-use flags and the worker's wait
-// for a free buffer itself; `mutex2` makes each copy into a
-// queue buffer, and the queue's start together with the setting of
-// `started`, exclusive with stop()'s test of `started` and its immediate
-// stop (so a stop either finds the queue started and stops it, or finds it
-// not started and keeps it from starting), and the teardown takes the queue
-// away under it. No code path holds both. Flags crossing threads are atomics.
-// The queue's running reports are told apart by their count, never by the
-// published play state, which a stop may already have changed.
+// for a free buffer itself; `mutex2` makes each copy into a queue buffer, the
+// queue's start together with the setting of `started`, and the end of the
+// stream's flush and drained stop, exclusive with stop()'s test of `started`
+// and its immediate stop (so a stop either finds the queue started and stops
+// it, or finds it not started and keeps it from starting), and the teardown
+// takes the queue away under it. No code path holds both. Flags crossing
+// threads are atomics. The queue's running reports are told apart by their
+// count, never by the published play state, which a stop may already have
+// changed.
 #pragma once
 
 #include <array>
@@ -101,8 +117,7 @@
 
 namespace orvento {
 
-inline constexpr CFIndex kReadChunkSize = 32768;       // bytes asked for in one read
-inline constexpr CFTimeInterval kPollInterval = 0.25;  // seconds per run-loop slice
+inline constexpr CFIndex kReadChunkSize = 32768;  // bytes asked for in one read
 
 // Attempts of a teardown whose parser close or queue disposal fails.
 inline constexpr int kTeardownAttempts = 3;
@@ -118,6 +133,8 @@ inline constexpr std::string_view kHasEndedKeyPath = "hasEnded";
 inline constexpr std::string_view kNotAnAudioStreamReason = "not an audio stream";
 inline constexpr std::string_view kUnstreamableMp4Reason =
     "MP4 whose index comes after its data cannot be streamed";
+inline constexpr std::string_view kNoSoundOutputReason =
+    "No sound output is available: is PulseAudio or PipeWire running?";
 
 // The alert's texts: keys of the "Errors" table.
 inline constexpr std::string_view kErrorsTable = "Errors";
@@ -162,18 +179,18 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     // nothing.
     void start();
 
-    // Closes the stream and stops playback at once; does not wait for the
-    // worker. Only a call made while the stream is open has an effect: before
-    // the worker has opened it, after the end of the stream was received, and
-    // after an earlier stop, it does nothing. Any thread.
+    // Stops playback at once, at any moment (see Stopping above); does not
+    // wait for the worker. Only the first call has an effect, and none after
+    // the worker has ended. Any thread.
     void stop();
 
     bool isPlaying() const { return isPlaying_.load(); }
 
     // What the first failure was, in a few words for a user, empty while
-    // nothing failed: the operation and its status; the server's status line
-    // when the response was not a success (2xx); the transfer's error text;
-    // kNotAnAudioStreamReason; kUnstreamableMp4Reason. Also set for a player
+    // nothing failed: the operation and its status; the read stream's error
+    // text (the server's status line when the response was not a success);
+    // kNotAnAudioStreamReason; kUnstreamableMp4Reason; kNoSoundOutputReason
+    // when no sound device could be opened. Also set for a player
     // without a URL and for a stream or parser that could not be opened,
     // which end without an alert. Set before the failure alert and
     // before the failure path's notifications. Any thread.
@@ -198,9 +215,17 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     static void handleInterruption(void* clientData, UInt32 interruptionState);
     // Closes and releases the stream if this caller is the one that takes it.
     bool closeStream();
-    // Keeps `reason` if it is the first failure's, then raises `failed`. Inside
-    // a stream event whose response was not a success, the server's status
-    // line is the reason. Worker only.
+    // Opens the parser and the stream unless a stop came first; false when
+    // either could not be opened.
+    bool open();
+    // Serves the run loop until playback is over or failed.
+    void serveUntilOver();
+    bool over() const;
+    // Makes the worker look at its flags again, wherever it waits.
+    void wakeWorker();
+    void logStatusError(const char* operation, OSStatus status);
+    // Keeps `reason` if it is the first failure's, then raises `failed`.
+    // Worker only.
     void fail(std::string reason) override;
     // fail() with the operation and its status (and the service's words).
     void failWithStatus(std::string_view operation, OSStatus status, std::string detail = {});
@@ -245,9 +270,6 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     // Worker only.
     AudioFileStreamID audioFileStream_ = nullptr;
     bool discontinuous_ = false;
-    // The stream whose event is being handled (null between events), for the
-    // words of a failure.
-    CFReadStreamRef eventStream_ = nullptr;
 
     // Filled by the worker; buffers come back on the queue's thread, and a
     // stop wakes a worker waiting for one.
@@ -264,6 +286,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     std::atomic<bool> failed_{false};    // set by the worker only
     std::atomic<bool> finished_{false};  // set by stop() and handleRunningChange
     std::atomic<bool> startCalled_{false};
+    std::atomic<bool> stopCalled_{false};
     std::atomic<bool> stopFailed_{false};  // stop()'s immediate queue stop failed
     // The queue's running-state reports so far: they alternate, starting with
     // "running", so an odd count means it runs. Written by the queue's thread.
@@ -272,6 +295,11 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     // A copy into a queue buffer, and the queue's start with the setting of
     // `started`, against stop()'s test of `started` and its immediate stop.
     std::mutex mutex2_;
+
+    // The worker's run loop, for waking it: set by the worker as it starts,
+    // cleared as it ends.
+    std::mutex loopMutex_;
+    std::shared_ptr<RunLoop> workerLoop_;  // guarded by loopMutex_
 
     mutable std::mutex reasonMutex_;
     std::string failureReason_;  // guarded by reasonMutex_; set once

@@ -2,7 +2,6 @@
 // player is: it hands buffers to its queue, starts it, and keeps each copy
 // apart from a stop.
 #include "engine/Pelorin.h"
-#include "engine/StatusErrorLog.h"
 
 namespace orvento {
 
@@ -38,7 +37,11 @@ bool Pelorin::startQueue() {
     AudioQueueRef queue = audioQueue_.load();
     if (OSStatus status = platform_->AudioQueueStart(queue, nullptr); status != noErr) {
         logStatusError("AudioQueueStart", status);
-        failWithStatus("AudioQueueStart", status, platform_->AudioQueueErrorText(queue));
+        if (status == kAudioQueueErr_InvalidDevice) {
+            fail(std::string(kNoSoundOutputReason));
+        } else {
+            failWithStatus("AudioQueueStart", status, platform_->AudioQueueErrorText(queue));
+        }
         return false;
     }
     started_.store(true);

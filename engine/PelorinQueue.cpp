@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "engine/Pelorin.h"
-#include "engine/StatusErrorLog.h"
 
 namespace orvento {
 
@@ -106,15 +105,15 @@ void Pelorin::handleRunningChange(void* userData, AudioQueueRef /*queue*/,
         // A worker waiting for a buffer that a stopped queue will not give
         // back must not wait on.
         self->ring_.wake();
-        // The platform is kept by a local reference: the worker may tear down
-        // and end as soon as the observers have been told.
-        const std::shared_ptr<EnginePlatform> platform = self->platform_;
         // Told false already when a stop came before the queue reported
         // running; otherwise this report tells it.
         if (self->isPlaying_.load()) {
             self->setIsPlaying(false);
         }
-        platform->AudioSessionSetActive(false);
+        self->platform_->AudioSessionSetActive(false);
+        // The worker tears down now; it waits for this callback to return
+        // before the queue is gone, and with it the object.
+        self->wakeWorker();
     } else {
         // The queue has started.
         self->setIsPlaying(true);

@@ -4,15 +4,13 @@
 #include <string>
 
 #include "engine/Pelorin.h"
-#include "engine/StatusErrorLog.h"
 
 namespace orvento {
 
 void Pelorin::handleReadStreamEvent(CFReadStreamRef stream, CFStreamEventType type, void* info) {
     auto* self = static_cast<Pelorin*>(info);
-    // The stream is held while its event runs, so a failure can read its
-    // words even when a stop on another thread releases it meanwhile.
-    self->eventStream_ = stream;
+    // The stream is held while its event runs, so its words can be read even
+    // when a stop on another thread releases it meanwhile.
     switch (type) {
         case kCFStreamEventHasBytesAvailable:
             self->handleBytesAvailable(stream);
@@ -29,7 +27,6 @@ void Pelorin::handleReadStreamEvent(CFReadStreamRef stream, CFStreamEventType ty
         default:
             break;
     }
-    self->eventStream_ = nullptr;
 }
 
 void Pelorin::handleBytesAvailable(CFReadStreamRef stream) {
@@ -86,18 +83,26 @@ void Pelorin::handleEndEncountered() {
             return;
         }
     }
-    // A queue that is not told to play out and stop would leave the player
-    // "playing" for good while nothing plays: each refusal is a failure.
-    AudioQueueRef queue = audioQueue_.load();
-    if (OSStatus status = platform_->AudioQueueFlush(queue); status != noErr) {
-        logStatusError("AudioQueueFlush", status);
-        failWithStatus("AudioQueueFlush", status, platform_->AudioQueueErrorText(queue));
-        return;
-    }
-    if (OSStatus status = platform_->AudioQueueStop(queue, false); status != noErr) {
-        logStatusError("AudioQueueStop", status);
-        failWithStatus("AudioQueueStop", status, platform_->AudioQueueErrorText(queue));
-        return;
+    {
+        // Apart from a stop, which either comes first and has stopped the
+        // queue, or comes later and cuts the play-out short.
+        std::lock_guard lock(mutex2_);
+        if (finished_.load()) {
+            return;
+        }
+        // A queue that is not told to play out and stop would leave the player
+        // "playing" for good while nothing plays: each refusal is a failure.
+        AudioQueueRef queue = audioQueue_.load();
+        if (OSStatus status = platform_->AudioQueueFlush(queue); status != noErr) {
+            logStatusError("AudioQueueFlush", status);
+            failWithStatus("AudioQueueFlush", status, platform_->AudioQueueErrorText(queue));
+            return;
+        }
+        if (OSStatus status = platform_->AudioQueueStop(queue, false); status != noErr) {
+            logStatusError("AudioQueueStop", status);
+            failWithStatus("AudioQueueStop", status, platform_->AudioQueueErrorText(queue));
+            return;
+        }
     }
     closeStream();
 }

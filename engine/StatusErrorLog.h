@@ -1,5 +1,5 @@
-// The engine's error line: one line on standard output for every failing
-// platform status the engine tests.
+// The engine's error line, written for every failing platform status the
+// engine tests (to its platform's log: EnginePlatform::logLine).
 #pragma once
 
 #include <string>
@@ -8,15 +8,12 @@
 
 namespace orvento {
 
-// "<operation> err <code> <status>\n": the status's four bytes in memory order
-// (lowest first on little-endian machines, so a four-character code reads
-// reversed: 'typ?' prints "?pyt"), ending early at a zero byte, right-aligned
-// in four columns, then the status in signed decimal. A byte that is not
+// "<operation> err <code> <status>", without a line end: the status's four
+// bytes in their reading order, most significant first, so that a
+// four-character code reads as it is written ('qdev' prints "qdev"); leading
+// zero bytes are skipped and a later zero byte ends the code; right-aligned
+// in four columns; then the status in signed decimal. A byte that is not
 // printable ASCII prints as '.', so no status can corrupt the line.
 std::string formatStatusError(const char* operation, OSStatus status);
-
-// Writes formatStatusError's line to standard output in one write, so lines
-// from different threads never interleave.
-void logStatusError(const char* operation, OSStatus status);
 
 }  // namespace orvento

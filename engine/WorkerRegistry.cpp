@@ -1,5 +1,6 @@
 #include "engine/WorkerRegistry.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace orvento {
@@ -49,6 +50,7 @@ void WorkerRegistry::spawn(std::function<void()> body, std::function<void()> sto
             changed_.notify_all();
         });
     }
+    changed_.notify_all();
     joinAll(done);
 }
 
@@ -105,30 +107,52 @@ bool WorkerRegistry::waitForAll(std::chrono::milliseconds timeout) {
 
 bool WorkerRegistry::shutdown(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::unique_lock lock(mutex_);
     for (;;) {
         std::vector<std::function<void()>> requests;
-        {
-            std::lock_guard lock(mutex_);
-            for (const Worker& w : workers_) {
-                if (!w.finished && w.stopRequest) {
+        for (Worker& w : workers_) {
+            if (!w.finished && !w.asked) {
+                w.asked = true;
+                if (w.stopRequest) {
                     requests.push_back(w.stopRequest);
                 }
             }
         }
-        // Called without the lock: a request may end a worker synchronously.
-        for (auto& request : requests) {
-            request();
+        if (!requests.empty()) {
+            // Called without the lock: a request may end a worker synchronously.
+            lock.unlock();
+            for (auto& request : requests) {
+                request();
+            }
+            lock.lock();
         }
-        const auto now = std::chrono::steady_clock::now();
-        const auto slice = std::min<std::chrono::steady_clock::duration>(
-            std::chrono::milliseconds(50), deadline - now);
-        if (waitForAll(std::chrono::duration_cast<std::chrono::milliseconds>(slice))) {
+        const bool settled = changed_.wait_until(lock, deadline, [this] {
+            for (const Worker& w : workers_) {
+                if (!w.finished && !w.asked) {
+                    return true;  // spawned meanwhile: ask it too
+                }
+            }
+            for (const Worker& w : workers_) {
+                if (!w.finished) {
+                    return false;
+                }
+            }
             return true;
+        });
+        if (!settled) {
+            break;
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
+        const bool allEnded = std::all_of(workers_.begin(), workers_.end(),
+                                          [](const Worker& w) { return w.finished; });
+        if (allEnded) {
+            break;
         }
     }
+    std::vector<std::thread> done = takeFinishedLocked();
+    const bool allEnded = workers_.empty();
+    lock.unlock();
+    joinAll(done);
+    return allEnded;
 }
 
 }  // namespace orvento

@@ -6,11 +6,11 @@
 // joined by the next spawn(), reap(), waitForAll() or shutdown() (whichever
 // comes first, on that caller's thread); a thread never joins itself.
 //
-// Every worker may come with a stop request: shutdown() calls the requests of
-// the workers still running, again every 50 ms (a player ignores a stop in its
-// first moments, before its stream exists), until all have ended, then joins
-// them. A program calls shutdown() before it leaves main(); the registry's
-// destructor does the same as a last resort, with a bound.
+// Every worker may come with a stop request: shutdown() calls the request of
+// each worker still running, once (also of workers spawned while it waits),
+// waits until all have ended, then joins them. A program calls shutdown()
+// before it leaves main(); the registry's destructor does the same as a last
+// resort, with a bound.
 #pragma once
 
 #include <chrono>
@@ -50,8 +50,9 @@ class WorkerRegistry {
     // worker thread.
     bool waitForAll(std::chrono::milliseconds timeout);
 
-    // Sends the stop requests of running workers until all have ended or
-    // `timeout` passed; joins them. True when none is left running.
+    // Sends the stop request of every running worker once, and waits until
+    // all have ended or `timeout` passed; joins them. True when none is left
+    // running.
     bool shutdown(std::chrono::milliseconds timeout);
 
   private:
@@ -59,13 +60,14 @@ class WorkerRegistry {
         std::thread thread;
         std::function<void()> stopRequest;
         bool finished = false;
+        bool asked = false;  // its stop request was sent
     };
 
     // Takes the finished workers out of the list, to be joined without the lock.
     std::vector<std::thread> takeFinishedLocked();
 
     mutable std::mutex mutex_;
-    std::condition_variable changed_;  // a body returned
+    std::condition_variable changed_;  // a body returned, or a worker was spawned
     std::list<Worker> workers_;        // guarded by mutex_
 };
 

@@ -21,13 +21,13 @@
 #include <vector>
 
 #include "bench/engine/BenchStream.h"
+#include "bench/engine/BenchWatch.h"
 #include "engine/Pelorin.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento::bench {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using loopback::LoopbackServer;
 using loopback::Script;
 
@@ -50,42 +50,6 @@ class TimingPlatform : public EnginePlatform {
         return std::nullopt;
     }
 };
-
-class Watcher : public PelorinObserver {
-  public:
-    void observeValueForKeyPath(std::string_view keyPath, Pelorin& p) override {
-        if (keyPath != kIsPlayingKeyPath) {
-            return;
-        }
-        std::lock_guard lock(mutex_);
-        (p.isPlaying() ? playingAt_ : stoppedAt_) = Clock::now();
-        changed_.notify_all();
-    }
-    Clock::time_point waitPlaying() { return wait(playingAt_); }
-    Clock::time_point waitStopped() { return wait(stoppedAt_); }
-
-  private:
-    Clock::time_point wait(Clock::time_point& at) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(30),
-                          [&] { return at != Clock::time_point{}; });
-        return at;
-    }
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    Clock::time_point playingAt_{};
-    Clock::time_point stoppedAt_{};
-};
-
-double ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-void report(const char* what, std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    std::printf("%-44s median %7.2f ms   p90 %7.2f ms   max %7.2f ms   (%zu runs)\n", what,
-                v[v.size() / 2], v[v.size() * 9 / 10], v.back(), v.size());
-}
 
 struct Played {
     double toPlayingMs = 0;

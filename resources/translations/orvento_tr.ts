@@ -166,5 +166,301 @@
         <source>it holds control characters, not text.</source>
         <translation>metin değil, denetim karakterleri içeriyor.</translation>
     </message>
+    <message>
+        <source>%1 at %2</source>
+        <translation>%1 yönünden %2</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min ago</source>
+        <translation>%1 sa %2 dk önce</translation>
+    </message>
+    <message>
+        <source>%1 min ago</source>
+        <translation>%1 dk önce</translation>
+    </message>
+    <message>
+        <source>%1 to %2</source>
+        <translation>%1 ile %2 arası</translation>
+    </message>
+    <message>
+        <source>%1, dew point %2</source>
+        <translation>%1, çiy noktası %2</translation>
+    </message>
+    <message>
+        <source>%1, favourite</source>
+        <translation>%1, favori</translation>
+    </message>
+    <message>
+        <source>&amp;Find a station</source>
+        <translation>İstasyon &amp;bul</translation>
+    </message>
+    <message>
+        <source>&amp;Play the last station at start</source>
+        <translation>Açılışta son istasyonu ç&amp;al</translation>
+    </message>
+    <message>
+        <source>&amp;Reload stations</source>
+        <translation>İstasyonları &amp;yeniden yükle</translation>
+    </message>
+    <message>
+        <source>, falling</source>
+        <translation>, azalıyor</translation>
+    </message>
+    <message>
+        <source>, rising</source>
+        <translation>, artıyor</translation>
+    </message>
+    <message>
+        <source>10 km or more</source>
+        <translation>10 km veya daha fazla</translation>
+    </message>
+    <message>
+        <source>AIR&amp;PORT</source>
+        <translation>HAVA&amp;LİMANI</translation>
+    </message>
+    <message>
+        <source>AS ISSUED</source>
+        <translation>YAYIMLANDIĞI GİBİ</translation>
+    </message>
+    <message>
+        <source>Airport</source>
+        <translation>Havalimanı</translation>
+    </message>
+    <message>
+        <source>All</source>
+        <translation>Tümü</translation>
+    </message>
+    <message>
+        <source>CAVOK: 10 km or more, no significant cloud</source>
+        <translation>CAVOK: 10 km veya daha fazla, önemli bulut yok</translation>
+    </message>
+    <message>
+        <source>Ceiling</source>
+        <translation>Tavan</translation>
+    </message>
+    <message>
+        <source>Clouds</source>
+        <translation>Bulutlar</translation>
+    </message>
+    <message>
+        <source>Could not decode the METAR: %1.</source>
+        <translation>METAR çözülemedi: %1.</translation>
+    </message>
+    <message>
+        <source>Could not decode the TAF: %1.</source>
+        <translation>TAF çözülemedi: %1.</translation>
+    </message>
+    <message>
+        <source>Could not reload the station list from %1: %2. The list stays as it was.</source>
+        <translation>İstasyon listesi %1 adresinden yeniden yüklenemedi: %2. Liste olduğu gibi kalıyor.</translation>
+    </message>
+    <message>
+        <source>Fetch the latest METAR and TAF again</source>
+        <translation>En son METAR ve TAF'ı yeniden al</translation>
+    </message>
+    <message>
+        <source>Fetching the weather at %1…</source>
+        <translation>%1 hava durumu alınıyor…</translation>
+    </message>
+    <message>
+        <source>Issued %1 UTC</source>
+        <translation>Yayım: %1 UTC</translation>
+    </message>
+    <message>
+        <source>Issued %1 UTC, %2</source>
+        <translation>Yayım: %1 UTC, %2</translation>
+    </message>
+    <message>
+        <source>No METAR to decode.</source>
+        <translation>Çözülecek METAR yok.</translation>
+    </message>
+    <message>
+        <source>No TAF to decode.</source>
+        <translation>Çözülecek TAF yok.</translation>
+    </message>
+    <message>
+        <source>No favourites here. Star a station with ☆ or Space.</source>
+        <translation>Henüz favori yok. Bir istasyonu ☆ ya da Boşluk ile yıldızlayın.</translation>
+    </message>
+    <message>
+        <source>No station matches.</source>
+        <translation>Eşleşen istasyon yok.</translation>
+    </message>
+    <message>
+        <source>No station played here yet.</source>
+        <translation>Henüz istasyon çalınmadı.</translation>
+    </message>
+    <message>
+        <source>OLD</source>
+        <translation>ESKİ</translation>
+    </message>
+    <message>
+        <source>QNH</source>
+        <translation>QNH</translation>
+    </message>
+    <message>
+        <source>RVR</source>
+        <translation>RVR</translation>
+    </message>
+    <message>
+        <source>Recent</source>
+        <translation>Son çalınanlar</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>Yenile</translation>
+    </message>
+    <message>
+        <source>Refresh the &amp;weather</source>
+        <translation>&amp;Hava durumunu yenile</translation>
+    </message>
+    <message>
+        <source>Reloading the stations…</source>
+        <translation>İstasyonlar yeniden yükleniyor…</translation>
+    </message>
+    <message>
+        <source>Search stations</source>
+        <translation>İstasyon ara</translation>
+    </message>
+    <message>
+        <source>Search: name, frequency, airport</source>
+        <translation>Ara: ad, frekans, havalimanı</translation>
+    </message>
+    <message>
+        <source>TAF %1 · %2 · valid %3 to %4 UTC</source>
+        <translation>TAF %1 · %2 · geçerlilik %3 – %4 UTC</translation>
+    </message>
+    <message>
+        <source>Temperature</source>
+        <translation>Sıcaklık</translation>
+    </message>
+    <message>
+        <source>The ICAO code of an airport, four letters such as LTFM</source>
+        <translation>Bir havalimanının ICAO kodu, LTFM gibi dört harf</translation>
+    </message>
+    <message>
+        <source>The decoded METAR appears here.</source>
+        <translation>Çözülmüş METAR burada görünür.</translation>
+    </message>
+    <message>
+        <source>The station list from %1 could not be read. The list stays as it was.</source>
+        <translation>%1 adresindeki istasyon listesi okunamadı. Liste olduğu gibi kalıyor.</translation>
+    </message>
+    <message>
+        <source>The station list from %1 holds no station. The list stays as it was.</source>
+        <translation>%1 adresindeki istasyon listesinde istasyon yok. Liste olduğu gibi kalıyor.</translation>
+    </message>
+    <message>
+        <source>The station list from %1 is larger than 4 MiB, more than Orvento reads. The list stays as it was.</source>
+        <translation>%1 adresindeki istasyon listesi 4 MiB'tan büyük, Orvento'nun okuyabileceğinden fazla. Liste olduğu gibi kalıyor.</translation>
+    </message>
+    <message>
+        <source>The station list is reloaded: %1 stations.</source>
+        <translation>İstasyon listesi yeniden yüklendi: %1 istasyon.</translation>
+    </message>
+    <message>
+        <source>This METAR is more than 90 minutes old.</source>
+        <translation>Bu METAR 90 dakikadan eski.</translation>
+    </message>
+    <message>
+        <source>Visibility</source>
+        <translation>Görüş</translation>
+    </message>
+    <message>
+        <source>Weather</source>
+        <translation>Hava durumu</translation>
+    </message>
+    <message>
+        <source>Wind</source>
+        <translation>Rüzgâr</translation>
+    </message>
+    <message>
+        <source>“%1” is not an airport code: type the four letters of its ICAO code, such as LTFM.</source>
+        <translation>“%1” bir havalimanı kodu değil: LTFM gibi, ICAO kodunun dört harfini yazın.</translation>
+    </message>
+    <message>
+        <source>★ Favourites</source>
+        <translation>★ Favoriler</translation>
+    </message>
+    <message>
+        <source>broken</source>
+        <translation>parçalı</translation>
+    </message>
+    <message>
+        <source>calm</source>
+        <translation>sakin</translation>
+    </message>
+    <message>
+        <source>cloud</source>
+        <translation>bulut</translation>
+    </message>
+    <message>
+        <source>few</source>
+        <translation>az</translation>
+    </message>
+    <message>
+        <source>gusts %1 kt</source>
+        <translation>hamle %1 kt</translation>
+    </message>
+    <message>
+        <source>issue time not given</source>
+        <translation>yayım zamanı verilmemiş</translation>
+    </message>
+    <message>
+        <source>less than %1</source>
+        <translation>%1 altında</translation>
+    </message>
+    <message>
+        <source>more than %1</source>
+        <translation>%1 üzerinde</translation>
+    </message>
+    <message>
+        <source>no category: visibility or sky not reported</source>
+        <translation>kategori yok: görüş veya gökyüzü bildirilmemiş</translation>
+    </message>
+    <message>
+        <source>no cloud detected</source>
+        <translation>bulut saptanmadı</translation>
+    </message>
+    <message>
+        <source>no significant cloud</source>
+        <translation>önemli bulut yok</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>yok</translation>
+    </message>
+    <message>
+        <source>not reported</source>
+        <translation>bildirilmemiş</translation>
+    </message>
+    <message>
+        <source>overcast</source>
+        <translation>kapalı</translation>
+    </message>
+    <message>
+        <source>runway %1: %2</source>
+        <translation>pist %1: %2</translation>
+    </message>
+    <message>
+        <source>scattered</source>
+        <translation>dağınık</translation>
+    </message>
+    <message>
+        <source>sky hidden, vertical visibility</source>
+        <translation>gökyüzü görünmüyor, dikey görüş</translation>
+    </message>
+    <message>
+        <source>variable at %1</source>
+        <translation>değişken, %1</translation>
+    </message>
+    <message>
+        <source>varying %1–%2</source>
+        <translation>%1–%2 arasında değişken</translation>
+    </message>
+    <message>
+        <source>Menu</source>
+        <translation>Menü</translation>
+    </message>
 </context>
 </TS>

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 namespace orvento::test {
 
@@ -105,25 +104,6 @@ std::vector<ShownAlert> RecordingAlerts::alerts() const {
 bool RecordingAlerts::waitForAlert(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     return shown_.wait_for(lock, timeout, [&] { return !alerts_.empty(); });
-}
-
-StdoutCapture::StdoutCapture() {
-    testing::internal::CaptureStdout();
-}
-
-StdoutCapture::~StdoutCapture() {
-    lines();
-}
-
-std::vector<std::string> StdoutCapture::lines() {
-    if (capturing_) {
-        capturing_ = false;
-        std::istringstream text(testing::internal::GetCapturedStdout());
-        for (std::string line; std::getline(text, line);) {
-            lines_.push_back(line);
-        }
-    }
-    return lines_;
 }
 
 }  // namespace orvento::test

@@ -1,5 +1,5 @@
 // Shared pieces of the engine's tests: observers and alerts that record what
-// they are told and can be waited for, captured error lines, fixture paths.
+// they are told and can be waited for, fixture paths.
 #pragma once
 
 #include <chrono>
@@ -73,20 +73,6 @@ class RecordingAlerts : public AlertService {
     mutable std::mutex mutex_;
     std::condition_variable shown_;
     std::vector<ShownAlert> alerts_;
-};
-
-// Lines a test's players wrote to standard output (the error lines), while
-// the capture lives.
-class StdoutCapture {
-  public:
-    StdoutCapture();
-    ~StdoutCapture();
-    // Stops capturing (once) and returns the lines.
-    std::vector<std::string> lines();
-
-  private:
-    bool capturing_ = true;
-    std::vector<std::string> lines_;
 };
 
 }  // namespace orvento::test

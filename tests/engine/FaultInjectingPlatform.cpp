@@ -5,7 +5,10 @@
 namespace orvento::test {
 
 FaultInjectingPlatform::FaultInjectingPlatform(bool realTime)
-    : EnginePlatform(nullOutput(realTime)) {}
+    : EnginePlatform(nullOutput(realTime), [this](std::string_view line) {
+          std::lock_guard lock(mutex_);
+          logLines_.emplace_back(line);
+      }) {}
 
 FaultInjectingPlatform::~FaultInjectingPlatform() {
     for (AudioQueueRef queue : liveQueues_) {
@@ -43,6 +46,11 @@ void FaultInjectingPlatform::replaceBytesEventWithError(int nth) {
     bytesEventToError_ = nth;
 }
 
+void FaultInjectingPlatform::errorAfterBytesEvent(int nth) {
+    std::lock_guard lock(mutex_);
+    errorAfterBytesEvent_ = nth;
+}
+
 void FaultInjectingPlatform::onBytesEvent(int nth, std::function<void()> action) {
     std::lock_guard lock(mutex_);
     bytesEventHookAt_ = nth;
@@ -55,11 +63,6 @@ void FaultInjectingPlatform::holdRunningReports(bool hold) {
         holdRunning_ = hold;
     }
     changed_.notify_all();
-}
-
-int FaultInjectingPlatform::runningReports() const {
-    std::lock_guard lock(mutex_);
-    return runningReports_;
 }
 
 int FaultInjectingPlatform::runningReportsHandled() const {
@@ -83,6 +86,11 @@ int FaultInjectingPlatform::count(Op op, UInt32 detail) const {
 std::vector<CallRecord> FaultInjectingPlatform::calls() const {
     std::lock_guard lock(mutex_);
     return calls_;
+}
+
+std::vector<std::string> FaultInjectingPlatform::logLines() const {
+    std::lock_guard lock(mutex_);
+    return logLines_;
 }
 
 std::vector<CallRecord> FaultInjectingPlatform::callsOf(Op op) const {
@@ -230,7 +238,6 @@ void FaultInjectingPlatform::listenerTrampoline(void* data, AudioQueueRef queue,
     {
         std::unique_lock lock(self.mutex_);
         self.changed_.wait(lock, [&] { return !self.holdRunning_; });
-        ++self.runningReports_;
     }
     reinterpret_cast<AudioQueuePropertyListenerProc>(c->engine)(c->data, queue, id);
     {
@@ -245,12 +252,14 @@ void FaultInjectingPlatform::streamTrampoline(CFReadStreamRef stream, CFStreamEv
     auto* c = static_cast<Client*>(data);
     FaultInjectingPlatform& self = *c->platform;
     std::function<void()> action;
+    bool errorAfter = false;
     if (type == kCFStreamEventHasBytesAvailable) {
         std::lock_guard lock(self.mutex_);
         ++self.bytesEventsSeen_;
         if (self.bytesEventsSeen_ == self.bytesEventToError_) {
             type = kCFStreamEventErrorOccurred;
         }
+        errorAfter = self.bytesEventsSeen_ == self.errorAfterBytesEvent_;
         if (self.bytesEventsSeen_ == self.bytesEventHookAt_) {
             action = std::move(self.bytesEventHook_);
         }
@@ -258,7 +267,11 @@ void FaultInjectingPlatform::streamTrampoline(CFReadStreamRef stream, CFStreamEv
     if (action) {
         action();
     }
-    reinterpret_cast<CFReadStreamClientCallBack>(c->engine)(stream, type, c->data);
+    const auto engine = reinterpret_cast<CFReadStreamClientCallBack>(c->engine);
+    engine(stream, type, c->data);
+    if (errorAfter) {
+        engine(stream, kCFStreamEventErrorOccurred, c->data);
+    }
 }
 
 }  // namespace orvento::test

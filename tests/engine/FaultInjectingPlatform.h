@@ -1,7 +1,7 @@
 // The real platform services, with a way to fake any single operation's
 // result, to hold or act at chosen operations, and a record of what the
-// engine called (which operation, on which thread, when, with what result).
-// Everything not told otherwise runs for real.
+// engine called (which operation, on which thread, when, with what result)
+// and of the lines it logged. Everything not told otherwise runs for real.
 #pragma once
 
 #include <chrono>
@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -51,20 +52,23 @@ class FaultInjectingPlatform : public EnginePlatform {
     // error event; `action` runs on the worker inside the `nth` such event,
     // before the engine sees it.
     void replaceBytesEventWithError(int nth);
+    // The `nth` bytes-available event is followed, in the same dispatch, by
+    // an error event.
+    void errorAfterBytesEvent(int nth);
     void onBytesEvent(int nth, std::function<void()> action);
     // While held, the queue's running-state reports wait (on the queue's
     // thread) before they reach the engine.
     void holdRunningReports(bool hold);
 
-    // Running-state reports that have reached the engine, and those the
-    // engine has finished handling.
-    int runningReports() const;
+    // Running-state reports the engine has finished handling.
     int runningReportsHandled() const;
     // Calls so far of `op` (with `detail`, when given).
     int count(Op op) const;
     int count(Op op, UInt32 detail) const;
     std::vector<CallRecord> calls() const;
     std::vector<CallRecord> callsOf(Op op) const;
+    // The engine's log so far: its error lines and the queue's lines.
+    std::vector<std::string> logLines() const;
     // Buffers the engine has handed over and the queue has not given back.
     int buffersHeldByQueue() const;
     // Blocks until `done` holds, checked after every call, or `timeout` passes.
@@ -104,12 +108,13 @@ class FaultInjectingPlatform : public EnginePlatform {
     std::map<Op, std::function<void()>> callHooks_;
     std::map<Op, std::function<void()>> returnHooks_;
     std::vector<CallRecord> calls_;
+    std::vector<std::string> logLines_;
     int bytesEventsSeen_ = 0;
     int bytesEventToError_ = 0;
+    int errorAfterBytesEvent_ = 0;
     int bytesEventHookAt_ = 0;
     std::function<void()> bytesEventHook_;
     bool holdRunning_ = false;
-    int runningReports_ = 0;
     int runningReportsHandled_ = 0;
     int buffersHeld_ = 0;
     std::list<Client> clients_;  // never shrinks: the trampolines' data

@@ -48,17 +48,5 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeRow{"EmptyStaysEmpty", "", ""}),
     [](const testing::TestParamInfo<EscapeRow>& info) { return info.param.name; });
 
-TEST(PercentEscapeUrlTextBytes, EscapesAZeroByteAndHighBytes) {
-    const std::string text("a\0\xff", 3);
-    EXPECT_EQ(percentEscapeUrlText(text), "a%00%FF");
-}
-
-TEST(PercentEscapeUrlTextBytes, EscapingTwiceChangesNothing) {
-    const std::string idn = percentEscapeUrlText("http://bücher.de/ä ö#%/x");
-    EXPECT_EQ(percentEscapeUrlText(idn), idn);
-    const std::string once = percentEscapeUrlText("http://[::1]:80/ä ö#%/x");
-    EXPECT_EQ(percentEscapeUrlText(once), once);
-}
-
 }  // namespace
 }  // namespace orvento

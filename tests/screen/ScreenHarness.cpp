@@ -22,7 +22,8 @@ PelorinServices withAlerts(const std::shared_ptr<QtAlertService>& alerts,
 
 ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
                              std::shared_ptr<const LocalizedStrings> strings,
-                             const QString& catalogue, const QString& weather, bool waitForSetUp)
+                             const QString& catalogue, const QString& weather, bool waitForSetUp,
+                             std::shared_ptr<Settings> settings)
     : ControllerHarness(std::move(platform), withAlerts(alerts, std::move(strings))) {
     site.setScript(kCataloguePath, Script::fixed("[]"));
     site.setScript(kMetarPath, Script::fixed("LTBA 141220Z 34012KT"));
@@ -32,6 +33,7 @@ ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
     services.catalogueBaseUrl = catalogue == kOwnSite ? own : catalogue;
     services.weatherBaseUrl = weather == kOwnSite ? own : weather;
     services.log = log;
+    services.settings = std::move(settings);
     mixer = std::make_unique<Mixer>(
         [] {
             AudioOutputChoice output;
@@ -41,7 +43,7 @@ ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
         MixerOptions{.feeds = 2 * kMaxFeeds, .makeKey = {}});
     PelorinServices feeds;
     feeds.workers = &workers;
-    monitor = std::make_unique<MonitorController>(*mixer, feeds, log, nullptr);
+    monitor = std::make_unique<MonitorController>(*mixer, feeds, log, services.settings);
     services.monitor = monitor.get();
     screen_ = std::make_unique<OrventoViewController>(*controller, stations, std::move(services));
     QObject::connect(screen().button, &SpinningButton::imageChanged, screen().button,
@@ -51,7 +53,8 @@ ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
     alerts->setParentWindow(screen_.get());
     screen_->show();
     screen_->viewDidLoad();
-    QVERIFY(QTest::qWaitForWindowExposed(screen_.get()));
+    screen_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(screen_.get()));
     QVERIFY(!waitForSetUp || setUp());
 }
 

@@ -27,12 +27,13 @@ class ScreenHarness : public ScreenAlerts, public ControllerHarness {
     // and a line of weather each; another base URL; or none (empty).
     static inline const QString kOwnSite = QStringLiteral("site");
 
-    // The screen shown, and set up unless `waitForSetUp` is false. Defaults:
-    // the null-output platform and untranslated alerts.
+    // The screen shown in an active window, and set up unless
+    // `waitForSetUp` is false. Defaults: the null-output platform,
+    // untranslated alerts and settings for this screen only.
     explicit ScreenHarness(std::shared_ptr<EnginePlatform> platform = nullptr,
                            std::shared_ptr<const LocalizedStrings> strings = nullptr,
                            const QString& catalogue = kOwnSite, const QString& weather = kOwnSite,
-                           bool waitForSetUp = true);
+                           bool waitForSetUp = true, std::shared_ptr<Settings> settings = nullptr);
     ~ScreenHarness();
 
     OrventoViewController& screen() const { return *screen_; }

@@ -1,8 +1,9 @@
 // Pictures of the window for review, as PNG files in <build>/screenshots/
 // ("@2x" in their names at a device pixel ratio of 2, in Turkish): set up from
 // the local station site, its picker open, loading, playing, the failure
-// alert in the language of the run and a server's markup as plain text, and
-// without a station list.
+// alert in the language of the run and a server's markup as plain text,
+// the search, another airport's weather with its timeline, and without a
+// station list.
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
@@ -24,6 +25,7 @@ class ScreenshotTest : public QObject {
   private slots:
     void initTestCase();
     void screensForReview();
+    void anotherAirport();
     void withoutAStationList();
 
   private:
@@ -61,6 +63,14 @@ void ScreenshotTest::screensForReview() {
                        Script::notFound().withStatusLine("HTTP/1.1 404 <font size=7>HUGE</font>"));
     QVERIFY(h.screen().metar->toPlainText().contains(QStringLiteral("TAF LTBA")));
     save(h.screen(), QStringLiteral("idle"));
+
+    StationBrowser& browser = *h.screen().stationBrowser;
+    h.screen().openSearch();
+    QTest::keyClicks(browser.searchField(), QStringLiteral("app"));
+    save(h.screen(), QStringLiteral("search"));
+    QTest::keyClick(browser.searchField(), Qt::Key_Escape);
+    QTest::keyClick(browser.searchField(), Qt::Key_Escape);
+    QVERIFY(h.screen().picker()->isHidden());
 
     QTest::mouseClick(h.screen().selectButton, Qt::LeftButton);
     QVERIFY(h.screen().picker()->isVisible());
@@ -147,6 +157,17 @@ void ScreenshotTest::screensForReview() {
     QCOMPARE(h.screen().statusLabel->textFormat(), Qt::PlainText);
     save(h.screen(), QStringLiteral("ended"));
     save(*box, QStringLiteral("alert"));
+}
+
+void ScreenshotTest::anotherAirport() {
+    // Low cloud at LTFM, in a window tall enough for the whole timeline.
+    const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
+    const QString url = QString::fromStdString(site.baseUrl());
+    ScreenHarness h(nullptr, nullptr, url, url);
+    h.screen().resize(h.screen().width(), 1040);
+    h.screen().chooseAirport(QStringLiteral("ltfm"));
+    QTRY_VERIFY(h.screen().metar->toPlainText().contains(QStringLiteral("TAF LTFM")));
+    save(h.screen(), QStringLiteral("weather-ltfm"));
 }
 
 void ScreenshotTest::withoutAStationList() {

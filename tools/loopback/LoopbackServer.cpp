@@ -295,6 +295,12 @@ Script& Script::stallAfter(std::uint64_t bytes) {
     return *this;
 }
 
+Script& Script::holdAfter(std::uint64_t bytes, double seconds) {
+    holdAfterBytes = bytes;
+    holdSeconds = seconds;
+    return *this;
+}
+
 // --- Connections ---
 
 struct LoopbackServer::Tls {
@@ -675,8 +681,18 @@ void LoopbackServer::serve(int fd) {
     // Paced writes come twenty times a second: one in forty is held back.
     constexpr double kHoldChance = 1.0 / 40;
     std::uint64_t sent = 0;
+    bool held = false;
     while (sent < limit) {
+        if (script.holdAfterBytes && sent == *script.holdAfterBytes && !held) {
+            held = true;
+            if (!connection.pause(script.holdSeconds)) {
+                return;
+            }
+        }
         std::uint64_t allowed = limit - sent;
+        if (script.holdAfterBytes && sent < *script.holdAfterBytes) {
+            allowed = std::min(allowed, *script.holdAfterBytes - sent);
+        }
         if (rate > 0) {
             const double elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -4,7 +4,8 @@
 // Each request path is given a Script that states what the server sends and
 // how: a fixed body, a body from a file, an endless body (optionally paced at
 // a byte rate after an initial burst), chunked or not, a custom status line,
-// a redirect, a 404 page, closing or stalling mid-body, or no answer at all.
+// a redirect, a 404 page, closing, stalling or pausing mid-body, or no answer
+// at all.
 // The server observes what it managed to do: body bytes written to its
 // sockets, connections accepted and still open, and the request heads it
 // received.
@@ -76,7 +77,9 @@ struct Script {
 
     std::optional<std::uint64_t> closeAfterBytes;  // close the connection there
     std::optional<std::uint64_t> stallAfterBytes;  // send nothing more from there, stay open
-    bool neverAnswer = false;                      // read the request and send nothing, stay open
+    std::optional<std::uint64_t> holdAfterBytes;   // send nothing from there for holdSeconds
+    double holdSeconds = 0;
+    bool neverAnswer = false;  // read the request and send nothing, stay open
 
     // A body of exactly these bytes.
     static Script fixed(std::string body, std::string contentType = "application/octet-stream");
@@ -110,6 +113,8 @@ struct Script {
     Script& withSendBuffer(int bytes);
     Script& closeAfter(std::uint64_t bytes);
     Script& stallAfter(std::uint64_t bytes);
+    // Sends the first `bytes`, then nothing for `seconds`, then the rest.
+    Script& holdAfter(std::uint64_t bytes, double seconds);
 };
 
 class LoopbackServer {

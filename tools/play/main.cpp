@@ -13,7 +13,6 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <string_view>
 
@@ -45,15 +44,14 @@ constexpr const char* kUsage =
     "that may not stand in a URL (spaces, non-ASCII letters, \"#\", a \"%\" not\n"
     "followed by two hex digits) are escaped; what is already escaped is kept.\n"
     "\n"
-    "Output: state changes (connecting, playing, stopped, ended) and the failure\n"
-    "alert go to standard error; the player's error lines (\"<operation> err\n"
-    "<code> <status>\") go to standard output.\n"
+    "Output: state changes (connecting, playing once audio reaches the output,\n"
+    "stopped, ended) and the failure alert go to standard error; the player's\n"
+    "error lines (\"<operation> err <code> <status>\") go to standard output.\n"
     "\n"
-    "Ctrl-C (or SIGTERM, or SIGHUP) stops playback cleanly, also while the\n"
-    "last audio plays out; a stop in the first moments, before the connection\n"
-    "is open, is repeated until it takes effect. A closed standard output or\n"
-    "error does not end the player. The password of a user:password@ URL is\n"
-    "not shown.\n"
+    "Ctrl-C (or SIGTERM, or SIGHUP) stops playback cleanly at any moment, also\n"
+    "while connecting and while the last audio plays out. A closed standard\n"
+    "output or error does not end the player. The password of a\n"
+    "user:password@ URL is not shown.\n"
     "\n"
     "Exit status: 0 after the stream played to its end or was stopped; 1 when\n"
     "playback failed or the stream could not be opened; 2 for a usage error.\n";
@@ -119,13 +117,11 @@ class StateReporter : public PelorinObserver {
 
     void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) override {
         if (keyPath == kIsPlayingKeyPath) {
-            // "playing" only once audio flows: a stop or a failure before the
-            // queue ran is told true and at once false, and is no play.
+            // A stop or a failure before the queue ran is told true and at
+            // once false, and is no play.
             if (object.isPlaying()) {
-                if (!stopRequested_.load() && object.failureReason().empty() &&
-                    !played_.exchange(true)) {
-                    say("playing");
-                }
+                running_.store(!stopRequested_.load() && object.failureReason().empty());
+                sayPlayingOnceAudioFlows();
             } else if (played_.load() && !stoppedSaid_.exchange(true)) {
                 say("stopped playing");
             }
@@ -135,14 +131,29 @@ class StateReporter : public PelorinObserver {
             wakeup_.signal();
         }
     }
+    // The output has taken its first audio (the queue's thread).
+    void noteFirstAudio() {
+        audioFlows_.store(true);
+        sayPlayingOnceAudioFlows();
+    }
     bool played() const { return played_.load(); }
     bool ended() const { return ended_.load(); }
     void noteStopRequested() { stopRequested_.store(true); }
 
   private:
+    // "playing" once the queue runs and audio has reached the output: a FIFO
+    // that nobody reads takes none.
+    void sayPlayingOnceAudioFlows() {
+        if (running_.load() && audioFlows_.load() && !played_.exchange(true)) {
+            say("playing");
+        }
+    }
+
     const Wakeup& wakeup_;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> stoppedSaid_{false};
+    std::atomic<bool> running_{false};
+    std::atomic<bool> audioFlows_{false};
     std::atomic<bool> played_{false};
     std::atomic<bool> ended_{false};
 };
@@ -172,46 +183,6 @@ class OutputFailure {
     mutable std::mutex mutex_;
     std::string text_;
 };
-
-// The real services, with a stop that always takes: the player ignores a stop
-// once the whole stream has arrived and its last audio plays out (to a
-// device, or into a FIFO whose reader may never come), but a signal must end
-// the tool, so then the tool stops the player's queue itself, at once. The
-// queue reports that it stopped as at the end of the audio, and the player
-// ends as usual.
-class ToolPlatform : public EnginePlatform {
-  public:
-    using EnginePlatform::EnginePlatform;
-
-    // Any thread. Under the lock, so that no queue is disposed of meanwhile.
-    void stopQueuesNow() {
-        std::lock_guard lock(mutex_);
-        for (AudioQueueRef queue : queues_) {
-            ::orvento::AudioQueueStop(queue, true);
-        }
-    }
-
-  private:
-    std::optional<OSStatus> before(const PlatformCall& call) override {
-        if (call.op == PlatformOp::AudioQueueDispose) {
-            std::lock_guard lock(mutex_);
-            queues_.erase(call.queue);
-        }
-        return std::nullopt;
-    }
-    void after(const PlatformCall& call, OSStatus /*result*/) override {
-        if (call.op == PlatformOp::AudioQueueNewOutput && call.queue != nullptr) {
-            std::lock_guard lock(mutex_);
-            queues_.insert(call.queue);
-        }
-    }
-
-    std::mutex mutex_;
-    std::set<AudioQueueRef> queues_;  // created and not yet disposed of
-};
-
-// How long the player has to act on a stop before the tool stops its queue.
-constexpr auto kQueueStopGrace = std::chrono::milliseconds(300);
 
 struct Options {
     std::string url;
@@ -262,8 +233,11 @@ std::string parseArguments(int argc, char** argv, Options& options) {
         options.url = std::string(arg);
         haveUrl = true;
     }
-    if (!haveUrl) {
+    if (!haveUrl || options.url.empty()) {
         return "no URL given";
+    }
+    if (!Url::fromString(percentEscapeUrlText(options.url))) {
+        return "\"" + withoutPassword(options.url) + "\" is not a URL";
     }
     return {};
 }
@@ -301,20 +275,17 @@ int run(int argc, char** argv) {
 
     const std::string escaped = percentEscapeUrlText(options.url);
     CFURLRef url = Url::fromString(escaped);
-    if (!url) {
-        say("\"" + withoutPassword(escaped) + "\" is not a URL; the player will not play it");
-    }
 
     Wakeup wakeup;
     auto outputFailure = std::make_shared<OutputFailure>(wakeup);
     options.output.onFailure = [outputFailure](const std::string& text) {
         outputFailure->report(text);
     };
-    auto platform = std::make_shared<ToolPlatform>(options.output);
-    auto alerts = std::make_shared<ToolAlerts>();
     StateReporter reporter(wakeup);
+    options.output.onFirstAudio = [&reporter] { reporter.noteFirstAudio(); };
+    auto platform = std::make_shared<EnginePlatform>(options.output);
+    auto alerts = std::make_shared<ToolAlerts>();
     bool stopRequested = false;
-    std::chrono::steady_clock::time_point stopAt{};
     std::string reason;
     {
         PelorinServices services;
@@ -329,37 +300,29 @@ int run(int argc, char** argv) {
 
         while (!reporter.ended()) {
             pollfd fds[2] = {{signalFd, POLLIN, 0}, {wakeup.fd(), POLLIN, 0}};
-            // While a stop is pending it is repeated: the player ignores one
-            // that comes before its stream is open.
-            const int timeoutMs = stopRequested ? 100 : -1;
-            const int ready = poll(fds, 2, timeoutMs);
+            const int ready = poll(fds, 2, -1);
             if (ready < 0 && errno != EINTR) {
                 break;
             }
+            bool stopNow = false;
             if (fds[0].revents & POLLIN) {
                 signalfd_siginfo info;
                 while (read(signalFd, &info, sizeof info) == sizeof info) {
                 }
                 if (!stopRequested) {
                     say("stopping");
-                    stopAt = std::chrono::steady_clock::now();
+                    reporter.noteStopRequested();
+                    stopNow = true;
                 }
-                stopRequested = true;
-                reporter.noteStopRequested();
             }
             if (fds[1].revents & POLLIN) {
                 wakeup.drain();
                 // A recording that cannot be written any more ends playback.
-                if (!stopRequested && !outputFailure->text().empty()) {
-                    stopRequested = true;
-                    stopAt = std::chrono::steady_clock::now();
-                }
+                stopNow = stopNow || (!stopRequested && !outputFailure->text().empty());
             }
-            if (stopRequested && !reporter.ended()) {
+            if (stopNow) {
+                stopRequested = true;
                 player->stop();
-                if (std::chrono::steady_clock::now() - stopAt >= kQueueStopGrace) {
-                    platform->stopQueuesNow();
-                }
             }
         }
         player->waitUntilEnded(std::chrono::seconds(10));
@@ -382,8 +345,8 @@ int run(int argc, char** argv) {
         if (!reason.empty() && !alerts->reasonSaid()) {
             say(reason);
         }
-        if (alerts->shown() && options.output.kind == AudioOutputChoice::Kind::Device) {
-            say("on a machine without a sound device, use --null to play into nothing or "
+        if (reason == kNoSoundOutputReason) {
+            say("on a machine without sound, use --null to play into nothing or "
                 "--wav FILE to record the audio");
         }
         return 1;

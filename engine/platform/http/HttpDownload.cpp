@@ -1,24 +1,14 @@
 #include "engine/platform/http/HttpDownload.h"
 
-#include <curl/curl.h>
-
 #include <memory>
+
+#include "engine/platform/http/CurlTransfer.h"
 
 namespace orvento {
 namespace {
 
-constexpr const char* kAllowedProtocols = "http,https";
-
-bool initialiseCurl() {
-    static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return ok;
-}
-
-struct EasyHandleDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-
 struct Receiver {
+    CurlTransfer* transfer = nullptr;
     std::string body;
     std::size_t maxBytes = 0;
     bool overCap = false;
@@ -27,8 +17,11 @@ struct Receiver {
 std::size_t receive(char* data, std::size_t size, std::size_t count, void* user) {
     auto* receiver = static_cast<Receiver*>(user);
     const std::size_t bytes = size * count;
+    // Returning less than was given aborts the transfer.
+    if (!receiver->transfer->acceptsBody()) {
+        return 0;
+    }
     if (bytes > receiver->maxBytes - receiver->body.size()) {
-        // Returning less than was given aborts the transfer.
         receiver->overCap = true;
         return 0;
     }
@@ -73,56 +66,51 @@ CURLcode performCancellable(CURL* easy, int cancelFd) {
 }  // namespace
 
 HttpDownloadResult downloadWholeBody(const std::string& url, const HttpDownloadOptions& options) {
-    if (!initialiseCurl()) {
-        return failure("The network library could not be initialised.");
-    }
-    const std::unique_ptr<CURL, EasyHandleDeleter> easy(curl_easy_init());
-    if (!easy) {
-        return failure("The network library could not start a transfer.");
+    CurlTransfer transfer;
+    CurlTransfer::Settings settings;
+    settings.url = url;
+    settings.maxRedirects = kHttpDownloadMaxRedirects;
+    settings.connectTimeout = options.connectTimeout;
+    settings.caFile = options.caFile;
+    if (std::string error = transfer.setUp(settings); !error.empty()) {
+        return failure(std::move(error));
     }
     Receiver receiver;
+    receiver.transfer = &transfer;
     receiver.maxBytes = options.maxBytes;
-    char errorText[CURL_ERROR_SIZE] = {};
 
     CURLcode set = CURLE_OK;
     const auto option = [&](CURLoption key, auto value) {
         if (set == CURLE_OK) {
-            set = curl_easy_setopt(easy.get(), key, value);
+            set = curl_easy_setopt(transfer.easy(), key, value);
         }
     };
-    option(CURLOPT_URL, url.c_str());
-    option(CURLOPT_ERRORBUFFER, errorText);
-    option(CURLOPT_NOSIGNAL, 1L);
-    option(CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
-    option(CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
-    option(CURLOPT_FOLLOWLOCATION, 1L);
-    option(CURLOPT_MAXREDIRS, kHttpDownloadMaxRedirects);
-    option(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count()));
     option(CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));
     // Refuses at once a body whose announced length is over the cap; bodies
     // without a Content-Length are capped by receive().
     option(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBytes));
     option(CURLOPT_WRITEFUNCTION, &receive);
     option(CURLOPT_WRITEDATA, &receiver);
-    if (!options.caFile.empty()) {
-        option(CURLOPT_CAINFO, options.caFile.c_str());
-    }
     if (set != CURLE_OK) {
         return failure(std::string("The network library refused a setting: ") +
                        curl_easy_strerror(set));
     }
 
-    const CURLcode result = options.cancelFd >= 0 ? performCancellable(easy.get(), options.cancelFd)
-                                                  : curl_easy_perform(easy.get());
+    const CURLcode result = options.cancelFd >= 0
+                                ? performCancellable(transfer.easy(), options.cancelFd)
+                                : curl_easy_perform(transfer.easy());
     if (receiver.overCap || result == CURLE_FILESIZE_EXCEEDED) {
+        // An error page announced as too long is an error page first.
+        if (std::string refused = transfer.failureText(CURLE_OK); !refused.empty()) {
+            return failure(std::move(refused));
+        }
         HttpDownloadResult tooLarge =
             failure("The response is larger than " + std::to_string(options.maxBytes) + " bytes.");
         tooLarge.tooLarge = true;
         return tooLarge;
     }
-    if (result != CURLE_OK) {
-        return failure(errorText[0] != '\0' ? std::string(errorText)
-                                            : std::string(curl_easy_strerror(result)));
+    if (std::string error = transfer.failureText(result); !error.empty()) {
+        return failure(std::move(error));
     }
     return HttpDownloadResult{std::move(receiver.body), {}};
 }

@@ -16,8 +16,10 @@
 //     download as soon as it is known to be longer (from its Content-Length,
 //     or once the bytes received pass the cap), so a server that sends without
 //     end cannot fill the memory.
-//   - The response status and header fields are not examined: whatever body
-//     the server sends (a 404 page too) is the result.
+//   - Only a success counts: a response whose status is not 2xx (a 404
+//     page, a 500 with a JSON body) fails the download, its status line the
+//     error ("the server answered "HTTP/1.1 404 Not Found""). After
+//     redirects the error names the real failure (CurlTransfer.h).
 //   - A download given a cancelFd ends, failed, as soon as that descriptor
 //     becomes readable (e.g. an eventfd written by another thread): an owner
 //     that goes away need not wait out the limits.

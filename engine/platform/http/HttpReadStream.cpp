@@ -1,7 +1,6 @@
 #include "engine/platform/http/HttpReadStream.h"
 
 #include <curl/curl.h>
-#include <idn2.h>
 #include <poll.h>
 
 #include <algorithm>
@@ -23,6 +22,7 @@
 #include <vector>
 
 #include "engine/platform/http/ByteRing.h"
+#include "engine/platform/http/CurlTransfer.h"
 
 namespace orvento {
 
@@ -42,50 +42,9 @@ constexpr std::size_t kBufferCapacity = std::size_t{96} * 1024;
 // A paused transfer resumes once the reader has drained the buffer to here.
 constexpr std::size_t kResumeLevel = kBufferCapacity / 2;
 constexpr long kMaxRedirects = 5;
-constexpr const char* kAllowedProtocols = "http,https";
 // The SHOUTcast status line. Exactly this text: a shorter alias such as "ICY"
 // would let "ICY 404 Not Found" pass as success.
 constexpr const char* kIcyStatusLine = "ICY 200 OK";
-// libcurl reports a response header line longer than it buffers (100 KB) as
-// "Out of memory", with no words of its own.
-constexpr const char* kHeaderTooLongText =
-    "The server's response header is too long (a header line over 100 KB).";
-
-// `text` with an internationalised host name in its ASCII form. libcurl would
-// convert it too, but from the process's locale, which need not be UTF-8.
-// Nullopt, with `error`, for a name that has no ASCII form.
-std::optional<std::string> withAsciiHost(const std::string& text, std::string& error) {
-    const std::optional<TextRange> host = hostRangeOf(text);
-    if (!host) {
-        return text;
-    }
-    const std::string name = text.substr(host->begin, host->end - host->begin);
-    if (std::all_of(name.begin(), name.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-        return text;
-    }
-    const auto* input = reinterpret_cast<const std::uint8_t*>(name.c_str());
-    char* ascii = nullptr;
-    int status = idn2_lookup_u8(input, reinterpret_cast<std::uint8_t**>(&ascii),
-                                IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL);
-    if (status == IDN2_DISALLOWED) {
-        // Names valid only under the older rules (IDNA 2003), as browsers allow.
-        status = idn2_lookup_u8(input, reinterpret_cast<std::uint8_t**>(&ascii),
-                                IDN2_NFC_INPUT | IDN2_TRANSITIONAL);
-    }
-    if (status != IDN2_OK) {
-        error = "The host name " + name + " cannot be looked up: " + idn2_strerror(status);
-        return std::nullopt;
-    }
-    std::string converted = text.substr(0, host->begin) + ascii + text.substr(host->end);
-    idn2_free(ascii);
-    return converted;
-}
-
-bool initialiseCurl() {
-    static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return ok;
-}
 
 struct Client {
     CFOptionFlags events = 0;
@@ -117,7 +76,6 @@ class HttpReadStream {
     CFIndex read(UInt8* buffer, CFIndex length);
     void close();
     std::string errorText() const;
-    std::string statusLine() const;
     std::uint64_t batchingDelays() const { return batchingDelays_.load(std::memory_order_relaxed); }
 
   private:
@@ -163,8 +121,6 @@ class HttpReadStream {
     static int curlTimerCallback(CURLM* multi, long timeoutMs, void* self);
     static std::size_t curlWriteCallback(char* data, std::size_t size, std::size_t count,
                                          void* self);
-    static std::size_t curlHeaderCallback(char* data, std::size_t size, std::size_t count,
-                                          void* self);
 
     std::atomic<int> refs_{1};
     // Set by close on any thread; read everywhere.
@@ -179,7 +135,6 @@ class HttpReadStream {
     std::shared_ptr<RunLoop> loop_;  // set once by schedule, never cleared
     std::string mode_;
     std::string errorText_;
-    std::string statusLine_;  // the latest response's, set by the header callback
 
     // Owned by the loop thread once the stream is scheduled.
     RunLoop* ownLoop_ = nullptr;  // loop_.get(), set by attach
@@ -187,9 +142,9 @@ class HttpReadStream {
     bool transferStarted_ = false;
     bool tornDown_ = false;
     CURLM* multi_ = nullptr;
-    CURL* easy_ = nullptr;
+    CurlTransfer transfer_;
+    CURL* easy_ = nullptr;           // transfer_.easy() while the transfer runs
     curl_slist* aliases_ = nullptr;  // outlives the easy handle that uses it
-    char curlError_[CURL_ERROR_SIZE] = {};
     struct SocketWatch {
         RunLoop::SourceId source = 0;
         short wanted = 0;  // the events libcurl asked for
@@ -214,8 +169,7 @@ class HttpReadStream {
     bool offerPending_ = false;    // has-bytes-available is due on a pass
     bool readSinceOffer_ = false;  // the client read after the last has-bytes-available
     bool terminalReported_ = false;
-    bool delivering_ = false;     // a client callback is running
-    bool inResponseHead_ = true;  // between a status line and the blank line ending its head
+    bool delivering_ = false;  // a client callback is running
 };
 
 HttpReadStream::~HttpReadStream() {
@@ -359,11 +313,6 @@ std::string HttpReadStream::errorText() const {
     return errorText_;
 }
 
-std::string HttpReadStream::statusLine() const {
-    std::lock_guard lock(mutex_);
-    return statusLine_;
-}
-
 void HttpReadStream::setErrorText(std::string text) {
     std::lock_guard lock(mutex_);
     errorText_ = std::move(text);
@@ -415,48 +364,33 @@ void HttpReadStream::startTransfer() {
         mode = mode_;
         options = options_;
     }
-    if (!initialiseCurl()) {
-        fail("The network library could not be initialised.");
+    CurlTransfer::Settings settings;
+    settings.url = url;
+    settings.maxRedirects = kMaxRedirects;
+    settings.connectTimeout =
+        std::chrono::milliseconds(std::lround(options.connectTimeoutSeconds * 1000));
+    settings.caFile = options.caFile;
+    if (std::string error = transfer_.setUp(settings); !error.empty()) {
+        fail(std::move(error));
         return;
     }
-    std::string hostError;
-    if (std::optional<std::string> ascii = withAsciiHost(url, hostError)) {
-        url = std::move(*ascii);
-    } else {
-        fail(hostError);
-        return;
-    }
+    easy_ = transfer_.easy();
     multi_ = curl_multi_init();
-    easy_ = curl_easy_init();
     aliases_ = curl_slist_append(nullptr, kIcyStatusLine);
-    if (multi_ == nullptr || easy_ == nullptr || aliases_ == nullptr) {
+    if (multi_ == nullptr || aliases_ == nullptr) {
         fail("The network library could not start a transfer.");
         return;
     }
-
     CURLcode set = CURLE_OK;
     const auto option = [&](CURLoption key, auto value) {
         if (set == CURLE_OK) {
             set = curl_easy_setopt(easy_, key, value);
         }
     };
-    option(CURLOPT_URL, url.c_str());
-    option(CURLOPT_ERRORBUFFER, curlError_);
-    option(CURLOPT_NOSIGNAL, 1L);
     option(CURLOPT_WRITEFUNCTION, &HttpReadStream::curlWriteCallback);
     option(CURLOPT_WRITEDATA, this);
-    option(CURLOPT_HEADERFUNCTION, &HttpReadStream::curlHeaderCallback);
-    option(CURLOPT_HEADERDATA, this);
-    option(CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
-    option(CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
-    option(CURLOPT_FOLLOWLOCATION, 1L);
-    option(CURLOPT_MAXREDIRS, kMaxRedirects);
     option(CURLOPT_HTTP200ALIASES, aliases_);
     option(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    option(CURLOPT_CONNECTTIMEOUT_MS, std::lround(options.connectTimeoutSeconds * 1000));
-    if (!options.caFile.empty()) {
-        option(CURLOPT_CAINFO, options.caFile.c_str());
-    }
     if (set != CURLE_OK) {
         fail(std::string("The network library refused a setting: ") + curl_easy_strerror(set));
         return;
@@ -490,21 +424,14 @@ void HttpReadStream::startTransfer() {
 }
 
 void HttpReadStream::finishTransfer(CURLcode result) {
-    if (result == CURLE_OK) {
+    std::string failure = transfer_.failureText(result);
+    if (failure.empty()) {
         transferDone_ = true;
         stopTransfer();
         signalDispatch();
         return;
     }
-    if (curlError_[0] != '\0') {
-        fail(curlError_);
-    } else if (result == CURLE_OUT_OF_MEMORY && inResponseHead_) {
-        // libcurl refuses a response header line longer than it buffers with
-        // this code and no words of its own.
-        fail(kHeaderTooLongText);
-    } else {
-        fail(curl_easy_strerror(result));
-    }
+    fail(std::move(failure));
 }
 
 void HttpReadStream::fail(std::string text) {
@@ -533,10 +460,8 @@ void HttpReadStream::stopTransfer() {
     if (multi_ != nullptr && easy_ != nullptr) {
         curl_multi_remove_handle(multi_, easy_);
     }
-    if (easy_ != nullptr) {
-        curl_easy_cleanup(easy_);
-        easy_ = nullptr;
-    }
+    transfer_.release();
+    easy_ = nullptr;
     if (multi_ != nullptr) {
         curl_multi_cleanup(multi_);
         multi_ = nullptr;
@@ -785,6 +710,9 @@ std::size_t HttpReadStream::onWrite(const char* data, std::size_t bytes) {
     if (closed_.load()) {
         return CURL_WRITEFUNC_PAUSE;  // the teardown is on its way
     }
+    if (!transfer_.acceptsBody()) {
+        return 0;  // an error page: the transfer fails with the server's answer
+    }
     // A piece that does not fit waits inside libcurl, and libcurl stops
     // reading the socket: the server meets TCP backpressure. Only a piece
     // larger than the whole buffer is taken by growing it.
@@ -820,25 +748,6 @@ int HttpReadStream::curlTimerCallback(CURLM* /*multi*/, long timeoutMs, void* se
 std::size_t HttpReadStream::curlWriteCallback(char* data, std::size_t size, std::size_t count,
                                               void* self) {
     return static_cast<HttpReadStream*>(self)->onWrite(data, size * count);
-}
-
-// Called with each whole line of every response head, redirects included; the
-// status line of the latest response is kept for the reader.
-std::size_t HttpReadStream::curlHeaderCallback(char* data, std::size_t size, std::size_t count,
-                                               void* self) {
-    auto* stream = static_cast<HttpReadStream*>(self);
-    std::string_view line(data, size * count);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.remove_suffix(1);
-    }
-    if (line.starts_with("HTTP/") || line.starts_with("ICY ")) {
-        stream->inResponseHead_ = true;
-        std::lock_guard lock(stream->mutex_);
-        stream->statusLine_ = std::string(line);
-    } else if (line.empty()) {
-        stream->inResponseHead_ = false;
-    }
-    return size * count;
 }
 
 CFHTTPMessageRef CFHTTPMessageCreateRequest(CFAllocatorRef /*alloc*/, CFStringRef requestMethod,
@@ -920,10 +829,6 @@ Boolean HttpReadStreamSetOptions(CFReadStreamRef stream, const HttpReadStreamOpt
 
 std::string HttpReadStreamErrorText(CFReadStreamRef stream) {
     return stream != nullptr ? stream->errorText() : std::string();
-}
-
-std::string HttpReadStreamStatusLine(CFReadStreamRef stream) {
-    return stream != nullptr ? stream->statusLine() : std::string();
 }
 
 std::uint64_t HttpReadStreamBatchingDelays(CFReadStreamRef stream) {

@@ -37,20 +37,20 @@
 //
 // Response. The request is a GET over HTTP/1.1 with no header fields beyond
 // libcurl's own Host and "Accept: */*" (no Accept-Encoding, no User-Agent).
-// The status line and header fields are not examined: the body alone reaches
-// the reader, whatever the status (a 404 page is delivered like any body).
-// The status line is kept for telling a user why a stream failed
-// (HttpReadStreamStatusLine).
-// Chunked transfer coding is decoded. A SHOUTcast-style status line
-// "ICY 200 OK" is accepted like "HTTP/1.0 200 OK"; any other non-HTTP status
-// line (such as "ICY 404 Not Found") is an error. Only http and https are
-// spoken, also across redirects; at most 5 redirects are followed. An
-// internationalised host name (UTF-8 in the URL) is looked up in its ASCII
-// form (IDNA 2008, as libidn2 makes it), whatever the process's locale; a
-// name that has none fails the transfer with libidn2's words. Connecting
-// times out after 15 s, and a transfer that receives no body byte for 30 s
-// while it waits for the server fails (not while it is paused because the
-// reader does not read).
+// Only a success reaches the reader: a response whose status is not 2xx (a
+// 404 page, a 500 without a body) is an error named by its status line
+// ("the server answered "HTTP/1.1 404 Not Found""), and none of its body is
+// delivered. Header fields are not examined. Chunked transfer coding is
+// decoded. A SHOUTcast-style status line "ICY 200 OK" is accepted like
+// "HTTP/1.0 200 OK"; any other non-HTTP status line (such as "ICY 404 Not
+// Found") is an error. Only http and https are spoken, also across redirects;
+// at most 5 redirects are followed, and a failure after a redirect is named
+// for itself (a certificate problem, too many redirects), not for the
+// redirect. An internationalised host name (UTF-8 in the URL) is looked up in
+// its ASCII form. These rules and their words are CurlTransfer's (shared with
+// the whole-body download). Connecting times out after 15 s, and a transfer
+// that receives no body byte for 30 s while it waits for the server fails
+// (not while it is paused because the reader does not read).
 //
 // Slow streams. Every wake of the owning thread for a socket costs a few
 // system calls whatever it brings (the loop's poll, the read, and libcurl's
@@ -225,11 +225,6 @@ Boolean HttpReadStreamSetOptions(CFReadStreamRef stream, const HttpReadStreamOpt
 // the transfer failed (which is before, or at the latest when, the error event is reported). Any
 // thread.
 std::string HttpReadStreamErrorText(CFReadStreamRef stream);
-
-// The status line of the latest response head received, without its line
-// end ("HTTP/1.1 404 Not Found"; after redirects, the last response's); empty
-// before one has arrived. Any thread.
-std::string HttpReadStreamStatusLine(CFReadStreamRef stream);
 
 // How many batching delays the stream has made so far (0 for a null
 // stream). Any thread.

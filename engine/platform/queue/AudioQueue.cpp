@@ -32,6 +32,15 @@ constexpr std::size_t kRawSlice = 16384;
 // sound server's client loop, the mixer), so a write per packet costs.
 constexpr double kWriteBatchSeconds = 0.1;
 
+void writeLine(const AudioOutputChoice& choice, const std::string& text) {
+    if (choice.log) {
+        choice.log(text);
+        return;
+    }
+    const std::string line = "orvento: " + text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
 }  // namespace
 
 class AudioQueue {
@@ -123,6 +132,8 @@ class AudioQueue {
     void notifyRunning(bool running);
     void reportFailure(const std::string& text);
     void takeOutputFailure();
+    // onFirstAudio, once the output has played (or, a file, taken) audio.
+    void tellFirstAudio();
 
     // Constant after construction.
     const AudioStreamBasicDescription format_;
@@ -160,6 +171,7 @@ class AudioQueue {
 
     // The queue's thread only.
     std::unique_ptr<Decoder> decoder_;
+    bool firstAudioTold_ = false;
     UInt64 appliedCookieVersion_ = 0;
     Slot* current_ = nullptr;  // the buffer being decoded
     std::size_t nextRun_ = 0;  // its next description, or byte offset without descriptions
@@ -293,17 +305,15 @@ OSStatus AudioQueue::start() {
         std::unique_ptr<AudioOutput> output =
             openOutput(outputChoice_, requested, error, moduleMissing);
         if (output == nullptr) {
+            writeLine(outputChoice_, "audio queue cannot start: " + error);
             if (moduleMissing) {
-                errorText_ = "No sound output: " + error +
-                             ". Reinstall Orvento with its SDL2 library, or choose another output.";
-            } else {
-                errorText_ = outputChoice_.kind == AudioOutputChoice::Kind::Device
-                                 ? "No sound output: " + error +
-                                       ". Connect a sound device, or choose another output."
-                                 : error;
+                errorText_ = error + ". Reinstall Orvento with its SDL2 library.";
+                return kAudioQueueErr_CannotStart;
             }
-            std::fprintf(stderr, "orvento: audio queue cannot start: %s\n", error.c_str());
-            return kAudioQueueErr_CannotStart;
+            errorText_ = error;
+            return outputChoice_.kind == AudioOutputChoice::Kind::Device
+                       ? kAudioQueueErr_InvalidDevice
+                       : kAudioQueueErr_CannotStart;
         }
         output_ = std::move(output);
         outputOpen_ = true;
@@ -521,6 +531,7 @@ AudioQueue::Step AudioQueue::writeOut(std::unique_lock<std::mutex>& lock) {
         reportFailure(failure);
     }
     takeOutputFailure();
+    tellFirstAudio();
     lock.lock();
     return wait ? Step{Step::Kind::Wait, *wait} : Step{Step::Kind::Progress};
 }
@@ -550,10 +561,20 @@ AudioQueue::Step AudioQueue::decodeCurrent(std::unique_lock<std::mutex>& lock) {
     return {Step::Kind::Progress};
 }
 
+void AudioQueue::tellFirstAudio() {
+    if (!firstAudioTold_ && output_->framesPlayed() > 0) {
+        firstAudioTold_ = true;
+        if (outputChoice_.onFirstAudio) {
+            outputChoice_.onFirstAudio();
+        }
+    }
+}
+
 AudioQueue::Step AudioQueue::drain(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     const AudioOutput::Duration left = output_->untilDrained();
     takeOutputFailure();
+    tellFirstAudio();  // all of a short stream may have been written at once
     lock.lock();
     if (left > AudioOutput::Duration::zero()) {
         return {Step::Kind::Wait, left};
@@ -655,8 +676,7 @@ void AudioQueue::reportFailure(const std::string& text) {
         reportedDecodeFailure_ = true;
     }
     if (first) {
-        std::fprintf(stderr, "orvento: audio queue: %s (later failures are not shown)\n",
-                     text.c_str());
+        writeLine(outputChoice_, "audio queue: " + text + " (later failures are not shown)");
     }
 }
 
@@ -685,7 +705,7 @@ OSStatus AudioQueueNewOutputTo(const AudioOutputChoice& output,
     if (status == kAudioQueueErr_CodecNotFound) {
         // The format is one the queue plays, but its decoder (or the module
         // holding it) could not be had: say why, since no queue exists to ask.
-        std::fprintf(stderr, "orvento: audio queue cannot decode this format: %s\n", error.c_str());
+        writeLine(output, "audio queue cannot decode this format: " + error);
     }
     if (status != noErr) {
         return status;

@@ -90,8 +90,8 @@
 //   libavcodec/libavutil (AAC) and SDL2 (the sound device) are mapped only by
 //   a process whose queues need them, through the modules of QueueModules.h,
 //   which also says where the modules are found. A module that cannot be
-//   loaded fails the call that needed it, with one line on standard error
-//   naming the module and giving dlerror()'s words: AudioQueueNewOutput[To]
+//   loaded fails the call that needed it, with one line to the output
+//   choice's log naming the module and giving dlerror()'s words: AudioQueueNewOutput[To]
 //   with kAudioQueueErr_CodecNotFound, AudioQueueStart with
 //   kAudioQueueErr_CannotStart and AudioQueueErrorText.
 //
@@ -104,9 +104,9 @@
 //     SDL offers are the queue's to convert to), with between about 100 and
 //     250 ms of audio kept queued at the device. When no device can be opened
 //     (for example on a machine without a sound card) AudioQueueStart fails
-//     with kAudioQueueErr_CannotStart, AudioQueueErrorText holds SDL's
-//     explanation, and one line saying so is written to standard error. A
-//     server that does not answer only means SDL is asked; there is never a
+//     with kAudioQueueErr_InvalidDevice, AudioQueueErrorText holds SDL's
+//     explanation, and one line saying so goes to the log. A server that
+//     does not answer only means SDL is asked; there is never a
 //     silent fallback to another output.
 //   - WavFile: a 32-bit float WAV file, written as fast as the audio is
 //     decoded (untimed), or as fast as the reader of a FIFO takes it. It
@@ -170,7 +170,7 @@ inline constexpr AudioQueuePropertyID kAudioQueueProperty_MagicCookie = fourChar
 // The format is not one the queue can play.
 inline constexpr OSStatus kAudioFormatUnsupportedDataFormatError = fourCharStatus("fmt?");
 // The decoding library could not be set up for this format, or the module
-// holding it could not be loaded (a line on standard error says why).
+// holding it could not be loaded (a line to the choice's log says why).
 inline constexpr OSStatus kAudioQueueErr_CodecNotFound = fourCharStatus("qcod");
 // The buffer was not allocated by this queue.
 inline constexpr OSStatus kAudioQueueErr_InvalidBuffer = fourCharStatus("qbuf");
@@ -182,9 +182,12 @@ inline constexpr OSStatus kAudioQueueErr_InvalidProperty = fourCharStatus("qpty"
 inline constexpr OSStatus kAudioQueueErr_InvalidPropertySize = fourCharStatus("qsiz");
 // The property's value is unusable (an AudioSpecificConfig the decoder refuses).
 inline constexpr OSStatus kAudioQueueErr_InvalidPropertyValue = fourCharStatus("qval");
-// The output could not be opened (no sound device, the sound device module
-// missing, an unwritable file); AudioQueueErrorText says why.
+// The output could not be opened (the sound device module missing, an
+// unwritable file); AudioQueueErrorText says why.
 inline constexpr OSStatus kAudioQueueErr_CannotStart = fourCharStatus("qdev");
+// No sound device could be opened (no sound server, no sound card);
+// AudioQueueErrorText gives SDL's words.
+inline constexpr OSStatus kAudioQueueErr_InvalidDevice = fourCharStatus("qidv");
 // Not allowed now: the queue is being disposed of, or a dispose from the
 // queue's own thread.
 inline constexpr OSStatus kAudioQueueErr_InvalidRunState = fourCharStatus("qrun");
@@ -210,9 +213,16 @@ struct AudioOutputChoice {
     // the queue uses it (a WAV file that can no longer be written): on the
     // queue's thread, or on the disposing thread when closing the output
     // fails. The queue plays on into nothing; stopping is the owner's call.
-    // Without it, the failure goes to standard error. The function must be
-    // safe to call from those threads until the queue is disposed of.
+    // Without it, the failure goes to log. The function must be safe to call
+    // from those threads until the queue is disposed of.
     std::function<void(const std::string& failure)> onFailure;
+    // Told once, on the queue's thread, when the output has first taken
+    // audio (a FIFO nobody reads takes none until its reader comes).
+    std::function<void()> onFirstAudio;
+    // The queue's own lines: an output that cannot start, a decoder that
+    // cannot be had or fails. Without it they go to standard error, after
+    // "orvento: ".
+    LineSink log;
     // Sees the decoded audio as the output takes it, in order and in the
     // output's format: `frames` interleaved float frames of `channels`
     // channels at `sampleRate`. On the queue's thread; it must not block.

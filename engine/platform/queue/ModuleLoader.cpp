@@ -29,15 +29,10 @@ constexpr ModuleFile kDeviceModule{"orvento_queue_sdl.so", "orvento_queue_sdl_mo
 constexpr ModuleFile kPulseModule{"orvento_queue_pulse.so", "orvento_queue_pulse_module",
                                   "the PulseAudio output module"};
 
-// Guards every load and the test folder.
+// Guards every load.
 std::mutex& loaderMutex() {
     static std::mutex mutex;
     return mutex;
-}
-
-std::string& testFolder() {
-    static std::string folder;
-    return folder;
 }
 
 // dlerror()'s words for the last failed dl call, or empty. glibc keeps that
@@ -54,9 +49,6 @@ bool isWithin(const fs::path& path, const fs::path& folder) {
 
 // Where to look, in order (see QueueModules.h).
 std::vector<fs::path> searchFolders() {
-    if (!testFolder().empty()) {
-        return {testFolder()};
-    }
     std::vector<fs::path> folders;
     std::error_code error;
     const fs::path program = fs::read_symlink("/proc/self/exe", error).parent_path();
@@ -158,11 +150,6 @@ const DeviceOutputModule* deviceOutputModule(std::string& error) {
 
 const DeviceOutputModule* pulseOutputModule(std::string& error) {
     return load(kPulseModule, pulseLoaded, error);
-}
-
-void setModuleFolderForTesting(std::string folder) {
-    std::lock_guard lock(loaderMutex());
-    testFolder() = std::move(folder);
 }
 
 }  // namespace orvento

@@ -37,8 +37,8 @@
 // A module that cannot be loaded is a failure of the call that needed it:
 // AudioQueueNewOutput[To] returns kAudioQueueErr_CodecNotFound, and
 // AudioQueueStart kAudioQueueErr_CannotStart with AudioQueueErrorText; either
-// writes one line to standard error naming the module file and giving
-// dlerror()'s words. There is never a silent fallback.
+// writes one line to the queue's log (AudioOutputChoice::log) naming the
+// module file and giving dlerror()'s words. There is never a silent fallback.
 #pragma once
 
 #include <memory>
@@ -78,10 +78,6 @@ const DeviceOutputModule* deviceOutputModule(std::string& error);
 // The PulseAudio module; its table is shaped as the SDL module's, with the
 // server's sink name in place of SDL's device name.
 const DeviceOutputModule* pulseOutputModule(std::string& error);
-
-// For tests only (production never calls it): modules not loaded yet are
-// looked for in `folder` alone; an empty string restores the usual places.
-void setModuleFolderForTesting(std::string folder);
 
 }  // namespace orvento
 

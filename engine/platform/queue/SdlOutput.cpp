@@ -26,6 +26,9 @@ std::mutex& subsystemMutex() {
 bool SdlOutput::open(const PcmFormat& requested, std::string& error) {
     {
         std::lock_guard lock(subsystemMutex());
+        // SDL would otherwise take SIGINT and SIGTERM for its own quit event
+        // while audio runs, and the program would no longer end on them.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
             error = std::string("cannot start SDL audio: ") + SDL_GetError();
             return false;

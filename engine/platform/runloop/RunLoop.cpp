@@ -336,6 +336,9 @@ bool RunLoop::pass(const std::string& mode, Clock::time_point deadline) {
             due.push_back(source);
         }
     }
+    // A pass that comes late finds several due: they fire as they fell due.
+    std::stable_sort(due.begin(), due.end(),
+                     [](const SourcePtr& a, const SourcePtr& b) { return a->due < b->due; });
     for (const SourcePtr& source : due) {
         if (!source->armed || source->due > now || !source->servedIn(mode)) {
             continue;

@@ -16,7 +16,8 @@
 //   3. run the work posted so far, in posting order;
 //   4. perform every signalled source (its signal is cleared first, so a
 //      source that signals itself again is performed on the next pass);
-//   5. fire every timer that is due;
+//   5. fire every timer that is due, in the order they fell due (a timer
+//      armed again for later by an earlier one waits);
 //   6. return if the loop was stopped, if a source was served and the caller
 //      asked to return after one, or if the time is up.
 // Only sources scheduled in the running mode or in kCFRunLoopCommonModes take

@@ -28,7 +28,6 @@ OSStatus AudioSessionInitialize(CFRunLoopRef /*inRunLoop*/, CFRunLoopMode /*inRu
     std::lock_guard lock(s.mutex);
     s.listener = inInterruptionListener;
     s.listenerData = inClientData;
-    ++s.state.initializeCalls;
     return noErr;
 }
 
@@ -47,7 +46,6 @@ OSStatus AudioSessionSetActive(Boolean active) {
     Session& s = session();
     std::lock_guard lock(s.mutex);
     s.state.active = active;
-    ++(active ? s.state.activations : s.state.deactivations);
     return noErr;
 }
 

@@ -32,9 +32,6 @@ OSStatus AudioSessionSetActive(Boolean active);
 struct AudioSessionState {
     UInt32 category = 0;
     bool active = false;
-    unsigned initializeCalls = 0;
-    unsigned activations = 0;    // calls of AudioSessionSetActive(true)
-    unsigned deactivations = 0;  // calls of AudioSessionSetActive(false)
 };
 AudioSessionState AudioSessionGetState();
 

@@ -1,6 +1,8 @@
 // Whole-body downloads: what a server sends and how, and what the caller gets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -25,7 +27,7 @@ struct DownloadRow {
     // Scripts the server and answers the URL to fetch.
     std::function<std::string(LoopbackServer&)> serve;
     std::optional<std::string> body;  // the expected body; none: the download fails
-    const char* error = "";           // a part of the failure's words
+    const char* error = "";           // a part of the failure's words, in lower case
     LoopbackServer::Transport transport = LoopbackServer::Transport::plain;
 };
 
@@ -38,18 +40,6 @@ std::function<std::string(LoopbackServer&)> at(const Script& script) {
     return [script](LoopbackServer& server) {
         server.setScript("/a", script);
         return server.url("/a");
-    };
-}
-
-// /r1 redirects to /r2 ... /r<n> to /body, which holds "arrived".
-std::function<std::string(LoopbackServer&)> redirects(int count) {
-    return [count](LoopbackServer& server) {
-        for (int i = 1; i <= count; ++i) {
-            server.setScript("/r" + std::to_string(i),
-                             Script::redirect(i == count ? "/body" : "/r" + std::to_string(i + 1)));
-        }
-        server.setScript("/body", Script::fixed("arrived"));
-        return server.url("/r1");
     };
 }
 
@@ -73,7 +63,10 @@ TEST_P(HttpDownload, DeliversTheWholeBodyOrNothing) {
     if (row.body) {
         EXPECT_EQ(result.error, "");
     } else {
-        EXPECT_NE(result.error.find(row.error), std::string::npos) << result.error;
+        std::string words = result.error;
+        std::transform(words.begin(), words.end(), words.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        EXPECT_NE(words.find(row.error), std::string::npos) << result.error;
     }
     // Whatever the server does, the limits bound the wait.
     EXPECT_LT(took, options.connectTimeout + options.totalTimeout + 1s);
@@ -83,9 +76,13 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, HttpDownload,
     testing::Values(
         DownloadRow{"a_body", at(Script::fixed("METAR")), "METAR"},
-        DownloadRow{"an_error_page_is_a_body",
+        DownloadRow{"an_error_page_is_no_body",
                     at(Script::fixed("<h1>Gone</h1>").withStatusLine("HTTP/1.1 404 Not Found")),
-                    "<h1>Gone</h1>"},
+                    std::nullopt, "the server answered \"http/1.1 404 not found\""},
+        DownloadRow{"a_server_error_with_json",
+                    at(Script::fixed("[{\"a\":\"x\",\"d\":\"http://h/\"}]")
+                           .withStatusLine("HTTP/1.1 500 Internal Server Error")),
+                    std::nullopt, "the server answered \"http/1.1 500 internal server error\""},
         DownloadRow{"a_body_of_exactly_the_cap", at(Script::fixed(kCapBody)), kCapBody},
         DownloadRow{"over_the_cap_its_length_announced", at(Script::fixed(kCapBody + "y")),
                     std::nullopt, "larger than 4096 bytes"},
@@ -93,21 +90,26 @@ INSTANTIATE_TEST_SUITE_P(
                     std::nullopt, "larger than 4096 bytes"},
         DownloadRow{"a_body_without_end_chunked", at(Script::endless().chunked()), std::nullopt,
                     "larger than 4096 bytes"},
-        DownloadRow{"five_redirects", redirects(5), "arrived"},
-        DownloadRow{"six_redirects", redirects(6), std::nullopt, "redirects"},
-        DownloadRow{"a_redirect_to_a_file", at(Script::redirect("file:///etc/hosts")), std::nullopt,
-                    "file"},
         DownloadRow{"a_connection_closed_mid_body", at(Script::pattern(3000).closeAfter(1000)),
                     std::nullopt},
         DownloadRow{"a_body_that_stalls", at(Script::pattern(3000).stallAfter(1000)), std::nullopt,
                     "timed out"},
         DownloadRow{"a_server_that_never_answers", at(Script::silent()), std::nullopt, "timed out"},
-        DownloadRow{"a_connection_nobody_accepts",
+        // Whether the kernel drops the connection attempt, or takes it and
+        // nobody answers, and whichever of libcurl's timers notices first:
+        // no body, and words that say it timed out.
+        DownloadRow{"a_connection_nobody_answers",
                     [](LoopbackServer&) {
                         static const loopback::UnansweredPort port;
                         return port.url("/a");
                     },
-                    std::nullopt, "Failed to connect"},
+                    std::nullopt, "time"},
+        DownloadRow{"a_port_that_refuses",
+                    [](LoopbackServer&) {
+                        const LoopbackServer gone;  // its port is closed once it is gone
+                        return "http://127.0.0.1:" + std::to_string(gone.port()) + "/a";
+                    },
+                    std::nullopt, "connect"},
         DownloadRow{"https", at(Script::fixed("TAF")), "TAF", "", LoopbackServer::Transport::tls}),
     [](const testing::TestParamInfo<DownloadRow>& info) { return std::string(info.param.name); });
 

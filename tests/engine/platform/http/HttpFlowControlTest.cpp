@@ -1,9 +1,6 @@
-// Backpressure, the stall rule (also through a long batching delay) and the
-// connect timeout.
+// Backpressure and the stall rule (also through a long batching delay).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
 #include <ostream>
 #include <string>
 
@@ -108,11 +105,13 @@ TEST_P(HttpReadStreamStall, NoBodyByteForTheStallTimeIsAnError) {
     LoopbackServer server;
     server.setScript("/", row.script);
     HttpReadStreamOptions options;
-    options.stallTimeoutSeconds = 0.3;
+    // A drip must not pass for a stall however busy the machine: twelve of
+    // its pieces fit in the stall time of the rows that must not fail.
+    options.stallTimeoutSeconds = row.fails ? 0.3 : 0.6;
     options.readBatchSeconds = row.batchSeconds;
     ClientLog log;
     const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log, options);
-    testsupport::runLoopUntil([&] { return log.terminals() > 0; }, row.fails ? 10 : 1.5);
+    testsupport::runLoopUntil([&] { return log.terminals() > 0; }, row.fails ? 10 : 2);
     EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
     if (row.fails) {
         EXPECT_EQ(log.errors, 1);
@@ -144,22 +143,6 @@ INSTANTIATE_TEST_SUITE_P(
                              Script::endless().paced(4000).writesOf(20).stallAfter(1000), true,
                              1000, kBatchPastTheStallTime}),
     [](const testing::TestParamInfo<StallRow>& info) { return std::string(info.param.name); });
-
-TEST(HttpReadStream, AConnectionThatIsNeverAcceptedTimesOut) {
-    const loopback::UnansweredPort port;
-    HttpReadStreamOptions options;
-    options.connectTimeoutSeconds = 0.3;
-    options.stallTimeoutSeconds = 120;  // so only the connect timeout can end it
-    ClientLog log;
-    const testsupport::StreamPtr stream = testsupport::startStream(port.url("/"), log, options);
-    ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }, 10));
-    EXPECT_EQ(log.errors, 1);
-    // libcurl words it "... Timeout was reached" or "Connection timeout after ...".
-    std::string text = HttpReadStreamErrorText(stream.get());
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    EXPECT_NE(text.find("timeout"), std::string::npos) << text;
-}
 
 }  // namespace
 }  // namespace orvento

@@ -1,14 +1,11 @@
-// The read stream's policies on their own, in simulated time: the read-
-// batching rule (read by read: which reads are followed by a batching delay)
-// and the byte ring (what goes in comes out, in order, across its wrap and
-// its growth).
+// The read stream's batching rule on its own, in simulated time: read by
+// read, which reads are followed by a batching delay.
 #include <gtest/gtest.h>
 
 #include <numeric>
 #include <string>
 #include <vector>
 
-#include "engine/platform/http/ByteRing.h"
 #include "engine/platform/http/ReadBatching.h"
 
 namespace orvento {
@@ -113,61 +110,6 @@ INSTANTIATE_TEST_SUITE_P(
                     kReadBatchSeconds,
                     105}),
     [](const testing::TestParamInfo<BatchingRow>& info) { return std::string(info.param.name); });
-
-struct RingStep {
-    bool write;
-    std::size_t bytes;
-};
-
-struct RingRow {
-    const char* name;
-    std::size_t capacity;
-    std::vector<RingStep> steps;
-    std::size_t capacityAfter;
-};
-
-class ByteRingOrder : public testing::TestWithParam<RingRow> {};
-
-TEST_P(ByteRingOrder, GivesBackEveryByteInOrder) {
-    const RingRow& row = GetParam();
-    ByteRing ring(row.capacity);
-    std::size_t written = 0;
-    std::size_t taken = 0;
-    for (const RingStep& step : row.steps) {
-        if (step.write) {
-            std::string piece(step.bytes, '\0');
-            for (char& c : piece) {
-                c = static_cast<char>(written++ % 251);
-            }
-            ring.write(piece.data(), piece.size());
-        } else {
-            std::vector<unsigned char> out(step.bytes);
-            const std::size_t got = ring.read(out.data(), out.size());
-            EXPECT_EQ(got, std::min(step.bytes, written - taken));
-            for (std::size_t i = 0; i < got; ++i, ++taken) {
-                ASSERT_EQ(out[i], taken % 251) << "byte " << taken;
-            }
-        }
-        EXPECT_EQ(ring.size(), written - taken);
-        EXPECT_EQ(ring.freeSpace(), ring.capacity() - ring.size());
-    }
-    EXPECT_EQ(ring.capacity(), row.capacityAfter);
-    ring.release();
-    EXPECT_TRUE(ring.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ByteRingOrder,
-    testing::Values(RingRow{"Wraps", 10, {{true, 7}, {false, 5}, {true, 6}, {false, 8}}, 10},
-                    RingRow{
-                        "FillsExactly", 10, {{true, 10}, {false, 3}, {true, 3}, {false, 10}}, 10},
-                    // A piece that does not fit makes the ring grow around what it holds.
-                    RingRow{"GrowsForAPieceThatDoesNotFit",
-                            10,
-                            {{true, 8}, {false, 6}, {true, 6}, {true, 9}, {false, 100}},
-                            17},
-                    RingRow{"StartsLargeForALargeFirstPiece", 10, {{true, 25}, {false, 25}}, 25}),
-    [](const testing::TestParamInfo<RingRow>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace orvento

@@ -9,75 +9,28 @@
 
 namespace orvento::test {
 
-RecordingParser::RecordingParser(AudioFileTypeID hint) {
-    EXPECT_EQ(AudioFileStreamOpen(this, &RecordingParser::onProperty, &RecordingParser::onPackets,
-                                  hint, &stream_),
-              noErr);
-}
-
-RecordingParser::~RecordingParser() {
-    if (stream_ != nullptr) {
-        EXPECT_EQ(AudioFileStreamClose(stream_), noErr);
-    }
-}
-
-OSStatus RecordingParser::feed(const UInt8* data, size_t size, AudioFileStreamParseFlags flags) {
-    OSStatus status = AudioFileStreamParseBytes(stream_, static_cast<UInt32>(size), data, flags);
-    if (status != noErr && record_.status == noErr) {
-        record_.status = status;
-    }
-    return status;
+std::string fixturePath(const std::string& name) {
+    const char* root = std::getenv("ORVENTO_SOURCE_DIR");
+    return std::string(root != nullptr ? root : ".") + "/tests/data/" + name;
 }
 
 const ParseRecord& RecordingParser::record() {
-    AudioFileStreamGetDiagnostics(stream_, &record_.diagnostics);
+    static_cast<probe::ProbeResult&>(record_) = probe_.result();
     return record_;
 }
 
-void RecordingParser::onProperty(void* self, AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                                 AudioFileStreamPropertyFlags*) {
-    auto& p = *static_cast<RecordingParser*>(self);
-    ParseRecord& r = p.record_;
-    if (id == kAudioFileStreamProperty_DataFormat) {
-        p.sawFormat_ = true;
-    }
-    if (id != kAudioFileStreamProperty_ReadyToProducePackets) {
-        return;
-    }
-    ++r.readyCount;
-    r.formatBeforeReady = p.sawFormat_;
-    UInt32 size = sizeof r.format;
-    EXPECT_EQ(
-        AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_DataFormat, &size, &r.format),
-        noErr);
-    size = sizeof r.fileType;
-    EXPECT_EQ(
-        AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_FileFormat, &size, &r.fileType),
-        noErr);
-    UInt32 cookieSize = 0;
-    r.cookieInfoStatus = AudioFileStreamGetPropertyInfo(
-        stream, kAudioFileStreamProperty_MagicCookieData, &cookieSize, nullptr);
-    if (r.cookieInfoStatus == noErr) {
-        r.cookie.assign(cookieSize, 0);
-        EXPECT_EQ(AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_MagicCookieData,
-                                             &cookieSize, r.cookie.data()),
-                  noErr);
-    }
+void RecordingParser::onReady(const probe::ProbeResult& /*result*/) {
+    ++record_.readyCount;
 }
 
-void RecordingParser::onPackets(void* self, UInt32 numberBytes, UInt32 numberPackets,
-                                const void* data, AudioStreamPacketDescription* descriptions) {
-    auto& r = static_cast<RecordingParser*>(self)->record_;
+void RecordingParser::onPackets(UInt32 numberBytes, UInt32 numberPackets, const void* data,
+                                const AudioStreamPacketDescription* descriptions) {
+    ParseRecord& r = record_;
     const auto* bytes = static_cast<const UInt8*>(data);
-    ++r.runs;
-    r.largestRunPackets = std::max(r.largestRunPackets, numberPackets);
     if (descriptions == nullptr) {
-        UInt32 frame = r.format.mBytesPerFrame;
-        if (frame == 0 || numberBytes % frame != 0 || numberBytes / frame != numberPackets ||
-            numberBytes > 32768) {
-            r.pcmRunsWholeFrames = false;
-        }
-        r.pcmBytes += numberBytes;
+        const UInt32 frame = probe_.result().format.mBytesPerFrame;
+        r.pcmRunsWholeFrames = r.pcmRunsWholeFrames && frame != 0 && numberBytes % frame == 0 &&
+                               numberBytes / frame == numberPackets && numberBytes <= 32768;
         r.audio.insert(r.audio.end(), bytes, bytes + numberBytes);
         return;
     }
@@ -87,27 +40,14 @@ void RecordingParser::onPackets(void* self, UInt32 numberBytes, UInt32 numberPac
             r.descriptionsInBounds = false;
             continue;
         }
-        r.packetSizes.push_back(d.mDataByteSize);
-        r.packetFrames.push_back(d.mVariableFramesInPacket);
         r.audio.insert(r.audio.end(), bytes + d.mStartOffset,
                        bytes + d.mStartOffset + d.mDataByteSize);
     }
 }
 
 const char* splitName(Split split) {
-    switch (split) {
-        case Split::Whole:
-            return "Whole";
-        case Split::Engine32k:
-            return "Engine32k";
-        case Split::OneByte:
-            return "OneByte";
-        case Split::Random:
-            return "Random";
-        case Split::Primes:
-            return "Primes";
-    }
-    return "?";
+    static constexpr const char* kNames[] = {"Whole", "Engine32k", "OneByte", "Random", "Primes"};
+    return kNames[static_cast<int>(split)];
 }
 
 ParseRecord parseBytes(const std::vector<UInt8>& bytes, AudioFileTypeID hint, Split split,
@@ -116,48 +56,38 @@ ParseRecord parseBytes(const std::vector<UInt8>& bytes, AudioFileTypeID hint, Sp
     std::mt19937 random(seed);
     static constexpr size_t kPrimes[] = {7, 13, 1021, 3, 4099, 1, 509};
     size_t pos = 0;
-    size_t call = 0;
-    while (pos < bytes.size()) {
-        size_t piece = bytes.size() - pos;
+    for (size_t call = 0; pos < bytes.size(); ++call) {
+        const size_t left = bytes.size() - pos;
+        size_t piece = left;
         switch (split) {
             case Split::Whole:
                 break;
             case Split::Engine32k:
-                piece = std::min<size_t>(piece, 32768);
+                piece = 32768;
                 break;
             case Split::OneByte:
                 piece = 1;
                 break;
             case Split::Random:
-                piece = std::min<size_t>(
-                    piece, std::uniform_int_distribution<size_t>(1, call % 3 ? 64 : 9000)(random));
+                piece = std::uniform_int_distribution<size_t>(1, call % 3 ? 64 : 9000)(random);
                 break;
             case Split::Primes:
-                piece = std::min(piece, kPrimes[call % std::size(kPrimes)]);
+                piece = kPrimes[call % std::size(kPrimes)];
                 break;
         }
+        piece = std::min(piece, left);
         if (parser.feed(bytes.data() + pos, piece) != noErr) {
             break;
         }
         pos += piece;
-        ++call;
     }
     return parser.record();
 }
 
-std::string fixturePath(const std::string& name) {
-    const char* root = std::getenv("ORVENTO_SOURCE_DIR");
-    return std::string(root != nullptr ? root : ".") + "/tests/data/" + name;
-}
-
-std::vector<UInt8> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in.good()) << "cannot read " << path;
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::vector<UInt8> readFixture(const std::string& name) {
-    return readFile(fixturePath(name));
+    std::ifstream in(fixturePath(name), std::ios::binary);
+    EXPECT_TRUE(in.good()) << "cannot read " << name;
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::vector<UInt32> expectedPacketSizes(const std::string& fixture) {

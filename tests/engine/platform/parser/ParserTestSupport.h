@@ -1,56 +1,41 @@
-// Drives the streaming parser the way the engine does and records what it
-// delivers, for the parser tests.
+// Drives the streaming parser through the probe (the probe tool's recorder)
+// the way the engine does, and keeps what the parser tests compare.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "engine/platform/parser/AudioFileStream.h"
+#include "tools/probe/Probe.h"
 
 namespace orvento::test {
 
-// Everything a parse produced, comparable across feeds.
-struct ParseRecord {
+// What a parse produced, comparable across feeds: the probe's result (status,
+// format, file type, cookie, packet sizes, diagnostics) and more.
+struct ParseRecord : probe::ProbeResult {
     int readyCount = 0;
-    bool formatBeforeReady = false;  // 'dfmt' was announced before 'redy'
-    AudioStreamBasicDescription format{};
-    AudioFileTypeID fileType = 0;
-    std::vector<UInt8> cookie;
-    OSStatus cookieInfoStatus = noErr;
-    std::vector<UInt32> packetSizes;
-    std::vector<UInt32> packetFrames;  // each description's mVariableFramesInPacket
     std::vector<UInt8> audio;          // every delivered packet's bytes, in order
-    UInt64 pcmBytes = 0;
-    UInt64 runs = 0;
-    UInt32 largestRunPackets = 0;
-    bool pcmRunsWholeFrames = true;
-    bool descriptionsInBounds = true;
-    OSStatus status = noErr;  // first non-zero parse status
-    AudioFileStreamDiagnostics diagnostics{};
+    bool pcmRunsWholeFrames = true;    // runs without descriptions: whole frames, at most 32 KiB
+    bool descriptionsInBounds = true;  // every description lies inside its delivery
 };
 
 // One parser, fed by the caller.
-class RecordingParser {
+class RecordingParser : private probe::PacketObserver {
   public:
-    explicit RecordingParser(AudioFileTypeID hint);
-    ~RecordingParser();
-    RecordingParser(const RecordingParser&) = delete;
-    RecordingParser& operator=(const RecordingParser&) = delete;
+    explicit RecordingParser(AudioFileTypeID hint) : probe_(hint, this, true) {}
 
-    OSStatus feed(const UInt8* data, size_t size, AudioFileStreamParseFlags flags = 0);
-    AudioFileStreamID stream() const { return stream_; }
+    OSStatus feed(const UInt8* data, size_t size, AudioFileStreamParseFlags flags = 0) {
+        return probe_.feed(data, size, flags);
+    }
     const ParseRecord& record();
 
   private:
-    static void onProperty(void* self, AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                           AudioFileStreamPropertyFlags* flags);
-    static void onPackets(void* self, UInt32 numberBytes, UInt32 numberPackets, const void* data,
-                          AudioStreamPacketDescription* descriptions);
+    void onReady(const probe::ProbeResult& result) override;
+    void onPackets(UInt32 numberBytes, UInt32 numberPackets, const void* data,
+                   const AudioStreamPacketDescription* descriptions) override;
 
-    AudioFileStreamID stream_ = nullptr;
+    probe::Probe probe_;
     ParseRecord record_;
-    bool sawFormat_ = false;
 };
 
 // How a byte string is cut into parse calls.
@@ -61,7 +46,6 @@ ParseRecord parseBytes(const std::vector<UInt8>& bytes, AudioFileTypeID hint, Sp
                        unsigned seed = 1);
 
 std::string fixturePath(const std::string& name);
-std::vector<UInt8> readFile(const std::string& path);
 std::vector<UInt8> readFixture(const std::string& name);
 // The independent reader's packet sizes for a fixture.
 std::vector<UInt32> expectedPacketSizes(const std::string& fixture);

@@ -3,7 +3,9 @@
 // or complete, underruns survived, failures reported.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 #include "engine/platform/mixer/Mixer.h"
 #include "tests/engine/platform/queue/QueueTestSupport.h"
@@ -70,6 +72,12 @@ TEST_P(EveryOutput, PlaysToTheEndThenGivesBuffersBackInOrderOnItsOwnThread) {
         ASSERT_EQ(queue.enqueue(buffers.back(), sine16(400, kRate, 1)), noErr);  // 50 ms each
     }
     ASSERT_EQ(AudioQueueStart(queue.get(), nullptr), noErr);
+    // The sound library leaves Ctrl-C and SIGTERM to the program.
+    for (const int signal : {SIGINT, SIGTERM}) {
+        struct sigaction action {};
+        sigaction(signal, nullptr, &action);
+        EXPECT_EQ(action.sa_handler, SIG_DFL) << sigabbrev_np(signal);
+    }
     ASSERT_EQ(AudioQueueStop(queue.get(), false), noErr);
     ASSERT_TRUE(queue.waitFor([&] { return queue.countOf(QueueEvent::Kind::Stopped) == 1; }));
 
@@ -90,30 +98,6 @@ TEST_P(EveryOutput, PlaysToTheEndThenGivesBuffersBackInOrderOnItsOwnThread) {
     for (const auto& id : threads) {
         EXPECT_EQ(id, threads.front());
         EXPECT_NE(id, std::this_thread::get_id());
-    }
-}
-
-TEST_P(EveryOutput, DisposalGivesBackEveryBufferAndNoCallbackRunsAfterIt) {
-    for (const bool start : {false, true}) {
-        SCOPED_TRACE(start ? "started" : "never started");
-        RecordingQueue queue(pcm16(kRate, 1), choose(GetParam()));
-        ASSERT_EQ(queue.status(), noErr);
-        std::vector<AudioQueueBufferRef> buffers;
-        for (int i = 0; i < 4; ++i) {
-            buffers.push_back(queue.allocate(32768));
-            ASSERT_EQ(queue.enqueue(buffers.back(), sine16(8000, kRate, 1)), noErr);  // 1 s each
-        }
-        if (start) {
-            ASSERT_EQ(AudioQueueStart(queue.get(), nullptr), noErr);
-        }
-        ASSERT_EQ(queue.dispose(true), noErr);
-        for (AudioQueueBufferRef buffer : buffers) {
-            EXPECT_EQ(queue.timesBack(buffer), 1U);
-        }
-        EXPECT_FALSE(queue.sawCallbackAfterDispose());
-        const std::vector<UInt32> expected =
-            start ? std::vector<UInt32>{1, 0} : std::vector<UInt32>{};
-        EXPECT_EQ(queue.listenedStates(), expected);
     }
 }
 
@@ -183,20 +167,6 @@ TEST_P(TimedOutput, UnderrunKeepsRunningAndResumesWhenBuffersArrive) {
     EXPECT_EQ(queue.listenedStates(), (std::vector<UInt32>{1, 0}));
 }
 
-TEST_P(TimedOutput, DrainedStopWaitsForTheAudioToPlay) {
-    RecordingQueue queue(pcm16(kRate, 1), choose(GetParam()));
-    ASSERT_EQ(queue.status(), noErr);
-    AudioQueueBufferRef buffer = queue.allocate(32768);
-    ASSERT_EQ(queue.enqueue(buffer, sine16(4000, kRate, 1)), noErr);  // 0.5 s
-    const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(AudioQueueStart(queue.get(), nullptr), noErr);
-    ASSERT_EQ(AudioQueueStop(queue.get(), false), noErr);
-    ASSERT_TRUE(queue.waitFor([&] { return queue.countOf(QueueEvent::Kind::Stopped) == 1; }));
-    // Real-time outputs cannot finish half a second of audio sooner.
-    EXPECT_GE(std::chrono::steady_clock::now() - started, 450ms);
-    EXPECT_EQ(queue.framesPlayed(), 4000U);
-}
-
 INSTANTIATE_TEST_SUITE_P(Outputs, TimedOutput, ::testing::ValuesIn(kTimedOutputs), rowName);
 
 // A device that is not there: the start fails with a clear status and
@@ -206,7 +176,7 @@ TEST(WithoutSoundDevice, StartFailsWithAClearStatusAndMessageAndNothingPlays) {
     ASSERT_EQ(queue.status(), noErr);
     AudioQueueBufferRef buffer = queue.allocate(32768);
     ASSERT_EQ(queue.enqueue(buffer, sine16(800, kRate, 1)), noErr);
-    EXPECT_EQ(AudioQueueStart(queue.get(), nullptr), kAudioQueueErr_CannotStart);
+    EXPECT_EQ(AudioQueueStart(queue.get(), nullptr), kAudioQueueErr_InvalidDevice);
     const std::string text = AudioQueueErrorText(queue.get());
     EXPECT_NE(text.find("sound device"), std::string::npos) << text;
     ASSERT_EQ(queue.dispose(true), noErr);

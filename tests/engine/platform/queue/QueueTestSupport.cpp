@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -47,15 +48,11 @@ OSStatus RecordingQueue::dispose(bool immediate) {
     const OSStatus status = AudioQueueDispose(queue_, immediate);
     if (status == noErr) {
         disposed_ = true;
-        disposedFlag_.store(true);
     }
     return status;
 }
 
 void RecordingQueue::record(QueueEvent event) {
-    if (disposedFlag_.load()) {
-        afterDispose_.store(true);
-    }
     char name[32] = {};
     pthread_getname_np(pthread_self(), name, sizeof name);
     if (std::string(name) != "orvento-queue") {
@@ -138,21 +135,16 @@ UInt64 RecordingQueue::framesPlayed() const {
     return static_cast<UInt64>(now.mSampleTime);
 }
 
-AudioStreamBasicDescription pcmFormat(double rate, UInt32 channels, UInt32 bits, UInt32 flags) {
-    AudioStreamBasicDescription format{};
-    format.mSampleRate = rate;
-    format.mFormatID = kAudioFormatLinearPCM;
-    format.mFormatFlags = flags | kAudioFormatFlagIsPacked;
-    format.mBytesPerPacket = channels * bits / 8;
-    format.mFramesPerPacket = 1;
-    format.mBytesPerFrame = channels * bits / 8;
-    format.mChannelsPerFrame = channels;
-    format.mBitsPerChannel = bits;
-    return format;
-}
-
 AudioStreamBasicDescription pcm16(double rate, UInt32 channels) {
-    return pcmFormat(rate, channels, 16, kAudioFormatFlagIsSignedInteger);
+    return {rate,
+            kAudioFormatLinearPCM,
+            kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked,
+            channels * 2,
+            1,
+            channels * 2,
+            channels,
+            16,
+            0};
 }
 
 std::vector<std::byte> sine16(std::size_t frames, double rate, UInt32 channels, double hz) {
@@ -179,7 +171,17 @@ std::string scratchPath(const std::string& name) {
     std::string test = info != nullptr ? std::string(info->test_suite_name()) + "." + info->name()
                                        : std::string("test");
     std::replace(test.begin(), test.end(), '/', '_');
-    const auto dir = std::filesystem::temp_directory_path() / ("orvento-queue-" + test);
+    // A folder of this process's own (the same test may run in several
+    // trees at once), removed when the process ends.
+    static const struct Root {
+        std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("orvento-queue-" + std::to_string(::getpid()));
+        ~Root() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } root;
+    const auto dir = root.path / test;
     std::filesystem::create_directories(dir);
     return (dir / name).string();
 }

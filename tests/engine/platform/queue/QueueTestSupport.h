@@ -49,7 +49,6 @@ class RecordingQueue {
     std::size_t timesBack(AudioQueueBufferRef buffer) const;
     std::size_t countOf(QueueEvent::Kind kind) const;
     bool sawCallbackOffQueueThread() const { return offQueueThread_.load(); }
-    bool sawCallbackAfterDispose() const { return afterDispose_.load(); }
     std::vector<std::thread::id> callbackThreads() const;
     // The running state the listener read through AudioQueueGetProperty, per call.
     std::vector<UInt32> listenedStates() const;
@@ -69,12 +68,9 @@ class RecordingQueue {
     std::vector<std::thread::id> threads_;
     std::vector<UInt32> states_;
     std::atomic<bool> offQueueThread_{false};
-    std::atomic<bool> afterDispose_{false};
-    std::atomic<bool> disposedFlag_{false};
 };
 
 // Formats.
-AudioStreamBasicDescription pcmFormat(double rate, UInt32 channels, UInt32 bits, UInt32 flags);
 AudioStreamBasicDescription pcm16(double rate, UInt32 channels);
 
 // `frames` frames of a sine at `hz`, amplitude 0.5, 16-bit little-endian.

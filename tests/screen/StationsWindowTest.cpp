@@ -1,0 +1,172 @@
+// Finding stations and the weather of any airport, through the window: a
+// station found by typing, played with Return, starred and found again under
+// the favourites after a restart (a new window on the same settings file); a
+// reload that fails and keeps the list; an airport code typed in the weather
+// panel, refused when wrong, fetched from the local station site when right,
+// and a report flagged when it is old.
+#include <QApplication>
+#include <QDateTime>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "controller/StationCatalogue.h"
+#include "controller/StatusTexts.h"
+#include "controller/WeatherReport.h"
+#include "controller/WeatherTexts.h"
+#include "tests/screen/ScreenHarness.h"
+#include "tools/station-server/StationSite.h"
+
+namespace orvento::test {
+namespace {
+
+using loopback::LoopbackServer;
+using loopback::Script;
+
+QStringList shownNames(const QListView& list) {
+    QStringList names;
+    for (int row = 0; row < list.model()->rowCount(); ++row) {
+        names.append(list.model()->index(row, 0).data().toString());
+    }
+    return names;
+}
+
+// "ddhhmm" of a moment `minutes` ago, as a METAR gives it.
+QString issuedMinutesAgo(int minutes) {
+    return QDateTime::currentDateTimeUtc()
+        .addSecs(-60 * minutes)
+        .toString(QStringLiteral("ddHHmm"));
+}
+
+}  // namespace
+
+class StationsWindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void foundPlayedStarredAndFoundAfterARestart();
+    void reloadThatFailsKeepsTheList();
+    void airportTypedInTheWeatherPanel();
+    void oldMetarFlagged_data();
+    void oldMetarFlagged();
+};
+
+void StationsWindowTest::foundPlayedStarredAndFoundAfterARestart() {
+    const QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("orvento.conf"));
+    LoopbackServer streams;
+    streams.setScript("/approach.mp3", liveStation());
+    LoopbackServer catalogue;
+    const QString approach = QString::fromStdString(streams.url("/approach.mp3"));
+    catalogue.setScript(
+        kCataloguePath,
+        Script::fixed(R"([{"a":"İstanbul Tower 118.1","d":"http://127.0.0.1:1/t"},)"
+                      R"({"a":"İstanbul Approach 120.5","d":")" +
+                      approach.toStdString() +
+                      R"("},{"a":"Ankara Approach 119.1","d":"http://127.0.0.1:1/a"}])"));
+    const QString base = QString::fromStdString(catalogue.url(""));
+    const QString name = QStringLiteral("İstanbul Approach 120.5");
+    {
+        ScreenHarness h(nullptr, nullptr, base, {}, true, std::make_shared<Settings>(file));
+        StationBrowser& browser = *h.screen().stationBrowser;
+        h.screen().findAction->trigger();
+        QVERIFY(browser.isVisible());
+        QCOMPARE(QApplication::focusWidget(), browser.searchField());
+        QTest::keyClicks(browser.searchField(), QStringLiteral("app"));
+        QCOMPARE(shownNames(*browser.list()), (QStringList{name, "Ankara Approach 119.1"}));
+        QTest::keyClick(browser.searchField(), Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(h.status(), playingText(), 15000);
+        QCOMPARE(h.controller->selectedStation(), (Station{name, approach}));
+
+        // Starred with Space on its row.
+        h.screen().openSearch();
+        QTest::keyClick(browser.searchField(), Qt::Key_Down);
+        QCOMPARE(QApplication::focusWidget(), browser.list());
+        QTest::keyClick(browser.list(), Qt::Key_Space);
+        QCOMPARE(browser.list()->currentIndex().data(StationListModel::FavouriteRole),
+                 QVariant(true));
+        h.press();
+        QTRY_COMPARE(h.controller->playState(), PlaybackController::PlayState::Idle);
+    }
+    ScreenHarness h(nullptr, nullptr, base, {}, true, std::make_shared<Settings>(file));
+    // The last station is selected, not played.
+    QCOMPARE(h.screen().textField->text(), approach);
+    QCOMPARE(h.controller->attempts(), 0u);
+    QTest::mouseClick(h.screen().selectButton, Qt::LeftButton);
+    StationBrowser& browser = *h.screen().stationBrowser;
+    QTest::mouseClick(browser.scopeButton(StationFilterModel::Scope::favourites), Qt::LeftButton);
+    QCOMPARE(shownNames(*browser.list()), QStringList{name});
+    QTest::mouseClick(browser.scopeButton(StationFilterModel::Scope::recent), Qt::LeftButton);
+    QCOMPARE(shownNames(*browser.list()), QStringList{name});
+}
+
+void StationsWindowTest::reloadThatFailsKeepsTheList() {
+    LoopbackServer catalogue;
+    catalogue.setScript(kCataloguePath, Script::fixed(R"([{"a":"Tower","d":"http://t/1"}])"));
+    const QString base = QString::fromStdString(catalogue.url(""));
+    ScreenHarness h(nullptr, nullptr, base, {});
+    const QString server = QStringLiteral("127.0.0.1:%1").arg(catalogue.port());
+    catalogue.setScript(kCataloguePath, Script::fixed("<html>Not Found</html>"));
+    h.screen().reloadAction->trigger();
+    QTRY_COMPARE(h.status(), reloadText(CatalogueOutcome::unreadable, server, {}, 1));
+    QCOMPARE(h.screen().tableData1(), QStringList{"Tower"});
+
+    catalogue.setScript(kCataloguePath, Script::fixed(R"([{"a":"A","d":"u"},{"a":"B","d":"v"}])"));
+    QTest::keyClick(&h.screen(), Qt::Key_F5);
+    QTRY_COMPARE(h.status(), reloadText(CatalogueOutcome::loaded, server, {}, 2));
+    QCOMPARE(h.screen().tableData1(), (QStringList{"A", "B"}));
+}
+
+void StationsWindowTest::airportTypedInTheWeatherPanel() {
+    const QTemporaryDir folder;
+    auto settings = std::make_shared<Settings>(folder.filePath(QStringLiteral("orvento.conf")));
+    const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
+    const QString url = QString::fromStdString(site.baseUrl());
+    ScreenHarness h(nullptr, nullptr, url, url, true, settings);
+    WeatherPanel& panel = *h.screen().weatherPanel;
+    QCOMPARE(panel.airportField()->text(), QStringLiteral("LTBA"));
+
+    panel.airportField()->selectAll();
+    QTest::keyClicks(panel.airportField(), QStringLiteral("LT1A"));
+    QTest::keyClick(panel.airportField(), Qt::Key_Return);
+    QCOMPARE(panel.message(), wrongAirportText(QStringLiteral("LT1A")));
+    QCOMPARE(settings->weatherAirport(), QStringLiteral("LTBA"));
+
+    panel.airportField()->selectAll();
+    QTest::keyClicks(panel.airportField(), QStringLiteral(" ltfm"));
+    QTest::keyClick(panel.airportField(), Qt::Key_Return);
+    QCOMPARE(settings->weatherAirport(), QStringLiteral("LTFM"));
+    QTRY_VERIFY(h.screen().metar->toPlainText().contains(QStringLiteral("TAF LTFM")));
+    QVERIFY(h.screen().metar->toPlainText().contains(QStringLiteral("\nLTFM ")));
+    QCOMPARE(panel.metarView()->badgeText(), QStringLiteral("MVFR"));
+    QVERIFY(!panel.metarView()->flaggedOld());
+    QVERIFY(!panel.timeline()->periods().isEmpty());
+    QCOMPARE(panel.message(), QString());
+}
+
+void StationsWindowTest::oldMetarFlagged_data() {
+    QTest::addColumn<int>("minutes");
+    QTest::addColumn<bool>("old");
+    QTest::newRow("10 minutes") << 10 << false;
+    QTest::newRow("85 minutes") << 85 << false;
+    QTest::newRow("95 minutes") << 95 << true;
+    QTest::newRow("a day") << 24 * 60 << true;
+}
+
+void StationsWindowTest::oldMetarFlagged() {
+    QFETCH(int, minutes);
+    QFETCH(bool, old);
+    LoopbackServer server;
+    server.setScript(kMetarPath, Script::fixed(("LTBA " + issuedMinutesAgo(minutes) +
+                                                "Z 34012KT 9999 FEW030 19/11 Q1016")
+                                                   .toStdString()));
+    server.setScript(kTafPath, Script::fixed("TAF LTBA"));
+    ScreenHarness h(nullptr, nullptr, {}, QString::fromStdString(server.url("")));
+    const MetarView& view = *h.screen().weatherPanel->metarView();
+    QCOMPARE(view.badgeText(), QStringLiteral("VFR"));
+    QCOMPARE(view.flaggedOld(), old);
+}
+
+}  // namespace orvento::test
+
+QTEST_MAIN(orvento::test::StationsWindowTest)
+#include "StationsWindowTest.moc"
