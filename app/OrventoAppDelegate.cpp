@@ -18,7 +18,10 @@ constexpr int kWindowMargin = 48;  // kept free of the screen's available height
 OrventoAppDelegate::OrventoAppDelegate(PelorinServices engine, ScreenServices services,
                                        std::shared_ptr<Mixer> mixer)
     : mixer_(std::move(mixer)),
-      stationChannel_(mixer_ ? std::make_unique<MixerChannel>(*mixer_) : nullptr),
+      stationChannel_(mixer_ ? std::make_unique<MixerChannel>(
+                                   *mixer_, ChannelControls{},
+                                   engine.platform ? engine.platform->lineSink() : LineSink{})
+                             : nullptr),
       controller_(std::make_unique<PlaybackController>(engine, services.log)) {
     if (stationChannel_) {
         controller_->setPlatformSource([this] { return stationChannel_->nextPlatform(); });

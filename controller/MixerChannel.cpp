@@ -11,8 +11,8 @@ constexpr double kSilentDb = -120;
 
 }  // namespace
 
-MixerChannel::MixerChannel(Mixer& mixer, ChannelControls controls)
-    : mixer_(mixer), controls_(controls) {}
+MixerChannel::MixerChannel(Mixer& mixer, ChannelControls controls, LineSink log)
+    : mixer_(mixer), log_(std::move(log)), controls_(controls) {}
 
 MixerChannel::~MixerChannel() {
     giveUp();
@@ -26,7 +26,7 @@ std::shared_ptr<EnginePlatform> MixerChannel::nextPlatform() {
     apply(*feed);
     giveUp();
     feed_ = std::move(feed);
-    return std::make_shared<EnginePlatform>(feed_->outputChoice());
+    return std::make_shared<EnginePlatform>(feed_->outputChoice(), log_);
 }
 
 void MixerChannel::giveUp() {

@@ -29,7 +29,8 @@ struct ChannelControls {
 
 class MixerChannel {
   public:
-    explicit MixerChannel(Mixer& mixer, ChannelControls controls = {});
+    // `log`: the engine's lines of the channel's players (EnginePlatform's).
+    explicit MixerChannel(Mixer& mixer, ChannelControls controls = {}, LineSink log = {});
     ~MixerChannel();
     MixerChannel(const MixerChannel&) = delete;
     MixerChannel& operator=(const MixerChannel&) = delete;
@@ -55,6 +56,7 @@ class MixerChannel {
     void giveUp();
 
     Mixer& mixer_;
+    const LineSink log_;
     ChannelControls controls_;
     std::shared_ptr<MixerFeed> feed_;
 };
