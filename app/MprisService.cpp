@@ -176,12 +176,23 @@ Station MprisService::station() const {
     return shown;
 }
 
+void MprisService::setMonitor(MonitorController* monitor) {
+    monitor_ = monitor;
+    if (monitor_ != nullptr) {
+        connect(monitor_, &MonitorController::playingChanged, this, &MprisService::announceChanges);
+    }
+}
+
 bool MprisService::idle() const {
     return controller_.playState() == PlaybackController::PlayState::Idle;
 }
 
+bool MprisService::monitorPlays() const {
+    return monitor_ != nullptr && monitor_->playing();
+}
+
 QString MprisService::playbackStatus() const {
-    return idle() ? QStringLiteral("Stopped") : QStringLiteral("Playing");
+    return idle() && !monitorPlays() ? QStringLiteral("Stopped") : QStringLiteral("Playing");
 }
 
 QVariantMap MprisService::metadata() const {
@@ -214,7 +225,7 @@ qlonglong MprisService::position() const {
 }
 
 void MprisService::play() {
-    if (idle() && canPlay()) {
+    if (idle() && canPlay() && !monitorPlays()) {
         controller_.press();
     }
 }
@@ -224,6 +235,9 @@ void MprisService::pause() {
 }
 
 void MprisService::stop() {
+    if (monitorPlays()) {
+        monitor_->stop();
+    }
     if (!idle()) {
         controller_.press();
     }
@@ -234,7 +248,9 @@ void MprisService::previous() {
 }
 
 void MprisService::playPause() {
-    if (canPlay()) {
+    if (monitorPlays()) {
+        stop();
+    } else if (canPlay()) {
         controller_.press();
     }
 }

@@ -14,6 +14,10 @@
 //   Next, Seek, SetPosition, OpenUri: nothing (CanGoNext and CanSeek are
 //              false; no URI schemes offered)
 //
+// The monitor (setMonitor), when it plays, is what the controls act on as
+// well: Play does nothing, Stop, Pause and PlayPause stop it (and the
+// station, if one is on), and PlaybackStatus is "Playing".
+//
 // PlaybackStatus follows the button: "Stopped" while Idle (the button offers
 // play), "Playing" while Loading, Playing or Stopping (the button offers
 // stop, and a press stops). A station that is still connecting is "Playing"
@@ -53,6 +57,7 @@
 #include <optional>
 
 #include "controller/DiagnosticLog.h"
+#include "controller/MonitorController.h"
 #include "controller/PlaybackController.h"
 
 namespace orvento {
@@ -74,6 +79,9 @@ class MprisService : public QObject {
     ~MprisService() override;
     MprisService(const MprisService&) = delete;
     MprisService& operator=(const MprisService&) = delete;
+
+    // The window's monitor, which outlives the service; null: none.
+    void setMonitor(MonitorController* monitor);
 
     // Offers the service on `bus`. False, after one log line, when the bus is
     // not connected or no name could be had.
@@ -100,11 +108,13 @@ class MprisService : public QObject {
     // The station Metadata names: its name and its escaped URL.
     Station station() const;
     bool idle() const;
+    bool monitorPlays() const;
     // Sends PropertiesChanged for what differs from the last announcement.
     void announceChanges();
     void log(const QString& text) const;
 
     PlaybackController& controller_;
+    MonitorController* monitor_ = nullptr;
     const LogSink log_;
     std::optional<QDBusConnection> bus_;  // set while registered
     QString serviceName_;

@@ -15,8 +15,25 @@ constexpr int kWindowMargin = 48;  // kept free of the screen's available height
 
 }  // namespace
 
-OrventoAppDelegate::OrventoAppDelegate(PelorinServices engine, ScreenServices services)
-    : controller_(std::make_unique<PlaybackController>(std::move(engine), services.log)) {
+OrventoAppDelegate::OrventoAppDelegate(PelorinServices engine, ScreenServices services,
+                                       std::shared_ptr<Mixer> mixer,
+                                       std::shared_ptr<std::atomic<bool>> liveMute)
+    : mixer_(std::move(mixer)),
+      stationChannel_(mixer_ ? std::make_unique<MixerChannel>(
+                                   *mixer_, ChannelControls{},
+                                   engine.platform ? engine.platform->lineSink() : LineSink{},
+                                   std::move(liveMute))
+                             : nullptr),
+      controller_(std::make_unique<PlaybackController>(engine, services.log)) {
+    if (stationChannel_) {
+        controller_->setPlatformSource([this] { return stationChannel_->nextPlatform(); });
+        if (!services.settings) {
+            services.settings = Settings::temporary();
+        }
+        monitor_ =
+            std::make_unique<MonitorController>(*mixer_, engine, services.log, services.settings);
+        services.monitor = monitor_.get();
+    }
     auto window = std::make_unique<QMainWindow>();
     auto* screen =
         new OrventoViewController(*controller_, *stations_, std::move(services), window.get());

@@ -9,12 +9,21 @@
 // (whose downloads run in the background) and focuses the URL field.
 // Ctrl+Q closes the window.
 //
+// With a mixer, every player of the window plays into a feed of it, so that
+// the window's station and the monitor's feeds share one output; the mixer
+// outlives the delegate and the players' workers. Without one, players play
+// on the engine's platform. With a mixer there is also a monitor of several
+// stations (the screen's "Monitor" tab), kept in the settings.
+//
 // Main thread only.
 #pragma once
 
 #include <QMainWindow>
+#include <atomic>
 #include <memory>
 
+#include "controller/MixerChannel.h"
+#include "controller/MonitorController.h"
 #include "controller/PlaybackController.h"
 #include "controller/StationListModel.h"
 #include "screen/OrventoViewController.h"
@@ -23,7 +32,9 @@ namespace orvento {
 
 class OrventoAppDelegate {
   public:
-    explicit OrventoAppDelegate(PelorinServices engine = {}, ScreenServices services = {});
+    explicit OrventoAppDelegate(PelorinServices engine = {}, ScreenServices services = {},
+                                std::shared_ptr<Mixer> mixer = nullptr,
+                                std::shared_ptr<std::atomic<bool>> liveMute = {});
     // Closes the window (the screen goes with it), then stops playback.
     ~OrventoAppDelegate();
     OrventoAppDelegate(const OrventoAppDelegate&) = delete;
@@ -39,9 +50,14 @@ class OrventoAppDelegate {
         viewController_ = viewController;
     }
     PlaybackController& controller() const { return *controller_; }
+    // The monitor of several stations; null without a mixer.
+    MonitorController* monitor() const { return monitor_.get(); }
 
   private:
+    const std::shared_ptr<Mixer> mixer_;
+    const std::unique_ptr<MixerChannel> stationChannel_;  // with a mixer
     const std::unique_ptr<PlaybackController> controller_;
+    std::unique_ptr<MonitorController> monitor_;  // with a mixer
     const std::unique_ptr<StationListModel> stations_ = std::make_unique<StationListModel>();
     std::unique_ptr<QMainWindow> window_;
     OrventoViewController* viewController_ = nullptr;

@@ -22,6 +22,9 @@ namespace {
 
 // How long the end waits for the players' workers to finish.
 constexpr std::chrono::seconds kWorkersShutdown{10};
+// The mixer's feeds: the window's station and the monitor's, each twice for
+// the moment a player's queue goes while its successor's comes.
+constexpr int kMixerFeeds = 2 * (kMaxFeeds + 1);
 
 QString serverFromEnvironment(const char* variable, const char* buildDefault) {
     const QString value = qEnvironmentVariable(variable);
@@ -84,14 +87,26 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
     // The user's settings, in the desktop's usual place.
     services.settings = std::make_shared<Settings>();
 
+    // Every player of the window plays through one mix to the sound device:
+    // the device is opened once, whatever the number of stations playing.
+    MixerOptions mixing;
+    mixing.feeds = kMixerFeeds;
+    const auto mixer = std::make_shared<Mixer>(AudioOutputChoice{}, mixing);
+
     int status = 0;
     {
-        OrventoAppDelegate delegate(std::move(engine), std::move(services));
+        OrventoAppDelegate delegate(std::move(engine), std::move(services), mixer, liveMute);
+        // A replay plays into a feed of its own, beside the live one it mutes.
         delegate.controller().replay().setOutputs(AudioOutputChoice{}, liveMute);
+        delegate.controller().replay().setReplayOutputSource([mixer] {
+            const std::shared_ptr<MixerFeed> feed = mixer->addFeed();
+            return feed ? feed->outputChoice() : AudioOutputChoice{};
+        });
         alerts->setParentWindow(delegate.window());
         delegate.applicationDidFinishLaunching();
         // The media keys and the desktop's media controls.
         MprisService mpris(delegate.controller());
+        mpris.setMonitor(delegate.monitor());
         QMainWindow* window = delegate.window();
         QObject::connect(&mpris, &MprisService::quitRequested, window, &QWidget::close);
         QObject::connect(&mpris, &MprisService::raiseRequested, window, [window] {

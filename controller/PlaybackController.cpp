@@ -45,6 +45,11 @@ PlaybackController::PlaybackController(PelorinServices engine, LogSink log, QObj
 
 PelorinServices PlaybackController::servicesForNextPlayer() {
     PelorinServices services = engine_;
+    if (platformSource_) {
+        if (std::shared_ptr<EnginePlatform> platform = platformSource_()) {
+            services.platform = std::move(platform);
+        }
+    }
     services.tap = replay_->tapForPlayer();
     return services;
 }

@@ -90,6 +90,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -125,6 +126,13 @@ class PlaybackController : public QObject, public PelorinObserver {
     ~PlaybackController() override;
     PlaybackController(const PlaybackController&) = delete;
     PlaybackController& operator=(const PlaybackController&) = delete;
+
+    // Where each new player's audio goes: called once per player, on the
+    // main thread, for the platform that player is given (a feed of a mixer,
+    // one a player, so that a player's feed is free of its predecessor's
+    // queue). Empty, or when it gives none: the engine's platform.
+    using PlatformSource = std::function<std::shared_ptr<EnginePlatform>()>;
+    void setPlatformSource(PlatformSource source) { platformSource_ = std::move(source); }
 
     // The station a press plays. chooseStation: one of the list, its name
     // with its URL. setAddressText: an address typed; the chosen name stays
@@ -179,8 +187,8 @@ class PlaybackController : public QObject, public PelorinObserver {
     // What the station said, its transmissions and "say again": every player
     // this controller starts is tapped into it.
     StationReplay& replay() { return *replay_; }
-    // The services the next player is given: the engine's, with a tap of the
-    // station's history.
+    // The services the next player is given: the engine's (its platform from
+    // the platform source, if any), with a tap of the station's history.
     PelorinServices servicesForNextPlayer();
 
   signals:
@@ -242,6 +250,7 @@ class PlaybackController : public QObject, public PelorinObserver {
     const PelorinServices engine_;
     const LogSink log_;
     StationReplay* const replay_;  // a child
+    PlatformSource platformSource_;
 
     // Guarded by streamerMutex_; see the header comment.
     mutable std::mutex streamerMutex_;

@@ -1,6 +1,7 @@
 #include "controller/Settings.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "weather/ServerFiles.h"
 
@@ -144,6 +145,67 @@ bool Settings::reconnectWhenDropped() const {
 
 void Settings::setReconnectWhenDropped(bool on) {
     write(kReconnectKey, on);
+}
+
+// ---- The monitor
+
+QList<Station> Settings::monitorFeeds() const {
+    return stationList(kMonitorFeedsKey);
+}
+
+void Settings::setMonitorFeeds(const QList<Station>& stations) {
+    setStationList(kMonitorFeedsKey, stations);
+}
+
+QList<double> Settings::numberList(const char* key) const {
+    QList<double> numbers;
+    const QStringList texts = store_->value(QLatin1String(key)).toStringList();
+    for (qsizetype i = 0; i < texts.size() && i < kStationListLimit; ++i) {
+        bool ok = false;
+        const double number = texts[i].toDouble(&ok);
+        numbers.append(ok && std::isfinite(number) ? number : std::nan(""));
+    }
+    return numbers;
+}
+
+void Settings::setNumberList(const char* key, const QList<double>& numbers) {
+    QStringList texts;
+    for (const double number : numbers) {
+        texts.append(QString::number(number));
+    }
+    write(key, texts);
+}
+
+QList<double> Settings::monitorVolumes() const {
+    return numberList(kMonitorVolumesKey);
+}
+
+void Settings::setMonitorVolumes(const QList<double>& volumes) {
+    setNumberList(kMonitorVolumesKey, volumes);
+}
+
+QList<double> Settings::monitorPans() const {
+    return numberList(kMonitorPansKey);
+}
+
+void Settings::setMonitorPans(const QList<double>& pans) {
+    setNumberList(kMonitorPansKey, pans);
+}
+
+QList<bool> Settings::monitorPriorities() const {
+    QList<bool> priorities;
+    for (const double number : numberList(kMonitorPrioritiesKey)) {
+        priorities.append(number == 1);
+    }
+    return priorities;
+}
+
+void Settings::setMonitorPriorities(const QList<bool>& priorities) {
+    QList<double> numbers;
+    for (const bool priority : priorities) {
+        numbers.append(priority ? 1 : 0);
+    }
+    setNumberList(kMonitorPrioritiesKey, numbers);
 }
 
 }  // namespace orvento

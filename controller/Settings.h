@@ -52,6 +52,14 @@ class Settings : public QObject {
 
     // Whether a station that drops after it played is brought back by itself.
     static constexpr const char* kReconnectKey = "playback/reconnectWhenDropped";
+
+    // The monitor's feeds, in the order shown; and for each, in the same
+    // order, its volume (dB), its pan (-1 left to 1 right) and whether it
+    // has priority.
+    static constexpr const char* kMonitorFeedsKey = "monitor/feeds";
+    static constexpr const char* kMonitorVolumesKey = "monitor/volumes";
+    static constexpr const char* kMonitorPansKey = "monitor/pans";
+    static constexpr const char* kMonitorPrioritiesKey = "monitor/priorities";
     // The most stations a list setting keeps.
     static constexpr qsizetype kStationListLimit = 1000;
 
@@ -84,6 +92,16 @@ class Settings : public QObject {
     bool reconnectWhenDropped() const;
     void setReconnectWhenDropped(bool on);
 
+    QList<Station> monitorFeeds() const;
+    void setMonitorFeeds(const QList<Station>& stations);
+    // Numbers that cannot be read are missing (NaN): the reader's default.
+    QList<double> monitorVolumes() const;
+    void setMonitorVolumes(const QList<double>& volumes);
+    QList<double> monitorPans() const;
+    void setMonitorPans(const QList<double>& pans);
+    QList<bool> monitorPriorities() const;
+    void setMonitorPriorities(const QList<bool>& priorities);
+
   signals:
     void changed(const QString& key);
 
@@ -94,6 +112,8 @@ class Settings : public QObject {
     void written(const char* key);
     QList<Station> stationList(const char* key) const;
     void setStationList(const char* key, const QList<Station>& stations);
+    QList<double> numberList(const char* key) const;
+    void setNumberList(const char* key, const QList<double>& numbers);
 
     std::unique_ptr<QTemporaryDir> folder_;  // temporary(): removed with the object
     std::unique_ptr<QSettings> store_;

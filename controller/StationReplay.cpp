@@ -151,9 +151,10 @@ void StationReplay::playRow(int row) {
         emit replayFailed(tr("That transmission is no longer kept."));
         return;
     }
-    player_ = std::make_unique<ReplayPlayer>(replayOutput_, [this, generation] {
-        postToMainThread(this, [this, generation] { replayEnded(generation); });
-    });
+    player_ = std::make_unique<ReplayPlayer>(
+        replayOutputSource_ ? replayOutputSource_() : replayOutput_, [this, generation] {
+            postToMainThread(this, [this, generation] { replayEnded(generation); });
+        });
     std::string error;
     setLiveMuted(true);
     if (!player_->play(excerpts.front(), error)) {

@@ -25,6 +25,7 @@
 #include <QObject>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 #include "controller/TransmissionListModel.h"
@@ -43,6 +44,9 @@ class StationReplay : public QObject {
     ~StationReplay() override;
 
     void setOutputs(AudioOutputChoice replayOutput, std::shared_ptr<std::atomic<bool>> liveMute);
+    // Where each replay plays instead (a feed of the window's mix), if given.
+    using OutputSource = std::function<AudioOutputChoice()>;
+    void setReplayOutputSource(OutputSource source) { replayOutputSource_ = std::move(source); }
     // Minutes kept (Settings::historyMinutes).
     void setHistoryMinutes(int minutes);
     // The station the next rows are heard on (their feed role).
@@ -97,6 +101,7 @@ class StationReplay : public QObject {
     int historyMinutes_;
 
     AudioOutputChoice replayOutput_;
+    OutputSource replayOutputSource_;
     std::shared_ptr<std::atomic<bool>> liveMute_;
     std::unique_ptr<ReplayPlayer> player_;
     quint64 generation_ = 0;

@@ -100,6 +100,8 @@ class EnginePlatform {
     // `output` has one).
     explicit EnginePlatform(AudioOutputChoice output = {}, LineSink log = {});
     virtual ~EnginePlatform() = default;
+    // The log given (a platform of another output logs the same way).
+    const LineSink& lineSink() const { return log_; }
     EnginePlatform(const EnginePlatform&) = delete;
     EnginePlatform& operator=(const EnginePlatform&) = delete;
 

@@ -73,6 +73,14 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
     stationBrowser->setStations(&stations_);
     weatherPanel->setAirport(weather_.airport());
     createMenu();
+    if (services_.monitor != nullptr) {
+        monitorPanel = new MonitorPanel(*services_.monitor, controller_, this);
+        addBottomTab(monitorPanel,
+                     translate(QT_TRANSLATE_NOOP("OrventoViewController", "Monitor")));
+        // Its shortcut works wherever the focus is in the window.
+        menuButton->menu()->addAction(monitorPanel->addStationAction());
+        addAction(monitorPanel->addStationAction());
+    }
     // Hidden until the select control shows it (set-up hides it again).
     picker()->setHidden(true);
     picker()->installEventFilter(this);

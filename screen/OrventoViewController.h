@@ -44,7 +44,7 @@
 // control's click -> SelectbuttonClick. The menu button holds the screen's
 // actions. The bottom card is a tab widget (bottomTabs): the weather is its
 // first tab; other features add theirs (addBottomTab), each a widget of its
-// own.
+// own: the monitor's, when the screen is given a monitor.
 //
 // Main thread only.
 #pragma once
@@ -67,12 +67,14 @@
 #include "controller/AirportWeather.h"
 #include "controller/BackgroundDownload.h"
 #include "controller/DiagnosticLog.h"
+#include "controller/MonitorController.h"
 #include "controller/PlaybackController.h"
 #include "controller/Settings.h"
 #include "controller/StationListModel.h"
 #include "controller/StationMemory.h"
 #include "controller/StatusTexts.h"
 #include "screen/IdleTimer.h"
+#include "screen/MonitorPanel.h"
 #include "screen/ReportTextView.h"
 #include "screen/SpinningButton.h"
 #include "screen/StationBrowser.h"
@@ -94,6 +96,9 @@ struct ScreenServices {
     std::shared_ptr<IdleTimer> idleTimer{};
     // The user's settings. Null: settings for this run only.
     std::shared_ptr<Settings> settings{};
+    // Several stations at once: with one, the bottom card has a "Monitor"
+    // tab (MonitorPanel) and the menu its Ctrl+M. It outlives the screen.
+    MonitorController* monitor = nullptr;
 };
 
 class OrventoViewController : public QWidget {
@@ -176,7 +181,8 @@ class OrventoViewController : public QWidget {
     WeatherPanel* weatherPanel = nullptr;      // the "Weather" tab
     // The "Transmissions" tab; its R and Escape keys are the window's.
     TransmissionsPanel* transmissionsPanel = nullptr;
-    QToolButton* menuButton = nullptr;  // the screen's actions
+    MonitorPanel* monitorPanel = nullptr;  // the "Monitor" tab, with a monitor
+    QToolButton* menuButton = nullptr;     // the screen's actions
 
     // The menu's actions; their shortcuts work anywhere in the window.
     QAction* findAction = nullptr;             // Ctrl+F

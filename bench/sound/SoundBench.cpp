@@ -14,6 +14,9 @@
 //   - a feed that stalls and one that fails beside a steady one: gaps in the
 //     steady feed's audio at the sink;
 //   - a tone under a priority feed of speech: how far the tone is ducked;
+//   - the window playing one station, and its monitor playing six feeds
+//     (and one), beside as many mpg123: the whole process's CPU after a
+//     warm-up, resident and peak memory, what each further feed costs;
 //   - three tones (400, 800, 1600 Hz) panned left, centre and right: each
 //     tone's level in the sink's left and right channels, then with the
 //     centre feed muted, then with the right one soloed.
@@ -418,7 +421,7 @@ std::optional<double> stopToSilence(const SoundServer& server,
 int run(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 60;
     // A second argument runs only the parts whose names contain it: sink,
-    // null, stop, six, gaps, duck, tones.
+    // null, stop, six, window, gaps, duck, tones.
     const std::string only = argc > 2 ? argv[2] : "";
     const auto wanted = [&only](const std::string& part) {
         return part.find(only) != std::string::npos;
@@ -530,6 +533,85 @@ int run(int argc, char** argv) {
         printUsage("one process, one feed", six[8], nullptr, seconds);
         std::printf("  each feed beyond the first: %.2f MiB (target: at most 2 MiB)\n",
                     (six[6].peakMiB - six[8].peakMiB) / 5);
+    }
+
+    if (wanted("window")) {
+        std::printf(
+            "\nthe window (offscreen) into the sink, %.0f s after a 5 s warm-up, beside mpg123 on\n"
+            "as many streams (whole processes; mpg123 over its whole run of %.0f s)\n",
+            seconds, seconds + 5);
+        const std::string window = ORVENTO_WINDOW_PATH;
+        fs::create_directories(dir / "config");
+        const Env windowEnv = server.env({{"SDL_AUDIODRIVER", std::nullopt},
+                                          {"QT_QPA_PLATFORM", "offscreen"},
+                                          {"XDG_CONFIG_HOME", (dir / "config").string()},
+                                          {"ORVENTO_CATALOGUE_URL", stations.url("")},
+                                          {"ORVENTO_WEATHER_URL", stations.url("")}});
+        // The window's own figures, from its warm-up's end: CPU and wall
+        // seconds, resident and peak KiB, streams playing; the logs go for
+        // the next run.
+        const auto windowFigures = [&dir](std::size_t run, std::size_t runs) {
+            std::array<double, 5> f{};
+            const std::string log = readFile(dir / ("run-" + std::to_string(run) + ".log"));
+            const std::size_t at = log.find("window cpu ");
+            const bool read = at != std::string::npos &&
+                              std::sscanf(log.c_str() + at,
+                                          "window cpu %lf wall %lf rss %lf peak %lf playing %lf",
+                                          &f[0], &f[1], &f[2], &f[3], &f[4]) == 5;
+            if (!read) {
+                std::printf("  the window gave no figures:\n%s\n", log.c_str());
+            }
+            for (std::size_t i = 0; i < runs; ++i) {
+                fs::remove(dir / ("run-" + std::to_string(i) + ".log"));
+            }
+            return read ? std::optional<std::array<double, 5>>{f} : std::nullopt;
+        };
+        const auto printWindow = [&](const char* name, const std::array<double, 5>& f,
+                                     const Usage& mpg123, const char* target) {
+            const double share = f[0] / f[1];
+            std::printf(
+                "  %-30s %5.2f%% of a core (target: under %s)   resident %5.1f MiB, peak %5.1f "
+                "MiB   CPU x%.2f of mpg123   (%.0f playing at the end)\n",
+                name, 100 * share, target, f[2] / 1024, f[3] / 1024,
+                share / std::max(mpg123.cpuSeconds / (seconds + 5), 1e-9), f[4]);
+        };
+        const std::vector<Usage> one = runTogether(
+            {{{window, ground}, windowEnv}, {{"mpg123", "-q", "-o", "pulse", ground}, pulse}}, dir,
+            seconds + 5);
+        const auto oneStation = windowFigures(0, 2);
+        printUsage("mpg123 -o pulse", one[1], nullptr, seconds + 5);
+        if (oneStation) {
+            printWindow("the window, one station", *oneStation, one[1], "1 %");
+        }
+        std::vector<std::pair<std::vector<std::string>, Env>> runs;
+        std::vector<std::string> six{window, "--monitor"};
+        // A station each (the monitor takes a station once): ground and ATIS, three each.
+        for (int i = 0; i < 6; ++i) {
+            const std::string path = "/feed-" + std::to_string(i) + ".mp3";
+            stations.setScript(path, station(site / (i % 2 == 0 ? "ground.mp3" : "atis.mp3")));
+            six.push_back(stations.url(path));
+            runs.push_back({{"mpg123", "-q", "-o", "pulse", six.back()}, pulse});
+        }
+        runs.push_back({six, windowEnv});
+        runs.push_back({{window, "--monitor", six[2]}, windowEnv});
+        const std::vector<Usage> many = runTogether(runs, dir, seconds + 5);
+        const auto sixFeeds = windowFigures(6, 0);
+        const auto oneFeed = windowFigures(7, runs.size());
+        const Usage mpg123Six = sum(many, 0, 6);
+        printUsage("6 x mpg123 -o pulse (summed)", mpg123Six, nullptr, seconds + 5);
+        if (sixFeeds) {
+            printWindow("the window, six monitor feeds", *sixFeeds, mpg123Six, "2 %");
+        }
+        if (oneFeed) {
+            printWindow("the window, one monitor feed", *oneFeed, many[0], "1 %");
+        }
+        if (sixFeeds && oneFeed) {
+            std::printf(
+                "  resident memory under 120 MiB with six feeds: %s; each feed beyond the first: "
+                "%.2f MiB resident (target: at most 2 MiB)\n",
+                (*sixFeeds)[2] / 1024 < 120 ? "yes" : "NO",
+                ((*sixFeeds)[2] - (*oneFeed)[2]) / 1024 / 5);
+        }
     }
 
     if (wanted("gaps")) {

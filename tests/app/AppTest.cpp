@@ -114,6 +114,26 @@ void AppTest::mediaKeysFollowTheController() {
     QCOMPARE(shown("xesam:url"), QStringLiteral("http://elsewhere/"));
     QCOMPARE(h.logLines().filter(QStringLiteral("txt:")),
              (QStringList{"txt:" + hidden, QStringLiteral("txt:http://elsewhere/")}));
+
+    // While the monitor plays the keys act on it: Play adds nothing, Stop stops
+    // it, also a feed still connecting.
+    AudioOutputChoice output;
+    output.kind = AudioOutputChoice::Kind::Null;
+    Mixer mixer(output);
+    PelorinServices engine;
+    engine.workers = &h.workers;
+    MonitorController monitor(mixer, engine, h.log, nullptr);
+    keys.setMonitor(&monitor);
+    QVERIFY(monitor.add({QStringLiteral("Tower"), h.url("/live.mp3")}));
+    monitor.play();
+    QCOMPARE(keys.playbackStatus(), QStringLiteral("Playing"));
+    keys.play();
+    QCOMPARE(h.logLines().filter(QStringLiteral("txt:")).size(), 3);
+    keys.stop();
+    QVERIFY(!monitor.playing());
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.player(0).playState(), PlaybackController::PlayState::Idle,
+                              5000);
+    QCOMPARE(keys.playbackStatus(), QStringLiteral("Stopped"));
 }
 
 void AppTest::theProgramEndsInOrder_data() {

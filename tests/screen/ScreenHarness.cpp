@@ -34,6 +34,17 @@ ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
     services.weatherBaseUrl = weather == kOwnSite ? own : weather;
     services.log = log;
     services.settings = std::move(settings);
+    mixer = std::make_unique<Mixer>(
+        [] {
+            AudioOutputChoice output;
+            output.kind = AudioOutputChoice::Kind::Null;
+            return output;
+        }(),
+        MixerOptions{.feeds = 2 * kMaxFeeds, .makeKey = {}});
+    PelorinServices feeds;
+    feeds.workers = &workers;
+    monitor = std::make_unique<MonitorController>(*mixer, feeds, log, services.settings);
+    services.monitor = monitor.get();
     screen_ = std::make_unique<OrventoViewController>(*controller, stations, std::move(services));
     QObject::connect(screen().button, &SpinningButton::imageChanged, screen().button,
                      [this](const QString& name) { images_.append(name); });
@@ -49,6 +60,10 @@ ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
 
 ScreenHarness::~ScreenHarness() {
     screen_.reset();
+    // The players end before their mixer goes.
+    monitor.reset();
+    controller.reset();
+    workers.shutdown(std::chrono::seconds(10));
     alerts->close();
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (qobject_cast<QMessageBox*>(widget) != nullptr) {

@@ -1,6 +1,7 @@
 // The screen's tests' harness: the real screen (layout, controls) shown as a
 // window, on a real controller over the real engine (ControllerHarness), set
-// up from a catalogue and weather server of its own or the ones given.
+// up from a catalogue and weather server of its own or the ones given, with
+// a monitor whose feeds play into the null output.
 #pragma once
 
 #include <QMessageBox>
@@ -50,6 +51,9 @@ class ScreenHarness : public ScreenAlerts, public ControllerHarness {
 
     StationListModel stations;
     loopback::LoopbackServer site;
+    // The screen's monitor, on a mixer of its own playing into nothing.
+    std::unique_ptr<Mixer> mixer;
+    std::unique_ptr<MonitorController> monitor;
 
   private:
     QStringList images_;

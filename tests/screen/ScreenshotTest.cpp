@@ -96,6 +96,43 @@ void ScreenshotTest::screensForReview() {
     h.press();
     QTRY_COMPARE(h.button().imageName(), QStringLiteral("playbutton.png"));
 
+    // The monitor: three stations of the site added with Ctrl+M, placed left
+    // and right with the keyboard, the last one in the centre with priority,
+    // playing, each heard.
+    OrventoViewController& screen = h.screen();
+    MonitorPanel& panel = *screen.monitorPanel;
+    screen.bottomTabs->setCurrentWidget(&panel);
+    for (int row = 0; row < 3; ++row) {
+        screen.pickerViewDidSelectRow(nullptr, row, 0);
+        QTest::keyClick(screen.textField, Qt::Key_M, Qt::ControlModifier);
+    }
+    QCOMPARE(panel.rowCount(), 3);
+    QTest::keyClick(panel.row(2)->pan, Qt::Key_End);
+    QTest::keyClick(panel.row(2)->up, Qt::Key_Space);  // the last one goes up
+    QCOMPARE(QApplication::focusWidget(), panel.row(1)->up);
+    QTest::keyClick(panel.row(0)->pan, Qt::Key_Home);
+    QTest::keyClick(panel.row(2)->priority, Qt::Key_Space);
+    QCOMPARE(h.monitor->controls(0).pan, -1.0);
+    QCOMPARE(h.monitor->controls(1).pan, 1.0);
+    QVERIFY(h.monitor->controls(2).priority);
+    QTest::mouseClick(panel.playButton(), Qt::LeftButton);
+    std::array<bool, 3> heard{};
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            bool all = true;
+            for (int row = 0; row < 3; ++row) {
+                heard[row] = heard[row] || panel.row(row)->level->value() > -50;
+                all = all && heard[row] &&
+                      h.monitor->player(row).playState() == PlaybackController::PlayState::Playing;
+            }
+            return all;
+        }(),
+        15000);
+    save(screen, QStringLiteral("monitor"));
+    QTest::mouseClick(panel.playButton(), Qt::LeftButton);
+    QTRY_VERIFY(!h.monitor->playing());
+    screen.bottomTabs->setCurrentIndex(0);
+
     // A server's error page instead of audio: the player fails before playing.
     h.setUrlText(h.url("/gone.mp3"));
     h.press();

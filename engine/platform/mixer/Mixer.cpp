@@ -107,17 +107,22 @@ class MixCore {
     void renderBlock(float* mix);
     void mixFeed(FeedSlot& slot, bool anySoloed, double duckFrom, double duckTo, float* mix) const;
     void takeOutputFailure();
+    void takeOutputFailureLocked();  // with mutex_ held
+    // The sound device is given back while no feed is attached; a file or
+    // the null output stays open until the mixer closes.
+    bool closesWhenIdle() const { return choice_.kind == AudioOutputChoice::Kind::Device; }
 
     const AudioOutputChoice choice_;
-    std::array<FeedSlot, kMaxFeeds> slots_;
+    std::vector<FeedSlot> slots_;  // sized once, by the options
 
     mutable std::mutex mutex_;  // guards the fields up to thread_
     std::condition_variable wake_;
     bool exit_ = false;
     bool changed_ = false;
     std::string failure_;
-    // Opened by the first attach, with the thread; then the mixer thread's
-    // until shutdown() closes it after the join.
+    // Opened by an attach that finds none, with the thread; then the mixer
+    // thread's until shutdown() closes it after the join, or until the
+    // thread closes an idle device and ends.
     std::unique_ptr<AudioOutput> output_;
     PcmFormat format_;
     std::thread thread_;
@@ -144,7 +149,7 @@ class MixCore {
 };
 
 MixCore::MixCore(AudioOutputChoice output, const MixerOptions& options)
-    : choice_(std::move(output)) {
+    : choice_(std::move(output)), slots_(static_cast<std::size_t>(std::max(1, options.feeds))) {
     for (FeedSlot& slot : slots_) {
         slot.key = options.makeKey ? options.makeKey() : nullptr;
         if (slot.key == nullptr) {
@@ -188,6 +193,10 @@ bool MixCore::attach(int index, const PcmFormat& requested, PcmFormat& format, s
         return false;
     }
     if (output_ == nullptr) {
+        // A thread that closed an idle output has ended, or is about to.
+        if (thread_.joinable()) {
+            thread_.join();
+        }
         bool moduleMissing = false;
         output_ = openOutput(choice_, {requested.sampleRate, 2}, error, moduleMissing);
         if (output_ == nullptr) {
@@ -199,6 +208,11 @@ bool MixCore::attach(int index, const PcmFormat& requested, PcmFormat& format, s
             1, static_cast<std::size_t>(std::lround(format_.sampleRate * kBlockSeconds)));
         mix_.assign(blockFrames_ * 2, 0.0F);
         const auto runBlocks = static_cast<std::size_t>(std::ceil(kWriteSeconds / kBlockSeconds));
+        pending_.clear();
+        pendingDone_ = 0;
+        paused_ = true;
+        framesOut_.store(0);
+        framesDropped_.store(0);
         pending_.reserve(runBlocks * blockFrames_ * static_cast<std::size_t>(format_.channels));
         for (FeedSlot& each : slots_) {
             each.block.assign(blockFrames_ * 2, 0.0F);
@@ -279,6 +293,12 @@ void MixCore::takeOutputFailure() {
     }
 }
 
+void MixCore::takeOutputFailureLocked() {
+    if (std::string failure = output_->takeFailure(); !failure.empty()) {
+        failure_ = std::move(failure);
+    }
+}
+
 // ---- The mixer's thread ------------------------------------------------------
 
 void MixCore::run() {
@@ -328,6 +348,16 @@ void MixCore::run() {
         }
         takeOutputFailure();
         lock.lock();
+        if (closesWhenIdle() && paused_ && !exit_ && !changed_ &&
+            std::none_of(slots_.begin(), slots_.end(),
+                         [](const FeedSlot& feed) { return feed.attached.load(); })) {
+            // No player left: the device goes back to the desktop (and its
+            // thread with it) until the next one comes.
+            output_->close();
+            takeOutputFailureLocked();
+            output_.reset();
+            return;
+        }
         if (wait) {
             wake_.wait_for(lock, *wait, [&] { return exit_ || changed_; });
         } else {

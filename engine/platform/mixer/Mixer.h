@@ -1,6 +1,7 @@
-// The monitor's mixer: up to kMaxFeeds streams played together through one
-// output (the sound device, or a null or WAV output), each with its own
-// gain, pan, mute and solo, and priority ducking (MixLaw.h).
+// The monitor's mixer: several streams (kMaxFeeds unless the options say
+// otherwise) played together through one output (the sound device, or a
+// null or WAV output), each with its own gain, pan, mute and solo, and
+// priority ducking (MixLaw.h).
 //
 // Why one mix in the process rather than a stream per feed at the sound
 // server: it works where the device can be opened only once (SDL's dummy
@@ -27,11 +28,11 @@
 // by the ring alone, so no feed can hold up another. The output is opened
 // when the first feed starts, at that feed's rate (later feeds are
 // converted to it by their queues), paused while no feed plays and closed
-// with the mixer. An immediate stop of a feed drops what its ring holds; when
-// it leaves no feed playing, the output is silenced at once as well. A feed's
-// frames count as played once the mixer has taken them (AudioQueue's
-// play position); its queue's drained stop waits, beyond that, for what the
-// output held at that moment.
+// with the mixer; the sound device is closed as well once no player's queue
+// is attached, and opened again by the next. An immediate stop of a feed drops what its ring holds;
+// when it leaves no feed playing, the output is silenced at once as well. A feed's frames count as
+// played once the mixer has taken them (AudioQueue's play position); its queue's drained stop
+// waits, beyond that, for what the output held at that moment.
 //
 // Threads
 //   - Mixer and addFeed(): the owner's thread (the main thread).
@@ -63,6 +64,10 @@ inline constexpr double kBlockSeconds = 0.01;
 class MixCore;
 
 struct MixerOptions {
+    // How many feeds may exist at once (at least one). An owner whose players
+    // each take a feed of their own needs room for a player whose queue is
+    // still going while its successor's comes.
+    int feeds = kMaxFeeds;
     // Makes each feed's keyed signal; a LevelKey when empty. Called by
     // addFeed().
     std::function<std::unique_ptr<TransmissionKey>()> makeKey;
@@ -111,7 +116,7 @@ class Mixer {
     Mixer(const Mixer&) = delete;
     Mixer& operator=(const Mixer&) = delete;
 
-    // A new feed, or nullptr when kMaxFeeds feeds exist.
+    // A new feed, or nullptr when the options' number of feeds exist.
     std::shared_ptr<MixerFeed> addFeed();
 
     // The output's last failure in its own words (it could not be opened, or
