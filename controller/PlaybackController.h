@@ -94,10 +94,10 @@
 #include <memory>
 #include <mutex>
 
-#include "controller/BackoffPolicy.h"
 #include "controller/DiagnosticLog.h"
 #include "controller/StationCatalogue.h"
 #include "controller/StationReplay.h"
+#include "engine/BackoffPolicy.h"
 #include "engine/Pelorin.h"
 
 namespace orvento {
