@@ -20,6 +20,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/AudioCompare.h"
@@ -543,97 +544,61 @@ INSTANTIATE_TEST_SUITE_P(Rows, PlayRecord,
 namespace orvento {
 namespace {
 
-// A live station whose server sends 64 KiB at once, then paces at the
-// stream's own rate (about 11.2 KB/s: the burst is near 6 s of audio). The
-// WAV file takes audio as fast as it comes, so its length when stopped a
-// second after the burst is what the player chose to play of it.
-struct LiveEdgeRow {
-    const char* name;
-    std::vector<std::string> args;
-    double minSeconds, maxSeconds;
-};
-
-class PlayLiveEdge : public testing::TestWithParam<LiveEdgeRow> {};
-
-TEST_P(PlayLiveEdge, PlaysOnlyTheNewestOfTheBurst) {
-    LoopbackServer server;
-    Script s = Script::fromFile(fixture("mpeg1_l3_vbr_xing.mp3").string());
-    s.repeated().paced(11211, 65536);
-    server.setScript("/live.mp3", s);
-    TempDir dir;
-    std::vector<std::string> args = {server.url("/live.mp3"), "--wav", (dir / "out.wav").string()};
-    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
-    const PlayRun run = runPlay(args, {.signalWhen = [&](const std::string&) {
-                                    return server.bodyBytesWritten() >= 65536 + 11211 &&
-                                           wavSizes(dir / "out.wav").claimed > 0;
-                                }});
-    ASSERT_EQ(run.exitStatus, 0) << run.err;
-    std::string error;
-    const auto wav = readWav((dir / "out.wav").string(), &error);
-    ASSERT_TRUE(wav) << error;
-    const double seconds = double(wav->frames()) / wav->sampleRate;
-    EXPECT_GE(seconds, GetParam().minSeconds);
-    EXPECT_LE(seconds, GetParam().maxSeconds);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, PlayLiveEdge,
-                         testing::Values(LiveEdgeRow{"Backlog", {}, 5.5, 60},
-                                         LiveEdgeRow{"OneSecond", {"--live-edge", "1"}, 1, 3.5}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// --reconnect: a station that hangs up after 40000 bytes is opened again at
-// once, each time; one that then answers 503 is tried again after a wait.
-struct ReconnectRow {
-    const char* name;
-    bool downAfterDrop;
-    std::vector<std::string> expectedLines;
-};
-
-class PlayReconnect : public testing::TestWithParam<ReconnectRow> {};
-
-// Whether `err` holds the tool's `lines` in that order.
-bool saysInOrder(const std::string& err, const std::vector<std::string>& lines) {
-    std::size_t at = 0;
-    for (const std::string& line : lines) {
-        at = err.find(line, at);
-        if (at == std::string::npos) {
-            return false;
-        }
+// A station that sends 64 KiB at once (near 6 s of audio), then paces at its
+// own rate. The WAV file takes audio as fast as it comes: its length a second
+// after the burst is what the player chose to play of it.
+TEST(PlayLiveEdge, PlaysOnlyTheNewestOfTheBurst) {
+    // Options, least and most seconds in the file.
+    for (const auto& [args, least, most] :
+         {std::tuple{std::vector<std::string>{}, 5.5, 60.0},
+          std::tuple{std::vector<std::string>{"--live-edge", "1"}, 1.0, 3.5}}) {
+        LoopbackServer server;
+        Script s = Script::fromFile(fixture("mpeg1_l3_vbr_xing.mp3").string());
+        server.setScript("/live.mp3", s.repeated().paced(11211, 65536));
+        TempDir dir;
+        std::vector<std::string> all = {server.url("/live.mp3"), "--wav", (dir / "o.wav").string()};
+        all.insert(all.end(), args.begin(), args.end());
+        const PlayRun run = runPlay(all, {.signalWhen = [&](const std::string&) {
+                                        return server.bodyBytesWritten() >= 65536 + 11211 &&
+                                               wavSizes(dir / "o.wav").claimed > 0;
+                                    }});
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        const auto wav = readWav((dir / "o.wav").string());
+        ASSERT_TRUE(wav);
+        EXPECT_GE(double(wav->frames()) / wav->sampleRate, least);
+        EXPECT_LE(double(wav->frames()) / wav->sampleRate, most);
     }
-    return true;
 }
 
-TEST_P(PlayReconnect, OpensTheStreamAgainAfterADrop) {
+// --reconnect: a station that hangs up after it played is opened again at
+// once; answering 503 then, it is tried again after the next wait.
+TEST(PlayReconnect, OpensTheStreamAgainAfterADrop) {
     LoopbackServer server;
     Script s = Script::fromFile(fixture("mpeg1_l3_vbr_xing.mp3").string());
-    s.repeated().paced(40000).closeAfter(40000);
-    server.setScript("/live.mp3", s);
-    const ReconnectRow& row = GetParam();
+    server.setScript("/live.mp3", s.repeated().paced(40000).closeAfter(40000));
+    const std::vector<std::string> lines = {
+        ": playing",        ": reconnecting (attempt 0): the server closed",
+        ": connecting",     ": reconnecting in ",
+        " s (attempt 1): ", ": connecting"};
+    const auto saidInOrder = [&](const std::string& err) {
+        std::size_t at = 0;
+        for (const std::string& line : lines) {
+            at = at == std::string::npos ? at : err.find(line, at);
+        }
+        return at != std::string::npos;
+    };
     const PlayRun run =
         runPlay({server.url("/live.mp3"), "--null", "--reconnect"},
                 {.signalWhen = [&](const std::string& err) {
-                    if (row.downAfterDrop && err.find("reconnecting") != std::string::npos) {
+                    if (err.find("reconnecting") != std::string::npos) {
                         server.setScript("/live.mp3",
                                          Script::fixed("").withStatusLine("HTTP/1.1 503 Busy"));
                     }
-                    return saysInOrder(err, row.expectedLines);
+                    return saidInOrder(err);
                 }});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_TRUE(saysInOrder(run.err, row.expectedLines)) << run.err;
+    EXPECT_TRUE(saidInOrder(run.err)) << run.err;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, PlayReconnect,
-    testing::Values(ReconnectRow{"Drops",
-                                 false,
-                                 {": playing", ": reconnecting (attempt 0): the server closed",
-                                  ": connecting", ": playing"}},
-                    ReconnectRow{"ThenDown",
-                                 true,
-                                 {": playing", ": reconnecting (attempt 0): the server closed",
-                                  ": connecting", ": reconnecting in ",
-                                  " s (attempt 1): ", ": connecting"}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace orvento
