@@ -51,6 +51,9 @@ PelorinServices PlaybackController::servicesForNextPlayer() {
         }
     }
     services.tap = replay_->tapForPlayer();
+    if (liveEdge_ && !services.liveEdgeSeconds) {
+        services.liveEdgeSeconds = kDefaultLiveEdgeSeconds;
+    }
     return services;
 }
 
@@ -189,6 +192,10 @@ void PlaybackController::startPlayer() {
 
 // ---- Coming back after a drop
 
+void PlaybackController::setLiveEdge(bool on) {
+    liveEdge_ = on;
+}
+
 void PlaybackController::setReconnectWhenDropped(bool on) {
     reconnectOn_->store(on);
 }
@@ -271,7 +278,20 @@ void PlaybackController::watchPlayer() {
         attempt_.starved = false;
         startTickTimer();
         setStatusText(playingText());
+    } else if (!reconnecting()) {
+        showLiveLag(*player);
     }
+}
+
+void PlaybackController::showLiveLag(const Pelorin& player) {
+    const std::optional<double> lag = player.behindLiveSeconds();
+    if (!lag || playState_ != PlayState::Playing) {
+        return;
+    }
+    // A second past the target before it is worth a word: the lag wavers
+    // by a delivery's length around it.
+    const double target = engine_.liveEdgeSeconds.value_or(kDefaultLiveEdgeSeconds);
+    setStatusText(*lag >= target + 1.0 ? behindLiveText(*lag) : liveText());
 }
 
 void PlaybackController::giveUp(Pelorin& player, AlertService& alerts, std::string cause) {

@@ -94,10 +94,10 @@
 #include <memory>
 #include <mutex>
 
-#include "controller/BackoffPolicy.h"
 #include "controller/DiagnosticLog.h"
 #include "controller/StationCatalogue.h"
 #include "controller/StationReplay.h"
+#include "engine/BackoffPolicy.h"
 #include "engine/Pelorin.h"
 
 namespace orvento {
@@ -173,6 +173,11 @@ class PlaybackController : public QObject, public PelorinObserver {
     void setReconnectWhenDropped(bool on);
     bool reconnectWhenDropped() const { return reconnectOn_->load(); }
     void setBackoffPolicy(BackoffPolicy policy) { backoff_ = std::move(policy); }
+    // Plays the next players close to live (LiveEdgePolicy.h, at its default
+    // target): the status line then says how far behind live they play. Off
+    // by default: the engine's option as given at construction holds.
+    void setLiveEdge(bool on);
+    bool liveEdge() const { return liveEdge_; }
     void setSilenceLimits(SilenceLimits limits) { silence_ = limits; }
     // From a drop until audio plays again or the user stops.
     bool reconnecting() const { return reconnectAttempt_ >= 0; }
@@ -233,6 +238,8 @@ class PlaybackController : public QObject, public PelorinObserver {
     // Every kWatchInterval while a player is held: its output's starvation.
     void watchPlayer();
     void giveUp(Pelorin& player, AlertService& alerts, std::string cause);
+    // "Live" or how far behind live, for a player with a live edge.
+    void showLiveLag(const Pelorin& player);
     void endReconnecting();
     void playerPlays(Pelorin& object);
     void playerEnded(Pelorin& object);
@@ -248,6 +255,7 @@ class PlaybackController : public QObject, public PelorinObserver {
     void addListeningTime();
 
     const PelorinServices engine_;
+    bool liveEdge_ = false;
     const LogSink log_;
     StationReplay* const replay_;  // a child
     PlatformSource platformSource_;

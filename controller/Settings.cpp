@@ -147,6 +147,14 @@ void Settings::setReconnectWhenDropped(bool on) {
     write(kReconnectKey, on);
 }
 
+bool Settings::liveEdge() const {
+    return store_->value(QLatin1String(kLiveEdgeKey)).toString() != QLatin1String("false");
+}
+
+void Settings::setLiveEdge(bool on) {
+    write(kLiveEdgeKey, on);
+}
+
 // ---- The monitor
 
 QList<Station> Settings::monitorFeeds() const {

@@ -52,6 +52,9 @@ class Settings : public QObject {
 
     // Whether a station that drops after it played is brought back by itself.
     static constexpr const char* kReconnectKey = "playback/reconnectWhenDropped";
+    // Whether a station plays close to live (true, the default) or from the
+    // backlog its server sends on connecting.
+    static constexpr const char* kLiveEdgeKey = "playback/liveEdge";
 
     // The monitor's feeds, in the order shown; and for each, in the same
     // order, its volume (dB), its pan (-1 left to 1 right) and whether it
@@ -91,6 +94,8 @@ class Settings : public QObject {
     // On unless the file says "false".
     bool reconnectWhenDropped() const;
     void setReconnectWhenDropped(bool on);
+    bool liveEdge() const;
+    void setLiveEdge(bool on);
 
     QList<Station> monitorFeeds() const;
     void setMonitorFeeds(const QList<Station>& stations);

@@ -72,6 +72,15 @@ QString playingText() {
     return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Playing"));
 }
 
+QString behindLiveText(double seconds) {
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController", "%1 s behind live"))
+        .arg(std::lround(seconds));
+}
+
+QString liveText() {
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Live"));
+}
+
 QString reconnectingText(std::chrono::milliseconds wait, int attempt, const std::string& cause) {
     const QString why = cause.empty()
                             ? translate(QT_TRANSLATE_NOOP("OrventoViewController",

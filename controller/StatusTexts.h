@@ -40,6 +40,10 @@ QString endingText(const PlayerEnding& ending);
 // first press; for an address too long for the address field to hold.
 QString connectingText();
 QString playingText();
+// A station that plays close to live: how far behind it is, once clearly
+// past the target; otherwise "Live".
+QString behindLiveText(double seconds);
+QString liveText();
 QString readyText();
 QString addressTooLongText(qsizetype limit);
 

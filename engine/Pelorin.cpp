@@ -69,7 +69,10 @@ Pelorin::Pelorin(Private, CFURLRef url, PelorinServices services)
       alerts_(std::move(services.alerts)),
       strings_(std::move(services.strings)),
       workers_(services.workers),
-      tap_(std::move(services.tap)) {}
+      tap_(std::move(services.tap)),
+      liveEdge_(services.liveEdgeSeconds
+                    ? std::make_unique<LiveEdgePolicy>(*services.liveEdgeSeconds)
+                    : nullptr) {}
 
 // By the time the last reference goes, the worker has closed the stream and
 // the parser and disposed of the queue; only the members' own destructors run.

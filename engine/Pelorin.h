@@ -112,6 +112,7 @@
 
 #include "engine/AlertService.h"
 #include "engine/EnginePlatform.h"
+#include "engine/LiveEdgePolicy.h"
 #include "engine/LocalizedStrings.h"
 #include "engine/PacketRing.h"
 #include "engine/PacketTap.h"
@@ -166,6 +167,10 @@ struct PelorinServices {
     // Sees every parsed packet of the player's stream (PacketTap.h); none when
     // empty.
     std::shared_ptr<PacketTap> tap{};
+    // The live edge's target lag in seconds (LiveEdgePolicy.h): audio older
+    // than that when it arrives is not played. None: everything the server
+    // sends is played, its opening burst too.
+    std::optional<double> liveEdgeSeconds{};
 };
 
 class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing::Owner {
@@ -191,6 +196,10 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     void stop();
 
     bool isPlaying() const { return isPlaying_.load(); }
+
+    // How far behind live the playing is, in seconds; none without a live
+    // edge or before the first audio kept. Any thread.
+    std::optional<double> behindLiveSeconds() const;
 
     // What the first failure was, in a few words for a user, empty while
     // nothing failed: the operation and its status; the read stream's error
@@ -284,6 +293,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     const std::shared_ptr<const LocalizedStrings> strings_;
     WorkerRegistry* const workers_;
     const std::shared_ptr<PacketTap> tap_;
+    const std::unique_ptr<LiveEdgePolicy> liveEdge_;
 
     // Worker only.
     AudioFileStreamID audioFileStream_ = nullptr;

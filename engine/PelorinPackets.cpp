@@ -16,7 +16,35 @@ void Pelorin::handleStreamPackets(void* clientData, UInt32 byteCount, UInt32 pac
                             self->arrival_);
     }
     self->discontinuous_ = false;
+    if (self->liveEdge_ && data != nullptr) {
+        // What is too old to play is left out here, after the tap has seen
+        // it: whole packets at the start of the delivery.
+        if (descs != nullptr) {
+            const auto skip = static_cast<UInt32>(self->liveEdge_->packetsToSkip(
+                std::span<const AudioStreamPacketDescription>(descs, packetCount), self->arrival_));
+            if (skip == packetCount) {
+                return;
+            }
+            descs += skip;
+            packetCount -= skip;
+        } else {
+            const auto skip =
+                static_cast<UInt32>(self->liveEdge_->bytesToSkip(byteCount, self->arrival_));
+            if (skip == byteCount) {
+                return;
+            }
+            data = static_cast<const std::uint8_t*>(data) + skip;
+            byteCount -= skip;
+        }
+    }
     self->ring_.deliver(byteCount, packetCount, data, descs);
+}
+
+std::optional<double> Pelorin::behindLiveSeconds() const {
+    if (!liveEdge_) {
+        return std::nullopt;
+    }
+    return liveEdge_->behindLiveSeconds(std::chrono::steady_clock::now());
 }
 
 void Pelorin::handleBufferComplete(void* userData, AudioQueueRef /*queue*/,

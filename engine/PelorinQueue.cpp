@@ -36,6 +36,9 @@ void Pelorin::createQueue(AudioFileStreamID stream) {
         return;
     }
     ring_.setFormat(format);
+    if (liveEdge_) {
+        liveEdge_->formatKnown(format);
+    }
 
     AudioQueueRef queue = nullptr;
     if (OSStatus status = platform_->AudioQueueNewOutput(&format, &Pelorin::handleBufferComplete,

@@ -174,6 +174,7 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
     addTransmissionsTab();
     connect(settings_.get(), &Settings::changed, this, &OrventoViewController::settingChanged);
     controller_.setReconnectWhenDropped(settings_->reconnectWhenDropped());
+    controller_.setLiveEdge(settings_->liveEdge());
     statusLabel->setText(controller_.statusText());
     showSelectedStation();
 }
@@ -242,6 +243,8 @@ void OrventoViewController::settingChanged(const QString& key) {
     }
     if (key == QLatin1String(Settings::kReconnectKey)) {
         controller_.setReconnectWhenDropped(settings_->reconnectWhenDropped());
+    } else if (key == QLatin1String(Settings::kLiveEdgeKey)) {
+        controller_.setLiveEdge(settings_->liveEdge());
     } else if (key == QLatin1String(Settings::kPlayLastAtStartKey)) {
         playLastAtStartAction->setChecked(settings_->playLastStationAtStart());
     } else if (key == QLatin1String(Settings::kWeatherAirportKey) &&

@@ -22,16 +22,27 @@ PlayerSettingsDialog::PlayerSettingsDialog(Settings& settings, QWidget* parent)
         this);
     reconnect_->setChecked(settings_.reconnectWhenDropped());
     layout->addWidget(reconnect_);
+    keepBacklog_ = new QCheckBox(
+        translate(QT_TRANSLATE_NOOP("PlayerSettingsDialog", "&Keep the backlog")), this);
+    keepBacklog_->setToolTip(translate(QT_TRANSLATE_NOOP(
+        "PlayerSettingsDialog",
+        "Play everything the station's server sends on connecting, however far behind live")));
+    keepBacklog_->setChecked(!settings_.liveEdge());
+    layout->addWidget(keepBacklog_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(reconnect_, &QCheckBox::toggled, &settings_, &Settings::setReconnectWhenDropped);
+    connect(keepBacklog_, &QCheckBox::toggled, &settings_,
+            [this](bool keep) { settings_.setLiveEdge(!keep); });
     connect(&settings_, &Settings::changed, this, &PlayerSettingsDialog::settingChanged);
 }
 
 void PlayerSettingsDialog::settingChanged(const QString& key) {
     if (key == QLatin1String(Settings::kReconnectKey)) {
         reconnect_->setChecked(settings_.reconnectWhenDropped());
+    } else if (key == QLatin1String(Settings::kLiveEdgeKey)) {
+        keepBacklog_->setChecked(!settings_.liveEdge());
     }
 }
 

@@ -20,12 +20,14 @@ class PlayerSettingsDialog : public QDialog {
     explicit PlayerSettingsDialog(Settings& settings, QWidget* parent = nullptr);
 
     QCheckBox* reconnectBox() const { return reconnect_; }
+    QCheckBox* keepBacklogBox() const { return keepBacklog_; }
 
   private:
     void settingChanged(const QString& key);
 
     Settings& settings_;
-    QCheckBox* reconnect_ = nullptr;  // owned by the dialog
+    QCheckBox* reconnect_ = nullptr;    // owned by the dialog
+    QCheckBox* keepBacklog_ = nullptr;  // owned by the dialog
 };
 
 }  // namespace orvento

@@ -60,6 +60,7 @@ class ReconnectTest : public QObject {
     void waitsGrowAndSpread();
     void endsAfterAudioBringItBack_data();
     void endsAfterAudioBringItBack();
+    void liveEdgeSaysLive();
 };
 
 void ReconnectTest::waitsGrowAndSpread() {
@@ -165,6 +166,25 @@ void ReconnectTest::endsAfterAudioBringItBack() {
     QCOMPARE(requests.size() > 1, row[4] != "idle");
     QCOMPARE(requests.back().starts_with("GET /other "), row[1] == "redirect");
     QCOMPARE(alertCount->shown.load(), alerts);
+}
+
+// The station's server sends 10 s at once: with the live edge the status line
+// says "Live" once audio plays; without it, "Playing" all along.
+void ReconnectTest::liveEdgeSaysLive() {
+    for (const bool on : {true, false}) {
+        ControllerHarness h(std::make_shared<DropPlatform>(), PelorinServices{});
+        PlaybackController& c = *h.controller;
+        c.setLiveEdge(on);
+        h.server.setScript("/s", liveStation());
+        c.setAddressText(h.url("/s"));
+        QStringList shown;
+        connect(&c, &PlaybackController::statusTextChanged, [&](const QString& t) { shown << t; });
+        c.press();
+        QTRY_COMPARE_WITH_TIMEOUT(c.playState(), State::Playing, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(c.listenedSeconds() >= 2, 15000);
+        QCOMPARE(c.statusText(), on ? liveText() : playingText());
+        QVERIFY2(!shown.join(' ').contains("behind live"), qPrintable(shown.join(" / ")));
+    }
 }
 
 }  // namespace orvento::test

@@ -164,13 +164,16 @@ void StationsTest::unreadableSettingsReadAsDefaults() {
     written.write(
         "[weather]\nairport=LT1A\n[stations]\nplayLastAtStart=maybe\n"
         "favourites\\size=3\nfavourites\\1\\name=A\nfavourites\\2\\url=http://b/\n"
-        "last\\name=C\n");
+        "last\\name=C\n[playback]\nliveEdge=maybe\n");
     written.close();
     const Settings settings(file);
     QCOMPARE(settings.weatherAirport(), QStringLiteral("LTBA"));
     QVERIFY(!settings.playLastStationAtStart());
     QCOMPARE(settings.favourites(), (QList<Station>{{QString(), QStringLiteral("http://b/")}}));
     QVERIFY(!settings.lastStation());
+    QVERIFY(settings.liveEdge());
+    Settings(file).setLiveEdge(false);
+    QVERIFY(!Settings(file).liveEdge());
 }
 
 }  // namespace orvento::test

@@ -181,13 +181,13 @@ void SetUpTest::windowIsUsableWhileTheServersTakeTheirTime() {
     QTest::keyClick(screen.textField, Qt::Key_Return);
     QTRY_COMPARE(h.arrivals(), 2);
     QCOMPARE(screen.metar->toPlainText(), placeholder);
-    QTRY_COMPARE_WITH_TIMEOUT(h.status(), playingText(), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(h.status(), liveText(), 15000);
     QVERIFY(h.setUp());
     QCOMPARE(screen.metar->toPlainText(), QStringLiteral("METAR:\nM\nTAF:\nT"));
     QCOMPARE(screen.tableData1(), QStringList{"Tower"});
     QCOMPARE(screen.textField->text(), h.url("/live.mp3"));
     QCOMPARE(h.logLines().filter(QStringLiteral("adi=")), QStringList{"adi=Tower,url=http://t/1"});
-    QCOMPARE(h.status(), playingText());
+    QCOMPARE(h.status(), liveText());
 }
 
 void SetUpTest::pickerChoosesAStation() {

@@ -74,7 +74,7 @@ void StationsWindowTest::foundPlayedStarredAndFoundAfterARestart() {
         QTest::keyClicks(browser.searchField(), QStringLiteral("app"));
         QCOMPARE(shownNames(*browser.list()), (QStringList{name, "Ankara Approach 119.1"}));
         QTest::keyClick(browser.searchField(), Qt::Key_Return);
-        QTRY_COMPARE_WITH_TIMEOUT(h.status(), playingText(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(h.status(), liveText(), 15000);
         QCOMPARE(h.controller->selectedStation(), (Station{name, approach}));
 
         // Starred with Space on its row.

@@ -20,6 +20,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/AudioCompare.h"
@@ -536,6 +537,68 @@ INSTANTIATE_TEST_SUITE_P(Rows, PlayRecord,
                          testing::Values(RecordRow{"mpeg2_l3.mp3", ""},
                                          RecordRow{"adts_stereo.aac", ""},
                                          RecordRow{"mpeg2_l3.mp3", "/dev/full"}));
+
+}  // namespace
+}  // namespace orvento
+
+namespace orvento {
+namespace {
+
+// A station that sends 64 KiB at once (near 6 s of audio), then paces at its
+// own rate. The WAV file takes audio as fast as it comes: its length a second
+// after the burst is what the player chose to play of it.
+TEST(PlayLiveEdge, PlaysOnlyTheNewestOfTheBurst) {
+    // Options, least and most seconds in the file.
+    for (const auto& [args, least, most] :
+         {std::tuple{std::vector<std::string>{}, 5.5, 60.0},
+          std::tuple{std::vector<std::string>{"--live-edge", "1"}, 1.0, 3.5}}) {
+        LoopbackServer server;
+        Script s = Script::fromFile(fixture("mpeg1_l3_vbr_xing.mp3").string());
+        server.setScript("/live.mp3", s.repeated().paced(11211, 65536));
+        TempDir dir;
+        std::vector<std::string> all = {server.url("/live.mp3"), "--wav", (dir / "o.wav").string()};
+        all.insert(all.end(), args.begin(), args.end());
+        const PlayRun run = runPlay(all, {.signalWhen = [&](const std::string&) {
+                                        return server.bodyBytesWritten() >= 65536 + 11211 &&
+                                               wavSizes(dir / "o.wav").claimed > 0;
+                                    }});
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        const auto wav = readWav((dir / "o.wav").string());
+        ASSERT_TRUE(wav);
+        EXPECT_GE(double(wav->frames()) / wav->sampleRate, least);
+        EXPECT_LE(double(wav->frames()) / wav->sampleRate, most);
+    }
+}
+
+// --reconnect: a station that hangs up after it played is opened again at
+// once; answering 503 then, it is tried again after the next wait.
+TEST(PlayReconnect, OpensTheStreamAgainAfterADrop) {
+    LoopbackServer server;
+    Script s = Script::fromFile(fixture("mpeg1_l3_vbr_xing.mp3").string());
+    server.setScript("/live.mp3", s.repeated().paced(40000).closeAfter(40000));
+    const std::vector<std::string> lines = {
+        ": playing",        ": reconnecting (attempt 0): the server closed",
+        ": connecting",     ": reconnecting in ",
+        " s (attempt 1): ", ": connecting"};
+    const auto saidInOrder = [&](const std::string& err) {
+        std::size_t at = 0;
+        for (const std::string& line : lines) {
+            at = at == std::string::npos ? at : err.find(line, at);
+        }
+        return at != std::string::npos;
+    };
+    const PlayRun run =
+        runPlay({server.url("/live.mp3"), "--null", "--reconnect"},
+                {.signalWhen = [&](const std::string& err) {
+                    if (err.find("reconnecting") != std::string::npos) {
+                        server.setScript("/live.mp3",
+                                         Script::fixed("").withStatusLine("HTTP/1.1 503 Busy"));
+                    }
+                    return saidInOrder(err);
+                }});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_TRUE(saidInOrder(run.err)) << run.err;
+}
 
 }  // namespace
 }  // namespace orvento

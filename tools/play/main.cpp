@@ -13,22 +13,26 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "engine/AlertService.h"
+#include "engine/BackoffPolicy.h"
 #include "engine/EnginePlatform.h"
 #include "engine/Pelorin.h"
 #include "engine/UrlEscaping.h"
 #include "engine/WorkerRegistry.h"
 #include "engine/history/StreamRecorder.h"
 #include "engine/platform/url/Url.h"
+#include "tools/common/NumberOption.h"
 
 namespace orvento {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: orvento-play URL [--wav FILE | --null] [--record FILE]\n"
+    "usage: orvento-play URL [--wav FILE | --null] [--record FILE] [--live-edge SECONDS]\n"
+    "                    [--reconnect]\n"
     "\n"
     "Plays the audio stream at URL (MP3, AAC, WAV, AIFF, CAF or MP4 over HTTP)\n"
     "until it ends or you press Ctrl-C.\n"
@@ -43,6 +47,16 @@ constexpr const char* kUsage =
     "              MPEG audio frames as they came (.mp3), AAC frames with ADTS\n"
     "              headers (.aac), no re-encoding. A write that fails ends the\n"
     "              recording (the file keeps its whole frames) but not playback\n"
+    "  --live-edge SECONDS  play at most SECONDS (0.1 to 60, e.g. 1.5) behind\n"
+    "              live: of the burst a server sends on connecting, and of any\n"
+    "              heap that comes after a stall, whole packets older than that\n"
+    "              are not played (--record still writes them). Off by default:\n"
+    "              everything the server sends is played\n"
+    "  --reconnect  once audio has played, a stream that drops (the server\n"
+    "              closes, an error, a stall) is opened again, at once and then\n"
+    "              after 1, 2, 4, 8, 15 and 30 s (each +/- 20 %), until it plays\n"
+    "              again or you press Ctrl-C; the waits start over once audio\n"
+    "              plays. Not with --wav\n"
     "  -h, --help  show this text\n"
     "\n"
     "The URL text is percent-escaped as the player screen does it: characters\n"
@@ -50,7 +64,8 @@ constexpr const char* kUsage =
     "followed by two hex digits) are escaped; what is already escaped is kept.\n"
     "\n"
     "Output: state changes (connecting, playing once audio reaches the output,\n"
-    "stopped, ended) and the failure alert go to standard error; the player's\n"
+    "stopped, ended, reconnecting) and the failure alert go to standard\n"
+    "error; the player's\n"
     "error lines (\"<operation> err <code> <status>\") go to standard output.\n"
     "\n"
     "Ctrl-C (or SIGTERM, or SIGHUP) stops playback cleanly at any moment, also\n"
@@ -107,6 +122,11 @@ class ToolAlerts : public AlertService {
         }
     }
     void watch(const std::shared_ptr<Pelorin>& player) { player_ = player; }
+    // A new attempt: an alert of one that dropped is no failure of the run.
+    void forget() {
+        shown_.store(false);
+        reasonSaid_.store(false);
+    }
     bool shown() const { return shown_.load(); }
     bool reasonSaid() const { return reasonSaid_.load(); }
 
@@ -143,6 +163,14 @@ class StateReporter : public PelorinObserver {
     }
     bool played() const { return played_.load(); }
     bool ended() const { return ended_.load(); }
+    // A new player of the same stream follows: its states start afresh.
+    void newPlayer() {
+        stoppedSaid_.store(false);
+        running_.store(false);
+        audioFlows_.store(false);
+        played_.store(false);
+        ended_.store(false);
+    }
     void noteStopRequested() { stopRequested_.store(true); }
 
   private:
@@ -193,6 +221,8 @@ struct Options {
     std::string url;
     AudioOutputChoice output;
     std::string recordPath;
+    std::optional<double> liveEdgeSeconds;
+    bool reconnect = false;
     bool help = false;
 };
 
@@ -238,6 +268,19 @@ std::string parseArguments(int argc, char** argv, Options& options) {
             }
             continue;
         }
+        if (arg == "--live-edge" || arg.starts_with("--live-edge=")) {
+            const std::string_view text =
+                arg == "--live-edge" ? (i + 1 < argc ? argv[++i] : "") : arg.substr(12);
+            options.liveEdgeSeconds = tools::numberIn(text, 0.1, 60);
+            if (!options.liveEdgeSeconds) {
+                return "--live-edge needs a number of seconds from 0.1 to 60";
+            }
+            continue;
+        }
+        if (arg == "--reconnect") {
+            options.reconnect = true;
+            continue;
+        }
         if (arg.starts_with("-") && arg.size() > 1) {
             return "unknown option " + std::string(arg);
         }
@@ -246,6 +289,9 @@ std::string parseArguments(int argc, char** argv, Options& options) {
         }
         options.url = std::string(arg);
         haveUrl = true;
+    }
+    if (options.reconnect && options.output.kind == AudioOutputChoice::Kind::WavFile) {
+        return "--reconnect plays to the sound device or --null, not --wav";
     }
     if (!haveUrl || options.url.empty()) {
         return "no URL given";
@@ -300,16 +346,40 @@ int run(int argc, char** argv) {
     auto platform = std::make_shared<EnginePlatform>(options.output);
     auto alerts = std::make_shared<ToolAlerts>();
     bool stopRequested = false;
+    bool everPlayed = false;
     std::string reason;
-    {
+    std::shared_ptr<PacketTap> recorder;
+    if (!options.recordPath.empty()) {
+        recorder = std::make_shared<StreamRecorder>(
+            [path = options.recordPath](const std::string&, std::string&) { return path; }, true,
+            [](const std::string& why) { say(why); });
+    }
+    BackoffPolicy backoff;
+    int attempt = 0;  // since audio last played
+    // Ctrl-C (true) or a wake-up; waits at most `timeout` (-1: no limit).
+    const auto waitForEvent = [&](int timeout) {
+        pollfd fds[2] = {{signalFd, POLLIN, 0}, {wakeup.fd(), POLLIN, 0}};
+        if (poll(fds, 2, timeout) < 0 && errno != EINTR) {
+            return true;
+        }
+        if (fds[1].revents & POLLIN) {
+            wakeup.drain();
+        }
+        if (fds[0].revents & POLLIN) {
+            signalfd_siginfo info;
+            while (read(signalFd, &info, sizeof info) == sizeof info) {
+            }
+            return true;
+        }
+        return false;
+    };
+    for (;;) {
+        reporter.newPlayer();
         PelorinServices services;
         services.platform = platform;
         services.alerts = alerts;
-        if (!options.recordPath.empty()) {
-            services.tap = std::make_shared<StreamRecorder>(
-                [path = options.recordPath](const std::string&, std::string&) { return path; },
-                true, [](const std::string& why) { say(why); });
-        }
+        services.tap = recorder;
+        services.liveEdgeSeconds = options.liveEdgeSeconds;
         std::shared_ptr<Pelorin> player = Pelorin::initWithURL(url, services);
         alerts->watch(player);
         player->addObserver(&reporter, kIsPlayingKeyPath);
@@ -318,27 +388,14 @@ int run(int argc, char** argv) {
         player->start();
 
         while (!reporter.ended()) {
-            pollfd fds[2] = {{signalFd, POLLIN, 0}, {wakeup.fd(), POLLIN, 0}};
-            const int ready = poll(fds, 2, -1);
-            if (ready < 0 && errno != EINTR) {
-                break;
-            }
             bool stopNow = false;
-            if (fds[0].revents & POLLIN) {
-                signalfd_siginfo info;
-                while (read(signalFd, &info, sizeof info) == sizeof info) {
-                }
-                if (!stopRequested) {
-                    say("stopping");
-                    reporter.noteStopRequested();
-                    stopNow = true;
-                }
+            if (waitForEvent(-1) && !stopRequested) {
+                say("stopping");
+                reporter.noteStopRequested();
+                stopNow = true;
             }
-            if (fds[1].revents & POLLIN) {
-                wakeup.drain();
-                // A recording that cannot be written any more ends playback.
-                stopNow = stopNow || (!stopRequested && !outputFailure->text().empty());
-            }
+            // A recording that cannot be written any more ends playback.
+            stopNow = stopNow || (!stopRequested && !outputFailure->text().empty());
             if (stopNow) {
                 stopRequested = true;
                 player->stop();
@@ -348,6 +405,34 @@ int run(int argc, char** argv) {
         reason = player->failureReason();
         player->removeObserver(&reporter, kIsPlayingKeyPath);
         player->removeObserver(&reporter, kHasEndedKeyPath);
+        if (reporter.played()) {
+            everPlayed = true;
+            attempt = 0;
+        }
+        if (!options.reconnect || !everPlayed || stopRequested || !outputFailure->text().empty()) {
+            break;
+        }
+        // The stream dropped after it played: a new player for it, after the
+        // wait of this attempt.
+        const std::string cause = reason.empty() ? "the server closed the connection" : reason;
+        const std::chrono::milliseconds wait = backoff.wait(attempt);
+        say(wait.count() > 0 ? "reconnecting in " + std::to_string((wait.count() + 999) / 1000) +
+                                   " s (attempt " + std::to_string(attempt) + "): " + cause
+                             : "reconnecting (attempt " + std::to_string(attempt) + "): " + cause);
+        ++attempt;
+        alerts->forget();
+        const auto until = std::chrono::steady_clock::now() + wait;
+        while (!stopRequested && std::chrono::steady_clock::now() < until) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
+            if (waitForEvent(static_cast<int>(left.count()))) {
+                say("stopping");
+                stopRequested = true;
+            }
+        }
+        if (stopRequested) {
+            break;
+        }
     }
     WorkerRegistry::shared().shutdown(std::chrono::seconds(10));
     close(signalFd);
@@ -357,7 +442,7 @@ int run(int argc, char** argv) {
         return 1;
     }
 
-    if (alerts->shown() || (!reporter.played() && !stopRequested)) {
+    if (alerts->shown() || (!everPlayed && !stopRequested)) {
         if (!alerts->shown()) {
             say("the stream could not be opened");
         }

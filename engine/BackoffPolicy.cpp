@@ -1,4 +1,4 @@
-#include "controller/BackoffPolicy.h"
+#include "engine/BackoffPolicy.h"
 
 #include <algorithm>
 #include <cmath>
