@@ -19,6 +19,10 @@
 // the Settings at every change and read back when the controller is made,
 // without playing. Mute and solo are for the moment and are not kept.
 //
+// Silencing: setSilenced(true) makes every feed unheard (a replay of some
+// station plays meanwhile) without touching the listener's mute, which is
+// what is heard again after setSilenced(false).
+//
 // The rows, for views: model() (MonitorModel). While the monitor plays the
 // feeds' level and keyed light are read every kMeterInterval and the rows
 // whose reading changed are announced.
@@ -29,6 +33,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -88,6 +93,9 @@ class MonitorController : public QObject {
 
     MonitorModel& model() const { return *model_; }
 
+    void setSilenced(bool silenced) { silenced_->store(silenced); }
+    bool silenced() const { return silenced_->load(); }
+
   signals:
     void playingChanged(bool playing);
     // Feeds were added, removed or moved.
@@ -117,6 +125,8 @@ class MonitorController : public QObject {
     const PelorinServices engine_;
     const LogSink log_;
     const std::shared_ptr<Settings> settings_;
+    // Given to every feed's channel, so it covers feeds added meanwhile.
+    const std::shared_ptr<std::atomic<bool>> silenced_ = std::make_shared<std::atomic<bool>>(false);
     std::vector<std::unique_ptr<Feed>> feeds_;
     bool playing_ = false;
     QTimer meters_;

@@ -73,6 +73,8 @@ class StationReplay : public QObject {
     void playRow(int row);
     void endReplay();
     bool replaying() const { return player_ != nullptr; }
+    // Mutes or unmutes the live output while another station's replay plays.
+    void muteLive(bool muted) { setLiveMuted(muted); }
     // The row being replayed, or -1.
     int replayingRow() const;
     // When the last replay asked for began to play (for the start time).

@@ -213,7 +213,8 @@ void OrventoViewController::createMenu() {
 void OrventoViewController::addTransmissionsTab() {
     StationReplay& replay = controller_.replay();
     replay.setHistoryMinutes(settings_->historyMinutes());
-    transmissionsPanel = new TransmissionsPanel(replay, this);
+    auto* all = new AllTransmissions(controller_, services_.monitor, this);
+    transmissionsPanel = new TransmissionsPanel(replay, all, this);
     addBottomTab(transmissionsPanel,
                  translate(QT_TRANSLATE_NOOP("OrventoViewController", "Transmissions")));
     addAction(transmissionsPanel->sayAgainAction());

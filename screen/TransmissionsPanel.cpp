@@ -43,8 +43,9 @@ class TransmissionRowDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-TransmissionsPanel::TransmissionsPanel(StationReplay& replay, QWidget* parent)
-    : QWidget(parent), replay_(replay) {
+TransmissionsPanel::TransmissionsPanel(StationReplay& replay, AllTransmissions* all,
+                                       QWidget* parent)
+    : QWidget(parent), replay_(replay), all_(all) {
     light_ = new QLabel(QStringLiteral("\u25CF"), this);
     light_->setObjectName(QStringLiteral("keyedLight"));
     light_->setToolTip(translate(QT_TRANSLATE_NOOP("OrventoViewController", "Transmitting now")));
@@ -89,7 +90,7 @@ TransmissionsPanel::TransmissionsPanel(StationReplay& replay, QWidget* parent)
     list_ = new QListView(this);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setObjectName(QStringLiteral("transmissionList"));
-    list_->setModel(&replay_.transmissions());
+    showList();
     list_->setItemDelegate(new TransmissionRowDelegate(list_));
     list_->setUniformItemSizes(true);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -113,12 +114,30 @@ TransmissionsPanel::TransmissionsPanel(StationReplay& replay, QWidget* parent)
     endReplay_->setShortcut(QKeySequence(Qt::Key_Escape));
     endReplay_->setEnabled(false);
 
-    connect(sayAgain_, &QAction::triggered, &replay_, &StationReplay::sayAgain);
-    connect(button_, &QPushButton::clicked, &replay_, &StationReplay::sayAgain);
-    connect(endReplay_, &QAction::triggered, &replay_, &StationReplay::endReplay);
-    connect(list_, &QListView::activated, this,
-            [this](const QModelIndex& index) { replay_.playRow(index.row()); });
-    connect(&replay_, &StationReplay::replayingChanged, this, &TransmissionsPanel::showReplaying);
+    connect(sayAgain_, &QAction::triggered, this, &TransmissionsPanel::sayAgainNow);
+    connect(button_, &QPushButton::clicked, this, &TransmissionsPanel::sayAgainNow);
+    connect(endReplay_, &QAction::triggered, this, [this] {
+        if (acrossFeeds()) {
+            all_->endReplay();
+        } else {
+            replay_.endReplay();
+        }
+    });
+    connect(list_, &QListView::activated, this, [this](const QModelIndex& index) {
+        if (acrossFeeds()) {
+            all_->playRow(index.row());
+        } else {
+            replay_.playRow(index.row());
+        }
+    });
+    if (all_ != nullptr) {
+        connect(all_, &AllTransmissions::replayingChanged, this,
+                &TransmissionsPanel::showReplaying);
+        connect(all_, &AllTransmissions::feedsChanged, this, &TransmissionsPanel::showList);
+    } else {
+        connect(&replay_, &StationReplay::replayingChanged, this,
+                &TransmissionsPanel::showReplaying);
+    }
 
     meterTimer_.setInterval(kMeterIntervalMs);
     connect(&meterTimer_, &QTimer::timeout, this, &TransmissionsPanel::followDetector);
@@ -134,6 +153,22 @@ void TransmissionsPanel::followDetector() {
     }
 }
 
+void TransmissionsPanel::showList() {
+    QAbstractItemModel* model =
+        acrossFeeds() ? static_cast<QAbstractItemModel*>(all_) : &replay_.transmissions();
+    if (list_->model() != model) {
+        list_->setModel(model);
+    }
+}
+
+void TransmissionsPanel::sayAgainNow() {
+    if (acrossFeeds()) {
+        all_->sayAgain();
+    } else {
+        replay_.sayAgain();
+    }
+}
+
 void TransmissionsPanel::saveSelected() {
     QList<int> rows;
     for (const QModelIndex& index : list_->selectionModel()->selectedIndexes()) {
@@ -142,14 +177,28 @@ void TransmissionsPanel::saveSelected() {
     if (rows.isEmpty() && list_->currentIndex().isValid()) {
         rows.append(list_->currentIndex().row());
     }
-    replay_.saver().saveRows(rows, replay_.feedName());
+    if (!acrossFeeds()) {
+        replay_.saver().saveRows(rows, replay_.feedName());
+        return;
+    }
+    // A file for each station, of its own rows.
+    QHash<StationReplay*, QList<int>> byStation;
+    for (const int row : rows) {
+        const AllTransmissions::Origin from = all_->origin(row);
+        if (from.replay != nullptr) {
+            byStation[from.replay].append(from.row);
+        }
+    }
+    for (auto it = byStation.cbegin(); it != byStation.cend(); ++it) {
+        it.key()->saver().saveRows(it.value(), it.key()->feedName());
+    }
 }
 
 void TransmissionsPanel::showReplaying(bool replaying) {
     endReplay_->setEnabled(replaying);
-    const int row = replay_.replayingRow();
+    const int row = acrossFeeds() ? all_->replayingRow() : replay_.replayingRow();
     if (replaying && row >= 0) {
-        list_->setCurrentIndex(replay_.transmissions().index(row));
+        list_->setCurrentIndex(list_->model()->index(row, 0));
     }
 }
 

@@ -6,6 +6,10 @@
 // offers the selected transmissions or the last 1, 5, 15 or 30 minutes;
 // "Record" records everything from now on while it is down.
 //
+// When the monitor has feeds, the list is theirs and the station's together
+// (AllTransmissions, each row with its station's name) and R, Enter and
+// Escape say again, play and end across them; otherwise it is the station's.
+//
 // The window's keys, which the screen adds to itself so that they work
 // wherever the focus is (a text field keeps its own letters): R says again
 // (sayAgainAction), Escape ends a replay (endReplayAction, enabled only while
@@ -22,6 +26,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "controller/AllTransmissions.h"
 #include "controller/StationReplay.h"
 
 namespace orvento {
@@ -35,7 +40,8 @@ class TransmissionsPanel : public QWidget {
     // The meter's range, in dBFS.
     static constexpr int kMeterFloorDbfs = -60;
 
-    explicit TransmissionsPanel(StationReplay& replay, QWidget* parent = nullptr);
+    // `all`, when given, outlives the panel.
+    TransmissionsPanel(StationReplay& replay, AllTransmissions* all, QWidget* parent = nullptr);
 
     QAction* sayAgainAction() const { return sayAgain_; }
     QAction* endReplayAction() const { return endReplay_; }
@@ -50,8 +56,12 @@ class TransmissionsPanel : public QWidget {
     void followDetector();
     void showReplaying(bool replaying);
     void saveSelected();
+    bool acrossFeeds() const { return all_ != nullptr && all_->coversFeeds(); }
+    void showList();
+    void sayAgainNow();
 
     StationReplay& replay_;
+    AllTransmissions* const all_;
     QAction* sayAgain_;
     QAction* endReplay_;
     QListView* list_;

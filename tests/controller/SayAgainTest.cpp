@@ -4,7 +4,9 @@
 // that row, E: Escape) and checks what is replayed and that live audio is
 // muted exactly while a replay plays, also when it plays to its end. Saving:
 // files named safely, decoded back to the length saved, also when a file
-// size limit stops the writing half-way.
+// size limit stops the writing half-way. Across a monitor's feeds: one list,
+// newest first, each row marked with its station; say again steps through it
+// and, while a replay plays, every other live station is unheard.
 #include <sys/resource.h>
 
 #include <QSignalSpy>
@@ -12,6 +14,7 @@
 #include <QTest>
 #include <csignal>
 
+#include "controller/AllTransmissions.h"
 #include "tests/controller/ControllerHarness.h"
 #include "tools/loopback/LoopbackServer.h"
 #include "tools/transmission-recordings/RecordingSet.h"
@@ -32,6 +35,7 @@ class SayAgainTest : public QObject {
     void savedFilesPlayBack();
     void fileNamesAreSafe_data();
     void fileNamesAreSafe();
+    void sayAgainAcrossFeeds();
 
   private:
     std::shared_ptr<std::atomic<bool>> liveMute_ = std::make_shared<std::atomic<bool>>(false);
@@ -214,6 +218,88 @@ void SayAgainTest::fileNamesAreSafe() {
     QVERIFY(name.toUtf8().size() <= TransmissionSaver::kNameLimitBytes);
     QVERIFY(!name.contains(QLatin1Char('/')) && QString::fromUtf8(name.toUtf8()) == name);
     QCOMPARE(name.chopped(25), start);
+}
+
+void SayAgainTest::sayAgainAcrossFeeds() {
+    AudioOutputChoice untimed;
+    untimed.kind = AudioOutputChoice::Kind::Null;
+    untimed.realTime = false;
+    Mixer mixer(untimed, {.feeds = 2 * kMaxFeeds, .makeKey = {}});
+    WorkerRegistry workers;
+    PelorinServices engine;
+    engine.workers = &workers;
+    {
+        MonitorController monitor(mixer, engine, {}, nullptr);
+        AllTransmissions all(*h_->controller, &monitor);
+        AudioOutputChoice replays;
+        replays.kind = AudioOutputChoice::Kind::Null;
+        h_->controller->replay().setOutputs(replays, liveMute_);
+        for (const char* name : {"Ground", "Approach"}) {
+            const std::string path = std::string("/") + name;
+            h_->server.setScript(path,
+                                 loopback::Script::fromFile(ORVENTO_TRANSMISSION_TEST_RECORDINGS
+                                                            "/tower-mp3-8k.mp3"));
+            QVERIFY(monitor.add({QString::fromUtf8(name), h_->url(path.c_str())}));
+            monitor.player(monitor.count() - 1).setReconnectWhenDropped(false);
+            monitor.player(monitor.count() - 1).replay().setOutputs(replays, nullptr);
+        }
+        monitor.play();
+        for (int row = 0; row < 2; ++row) {
+            const TransmissionListModel& list = monitor.player(row).replay().transmissions();
+            QVERIFY(QTest::qWaitFor([&] { return list.rowCount() == 5 && !list.at(0).inProgress; },
+                                    60000));
+        }
+        monitor.stop();
+        QCOMPARE(all.rowCount(), 15);
+        monitor.setMute(0, true);  // the listener's, kept through the replays
+        for (int row = 0; row < all.rowCount(); ++row) {
+            const QModelIndex at = all.index(row);
+            const AllTransmissions::Origin from = all.origin(row);
+            QCOMPARE(at.data(TransmissionListModel::FeedRole).toString(), from.replay->feedName());
+            QVERIFY(at.data().toString().endsWith(from.replay->feedName()));
+            if (row > 0) {
+                QVERIFY(all.index(row - 1).data(TransmissionListModel::StartUtcRole).toDateTime() >=
+                        at.data(TransmissionListModel::StartUtcRole).toDateTime());
+            }
+        }
+
+        // Keys (R: say again, a digit: Enter on that row, E: Escape), the row replayed.
+        const std::vector<std::pair<QString, int>> presses{
+            {"R", 0},
+            {"RR", 1},
+            {"RRR", 2},
+            {"9", 9},
+            {"9R", 10},
+            {"RRRRRRRRRRRRRRR", 14},
+            {"RRRRRRRRRRRRRRRR", 14},
+            {"RE", -1},
+            {"E", -1},
+        };
+        for (const auto& [keys, replayed] : presses) {
+            for (const QChar key : keys) {
+                if (key == QLatin1Char('R')) {
+                    all.sayAgain();
+                } else if (key == QLatin1Char('E')) {
+                    all.endReplay();
+                } else {
+                    all.playRow(key.digitValue());
+                }
+            }
+            QCOMPARE(all.replayingRow(), replayed);
+            const AllTransmissions::Origin from = all.origin(replayed);
+            for (StationReplay* replay : {&h_->controller->replay(), &monitor.player(0).replay(),
+                                          &monitor.player(1).replay()}) {
+                QCOMPARE(replay->replaying(), replay == from.replay);
+            }
+            QCOMPARE(from.row < 0 || from.replay->replayingRow() == from.row, true);
+            QCOMPARE(monitor.silenced(), replayed >= 0);
+            QCOMPARE(liveMute_->load(), replayed >= 0);
+            QVERIFY(monitor.controls(0).muted && !monitor.controls(1).muted);
+            all.endReplay();
+            QVERIFY(!monitor.silenced() && !liveMute_->load());
+        }
+    }
+    workers.shutdown(std::chrono::seconds(10));
 }
 
 }  // namespace orvento::test
