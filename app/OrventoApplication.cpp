@@ -98,10 +98,8 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
         OrventoAppDelegate delegate(std::move(engine), std::move(services), mixer, liveMute);
         // A replay plays into a feed of its own, beside the live one it mutes.
         delegate.controller().replay().setOutputs(AudioOutputChoice{}, liveMute);
-        delegate.controller().replay().setReplayOutputSource([mixer] {
-            const std::shared_ptr<MixerFeed> feed = mixer->addFeed();
-            return feed ? feed->outputChoice() : AudioOutputChoice{};
-        });
+        delegate.controller().replay().setReplayOutputSource(
+            [mixer] { return ownFeedOutput(*mixer); });
         alerts->setParentWindow(delegate.window());
         delegate.applicationDidFinishLaunching();
         // The media keys and the desktop's media controls.

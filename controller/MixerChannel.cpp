@@ -11,6 +11,11 @@ constexpr double kSilentDb = -120;
 
 }  // namespace
 
+AudioOutputChoice ownFeedOutput(Mixer& mixer) {
+    const std::shared_ptr<MixerFeed> feed = mixer.addFeed();
+    return feed ? feed->outputChoice() : AudioOutputChoice{};
+}
+
 MixerChannel::MixerChannel(Mixer& mixer, ChannelControls controls, LineSink log,
                            std::shared_ptr<std::atomic<bool>> liveMute)
     : mixer_(mixer), log_(std::move(log)), liveMute_(std::move(liveMute)), controls_(controls) {}

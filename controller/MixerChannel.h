@@ -28,6 +28,10 @@ struct ChannelControls {
     bool priority = false;
 };
 
+// An output for one stream on a feed of its own in `mixer` (a replay beside
+// the live stations); the sound device when every feed is taken.
+AudioOutputChoice ownFeedOutput(Mixer& mixer);
+
 class MixerChannel {
   public:
     // `log`: the engine's lines of the channel's players (EnginePlatform's).

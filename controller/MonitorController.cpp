@@ -68,6 +68,9 @@ void MonitorController::insertFeed(const Station& station, const ChannelControls
     added->player->chooseStation(station);
     MixerChannel* channel = added->channel.get();
     added->player->setPlatformSource([channel] { return channel->nextPlatform(); });
+    // Its replays play into a feed of their own, as the window's station's do.
+    added->player->replay().setReplayOutputSource(
+        [mixer = &mixer_] { return ownFeedOutput(*mixer); });
     PlaybackController* player = added->player.get();
     connect(added->player.get(), &PlaybackController::playStateChanged, this,
             [this, player](PlaybackController::PlayState state) {
