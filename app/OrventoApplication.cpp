@@ -10,6 +10,7 @@
 #include "app/ApplicationId.h"
 #include "app/DesktopIdleInhibitor.h"
 #include "app/MprisService.h"
+#include "app/ResumeWatcher.h"
 #include "app/TerminationSignals.h"
 #include "engine/EnginePlatform.h"
 #include "engine/WorkerRegistry.h"
@@ -114,6 +115,9 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
             window->activateWindow();
         });
         mpris.registerOn(QDBusConnection::sessionBus());
+        // After a suspend or a network change, a dropped station need not
+        // wait out its backoff.
+        const ResumeWatcher resumes(delegate.controller(), delegate.monitor());
         if (hooks.launched) {
             QTimer::singleShot(0, &app, [&] { hooks.launched(delegate); });
         }
