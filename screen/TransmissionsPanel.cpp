@@ -62,7 +62,8 @@ TransmissionsPanel::TransmissionsPanel(StationReplay& replay, AllTransmissions* 
     button_->setObjectName(QStringLiteral("sayAgainButton"));
     button_->setToolTip(translate(
         QT_TRANSLATE_NOOP("OrventoViewController",
-                          "Play the last transmission again (R); again to go further back")));
+                          "Play the last transmission again (R, or Alt+R in a text field); again "
+                          "to go further back")));
 
     save_ = new QPushButton(translate(QT_TRANSLATE_NOOP("OrventoViewController", "Save")), this);
     save_->setObjectName(QStringLiteral("saveButton"));
@@ -71,10 +72,12 @@ TransmissionsPanel::TransmissionsPanel(StationReplay& replay, AllTransmissions* 
                 QT_TRANSLATE_NOOP("OrventoViewController", "The selected transmissions"))),
             &QAction::triggered, this, &TransmissionsPanel::saveSelected);
     for (const int minutes : TransmissionSaver::kMinuteChoices) {
-        connect(saveMenu->addAction(
-                    translate(QT_TRANSLATE_NOOP("OrventoViewController", "The last %n minute(s)"))
-                        .replace(QStringLiteral("%n"), QString::number(minutes))),
-                &QAction::triggered, this,
+        const QString text =
+            minutes == 1
+                ? translate(QT_TRANSLATE_NOOP("OrventoViewController", "The last minute"))
+                : translate(QT_TRANSLATE_NOOP("OrventoViewController", "The last %1 minutes"))
+                      .arg(minutes);
+        connect(saveMenu->addAction(text), &QAction::triggered, this,
                 [this, minutes] { replay_.saver().saveLastMinutes(minutes, replay_.feedName()); });
     }
     save_->setMenu(saveMenu);
@@ -97,6 +100,11 @@ TransmissionsPanel::TransmissionsPanel(StationReplay& replay, AllTransmissions* 
     list_->setAccessibleName(
         translate(QT_TRANSLATE_NOOP("OrventoViewController", "Transmissions heard")));
 
+    // The buttons keep their words; the meter gives way in a narrow window.
+    for (QPushButton* button : {button_, save_, record_}) {
+        button->setSizePolicy(QSizePolicy::Fixed, button->sizePolicy().verticalPolicy());
+    }
+    meter_->setMinimumWidth(24);
     auto* top = new QHBoxLayout;
     top->addWidget(light_);
     top->addWidget(meter_, 1);
@@ -108,7 +116,9 @@ TransmissionsPanel::TransmissionsPanel(StationReplay& replay, AllTransmissions* 
     layout->addWidget(list_, 1);
 
     sayAgain_ = new QAction(button_->text(), this);
-    sayAgain_->setShortcut(QKeySequence(Qt::Key_R));
+    // Alt+R as well: the focus often rests in the address field, which keeps
+    // the letter R for itself.
+    sayAgain_->setShortcuts({QKeySequence(Qt::Key_R), QKeySequence(Qt::ALT | Qt::Key_R)});
     endReplay_ =
         new QAction(translate(QT_TRANSLATE_NOOP("OrventoViewController", "End replay")), this);
     endReplay_->setShortcut(QKeySequence(Qt::Key_Escape));

@@ -11,9 +11,9 @@
 // Escape say again, play and end across them; otherwise it is the station's.
 //
 // The window's keys, which the screen adds to itself so that they work
-// wherever the focus is (a text field keeps its own letters): R says again
-// (sayAgainAction), Escape ends a replay (endReplayAction, enabled only while
-// one plays).
+// wherever the focus is (a text field keeps its own letters, so Alt+R says
+// again there): R says again (sayAgainAction), Escape ends a replay
+// (endReplayAction, enabled only while one plays).
 //
 // Main thread only.
 #pragma once

@@ -2,18 +2,20 @@
 // ("@2x" in their names at a device pixel ratio of 2, in Turkish): set up from
 // the local station site, its picker open, loading, playing, the failure
 // alert in the language of the run and a server's markup as plain text,
-// the search, another airport's weather with its timeline, and without a
+// a transmission said again, the search, another airport's weather with its timeline, and without a
 // station list.
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "controller/StationCatalogue.h"
 #include "controller/WeatherReport.h"
 #include "screen/OrventoLook.h"
 #include "screen/Translations.h"
+#include "screen/TransmissionsPanel.h"
 #include "tests/screen/ScreenHarness.h"
 #include "tools/station-server/StationSite.h"
 
@@ -93,6 +95,21 @@ void ScreenshotTest::screensForReview() {
     QTRY_COMPARE_WITH_TIMEOUT(h.button().imageName(), QStringLiteral("stopbutton.png"), 15000);
     QTRY_COMPARE_WITH_TIMEOUT(h.screen().timerLabel()->text(), QStringLiteral("00:00:02"), 5000);
     save(h.screen(), QStringLiteral("playing"));
+
+    // A transmission heard, said again from the address field, where the
+    // focus stays after Return and R is a letter of the address: Alt+R.
+    TransmissionsPanel& transmissions = *h.screen().transmissionsPanel;
+    QTRY_VERIFY_WITH_TIMEOUT(transmissions.list()->model()->rowCount() > 0, 30000);
+    h.screen().bottomTabs->setCurrentWidget(&transmissions);
+    const QSignalSpy sayAgain(transmissions.sayAgainAction(), &QAction::triggered);
+    QTest::keyClick(h.screen().textField, Qt::Key_R, Qt::AltModifier);
+    QCOMPARE(sayAgain.size(), 1);
+    QCOMPARE(h.screen().textField->text(), picked);
+    QTRY_VERIFY(transmissions.endReplayAction()->isEnabled());
+    save(h.screen(), QStringLiteral("transmissions"));
+    QTest::keyClick(h.screen().textField, Qt::Key_Escape);
+    QTRY_VERIFY(!transmissions.endReplayAction()->isEnabled());
+    h.screen().bottomTabs->setCurrentIndex(0);
     h.press();
     QTRY_COMPARE(h.button().imageName(), QStringLiteral("playbutton.png"));
 
