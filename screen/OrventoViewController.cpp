@@ -119,7 +119,12 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
             setButtonImage(QLatin1String(kPlayImage));
         }
     });
-    connect(&controller_, &PlaybackController::statusTextChanged, statusLabel, &QLabel::setText);
+    connect(&controller_, &PlaybackController::statusTextChanged, this,
+            [this](const QString& text) {
+                if (replayStatus_.isEmpty()) {
+                    statusLabel->setText(text);
+                }
+            });
     connect(&controller_, &PlaybackController::listeningTimeChanged, this, [this](double seconds) {
         if (QLabel* label = timerLabel();
             label != nullptr && label->text() != elapsedTimeText(seconds)) {
@@ -219,6 +224,22 @@ void OrventoViewController::addTransmissionsTab() {
                  translate(QT_TRANSLATE_NOOP("OrventoViewController", "Transmissions")));
     addAction(transmissionsPanel->sayAgainAction());
     addAction(transmissionsPanel->endReplayAction());
+    connect(
+        transmissionsPanel, &TransmissionsPanel::replayShown, this,
+        [this](bool replaying, const QDateTime& startUtc) {
+            replayStatus_.clear();
+            if (replaying) {
+                replayStatus_ =
+                    startUtc.isValid()
+                        ? translate(QT_TRANSLATE_NOOP(
+                                        "OrventoViewController",
+                                        "Saying again what was said at %1. Escape: back to live."))
+                              .arg(startUtc.toString(QStringLiteral("HH:mm:ss'Z'")))
+                        : translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                                      "Saying again. Escape: back to live."));
+            }
+            statusLabel->setText(replaying ? replayStatus_ : controller_.statusText());
+        });
     connect(&replay, &StationReplay::replayFailed, &controller_,
             &PlaybackController::setStatusText);
     connect(&replay.saver(), &TransmissionSaver::failed, &controller_,

@@ -231,6 +231,9 @@ class OrventoViewController : public QWidget {
     AirportWeather weather_;
     Ui::OrventoViewController ui_;
 
+    // While a replay plays, what the status line says instead of the
+    // controller's news (which it shows again when the replay ends).
+    QString replayStatus_;
     std::unique_ptr<BackgroundDownload> catalogue_;  // set-up's
     bool catalogueArrived_ = false;
     std::optional<CatalogueDownload> catalogueRead_;

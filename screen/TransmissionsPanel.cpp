@@ -207,9 +207,13 @@ void TransmissionsPanel::saveSelected() {
 void TransmissionsPanel::showReplaying(bool replaying) {
     endReplay_->setEnabled(replaying);
     const int row = acrossFeeds() ? all_->replayingRow() : replay_.replayingRow();
+    QDateTime start;
     if (replaying && row >= 0) {
-        list_->setCurrentIndex(list_->model()->index(row, 0));
+        const QModelIndex index = list_->model()->index(row, 0);
+        list_->setCurrentIndex(index);
+        start = index.data(TransmissionListModel::StartUtcRole).toDateTime();
     }
+    emit replayShown(replaying, start);
 }
 
 }  // namespace orvento

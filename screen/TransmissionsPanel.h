@@ -19,6 +19,7 @@
 #pragma once
 
 #include <QAction>
+#include <QDateTime>
 #include <QLabel>
 #include <QListView>
 #include <QProgressBar>
@@ -51,6 +52,11 @@ class TransmissionsPanel : public QWidget {
     QPushButton* recordButton() const { return record_; }
     QLabel* keyedLight() const { return light_; }
     QProgressBar* levelMeter() const { return meter_; }
+
+  signals:
+    // A replay began (with the UTC time of the transmission it plays, or an
+    // invalid time when that is not known) or ended.
+    void replayShown(bool replaying, const QDateTime& startUtc);
 
   private:
     void followDetector();

@@ -106,9 +106,12 @@ void ScreenshotTest::screensForReview() {
     QCOMPARE(sayAgain.size(), 1);
     QCOMPARE(h.screen().textField->text(), picked);
     QTRY_VERIFY(transmissions.endReplayAction()->isEnabled());
+    const QString time = transmissions.list()->currentIndex().data().toString().left(9);
+    QVERIFY2(h.status().contains(time), qPrintable(h.status() + " / " + time));
     save(h.screen(), QStringLiteral("transmissions"));
     QTest::keyClick(h.screen().textField, Qt::Key_Escape);
     QTRY_VERIFY(!transmissions.endReplayAction()->isEnabled());
+    QCOMPARE(h.status(), h.controller->statusText());
     h.screen().bottomTabs->setCurrentIndex(0);
     h.press();
     QTRY_COMPARE(h.button().imageName(), QStringLiteral("playbutton.png"));
