@@ -5,9 +5,11 @@
 namespace orvento::parser {
 
 TagCheck checkTag(const UInt8* p, size_t n, bool allowId3v1, UInt64& tagBytes, size_t& need) {
+    // Each asks for no more than tells a tag apart from other bytes, so that
+    // a stream fed in pieces is judged as the same bytes fed at once are.
     if (p[0] == 'I') {
         if (n < 10) {
-            need = 10;
+            need = n < 3 ? 3 : 10;
             return (n < 2 || p[1] == 'D') && (n < 3 || p[2] == '3') ? TagCheck::NeedMore
                                                                     : TagCheck::None;
         }
@@ -24,7 +26,7 @@ TagCheck checkTag(const UInt8* p, size_t n, bool allowId3v1, UInt64& tagBytes, s
     if (p[0] == 'A') {
         static constexpr char kApe[] = "APETAGEX";
         if (n < 32) {
-            need = 32;
+            need = n < 8 ? 8 : 32;
             return std::memcmp(p, kApe, n < 8 ? n : 8) == 0 ? TagCheck::NeedMore : TagCheck::None;
         }
         if (std::memcmp(p, kApe, 8) != 0) {

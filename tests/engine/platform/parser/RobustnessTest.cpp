@@ -107,6 +107,20 @@ std::vector<UInt8> repeat(const std::vector<UInt8>& piece, size_t total) {
 // tags once audio has played, do not.
 constexpr size_t kPastTheCap = 17u << 20;
 
+// Bytes that begin like a tag ("A" of an APE tag, "I" of ID3) and are none,
+// near the end of what has come, then a tag too large to skip: fed a byte at
+// a time, the stream is judged as when it is fed whole.
+TEST(TagLookalikes, AreJudgedAsWhenFedWhole) {
+    for (const char* junk : {"not a tag: WAVE", "not a tag: APE", "not a tag: IDX"}) {
+        const std::vector<UInt8> bytes = concat(textBytes(junk), id3Tag(10, 20u << 20));
+        for (const AudioFileTypeID hint : {AudioFileTypeID{0}, kAudioFileMPEG4Type}) {
+            const ParseRecord whole = parseBytes(bytes, hint, Split::Whole);
+            EXPECT_EQ(whole.status, kAudioFileStreamError_UnsupportedFileType) << junk;
+            EXPECT_EQ(parseBytes(bytes, hint, Split::OneByte).status, whole.status) << junk;
+        }
+    }
+}
+
 std::vector<UInt8> wavHeadWithoutData() {
     std::vector<UInt8> head = textBytes("RIFF\xff\xff\xff\xffWAVEfmt \x10");
     const UInt8 fmt[] = {0, 0, 0, 1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0};
