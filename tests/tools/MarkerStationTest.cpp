@@ -45,8 +45,8 @@ TEST(MarkerStation, EachToneWhereTheLayoutSaysAlsoWhenTheFileStartsOver) {
     ASSERT_TRUE(rate);
     const double fileSeconds = static_cast<double>(bytes.size()) / *rate;
     // The station sends the file over and over: twice, as one file.
-    const fs::path twice = fs::temp_directory_path() /
-                           ("orvento-markers-" + std::to_string(getpid()) + ".mp3");
+    const fs::path twice =
+        fs::temp_directory_path() / ("orvento-markers-" + std::to_string(getpid()) + ".mp3");
     std::ofstream(twice, std::ios::binary) << bytes << bytes;
     recordings::Pcm pcm;
     std::string error;
