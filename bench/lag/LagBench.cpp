@@ -11,7 +11,8 @@
 // the burst is live); it is heard when it reaches the sink. For each tone
 // heard the lag is the difference; per player the figures are the first
 // tone's lag and, for tones heard from 3 s after the press on, the median
-// and the largest. Players: orvento-play with and without its live edge,
+// and the largest, then all players' figures beside the target for Orvento's
+// live edge. Players: orvento-play with and without its live edge,
 // mpg123, mpv, ffmpeg and the Orvento window (live edge on by default);
 // PLAYER runs only those whose name contains it. A peer that is not
 // installed is reported and skipped. Prints figures; asserts nothing.
@@ -55,6 +56,14 @@ struct Player {
     std::string name;
     std::vector<std::string> args;
     Env env;
+    bool liveEdge = false;  // held to the target
+};
+
+// A player's figures, in seconds behind live.
+struct Lags {
+    double first = 0;
+    std::optional<double> median;  // of the tones from kSettleSeconds on
+    std::optional<double> max;
 };
 
 double seconds(Clock::duration d) {
@@ -85,14 +94,15 @@ Clock::time_point emission(const loopback::PacedBody& body, std::size_t n, doubl
            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(fromStart));
 }
 
-// Plays the marker station with `player` for `length` seconds and prints
-// each tone's lag and the player's figures.
-void measure(const Player& player, site::StationSite& site, const SoundServer& server,
-             const fs::path& dir, double length) {
+// Plays the marker station with `player` for `length` seconds, prints each
+// tone's lag and returns the player's figures (none when no tone could be
+// timed).
+std::optional<Lags> measure(const Player& player, site::StationSite& site,
+                            const SoundServer& server, const fs::path& dir, double length) {
     std::printf("\n%s\n", player.name.c_str());
     if (!installed(player.args.front())) {
         std::printf("  not installed: %s; skipped\n", player.args.front().c_str());
-        return;
+        return std::nullopt;
     }
     const site::SiteStation& station = site.markerStation();
     const std::size_t before = site.server().pacedBodies().size();
@@ -105,7 +115,7 @@ void measure(const Player& player, site::StationSite& site, const SoundServer& s
     Child child(args, player.env, log);
     if (!child.running()) {
         std::printf("  could not be started\n");
-        return;
+        return std::nullopt;
     }
     std::this_thread::sleep_for(std::chrono::duration<double>(length));
     child.reap(SIGTERM);
@@ -118,7 +128,7 @@ void measure(const Player& player, site::StationSite& site, const SoundServer& s
         std::printf("  %s; its messages:\n%s\n",
                     bodies.empty() ? "never took the stream" : "no tone was heard",
                     readFile(log).c_str());
-        return;
+        return std::nullopt;
     }
     if (bodies.size() > 1) {
         std::printf(
@@ -158,14 +168,47 @@ void measure(const Player& player, site::StationSite& site, const SoundServer& s
             settled.push_back(*lag);
         }
     }
+    if (!first) {
+        std::printf("  no tone could be timed\n");
+        return std::nullopt;
+    }
     std::sort(settled.begin(), settled.end());
-    std::printf("  first tone %.2f s behind live", first.value_or(0));
+    Lags lags;
+    lags.first = *first;
+    std::printf("  first tone %.2f s behind live", *first);
     if (!settled.empty()) {
+        lags.median = settled[settled.size() / 2];
+        lags.max = settled.back();
         std::printf("; from %.0f s after the press: median %.2f s, max %.2f s (%zu tones)",
-                    kSettleSeconds, settled[settled.size() / 2], settled.back(), settled.size());
+                    kSettleSeconds, *lags.median, *lags.max, settled.size());
     }
     std::printf("\n");
     std::fflush(stdout);
+    return lags;
+}
+
+void printSummary(const std::vector<std::pair<const Player*, std::optional<Lags>>>& results) {
+    std::printf("\nseconds behind live (the target for Orvento's live edge: at most %.1f s)\n",
+                kTargetSeconds);
+    std::printf("  %-46s %10s %8s %6s  (max and median: from %.0f s after the press)\n", "",
+                "first tone", "median", "max", kSettleSeconds);
+    for (const auto& [player, lags] : results) {
+        std::printf("  %-46s", player->name.c_str());
+        if (!lags) {
+            std::printf(" not measured\n");
+            continue;
+        }
+        std::printf(" %10.2f", lags->first);
+        if (lags->median) {
+            std::printf(" %8.2f %6.2f", *lags->median, *lags->max);
+        } else {
+            std::printf("  (no tone %.0f s after the press)", kSettleSeconds);
+        }
+        if (player->liveEdge && lags->max) {
+            std::printf("  target %s", *lags->max <= kTargetSeconds ? "met" : "NOT met");
+        }
+        std::printf("\n");
+    }
 }
 
 int run(int argc, char** argv) {
@@ -194,9 +237,9 @@ int run(int argc, char** argv) {
                                    {"ORVENTO_WEATHER_URL", site.baseUrl()}});
     const std::string play = ORVENTO_PLAY_PATH;
     const std::vector<Player> players{
-        {"orvento-play --live-edge 1.5", {play, kUrl, "--live-edge", "1.5"}, pulse},
+        {"orvento-play --live-edge 1.5", {play, kUrl, "--live-edge", "1.5"}, pulse, true},
         {"orvento-play (no live edge)", {play, kUrl}, pulse},
-        {"the Orvento window (live edge on by default)", {ORVENTO_WINDOW_PATH, kUrl}, window},
+        {"the Orvento window (live edge on by default)", {ORVENTO_WINDOW_PATH, kUrl}, window, true},
         {"mpg123 -o pulse", {"mpg123", "-q", "-o", "pulse", kUrl}, pulse},
         {"mpv --no-video --ao=pulse",
          {"mpv", "--no-video", "--ao=pulse", "--really-quiet", kUrl},
@@ -217,11 +260,13 @@ int run(int argc, char** argv) {
         static_cast<double>(options.burstBytes) / site.markerStation().bytesPerSecond, kSinkRate,
         length, kTargetSeconds, kSettleSeconds,
         static_cast<double>(options.burstBytes) / site.markerStation().bytesPerSecond);
+    std::vector<std::pair<const Player*, std::optional<Lags>>> results;
     for (const Player& player : players) {
         if (player.name.find(only) != std::string::npos) {
-            measure(player, site, server, dir, length);
+            results.emplace_back(&player, measure(player, site, server, dir, length));
         }
     }
+    printSummary(results);
     fs::remove_all(dir);
     return 0;
 }
