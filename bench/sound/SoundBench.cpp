@@ -21,29 +21,17 @@
 //     tone's level in the sink's left and right channels, then with the
 //     centre feed muted, then with the right one soloed.
 // Prints figures; asserts nothing.
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <numbers>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -52,10 +40,9 @@
 #include <tuple>
 #include <vector>
 
-#include "bench/common/PeakMemory.h"
+#include "bench/common/ChildProcess.h"
+#include "bench/common/SoundServer.h"
 #include "tools/loopback/LoopbackServer.h"
-
-extern char** environ;
 
 namespace orvento::bench {
 namespace {
@@ -67,262 +54,6 @@ using loopback::Script;
 
 constexpr double kBytesPerSecond = 16000.0 / 8;  // 16 kbit/s
 constexpr std::uint64_t kBurst = 16384;
-constexpr int kSinkRate = 48000;
-constexpr const char* kSink = "orvento_bench";
-
-using Env = std::map<std::string, std::optional<std::string>>;  // no value: unset
-
-struct Usage {
-    double cpuSeconds = 0;
-    double peakMiB = 0;
-};
-
-// A child process with its standard output and error in files (or its
-// output on a pipe) and, when asked, its standard input on a pipe.
-class Child {
-  public:
-    Child(const std::vector<std::string>& args, const Env& env, const fs::path& log,
-          bool pipeIn = false, bool pipeOut = false) {
-        std::vector<std::string> vars;
-        for (char** e = environ; *e != nullptr; ++e) {
-            const std::string var = *e;
-            if (!env.contains(var.substr(0, var.find('=')))) {
-                vars.push_back(var);
-            }
-        }
-        for (const auto& [name, value] : env) {
-            if (value) {
-                vars.push_back(name + "=" + *value);
-            }
-        }
-        int in[2] = {-1, -1};
-        int out[2] = {-1, -1};
-        if ((pipeIn && pipe2(in, O_CLOEXEC) != 0) || (pipeOut && pipe2(out, O_CLOEXEC) != 0)) {
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        if (pipeIn) {
-            posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        } else {
-            posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        }
-        if (pipeOut) {
-            posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        } else {
-            posix_spawn_file_actions_addopen(&actions, 1, log.c_str(),
-                                             O_WRONLY | O_CREAT | O_APPEND, 0644);
-        }
-        posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                         0644);
-        std::vector<std::string> argsCopy = args;
-        std::vector<char*> argv;
-        for (std::string& a : argsCopy) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (std::string& v : vars) {
-            envp.push_back(v.data());
-        }
-        envp.push_back(nullptr);
-        if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        if (pipeIn) {
-            close(in[0]);
-            in_ = in[1];
-        }
-        if (pipeOut) {
-            close(out[1]);
-            out_ = out[0];
-        }
-    }
-    ~Child() {
-        if (pid_ > 0) {
-            reap(SIGKILL);
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    bool running() const { return pid_ > 0; }
-    int output() const { return out_; }
-    void say(const std::string& line) const {
-        const std::string text = line + "\n";
-        [[maybe_unused]] ssize_t n = write(in_, text.data(), text.size());
-    }
-    void signal(int number) const { kill(pid_, number); }
-    // Sends `number` (none: 0) and waits for the end.
-    Usage reap(int number) {
-        if (pid_ <= 0) {
-            return {};
-        }
-        const long peak = peakKiB(pid_);
-        if (number != 0) {
-            kill(pid_, number);
-        }
-        int status = 0;
-        rusage ru{};
-        wait4(pid_, &status, 0, &ru);
-        pid_ = -1;
-        for (int fd : {in_, out_}) {
-            if (fd >= 0) {
-                close(fd);
-            }
-        }
-        return {static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-                    static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6,
-                static_cast<double>(peak) / 1024};
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int in_ = -1;
-    int out_ = -1;
-};
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto until = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > until) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The PulseAudio daemon with its null sink, for as long as the object lives.
-class SoundServer {
-  public:
-    explicit SoundServer(const fs::path& dir) : dir_(dir) {
-        fs::create_directories(dir / "run");
-        fs::create_directories(dir / "home");
-        fs::permissions(dir / "run", fs::perms::owner_all);
-        socket_ = (dir / "native").string();
-        std::ofstream(dir / "server.pa")
-            << "load-module module-null-sink sink_name=" << kSink << " rate=" << kSinkRate
-            << " channels=2\n"
-            << "load-module module-native-protocol-unix socket=" << socket_ << " auth-anonymous=1\n"
-            << "set-default-sink " << kSink << "\n";
-        env_ = {{"PULSE_SERVER", "unix:" + socket_},
-                {"XDG_RUNTIME_DIR", (dir / "run").string()},
-                {"HOME", (dir / "home").string()}};
-        Env daemonEnv = env_;
-        daemonEnv["PULSE_SERVER"] = std::nullopt;
-        daemon_ = std::make_unique<Child>(
-            std::vector<std::string>{"pulseaudio", "-n", "-F", (dir / "server.pa").string(),
-                                     "--daemonize=no", "--exit-idle-time=-1",
-                                     "--log-target=stderr"},
-            daemonEnv, dir / "pulseaudio.log");
-        ready_ = waitFor(
-            [&] {
-                Child info({"pactl", "info"}, env_, dir / "pactl.log");
-                return info.reap(0).cpuSeconds >= 0 &&
-                       readFile(dir / "pactl.log").find("Server Name") != std::string::npos;
-            },
-            std::chrono::seconds(15));
-    }
-    ~SoundServer() { daemon_->reap(SIGTERM); }
-    bool ready() const { return ready_; }
-    // The clients' environment: the server, and private runtime folders.
-    Env env(Env more = {}) const {
-        Env all = env_;
-        all.merge(more);
-        return all;
-    }
-
-  private:
-    fs::path dir_;
-    std::string socket_;
-    Env env_;
-    std::unique_ptr<Child> daemon_;
-    bool ready_ = false;
-};
-
-// What reached the sink: parec on its monitor, stereo floats at kSinkRate,
-// with the moment each piece arrived.
-class Recording {
-  public:
-    Recording(const SoundServer& server, const fs::path& log)
-        : parec_(
-              {"parec", "-d", std::string(kSink) + ".monitor", "--format=float32le",
-               "--rate=" + std::to_string(kSinkRate), "--channels=2", "--raw", "--latency-msec=10"},
-              server.env(), log, false, true),
-          reader_([this] { read(); }) {}
-    ~Recording() {
-        parec_.signal(SIGTERM);
-        reader_.join();
-        parec_.reap(0);
-    }
-    // The frame that reached the recording at `when`.
-    std::size_t frameAt(Clock::time_point when) const {
-        std::lock_guard lock(mutex_);
-        std::size_t frame = 0;
-        for (const auto& [at, frames] : marks_) {
-            if (at > when) {
-                break;
-            }
-            frame = frames;
-        }
-        return frame;
-    }
-    std::vector<float> samples() const {
-        std::lock_guard lock(mutex_);
-        return samples_;
-    }
-
-  private:
-    void read() {
-        std::vector<char> buffer(65536);
-        std::string carry;
-        for (;;) {
-            const ssize_t n = ::read(parec_.output(), buffer.data(), buffer.size());
-            if (n <= 0) {
-                return;
-            }
-            carry.append(buffer.data(), static_cast<std::size_t>(n));
-            const std::size_t whole = carry.size() / (2 * sizeof(float)) * (2 * sizeof(float));
-            std::lock_guard lock(mutex_);
-            const std::size_t old = samples_.size();
-            samples_.resize(old + whole / sizeof(float));
-            std::memcpy(samples_.data() + old, carry.data(), whole);
-            carry.erase(0, whole);
-            marks_.emplace_back(Clock::now(), samples_.size() / 2);
-        }
-    }
-
-    Child parec_;
-    mutable std::mutex mutex_;
-    std::vector<float> samples_;
-    std::vector<std::pair<Clock::time_point, std::size_t>> marks_;
-    std::thread reader_;
-};
-
-// Level in dB of `frequency` in one channel over [from, from + count)
-// frames (Goertzel; a full-scale sine reads about 0 dB).
-double toneDb(const std::vector<float>& stereo, int channel, std::size_t from, std::size_t count,
-              double frequency) {
-    const double w = 2 * std::numbers::pi * frequency / kSinkRate;
-    const double c = 2 * std::cos(w);
-    double s1 = 0;
-    double s2 = 0;
-    for (std::size_t i = 0; i < count && 2 * (from + i) + 1 < stereo.size(); ++i) {
-        const double s = stereo[2 * (from + i) + static_cast<std::size_t>(channel)] + c * s1 - s2;
-        s2 = s1;
-        s1 = s;
-    }
-    const double power = s1 * s1 + s2 * s2 - c * s1 * s2;
-    const double amplitude = 2 * std::sqrt(std::max(power, 0.0)) / static_cast<double>(count);
-    return 20 * std::log10(std::max(amplitude, 1e-9));
-}
 
 // Makes (once) a 16 kbit/s MP3 of a tone, 90 s long, with sox and lame.
 fs::path toneMp3(const fs::path& dir, int frequency) {

@@ -533,6 +533,11 @@ std::vector<std::string> LoopbackServer::requests() const {
     return requests_;
 }
 
+std::vector<PacedBody> LoopbackServer::pacedBodies() const {
+    std::lock_guard lock(mutex_);
+    return pacedBodies_;
+}
+
 bool LoopbackServer::waitUntil(const std::function<bool()>& condition,
                                std::chrono::milliseconds timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -676,6 +681,10 @@ void LoopbackServer::serve(int fd) {
     const auto quantum = static_cast<std::uint64_t>(
         rate > 0 ? std::clamp(rate / 20, 1.0, static_cast<double>(writeSize)) : writeSize);
     const auto start = std::chrono::steady_clock::now();
+    if (rate > 0) {
+        std::lock_guard lock(mutex_);
+        pacedBodies_.push_back({target, start, script.burstBytes, rate});
+    }
     std::mt19937 random(script.jitterSeed);
     std::uniform_real_distribution<double> unit(0, 1);
     // Paced writes come twenty times a second: one in forty is held back.

@@ -117,6 +117,18 @@ struct Script {
     Script& holdAfter(std::uint64_t bytes, double seconds);
 };
 
+// The clock of one paced body: the burst goes at once, and byte
+// `burstBytes + bytesPerSecond * s` falls due `s` seconds after `start` and is
+// written within a twentieth of a second of that (unless the client's socket
+// holds it back). So a station's live point is the burst's end, and the moment
+// any later byte went out live is known.
+struct PacedBody {
+    std::string target;  // the request's target
+    std::chrono::steady_clock::time_point start;
+    std::uint64_t burstBytes = 0;
+    double bytesPerSecond = 0;
+};
+
 class LoopbackServer {
   public:
     enum class Transport { plain, tls };
@@ -148,6 +160,8 @@ class LoopbackServer {
     // The request heads received so far (request line and header lines, as
     // sent, up to the blank line), in order.
     std::vector<std::string> requests() const;
+    // The paced bodies started so far, in order.
+    std::vector<PacedBody> pacedBodies() const;
     // Waits until `condition` holds or `timeout` passes, looking again each
     // time the server accepts, reads a request, writes or ends a connection;
     // returns the condition's last value.
@@ -174,6 +188,7 @@ class LoopbackServer {
     mutable std::mutex mutex_;
     std::map<std::string, Script> scripts_;
     std::vector<std::string> requests_;
+    std::vector<PacedBody> pacedBodies_;
     struct Worker {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> done;

@@ -7,6 +7,7 @@
 
 #include "engine/platform/parser/AudioFileStream.h"
 #include "engine/platform/parser/FileTypeHint.h"
+#include "tools/station-server/MarkerStation.h"
 #include "tools/station-server/SiteReports.h"
 #include "weather/ServerFiles.h"
 
@@ -112,25 +113,20 @@ StationSite::StationSite(const SiteOptions& options)
     for (const StationFile& station : kSiteStations) {
         const std::filesystem::path file = options.folder / station.file;
         const std::string bytes = readWholeFile(file);
-        const std::optional<double> rate = audioByteRate(file, bytes);
-        if (!rate) {
-            throw std::runtime_error("cannot tell the bit rate of " + file.string());
-        }
-        server_.setScript(station.path, Script::fixed(bytes, station.contentType)
-                                            .repeated()
-                                            .untilClose()
-                                            .paced(*rate, options.burstBytes));
-        stations_.push_back(SiteStation{station.name, server_.url(station.path), *rate});
+        stations_.push_back(serveStation(station, bytes, file, options.burstBytes));
         catalogue_ += std::string(stations_.size() > 1 ? ",\n" : "") +
                       "  {\"a\": " + jsonString(stations_.back().name) +
                       ", \"d\": " + jsonString(stations_.back().url) + "}";
         if (first.empty()) {
             first = bytes;
-            firstRate = *rate;
+            firstRate = stations_.back().bytesPerSecond;
         }
     }
     catalogue_ += "\n]\n";
     server_.setScript(kCataloguePath, Script::fixed(catalogue_, "application/json"));
+    const std::filesystem::path markers = options.folder / kMarkerFile;
+    markerStation_ = serveStation({"Markers", kMarkerRoute, kMarkerFile, "audio/mpeg"},
+                                  readWholeFile(markers), markers, options.burstBytes);
 
     const auto live = [&] {
         return Script::fixed(first, "audio/mpeg")
@@ -142,6 +138,19 @@ StationSite::StationSite(const SiteOptions& options)
     server_.setScript(kStallRoute, live().stallAfter(kMisbehaveAfterBytes));
     server_.setScript(kCloseRoute, live().closeAfter(kMisbehaveAfterBytes));
     server_.setScript(kIcyRoute, live().withStatusLine("ICY 200 OK"));
+}
+
+SiteStation StationSite::serveStation(const StationFile& station, const std::string& bytes,
+                                      const std::filesystem::path& file, std::uint64_t burstBytes) {
+    const std::optional<double> rate = audioByteRate(file, bytes);
+    if (!rate) {
+        throw std::runtime_error("cannot tell the bit rate of " + file.string());
+    }
+    server_.setScript(
+        station.path,
+        Script::fixed(bytes, station.contentType).repeated().untilClose().paced(*rate, burstBytes));
+    return SiteStation{station.name, server_.url(station.path), *rate,
+                       static_cast<double>(bytes.size()) / *rate};
 }
 
 void StationSite::serveReport(const std::string& path, const std::string& text) {

@@ -7,12 +7,14 @@
 //   //pub/data/forecasts/taf/stations/LTBA.TXT        the TAF report (text)
 //   ... and the same for each of kSiteAirports (LTFM, KSFO, KBOS, EGLL)
 //   /stations/...                                     the stations (see kSiteStations)
+//   /timing/markers.mp3                               the marker station (MarkerStation.h)
 //
 // Each station streams its file endlessly, as a live internet-radio station
 // does: an initial burst (what such a server keeps ready for a new listener),
 // then in real time at the file's own bit rate, with no length, until the
 // listener hangs up. Beside them the site keeps routes that misbehave, for
-// trying out failures (kMisbehavingRoutes); the catalogue does not list them.
+// trying out failures (kMisbehavingRoutes), and the marker station, for
+// timing players; the catalogue lists neither.
 //
 // The audio and weather files come from a folder made at build time
 // (make-site-audio and site/*.txt, copied into <build>/tools/station-server/site).
@@ -77,6 +79,7 @@ struct SiteStation {
     std::string name;
     std::string url;
     double bytesPerSecond = 0;
+    double fileSeconds = 0;  // the file's length in audio; the station repeats it
 };
 
 class StationSite {
@@ -88,6 +91,7 @@ class StationSite {
     // "http://127.0.0.1:<port>": the base of every route above.
     std::string baseUrl() const;
     const std::vector<SiteStation>& stations() const { return stations_; }
+    const SiteStation& markerStation() const { return markerStation_; }
     const std::string& catalogue() const { return catalogue_; }
     // An airport's METAR and TAF files as last served (as they would be
     // served now, before the first request).
@@ -102,12 +106,16 @@ class StationSite {
         std::map<std::string, std::string, std::less<>> byPath;
     };
 
+    // Serves a station's file endlessly, paced at its own bit rate.
+    SiteStation serveStation(const StationFile& station, const std::string& bytes,
+                             const std::filesystem::path& file, std::uint64_t burstBytes);
     void serveReport(const std::string& path, const std::string& text);
     std::string served(const std::string& path) const;
 
     std::shared_ptr<Served> served_ = std::make_shared<Served>();
     loopback::LoopbackServer server_;
     std::vector<SiteStation> stations_;
+    SiteStation markerStation_;
     std::string catalogue_;
 };
 

@@ -56,6 +56,10 @@ constexpr const char* kUsage =
     "  /misbehaving/stall.mp3        a station that stops sending after 40000 bytes\n"
     "  /misbehaving/close.mp3        a station that hangs up after 40000 bytes\n"
     "  /misbehaving/icy.mp3          a station that answers \"ICY 200 OK\"\n"
+    "  /timing/markers.mp3   a station of hiss with a 150 ms tone every 10 s\n"
+    "                        (600 Hz, then 200 Hz higher each time up to 2000 Hz,\n"
+    "                        then again), for timing how far behind live a\n"
+    "                        player plays\n"
     "  --site-dir DIR  the site's audio and weather files; default: the build's\n";
 
 // The most --rate and --burst take.
