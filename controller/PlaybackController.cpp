@@ -106,6 +106,11 @@ double PlaybackController::listenedToStationOn() const {
 }
 
 void PlaybackController::setStatusText(const QString& text) {
+    news_ = text;
+    showStatus(text);
+}
+
+void PlaybackController::showStatus(const QString& text) {
     if (statusText_ != text) {
         statusText_ = text;
         emit statusTextChanged(text);
@@ -135,7 +140,7 @@ void PlaybackController::press() {
         reconnectTimer_.stop();
         attempt_.stopRequested = true;
         emit stopRequested();
-        setStatusText(endingText(PlayerEnding{attempt_.station.url, true, true, true, {}}));
+        showStatus(endingText(PlayerEnding{attempt_.station.url, true, true, true, {}}));
         setPlayState(PlayState::Idle);
         endReconnecting();
         return;
@@ -149,13 +154,13 @@ void PlaybackController::press() {
         return;
     }
     if (text.size() > kAddressLengthLimit) {
-        setStatusText(addressTooLongText(kAddressLengthLimit));
+        showStatus(addressTooLongText(kAddressLengthLimit));
         return;
     }
 
     attempt_ = Attempt{attempt_.generation, selected_, true, false, false, _ticks, {}, {}, false};
     startPlayer();
-    setStatusText(connectingText());
+    showStatus(connectingText());
     setPlayState(PlayState::Loading);
 }
 
@@ -206,7 +211,7 @@ void PlaybackController::reconnectAfter(const std::string& cause) {
     dropCause_ = cause;
     const std::chrono::milliseconds wait = backoff_.wait(reconnectAttempt_);
     log(QStringLiteral("reconnect;%1;%2").arg(reconnectAttempt_).arg(wait.count()));
-    setStatusText(reconnectingText(wait, reconnectAttempt_, cause));
+    showStatus(reconnectingText(wait, reconnectAttempt_, cause));
     if (first) {
         emit reconnectingChanged(true);
     }
@@ -220,7 +225,7 @@ void PlaybackController::reconnectTimerFired() {
         reconnectAt_ - std::chrono::steady_clock::now());
     if (left.count() > 0) {
         // The countdown in the status line, a second at a time.
-        setStatusText(reconnectingText(left, reconnectAttempt_, dropCause_));
+        showStatus(reconnectingText(left, reconnectAttempt_, dropCause_));
         reconnectTimer_.start(std::min(left, std::chrono::milliseconds(1000)));
         return;
     }
@@ -235,7 +240,7 @@ void PlaybackController::retryNow() {
 }
 
 void PlaybackController::startNextAttempt() {
-    setStatusText(reconnectingText(std::chrono::milliseconds(0), reconnectAttempt_, dropCause_));
+    showStatus(reconnectingText(std::chrono::milliseconds(0), reconnectAttempt_, dropCause_));
     startPlayer();
 }
 
@@ -272,12 +277,11 @@ void PlaybackController::watchPlayer() {
         // The listening time stops; a playing report or the audio's return starts it again.
         stopTickTimer();
         attempt_.starved = true;
-        setStatusText(
-            waitingForAudioText(std::chrono::duration_cast<std::chrono::seconds>(starved)));
+        showStatus(waitingForAudioText(std::chrono::duration_cast<std::chrono::seconds>(starved)));
     } else if (attempt_.starved) {
         attempt_.starved = false;
         startTickTimer();
-        setStatusText(playingText());
+        showStatus(playingText());
     } else if (!reconnecting()) {
         showLiveLag(*player);
     }
@@ -285,13 +289,15 @@ void PlaybackController::watchPlayer() {
 
 void PlaybackController::showLiveLag(const Pelorin& player) {
     const std::optional<double> lag = player.behindLiveSeconds();
-    if (!lag || playState_ != PlayState::Playing) {
+    // News (a file saved, why a save failed) stays until the station's own
+    // state changes: the lag, said again at every look, does not replace it.
+    if (!lag || playState_ != PlayState::Playing || (!news_.isEmpty() && statusText_ == news_)) {
         return;
     }
     // A second past the target before it is worth a word: the lag wavers
     // by a delivery's length around it.
     const double target = engine_.liveEdgeSeconds.value_or(kDefaultLiveEdgeSeconds);
-    setStatusText(*lag >= target + 1.0 ? behindLiveText(*lag) : liveText());
+    showStatus(*lag >= target + 1.0 ? behindLiveText(*lag) : liveText());
 }
 
 void PlaybackController::giveUp(Pelorin& player, AlertService& alerts, std::string cause) {
@@ -405,7 +411,7 @@ void PlaybackController::showPlaying(quint64 generation, bool partOfAFailure) {
         endReconnecting();
     }
     if (!reconnecting()) {
-        setStatusText(playingText());
+        showStatus(playingText());
     }
     setPlayState(PlayState::Playing);
 }
@@ -431,8 +437,8 @@ void PlaybackController::showEnded(quint64 generation, const std::string& player
     }
     endReconnecting();
     failureCause_ = QString::fromStdString(cause);
-    setStatusText(endingText(PlayerEnding{attempt_.station.url, attempt_.hadUrl, attempt_.heard,
-                                          attempt_.stopRequested, cause}));
+    showStatus(endingText(PlayerEnding{attempt_.station.url, attempt_.hadUrl, attempt_.heard,
+                                       attempt_.stopRequested, cause}));
     setPlayState(PlayState::Idle);
 }
 

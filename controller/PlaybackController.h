@@ -153,7 +153,8 @@ class PlaybackController : public QObject, public PelorinObserver {
     // Players created so far.
     quint64 attempts() const { return attempt_.generation; }
     const QString& statusText() const { return statusText_; }
-    // For what else the status line must say (set-up's news).
+    // For what else the status line must say (set-up's news, a file saved):
+    // it stays until the station's own state changes.
     void setStatusText(const QString& text);
     // Why the last attempt's player failed, in its own words; empty when it
     // did not fail (or was stopped) and before the first attempt has ended.
@@ -213,6 +214,7 @@ class PlaybackController : public QObject, public PelorinObserver {
     void reconnectingChanged(bool reconnecting);
 
   private:
+    void showStatus(const QString& text);
     // One press's player, as the main thread knows it.
     struct Attempt {
         quint64 generation = 0;
@@ -274,6 +276,7 @@ class PlaybackController : public QObject, public PelorinObserver {
     Attempt attempt_;
     PlayState playState_ = PlayState::Idle;
     QString statusText_;
+    QString news_;  // the last text given by setStatusText
     QString failureCause_;
     std::unique_ptr<QTimer> _timer;  // the tick timer; set exactly while it runs
     double _ticks = 0;               // seconds listened

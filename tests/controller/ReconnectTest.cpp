@@ -184,6 +184,11 @@ void ReconnectTest::liveEdgeSaysLive() {
         QTRY_VERIFY_WITH_TIMEOUT(c.listenedSeconds() >= 2, 15000);
         QCOMPARE(c.statusText(), on ? liveText() : playingText());
         QVERIFY2(!shown.join(' ').contains("behind live"), qPrintable(shown.join(" / ")));
+        // News stays over the lag's looks (four a second) while the station plays on.
+        c.setStatusText(QStringLiteral("Saved to /tmp/a.mp3"));
+        const double listened = c.listenedSeconds();
+        QTRY_VERIFY_WITH_TIMEOUT(c.listenedSeconds() >= listened + 1, 15000);
+        QCOMPARE(c.statusText(), QStringLiteral("Saved to /tmp/a.mp3"));
     }
 }
 
