@@ -687,7 +687,7 @@
     </message>
 </context>
 <context>
-    <name>StationReplay</name>
+    <name>orvento::StationReplay</name>
     <message>
         <source>That transmission is no longer kept.</source>
         <translation>Bu iletim artık saklanmıyor.</translation>
@@ -698,14 +698,14 @@
     </message>
 </context>
 <context>
-    <name>TransmissionListModel</name>
+    <name>orvento::TransmissionListModel</name>
     <message>
         <source>on air</source>
         <translation>yayında</translation>
     </message>
 </context>
 <context>
-    <name>TransmissionSaver</name>
+    <name>orvento::TransmissionSaver</name>
     <message>
         <source>Nothing was saved: the folder %1 cannot be made. Check that it can be written to.</source>
         <translation>Hiçbir şey kaydedilmedi: %1 klasörü oluşturulamıyor. Oraya yazılabildiğini denetleyin.</translation>
