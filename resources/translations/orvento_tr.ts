@@ -679,7 +679,7 @@
     </message>
     <message>
         <source>&amp;Keep the backlog</source>
-        <translation>&amp;Birikmiş sesi de çal</translation>
+        <translation>&amp;Birikmiş sesi koru</translation>
     </message>
     <message>
         <source>Play everything the station&apos;s server sends on connecting, however far behind live</source>
