@@ -64,7 +64,7 @@
     </message>
     <message>
         <source>WEATHER AT ISTANBUL (LTBA)</source>
-        <translation>İSTANBUL HAVA DURUMU (LTBA)</translation>
+        <translation type="vanished">İSTANBUL HAVA DURUMU (LTBA)</translation>
     </message>
     <message>
         <source>Weather report</source>
@@ -144,7 +144,7 @@
     </message>
     <message>
         <source>The station list from %1 is larger than 4 MiB, more than Orvento reads. Type a stream address.</source>
-        <translation>%1 adresinden gelen istasyon listesi 4 MiB'tan büyük, Orvento'nun okuduğundan fazla. Bir yayın adresi yazın.</translation>
+        <translation>%1 adresinden gelen istasyon listesi 4 MiB&apos;tan büyük, Orvento&apos;nun okuduğundan fazla. Bir yayın adresi yazın.</translation>
     </message>
     <message>
         <source>The address is longer than the %1 characters the address field holds; it was not requested.</source>
@@ -156,7 +156,7 @@
     </message>
     <message>
         <source>it is larger than 256 KiB.</source>
-        <translation>256 KiB'tan büyük.</translation>
+        <translation>256 KiB&apos;tan büyük.</translation>
     </message>
     <message>
         <source>it is not UTF-8 text.</source>
@@ -256,7 +256,7 @@
     </message>
     <message>
         <source>Fetch the latest METAR and TAF again</source>
-        <translation>En son METAR ve TAF'ı yeniden al</translation>
+        <translation>En son METAR ve TAF&apos;ı yeniden al</translation>
     </message>
     <message>
         <source>Fetching the weather at %1…</source>
@@ -352,7 +352,7 @@
     </message>
     <message>
         <source>The station list from %1 is larger than 4 MiB, more than Orvento reads. The list stays as it was.</source>
-        <translation>%1 adresindeki istasyon listesi 4 MiB'tan büyük, Orvento'nun okuyabileceğinden fazla. Liste olduğu gibi kalıyor.</translation>
+        <translation>%1 adresindeki istasyon listesi 4 MiB&apos;tan büyük, Orvento&apos;nun okuyabileceğinden fazla. Liste olduğu gibi kalıyor.</translation>
     </message>
     <message>
         <source>The station list is reloaded: %1 stations.</source>
@@ -461,6 +461,274 @@
     <message>
         <source>Menu</source>
         <translation>Menü</translation>
+    </message>
+    <message>
+        <source>Level</source>
+        <translation>Seviye</translation>
+    </message>
+    <message>
+        <source>Volume</source>
+        <translation>Ses düzeyi</translation>
+    </message>
+    <message>
+        <source>Pan, left to right</source>
+        <translation>Denge, soldan sağa</translation>
+    </message>
+    <message>
+        <source>M</source>
+        <translation>M</translation>
+    </message>
+    <message>
+        <source>Mute</source>
+        <translation>Sessize al</translation>
+    </message>
+    <message>
+        <source>S</source>
+        <translation>S</translation>
+    </message>
+    <message>
+        <source>Solo</source>
+        <translation>Yalnız bunu dinle</translation>
+    </message>
+    <message>
+        <source>P</source>
+        <translation>Ö</translation>
+    </message>
+    <message>
+        <source>Priority: the others dip while it speaks</source>
+        <translation>Öncelik: bu konuşurken diğerlerinin sesi kısılır</translation>
+    </message>
+    <message>
+        <source>↑</source>
+        <translation>↑</translation>
+    </message>
+    <message>
+        <source>Move up</source>
+        <translation>Yukarı taşı</translation>
+    </message>
+    <message>
+        <source>↓</source>
+        <translation>↓</translation>
+    </message>
+    <message>
+        <source>Move down</source>
+        <translation>Aşağı taşı</translation>
+    </message>
+    <message>
+        <source>×</source>
+        <translation>×</translation>
+    </message>
+    <message>
+        <source>Remove from the monitor</source>
+        <translation>İzlemeden çıkar</translation>
+    </message>
+    <message>
+        <source>Vol</source>
+        <translation>Ses</translation>
+    </message>
+    <message>
+        <source>L</source>
+        <translation>Sol</translation>
+    </message>
+    <message>
+        <source>R</source>
+        <translation>Sağ</translation>
+    </message>
+    <message>
+        <source>Add the station to the &amp;monitor</source>
+        <translation>İstasyonu &amp;izlemeye ekle</translation>
+    </message>
+    <message>
+        <source>Add station</source>
+        <translation>İstasyon ekle</translation>
+    </message>
+    <message>
+        <source>Choose a station and add it (Ctrl+M) to hear up to six at once.</source>
+        <translation>Bir istasyon seçip ekleyin (Ctrl+M): aynı anda altı istasyona kadar dinleyin.</translation>
+    </message>
+    <message>
+        <source>Stop monitor</source>
+        <translation>İzlemeyi durdur</translation>
+    </message>
+    <message>
+        <source>Play monitor</source>
+        <translation>İzlemeyi başlat</translation>
+    </message>
+    <message>
+        <source>Monitor</source>
+        <translation>İzleme</translation>
+    </message>
+    <message>
+        <source>&amp;Settings…</source>
+        <translation>Aya&amp;rlar…</translation>
+    </message>
+    <message>
+        <source>Transmissions</source>
+        <translation>İletimler</translation>
+    </message>
+    <message>
+        <source>Saying again what was said at %1. Escape: back to live.</source>
+        <translation>%1 anındaki iletim yeniden çalınıyor. Esc: canlıya dön.</translation>
+    </message>
+    <message>
+        <source>Saying again. Escape: back to live.</source>
+        <translation>Yeniden çalınıyor. Esc: canlıya dön.</translation>
+    </message>
+    <message>
+        <source>Saved to %1</source>
+        <translation>Kaydedildi: %1</translation>
+    </message>
+    <message>
+        <source>Transmitting now</source>
+        <translation>İletim sürüyor</translation>
+    </message>
+    <message>
+        <source>Say again</source>
+        <translation>Tekrarla</translation>
+    </message>
+    <message>
+        <source>Play the last transmission again (R, or Alt+R in a text field); again to go further back</source>
+        <translation>Son iletimi yeniden çal (R, metin alanında Alt+R); daha geriye gitmek için yine basın</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Kaydet</translation>
+    </message>
+    <message>
+        <source>The selected transmissions</source>
+        <translation>Seçili iletimler</translation>
+    </message>
+    <message>
+        <source>The last minute</source>
+        <translation>Son 1 dakika</translation>
+    </message>
+    <message>
+        <source>The last %1 minutes</source>
+        <translation>Son %1 dakika</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>Kayda al</translation>
+    </message>
+    <message>
+        <source>Record everything the station says, as it comes</source>
+        <translation>İstasyonun söylediği her şeyi geldikçe kaydet</translation>
+    </message>
+    <message>
+        <source>Transmissions heard</source>
+        <translation>Duyulan iletimler</translation>
+    </message>
+    <message>
+        <source>End replay</source>
+        <translation>Tekrarı bitir</translation>
+    </message>
+    <message>
+        <source>%1 s behind live</source>
+        <translation>Canlıdan %1 sn geride</translation>
+    </message>
+    <message>
+        <source>Live</source>
+        <translation>Canlı</translation>
+    </message>
+    <message>
+        <source>the server closed the connection</source>
+        <translation>sunucu bağlantıyı kapattı</translation>
+    </message>
+    <message>
+        <source>Reconnecting: %1</source>
+        <translation>Yeniden bağlanıyor: %1</translation>
+    </message>
+    <message>
+        <source>Reconnecting (attempt %1): %2</source>
+        <translation>Yeniden bağlanıyor (%1. deneme): %2</translation>
+    </message>
+    <message>
+        <source>Reconnecting in %1 s (attempt %2): %3</source>
+        <translation>%1 sn sonra yeniden bağlanılacak (%2. deneme): %3</translation>
+    </message>
+    <message>
+        <source>Waiting for the station: no audio for %1 s</source>
+        <translation>İstasyon bekleniyor: %1 sn’dir ses yok</translation>
+    </message>
+    <message>
+        <source>the station sent %1 bytes in %2 s, too little to play</source>
+        <translation>istasyon %2 sn içinde %1 bayt gönderdi, çalmak için çok az</translation>
+    </message>
+    <message>
+        <source>the station sent no audio for %1 s</source>
+        <translation>istasyon %1 sn boyunca ses göndermedi</translation>
+    </message>
+    <message>
+        <source>&amp;Copy</source>
+        <translation>&amp;Kopyala</translation>
+    </message>
+    <message>
+        <source>Select &amp;All</source>
+        <translation>&amp;Tümünü seç</translation>
+    </message>
+</context>
+<context>
+    <name>PlayerSettingsDialog</name>
+    <message>
+        <source>Player settings</source>
+        <translation>Oynatıcı ayarları</translation>
+    </message>
+    <message>
+        <source>&amp;Reconnect when the station drops</source>
+        <translation>İstasyon kesilince &amp;yeniden bağlan</translation>
+    </message>
+    <message>
+        <source>&amp;Keep the backlog</source>
+        <translation>&amp;Birikmiş sesi koru</translation>
+    </message>
+    <message>
+        <source>Play everything the station&apos;s server sends on connecting, however far behind live</source>
+        <translation>Bağlanırken istasyon sunucusunun gönderdiği her şeyi, canlıdan ne kadar geride olursa olsun çal</translation>
+    </message>
+</context>
+<context>
+    <name>orvento::StationReplay</name>
+    <message>
+        <source>That transmission is no longer kept.</source>
+        <translation>Bu iletim artık saklanmıyor.</translation>
+    </message>
+    <message>
+        <source>The transmission could not be played again: %1</source>
+        <translation>İletim yeniden çalınamadı: %1</translation>
+    </message>
+</context>
+<context>
+    <name>orvento::TransmissionListModel</name>
+    <message>
+        <source>on air</source>
+        <translation>yayında</translation>
+    </message>
+</context>
+<context>
+    <name>orvento::TransmissionSaver</name>
+    <message>
+        <source>Nothing was saved: the folder %1 cannot be made. Check that it can be written to.</source>
+        <translation>Hiçbir şey kaydedilmedi: %1 klasörü oluşturulamıyor. Oraya yazılabildiğini denetleyin.</translation>
+    </message>
+    <message>
+        <source>Nothing to save: the station has said nothing in that time.</source>
+        <translation>Kaydedilecek bir şey yok: istasyon bu sürede hiç konuşmadı.</translation>
+    </message>
+    <message>
+        <source>This station&apos;s audio cannot be saved as it came.</source>
+        <translation>Bu istasyonun sesi geldiği biçimde kaydedilemez.</translation>
+    </message>
+    <message>
+        <source>Nothing was saved: %1 cannot be written (%2). Check the folder.</source>
+        <translation>Hiçbir şey kaydedilmedi: %1 yazılamıyor (%2). Klasörü denetleyin.</translation>
+    </message>
+    <message>
+        <source>Saving stopped: %1 (%2). What was written so far is in %3.</source>
+        <translation>Kayıt durdu: %1 (%2). O ana kadar yazılanlar: %3.</translation>
+    </message>
+    <message>
+        <source>is the disk full?</source>
+        <translation>disk dolu mu?</translation>
     </message>
 </context>
 </TS>
