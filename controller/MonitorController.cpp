@@ -26,7 +26,22 @@ MonitorController::MonitorController(Mixer& mixer, PelorinServices engine, LogSi
       model_(std::make_unique<MonitorModel>(*this)) {
     meters_.setInterval(kMeterInterval);
     connect(&meters_, &QTimer::timeout, this, &MonitorController::readMeters);
+    // The feeds play as the window's station does: reconnecting and at the
+    // live edge as the player settings say, also when they change.
+    connect(settings_.get(), &Settings::changed, this, [this](const QString& key) {
+        if (key == QLatin1String(Settings::kReconnectKey) ||
+            key == QLatin1String(Settings::kLiveEdgeKey)) {
+            for (const std::unique_ptr<Feed>& each : feeds_) {
+                followPlayerSettings(*each->player);
+            }
+        }
+    });
     restore();
+}
+
+void MonitorController::followPlayerSettings(PlaybackController& player) const {
+    player.setReconnectWhenDropped(settings_->reconnectWhenDropped());
+    player.setLiveEdge(settings_->liveEdge());
 }
 
 MonitorController::~MonitorController() {
@@ -66,6 +81,7 @@ void MonitorController::insertFeed(const Station& station, const ChannelControls
         mixer_, controls, engine_.platform ? engine_.platform->lineSink() : LineSink{}, silenced_);
     added->player = std::make_unique<PlaybackController>(engine_, log_);
     added->player->chooseStation(station);
+    followPlayerSettings(*added->player);
     MixerChannel* channel = added->channel.get();
     added->player->setPlatformSource([channel] { return channel->nextPlatform(); });
     // Its replays play into a feed of their own, as the window's station's do.

@@ -112,6 +112,7 @@ class MonitorController : public QObject {
     const Feed& feed(int row) const { return *feeds_.at(static_cast<std::size_t>(row)); }
     bool has(int row) const { return row >= 0 && row < count(); }
     void insertFeed(const Station& station, const ChannelControls& controls);
+    void followPlayerSettings(PlaybackController& player) const;
     int rowOf(const PlaybackController* player) const;
     void playerChanged(const PlaybackController* player);
     // The monitor has stopped once every feed has ended by itself.

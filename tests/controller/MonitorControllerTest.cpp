@@ -121,6 +121,22 @@ void MonitorControllerTest::rowsAndControlsAreKeptAcrossRuns() {
     QVERIFY(!again.playing());
     QVERIFY(allIn(again, again.count(), State::Idle));
     QCOMPARE(workers.running(), std::size_t{0});
+
+    // The feeds play as the player settings say, and follow their changes.
+    const auto settings = std::make_shared<Settings>(path);
+    settings->setLiveEdge(true);
+    settings->setReconnectWhenDropped(false);
+    const MonitorController third(mixer, engine, {}, settings);
+    for (const bool on : {true, false}) {
+        if (!on) {
+            settings->setLiveEdge(false);
+            settings->setReconnectWhenDropped(true);
+        }
+        for (int row = 0; row < third.count(); ++row) {
+            QCOMPARE(third.player(row).liveEdge(), on);
+            QCOMPARE(third.player(row).reconnectWhenDropped(), !on);
+        }
+    }
 }
 
 void MonitorControllerTest::feedsPlayTogetherAndFailAlone() {
