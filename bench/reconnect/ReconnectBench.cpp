@@ -15,6 +15,9 @@
 //
 // Usage: orvento_bench_reconnect [--drop-period SECONDS] [--idle-seconds SECONDS]
 //                                [--attempts N] [--hang-seconds SECONDS]
+//                                [--drops N] [--part 1|2|3|4]
+//   --part         only that part (default: all)
+//   --drops        drops in 3 (default 10)
 //   --drop-period  seconds from one drop to the next in 3 (default 30)
 //   --idle-seconds how long CPU is measured in 4 (default 60)
 //   --attempts     attempts against a refusing server in 4 (default 500)
@@ -391,6 +394,7 @@ void manyDrops(int drops, double period) {
     const auto started = Clock::now();
     std::size_t at = *first + 1;
     int recovered = 0;
+    std::vector<long> rssAfterEach;  // as each new player starts to play
     for (int i = 0; i < drops; ++i) {
         const auto drop = player.waitFor(kReconnecting, at,
                                          Clock::now() + seconds(static_cast<long>(period) + 60));
@@ -401,11 +405,12 @@ void manyDrops(int drops, double period) {
         }
         ++recovered;
         at = *again + 1;
+        rssAfterEach.push_back(ProcessFigures::of(player.pid()).rssKiB);
     }
     // The last drop's replacement settles as the first one did.
     std::this_thread::sleep_for(seconds(2));
     const ProcessFigures after = ProcessFigures::of(player.pid());
-    std::printf("  recovered %d of %d in %.0f s (target 10 of 10)\n", recovered, drops,
+    std::printf("  recovered %d of %d in %.0f s (target all of them)\n", recovered, drops,
                 secondsBetween(started, Clock::now()));
     std::printf("  before: %s\n  after:  %s\n", before.text().c_str(), after.text().c_str());
     std::printf(
@@ -414,6 +419,11 @@ void manyDrops(int drops, double period) {
         static_cast<long>(after.threads) - static_cast<long>(before.threads),
         static_cast<long>(after.descriptors) - static_cast<long>(before.descriptors),
         static_cast<double>(after.rssKiB - before.rssKiB) / 1024);
+    std::printf("  RSS as each recovery plays (MiB):");
+    for (const long kib : rssAfterEach) {
+        std::printf(" %.2f", static_cast<double>(kib) / 1024);
+    }
+    std::printf("\n");
     std::fflush(stdout);
 }
 
@@ -512,6 +522,8 @@ int run(int argc, char** argv) {
     double idleSeconds = 60;
     int attempts = 500;
     double hangSeconds = 150;
+    int drops = 10;
+    int part = 0;  // all
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string_view arg = argv[i];
         if (arg == "--drop-period") {
@@ -520,15 +532,28 @@ int run(int argc, char** argv) {
             idleSeconds = std::max(5.0, std::atof(argv[i + 1]));
         } else if (arg == "--hang-seconds") {
             hangSeconds = std::max(5.0, std::atof(argv[i + 1]));
+        } else if (arg == "--drops") {
+            drops = std::max(1, std::atoi(argv[i + 1]));
+        } else if (arg == "--part") {
+            part = std::atoi(argv[i + 1]);
         } else if (arg == "--attempts") {
             attempts = std::max(1, std::atoi(argv[i + 1]));
         }
     }
     lowRateMp3();
-    dropWhileUp();
-    downFor({5, 20});
-    manyDrops(10, period);
-    whileDown(idleSeconds, attempts, hangSeconds);
+    const auto want = [part](int n) { return part == 0 || part == n; };
+    if (want(1)) {
+        dropWhileUp();
+    }
+    if (want(2)) {
+        downFor({5, 20});
+    }
+    if (want(3)) {
+        manyDrops(drops, period);
+    }
+    if (want(4)) {
+        whileDown(idleSeconds, attempts, hangSeconds);
+    }
     return 0;
 }
 
