@@ -292,6 +292,14 @@ INSTANTIATE_TEST_SUITE_P(
                    2,
                    {"no URL given", "usage:"},
                    {"orvento-play: connecting", "is not a URL"}},
+        FailureRow{"BadReconnectWaits",
+                   [](LoopbackServer& server) {
+                       return std::vector<std::string>{server.url("/a.mp3"), "--null",
+                                                       "--reconnect", "--reconnect-waits=0,,5"};
+                   },
+                   2,
+                   {"--reconnect-waits needs milliseconds", "usage:"},
+                   {"orvento-play: connecting"}},
         // No sound server: what to do, and the code in its reading order.
         FailureRow{
             "NoSoundServer",
@@ -598,6 +606,28 @@ TEST(PlayReconnect, OpensTheStreamAgainAfterADrop) {
                 }});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_TRUE(saidInOrder(run.err)) << run.err;
+}
+
+// --reconnect-waits: the given waits, exact, in place of the shipped ones
+// (which would say "in 1 s" for attempt 1): at once, then 20 s.
+TEST(PlayReconnect, TakesTheWaitsItIsGiven) {
+    LoopbackServer server;
+    Script s = Script::fromFile(fixture("mpeg1_l3_vbr_xing.mp3").string());
+    server.setScript("/live.mp3", s.repeated().paced(40000).closeAfter(40000));
+    const std::string waitOfAttempt1 = ": reconnecting in 20 s (attempt 1): ";
+    const PlayRun run =
+        runPlay({server.url("/live.mp3"), "--null", "--reconnect", "--reconnect-waits", "0,20000"},
+                {.signalWhen = [&](const std::string& err) {
+                    if (err.find("reconnecting") != std::string::npos) {
+                        server.setScript("/live.mp3",
+                                         Script::fixed("").withStatusLine("HTTP/1.1 503 Busy"));
+                    }
+                    return err.find(waitOfAttempt1) != std::string::npos;
+                }});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    const std::size_t first = run.err.find(": reconnecting (attempt 0): ");
+    EXPECT_NE(first, std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(waitOfAttempt1, first), std::string::npos) << run.err;
 }
 
 }  // namespace
