@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QVBoxLayout>
 
 namespace orvento {
@@ -29,12 +31,25 @@ PlayerSettingsDialog::PlayerSettingsDialog(Settings& settings, QWidget* parent)
         "Play everything the station's server sends on connecting, however far behind live")));
     keepBacklog_->setChecked(!settings_.liveEdge());
     layout->addWidget(keepBacklog_);
+    history_ = new QSpinBox(this);
+    history_->setRange(Settings::kMinHistoryMinutes, Settings::kMaxHistoryMinutes);
+    history_->setSuffix(translate(QT_TRANSLATE_NOOP("PlayerSettingsDialog", " min")));
+    history_->setValue(settings_.historyMinutes());
+    auto* historyLabel = new QLabel(
+        translate(QT_TRANSLATE_NOOP("PlayerSettingsDialog", "&Transmissions kept for")), this);
+    historyLabel->setBuddy(history_);
+    auto* historyRow = new QHBoxLayout;
+    historyRow->addWidget(historyLabel);
+    historyRow->addWidget(history_);
+    historyRow->addStretch();
+    layout->addLayout(historyRow);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(reconnect_, &QCheckBox::toggled, &settings_, &Settings::setReconnectWhenDropped);
     connect(keepBacklog_, &QCheckBox::toggled, &settings_,
             [this](bool keep) { settings_.setLiveEdge(!keep); });
+    connect(history_, &QSpinBox::valueChanged, &settings_, &Settings::setHistoryMinutes);
     connect(&settings_, &Settings::changed, this, &PlayerSettingsDialog::settingChanged);
 }
 
@@ -43,6 +58,8 @@ void PlayerSettingsDialog::settingChanged(const QString& key) {
         reconnect_->setChecked(settings_.reconnectWhenDropped());
     } else if (key == QLatin1String(Settings::kLiveEdgeKey)) {
         keepBacklog_->setChecked(!settings_.liveEdge());
+    } else if (key == QLatin1String(Settings::kHistoryMinutesKey)) {
+        history_->setValue(settings_.historyMinutes());
     }
 }
 

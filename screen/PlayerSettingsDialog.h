@@ -1,13 +1,15 @@
 // PlayerSettingsDialog: the player's settings in a small dialog, opened from
 // the window's menu. Each control shows one setting of `settings` and writes
 // it back as soon as it changes (no OK step: closing keeps what is shown);
-// a change made elsewhere while the dialog is open is shown too. Keyboard:
+// a change made elsewhere while the dialog is open is shown too. Settings:
+// reconnecting, the backlog (the live edge), how long transmissions are kept. Keyboard:
 // every control has a mnemonic, Escape or the Close button closes.
 // Main thread only.
 #pragma once
 
 #include <QCheckBox>
 #include <QDialog>
+#include <QSpinBox>
 
 #include "controller/Settings.h"
 
@@ -21,6 +23,7 @@ class PlayerSettingsDialog : public QDialog {
 
     QCheckBox* reconnectBox() const { return reconnect_; }
     QCheckBox* keepBacklogBox() const { return keepBacklog_; }
+    QSpinBox* historyBox() const { return history_; }
 
   private:
     void settingChanged(const QString& key);
@@ -28,6 +31,7 @@ class PlayerSettingsDialog : public QDialog {
     Settings& settings_;
     QCheckBox* reconnect_ = nullptr;    // owned by the dialog
     QCheckBox* keepBacklog_ = nullptr;  // owned by the dialog
+    QSpinBox* history_ = nullptr;       // minutes of transmissions kept; owned by the dialog
 };
 
 }  // namespace orvento

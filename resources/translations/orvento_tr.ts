@@ -685,6 +685,14 @@
         <source>Play everything the station&apos;s server sends on connecting, however far behind live</source>
         <translation>Bağlanırken istasyon sunucusunun gönderdiği her şeyi, canlıdan ne kadar geride olursa olsun çal</translation>
     </message>
+    <message>
+        <source> min</source>
+        <translation> dk</translation>
+    </message>
+    <message>
+        <source>&amp;Transmissions kept for</source>
+        <translation>İletimlerin &amp;saklanma süresi</translation>
+    </message>
 </context>
 <context>
     <name>orvento::StationReplay</name>

@@ -13,6 +13,7 @@
 #include "controller/StatusTexts.h"
 #include "controller/WeatherReport.h"
 #include "controller/WeatherTexts.h"
+#include "screen/PlayerSettingsDialog.h"
 #include "tests/screen/ScreenHarness.h"
 #include "tools/station-server/StationSite.h"
 
@@ -48,6 +49,7 @@ class StationsWindowTest : public QObject {
     void airportTypedInTheWeatherPanel();
     void oldMetarFlagged_data();
     void oldMetarFlagged();
+    void playerSettingsShownAndWritten();
 };
 
 void StationsWindowTest::foundPlayedStarredAndFoundAfterARestart() {
@@ -164,6 +166,27 @@ void StationsWindowTest::oldMetarFlagged() {
     const MetarView& view = *h.screen().weatherPanel->metarView();
     QCOMPARE(view.badgeText(), QStringLiteral("VFR"));
     QCOMPARE(view.flaggedOld(), old);
+}
+
+void StationsWindowTest::playerSettingsShownAndWritten() {
+    const std::unique_ptr<Settings> settings = Settings::temporary();
+    settings->setHistoryMinutes(45);
+    settings->setLiveEdge(false);
+    const PlayerSettingsDialog dialog(*settings);
+    QVERIFY(dialog.reconnectBox()->isChecked());
+    QVERIFY(dialog.keepBacklogBox()->isChecked());
+    QCOMPARE(dialog.historyBox()->value(), 45);
+    // Each control writes its setting at once; a change made elsewhere shows.
+    dialog.reconnectBox()->click();
+    dialog.keepBacklogBox()->click();
+    dialog.historyBox()->stepBy(-50);
+    QCOMPARE((std::tuple{settings->reconnectWhenDropped(), settings->liveEdge(),
+                         settings->historyMinutes()}),
+             (std::tuple{false, true, Settings::kMinHistoryMinutes}));
+    settings->setHistoryMinutes(120);
+    settings->setReconnectWhenDropped(true);
+    QCOMPARE(dialog.historyBox()->value(), 120);
+    QVERIFY(dialog.reconnectBox()->isChecked());
 }
 
 }  // namespace orvento::test
