@@ -27,8 +27,20 @@ HistoryTap::HistoryTap(std::shared_ptr<StationHistory> history, EventHandler onE
       onEvent_(std::move(onEvent)),
       detector_([this](const TransmissionDetector::Event& event) {
           // On the feeding thread, inside the detector's feed() or finish().
-          onEvent_(event, detector_.seconds());
+          if (holding_) {
+              held_.push_back(event);
+          } else {
+              onEvent_(event, detector_.seconds());
+          }
       }) {}
+
+void HistoryTap::releaseHeld(double ranOn) {
+    holding_ = false;
+    for (const TransmissionDetector::Event& event : held_) {
+        onEvent_(event, detector_.seconds() + ranOn);
+    }
+    held_.clear();
+}
 
 std::shared_ptr<PacketTap> HistoryTap::forPlayer() {
     std::lock_guard lock(mutex_);
@@ -43,11 +55,14 @@ void HistoryTap::formatKnown(std::uint64_t player, const AudioStreamBasicDescrip
     }
     if (streaming_) {
         // The previous stream never said it ended: it has now.
+        releaseHeld(0);
         detector_.finish();
         history_->endStream();
     }
     newest_ = player;
     streaming_ = true;
+    lastArrival_ = {};
+    lastReadSeconds_ = 0;
     format_ = format;
     cookie_.assign(magicCookie.begin(), magicCookie.end());
     if (recorder_) {
@@ -71,6 +86,22 @@ void HistoryTap::packets(std::uint64_t player, std::span<const std::uint8_t> dat
     if (recorder_) {
         recorder_->packets(data, descriptions, arrival);
     }
+    // A server's opening burst (a reconnection's too) comes faster than the
+    // audio plays, and only its newest audio is live. The detector's events
+    // wait until a read comes at the station's own pace (no sooner after the
+    // one before than half the audio that one held), so that where they lie
+    // in time is reckoned from the burst's end, not from however much of it
+    // had come when they were found.
+    const double sinceLastRead = std::chrono::duration<double>(arrival - lastArrival_).count();
+    const bool paced = lastArrival_ != std::chrono::steady_clock::time_point{} &&
+                       sinceLastRead >= lastReadSeconds_ / 2;
+    if (paced) {
+        // What came last was live when it came; the audio has run on since.
+        releaseHeld(sinceLastRead);
+    }
+    holding_ = !paced;
+    lastArrival_ = arrival;
+    const double fedBefore = detector_.seconds();
     if (descriptions.empty()) {
         // Linear PCM: a run of whole frames.
         const std::uint32_t frames =
@@ -79,6 +110,7 @@ void HistoryTap::packets(std::uint64_t player, std::span<const std::uint8_t> dat
                 : 0;
         history_->append(data, frames, arrival, detector_.seconds());
         feed(data, false);
+        lastReadSeconds_ = detector_.seconds() - fedBefore;
         return;
     }
     for (const AudioStreamPacketDescription& description : descriptions) {
@@ -95,6 +127,7 @@ void HistoryTap::packets(std::uint64_t player, std::span<const std::uint8_t> dat
         history_->append(packet, frames, arrival, detector_.seconds());
         feed(packet, true);
     }
+    lastReadSeconds_ = detector_.seconds() - fedBefore;
 }
 
 void HistoryTap::feed(std::span<const std::uint8_t> packet, bool wholePacket) {
@@ -118,6 +151,7 @@ void HistoryTap::streamEnded(std::uint64_t player) {
     if (player != newest_ || !streaming_) {
         return;
     }
+    releaseHeld(0);
     if (decoder_) {
         decoded_.clear();
         decoder_->flush(decoded_);

@@ -30,8 +30,10 @@ namespace orvento {
 
 class HistoryTap : public std::enable_shared_from_this<HistoryTap> {
   public:
-    // A detector's event, with the audio clock's reading at that moment (the
-    // end of the audio fed so far).
+    // A detector's event, with where the audio clock stands at that moment,
+    // taking the newest audio received as live: the end of the audio fed so
+    // far, plus the time since it came when the event waited for the end of
+    // a burst (see packets()).
     using EventHandler = std::function<void(const TransmissionDetector::Event&, double now)>;
 
     HistoryTap(std::shared_ptr<StationHistory> history, EventHandler onEvent);
@@ -64,11 +66,20 @@ class HistoryTap : public std::enable_shared_from_this<HistoryTap> {
     void streamEnded(std::uint64_t player);
     void feed(std::span<const std::uint8_t> packet, bool wholePacket);
     void feedDecoded();
+    // Hands the events held back to `onEvent_`, the audio clock `ranOn`
+    // seconds past the audio fed.
+    void releaseHeld(double ranOn);
 
     const std::shared_ptr<StationHistory> history_;
     const EventHandler onEvent_;
     mutable std::mutex mutex_;  // guards everything below
     TransmissionDetector detector_;
+    // The detector's events while reads come faster than the audio plays (a
+    // burst); when the latest read came and how much audio it held.
+    std::vector<TransmissionDetector::Event> held_;
+    bool holding_ = false;
+    std::chrono::steady_clock::time_point lastArrival_{};
+    double lastReadSeconds_ = 0;
     std::uint64_t players_ = 0;  // taps handed out
     std::uint64_t newest_ = 0;   // the newest player that began a stream
     bool streaming_ = false;     // its stream has not ended

@@ -215,6 +215,51 @@ TEST_P(HistoryTapOnAPlayer, KeepsEveryPacketAndFindsEachTransmissionInIt) {
     std::filesystem::remove(path);
 }
 
+// A server's opening burst: 64 KiB at once (33 s of a 16 kbit/s station),
+// then the station's own pace. Only the burst's end is live, so every
+// transmission found lies that far behind the wall clock, also those found
+// while the burst was still coming in.
+TEST(HistoryTapOnABurst, PlacesItsTransmissionsBehindTheLiveEnd) {
+    std::vector<recordings::Recording> set;
+    std::string error;
+    ASSERT_TRUE(recordings::loadSet(ORVENTO_TRANSMISSION_TEST_RECORDINGS, set, error)) << error;
+    const auto recording = std::find_if(set.begin(), set.end(),
+                                        [](const auto& r) { return r.name == "tower-mp3-8k.mp3"; });
+    ASSERT_NE(recording, set.end());
+    constexpr double kBytesPerSecond = 2000;
+    constexpr std::uint64_t kBurst = 65536;
+
+    std::mutex mutex;
+    std::condition_variable heard;
+    std::vector<double> behind;  // wall clock since the start, less the audio clock
+    const Clock::time_point started = Clock::now();
+    auto tap = std::make_shared<HistoryTap>(
+        std::make_shared<StationHistory>(), [&](const TransmissionDetector::Event& e, double now) {
+            if (e.kind == TransmissionDetector::Event::Kind::Ended) {
+                std::lock_guard lock(mutex);
+                behind.push_back(std::chrono::duration<double>(Clock::now() - started).count() -
+                                 now);
+                heard.notify_all();
+            }
+        });
+    PlayerHarness h;
+    h.server.setScript("/station", fixtureScript(recording->path).paced(kBytesPerSecond, kBurst));
+    h.player = Pelorin::initWithURL(Url::fromString(h.server.url("/station")),
+                                    {h.platform, h.alerts, nullptr, &h.workers, tap->forPlayer()});
+    h.weak = h.player;
+    h.player->start();
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(heard.wait_for(lock, 20s, [&] { return behind.size() >= 3; }));
+    }
+    h.player->stop();
+    ASSERT_TRUE(h.waitEnded());
+    std::lock_guard lock(mutex);
+    for (const double each : behind) {
+        EXPECT_NEAR(each, -static_cast<double>(kBurst) / kBytesPerSecond, 0.5);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Rows, HistoryTapOnAPlayer,
                          ::testing::Values(TapRow{"tower-mp3-8k.mp3"},
                                            TapRow{"approach-aac-16k.aac"}));
