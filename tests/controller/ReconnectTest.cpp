@@ -61,6 +61,7 @@ class ReconnectTest : public QObject {
     void endsAfterAudioBringItBack_data();
     void endsAfterAudioBringItBack();
     void liveEdgeSaysLive();
+    void aPauseIsSaidAndPasses();
 };
 
 void ReconnectTest::waitsGrowAndSpread() {
@@ -190,6 +191,29 @@ void ReconnectTest::liveEdgeSaysLive() {
         QTRY_VERIFY_WITH_TIMEOUT(c.listenedSeconds() >= listened + 1, 15000);
         QCOMPARE(c.statusText(), QStringLiteral("Saved to /tmp/a.mp3"));
     }
+}
+
+// A station that pauses for longer than the notice but less than a drop: the
+// silence is said, then audio plays again, is counted again and is not
+// taken for a drop.
+void ReconnectTest::aPauseIsSaidAndPasses() {
+    ControllerHarness h(std::make_shared<DropPlatform>(), PelorinServices{});
+    PlaybackController& c = *h.controller;
+    c.setLiveEdge(true);  // 1.5 s queued: a 4 s pause starves the output for about 2.5 s
+    c.setSilenceLimits({std::chrono::seconds(1), std::chrono::seconds(6), std::chrono::seconds(6)});
+    h.server.setScript("/s", liveStation().holdAfter(48000, 4.0));
+    c.setAddressText(h.url("/s"));
+    QStringList shown;
+    connect(&c, &PlaybackController::statusTextChanged, [&](const QString& t) { shown << t; });
+    c.press();
+    QTRY_VERIFY2_WITH_TIMEOUT(shown.join(QLatin1Char(' ')).contains("Waiting for the station"),
+                              qPrintable(shown.join(" / ")), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(c.listeningTimeRunning(), 15000);
+    const double resumed = c.listenedSeconds();
+    QTRY_VERIFY_WITH_TIMEOUT(c.listenedSeconds() >= resumed + 4, 15000);
+    QCOMPARE(c.attempts(), quint64{1});
+    QVERIFY2(!shown.join(' ').contains("Reconnecting"), qPrintable(shown.join(" / ")));
+    c.press();
 }
 
 }  // namespace orvento::test
