@@ -248,6 +248,20 @@ std::optional<std::vector<std::chrono::milliseconds>> reconnectWaitsIn(std::stri
     }
 }
 
+// The value of option `name` if argv[i] is it, given as "NAME VALUE" (the
+// next argument, taken; empty when there is none) or as "NAME=VALUE";
+// nullopt when argv[i] is something else.
+std::optional<std::string_view> optionValue(std::string_view name, int& i, int argc, char** argv) {
+    const std::string_view arg = argv[i];
+    if (arg == name) {
+        return i + 1 < argc ? std::string_view(argv[++i]) : std::string_view();
+    }
+    if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') {
+        return arg.substr(name.size() + 1);
+    }
+    return std::nullopt;
+}
+
 // Returns an error text, empty on success.
 std::string parseArguments(int argc, char** argv, Options& options) {
     bool haveUrl = false;
@@ -258,42 +272,34 @@ std::string parseArguments(int argc, char** argv, Options& options) {
             options.help = true;
             return {};
         }
-        if (arg == "--null" || arg == "--wav" || arg.starts_with("--wav=")) {
+        const bool null = arg == "--null";
+        const auto wav = null ? std::nullopt : optionValue("--wav", i, argc, argv);
+        if (null || wav) {
             if (haveOutput) {
                 return "give at most one of --wav and --null";
             }
             haveOutput = true;
-            if (arg == "--null") {
+            if (!wav) {
                 options.output.kind = AudioOutputChoice::Kind::Null;
                 options.output.realTime = true;
                 continue;
             }
             options.output.kind = AudioOutputChoice::Kind::WavFile;
-            if (arg == "--wav") {
-                if (i + 1 == argc) {
-                    return "--wav needs a file name";
-                }
-                options.output.wavPath = argv[++i];
-            } else {
-                options.output.wavPath = std::string(arg.substr(6));
-            }
+            options.output.wavPath = std::string(*wav);
             if (options.output.wavPath.empty()) {
                 return "--wav needs a file name";
             }
             continue;
         }
-        if (arg == "--record" || arg.starts_with("--record=")) {
-            options.recordPath =
-                arg == "--record" ? (i + 1 < argc ? argv[++i] : "") : std::string(arg.substr(9));
+        if (const auto path = optionValue("--record", i, argc, argv)) {
+            options.recordPath = std::string(*path);
             if (options.recordPath.empty()) {
                 return "--record needs a file name";
             }
             continue;
         }
-        if (arg == "--live-edge" || arg.starts_with("--live-edge=")) {
-            const std::string_view text =
-                arg == "--live-edge" ? (i + 1 < argc ? argv[++i] : "") : arg.substr(12);
-            options.liveEdgeSeconds = tools::numberIn(text, 0.1, 60);
+        if (const auto text = optionValue("--live-edge", i, argc, argv)) {
+            options.liveEdgeSeconds = tools::numberIn(*text, 0.1, 60);
             if (!options.liveEdgeSeconds) {
                 return "--live-edge needs a number of seconds from 0.1 to 60";
             }
@@ -303,10 +309,8 @@ std::string parseArguments(int argc, char** argv, Options& options) {
             options.reconnect = true;
             continue;
         }
-        if (arg == "--reconnect-waits" || arg.starts_with("--reconnect-waits=")) {
-            std::string_view text =
-                arg == "--reconnect-waits" ? (i + 1 < argc ? argv[++i] : "") : arg.substr(18);
-            options.reconnectWaits = reconnectWaitsIn(text);
+        if (const auto text = optionValue("--reconnect-waits", i, argc, argv)) {
+            options.reconnectWaits = reconnectWaitsIn(*text);
             if (!options.reconnectWaits) {
                 return "--reconnect-waits needs milliseconds from 0 to 60000, "
                        "separated by commas (e.g. 0,50)";
