@@ -36,6 +36,8 @@ class PlaybackControllerTest : public QObject {
     void timerCallsTakeEffectInCallOrder_data();
     void timerCallsTakeEffectInCallOrder();
     void countFollowsRealTimeWhileTheMainThreadIsBusy();
+    void elapsedTimeRoundsToTheNearestSecond_data();
+    void elapsedTimeRoundsToTheNearestSecond();
 };
 
 void PlaybackControllerTest::endingSaysWhatHappened_data() {
@@ -182,9 +184,30 @@ void PlaybackControllerTest::countFollowsRealTimeWhileTheMainThreadIsBusy() {
     }
     QVERIFY(shown.wait(500));
     QVERIFY(c.listenedSeconds() >= 1.3);
-    QCOMPARE(elapsedTimeText(c.listenedSeconds()), QStringLiteral("00:00:01"));
-    QCOMPARE(elapsedTimeText(360000.0), QStringLiteral("100:00:00"));
-    QCOMPARE(elapsedTimeText(3599.9), QStringLiteral("00:59:59"));
+}
+
+void PlaybackControllerTest::elapsedTimeRoundsToTheNearestSecond_data() {
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("nothing yet") << 0.0 << QStringLiteral("00:00:00");
+    QTest::newRow("0.1 s") << 0.1 << QStringLiteral("00:00:00");
+    QTest::newRow("an exact half goes to the even 0") << 0.5 << QStringLiteral("00:00:00");
+    QTest::newRow("0.6 s") << 0.6 << QStringLiteral("00:00:01");
+    QTest::newRow("an exact half goes to the even 4") << 4.5 << QStringLiteral("00:00:04");
+    QTest::newRow("4.6 s") << 4.6 << QStringLiteral("00:00:05");
+    QTest::newRow("59.4 s") << 59.4 << QStringLiteral("00:00:59");
+    QTest::newRow("59.5 s carries, never 60") << 59.5 << QStringLiteral("00:01:00");
+    QTest::newRow("119.6 s") << 119.6 << QStringLiteral("00:02:00");
+    QTest::newRow("3599.6 s carries into the hour") << 3599.6 << QStringLiteral("01:00:00");
+    QTest::newRow("3599.4 s") << 3599.4 << QStringLiteral("00:59:59");
+    QTest::newRow("hours grow past two digits") << 360000.0 << QStringLiteral("100:00:00");
+    QTest::newRow("a clock that went back") << -3.0 << QStringLiteral("00:00:00");
+}
+
+void PlaybackControllerTest::elapsedTimeRoundsToTheNearestSecond() {
+    QFETCH(double, seconds);
+    QFETCH(QString, text);
+    QCOMPARE(elapsedTimeText(seconds), text);
 }
 
 }  // namespace orvento::test
