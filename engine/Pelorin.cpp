@@ -25,26 +25,30 @@ PelorinServices withDefaults(PelorinServices s) {
     return s;
 }
 
-// "AudioQueueStart failed: 'qdev' (1903454564)", the code read the usual way
-// round; a status that is not four printable characters as a number only.
-std::string describeStatus(std::string_view operation, OSStatus status) {
-    const auto value = static_cast<UInt32>(status);
-    std::string code;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        const auto c = static_cast<char>((value >> shift) & 0xFF);
-        if (c < 0x20 || c > 0x7E) {
-            code.clear();
-            break;
+// What a failing step means to a listener. The status itself, with its
+// four-character code, goes only to the diagnostic line logged beside it.
+std::string_view failureWords(std::string_view operation) {
+    struct Words {
+        std::string_view operation;
+        std::string_view words;
+    };
+    static constexpr Words kWords[] = {
+        {"AudioFileStreamOpen", kParserCannotOpenReason},
+        {"AudioFileStreamParseBytes", kUnreadableAudioReason},
+        {"get kAudioFileStreamProperty_DataFormat", kUnknownFormatReason},
+        {"AudioQueueNewOutput", kOutputCannotOpenReason},
+        {"AudioQueueAddPropertyListener", kOutputCannotOpenReason},
+        {"AudioQueueAllocateBuffer", kOutputCannotOpenReason},
+        {"AudioQueueEnqueueBuffer", kOutputRefusedAudioReason},
+        {"AudioQueueFlush", kOutputCannotFinishReason},
+        {"AudioQueueStop", kOutputCannotFinishReason},
+    };
+    for (const Words& w : kWords) {
+        if (w.operation == operation) {
+            return w.words;
         }
-        code += c;
     }
-    std::string text = std::string(operation) + " failed: ";
-    if (!code.empty()) {
-        text += "'" + code + "' (" + std::to_string(status) + ")";
-    } else {
-        text += "status " + std::to_string(status);
-    }
-    return text;
+    return kOutputRefusedAudioReason;
 }
 
 std::string_view canonicalKeyPath(std::string_view keyPath) {
@@ -189,8 +193,8 @@ void Pelorin::fail(std::string reason) {
     failed_.store(true);
 }
 
-void Pelorin::failWithStatus(std::string_view operation, OSStatus status, std::string detail) {
-    std::string reason = describeStatus(operation, status);
+void Pelorin::failStep(std::string_view operation, std::string detail) {
+    std::string reason(failureWords(operation));
     if (!detail.empty()) {
         reason += ": " + detail;
     }
@@ -312,7 +316,7 @@ bool Pelorin::open() {
                                            &Pelorin::handleStreamPackets, hint, &audioFileStream_);
         status != noErr) {
         logStatusError("AudioFileStreamOpen", status);
-        noteFailureReason(describeStatus("AudioFileStreamOpen", status));
+        noteFailureReason(std::string(failureWords("AudioFileStreamOpen")));
         audioFileStream_ = nullptr;
         return false;
     }

@@ -148,6 +148,14 @@ inline constexpr std::string_view kNoSoundOutputReason =
     "No sound output is available: is PulseAudio or PipeWire running?";
 // Any other output that does not start; the output's own words follow.
 inline constexpr std::string_view kOutputCannotStartReason = "the sound output could not start";
+// A failing step of the player, in words; its status is in the diagnostic log.
+inline constexpr std::string_view kParserCannotOpenReason = "the audio reader could not be opened";
+inline constexpr std::string_view kUnreadableAudioReason = "the stream's audio could not be read";
+inline constexpr std::string_view kUnknownFormatReason = "the stream's audio format is not known";
+inline constexpr std::string_view kOutputCannotOpenReason = "the sound output could not be opened";
+inline constexpr std::string_view kOutputRefusedAudioReason = "the sound output refused the audio";
+inline constexpr std::string_view kOutputCannotFinishReason =
+    "the sound output could not play out the end";
 
 // The alert's texts: keys of the "Errors" table.
 inline constexpr std::string_view kErrorsTable = "Errors";
@@ -212,7 +220,8 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     std::optional<double> behindLiveSeconds() const;
 
     // What the first failure was, in a few words for a user, empty while
-    // nothing failed: the operation and its status; the read stream's error
+    // nothing failed: the words of the step that failed (the k...Reason texts
+    // above, then the output's own words where it has some); the read stream's error
     // text (the server's status line when the response was not a success);
     // kNotAnAudioStreamReason; kUnstreamableMp4Reason; kNoSoundOutputReason
     // when no sound device could be opened, kOutputCannotStartReason with the
@@ -270,8 +279,8 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     // Keeps `reason` if it is the first failure's, then raises `failed`.
     // Worker only.
     void fail(std::string reason) override;
-    // fail() with the operation and its status (and the service's words).
-    void failWithStatus(std::string_view operation, OSStatus status, std::string detail = {});
+    // fail() with the words of a failing step (and the service's own words).
+    void failStep(std::string_view operation, std::string detail = {});
     // Keeps `reason` if no failure was kept yet, without raising `failed`.
     void noteFailureReason(std::string reason);
 

@@ -59,7 +59,7 @@ OSStatus Pelorin::enqueueBuffer(AudioQueueBufferRef buffer, UInt32 count,
     const OSStatus status = platform_->AudioQueueEnqueueBuffer(queue, buffer, count, descs);
     if (status != noErr) {
         logStatusError("AudioQueueEnqueueBuffer", status);
-        failWithStatus("AudioQueueEnqueueBuffer", status, platform_->AudioQueueErrorText(queue));
+        failStep("AudioQueueEnqueueBuffer", platform_->AudioQueueErrorText(queue));
     }
     return status;
 }

@@ -32,7 +32,7 @@ void Pelorin::createQueue(AudioFileStreamID stream) {
             stream, kAudioFileStreamProperty_DataFormat, &size, &format);
         status != noErr) {
         logStatusError("get kAudioFileStreamProperty_DataFormat", status);
-        failWithStatus("get kAudioFileStreamProperty_DataFormat", status);
+        failStep("get kAudioFileStreamProperty_DataFormat");
         return;
     }
     ring_.setFormat(format);
@@ -45,7 +45,7 @@ void Pelorin::createQueue(AudioFileStreamID stream) {
                                                          this, nullptr, nullptr, 0, &queue);
         status != noErr) {
         logStatusError("AudioQueueNewOutput", status);
-        failWithStatus("AudioQueueNewOutput", status);
+        failStep("AudioQueueNewOutput");
         return;
     }
     audioQueue_.store(queue);
@@ -54,8 +54,7 @@ void Pelorin::createQueue(AudioFileStreamID stream) {
             queue, kAudioQueueProperty_IsRunning, &Pelorin::handleRunningChange, this);
         status != noErr) {
         logStatusError("AudioQueueAddPropertyListener", status);
-        failWithStatus("AudioQueueAddPropertyListener", status,
-                       platform_->AudioQueueErrorText(queue));
+        failStep("AudioQueueAddPropertyListener", platform_->AudioQueueErrorText(queue));
         return;
     }
 
@@ -64,8 +63,7 @@ void Pelorin::createQueue(AudioFileStreamID stream) {
             status != noErr) {
             logStatusError("AudioQueueAllocateBuffer", status);
             buffer = nullptr;
-            failWithStatus("AudioQueueAllocateBuffer", status,
-                           platform_->AudioQueueErrorText(queue));
+            failStep("AudioQueueAllocateBuffer", platform_->AudioQueueErrorText(queue));
             break;
         }
     }

@@ -60,7 +60,7 @@ void Pelorin::handleBytesAvailable(CFReadStreamRef stream) {
         } else if (status == kAudioFileStreamError_NotOptimized) {
             fail(std::string(kUnstreamableMp4Reason));
         } else {
-            failWithStatus("AudioFileStreamParseBytes", status);
+            failStep("AudioFileStreamParseBytes");
         }
     }
 }
@@ -103,12 +103,12 @@ void Pelorin::handleEndEncountered() {
         AudioQueueRef queue = audioQueue_.load();
         if (OSStatus status = platform_->AudioQueueFlush(queue); status != noErr) {
             logStatusError("AudioQueueFlush", status);
-            failWithStatus("AudioQueueFlush", status, platform_->AudioQueueErrorText(queue));
+            failStep("AudioQueueFlush", platform_->AudioQueueErrorText(queue));
             return;
         }
         if (OSStatus status = platform_->AudioQueueStop(queue, false); status != noErr) {
             logStatusError("AudioQueueStop", status);
-            failWithStatus("AudioQueueStop", status, platform_->AudioQueueErrorText(queue));
+            failStep("AudioQueueStop", platform_->AudioQueueErrorText(queue));
             return;
         }
     }

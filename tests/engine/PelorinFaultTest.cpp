@@ -106,18 +106,10 @@ TEST_P(PlayerFault, IsLoggedAndEndsThePlayerAsItShould) {
 
 // A fatal failure of `operation` before the queue ran.
 FaultRow fatal(const char* name, std::function<void(FaultInjectingPlatform&)> inject,
-               std::function<Script()> script, const char* operation, int disposals,
-               std::function<void(PlayerHarness&)> check = nullptr) {
-    return {name,
-            std::move(inject),
-            std::move(script),
-            operation,
-            1,
-            true,
-            ToldOn::Worker,
-            std::string(operation) + " failed: 'oops' (1869574259)",
-            disposals,
-            std::move(check)};
+               std::function<Script()> script, const char* operation, std::string_view words,
+               int disposals, std::function<void(PlayerHarness&)> check = nullptr) {
+    return {name, std::move(inject), std::move(script),  operation, 1,
+            true, ToldOn::Worker,    std::string(words), disposals, std::move(check)};
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -126,16 +118,17 @@ INSTANTIATE_TEST_SUITE_P(
         // Fatal set-up failures: the queue never starts.
         fatal("DataFormat",
               failing(Op::AudioFileStreamGetProperty, 1, 1, kAudioFileStreamProperty_DataFormat),
-              kMp3, "get kAudioFileStreamProperty_DataFormat", 0),
-        fatal("NewOutput", failing(Op::AudioQueueNewOutput), kMp3, "AudioQueueNewOutput", 0),
+              kMp3, "get kAudioFileStreamProperty_DataFormat", kUnknownFormatReason, 0),
+        fatal("NewOutput", failing(Op::AudioQueueNewOutput), kMp3, "AudioQueueNewOutput",
+              kOutputCannotOpenReason, 0),
         fatal("RunningListener", failing(Op::AudioQueueAddPropertyListener), kMp3,
-              "AudioQueueAddPropertyListener", 1,
+              "AudioQueueAddPropertyListener", kOutputCannotOpenReason, 1,
               [](PlayerHarness& h) {
                   EXPECT_EQ(h.platform->count(Op::AudioQueueAllocateBuffer), 0);
               }),
         // No buffer after the failing one is asked for; the cookie steps still run.
         fatal("FourthBuffer", failing(Op::AudioQueueAllocateBuffer, 4), kAdts,
-              "AudioQueueAllocateBuffer", 1,
+              "AudioQueueAllocateBuffer", kOutputCannotOpenReason, 1,
               [](PlayerHarness& h) {
                   EXPECT_EQ(h.platform->count(Op::AudioQueueAllocateBuffer), 4);
                   EXPECT_EQ(
@@ -144,9 +137,9 @@ INSTANTIATE_TEST_SUITE_P(
               }),
         // Hand-over and start, while streaming and with the end of the stream.
         fatal("HandOverWhileStreaming", failing(Op::AudioQueueEnqueueBuffer), kShortAifc,
-              "AudioQueueEnqueueBuffer", 1),
+              "AudioQueueEnqueueBuffer", kOutputRefusedAudioReason, 1),
         fatal("HandOverAtTheEnd", failing(Op::AudioQueueEnqueueBuffer), file("mpeg2_l3.mp3", 800),
-              "AudioQueueEnqueueBuffer", 1),
+              "AudioQueueEnqueueBuffer", kOutputRefusedAudioReason, 1),
         // The output's start is said in words; its code only in the error line.
         FaultRow{"StartWhileStreaming", failing(Op::AudioQueueStart), kMp3, "AudioQueueStart", 1,
                  true, ToldOn::Worker, std::string(kOutputCannotStartReason), 1},
@@ -154,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                  true, ToldOn::Worker, std::string(kOutputCannotStartReason), 1},
         // The stream's failures.
         fatal("Parse", failing(Op::AudioFileStreamParseBytes), kMp3, "AudioFileStreamParseBytes",
-              0),
+              kUnreadableAudioReason, 0),
         FaultRow{"Read", [](FaultInjectingPlatform& p) { p.fake(Op::CFReadStreamRead, -1); }, kMp3,
                  "", 0, true, ToldOn::Worker, "the stream could not be read", 0,
                  [](PlayerHarness& h) {
@@ -188,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
                      p.errorAfterBytesEvent(1);
                  },
                  kMp3, "AudioFileStreamParseBytes", 1, true, ToldOn::Worker,
-                 "AudioFileStreamParseBytes failed: 'oops'", 0},
+                 std::string(kUnreadableAudioReason), 0},
         // No sound server: what to do, not the status.
         FaultRow{"NoSoundDevice",
                  [](FaultInjectingPlatform& p) {
@@ -206,10 +199,10 @@ INSTANTIATE_TEST_SUITE_P(
                  true, ToldOn::Worker, kUnstreamableMp4Reason.data(), 0},
         // The end of the stream refused: the failure path stops the queue at once.
         FaultRow{"FlushAtTheEnd", failing(Op::AudioQueueFlush), kMp3, "AudioQueueFlush", 1, true,
-                 ToldOn::Queue, "AudioQueueFlush failed: 'oops'", 1,
+                 ToldOn::Queue, std::string(kOutputCannotFinishReason), 1,
                  [](PlayerHarness& h) { EXPECT_EQ(h.platform->count(Op::AudioQueueStop, 1), 1); }},
         FaultRow{"StopAfterPlayOut", failing(Op::AudioQueueStop, 1, 1, 0), kMp3, "AudioQueueStop",
-                 1, true, ToldOn::Queue, "AudioQueueStop failed: 'oops'", 1,
+                 1, true, ToldOn::Queue, std::string(kOutputCannotFinishReason), 1,
                  [](PlayerHarness& h) {
                      EXPECT_EQ(h.platform->count(Op::AudioQueueStop, 1), 1);
                      EXPECT_EQ(h.platform->count(Op::AudioSessionSetActive, 0), 1);
@@ -242,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
                  }},
         // A parser or stream that cannot be opened: the worker ends quietly.
         FaultRow{"ParserOpen", failing(Op::AudioFileStreamOpen), kMp3, "AudioFileStreamOpen", 1,
-                 false, ToldOn::Nobody, "AudioFileStreamOpen failed: 'oops'", 0,
+                 false, ToldOn::Nobody, std::string(kParserCannotOpenReason), 0,
                  [](PlayerHarness& h) {
                      EXPECT_EQ(h.platform->count(Op::CFHTTPMessageCreateRequest), 0);
                      EXPECT_EQ(h.platform->count(Op::AudioFileStreamClose), 0);
