@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "controller/MainThread.h"
+#include "controller/StationNames.h"
 #include "controller/StatusTexts.h"
 #include "engine/UrlEscaping.h"
 
@@ -174,8 +175,7 @@ void PlaybackController::startPlayer() {
     attempt_.starved = false;
     attempt_.startedAt = std::chrono::steady_clock::now();
     watchTimer_.start();
-    replay_->setFeedName(attempt_.station.name.isEmpty() ? attempt_.station.url
-                                                         : attempt_.station.name);
+    replay_->setFeedName(stationTitle(attempt_.station.name, attempt_.station.url));
     PelorinServices services = servicesForNextPlayer();
     auto alerts = std::make_shared<AttemptAlerts>(
         services.alerts ? services.alerts : std::make_shared<StandardErrorAlertService>(),

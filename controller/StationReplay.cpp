@@ -13,6 +13,7 @@ struct StationReplay::Relay {
     explicit Relay(StationReplay* to) : target(to) {}
     std::mutex mutex;
     StationReplay* target;  // guarded by mutex; null once the target is gone
+    QString station;        // guarded by mutex; the latest player's, for the recorder
 };
 
 StationReplay::StationReplay(QObject* parent)
@@ -54,6 +55,12 @@ void StationReplay::setOutputs(AudioOutputChoice replayOutput,
     liveMute_ = std::move(liveMute);
 }
 
+void StationReplay::setFeedName(const QString& name) {
+    feed_ = name;
+    std::lock_guard lock(relay_->mutex);
+    relay_->station = name;
+}
+
 void StationReplay::setHistoryMinutes(int minutes) {
     historyMinutes_ = minutes;
     history_->setWindow(std::chrono::minutes(minutes));
@@ -93,8 +100,13 @@ void StationReplay::setRecording(bool on) {
     // Both functions run on a player's worker: the path is made there, in
     // the folder of now, and a failure comes back through the relay.
     tap_->setRecorder(std::make_shared<StreamRecorder>(
-        [station = feed_, folder = saver_.folder()](const std::string& extension,
-                                                    std::string& error) {
+        [relay = relay_, folder = saver_.folder()](const std::string& extension,
+                                                   std::string& error) {
+            QString station;
+            {
+                std::lock_guard lock(relay->mutex);
+                station = relay->station;
+            }
             QString problem;
             const QString path =
                 TransmissionSaver::newFilePathIn(folder, station, QDateTime::currentDateTimeUtc(),

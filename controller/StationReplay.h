@@ -49,12 +49,13 @@ class StationReplay : public QObject {
     void setReplayOutputSource(OutputSource source) { replayOutputSource_ = std::move(source); }
     // Minutes kept (Settings::historyMinutes).
     void setHistoryMinutes(int minutes);
-    // The station the next rows are heard on (their feed role).
-    void setFeedName(const QString& name) { feed_ = name; }
+    // The station the next player plays (its rows' feed role, its stretch of
+    // the history and the name of its saved and recorded files).
+    void setFeedName(const QString& name);
     const QString& feedName() const { return feed_; }
 
-    // The tap for the next player of the controller.
-    std::shared_ptr<PacketTap> tapForPlayer() { return tap_->forPlayer(); }
+    // The tap for the next player of the controller, for feedName()'s station.
+    std::shared_ptr<PacketTap> tapForPlayer() { return tap_->forPlayer(feed_.toStdString()); }
     const StationHistory& history() const { return *history_; }
     TransmissionListModel& transmissions() { return model_; }
     // Saving the rows or the last minutes (TransmissionSaver.h).
@@ -64,8 +65,8 @@ class StationReplay : public QObject {
 
     // Continuous recording: everything the station says from now on, as it
     // arrives, into a new file of the saver's folder (a new file for each
-    // stream). A failure turns it off and is told through the saver's
-    // failed().
+    // stream, named for its station). A failure turns it off and is told
+    // through the saver's failed().
     void setRecording(bool on);
     bool recording() const { return recording_; }
 

@@ -244,10 +244,12 @@ void OrventoViewController::addTransmissionsTab() {
             &PlaybackController::setStatusText);
     connect(&replay.saver(), &TransmissionSaver::failed, &controller_,
             &PlaybackController::setStatusText);
-    connect(&replay.saver(), &TransmissionSaver::saved, &controller_, [this](const QString& path) {
-        controller_.setStatusText(
-            translate(QT_TRANSLATE_NOOP("OrventoViewController", "Saved to %1")).arg(path));
-    });
+    const auto showSaved = [this](const QStringList& paths) {
+        controller_.setStatusText(TransmissionSaver::savedText(paths));
+    };
+    connect(&replay.saver(), &TransmissionSaver::saved, &controller_, showSaved);
+    connect(all, &AllTransmissions::saved, &controller_, showSaved);
+    connect(all, &AllTransmissions::saveFailed, &controller_, &PlaybackController::setStatusText);
 }
 
 void OrventoViewController::addBottomTab(QWidget* page, const QString& title) {

@@ -78,7 +78,7 @@ TransmissionsPanel::TransmissionsPanel(StationReplay& replay, AllTransmissions* 
                 : translate(QT_TRANSLATE_NOOP("OrventoViewController", "The last %1 minutes"))
                       .arg(minutes);
         connect(saveMenu->addAction(text), &QAction::triggered, this,
-                [this, minutes] { replay_.saver().saveLastMinutes(minutes, replay_.feedName()); });
+                [this, minutes] { replay_.saver().saveLastMinutes(minutes); });
     }
     save_->setMenu(saveMenu);
     record_ =
@@ -187,20 +187,10 @@ void TransmissionsPanel::saveSelected() {
     if (rows.isEmpty() && list_->currentIndex().isValid()) {
         rows.append(list_->currentIndex().row());
     }
-    if (!acrossFeeds()) {
-        replay_.saver().saveRows(rows, replay_.feedName());
-        return;
-    }
-    // A file for each station, of its own rows.
-    QHash<StationReplay*, QList<int>> byStation;
-    for (const int row : rows) {
-        const AllTransmissions::Origin from = all_->origin(row);
-        if (from.replay != nullptr) {
-            byStation[from.replay].append(from.row);
-        }
-    }
-    for (auto it = byStation.cbegin(); it != byStation.cend(); ++it) {
-        it.key()->saver().saveRows(it.value(), it.key()->feedName());
+    if (acrossFeeds()) {
+        all_->saveRows(rows);
+    } else {
+        replay_.saver().saveRows(rows);
     }
 }
 

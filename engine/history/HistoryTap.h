@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "engine/PacketTap.h"
@@ -40,8 +41,9 @@ class HistoryTap : public std::enable_shared_from_this<HistoryTap> {
     HistoryTap(const HistoryTap&) = delete;
     HistoryTap& operator=(const HistoryTap&) = delete;
 
-    // The tap for the next player (PelorinServices::tap).
-    std::shared_ptr<PacketTap> forPlayer();
+    // The tap for the next player (PelorinServices::tap), whose streams the
+    // history keeps as `station`'s.
+    std::shared_ptr<PacketTap> forPlayer(std::string station = {});
 
     // Also hands the stream heard to `recorder` (none: stops), from now on:
     // one under way begins with its format at once; the previous recorder's
@@ -58,7 +60,8 @@ class HistoryTap : public std::enable_shared_from_this<HistoryTap> {
 
   private:
     class PlayerTap;
-    void formatKnown(std::uint64_t player, const AudioStreamBasicDescription& format,
+    void formatKnown(std::uint64_t player, const std::string& station,
+                     const AudioStreamBasicDescription& format,
                      std::span<const std::uint8_t> magicCookie);
     void packets(std::uint64_t player, std::span<const std::uint8_t> data,
                  std::span<const AudioStreamPacketDescription> descriptions,
