@@ -108,10 +108,20 @@ double PlaybackController::listenedToStationOn() const {
 
 void PlaybackController::setStatusText(const QString& text) {
     news_ = text;
-    showStatus(text);
+    newsShownAt_ = newsClock_();
+    showLine(text);
 }
 
 void PlaybackController::showStatus(const QString& text) {
+    if (!news_.isEmpty() && newsClock_() - newsShownAt_ < kNewsHold) {
+        showLine(besideNewsText(news_, text));
+        return;
+    }
+    news_.clear();
+    showLine(text);
+}
+
+void PlaybackController::showLine(const QString& text) {
     if (statusText_ != text) {
         statusText_ = text;
         emit statusTextChanged(text);
@@ -128,6 +138,7 @@ void PlaybackController::setPlayState(PlayState state) {
 // ---- The press
 
 void PlaybackController::press() {
+    news_.clear();  // read: the user acts on
     const QString text = selected_.url;
     log(QStringLiteral("txt:") + logField(withoutPassword(text)));
 
