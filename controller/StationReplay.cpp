@@ -95,13 +95,20 @@ void StationReplay::setRecording(bool on) {
     if (!on) {
         tap_->setRecorder(nullptr);
         emit recordingChanged(false);
+        setRecordingPath({});
         return;
     }
     // Both functions run on a player's worker: the path is made there, in
-    // the folder of now, and a failure comes back through the relay.
+    // the folder of now, and it and a failure come back through the relay.
+    const auto post = [relay = relay_](std::function<void(StationReplay*)> call) {
+        std::lock_guard lock(relay->mutex);
+        if (StationReplay* target = relay->target) {
+            postToMainThread(target, [target, call = std::move(call)] { call(target); });
+        }
+    };
     tap_->setRecorder(std::make_shared<StreamRecorder>(
-        [relay = relay_, folder = saver_.folder()](const std::string& extension,
-                                                   std::string& error) {
+        [relay = relay_, post, generation, folder = saver_.folder()](const std::string& extension,
+                                                                     std::string& error) {
             QString station;
             {
                 std::lock_guard lock(relay->mutex);
@@ -112,21 +119,32 @@ void StationReplay::setRecording(bool on) {
                 TransmissionSaver::newFilePathIn(folder, station, QDateTime::currentDateTimeUtc(),
                                                  QString::fromStdString(extension), problem);
             error = problem.toStdString();
-            return path.toStdString();
-        },
-        false,
-        [relay = relay_, generation](const std::string& why) {
-            std::lock_guard lock(relay->mutex);
-            if (StationReplay* target = relay->target) {
-                postToMainThread(target, [target, generation, why] {
+            if (!path.isEmpty()) {
+                post([generation, path](StationReplay* target) {
                     if (generation == target->recordingGeneration_) {
-                        target->setRecording(false);
-                        emit target->saver_.failed(QString::fromStdString(why));
+                        target->setRecordingPath(path);
                     }
                 });
             }
+            return path.toStdString();
+        },
+        false,
+        [post, generation](const std::string& why) {
+            post([generation, why](StationReplay* target) {
+                if (generation == target->recordingGeneration_) {
+                    target->setRecording(false);
+                    emit target->saver_.failed(QString::fromStdString(why));
+                }
+            });
         }));
     emit recordingChanged(true);
+}
+
+void StationReplay::setRecordingPath(const QString& path) {
+    if (path != recordingPath_) {
+        recordingPath_ = path;
+        emit recordingFileChanged(path);
+    }
 }
 
 void StationReplay::sayAgain() {

@@ -67,8 +67,12 @@ class StationReplay : public QObject {
     // arrives, into a new file of the saver's folder (a new file for each
     // stream, named for its station). A failure turns it off and is told
     // through the saver's failed().
+    // recordingFileChanged() says each file when it is begun (on a worker,
+    // at a stream's start), and an empty path when the recording stops.
     void setRecording(bool on);
     bool recording() const { return recording_; }
+    // The file being recorded to; empty while none is.
+    const QString& recordingPath() const { return recordingPath_; }
 
     void sayAgain();
     void playRow(int row);
@@ -84,6 +88,7 @@ class StationReplay : public QObject {
   signals:
     void replayingChanged(bool replaying);
     void recordingChanged(bool recording);
+    void recordingFileChanged(const QString& path);
     // A replay could not be played: why, for the status line.
     void replayFailed(const QString& why);
 
@@ -94,6 +99,7 @@ class StationReplay : public QObject {
     void heard(const TransmissionDetector::Event& event, const QDateTime& startUtc);
     void replayEnded(quint64 generation);
     void setLiveMuted(bool muted);
+    void setRecordingPath(const QString& path);
 
     std::shared_ptr<Relay> relay_;
     std::shared_ptr<StationHistory> history_;
@@ -112,6 +118,7 @@ class StationReplay : public QObject {
     std::chrono::steady_clock::time_point askedAt_{};
     bool recording_ = false;
     quint64 recordingGeneration_ = 0;
+    QString recordingPath_;
 };
 
 }  // namespace orvento

@@ -250,6 +250,23 @@ void OrventoViewController::addTransmissionsTab() {
     connect(&replay.saver(), &TransmissionSaver::saved, &controller_, showSaved);
     connect(all, &AllTransmissions::saved, &controller_, showSaved);
     connect(all, &AllTransmissions::saveFailed, &controller_, &PlaybackController::setStatusText);
+    // Recording begins, goes on in a new file, stops: said where the user looks.
+    connect(&replay, &StationReplay::recordingFileChanged, &controller_,
+            [this](const QString& path) {
+                if (!path.isEmpty()) {
+                    controller_.setStatusText(
+                        translate(QT_TRANSLATE_NOOP("OrventoViewController", "Recording to %1"))
+                            .arg(path));
+                }
+            });
+    connect(&replay, &StationReplay::recordingChanged, &controller_, [this](bool on) {
+        const QString& path = controller_.replay().recordingPath();
+        if (!on && !path.isEmpty()) {
+            controller_.setStatusText(
+                translate(QT_TRANSLATE_NOOP("OrventoViewController", "Recording stopped: %1"))
+                    .arg(path));
+        }
+    });
 }
 
 void OrventoViewController::addBottomTab(QWidget* page, const QString& title) {
