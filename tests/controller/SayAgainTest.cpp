@@ -293,41 +293,56 @@ void SayAgainTest::copiesOfLongNamesFit() {
 }
 
 void SayAgainTest::savesSplitByStation_data() {
-    QTest::addColumn<QStringList>("stations");  // played in turn, each whole
-    // Each file written: "<station>.<extension>" and its seconds.
+    // Played in turn, each whole: "<station>/<recording>"; each file written
+    // after: "<station>.<extension>".
+    QTest::addColumn<QStringList>("stations");
     QTest::addColumn<QStringList>("files");
-    QTest::addColumn<QList<double>>("seconds");
-    QTest::newRow("MP3, then AAC")
-        << QStringList{"Tower", "Approach"} << QStringList{"Tower.mp3", "Approach.aac"}
-        << QList<double>{45, 45};
-    QTest::newRow("MP3, AAC, MP3")
-        << QStringList{"Tower", "Approach", "Tower"} << QStringList{"Tower.mp3", "Approach.aac"}
-        << QList<double>{90, 45};
+    QTest::newRow("MP3, then AAC") << QStringList{"Tower/tower", "Approach/approach"}
+                                   << QStringList{"Tower.mp3", "Approach.aac"};
+    QTest::newRow("MP3, AAC, MP3") << QStringList{"Tower/tower", "Approach/approach", "Tower/tower"}
+                                   << QStringList{"Tower.mp3", "Approach.aac"};
     QTest::newRow("two MP3 stations")
-        << QStringList{"Tower", "Ground"} << QStringList{"Tower.mp3", "Ground.mp3"}
-        << QList<double>{45, 31};
+        << QStringList{"Tower/tower", "Ground/ground"} << QStringList{"Tower.mp3", "Ground.mp3"};
+    QTest::newRow("a station changes its format")
+        << QStringList{"Tower/tower", "Tower/approach"} << QStringList{"Tower.mp3", "Tower.aac"};
 }
 
 void SayAgainTest::savesSplitByStation() {
     QFETCH(QStringList, stations);
     QFETCH(QStringList, files);
-    QFETCH(QList<double>, seconds);
-    const std::map<QString, const char*> recordingOf{
-        {"Tower", "/tower-mp3-8k.mp3"},
-        {"Approach", "/approach-aac-16k.aac"},
-        {"Ground", "/ground-mp3-16k.mp3"},
+    struct Recording {
+        const char* path;
+        const char* extension;
+        double seconds;
+    };
+    const std::map<QString, Recording> recordings{
+        {"tower", {"/tower-mp3-8k.mp3", "mp3", 45.0}},
+        {"approach", {"/approach-aac-16k.aac", "aac", 45.1}},
+        {"ground", {"/ground-mp3-16k.mp3", "mp3", 30.8}},
     };
     AudioOutputChoice untimed;
     untimed.kind = AudioOutputChoice::Kind::Null;
     untimed.realTime = false;
     ControllerHarness h(std::make_shared<EnginePlatform>(untimed));
     h.controller->setReconnectWhenDropped(false);
-    for (const auto& [name, file] : recordingOf) {
-        h.server.setScript(file, loopback::Script::fromFile(
-                                     std::string(ORVENTO_TRANSMISSION_TEST_RECORDINGS) + file));
+    for (const auto& [name, recording] : recordings) {
+        h.server.setScript(recording.path,
+                           loopback::Script::fromFile(
+                               std::string(ORVENTO_TRANSMISSION_TEST_RECORDINGS) + recording.path));
     }
-    for (const QString& station : stations) {
-        h.controller->chooseStation(Station{station, h.url(recordingOf.at(station))});
+    // Each stretch played: its file and where it ends on the history's clock.
+    std::vector<std::pair<qsizetype, double>> stretches;
+    QList<double> seconds(files.size(), 0);
+    double clock = 0;
+    for (const QString& played : stations) {
+        const QString station = played.section(QLatin1Char('/'), 0, 0);
+        const Recording& recording = recordings.at(played.section(QLatin1Char('/'), 1));
+        const qsizetype file = files.indexOf(station + QLatin1Char('.') + recording.extension);
+        QVERIFY(file >= 0);
+        clock += recording.seconds;
+        stretches.emplace_back(file, clock);
+        seconds[file] += recording.seconds;
+        h.controller->chooseStation(Station{station, h.url(recording.path)});
         h.controller->press();
         QVERIFY(QTest::qWaitFor([&] { return h.controller->playState() == State::Idle; }, 30000));
     }
@@ -371,14 +386,12 @@ void SayAgainTest::savesSplitByStation() {
     QList<double> heard(files.size(), 0);
     for (int row = 0; row < list.rowCount(); ++row) {
         rows.append(row);
-        const qsizetype file =
-            std::find_if(files.begin(), files.end(),
-                         [&](const QString& f) {
-                             return f.startsWith(list.at(row).feed + QLatin1Char('.'));
-                         }) -
-            files.begin();
-        QVERIFY2(file < files.size(), qPrintable(list.at(row).feed));
-        heard[file] += list.at(row).durationSeconds + StationHistory::kLeadInSeconds;
+        const auto stretch = std::find_if(stretches.begin(), stretches.end(), [&](const auto& s) {
+            return list.at(row).startSeconds < s.second;
+        });
+        QVERIFY(stretch != stretches.end());
+        QVERIFY(files[stretch->first].startsWith(list.at(row).feed + QLatin1Char('.')));
+        heard[stretch->first] += list.at(row).durationSeconds + StationHistory::kLeadInSeconds;
     }
     const TransmissionSaver::Outcome chosen = saver.saveRows(rows);
     QVERIFY2(chosen.problem.isEmpty(), qPrintable(chosen.problem));
@@ -426,6 +439,7 @@ void SayAgainTest::sayAgainAcrossFeeds() {
         const TransmissionSaver::Outcome saved = all.saveRows({0, 1, 2, 3, 4, 5, 14});
         QVERIFY2(saved.problem.isEmpty(), qPrintable(saved.problem));
         QCOMPARE(said.count(), 1);
+        QCOMPARE(saved.paths.size(), 3);
         QCOMPARE(said.at(0).at(0).toStringList(), saved.paths);
         QStringList names = QDir(dir.path()).entryList(QDir::Files);
         QCOMPARE(names.size(), 3);
