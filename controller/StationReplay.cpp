@@ -25,14 +25,17 @@ StationReplay::StationReplay(QObject* parent)
     // On a player's worker: the start is put on the wall clock there, from
     // how far back on the audio clock it lies.
     tap_ = std::make_shared<HistoryTap>(
-        history_, [relay = relay_](const TransmissionDetector::Event& event, double now) {
+        history_, [relay = relay_](const TransmissionDetector::Event& event, double now,
+                                   const std::string& station) {
             const auto ago = std::chrono::duration<double>(now - event.transmission.startSeconds);
             const QDateTime startUtc = QDateTime::currentDateTimeUtc().addMSecs(
                 -std::chrono::duration_cast<std::chrono::milliseconds>(ago).count());
             std::lock_guard lock(relay->mutex);
             if (StationReplay* target = relay->target) {
                 postToMainThread(target,
-                                 [target, event, startUtc] { target->heard(event, startUtc); });
+                                 [target, event, startUtc, feed = QString::fromStdString(station)] {
+                                     target->heard(event, startUtc, feed);
+                                 });
             }
         });
 }
@@ -66,14 +69,15 @@ void StationReplay::setHistoryMinutes(int minutes) {
     history_->setWindow(std::chrono::minutes(minutes));
 }
 
-void StationReplay::heard(const TransmissionDetector::Event& event, const QDateTime& startUtc) {
+void StationReplay::heard(const TransmissionDetector::Event& event, const QDateTime& startUtc,
+                          const QString& feed) {
     const Transmission& t = event.transmission;
     const HeardTransmission row{startUtc,
                                 t.startSeconds,
                                 t.durationSeconds,
                                 t.peakDbfs,
                                 event.kind == TransmissionDetector::Event::Kind::Started,
-                                feed_};
+                                feed};
     if (row.inProgress) {
         model_.started(row);
     } else {

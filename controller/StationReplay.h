@@ -96,7 +96,9 @@ class StationReplay : public QObject {
     // Lets the taps' events reach this object while it lives.
     struct Relay;
 
-    void heard(const TransmissionDetector::Event& event, const QDateTime& startUtc);
+    // `feed`: the station of the stream it was heard in.
+    void heard(const TransmissionDetector::Event& event, const QDateTime& startUtc,
+               const QString& feed);
     void replayEnded(quint64 generation);
     void setLiveMuted(bool muted);
     void setRecordingPath(const QString& path);

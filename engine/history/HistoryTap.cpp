@@ -31,14 +31,14 @@ HistoryTap::HistoryTap(std::shared_ptr<StationHistory> history, EventHandler onE
           if (holding_) {
               held_.push_back(event);
           } else {
-              onEvent_(event, detector_.seconds());
+              onEvent_(event, detector_.seconds(), station_);
           }
       }) {}
 
 void HistoryTap::releaseHeld(double ranOn) {
     holding_ = false;
     for (const TransmissionDetector::Event& event : held_) {
-        onEvent_(event, detector_.seconds() + ranOn);
+        onEvent_(event, detector_.seconds() + ranOn, station_);
     }
     held_.clear();
 }
@@ -63,6 +63,7 @@ void HistoryTap::formatKnown(std::uint64_t player, const std::string& station,
     }
     newest_ = player;
     streaming_ = true;
+    station_ = station;
     lastArrival_ = {};
     lastReadSeconds_ = 0;
     format_ = format;

@@ -34,8 +34,10 @@ class HistoryTap : public std::enable_shared_from_this<HistoryTap> {
     // A detector's event, with where the audio clock stands at that moment,
     // taking the newest audio received as live: the end of the audio fed so
     // far, plus the time since it came when the event waited for the end of
-    // a burst (see packets()).
-    using EventHandler = std::function<void(const TransmissionDetector::Event&, double now)>;
+    // a burst (see packets()); and the station of the stream it was found in
+    // (an event held to a stream's end may come after the next player began).
+    using EventHandler = std::function<void(const TransmissionDetector::Event&, double now,
+                                            const std::string& station)>;
 
     HistoryTap(std::shared_ptr<StationHistory> history, EventHandler onEvent);
     HistoryTap(const HistoryTap&) = delete;
@@ -88,6 +90,7 @@ class HistoryTap : public std::enable_shared_from_this<HistoryTap> {
     bool streaming_ = false;     // its stream has not ended
     AudioStreamBasicDescription format_{};
     std::vector<std::uint8_t> cookie_;
+    std::string station_;  // the newest stream's
     std::shared_ptr<PacketTap> recorder_;
     std::unique_ptr<Decoder> decoder_;
     PcmBuffer decoded_;

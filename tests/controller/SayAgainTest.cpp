@@ -303,6 +303,8 @@ void SayAgainTest::savesSplitByStation_data() {
                                    << QStringList{"Tower.mp3", "Approach.aac"};
     QTest::newRow("two MP3 stations")
         << QStringList{"Tower/tower", "Ground/ground"} << QStringList{"Tower.mp3", "Ground.mp3"};
+    QTest::newRow("two stations of one format")
+        << QStringList{"Tower/tower", "Kule/tower"} << QStringList{"Tower.mp3", "Kule.mp3"};
     QTest::newRow("a station changes its format")
         << QStringList{"Tower/tower", "Tower/approach"} << QStringList{"Tower.mp3", "Tower.aac"};
 }
@@ -330,6 +332,11 @@ void SayAgainTest::savesSplitByStation() {
                            loopback::Script::fromFile(
                                std::string(ORVENTO_TRANSMISSION_TEST_RECORDINGS) + recording.path));
     }
+    // Recorded all along: a file for each stream, named for its station.
+    QTemporaryDir recorded;
+    h.controller->replay().saver().setFolder(recorded.path());
+    h.controller->replay().setRecording(true);
+    QStringList recordedAs;
     // Each stretch played: its file and where it ends on the history's clock.
     std::vector<std::pair<qsizetype, double>> stretches;
     QList<double> seconds(files.size(), 0);
@@ -339,13 +346,29 @@ void SayAgainTest::savesSplitByStation() {
         const Recording& recording = recordings.at(played.section(QLatin1Char('/'), 1));
         const qsizetype file = files.indexOf(station + QLatin1Char('.') + recording.extension);
         QVERIFY(file >= 0);
+        const double began = clock;
         clock += recording.seconds;
         stretches.emplace_back(file, clock);
         seconds[file] += recording.seconds;
+        recordedAs.append(station + QLatin1Char(' ') + recording.extension);
         h.controller->chooseStation(Station{station, h.url(recording.path)});
         h.controller->press();
         QVERIFY(QTest::qWaitFor([&] { return h.controller->playState() == State::Idle; }, 30000));
+        // Its rows, found by the stream's end, come after.
+        const TransmissionListModel& list = h.controller->replay().transmissions();
+        QVERIFY(QTest::qWaitFor(
+            [&] { return list.at(0).startSeconds > began && !list.at(0).inProgress; }, 10000));
     }
+    h.controller->replay().setRecording(false);
+    QStringList recordedFiles;
+    for (const QString& name : QDir(recorded.path()).entryList(QDir::Files)) {
+        recordedFiles.append(name.section(QStringLiteral(" 20"), 0, 0) + QLatin1Char(' ') +
+                             name.section(QLatin1Char('.'), -1));
+    }
+    recordedFiles.sort();
+    recordedAs.sort();
+    QCOMPARE(recordedFiles, recordedAs);
+
     QTemporaryDir dir;
     TransmissionSaver& saver = h.controller->replay().saver();
     saver.setFolder(dir.path());
