@@ -132,6 +132,36 @@ int AllTransmissions::replayingRow() const {
     return -1;
 }
 
+TransmissionSaver::Outcome AllTransmissions::saveRows(const QList<int>& rows) {
+    // Each station's rows, in the order of the sources (the window's first).
+    std::vector<QList<int>> bySource(sources_.size());
+    for (const int row : rows) {
+        const Origin from = origin(row);
+        const auto source = std::find(sources_.begin(), sources_.end(), from.replay);
+        if (from.replay != nullptr && source != sources_.end()) {
+            bySource[static_cast<std::size_t>(source - sources_.begin())].append(from.row);
+        }
+    }
+    TransmissionSaver::Outcome all;
+    for (std::size_t i = 0; i < sources_.size() && all.problem.isEmpty(); ++i) {
+        if (!sources_[i] || bySource[i].isEmpty()) {
+            continue;
+        }
+        TransmissionSaver::Outcome one = sources_[i]->saver().writeRows(bySource[i]);
+        all.paths.append(one.paths);
+        all.problem = one.problem;
+    }
+    if (all.paths.isEmpty() && all.problem.isEmpty()) {
+        all = sources_.front()->saver().writeRows({});  // says there is nothing
+    }
+    if (all.problem.isEmpty()) {
+        emit saved(all.paths);
+    } else {
+        emit saveFailed(TransmissionSaver::failedText(all));
+    }
+    return all;
+}
+
 void AllTransmissions::updateMutes() {
     StationReplay* playing = nullptr;
     for (const QPointer<StationReplay>& source : sources_) {

@@ -10,6 +10,9 @@
 // row's transmission through its own station's replay (ending any other
 // replay); endReplay() ends whichever plays.
 //
+// Saving across the stations: saveRows() writes each station's rows into
+// files of its own (TransmissionSaver) and says every file written at once.
+//
 // While any station's replay plays (however it was started), every monitor
 // feed and the window's live station are unheard; the listener's own mutes
 // are heard again when it ends.
@@ -51,6 +54,8 @@ class AllTransmissions : public QAbstractListModel {
     void endReplay();
     // The row being replayed, or -1.
     int replayingRow() const;
+    // Reports with saved() or saveFailed(); returns what was written.
+    TransmissionSaver::Outcome saveRows(const QList<int>& rows);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -60,6 +65,9 @@ class AllTransmissions : public QAbstractListModel {
     void replayingChanged(bool replaying);
     // coversFeeds() may have changed.
     void feedsChanged();
+    // What saveRows() wrote, every file; why it stopped (TransmissionSaver's texts).
+    void saved(const QStringList& paths);
+    void saveFailed(const QString& message);
 
   private:
     struct Entry {

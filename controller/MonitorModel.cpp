@@ -20,7 +20,7 @@ QVariant MonitorModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole: {
             const Station station = monitor_.station(row);
-            return station.name.trimmed().isEmpty() ? station.url : shownName(station.name);
+            return stationTitle(station.name, station.url);
         }
         case UrlRole:
             return monitor_.station(row).url;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "controller/MainThread.h"
+#include "controller/StationNames.h"
 #include "controller/StatusTexts.h"
 #include "engine/UrlEscaping.h"
 
@@ -107,10 +108,20 @@ double PlaybackController::listenedToStationOn() const {
 
 void PlaybackController::setStatusText(const QString& text) {
     news_ = text;
-    showStatus(text);
+    newsShownAt_ = newsClock_();
+    showLine(text);
 }
 
 void PlaybackController::showStatus(const QString& text) {
+    if (!news_.isEmpty() && newsClock_() - newsShownAt_ < kNewsHold) {
+        showLine(besideNewsText(news_, text));
+        return;
+    }
+    news_.clear();
+    showLine(text);
+}
+
+void PlaybackController::showLine(const QString& text) {
     if (statusText_ != text) {
         statusText_ = text;
         emit statusTextChanged(text);
@@ -127,6 +138,7 @@ void PlaybackController::setPlayState(PlayState state) {
 // ---- The press
 
 void PlaybackController::press() {
+    news_.clear();  // read: the user acts on
     const QString text = selected_.url;
     log(QStringLiteral("txt:") + logField(withoutPassword(text)));
 
@@ -174,8 +186,7 @@ void PlaybackController::startPlayer() {
     attempt_.starved = false;
     attempt_.startedAt = std::chrono::steady_clock::now();
     watchTimer_.start();
-    replay_->setFeedName(attempt_.station.name.isEmpty() ? attempt_.station.url
-                                                         : attempt_.station.name);
+    replay_->setFeedName(stationTitle(attempt_.station.name, attempt_.station.url));
     PelorinServices services = servicesForNextPlayer();
     auto alerts = std::make_shared<AttemptAlerts>(
         services.alerts ? services.alerts : std::make_shared<StandardErrorAlertService>(),

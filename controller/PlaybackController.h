@@ -156,8 +156,15 @@ class PlaybackController : public QObject, public PelorinObserver {
     quint64 attempts() const { return attempt_.generation; }
     const QString& statusText() const { return statusText_; }
     // For what else the status line must say (set-up's news, a file saved):
-    // it stays until the station's own state changes.
+    // news the user should read. For kNewsHold, or until the next press, the
+    // station's own words (a reconnection's countdown, a new state) show
+    // beside it, not in its place; after that the station's next change
+    // replaces it. The live-edge lag, looked at again and again, never does.
     void setStatusText(const QString& text);
+    static constexpr std::chrono::seconds kNewsHold{5};
+    // What the news's hold reads the time from (tests hold or move it).
+    using NewsClock = std::function<std::chrono::steady_clock::time_point()>;
+    void setNewsClock(NewsClock clock) { newsClock_ = std::move(clock); }
     // Why the last attempt's player failed, in its own words; empty when it
     // did not fail (or was stopped) and before the first attempt has ended.
     const QString& failureCause() const { return failureCause_; }
@@ -216,7 +223,9 @@ class PlaybackController : public QObject, public PelorinObserver {
     void reconnectingChanged(bool reconnecting);
 
   private:
+    // The station's own words, beside news still held (see setStatusText).
     void showStatus(const QString& text);
+    void showLine(const QString& text);
     // One press's player, as the main thread knows it.
     struct Attempt {
         quint64 generation = 0;
@@ -278,7 +287,9 @@ class PlaybackController : public QObject, public PelorinObserver {
     Attempt attempt_;
     PlayState playState_ = PlayState::Idle;
     QString statusText_;
-    QString news_;  // the last text given by setStatusText
+    QString news_;  // the last text given by setStatusText, until it is replaced
+    std::chrono::steady_clock::time_point newsShownAt_{};
+    NewsClock newsClock_ = [] { return std::chrono::steady_clock::now(); };
     QString failureCause_;
     std::unique_ptr<QTimer> _timer;  // the tick timer; set exactly while it runs
     double _ticks = 0;               // seconds listened

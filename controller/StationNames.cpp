@@ -1,5 +1,7 @@
 #include "controller/StationNames.h"
 
+#include <QRegularExpression>
+#include <QUrl>
 #include <algorithm>
 
 namespace orvento {
@@ -68,6 +70,55 @@ QString shownName(const QString& name) {
         line += QChar(0x2026);
     }
     return line;
+}
+
+QString stationTitle(const QString& name, const QString& url) {
+    const QString shown = shownName(name);
+    return shown.isEmpty() ? shownName(addressName(url)) : shown;
+}
+
+QString addressName(const QString& url) {
+    const QUrl parsed(url.trimmed(), QUrl::StrictMode);
+    if (!parsed.isValid() || parsed.host().isEmpty() ||
+        !url.trimmed().startsWith(parsed.scheme() + QStringLiteral("://"), Qt::CaseInsensitive)) {
+        return url;
+    }
+    QString name = parsed.host(QUrl::FullyDecoded);
+    const int port = parsed.port();
+    const bool schemesOwn = (port == 80 && parsed.scheme() == QLatin1String("http")) ||
+                            (port == 443 && parsed.scheme() == QLatin1String("https"));
+    if (port >= 0 && !schemesOwn) {
+        name += QLatin1Char(':') + QString::number(port);
+    }
+    QString path = parsed.path(QUrl::FullyDecoded);
+    while (path.endsWith(QLatin1Char('/'))) {
+        path.chop(1);
+    }
+    return name + path;
+}
+
+QString fileNamePart(const QString& nameOrUrl) {
+    QString part = shownName(addressName(nameOrUrl));
+    for (QChar& c : part) {
+        if (QStringView(u"<>:\"/\\|?*").contains(c)) {
+            c = QLatin1Char('_');
+        }
+    }
+    while (part.endsWith(QLatin1Char('.')) || part.endsWith(QLatin1Char(' '))) {
+        part.chop(1);
+    }
+    if (part.startsWith(QLatin1Char('.'))) {
+        part[0] = QLatin1Char('_');
+    }
+    // Windows keeps these names for devices, with any extension.
+    static const QRegularExpression reserved(
+        QStringLiteral("^(con|prn|aux|nul|com[1-9]|lpt[1-9])(\\..*)?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (reserved.match(part).hasMatch()) {
+        const qsizetype dot = part.indexOf(QLatin1Char('.'));
+        part.insert(dot < 0 ? part.size() : dot, QLatin1Char('_'));
+    }
+    return part;
 }
 
 QString foldedForSearch(QStringView text) {

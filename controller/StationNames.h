@@ -3,7 +3,8 @@
 // Names come from outside and may hold anything: line breaks, control,
 // zero-width and bidirectional-override characters, a megabyte of text.
 // shownName makes one short line of a name; searchKey folds a name once, so
-// that each keystroke of a search compares plain strings.
+// that each keystroke of a search compares plain strings; fileNamePart makes
+// a name, or an address, fit to begin a file's name.
 //
 // Folding: compatibility decomposition with the combining marks dropped
 // ("é" -> "e", "İ" -> "I", "ﬁ" -> "fi", full-width digits -> digits), then
@@ -28,6 +29,24 @@ inline constexpr qsizetype kNameCharactersUsed = 256;
 // dropped, runs of spaces become one; cut after kNameCharactersUsed
 // characters with an ellipsis.
 QString shownName(const QString& name);
+
+// A station's title where a list or a file names it: its shown name, or,
+// without one, its address as the host and path (addressName).
+QString stationTitle(const QString& name, const QString& url);
+
+// An address as a reader names it: the host (with a port other than the
+// scheme's own) and the path, without scheme, user, password, query or
+// fragment ("http://u:p@127.0.0.1:18700/fmt?p=a1" -> "127.0.0.1:18700/fmt").
+// Text that is no "scheme://" address comes back as it is.
+QString addressName(const QString& url);
+
+// A name (or address, named as addressName does) as part of a file's name,
+// safe on the file systems a recording is carried to (FAT, exFAT, SMB):
+// one line as shownName makes it, with no control or bidirectional
+// characters; each of < > : " / \ | ? * becomes "_"; no leading dot, no
+// trailing dots or spaces; a reserved DOS name ("CON", "com1.x") gets a "_".
+// Empty when nothing is left.
+QString fileNamePart(const QString& nameOrUrl);
 
 // `text` folded for comparison (see above); blanks and punctuation stay.
 QString foldedForSearch(QStringView text);

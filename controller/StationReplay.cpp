@@ -13,6 +13,7 @@ struct StationReplay::Relay {
     explicit Relay(StationReplay* to) : target(to) {}
     std::mutex mutex;
     StationReplay* target;  // guarded by mutex; null once the target is gone
+    QString station;        // guarded by mutex; the latest player's, for the recorder
 };
 
 StationReplay::StationReplay(QObject* parent)
@@ -24,14 +25,17 @@ StationReplay::StationReplay(QObject* parent)
     // On a player's worker: the start is put on the wall clock there, from
     // how far back on the audio clock it lies.
     tap_ = std::make_shared<HistoryTap>(
-        history_, [relay = relay_](const TransmissionDetector::Event& event, double now) {
+        history_, [relay = relay_](const TransmissionDetector::Event& event, double now,
+                                   const std::string& station) {
             const auto ago = std::chrono::duration<double>(now - event.transmission.startSeconds);
             const QDateTime startUtc = QDateTime::currentDateTimeUtc().addMSecs(
                 -std::chrono::duration_cast<std::chrono::milliseconds>(ago).count());
             std::lock_guard lock(relay->mutex);
             if (StationReplay* target = relay->target) {
                 postToMainThread(target,
-                                 [target, event, startUtc] { target->heard(event, startUtc); });
+                                 [target, event, startUtc, feed = QString::fromStdString(station)] {
+                                     target->heard(event, startUtc, feed);
+                                 });
             }
         });
 }
@@ -54,19 +58,26 @@ void StationReplay::setOutputs(AudioOutputChoice replayOutput,
     liveMute_ = std::move(liveMute);
 }
 
+void StationReplay::setFeedName(const QString& name) {
+    feed_ = name;
+    std::lock_guard lock(relay_->mutex);
+    relay_->station = name;
+}
+
 void StationReplay::setHistoryMinutes(int minutes) {
     historyMinutes_ = minutes;
     history_->setWindow(std::chrono::minutes(minutes));
 }
 
-void StationReplay::heard(const TransmissionDetector::Event& event, const QDateTime& startUtc) {
+void StationReplay::heard(const TransmissionDetector::Event& event, const QDateTime& startUtc,
+                          const QString& feed) {
     const Transmission& t = event.transmission;
     const HeardTransmission row{startUtc,
                                 t.startSeconds,
                                 t.durationSeconds,
                                 t.peakDbfs,
                                 event.kind == TransmissionDetector::Event::Kind::Started,
-                                feed_};
+                                feed};
     if (row.inProgress) {
         model_.started(row);
     } else {
@@ -88,33 +99,56 @@ void StationReplay::setRecording(bool on) {
     if (!on) {
         tap_->setRecorder(nullptr);
         emit recordingChanged(false);
+        setRecordingPath({});
         return;
     }
     // Both functions run on a player's worker: the path is made there, in
-    // the folder of now, and a failure comes back through the relay.
+    // the folder of now, and it and a failure come back through the relay.
+    const auto post = [relay = relay_](std::function<void(StationReplay*)> call) {
+        std::lock_guard lock(relay->mutex);
+        if (StationReplay* target = relay->target) {
+            postToMainThread(target, [target, call = std::move(call)] { call(target); });
+        }
+    };
     tap_->setRecorder(std::make_shared<StreamRecorder>(
-        [station = feed_, folder = saver_.folder()](const std::string& extension,
-                                                    std::string& error) {
+        [relay = relay_, post, generation, folder = saver_.folder()](const std::string& extension,
+                                                                     std::string& error) {
+            QString station;
+            {
+                std::lock_guard lock(relay->mutex);
+                station = relay->station;
+            }
             QString problem;
             const QString path =
                 TransmissionSaver::newFilePathIn(folder, station, QDateTime::currentDateTimeUtc(),
                                                  QString::fromStdString(extension), problem);
             error = problem.toStdString();
-            return path.toStdString();
-        },
-        false,
-        [relay = relay_, generation](const std::string& why) {
-            std::lock_guard lock(relay->mutex);
-            if (StationReplay* target = relay->target) {
-                postToMainThread(target, [target, generation, why] {
+            if (!path.isEmpty()) {
+                post([generation, path](StationReplay* target) {
                     if (generation == target->recordingGeneration_) {
-                        target->setRecording(false);
-                        emit target->saver_.failed(QString::fromStdString(why));
+                        target->setRecordingPath(path);
                     }
                 });
             }
+            return path.toStdString();
+        },
+        false,
+        [post, generation](const std::string& why) {
+            post([generation, why](StationReplay* target) {
+                if (generation == target->recordingGeneration_) {
+                    target->setRecording(false);
+                    emit target->saver_.failed(QString::fromStdString(why));
+                }
+            });
         }));
     emit recordingChanged(true);
+}
+
+void StationReplay::setRecordingPath(const QString& path) {
+    if (path != recordingPath_) {
+        recordingPath_ = path;
+        emit recordingFileChanged(path);
+    }
 }
 
 void StationReplay::sayAgain() {

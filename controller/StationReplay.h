@@ -49,12 +49,13 @@ class StationReplay : public QObject {
     void setReplayOutputSource(OutputSource source) { replayOutputSource_ = std::move(source); }
     // Minutes kept (Settings::historyMinutes).
     void setHistoryMinutes(int minutes);
-    // The station the next rows are heard on (their feed role).
-    void setFeedName(const QString& name) { feed_ = name; }
+    // The station the next player plays (its rows' feed role, its stretch of
+    // the history and the name of its saved and recorded files).
+    void setFeedName(const QString& name);
     const QString& feedName() const { return feed_; }
 
-    // The tap for the next player of the controller.
-    std::shared_ptr<PacketTap> tapForPlayer() { return tap_->forPlayer(); }
+    // The tap for the next player of the controller, for feedName()'s station.
+    std::shared_ptr<PacketTap> tapForPlayer() { return tap_->forPlayer(feed_.toStdString()); }
     const StationHistory& history() const { return *history_; }
     TransmissionListModel& transmissions() { return model_; }
     // Saving the rows or the last minutes (TransmissionSaver.h).
@@ -64,10 +65,14 @@ class StationReplay : public QObject {
 
     // Continuous recording: everything the station says from now on, as it
     // arrives, into a new file of the saver's folder (a new file for each
-    // stream). A failure turns it off and is told through the saver's
-    // failed().
+    // stream, named for its station). A failure turns it off and is told
+    // through the saver's failed().
+    // recordingFileChanged() says each file when it is begun (on a worker,
+    // at a stream's start), and an empty path when the recording stops.
     void setRecording(bool on);
     bool recording() const { return recording_; }
+    // The file being recorded to; empty while none is.
+    const QString& recordingPath() const { return recordingPath_; }
 
     void sayAgain();
     void playRow(int row);
@@ -83,6 +88,7 @@ class StationReplay : public QObject {
   signals:
     void replayingChanged(bool replaying);
     void recordingChanged(bool recording);
+    void recordingFileChanged(const QString& path);
     // A replay could not be played: why, for the status line.
     void replayFailed(const QString& why);
 
@@ -90,9 +96,12 @@ class StationReplay : public QObject {
     // Lets the taps' events reach this object while it lives.
     struct Relay;
 
-    void heard(const TransmissionDetector::Event& event, const QDateTime& startUtc);
+    // `feed`: the station of the stream it was heard in.
+    void heard(const TransmissionDetector::Event& event, const QDateTime& startUtc,
+               const QString& feed);
     void replayEnded(quint64 generation);
     void setLiveMuted(bool muted);
+    void setRecordingPath(const QString& path);
 
     std::shared_ptr<Relay> relay_;
     std::shared_ptr<StationHistory> history_;
@@ -111,6 +120,7 @@ class StationReplay : public QObject {
     std::chrono::steady_clock::time_point askedAt_{};
     bool recording_ = false;
     quint64 recordingGeneration_ = 0;
+    QString recordingPath_;
 };
 
 }  // namespace orvento

@@ -84,6 +84,11 @@ QString liveText() {
     return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Live"));
 }
 
+QString besideNewsText(const QString& news, const QString& station) {
+    return station.isEmpty() || station == news ? news
+                                                : news + QStringLiteral(" \u00b7 ") + station;
+}
+
 QString reconnectingText(std::chrono::milliseconds wait, int attempt, const std::string& cause) {
     const QString why = cause.empty()
                             ? translate(QT_TRANSLATE_NOOP("OrventoViewController",

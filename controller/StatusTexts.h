@@ -47,6 +47,10 @@ QString liveText();
 QString readyText();
 QString addressTooLongText(qsizetype limit);
 
+// News the user asked for (a file saved) with the station's own words beside
+// it: "Saved to a.mp3 · Reconnecting in 8 s (attempt 4): <why>".
+QString besideNewsText(const QString& news, const QString& station);
+
 // While a station that played comes back after a drop: "Reconnecting: <why>"
 // for the attempt made at once (attempt 0), "Reconnecting in 8 s (attempt 4):
 // <why>" while a later one waits, the wait in whole seconds rounded up, and

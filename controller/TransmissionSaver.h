@@ -1,19 +1,24 @@
-// TransmissionSaver: saves what a station said, in the stream's own format
-// (the MPEG audio or AAC frames as they came, no re-encoding; see
-// StreamFileWriter), from the station's history: chosen transmissions, or
-// the last minutes.
+// TransmissionSaver: saves what was said, in the stream's own format (the
+// MPEG audio or AAC frames as they came, no re-encoding; see
+// StreamFileWriter), from the history: chosen transmissions, or the last
+// minutes.
+//
+// The history runs on across station changes; each stretch knows its
+// station. A save writes a file for each station and format it covers (two
+// stretches of one station and format go into one file, in order), named for
+// that station.
 //
 // Where: the folder() given, by default $XDG_MUSIC_DIR/Orvento (created when
 // needed), as "<station> <UTC date time>.mp3" (or .aac, ...), the time being
-// that of the first audio saved ("Tower 2026-12-07 14-22-07Z.mp3"). The name
+// that of the file's first audio ("Tower 2026-12-07 14-22-07Z.mp3"). The name
 // is made safe from any station name (safeFileName); an existing file is
 // never overwritten: " (2)", " (3)", ... are added.
 //
 // A failure (an unwritable folder, a full disk, a file size limit) is
-// reported with failed(message) in words a user can act on; a file that was
-// begun keeps what was written, ending with a whole frame, and stays
-// playable. Success is reported with saved(path). Listening is never
-// affected.
+// reported with failed(message) in words a user can act on, naming the files
+// written before it; a file that was begun keeps what was written, ending
+// with a whole frame, and stays playable. Success is reported with
+// saved(paths), every file written. Listening is never affected.
 //
 // Main thread.
 #pragma once
@@ -22,6 +27,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include "controller/TransmissionListModel.h"
 #include "engine/history/StationHistory.h"
@@ -43,34 +49,56 @@ class TransmissionSaver : public QObject {
     QString folder() const { return folder_; }
     void setFolder(const QString& folder) { folder_ = folder; }
 
-    // The rows' transmissions, oldest first, into one file; the last
-    // `minutes` minutes. Both return the file's path, or empty on failure.
-    QString saveRows(QList<int> rows, const QString& station);
-    QString saveLastMinutes(int minutes, const QString& station);
+    // What one save wrote: every file, oldest audio first; why it stopped
+    // (empty if it did not).
+    struct Outcome {
+        QStringList paths;
+        QString problem;
+    };
+
+    // The rows' transmissions, oldest first; the last `minutes` minutes.
+    // Both report (saved or failed) and return what was written.
+    Outcome saveRows(QList<int> rows);
+    Outcome saveLastMinutes(int minutes);
+    // The same without a report, for a caller that says what several savers
+    // wrote at once.
+    Outcome writeRows(QList<int> rows) const;
+    Outcome writeLastMinutes(int minutes) const;
 
     // A path in folder() for a new file (made there if needed), or empty with
     // `problem` in a user's words. newFilePathIn: the same in `folder`, on
-    // any thread.
+    // any thread. `station`: a name or an address (fileNamePart).
     QString newFilePath(const QString& station, const QDateTime& startUtc, const QString& extension,
                         QString& problem) const;
     static QString newFilePathIn(const QString& folder, const QString& station,
                                  const QDateTime& startUtc, const QString& extension,
                                  QString& problem);
 
-    // "<station> <yyyy-MM-dd HH-mm-ss>Z.<extension>", with slashes, control
-    // characters and a leading dot replaced, and the station name cut (at a
-    // character) so that the whole takes at most kNameLimitBytes in UTF-8.
+    // "<station> <yyyy-MM-dd HH-mm-ss>Z.<extension>", or for a `copy` past
+    // the first "<station> <...>Z (<copy>).<extension>": the station as
+    // fileNamePart makes it ("Orvento" when nothing is left), cut at a
+    // character so that the whole, suffix and all, takes at most
+    // kNameLimitBytes in UTF-8.
     static QString safeFileName(const QString& station, const QDateTime& utc,
-                                const QString& extension);
+                                const QString& extension, int copy = 1);
+
+    // "Saved to <path>, <path>".
+    static QString savedText(const QStringList& paths);
+    // A problem, and what was written before it if anything was.
+    static QString failedText(const Outcome& outcome);
 
   signals:
-    void saved(const QString& path);
+    void saved(const QStringList& paths);
     void failed(const QString& message);
 
   private:
-    QString save(const std::vector<StationHistory::Excerpt>& excerpts, const QString& station,
-                 const QDateTime& startUtc);
-    QString fail(const QString& message);
+    // An excerpt with the wall-clock time of its first audio.
+    struct Piece {
+        StationHistory::Excerpt excerpt;
+        QDateTime startUtc;
+    };
+    Outcome write(std::vector<Piece> pieces) const;
+    Outcome report(Outcome outcome);
 
     const StationHistory& history_;
     const TransmissionListModel& list_;

@@ -244,9 +244,28 @@ void OrventoViewController::addTransmissionsTab() {
             &PlaybackController::setStatusText);
     connect(&replay.saver(), &TransmissionSaver::failed, &controller_,
             &PlaybackController::setStatusText);
-    connect(&replay.saver(), &TransmissionSaver::saved, &controller_, [this](const QString& path) {
-        controller_.setStatusText(
-            translate(QT_TRANSLATE_NOOP("OrventoViewController", "Saved to %1")).arg(path));
+    const auto showSaved = [this](const QStringList& paths) {
+        controller_.setStatusText(TransmissionSaver::savedText(paths));
+    };
+    connect(&replay.saver(), &TransmissionSaver::saved, &controller_, showSaved);
+    connect(all, &AllTransmissions::saved, &controller_, showSaved);
+    connect(all, &AllTransmissions::saveFailed, &controller_, &PlaybackController::setStatusText);
+    // Recording begins, goes on in a new file, stops: said where the user looks.
+    connect(&replay, &StationReplay::recordingFileChanged, &controller_,
+            [this](const QString& path) {
+                if (!path.isEmpty()) {
+                    controller_.setStatusText(
+                        translate(QT_TRANSLATE_NOOP("OrventoViewController", "Recording to %1"))
+                            .arg(path));
+                }
+            });
+    connect(&replay, &StationReplay::recordingChanged, &controller_, [this](bool on) {
+        const QString& path = controller_.replay().recordingPath();
+        if (!on && !path.isEmpty()) {
+            controller_.setStatusText(
+                translate(QT_TRANSLATE_NOOP("OrventoViewController", "Recording stopped: %1"))
+                    .arg(path));
+        }
     });
 }
 

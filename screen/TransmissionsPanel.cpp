@@ -1,6 +1,7 @@
 #include "screen/TransmissionsPanel.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QPainter>
@@ -8,12 +9,20 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "controller/StatusTexts.h"
+
 namespace orvento {
 namespace {
 
 QString translate(const char* text) {
     return QCoreApplication::translate("OrventoViewController", text);
 }
+
+// Down, the button says so in the light's red, whatever the style's own
+// checked look (some barely differ from up).
+constexpr auto kRecordStyle =
+    "QPushButton#recordButton:checked { background: #c62828; color: #ffffff; "
+    "border: 1px solid #ef5350; border-radius: 9px; padding: 8px 14px; }";
 
 QString lightStyle(bool lit) {
     return lit ? QStringLiteral("color: #e53935;") : QStringLiteral("color: #5f6368;");
@@ -78,7 +87,7 @@ TransmissionsPanel::TransmissionsPanel(StationReplay& replay, AllTransmissions* 
                 : translate(QT_TRANSLATE_NOOP("OrventoViewController", "The last %1 minutes"))
                       .arg(minutes);
         connect(saveMenu->addAction(text), &QAction::triggered, this,
-                [this, minutes] { replay_.saver().saveLastMinutes(minutes, replay_.feedName()); });
+                [this, minutes] { replay_.saver().saveLastMinutes(minutes); });
     }
     save_->setMenu(saveMenu);
     record_ =
@@ -87,8 +96,21 @@ TransmissionsPanel::TransmissionsPanel(StationReplay& replay, AllTransmissions* 
     record_->setCheckable(true);
     record_->setToolTip(translate(QT_TRANSLATE_NOOP(
         "OrventoViewController", "Record everything the station says, as it comes")));
+    record_->setStyleSheet(QLatin1String(kRecordStyle));
     connect(record_, &QPushButton::toggled, &replay_, &StationReplay::setRecording);
     connect(&replay_, &StationReplay::recordingChanged, record_, &QPushButton::setChecked);
+    recording_ = new QLabel(this);
+    recording_->setObjectName(QStringLiteral("recordingLabel"));
+    recording_->setTextFormat(Qt::PlainText);
+    recording_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    recording_->setStyleSheet(lightStyle(true));
+    recording_->hide();
+    connect(&replay_, &StationReplay::recordingFileChanged, this, [this](const QString& path) {
+        recordingFor_.start();
+        recording_->setToolTip(path);
+        recording_->setVisible(!path.isEmpty());
+        showRecording();
+    });
 
     list_ = new QListView(this);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -113,6 +135,7 @@ TransmissionsPanel::TransmissionsPanel(StationReplay& replay, AllTransmissions* 
     top->addWidget(record_);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addWidget(recording_);
     layout->addWidget(list_, 1);
 
     sayAgain_ = new QAction(button_->text(), this);
@@ -154,7 +177,23 @@ TransmissionsPanel::TransmissionsPanel(StationReplay& replay, AllTransmissions* 
     meterTimer_.start();
 }
 
+void TransmissionsPanel::showRecording() {
+    const QString& path = replay_.recordingPath();
+    if (path.isEmpty()) {
+        recording_->clear();
+        return;
+    }
+    // The growing figures first: a long name is cut at the right.
+    recording_->setText(QStringLiteral("\u25CF %1 \u00b7 %2 \u00b7 %3")
+                            .arg(elapsedTimeText(recordingFor_.elapsed() / 1000.0),
+                                 locale().formattedDataSize(QFileInfo(path).size()),
+                                 QFileInfo(path).fileName()));
+}
+
 void TransmissionsPanel::followDetector() {
+    if (!recording_->isHidden()) {
+        showRecording();
+    }
     meter_->setValue(
         static_cast<int>(std::clamp(replay_.levelDbfs(), double{kMeterFloorDbfs}, 0.0)));
     if (replay_.keyed() != lit_) {
@@ -187,20 +226,10 @@ void TransmissionsPanel::saveSelected() {
     if (rows.isEmpty() && list_->currentIndex().isValid()) {
         rows.append(list_->currentIndex().row());
     }
-    if (!acrossFeeds()) {
-        replay_.saver().saveRows(rows, replay_.feedName());
-        return;
-    }
-    // A file for each station, of its own rows.
-    QHash<StationReplay*, QList<int>> byStation;
-    for (const int row : rows) {
-        const AllTransmissions::Origin from = all_->origin(row);
-        if (from.replay != nullptr) {
-            byStation[from.replay].append(from.row);
-        }
-    }
-    for (auto it = byStation.cbegin(); it != byStation.cend(); ++it) {
-        it.key()->saver().saveRows(it.value(), it.key()->feedName());
+    if (acrossFeeds()) {
+        all_->saveRows(rows);
+    } else {
+        replay_.saver().saveRows(rows);
     }
 }
 

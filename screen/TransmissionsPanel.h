@@ -4,7 +4,9 @@
 // view on the controller's TransmissionListModel, each row with a bar for
 // its level). Enter or a double-click on a row plays that one again. "Save"
 // offers the selected transmissions or the last 1, 5, 15 or 30 minutes;
-// "Record" records everything from now on while it is down.
+// "Record" records everything from now on while it is down: it then shows
+// red, and a line under it names the file and how long and large it has
+// grown.
 //
 // When the monitor has feeds, the list is theirs and the station's together
 // (AllTransmissions, each row with its station's name) and R, Enter and
@@ -20,6 +22,7 @@
 
 #include <QAction>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QListView>
 #include <QProgressBar>
@@ -50,6 +53,8 @@ class TransmissionsPanel : public QWidget {
     QPushButton* sayAgainButton() const { return button_; }
     QPushButton* saveButton() const { return save_; }
     QPushButton* recordButton() const { return record_; }
+    // "<time recorded> · <size> · <file>" while recording; hidden otherwise.
+    QLabel* recordingLabel() const { return recording_; }
     QLabel* keyedLight() const { return light_; }
     QProgressBar* levelMeter() const { return meter_; }
 
@@ -60,6 +65,7 @@ class TransmissionsPanel : public QWidget {
 
   private:
     void followDetector();
+    void showRecording();
     void showReplaying(bool replaying);
     void saveSelected();
     bool acrossFeeds() const { return all_ != nullptr && all_->coversFeeds(); }
@@ -74,6 +80,8 @@ class TransmissionsPanel : public QWidget {
     QPushButton* button_;
     QPushButton* save_;
     QPushButton* record_;
+    QLabel* recording_;
+    QElapsedTimer recordingFor_;  // since the file was begun
     QLabel* light_;
     QProgressBar* meter_;
     QTimer meterTimer_;

@@ -88,8 +88,8 @@ void cpuPerStation(const std::vector<recordings::Recording>& set) {
         auto history = std::make_shared<StationHistory>();
         double audio = 0;
         auto tap = std::make_shared<HistoryTap>(
-            history,
-            [&](const TransmissionDetector::Event& /*event*/, double now) { audio = now; });
+            history, [&](const TransmissionDetector::Event& /*event*/, double now,
+                         const std::string& /*station*/) { audio = now; });
         Feeder feeder{tap->forPlayer()};
         AudioFileStreamID stream = nullptr;
         AudioFileStreamOpen(&feeder, &Feeder::property, &Feeder::packets, 0, &stream);
@@ -140,8 +140,9 @@ void replayStart(const recordings::Recording& recording, AudioOutputChoice outpu
                  const char* name) {
     auto history = std::make_shared<StationHistory>();
     std::vector<Transmission> found;
-    auto tap = std::make_shared<HistoryTap>(
-        history, [&](const TransmissionDetector::Event& event, double /*now*/) {
+    auto tap =
+        std::make_shared<HistoryTap>(history, [&](const TransmissionDetector::Event& event,
+                                                  double /*now*/, const std::string& /*station*/) {
             if (event.kind == TransmissionDetector::Event::Kind::Ended) {
                 found.push_back(event.transmission);
             }

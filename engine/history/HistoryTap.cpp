@@ -4,11 +4,11 @@ namespace orvento {
 
 class HistoryTap::PlayerTap final : public PacketTap {
   public:
-    PlayerTap(std::shared_ptr<HistoryTap> owner, std::uint64_t player)
-        : owner_(std::move(owner)), player_(player) {}
+    PlayerTap(std::shared_ptr<HistoryTap> owner, std::uint64_t player, std::string station)
+        : owner_(std::move(owner)), player_(player), station_(std::move(station)) {}
     void formatKnown(const AudioStreamBasicDescription& format,
                      std::span<const std::uint8_t> magicCookie) override {
-        owner_->formatKnown(player_, format, magicCookie);
+        owner_->formatKnown(player_, station_, format, magicCookie);
     }
     void packets(std::span<const std::uint8_t> data,
                  std::span<const AudioStreamPacketDescription> descriptions,
@@ -20,6 +20,7 @@ class HistoryTap::PlayerTap final : public PacketTap {
   private:
     const std::shared_ptr<HistoryTap> owner_;
     const std::uint64_t player_;
+    const std::string station_;
 };
 
 HistoryTap::HistoryTap(std::shared_ptr<StationHistory> history, EventHandler onEvent)
@@ -30,24 +31,25 @@ HistoryTap::HistoryTap(std::shared_ptr<StationHistory> history, EventHandler onE
           if (holding_) {
               held_.push_back(event);
           } else {
-              onEvent_(event, detector_.seconds());
+              onEvent_(event, detector_.seconds(), station_);
           }
       }) {}
 
 void HistoryTap::releaseHeld(double ranOn) {
     holding_ = false;
     for (const TransmissionDetector::Event& event : held_) {
-        onEvent_(event, detector_.seconds() + ranOn);
+        onEvent_(event, detector_.seconds() + ranOn, station_);
     }
     held_.clear();
 }
 
-std::shared_ptr<PacketTap> HistoryTap::forPlayer() {
+std::shared_ptr<PacketTap> HistoryTap::forPlayer(std::string station) {
     std::lock_guard lock(mutex_);
-    return std::make_shared<PlayerTap>(shared_from_this(), ++players_);
+    return std::make_shared<PlayerTap>(shared_from_this(), ++players_, std::move(station));
 }
 
-void HistoryTap::formatKnown(std::uint64_t player, const AudioStreamBasicDescription& format,
+void HistoryTap::formatKnown(std::uint64_t player, const std::string& station,
+                             const AudioStreamBasicDescription& format,
                              std::span<const std::uint8_t> magicCookie) {
     std::lock_guard lock(mutex_);
     if (player < newest_) {
@@ -61,6 +63,7 @@ void HistoryTap::formatKnown(std::uint64_t player, const AudioStreamBasicDescrip
     }
     newest_ = player;
     streaming_ = true;
+    station_ = station;
     lastArrival_ = {};
     lastReadSeconds_ = 0;
     format_ = format;
@@ -68,7 +71,7 @@ void HistoryTap::formatKnown(std::uint64_t player, const AudioStreamBasicDescrip
     if (recorder_) {
         recorder_->formatKnown(format, magicCookie);
     }
-    history_->beginStream(format, magicCookie);
+    history_->beginStream(format, magicCookie, station);
     decoder_.reset();
     problem_.clear();
     if (makeDecoder(format, decoder_, problem_) == noErr && !magicCookie.empty()) {

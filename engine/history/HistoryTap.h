@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "engine/PacketTap.h"
@@ -33,15 +34,18 @@ class HistoryTap : public std::enable_shared_from_this<HistoryTap> {
     // A detector's event, with where the audio clock stands at that moment,
     // taking the newest audio received as live: the end of the audio fed so
     // far, plus the time since it came when the event waited for the end of
-    // a burst (see packets()).
-    using EventHandler = std::function<void(const TransmissionDetector::Event&, double now)>;
+    // a burst (see packets()); and the station of the stream it was found in
+    // (an event held to a stream's end may come after the next player began).
+    using EventHandler = std::function<void(const TransmissionDetector::Event&, double now,
+                                            const std::string& station)>;
 
     HistoryTap(std::shared_ptr<StationHistory> history, EventHandler onEvent);
     HistoryTap(const HistoryTap&) = delete;
     HistoryTap& operator=(const HistoryTap&) = delete;
 
-    // The tap for the next player (PelorinServices::tap).
-    std::shared_ptr<PacketTap> forPlayer();
+    // The tap for the next player (PelorinServices::tap), whose streams the
+    // history keeps as `station`'s.
+    std::shared_ptr<PacketTap> forPlayer(std::string station = {});
 
     // Also hands the stream heard to `recorder` (none: stops), from now on:
     // one under way begins with its format at once; the previous recorder's
@@ -58,7 +62,8 @@ class HistoryTap : public std::enable_shared_from_this<HistoryTap> {
 
   private:
     class PlayerTap;
-    void formatKnown(std::uint64_t player, const AudioStreamBasicDescription& format,
+    void formatKnown(std::uint64_t player, const std::string& station,
+                     const AudioStreamBasicDescription& format,
                      std::span<const std::uint8_t> magicCookie);
     void packets(std::uint64_t player, std::span<const std::uint8_t> data,
                  std::span<const AudioStreamPacketDescription> descriptions,
@@ -85,6 +90,7 @@ class HistoryTap : public std::enable_shared_from_this<HistoryTap> {
     bool streaming_ = false;     // its stream has not ended
     AudioStreamBasicDescription format_{};
     std::vector<std::uint8_t> cookie_;
+    std::string station_;  // the newest stream's
     std::shared_ptr<PacketTap> recorder_;
     std::unique_ptr<Decoder> decoder_;
     PcmBuffer decoded_;

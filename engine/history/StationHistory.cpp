@@ -23,11 +23,12 @@ std::size_t StationHistory::recordLimit() const {
 }
 
 void StationHistory::beginStream(const AudioStreamBasicDescription& format,
-                                 std::span<const std::uint8_t> cookie) {
+                                 std::span<const std::uint8_t> cookie, std::string station) {
     std::lock_guard lock(mutex_);
     const bool afterGap = !segments_.empty();
     segments_.push_back(Segment{nextSegment_++, format,
-                                std::vector<std::uint8_t>(cookie.begin(), cookie.end()), afterGap});
+                                std::vector<std::uint8_t>(cookie.begin(), cookie.end()), afterGap,
+                                std::move(station)});
     streaming_ = true;
 }
 
@@ -127,6 +128,7 @@ std::vector<StationHistory::Excerpt> StationHistory::collect(Wanted wanted) cons
             excerpt.fromSeconds = record.seconds;
             excerpt.firstArrival = record.arrival;
             excerpt.afterGap = found->afterGap;
+            excerpt.station = found->station;
             excerpts.push_back(std::move(excerpt));
         }
         Excerpt& excerpt = excerpts.back();

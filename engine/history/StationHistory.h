@@ -9,10 +9,12 @@
 // bytes live in one ring that grows up to three quarters of maxBytes, the
 // records in the rest. A packet larger than the ring can ever be is not kept.
 //
-// Streams. Each stream of the station is a segment with its format and magic
-// cookie; a segment that follows an ended stream is marked as coming after a
-// gap (a reconnection, or the station played again). Packets before the
-// first beginStream are not kept.
+// Streams. Each stream is a segment with its format, magic cookie and the
+// station it came from (the history runs on when the station changes, and a
+// reader must not take one station's audio for another's); a segment that
+// follows an ended stream is marked as coming after a gap (a reconnection,
+// another station, or the station played again). Packets before the first
+// beginStream are not kept.
 //
 // The audio clock: seconds of audio from the first stream on, as the writer
 // counts them (the live detector's clock), running on across streams.
@@ -27,6 +29,7 @@
 #include <deque>
 #include <mutex>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "engine/platform/AudioFormat.h"
@@ -53,6 +56,7 @@ class StationHistory {
         double toSeconds = 0;    // and of the end of the last
         Clock::time_point firstArrival{};
         bool afterGap = false;
+        std::string station;  // as beginStream was given it
     };
 
     explicit StationHistory(std::chrono::seconds window = kDefaultWindow,
@@ -65,7 +69,7 @@ class StationHistory {
 
     // The writer.
     void beginStream(const AudioStreamBasicDescription& format,
-                     std::span<const std::uint8_t> cookie);
+                     std::span<const std::uint8_t> cookie, std::string station = {});
     // One packet (or, for linear PCM, a run of whole frames) of `frames`
     // frames, starting at `seconds` on the audio clock.
     void append(std::span<const std::uint8_t> packet, std::uint32_t frames,
@@ -98,6 +102,7 @@ class StationHistory {
         AudioStreamBasicDescription format;
         std::vector<std::uint8_t> cookie;
         bool afterGap;
+        std::string station;
     };
 
     template <typename Wanted>

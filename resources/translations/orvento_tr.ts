@@ -575,8 +575,12 @@
         <translation>Yeniden çalınıyor. Esc: canlıya dön.</translation>
     </message>
     <message>
-        <source>Saved to %1</source>
-        <translation>Kaydedildi: %1</translation>
+        <source>Recording to %1</source>
+        <translation>Kaydediliyor: %1</translation>
+    </message>
+    <message>
+        <source>Recording stopped: %1</source>
+        <translation>Kayıt bitti: %1</translation>
     </message>
     <message>
         <source>Transmitting now</source>
@@ -737,6 +741,14 @@
     <message>
         <source>is the disk full?</source>
         <translation>disk dolu mu?</translation>
+    </message>
+    <message>
+        <source>Saved to %1</source>
+        <translation>Kaydedildi: %1</translation>
+    </message>
+    <message>
+        <source>%1 Saved before that: %2</source>
+        <translation>%1 Ondan önce kaydedilenler: %2</translation>
     </message>
 </context>
 </TS>

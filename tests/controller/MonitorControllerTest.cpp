@@ -94,7 +94,7 @@ void MonitorControllerTest::rowsAndControlsAreKeptAcrossRuns() {
         QCOMPARE(shown(monitor.model()),
                  (QStringList{
                      "Ground http://127.0.0.1:9/ground -6 -1 false false",
-                     "http://127.0.0.1:9/approach http://127.0.0.1:9/approach 12 1 false true",
+                     "127.0.0.1:9/approach http://127.0.0.1:9/approach 12 1 false true",
                      "Tower http://127.0.0.1:9/tower 0 0 true false",
                      "D http://127.0.0.1:9/d 0 0 false false",
                      "E http://127.0.0.1:9/e 0 0 false false",
@@ -112,7 +112,7 @@ void MonitorControllerTest::rowsAndControlsAreKeptAcrossRuns() {
     QCOMPARE(shown(again.model()),
              (QStringList{
                  "Ground http://127.0.0.1:9/ground -6 0 false false",
-                 "http://127.0.0.1:9/approach http://127.0.0.1:9/approach 12 1 false true",
+                 "127.0.0.1:9/approach http://127.0.0.1:9/approach 12 1 false true",
                  "Tower http://127.0.0.1:9/tower 0 0 false false",
                  "D http://127.0.0.1:9/d 0 0 false false",
                  "E http://127.0.0.1:9/e 0 0 false false",

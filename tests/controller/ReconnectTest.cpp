@@ -1,6 +1,7 @@
 // Coming back after a drop, through the real engine against a loopback
 // station: each way a stream can end, and what the controller does next.
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
 #include <atomic>
 
@@ -64,6 +65,8 @@ class ReconnectTest : public QObject {
     void endsAfterAudioBringItBack();
     void liveEdgeSaysLive();
     void aPauseIsSaidAndPasses();
+    void newsStaysBesideTheCountdown_data();
+    void newsStaysBesideTheCountdown();
 };
 
 void ReconnectTest::waitsGrowAndSpread() {
@@ -224,6 +227,66 @@ void ReconnectTest::aPauseIsSaidAndPasses() {
     QCOMPARE(c.attempts(), quint64{1});
     QVERIFY2(!shown.join(' ').contains("Reconnecting"), qPrintable(shown.join(" / ")));
     c.press();
+}
+
+void ReconnectTest::newsStaysBesideTheCountdown_data() {
+    // When the news comes ("playing": before the drop; "waiting": during the
+    // countdown), what happens then ("-": nothing; "read": the hold passes;
+    // "press"), and whether the next line still holds the news.
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<QString>("then");
+    QTest::addColumn<bool>("held");
+    QTest::newRow("a tick of the countdown") << "waiting"
+                                             << "-" << true;
+    QTest::newRow("a tick once it was read") << "waiting"
+                                             << "read" << false;
+    QTest::newRow("the drop") << "playing"
+                              << "-" << true;
+    QTest::newRow("the drop once it was read") << "playing"
+                                               << "read" << false;
+    QTest::newRow("a press") << "waiting"
+                             << "press" << false;
+}
+
+void ReconnectTest::newsStaysBesideTheCountdown() {
+    QFETCH(QString, when);
+    QFETCH(QString, then);
+    QFETCH(bool, held);
+    ControllerHarness h(std::make_shared<DropPlatform>(), PelorinServices{});
+    PlaybackController& c = *h.controller;
+    auto now = std::chrono::steady_clock::now();
+    c.setNewsClock([&now] { return now; });
+    // At once, then a minute's countdown, a tick a second.
+    c.setBackoffPolicy(
+        BackoffPolicy({milliseconds(0), milliseconds(60000)}, 0.2, [] { return 0.5; }));
+    h.server.setScript("/s", station("short"));
+    c.setAddressText(h.url("/s"));
+    c.press();
+    QTRY_COMPARE_WITH_TIMEOUT(c.playState(), State::Playing, 15000);
+    const QString news = QStringLiteral("Saved to /tmp/a.mp3");
+    if (when == "playing") {
+        c.setStatusText(news);
+    }
+    h.server.setScript("/s", station("503"));
+    QTRY_VERIFY_WITH_TIMEOUT(c.reconnectWaiting() && c.attempts() >= 2, 15000);
+    if (when == "waiting") {
+        c.setStatusText(news);
+        QCOMPARE(c.statusText(), news);
+    }
+    if (then == "read") {
+        now += PlaybackController::kNewsHold;
+    }
+    if (then == "press") {
+        c.press();
+        QCOMPARE(c.statusText(), QStringLiteral("Stopped."));
+        return;
+    }
+    // The countdown's next second.
+    QSignalSpy changed(&c, &PlaybackController::statusTextChanged);
+    QVERIFY(changed.wait(3000));
+    const QString line = c.statusText();
+    QVERIFY2(line.contains(QStringLiteral("Reconnecting in ")), qPrintable(line));
+    QCOMPARE(line.startsWith(news), held);
 }
 
 }  // namespace orvento::test

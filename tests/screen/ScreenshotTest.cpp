@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "controller/StationCatalogue.h"
@@ -112,6 +113,45 @@ void ScreenshotTest::screensForReview() {
     QTest::keyClick(h.screen().textField, Qt::Key_Escape);
     QTRY_VERIFY(!transmissions.endReplayAction()->isEnabled());
     QCOMPARE(h.status(), h.controller->statusText());
+
+    // Recording: the button down shows red, the status line
+    // and a line under it name the file, which grows; up again, it says so.
+    QTemporaryDir recordings;
+    h.controller->replay().saver().setFolder(recordings.path());
+    QPushButton& record = *transmissions.recordButton();
+    QLabel& recording = *transmissions.recordingLabel();
+    const auto text = [](const char* english) {
+        return QCoreApplication::translate("OrventoViewController", english);
+    };
+    // The share of a button's pixels in the recording red.
+    const auto red = [](QPushButton& button) {
+        const QImage image = button.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        qsizetype count = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                count += image.pixel(x, y) == qRgb(0xc6, 0x28, 0x28);
+            }
+        }
+        return double(count) / (image.width() * image.height());
+    };
+    QCOMPARE(red(record), 0.0);
+    QTest::mouseClick(&record, Qt::LeftButton);
+    QVERIFY(record.isChecked() && h.controller->replay().recording());
+    QVERIFY2(red(record) > 0.3, qPrintable(QString::number(red(record))));
+    QTRY_VERIFY(!recording.isHidden());
+    const QString path = h.controller->replay().recordingPath();
+    QVERIFY2(path.startsWith(recordings.path()), qPrintable(path));
+    QCOMPARE(h.status(), text("Recording to %1").arg(path));
+    QVERIFY2(recording.text().contains(QFileInfo(path).fileName()), qPrintable(recording.text()));
+    const QString begun = recording.text();
+    QTRY_VERIFY_WITH_TIMEOUT(recording.text() != begun && QFileInfo(path).size() > 0, 5000);
+    save(h.screen(), QStringLiteral("recording"));
+    QTest::mouseClick(&record, Qt::LeftButton);
+    QVERIFY(!record.isChecked() && !h.controller->replay().recording());
+    QCOMPARE(h.status(), text("Recording stopped: %1").arg(path));
+    QVERIFY(recording.isHidden());
+    QCOMPARE(red(record), 0.0);
+
     h.screen().bottomTabs->setCurrentIndex(0);
     h.press();
     QTRY_COMPARE(h.button().imageName(), QStringLiteral("playbutton.png"));

@@ -136,7 +136,8 @@ TEST_P(HistoryTapOnAPlayer, KeepsEveryPacketAndFindsEachTransmissionInIt) {
     std::vector<recordings::Span> found;
     auto history = std::make_shared<StationHistory>();
     auto tap = std::make_shared<HistoryTap>(
-        history, [&](const TransmissionDetector::Event& e, double /*now*/) {
+        history,
+        [&](const TransmissionDetector::Event& e, double /*now*/, const std::string& /*station*/) {
             if (e.kind == TransmissionDetector::Event::Kind::Ended) {
                 std::lock_guard lock(mutex);
                 found.push_back({e.transmission.startSeconds,
@@ -234,7 +235,8 @@ TEST(HistoryTapOnABurst, PlacesItsTransmissionsBehindTheLiveEnd) {
     std::vector<double> behind;  // wall clock since the start, less the audio clock
     const Clock::time_point started = Clock::now();
     auto tap = std::make_shared<HistoryTap>(
-        std::make_shared<StationHistory>(), [&](const TransmissionDetector::Event& e, double now) {
+        std::make_shared<StationHistory>(),
+        [&](const TransmissionDetector::Event& e, double now, const std::string& /*station*/) {
             if (e.kind == TransmissionDetector::Event::Kind::Ended) {
                 std::lock_guard lock(mutex);
                 behind.push_back(std::chrono::duration<double>(Clock::now() - started).count() -
