@@ -14,6 +14,7 @@
 #include "controller/StationCatalogue.h"
 #include "controller/WeatherReport.h"
 #include "screen/OrventoLook.h"
+#include "screen/PlayerSettingsDialog.h"
 #include "screen/Translations.h"
 #include "screen/TransmissionsPanel.h"
 #include "tests/screen/ScreenHarness.h"
@@ -29,6 +30,7 @@ class ScreenshotTest : public QObject {
     void screensForReview();
     void anotherAirport();
     void withoutAStationList();
+    void playerSettings();
 
   private:
     void save(QWidget& widget, const QString& name);
@@ -201,6 +203,16 @@ void ScreenshotTest::withoutAStationList() {
     ScreenHarness h(nullptr, nullptr, url, url);
     QVERIFY(!h.screen().selectButton->isEnabled());
     save(h.screen(), QStringLiteral("no-stations"));
+}
+
+void ScreenshotTest::playerSettings() {
+    // Closing keeps the station playing; one kind of notice turned off.
+    const std::unique_ptr<Settings> settings = Settings::temporary();
+    settings->setKeepPlayingWhenClosed(true);
+    settings->setNotifies(Settings::kNotifyRecordingStoppedKey, false);
+    PlayerSettingsDialog dialog(*settings);
+    dialog.adjustSize();
+    save(dialog, QStringLiteral("settings"));
 }
 
 }  // namespace orvento::test
