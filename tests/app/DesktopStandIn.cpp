@@ -33,10 +33,10 @@ class Notifications : public QObject {
         say({QStringLiteral("notify"), app, icon, summary, body});
         return ++last_;
     }
-    QString GetServerInformation(QString& vendor, QString& version, QString& spec) {
+    QString GetServerInformation(QString& vendor, QString& version, QString& protocol) {
         vendor = QStringLiteral("Orvento tests");
         version = QStringLiteral("1");
-        spec = QStringLiteral("1.2");
+        protocol = QStringLiteral("1.2");
         return QStringLiteral("stand-in");
     }
 
