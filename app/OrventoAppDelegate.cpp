@@ -5,13 +5,15 @@
 #include <QIcon>
 #include <QScreen>
 #include <algorithm>
+#include <cmath>
 
 #include "app/ApplicationId.h"
 
 namespace orvento {
 namespace {
 
-constexpr int kWindowMargin = 48;  // kept free of the screen's available height
+constexpr int kWindowMargin = 48;      // kept free of the screen's available height
+constexpr float kSilentGain = 0.001F;  // -60 dB, the quietest a feed plays
 
 }  // namespace
 
@@ -34,6 +36,13 @@ OrventoAppDelegate::OrventoAppDelegate(PelorinServices engine, ScreenServices se
             std::make_unique<MonitorController>(*mixer_, engine, services.log, services.settings);
         services.monitor = monitor_.get();
     }
+    sleepTimer_ = std::make_unique<SleepTimer>(*controller_, monitor_.get());
+    services.sleepTimer = sleepTimer_.get();
+    if (stationChannel_) {
+        QObject::connect(sleepTimer_.get(), &SleepTimer::gainChanged, [this](float gain) {
+            stationChannel_->setGainDb(20 * std::log10(std::max(gain, kSilentGain)));
+        });
+    }
     auto window = std::make_unique<QMainWindow>();
     auto* screen =
         new OrventoViewController(*controller_, *stations_, std::move(services), window.get());
@@ -46,6 +55,7 @@ OrventoAppDelegate::OrventoAppDelegate(PelorinServices engine, ScreenServices se
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     QObject::connect(quit, &QAction::triggered, window.get(), &QWidget::close);
     window->addAction(quit);
+    quitAction_ = quit;
     setWindow(std::move(window));
     setViewController(screen);
 }

@@ -25,6 +25,7 @@
 #include "controller/MixerChannel.h"
 #include "controller/MonitorController.h"
 #include "controller/PlaybackController.h"
+#include "controller/SleepTimer.h"
 #include "controller/StationListModel.h"
 #include "screen/OrventoViewController.h"
 
@@ -50,17 +51,24 @@ class OrventoAppDelegate {
         viewController_ = viewController;
     }
     PlaybackController& controller() const { return *controller_; }
+    // Ctrl+Q: closes the window.
+    QAction* quitAction() const { return quitAction_; }
     // The monitor of several stations; null without a mixer.
     MonitorController* monitor() const { return monitor_.get(); }
+    // Stops the window's station and the monitor after a while; with a
+    // mixer, the station fades out over the last seconds.
+    SleepTimer& sleepTimer() const { return *sleepTimer_; }
 
   private:
     const std::shared_ptr<Mixer> mixer_;
     const std::unique_ptr<MixerChannel> stationChannel_;  // with a mixer
     const std::unique_ptr<PlaybackController> controller_;
     std::unique_ptr<MonitorController> monitor_;  // with a mixer
+    std::unique_ptr<SleepTimer> sleepTimer_;
     const std::unique_ptr<StationListModel> stations_ = std::make_unique<StationListModel>();
     std::unique_ptr<QMainWindow> window_;
     OrventoViewController* viewController_ = nullptr;
+    QAction* quitAction_ = nullptr;  // the window's
 };
 
 }  // namespace orvento

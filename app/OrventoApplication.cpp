@@ -1,5 +1,6 @@
 #include "app/OrventoApplication.h"
 
+#include <QAction>
 #include <QLocale>
 #include <QTimer>
 #include <chrono>
@@ -10,10 +11,13 @@
 
 #include "app/ApplicationId.h"
 #include "app/DesktopIdleInhibitor.h"
+#include "app/DesktopNotifier.h"
 #include "app/MprisService.h"
 #include "app/ResumeWatcher.h"
 #include "app/SessionInstance.h"
 #include "app/TerminationSignals.h"
+#include "app/TrayIcon.h"
+#include "controller/NoticeRules.h"
 #include "engine/EnginePlatform.h"
 #include "engine/WorkerRegistry.h"
 #include "screen/OrventoLook.h"
@@ -117,19 +121,34 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
         // The media keys and the desktop's media controls.
         MprisService mpris(delegate.controller());
         mpris.setMonitor(delegate.monitor());
-        QMainWindow* window = delegate.window();
-        QObject::connect(&mpris, &MprisService::quitRequested, window, &QWidget::close);
-        QObject::connect(&mpris, &MprisService::raiseRequested, window, [window] {
+        // The tray, where there is one: closing the window may leave the
+        // station playing there, so the end follows the tray's word rather
+        // than the last window closed.
+        TrayIcon tray(delegate);
+        QApplication::setQuitOnLastWindowClosed(false);
+        QObject::connect(&tray, &TrayIcon::ending, &app, [] { QApplication::quit(); });
+        QObject::disconnect(delegate.quitAction(), nullptr, delegate.window(), nullptr);
+        QObject::connect(delegate.quitAction(), &QAction::triggered, &tray, &TrayIcon::quit);
+        QObject::connect(&mpris, &MprisService::quitRequested, &tray, &TrayIcon::quit);
+        QObject::connect(&mpris, &MprisService::raiseRequested, &tray, [&tray] {
             writeLogLine("raise: the window comes to the front");
-            window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-            window->show();
-            window->raise();
-            window->activateWindow();
+            tray.showWindow();
         });
         // Without a bus the instance has said so already, in one line.
         if (sessionBus.isConnected() || !instance) {
             mpris.registerOn(sessionBus);
         }
+        // What happened while the listener looks elsewhere, on the desktop.
+        NoticeRules notices(delegate.controller(), delegate.monitor(),
+                            delegate.viewController()->settings());
+        QMainWindow* window = delegate.window();
+        notices.setWindowState([window] { return window->isActiveWindow(); },
+                               [window] { return !window->isVisible() || window->isMinimized(); });
+        DesktopNotifier notifier;
+        QObject::connect(&notices, &NoticeRules::notice, &notifier,
+                         [&notifier](const NoticeRules::Notice& notice) {
+                             notifier.notify(notice.summary, notice.body);
+                         });
         // After a suspend or a network change, a dropped station need not
         // wait out its backoff.
         const ResumeWatcher resumes(delegate.controller(), delegate.monitor());

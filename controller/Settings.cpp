@@ -155,6 +155,23 @@ void Settings::setLiveEdge(bool on) {
     write(kLiveEdgeKey, on);
 }
 
+bool Settings::keepPlayingWhenClosed() const {
+    return store_->value(QLatin1String(kKeepPlayingWhenClosedKey)).toString() ==
+           QLatin1String("true");
+}
+
+void Settings::setKeepPlayingWhenClosed(bool on) {
+    write(kKeepPlayingWhenClosedKey, on);
+}
+
+bool Settings::notifies(const char* key) const {
+    return store_->value(QLatin1String(key)).toString() != QLatin1String("false");
+}
+
+void Settings::setNotifies(const char* key, bool on) {
+    write(key, on);
+}
+
 // ---- The monitor
 
 QList<Station> Settings::monitorFeeds() const {

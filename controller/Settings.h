@@ -56,6 +56,17 @@ class Settings : public QObject {
     // backlog its server sends on connecting.
     static constexpr const char* kLiveEdgeKey = "playback/liveEdge";
 
+    // Whether closing the window leaves the station playing, the window
+    // hidden in the tray (off: closing ends the application).
+    static constexpr const char* kKeepPlayingWhenClosedKey = "window/keepPlayingWhenClosed";
+    // Which desktop notifications are sent, one key per kind (NoticeRules.h);
+    // each on unless the file says "false".
+    static constexpr const char* kNotifyStationBackKey = "notifications/stationBack";
+    static constexpr const char* kNotifyStationGivenUpKey = "notifications/stationGivenUp";
+    static constexpr const char* kNotifyPriorityTransmissionKey =
+        "notifications/priorityTransmission";
+    static constexpr const char* kNotifyRecordingStoppedKey = "notifications/recordingStopped";
+
     // The monitor's feeds, in the order shown; and for each, in the same
     // order, its volume (dB), its pan (-1 left to 1 right) and whether it
     // has priority.
@@ -96,6 +107,12 @@ class Settings : public QObject {
     void setReconnectWhenDropped(bool on);
     bool liveEdge() const;
     void setLiveEdge(bool on);
+    // Off unless the file says "true".
+    bool keepPlayingWhenClosed() const;
+    void setKeepPlayingWhenClosed(bool on);
+    // `key`: one of the kNotify...Key constants.
+    bool notifies(const char* key) const;
+    void setNotifies(const char* key, bool on);
 
     QList<Station> monitorFeeds() const;
     void setMonitorFeeds(const QList<Station>& stations);

@@ -138,6 +138,7 @@ void StationReplay::setRecording(bool on) {
                 if (generation == target->recordingGeneration_) {
                     target->setRecording(false);
                     emit target->saver_.failed(QString::fromStdString(why));
+                    emit target->recordingFailed(QString::fromStdString(why));
                 }
             });
         }));

@@ -91,6 +91,8 @@ class StationReplay : public QObject {
     void recordingFileChanged(const QString& path);
     // A replay could not be played: why, for the status line.
     void replayFailed(const QString& why);
+    // The recording stopped by itself (a full disk, a folder gone): why.
+    void recordingFailed(const QString& why);
 
   private:
     // Lets the taps' events reach this object while it lives.

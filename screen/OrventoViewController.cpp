@@ -1,5 +1,6 @@
 #include "screen/OrventoViewController.h"
 
+#include <QActionGroup>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -120,11 +121,7 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
         }
     });
     connect(&controller_, &PlaybackController::statusTextChanged, this,
-            [this](const QString& text) {
-                if (replayStatus_.isEmpty()) {
-                    statusLabel->setText(text);
-                }
-            });
+            [this](const QString& /*text*/) { showStatusLine(); });
     connect(&controller_, &PlaybackController::listeningTimeChanged, this, [this](double seconds) {
         if (QLabel* label = timerLabel();
             label != nullptr && label->text() != elapsedTimeText(seconds)) {
@@ -180,7 +177,11 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
     connect(settings_.get(), &Settings::changed, this, &OrventoViewController::settingChanged);
     controller_.setReconnectWhenDropped(settings_->reconnectWhenDropped());
     controller_.setLiveEdge(settings_->liveEdge());
-    statusLabel->setText(controller_.statusText());
+    if (services_.sleepTimer != nullptr) {
+        connect(services_.sleepTimer, &SleepTimer::changed, this,
+                &OrventoViewController::showStatusLine);
+    }
+    showStatusLine();
     showSelectedStation();
 }
 
@@ -207,12 +208,66 @@ void OrventoViewController::createMenu() {
     playLastAtStartAction->setChecked(settings_->playLastStationAtStart());
     connect(playLastAtStartAction, &QAction::toggled, settings_.get(),
             &Settings::setPlayLastStationAtStart);
+    if (services_.sleepTimer != nullptr) {
+        addSleepMenu(menu);
+    }
     menu->addSeparator();
     settingsAction =
         add(QT_TRANSLATE_NOOP("OrventoViewController", "&Settings\u2026"),
             QKeySequence(Qt::CTRL | Qt::Key_Comma), &OrventoViewController::openSettings);
     menuButton->setMenu(menu);
     menuButton->setPopupMode(QToolButton::InstantPopup);
+}
+
+void OrventoViewController::addSleepMenu(QMenu* menu) {
+    SleepTimer& timer = *services_.sleepTimer;
+    sleepMenu =
+        menu->addMenu(translate(QT_TRANSLATE_NOOP("OrventoViewController", "S&leep timer")));
+    auto* choices = new QActionGroup(sleepMenu);
+    const auto choice = [&](const QString& text, int minutes) {
+        QAction* action = sleepMenu->addAction(text);
+        action->setCheckable(true);
+        action->setData(minutes);
+        choices->addAction(action);
+        connect(action, &QAction::triggered, &timer, [&timer, minutes] {
+            if (minutes == 0) {
+                timer.cancel();
+            } else {
+                timer.start(std::chrono::minutes(minutes));
+            }
+        });
+    };
+    choice(translate(QT_TRANSLATE_NOOP("OrventoViewController", "&Off")), 0);
+    for (const int minutes : SleepTimer::kMinuteChoices) {
+        choice(translate(QT_TRANSLATE_NOOP("OrventoViewController", "%1 minutes")).arg(minutes),
+               minutes);
+    }
+    sleepMenu->addSeparator();
+    QAction* atEnd = sleepMenu->addAction(
+        translate(QT_TRANSLATE_NOOP("OrventoViewController", "Let the last &transmission finish")));
+    atEnd->setCheckable(true);
+    atEnd->setChecked(timer.atTransmissionEnd());
+    connect(atEnd, &QAction::toggled, &timer, &SleepTimer::setAtTransmissionEnd);
+    // The menu shows the timer's state, whoever set it (the tray, an end, a stop).
+    const auto follow = [&timer, choices, atEnd] {
+        for (QAction* action : choices->actions()) {
+            action->setChecked(action->data().toInt() == timer.minutes());
+        }
+        atEnd->setChecked(timer.atTransmissionEnd());
+    };
+    connect(&timer, &SleepTimer::changed, sleepMenu, follow);
+    follow();
+}
+
+void OrventoViewController::showStatusLine() {
+    QString line = replayStatus_.isEmpty() ? controller_.statusText() : replayStatus_;
+    if (services_.sleepTimer != nullptr && services_.sleepTimer->active()) {
+        const QString countdown = services_.sleepTimer->countdownText();
+        line = line.isEmpty() ? countdown : line + QStringLiteral(" \u00b7 ") + countdown;
+    }
+    if (statusLabel->text() != line) {
+        statusLabel->setText(line);
+    }
 }
 
 void OrventoViewController::addTransmissionsTab() {
@@ -238,7 +293,7 @@ void OrventoViewController::addTransmissionsTab() {
                         : translate(QT_TRANSLATE_NOOP("OrventoViewController",
                                                       "Saying again. Escape: back to live."));
             }
-            statusLabel->setText(replaying ? replayStatus_ : controller_.statusText());
+            showStatusLine();
         });
     connect(&replay, &StationReplay::replayFailed, &controller_,
             &PlaybackController::setStatusText);
@@ -504,6 +559,11 @@ void OrventoViewController::openSearch() {
         openPicker();
     }
     stationBrowser->focusSearch();
+}
+
+void OrventoViewController::playStation(const Station& station) {
+    controller_.chooseStation(station);
+    playSelected();
 }
 
 void OrventoViewController::playSelected() {

@@ -54,6 +54,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QStringList>
 #include <QTabWidget>
 #include <QTextEdit>
@@ -70,6 +71,7 @@
 #include "controller/MonitorController.h"
 #include "controller/PlaybackController.h"
 #include "controller/Settings.h"
+#include "controller/SleepTimer.h"
 #include "controller/StationListModel.h"
 #include "controller/StationMemory.h"
 #include "controller/StatusTexts.h"
@@ -99,6 +101,9 @@ struct ScreenServices {
     // Several stations at once: with one, the bottom card has a "Monitor"
     // tab (MonitorPanel) and the menu its Ctrl+M. It outlives the screen.
     MonitorController* monitor = nullptr;
+    // Stops playback after a while: with one, the menu has "Sleep timer" and
+    // the status line counts it down. It outlives the screen.
+    SleepTimer* sleepTimer = nullptr;
 };
 
 class OrventoViewController : public QWidget {
@@ -145,6 +150,10 @@ class OrventoViewController : public QWidget {
     // setting (and its reports are fetched); another is refused with a word.
     void chooseAirport(const QString& typed);
 
+    // Selects `station` and plays it: at once when idle, else once what
+    // plays has stopped (the tray's Favourites and Recent).
+    void playStation(const Station& station);
+
     // Downloads the catalogue again (see above); one at a time.
     void reloadStations();
     // Opens the picker at its search field.
@@ -190,6 +199,7 @@ class OrventoViewController : public QWidget {
     QAction* refreshWeatherAction = nullptr;   // Ctrl+R
     QAction* playLastAtStartAction = nullptr;  // checkable: the setting
     QAction* settingsAction = nullptr;         // opens the player's settings
+    QMenu* sleepMenu = nullptr;                // with a sleep timer: Off, the minutes, the end
 
   signals:
     // One of set-up's downloads has arrived (before its result is applied).
@@ -214,6 +224,9 @@ class OrventoViewController : public QWidget {
     void settingChanged(const QString& key);
     void addTransmissionsTab();
     void createMenu();
+    void addSleepMenu(QMenu* menu);
+    // The status line: a replay's, or the controller's, and the sleep timer's countdown.
+    void showStatusLine();
     void openSettings();
     void addressChanged(const QString& text);
     void showSelectedStation();

@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
+#include <iterator>
 
 namespace orvento {
 namespace {
@@ -43,6 +45,35 @@ PlayerSettingsDialog::PlayerSettingsDialog(Settings& settings, QWidget* parent)
     historyRow->addWidget(history_);
     historyRow->addStretch();
     layout->addLayout(historyRow);
+    keepPlaying_ =
+        new QCheckBox(translate(QT_TRANSLATE_NOOP("PlayerSettingsDialog",
+                                                  "Keep &playing when the window is closed")),
+                      this);
+    keepPlaying_->setToolTip(translate(
+        QT_TRANSLATE_NOOP("PlayerSettingsDialog",
+                          "The window hides in the tray; Quit in the tray's menu ends Orvento")));
+    keepPlaying_->setChecked(settings_.keepPlayingWhenClosed());
+    layout->addWidget(keepPlaying_);
+    connect(keepPlaying_, &QCheckBox::toggled, &settings_, &Settings::setKeepPlayingWhenClosed);
+    auto* notices = new QGroupBox(
+        translate(QT_TRANSLATE_NOOP("PlayerSettingsDialog", "Desktop notifications")), this);
+    auto* noticeLayout = new QVBoxLayout(notices);
+    const char* const noticeTexts[] = {
+        QT_TRANSLATE_NOOP("PlayerSettingsDialog", "A station &back after a drop"),
+        QT_TRANSLATE_NOOP("PlayerSettingsDialog", "A station &given up"),
+        QT_TRANSLATE_NOOP("PlayerSettingsDialog", "A priority station &on the air (window hidden)"),
+        QT_TRANSLATE_NOOP("PlayerSettingsDialog", "A recording &stopped (disk full)"),
+    };
+    for (std::size_t i = 0; i < std::size(kNotificationKeys); ++i) {
+        const char* key = kNotificationKeys[i];
+        auto* box = new QCheckBox(translate(noticeTexts[i]), notices);
+        box->setChecked(settings_.notifies(key));
+        connect(box, &QCheckBox::toggled, &settings_,
+                [this, key](bool on) { settings_.setNotifies(key, on); });
+        noticeLayout->addWidget(box);
+        notifications_.append(box);
+    }
+    layout->addWidget(notices);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -60,6 +91,14 @@ void PlayerSettingsDialog::settingChanged(const QString& key) {
         keepBacklog_->setChecked(!settings_.liveEdge());
     } else if (key == QLatin1String(Settings::kHistoryMinutesKey)) {
         history_->setValue(settings_.historyMinutes());
+    } else if (key == QLatin1String(Settings::kKeepPlayingWhenClosedKey)) {
+        keepPlaying_->setChecked(settings_.keepPlayingWhenClosed());
+    }
+    for (std::size_t i = 0; i < std::size(kNotificationKeys); ++i) {
+        if (key == QLatin1String(kNotificationKeys[i])) {
+            notifications_[static_cast<qsizetype>(i)]->setChecked(
+                settings_.notifies(kNotificationKeys[i]));
+        }
     }
 }
 

@@ -2,13 +2,16 @@
 // the window's menu. Each control shows one setting of `settings` and writes
 // it back as soon as it changes (no OK step: closing keeps what is shown);
 // a change made elsewhere while the dialog is open is shown too. Settings:
-// reconnecting, the backlog (the live edge), how long transmissions are kept. Keyboard:
+// reconnecting, the backlog (the live edge), how long transmissions are kept,
+// whether closing the window keeps the station playing (in the tray), and
+// which desktop notifications are sent. Keyboard:
 // every control has a mnemonic, Escape or the Close button closes.
 // Main thread only.
 #pragma once
 
 #include <QCheckBox>
 #include <QDialog>
+#include <QList>
 #include <QSpinBox>
 
 #include "controller/Settings.h"
@@ -24,6 +27,12 @@ class PlayerSettingsDialog : public QDialog {
     QCheckBox* reconnectBox() const { return reconnect_; }
     QCheckBox* keepBacklogBox() const { return keepBacklog_; }
     QSpinBox* historyBox() const { return history_; }
+    QCheckBox* keepPlayingBox() const { return keepPlaying_; }
+    // The notifications' boxes, in the order of kNotificationKeys.
+    const QList<QCheckBox*>& notificationBoxes() const { return notifications_; }
+    static constexpr const char* kNotificationKeys[] = {
+        Settings::kNotifyStationBackKey, Settings::kNotifyStationGivenUpKey,
+        Settings::kNotifyPriorityTransmissionKey, Settings::kNotifyRecordingStoppedKey};
 
   private:
     void settingChanged(const QString& key);
@@ -32,6 +41,8 @@ class PlayerSettingsDialog : public QDialog {
     QCheckBox* reconnect_ = nullptr;    // owned by the dialog
     QCheckBox* keepBacklog_ = nullptr;  // owned by the dialog
     QSpinBox* history_ = nullptr;       // minutes of transmissions kept; owned by the dialog
+    QCheckBox* keepPlaying_ = nullptr;  // owned by the dialog
+    QList<QCheckBox*> notifications_;   // owned by the dialog
 };
 
 }  // namespace orvento

@@ -670,6 +670,22 @@
         <source>Select &amp;All</source>
         <translation>&amp;Tümünü seç</translation>
     </message>
+    <message>
+        <source>S&amp;leep timer</source>
+        <translation>&amp;Uyku zamanlayıcısı</translation>
+    </message>
+    <message>
+        <source>&amp;Off</source>
+        <translation>&amp;Kapalı</translation>
+    </message>
+    <message>
+        <source>%1 minutes</source>
+        <translation>%1 dakika</translation>
+    </message>
+    <message>
+        <source>Let the last &amp;transmission finish</source>
+        <translation>Son &amp;iletim bitsin</translation>
+    </message>
 </context>
 <context>
     <name>PlayerSettingsDialog</name>
@@ -696,6 +712,34 @@
     <message>
         <source>&amp;Transmissions kept for</source>
         <translation>İletimlerin &amp;saklanma süresi</translation>
+    </message>
+    <message>
+        <source>Keep &amp;playing when the window is closed</source>
+        <translation>Pencere kapanınca çalmaya &amp;devam et</translation>
+    </message>
+    <message>
+        <source>The window hides in the tray; Quit in the tray&apos;s menu ends Orvento</source>
+        <translation>Pencere sistem tepsisine gizlenir; tepsi menüsündeki Çık, Orvento&apos;yu kapatır</translation>
+    </message>
+    <message>
+        <source>Desktop notifications</source>
+        <translation>Masaüstü bildirimleri</translation>
+    </message>
+    <message>
+        <source>A station &amp;back after a drop</source>
+        <translation>Kesildikten sonra &amp;geri gelen istasyon</translation>
+    </message>
+    <message>
+        <source>A station &amp;given up</source>
+        <translation>&amp;Vazgeçilen istasyon</translation>
+    </message>
+    <message>
+        <source>A priority station &amp;on the air (window hidden)</source>
+        <translation>Yayında &amp;öncelikli istasyon (pencere gizliyken)</translation>
+    </message>
+    <message>
+        <source>A recording &amp;stopped (disk full)</source>
+        <translation>Durdurulan &amp;kayıt (disk dolu)</translation>
     </message>
 </context>
 <context>
@@ -749,6 +793,83 @@
     <message>
         <source>%1 Saved before that: %2</source>
         <translation>%1 Ondan önce kaydedilenler: %2</translation>
+    </message>
+</context>
+<context>
+    <name>TrayIcon</name>
+    <message>
+        <source>&amp;Favourites</source>
+        <translation>&amp;Sık kullanılanlar</translation>
+    </message>
+    <message>
+        <source>&amp;Recent</source>
+        <translation>Son ça&amp;lınanlar</translation>
+    </message>
+    <message>
+        <source>&amp;Sleep timer</source>
+        <translation>&amp;Uyku zamanlayıcısı</translation>
+    </message>
+    <message>
+        <source>&amp;Open Orvento</source>
+        <translation>Orvento&apos;yu &amp;aç</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>Çı&amp;k</translation>
+    </message>
+    <message>
+        <source>Off</source>
+        <translation>Kapalı</translation>
+    </message>
+    <message>
+        <source>%1 minutes</source>
+        <translation>%1 dakika</translation>
+    </message>
+    <message>
+        <source>&amp;Play</source>
+        <translation>&amp;Çal</translation>
+    </message>
+    <message>
+        <source>S&amp;top</source>
+        <translation>&amp;Durdur</translation>
+    </message>
+</context>
+<context>
+    <name>orvento::NoticeRules</name>
+    <message>
+        <source>%1 is back</source>
+        <translation>%1 geri geldi</translation>
+    </message>
+    <message>
+        <source>The station plays again after %1 s without audio.</source>
+        <translation>İstasyon %1 sn sessizlikten sonra yeniden çalıyor.</translation>
+    </message>
+    <message>
+        <source>%1 stopped</source>
+        <translation>%1 durdu</translation>
+    </message>
+    <message>
+        <source>Recording of %1 stopped</source>
+        <translation>%1 kaydı durdu</translation>
+    </message>
+    <message>
+        <source>%1 is on the air</source>
+        <translation>%1 yayında</translation>
+    </message>
+    <message>
+        <source>A priority station of the monitor started a transmission.</source>
+        <translation>İzlemedeki öncelikli bir istasyon iletime başladı.</translation>
+    </message>
+</context>
+<context>
+    <name>orvento::SleepTimer</name>
+    <message>
+        <source>Sleep after this transmission</source>
+        <translation>Bu iletimden sonra uyku</translation>
+    </message>
+    <message>
+        <source>Sleep in %1:%2</source>
+        <translation>Uykuya %1:%2</translation>
     </message>
 </context>
 </TS>

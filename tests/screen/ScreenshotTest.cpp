@@ -15,6 +15,7 @@
 #include "controller/StationCatalogue.h"
 #include "controller/WeatherReport.h"
 #include "screen/OrventoLook.h"
+#include "screen/PlayerSettingsDialog.h"
 #include "screen/Translations.h"
 #include "screen/TransmissionsPanel.h"
 #include "tests/screen/ScreenHarness.h"
@@ -30,6 +31,7 @@ class ScreenshotTest : public QObject {
     void screensForReview();
     void anotherAirport();
     void withoutAStationList();
+    void playerSettings();
 
   private:
     void save(QWidget& widget, const QString& name);
@@ -241,6 +243,16 @@ void ScreenshotTest::withoutAStationList() {
     ScreenHarness h(nullptr, nullptr, url, url);
     QVERIFY(!h.screen().selectButton->isEnabled());
     save(h.screen(), QStringLiteral("no-stations"));
+}
+
+void ScreenshotTest::playerSettings() {
+    // Closing keeps the station playing; one kind of notice turned off.
+    const std::unique_ptr<Settings> settings = Settings::temporary();
+    settings->setKeepPlayingWhenClosed(true);
+    settings->setNotifies(Settings::kNotifyRecordingStoppedKey, false);
+    PlayerSettingsDialog dialog(*settings);
+    dialog.adjustSize();
+    save(dialog, QStringLiteral("settings"));
 }
 
 }  // namespace orvento::test

@@ -187,6 +187,25 @@ void StationsWindowTest::playerSettingsShownAndWritten() {
     settings->setReconnectWhenDropped(true);
     QCOMPARE(dialog.historyBox()->value(), 120);
     QVERIFY(dialog.reconnectBox()->isChecked());
+
+    // Closing the window ends the application unless asked; every kind of
+    // notice is on until turned off, each on its own.
+    QVERIFY(!dialog.keepPlayingBox()->isChecked());
+    dialog.keepPlayingBox()->click();
+    QVERIFY(settings->keepPlayingWhenClosed());
+    const QList<QCheckBox*>& notices = dialog.notificationBoxes();
+    QCOMPARE(notices.size(), qsizetype{4});
+    for (qsizetype i = 0; i < notices.size(); ++i) {
+        const char* key = PlayerSettingsDialog::kNotificationKeys[i];
+        QVERIFY(notices[i]->isChecked());
+        notices[i]->click();
+        QVERIFY2(!settings->notifies(key), key);
+        for (qsizetype other = i + 1; other < notices.size(); ++other) {
+            QVERIFY(settings->notifies(PlayerSettingsDialog::kNotificationKeys[other]));
+        }
+    }
+    settings->setNotifies(Settings::kNotifyStationBackKey, true);
+    QVERIFY(notices.front()->isChecked());
 }
 
 }  // namespace orvento::test

@@ -300,6 +300,22 @@ INSTANTIATE_TEST_SUITE_P(
                    2,
                    {"--reconnect-waits needs milliseconds", "usage:"},
                    {"orvento-play: connecting"}},
+        FailureRow{
+            "BadSleep",
+            [](LoopbackServer& server) {
+                return std::vector<std::string>{server.url("/a.mp3"), "--null", "--sleep", "0"};
+            },
+            2,
+            {"--sleep needs whole minutes from 1 to 1440", "usage:"},
+            {"orvento-play: connecting"}},
+        FailureRow{"SleepIntoAWavFile",
+                   [](LoopbackServer& server) {
+                       return std::vector<std::string>{server.url("/a.mp3"), "--wav", "x.wav",
+                                                       "--sleep=1"};
+                   },
+                   2,
+                   {"--sleep plays to the sound device or --null, not --wav", "usage:"},
+                   {"orvento-play: connecting"}},
         // No sound server: what to do, in words; the code only for diagnosis.
         FailureRow{
             "NoSoundServer",
@@ -769,6 +785,29 @@ TEST(PlayReconnect, TakesTheWaitsItIsGiven) {
     const std::size_t first = run.err.find(": reconnecting (attempt 0): ");
     EXPECT_NE(first, std::string::npos) << run.err;
     EXPECT_NE(run.err.find(waitOfAttempt1, first), std::string::npos) << run.err;
+}
+
+// --sleep: the station stops by itself once its minutes are up (the hidden
+// --sleep-minute makes a minute 600 ms), having faded out first.
+TEST(PlaySleep, EndsByItselfOnceItsTimeIsUpFadingFirst) {
+    LoopbackServer server;
+    Script s = Script::fromFile(fixture("mpeg1_l3_vbr_xing.mp3").string());
+    server.setScript("/live.mp3", s.repeated().paced(40000));
+    const auto started = std::chrono::steady_clock::now();
+    const PlayRun run =
+        runPlay({server.url("/live.mp3"), "--null", "--sleep", "2", "--sleep-minute", "600"},
+                {.timeout = 20s});
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    std::size_t at = 0;
+    for (const char* said :
+         {": playing", ": sleep timer: fading out", ": sleep timer: stopping", ": ended"}) {
+        at = run.err.find(said, at);
+        ASSERT_NE(at, std::string::npos) << said << " in " << run.err;
+    }
+    EXPECT_EQ(run.err.find("orvento-play: stopping\n"), std::string::npos) << run.err;
+    EXPECT_GE(took, 1200ms);
+    EXPECT_LT(took, 10s);
 }
 
 }  // namespace

@@ -5,9 +5,11 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -25,9 +27,11 @@
 #include "engine/BackoffPolicy.h"
 #include "engine/EnginePlatform.h"
 #include "engine/Pelorin.h"
+#include "engine/SleepSchedule.h"
 #include "engine/UrlEscaping.h"
 #include "engine/WorkerRegistry.h"
 #include "engine/history/StreamRecorder.h"
+#include "engine/platform/mixer/Mixer.h"
 #include "engine/platform/url/Url.h"
 #include "tools/common/NumberOption.h"
 
@@ -36,7 +40,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: orvento-play URL [--wav FILE | --null] [--record FILE] [--live-edge SECONDS]\n"
-    "                    [--reconnect] [--verbose]\n"
+    "                    [--reconnect] [--sleep MINUTES] [--verbose]\n"
     "\n"
     "Plays the audio stream at URL (MP3, AAC, WAV, AIFF, CAF or MP4 over HTTP)\n"
     "until it ends or you press Ctrl-C.\n"
@@ -69,6 +73,9 @@ constexpr const char* kUsage =
     "              plays. A recording served whole (its length declared and\n"
     "              all of it received) has not dropped: it ends. Not with --wav\n"
     "  --verbose   also write the player's diagnostic lines to standard error\n"
+    "  --sleep MINUTES  stop after MINUTES (1 to 1440), fading out over the\n"
+    "              last 10 seconds, as the window's sleep timer does. Not with\n"
+    "              --wav\n"
     "  -h, --help  show this text\n"
     "\n"
     "The URL text is percent-escaped as the player screen does it: characters\n"
@@ -88,6 +95,10 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 after the stream played to its end or was stopped; 1 when\n"
     "playback failed or the stream could not be opened; 2 for a usage error.\n";
+
+// How often a sleep timer looks at the time; the fade's steps.
+constexpr std::chrono::milliseconds kSleepTick{100};
+constexpr float kSleepQuietestGain = 0.001F;  // -60 dB, the quietest a feed plays
 
 void say(const std::string& text) {
     const std::string line = "orvento-play: " + text + "\n";
@@ -264,6 +275,9 @@ struct Options {
     // --reconnect-waits: the benchmarks' short waits in place of the
     // shipped ones; not in the usage text.
     std::optional<std::vector<std::chrono::milliseconds>> reconnectWaits;
+    std::optional<int> sleepMinutes;
+    // --sleep-minute: a shorter minute for the tests; not in the usage text.
+    std::chrono::milliseconds sleepMinute{std::chrono::minutes(1)};
     bool help = false;
 };
 
@@ -358,6 +372,22 @@ std::string parseArguments(int argc, char** argv, Options& options) {
             }
             continue;
         }
+        if (const auto text = optionValue("--sleep", i, argc, argv)) {
+            const auto minutes = tools::wholeNumberIn(*text, 1, 1440);
+            if (!minutes) {
+                return "--sleep needs whole minutes from 1 to 1440";
+            }
+            options.sleepMinutes = static_cast<int>(*minutes);
+            continue;
+        }
+        if (const auto text = optionValue("--sleep-minute", i, argc, argv)) {
+            const auto ms = tools::wholeNumberIn(*text, 100, 60000);
+            if (!ms) {
+                return "--sleep-minute needs milliseconds from 100 to 60000";
+            }
+            options.sleepMinute = std::chrono::milliseconds(*ms);
+            continue;
+        }
         if (arg.starts_with("-") && arg.size() > 1) {
             return "unknown option " + std::string(arg);
         }
@@ -369,6 +399,9 @@ std::string parseArguments(int argc, char** argv, Options& options) {
     }
     if (options.reconnect && options.output.kind == AudioOutputChoice::Kind::WavFile) {
         return "--reconnect plays to the sound device or --null, not --wav";
+    }
+    if (options.sleepMinutes && options.output.kind == AudioOutputChoice::Kind::WavFile) {
+        return "--sleep plays to the sound device or --null, not --wav";
     }
     if (!haveUrl || options.url.empty()) {
         return "no URL given";
@@ -420,6 +453,42 @@ int run(int argc, char** argv) {
     };
     StateReporter reporter(wakeup);
     options.output.onFirstAudio = [&reporter] { reporter.noteFirstAudio(); };
+    // With a sleep timer the player plays through a mix of one feed, whose
+    // gain makes the fade.
+    std::unique_ptr<Mixer> mixer;
+    std::shared_ptr<MixerFeed> feed;
+    AudioOutputChoice playerOutput = options.output;
+    std::optional<SleepSchedule> sleep;
+    if (options.sleepMinutes) {
+        MixerOptions oneFeed;
+        oneFeed.feeds = 1;
+        mixer = std::make_unique<Mixer>(options.output, oneFeed);
+        feed = mixer->addFeed();
+        playerOutput = feed->outputChoice();
+        playerOutput.onFirstAudio = options.output.onFirstAudio;
+        const auto minute = options.sleepMinute;
+        sleep.emplace(std::chrono::steady_clock::now(), *options.sleepMinutes * minute, false,
+                      minute * SleepSchedule::kFade.count() / 60);
+    }
+    // True once the sleep timer's time is up; sets the fade's gain meanwhile.
+    bool fadeSaid = false;
+    const auto sleepIsOver = [&] {
+        if (!sleep) {
+            return false;
+        }
+        const SleepSchedule::State state = sleep->advance(std::chrono::steady_clock::now(), false);
+        feed->setGainDb(20 * std::log10(std::max(state.gain, kSleepQuietestGain)));
+        if (state.phase == SleepSchedule::Phase::fading && !fadeSaid) {
+            fadeSaid = true;
+            say("sleep timer: fading out");
+        }
+        return state.phase == SleepSchedule::Phase::done;
+    };
+    // How long a wait may last before the sleep timer looks again; -1: no limit.
+    const auto sleepTick = [&](int timeout) {
+        const int tick = static_cast<int>(kSleepTick.count());
+        return !sleep ? timeout : timeout < 0 ? tick : std::min(timeout, tick);
+    };
     // The player's own lines are for diagnosis: only asked for.
     LineSink diagnostics = [verbose = options.verbose](std::string_view line) {
         if (verbose) {
@@ -429,7 +498,7 @@ int run(int argc, char** argv) {
             std::fflush(stderr);
         }
     };
-    auto platform = std::make_shared<EnginePlatform>(options.output, std::move(diagnostics));
+    auto platform = std::make_shared<EnginePlatform>(playerOutput, std::move(diagnostics));
     std::atomic<bool> everPlayed{false};
     auto alerts = std::make_shared<ToolAlerts>(
         [&] { return options.reconnect && (everPlayed.load() || reporter.played()); });
@@ -482,8 +551,13 @@ int run(int argc, char** argv) {
 
         while (!reporter.ended()) {
             bool stopNow = false;
-            if (waitForEvent(-1) && !stopRequested) {
+            if (waitForEvent(sleepTick(-1)) && !stopRequested) {
                 say("stopping");
+                reporter.noteStopRequested();
+                stopNow = true;
+            }
+            if (!stopRequested && !stopNow && sleepIsOver()) {
+                say("sleep timer: stopping");
                 reporter.noteStopRequested();
                 stopNow = true;
             }
@@ -521,8 +595,11 @@ int run(int argc, char** argv) {
         while (!stopRequested && std::chrono::steady_clock::now() < until) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(
                 until - std::chrono::steady_clock::now());
-            if (waitForEvent(static_cast<int>(left.count()))) {
+            if (waitForEvent(sleepTick(static_cast<int>(left.count())))) {
                 say("stopping");
+                stopRequested = true;
+            } else if (sleepIsOver()) {
+                say("sleep timer: stopping");
                 stopRequested = true;
             }
         }

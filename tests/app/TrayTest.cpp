@@ -1,0 +1,215 @@
+// The tray and the desktop notifications of the real window (in process, on
+// an X server: Qt's tray speaks to a StatusNotifierWatcher there), against a
+// stand-in tray host and notification server on a private session bus: the
+// icon registered, closing the window with "Keep playing when the window is
+// closed" off and on, a favourite played from the tray's menu, notices on
+// the desktop and a server that goes away.
+#include <QApplication>
+#include <QDir>
+#include <QMainWindow>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/DesktopNotifier.h"
+#include "app/OrventoAppDelegate.h"
+#include "app/TrayIcon.h"
+#include "tests/controller/ControllerHarness.h"
+
+namespace orvento::test {
+namespace {
+
+using State = PlaybackController::PlayState;
+
+// The stand-in desktop, for as long as the object lives; its lines as they come.
+class StandIn {
+  public:
+    explicit StandIn(const QStringList& services) {
+        process_.start(QStringLiteral(ORVENTO_DESKTOP_STAND_IN_PATH), services);
+        ready_ =
+            QTest::qWaitFor([this] { return lines().contains(QStringLiteral("ready")); }, 10000);
+    }
+    ~StandIn() { stop(); }
+    bool ready() const { return ready_; }
+    QStringList lines() {
+        text_ += QString::fromUtf8(process_.readAllStandardOutput());
+        return text_.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    QStringList linesStartingWith(const QString& word) {
+        return lines().filter(QRegularExpression(QLatin1Char('^') + word + QLatin1Char('\t')));
+    }
+    void stop() {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+
+  private:
+    QProcess process_;
+    QString text_;
+    bool ready_ = false;
+};
+
+struct App {
+    App()
+        : settings(Settings::temporary()), mixer(std::make_shared<Mixer>([] {
+              AudioOutputChoice output;
+              output.kind = AudioOutputChoice::Kind::Null;
+              return output;
+          }())) {
+        ScreenServices services;
+        services.settings = settings;
+        services.log = log;
+        delegate = std::make_unique<OrventoAppDelegate>(PelorinServices{}, services, mixer);
+        delegate->applicationDidFinishLaunching();
+        tray = std::make_unique<TrayIcon>(*delegate, log);
+    }
+    ~App() {
+        tray.reset();
+        delegate.reset();
+    }
+    QStringList logLines() const {
+        std::lock_guard lock(*mutex);
+        return *lines;
+    }
+
+    std::shared_ptr<std::mutex> mutex = std::make_shared<std::mutex>();
+    std::shared_ptr<QStringList> lines = std::make_shared<QStringList>();
+    const LogSink log = [mutex = mutex, lines = lines](std::string_view line) {
+        std::lock_guard lock(*mutex);
+        lines->append(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+    };
+    std::shared_ptr<Settings> settings;
+    std::shared_ptr<Mixer> mixer;
+    std::unique_ptr<OrventoAppDelegate> delegate;
+    std::unique_ptr<TrayIcon> tray;
+};
+
+}  // namespace
+
+class TrayTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase();
+    void closingTheWindow_data();
+    void closingTheWindow();
+    void trayMenuPlaysAFavourite();
+    void noticesReachTheDesktop();
+
+  private:
+    std::unique_ptr<StandIn> desktop_;
+    loopback::LoopbackServer server_;
+};
+
+void TrayTest::initTestCase() {
+    desktop_ = std::make_unique<StandIn>(
+        QStringList{QStringLiteral("--watcher"), QStringLiteral("--notifications")});
+    QVERIFY2(desktop_->ready(), "the stand-in desktop did not start");
+    server_.setScript("/live.mp3", liveStation());
+}
+
+void TrayTest::closingTheWindow_data() {
+    QTest::addColumn<bool>("keepPlaying");
+    QTest::newRow("off: closing ends the application") << false;
+    QTest::newRow("on: the window hides, the station plays on") << true;
+}
+
+void TrayTest::closingTheWindow() {
+    QFETCH(bool, keepPlaying);
+    App app;
+    // The icon is in the tray: the stand-in host was told of it.
+    QVERIFY(app.tray->shown());
+    QTRY_VERIFY_WITH_TIMEOUT(!desktop_->linesStartingWith(QStringLiteral("item")).isEmpty(), 10000);
+    app.settings->setKeepPlayingWhenClosed(keepPlaying);
+    QMainWindow& window = *app.delegate->window();
+    PlaybackController& station = app.delegate->controller();
+    station.setAddressText(QString::fromStdString(server_.url("/live.mp3")));
+    station.press();
+    QTRY_COMPARE_WITH_TIMEOUT(station.playState(), State::Playing, 15000);
+    QCOMPARE(
+        app.tray->look() == TrayIcon::Look::playing || app.tray->look() == TrayIcon::Look::onAir,
+        true);
+    QSignalSpy ending(app.tray.get(), &TrayIcon::ending);
+    window.close();
+    QVERIFY(!window.isVisible());
+    QCOMPARE(ending.size(), keepPlaying ? 0 : 1);
+    QCOMPARE(station.playState(), State::Playing);
+    if (keepPlaying) {
+        QCOMPARE(app.logLines().filter(QStringLiteral("playing on in the tray")).size(), 1);
+        // The tray brings it back; Quit ends it for good.
+        app.tray->openAction()->trigger();
+        QVERIFY(window.isVisible());
+        app.tray->quitAction()->trigger();
+        QVERIFY(!window.isVisible());
+        QCOMPARE(ending.size(), 1);
+    }
+    station.press();
+    QTRY_COMPARE_WITH_TIMEOUT(station.playState(), State::Idle, 5000);
+}
+
+void TrayTest::trayMenuPlaysAFavourite() {
+    App app;
+    const Station tower{QStringLiteral("Tower & Ground"),
+                        QString::fromStdString(server_.url("/live.mp3"))};
+    app.settings->setFavourites({tower});
+    PlaybackController& station = app.delegate->controller();
+    QCOMPARE(app.tray->playAction()->isEnabled(), station.canPlay());
+    emit app.tray->favouritesMenu()->aboutToShow();
+    const QList<QAction*> favourites = app.tray->favouritesMenu()->actions();
+    QCOMPARE(favourites.size(), 1);
+    QCOMPARE(favourites.front()->text(), QStringLiteral("Tower && Ground"));
+    favourites.front()->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(station.playState(), State::Playing, 15000);
+    QCOMPARE(station.stationOn(), tower);
+    QVERIFY2(app.tray->toolTip().contains(tower.name), qPrintable(app.tray->toolTip()));
+    QCOMPARE(app.tray->playAction()->text(), QStringLiteral("S&top"));
+    // The tray's sleep timer is the window's.
+    app.tray->sleepMenu()->actions().at(2)->trigger();
+    QCOMPARE(app.delegate->sleepTimer().minutes(), 30);
+    QVERIFY2(app.tray->toolTip().contains(QStringLiteral("Sleep in 30:00")),
+             qPrintable(app.tray->toolTip()));
+
+    // For review: the tray's menu.
+    const QString folder = qEnvironmentVariable("ORVENTO_BINARY_DIR") + "/screenshots";
+    QVERIFY(QDir().mkpath(folder));
+    emit app.tray->recentMenu()->aboutToShow();
+    app.tray->menu()->adjustSize();
+    QVERIFY(app.tray->menu()->grab().save(folder + QStringLiteral("/tray-menu.png")));
+    app.tray->favouritesMenu()->adjustSize();
+    QVERIFY(app.tray->favouritesMenu()->grab().save(folder + "/tray-favourites.png"));
+
+    app.tray->playAction()->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(station.playState(), State::Idle, 5000);
+    QVERIFY(!app.delegate->sleepTimer().active());
+}
+
+void TrayTest::noticesReachTheDesktop() {
+    QStringList logged;
+    DesktopNotifier notifier([&logged](std::string_view line) {
+        logged.append(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+    });
+    const qsizetype before = desktop_->linesStartingWith(QStringLiteral("notify")).size();
+    notifier.notify(QStringLiteral("Tower <b> is back"),
+                    QStringLiteral("Tower <b> & co. plays again after 31 s without audio."));
+    QTRY_COMPARE_WITH_TIMEOUT(desktop_->linesStartingWith(QStringLiteral("notify")).size(),
+                              before + 1, 5000);
+    // Plain text to a server that reads none in the body.
+    QCOMPARE(desktop_->linesStartingWith(QStringLiteral("notify")).last(),
+             QStringLiteral("notify\tOrvento\torg.orvento.Orvento\tTower <b> is back\t"
+                            "Tower <b> & co. plays again after 31 s without audio."));
+    QVERIFY(logged.isEmpty());
+    // The server goes away: one line, however many notices follow.
+    desktop_->stop();
+    for (int i = 1; i <= 3; ++i) {
+        notifier.notify(QStringLiteral("Tower stopped"), QStringLiteral("Playback ended."));
+        QTRY_COMPARE_WITH_TIMEOUT(notifier.failures(), i, 10000);
+    }
+    QCOMPARE(logged.size(), 1);
+    QVERIFY2(logged.front().startsWith(QStringLiteral("no desktop notifications: ")),
+             qPrintable(logged.front()));
+}
+
+}  // namespace orvento::test
+
+QTEST_MAIN(orvento::test::TrayTest)
+#include "TrayTest.moc"
