@@ -5,7 +5,8 @@
 // creates the playback controller and the station list, the window and the
 // player screen on them (whose layout builds the controls and connects the
 // screen's outlets and actions). applicationDidFinishLaunching then makes the
-// screen the window's content, shows the window, starts the screen's set-up
+// screen the window's content, shows the window (with the size and place it
+// had when it was last closed, kept in the settings), starts the screen's set-up
 // (whose downloads run in the background) and focuses the URL field.
 // Ctrl+Q closes the window.
 //
@@ -35,7 +36,8 @@ class OrventoAppDelegate {
     explicit OrventoAppDelegate(PelorinServices engine = {}, ScreenServices services = {},
                                 std::shared_ptr<Mixer> mixer = nullptr,
                                 std::shared_ptr<std::atomic<bool>> liveMute = {});
-    // Closes the window (the screen goes with it), then stops playback.
+    // Keeps the window's size and place, closes the window (the screen goes
+    // with it), then stops playback.
     ~OrventoAppDelegate();
     OrventoAppDelegate(const OrventoAppDelegate&) = delete;
     OrventoAppDelegate& operator=(const OrventoAppDelegate&) = delete;
@@ -61,6 +63,7 @@ class OrventoAppDelegate {
     const std::unique_ptr<StationListModel> stations_ = std::make_unique<StationListModel>();
     std::unique_ptr<QMainWindow> window_;
     OrventoViewController* viewController_ = nullptr;
+    bool launched_ = false;  // the window has been shown
 };
 
 }  // namespace orvento

@@ -155,6 +155,14 @@ void Settings::setLiveEdge(bool on) {
     write(kLiveEdgeKey, on);
 }
 
+QByteArray Settings::windowGeometry() const {
+    return store_->value(QLatin1String(kWindowGeometryKey)).toByteArray();
+}
+
+void Settings::setWindowGeometry(const QByteArray& geometry) {
+    write(kWindowGeometryKey, geometry);
+}
+
 // ---- The monitor
 
 QList<Station> Settings::monitorFeeds() const {

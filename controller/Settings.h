@@ -17,6 +17,7 @@
 // Main thread only.
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QSettings>
@@ -63,6 +64,9 @@ class Settings : public QObject {
     static constexpr const char* kMonitorVolumesKey = "monitor/volumes";
     static constexpr const char* kMonitorPansKey = "monitor/pans";
     static constexpr const char* kMonitorPrioritiesKey = "monitor/priorities";
+    // The window's size and place on the desktop, as QWidget::saveGeometry
+    // writes them; the window starts as it was closed.
+    static constexpr const char* kWindowGeometryKey = "window/geometry";
     // The most stations a list setting keeps.
     static constexpr qsizetype kStationListLimit = 1000;
 
@@ -96,6 +100,10 @@ class Settings : public QObject {
     void setReconnectWhenDropped(bool on);
     bool liveEdge() const;
     void setLiveEdge(bool on);
+
+    // Empty when none was kept.
+    QByteArray windowGeometry() const;
+    void setWindowGeometry(const QByteArray& geometry);
 
     QList<Station> monitorFeeds() const;
     void setMonitorFeeds(const QList<Station>& stations);
