@@ -5,8 +5,6 @@
 #include <QButtonGroup>
 #include <QListView>
 #include <QLocale>
-#include <QScrollBar>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <utility>
@@ -72,10 +70,6 @@ void ScreenLayouts::arrange(QSize size) {
     if (focus != nullptr && !screen_.isAncestorOf(focus)) {
         focus = nullptr;
     }
-    QList<std::pair<QPointer<QScrollBar>, int>> scrolls;
-    for (QScrollBar* bar : screen_.findChildren<QScrollBar*>()) {
-        scrolls.append({bar, bar->value()});
-    }
 
     restoreColumn();
     shown_ = next;
@@ -90,21 +84,9 @@ void ScreenLayouts::arrange(QSize size) {
     }
     parts_.screenLayout->activate();
 
-    // A view lays out its rows later, with a range that may cut the value
-    // short until then: put the scroll positions back now and once more.
-    const auto scrollBack = [scrolls] {
-        for (const auto& [bar, value] : scrolls) {
-            if (bar != nullptr) {
-                bar->setValue(value);
-            }
-        }
-    };
-    scrollBack();
-    QTimer::singleShot(0, this, scrollBack);
     if (focus != nullptr && focus->isVisible() && QApplication::focusWidget() != focus) {
         focus->setFocus(Qt::OtherFocusReason);
     }
-    emit arranged(shown_);
 }
 
 void ScreenLayouts::setListOpen(bool open) {

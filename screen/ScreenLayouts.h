@@ -16,12 +16,12 @@
 //   hides when it has none.
 //
 // The widgets are moved, never copied or rebuilt, so they keep what they
-// hold (rows, selections, the station playing); the focus and every scroll
-// position are put back after a switch. The keyboard order (the screen's
-// Tab and Shift+Tab) follows the reading order of each arrangement: in the
-// column, the description's (the address, the button, the station card, the
-// bottom card with its page, the menu); in the wide one, the sidebar from the
-// top, then the button and the panels column by column.
+// hold (rows, selections, scroll positions, the station playing); the focus,
+// which a widget leaving the tab card loses, is put back after a switch. The keyboard order (the
+// screen's Tab and Shift+Tab) follows the reading order of each arrangement: in the column, the
+// description's (the address, the button, the station card, the bottom card with its page, the
+// menu); in the wide one, the sidebar from the top, then the button and the panels column by
+// column.
 //
 // While the list is the sidebar, closing it (setListOpen(false)) is only
 // remembered for the column: the list stays where it is.
@@ -105,9 +105,6 @@ class ScreenLayouts : public QObject {
     // Moves the focus to the next (or previous) of them; false when the
     // focus is not on one.
     bool focusNext(bool next) const;
-
-  signals:
-    void arranged(ScreenLayout layout);
 
   private:
     struct Page {

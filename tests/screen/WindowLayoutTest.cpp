@@ -1,12 +1,13 @@
 // The window's arrangements by its size: which one each size gets; a window
 // resized across every breakpoint while a station of the local site plays,
 // with a transmission row selected and the focus on the list, finds all of
-// it as it was, and every control with the name it had; Tab follows the
-// reading order of each arrangement and reaches every control.
+// it as it was (and the station list scrolled as it was), and every control with the name it had;
+// Tab follows the reading order of each arrangement and reaches every control.
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QScrollBar>
 #include <QTest>
 
 #include "tests/screen/ScreenHarness.h"
@@ -75,6 +76,7 @@ class WindowLayoutTest : public QObject {
     std::unique_ptr<site::StationSite> site_;
     std::unique_ptr<ScreenHarness> h_;
     int selectedRow_ = -1;
+    int stationsScrolled_ = 0;
     QHash<QWidget*, QString> names_;
 };
 
@@ -85,6 +87,19 @@ void WindowLayoutTest::initTestCase() {
     h_ = std::make_unique<ScreenHarness>(nullptr, nullptr, url, url);
     OrventoViewController& screen = h_->screen();
     QCOMPARE(screen.layouts().shown(), ScreenLayout::Narrow);
+    // Stations enough for the list to scroll, scrolled in the sidebar.
+    QList<Station> stations = h_->stations.stations();
+    for (int i = 0; i < 60; ++i) {
+        stations.append({QStringLiteral("Extra %1").arg(i),
+                         QStringLiteral("http://127.0.0.1:9/extra-%1.mp3").arg(i)});
+    }
+    h_->stations.setStations(stations);
+    QVERIFY(resizeTo(screen, QSize(1280, 800), {ScreenLayout::Wide, 2}));
+    QScrollBar& stationsScroll = *screen.picker()->verticalScrollBar();
+    QTRY_VERIFY(stationsScroll.maximum() > 20);
+    stationsScroll.setValue(stationsScroll.maximum() - 10);
+    stationsScrolled_ = stationsScroll.value();
+    QVERIFY(resizeTo(screen, QSize(400, 780), {ScreenLayout::Narrow, 1}));
     // A station plays, and two transmissions are listed.
     screen.pickerViewDidSelectRow(nullptr, 0, 0);
     h_->press();
@@ -167,8 +182,12 @@ void WindowLayoutTest::stateKeptAcrossBreakpoints() {
             QCOMPARE(accessibleName(it.key()), it.value());
         }
     }
-    // The list of stations is the sidebar of a wide window only.
+    // The list of stations is the sidebar of a wide window only, where it
+    // is scrolled as it was.
     QCOMPARE(screen.picker()->isVisible(), layout == ScreenLayout::Wide);
+    if (layout == ScreenLayout::Wide) {
+        QCOMPARE(screen.picker()->verticalScrollBar()->value(), stationsScrolled_);
+    }
     QCOMPARE(screen.selectButton->isVisible(), layout != ScreenLayout::Wide);
 }
 
