@@ -69,7 +69,8 @@ class ScreenLayouts : public QObject {
 
   public:
     static constexpr int kWideFromWidth = 900;
-    static constexpr int kShortBelowHeight = 600;
+    // The column's least height: it is never squeezed below it.
+    static constexpr int kShortBelowHeight = 640;
     static constexpr int kTwoColumnsFromWidth = 1200;
     static constexpr int kThreeColumnsFromWidth = 1600;
     static constexpr int kSidebarWidth = 300;  // at least

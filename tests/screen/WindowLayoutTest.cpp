@@ -126,8 +126,8 @@ void WindowLayoutTest::breakpoints_data() {
     QTest::addColumn<ScreenLayout>("layout");
     QTest::addColumn<int>("columns");
     QTest::newRow("phone") << QSize(400, 780) << ScreenLayout::Narrow << 1;
-    QTest::newRow("just narrow") << QSize(899, 600) << ScreenLayout::Narrow << 1;
-    QTest::newRow("just short") << QSize(899, 599) << ScreenLayout::Short << 1;
+    QTest::newRow("just narrow") << QSize(899, 640) << ScreenLayout::Narrow << 1;
+    QTest::newRow("just short") << QSize(899, 639) << ScreenLayout::Short << 1;
     QTest::newRow("just wide") << QSize(900, 600) << ScreenLayout::Wide << 1;
     QTest::newRow("wide and short") << QSize(900, 560) << ScreenLayout::Wide << 1;
     QTest::newRow("two columns") << QSize(1200, 800) << ScreenLayout::Wide << 2;
@@ -156,7 +156,7 @@ void WindowLayoutTest::stateKeptAcrossBreakpoints_data() {
     QTest::newRow("short") << QSize(800, 560) << ScreenLayout::Short << 1;
     QTest::newRow("narrow") << QSize(400, 780) << ScreenLayout::Narrow << 1;
     QTest::newRow("wide and short") << QSize(900, 560) << ScreenLayout::Wide << 1;
-    QTest::newRow("short again") << QSize(500, 500) << ScreenLayout::Short << 1;
+    QTest::newRow("short again") << QSize(500, 560) << ScreenLayout::Short << 1;
     QTest::newRow("narrow again") << QSize(400, 780) << ScreenLayout::Narrow << 1;
 }
 
