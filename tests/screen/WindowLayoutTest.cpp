@@ -71,6 +71,7 @@ class WindowLayoutTest : public QObject {
     void stateKeptAcrossBreakpoints();
     void tabFollowsTheReadingOrder_data();
     void tabFollowsTheReadingOrder();
+    void sidebarStaysOpen();
 
   private:
     std::unique_ptr<site::StationSite> site_;
@@ -263,6 +264,26 @@ void WindowLayoutTest::tabFollowsTheReadingOrder() {
                                                .arg(previous)));
         previous = at;
     }
+}
+
+void WindowLayoutTest::sidebarStaysOpen() {
+    // A station chosen in the sidebar, and Escape there: the list stays, the
+    // focus goes to the button; the column shows its list closed.
+    OrventoViewController& screen = h_->screen();
+    QVERIFY(resizeTo(screen, QSize(1280, 800), {ScreenLayout::Wide, 2}));
+    QListView& list = *screen.picker();
+    list.setFocus(Qt::TabFocusReason);
+    list.setCurrentIndex(list.model()->index(2, 0));
+    QTest::keyClick(&list, Qt::Key_Return);
+    QCOMPARE(h_->controller->selectedStation(), h_->stations.station(2));
+    QVERIFY(list.isVisible());
+    QCOMPARE(QApplication::focusWidget(), screen.button);
+    list.setFocus(Qt::TabFocusReason);
+    QTest::keyClick(&list, Qt::Key_Escape);
+    QVERIFY(list.isVisible());
+    QCOMPARE(QApplication::focusWidget(), screen.button);
+    QVERIFY(resizeTo(screen, QSize(400, 780), {ScreenLayout::Narrow, 1}));
+    QVERIFY(list.isHidden());
 }
 
 }  // namespace orvento::test
