@@ -1,8 +1,10 @@
 // The window's arrangements by its size: which one each size gets; a window
 // resized across every breakpoint while a station of the local site plays,
 // with a transmission row selected and the focus on the list, finds all of
-// it as it was (and the station list scrolled as it was), and every control with the name it had;
-// Tab follows the reading order of each arrangement and reaches every control.
+// it as it was (the station list scrolled as it was too) and every control
+// with the name it had; Tab follows the reading order of each arrangement and
+// reaches every control; the station list as the sidebar stays open when a
+// station is chosen in it or on Escape.
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
