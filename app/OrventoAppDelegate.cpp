@@ -61,12 +61,17 @@ OrventoAppDelegate::OrventoAppDelegate(PelorinServices engine, ScreenServices se
 }
 
 OrventoAppDelegate::~OrventoAppDelegate() {
+    // The next start opens the window where and as large as it was (a window
+    // never shown has neither).
+    if (launched_) {
+        viewController_->settings().setWindowGeometry(window_->saveGeometry());
+    }
     setViewController(nullptr);
     window_.reset();
 }
 
 void OrventoAppDelegate::applicationDidFinishLaunching() {
-    // A phone-shaped window: the layout's own size, made shorter when the
+    // A phone-shaped window at first: the layout's own size, made shorter when the
     // display is, but never below the layout's minimum.
     QSize size = viewController_->size();
     if (const QScreen* display = window_->screen(); display != nullptr) {
@@ -74,7 +79,11 @@ void OrventoAppDelegate::applicationDidFinishLaunching() {
         size.setHeight(std::max(viewController_->minimumHeight(), std::min(size.height(), room)));
     }
     window_->setCentralWidget(viewController_);
-    window_->resize(size);
+    launched_ = true;
+    // Where the user left it, or else phone-shaped.
+    if (!window_->restoreGeometry(viewController_->settings().windowGeometry())) {
+        window_->resize(size);
+    }
     window_->show();
     viewController_->viewDidLoad();
     window_->activateWindow();

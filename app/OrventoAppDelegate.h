@@ -5,7 +5,8 @@
 // creates the playback controller and the station list, the window and the
 // player screen on them (whose layout builds the controls and connects the
 // screen's outlets and actions). applicationDidFinishLaunching then makes the
-// screen the window's content, shows the window, starts the screen's set-up
+// screen the window's content, shows the window (with the size and place it
+// had when it was last closed, kept in the settings), starts the screen's set-up
 // (whose downloads run in the background) and focuses the URL field.
 // Ctrl+Q closes the window.
 //
@@ -36,7 +37,8 @@ class OrventoAppDelegate {
     explicit OrventoAppDelegate(PelorinServices engine = {}, ScreenServices services = {},
                                 std::shared_ptr<Mixer> mixer = nullptr,
                                 std::shared_ptr<std::atomic<bool>> liveMute = {});
-    // Closes the window (the screen goes with it), then stops playback.
+    // Keeps the window's size and place, closes the window (the screen goes
+    // with it), then stops playback.
     ~OrventoAppDelegate();
     OrventoAppDelegate(const OrventoAppDelegate&) = delete;
     OrventoAppDelegate& operator=(const OrventoAppDelegate&) = delete;
@@ -69,6 +71,7 @@ class OrventoAppDelegate {
     std::unique_ptr<QMainWindow> window_;
     OrventoViewController* viewController_ = nullptr;
     QAction* quitAction_ = nullptr;  // the window's
+    bool launched_ = false;  // the window has been shown
 };
 
 }  // namespace orvento

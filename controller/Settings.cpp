@@ -172,6 +172,14 @@ void Settings::setNotifies(const char* key, bool on) {
     write(key, on);
 }
 
+QByteArray Settings::windowGeometry() const {
+    return store_->value(QLatin1String(kWindowGeometryKey)).toByteArray();
+}
+
+void Settings::setWindowGeometry(const QByteArray& geometry) {
+    write(kWindowGeometryKey, geometry);
+}
+
 // ---- The monitor
 
 QList<Station> Settings::monitorFeeds() const {

@@ -17,6 +17,7 @@
 // Main thread only.
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QSettings>
@@ -74,6 +75,9 @@ class Settings : public QObject {
     static constexpr const char* kMonitorVolumesKey = "monitor/volumes";
     static constexpr const char* kMonitorPansKey = "monitor/pans";
     static constexpr const char* kMonitorPrioritiesKey = "monitor/priorities";
+    // The window's size and place on the desktop, as QWidget::saveGeometry
+    // writes them; the window starts as it was closed.
+    static constexpr const char* kWindowGeometryKey = "window/geometry";
     // The most stations a list setting keeps.
     static constexpr qsizetype kStationListLimit = 1000;
 
@@ -113,6 +117,10 @@ class Settings : public QObject {
     // `key`: one of the kNotify...Key constants.
     bool notifies(const char* key) const;
     void setNotifies(const char* key, bool on);
+
+    // Empty when none was kept.
+    QByteArray windowGeometry() const;
+    void setWindowGeometry(const QByteArray& geometry);
 
     QList<Station> monitorFeeds() const;
     void setMonitorFeeds(const QList<Station>& stations);

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QResizeEvent>
 #include <QUrl>
 #include <algorithm>
 #include <string>
@@ -150,13 +151,12 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
     // The open browser takes the bottom card's room: a list of thousands
     // needs it more than the weather does meanwhile.
     connect(stationBrowser, &StationBrowser::openChanged, this, [this](bool open) {
-        bottomTabs->setHidden(open);
-        ui_.screenLayout->setStretchFactor(ui_.stationCard, open ? 1 : 0);
+        if (layouts_ != nullptr) {
+            layouts_->browserOpenChanged(open);
+        }
     });
-    connect(stationBrowser, &StationBrowser::closeRequested, this, [this] {
-        picker()->setHidden(true);
-        selectButton->setFocus(Qt::OtherFocusReason);
-    });
+    connect(stationBrowser, &StationBrowser::closeRequested, this,
+            &OrventoViewController::closePicker);
 
     connect(weatherPanel, &WeatherPanel::airportEntered, this,
             &OrventoViewController::chooseAirport);
@@ -174,6 +174,23 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
         }
     });
     addTransmissionsTab();
+    ScreenParts parts;
+    parts.screenLayout = ui_.screenLayout;
+    parts.headerRow = ui_.headerRow;
+    parts.stationCard = ui_.stationCard;
+    parts.stationBrowser = stationBrowser;
+    parts.selectButton = selectButton;
+    parts.nameField = myTextField2();
+    parts.addressField = textField;
+    parts.button = button;
+    parts.statusLabel = statusLabel;
+    parts.timerLayout = ui_.timerLayout;
+    parts.bottomTabs = bottomTabs;
+    parts.menuButton = menuButton;
+    parts.transmissions = transmissionsPanel;
+    parts.weather = weatherPanel;
+    parts.monitor = monitorPanel;
+    layouts_ = new ScreenLayouts(*this, parts);
     connect(settings_.get(), &Settings::changed, this, &OrventoViewController::settingChanged);
     controller_.setReconnectWhenDropped(settings_->reconnectWhenDropped());
     controller_.setLiveEdge(settings_->liveEdge());
@@ -326,6 +343,20 @@ void OrventoViewController::addTransmissionsTab() {
 
 void OrventoViewController::addBottomTab(QWidget* page, const QString& title) {
     bottomTabs->addTab(page, title);
+    if (layouts_ != nullptr) {
+        layouts_->pageAdded();
+    }
+}
+
+bool OrventoViewController::focusNextPrevChild(bool next) {
+    return (layouts_ != nullptr && layouts_->focusNext(next)) || QWidget::focusNextPrevChild(next);
+}
+
+void OrventoViewController::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (layouts_ != nullptr) {
+        layouts_->arrange(event->size());
+    }
 }
 
 void OrventoViewController::openSettings() {
@@ -372,7 +403,7 @@ void OrventoViewController::viewDidLoad() {
         }
         applySetUpResults();
     });
-    picker()->setHidden(true);
+    layouts_->setListOpen(false);
     setButtonImage(QLatin1String(kPlayImage));
     ikiyegec();
     weather_.setRefreshing(true);
@@ -554,6 +585,13 @@ void OrventoViewController::openPicker() {
     picker()->setFocus(Qt::OtherFocusReason);
 }
 
+void OrventoViewController::closePicker() {
+    layouts_->setListOpen(false);
+    // The sidebar has no select control: the next step is the button.
+    QWidget* next = layouts_->listIsSidebar() ? static_cast<QWidget*>(button) : selectButton;
+    next->setFocus(Qt::OtherFocusReason);
+}
+
 void OrventoViewController::openSearch() {
     if (picker()->isHidden()) {
         openPicker();
@@ -601,7 +639,7 @@ void OrventoViewController::pickerViewDidSelectRow(QListView* picker, qsizetype 
     controller_.chooseStation(stations_.station(row));
     if (picker != nullptr) {
         const bool hadFocus = picker->hasFocus();
-        picker->setHidden(!picker->isHidden());
+        layouts_->setListOpen(picker->isHidden());
         // The next step is most likely play: Return on the button.
         if (hadFocus) {
             button->setFocus(Qt::OtherFocusReason);
@@ -621,8 +659,7 @@ bool OrventoViewController::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
         if (key == Qt::Key_Escape) {
-            picker()->setHidden(true);
-            selectButton->setFocus(Qt::OtherFocusReason);
+            closePicker();
             return true;
         }
     }

@@ -44,7 +44,8 @@
 // control's click -> SelectbuttonClick. The menu button holds the screen's
 // actions. The bottom card is a tab widget (bottomTabs): the weather is its
 // first tab; other features add theirs (addBottomTab), each a widget of its
-// own: the monitor's, when the screen is given a monitor.
+// own: the monitor's, when the screen is given a monitor. ScreenLayouts
+// arranges these controls anew for wide and for short windows.
 //
 // Main thread only.
 #pragma once
@@ -78,6 +79,7 @@
 #include "screen/IdleTimer.h"
 #include "screen/MonitorPanel.h"
 #include "screen/ReportTextView.h"
+#include "screen/ScreenLayouts.h"
 #include "screen/SpinningButton.h"
 #include "screen/StationBrowser.h"
 #include "screen/TransmissionsPanel.h"
@@ -131,6 +133,8 @@ class OrventoViewController : public QWidget {
     AirportWeather& weather() { return weather_; }
     // Adds a tab to the bottom card, after the others.
     void addBottomTab(QWidget* page, const QString& title);
+    // How the controls are arranged for the window's size.
+    ScreenLayouts& layouts() const { return *layouts_; }
 
     // Set-up, once, after the actions are connected.
     void viewDidLoad();
@@ -208,6 +212,10 @@ class OrventoViewController : public QWidget {
   protected:
     // Return or Enter on a row of the picker chooses it; Escape hides it.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Arranges the controls for the new size.
+    void resizeEvent(QResizeEvent* event) override;
+    // Tab and Shift+Tab in the arrangement's reading order.
+    bool focusNextPrevChild(bool next) override;
 
   private:
     using CatalogueArrived = std::function<void(const std::optional<CatalogueDownload>& read)>;
@@ -232,6 +240,8 @@ class OrventoViewController : public QWidget {
     void showSelectedStation();
     void pickerRowChosen(const QModelIndex& index);
     void openPicker();
+    // Closes the picker (a sidebar stays) and leaves the focus next to it.
+    void closePicker();
     // Plays the station selected: at once when idle, else once what plays has stopped.
     void playSelected();
     void log(const QString& text) const;
@@ -243,6 +253,7 @@ class OrventoViewController : public QWidget {
     StationMemory memory_;
     AirportWeather weather_;
     Ui::OrventoViewController ui_;
+    ScreenLayouts* layouts_ = nullptr;  // child
 
     // While a replay plays, what the status line says instead of the
     // controller's news (which it shows again when the replay ends).

@@ -1,4 +1,5 @@
-// The application: its window and keyboard (in process), the media keys
+// The application: its window and keyboard (in process), its size and place
+// kept from one run to the next, the media keys
 // through the controller, and the real `orvento` program against the local
 // station site on a private session bus (ctest runs this under
 // dbus-run-session), ending in order on a signal or Quit in every state.
@@ -26,6 +27,7 @@ class AppTest : public QObject {
 
   private slots:
     void windowAndKeyboard();
+    void windowComesBackAsItWasClosed();
     void mediaKeysFollowTheController();
     void theProgramEndsInOrder_data();
     void theProgramEndsInOrder();
@@ -94,6 +96,33 @@ void AppTest::windowAndKeyboard() {
     ending.start();
     delegate.reset();
     QVERIFY2(ending.elapsed() < 1000, qPrintable(QString::number(ending.elapsed())));
+}
+
+void AppTest::windowComesBackAsItWasClosed() {
+    const QTemporaryDir folder;
+    const auto settings =
+        std::make_shared<Settings>(folder.filePath(QStringLiteral("orvento.conf")));
+    const loopback::UnansweredPort unanswered;
+    // On the offscreen desktop of 800x600: short and off the corner.
+    const QRect placed(24, 32, 760, 540);
+    for (const bool again : {false, true}) {
+        ScreenServices services;
+        services.catalogueBaseUrl = services.weatherBaseUrl =
+            QString::fromStdString(unanswered.url(""));
+        services.settings = settings;
+        auto delegate = std::make_unique<OrventoAppDelegate>(PelorinServices{}, services);
+        delegate->applicationDidFinishLaunching();
+        QMainWindow& window = *delegate->window();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        if (!again) {
+            window.setGeometry(placed);
+            QTRY_COMPARE(window.geometry(), placed);
+            QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+        } else {
+            QCOMPARE(window.geometry(), placed);
+            QCOMPARE(delegate->viewController()->layouts().shown(), ScreenLayout::Short);
+        }
+    }
 }
 
 void AppTest::mediaKeysFollowTheController() {

@@ -2,6 +2,8 @@
 // ("@2x" in their names at a device pixel ratio of 2, in Turkish): set up from
 // the local station site, its picker open, loading, playing, the failure
 // alert in the language of the run and a server's markup as plain text,
+// playing in windows of 800x560, 900x560, 1280x800 and 1920x1080 (after which the
+// window goes back to the phone's size it has in every other picture),
 // a transmission said again, the search, another airport's weather with its timeline, and without a
 // station list.
 #include <QApplication>
@@ -35,6 +37,8 @@ class ScreenshotTest : public QObject {
 
   private:
     void save(QWidget& widget, const QString& name);
+    // The playing screen in desktop windows, then back to a phone's.
+    void wideWindows(OrventoViewController& screen);
     QString folder_;
     std::unique_ptr<QTranslator> translation_;
 };
@@ -56,6 +60,40 @@ void ScreenshotTest::save(QWidget& widget, const QString& name) {
                          (ratio > 1 ? QStringLiteral("@%1x").arg(ratio) : QString()) +
                          QStringLiteral(".png");
     QVERIFY2(picture.save(path), qPrintable(path));
+}
+
+void ScreenshotTest::wideWindows(OrventoViewController& screen) {
+    const QSize phone = screen.size();
+    // Wholly shown, not cut by the window or a scrolled area.
+    const auto shown = [](const QWidget* widget) {
+        return widget->isVisible() && widget->visibleRegion() == QRegion(widget->rect());
+    };
+    const std::pair<QSize, ScreenLayout> windows[] = {
+        {QSize(800, 560), ScreenLayout::Short},
+        {QSize(900, 560), ScreenLayout::Wide},
+        {QSize(1280, 800), ScreenLayout::Wide},
+        {QSize(1920, 1080), ScreenLayout::Wide},
+    };
+    for (const auto& [size, layout] : windows) {
+        screen.resize(size);
+        QTRY_COMPARE(screen.size(), size);
+        QCOMPARE(screen.layouts().shown(), layout);
+        save(screen, QStringLiteral("playing-%1x%2").arg(size.width()).arg(size.height()));
+        QVERIFY(shown(screen.button));
+        QVERIFY(shown(screen.statusLabel));
+        const QListView& list = *screen.transmissionsPanel->list();
+        QVERIFY(shown(&list));
+        if (layout == ScreenLayout::Wide) {
+            QVERIFY(shown(screen.picker()));
+            QVERIFY2(list.viewport()->height() >= 8 * list.sizeHintForRow(0),
+                     qPrintable(QString::number(list.viewport()->height())));
+        }
+        if (size.width() >= ScreenLayouts::kTwoColumnsFromWidth) {
+            QVERIFY(shown(screen.weatherPanel->metarView()));
+        }
+    }
+    screen.resize(phone);
+    QTRY_COMPARE(screen.layouts().shown(), ScreenLayout::Narrow);
 }
 
 void ScreenshotTest::screensForReview() {
@@ -104,6 +142,7 @@ void ScreenshotTest::screensForReview() {
     TransmissionsPanel& transmissions = *h.screen().transmissionsPanel;
     QTRY_VERIFY_WITH_TIMEOUT(transmissions.list()->model()->rowCount() > 0, 30000);
     h.screen().bottomTabs->setCurrentWidget(&transmissions);
+    wideWindows(h.screen());
     const QSignalSpy sayAgain(transmissions.sayAgainAction(), &QAction::triggered);
     QTest::keyClick(h.screen().textField, Qt::Key_R, Qt::AltModifier);
     QCOMPARE(sayAgain.size(), 1);
