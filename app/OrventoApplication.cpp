@@ -32,6 +32,16 @@ QString serverFromEnvironment(const char* variable, const char* buildDefault) {
     return value.isEmpty() ? QString::fromUtf8(buildDefault) : value;
 }
 
+// The first argument that is no option.
+QString addressArgument(const QStringList& arguments) {
+    for (const QString& argument : arguments.mid(1)) {
+        if (!argument.startsWith(QLatin1Char('-'))) {
+            return argument;
+        }
+    }
+    return {};
+}
+
 bool displayAvailable() {
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
            !qEnvironmentVariableIsEmpty("DISPLAY") ||
@@ -106,6 +116,7 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
         // The media keys and the desktop's media controls.
         MprisService mpris(delegate.controller());
         mpris.setMonitor(delegate.monitor());
+        mpris.setOpener(&delegate.opener());
         QMainWindow* window = delegate.window();
         QObject::connect(&mpris, &MprisService::quitRequested, window, &QWidget::close);
         QObject::connect(&mpris, &MprisService::raiseRequested, window, [window] {
@@ -118,6 +129,11 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
         // After a suspend or a network change, a dropped station need not
         // wait out its backoff.
         const ResumeWatcher resumes(delegate.controller(), delegate.monitor());
+        // `orvento ADDRESS`: a stream's URL or a playlist, played at once.
+        if (const QString address = addressArgument(QApplication::arguments());
+            !address.isEmpty()) {
+            QTimer::singleShot(0, &app, [&delegate, address] { delegate.opener().open(address); });
+        }
         if (hooks.launched) {
             QTimer::singleShot(0, &app, [&] { hooks.launched(delegate); });
         }

@@ -274,7 +274,8 @@ void readM3u(std::string_view text, Playlist& out) {
 
 bool hasPlaylistExtension(std::string_view address) {
     std::string path = lowered(address.substr(0, address.find_first_of("?#")));
-    for (std::string_view extension : {".pls", ".m3u", ".m3u8", ".xspf", ".asx", ".wax", ".wvx"}) {
+    for (std::string_view extension :
+         {".pls", ".m3u", ".m3u8", ".xspf", ".asx", ".wax", ".wvx", ".wmx"}) {
         if (path.ends_with(extension)) {
             return true;
         }
@@ -301,7 +302,8 @@ std::optional<PlaylistFormat> recognisePlaylist(std::string_view contentType,
     if (type == "application/xspf+xml") {
         return PlaylistFormat::xspf;
     }
-    if (type == "video/x-ms-asx" || type == "audio/x-ms-wax" || type == "video/x-ms-wvx" ||
+    if (type == "audio/x-ms-asx" || type == "application/x-ms-asx" || type == "video/x-ms-asx" ||
+        type == "audio/x-ms-wax" || type == "video/x-ms-wvx" || type == "video/x-ms-wmx" ||
         (type == "video/x-ms-asf" && asxRoot)) {
         return PlaylistFormat::asx;
     }
@@ -328,7 +330,8 @@ std::optional<PlaylistFormat> recognisePlaylist(std::string_view contentType,
     if (path.ends_with(".xspf")) {
         return PlaylistFormat::xspf;
     }
-    if (path.ends_with(".asx") || path.ends_with(".wax") || path.ends_with(".wvx")) {
+    if (path.ends_with(".asx") || path.ends_with(".wax") || path.ends_with(".wvx") ||
+        path.ends_with(".wmx")) {
         return PlaylistFormat::asx;
     }
     return PlaylistFormat::m3u;

@@ -34,6 +34,18 @@ inline constexpr int kPlaylistMaxDepth = 3;
 
 enum class PlaylistFormat { pls, m3u, xspf, asx };
 
+// The media types of the playlists read here, as the desktop names them (the
+// desktop entry declares the same).
+inline constexpr std::string_view kPlaylistMediaTypes[] = {
+    "audio/x-scpls",
+    "audio/x-mpegurl",
+    "audio/mpegurl",
+    "application/x-mpegurl",
+    "application/vnd.apple.mpegurl",
+    "application/xspf+xml",
+    "audio/x-ms-asx",
+};
+
 enum class PlaylistError {
     none,            // entries were read
     empty,           // no entry at all

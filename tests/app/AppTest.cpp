@@ -9,6 +9,8 @@
 #include <QDBusInterface>
 #include <QDBusObjectPath>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QMimeData>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -29,6 +31,8 @@ class AppTest : public QObject {
     void mediaKeysFollowTheController();
     void theProgramEndsInOrder_data();
     void theProgramEndsInOrder();
+    void theProgramPlaysWhatItIsHanded();
+    void dropsOnTheWindowAreOpened();
 };
 
 void AppTest::windowAndKeyboard() {
@@ -203,6 +207,111 @@ void AppTest::theProgramEndsInOrder() {
     QCOMPARE(log.contains(QStringLiteral("] info kAudioFileStreamProperty_MagicCookieData err ")),
              state == "playing");
     QCOMPARE(app.readAllStandardOutput(), QByteArray());
+}
+
+void AppTest::theProgramPlaysWhatItIsHanded() {
+    loopback::LoopbackServer server;
+    server.setScript("/tower.mp3", liveStation());
+    server.setScript("/approach.mp3", liveStation());
+    server.setScript(
+        "/other.m3u",
+        loopback::Script::fixed("#EXTM3U\n#PLAYLIST:Approach\napproach.mp3\n", "audio/x-mpegurl"));
+    const QTemporaryDir folder;
+    QFile playlist(folder.filePath(QStringLiteral("station.pls")));
+    QVERIFY(playlist.open(QIODevice::WriteOnly));
+    playlist.write(("[playlist]\nFile1=" + server.url("/tower.mp3") + "\nTitle1=Tower\n").c_str());
+    playlist.close();
+
+    const loopback::UnansweredPort unanswered;
+    QProcess app;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.path());
+    environment.insert(QStringLiteral("ORVENTO_CATALOGUE_URL"),
+                       QString::fromStdString(unanswered.url("")));
+    environment.insert(QStringLiteral("ORVENTO_WEATHER_URL"),
+                       QString::fromStdString(unanswered.url("")));
+    app.setProcessEnvironment(environment);
+    // A relative path, from the program's working folder.
+    app.setWorkingDirectory(folder.path());
+    app.start(QStringLiteral(ORVENTO_APP_PATH), {QStringLiteral("station.pls")});
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        bus.interface()->isServiceRegistered(QLatin1String(MprisService::kServiceName)), 15000);
+    QDBusInterface root(QLatin1String(MprisService::kServiceName),
+                        QLatin1String(MprisService::kObjectPath),
+                        QLatin1String(MprisService::kRootInterface), bus);
+    QDBusInterface player(QLatin1String(MprisService::kServiceName),
+                          QLatin1String(MprisService::kObjectPath),
+                          QLatin1String(MprisService::kPlayerInterface), bus);
+    const auto title = [&player] {
+        return player.property("Metadata").toMap().value("xesam:title").toString();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(player.property("Position").toLongLong() > 0, 15000);
+    QCOMPARE(title(), QStringLiteral("Tower"));
+
+    // OpenUri plays what it is given, in the same window.
+    player.call(QStringLiteral("OpenUri"), QString::fromStdString(server.url("/other.m3u")));
+    QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Approach"), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(player.property("Position").toLongLong() > 0, 15000);
+    QCOMPARE(player.property("PlaybackStatus").toString(), QStringLiteral("Playing"));
+
+    // What the service says it opens is what the desktop entry declares.
+    QCOMPARE(root.property("SupportedUriSchemes").toStringList(),
+             (QStringList{"http", "https", "file"}));
+    QFile entry(qEnvironmentVariable("ORVENTO_SOURCE_DIR") +
+                QStringLiteral("/data/org.orvento.Orvento.desktop"));
+    QVERIFY(entry.open(QIODevice::ReadOnly));
+    const QString declared = QString::fromUtf8(entry.readAll());
+    QVERIFY(declared.contains(QLatin1String("\nExec=orvento %U\n")));
+    const QRegularExpression mimeLine(QStringLiteral("\nMimeType=([^\n]*);\n"));
+    QCOMPARE(root.property("SupportedMimeTypes").toStringList(),
+             mimeLine.match(declared).captured(1).split(QLatin1Char(';')));
+
+    root.call(QStringLiteral("Quit"));
+    QVERIFY(app.waitForFinished(5000));
+    QCOMPARE(app.exitCode(), 0);
+}
+
+void AppTest::dropsOnTheWindowAreOpened() {
+    const loopback::UnansweredPort unanswered;
+    ControllerHarness h;
+    h.server.setScript("/tower.mp3", liveStation());
+    h.server.setScript("/tower.pls", loopback::Script::fixed("[playlist]\nFile1=tower.mp3\n"
+                                                             "Title1=Dropped tower\n"));
+    ScreenServices services;
+    services.catalogueBaseUrl = services.weatherBaseUrl =
+        QString::fromStdString(unanswered.url(""));
+    PelorinServices engine;
+    engine.platform = nullOutputPlatform();
+    engine.workers = &h.workers;
+    OrventoAppDelegate delegate(engine, services);
+    delegate.applicationDidFinishLaunching();
+    QMainWindow& window = *delegate.window();
+    PlaybackController& c = delegate.controller();
+    const auto drop = [&window](QMimeData* data) {
+        const QPoint at(window.width() / 2, window.height() - 4);
+        QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent dropped(QPointF(at), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &dropped);
+        QVERIFY(dropped.isAccepted());
+    };
+    QMimeData link;
+    link.setUrls({QUrl(h.url("/tower.pls"))});
+    drop(&link);
+    QTRY_VERIFY_WITH_TIMEOUT(c.heard(), 15000);
+    QCOMPARE(c.stationOn().name, QStringLiteral("Dropped tower"));
+
+    // A file that cannot be read: said, and the station plays on.
+    QMimeData unreadable;
+    unreadable.setUrls({QUrl::fromLocalFile(QStringLiteral("/nonexistent/orvento/station.pls"))});
+    drop(&unreadable);
+    QTRY_VERIFY_WITH_TIMEOUT(c.statusText().contains(QLatin1String("could not be read")), 5000);
+    QCOMPARE(c.playState(), PlaybackController::PlayState::Playing);
+    QCOMPARE(c.stationOn().name, QStringLiteral("Dropped tower"));
+    c.press();
+    QTRY_COMPARE_WITH_TIMEOUT(c.playState(), PlaybackController::PlayState::Idle, 5000);
 }
 
 }  // namespace orvento::test
