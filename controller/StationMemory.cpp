@@ -98,7 +98,8 @@ QList<Station> StationMemory::stationsBeyond(const QList<Station>& listed) const
     QList<Station> beyond;
     for (const QList<Station>* kept : {&own_, &favouriteList_, &recent_}) {
         for (const Station& station : *kept) {
-            if (!there.contains(station) && !taken.contains(station)) {
+            // A recent address typed has no name to list it by.
+            if (!station.name.isEmpty() && !there.contains(station) && !taken.contains(station)) {
                 taken.insert(station);
                 beyond.append(station);
             }

@@ -55,8 +55,8 @@ class StationMemory : public QObject {
     // or when it is none of them.
     bool changeOwnStation(const Station& station, const Station& changed);
     void removeOwnStation(const Station& station);
-    // The own, favourite and recent stations (in that order, each once) that
-    // `listed` does not hold.
+    // The own, favourite and recent stations with a name (in that order, each
+    // once) that `listed` does not hold.
     QList<Station> stationsBeyond(const QList<Station>& listed) const;
 
     // At start: selects the last station played, if there is one, and plays
