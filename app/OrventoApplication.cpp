@@ -5,12 +5,14 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "app/ApplicationId.h"
 #include "app/DesktopIdleInhibitor.h"
 #include "app/MprisService.h"
 #include "app/ResumeWatcher.h"
+#include "app/SessionInstance.h"
 #include "app/TerminationSignals.h"
 #include "engine/EnginePlatform.h"
 #include "engine/WorkerRegistry.h"
@@ -71,6 +73,20 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
     });
     QApplication::setApplicationName(QStringLiteral("Orvento"));
     QGuiApplication::setDesktopFileName(QLatin1String(kApplicationId));
+    // `orvento ADDRESS`: a stream's URL or a playlist, played at once, here
+    // or by the Orvento already running.
+    const QString address =
+        AddressOpener::absoluteAddress(addressArgument(QApplication::arguments()));
+    // Before anything is built: a second start only raises the first's
+    // window, or hands it its address.
+    const QDBusConnection sessionBus = QDBusConnection::sessionBus();
+    std::optional<SessionInstance> instance;
+    if (!hooks.besideOthers) {
+        instance.emplace(sessionBus, address);
+        if (instance->outcome() == SessionInstance::Outcome::handedOver) {
+            return 0;
+        }
+    }
     applyOrventoLook(app);
     const std::unique_ptr<QTranslator> translation = installTranslation(QLocale::system());
 
@@ -120,18 +136,20 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
         QMainWindow* window = delegate.window();
         QObject::connect(&mpris, &MprisService::quitRequested, window, &QWidget::close);
         QObject::connect(&mpris, &MprisService::raiseRequested, window, [window] {
+            writeLogLine("raise: the window comes to the front");
             window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
             window->show();
             window->raise();
             window->activateWindow();
         });
-        mpris.registerOn(QDBusConnection::sessionBus());
+        // Without a bus the instance has said so already, in one line.
+        if (sessionBus.isConnected() || !instance) {
+            mpris.registerOn(sessionBus);
+        }
         // After a suspend or a network change, a dropped station need not
         // wait out its backoff.
         const ResumeWatcher resumes(delegate.controller(), delegate.monitor());
-        // `orvento ADDRESS`: a stream's URL or a playlist, played at once.
-        if (const QString address = addressArgument(QApplication::arguments());
-            !address.isEmpty()) {
+        if (!address.isEmpty()) {
             QTimer::singleShot(0, &app, [&delegate, address] { delegate.opener().open(address); });
         }
         if (hooks.launched) {

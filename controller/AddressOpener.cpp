@@ -44,8 +44,8 @@ AddressOpener::AddressOpener(PlaybackController& controller, LogSink log, QObjec
 AddressOpener::~AddressOpener() = default;
 
 void AddressOpener::open(const QString& address) {
-    const QString text = address.trimmed();
-    if (text.isEmpty()) {
+    const QString absolute = absoluteAddress(address);
+    if (absolute.isEmpty()) {
         return;
     }
     download_.reset();
@@ -54,15 +54,22 @@ void AddressOpener::open(const QString& address) {
     title_.clear();
     problem_.clear();
     pressedAny_ = false;
-    QUrl url(text, QUrl::TolerantMode);
-    // A path (no scheme, or a one-letter one that is no scheme) is a file of this computer.
-    if (url.scheme().size() <= 1) {
-        url = QUrl::fromLocalFile(QFileInfo(text).absoluteFilePath());
-    }
-    writeLogLine(log_, (QStringLiteral("open;") + logField(shown(url.toString()))).toStdString());
-    candidates_.push_back({url.toString(), {}, 0, false});
-    controller_.setStatusText(tr("Opening %1\u2026").arg(shown(url.toString())));
+    writeLogLine(log_, (QStringLiteral("open;") + logField(shown(absolute))).toStdString());
+    candidates_.push_back({absolute, {}, 0, false});
+    controller_.setStatusText(tr("Opening %1\u2026").arg(shown(absolute)));
     next();
+}
+
+QString AddressOpener::absoluteAddress(const QString& address) {
+    const QString text = address.trimmed();
+    if (text.isEmpty()) {
+        return {};
+    }
+    const QUrl url(text, QUrl::TolerantMode);
+    // A path (no scheme, or a one-letter one that is no scheme) is a file of this computer.
+    return url.scheme().size() <= 1
+               ? QUrl::fromLocalFile(QFileInfo(text).absoluteFilePath()).toString()
+               : url.toString();
 }
 
 void AddressOpener::next() {

@@ -56,6 +56,9 @@ class AddressOpener : public QObject {
     // Plays `address` (see above); a relative path is taken from the
     // process's working folder.
     void open(const QString& address);
+    // `address` as open() takes it: a URL as it is, a path as a file: URL
+    // (relative to the working folder); empty for blank text.
+    static QString absoluteAddress(const QString& address);
     // Whether an open() is still under way: looking, or trying a candidate
     // that has not yet played.
     bool opening() const { return stage_ != Stage::idle; }

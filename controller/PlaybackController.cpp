@@ -406,8 +406,13 @@ void PlaybackController::showPlaying(quint64 generation, bool partOfAFailure) {
     }
     if (!partOfAFailure) {
         attempt_.heard = true;
-        // It plays on after a stop it was asked for: that stop did nothing.
-        attempt_.stopRequested = false;
+    }
+    // Pressed after the player's report was posted: a stop always takes
+    // effect, and the player's end that follows says "Stopped.".
+    if (attempt_.stopRequested) {
+        return;
+    }
+    if (!partOfAFailure) {
         endReconnecting();
     }
     if (!reconnecting()) {

@@ -43,9 +43,9 @@
 // The status line says what happened, as plain text, never quoting a
 // password: "Connecting...", "Playing", "Stopped.", "Playback ended.",
 // "The stream could not be opened: <cause>" for a stream that never played,
-// "Playback failed: <cause>" for one that played and then failed. A stop the
-// player went on playing after counts no more: its later end is "Playback
-// ended.".
+// "Playback failed: <cause>" for one that played and then failed. A press
+// that stops always ends in Idle with "Stopped.", also when the player's
+// "playing" report was already on its way: that report leaves it Stopping.
 //
 // The selected station is what a press plays: the station chosen from the
 // list (name and URL), or an address typed. The name belongs to the URL it

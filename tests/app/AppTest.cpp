@@ -31,9 +31,29 @@ class AppTest : public QObject {
     void mediaKeysFollowTheController();
     void theProgramEndsInOrder_data();
     void theProgramEndsInOrder();
+    void aSecondStartRaisesTheFirst();
+    void withoutASessionBusItRunsAlone();
     void theProgramPlaysWhatItIsHanded();
     void dropsOnTheWindowAreOpened();
 };
+
+namespace {
+
+// `app` set up to start the real program against `servers`, with settings of
+// its own in `config`.
+void prepare(QProcess& app, const QString& servers, const QTemporaryDir& config,
+             const QString& busAddress = {}) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    environment.insert(QStringLiteral("ORVENTO_CATALOGUE_URL"), servers);
+    environment.insert(QStringLiteral("ORVENTO_WEATHER_URL"), servers);
+    if (!busAddress.isEmpty()) {
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+    }
+    app.setProcessEnvironment(environment);
+}
+
+}  // namespace
 
 void AppTest::windowAndKeyboard() {
     // Servers that never answer: set-up is still under way throughout.
@@ -214,13 +234,16 @@ void AppTest::theProgramPlaysWhatItIsHanded() {
     server.setScript("/tower.mp3", liveStation());
     server.setScript("/approach.mp3", liveStation());
     server.setScript(
-        "/other.m3u",
-        loopback::Script::fixed("#EXTM3U\n#PLAYLIST:Approach\napproach.mp3\n", "audio/x-mpegurl"));
+        "/ground.pls",
+        loopback::Script::fixed("[playlist]\nFile1=tower.mp3\nTitle1=Ground\n", "audio/x-scpls"));
     const QTemporaryDir folder;
-    QFile playlist(folder.filePath(QStringLiteral("station.pls")));
-    QVERIFY(playlist.open(QIODevice::WriteOnly));
-    playlist.write(("[playlist]\nFile1=" + server.url("/tower.mp3") + "\nTitle1=Tower\n").c_str());
-    playlist.close();
+    const auto write = [&folder](const char* name, const std::string& text) {
+        QFile file(folder.filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text.c_str());
+    };
+    write("station.pls", "[playlist]\nFile1=" + server.url("/tower.mp3") + "\nTitle1=Tower\n");
+    write("other.m3u", "#EXTM3U\n#PLAYLIST:Approach\n" + server.url("/approach.mp3") + "\n");
 
     const loopback::UnansweredPort unanswered;
     QProcess app;
@@ -249,9 +272,24 @@ void AppTest::theProgramPlaysWhatItIsHanded() {
     QTRY_VERIFY_WITH_TIMEOUT(player.property("Position").toLongLong() > 0, 15000);
     QCOMPARE(title(), QStringLiteral("Tower"));
 
-    // OpenUri plays what it is given, in the same window.
-    player.call(QStringLiteral("OpenUri"), QString::fromStdString(server.url("/other.m3u")));
+    // A second start hands its playlist over (OpenUri) and ends at once; the
+    // first window plays it.
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    second.setWorkingDirectory(folder.path());
+    QElapsedTimer started;
+    started.start();
+    second.start(QStringLiteral(ORVENTO_APP_PATH), {QStringLiteral("other.m3u")});
+    QVERIFY(second.waitForFinished(5000));
+    QVERIFY2(started.elapsed() < 1000, qPrintable(QString::number(started.elapsed())));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Approach"), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(player.property("Position").toLongLong() > 0, 15000);
+
+    // OpenUri plays what it is given: here a playlist by its Content-Type.
+    player.call(QStringLiteral("OpenUri"), QString::fromStdString(server.url("/ground.pls")));
+    QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Ground"), 15000);
     QTRY_VERIFY_WITH_TIMEOUT(player.property("Position").toLongLong() > 0, 15000);
     QCOMPARE(player.property("PlaybackStatus").toString(), QStringLiteral("Playing"));
 
@@ -268,6 +306,82 @@ void AppTest::theProgramPlaysWhatItIsHanded() {
              mimeLine.match(declared).captured(1).split(QLatin1Char(';')));
 
     root.call(QStringLiteral("Quit"));
+    QVERIFY(app.waitForFinished(5000));
+    QCOMPARE(app.exitCode(), 0);
+}
+
+// A second start, beside a running Orvento on the same session bus: it
+// raises the first's window and ends at once; the first keeps the MPRIS
+// name, and no second name appears.
+void AppTest::aSecondStartRaisesTheFirst() {
+    const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
+    const QString servers = QString::fromStdString(site.baseUrl());
+    const QTemporaryDir config;
+    QProcess first;
+    prepare(first, servers, config);
+    first.start(QStringLiteral(ORVENTO_APP_PATH), {});
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QVERIFY2(bus.isConnected(), "run under dbus-run-session: no session bus");
+    const QString mpris = QLatin1String(MprisService::kServiceName);
+    QTRY_VERIFY_WITH_TIMEOUT(bus.interface()->isServiceRegistered(mpris), 15000);
+    QString firstLog;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (firstLog += QString::fromUtf8(first.readAllStandardError())).contains(" adi="), 15000);
+
+    QProcess second;
+    prepare(second, servers, config);
+    QElapsedTimer started;
+    started.start();
+    second.start(QStringLiteral(ORVENTO_APP_PATH), {});
+    QVERIFY(second.waitForFinished(5000));
+    QVERIFY2(started.elapsed() < 1000, qPrintable(QString::number(started.elapsed())));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    const QString secondLog = QString::fromUtf8(second.readAllStandardError());
+    QVERIFY2(secondLog.contains(QStringLiteral("session: Orvento runs already (process %1): its "
+                                               "window was raised")
+                                    .arg(first.processId())),
+             qPrintable(secondLog));
+    QVERIFY2(!secondLog.contains(" adi="), qPrintable(secondLog));
+    QTRY_VERIFY_WITH_TIMEOUT((firstLog += QString::fromUtf8(first.readAllStandardError()))
+                                 .contains(QStringLiteral("raise: the window comes to the front")),
+                             5000);
+
+    QCOMPARE(first.state(), QProcess::Running);
+    QCOMPARE(bus.interface()->servicePid(mpris).value(), static_cast<uint>(first.processId()));
+    const QStringList names = bus.interface()->registeredServiceNames().value();
+    QCOMPARE(
+        names.filter(QRegularExpression(QStringLiteral("^org\\.mpris\\.MediaPlayer2\\.orvento"))),
+        QStringList{mpris});
+    QDBusInterface(mpris, QLatin1String(MprisService::kObjectPath),
+                   QLatin1String(MprisService::kRootInterface), bus)
+        .call(QStringLiteral("Quit"));
+    QVERIFY(first.waitForFinished(5000));
+    QCOMPARE(first.exitCode(), 0);
+}
+
+// Without a session bus the program says so in one line and runs as before,
+// without media keys.
+void AppTest::withoutASessionBusItRunsAlone() {
+    const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
+    const QTemporaryDir config;
+    const QTemporaryDir nowhere;
+    QProcess app;
+    prepare(app, QString::fromStdString(site.baseUrl()), config,
+            "unix:path=" + nowhere.filePath(QStringLiteral("no-bus")));
+    app.start(QStringLiteral(ORVENTO_APP_PATH), {});
+    QString log;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (log += QString::fromUtf8(app.readAllStandardError())).contains(" adi="), 15000);
+    QCOMPARE(app.state(), QProcess::Running);
+    // One line about the bus (the screen's idle timer says its own).
+    const QStringList busLines =
+        log.split(QLatin1Char('\n'))
+            .filter(QRegularExpression(QStringLiteral(" (session|mpris): ")));
+    QCOMPARE(busLines.size(), 1);
+    QVERIFY2(busLines.front().contains(QStringLiteral("session: no D-Bus session bus")),
+             qPrintable(busLines.front()));
+    QCOMPARE(kill(static_cast<pid_t>(app.processId()), SIGTERM), 0);
     QVERIFY(app.waitForFinished(5000));
     QCOMPARE(app.exitCode(), 0);
 }

@@ -33,6 +33,7 @@ class PlaybackControllerTest : public QObject {
     void endingSaysWhatHappened_data();
     void endingSaysWhatHappened();
     void reportsOfAReplacedPlayerChangeNothing();
+    void stopPressedWhileThePlayingReportIsOnItsWay();
     void timerCallsTakeEffectInCallOrder_data();
     void timerCallsTakeEffectInCallOrder();
     void countFollowsRealTimeWhileTheMainThreadIsBusy();
@@ -141,6 +142,35 @@ void PlaybackControllerTest::reportsOfAReplacedPlayerChangeNothing() {
     c.press();
     QVERIFY(waitFor(c, State::Idle));
     QCOMPARE(c.attempts(), quint64{2});
+}
+
+// The queue's running report is posted, the user presses stop before it
+// runs, and it runs while the player is still held (its stopped report held
+// back): the stop is no drop, and ends in Idle with "Stopped.".
+void PlaybackControllerTest::stopPressedWhileThePlayingReportIsOnItsWay() {
+    auto platform = std::make_shared<GatedPlatform>();
+    ControllerHarness h(platform);
+    h.server.setScript("/live", liveStation());
+    PlaybackController& c = *h.controller;
+    QVERIFY(c.reconnectWhenDropped());
+    platform->beforeStoppedReport.close();
+    play(c, h.url("/live"));
+    // No event runs on this thread meanwhile: the report stays posted.
+    QVERIFY(platform->waitForRunningReports(1, std::chrono::seconds(15)));
+    QCOMPARE(c.playState(), State::Loading);
+    c.press();
+    QCOMPARE(c.playState(), State::Stopping);
+    QSignalSpy playing(&c, &PlaybackController::reportedPlaying);
+    QSignalSpy ended(&c, &PlaybackController::reportedEnded);
+    QVERIFY(playing.wait(5000));
+    QCOMPARE(c.playState(), State::Stopping);
+    QVERIFY(ended.isEmpty());
+    platform->beforeStoppedReport.open();
+    QVERIFY(ended.wait(5000));
+    QCOMPARE(c.playState(), State::Idle);
+    QCOMPARE(c.statusText(), QStringLiteral("Stopped."));
+    QVERIFY(!c.reconnecting());
+    QCOMPARE(c.attempts(), quint64{1});
 }
 
 void PlaybackControllerTest::timerCallsTakeEffectInCallOrder_data() {
