@@ -38,7 +38,8 @@ void StationMemory::setFavourite(const Station& station, bool favourite) {
 std::optional<Station> StationMemory::ownStation(const Station& station) {
     Station own{station.name.trimmed(), station.url.trimmed()};
     const QString scheme = QUrl(own.url).scheme().toLower();
-    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    if (!web) {
         return std::nullopt;
     }
     if (own.name.isEmpty()) {

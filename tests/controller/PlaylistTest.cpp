@@ -325,7 +325,8 @@ void PlaylistTest::opensAddresses() {
                                          "<asx><entry><ref href=\"/live.mp3\"/></entry></asx>"));
     h.server.setScript("/deeper1.pls", loopback::Script::fixed("[playlist]\nFile1=/deeper2.pls\n"));
     h.server.setScript("/deeper2.pls", loopback::Script::fixed("[playlist]\nFile1=/deeper3.pls\n"));
-    h.server.setScript("/deeper3.pls", loopback::Script::fixed("[playlist]\nFile1=/deep1.pls\n"));
+    h.server.setScript("/deeper3.pls", loopback::Script::fixed("[playlist]\nFile1=/deeper4.pls\n"));
+    h.server.setScript("/deeper4.pls", loopback::Script::fixed("[playlist]\nFile1=/live.mp3\n"));
     h.server.setScript("/self.m3u", loopback::Script::fixed("#EXTM3U\n" + site + "/self.m3u\n"));
     h.server.setScript("/hls.m3u8",
                        loopback::Script::fixed("#EXTM3U\n#EXT-X-VERSION:3\n#EXTINF:10,\nlive.mp3\n",

@@ -135,14 +135,13 @@ void StationsWindowTest::ownStationsAndFavouritesOutliveTheirSource() {
         h.screen().findAction->trigger();
         QTest::mouseClick(browser.scopeButton(StationFilterModel::Scope::mine), Qt::LeftButton);
         QCOMPARE(shownNames(*browser.list()), QStringList{"My approach"});
-        // F2 renames, Space stars.
+        // Space stars, F2 renames: the star stays.
         browser.list()->setFocus();
         browser.list()->setCurrentIndex(browser.list()->model()->index(0, 0));
+        QTest::keyClick(browser.list(), Qt::Key_Space);
         QTest::keyClick(browser.list(), Qt::Key_F2);
         fill(QStringLiteral("Renamed"), QString());
         QCOMPARE(shownNames(*browser.list()), QStringList{"Renamed"});
-        browser.list()->setCurrentIndex(browser.list()->model()->index(0, 0));
-        QTest::keyClick(browser.list(), Qt::Key_Space);
         // A catalogue station starred too; F2 and Delete leave it alone.
         QTest::mouseClick(browser.scopeButton(StationFilterModel::Scope::all), Qt::LeftButton);
         browser.list()->setCurrentIndex(browser.list()->model()->index(0, 0));
