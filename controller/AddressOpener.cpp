@@ -104,9 +104,14 @@ void AddressOpener::readFile(const Candidate& candidate) {
     stage_ = Stage::looking;
     const QString path = QUrl(candidate.address).toLocalFile();
     QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
-        refuse(tr("%1 could not be read: %2")
-                   .arg(path, QFileInfo(path).isDir() ? tr("it is a folder") : file.errorString()));
+    // Only a file: a folder has no bytes, and reading a device or a pipe
+    // (/dev/stdin, a FIFO) could wait for ever.
+    if (QFileInfo(path).isDir() || (file.open(QIODevice::ReadOnly) && file.isSequential())) {
+        refuse(tr("%1 could not be read: %2").arg(path, tr("it is not a file")));
+        return;
+    }
+    if (!file.isOpen()) {
+        refuse(tr("%1 could not be read: %2").arg(path, file.errorString()));
         return;
     }
     const QByteArray bytes = file.read(static_cast<qint64>(kPlaylistMaxBytes) + 1);

@@ -757,8 +757,8 @@
         <translation>%1 okunamadı: %2</translation>
     </message>
     <message>
-        <source>it is a folder</source>
-        <translation>bu bir klasör</translation>
+        <source>it is not a file</source>
+        <translation>bu bir dosya değil</translation>
     </message>
     <message>
         <source>%1 is not a playlist (.pls, .m3u, .xspf or .asx); Orvento plays streams from http and https addresses.</source>

@@ -282,7 +282,11 @@ void PlaylistTest::opensAddresses_data() {
     QTest::newRow("a folder") << "file:"
                               << ""
                               << ""
-                              << "it is a folder";
+                              << "it is not a file";
+    QTest::newRow("a device") << "file:/dev/stdin"
+                              << ""
+                              << ""
+                              << "it is not a file";
 }
 
 void PlaylistTest::opensAddresses() {
@@ -351,9 +355,11 @@ void PlaylistTest::opensAddresses() {
     write("outer.m3u", "station.pls\n");
     write("tower.mp3", std::string("\xFF\xFB\x90\x00", 4));
 
-    const QString address = open.startsWith(QLatin1String("file:"))
-                                ? folder.filePath(open.mid(5))
-                                : QString::fromStdString(h.server.url(open.toStdString()));
+    const QString file = open.mid(5);
+    const QString address = !open.startsWith(QLatin1String("file:"))
+                                ? QString::fromStdString(h.server.url(open.toStdString()))
+                            : file.startsWith(QLatin1Char('/')) ? file
+                                                                : folder.filePath(file);
     QSignalSpy finished(&opener, &AddressOpener::finished);
     opener.open(address);
     QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 15000);
