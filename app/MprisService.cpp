@@ -41,8 +41,16 @@ class MprisRootAdaptor : public QDBusAbstractAdaptor {
     bool hasTrackList() const { return false; }
     QString identity() const { return QLatin1String(kIdentity); }
     QString desktopEntry() const { return QLatin1String(kApplicationId); }
-    QStringList supportedUriSchemes() const { return {}; }
-    QStringList supportedMimeTypes() const { return {}; }
+    QStringList supportedUriSchemes() const {
+        return {QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("file")};
+    }
+    QStringList supportedMimeTypes() const {
+        QStringList types;
+        for (std::string_view type : kPlaylistMediaTypes) {
+            types << QString::fromLatin1(type.data(), static_cast<qsizetype>(type.size()));
+        }
+        return types;
+    }
 
   public slots:
     void Raise() { emit service_.raiseRequested(); }
@@ -88,13 +96,13 @@ class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
     void Pause() { service_.pause(); }
     void PlayPause() { service_.playPause(); }
     void Stop() { service_.stop(); }
-    // Live streams: there is no next station, no seeking and no opening here;
-    // the previous one is the last transmission, said again.
+    // Live streams: there is no next station and no seeking; the previous one
+    // is the last transmission, said again.
     void Next() {}
     void Previous() { service_.previous(); }
     void Seek(qlonglong /*offset*/) {}
     void SetPosition(const QDBusObjectPath& /*trackId*/, qlonglong /*position*/) {}
-    void OpenUri(const QString& /*uri*/) {}
+    void OpenUri(const QString& uri) { service_.openUri(uri); }
 
   signals:
     void Seeked(qlonglong position);
@@ -245,6 +253,12 @@ void MprisService::stop() {
 
 void MprisService::previous() {
     controller_.replay().sayAgain();
+}
+
+void MprisService::openUri(const QString& uri) {
+    if (opener_ != nullptr) {
+        opener_->open(uri);
+    }
 }
 
 void MprisService::playPause() {

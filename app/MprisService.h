@@ -11,8 +11,9 @@
 //   PlayPause  presses; while Idle only with an address selected
 //   Previous   says again: plays the last transmission again, and steps
 //              further back while a replay plays (CanGoPrevious is true)
-//   Next, Seek, SetPosition, OpenUri: nothing (CanGoNext and CanSeek are
-//              false; no URI schemes offered)
+//   OpenUri    plays the address given with the opener (setOpener), as an
+//              address handed to `orvento` does
+//   Next, Seek, SetPosition: nothing (CanGoNext and CanSeek are false)
 //
 // The monitor (setMonitor), when it plays, is what the controls act on as
 // well: Play does nothing, Stop, Pause and PlayPause stop it (and the
@@ -38,7 +39,9 @@
 // Metadata and CanPlay whenever one of them changes.
 //
 // The root interface: Identity "Orvento", DesktopEntry naming the desktop
-// file (kApplicationId); Raise and Quit are passed on as raiseRequested and
+// file (kApplicationId), SupportedUriSchemes "http", "https" and "file" (a
+// file is a playlist), SupportedMimeTypes the playlists' (kPlaylistMediaTypes:
+// streams come by address, not as files); Raise and Quit are passed on as raiseRequested and
 // quitRequested (the application brings its window to the front, or closes
 // it as Ctrl+Q does).
 //
@@ -57,6 +60,7 @@
 #include <QVariantMap>
 #include <optional>
 
+#include "controller/AddressOpener.h"
 #include "controller/DiagnosticLog.h"
 #include "controller/MonitorController.h"
 #include "controller/PlaybackController.h"
@@ -83,6 +87,8 @@ class MprisService : public QObject {
 
     // The window's monitor, which outlives the service; null: none.
     void setMonitor(MonitorController* monitor);
+    // What OpenUri plays with (outlives the service); null: OpenUri does nothing.
+    void setOpener(AddressOpener* opener) { opener_ = opener; }
 
     // Offers the service on `bus`. False, after one log line, when the bus is
     // not connected or no name could be had.
@@ -100,6 +106,7 @@ class MprisService : public QObject {
     void stop();
     void playPause();
     void previous();
+    void openUri(const QString& uri);
 
   signals:
     void raiseRequested();
@@ -116,6 +123,7 @@ class MprisService : public QObject {
 
     PlaybackController& controller_;
     MonitorController* monitor_ = nullptr;
+    AddressOpener* opener_ = nullptr;
     const LogSink log_;
     std::optional<QDBusConnection> bus_;  // set while registered
     QString serviceName_;

@@ -1,8 +1,10 @@
 #include "app/OrventoAppDelegate.h"
 
 #include <QAction>
+#include <QDropEvent>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QMimeData>
 #include <QScreen>
 #include <algorithm>
 #include <cmath>
@@ -14,6 +16,54 @@ namespace {
 
 constexpr int kWindowMargin = 48;      // kept free of the screen's available height
 constexpr float kSilentGain = 0.001F;  // -60 dB, the quietest a feed plays
+
+// The address a drop carries: its first URL (a file as a file: URL), or its
+// text's first line.
+QString droppedAddress(const QMimeData* data) {
+    if (data == nullptr) {
+        return {};
+    }
+    if (data->hasUrls() && !data->urls().isEmpty()) {
+        return data->urls().constFirst().toString();
+    }
+    return data->hasText() ? data->text().section(QLatin1Char('\n'), 0, 0).trimmed() : QString();
+}
+
+// Drops on the window, opened.
+class WindowDrops : public QObject {
+  public:
+    WindowDrops(AddressOpener& opener, QObject* parent) : QObject(parent), opener_(opener) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                auto* drag = static_cast<QDropEvent*>(event);
+                if (!droppedAddress(drag->mimeData()).isEmpty()) {
+                    drag->acceptProposedAction();
+                    return true;
+                }
+                break;
+            }
+            case QEvent::Drop: {
+                auto* drop = static_cast<QDropEvent*>(event);
+                if (const QString address = droppedAddress(drop->mimeData()); !address.isEmpty()) {
+                    drop->acceptProposedAction();
+                    opener_.open(address);
+                    return true;
+                }
+                break;
+            }
+            default:
+                break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    AddressOpener& opener_;
+};
 
 }  // namespace
 
@@ -43,7 +93,10 @@ OrventoAppDelegate::OrventoAppDelegate(PelorinServices engine, ScreenServices se
             stationChannel_->setGainDb(20 * std::log10(std::max(gain, kSilentGain)));
         });
     }
+    opener_ = std::make_unique<AddressOpener>(*controller_, services.log);
     auto window = std::make_unique<QMainWindow>();
+    window->setAcceptDrops(true);
+    window->installEventFilter(new WindowDrops(*opener_, window.get()));
     auto* screen =
         new OrventoViewController(*controller_, *stations_, std::move(services), window.get());
     window->setWindowTitle(screen->windowTitle());

@@ -8,7 +8,8 @@
 // screen the window's content, shows the window (with the size and place it
 // had when it was last closed, kept in the settings), starts the screen's set-up
 // (whose downloads run in the background) and focuses the URL field.
-// Ctrl+Q closes the window.
+// Ctrl+Q closes the window. An address or a file dropped on the window (but
+// on its text fields, which take the text) is opened with the opener.
 //
 // With a mixer, every player of the window plays into a feed of it, so that
 // the window's station and the monitor's feeds share one output; the mixer
@@ -23,6 +24,7 @@
 #include <atomic>
 #include <memory>
 
+#include "controller/AddressOpener.h"
 #include "controller/MixerChannel.h"
 #include "controller/MonitorController.h"
 #include "controller/PlaybackController.h"
@@ -55,6 +57,8 @@ class OrventoAppDelegate {
     PlaybackController& controller() const { return *controller_; }
     // Ctrl+Q: closes the window.
     QAction* quitAction() const { return quitAction_; }
+    // Plays what is handed in from outside: arguments, OpenUri, drops.
+    AddressOpener& opener() const { return *opener_; }
     // The monitor of several stations; null without a mixer.
     MonitorController* monitor() const { return monitor_.get(); }
     // Stops the window's station and the monitor after a while; with a
@@ -67,6 +71,7 @@ class OrventoAppDelegate {
     const std::unique_ptr<PlaybackController> controller_;
     std::unique_ptr<MonitorController> monitor_;  // with a mixer
     std::unique_ptr<SleepTimer> sleepTimer_;
+    std::unique_ptr<AddressOpener> opener_;
     const std::unique_ptr<StationListModel> stations_ = std::make_unique<StationListModel>();
     std::unique_ptr<QMainWindow> window_;
     OrventoViewController* viewController_ = nullptr;

@@ -38,6 +38,16 @@ QString serverFromEnvironment(const char* variable, const char* buildDefault) {
     return value.isEmpty() ? QString::fromUtf8(buildDefault) : value;
 }
 
+// The first argument that is no option.
+QString addressArgument(const QStringList& arguments) {
+    for (const QString& argument : arguments.mid(1)) {
+        if (!argument.startsWith(QLatin1Char('-'))) {
+            return argument;
+        }
+    }
+    return {};
+}
+
 bool displayAvailable() {
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
            !qEnvironmentVariableIsEmpty("DISPLAY") ||
@@ -67,11 +77,16 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
     });
     QApplication::setApplicationName(QStringLiteral("Orvento"));
     QGuiApplication::setDesktopFileName(QLatin1String(kApplicationId));
-    // Before anything is built: a second start only raises the first's window.
+    // `orvento ADDRESS`: a stream's URL or a playlist, played at once, here
+    // or by the Orvento already running.
+    const QString address =
+        AddressOpener::absoluteAddress(addressArgument(QApplication::arguments()));
+    // Before anything is built: a second start only raises the first's
+    // window, or hands it its address.
     const QDBusConnection sessionBus = QDBusConnection::sessionBus();
     std::optional<SessionInstance> instance;
     if (!hooks.besideOthers) {
-        instance.emplace(sessionBus);
+        instance.emplace(sessionBus, address);
         if (instance->outcome() == SessionInstance::Outcome::handedOver) {
             return 0;
         }
@@ -121,6 +136,7 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
         // The media keys and the desktop's media controls.
         MprisService mpris(delegate.controller());
         mpris.setMonitor(delegate.monitor());
+        mpris.setOpener(&delegate.opener());
         // The tray, where there is one: closing the window may leave the
         // station playing there, so the end follows the tray's word rather
         // than the last window closed.
@@ -152,6 +168,9 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
         // After a suspend or a network change, a dropped station need not
         // wait out its backoff.
         const ResumeWatcher resumes(delegate.controller(), delegate.monitor());
+        if (!address.isEmpty()) {
+            QTimer::singleShot(0, &app, [&delegate, address] { delegate.opener().open(address); });
+        }
         if (hooks.launched) {
             QTimer::singleShot(0, &app, [&] { hooks.launched(delegate); });
         }

@@ -1,5 +1,6 @@
 // The application's start-up and run, as main() does it: the Qt application
-// (given the process arguments, which our code does not read), the look, the
+// (given the process arguments: the first that is no option is an address or
+// a playlist file to play at once, `orvento [URL or FILE]`), the look, the
 // translation for the system's language, the services the screen and its
 // players run on (the servers it fetches from, the desktop's idle timer), the
 // delegate, the event loop, and an orderly end.

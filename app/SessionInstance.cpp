@@ -10,10 +10,12 @@
 
 #include "app/ApplicationId.h"
 #include "app/MprisService.h"
+#include "controller/StatusTexts.h"
 
 namespace orvento {
 
-SessionInstance::SessionInstance(const QDBusConnection& bus, LogSink sink) : log_(std::move(sink)) {
+SessionInstance::SessionInstance(const QDBusConnection& bus, const QString& address, LogSink sink)
+    : log_(std::move(sink)) {
     if (!bus.isConnected()) {
         log(QStringLiteral("session: no D-Bus session bus (%1): a second start of Orvento will "
                            "open a window of its own, and the media keys will not reach this one")
@@ -30,10 +32,15 @@ SessionInstance::SessionInstance(const QDBusConnection& bus, LogSink sink) : log
         return;
     }
     const uint holder = bus.interface()->servicePid(name).value();
-    const QString error = handOver(bus);
+    const QString error = handOver(bus, address);
     if (error.isEmpty()) {
-        log(QStringLiteral("session: Orvento runs already (process %1): its window was raised")
-                .arg(holder));
+        log(address.isEmpty()
+                ? QStringLiteral(
+                      "session: Orvento runs already (process %1): its window was raised")
+                      .arg(holder)
+                : QStringLiteral("session: Orvento runs already (process %1): it opens %2")
+                      .arg(holder)
+                      .arg(logField(withoutPassword(address))));
         outcome_ = Outcome::handedOver;
         return;
     }
@@ -50,7 +57,7 @@ SessionInstance::~SessionInstance() {
     }
 }
 
-QString SessionInstance::handOver(const QDBusConnection& bus) {
+QString SessionInstance::handOver(const QDBusConnection& bus, const QString& address) {
     const QString mpris = QLatin1String(MprisService::kServiceName);
     const QDeadlineTimer deadline(kHandOverTimeout);
     if (!bus.interface()->isServiceRegistered(mpris).value()) {
@@ -65,11 +72,19 @@ QString SessionInstance::handOver(const QDBusConnection& bus) {
             loop.exec();
         }
     }
-    const QDBusMessage raise = QDBusMessage::createMethodCall(
-        mpris, QLatin1String(MprisService::kObjectPath),
-        QLatin1String(MprisService::kRootInterface), QStringLiteral("Raise"));
+    QDBusMessage request =
+        address.isEmpty()
+            ? QDBusMessage::createMethodCall(mpris, QLatin1String(MprisService::kObjectPath),
+                                             QLatin1String(MprisService::kRootInterface),
+                                             QStringLiteral("Raise"))
+            : QDBusMessage::createMethodCall(mpris, QLatin1String(MprisService::kObjectPath),
+                                             QLatin1String(MprisService::kPlayerInterface),
+                                             QStringLiteral("OpenUri"));
+    if (!address.isEmpty()) {
+        request << address;
+    }
     const QDBusMessage reply = bus.call(
-        raise, QDBus::Block, static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+        request, QDBus::Block, static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
     if (reply.type() == QDBusMessage::ReplyMessage) {
         return {};
     }

@@ -7,8 +7,9 @@
 // one gets it and holds it while its SessionInstance lives. A start that
 // does not get it waits for the running Orvento's MPRIS service (up to
 // kHandOverTimeout: it may still be starting) and hands its request over as
-// an MPRIS call, Raise on the root interface; a start given an address would
-// hand it over the same way, as OpenUri on the player interface. Then it ends.
+// an MPRIS call: a start given an address (`orvento URL`, `orvento FILE`)
+// calls OpenUri with it on the player interface, so that the running window
+// plays it; one without calls Raise on the root interface. Then it ends.
 //
 // Without a session bus it says so in one log line and the start runs as a
 // window of its own, as does a start whose request the running one did not
@@ -38,8 +39,11 @@ class SessionInstance {
     static constexpr std::chrono::milliseconds kHandOverTimeout{700};
 
     // Claims the name on `bus` and, when another start holds it, hands the
-    // request over. `log`: where its lines go (empty: standard error).
-    explicit SessionInstance(const QDBusConnection& bus, LogSink sink = {});
+    // request over: `address` (absolute: a URL, or a file as a file: URL),
+    // or, when it is empty, a raise. `log`: where its lines go (empty:
+    // standard error).
+    explicit SessionInstance(const QDBusConnection& bus, const QString& address = {},
+                             LogSink sink = {});
     // Gives the name back.
     ~SessionInstance();
     SessionInstance(const SessionInstance&) = delete;
@@ -48,9 +52,9 @@ class SessionInstance {
     Outcome outcome() const { return outcome_; }
 
   private:
-    // Raise on the running Orvento's MPRIS service, once it is there; the
-    // bus's error, or empty when it was taken.
-    QString handOver(const QDBusConnection& bus);
+    // OpenUri(address) or Raise on the running Orvento's MPRIS service, once
+    // it is there; the bus's error, or empty when it was taken.
+    QString handOver(const QDBusConnection& bus, const QString& address);
     void log(const QString& text) const;
 
     const LogSink log_;

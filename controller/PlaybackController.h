@@ -152,6 +152,9 @@ class PlaybackController : public QObject, public PelorinObserver {
     PlayState playState() const { return playState_; }
     // The station the current attempt plays; empty while Idle.
     Station stationOn() const;
+    // Whether the station on has played audio in this press (a drop since
+    // may be bringing it back).
+    bool heard() const { return playState_ != PlayState::Idle && attempt_.heard; }
     // Players created so far.
     quint64 attempts() const { return attempt_.generation; }
     const QString& statusText() const { return statusText_; }

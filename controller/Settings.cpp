@@ -83,6 +83,14 @@ void Settings::setStationList(const char* key, const QList<Station>& stations) {
     written(key);
 }
 
+QList<Station> Settings::ownStations() const {
+    return stationList(kOwnStationsKey);
+}
+
+void Settings::setOwnStations(const QList<Station>& stations) {
+    setStationList(kOwnStationsKey, stations);
+}
+
 QList<Station> Settings::favourites() const {
     return stationList(kFavouritesKey);
 }

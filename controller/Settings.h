@@ -36,6 +36,8 @@ class Settings : public QObject {
   public:
     // Stations starred by the user, in the order starred.
     static constexpr const char* kFavouritesKey = "stations/favourites";
+    // The user's own stations (a name and an address each), in the order added.
+    static constexpr const char* kOwnStationsKey = "stations/own";
     // Stations played, the latest first.
     static constexpr const char* kRecentKey = "stations/recent";
     // The station played last, selected at start.
@@ -94,6 +96,8 @@ class Settings : public QObject {
 
     QList<Station> favourites() const;
     void setFavourites(const QList<Station>& stations);
+    QList<Station> ownStations() const;
+    void setOwnStations(const QList<Station>& stations);
     QList<Station> recentStations() const;
     void setRecentStations(const QList<Station>& stations);
     std::optional<Station> lastStation() const;

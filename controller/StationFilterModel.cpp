@@ -63,7 +63,8 @@ void StationFilterModel::filter() {
     for (int row = 0; row < count; ++row) {
         const bool inScope = scope_ == Scope::all ||
                              (scope_ == Scope::favourites && stations_->isFavourite(row)) ||
-                             (scope_ == Scope::recent && stations_->recentRank(row) >= 0);
+                             (scope_ == Scope::recent && stations_->recentRank(row) >= 0) ||
+                             (scope_ == Scope::mine && stations_->isOwn(row));
         if (inScope && query_.matches(stations_->searchKey(row))) {
             rows_.push_back(row);
         }

@@ -47,25 +47,33 @@ void StationListModel::setRecent(const QList<Station>& recent) {
     markRows(true);
 }
 
+void StationListModel::setOwn(const QSet<Station>& own) {
+    ownStations_ = own;
+    markRows(true);
+}
+
 void StationListModel::markRows(bool announce) {
     const std::size_t rows = static_cast<std::size_t>(stations_.size());
     favourite_.resize(rows);
     recentRank_.resize(rows);
+    own_.resize(rows);
     int first = -1;
     int last = -1;
     for (std::size_t row = 0; row < rows; ++row) {
         const Station& station = stations_[static_cast<qsizetype>(row)];
         const bool favourite = favourites_.contains(station);
         const int rank = recent_.value(station, -1);
-        if (favourite != favourite_[row] || rank != recentRank_[row]) {
+        const bool own = ownStations_.contains(station);
+        if (favourite != favourite_[row] || rank != recentRank_[row] || own != own_[row]) {
             first = first < 0 ? static_cast<int>(row) : first;
             last = static_cast<int>(row);
         }
         favourite_[row] = favourite;
         recentRank_[row] = rank;
+        own_[row] = own;
     }
     if (announce && first >= 0) {
-        emit dataChanged(index(first), index(last), {FavouriteRole, RecentRole});
+        emit dataChanged(index(first), index(last), {FavouriteRole, RecentRole, OwnRole});
     }
 }
 
@@ -87,6 +95,8 @@ QVariant StationListModel::data(const QModelIndex& index, int role) const {
             return station.url;
         case FavouriteRole:
             return isFavourite(index.row());
+        case OwnRole:
+            return isOwn(index.row());
         case RecentRole:
             return recentRank(index.row());
         default:
@@ -95,11 +105,8 @@ QVariant StationListModel::data(const QModelIndex& index, int role) const {
 }
 
 QHash<int, QByteArray> StationListModel::roleNames() const {
-    return {{Qt::DisplayRole, "display"},
-            {NameRole, "name"},
-            {UrlRole, "url"},
-            {FavouriteRole, "favourite"},
-            {RecentRole, "recent"}};
+    return {{Qt::DisplayRole, "display"}, {NameRole, "name"}, {UrlRole, "url"},
+            {FavouriteRole, "favourite"}, {OwnRole, "own"},   {RecentRole, "recent"}};
 }
 
 }  // namespace orvento

@@ -7,7 +7,8 @@
 // characters, a megabyte of text), NameRole the name as the catalogue gave
 // it, UrlRole its stream URL as the catalogue gave it, FavouriteRole whether
 // the user starred it, RecentRole its place among the stations played last (0
-// the latest; -1 when not among them). Names and URLs are plain text from
+// the latest; -1 when not among them), OwnRole whether it is one of the
+// user's own stations. Names and URLs are plain text from
 // outside: a view shows them as text, never as markup.
 //
 // Each row's search key (searchKey) is made when the rows are set, so that a
@@ -32,7 +33,7 @@ class StationListModel : public QAbstractListModel {
     Q_OBJECT
 
   public:
-    enum Role { NameRole = Qt::UserRole + 1, UrlRole, FavouriteRole, RecentRole };
+    enum Role { NameRole = Qt::UserRole + 1, UrlRole, FavouriteRole, RecentRole, OwnRole };
 
     explicit StationListModel(QObject* parent = nullptr);
 
@@ -49,10 +50,12 @@ class StationListModel : public QAbstractListModel {
     // latest first. Rows that change say so (dataChanged).
     void setFavourites(const QSet<Station>& favourites);
     void setRecent(const QList<Station>& recent);
+    void setOwn(const QSet<Station>& own);
     // Row `row`'s search key and marks; the row must exist.
     const QString& searchKey(int row) const { return keys_[static_cast<std::size_t>(row)]; }
     bool isFavourite(int row) const { return favourite_[static_cast<std::size_t>(row)]; }
     int recentRank(int row) const { return recentRank_[static_cast<std::size_t>(row)]; }
+    bool isOwn(int row) const { return own_[static_cast<std::size_t>(row)]; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -68,6 +71,8 @@ class StationListModel : public QAbstractListModel {
     QHash<Station, int> recent_;   // station -> rank
     std::vector<bool> favourite_;  // a row each
     std::vector<int> recentRank_;  // a row each
+    QSet<Station> ownStations_;
+    std::vector<bool> own_;  // a row each
 };
 
 }  // namespace orvento

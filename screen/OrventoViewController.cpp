@@ -15,6 +15,7 @@
 #include "controller/WeatherReport.h"
 #include "controller/WeatherTexts.h"
 #include "screen/PlayerSettingsDialog.h"
+#include "screen/StationDialog.h"
 
 namespace orvento {
 namespace {
@@ -148,6 +149,13 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
     });
     connect(stationBrowser, &StationBrowser::favouriteToggled, this,
             [this](int row) { memory_.toggleFavourite(stations_.station(row)); });
+    connect(stationBrowser, &StationBrowser::addRequested, this, [this] { openStationDialog({}); });
+    connect(stationBrowser, &StationBrowser::renameRequested, this,
+            [this](int row) { openStationDialog(stations_.station(row)); });
+    connect(stationBrowser, &StationBrowser::removeRequested, this,
+            [this](int row) { memory_.removeOwnStation(stations_.station(row)); });
+    connect(&memory_, &StationMemory::rememberedChanged, this,
+            [this] { showStations(catalogueStations_); });
     // The open browser takes the bottom card's room: a list of thousands
     // needs it more than the weather does meanwhile.
     connect(stationBrowser, &StationBrowser::openChanged, this, [this](bool open) {
@@ -216,6 +224,8 @@ void OrventoViewController::createMenu() {
                      QKeySequence::Find, &OrventoViewController::openSearch);
     reloadAction = add(QT_TRANSLATE_NOOP("OrventoViewController", "&Reload stations"),
                        QKeySequence(Qt::Key_F5), &OrventoViewController::reloadStations);
+    addStationAction = add(QT_TRANSLATE_NOOP("OrventoViewController", "&Add station\u2026"),
+                           QKeySequence(Qt::CTRL | Qt::Key_N), [this] { openStationDialog({}); });
     refreshWeatherAction = add(QT_TRANSLATE_NOOP("OrventoViewController", "Refresh the &weather"),
                                QKeySequence(Qt::CTRL | Qt::Key_R), [this] { weather_.fetch(); });
     menu->addSeparator();
@@ -392,7 +402,7 @@ void OrventoViewController::log(const QString& text) const {
 // ---- Set-up
 
 void OrventoViewController::viewDidLoad() {
-    stations_.setStations({});
+    showStations({});
     controller_.setStatusText(loadingText());
     lastStationRestored_ = memory_.restoreLastStation();
     catalogue_ = downloadCatalogue([this](const std::optional<CatalogueDownload>& read) {
@@ -473,8 +483,8 @@ void OrventoViewController::applyCatalogue(const std::optional<CatalogueDownload
     if (!stations.isEmpty() && !textField->isModified() && !lastStationRestored_) {
         controller_.chooseStation(stations.front());
     }
-    stations_.setStations(stations);
-    selectButton->setEnabled(!stations.isEmpty());
+    showStations(stations);
+    selectButton->setEnabled(stations_.rowCount() > 0);
     // Playback's news, once there is any, is worth more than set-up's.
     if (controller_.attempts() == 0) {
         controller_.setStatusText(catalogueText(outcome, serverName(services_.catalogueBaseUrl)));
@@ -496,11 +506,39 @@ void OrventoViewController::applyReload(const std::optional<CatalogueDownload>& 
     logCatalogue(read);
     const CatalogueOutcome outcome = read ? read->outcome : CatalogueOutcome::failed;
     if (outcome == CatalogueOutcome::loaded) {
-        stations_.setStations(read->catalogue.stations);
+        showStations(read->catalogue.stations);
         selectButton->setEnabled(true);
     }
     controller_.setStatusText(reloadText(outcome, serverName(services_.catalogueBaseUrl),
                                          read ? read->error : QString(), stations_.rowCount()));
+}
+
+void OrventoViewController::showStations(const QList<Station>& catalogue) {
+    catalogueStations_ = catalogue;
+    // The stations remembered that the catalogue lacks come after it: a
+    // favourite is there when the list it came from is gone.
+    const QList<Station> rows = catalogue + memory_.stationsBeyond(catalogue);
+    if (rows != stations_.stations()) {
+        stations_.setStations(rows);
+    }
+    if (!rows.isEmpty()) {
+        selectButton->setEnabled(true);
+    }
+}
+
+void OrventoViewController::openStationDialog(const Station& changed) {
+    auto* dialog = new StationDialog(changed, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog, changed] {
+        const Station station = dialog->station();
+        const bool done = changed.url.isEmpty() ? memory_.addOwnStation(station)
+                                                : memory_.changeOwnStation(changed, station);
+        if (!done) {
+            controller_.setStatusText(translate(QT_TRANSLATE_NOOP(
+                "OrventoViewController", "That station is among your own already.")));
+        }
+    });
+    dialog->open();
 }
 
 void OrventoViewController::addressChanged(const QString& text) {

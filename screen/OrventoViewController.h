@@ -200,6 +200,7 @@ class OrventoViewController : public QWidget {
     // The menu's actions; their shortcuts work anywhere in the window.
     QAction* findAction = nullptr;             // Ctrl+F
     QAction* reloadAction = nullptr;           // F5
+    QAction* addStationAction = nullptr;       // Ctrl+N
     QAction* refreshWeatherAction = nullptr;   // Ctrl+R
     QAction* playLastAtStartAction = nullptr;  // checkable: the setting
     QAction* settingsAction = nullptr;         // opens the player's settings
@@ -237,6 +238,10 @@ class OrventoViewController : public QWidget {
     void showStatusLine();
     void openSettings();
     void addressChanged(const QString& text);
+    // The catalogue's stations, then those remembered that it lacks.
+    void showStations(const QList<Station>& catalogue);
+    // Adds a station of one's own (`changed` empty) or changes `changed`.
+    void openStationDialog(const Station& changed);
     void showSelectedStation();
     void pickerRowChosen(const QModelIndex& index);
     void openPicker();
@@ -265,6 +270,7 @@ class OrventoViewController : public QWidget {
     bool weatherApplied_ = false;
     bool lastStationRestored_ = false;
     std::unique_ptr<BackgroundDownload> reload_;  // a reload under way
+    QList<Station> catalogueStations_;            // as last loaded
     bool playAfterStop_ = false;
 
     QLabel* _timerLabel = nullptr;

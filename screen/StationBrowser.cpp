@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QToolButton>
+#include <QMenu>
 #include <QVBoxLayout>
 
 #include "controller/StatusTexts.h"
@@ -58,8 +58,9 @@ StationBrowser::StationBrowser(QWidget* parent) : QWidget(parent) {
         QT_TRANSLATE_NOOP("OrventoViewController", "All"),
         QT_TRANSLATE_NOOP("OrventoViewController", "\u2605 Favourites"),
         QT_TRANSLATE_NOOP("OrventoViewController", "Recent"),
+        QT_TRANSLATE_NOOP("OrventoViewController", "My stations"),
     };
-    for (int scope = 0; scope < 3; ++scope) {
+    for (int scope = 0; scope < 4; ++scope) {
         auto* button = new QToolButton(this);
         button->setObjectName(QStringLiteral("scopeButton"));
         button->setText(translate(kScopeNames[scope]));
@@ -69,6 +70,11 @@ StationBrowser::StationBrowser(QWidget* parent) : QWidget(parent) {
         scopeRow->addWidget(button);
     }
     scopeRow->addStretch();
+    add_ = new QToolButton(this);
+    add_->setObjectName(QStringLiteral("addStationButton"));
+    add_->setText(translate(QT_TRANSLATE_NOOP("OrventoViewController", "Add station\u2026")));
+    scopeRow->addWidget(add_);
+    connect(add_, &QToolButton::clicked, this, &StationBrowser::addRequested);
     empty_ = new QLabel(this);
     empty_->setObjectName(QStringLiteral("emptyLabel"));
     empty_->setTextFormat(Qt::PlainText);
@@ -100,7 +106,10 @@ StationBrowser::StationBrowser(QWidget* parent) : QWidget(parent) {
     layout->addWidget(empty_);
     layout->addWidget(list_);
     setTabOrder(search_, scopes_.button(0));
-    setTabOrder(scopes_.button(2), list_);
+    setTabOrder(scopes_.button(3), add_);
+    setTabOrder(add_, list_);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QWidget::customContextMenuRequested, this, &StationBrowser::showRowMenu);
 
     connect(search_, &QLineEdit::textChanged, &filter_, &StationFilterModel::setQuery);
     connect(&scopes_, &QButtonGroup::idClicked, this,
@@ -145,6 +154,10 @@ void StationBrowser::rowsChanged() {
     if (none && filter_.scope() == Scope::favourites) {
         empty_->setText(translate(QT_TRANSLATE_NOOP(
             "OrventoViewController", "No favourites here. Star a station with \u2606 or Space.")));
+    } else if (none && filter_.scope() == Scope::mine) {
+        empty_->setText(translate(
+            QT_TRANSLATE_NOOP("OrventoViewController",
+                              "No station of your own yet: \"Add station\u2026\" adds one.")));
     } else if (none && filter_.scope() == Scope::recent) {
         empty_->setText(
             translate(QT_TRANSLATE_NOOP("OrventoViewController", "No station played here yet.")));
@@ -212,6 +225,14 @@ bool StationBrowser::listKey(QKeyEvent* event) {
         emit favouriteToggled(stationRow(current));
         return true;
     }
+    if ((event->key() == Qt::Key_F2 || event->key() == Qt::Key_Delete) && ownRow(current) >= 0) {
+        if (event->key() == Qt::Key_F2) {
+            emit renameRequested(ownRow(current));
+        } else {
+            emit removeRequested(ownRow(current));
+        }
+        return true;
+    }
     if (event->key() == Qt::Key_Up && (!current.isValid() || current.row() == 0)) {
         search_->setFocus(Qt::OtherFocusReason);
         return true;
@@ -227,6 +248,24 @@ bool StationBrowser::listKey(QKeyEvent* event) {
         return true;
     }
     return false;
+}
+
+int StationBrowser::ownRow(const QModelIndex& index) const {
+    return index.isValid() && index.data(StationListModel::OwnRole).toBool() ? stationRow(index)
+                                                                             : -1;
+}
+
+void StationBrowser::showRowMenu(const QPoint& at) {
+    const int row = ownRow(list_->indexAt(at));
+    if (row < 0) {
+        return;
+    }
+    QMenu menu(this);
+    connect(menu.addAction(translate(QT_TRANSLATE_NOOP("OrventoViewController", "Rename\u2026"))),
+            &QAction::triggered, this, [this, row] { emit renameRequested(row); });
+    connect(menu.addAction(translate(QT_TRANSLATE_NOOP("OrventoViewController", "Remove"))),
+            &QAction::triggered, this, [this, row] { emit removeRequested(row); });
+    menu.exec(list_->viewport()->mapToGlobal(at));
 }
 
 bool StationBrowser::starClick(QMouseEvent* event) {

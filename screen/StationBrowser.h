@@ -1,6 +1,7 @@
 // StationBrowser: the station list with its search: a search field, the
-// scopes (every station, the favourites, the stations played last) and the
-// list itself (the screen's picker), each row with its star.
+// scopes (every station, the favourites, the stations played last, the
+// user's own), the "Add station…" button and the list itself (the screen's
+// picker), each row with its star.
 //
 // The browser shows and hides with its list: the screen's select control
 // hides and shows the list, and the search and scopes go with it
@@ -11,9 +12,10 @@
 // match (firstMatchChosen); Down goes to the list; Escape clears the field,
 // or, when it is empty, asks to close (closeRequested). In the list: typing a
 // character goes on in the search field; Up on the first row goes back to
-// it; Space toggles the current row's star. A click on a star toggles it
-// without choosing the row. Return, Enter and Escape on the list are the
-// screen's.
+// it; Space toggles the current row's star; F2 asks to rename the current
+// row and Delete to remove it, when it is one of the user's own (as their
+// context menu does). A click on a star toggles it without choosing the row. Return, Enter and
+// Escape on the list are the screen's.
 //
 // Rows are shown as one line each whatever their names hold. The list's
 // model stacks the catalogue's StationListModel, the search's
@@ -28,6 +30,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QToolButton>
 #include <QWidget>
 
 #include "controller/StationFilterModel.h"
@@ -62,6 +65,10 @@ class StationBrowser : public QWidget {
     void openChanged(bool open);
     void firstMatchChosen(int stationRow);
     void favouriteToggled(int stationRow);
+    // "Add station…"; renaming and removing an own station (by station row).
+    void addRequested();
+    void renameRequested(int stationRow);
+    void removeRequested(int stationRow);
     void closeRequested();
 
   protected:
@@ -71,11 +78,15 @@ class StationBrowser : public QWidget {
     bool searchKey(QKeyEvent* event);
     bool listKey(QKeyEvent* event);
     bool starClick(QMouseEvent* event);
+    void showRowMenu(const QPoint& at);
+    // The station row of `index` when it is one of the user's own; else -1.
+    int ownRow(const QModelIndex& index) const;
     void rowsChanged();
 
     QLineEdit* search_ = nullptr;
     QButtonGroup scopes_;
     QLabel* empty_ = nullptr;  // says why the list is empty
+    QToolButton* add_ = nullptr;
     QListView* list_ = nullptr;
     StationFilterModel filter_;
     QIdentityProxyModel* rows_ = nullptr;  // over filter_; tooltips and accessible names

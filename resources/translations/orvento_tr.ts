@@ -686,6 +686,50 @@
         <source>Let the last &amp;transmission finish</source>
         <translation>Son &amp;iletim bitsin</translation>
     </message>
+    <message>
+        <source>My stations</source>
+        <translation>İstasyonlarım</translation>
+    </message>
+    <message>
+        <source>Add station…</source>
+        <translation>İstasyon ekle…</translation>
+    </message>
+    <message>
+        <source>No station of your own yet: &quot;Add station…&quot; adds one.</source>
+        <translation>Henüz kendi istasyonunuz yok: “İstasyon ekle…” ile ekleyebilirsiniz.</translation>
+    </message>
+    <message>
+        <source>Rename…</source>
+        <translation>Yeniden adlandır…</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Kaldır</translation>
+    </message>
+    <message>
+        <source>Add station</source>
+        <translation>İstasyon ekle</translation>
+    </message>
+    <message>
+        <source>Rename station</source>
+        <translation>İstasyonu yeniden adlandır</translation>
+    </message>
+    <message>
+        <source>&amp;Name:</source>
+        <translation>&amp;Ad:</translation>
+    </message>
+    <message>
+        <source>&amp;Address:</source>
+        <translation>A&amp;dres:</translation>
+    </message>
+    <message>
+        <source>&amp;Add station…</source>
+        <translation>İstasyon e&amp;kle…</translation>
+    </message>
+    <message>
+        <source>That station is among your own already.</source>
+        <translation>Bu istasyon zaten kendi istasyonlarınız arasında.</translation>
+    </message>
 </context>
 <context>
     <name>PlayerSettingsDialog</name>
@@ -740,6 +784,61 @@
     <message>
         <source>A recording &amp;stopped (disk full)</source>
         <translation>Durdurulan &amp;kayıt (disk dolu)</translation>
+    </message>
+</context>
+<context>
+    <name>orvento::AddressOpener</name>
+    <message>
+        <source>Opening %1…</source>
+        <translation>%1 açılıyor…</translation>
+    </message>
+    <message>
+        <source>%1 is not played: a playlist from the network may not open files of this computer.</source>
+        <translation>%1 çalınmadı: ağdan gelen bir çalma listesi bu bilgisayarın dosyalarını açamaz.</translation>
+    </message>
+    <message>
+        <source>%1 is not played: Orvento plays http and https addresses and playlist files.</source>
+        <translation>%1 çalınmadı: Orvento http ve https adreslerini ve çalma listesi dosyalarını çalar.</translation>
+    </message>
+    <message>
+        <source>%1 could not be read: %2</source>
+        <translation>%1 okunamadı: %2</translation>
+    </message>
+    <message>
+        <source>it is not a file</source>
+        <translation>bu bir dosya değil</translation>
+    </message>
+    <message>
+        <source>%1 is not a playlist (.pls, .m3u, .xspf or .asx); Orvento plays streams from http and https addresses.</source>
+        <translation>%1 bir çalma listesi değil (.pls, .m3u, .xspf ya da .asx); Orvento yayınları http ve https adreslerinden çalar.</translation>
+    </message>
+    <message>
+        <source>The playlist %1 is larger than 1 MiB.</source>
+        <translation>%1 çalma listesi 1 MiB’tan büyük.</translation>
+    </message>
+    <message>
+        <source>The playlist %1 is inside playlists more than %2 deep.</source>
+        <translation>%1 çalma listesi, %2 düzeyden daha derin iç içe listelerin içinde.</translation>
+    </message>
+    <message>
+        <source>The playlist %1 lists itself.</source>
+        <translation>%1 çalma listesi kendini listeliyor.</translation>
+    </message>
+    <message>
+        <source>The playlist %1 lists no station.</source>
+        <translation>%1 çalma listesinde hiç istasyon yok.</translation>
+    </message>
+    <message>
+        <source>%1 is no playlist: it is not text.</source>
+        <translation>%1 bir çalma listesi değil: metin değil.</translation>
+    </message>
+    <message>
+        <source>The playlist %1 lists more than %2 entries.</source>
+        <translation>%1 çalma listesinde %2 kayıttan fazlası var.</translation>
+    </message>
+    <message>
+        <source>%1 is an HLS stream (an .m3u8 of segments), which Orvento does not play.</source>
+        <translation>%1 bir HLS yayını (parçalardan oluşan bir .m3u8); Orvento bunu çalmaz.</translation>
     </message>
 </context>
 <context>

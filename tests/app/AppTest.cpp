@@ -10,6 +10,8 @@
 #include <QDBusInterface>
 #include <QDBusObjectPath>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QMimeData>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -33,6 +35,8 @@ class AppTest : public QObject {
     void theProgramEndsInOrder();
     void aSecondStartRaisesTheFirst();
     void withoutASessionBusItRunsAlone();
+    void theProgramPlaysWhatItIsHanded();
+    void dropsOnTheWindowAreOpened();
 };
 
 namespace {
@@ -254,6 +258,87 @@ void AppTest::theProgramEndsInOrder() {
     QCOMPARE(app.readAllStandardOutput(), QByteArray());
 }
 
+void AppTest::theProgramPlaysWhatItIsHanded() {
+    loopback::LoopbackServer server;
+    server.setScript("/tower.mp3", liveStation());
+    server.setScript("/approach.mp3", liveStation());
+    server.setScript(
+        "/ground.pls",
+        loopback::Script::fixed("[playlist]\nFile1=tower.mp3\nTitle1=Ground\n", "audio/x-scpls"));
+    const QTemporaryDir folder;
+    const auto write = [&folder](const char* name, const std::string& text) {
+        QFile file(folder.filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text.c_str());
+    };
+    write("station.pls", "[playlist]\nFile1=" + server.url("/tower.mp3") + "\nTitle1=Tower\n");
+    write("other.m3u", "#EXTM3U\n#PLAYLIST:Approach\n" + server.url("/approach.mp3") + "\n");
+
+    const loopback::UnansweredPort unanswered;
+    QProcess app;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.path());
+    environment.insert(QStringLiteral("ORVENTO_CATALOGUE_URL"),
+                       QString::fromStdString(unanswered.url("")));
+    environment.insert(QStringLiteral("ORVENTO_WEATHER_URL"),
+                       QString::fromStdString(unanswered.url("")));
+    app.setProcessEnvironment(environment);
+    // A relative path, from the program's working folder.
+    app.setWorkingDirectory(folder.path());
+    app.start(QStringLiteral(ORVENTO_APP_PATH), {QStringLiteral("station.pls")});
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        bus.interface()->isServiceRegistered(QLatin1String(MprisService::kServiceName)), 15000);
+    QDBusInterface root(QLatin1String(MprisService::kServiceName),
+                        QLatin1String(MprisService::kObjectPath),
+                        QLatin1String(MprisService::kRootInterface), bus);
+    QDBusInterface player(QLatin1String(MprisService::kServiceName),
+                          QLatin1String(MprisService::kObjectPath),
+                          QLatin1String(MprisService::kPlayerInterface), bus);
+    const auto title = [&player] {
+        return player.property("Metadata").toMap().value("xesam:title").toString();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(player.property("Position").toLongLong() > 0, 15000);
+    QCOMPARE(title(), QStringLiteral("Tower"));
+
+    // A second start hands its playlist over (OpenUri) and ends at once; the
+    // first window plays it.
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    second.setWorkingDirectory(folder.path());
+    QElapsedTimer started;
+    started.start();
+    second.start(QStringLiteral(ORVENTO_APP_PATH), {QStringLiteral("other.m3u")});
+    QVERIFY(second.waitForFinished(5000));
+    QVERIFY2(started.elapsed() < 1000, qPrintable(QString::number(started.elapsed())));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Approach"), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(player.property("Position").toLongLong() > 0, 15000);
+
+    // OpenUri plays what it is given: here a playlist by its Content-Type.
+    player.call(QStringLiteral("OpenUri"), QString::fromStdString(server.url("/ground.pls")));
+    QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Ground"), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(player.property("Position").toLongLong() > 0, 15000);
+    QCOMPARE(player.property("PlaybackStatus").toString(), QStringLiteral("Playing"));
+
+    // What the service says it opens is what the desktop entry declares.
+    QCOMPARE(root.property("SupportedUriSchemes").toStringList(),
+             (QStringList{"http", "https", "file"}));
+    QFile entry(qEnvironmentVariable("ORVENTO_SOURCE_DIR") +
+                QStringLiteral("/data/org.orvento.Orvento.desktop"));
+    QVERIFY(entry.open(QIODevice::ReadOnly));
+    const QString declared = QString::fromUtf8(entry.readAll());
+    QVERIFY(declared.contains(QLatin1String("\nExec=orvento %U\n")));
+    const QRegularExpression mimeLine(QStringLiteral("\nMimeType=([^\n]*);\n"));
+    QCOMPARE(root.property("SupportedMimeTypes").toStringList(),
+             mimeLine.match(declared).captured(1).split(QLatin1Char(';')));
+
+    root.call(QStringLiteral("Quit"));
+    QVERIFY(app.waitForFinished(5000));
+    QCOMPARE(app.exitCode(), 0);
+}
+
 // A second start, beside a running Orvento on the same session bus: it
 // raises the first's window and ends at once; the first keeps the MPRIS
 // name, and no second name appears.
@@ -328,6 +413,48 @@ void AppTest::withoutASessionBusItRunsAlone() {
     QCOMPARE(kill(static_cast<pid_t>(app.processId()), SIGTERM), 0);
     QVERIFY(app.waitForFinished(5000));
     QCOMPARE(app.exitCode(), 0);
+}
+
+void AppTest::dropsOnTheWindowAreOpened() {
+    const loopback::UnansweredPort unanswered;
+    ControllerHarness h;
+    h.server.setScript("/tower.mp3", liveStation());
+    h.server.setScript("/tower.pls", loopback::Script::fixed("[playlist]\nFile1=tower.mp3\n"
+                                                             "Title1=Dropped tower\n"));
+    ScreenServices services;
+    services.catalogueBaseUrl = services.weatherBaseUrl =
+        QString::fromStdString(unanswered.url(""));
+    PelorinServices engine;
+    engine.platform = nullOutputPlatform();
+    engine.workers = &h.workers;
+    OrventoAppDelegate delegate(engine, services);
+    delegate.applicationDidFinishLaunching();
+    QMainWindow& window = *delegate.window();
+    PlaybackController& c = delegate.controller();
+    const auto drop = [&window](QMimeData* data) {
+        const QPoint at(window.width() / 2, window.height() - 4);
+        QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent dropped(QPointF(at), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &dropped);
+        QVERIFY(dropped.isAccepted());
+    };
+    QMimeData link;
+    link.setUrls({QUrl(h.url("/tower.pls"))});
+    drop(&link);
+    QTRY_VERIFY_WITH_TIMEOUT(c.heard(), 15000);
+    QCOMPARE(c.stationOn().name, QStringLiteral("Dropped tower"));
+
+    // A file that cannot be read: said, and the station plays on.
+    QMimeData unreadable;
+    unreadable.setUrls({QUrl::fromLocalFile(QStringLiteral("/nonexistent/orvento/station.pls"))});
+    drop(&unreadable);
+    QTRY_VERIFY_WITH_TIMEOUT(c.statusText().contains(QLatin1String("could not be read")), 5000);
+    QCOMPARE(c.playState(), PlaybackController::PlayState::Playing);
+    QCOMPARE(c.stationOn().name, QStringLiteral("Dropped tower"));
+    c.press();
+    QTRY_COMPARE_WITH_TIMEOUT(c.playState(), PlaybackController::PlayState::Idle, 5000);
 }
 
 }  // namespace orvento::test

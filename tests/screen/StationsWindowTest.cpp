@@ -6,14 +6,17 @@
 // and a report flagged when it is old.
 #include <QApplication>
 #include <QDateTime>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "controller/AddressOpener.h"
 #include "controller/StationCatalogue.h"
 #include "controller/StatusTexts.h"
 #include "controller/WeatherReport.h"
 #include "controller/WeatherTexts.h"
 #include "screen/PlayerSettingsDialog.h"
+#include "screen/StationDialog.h"
 #include "tests/screen/ScreenHarness.h"
 #include "tools/station-server/StationSite.h"
 
@@ -46,6 +49,7 @@ class StationsWindowTest : public QObject {
   private slots:
     void foundPlayedStarredAndFoundAfterARestart();
     void reloadThatFailsKeepsTheList();
+    void ownStationsAndFavouritesOutliveTheirSource();
     void airportTypedInTheWeatherPanel();
     void oldMetarFlagged_data();
     void oldMetarFlagged();
@@ -99,6 +103,87 @@ void StationsWindowTest::foundPlayedStarredAndFoundAfterARestart() {
     QCOMPARE(shownNames(*browser.list()), QStringList{name});
     QTest::mouseClick(browser.scopeButton(StationFilterModel::Scope::recent), Qt::LeftButton);
     QCOMPARE(shownNames(*browser.list()), QStringList{name});
+}
+
+void StationsWindowTest::ownStationsAndFavouritesOutliveTheirSource() {
+    const QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("orvento.conf"));
+    QString base;
+    {
+        LoopbackServer catalogue;
+        catalogue.setScript(kCataloguePath,
+                            Script::fixed(R"([{"a":"Tower","d":"http://127.0.0.1:1/t"}])"));
+        base = QString::fromStdString(catalogue.url(""));
+        ScreenHarness h(nullptr, nullptr, base, {}, true, std::make_shared<Settings>(file));
+        StationBrowser& browser = *h.screen().stationBrowser;
+        // Filled in and accepted by keyboard.
+        const auto fill = [&h](const QString& name, const QString& address) {
+            QPointer<StationDialog> dialog;
+            QTRY_VERIFY((dialog = h.screen().findChild<StationDialog*>()) != nullptr &&
+                        dialog->isVisible());
+            dialog->nameField()->clear();
+            QTest::keyClicks(dialog->nameField(), name);
+            if (!address.isNull()) {
+                dialog->addressField()->clear();
+                QTest::keyClicks(dialog->addressField(), address);
+            }
+            QTest::keyClick(dialog->addressField(), Qt::Key_Return);
+            QTRY_VERIFY(dialog.isNull());
+        };
+        h.screen().addStationAction->trigger();
+        fill(QStringLiteral("My approach"), QStringLiteral("http://127.0.0.1:1/mine"));
+        h.screen().findAction->trigger();
+        QTest::mouseClick(browser.scopeButton(StationFilterModel::Scope::mine), Qt::LeftButton);
+        QCOMPARE(shownNames(*browser.list()), QStringList{"My approach"});
+        // Space stars, F2 renames: the star stays.
+        browser.list()->setFocus();
+        browser.list()->setCurrentIndex(browser.list()->model()->index(0, 0));
+        QTest::keyClick(browser.list(), Qt::Key_Space);
+        QTest::keyClick(browser.list(), Qt::Key_F2);
+        fill(QStringLiteral("Renamed"), QString());
+        QCOMPARE(shownNames(*browser.list()), QStringList{"Renamed"});
+        // A catalogue station starred too; F2 and Delete leave it alone.
+        QTest::mouseClick(browser.scopeButton(StationFilterModel::Scope::all), Qt::LeftButton);
+        browser.list()->setCurrentIndex(browser.list()->model()->index(0, 0));
+        QCOMPARE(browser.list()->currentIndex().data().toString(), QStringLiteral("Tower"));
+        QTest::keyClick(browser.list(), Qt::Key_Space);
+        QTest::keyClick(browser.list(), Qt::Key_Delete);
+        QTest::keyClick(browser.list(), Qt::Key_F2);
+        QVERIFY(h.screen().findChild<StationDialog*>() == nullptr);
+        QCOMPARE(shownNames(*browser.list()), (QStringList{"Tower", "Renamed"}));
+
+        // A playlist's station, played, is under Recent and starred there.
+        LoopbackServer streams;
+        streams.setScript("/live.mp3", liveStation());
+        streams.setScript("/tower.pls",
+                          Script::fixed("[playlist]\nFile1=live.mp3\nTitle1=Listed\n"));
+        AddressOpener opener(*h.controller, h.log);
+        opener.open(QString::fromStdString(streams.url("/tower.pls")));
+        QTRY_VERIFY_WITH_TIMEOUT(h.controller->heard(), 15000);
+        h.press();
+        QTRY_COMPARE(h.controller->playState(), PlaybackController::PlayState::Idle);
+        QTest::mouseClick(browser.scopeButton(StationFilterModel::Scope::recent), Qt::LeftButton);
+        QCOMPARE(shownNames(*browser.list()), QStringList{"Listed"});
+        browser.list()->setCurrentIndex(browser.list()->model()->index(0, 0));
+        QTest::keyClick(browser.list(), Qt::Key_Space);
+    }
+    // The catalogue's server is gone.
+    ScreenHarness h(nullptr, nullptr, base, {}, true, std::make_shared<Settings>(file));
+    QVERIFY(h.screen().selectButton->isEnabled());
+    QTest::mouseClick(h.screen().selectButton, Qt::LeftButton);
+    StationBrowser& browser = *h.screen().stationBrowser;
+    QTest::mouseClick(browser.scopeButton(StationFilterModel::Scope::favourites), Qt::LeftButton);
+    QCOMPARE(shownNames(*browser.list()), (QStringList{"Renamed", "Tower", "Listed"}));
+    QTest::mouseClick(browser.scopeButton(StationFilterModel::Scope::mine), Qt::LeftButton);
+    QCOMPARE(shownNames(*browser.list()), QStringList{"Renamed"});
+    QCOMPARE(browser.list()->model()->index(0, 0).data(StationListModel::UrlRole).toString(),
+             QStringLiteral("http://127.0.0.1:1/mine"));
+    browser.list()->setFocus();
+    browser.list()->setCurrentIndex(browser.list()->model()->index(0, 0));
+    QTest::keyClick(browser.list(), Qt::Key_Delete);
+    QCOMPARE(shownNames(*browser.list()), QStringList{});
+    QTest::mouseClick(browser.scopeButton(StationFilterModel::Scope::favourites), Qt::LeftButton);
+    QCOMPARE(shownNames(*browser.list()), (QStringList{"Tower", "Listed"}));
 }
 
 void StationsWindowTest::reloadThatFailsKeepsTheList() {

@@ -1,6 +1,7 @@
 #include "engine/platform/http/HttpDownload.h"
 
 #include <memory>
+#include <utility>
 
 #include "engine/platform/http/CurlTransfer.h"
 
@@ -12,7 +13,26 @@ struct Receiver {
     std::string body;
     std::size_t maxBytes = 0;
     bool overCap = false;
+    const HttpDownloadOptions::Wanted* wanted = nullptr;  // null once asked
+    bool declined = false;
 };
+
+std::string contentTypeOf(CURL* easy) {
+    const char* type = nullptr;
+    return curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr
+               ? std::string(type)
+               : std::string();
+}
+
+// Asks `wanted` once; false when it declines.
+bool ask(Receiver& receiver) {
+    const HttpDownloadOptions::Wanted* wanted = std::exchange(receiver.wanted, nullptr);
+    if (wanted == nullptr || (*wanted)(contentTypeOf(receiver.transfer->easy()), receiver.body)) {
+        return true;
+    }
+    receiver.declined = true;
+    return false;
+}
 
 std::size_t receive(char* data, std::size_t size, std::size_t count, void* user) {
     auto* receiver = static_cast<Receiver*>(user);
@@ -26,6 +46,10 @@ std::size_t receive(char* data, std::size_t size, std::size_t count, void* user)
         return 0;
     }
     receiver->body.append(data, bytes);
+    if (receiver->wanted != nullptr && receiver->body.size() >= kHttpDownloadFirstBytes &&
+        !ask(*receiver)) {
+        return 0;
+    }
     return bytes;
 }
 
@@ -78,6 +102,7 @@ HttpDownloadResult downloadWholeBody(const std::string& url, const HttpDownloadO
     Receiver receiver;
     receiver.transfer = &transfer;
     receiver.maxBytes = options.maxBytes;
+    receiver.wanted = options.wanted ? &options.wanted : nullptr;
 
     CURLcode set = CURLE_OK;
     const auto option = [&](CURLoption key, auto value) {
@@ -99,6 +124,12 @@ HttpDownloadResult downloadWholeBody(const std::string& url, const HttpDownloadO
     const CURLcode result = options.cancelFd >= 0
                                 ? performCancellable(transfer.easy(), options.cancelFd)
                                 : curl_easy_perform(transfer.easy());
+    if (receiver.declined) {
+        HttpDownloadResult declined{std::move(receiver.body), {}};
+        declined.declined = true;
+        declined.contentType = contentTypeOf(transfer.easy());
+        return declined;
+    }
     if (receiver.overCap || result == CURLE_FILESIZE_EXCEEDED) {
         // An error page announced as too long is an error page first.
         if (std::string refused = transfer.failureText(CURLE_OK); !refused.empty()) {
@@ -112,7 +143,12 @@ HttpDownloadResult downloadWholeBody(const std::string& url, const HttpDownloadO
     if (std::string error = transfer.failureText(result); !error.empty()) {
         return failure(std::move(error));
     }
-    return HttpDownloadResult{std::move(receiver.body), {}};
+    // A body shorter than the first bytes is looked at whole.
+    const bool declined = !ask(receiver);
+    HttpDownloadResult done{std::move(receiver.body), {}};
+    done.declined = declined;
+    done.contentType = contentTypeOf(transfer.easy());
+    return done;
 }
 
 }  // namespace orvento

@@ -20,6 +20,11 @@
 //     page, a 500 with a JSON body) fails the download, its status line the
 //     error ("the server answered "HTTP/1.1 404 Not Found""). After
 //     redirects the error names the real failure (CurlTransfer.h).
+//   - A download given a `wanted` check asks it once, on the download's
+//     thread, with the response's Content-Type and the body's first
+//     kHttpDownloadFirstBytes bytes (all of them, when the body is shorter):
+//     false ends the download there, declined, so a look at an address that
+//     turns out to be an endless stream takes no more than its first bytes.
 //   - A download given a cancelFd ends, failed, as soon as that descriptor
 //     becomes readable (e.g. an eventfd written by another thread): an owner
 //     that goes away need not wait out the limits.
@@ -28,12 +33,15 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace orvento {
 
 inline constexpr long kHttpDownloadMaxRedirects = 5;
+inline constexpr std::size_t kHttpDownloadFirstBytes = 512;
 
 struct HttpDownloadOptions {
     std::size_t maxBytes = 0;  // the largest body accepted
@@ -41,12 +49,17 @@ struct HttpDownloadOptions {
     std::chrono::milliseconds totalTimeout{10000};
     std::string caFile;  // a PEM file of certificates to trust for https; empty: the system's
     int cancelFd = -1;   // readable: abandon the download (see above); -1: none
+    // Whether to go on past the first bytes (see above); empty: always.
+    using Wanted = std::function<bool(std::string_view contentType, std::string_view firstBytes)>;
+    Wanted wanted;
 };
 
 struct HttpDownloadResult {
     std::optional<std::string> body;  // the whole body; none when the download failed
     std::string error;                // why it failed, in words for a log line; empty on success
     bool tooLarge = false;            // it failed because the body was over maxBytes
+    bool declined = false;            // `wanted` said no; the body is then what it saw
+    std::string contentType = {};     // of the final response; empty when it had none
 };
 
 // Downloads `url` (text, as typed) whole. Blocking; see above.
