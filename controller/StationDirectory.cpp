@@ -1,0 +1,326 @@
+#include "controller/StationDirectory.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QSet>
+#include <QUrl>
+#include <algorithm>
+#include <random>
+
+#include "controller/StationNames.h"
+#include "controller/StatusTexts.h"
+
+namespace orvento {
+namespace {
+
+QString translate(const char* text) {
+    return QCoreApplication::translate("OrventoViewController", text);
+}
+
+// A host name as the list of servers should give one: letters, digits, dots
+// and hyphens (anything else could make the URL point elsewhere).
+bool isHostName(const QString& name) {
+    return !name.isEmpty() && name.size() <= 253 &&
+           std::all_of(name.begin(), name.end(), [](QChar c) {
+               return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                      (c >= u'0' && c <= u'9') || c == u'.' || c == u'-';
+           });
+}
+
+std::optional<DirectoryStation> readStation(const QJsonObject& object) {
+    DirectoryStation station;
+    station.uuid = object[QLatin1String("stationuuid")].toString();
+    station.name = object[QLatin1String("name")].toString();
+    station.url = object[QLatin1String("url_resolved")].toString();
+    if (station.url.isEmpty()) {
+        station.url = object[QLatin1String("url")].toString();
+    }
+    if (station.uuid.isEmpty() || station.url.isEmpty()) {
+        return std::nullopt;
+    }
+    station.country = object[QLatin1String("country")].toString();
+    station.countryCode = object[QLatin1String("countrycode")].toString();
+    station.codec = object[QLatin1String("codec")].toString();
+    station.bitrate = std::max(0, object[QLatin1String("bitrate")].toInt());
+    station.lastCheckOk = object[QLatin1String("lastcheckok")].toInt() == 1;
+    return station;
+}
+
+void randomShuffle(QStringList& servers) {
+    std::shuffle(servers.begin(), servers.end(), std::mt19937(std::random_device{}()));
+}
+
+}  // namespace
+
+std::optional<QList<DirectoryStation>> parseDirectoryStations(const QByteArray& body) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray()) {
+        return std::nullopt;
+    }
+    const QJsonArray elements = document.array();
+    QList<DirectoryStation> stations;
+    stations.reserve(elements.size());
+    for (const QJsonValue& element : elements) {
+        if (std::optional<DirectoryStation> station = readStation(element.toObject())) {
+            stations.append(std::move(*station));
+        }
+    }
+    return stations;
+}
+
+QStringList parseDirectoryServers(const QByteArray& body) {
+    QStringList names;
+    for (const QJsonValue& server : QJsonDocument::fromJson(body).array()) {
+        const QString name = server[QLatin1String("name")].toString();
+        if (isHostName(name) && !names.contains(name)) {
+            names.append(name);
+        }
+    }
+    return names;
+}
+
+void mergeDirectoryStations(QList<DirectoryStation>& into, const QList<DirectoryStation>& more) {
+    QSet<QString> held;
+    held.reserve(into.size() + more.size());
+    for (const DirectoryStation& station : into) {
+        held.insert(station.uuid);
+    }
+    for (const DirectoryStation& station : more) {
+        if (!held.contains(station.uuid)) {
+            held.insert(station.uuid);
+            into.append(station);
+        }
+    }
+}
+
+QString directoryTagPath(const QString& tag) {
+    return QStringLiteral("/json/stations/bytagexact/%1?hidebroken=true&order=name&limit=%2")
+        .arg(QString::fromLatin1(QUrl::toPercentEncoding(tag)))
+        .arg(kDirectoryStationsPerTag);
+}
+
+QString directoryClickPath(const QString& uuid) {
+    return QStringLiteral("/json/url/") + QString::fromLatin1(QUrl::toPercentEncoding(uuid));
+}
+
+QByteArray writeDirectoryCache(const DirectoryList& list) {
+    QJsonArray stations;
+    for (const DirectoryStation& station : list.stations) {
+        stations.append(QJsonObject{{QStringLiteral("stationuuid"), station.uuid},
+                                    {QStringLiteral("name"), station.name},
+                                    {QStringLiteral("url_resolved"), station.url},
+                                    {QStringLiteral("country"), station.country},
+                                    {QStringLiteral("countrycode"), station.countryCode},
+                                    {QStringLiteral("codec"), station.codec},
+                                    {QStringLiteral("bitrate"), station.bitrate},
+                                    {QStringLiteral("lastcheckok"), station.lastCheckOk ? 1 : 0}});
+    }
+    const QJsonObject cache{{QStringLiteral("server"), list.server},
+                            {QStringLiteral("fetched"), list.fetched.toString(Qt::ISODate)},
+                            {QStringLiteral("stations"), stations}};
+    return QJsonDocument(cache).toJson(QJsonDocument::Compact);
+}
+
+std::optional<DirectoryList> readDirectoryCache(const QByteArray& bytes) {
+    const QJsonObject cache = QJsonDocument::fromJson(bytes).object();
+    const QJsonValue stations = cache[QLatin1String("stations")];
+    if (!stations.isArray()) {
+        return std::nullopt;
+    }
+    DirectoryList list;
+    list.server = cache[QLatin1String("server")].toString();
+    list.fetched = QDateTime::fromString(cache[QLatin1String("fetched")].toString(), Qt::ISODate);
+    list.stations =
+        parseDirectoryStations(QJsonDocument(stations.toArray()).toJson(QJsonDocument::Compact))
+            .value_or(QList<DirectoryStation>());
+    return list;
+}
+
+QString directoryDetails(const DirectoryStation& station) {
+    QStringList parts;
+    if (const QString country = shownName(station.country); !country.isEmpty()) {
+        parts.append(country);
+    }
+    if (const QString codec = shownName(station.codec);
+        !codec.isEmpty() && codec.compare(QLatin1String("UNKNOWN"), Qt::CaseInsensitive) != 0) {
+        parts.append(codec);
+    }
+    if (station.bitrate > 0) {
+        parts.append(translate(QT_TRANSLATE_NOOP("OrventoViewController", "%1 kbit/s"))
+                         .arg(station.bitrate));
+    }
+    parts.append(station.lastCheckOk
+                     ? translate(QT_TRANSLATE_NOOP("OrventoViewController", "up"))
+                     : translate(QT_TRANSLATE_NOOP("OrventoViewController", "down")));
+    return parts.join(QStringLiteral(" \u00b7 "));
+}
+
+std::string directoryUserAgent() {
+    return std::string("Orvento/") + ORVENTO_VERSION;
+}
+
+DirectoryFetch fetchDirectory(const DirectoryServers& servers, int cancelFd,
+                              const ServerShuffle& shuffle) {
+    DirectoryFetch fetch;
+    HttpDownloadOptions options;
+    options.maxBytes = kDirectoryMaxBytes;
+    options.totalTimeout = kDirectoryRequestTime;
+    options.cancelFd = cancelFd;
+    options.userAgent = directoryUserAgent();
+    const auto get = [&](const QString& url) {
+        ++fetch.requests;
+        return downloadWholeBody(url.toStdString(), options);
+    };
+
+    QStringList bases;
+    if (!servers.server.isEmpty()) {
+        bases.append(servers.server);
+    } else {
+        const HttpDownloadResult answer = get(servers.listUrl);
+        QStringList names = answer.body
+                                ? parseDirectoryServers(QByteArray::fromStdString(*answer.body))
+                                : QStringList();
+        if (names.isEmpty()) {
+            fetch.error = translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                                      "no directory server could be found (%1)"))
+                              .arg(answer.body ? translate(QT_TRANSLATE_NOOP(
+                                                     "OrventoViewController", "an empty list"))
+                                               : QString::fromStdString(answer.error));
+            return fetch;
+        }
+        if (shuffle) {
+            shuffle(names);
+        }
+        for (const QString& name : names.mid(0, kDirectoryServersTried)) {
+            bases.append(QStringLiteral("https://") + name);
+        }
+    }
+
+    for (const QString& base : bases) {
+        DirectoryList list;
+        list.server = base;
+        QString failure;
+        for (const char* tag : kDirectoryTags) {
+            const HttpDownloadResult answer =
+                get(serverUrl(base, directoryTagPath(QString::fromUtf8(tag))));
+            if (!answer.body) {
+                failure = QString::fromStdString(answer.error);
+                break;
+            }
+            const std::optional<QList<DirectoryStation>> stations =
+                parseDirectoryStations(QByteArray::fromStdString(*answer.body));
+            if (!stations) {
+                failure = translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                                      "the answer is not a list of stations"));
+                break;
+            }
+            mergeDirectoryStations(list.stations, *stations);
+        }
+        if (failure.isEmpty()) {
+            list.fetched = QDateTime::currentDateTimeUtc();
+            fetch.list = std::move(list);
+            fetch.error.clear();
+            return fetch;
+        }
+        // The next server, if any, is asked the whole list again.
+        fetch.error = QStringLiteral("%1: %2").arg(withoutPassword(base), failure);
+    }
+    return fetch;
+}
+
+StationDirectory::StationDirectory(DirectoryServers servers, QString cacheFolder, QObject* parent)
+    : QObject(parent),
+      servers_(std::move(servers)),
+      cacheFolder_(std::move(cacheFolder)),
+      shuffle_(&randomShuffle) {}
+
+StationDirectory::~StationDirectory() = default;
+
+QString StationDirectory::cachePath() const {
+    return cacheFolder_.isEmpty() ? QString()
+                                  : QDir(cacheFolder_).filePath(QLatin1String(kDirectoryCacheFile));
+}
+
+void StationDirectory::start() {
+    if (!configured()) {
+        return;
+    }
+    if (QFile file(cachePath()); !cachePath().isEmpty() && file.open(QIODevice::ReadOnly)) {
+        // A cache is small (a fetch's bodies are capped); a huge file is no cache of ours.
+        if (file.size() <= static_cast<qint64>(kDirectoryMaxBytes * kDirectoryTags.size())) {
+            if (std::optional<DirectoryList> cached = readDirectoryCache(file.readAll())) {
+                list_ = std::move(*cached);
+                emit changed();
+            }
+        }
+    }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const bool fresh = list_.fetched.isValid() && list_.fetched <= now &&
+                       list_.fetched.secsTo(now) < std::chrono::seconds(kDirectoryMaxAge).count();
+    if (!fresh) {
+        refresh();
+    }
+}
+
+void StationDirectory::refresh() {
+    if (!configured() || fetch_ != nullptr) {
+        return;
+    }
+    fetch_ = std::make_unique<BackgroundDownload>(
+        [this, servers = servers_, shuffle = shuffle_](int cancelFd) {
+            // On the fetch's thread: nothing of this object is touched here.
+            DirectoryFetch fetch = fetchDirectory(servers, cancelFd, shuffle);
+            return std::function<void()>([this, fetch = std::move(fetch)] { arrived(fetch); });
+        },
+        this);
+    emit changed();
+}
+
+void StationDirectory::arrived(const DirectoryFetch& fetch) {
+    fetch_.reset();
+    if (fetch.list) {
+        list_ = *fetch.list;
+        error_.clear();
+        if (!cachePath().isEmpty() && QDir().mkpath(cacheFolder_)) {
+            QSaveFile file(cachePath());
+            if (file.open(QIODevice::WriteOnly)) {
+                file.write(writeDirectoryCache(list_));
+                file.commit();
+            }
+        }
+    } else {
+        error_ = fetch.error;
+    }
+    emit changed();
+    emit fetched(fetch.list.has_value());
+}
+
+void StationDirectory::click(const QString& uuid) {
+    const QString base = !servers_.server.isEmpty() ? servers_.server : list_.server;
+    // A few at once at most: clicks are counts, not worth a queue.
+    constexpr std::size_t kClicksUnderWay = 4;
+    if (base.isEmpty() || uuid.isEmpty() || clicks_.size() >= kClicksUnderWay) {
+        return;
+    }
+    HttpDownloadOptions options;
+    options.maxBytes = 64 * 1024;
+    options.totalTimeout = kDirectoryRequestTime;
+    options.userAgent = directoryUserAgent();
+    auto click = std::make_unique<BackgroundDownload>(
+        serverUrl(base, directoryClickPath(uuid)).toStdString(), options, this,
+        BackgroundDownload::deliver([this](const HttpDownloadResult&) {
+            // The download has ended: it can go (its thread ends at once).
+            std::erase_if(clicks_, [](const std::unique_ptr<BackgroundDownload>& under) {
+                return under->finished();
+            });
+        }));
+    clicks_.push_back(std::move(click));
+}
+
+}  // namespace orvento
