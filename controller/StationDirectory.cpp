@@ -273,9 +273,18 @@ void StationDirectory::refresh() {
         return;
     }
     fetch_ = std::make_unique<BackgroundDownload>(
-        [this, servers = servers_, shuffle = shuffle_](int cancelFd) {
+        [this, servers = servers_, shuffle = shuffle_, folder = cacheFolder_,
+         path = cachePath()](int cancelFd) {
             // On the fetch's thread: nothing of this object is touched here.
             DirectoryFetch fetch = fetchDirectory(servers, cancelFd, shuffle);
+            // The cache is written here too: 20,000 stations take a while.
+            if (fetch.list && !path.isEmpty() && QDir().mkpath(folder)) {
+                QSaveFile file(path);
+                if (file.open(QIODevice::WriteOnly)) {
+                    file.write(writeDirectoryCache(*fetch.list));
+                    file.commit();
+                }
+            }
             return std::function<void()>([this, fetch = std::move(fetch)] { arrived(fetch); });
         },
         this);
@@ -287,13 +296,6 @@ void StationDirectory::arrived(const DirectoryFetch& fetch) {
     if (fetch.list) {
         list_ = *fetch.list;
         error_.clear();
-        if (!cachePath().isEmpty() && QDir().mkpath(cacheFolder_)) {
-            QSaveFile file(cachePath());
-            if (file.open(QIODevice::WriteOnly)) {
-                file.write(writeDirectoryCache(list_));
-                file.commit();
-            }
-        }
     } else {
         error_ = fetch.error;
     }

@@ -43,6 +43,16 @@ PlayerSettingsDialog::PlayerSettingsDialog(Settings& settings, QWidget* parent)
     historyRow->addWidget(history_);
     historyRow->addStretch();
     layout->addLayout(historyRow);
+    catalogue_ = new QLineEdit(settings_.catalogueUrl(), this);
+    catalogue_->setPlaceholderText(translate(
+        QT_TRANSLATE_NOOP("PlayerSettingsDialog", "none (http://host:port of a catalogue)")));
+    auto* catalogueLabel =
+        new QLabel(translate(QT_TRANSLATE_NOOP("PlayerSettingsDialog",
+                                               "Station &catalogue address (from the next start)")),
+                   this);
+    catalogueLabel->setBuddy(catalogue_);
+    layout->addWidget(catalogueLabel);
+    layout->addWidget(catalogue_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -50,6 +60,8 @@ PlayerSettingsDialog::PlayerSettingsDialog(Settings& settings, QWidget* parent)
     connect(keepBacklog_, &QCheckBox::toggled, &settings_,
             [this](bool keep) { settings_.setLiveEdge(!keep); });
     connect(history_, &QSpinBox::valueChanged, &settings_, &Settings::setHistoryMinutes);
+    connect(catalogue_, &QLineEdit::editingFinished, &settings_,
+            [this] { settings_.setCatalogueUrl(catalogue_->text()); });
     connect(&settings_, &Settings::changed, this, &PlayerSettingsDialog::settingChanged);
 }
 
@@ -60,6 +72,8 @@ void PlayerSettingsDialog::settingChanged(const QString& key) {
         keepBacklog_->setChecked(!settings_.liveEdge());
     } else if (key == QLatin1String(Settings::kHistoryMinutesKey)) {
         history_->setValue(settings_.historyMinutes());
+    } else if (key == QLatin1String(Settings::kCatalogueUrlKey) && !catalogue_->hasFocus()) {
+        catalogue_->setText(settings_.catalogueUrl());
     }
 }
 

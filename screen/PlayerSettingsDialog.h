@@ -2,13 +2,16 @@
 // the window's menu. Each control shows one setting of `settings` and writes
 // it back as soon as it changes (no OK step: closing keeps what is shown);
 // a change made elsewhere while the dialog is open is shown too. Settings:
-// reconnecting, the backlog (the live edge), how long transmissions are kept. Keyboard:
+// reconnecting, the backlog (the live edge), how long transmissions are kept,
+// the station catalogue address (written when the field is left or Return is
+// pressed; taken at the next start). Keyboard:
 // every control has a mnemonic, Escape or the Close button closes.
 // Main thread only.
 #pragma once
 
 #include <QCheckBox>
 #include <QDialog>
+#include <QLineEdit>
 #include <QSpinBox>
 
 #include "controller/Settings.h"
@@ -24,6 +27,7 @@ class PlayerSettingsDialog : public QDialog {
     QCheckBox* reconnectBox() const { return reconnect_; }
     QCheckBox* keepBacklogBox() const { return keepBacklog_; }
     QSpinBox* historyBox() const { return history_; }
+    QLineEdit* catalogueField() const { return catalogue_; }
 
   private:
     void settingChanged(const QString& key);
@@ -32,6 +36,7 @@ class PlayerSettingsDialog : public QDialog {
     QCheckBox* reconnect_ = nullptr;    // owned by the dialog
     QCheckBox* keepBacklog_ = nullptr;  // owned by the dialog
     QSpinBox* history_ = nullptr;       // minutes of transmissions kept; owned by the dialog
+    QLineEdit* catalogue_ = nullptr;    // the station catalogue address; owned by the dialog
 };
 
 }  // namespace orvento

@@ -159,6 +159,9 @@ void AppTest::theProgramEndsInOrder() {
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
     environment.insert(QStringLiteral("ORVENTO_CATALOGUE_URL"), servers);
     environment.insert(QStringLiteral("ORVENTO_WEATHER_URL"), servers);
+    // The directory of the same servers, and a cache of its own.
+    environment.insert(QStringLiteral("ORVENTO_DIRECTORY_URL"), servers);
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), config.filePath(QStringLiteral("cache")));
     app.setProcessEnvironment(environment);
     app.start(QStringLiteral(ORVENTO_APP_PATH), {});
     QDBusConnection bus = QDBusConnection::sessionBus();
