@@ -40,7 +40,10 @@ std::optional<DirectoryStation> readStation(const QJsonObject& object) {
     if (station.url.isEmpty()) {
         station.url = object[QLatin1String("url")].toString();
     }
-    if (station.uuid.isEmpty() || station.url.isEmpty()) {
+    // Only a stream on the web is played from the directory (not a local file).
+    const bool web = station.url.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
+                     station.url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+    if (station.uuid.isEmpty() || !web) {
         return std::nullopt;
     }
     station.country = object[QLatin1String("country")].toString();

@@ -89,7 +89,7 @@ struct DirectoryServers {
 };
 
 // The stations of a search's body; none when it is not a JSON array. Elements
-// without an id or a stream URL are skipped.
+// without an id or an http or https stream URL are skipped.
 std::optional<QList<DirectoryStation>> parseDirectoryStations(const QByteArray& body);
 // The server names of the list of servers, each once, in order.
 QStringList parseDirectoryServers(const QByteArray& body);

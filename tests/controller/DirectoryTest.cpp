@@ -84,20 +84,23 @@ int requestsTo(const LoopbackServer& server, const std::string& part) {
 
 }  // namespace
 
-
 void DirectoryTest::tagsMergedOnceEachAsked() {
     LoopbackServer server;
     const std::string a = station("a", "Alpha Tower");
     const std::string b = station("b", "Bravo <b>Ground</b>\u202e");
     const std::string c = station("c", "Charlie Approach");
-    // Stations under several tags, and twice under one; one without an id.
-    serveTags(server, {"[" + a + "," + b + "," + a + "]", "[" + b + "," + c + "]", "[" + a + "]",
-                       R"([{"name":"No id","url":"http://x/"}])"});
+    // Stations under several tags, and twice under one; one without an id,
+    // one that is a local file.
+    serveTags(
+        server,
+        {"[" + a + "," + b + "," + a + "]", "[" + b + "," + c + "]", "[" + a + "]",
+         R"([{"name":"No id","url":"http://x/"},)"
+         R"({"stationuuid":"f","name":"File","url":"file:///etc/passwd","url_resolved":""}])"});
     const DirectoryFetch fetch =
         fetchDirectory({.server = QString::fromStdString(server.url("")), .listUrl = {}}, -1, {});
     QVERIFY2(fetch.list.has_value(), qPrintable(fetch.error));
-    QCOMPARE(names(fetch.list->stations),
-             (QStringList{"Alpha Tower", "Bravo <b>Ground</b>\u202e", "Charlie Approach"}));
+    QCOMPARE(names(fetch.list->stations).join(u'|'),
+             (QStringList{"Alpha Tower", "Bravo <b>Ground</b>\u202e", "Charlie Approach"}).join(u'|'));
     QCOMPARE(fetch.list->stations.front().url, QStringLiteral("http://example.invalid/a"));
     QCOMPARE(directoryDetails(fetch.list->stations.front()),
              QStringLiteral("Türkiye \u00b7 MP3 \u00b7 32 kbit/s \u00b7 up"));
@@ -215,6 +218,8 @@ void DirectoryTest::serverChosenFromTheListNextOnFailure() {
                                       ",good.api.radio-browser.info:443:127.0.0.1:" + port +
                                       ",bad.api.radio-browser.info:443:127.0.0.1:1"));
     qputenv(kTestCaFileVariable, QByteArray::fromStdString(server.caFile()));
+    // The stand-in is on this machine, whatever proxy the environment names.
+    qputenv("no_proxy", "*");
     QStringList tried;
     const DirectoryFetch fetch =
         fetchDirectory({.server = {}, .listUrl = QLatin1String(kDirectoryServerListUrl)}, -1,

@@ -123,7 +123,7 @@ TEST(WeatherTool, PublicServerByDefault) {
     const std::string environment = "env -u ORVENTO_WEATHER_URL ORVENTO_TEST_CONNECT_TO=" +
                                     std::string("tgftp.nws.noaa.gov:443:127.0.0.1:") +
                                     std::to_string(server.port()) +
-                                    " ORVENTO_TEST_CA_FILE=" + server.caFile();
+                                    " ORVENTO_TEST_CA_FILE=" + server.caFile() + " no_proxy='*'";
     const ToolRun run = runWeather("LTBA", environment);
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_NE(run.out.find("LTBA METAR, observed day 14"), std::string::npos) << run.out;
