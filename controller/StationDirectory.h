@@ -8,8 +8,9 @@
 //     (kDirectoryServerListUrl), shuffled, each asked over HTTPS by name; a
 //     server that fails (no answer, an error status, a body that is not a
 //     station list) hands over to the next, at most kDirectoryServersTried.
-//   - What: the stations of each of kDirectoryTags (the whole tag), with the
-//     broken ones left out by the server (hidebroken), at most
+//   - What: the stations of each of kDirectoryTags (the whole tag; the four
+//     asked side by side), with the broken ones left out by the server
+//     (hidebroken), at most
 //     kDirectoryStationsPerTag a tag, merged in tag order and kept once each
 //     by their lasting id (stationuuid; the same station is tagged several
 //     ways). Each request is capped at kDirectoryMaxBytes and
@@ -23,7 +24,8 @@
 //     starts, not on reconnections.
 //
 // The cache: kDirectoryCacheFile in the folder given (the XDG cache folder in
-// the application), written whole or not at all.
+// the application), written whole or not at all, off the main thread, after
+// the list is shown.
 //
 // Free text from the directory (names, countries) is kept as it came: views
 // show it through shownName and as plain text.
@@ -148,6 +150,7 @@ class StationDirectory : public QObject {
   private:
     QString cachePath() const;
     void arrived(const DirectoryFetch& fetch);
+    void writeCache();
 
     const DirectoryServers servers_;
     const QString cacheFolder_;
@@ -155,6 +158,7 @@ class StationDirectory : public QObject {
     QString error_;
     ServerShuffle shuffle_;
     std::unique_ptr<BackgroundDownload> fetch_;
+    std::unique_ptr<BackgroundDownload> cacheWrite_;  // the list of the latest fetch, to the cache
     std::vector<std::unique_ptr<BackgroundDownload>> clicks_;  // under way
 };
 
