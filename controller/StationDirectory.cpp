@@ -279,7 +279,8 @@ DirectoryFetch fetchDirectory(const DirectoryServers& servers, int cancelFd,
                 failure = translate(QT_TRANSLATE_NOOP("OrventoViewController",
                                                       "the answer is not a list of stations"));
             } else {
-                mergeDirectoryStations(list.stations, *answer.stations);
+                mergeDirectoryStations(list.stations,
+                                       answer.stations->mid(0, kDirectoryStationsPerTag));
             }
         }
         if (failure.isEmpty()) {

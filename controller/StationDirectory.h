@@ -59,7 +59,8 @@ inline constexpr const char* kDirectoryServerListUrl =
 inline constexpr std::array<const char*, 4> kDirectoryTags = {"atc", "air traffic control",
                                                               "aviation", "airband"};
 inline constexpr std::size_t kDirectoryMaxBytes = 4 * 1024 * 1024;
-inline constexpr int kDirectoryStationsPerTag = 1000;
+// Asked for, and taken at most of an answer whatever the server sends.
+inline constexpr int kDirectoryStationsPerTag = 10000;
 inline constexpr int kDirectoryServersTried = 3;
 inline constexpr std::chrono::seconds kDirectoryRequestTime{15};
 inline constexpr std::chrono::hours kDirectoryMaxAge{24};
