@@ -11,6 +11,7 @@
 #include "controller/StationDirectory.h"
 #include "engine/platform/http/CurlTransfer.h"
 #include "tools/loopback/LoopbackServer.h"
+#include "tools/station-server/StationSite.h"
 
 namespace orvento::test {
 
@@ -26,6 +27,7 @@ class DirectoryTest : public QObject {
     void fetchedOnlyWhenTheCacheIsADayOld();
     void serverChosenFromTheListNextOnFailure();
     void clickCountsThePlay();
+    void localSiteServesTheDirectory();
 };
 
 namespace {
@@ -254,6 +256,22 @@ void DirectoryTest::clickCountsThePlay() {
     directory.click(QStringLiteral("c1"));
     QVERIFY(server.waitUntil([&] { return requestsTo(server, "GET /json/url/c1 ") == 1; }));
     QVERIFY(requestsTo(server, "User-Agent: Orvento/") == 1);
+}
+
+void DirectoryTest::localSiteServesTheDirectory() {
+    // What scripts/run shows under Directory: the site's stations, once each.
+    const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
+    const QString base = QString::fromStdString(site.baseUrl());
+    const DirectoryFetch fetch = fetchDirectory({.server = base, .listUrl = {}}, -1, {});
+    QVERIFY2(fetch.list.has_value(), qPrintable(fetch.error));
+    QCOMPARE(fetch.list->stations.size(), static_cast<qsizetype>(site.stations().size()));
+    QCOMPARE(fetch.list->stations.front().url, QString::fromStdString(site.stations().front().url));
+    HttpDownloadOptions options;
+    options.maxBytes = 4096;
+    const HttpDownloadResult click = downloadWholeBody(
+        serverUrl(base, directoryClickPath(fetch.list->stations.front().uuid)).toStdString(),
+        options);
+    QVERIFY(click.body && click.body->find("\"ok\": true") != std::string::npos);
 }
 
 }  // namespace orvento::test
