@@ -42,7 +42,8 @@
 // quitRequested (the application brings its window to the front, or closes
 // it as Ctrl+Q does).
 //
-// Where another Orvento holds the bus name, the service takes
+// Where another Orvento holds the bus name (a start that ran beside it,
+// SessionInstance), the service takes
 // "org.mpris.MediaPlayer2.orvento.instance<process id>", as MPRIS asks. Without
 // a session bus, or without any name, it writes one log line and the
 // application runs on without media keys.

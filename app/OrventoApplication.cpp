@@ -6,12 +6,14 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "app/ApplicationId.h"
 #include "app/DesktopIdleInhibitor.h"
 #include "app/MprisService.h"
 #include "app/ResumeWatcher.h"
+#include "app/SessionInstance.h"
 #include "app/TerminationSignals.h"
 #include "engine/EnginePlatform.h"
 #include "engine/WorkerRegistry.h"
@@ -62,6 +64,15 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
     });
     QApplication::setApplicationName(QStringLiteral("Orvento"));
     QGuiApplication::setDesktopFileName(QLatin1String(kApplicationId));
+    // Before anything is built: a second start only raises the first's window.
+    const QDBusConnection sessionBus = QDBusConnection::sessionBus();
+    std::optional<SessionInstance> instance;
+    if (!hooks.besideOthers) {
+        instance.emplace(sessionBus);
+        if (instance->outcome() == SessionInstance::Outcome::handedOver) {
+            return 0;
+        }
+    }
     applyOrventoLook(app);
     const std::unique_ptr<QTranslator> translation = installTranslation(QLocale::system());
 
@@ -123,12 +134,16 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
         QMainWindow* window = delegate.window();
         QObject::connect(&mpris, &MprisService::quitRequested, window, &QWidget::close);
         QObject::connect(&mpris, &MprisService::raiseRequested, window, [window] {
+            writeLogLine("raise: the window comes to the front");
             window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
             window->show();
             window->raise();
             window->activateWindow();
         });
-        mpris.registerOn(QDBusConnection::sessionBus());
+        // Without a bus the instance has said so already, in one line.
+        if (sessionBus.isConnected() || !instance) {
+            mpris.registerOn(sessionBus);
+        }
         // After a suspend or a network change, a dropped station need not
         // wait out its backoff.
         const ResumeWatcher resumes(delegate.controller(), delegate.monitor());

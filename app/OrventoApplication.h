@@ -27,12 +27,16 @@ struct LaunchHooks {
     // Called on the main thread once the window is shown and the event loop
     // runs (benchmarks drive the application from here).
     std::function<void(OrventoAppDelegate&)> launched;
+    // A window of its own even where Orvento runs already in the session
+    // (benchmarks measure a start of their own).
+    bool besideOthers = false;
 };
 
 // Runs the application until its window is closed; returns the exit status.
 // Without a display to open a window on (neither DISPLAY nor WAYLAND_DISPLAY
 // set, and no QT_QPA_PLATFORM chosen) it says so in one line on standard
-// error and returns 1.
+// error and returns 1. Where Orvento runs already in the session it raises
+// that one's window and returns 0 (SessionInstance).
 int orventoMain(int& argc, char** argv, const LaunchHooks& hooks = {});
 
 }  // namespace orvento

@@ -383,12 +383,14 @@ void PlaybackController::playerEnded(Pelorin& object) {
     }
     // Empty after a user's stop; otherwise why the player failed or could not start.
     std::string cause = object.failureReason();
+    const bool complete = object.endedComplete();
     player->removeObserver(this, kIsPlayingKeyPath);
     player->removeObserver(this, kHasEndedKeyPath);
     // The player's worker keeps its own reference until its last step.
     player.reset();
-    postToMainThread(
-        this, [this, generation, cause = std::move(cause)] { showEnded(generation, cause); });
+    postToMainThread(this, [this, generation, cause = std::move(cause), complete] {
+        showEnded(generation, cause, complete);
+    });
     stopTimer();
 }
 
@@ -406,8 +408,13 @@ void PlaybackController::showPlaying(quint64 generation, bool partOfAFailure) {
     }
     if (!partOfAFailure) {
         attempt_.heard = true;
-        // It plays on after a stop it was asked for: that stop did nothing.
-        attempt_.stopRequested = false;
+    }
+    // Pressed after the player's report was posted: a stop always takes
+    // effect, and the player's end that follows says "Stopped.".
+    if (attempt_.stopRequested) {
+        return;
+    }
+    if (!partOfAFailure) {
         endReconnecting();
     }
     if (!reconnecting()) {
@@ -416,13 +423,14 @@ void PlaybackController::showPlaying(quint64 generation, bool partOfAFailure) {
     setPlayState(PlayState::Playing);
 }
 
-void PlaybackController::showEnded(quint64 generation, const std::string& playerCause) {
+void PlaybackController::showEnded(quint64 generation, const std::string& playerCause,
+                                   bool complete) {
     // A press may have started the next player since.
     const bool current = generation == attempt_.generation;
     const std::string& cause =
         current && !attempt_.givenUp.empty() ? attempt_.givenUp : playerCause;
     const bool dropped = current && (attempt_.heard || reconnecting()) && attempt_.hadUrl &&
-                         !attempt_.stopRequested && reconnectOn_->load();
+                         !attempt_.stopRequested && !complete && reconnectOn_->load();
     if (dropped) {
         // Known before the end is reported, so the screen keeps the stop
         // image; the next player starts after this report.

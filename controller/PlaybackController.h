@@ -43,9 +43,9 @@
 // The status line says what happened, as plain text, never quoting a
 // password: "Connecting...", "Playing", "Stopped.", "Playback ended.",
 // "The stream could not be opened: <cause>" for a stream that never played,
-// "Playback failed: <cause>" for one that played and then failed. A stop the
-// player went on playing after counts no more: its later end is "Playback
-// ended.".
+// "Playback failed: <cause>" for one that played and then failed. A press
+// that stops always ends in Idle with "Stopped.", also when the player's
+// "playing" report was already on its way: that report leaves it Stopping.
 //
 // The selected station is what a press plays: the station chosen from the
 // list (name and URL), or an address typed. The name belongs to the URL it
@@ -65,6 +65,8 @@
 // An end before any audio was heard is what it always was: the alert and
 // Idle, so a mistyped address is never tried for ever. Turning the setting
 // off does not cancel a reconnection under way; it applies to the next drop.
+// A recording that came whole (its length declared and reached: the player
+// endedComplete) did not drop: it ends with "Playback ended." and Idle.
 //
 // Honest about silence. While a player is held the controller looks at its
 // output every kWatchInterval. Once audio was heard, an output starved of
@@ -247,7 +249,7 @@ class PlaybackController : public QObject, public PelorinObserver {
     void playerEnded(Pelorin& object);
     // The posted reports, on the main thread.
     void showPlaying(quint64 generation, bool partOfAFailure);
-    void showEnded(quint64 generation, const std::string& cause);
+    void showEnded(quint64 generation, const std::string& cause, bool complete);
     // Whether `generation`'s player is still held.
     bool holds(quint64 generation) const;
     void setPlayState(PlayState state);

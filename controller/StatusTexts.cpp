@@ -24,8 +24,11 @@ QString quoted(const QString& text) {
 }  // namespace
 
 QString elapsedTimeText(double seconds) {
+    // The nearest whole second, an exact half to the even neighbour (0.5 s reads
+    // "00:00:00", 0.6 s "00:00:01"); rounded before the split, so the seconds
+    // carry into the minutes and never read "60".
     const auto whole =
-        seconds > 0 ? static_cast<std::int64_t>(std::floor(seconds)) : std::int64_t{0};
+        seconds > 0 ? static_cast<std::int64_t>(std::nearbyint(seconds)) : std::int64_t{0};
     return QStringLiteral("%1:%2:%3")
         .arg(whole / 3600, 2, 10, QLatin1Char('0'))
         .arg(whole / 60 % 60, 2, 10, QLatin1Char('0'))

@@ -28,7 +28,7 @@ struct PlayerEnding {
     QString text;                // the address pressed, as typed
     bool hadUrl = true;          // that text made a URL
     bool heard = false;          // the player reported playing audio
-    bool stopRequested = false;  // the user asked it to stop (and it did not play on since)
+    bool stopRequested = false;  // the user asked it to stop
     std::string cause;           // the player's own short cause of a failure; may be empty
 };
 

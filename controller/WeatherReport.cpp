@@ -1,8 +1,8 @@
 #include "controller/WeatherReport.h"
 
 #include <QCoreApplication>
-#include <QStringDecoder>
-#include <algorithm>
+
+#include "weather/ReportText.h"
 
 namespace orvento {
 namespace {
@@ -12,24 +12,7 @@ QString noReport(const char* why) {
         .arg(QCoreApplication::translate("OrventoViewController", why));
 }
 
-bool isText(const QString& text) {
-    return std::none_of(text.begin(), text.end(), [](QChar c) {
-        return c.category() == QChar::Other_Control && c != u'\n' && c != u'\r' && c != u'\t';
-    });
-}
-
 }  // namespace
-
-std::optional<QString> decodeUtf8(const QByteArray& bytes) {
-    // Stateless: a sequence cut short at the end is an error, not kept for
-    // more bytes to come.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError()) {
-        return std::nullopt;
-    }
-    return text;
-}
 
 QString weatherSectionText(const std::optional<HttpDownloadResult>& download) {
     return readWeatherSection(download).text;
@@ -46,15 +29,16 @@ WeatherSection readWeatherSection(const std::optional<HttpDownloadResult>& downl
         return {QCoreApplication::translate("OrventoViewController", "(No report: %1)")
                     .arg(QString::fromStdString(download->error))};
     }
-    const std::optional<QString> text = decodeUtf8(QByteArray::fromStdString(*download->body));
-    if (!text) {
-        return {noReport(QT_TRANSLATE_NOOP("OrventoViewController", "it is not UTF-8 text."))};
+    switch (weather::checkReportText(*download->body)) {
+        case weather::ReportText::notUtf8:
+            return {noReport(QT_TRANSLATE_NOOP("OrventoViewController", "it is not UTF-8 text."))};
+        case weather::ReportText::controlCharacters:
+            return {noReport(QT_TRANSLATE_NOOP("OrventoViewController",
+                                               "it holds control characters, not text."))};
+        case weather::ReportText::text:
+            break;
     }
-    if (!isText(*text)) {
-        return {noReport(
-            QT_TRANSLATE_NOOP("OrventoViewController", "it holds control characters, not text."))};
-    }
-    return {*text, true};
+    return {QString::fromStdString(*download->body), true};
 }
 
 QString weatherPanelText(const QString& metar, const QString& taf) {

@@ -2,7 +2,6 @@
 // unless the user chose another), shown as they came under their headings.
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 #include <cstddef>
 #include <optional>
@@ -19,14 +18,10 @@ inline constexpr const char* kTafPath = "//pub/data/forecasts/taf/stations/LTBA.
 // The largest report accepted; a real one is a few hundred bytes.
 inline constexpr std::size_t kWeatherMaxBytes = 256 * 1024;
 
-// The bytes as UTF-8 text; none when they are not valid UTF-8 (a stray byte,
-// a sequence cut short, an overlong form, a surrogate).
-std::optional<QString> decodeUtf8(const QByteArray& bytes);
-
 // What the panel shows for one report: its text as it came, or, in its place,
 // one line in parentheses saying why there is none (the download failed, the
-// report is over kWeatherMaxBytes, is not UTF-8, or holds control characters
-// other than tabs and line breaks). Empty when `download` is none (no server).
+// report is over kWeatherMaxBytes, or is no text by weather::checkReportText,
+// as orvento-weather judges it). Empty when `download` is none (no server).
 QString weatherSectionText(const std::optional<HttpDownloadResult>& download);
 
 // The same, and whether the text is the report itself.

@@ -289,6 +289,10 @@ std::string EnginePlatform::HttpReadStreamErrorText(CFReadStreamRef stream) {
     return ::orvento::HttpReadStreamErrorText(stream);
 }
 
+std::optional<std::uint64_t> EnginePlatform::HttpReadStreamDeclaredLength(CFReadStreamRef stream) {
+    return ::orvento::HttpReadStreamDeclaredLength(stream);
+}
+
 std::string EnginePlatform::AudioQueueErrorText(AudioQueueRef queue) {
     return ::orvento::AudioQueueErrorText(queue);
 }

@@ -28,6 +28,7 @@
 // a time, and must not call back into the player.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -180,6 +181,10 @@ class EnginePlatform {
     std::string HttpReadStreamErrorText(CFReadStreamRef stream);
     std::string AudioQueueErrorText(AudioQueueRef queue);
     double AudioQueueStarvedSeconds(AudioQueueRef queue);
+    // The body length the stream's response declared (HttpReadStream.h): a
+    // recording's whole length, none for a live stream. Worker thread. Not
+    // hooked.
+    std::optional<std::uint64_t> HttpReadStreamDeclaredLength(CFReadStreamRef stream);
 
   protected:
     // Before each operation. A value fakes the operation's result without

@@ -18,7 +18,9 @@
 //
 // Time comes in with each call (the packets' arrival, the moment asked
 // about): no clock is read here. Streams whose format gives no duration
-// (no sample rate, or variable frames per packet) are never cut.
+// (no sample rate, or variable frames per packet) are never cut, and the
+// player asks only about live streams: a recording, whose response declared
+// its length, plays whole.
 //
 // Threads: deliveries come on one thread; behindLiveSeconds may be called
 // from any thread.

@@ -21,6 +21,13 @@
 // PacketRing, engine/PacketRing.h, which says when a buffer goes to the queue
 // and when the queue starts); at the end of the stream the last, partly
 // filled buffer goes too and the queue is started if it has not yet been.
+// The live edge (LiveEdgePolicy.h) cuts only a live stream: one whose
+// response declared its length is a recording and plays whole.
+//
+// Ends. A response that declared its length ends complete once all of it
+// came and played out (endedComplete). Any other end after audio, however
+// orderly (a live stream without a length, an "ICY 200 OK" answer, a close,
+// a reset, a stall), is a drop, which an owner may answer by connecting again.
 //
 // Stopping. stop() takes effect at any moment. Before the queue was started
 // (before start(), before the stream is open, while the format is still
@@ -139,6 +146,8 @@ inline constexpr std::string_view kUnstreamableMp4Reason =
     "MP4 whose index comes after its data cannot be streamed";
 inline constexpr std::string_view kNoSoundOutputReason =
     "No sound output is available: is PulseAudio or PipeWire running?";
+// Any other output that does not start; the output's own words follow.
+inline constexpr std::string_view kOutputCannotStartReason = "the sound output could not start";
 
 // The alert's texts: keys of the "Errors" table.
 inline constexpr std::string_view kErrorsTable = "Errors";
@@ -168,8 +177,9 @@ struct PelorinServices {
     // empty.
     std::shared_ptr<PacketTap> tap{};
     // The live edge's target lag in seconds (LiveEdgePolicy.h): audio older
-    // than that when it arrives is not played. None: everything the server
-    // sends is played, its opening burst too.
+    // than that when it arrives is not played (of a live stream; a recording
+    // plays whole). None: everything the server sends is played, its opening
+    // burst too.
     std::optional<double> liveEdgeSeconds{};
 };
 
@@ -205,11 +215,22 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     // nothing failed: the operation and its status; the read stream's error
     // text (the server's status line when the response was not a success);
     // kNotAnAudioStreamReason; kUnstreamableMp4Reason; kNoSoundOutputReason
-    // when no sound device could be opened. Also set for a player
+    // when no sound device could be opened, kOutputCannotStartReason with the
+    // output's words when another output could not start. Also set for a player
     // without a URL and for a stream or parser that could not be opened,
     // which end without an alert. Set before the failure alert and
     // before the failure path's notifications. Any thread.
     std::string failureReason() const;
+
+    // Playback ended because the whole stream came: the response declared
+    // its length (a recording, not a live station), all of it arrived, and
+    // the queue was told to play it out. False for a stream that declared no
+    // length (its end is a drop, however orderly), after a failure and after
+    // a stop. Meaningful once isPlaying has been told false or the player
+    // has ended. Any thread.
+    bool endedComplete() const {
+        return wholeStreamCame_.load() && !failed_.load() && !stopCalled_.load();
+    }
 
     // How long, in seconds, the running output queue has had nothing to play
     // (the network brings too little); 0 before the queue started and once
@@ -302,6 +323,9 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     // whether the tap has been told this stream's format.
     std::chrono::steady_clock::time_point arrival_{};
     bool tapFormatTold_ = false;
+    // The body length the response declared; none for a live stream, which
+    // alone the live edge cuts. Known from the first read on.
+    std::optional<std::uint64_t> declaredLength_;
 
     // Filled by the worker; buffers come back on the queue's thread, and a
     // stop wakes a worker waiting for one.
@@ -321,6 +345,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     std::atomic<bool> stopCalled_{false};
     std::atomic<bool> stopFailed_{false};          // stop()'s immediate queue stop failed
     std::atomic<std::uint64_t> bytesReceived_{0};  // written by the worker only
+    std::atomic<bool> wholeStreamCame_{false};     // written by the worker only
     // The queue's running-state reports so far: they alternate, starting with
     // "running", so an odd count means it runs. Written by the queue's thread.
     std::atomic<unsigned> runningReports_{0};

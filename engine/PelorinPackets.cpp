@@ -16,7 +16,8 @@ void Pelorin::handleStreamPackets(void* clientData, UInt32 byteCount, UInt32 pac
                             self->arrival_);
     }
     self->discontinuous_ = false;
-    if (self->liveEdge_ && data != nullptr) {
+    // A recording (its length declared) is not live: all of it plays.
+    if (self->liveEdge_ && !self->declaredLength_ && data != nullptr) {
         // What is too old to play is left out here, after the tap has seen
         // it: whole packets at the start of the delivery.
         if (descs != nullptr) {
@@ -72,10 +73,12 @@ bool Pelorin::startQueue() {
     AudioQueueRef queue = audioQueue_.load();
     if (OSStatus status = platform_->AudioQueueStart(queue, nullptr); status != noErr) {
         logStatusError("AudioQueueStart", status);
+        // Said in words: the code is in the error line, for diagnosis.
         if (status == kAudioQueueErr_InvalidDevice) {
             fail(std::string(kNoSoundOutputReason));
         } else {
-            failWithStatus("AudioQueueStart", status, platform_->AudioQueueErrorText(queue));
+            const std::string why = platform_->AudioQueueErrorText(queue);
+            fail(std::string(kOutputCannotStartReason) + (why.empty() ? "" : ": " + why));
         }
         return false;
     }

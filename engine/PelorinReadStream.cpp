@@ -45,6 +45,9 @@ void Pelorin::handleBytesAvailable(CFReadStreamRef stream) {
         return;
     }
     arrival_ = std::chrono::steady_clock::now();
+    if (bytesReceived_.load() == 0) {
+        declaredLength_ = platform_->HttpReadStreamDeclaredLength(stream);
+    }
     bytesReceived_.fetch_add(static_cast<std::uint64_t>(n));
     const AudioFileStreamParseFlags flags =
         discontinuous_ ? kAudioFileStreamParseFlag_Discontinuity : 0;
@@ -66,6 +69,9 @@ void Pelorin::handleEndEncountered() {
     if (failed_.load() || finished_.load()) {
         return;
     }
+    // Told before the queue can report that it stopped. A stream without a
+    // declared length has no whole: its end is a drop.
+    wholeStreamCame_.store(declaredLength_ && bytesReceived_.load() == *declaredLength_);
     if (ring_.holdsAudio()) {
         ring_.enqueueFillBuffer();
         if (failed_.load()) {

@@ -2,7 +2,8 @@
 // LIFR when the ceiling is below 500 ft or the visibility below 1 statute
 // mile; else IFR below 1000 ft or 3 SM; else MVFR at or below 3000 ft or
 // 5 SM; else VFR. Without a visibility, or without anything said about the
-// sky, there is no category: a guess could be dangerously wrong.
+// sky, there is no category (a guess could be dangerously wrong) unless the
+// element that is known alone gives LIFR: "0100 FG VV///" is LIFR.
 #pragma once
 
 #include <optional>

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "weather/ReportText.h"
+
 namespace orvento::weather {
 namespace {
 
@@ -36,35 +38,6 @@ class Object {
     std::string out_ = "{";
 };
 
-// The length of the valid UTF-8 sequence at the front of `s`, 0 when invalid.
-std::size_t utf8Length(std::string_view s) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xbf;
-    if (lead >= 0xc2 && lead <= 0xdf) {
-        length = 2;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-        length = 3;
-        low = lead == 0xe0 ? 0xa0 : 0x80;
-        high = lead == 0xed ? 0x9f : 0xbf;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-        length = 4;
-        low = lead == 0xf0 ? 0x90 : 0x80;
-        high = lead == 0xf4 ? 0x8f : 0xbf;
-    }
-    if (length == 0 || s.size() < length || byte(1) < low || byte(1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xbf) {
-            return 0;
-        }
-    }
-    return length;
-}
-
 std::string hhmm(const DayTime& t) {
     char text[8];
     std::snprintf(text, sizeof text, "%02d%02d", t.hour % 100, t.minute % 100);
@@ -75,29 +48,30 @@ std::string hhmm(const DayTime& t) {
 
 std::string jsonString(std::string_view text) {
     std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
+    const auto escape = [&](unsigned codePoint) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", codePoint);
+        out += escaped;
+    };
+    while (!text.empty()) {
+        const std::size_t length = utf8SequenceLength(text);
+        const auto c = static_cast<unsigned char>(text[0]);
+        if (length == 0) {
+            out += "\xef\xbf\xbd";  // U+FFFD
+            text.remove_prefix(1);
+            continue;
+        }
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else if (c >= 0x80) {
-            const std::size_t length = utf8Length(text.substr(i));
-            if (length == 0) {
-                out += "\xef\xbf\xbd";  // U+FFFD
-                ++i;
-            } else {
-                out += text.substr(i, length);
-                i += length;
-            }
-            continue;
+        } else if (isControl(c)) {
+            escape(c);
+        } else if (c == 0xc2 && isControl(static_cast<unsigned char>(text[1]))) {
+            escape(static_cast<unsigned char>(text[1]));  // C1, such as CSI (U+009B)
         } else {
-            out += static_cast<char>(c);
+            out += text.substr(0, length);
         }
-        ++i;
+        text.remove_prefix(length);
     }
     return out + "\"";
 }

@@ -9,7 +9,8 @@
 //   refused text: {"error": why, "raw"}
 //
 // Missing values are null. "raw" echoes the text (invalid UTF-8 replaced by
-// U+FFFD), except for texts longer than kMaxReportBytes.
+// U+FFFD, control characters, C1 too, escaped: nothing a terminal acts on),
+// except for texts longer than kMaxReportBytes.
 #pragma once
 
 #include <string>

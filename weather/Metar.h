@@ -7,7 +7,8 @@
 // are noted, and words it does not know (runway state, colour states, sea
 // state, recent weather, wind shear) are skipped. Every element that is
 // missing or reported as missing stays empty; the flight category is given
-// only when both the visibility and the sky are known.
+// when both the visibility and the sky are known, or when the one known
+// alone gives LIFR.
 //
 // A text is refused (an error, no report) when it has no location indicator
 // followed by a valid DDHHMMZ time after the optional leading words, when it

@@ -13,7 +13,8 @@
 // PROB or INTER group takes its own visibility and/or sky over the prevailing
 // conditions (the base, replaced by each FM and updated by each BECMG in the
 // order written). CAVOK means 9999 m and no ceiling. A group whose
-// visibility or sky is still unknown has no category.
+// visibility or sky is still unknown has no category, unless the one known
+// alone gives LIFR.
 //
 // A text is refused when it has no location indicator, no valid validity
 // period, is a NIL or cancelled (CNL) forecast, or is longer than

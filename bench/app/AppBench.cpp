@@ -70,6 +70,7 @@ int childStartup() {
     char name[] = "orvento";
     char* argv[] = {name, nullptr};
     LaunchHooks hooks;
+    hooks.besideOthers = true;
     hooks.launched = [](OrventoAppDelegate& /*delegate*/) {
         report("shown %.6f\n", monotonicSeconds());
         QCoreApplication::quit();
@@ -82,6 +83,7 @@ int childPlay() {
     char name[] = "orvento";
     char* argv[] = {name, nullptr};
     LaunchHooks hooks;
+    hooks.besideOthers = true;
     hooks.launched = [](OrventoAppDelegate& delegate) {
         OrventoViewController* screen = delegate.viewController();
         PlaybackController* controller = &delegate.controller();

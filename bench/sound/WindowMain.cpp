@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
     double cpuFrom = -1;
     double wallFrom = 0;
     orvento::LaunchHooks hooks;
+    hooks.besideOthers = true;
     hooks.launched = [&](orvento::OrventoAppDelegate& delegate) {
         if (monitor && delegate.monitor() != nullptr) {
             for (std::size_t i = 0; i < urls.size(); ++i) {

@@ -40,6 +40,17 @@ std::string StreamFileWriter::extensionFor(const AudioStreamBasicDescription& fo
 bool StreamFileWriter::open(const std::string& path, const AudioStreamBasicDescription& format,
                             std::span<const std::uint8_t> cookie, bool replace,
                             std::string& error) {
+    return openWith(path, format, cookie, O_CREAT | (replace ? O_TRUNC : O_EXCL), error);
+}
+
+bool StreamFileWriter::append(const std::string& path, const AudioStreamBasicDescription& format,
+                              std::span<const std::uint8_t> cookie, std::string& error) {
+    return openWith(path, format, cookie, O_APPEND, error);
+}
+
+bool StreamFileWriter::openWith(const std::string& path, const AudioStreamBasicDescription& format,
+                                std::span<const std::uint8_t> cookie, int flags,
+                                std::string& error) {
     close();
     failed_ = false;
     written_ = 0;
@@ -69,11 +80,14 @@ bool StreamFileWriter::open(const std::string& path, const AudioStreamBasicDescr
             return false;
         }
     }
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL), 0644);
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | flags, 0644);
     if (fd_ < 0) {
         error = std::strerror(errno);
         return false;
     }
+    // A failed write cuts the file back to here at the least.
+    const off_t end = ::lseek(fd_, 0, SEEK_END);
+    written_ = end > 0 ? static_cast<std::uint64_t>(end) : 0;
     return true;
 }
 

@@ -34,6 +34,11 @@ class StreamFileWriter {
     // cannot.
     bool open(const std::string& path, const AudioStreamBasicDescription& format,
               std::span<const std::uint8_t> cookie, bool replace, std::string& error);
+    // Opens `path`, which holds whole packets of `format` already, to write
+    // on after them; bytesWritten() then counts those too. False with `error`
+    // when it cannot (also when the file is gone).
+    bool append(const std::string& path, const AudioStreamBasicDescription& format,
+                std::span<const std::uint8_t> cookie, std::string& error);
     // One packet; false with `error` once writing has failed.
     bool write(std::span<const std::uint8_t> packet, std::string& error);
     // Every packet of `excerpt` (of the format opened with).
@@ -45,6 +50,8 @@ class StreamFileWriter {
     std::uint64_t bytesWritten() const { return written_; }
 
   private:
+    bool openWith(const std::string& path, const AudioStreamBasicDescription& format,
+                  std::span<const std::uint8_t> cookie, int flags, std::string& error);
     // Writes all of `bytes`; false with errno set when it cannot.
     bool writeAll(const std::uint8_t* bytes, std::size_t size);
 

@@ -2,6 +2,13 @@
 
 namespace orvento {
 
+bool StreamRecorder::continuesLastFile(const AudioStreamBasicDescription& format) const {
+    return next_ == NextStream::appendWhileSameFormat && lastFormat_ &&
+           lastFormat_->mFormatID == format.mFormatID &&
+           lastFormat_->mSampleRate == format.mSampleRate &&
+           lastFormat_->mChannelsPerFrame == format.mChannelsPerFrame;
+}
+
 void StreamRecorder::formatKnown(const AudioStreamBasicDescription& format,
                                  std::span<const std::uint8_t> magicCookie) {
     if (failed_) {
@@ -10,14 +17,32 @@ void StreamRecorder::formatKnown(const AudioStreamBasicDescription& format,
     writer_.close();
     std::string error;
     const std::string extension = StreamFileWriter::extensionFor(format);
-    path_ = extension.empty() ? std::string{} : pathFor_(extension, error);
     if (extension.empty()) {
         fail("this stream's format cannot be recorded as it came");
-    } else if (path_.empty()) {
-        fail(error);
-    } else if (!writer_.open(path_, format, magicCookie, replace_, error)) {
-        fail("cannot record to " + path_ + ": " + error);
+        return;
     }
+    if (continuesLastFile(format)) {
+        if (!writer_.append(path_, format, magicCookie, error)) {
+            fail("cannot record on to " + path_ + ": " + error);
+        }
+        return;
+    }
+    const bool first = !lastFormat_;
+    path_ = pathFor_(extension, error);
+    lastFormat_ = format;
+    if (path_.empty()) {
+        fail(error);
+        return;
+    }
+    // Written on, only the first file may replace one that was there: a later
+    // one is a file of its own.
+    const bool replace = replace_ && (first || next_ == NextStream::newFile);
+    if (!writer_.open(path_, format, magicCookie, replace, error)) {
+        fail("cannot record to " + path_ + ": " + error);
+        return;
+    }
+    std::lock_guard lock(filesMutex_);
+    files_.push_back(path_);
 }
 
 void StreamRecorder::packets(std::span<const std::uint8_t> data,
@@ -33,6 +58,11 @@ void StreamRecorder::packets(std::span<const std::uint8_t> data,
             fail("recording stopped: " + error + "; " + path_ + " keeps what was written");
         }
     }
+}
+
+std::vector<std::string> StreamRecorder::files() const {
+    std::lock_guard lock(filesMutex_);
+    return files_;
 }
 
 void StreamRecorder::fail(const std::string& why) {

@@ -31,7 +31,30 @@ class AppTest : public QObject {
     void theProgramEndsInOrder_data();
     void theProgramEndsInOrder();
     void theProgramAsksThePublicSourcesByDefault();
+    void aSecondStartRaisesTheFirst();
+    void withoutASessionBusItRunsAlone();
 };
+
+namespace {
+
+// `app` set up to start the real program against `servers`, with settings of
+// its own in `config`.
+void prepare(QProcess& app, const QString& servers, const QTemporaryDir& config,
+             const QString& busAddress = {}) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    environment.insert(QStringLiteral("ORVENTO_CATALOGUE_URL"), servers);
+    environment.insert(QStringLiteral("ORVENTO_WEATHER_URL"), servers);
+    // The directory of the same servers, and a cache of its own.
+    environment.insert(QStringLiteral("ORVENTO_DIRECTORY_URL"), servers);
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), config.filePath(QStringLiteral("cache")));
+    if (!busAddress.isEmpty()) {
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+    }
+    app.setProcessEnvironment(environment);
+}
+
+}  // namespace
 
 void AppTest::windowAndKeyboard() {
     // Servers that never answer: set-up is still under way throughout.
@@ -258,6 +281,82 @@ void AppTest::theProgramAsksThePublicSourcesByDefault() {
     QVERIFY(!asked("GET /js_kur/"));
     QCOMPARE(kill(static_cast<pid_t>(app.processId()), SIGTERM), 0);
     QVERIFY(app.waitForFinished(5000));
+}
+
+// A second start, beside a running Orvento on the same session bus: it
+// raises the first's window and ends at once; the first keeps the MPRIS
+// name, and no second name appears.
+void AppTest::aSecondStartRaisesTheFirst() {
+    const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
+    const QString servers = QString::fromStdString(site.baseUrl());
+    const QTemporaryDir config;
+    QProcess first;
+    prepare(first, servers, config);
+    first.start(QStringLiteral(ORVENTO_APP_PATH), {});
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QVERIFY2(bus.isConnected(), "run under dbus-run-session: no session bus");
+    const QString mpris = QLatin1String(MprisService::kServiceName);
+    QTRY_VERIFY_WITH_TIMEOUT(bus.interface()->isServiceRegistered(mpris), 15000);
+    QString firstLog;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (firstLog += QString::fromUtf8(first.readAllStandardError())).contains(" adi="), 15000);
+
+    QProcess second;
+    prepare(second, servers, config);
+    QElapsedTimer started;
+    started.start();
+    second.start(QStringLiteral(ORVENTO_APP_PATH), {});
+    QVERIFY(second.waitForFinished(5000));
+    QVERIFY2(started.elapsed() < 1000, qPrintable(QString::number(started.elapsed())));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    const QString secondLog = QString::fromUtf8(second.readAllStandardError());
+    QVERIFY2(secondLog.contains(QStringLiteral("session: Orvento runs already (process %1): its "
+                                               "window was raised")
+                                    .arg(first.processId())),
+             qPrintable(secondLog));
+    QVERIFY2(!secondLog.contains(" adi="), qPrintable(secondLog));
+    QTRY_VERIFY_WITH_TIMEOUT((firstLog += QString::fromUtf8(first.readAllStandardError()))
+                                 .contains(QStringLiteral("raise: the window comes to the front")),
+                             5000);
+
+    QCOMPARE(first.state(), QProcess::Running);
+    QCOMPARE(bus.interface()->servicePid(mpris).value(), static_cast<uint>(first.processId()));
+    const QStringList names = bus.interface()->registeredServiceNames().value();
+    QCOMPARE(
+        names.filter(QRegularExpression(QStringLiteral("^org\\.mpris\\.MediaPlayer2\\.orvento"))),
+        QStringList{mpris});
+    QDBusInterface(mpris, QLatin1String(MprisService::kObjectPath),
+                   QLatin1String(MprisService::kRootInterface), bus)
+        .call(QStringLiteral("Quit"));
+    QVERIFY(first.waitForFinished(5000));
+    QCOMPARE(first.exitCode(), 0);
+}
+
+// Without a session bus the program says so in one line and runs as before,
+// without media keys.
+void AppTest::withoutASessionBusItRunsAlone() {
+    const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
+    const QTemporaryDir config;
+    const QTemporaryDir nowhere;
+    QProcess app;
+    prepare(app, QString::fromStdString(site.baseUrl()), config,
+            "unix:path=" + nowhere.filePath(QStringLiteral("no-bus")));
+    app.start(QStringLiteral(ORVENTO_APP_PATH), {});
+    QString log;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (log += QString::fromUtf8(app.readAllStandardError())).contains(" adi="), 15000);
+    QCOMPARE(app.state(), QProcess::Running);
+    // One line about the bus (the screen's idle timer says its own).
+    const QStringList busLines =
+        log.split(QLatin1Char('\n'))
+            .filter(QRegularExpression(QStringLiteral(" (session|mpris): ")));
+    QCOMPARE(busLines.size(), 1);
+    QVERIFY2(busLines.front().contains(QStringLiteral("session: no D-Bus session bus")),
+             qPrintable(busLines.front()));
+    QCOMPARE(kill(static_cast<pid_t>(app.processId()), SIGTERM), 0);
+    QVERIFY(app.waitForFinished(5000));
+    QCOMPARE(app.exitCode(), 0);
 }
 
 }  // namespace orvento::test

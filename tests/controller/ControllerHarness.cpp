@@ -48,10 +48,21 @@ void GatedPlatform::interpose(AudioQueuePropertyListenerProc& proc, void*& userD
 void GatedPlatform::reportRunning(void* data, AudioQueueRef queue, AudioQueuePropertyID id) {
     auto* listener = static_cast<Listener*>(data);
     // Reports alternate, "running" first: every second one is "stopped".
-    if (++listener->reports % 2 == 0) {
+    const bool running = ++listener->reports % 2 == 1;
+    if (!running) {
         listener->owner->beforeStoppedReport.pass();
     }
     listener->proc(listener->userData, queue, id);
+    if (running) {
+        std::lock_guard lock(listener->owner->mutex_);
+        ++listener->owner->runningReports_;
+        listener->owner->reported_.notify_all();
+    }
+}
+
+bool GatedPlatform::waitForRunningReports(int count, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return reported_.wait_for(lock, timeout, [&] { return runningReports_ >= count; });
 }
 
 ControllerHarness::ControllerHarness(std::shared_ptr<EnginePlatform> platform,

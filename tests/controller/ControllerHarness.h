@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QStringList>
+#include <chrono>
 #include <condition_variable>
 #include <list>
 #include <memory>
@@ -57,12 +58,17 @@ class Gate {
 
 // The real platform (null output) with two gates: one holds a player's worker
 // before it opens anything (its stream does not exist yet), one holds each
-// output queue's report that it stopped running.
+// output queue's report that it stopped running. It counts the reports that
+// a queue runs, once their listener has returned (a controller has posted
+// what it makes of them then).
 class GatedPlatform : public EnginePlatform {
   public:
     GatedPlatform();
     Gate beforeOpening;
     Gate beforeStoppedReport;
+    // Waits, without running the caller's events, until `count` running
+    // reports were delivered; false at the deadline.
+    bool waitForRunningReports(int count, std::chrono::milliseconds timeout);
 
   private:
     std::optional<OSStatus> before(const PlatformCall& call) override;
@@ -77,7 +83,9 @@ class GatedPlatform : public EnginePlatform {
     static void reportRunning(void* data, AudioQueueRef queue, AudioQueuePropertyID id);
 
     std::mutex mutex_;
+    std::condition_variable reported_;
     std::list<Listener> listeners_;  // guarded by mutex_; never shrinks
+    int runningReports_ = 0;         // guarded by mutex_
 };
 
 // A controller on `platform` (default: the null output) with a station

@@ -35,10 +35,12 @@ class AlertCount : public AlertService {
 };
 
 Script station(const QString& kind) {
-    Script script = liveStation(kind == "short" ? 12000 : 400000);
+    Script script = liveStation(kind == "short" || kind == "whole" ? 12000 : 400000);
     if (kind == "cut") {  // closed before the length it announced
         script.framing = Script::Framing::contentLength;
         script.closeAfter(16000);
+    } else if (kind == "whole") {  // a recording: its length declared, all of it sent
+        script.framing = Script::Framing::contentLength;
     } else if (kind == "stall") {
         script.stallAfter(16000);
     } else if (kind == "trickle" || kind == "drip") {  // 16000 bytes or none, then 4 a second
@@ -91,6 +93,8 @@ void ReconnectTest::endsAfterAudioBringItBack_data() {
         QTest::newRow(name) << row << alerts;
     };
     row("closed", {"short", "live", "on", closed, "plays"});
+    // Served whole, it did not drop: it ends as any stream does.
+    row("recording", {"whole", "-", "on", "Playback ended.", "idle"});
     row("reset", {"cut", "live", "on", "Reconnecting: ", "plays"});
     row("stall",
         {"stall", "live", "on", "Reconnecting: the station sent no audio for 3 s", "plays"});
@@ -170,20 +174,26 @@ void ReconnectTest::endsAfterAudioBringItBack() {
 }
 
 // The station's server sends 10 s at once: with the live edge the status line
-// says "Live" once audio plays; without it, "Playing" all along.
+// says "Live" once audio plays; without it, "Playing" all along. A recording
+// (its length declared) is not live: "Playing" with the live edge too.
 void ReconnectTest::liveEdgeSaysLive() {
-    for (const bool on : {true, false}) {
+    for (const auto& [on, recording] : {std::pair{true, false}, {false, false}, {true, true}}) {
         ControllerHarness h(std::make_shared<DropPlatform>(), PelorinServices{});
         PlaybackController& c = *h.controller;
         c.setLiveEdge(on);
-        h.server.setScript("/s", liveStation());
+        Script station =
+            liveStation(recording ? std::optional<std::uint64_t>(80000) : std::nullopt);
+        if (recording) {
+            station.framing = Script::Framing::contentLength;
+        }
+        h.server.setScript("/s", station);
         c.setAddressText(h.url("/s"));
         QStringList shown;
         connect(&c, &PlaybackController::statusTextChanged, [&](const QString& t) { shown << t; });
         c.press();
         QTRY_COMPARE_WITH_TIMEOUT(c.playState(), State::Playing, 15000);
         QTRY_VERIFY_WITH_TIMEOUT(c.listenedSeconds() >= 2, 15000);
-        QCOMPARE(c.statusText(), on ? liveText() : playingText());
+        QCOMPARE(c.statusText(), on && !recording ? liveText() : playingText());
         QVERIFY2(!shown.join(' ').contains("behind live"), qPrintable(shown.join(" / ")));
         // News stays over the lag's looks (four a second) while the station plays on.
         c.setStatusText(QStringLiteral("Saved to /tmp/a.mp3"));

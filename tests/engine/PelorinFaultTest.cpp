@@ -147,8 +147,11 @@ INSTANTIATE_TEST_SUITE_P(
               "AudioQueueEnqueueBuffer", 1),
         fatal("HandOverAtTheEnd", failing(Op::AudioQueueEnqueueBuffer), file("mpeg2_l3.mp3", 800),
               "AudioQueueEnqueueBuffer", 1),
-        fatal("StartWhileStreaming", failing(Op::AudioQueueStart), kMp3, "AudioQueueStart", 1),
-        fatal("StartAtTheEnd", failing(Op::AudioQueueStart), kShortAifc, "AudioQueueStart", 1),
+        // The output's start is said in words; its code only in the error line.
+        FaultRow{"StartWhileStreaming", failing(Op::AudioQueueStart), kMp3, "AudioQueueStart", 1,
+                 true, ToldOn::Worker, std::string(kOutputCannotStartReason), 1},
+        FaultRow{"StartAtTheEnd", failing(Op::AudioQueueStart), kShortAifc, "AudioQueueStart", 1,
+                 true, ToldOn::Worker, std::string(kOutputCannotStartReason), 1},
         // The stream's failures.
         fatal("Parse", failing(Op::AudioFileStreamParseBytes), kMp3, "AudioFileStreamParseBytes",
               0),

@@ -165,6 +165,48 @@ INSTANTIATE_TEST_SUITE_P(
                }}),
     [](const testing::TestParamInfo<EndRow>& info) { return std::string(info.param.name); });
 
+// ---- a recording that came whole, or a live stream's end ----
+
+struct WholeRow {
+    const char* name;
+    std::function<Script()> script;  // served at /a; /whole serves the file whole
+    bool complete;                   // endedComplete: not a drop
+    const char* failure;             // the start of failureReason
+};
+
+class WholeOrDrop : public testing::TestWithParam<WholeRow> {};
+
+// Only a body whose declared length came in full ends complete; every other
+// end after audio, however orderly, is a drop for the owner to answer.
+TEST_P(WholeOrDrop, OnlyADeclaredLengthReachedEndsComplete) {
+    const WholeRow& row = GetParam();
+    PlayerHarness h;
+    h.server.setScript("/whole", fixtureScript("mpeg2_l3.mp3"));
+    h.createFor("/a", row.script()).start();
+    ASSERT_TRUE(h.waitEnded());
+    EXPECT_EQ(h.observer.values(), (std::vector<bool>{true, false})) << h.diagnostics();
+    EXPECT_EQ(h.player->endedComplete(), row.complete) << h.diagnostics();
+    EXPECT_TRUE(h.player->failureReason().starts_with(row.failure)) << h.diagnostics();
+    EXPECT_EQ(h.player->failureReason().empty(), *row.failure == '\0') << h.diagnostics();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, WholeOrDrop,
+    testing::Values(
+        WholeRow{"LengthReached", [] { return fixtureScript("mpeg2_l3.mp3"); }, true, ""},
+        WholeRow{"LengthReachedAfterARedirect", [] { return Script::redirect("/whole"); }, true,
+                 ""},
+        WholeRow{"NoLength", [] { return fixtureScript("mpeg2_l3.mp3").untilClose(); }, false, ""},
+        WholeRow{"Chunked", [] { return fixtureScript("mpeg2_l3.mp3").chunked(); }, false, ""},
+        // A station's answer: its length says nothing of its end.
+        WholeRow{"IcyAnswerWithALength",
+                 [] { return fixtureScript("mpeg2_l3.mp3").withStatusLine("ICY 200 OK"); }, false,
+                 ""},
+        WholeRow{"ClosedBeforeItsLength",
+                 [] { return fixtureScript("mpeg1_l3_vbr_xing.mp3").closeAfter(9000); }, false,
+                 "transfer closed"}),
+    [](const testing::TestParamInfo<WholeRow>& info) { return info.param.name; });
+
 // ---- a stop at every moment, twice ----
 
 enum class Moment {

@@ -139,6 +139,11 @@ void SetUpTest::weatherPanel_data() {
     row("sequence cut short", "M\xc3", "T", "METAR:\n" + notUtf8 + "\nTAF:\nT");
     row("control characters", QByteArray("M\0\x1b[2J", 6), "T",
         "METAR:\n(No report: it holds control characters, not text.)\nTAF:\nT");
+    row("C1 control (CSI)",
+        "M\xc2\x9b"
+        "2J",
+        "T", "METAR:\n(No report: it holds control characters, not text.)\nTAF:\nT");
+    row("surrogate", "M", "T\xed\xa0\x80", "METAR:\nM\nTAF:\n" + notUtf8);
     row("over the cap", QByteArray(kWeatherMaxBytes + 1, 'M'), "T",
         "METAR:\n(No report: it is larger than 256 KiB.)\nTAF:\nT");
 }

@@ -108,5 +108,20 @@ TEST(ProbeTransmissions, ReadsAStreamLikeTheFile) {
     EXPECT_EQ(viaHttp.out, runProbe(recording.path).out);
 }
 
+// A server that sends nothing in the time given: said so, not taken for a
+// stream without audio.
+TEST(ProbeTransmissions, SaysNoDataCameWithinItsTime) {
+    loopback::LoopbackServer server;
+    server.setScript("/silent", loopback::Script::silent());
+    server.setScript("/head", loopback::Script::endless().stallAfter(0));
+    for (const char* path : {"/silent", "/head"}) {
+        const ProbeRun run = runProbe(server.url(path), " --seconds 1.5");
+        EXPECT_EQ(run.exitCode, 1) << path << ": " << run.err;
+        EXPECT_NE(run.err.find(": no data came from the server in 1.5 s"), std::string::npos)
+            << path << ": " << run.err;
+        EXPECT_EQ(run.err.find("playable"), std::string::npos) << path << ": " << run.err;
+    }
+}
+
 }  // namespace
 }  // namespace orvento::test

@@ -22,11 +22,13 @@ struct ToolRun {
     std::string out;  // standard output
 };
 
-// Runs the tool with `arguments` (shell words) and `environment` (VAR=value words).
-ToolRun runWeather(const std::string& arguments, const std::string& environment = {}) {
+// Runs the tool with `arguments` (shell words) and `environment` (VAR=value
+// words); `out` holds standard error too with `withErrors`.
+ToolRun runWeather(const std::string& arguments, const std::string& environment = {},
+                   bool withErrors = false) {
     ToolRun run;
-    const std::string command =
-        environment + " " + ORVENTO_WEATHER_PATH + " " + arguments + " 2>/dev/null";
+    const std::string command = environment + " " + ORVENTO_WEATHER_PATH + " " + arguments +
+                                (withErrors ? " 2>&1" : " 2>/dev/null");
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
         return run;
@@ -56,6 +58,36 @@ std::vector<std::string> lines(const std::string& text, char separator = '\n') {
         at = end + 1;
     }
     return out;
+}
+
+// Whether a terminal shows `text` as it is: printable ASCII, line breaks and
+// UTF-8 sequences of U+00A0 and above (no escape sequence, C1 control or
+// stray byte).
+bool terminalSafe(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = [&](std::size_t at) {
+            return at < text.size() ? static_cast<unsigned char>(text[at]) : 0U;
+        };
+        const unsigned lead = byte(i);
+        if (lead < 0x80) {
+            if ((lead < 0x20 && lead != '\n') || lead == 0x7f) {
+                return false;
+            }
+            ++i;
+            continue;
+        }
+        const std::size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : 2;
+        if (lead < 0xc2 || lead > 0xf4 || (lead == 0xc2 && byte(i + 1) < 0xa0)) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((byte(i + k) & 0xc0U) != 0x80U) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
 }
 
 TEST(WeatherTool, CommandLine) {
@@ -107,6 +139,49 @@ TEST(WeatherTool, AirportFromTheWeatherServer) {
     EXPECT_NE(ltfm.out.find(site.metar("LTFM").substr(site.metar("LTFM").find("LTFM"), 17)),
               std::string::npos);
     EXPECT_EQ(runWeather("ZZZZ", server).exitCode, 1);  // a 404 page is no report
+}
+
+// A report that is not UTF-8 or holds control characters is refused, as the
+// window refuses it, and nothing of it reaches the terminal; --decode escapes
+// the same bytes in its JSON.
+TEST(WeatherTool, ReportsThatAreNoText) {
+    const std::string metar = "2024/05/14 12:20\nLTBA 141220Z 34012KT 9999 FEW030 19/11 Q1016 ";
+    const std::string taf = "2024/05/14 11:00\nTAF LTBA 141100Z 1412/1518 34012KT 9999 FEW030\n";
+    // clang-format off
+    const struct {
+        const char* name;
+        std::string tail;    // after the METAR's groups
+        int exitCode;
+        const char* shown;   // in what the tool prints
+    } rows[] = {
+        {"UTF-8 text", "RMK R\xc3\xbczg\xc3\xa2r\r\n", 0, "RMK R\xc3\xbczg\xc3\xa2r"},
+        {"Latin-1", "RMK R\xfczg\xe2r\n", 1, "no report at http://127.0.0.1:"},
+        {"sequence cut short", "RMK \xc3", 1, "it is not UTF-8 text"},
+        {"overlong slash", "RMK \xc0\xaf\n", 1, "it is not UTF-8 text"},
+        {"surrogate", "RMK \xed\xa0\x80\n", 1, "it is not UTF-8 text"},
+        {"ESC clears the screen", "\x1b[2J\x1b]0;title\x07\n", 1, "it holds control characters, not text"},
+        {"C1 CSI", "\xc2\x9b" "2J\n", 1, "it holds control characters, not text"},
+        {"C1 OSC", "\xc2\x9d" "0;title\xc2\x9c\n", 1, "it holds control characters, not text"},
+        {"NUL", std::string("RMK \0 A", 7) + "\n", 1, "it holds control characters, not text"},
+        {"DEL", "RMK \x7f\n", 1, "it holds control characters, not text"},
+    };
+    // clang-format on
+    loopback::LoopbackServer server;
+    server.setScript("//pub/data/forecasts/taf/stations/LTBA.TXT", loopback::Script::fixed(taf));
+    const std::string environment = "ORVENTO_WEATHER_URL=" + server.url("");
+    for (const auto& row : rows) {
+        server.setScript("//pub/data/observations/metar/stations/LTBA.TXT",
+                         loopback::Script::fixed(metar + row.tail));
+        const ToolRun run = runWeather("LTBA", environment, true);
+        EXPECT_EQ(run.exitCode, row.exitCode) << row.name << ":\n" << run.out;
+        EXPECT_NE(run.out.find(row.shown), std::string::npos) << row.name << ":\n" << run.out;
+        EXPECT_TRUE(terminalSafe(run.out)) << row.name << ":\n" << run.out;
+        const ToolRun decoded =
+            runWeather("--decode " + linesFile("no-text", metar.substr(17) + row.tail), {}, true);
+        EXPECT_EQ(decoded.exitCode, 0) << row.name;
+        EXPECT_TRUE(decoded.out.starts_with("{\"station\":\"LTBA\"")) << decoded.out;
+        EXPECT_TRUE(terminalSafe(decoded.out)) << row.name << ":\n" << decoded.out;
+    }
 }
 
 TEST(WeatherTool, PublicServerByDefault) {

@@ -98,7 +98,8 @@ TEST(MetarDecode, Pressure) {
 }
 
 // The category at and around each boundary, and no category without a
-// visibility or without anything said about the sky.
+// visibility or without anything said about the sky unless the element that
+// is known alone gives LIFR.
 TEST(MetarDecode, CategoryBoundaries) {
     // clang-format off
     check({
@@ -123,7 +124,14 @@ TEST(MetarDecode, CategoryBoundaries) {
         {"PAKX 272215Z AUTO 22007KT 10SM M07/M12 A2995 RMK AO2", R"("category":null)"},
         {"CXMY 272200Z AUTO M02/M04 RMK AO1 T10171039", R"("category":null)"},
         {"RORT 272200Z AUTO 01016KT 350V050 //// // FEW037 SCT040 OVC048 14/05 Q1024", R"("category":null)"},
-        {"ETWM 272120Z AUTO 19005KT 0300 FG ////// 08/03 Q0992 ///", R"("category":null)"},
+        {"ETWM 272120Z AUTO 19005KT 0300 FG ////// 08/03 Q0992 ///", R"("category":"LIFR")"},
+        {"LTBA 270100Z 00000KT 0100 FG VV/// 08/08 Q1020", R"("ceiling_ft":null,"category":"LIFR")"},
+        {"LTBA 270000Z 00000KT 0000 FG 08/08 Q1020", R"("visibility_m":0,"category":"LIFR")"},
+        {"KBOS 270000Z 00000KT M1/4SM FG 08/08 A3000", R"("category":"LIFR")"},
+        {"KBOS 270000Z 00000KT 1SM BR 08/08 A3000", R"("category":null)"},
+        {"EGLL 270020Z AUTO 24004KT //// OVC003 08/08 Q1020", R"("visibility_m":null,"category":"LIFR")"},
+        {"EGLL 270020Z AUTO 24004KT //// VV004 08/08 Q1020", R"("category":"LIFR")"},
+        {"EGLL 270020Z AUTO 24004KT //// OVC005 08/08 Q1020", R"("category":null)"},
     });
     // clang-format on
 }

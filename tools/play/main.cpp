@@ -11,11 +11,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/AlertService.h"
@@ -33,7 +36,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: orvento-play URL [--wav FILE | --null] [--record FILE] [--live-edge SECONDS]\n"
-    "                    [--reconnect]\n"
+    "                    [--reconnect] [--verbose]\n"
     "\n"
     "Plays the audio stream at URL (MP3, AAC, WAV, AIFF, CAF or MP4 over HTTP)\n"
     "until it ends or you press Ctrl-C.\n"
@@ -47,17 +50,25 @@ constexpr const char* kUsage =
     "  --record FILE  also write the stream's own audio to FILE as it arrives:\n"
     "              MPEG audio frames as they came (.mp3), AAC frames with ADTS\n"
     "              headers (.aac), no re-encoding. A write that fails ends the\n"
-    "              recording (the file keeps its whole frames) but not playback\n"
+    "              recording (the file keeps its whole frames) but not playback.\n"
+    "              With --reconnect each connection is written on at the end\n"
+    "              of FILE while the format stays; a stream of another format\n"
+    "              goes to a new file named for it (rec.mp3, then rec.aac, then\n"
+    "              rec (2).mp3; never one that is there already). The files\n"
+    "              written are listed at the end\n"
     "  --live-edge SECONDS  play at most SECONDS (0.1 to 60, e.g. 1.5) behind\n"
     "              live: of the burst a server sends on connecting, and of any\n"
     "              heap that comes after a stall, whole packets older than that\n"
-    "              are not played (--record still writes them). Off by default:\n"
-    "              everything the server sends is played\n"
+    "              are not played (--record still writes them). A recording\n"
+    "              (its length declared) is not live and plays whole. Off by\n"
+    "              default: everything the server sends is played\n"
     "  --reconnect  once audio has played, a stream that drops (the server\n"
     "              closes, an error, a stall) is opened again, at once and then\n"
     "              after 1, 2, 4, 8, 15 and 30 s (each +/- 20 %), until it plays\n"
     "              again or you press Ctrl-C; the waits start over once audio\n"
-    "              plays. Not with --wav\n"
+    "              plays. A recording served whole (its length declared and\n"
+    "              all of it received) has not dropped: it ends. Not with --wav\n"
+    "  --verbose   also write the player's diagnostic lines to standard error\n"
     "  -h, --help  show this text\n"
     "\n"
     "The URL text is percent-escaped as the player screen does it: characters\n"
@@ -65,9 +76,10 @@ constexpr const char* kUsage =
     "followed by two hex digits) are escaped; what is already escaped is kept.\n"
     "\n"
     "Output: state changes (connecting, playing once audio reaches the output,\n"
-    "stopped, ended, reconnecting) and the failure alert go to standard\n"
-    "error; the player's\n"
-    "error lines (\"<operation> err <code> <status>\") go to standard output.\n"
+    "stopped, ended, reconnecting), the failure alert and why go to standard\n"
+    "error; a drop that is reconnected is said once, with its cause. With\n"
+    "--verbose the player's diagnostic lines (\"<operation> err <code>\n"
+    "<status>\", an output that cannot start) go to standard error too.\n"
     "\n"
     "Ctrl-C (or SIGTERM, or SIGHUP) stops playback cleanly at any moment, also\n"
     "while connecting and while the last audio plays out. A closed standard\n"
@@ -81,6 +93,22 @@ void say(const std::string& text) {
     const std::string line = "orvento-play: " + text + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+}
+
+// The file for a recording's stream of another format than the file asked
+// for: its name with the format's extension ("rec.mp3", "rec.aac"), and a
+// number before it while that file is there ("rec (2).aac").
+std::string fileForFormat(const std::string& asked, const std::string& extension) {
+    std::filesystem::path stem(asked);
+    const std::string old = stem.extension().string();
+    if (old == ".mp3" || old == ".mp2" || old == ".mp1" || old == ".aac") {
+        stem.replace_extension();
+    }
+    std::string path = stem.string() + "." + extension;
+    for (int n = 2; std::filesystem::exists(path); ++n) {
+        path = stem.string() + " (" + std::to_string(n) + ")." + extension;
+    }
+    return path;
 }
 
 // Wakes the main thread from any thread; async-signal-safe and lock-free.
@@ -110,8 +138,15 @@ class Wakeup {
 
 class ToolAlerts : public AlertService {
   public:
+    // `bringsBack`: whether a failure now is a drop that will be reconnected
+    // (any thread).
+    explicit ToolAlerts(std::function<bool()> bringsBack) : bringsBack_(std::move(bringsBack)) {}
+
     void showAlert(const std::string& title, const std::string& message,
                    const std::string& /*button*/) override {
+        if (bringsBack_()) {
+            return;  // a drop that is brought back: "reconnecting" says why
+        }
         shown_.store(true);
         const std::string line = title + ": " + message + "\n";
         std::fwrite(line.data(), 1, line.size(), stderr);
@@ -135,6 +170,7 @@ class ToolAlerts : public AlertService {
     std::weak_ptr<Pelorin> player_;
     std::atomic<bool> shown_{false};
     std::atomic<bool> reasonSaid_{false};
+    const std::function<bool()> bringsBack_;
 };
 
 class StateReporter : public PelorinObserver {
@@ -224,6 +260,7 @@ struct Options {
     std::string recordPath;
     std::optional<double> liveEdgeSeconds;
     bool reconnect = false;
+    bool verbose = false;
     // --reconnect-waits: the benchmarks' short waits in place of the
     // shipped ones; not in the usage text.
     std::optional<std::vector<std::chrono::milliseconds>> reconnectWaits;
@@ -309,6 +346,10 @@ std::string parseArguments(int argc, char** argv, Options& options) {
             options.reconnect = true;
             continue;
         }
+        if (arg == "--verbose") {
+            options.verbose = true;
+            continue;
+        }
         if (const auto text = optionValue("--reconnect-waits", i, argc, argv)) {
             options.reconnectWaits = reconnectWaitsIn(*text);
             if (!options.reconnectWaits) {
@@ -379,16 +420,30 @@ int run(int argc, char** argv) {
     };
     StateReporter reporter(wakeup);
     options.output.onFirstAudio = [&reporter] { reporter.noteFirstAudio(); };
-    auto platform = std::make_shared<EnginePlatform>(options.output);
-    auto alerts = std::make_shared<ToolAlerts>();
+    // The player's own lines are for diagnosis: only asked for.
+    LineSink diagnostics = [verbose = options.verbose](std::string_view line) {
+        if (verbose) {
+            std::string text(line);
+            text += '\n';
+            std::fwrite(text.data(), 1, text.size(), stderr);
+            std::fflush(stderr);
+        }
+    };
+    auto platform = std::make_shared<EnginePlatform>(options.output, std::move(diagnostics));
+    std::atomic<bool> everPlayed{false};
+    auto alerts = std::make_shared<ToolAlerts>(
+        [&] { return options.reconnect && (everPlayed.load() || reporter.played()); });
     bool stopRequested = false;
-    bool everPlayed = false;
     std::string reason;
-    std::shared_ptr<PacketTap> recorder;
+    std::shared_ptr<StreamRecorder> recorder;
     if (!options.recordPath.empty()) {
         recorder = std::make_shared<StreamRecorder>(
-            [path = options.recordPath](const std::string&, std::string&) { return path; }, true,
-            [](const std::string& why) { say(why); });
+            [path = options.recordPath, first = true](const std::string& extension,
+                                                      std::string&) mutable {
+                return std::exchange(first, false) ? path : fileForFormat(path, extension);
+            },
+            true, [](const std::string& why) { say(why); },
+            StreamRecorder::NextStream::appendWhileSameFormat);
     }
     // The given waits are exact (no spread): a benchmark counts on them.
     BackoffPolicy backoff =
@@ -441,13 +496,16 @@ int run(int argc, char** argv) {
         }
         player->waitUntilEnded(std::chrono::seconds(10));
         reason = player->failureReason();
+        const bool complete = player->endedComplete();
         player->removeObserver(&reporter, kIsPlayingKeyPath);
         player->removeObserver(&reporter, kHasEndedKeyPath);
         if (reporter.played()) {
-            everPlayed = true;
+            everPlayed.store(true);
             attempt = 0;
         }
-        if (!options.reconnect || !everPlayed || stopRequested || !outputFailure->text().empty()) {
+        // A recording that came whole has not dropped.
+        if (!options.reconnect || !everPlayed || stopRequested || complete ||
+            !outputFailure->text().empty()) {
             break;
         }
         // The stream dropped after it played: a new player for it, after the
@@ -474,6 +532,11 @@ int run(int argc, char** argv) {
     }
     WorkerRegistry::shared().shutdown(std::chrono::seconds(10));
     close(signalFd);
+    if (recorder) {
+        for (const std::string& file : recorder->files()) {
+            say("recorded " + file);
+        }
+    }
 
     if (const std::string failure = outputFailure->text(); !failure.empty()) {
         say(failure);

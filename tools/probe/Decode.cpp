@@ -1,5 +1,8 @@
 #include "tools/probe/Decode.h"
 
+#include <cstdint>
+#include <cstdio>
+
 namespace orvento::probe {
 
 QueueFeeder::QueueFeeder(DecodeOptions options) : options_(std::move(options)) {}
@@ -182,9 +185,22 @@ DecodeReport decodeFile(const std::string& path, AudioFileTypeID hint, const Dec
 
 DecodeReport decodeUrl(const std::string& url, AudioFileTypeID hint, const DecodeOptions& options,
                        double timeoutSeconds, bool* timedOut) {
-    return decodeWith(hint, options, [&](Probe& probe, std::string& error) {
-        return probeUrl(url, probe, error, timeoutSeconds, timedOut);
+    bool cut = false;
+    std::uint64_t bodyBytes = 0;
+    DecodeReport report = decodeWith(hint, options, [&](Probe& probe, std::string& error) {
+        return probeUrl(url, probe, error, timeoutSeconds, &cut, &bodyBytes);
     });
+    if (timedOut != nullptr) {
+        *timedOut = cut;
+    }
+    if (cut && bodyBytes == 0) {
+        // Silence from the server, not audio the parser refused.
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", timeoutSeconds);
+        report.ok = false;
+        report.error = std::string("no data came from the server in ") + seconds + " s";
+    }
+    return report;
 }
 
 }  // namespace orvento::probe

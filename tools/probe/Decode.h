@@ -77,7 +77,9 @@ DecodeReport decodeFile(const std::string& path, AudioFileTypeID hint, const Dec
                         std::size_t chunkSize = 32768);
 // Decodes an http:// or https:// stream through the queue, read as probeUrl()
 // reads it: until its end or for at most `timeoutSeconds` (*timedOut is then
-// set, and what was read so far is decoded).
+// set, and what was read so far is decoded). A server that sent no body byte
+// in that time (no answer, or only its head) fails with "no data came from
+// the server in <timeoutSeconds> s".
 DecodeReport decodeUrl(const std::string& url, AudioFileTypeID hint, const DecodeOptions& options,
                        double timeoutSeconds, bool* timedOut = nullptr);
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -80,8 +81,9 @@ bool probeFile(const std::string& path, Probe& probe, std::string& error, size_t
 // transfer error, a parser failure or `timeoutSeconds` (a live stream never
 // ends: *timedOut is then set, and what was read so far is the answer).
 // False with `error` set when the stream could not be opened or failed.
+// *bodyBytes, when given, is set to the body bytes read.
 bool probeUrl(const std::string& url, Probe& probe, std::string& error, double timeoutSeconds = 10,
-              bool* timedOut = nullptr);
+              bool* timedOut = nullptr, std::uint64_t* bodyBytes = nullptr);
 
 // Four characters, with non-printable bytes as '.'.
 std::string fourCC(UInt32 code);

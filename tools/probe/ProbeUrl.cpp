@@ -1,4 +1,5 @@
 #include <chrono>
+#include <cstdint>
 
 #include "engine/platform/http/HttpReadStream.h"
 #include "engine/platform/runloop/RunLoop.h"
@@ -16,6 +17,7 @@ struct UrlReader {
     Probe& probe;
     bool done = false;
     bool failed = false;
+    std::uint64_t bytes = 0;
     std::string error;
 
     static void onEvent(CFReadStreamRef stream, CFStreamEventType type, void* info) {
@@ -28,7 +30,10 @@ struct UrlReader {
             CFIndex n = CFReadStreamRead(stream, chunk, sizeof chunk);
             if (n < 0) {
                 r.fail(HttpReadStreamErrorText(stream));
-            } else if (n > 0 && r.probe.feed(chunk, static_cast<size_t>(n)) != noErr) {
+                return;
+            }
+            r.bytes += n > 0 ? static_cast<std::uint64_t>(n) : 0;
+            if (n > 0 && r.probe.feed(chunk, static_cast<size_t>(n)) != noErr) {
                 r.done = true;  // the parser gave up: the report says why
             }
         } else if (type == kCFStreamEventErrorOccurred) {
@@ -48,9 +53,12 @@ struct UrlReader {
 }  // namespace
 
 bool probeUrl(const std::string& url, Probe& probe, std::string& error, double timeoutSeconds,
-              bool* timedOut) {
+              bool* timedOut, std::uint64_t* bodyBytes) {
     if (timedOut != nullptr) {
         *timedOut = false;
+    }
+    if (bodyBytes != nullptr) {
+        *bodyBytes = 0;
     }
     CFURLRef parsed = Url::fromString(url);
     if (!parsed) {
@@ -84,6 +92,9 @@ bool probeUrl(const std::string& url, Probe& probe, std::string& error, double t
     CFReadStreamClose(stream);
     CFRelease(stream);
     error = reader.error;
+    if (bodyBytes != nullptr) {
+        *bodyBytes = reader.bytes;
+    }
     return !reader.failed;
 }
 

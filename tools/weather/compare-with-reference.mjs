@@ -63,9 +63,10 @@ function sky(c, words) {
 }
 
 function category(vis, s) {
-  if (!vis || !s.known) return null;
   const c = s.ceiling;
-  if ((c != null && c < 500) || vis.miles < 1) return "LIFR";
+  // The element that is known may give LIFR alone; anything better needs both.
+  if ((c != null && c < 500) || (vis && vis.miles < 1)) return "LIFR";
+  if (!vis || !s.known) return null;
   if ((c != null && c < 1000) || vis.miles < 3) return "IFR";
   if ((c != null && c <= 3000) || vis.miles <= 5) return "MVFR";
   return "VFR";

@@ -16,6 +16,7 @@
 #include "tools/weather/Readable.h"
 #include "weather/Json.h"
 #include "weather/Metar.h"
+#include "weather/ReportText.h"
 #include "weather/ServerFiles.h"
 #include "weather/Taf.h"
 
@@ -100,7 +101,9 @@ WeatherServer weatherServer() {
     return server;
 }
 
-// Downloads one report file; prints why not and returns none when it fails.
+// Downloads one report file; prints why not and returns none when it fails
+// or is no text (the window refuses the same bodies: nothing a terminal would
+// act on reaches it).
 std::optional<ReportFile> download(const std::string& url, const char* what) {
     HttpDownloadOptions options;
     options.maxBytes = kReportFileMaxBytes;
@@ -108,6 +111,12 @@ std::optional<ReportFile> download(const std::string& url, const char* what) {
     if (!result.body) {
         std::fprintf(stderr, "orvento-weather: the %s: could not download %s: %s\n", what,
                      url.c_str(), result.error.c_str());
+        return std::nullopt;
+    }
+    const ReportText check = checkReportText(*result.body);
+    if (check != ReportText::text) {
+        std::fprintf(stderr, "orvento-weather: the %s: no report at %s: %s\n", what, url.c_str(),
+                     reportTextProblem(check));
         return std::nullopt;
     }
     return readReportFile(*result.body);

@@ -169,6 +169,16 @@ std::string CurlTransfer::failureText(CURLcode result) {
     return curl_easy_strerror(result);
 }
 
+std::optional<std::uint64_t> CurlTransfer::declaredLength() const {
+    curl_off_t length = -1;
+    if (easy_ == nullptr || inResponseHead_ || statusLine_.starts_with("ICY ") ||
+        curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+        length < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(length);
+}
+
 // Called with each whole line of every response head, redirects included.
 std::size_t CurlTransfer::onHeader(char* data, std::size_t size, std::size_t count, void* self) {
     auto* transfer = static_cast<CurlTransfer*>(self);

@@ -29,6 +29,8 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace orvento {
@@ -71,6 +73,10 @@ class CurlTransfer {
     // what went wrong: the server's answer when it was no success, libcurl's
     // own words, or its code's description.
     std::string failureText(CURLcode result);
+    // The body length the final response declared (its Content-Length), once
+    // its head has come; none without one, for a chunked body, and for a
+    // station's "ICY 200 OK" answer, whose length says nothing of its end.
+    std::optional<std::uint64_t> declaredLength() const;
 
   private:
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);

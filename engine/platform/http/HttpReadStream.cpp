@@ -76,6 +76,10 @@ class HttpReadStream {
     CFIndex read(UInt8* buffer, CFIndex length);
     void close();
     std::string errorText() const;
+    std::optional<std::uint64_t> declaredLength() const {
+        std::lock_guard lock(mutex_);
+        return declaredLength_;
+    }
     std::uint64_t batchingDelays() const { return batchingDelays_.load(std::memory_order_relaxed); }
 
   private:
@@ -98,6 +102,7 @@ class HttpReadStream {
     void startTransfer();
     void finishTransfer(CURLcode result);
     void fail(std::string text);
+    void noteDeclaredLength();
     void stopTransfer();
     void teardown();
     void onDispatch();
@@ -135,6 +140,7 @@ class HttpReadStream {
     std::shared_ptr<RunLoop> loop_;  // set once by schedule, never cleared
     std::string mode_;
     std::string errorText_;
+    std::optional<std::uint64_t> declaredLength_;  // set by the loop thread
 
     // Owned by the loop thread once the stream is scheduled.
     RunLoop* ownLoop_ = nullptr;  // loop_.get(), set by attach
@@ -426,12 +432,19 @@ void HttpReadStream::startTransfer() {
 void HttpReadStream::finishTransfer(CURLcode result) {
     std::string failure = transfer_.failureText(result);
     if (failure.empty()) {
+        noteDeclaredLength();
         transferDone_ = true;
         stopTransfer();
         signalDispatch();
         return;
     }
     fail(std::move(failure));
+}
+
+void HttpReadStream::noteDeclaredLength() {
+    const std::optional<std::uint64_t> length = transfer_.declaredLength();
+    std::lock_guard lock(mutex_);
+    declaredLength_ = length;
 }
 
 void HttpReadStream::fail(std::string text) {
@@ -721,6 +734,9 @@ std::size_t HttpReadStream::onWrite(const char* data, std::size_t bytes) {
         ownLoop_->disarmTimer(stallTimer_);
         return CURL_WRITEFUNC_PAUSE;
     }
+    if (bodyBytes_ == 0) {
+        noteDeclaredLength();  // before the reader can see a byte
+    }
     buffer_.write(data, bytes);
     bodyBytes_ += bytes;
     lastProgress_ = RunLoop::Clock::now();
@@ -829,6 +845,10 @@ Boolean HttpReadStreamSetOptions(CFReadStreamRef stream, const HttpReadStreamOpt
 
 std::string HttpReadStreamErrorText(CFReadStreamRef stream) {
     return stream != nullptr ? stream->errorText() : std::string();
+}
+
+std::optional<std::uint64_t> HttpReadStreamDeclaredLength(CFReadStreamRef stream) {
+    return stream != nullptr ? stream->declaredLength() : std::nullopt;
 }
 
 std::uint64_t HttpReadStreamBatchingDelays(CFReadStreamRef stream) {

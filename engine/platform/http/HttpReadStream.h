@@ -90,6 +90,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "engine/platform/CoreTypes.h"
@@ -225,6 +226,13 @@ Boolean HttpReadStreamSetOptions(CFReadStreamRef stream, const HttpReadStreamOpt
 // the transfer failed (which is before, or at the latest when, the error event is reported). Any
 // thread.
 std::string HttpReadStreamErrorText(CFReadStreamRef stream);
+
+// The length of the body as the response declared it (its Content-Length),
+// known before the reader is offered the first byte; none before that,
+// without a length (a live stream that ends when the server closes), for a
+// chunked body and for a station's "ICY 200 OK" answer. A body that ends
+// short of its declared length is an error, never an end. Any thread.
+std::optional<std::uint64_t> HttpReadStreamDeclaredLength(CFReadStreamRef stream);
 
 // How many batching delays the stream has made so far (0 for a null
 // stream). Any thread.

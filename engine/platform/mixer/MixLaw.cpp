@@ -34,4 +34,34 @@ double DuckEnvelope::advance(bool ducking, double seconds) {
     return db_;
 }
 
+namespace {
+
+// Below this the limiter's gain is 1 within a hundred-thousandth of a dB.
+constexpr float kLimiterExcessFloor = 1e-6F;
+
+}  // namespace
+
+MixLimiter::MixLimiter(double sampleRate)
+    : ceiling_(static_cast<float>(std::pow(10.0, kLimiterCeilingDb / 20))),
+      release_(static_cast<float>(std::exp(-1 / (kLimiterReleaseSeconds * sampleRate)))),
+      envelope_(ceiling_) {}
+
+void MixLimiter::process(float* stereo, std::size_t frames) {
+    for (std::size_t f = 0; f < frames; ++f) {
+        float& left = stereo[2 * f];
+        float& right = stereo[2 * f + 1];
+        const float peak = std::max(std::abs(left), std::abs(right));
+        float excess = (envelope_ - ceiling_) * release_;
+        excess = excess < kLimiterExcessFloor ? 0 : excess;  // no denormals
+        envelope_ = std::max(peak, ceiling_ + excess);
+        const float gain = ceiling_ / envelope_;
+        left *= gain;
+        right *= gain;
+    }
+}
+
+double MixLimiter::gainDb() const {
+    return 20 * std::log10(static_cast<double>(ceiling_) / envelope_);
+}
+
 }  // namespace orvento

@@ -51,4 +51,31 @@ class DuckEnvelope {
     double db_ = 0;
 };
 
+// The mix's limiter. The feeds are summed in floating point, with room above
+// full scale; the limiter then keeps every sample of the sum within
+// kLimiterCeilingDb of full scale, so no output clips, whatever the gains of
+// up to kMaxFeeds feeds. Its gain follows the peaks of the louder channel: down
+// at once to what the sample needs (without looking ahead, nothing gets
+// past), back up towards 1 with kLimiterReleaseSeconds, so the level moves
+// smoothly while a loud mix goes on. Below the ceiling, and once the gain
+// has come back, it leaves the mix as it is: one feed at its default gain
+// passes unchanged. Both channels get the same gain (the image stays put).
+// Nothing allocates; one per mix, on the mixer's thread.
+inline constexpr double kLimiterCeilingDb = -0.1;
+inline constexpr double kLimiterReleaseSeconds = 0.25;
+
+class MixLimiter {
+  public:
+    explicit MixLimiter(double sampleRate = 48000);
+    // Limits `frames` interleaved stereo frames in place.
+    void process(float* stereo, std::size_t frames);
+    // The gain applied to the last frame, in dB (0 or below).
+    double gainDb() const;
+
+  private:
+    float ceiling_;
+    float release_;   // the envelope's share above the ceiling kept per frame
+    float envelope_;  // never below the ceiling; the gain is ceiling_ / envelope_
+};
+
 }  // namespace orvento

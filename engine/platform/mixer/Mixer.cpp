@@ -141,6 +141,7 @@ class MixCore {
     std::vector<float> pending_;  // mixed, in the output's format, not yet written
     std::size_t pendingDone_ = 0;
     DuckEnvelope duck_;
+    MixLimiter limiter_;
     bool untimed_ = false;
     bool paused_ = true;
     UInt64 seenStops_ = 0;
@@ -207,6 +208,7 @@ bool MixCore::attach(int index, const PcmFormat& requested, PcmFormat& format, s
         blockFrames_ = std::max<std::size_t>(
             1, static_cast<std::size_t>(std::lround(format_.sampleRate * kBlockSeconds)));
         mix_.assign(blockFrames_ * 2, 0.0F);
+        limiter_ = MixLimiter(format_.sampleRate);
         const auto runBlocks = static_cast<std::size_t>(std::ceil(kWriteSeconds / kBlockSeconds));
         pending_.clear();
         pendingDone_ = 0;
@@ -391,6 +393,7 @@ Duration MixCore::pump() {
         framesOut_.fetch_add(runBlocks * blockFrames_);
         for (std::size_t b = 0; b < runBlocks; ++b) {
             renderBlock(mix_.data());
+            limiter_.process(mix_.data(), blockFrames_);
             for (std::size_t f = 0; f < blockFrames_; ++f) {
                 const float left = mix_[2 * f];
                 const float right = mix_[2 * f + 1];

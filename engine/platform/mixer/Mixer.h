@@ -1,7 +1,8 @@
 // The monitor's mixer: several streams (kMaxFeeds unless the options say
 // otherwise) played together through one output (the sound device, or a
 // null or WAV output), each with its own gain, pan, mute and solo, and
-// priority ducking (MixLaw.h).
+// priority ducking, and a limiter on the sum so that the mix never clips
+// (MixLaw.h).
 //
 // Why one mix in the process rather than a stream per feed at the sound
 // server: it works where the device can be opened only once (SDL's dummy
@@ -22,8 +23,8 @@
 // How audio moves. A player's queue writes its decoded audio, converted to
 // the mix's rate, into its feed's ring (about kFeedRingSeconds); the mixer's
 // own thread takes a block (kBlockSeconds) from every playing feed, applies
-// the controls and writes the sum to the output whenever the output takes
-// more. The mix never waits for a feed: a feed with nothing ready (a stall, a
+// the controls, limits the sum and writes it to the output whenever the
+// output takes more. The mix never waits for a feed: a feed with nothing ready (a stall, a
 // failure, a stream that ended) contributes silence, and its queue is paced
 // by the ring alone, so no feed can hold up another. The output is opened
 // when the first feed starts, at that feed's rate (later feeds are
