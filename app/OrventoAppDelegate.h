@@ -76,7 +76,7 @@ class OrventoAppDelegate {
     std::unique_ptr<QMainWindow> window_;
     OrventoViewController* viewController_ = nullptr;
     QAction* quitAction_ = nullptr;  // the window's
-    bool launched_ = false;  // the window has been shown
+    bool launched_ = false;          // the window has been shown
 };
 
 }  // namespace orvento

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QLocale>
+#include <QStandardPaths>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -107,16 +108,29 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
     engine.alerts = alerts;
     engine.strings = errorsTable();
     engine.workers = &WorkerRegistry::shared();
+    // The user's settings, in the desktop's usual place.
+    const auto settings = std::make_shared<Settings>();
     ScreenServices services;
     services.catalogueBaseUrl =
         serverFromEnvironment(kCatalogueUrlVariable, ORVENTO_DEFAULT_CATALOGUE_URL);
+    if (services.catalogueBaseUrl.isEmpty()) {
+        services.catalogueBaseUrl = settings->catalogueUrl();
+    }
     services.weatherBaseUrl =
         serverFromEnvironment(kWeatherUrlVariable, ORVENTO_DEFAULT_WEATHER_URL);
+    if (services.weatherBaseUrl.isEmpty()) {
+        services.weatherBaseUrl = QLatin1String(weather::kPublicWeatherServer);
+        services.weatherLayout = weather::ServerLayout::nws;
+    }
+    services.directory.server = qEnvironmentVariable(kDirectoryUrlVariable);
+    if (services.directory.server.isEmpty()) {
+        services.directory.listUrl = QLatin1String(kDirectoryServerListUrl);
+    }
+    services.cacheFolder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
     // Held until the end of the run; it ends the inhibition as it goes.
     const auto idleTimer = std::make_shared<DesktopIdleInhibitor>();
     services.idleTimer = idleTimer;
-    // The user's settings, in the desktop's usual place.
-    services.settings = std::make_shared<Settings>();
+    services.settings = settings;
 
     // Every player of the window plays through one mix to the sound device:
     // the device is opened once, whatever the number of stations playing.

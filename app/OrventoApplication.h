@@ -15,9 +15,14 @@ namespace orvento {
 
 // The environment variables naming the catalogue and weather servers, as base
 // URLs ("http://127.0.0.1:8000"); unset or empty, the build's defaults
-// (ORVENTO_DEFAULT_CATALOGUE_URL, ORVENTO_DEFAULT_WEATHER_URL) apply.
+// (ORVENTO_DEFAULT_CATALOGUE_URL, ORVENTO_DEFAULT_WEATHER_URL) apply, and
+// when those are empty: the catalogue address of the settings (none by
+// default), and the public weather server (weather::kPublicWeatherServer).
+// ORVENTO_DIRECTORY_URL names one server of the community directory in place
+// of those its list of servers names.
 inline constexpr const char* kCatalogueUrlVariable = "ORVENTO_CATALOGUE_URL";
 inline constexpr const char* kWeatherUrlVariable = "ORVENTO_WEATHER_URL";
+inline constexpr const char* kDirectoryUrlVariable = "ORVENTO_DIRECTORY_URL";
 
 struct LaunchHooks {
     // Called on the main thread once the window is shown and the event loop

@@ -9,14 +9,20 @@
 // fetch are there. A new fetch abandons the one under way; until it has
 // arrived whole, the reports of the last whole fetch stay readable. While
 // refreshing is on, the reports are fetched again every kRefreshInterval.
+// A report that fails to come (the server is unreachable, answers an error
+// page, junk or too much) does not replace the airport's last good one: that
+// stays, with the time it was fetched, and `failure` says why the latest
+// fetch brought nothing.
 //
-// Paths: weather::metarPath(code) and tafPath(code) after the server's base
-// URL; for LTBA, kMetarPath and kTafPath. Without a base URL nothing is
-// fetched: both reports arrive at once, with no text.
+// Paths: weather::metarPath(code, layout) and tafPath(code, layout) after the
+// server's base URL; for LTBA on a server of one's own, kMetarPath and
+// kTafPath. Without a base URL nothing is fetched: both reports arrive at
+// once, with no text.
 //
 // Main thread only (the decoding runs on the downloads' threads).
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -26,6 +32,7 @@
 
 #include "controller/BackgroundDownload.h"
 #include "weather/Metar.h"
+#include "weather/ServerFiles.h"
 #include "weather/Taf.h"
 
 namespace orvento {
@@ -43,6 +50,10 @@ class AirportWeather : public QObject {
         QString text;
         bool isReport = false;  // `text` is the report (to decode)
         QString stamp;          // the file's time line, "2024/05/14 12:20"; empty when none
+        QDateTime fetchedAt;    // when the report arrived (UTC); invalid without a server
+        // Why the latest fetch brought no report, when this one is kept from
+        // an earlier fetch; empty otherwise.
+        QString failure;
         // Of a report: its decoding, or why it could not be decoded.
         std::optional<weather::Metar> metar;
         std::optional<weather::Taf> taf;
@@ -50,8 +61,9 @@ class AirportWeather : public QObject {
     };
 
     // `baseUrl`: the weather server ("http://host:port"); empty: none.
-    // `airport`: a four-letter ICAO code.
-    AirportWeather(QString baseUrl, QString airport, QObject* parent = nullptr);
+    // `layout`: where it keeps the files. `airport`: a four-letter ICAO code.
+    AirportWeather(QString baseUrl, QString airport, QObject* parent = nullptr,
+                   weather::ServerLayout layout = weather::ServerLayout::own);
     ~AirportWeather() override;
 
     // The code typed, in capitals and without surrounding blanks, when it is
@@ -59,6 +71,9 @@ class AirportWeather : public QObject {
     static std::optional<QString> airportCode(const QString& typed);
 
     const QString& airport() const { return airport_; }
+    // The server's host (and port), for saying where the reports come from;
+    // empty without a server.
+    QString serverName() const;
     // The next fetch is of `code`'s reports (a valid code).
     void setAirport(const QString& code);
 
@@ -79,12 +94,16 @@ class AirportWeather : public QObject {
     enum class Kind { metar, taf };
     std::unique_ptr<BackgroundDownload> download(Kind kind, const std::string& path, Report& into);
     void arrived(Report& into, Report report);
+    // The report to show of `fresh`, given `last` of the same airport.
+    static Report keptIfFailed(Report fresh, const Report& last);
     static Report read(Kind kind, const std::optional<HttpDownloadResult>& download);
 
     const QString baseUrl_;
+    const weather::ServerLayout layout_;
     QString airport_;
     Report metar_;
     Report taf_;
+    QString shownAirport_;  // whose reports metar_ and taf_ are
     // The fetch under way; its results replace metar_ and taf_ once both are in.
     Report pendingMetar_;
     Report pendingTaf_;

@@ -18,20 +18,28 @@ QString serverUrl(const QString& baseUrl, const QString& path) {
 
 BackgroundDownload::BackgroundDownload(std::string url, HttpDownloadOptions options,
                                        QObject* context, Finish finish)
+    : BackgroundDownload(
+          [url = std::move(url), options, finish = std::move(finish)](int cancelFd) mutable {
+              options.cancelFd = cancelFd;
+              return finish(downloadWholeBody(url, options));
+          },
+          context) {}
+
+BackgroundDownload::BackgroundDownload(Work work, QObject* context)
     : cancelFd_(eventfd(0, EFD_CLOEXEC)) {
-    options.cancelFd = cancelFd_;
-    thread_ = std::thread(
-        [url = std::move(url), options, context, alive = alive_, finish = std::move(finish)] {
-            std::function<void()> apply = finish(downloadWholeBody(url, options));
-            QMetaObject::invokeMethod(
-                context,
-                [alive, apply = std::move(apply)] {
-                    if (*alive && apply) {
-                        apply();
-                    }
-                },
-                Qt::QueuedConnection);
-        });
+    thread_ = std::thread([work = std::move(work), cancelFd = cancelFd_, context, alive = alive_,
+                           finished = finished_] {
+        std::function<void()> apply = work(cancelFd);
+        *finished = true;
+        QMetaObject::invokeMethod(
+            context,
+            [alive, apply = std::move(apply)] {
+                if (*alive && apply) {
+                    apply();
+                }
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 BackgroundDownload::~BackgroundDownload() {

@@ -13,12 +13,17 @@
 // window that closes during a download ends at once. Several downloads run
 // side by side, each on its own thread.
 //
+// The second constructor runs `work` in place of one download: several
+// downloads in a row, each given the cancel descriptor (HttpDownloadOptions::
+// cancelFd) so that the destructor ends them all the same way.
+//
 // Create and destroy on `context`'s thread; `context` outlives this object.
 // `finish` must not touch what belongs to `context`'s thread.
 #pragma once
 
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,19 +41,24 @@ class BackgroundDownload {
   public:
     using Done = std::function<void(const HttpDownloadResult& result)>;
     using Finish = std::function<std::function<void()>(HttpDownloadResult result)>;
+    using Work = std::function<std::function<void()>(int cancelFd)>;
 
     BackgroundDownload(std::string url, HttpDownloadOptions options, QObject* context,
                        Finish finish);
+    BackgroundDownload(Work work, QObject* context);
     ~BackgroundDownload();
     BackgroundDownload(const BackgroundDownload&) = delete;
     BackgroundDownload& operator=(const BackgroundDownload&) = delete;
 
     static Finish deliver(Done done);
+    // The download (or work) has ended; its result is on its way to `context`.
+    bool finished() const { return finished_->load(); }
 
   private:
     int cancelFd_ = -1;  // an eventfd: written to abandon the download
     // False once this object goes; read by the posted call (context's thread).
     const std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    const std::shared_ptr<std::atomic<bool>> finished_ = std::make_shared<std::atomic<bool>>(false);
     std::thread thread_;
 };
 

@@ -135,6 +135,17 @@ void Settings::setWeatherAirport(const QString& code) {
     write(kWeatherAirportKey, code);
 }
 
+QString Settings::catalogueUrl() const {
+    const QString url = store_->value(QLatin1String(kCatalogueUrlKey)).toString().trimmed();
+    const bool web = url.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
+                     url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+    return web ? url : QString();
+}
+
+void Settings::setCatalogueUrl(const QString& url) {
+    write(kCatalogueUrlKey, url.trimmed());
+}
+
 int Settings::historyMinutes() const {
     bool ok = false;
     const int minutes = store_->value(QLatin1String(kHistoryMinutesKey)).toInt(&ok);

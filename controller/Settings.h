@@ -47,6 +47,9 @@ class Settings : public QObject {
     // The airport whose weather the window shows: a four-letter ICAO code.
     static constexpr const char* kWeatherAirportKey = "weather/airport";
     static constexpr const char* kDefaultWeatherAirport = "LTBA";
+    // The "Station catalogue address": a catalogue server's base URL (http
+    // or https); none: no catalogue (ORVENTO_CATALOGUE_URL comes first).
+    static constexpr const char* kCatalogueUrlKey = "stations/catalogueUrl";
     // Minutes of what the station said that are kept for replay and saving.
     static constexpr const char* kHistoryMinutesKey = "history/minutes";
     static constexpr int kDefaultHistoryMinutes = 30;
@@ -107,6 +110,8 @@ class Settings : public QObject {
     // Always a valid code: the default when the file holds none.
     QString weatherAirport() const;
     void setWeatherAirport(const QString& code);
+    QString catalogueUrl() const;
+    void setCatalogueUrl(const QString& url);
     // Within kMinHistoryMinutes..kMaxHistoryMinutes; the setter clamps.
     int historyMinutes() const;
     void setHistoryMinutes(int minutes);

@@ -62,6 +62,7 @@ void StationFilterModel::filter() {
     shownAt_.assign(static_cast<std::size_t>(count), -1);
     for (int row = 0; row < count; ++row) {
         const bool inScope = scope_ == Scope::all ||
+                             (scope_ == Scope::directory && stations_->isDirectory(row)) ||
                              (scope_ == Scope::favourites && stations_->isFavourite(row)) ||
                              (scope_ == Scope::recent && stations_->recentRank(row) >= 0) ||
                              (scope_ == Scope::mine && stations_->isOwn(row));

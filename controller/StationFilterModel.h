@@ -1,7 +1,8 @@
 // StationFilterModel: the station list as a search shows it: the rows of a
 // StationListModel that match a query (StationQuery, against each row's
-// search key) within a scope: every station, the favourites, the stations
-// played last (latest first), or the user's own stations. Otherwise in catalogue order.
+// search key) within a scope: every station, the directory's, the favourites,
+// the stations played last (latest first), or the user's own stations.
+// Otherwise in the list's order.
 //
 // A change of query or scope resets the model: filtering 20,000 rows is a
 // pass over their keys, and a view lays out only the rows it shows. Marks
@@ -25,7 +26,7 @@ class StationFilterModel : public QAbstractProxyModel {
     Q_OBJECT
 
   public:
-    enum class Scope { all, favourites, recent, mine };
+    enum class Scope { all, directory, favourites, recent, mine };
 
     explicit StationFilterModel(QObject* parent = nullptr);
 

@@ -7,8 +7,32 @@ namespace orvento {
 StationListModel::StationListModel(QObject* parent) : QAbstractListModel(parent) {}
 
 void StationListModel::setStations(QList<Station> stations) {
+    catalogue_ = std::move(stations);
+    setRows();
+}
+
+void StationListModel::setDirectory(QList<DirectoryStation> stations) {
+    directory_ = std::move(stations);
+    setRows();
+}
+
+QString StationListModel::directoryId(const Station& station) const {
+    for (const DirectoryStation& listed : directory_) {
+        if (listed.url == station.url && listed.name == station.name) {
+            return listed.uuid;
+        }
+    }
+    return {};
+}
+
+void StationListModel::setRows() {
     beginResetModel();
-    stations_ = std::move(stations);
+    stations_ = catalogue_;
+    catalogueRows_ = static_cast<int>(catalogue_.size());
+    stations_.reserve(catalogue_.size() + directory_.size());
+    for (const DirectoryStation& station : directory_) {
+        stations_.append(station.station());
+    }
     keys_.clear();
     keys_.reserve(static_cast<std::size_t>(stations_.size()));
     for (const Station& station : stations_) {
@@ -99,6 +123,10 @@ QVariant StationListModel::data(const QModelIndex& index, int role) const {
             return isOwn(index.row());
         case RecentRole:
             return recentRank(index.row());
+        case DetailRole:
+            return isDirectory(index.row())
+                       ? directoryDetails(directory_.at(index.row() - catalogueRows_))
+                       : QString();
         default:
             return {};
     }
@@ -106,7 +134,8 @@ QVariant StationListModel::data(const QModelIndex& index, int role) const {
 
 QHash<int, QByteArray> StationListModel::roleNames() const {
     return {{Qt::DisplayRole, "display"}, {NameRole, "name"}, {UrlRole, "url"},
-            {FavouriteRole, "favourite"}, {OwnRole, "own"},   {RecentRole, "recent"}};
+            {FavouriteRole, "favourite"}, {OwnRole, "own"},   {RecentRole, "recent"},
+            {DetailRole, "detail"}};
 }
 
 }  // namespace orvento

@@ -1,6 +1,6 @@
 // StationListModel: the stations to choose from, in catalogue order
-// (duplicates kept), as a list model that views (the station picker) and
-// proxies (the search filter) sit on.
+// (duplicates kept), then the directory's (StationDirectory), as a list model
+// that views (the station picker) and proxies (the search filter) sit on.
 //
 // Roles: Qt::DisplayRole gives the station's name as one short line
 // (shownName: a name can hold line breaks, control and bidirectional
@@ -8,8 +8,9 @@
 // it, UrlRole its stream URL as the catalogue gave it, FavouriteRole whether
 // the user starred it, RecentRole its place among the stations played last (0
 // the latest; -1 when not among them), OwnRole whether it is one of the
-// user's own stations. Names and URLs are plain text from
-// outside: a view shows them as text, never as markup.
+// user's own stations, DetailRole what the directory says of a directory
+// station (directoryDetails; empty for others). Names and URLs are plain text
+// from outside: a view shows them as text, never as markup.
 //
 // Each row's search key (searchKey) is made when the rows are set, so that a
 // search compares plain strings at each keystroke. The marks (favourite,
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "controller/StationCatalogue.h"
+#include "controller/StationDirectory.h"
 
 namespace orvento {
 
@@ -33,12 +35,24 @@ class StationListModel : public QAbstractListModel {
     Q_OBJECT
 
   public:
-    enum Role { NameRole = Qt::UserRole + 1, UrlRole, FavouriteRole, RecentRole, OwnRole };
+    enum Role {
+        NameRole = Qt::UserRole + 1,
+        UrlRole,
+        FavouriteRole,
+        RecentRole,
+        OwnRole,
+        DetailRole
+    };
 
     explicit StationListModel(QObject* parent = nullptr);
 
-    // Replaces every row (a model reset).
+    // Replaces the catalogue's rows, or the directory's (a model reset).
     void setStations(QList<Station> stations);
+    void setDirectory(QList<DirectoryStation> stations);
+    // Row `row` is a directory station's (after the catalogue's rows).
+    bool isDirectory(int row) const { return row >= catalogueRows_; }
+    // The directory's id of `station`; empty when it is none of its.
+    QString directoryId(const Station& station) const;
     const QList<Station>& stations() const { return stations_; }
     // Row `row`; an empty station outside the rows.
     Station station(qsizetype row) const { return stations_.value(row); }
@@ -62,10 +76,14 @@ class StationListModel : public QAbstractListModel {
     QHash<int, QByteArray> roleNames() const override;
 
   private:
+    void setRows();
     // Recomputes every row's marks; announces the rows whose marks changed.
     void markRows(bool announce);
 
-    QList<Station> stations_;
+    QList<Station> stations_;  // the catalogue's, then the directory's
+    int catalogueRows_ = 0;
+    QList<Station> catalogue_;
+    QList<DirectoryStation> directory_;
     std::vector<QString> keys_;  // a row each
     QSet<Station> favourites_;
     QHash<Station, int> recent_;   // station -> rank

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "controller/WeatherTexts.h"
 #include "engine/platform/url/Url.h"
 
 namespace orvento {
@@ -192,6 +193,49 @@ QString reloadText(CatalogueOutcome outcome, const QString& server, const QStrin
     const QString text = translate(kTexts[static_cast<int>(outcome) - 1]);
     // Both at once: a cause holding "%1" stays as it is.
     return outcome == CatalogueOutcome::failed ? text.arg(server, cause) : text.arg(server);
+}
+
+QString directoryNoteText(const DirectoryList& list, bool fetching, const QString& error,
+                          const QDateTime& now) {
+    const bool held = list.fetched.isValid();
+    if (fetching) {
+        return held ? translate(
+                          QT_TRANSLATE_NOOP("OrventoViewController",
+                                            "Updating the directory's list (fetched %1)\u2026"))
+                          .arg(ageText(list.fetched, now))
+                    : translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                                  "Fetching the directory's stations\u2026"));
+    }
+    if (!error.isEmpty()) {
+        return held ? translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                                  "The directory could not be reached (%1). "
+                                                  "This list was fetched %2."))
+                          .arg(error, ageText(list.fetched, now))
+                    : translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                                  "The directory could not be reached (%1). "
+                                                  "F5 tries again."))
+                          .arg(error);
+    }
+    return held ? translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                              "%1 stations from the community directory, "
+                                              "fetched %2."))
+                      .arg(list.stations.size())
+                      .arg(ageText(list.fetched, now))
+                : QString();
+}
+
+QString directoryUpdatingText() {
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Updating the directory\u2026"));
+}
+
+QString directoryUpdatedText(bool ok, const QString& error, qsizetype stations) {
+    return ok ? translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                            "The directory is updated: %1 stations."))
+                    .arg(stations)
+              : translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                            "The directory could not be updated (%1). The list "
+                                            "stays as it was."))
+                    .arg(error);
 }
 
 }  // namespace orvento

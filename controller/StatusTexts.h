@@ -9,6 +9,7 @@
 #include <string>
 
 #include "controller/StationCatalogue.h"
+#include "controller/StationDirectory.h"
 
 namespace orvento {
 
@@ -80,5 +81,14 @@ QString catalogueText(CatalogueOutcome outcome, const QString& server);
 QString reloadingText();
 QString reloadText(CatalogueOutcome outcome, const QString& server, const QString& cause,
                    qsizetype stations);
+
+// The directory scope's note: how many stations and how old the list is, that
+// a fetch is under way, or why the latest failed (the list shown stays).
+QString directoryNoteText(const DirectoryList& list, bool fetching, const QString& error,
+                          const QDateTime& now);
+// The status line while the directory is updated at the user's request, and
+// after: how many stations it lists now, or why it could not be updated.
+QString directoryUpdatingText();
+QString directoryUpdatedText(bool ok, const QString& error, qsizetype stations);
 
 }  // namespace orvento

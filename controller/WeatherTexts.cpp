@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QLocale>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -285,6 +286,36 @@ QString wrongAirportText(const QString& typed) {
 QString fetchingWeatherText(const QString& code) {
     return translate(QT_TRANSLATE_NOOP("OrventoViewController", "Fetching the weather at %1\u2026"))
         .arg(code);
+}
+
+QString ageText(const QDateTime& then, const QDateTime& now) {
+    const qint64 minutes = std::max<qint64>(0, then.secsTo(now) / 60);
+    if (minutes < 1) {
+        return translate(QT_TRANSLATE_NOOP("OrventoViewController", "just now"));
+    }
+    if (minutes < 120) {
+        return translate(QT_TRANSLATE_NOOP("OrventoViewController", "%1 min ago")).arg(minutes);
+    }
+    if (minutes < 48 * 60) {
+        return translate(QT_TRANSLATE_NOOP("OrventoViewController", "%1 h ago")).arg(minutes / 60);
+    }
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController", "%1 days ago"))
+        .arg(minutes / (24 * 60));
+}
+
+QString weatherSourceText(const QString& server, const QDateTime& fetchedAt, const QString& failure,
+                          const QDateTime& now) {
+    if (server.isEmpty() || !fetchedAt.isValid()) {
+        return {};
+    }
+    if (failure.isEmpty()) {
+        return translate(QT_TRANSLATE_NOOP("OrventoViewController", "From %1, fetched %2 UTC."))
+            .arg(server, fetchedAt.toUTC().toString(QStringLiteral("HH:mm")));
+    }
+    return translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                       "The latest fetch failed %1; the report shown is from "
+                                       "%2, fetched %3."))
+        .arg(failure, server, ageText(fetchedAt, now));
 }
 
 }  // namespace orvento

@@ -64,4 +64,15 @@ QString dayTimeText(const weather::DayTime& time);
 QString wrongAirportText(const QString& typed);
 QString fetchingWeatherText(const QString& code);
 
+// "5 min ago", "3 h ago", "2 days ago" (from `then` to `now`; "just now"
+// under a minute).
+QString ageText(const QDateTime& then, const QDateTime& now);
+// Where the reports came from and when: "From tgftp.nws.noaa.gov, fetched
+// 14:05 UTC." When the latest fetch brought none (`failure`, in words), the
+// report kept and its age: "The latest fetch failed (<failure>); the report
+// shown is from tgftp.nws.noaa.gov, fetched 2 h ago." Empty without a
+// server or a fetch.
+QString weatherSourceText(const QString& server, const QDateTime& fetchedAt, const QString& failure,
+                          const QDateTime& now);
+
 }  // namespace orvento

@@ -57,7 +57,9 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
       settings_(services_.settings ? services_.settings
                                    : std::shared_ptr<Settings>(Settings::temporary())),
       memory_(*settings_, controller_, stations_),
-      weather_(services_.weatherBaseUrl, settings_->weatherAirport()) {
+      weather_(services_.weatherBaseUrl, settings_->weatherAirport(), nullptr,
+               services_.weatherLayout),
+      directory_(services_.directory, services_.cacheFolder) {
     ui_.setupUi(this);
     textField = ui_.textField;
     button = ui_.button;
@@ -74,6 +76,15 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
     metar->setPlainText(translate(QT_TRANSLATE_NOOP(
         "OrventoViewController", "The latest METAR observation and TAF forecast appear here.")));
     stationBrowser->setStations(&stations_);
+    stationBrowser->setSources(!services_.catalogueBaseUrl.isEmpty(), directory_.configured());
+    connect(&directory_, &StationDirectory::changed, this, &OrventoViewController::showDirectory);
+    connect(&directory_, &StationDirectory::fetched, this, [this](bool ok) {
+        if (directoryAsked_ && services_.catalogueBaseUrl.isEmpty()) {
+            controller_.setStatusText(
+                directoryUpdatedText(ok, directory_.error(), directory_.list().stations.size()));
+        }
+        directoryAsked_ = false;
+    });
     weatherPanel->setAirport(weather_.airport());
     createMenu();
     if (services_.monitor != nullptr) {
@@ -104,6 +115,8 @@ OrventoViewController::OrventoViewController(PlaybackController& controller,
         if (controller_.reconnecting()) {
             return;
         }
+        // A play the user started: the directory counts its own stations'.
+        directory_.click(stations_.directoryId(controller_.selectedStation()));
         setButtonImage(QLatin1String(kLoadingImage));
         spinButton();
     });
@@ -413,6 +426,7 @@ void OrventoViewController::viewDidLoad() {
         }
         applySetUpResults();
     });
+    directory_.start();
     layouts_->setListOpen(false);
     setButtonImage(QLatin1String(kPlayImage));
     ikiyegec();
@@ -485,13 +499,24 @@ void OrventoViewController::applyCatalogue(const std::optional<CatalogueDownload
     }
     showStations(stations);
     selectButton->setEnabled(stations_.rowCount() > 0);
-    // Playback's news, once there is any, is worth more than set-up's.
+    // Playback's news, once there is any, is worth more than set-up's. No
+    // catalogue to load is nothing wrong.
     if (controller_.attempts() == 0) {
-        controller_.setStatusText(catalogueText(outcome, serverName(services_.catalogueBaseUrl)));
+        controller_.setStatusText(
+            services_.catalogueBaseUrl.isEmpty()
+                ? readyText()
+                : catalogueText(outcome, serverName(services_.catalogueBaseUrl)));
     }
 }
 
 void OrventoViewController::reloadStations() {
+    if (directory_.configured() && !directory_.fetching()) {
+        directoryAsked_ = true;
+        directory_.refresh();
+        if (services_.catalogueBaseUrl.isEmpty()) {
+            controller_.setStatusText(directoryUpdatingText());
+        }
+    }
     if (reload_ != nullptr || !catalogueApplied_ || services_.catalogueBaseUrl.isEmpty()) {
         return;
     }
@@ -515,13 +540,33 @@ void OrventoViewController::applyReload(const std::optional<CatalogueDownload>& 
 
 void OrventoViewController::showStations(const QList<Station>& catalogue) {
     catalogueStations_ = catalogue;
-    // The stations remembered that the catalogue lacks come after it: a
-    // favourite is there when the list it came from is gone.
-    const QList<Station> rows = catalogue + memory_.stationsBeyond(catalogue);
+    // The stations remembered that neither the catalogue nor the directory
+    // lists come after them: a favourite is there when the list it came
+    // from is gone.
+    QList<Station> listed = catalogue;
+    for (const DirectoryStation& station : directory_.list().stations) {
+        listed << station.station();
+    }
+    const QList<Station> rows = catalogue + memory_.stationsBeyond(listed);
     if (rows != stations_.stations()) {
         stations_.setStations(rows);
     }
-    if (!rows.isEmpty()) {
+    if (!rows.isEmpty() || directory_.configured()) {
+        selectButton->setEnabled(true);
+    }
+}
+
+void OrventoViewController::showDirectory() {
+    // A new list only: the rows stay put while a fetch starts or fails.
+    if (directory_.list().fetched != directoryShown_) {
+        directoryShown_ = directory_.list().fetched;
+        stations_.setDirectory(directory_.list().stations);
+        showStations(catalogueStations_);
+    }
+    stationBrowser->setDirectoryNote(directoryNoteText(directory_.list(), directory_.fetching(),
+                                                       directory_.error(),
+                                                       QDateTime::currentDateTimeUtc()));
+    if (directory_.configured()) {
         selectButton->setEnabled(true);
     }
 }
@@ -714,6 +759,11 @@ void OrventoViewController::showWeather() {
     metar->setPlainText(weatherPanelText(weather_.metar().text, weather_.taf().text));
     weatherPanel->showDecoded(weather_);
     weatherPanel->setMessage({});
+    // The age of a report kept from an earlier fetch matters most.
+    const AirportWeather::Report& said =
+        weather_.metar().failure.isEmpty() ? weather_.taf() : weather_.metar();
+    weatherPanel->setSource(weatherSourceText(weather_.serverName(), said.fetchedAt, said.failure,
+                                              QDateTime::currentDateTimeUtc()));
 }
 
 void OrventoViewController::chooseAirport(const QString& typed) {

@@ -34,8 +34,13 @@
 // line a station), then the weather panel, once both reports are there.
 // After set-up, "Reload stations" (F5) downloads the catalogue again: a list
 // that cannot be used leaves the current one in place, and the status line
-// says why. The weather is fetched again every 10 minutes, on request
-// (Refresh, Ctrl+R), and when the user types another airport's code.
+// says why. The community directory's stations (StationDirectory), when
+// there is a directory, come from its cache at once and are fetched when it
+// is a day old, and again with F5; each play of a directory station that the
+// user starts (not a reconnection) is counted with the directory. Without a
+// catalogue server there is no catalogue to load and nothing wrong with that. The weather is
+// fetched again every 10 minutes, on request (Refresh, Ctrl+R), and when the user types another
+// airport's code.
 //
 // Layout. The controls come from the interface description
 // (resources/OrventoViewController.ui), built when the screen is created and
@@ -52,6 +57,7 @@
 
 #include <QAction>
 #include <QByteArray>
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -73,6 +79,7 @@
 #include "controller/PlaybackController.h"
 #include "controller/Settings.h"
 #include "controller/SleepTimer.h"
+#include "controller/StationDirectory.h"
 #include "controller/StationListModel.h"
 #include "controller/StationMemory.h"
 #include "controller/StatusTexts.h"
@@ -95,6 +102,12 @@ struct ScreenServices {
     // which the fixed paths are appended. Empty: set-up fetches nothing there.
     QString catalogueBaseUrl{};
     QString weatherBaseUrl{};
+    // Where the weather server keeps its files.
+    weather::ServerLayout weatherLayout = weather::ServerLayout::own;
+    // The community directory's servers; none: no "Directory" source.
+    DirectoryServers directory{};
+    // Where the directory's list is cached; empty: nowhere.
+    QString cacheFolder{};
     // Switched off by set-up, so that the desktop neither blanks nor locks
     // while the application runs. Null: there is none to switch.
     std::shared_ptr<IdleTimer> idleTimer{};
@@ -131,6 +144,7 @@ class OrventoViewController : public QWidget {
     Settings& settings() const { return *settings_; }
     StationMemory& stationMemory() { return memory_; }
     AirportWeather& weather() { return weather_; }
+    StationDirectory& directory() { return directory_; }
     // Adds a tab to the bottom card, after the others.
     void addBottomTab(QWidget* page, const QString& title);
     // How the controls are arranged for the window's size.
@@ -230,6 +244,7 @@ class OrventoViewController : public QWidget {
     // Logs why a catalogue could not be used, or what was skipped of it.
     void logCatalogue(const std::optional<CatalogueDownload>& read);
     void showWeather();
+    void showDirectory();
     void settingChanged(const QString& key);
     void addTransmissionsTab();
     void createMenu();
@@ -257,6 +272,9 @@ class OrventoViewController : public QWidget {
     const std::shared_ptr<Settings> settings_;
     StationMemory memory_;
     AirportWeather weather_;
+    StationDirectory directory_;
+    bool directoryAsked_ = false;  // the user asked for the directory's update (F5)
+    QDateTime directoryShown_;     // when the list the rows show was fetched
     Ui::OrventoViewController ui_;
     ScreenLayouts* layouts_ = nullptr;  // child
 

@@ -74,6 +74,16 @@ PlayerSettingsDialog::PlayerSettingsDialog(Settings& settings, QWidget* parent)
         notifications_.append(box);
     }
     layout->addWidget(notices);
+    catalogue_ = new QLineEdit(settings_.catalogueUrl(), this);
+    catalogue_->setPlaceholderText(translate(
+        QT_TRANSLATE_NOOP("PlayerSettingsDialog", "none (http://host:port of a catalogue)")));
+    auto* catalogueLabel =
+        new QLabel(translate(QT_TRANSLATE_NOOP("PlayerSettingsDialog",
+                                               "Station &catalogue address (from the next start)")),
+                   this);
+    catalogueLabel->setBuddy(catalogue_);
+    layout->addWidget(catalogueLabel);
+    layout->addWidget(catalogue_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -81,6 +91,8 @@ PlayerSettingsDialog::PlayerSettingsDialog(Settings& settings, QWidget* parent)
     connect(keepBacklog_, &QCheckBox::toggled, &settings_,
             [this](bool keep) { settings_.setLiveEdge(!keep); });
     connect(history_, &QSpinBox::valueChanged, &settings_, &Settings::setHistoryMinutes);
+    connect(catalogue_, &QLineEdit::editingFinished, &settings_,
+            [this] { settings_.setCatalogueUrl(catalogue_->text()); });
     connect(&settings_, &Settings::changed, this, &PlayerSettingsDialog::settingChanged);
 }
 
@@ -93,6 +105,8 @@ void PlayerSettingsDialog::settingChanged(const QString& key) {
         history_->setValue(settings_.historyMinutes());
     } else if (key == QLatin1String(Settings::kKeepPlayingWhenClosedKey)) {
         keepPlaying_->setChecked(settings_.keepPlayingWhenClosed());
+    } else if (key == QLatin1String(Settings::kCatalogueUrlKey) && !catalogue_->hasFocus()) {
+        catalogue_->setText(settings_.catalogueUrl());
     }
     for (std::size_t i = 0; i < std::size(kNotificationKeys); ++i) {
         if (key == QLatin1String(kNotificationKeys[i])) {

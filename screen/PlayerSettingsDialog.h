@@ -3,14 +3,17 @@
 // it back as soon as it changes (no OK step: closing keeps what is shown);
 // a change made elsewhere while the dialog is open is shown too. Settings:
 // reconnecting, the backlog (the live edge), how long transmissions are kept,
-// whether closing the window keeps the station playing (in the tray), and
-// which desktop notifications are sent. Keyboard:
+// whether closing the window keeps the station playing (in the tray),
+// which desktop notifications are sent, and the station catalogue address
+// (written when the field is left or Return is pressed; taken at the next
+// start). Keyboard:
 // every control has a mnemonic, Escape or the Close button closes.
 // Main thread only.
 #pragma once
 
 #include <QCheckBox>
 #include <QDialog>
+#include <QLineEdit>
 #include <QList>
 #include <QSpinBox>
 
@@ -33,6 +36,7 @@ class PlayerSettingsDialog : public QDialog {
     static constexpr const char* kNotificationKeys[] = {
         Settings::kNotifyStationBackKey, Settings::kNotifyStationGivenUpKey,
         Settings::kNotifyPriorityTransmissionKey, Settings::kNotifyRecordingStoppedKey};
+    QLineEdit* catalogueField() const { return catalogue_; }
 
   private:
     void settingChanged(const QString& key);
@@ -43,6 +47,7 @@ class PlayerSettingsDialog : public QDialog {
     QSpinBox* history_ = nullptr;       // minutes of transmissions kept; owned by the dialog
     QCheckBox* keepPlaying_ = nullptr;  // owned by the dialog
     QList<QCheckBox*> notifications_;   // owned by the dialog
+    QLineEdit* catalogue_ = nullptr;    // the station catalogue address; owned by the dialog
 };
 
 }  // namespace orvento

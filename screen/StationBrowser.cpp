@@ -13,6 +13,7 @@ namespace orvento {
 namespace {
 
 using Scope = StationFilterModel::Scope;
+constexpr int kScopes = 5;
 
 QString translate(const char* text) {
     return QCoreApplication::translate("OrventoViewController", text);
@@ -28,10 +29,20 @@ class StationRowsModel : public QIdentityProxyModel {
         if (role == Qt::ToolTipRole) {
             const QString url =
                 QIdentityProxyModel::data(index, StationListModel::UrlRole).toString();
-            return QStringLiteral("<p>%1</p>").arg(withoutPassword(url).toHtmlEscaped());
+            const QString detail =
+                QIdentityProxyModel::data(index, StationListModel::DetailRole).toString();
+            return detail.isEmpty()
+                       ? QStringLiteral("<p>%1</p>").arg(withoutPassword(url).toHtmlEscaped())
+                       : QStringLiteral("<p>%1<br>%2</p>")
+                             .arg(withoutPassword(url).toHtmlEscaped(), detail.toHtmlEscaped());
         }
         if (role == Qt::AccessibleTextRole) {
-            const QString name = QIdentityProxyModel::data(index, Qt::DisplayRole).toString();
+            QString name = QIdentityProxyModel::data(index, Qt::DisplayRole).toString();
+            if (const QString detail =
+                    QIdentityProxyModel::data(index, StationListModel::DetailRole).toString();
+                !detail.isEmpty()) {
+                name += QStringLiteral(", ") + detail;
+            }
             return QIdentityProxyModel::data(index, StationListModel::FavouriteRole).toBool()
                        ? translate(QT_TRANSLATE_NOOP("OrventoViewController", "%1, favourite"))
                              .arg(name)
@@ -56,11 +67,12 @@ StationBrowser::StationBrowser(QWidget* parent) : QWidget(parent) {
     scopeRow->setSpacing(6);
     const char* kScopeNames[] = {
         QT_TRANSLATE_NOOP("OrventoViewController", "All"),
+        QT_TRANSLATE_NOOP("OrventoViewController", "Directory"),
         QT_TRANSLATE_NOOP("OrventoViewController", "\u2605 Favourites"),
         QT_TRANSLATE_NOOP("OrventoViewController", "Recent"),
         QT_TRANSLATE_NOOP("OrventoViewController", "My stations"),
     };
-    for (int scope = 0; scope < 4; ++scope) {
+    for (int scope = 0; scope < kScopes; ++scope) {
         auto* button = new QToolButton(this);
         button->setObjectName(QStringLiteral("scopeButton"));
         button->setText(translate(kScopeNames[scope]));
@@ -80,6 +92,11 @@ StationBrowser::StationBrowser(QWidget* parent) : QWidget(parent) {
     empty_->setTextFormat(Qt::PlainText);
     empty_->setWordWrap(true);
     empty_->hide();
+    directoryNote_ = new QLabel(this);
+    directoryNote_->setObjectName(QStringLiteral("directoryNote"));
+    directoryNote_->setTextFormat(Qt::PlainText);
+    directoryNote_->setWordWrap(true);
+    directoryNote_->hide();
 
     list_ = new QListView(this);
     list_->setObjectName(QStringLiteral("picker"));
@@ -103,10 +120,11 @@ StationBrowser::StationBrowser(QWidget* parent) : QWidget(parent) {
     layout->setSpacing(6);
     layout->addWidget(search_);
     layout->addLayout(scopeRow);
+    layout->addWidget(directoryNote_);
     layout->addWidget(empty_);
     layout->addWidget(list_);
     setTabOrder(search_, scopes_.button(0));
-    setTabOrder(scopes_.button(3), add_);
+    setTabOrder(scopes_.button(kScopes - 1), add_);
     setTabOrder(add_, list_);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list_, &QWidget::customContextMenuRequested, this, &StationBrowser::showRowMenu);
@@ -122,6 +140,29 @@ StationBrowser::StationBrowser(QWidget* parent) : QWidget(parent) {
 
 void StationBrowser::setStations(StationListModel* stations) {
     filter_.setSourceModel(stations);
+}
+
+void StationBrowser::setSources(bool catalogue, bool directory) {
+    scopeButton(Scope::all)->setVisible(catalogue);
+    scopeButton(Scope::directory)->setVisible(directory);
+    const Scope scope = filter_.scope();
+    if ((scope == Scope::all && !catalogue) || (scope == Scope::directory && !directory)) {
+        const Scope shown = catalogue   ? Scope::all
+                            : directory ? Scope::directory
+                                        : Scope::favourites;
+        scopeButton(shown)->setChecked(true);
+        filter_.setScope(shown);
+    }
+}
+
+void StationBrowser::setDirectoryNote(const QString& text) {
+    directoryNote_->setText(text);
+    showDirectoryNote();
+}
+
+void StationBrowser::showDirectoryNote() {
+    directoryNote_->setVisible(filter_.scope() == Scope::directory &&
+                               !directoryNote_->text().isEmpty());
 }
 
 QAbstractButton* StationBrowser::scopeButton(Scope scope) const {
@@ -161,11 +202,15 @@ void StationBrowser::rowsChanged() {
     } else if (none && filter_.scope() == Scope::recent) {
         empty_->setText(
             translate(QT_TRANSLATE_NOOP("OrventoViewController", "No station played here yet.")));
+    } else if (none && filter_.scope() == Scope::directory && search_->text().isEmpty()) {
+        empty_->setText(translate(
+            QT_TRANSLATE_NOOP("OrventoViewController", "The directory has not been fetched yet.")));
     } else if (none) {
         empty_->setText(
             translate(QT_TRANSLATE_NOOP("OrventoViewController", "No station matches.")));
     }
     empty_->setVisible(none);
+    showDirectoryNote();
     // What Return in the search field plays.
     list_->setCurrentIndex(rows_->index(0, 0));
 }

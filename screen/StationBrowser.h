@@ -1,7 +1,10 @@
 // StationBrowser: the station list with its search: a search field, the
-// scopes (every station, the favourites, the stations played last, the
-// user's own), the "Add station…" button and the list itself (the screen's
-// picker), each row with its star.
+// scopes (every station, the directory's, the favourites, the stations played
+// last, the user's own), the "Add station…" button and the list itself (the
+// screen's picker), each row with its star and, for a directory station, what
+// the directory says of it. Only the sources there are have their scope
+// (setSources); in the directory's, a note says how old its list is and why
+// it could not be updated.
 //
 // The browser shows and hides with its list: the screen's select control
 // hides and shows the list, and the search and scopes go with it
@@ -45,6 +48,11 @@ class StationBrowser : public QWidget {
 
     // The stations shown (outlives this widget).
     void setStations(StationListModel* stations);
+    // Which sources there are: a catalogue ("All"), the directory.
+    void setSources(bool catalogue, bool directory);
+    // The directory scope's note (plain text); empty: none.
+    void setDirectoryNote(const QString& text);
+    QString directoryNote() const { return directoryNote_->text(); }
     QListView* list() const { return list_; }
     QLineEdit* searchField() const { return search_; }
     StationFilterModel& filter() { return filter_; }
@@ -82,11 +90,13 @@ class StationBrowser : public QWidget {
     // The station row of `index` when it is one of the user's own; else -1.
     int ownRow(const QModelIndex& index) const;
     void rowsChanged();
+    void showDirectoryNote();
 
     QLineEdit* search_ = nullptr;
     QButtonGroup scopes_;
     QLabel* empty_ = nullptr;  // says why the list is empty
     QToolButton* add_ = nullptr;
+    QLabel* directoryNote_ = nullptr;
     QListView* list_ = nullptr;
     StationFilterModel filter_;
     QIdentityProxyModel* rows_ = nullptr;  // over filter_; tooltips and accessible names

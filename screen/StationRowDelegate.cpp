@@ -11,6 +11,7 @@ namespace {
 constexpr int kStarWidth = 32;
 // The item's own padding on both sides, and a little air before the star.
 constexpr int kTextMargins = 24;
+constexpr int kDetailGap = 12;  // between the name and the details
 const QColor kStarOn(0xf5, 0xc5, 0x42);
 const QColor kStarOff(0x6b, 0x7f, 0x9c);
 
@@ -24,9 +25,17 @@ void StationRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
                                const QModelIndex& index) const {
     QStyleOptionViewItem item(option);
     initStyleOption(&item, index);
-    // The name never runs under the star.
+    // The name never runs under the star, nor under the details, which get
+    // at most half the row.
     const int room = item.rect.width() - kStarWidth - kTextMargins;
-    item.text = item.fontMetrics.elidedText(item.text, Qt::ElideRight, std::max(room, 0));
+    QString detail = index.data(StationListModel::DetailRole).toString();
+    int detailWidth = 0;
+    if (!detail.isEmpty()) {
+        detail = item.fontMetrics.elidedText(detail, Qt::ElideRight, std::max(room / 2, 0));
+        detailWidth = item.fontMetrics.horizontalAdvance(detail) + kDetailGap;
+    }
+    item.text =
+        item.fontMetrics.elidedText(item.text, Qt::ElideRight, std::max(room - detailWidth, 0));
     const QWidget* view = item.widget;
     QStyle* style = view != nullptr ? view->style() : QApplication::style();
     style->drawControl(QStyle::CE_ItemViewItem, &item, painter, view);
@@ -34,6 +43,13 @@ void StationRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const bool favourite = index.data(StationListModel::FavouriteRole).toBool();
     painter->save();
     const bool selected = (item.state & QStyle::State_Selected) != 0;
+    if (!detail.isEmpty()) {
+        painter->setPen(selected ? QColor(Qt::white) : kStarOff);
+        const QRect star = starRect(item.rect);
+        painter->drawText(QRect(item.rect.left(), item.rect.top(),
+                                star.left() - item.rect.left() - 4, item.rect.height()),
+                          Qt::AlignRight | Qt::AlignVCenter, detail);
+    }
     painter->setPen(favourite ? kStarOn : selected ? QColor(Qt::white) : kStarOff);
     QFont font = item.font;
     font.setPixelSize(18);

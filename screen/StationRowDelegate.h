@@ -1,6 +1,7 @@
 // StationRowDelegate: how the station list draws a row: the station's name
-// on one line, cut with an ellipsis where it does not fit, and a star at the
-// row's end, filled for a favourite. The star's place (starRect) is where a
+// on one line, cut with an ellipsis where it does not fit, a directory
+// station's details (country, codec, bit rate, up) before the end, and a
+// star at the row's end, filled for a favourite. The star's place (starRect) is where a
 // click toggles it (StationBrowser handles the clicks).
 //
 // Main thread only.

@@ -49,6 +49,9 @@ WeatherPanel::WeatherPanel(QWidget* parent) : QWidget(parent) {
     message_ = caption("weatherMessage", {}, this);
     message_->setWordWrap(true);
     message_->hide();
+    source_ = caption("weatherSource", {}, this);
+    source_->setWordWrap(true);
+    source_->hide();
 
     auto* top = new QHBoxLayout;
     top->setSpacing(8);
@@ -94,6 +97,7 @@ WeatherPanel::WeatherPanel(QWidget* parent) : QWidget(parent) {
     layout->setSpacing(6);
     layout->addLayout(top);
     layout->addWidget(message_);
+    layout->addWidget(source_);
     layout->addWidget(scroll, 1);
 
     connect(airport_, &QLineEdit::returnPressed, this,
@@ -106,6 +110,11 @@ WeatherPanel::WeatherPanel(QWidget* parent) : QWidget(parent) {
 
 void WeatherPanel::setAirport(const QString& code) {
     airport_->setText(code);
+}
+
+void WeatherPanel::setSource(const QString& text) {
+    source_->setText(text);
+    source_->setVisible(!text.isEmpty());
 }
 
 void WeatherPanel::setMessage(const QString& text) {

@@ -4,7 +4,7 @@
 // and its periods on a timeline (TafTimeline); and both reports as the server
 // gave them (ReportTextView, the screen's `metar`), which can be selected and
 // copied. A line under the code says what is going on (a wrong code, the
-// reports on their way).
+// reports on their way), another where the reports came from and when.
 //
 // The panel shows what it is given; the screen decides what to fetch and
 // when. Return in the code's field asks for that airport (airportEntered,
@@ -40,11 +40,14 @@ class WeatherPanel : public QWidget {
     MetarView* metarView() const { return metarView_; }
     TafTimeline* timeline() const { return timeline_; }
     QString message() const { return message_->text(); }
+    QString source() const { return source_->text(); }
 
     // The code the field shows.
     void setAirport(const QString& code);
     // One line under the code; empty: none.
     void setMessage(const QString& text);
+    // Where the reports shown came from and when (weatherSourceText); empty: none.
+    void setSource(const QString& text);
     // The decoded reports of `weather`'s latest whole fetch, as of now.
     void showDecoded(const AirportWeather& weather);
 
@@ -58,6 +61,7 @@ class WeatherPanel : public QWidget {
     QLineEdit* airport_ = nullptr;
     QAbstractButton* refresh_ = nullptr;
     QLabel* message_ = nullptr;
+    QLabel* source_ = nullptr;
     MetarView* metarView_ = nullptr;
     QLabel* tafHeading_ = nullptr;
     TafTimeline* timeline_ = nullptr;

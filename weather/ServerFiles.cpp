@@ -34,12 +34,21 @@ bool isIcaoCode(std::string_view code) {
     return true;
 }
 
-std::string metarPath(std::string_view code) {
-    return "//pub/data/observations/metar/stations/" + std::string(code) + ".TXT";
+namespace {
+
+std::string_view dataFolder(ServerLayout layout) {
+    return layout == ServerLayout::nws ? "/data/" : "//pub/data/";
 }
 
-std::string tafPath(std::string_view code) {
-    return "//pub/data/forecasts/taf/stations/" + std::string(code) + ".TXT";
+}  // namespace
+
+std::string metarPath(std::string_view code, ServerLayout layout) {
+    return std::string(dataFolder(layout)) + "observations/metar/stations/" + std::string(code) +
+           ".TXT";
+}
+
+std::string tafPath(std::string_view code, ServerLayout layout) {
+    return std::string(dataFolder(layout)) + "forecasts/taf/stations/" + std::string(code) + ".TXT";
 }
 
 ReportFile readReportFile(std::string_view body) {

@@ -271,6 +271,7 @@ void startup(const char* platform, std::vector<std::string> environment, const s
              const std::string& catalogue, int runs) {
     environment.push_back(std::string(kCatalogueUrlVariable) + "=" + catalogue);
     environment.push_back(std::string(kWeatherUrlVariable) + "=" + servers);
+    environment.push_back(std::string(kDirectoryUrlVariable) + "=" + servers);
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         const double spawned = monotonicSeconds();
@@ -297,6 +298,7 @@ void startup(const char* platform, std::vector<std::string> environment, const s
 void playing(const char* platform, std::vector<std::string> environment, const std::string& site) {
     environment.push_back(std::string(kCatalogueUrlVariable) + "=" + site);
     environment.push_back(std::string(kWeatherUrlVariable) + "=" + site);
+    environment.push_back(std::string(kDirectoryUrlVariable) + "=" + site);
     auto child = spawnSelf("--child-play", environment);
     if (!child) {
         return;

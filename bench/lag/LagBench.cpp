@@ -234,7 +234,9 @@ int run(int argc, char** argv) {
                                    {"QT_QPA_PLATFORM", "offscreen"},
                                    {"XDG_CONFIG_HOME", (dir / "config").string()},
                                    {"ORVENTO_CATALOGUE_URL", site.baseUrl()},
-                                   {"ORVENTO_WEATHER_URL", site.baseUrl()}});
+                                   {"ORVENTO_WEATHER_URL", site.baseUrl()},
+                                   {"ORVENTO_DIRECTORY_URL", site.baseUrl()},
+                                   {"XDG_CACHE_HOME", (dir / "cache").string()}});
     const std::string play = ORVENTO_PLAY_PATH;
     const std::vector<Player> players{
         {"orvento-play --live-edge 1.5", {play, kUrl, "--live-edge", "1.5"}, pulse, true},

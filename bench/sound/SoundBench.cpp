@@ -277,7 +277,9 @@ int run(int argc, char** argv) {
                                           {"QT_QPA_PLATFORM", "offscreen"},
                                           {"XDG_CONFIG_HOME", (dir / "config").string()},
                                           {"ORVENTO_CATALOGUE_URL", stations.url("")},
-                                          {"ORVENTO_WEATHER_URL", stations.url("")}});
+                                          {"ORVENTO_WEATHER_URL", stations.url("")},
+                                          {"ORVENTO_DIRECTORY_URL", stations.url("")},
+                                          {"XDG_CACHE_HOME", (dir / "cache").string()}});
         // The window's own figures, from its warm-up's end: CPU and wall
         // seconds, resident and peak KiB, streams playing; the logs go for
         // the next run.

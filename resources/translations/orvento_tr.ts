@@ -730,6 +730,94 @@
         <source>That station is among your own already.</source>
         <translation>Bu istasyon zaten kendi istasyonlarınız arasında.</translation>
     </message>
+    <message>
+        <source>Directory</source>
+        <translation>Dizin</translation>
+    </message>
+    <message>
+        <source>The directory has not been fetched yet.</source>
+        <translation>Dizin henüz alınmadı.</translation>
+    </message>
+    <message>
+        <source>%1 kbit/s</source>
+        <translation>%1 kbit/s</translation>
+    </message>
+    <message>
+        <source>up</source>
+        <translation>çalışıyor</translation>
+    </message>
+    <message>
+        <source>down</source>
+        <translation>erişilemedi</translation>
+    </message>
+    <message>
+        <source>no directory server could be found (%1)</source>
+        <translation>dizin sunucusu bulunamadı (%1)</translation>
+    </message>
+    <message>
+        <source>an empty list</source>
+        <translation>boş bir liste</translation>
+    </message>
+    <message>
+        <source>the answer is not a list of stations</source>
+        <translation>yanıt bir istasyon listesi değil</translation>
+    </message>
+    <message>
+        <source>Updating the directory&apos;s list (fetched %1)…</source>
+        <translation>Dizinin listesi güncelleniyor (%1 alındı)…</translation>
+    </message>
+    <message>
+        <source>Fetching the directory&apos;s stations…</source>
+        <translation>Dizinin istasyonları alınıyor…</translation>
+    </message>
+    <message>
+        <source>The directory could not be reached (%1). This list was fetched %2.</source>
+        <translation>Dizine ulaşılamadı (%1). Bu liste %2 alındı.</translation>
+    </message>
+    <message>
+        <source>The directory could not be reached (%1). F5 tries again.</source>
+        <translation>Dizine ulaşılamadı (%1). F5 yeniden dener.</translation>
+    </message>
+    <message>
+        <source>%1 stations from the community directory, fetched %2.</source>
+        <translation>Topluluk dizininden %1 istasyon, %2 alındı.</translation>
+    </message>
+    <message>
+        <source>Updating the directory…</source>
+        <translation>Dizin güncelleniyor…</translation>
+    </message>
+    <message>
+        <source>The directory is updated: %1 stations.</source>
+        <translation>Dizin güncellendi: %1 istasyon.</translation>
+    </message>
+    <message>
+        <source>The directory could not be updated (%1). The list stays as it was.</source>
+        <translation>Dizin güncellenemedi (%1). Liste olduğu gibi kalıyor.</translation>
+    </message>
+    <message>
+        <source>just now</source>
+        <translation>az önce</translation>
+    </message>
+    <message>
+        <source>%1 h ago</source>
+        <translation>%1 sa önce</translation>
+    </message>
+    <message>
+        <source>%1 days ago</source>
+        <translation>%1 gün önce</translation>
+    </message>
+    <message>
+        <source>From %1, fetched %2 UTC.</source>
+        <translation>Kaynak: %1, alındığı saat: %2 UTC.</translation>
+    </message>
+    <message>
+        <source>The latest fetch failed %1; the report shown is from %2, fetched %3.</source>
+        <translation>Son alma başarısız oldu %1; gösterilen rapor %2 kaynağından, %3 alındı.</translation>
+    </message>
+    <message>
+        <source>the answer is no report.</source>
+        <translation>yanıt bir rapor değil.</translation>
+    </message>
 </context>
 <context>
     <name>PlayerSettingsDialog</name>
@@ -784,6 +872,14 @@
     <message>
         <source>A recording &amp;stopped (disk full)</source>
         <translation>Durdurulan &amp;kayıt (disk dolu)</translation>
+    </message>
+    <message>
+        <source>none (http://host:port of a catalogue)</source>
+        <translation>yok (bir kataloğun http://sunucu:port adresi)</translation>
+    </message>
+    <message>
+        <source>Station &amp;catalogue address (from the next start)</source>
+        <translation>İstasyon &amp;kataloğu adresi (bir sonraki açılışta)</translation>
     </message>
 </context>
 <context>

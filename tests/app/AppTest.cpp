@@ -33,6 +33,7 @@ class AppTest : public QObject {
     void mediaKeysFollowTheController();
     void theProgramEndsInOrder_data();
     void theProgramEndsInOrder();
+    void theProgramAsksThePublicSourcesByDefault();
     void aSecondStartRaisesTheFirst();
     void withoutASessionBusItRunsAlone();
     void theProgramPlaysWhatItIsHanded();
@@ -49,6 +50,9 @@ void prepare(QProcess& app, const QString& servers, const QTemporaryDir& config,
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
     environment.insert(QStringLiteral("ORVENTO_CATALOGUE_URL"), servers);
     environment.insert(QStringLiteral("ORVENTO_WEATHER_URL"), servers);
+    // The directory of the same servers, and a cache of its own.
+    environment.insert(QStringLiteral("ORVENTO_DIRECTORY_URL"), servers);
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), config.filePath(QStringLiteral("cache")));
     if (!busAddress.isEmpty()) {
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
     }
@@ -212,6 +216,9 @@ void AppTest::theProgramEndsInOrder() {
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
     environment.insert(QStringLiteral("ORVENTO_CATALOGUE_URL"), servers);
     environment.insert(QStringLiteral("ORVENTO_WEATHER_URL"), servers);
+    // The directory of the same servers, and a cache of its own.
+    environment.insert(QStringLiteral("ORVENTO_DIRECTORY_URL"), servers);
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), config.filePath(QStringLiteral("cache")));
     app.setProcessEnvironment(environment);
     app.start(QStringLiteral(ORVENTO_APP_PATH), {});
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -282,6 +289,9 @@ void AppTest::theProgramPlaysWhatItIsHanded() {
                        QString::fromStdString(unanswered.url("")));
     environment.insert(QStringLiteral("ORVENTO_WEATHER_URL"),
                        QString::fromStdString(unanswered.url("")));
+    environment.insert(QStringLiteral("ORVENTO_DIRECTORY_URL"),
+                       QString::fromStdString(unanswered.url("")));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), folder.filePath(QStringLiteral("cache")));
     app.setProcessEnvironment(environment);
     // A relative path, from the program's working folder.
     app.setWorkingDirectory(folder.path());
@@ -337,6 +347,56 @@ void AppTest::theProgramPlaysWhatItIsHanded() {
     root.call(QStringLiteral("Quit"));
     QVERIFY(app.waitForFinished(5000));
     QCOMPARE(app.exitCode(), 0);
+}
+
+void AppTest::theProgramAsksThePublicSourcesByDefault() {
+    // The public names, sent to one loopback stand-in with a certificate for them.
+    loopback::LoopbackServer server(
+        loopback::LoopbackServer::Transport::tls, 0,
+        {"tgftp.nws.noaa.gov", "all.api.radio-browser.info", "de1.api.radio-browser.info"});
+    server.setScript("/json/servers", loopback::Script::fixed(
+                                          R"([{"ip":"1","name":"de1.api.radio-browser.info"}])"));
+    server.setScript("/json/stations/bytagexact/atc",
+                     loopback::Script::fixed(R"([{"stationuuid":"t1","name":"Tower",)"
+                                             R"("url":"http://127.0.0.1:1/t","lastcheckok":1}])"));
+    server.setScript("*", loopback::Script::fixed("[]"));
+    server.setScript("/data/observations/metar/stations/LTBA.TXT",
+                     loopback::Script::fixed("2024/05/14 12:20\nLTBA 141220Z 34012KT 9999\n"));
+    server.setScript("/data/forecasts/taf/stations/LTBA.TXT",
+                     loopback::Script::fixed("2024/05/14 11:00\nTAF LTBA 141100Z\n"));
+    const std::string to = ":443:127.0.0.1:" + std::to_string(server.port());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* variable :
+         {"ORVENTO_CATALOGUE_URL", "ORVENTO_WEATHER_URL", "ORVENTO_DIRECTORY_URL"}) {
+        environment.remove(QLatin1String(variable));
+    }
+    const QTemporaryDir home;
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
+    environment.insert(
+        QStringLiteral("ORVENTO_TEST_CONNECT_TO"),
+        QString::fromStdString("tgftp.nws.noaa.gov" + to + ",all.api.radio-browser.info" + to +
+                               ",de1.api.radio-browser.info" + to));
+    environment.insert(QStringLiteral("ORVENTO_TEST_CA_FILE"),
+                       QString::fromStdString(server.caFile()));
+    environment.insert(QStringLiteral("no_proxy"), QStringLiteral("*"));
+    QProcess app;
+    app.setProcessEnvironment(environment);
+    app.start(QStringLiteral(ORVENTO_APP_PATH), {});
+    const auto asked = [&server](const std::string& start) {
+        const std::vector<std::string> heads = server.requests();
+        return std::any_of(heads.begin(), heads.end(),
+                           [&start](const std::string& head) { return head.starts_with(start); });
+    };
+    const QString cache = home.filePath(QStringLiteral("cache/Orvento/directory.json"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(cache), 15000);
+    QTRY_VERIFY(asked("GET /data/observations/metar/stations/LTBA.TXT "));
+    QTRY_VERIFY(asked("GET /data/forecasts/taf/stations/LTBA.TXT "));
+    QVERIFY(asked("GET /json/servers "));
+    QVERIFY(asked("GET /json/stations/bytagexact/atc?hidebroken=true"));
+    QVERIFY(!asked("GET /js_kur/"));
+    QCOMPARE(kill(static_cast<pid_t>(app.processId()), SIGTERM), 0);
+    QVERIFY(app.waitForFinished(5000));
 }
 
 // A second start, beside a running Orvento on the same session bus: it

@@ -28,7 +28,7 @@ cleanup() {
 }
 trap cleanup EXIT
 # Settings of its own, never the user's.
-export XDG_CONFIG_HOME=$work/config
+export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache
 
 fail() {
   echo "mpris-session: FAIL: $*" >&2
@@ -75,7 +75,7 @@ server_pid=$!
 read -r -u "$site" base
 [ -n "$base" ] || fail "the station server gave no URL"
 
-ORVENTO_CATALOGUE_URL=$base ORVENTO_WEATHER_URL=$base "$orvento" 2>"$work/app.log" &
+ORVENTO_CATALOGUE_URL=$base ORVENTO_WEATHER_URL=$base ORVENTO_DIRECTORY_URL=$base "$orvento" 2>"$work/app.log" &
 app_pid=$!
 gdbus wait --session --timeout 30 "$name" || fail "$name did not appear on the bus"
 stdbuf -oL gdbus monitor --session --dest "$name" --object-path "$path" >"$work/signals" &

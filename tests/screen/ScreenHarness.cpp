@@ -23,7 +23,8 @@ PelorinServices withAlerts(const std::shared_ptr<QtAlertService>& alerts,
 ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
                              std::shared_ptr<const LocalizedStrings> strings,
                              const QString& catalogue, const QString& weather, bool waitForSetUp,
-                             std::shared_ptr<Settings> settings)
+                             std::shared_ptr<Settings> settings,
+                             const std::function<void(ScreenServices&)>& adjust)
     : ControllerHarness(std::move(platform), withAlerts(alerts, std::move(strings))) {
     site.setScript(kCataloguePath, Script::fixed("[]"));
     site.setScript(kMetarPath, Script::fixed("LTBA 141220Z 34012KT"));
@@ -45,6 +46,9 @@ ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
     feeds.workers = &workers;
     monitor = std::make_unique<MonitorController>(*mixer, feeds, log, services.settings);
     services.monitor = monitor.get();
+    if (adjust) {
+        adjust(services);
+    }
     screen_ = std::make_unique<OrventoViewController>(*controller, stations, std::move(services));
     QObject::connect(screen().button, &SpinningButton::imageChanged, screen().button,
                      [this](const QString& name) { images_.append(name); });

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QStringList>
 #include <QTest>
+#include <functional>
 #include <memory>
 
 #include "controller/StationListModel.h"
@@ -33,7 +34,8 @@ class ScreenHarness : public ScreenAlerts, public ControllerHarness {
     explicit ScreenHarness(std::shared_ptr<EnginePlatform> platform = nullptr,
                            std::shared_ptr<const LocalizedStrings> strings = nullptr,
                            const QString& catalogue = kOwnSite, const QString& weather = kOwnSite,
-                           bool waitForSetUp = true, std::shared_ptr<Settings> settings = nullptr);
+                           bool waitForSetUp = true, std::shared_ptr<Settings> settings = nullptr,
+                           const std::function<void(ScreenServices&)>& adjust = {});
     ~ScreenHarness();
 
     OrventoViewController& screen() const { return *screen_; }

@@ -15,6 +15,7 @@
 #include "controller/StatusTexts.h"
 #include "controller/WeatherReport.h"
 #include "controller/WeatherTexts.h"
+#include "engine/platform/http/CurlTransfer.h"
 #include "screen/PlayerSettingsDialog.h"
 #include "screen/StationDialog.h"
 #include "tests/screen/ScreenHarness.h"
@@ -54,6 +55,10 @@ class StationsWindowTest : public QObject {
     void oldMetarFlagged_data();
     void oldMetarFlagged();
     void playerSettingsShownAndWritten();
+    void directoryStationPlayedCountedAndCached();
+    void weatherKeptWhenAFetchFails_data();
+    void weatherKeptWhenAFetchFails();
+    void weatherFromThePublicServer();
 };
 
 void StationsWindowTest::foundPlayedStarredAndFoundAfterARestart() {
@@ -291,6 +296,138 @@ void StationsWindowTest::playerSettingsShownAndWritten() {
     }
     settings->setNotifies(Settings::kNotifyStationBackKey, true);
     QVERIFY(notices.front()->isChecked());
+}
+
+void StationsWindowTest::directoryStationPlayedCountedAndCached() {
+    const QTemporaryDir folder;
+    const QString cache = folder.filePath(QStringLiteral("cache"));
+    LoopbackServer streams;
+    // The tower drops once after it played: the reconnection is no new play.
+    streams.setScript("/tower.mp3", liveStation(24000));
+    const std::string tower = streams.url("/tower.mp3");
+    const QString name = QStringLiteral("Heathrow Tower 118.5");
+    auto directory = std::make_unique<LoopbackServer>();
+    const std::string stations =
+        R"([{"stationuuid":"t1","name":"Heathrow Tower 118.5","url":")" + tower +
+        R"(","url_resolved":")" + tower +
+        R"(","country":"United Kingdom","countrycode":"GB","codec":"MP3","bitrate":32,)"
+        R"("lastcheckok":1},{"stationuuid":"g1","name":"Heathrow Ground","url":"http://127.0.0.1:1/g",)"
+        R"("url_resolved":"","country":"","countrycode":"","codec":"UNKNOWN","bitrate":0,"lastcheckok":0}])";
+    directory->setScript("/json/stations/bytagexact/atc", Script::fixed(stations));
+    directory->setScript("*", Script::fixed("[]"));
+    directory->setScript("/json/url/t1", Script::fixed(R"({"ok":true})"));
+    const QString server = QString::fromStdString(directory->url(""));
+    const auto withDirectory = [&](const QString& at) {
+        return [at, cache](ScreenServices& services) {
+            services.directory.server = at;
+            services.cacheFolder = cache;
+        };
+    };
+    {
+        ScreenHarness h(nullptr, nullptr, {}, ScreenHarness::kOwnSite, true, nullptr,
+                        withDirectory(server));
+        // No catalogue is nothing wrong; its scope is not offered.
+        QCOMPARE(h.status(), readyText());
+        StationBrowser& browser = *h.screen().stationBrowser;
+        h.screen().findAction->trigger();
+        QVERIFY(browser.scopeButton(StationFilterModel::Scope::all)->isHidden());
+        QVERIFY(browser.scopeButton(StationFilterModel::Scope::directory)->isChecked());
+        QTest::keyClicks(browser.searchField(), QStringLiteral("tower"));
+        QTRY_COMPARE(shownNames(*browser.list()), QStringList{name});
+        QCOMPARE(browser.list()->model()->index(0, 0).data(StationListModel::DetailRole),
+                 QVariant(QStringLiteral("United Kingdom \u00b7 MP3 \u00b7 32 kbit/s \u00b7 up")));
+        QVERIFY(browser.directoryNote().contains(QStringLiteral("1 stations")) ||
+                browser.directoryNote().contains(QStringLiteral("2 stations")));
+        QTest::keyClick(browser.searchField(), Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(h.status(), liveText(), 15000);
+        streams.setScript("/tower.mp3", liveStation());
+        QTRY_VERIFY_WITH_TIMEOUT(streams.connectionsAccepted() >= 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(h.status(), liveText(), 15000);
+        const auto clicks = [&] {
+            const std::vector<std::string> heads = directory->requests();
+            return std::count_if(heads.begin(), heads.end(), [](const std::string& head) {
+                return head.starts_with("GET /json/url/t1 ");
+            });
+        };
+        QCOMPARE(clicks(), 1);
+        h.press();
+        QTRY_COMPARE(h.controller->playState(), PlaybackController::PlayState::Idle);
+    }
+    directory.reset();
+    // A restart with the directory gone: the cached list.
+    ScreenHarness h(nullptr, nullptr, {}, ScreenHarness::kOwnSite, true, nullptr,
+                    withDirectory(server));
+    h.screen().findAction->trigger();
+    StationBrowser& browser = *h.screen().stationBrowser;
+    QTest::keyClicks(browser.searchField(), QStringLiteral("heathrow"));
+    QCOMPARE(shownNames(*browser.list()), (QStringList{name, "Heathrow Ground"}));
+    QVERIFY(browser.directoryNote().contains(QStringLiteral("fetched")));
+    // F5: the directory cannot be reached, the list stays.
+    QTest::keyClick(&h.screen(), Qt::Key_F5);
+    QTRY_VERIFY(h.status().startsWith(QStringLiteral("The directory could not be updated")));
+    QVERIFY(
+        browser.directoryNote().startsWith(QStringLiteral("The directory could not be reached")));
+    QCOMPARE(shownNames(*browser.list()), (QStringList{name, "Heathrow Ground"}));
+}
+
+void StationsWindowTest::weatherKeptWhenAFetchFails_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("500") << "500";
+    QTest::newRow("HTML") << "html";
+    QTest::newRow("junk") << "junk";
+    QTest::newRow("50 MB") << "huge";
+    QTest::newRow("nothing") << "empty";
+}
+
+void StationsWindowTest::weatherKeptWhenAFetchFails() {
+    QFETCH(QString, answer);
+    LoopbackServer server;
+    const std::string metar = "2024/05/14 12:20\nLTBA " + issuedMinutesAgo(10).toStdString() +
+                              "Z 34012KT 9999 FEW030 19/11 Q1016\n";
+    server.setScript(kMetarPath, Script::fixed(metar));
+    server.setScript(kTafPath, Script::fixed("TAF LTBA"));
+    ScreenHarness h(nullptr, nullptr, {}, QString::fromStdString(server.url("")));
+    const WeatherPanel& panel = *h.screen().weatherPanel;
+    const QString host = QStringLiteral("127.0.0.1:%1").arg(server.port());
+    QVERIFY2(panel.source().startsWith(QStringLiteral("From %1, fetched ").arg(host)),
+             qPrintable(panel.source()));
+    Script bad = answer == "500"    ? Script::fixed("x").withStatusLine("HTTP/1.1 500 Oops")
+                 : answer == "html" ? Script::fixed("<html><body>Gone fishing</body></html>")
+                 : answer == "junk" ? Script::fixed(std::string("\0\x01\xfe\xff", 4))
+                 : answer == "huge" ? Script::pattern(50'000'000)
+                                    : Script::fixed("");
+    server.setScript(kMetarPath, bad);
+    h.screen().refreshWeatherAction->trigger();
+    QTRY_VERIFY(panel.source().startsWith(QStringLiteral("The latest fetch failed")));
+    QVERIFY2(panel.source().contains(QStringLiteral("fetched just now")),
+             qPrintable(panel.source()));
+    QVERIFY(h.screen().metar->toPlainText().contains(QStringLiteral("34012KT")));
+    QCOMPARE(panel.metarView()->badgeText(), QStringLiteral("VFR"));
+}
+
+void StationsWindowTest::weatherFromThePublicServer() {
+    // The public server's name, sent to a loopback stand-in.
+    LoopbackServer server(LoopbackServer::Transport::tls, 0, {"tgftp.nws.noaa.gov"});
+    server.setScript(
+        "/data/observations/metar/stations/LTBA.TXT",
+        Script::fixed("2024/05/14 12:20\nLTBA 141220Z 34012KT 9999 FEW030 19/11 Q1016\n"));
+    server.setScript("/data/forecasts/taf/stations/LTBA.TXT",
+                     Script::fixed("2024/05/14 11:00\nTAF LTBA 141100Z 1412/1518 34012KT CAVOK\n"));
+    qputenv(kTestConnectToVariable, QByteArray::fromStdString("tgftp.nws.noaa.gov:443:127.0.0.1:" +
+                                                              std::to_string(server.port())));
+    qputenv(kTestCaFileVariable, QByteArray::fromStdString(server.caFile()));
+    // The stand-in is on this machine, whatever proxy the environment names.
+    qputenv("no_proxy", "*");
+    ScreenHarness h(
+        nullptr, nullptr, {}, QLatin1String(weather::kPublicWeatherServer), true, nullptr,
+        [](ScreenServices& services) { services.weatherLayout = weather::ServerLayout::nws; });
+    qunsetenv(kTestConnectToVariable);
+    qunsetenv(kTestCaFileVariable);
+    QVERIFY(h.screen().metar->toPlainText().contains(QStringLiteral("LTBA 141220Z 34012KT")));
+    QVERIFY(h.screen().metar->toPlainText().contains(QStringLiteral("TAF LTBA 141100Z")));
+    QVERIFY2(h.screen().weatherPanel->source().startsWith(
+                 QStringLiteral("From tgftp.nws.noaa.gov, fetched ")),
+             qPrintable(h.screen().weatherPanel->source()));
 }
 
 }  // namespace orvento::test

@@ -184,5 +184,31 @@ TEST(WeatherTool, ReportsThatAreNoText) {
     }
 }
 
+TEST(WeatherTool, PublicServerByDefault) {
+    // Without ORVENTO_WEATHER_URL: the public server's name and paths, sent to
+    // a loopback stand-in with a certificate for that name.
+    loopback::LoopbackServer server(loopback::LoopbackServer::Transport::tls, 0,
+                                    {"tgftp.nws.noaa.gov"});
+    server.setScript("/data/observations/metar/stations/LTBA.TXT",
+                     loopback::Script::fixed("2024/05/14 12:20\n"
+                                             "LTBA 141220Z 34012KT 9999 FEW030 19/11 Q1016\n"));
+    server.setScript("/data/forecasts/taf/stations/LTBA.TXT",
+                     loopback::Script::fixed("2024/05/14 11:00\n"
+                                             "TAF LTBA 141100Z 1412/1518 34012KT CAVOK\n"));
+    const std::string environment = "env -u ORVENTO_WEATHER_URL ORVENTO_TEST_CONNECT_TO=" +
+                                    std::string("tgftp.nws.noaa.gov:443:127.0.0.1:") +
+                                    std::to_string(server.port()) +
+                                    " ORVENTO_TEST_CA_FILE=" + server.caFile() + " no_proxy='*'";
+    const ToolRun run = runWeather("LTBA", environment);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_NE(run.out.find("LTBA METAR, observed day 14"), std::string::npos) << run.out;
+    const std::vector<std::string> heads = server.requests();
+    ASSERT_EQ(heads.size(), 2u);
+    EXPECT_TRUE(heads[0].starts_with("GET /data/observations/metar/stations/LTBA.TXT "))
+        << heads[0];
+    EXPECT_TRUE(heads[1].starts_with("GET /data/forecasts/taf/stations/LTBA.TXT ")) << heads[1];
+    EXPECT_NE(heads[0].find("Host: tgftp.nws.noaa.gov"), std::string::npos) << heads[0];
+}
+
 }  // namespace
 }  // namespace orvento::test

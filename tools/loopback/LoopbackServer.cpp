@@ -79,8 +79,8 @@ using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
 using SslCtxPtr = std::unique_ptr<SSL_CTX, Deleter<SSL_CTX, SSL_CTX_free>>;
 using SslPtr = std::unique_ptr<SSL, Deleter<SSL, SSL_free>>;
 
-// A self-signed certificate for 127.0.0.1 with a fresh P-256 key.
-std::pair<PkeyPtr, X509Ptr> makeCertificate() {
+// A self-signed certificate for 127.0.0.1 and `hostNames` with a fresh P-256 key.
+std::pair<PkeyPtr, X509Ptr> makeCertificate(const std::vector<std::string>& hostNames) {
     PkeyPtr key(EVP_EC_gen("P-256"));
     X509Ptr cert(X509_new());
     if (!key || !cert) {
@@ -98,7 +98,11 @@ std::pair<PkeyPtr, X509Ptr> makeCertificate() {
     X509V3_CTX context;
     X509V3_set_ctx_nodb(&context);
     X509V3_set_ctx(&context, cert.get(), cert.get(), nullptr, nullptr, 0);
-    for (const auto& [nid, value] : {std::pair{NID_subject_alt_name, "IP:127.0.0.1"},
+    std::string alternativeNames = "IP:127.0.0.1";
+    for (const std::string& host : hostNames) {
+        alternativeNames += ",DNS:" + host;
+    }
+    for (const auto& [nid, value] : {std::pair{NID_subject_alt_name, alternativeNames.c_str()},
                                      std::pair{NID_basic_constraints, "CA:FALSE"}}) {
         X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
         if (extension == nullptr) {
@@ -463,9 +467,11 @@ struct LoopbackServer::Connection {
 
 // --- Server ---
 
-LoopbackServer::LoopbackServer(Transport transport, std::uint16_t port) : transport_(transport) {
+LoopbackServer::LoopbackServer(Transport transport, std::uint16_t port,
+                               const std::vector<std::string>& hostNames)
+    : transport_(transport) {
     if (transport_ == Transport::tls) {
-        auto [key, cert] = makeCertificate();
+        auto [key, cert] = makeCertificate(hostNames);
         tls_ = std::make_unique<Tls>();
         tls_->context.reset(SSL_CTX_new(TLS_server_method()));
         if (!tls_->context || SSL_CTX_use_certificate(tls_->context.get(), cert.get()) != 1 ||

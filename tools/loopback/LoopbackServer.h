@@ -134,9 +134,11 @@ class LoopbackServer {
     enum class Transport { plain, tls };
 
     // Listens on 127.0.0.1 at `port`, or at a port of the kernel's choice
-    // when it is 0. With TLS, a fresh self-signed certificate for 127.0.0.1 is
-    // made (see caFile). Throws std::runtime_error when it cannot listen.
-    explicit LoopbackServer(Transport transport = Transport::plain, std::uint16_t port = 0);
+    // when it is 0. With TLS, a fresh self-signed certificate for 127.0.0.1
+    // (and for `hostNames`, to stand in for those hosts) is made (see caFile).
+    // Throws std::runtime_error when it cannot listen.
+    explicit LoopbackServer(Transport transport = Transport::plain, std::uint16_t port = 0,
+                            const std::vector<std::string>& hostNames = {});
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;

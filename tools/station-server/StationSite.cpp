@@ -124,6 +124,7 @@ StationSite::StationSite(const SiteOptions& options)
     }
     catalogue_ += "\n]\n";
     server_.setScript(kCataloguePath, Script::fixed(catalogue_, "application/json"));
+    serveDirectory();
     const std::filesystem::path markers = options.folder / kMarkerFile;
     markerStation_ = serveStation({"Markers", kMarkerRoute, kMarkerFile, "audio/mpeg"},
                                   readWholeFile(markers), markers, options.burstBytes);
@@ -138,6 +139,44 @@ StationSite::StationSite(const SiteOptions& options)
     server_.setScript(kStallRoute, live().stallAfter(kMisbehaveAfterBytes));
     server_.setScript(kCloseRoute, live().closeAfter(kMisbehaveAfterBytes));
     server_.setScript(kIcyRoute, live().withStatusLine("ICY 200 OK"));
+}
+
+void StationSite::serveDirectory() {
+    std::string stations = "[";
+    for (std::size_t i = 0; i < stations_.size(); ++i) {
+        const SiteStation& station = stations_[i];
+        const std::string uuid = directoryId(i);
+        const bool aac = station.url.find("/approach") != std::string::npos;
+        stations +=
+            std::string(i > 0 ? "," : "") + "{\"stationuuid\": " + jsonString(uuid) +
+            ", \"name\": " + jsonString(station.name) + ", \"url\": " + jsonString(station.url) +
+            ", \"url_resolved\": " + jsonString(station.url) +
+            ", \"homepage\": \"\", \"favicon\": \"\", \"tags\": \"atc,air traffic control\"" +
+            ", \"country\": \"Türkiye\", \"countrycode\": \"TR\", \"language\": \"english\"" +
+            ", \"codec\": " + jsonString(aac ? "AAC" : "MP3") + ", \"bitrate\": " +
+            std::to_string(static_cast<int>(station.bytesPerSecond * 8 / 1000 + 0.5)) +
+            ", \"hls\": 0, \"lastcheckok\": 1, \"lastchecktime_iso8601\": "
+            "\"2024-05-14T12:00:00Z\", \"votes\": 0, \"clickcount\": 0}";
+        server_.setScript(
+            kDirectoryClickPrefix + uuid,
+            Script::fixed("{\"ok\": true, \"message\": \"retrieved station url\", "
+                          "\"stationuuid\": " +
+                              jsonString(uuid) + ", \"name\": " + jsonString(station.name) +
+                              ", \"url\": " + jsonString(station.url) + "}",
+                          "application/json"));
+    }
+    stations += "]";
+    // Every tag lists the same stations: a client keeps each once.
+    for (const char* tag : kDirectoryTagPaths) {
+        server_.setScript(std::string(kDirectoryTagPrefix) + tag,
+                          Script::fixed(stations, "application/json"));
+    }
+}
+
+std::string directoryId(std::size_t station) {
+    char id[64];
+    std::snprintf(id, sizeof id, "0e7e4700-0000-4000-8000-%012zu", station);
+    return id;
 }
 
 SiteStation StationSite::serveStation(const StationFile& station, const std::string& bytes,

@@ -8,6 +8,9 @@
 //   ... and the same for each of kSiteAirports (LTFM, KSFO, KBOS, EGLL)
 //   /stations/...                                     the stations (see kSiteStations)
 //   /timing/markers.mp3                               the marker station (MarkerStation.h)
+//   /json/stations/bytagexact/<tag>                   the community directory's answer
+//                                                     for an air-traffic tag: the stations
+//   /json/url/<stationuuid>                           the directory's click of a station
 //
 // Each station streams its file endlessly, as a live internet-radio station
 // does: an initial burst (what such a server keeps ready for a new listener),
@@ -42,6 +45,13 @@ namespace orvento::site {
 inline constexpr const char* kCataloguePath = "/js_kur/qelmoraiosapp.json";
 inline constexpr const char* kMetarPath = "//pub/data/observations/metar/stations/LTBA.TXT";
 inline constexpr const char* kTafPath = "//pub/data/forecasts/taf/stations/LTBA.TXT";
+
+// The part of the community directory's API the site serves (as
+// ORVENTO_DIRECTORY_URL), with the tags' paths as a client sends them.
+inline constexpr const char* kDirectoryTagPrefix = "/json/stations/bytagexact/";
+inline constexpr const char* kDirectoryTagPaths[] = {"atc", "air%20traffic%20control", "aviation",
+                                                     "airband"};
+inline constexpr const char* kDirectoryClickPrefix = "/json/url/";
 
 // What a station server such as Icecast sends a new listener at once by default.
 inline constexpr std::uint64_t kDefaultBurstBytes = 65536;
@@ -110,6 +120,8 @@ class StationSite {
     SiteStation serveStation(const StationFile& station, const std::string& bytes,
                              const std::filesystem::path& file, std::uint64_t burstBytes);
     void serveReport(const std::string& path, const std::string& text);
+    // The stations again, as the directory lists them.
+    void serveDirectory();
     std::string served(const std::string& path) const;
 
     std::shared_ptr<Served> served_ = std::make_shared<Served>();
@@ -118,6 +130,9 @@ class StationSite {
     SiteStation markerStation_;
     std::string catalogue_;
 };
+
+// The directory's id of the site's station `station` (its index).
+std::string directoryId(std::size_t station);
 
 // An audio file's bytes per second of audio, from its parsed length; none
 // when the parser cannot tell (not audio, or no whole packet).

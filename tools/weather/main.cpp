@@ -35,8 +35,9 @@ constexpr const char* kUsage =
     "METAR and TAF from the weather server and prints them decoded: wind,\n"
     "visibility, weather, clouds and ceiling, temperature, QNH and the flight\n"
     "category; the TAF's periods, each with its category. The server is\n"
-    "$ORVENTO_WEATHER_URL, or " ORVENTO_DEFAULT_WEATHER_URL
-    " when it is unset.\n"
+    "$ORVENTO_WEATHER_URL (a server of one's own, with the files under\n"
+    "//pub/data/), or, when it is unset, the US National Weather Service's\n"
+    "public server https://tgftp.nws.noaa.gov (files under /data/).\n"
     "\n"
     "  --decode FILE  read one METAR per line from FILE (- for standard input)\n"
     "                 and print one JSON object per line, in the same order; a\n"
@@ -82,13 +83,22 @@ int decodeLines(const std::string& path, bool taf) {
     return 0;
 }
 
-std::string weatherServer() {
+struct WeatherServer {
+    std::string base;  // without trailing slashes
+    ServerLayout layout = ServerLayout::own;
+};
+
+// $ORVENTO_WEATHER_URL, or the build's own default, or the public server.
+WeatherServer weatherServer() {
     const char* url = std::getenv(kWeatherUrlVariable);
-    std::string base = url != nullptr && *url != '\0' ? url : ORVENTO_DEFAULT_WEATHER_URL;
-    while (base.ends_with('/')) {
-        base.pop_back();
+    WeatherServer server{url != nullptr && *url != '\0' ? url : ORVENTO_DEFAULT_WEATHER_URL};
+    if (server.base.empty()) {
+        return {kPublicWeatherServer, ServerLayout::nws};
     }
-    return base;
+    while (server.base.ends_with('/')) {
+        server.base.pop_back();
+    }
+    return server;
 }
 
 // Downloads one report file; prints why not and returns none when it fails
@@ -138,19 +148,21 @@ bool showReport(const std::string& url, const char* what, const Readable& readab
 }
 
 int showAirport(const std::string& code) {
-    const std::string server = weatherServer();
+    const WeatherServer server = weatherServer();
     const bool metar = showReport(
-        server + metarPath(code), "METAR", [](const std::string& report, std::string& error) {
+        server.base + metarPath(code, server.layout), "METAR",
+        [](const std::string& report, std::string& error) {
             const MetarDecode decoded = decodeMetar(report);
             error = decoded.error;
             return decoded.metar ? std::optional(readableMetar(*decoded.metar)) : std::nullopt;
         });
-    const bool taf = showReport(
-        server + tafPath(code), "TAF", [](const std::string& report, std::string& error) {
-            const TafDecode decoded = decodeTaf(report);
-            error = decoded.error;
-            return decoded.taf ? std::optional(readableTaf(*decoded.taf)) : std::nullopt;
-        });
+    const bool taf =
+        showReport(server.base + tafPath(code, server.layout), "TAF",
+                   [](const std::string& report, std::string& error) {
+                       const TafDecode decoded = decodeTaf(report);
+                       error = decoded.error;
+                       return decoded.taf ? std::optional(readableTaf(*decoded.taf)) : std::nullopt;
+                   });
     return metar && taf ? 0 : 1;
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string_view>
 
@@ -13,6 +14,24 @@ namespace orvento {
 namespace {
 
 constexpr const char* kAllowedProtocols = "http,https";
+
+// The tests' stand-ins for public hosts (kTestConnectToVariable): the entries
+// of a comma-separated list whose connection goes to 127.0.0.1, as a curl
+// "HOST:PORT:127.0.0.1:PORT" list; any other entry is ignored.
+curl_slist* testConnectTo() {
+    const char* value = std::getenv(kTestConnectToVariable);
+    curl_slist* list = nullptr;
+    std::string_view rest = value != nullptr ? value : "";
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        const std::string entry(rest.substr(0, comma));
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+        if (entry.find(":127.0.0.1:") != std::string::npos) {
+            list = curl_slist_append(list, entry.c_str());
+        }
+    }
+    return list;
+}
 // libcurl reports a response header line longer than it buffers (100 KB) as
 // "Out of memory", with no words of its own.
 constexpr const char* kHeaderTooLongText =
@@ -65,6 +84,8 @@ void CurlTransfer::release() {
         curl_easy_cleanup(easy_);
         easy_ = nullptr;
     }
+    curl_slist_free_all(connectTo_);
+    connectTo_ = nullptr;
 }
 
 std::string CurlTransfer::setUp(const Settings& settings) {
@@ -99,6 +120,12 @@ std::string CurlTransfer::setUp(const Settings& settings) {
     option(CURLOPT_HEADERDATA, this);
     if (!settings.caFile.empty()) {
         option(CURLOPT_CAINFO, settings.caFile.c_str());
+    }
+    if (connectTo_ = testConnectTo(); connectTo_ != nullptr) {
+        option(CURLOPT_CONNECT_TO, connectTo_);
+        if (const char* ca = std::getenv(kTestCaFileVariable); ca != nullptr && *ca != '\0') {
+            option(CURLOPT_CAINFO, ca);
+        }
     }
     if (set != CURLE_OK) {
         release();

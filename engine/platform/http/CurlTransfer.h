@@ -16,6 +16,13 @@
 // not a response of its own: a failure after it (a certificate problem at the
 // new address, one redirect too many) is named for what it is.
 //
+// Tests only: kTestConnectToVariable, when set, sends the connections of
+// named hosts to 127.0.0.1 instead ("tgftp.nws.noaa.gov:443:127.0.0.1:40123",
+// several separated by commas; entries that lead elsewhere are ignored), so a
+// loopback server can stand in for a public one at its real address; then
+// kTestCaFileVariable names the PEM file that server's certificate is in.
+// Unset, every host is reached where the name service says.
+//
 // Threads: one transfer is used on one thread at a time.
 #pragma once
 
@@ -27,6 +34,9 @@
 #include <string>
 
 namespace orvento {
+
+inline constexpr const char* kTestConnectToVariable = "ORVENTO_TEST_CONNECT_TO";
+inline constexpr const char* kTestCaFileVariable = "ORVENTO_TEST_CA_FILE";
 
 // Initialises libcurl for the process on the first call; false when it
 // cannot. Any thread.
@@ -74,6 +84,7 @@ class CurlTransfer {
 
     CURL* easy_ = nullptr;
     char error_[CURL_ERROR_SIZE] = {};
+    curl_slist* connectTo_ = nullptr;  // the tests' stand-ins; outlives the easy handle
     long maxRedirects_ = 0;
     std::string statusLine_;       // of the latest response head
     bool inResponseHead_ = false;  // between a status line and the blank line ending its head

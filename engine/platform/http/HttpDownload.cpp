@@ -116,6 +116,9 @@ HttpDownloadResult downloadWholeBody(const std::string& url, const HttpDownloadO
     option(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBytes));
     option(CURLOPT_WRITEFUNCTION, &receive);
     option(CURLOPT_WRITEDATA, &receiver);
+    if (!options.userAgent.empty()) {
+        option(CURLOPT_USERAGENT, options.userAgent.c_str());
+    }
     if (set != CURLE_OK) {
         return failure(std::string("The network library refused a setting: ") +
                        curl_easy_strerror(set));

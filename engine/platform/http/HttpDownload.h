@@ -47,8 +47,9 @@ struct HttpDownloadOptions {
     std::size_t maxBytes = 0;  // the largest body accepted
     std::chrono::milliseconds connectTimeout{5000};
     std::chrono::milliseconds totalTimeout{10000};
-    std::string caFile;  // a PEM file of certificates to trust for https; empty: the system's
-    int cancelFd = -1;   // readable: abandon the download (see above); -1: none
+    std::string caFile;     // a PEM file of certificates to trust for https; empty: the system's
+    int cancelFd = -1;      // readable: abandon the download (see above); -1: none
+    std::string userAgent;  // the User-Agent header; empty: none
     // Whether to go on past the first bytes (see above); empty: always.
     using Wanted = std::function<bool(std::string_view contentType, std::string_view firstBytes)>;
     Wanted wanted;
