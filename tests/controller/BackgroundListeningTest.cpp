@@ -280,7 +280,7 @@ void BackgroundListeningTest::stationBackAfterALongDrop() {
     // A station that closes after a few seconds, each time.
     const auto shortStation = [] {
         Script script = liveStation(4000);
-        script.framing = Script::Framing::contentLength;
+        script.framing = Script::Framing::untilClose;
         return script;
     };
     h.server.setScript("/s", shortStation());

@@ -90,7 +90,20 @@ void WindowLayoutTest::initTestCase() {
     h_ = std::make_unique<ScreenHarness>(nullptr, nullptr, url, url);
     OrventoViewController& screen = h_->screen();
     QCOMPARE(screen.layouts().shown(), ScreenLayout::Narrow);
-    // Stations enough for the list to scroll, scrolled in the sidebar.
+    // A station plays, and two transmissions are listed.
+    screen.pickerViewDidSelectRow(nullptr, 0, 0);
+    h_->press();
+    TransmissionsPanel& transmissions = *screen.transmissionsPanel;
+    QTRY_VERIFY_WITH_TIMEOUT(transmissions.list()->model()->rowCount() > 1, 30000);
+    screen.bottomTabs->setCurrentWidget(&transmissions);
+    selectedRow_ = 1;
+    transmissions.list()->setCurrentIndex(transmissions.list()->model()->index(selectedRow_, 0));
+    transmissions.list()->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), transmissions.list());
+    QTRY_COMPARE(h_->button().imageName(), QStringLiteral("stopbutton.png"));
+    // Once the station plays (a station played is remembered, which sets
+    // the list anew), stations enough for the list to scroll, scrolled in
+    // the sidebar.
     QList<Station> stations = h_->stations.stations();
     for (int i = 0; i < 60; ++i) {
         stations.append({QStringLiteral("Extra %1").arg(i),
@@ -103,17 +116,8 @@ void WindowLayoutTest::initTestCase() {
     stationsScroll.setValue(stationsScroll.maximum() - 10);
     stationsScrolled_ = stationsScroll.value();
     QVERIFY(resizeTo(screen, QSize(400, 780), {ScreenLayout::Narrow, 1}));
-    // A station plays, and two transmissions are listed.
-    screen.pickerViewDidSelectRow(nullptr, 0, 0);
-    h_->press();
-    TransmissionsPanel& transmissions = *screen.transmissionsPanel;
-    QTRY_VERIFY_WITH_TIMEOUT(transmissions.list()->model()->rowCount() > 1, 30000);
-    screen.bottomTabs->setCurrentWidget(&transmissions);
-    selectedRow_ = 1;
-    transmissions.list()->setCurrentIndex(transmissions.list()->model()->index(selectedRow_, 0));
     transmissions.list()->setFocus(Qt::TabFocusReason);
     QTRY_COMPARE(QApplication::focusWidget(), transmissions.list());
-    QTRY_COMPARE(h_->button().imageName(), QStringLiteral("stopbutton.png"));
     for (QWidget* widget : tabStops(screen)) {
         names_.insert(widget, accessibleName(widget));
     }
