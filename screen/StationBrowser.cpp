@@ -82,10 +82,13 @@ StationBrowser::StationBrowser(QWidget* parent) : QWidget(parent) {
         scopeRow->addWidget(button);
     }
     scopeRow->addStretch();
+    // Under the list: beside the scopes it would squeeze them in a narrow window.
+    auto* addRow = new QHBoxLayout;
+    addRow->addStretch();
     add_ = new QToolButton(this);
     add_->setObjectName(QStringLiteral("addStationButton"));
     add_->setText(translate(QT_TRANSLATE_NOOP("OrventoViewController", "Add station\u2026")));
-    scopeRow->addWidget(add_);
+    addRow->addWidget(add_);
     connect(add_, &QToolButton::clicked, this, &StationBrowser::addRequested);
     empty_ = new QLabel(this);
     empty_->setObjectName(QStringLiteral("emptyLabel"));
@@ -123,6 +126,7 @@ StationBrowser::StationBrowser(QWidget* parent) : QWidget(parent) {
     layout->addWidget(directoryNote_);
     layout->addWidget(empty_);
     layout->addWidget(list_);
+    layout->addLayout(addRow);
     setTabOrder(search_, scopes_.button(0));
     setTabOrder(scopes_.button(kScopes - 1), add_);
     setTabOrder(add_, list_);
