@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the METAR and TAF decoders and their JSON, and
 // checks what must hold for any input: a report or an error, never both; no
-// category without a visibility and a known sky; JSON of printable ASCII or
+// category without a visibility and a known sky but LIFR, which one of them
+// gives alone; JSON of printable ASCII or
 // UTF-8, one line, braces balanced outside strings.
 #include <cstdint>
 #include <cstdlib>
@@ -54,7 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const MetarDecode metar = decodeMetar(text);
     require(metar.metar.has_value() == metar.error.empty());
     if (metar.metar && metar.metar->category) {
-        require(metar.metar->conditions.visibility && metar.metar->conditions.sky.known());
+        require((metar.metar->conditions.visibility && metar.metar->conditions.sky.known()) ||
+                (*metar.metar->category == FlightCategory::lifr &&
+                 (metar.metar->conditions.visibility || metar.metar->conditions.sky.known())));
     }
     checkJson(metarJson(metar, text));
 
@@ -63,7 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (taf.taf) {
         require(!taf.taf->groups.empty() && taf.taf->groups[0].type == TafGroupType::base);
         for (const TafGroup& g : taf.taf->groups) {
-            require(!g.category || (g.visibilityInForce && g.skyInForce.known()));
+            require(!g.category || (g.visibilityInForce && g.skyInForce.known()) ||
+                    (*g.category == FlightCategory::lifr &&
+                     (g.visibilityInForce || g.skyInForce.known())));
         }
     }
     checkJson(tafJson(taf, text));
