@@ -1,6 +1,5 @@
 #include "app/TrayIcon.h"
 
-#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMainWindow>
@@ -8,6 +7,7 @@
 
 #include "app/OrventoAppDelegate.h"
 #include "controller/StatusTexts.h"
+#include "screen/SleepMenu.h"
 
 namespace orvento {
 namespace {
@@ -117,31 +117,9 @@ void TrayIcon::fillStations(QMenu* menu, const QList<Station>& stations) {
 }
 
 void TrayIcon::fillSleepMenu() {
-    SleepTimer& timer = delegate_.sleepTimer();
-    auto* choices = new QActionGroup(sleep_);
-    const auto choice = [&](const QString& text, int minutes) {
-        QAction* action = sleep_->addAction(text);
-        action->setCheckable(true);
-        action->setData(minutes);
-        choices->addAction(action);
-        connect(action, &QAction::triggered, &timer, [&timer, minutes] {
-            if (minutes == 0) {
-                timer.cancel();
-            } else {
-                timer.start(std::chrono::minutes(minutes));
-            }
-        });
-    };
-    choice(translate(QT_TRANSLATE_NOOP("TrayIcon", "Off")), 0);
-    for (const int minutes : SleepTimer::kMinuteChoices) {
-        choice(translate(QT_TRANSLATE_NOOP("TrayIcon", "%1 minutes")).arg(minutes), minutes);
-    }
-    connect(&timer, &SleepTimer::changed, sleep_, [&timer, choices] {
-        for (QAction* action : choices->actions()) {
-            action->setChecked(action->data().toInt() == timer.minutes());
-        }
-    });
-    choices->actions().front()->setChecked(timer.minutes() == 0);
+    addSleepChoices(*sleep_, delegate_.sleepTimer(),
+                    translate(QT_TRANSLATE_NOOP("TrayIcon", "Off")),
+                    translate(QT_TRANSLATE_NOOP("TrayIcon", "%1 minutes")));
 }
 
 QString TrayIcon::toolTip() const {

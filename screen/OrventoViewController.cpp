@@ -1,6 +1,5 @@
 #include "screen/OrventoViewController.h"
 
-#include <QActionGroup>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -15,6 +14,7 @@
 #include "controller/WeatherReport.h"
 #include "controller/WeatherTexts.h"
 #include "screen/PlayerSettingsDialog.h"
+#include "screen/SleepMenu.h"
 #include "screen/StationDialog.h"
 
 namespace orvento {
@@ -263,40 +263,18 @@ void OrventoViewController::addSleepMenu(QMenu* menu) {
     SleepTimer& timer = *services_.sleepTimer;
     sleepMenu =
         menu->addMenu(translate(QT_TRANSLATE_NOOP("OrventoViewController", "S&leep timer")));
-    auto* choices = new QActionGroup(sleepMenu);
-    const auto choice = [&](const QString& text, int minutes) {
-        QAction* action = sleepMenu->addAction(text);
-        action->setCheckable(true);
-        action->setData(minutes);
-        choices->addAction(action);
-        connect(action, &QAction::triggered, &timer, [&timer, minutes] {
-            if (minutes == 0) {
-                timer.cancel();
-            } else {
-                timer.start(std::chrono::minutes(minutes));
-            }
-        });
-    };
-    choice(translate(QT_TRANSLATE_NOOP("OrventoViewController", "&Off")), 0);
-    for (const int minutes : SleepTimer::kMinuteChoices) {
-        choice(translate(QT_TRANSLATE_NOOP("OrventoViewController", "%1 minutes")).arg(minutes),
-               minutes);
-    }
+    addSleepChoices(*sleepMenu, timer,
+                    translate(QT_TRANSLATE_NOOP("OrventoViewController", "&Off")),
+                    translate(QT_TRANSLATE_NOOP("OrventoViewController", "%1 minutes")));
     sleepMenu->addSeparator();
     QAction* atEnd = sleepMenu->addAction(
         translate(QT_TRANSLATE_NOOP("OrventoViewController", "Let the last &transmission finish")));
     atEnd->setCheckable(true);
     atEnd->setChecked(timer.atTransmissionEnd());
     connect(atEnd, &QAction::toggled, &timer, &SleepTimer::setAtTransmissionEnd);
-    // The menu shows the timer's state, whoever set it (the tray, an end, a stop).
-    const auto follow = [&timer, choices, atEnd] {
-        for (QAction* action : choices->actions()) {
-            action->setChecked(action->data().toInt() == timer.minutes());
-        }
-        atEnd->setChecked(timer.atTransmissionEnd());
-    };
-    connect(&timer, &SleepTimer::changed, sleepMenu, follow);
-    follow();
+    // The box shows the timer's state, whoever set it (the tray, an end, a stop).
+    connect(&timer, &SleepTimer::changed, atEnd,
+            [&timer, atEnd] { atEnd->setChecked(timer.atTransmissionEnd()); });
 }
 
 void OrventoViewController::showStatusLine() {
