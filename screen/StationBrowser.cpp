@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "controller/StatusTexts.h"
+#include "screen/FlowLayout.h"
 #include "screen/StationRowDelegate.h"
 
 namespace orvento {
@@ -63,8 +64,9 @@ StationBrowser::StationBrowser(QWidget* parent) : QWidget(parent) {
         translate(QT_TRANSLATE_NOOP("OrventoViewController", "Search stations")));
     search_->setClearButtonEnabled(true);
 
-    auto* scopeRow = new QHBoxLayout;
-    scopeRow->setSpacing(6);
+    // Wraps rather than squeezes: five scopes and their texts do not fit a
+    // narrow window on one line in every language and font.
+    auto* scopeRow = new FlowLayout(6);
     const char* kScopeNames[] = {
         QT_TRANSLATE_NOOP("OrventoViewController", "All"),
         QT_TRANSLATE_NOOP("OrventoViewController", "Directory"),
@@ -81,7 +83,6 @@ StationBrowser::StationBrowser(QWidget* parent) : QWidget(parent) {
         scopes_.addButton(button, scope);
         scopeRow->addWidget(button);
     }
-    scopeRow->addStretch();
     // Under the list: beside the scopes it would squeeze them in a narrow window.
     auto* addRow = new QHBoxLayout;
     addRow->addStretch();

@@ -25,13 +25,16 @@ void StationRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
                                const QModelIndex& index) const {
     QStyleOptionViewItem item(option);
     initStyleOption(&item, index);
-    // The name never runs under the star, nor under the details, which get
-    // at most half the row.
+    // The name never runs under the star, nor under the details. The name
+    // comes first: the details take what it leaves, and where it must be cut
+    // too, a third of the row.
     const int room = item.rect.width() - kStarWidth - kTextMargins;
     QString detail = index.data(StationListModel::DetailRole).toString();
     int detailWidth = 0;
     if (!detail.isEmpty()) {
-        detail = item.fontMetrics.elidedText(detail, Qt::ElideRight, std::max(room / 2, 0));
+        const int nameWidth = item.fontMetrics.horizontalAdvance(item.text);
+        const int detailRoom = std::max(room - nameWidth, room / 3) - kDetailGap;
+        detail = item.fontMetrics.elidedText(detail, Qt::ElideRight, std::max(detailRoom, 0));
         detailWidth = item.fontMetrics.horizontalAdvance(detail) + kDetailGap;
     }
     item.text =

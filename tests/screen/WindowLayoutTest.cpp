@@ -74,6 +74,8 @@ class WindowLayoutTest : public QObject {
     void tabFollowsTheReadingOrder_data();
     void tabFollowsTheReadingOrder();
     void sidebarStaysOpen();
+    void scopesWholeAtEverySize_data();
+    void scopesWholeAtEverySize();
 
   private:
     std::unique_ptr<site::StationSite> site_;
@@ -290,6 +292,50 @@ void WindowLayoutTest::sidebarStaysOpen() {
     QCOMPARE(QApplication::focusWidget(), screen.button);
     QVERIFY(resizeTo(screen, QSize(400, 780), {ScreenLayout::Narrow, 1}));
     QVERIFY(list.isHidden());
+}
+
+void WindowLayoutTest::scopesWholeAtEverySize_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<ScreenLayout>("layout");
+    QTest::addColumn<int>("columns");
+    QTest::newRow("narrow, 360 wide") << QSize(360, 780) << ScreenLayout::Narrow << 1;
+    QTest::newRow("narrow") << QSize(400, 780) << ScreenLayout::Narrow << 1;
+    QTest::newRow("short") << QSize(800, 560) << ScreenLayout::Short << 1;
+    QTest::newRow("sidebar") << QSize(1280, 800) << ScreenLayout::Wide << 2;
+}
+
+void WindowLayoutTest::scopesWholeAtEverySize() {
+    // Every scope shown (a catalogue and the directory): each button keeps
+    // its whole text, on as many lines of buttons as it takes, and none
+    // overlaps another or runs out of the browser.
+    QFETCH(QSize, size);
+    QFETCH(ScreenLayout, layout);
+    QFETCH(int, columns);
+    OrventoViewController& screen = h_->screen();
+    StationBrowser& browser = *screen.stationBrowser;
+    browser.setSources(true, true);
+    QVERIFY(resizeTo(screen, size, {layout, columns}));
+    if (layout != ScreenLayout::Wide && !screen.picker()->isVisible()) {
+        screen.selectButton->click();
+    }
+    QTRY_VERIFY(screen.picker()->isVisible());
+    QList<QRect> taken;
+    for (int scope = 0; scope < 5; ++scope) {
+        const QAbstractButton* button =
+            browser.scopeButton(static_cast<StationFilterModel::Scope>(scope));
+        QVERIFY(button->isVisible());
+        QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->text()));
+        const QRect place = button->geometry();
+        QVERIFY2(browser.rect().contains(place), qPrintable(button->text()));
+        for (const QRect& other : taken) {
+            QVERIFY2(!other.intersects(place), qPrintable(button->text()));
+        }
+        taken.append(place);
+    }
+    if (layout != ScreenLayout::Wide) {
+        screen.selectButton->click();
+    }
+    browser.setSources(true, false);
 }
 
 }  // namespace orvento::test
