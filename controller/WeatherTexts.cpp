@@ -304,9 +304,15 @@ QString ageText(const QDateTime& then, const QDateTime& now) {
 }
 
 QString weatherSourceText(const QString& server, const QDateTime& fetchedAt, const QString& failure,
-                          const QDateTime& now) {
+                          bool anyReport, const QDateTime& now) {
     if (server.isEmpty() || !fetchedAt.isValid()) {
         return {};
+    }
+    if (!anyReport) {
+        // Nothing came, now or before: nothing was fetched from there.
+        return translate(QT_TRANSLATE_NOOP("OrventoViewController",
+                                           "Asked %1 at %2 UTC; no report came."))
+            .arg(server, fetchedAt.toUTC().toString(QStringLiteral("HH:mm")));
     }
     if (failure.isEmpty()) {
         return translate(QT_TRANSLATE_NOOP("OrventoViewController", "From %1, fetched %2 UTC."))

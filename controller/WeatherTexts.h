@@ -70,9 +70,10 @@ QString ageText(const QDateTime& then, const QDateTime& now);
 // Where the reports came from and when: "From tgftp.nws.noaa.gov, fetched
 // 14:05 UTC." When the latest fetch brought none (`failure`, in words), the
 // report kept and its age: "The latest fetch failed (<failure>); the report
-// shown is from tgftp.nws.noaa.gov, fetched 2 h ago." Empty without a
-// server or a fetch.
+// shown is from tgftp.nws.noaa.gov, fetched 2 h ago." Without `anyReport`
+// (none came, now or before): "Asked tgftp.nws.noaa.gov at 14:05 UTC; no
+// report came." Empty without a server or a fetch.
 QString weatherSourceText(const QString& server, const QDateTime& fetchedAt, const QString& failure,
-                          const QDateTime& now);
+                          bool anyReport, const QDateTime& now);
 
 }  // namespace orvento

@@ -741,6 +741,7 @@ void OrventoViewController::showWeather() {
     const AirportWeather::Report& said =
         weather_.metar().failure.isEmpty() ? weather_.taf() : weather_.metar();
     weatherPanel->setSource(weatherSourceText(weather_.serverName(), said.fetchedAt, said.failure,
+                                              weather_.metar().isReport || weather_.taf().isReport,
                                               QDateTime::currentDateTimeUtc()));
 }
 

@@ -59,6 +59,7 @@ class StationsWindowTest : public QObject {
     void weatherKeptWhenAFetchFails_data();
     void weatherKeptWhenAFetchFails();
     void weatherFromThePublicServer();
+    void noWeatherIsNotSaidFetched();
 };
 
 void StationsWindowTest::foundPlayedStarredAndFoundAfterARestart() {
@@ -428,6 +429,20 @@ void StationsWindowTest::weatherFromThePublicServer() {
     QVERIFY2(h.screen().weatherPanel->source().startsWith(
                  QStringLiteral("From tgftp.nws.noaa.gov, fetched ")),
              qPrintable(h.screen().weatherPanel->source()));
+}
+
+void StationsWindowTest::noWeatherIsNotSaidFetched() {
+    // A first fetch that brings no report: the panel says where it asked,
+    // not that something was fetched from there.
+    LoopbackServer server;
+    const Script refused = Script::fixed("x").withStatusLine("HTTP/1.1 500 Oops");
+    server.setScript(kMetarPath, refused);
+    server.setScript(kTafPath, refused);
+    ScreenHarness h(nullptr, nullptr, {}, QString::fromStdString(server.url("")));
+    const QString source = h.screen().weatherPanel->source();
+    QVERIFY2(source.startsWith(QStringLiteral("Asked 127.0.0.1:%1 at ").arg(server.port())) &&
+                 source.endsWith(QStringLiteral(" UTC; no report came.")),
+             qPrintable(source));
 }
 
 }  // namespace orvento::test
