@@ -811,6 +811,10 @@
         <translation>Kaynak: %1, alındığı saat: %2 UTC.</translation>
     </message>
     <message>
+        <source>Asked %1 at %2 UTC; no report came.</source>
+        <translation>%1 sunucusuna %2 UTC saatinde soruldu; rapor gelmedi.</translation>
+    </message>
+    <message>
         <source>The latest fetch failed %1; the report shown is from %2, fetched %3.</source>
         <translation>Son alma başarısız oldu %1; gösterilen rapor %2 kaynağından, %3 alındı.</translation>
     </message>
