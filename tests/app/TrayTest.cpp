@@ -3,7 +3,8 @@
 // stand-in tray host and notification server on a private session bus: the
 // icon registered, closing the window with "Keep playing when the window is
 // closed" off and on, a favourite played from the tray's menu, notices on
-// the desktop and a server that goes away.
+// the desktop (a station back after a long drop, through the application's
+// own wiring of its rules to the desktop) and a server that goes away.
 #include <QApplication>
 #include <QDir>
 #include <QMainWindow>
@@ -11,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "app/DesktopNotices.h"
 #include "app/DesktopNotifier.h"
 #include "app/OrventoAppDelegate.h"
 #include "app/TrayIcon.h"
@@ -94,6 +96,8 @@ class TrayTest : public QObject {
     void closingTheWindow_data();
     void closingTheWindow();
     void trayMenuPlaysAFavourite();
+    void stationBackOnTheDesktop_data();
+    void stationBackOnTheDesktop();
     void noticesReachTheDesktop();
 
   private:
@@ -181,6 +185,68 @@ void TrayTest::trayMenuPlaysAFavourite() {
     app.tray->playAction()->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(station.playState(), State::Idle, 5000);
     QVERIFY(!app.delegate->sleepTimer().active());
+}
+
+void TrayTest::stationBackOnTheDesktop_data() {
+    QTest::addColumn<int>("silent");  // seconds without audio in the first drop
+    QTest::addColumn<bool>("kindOn");
+    QTest::addColumn<int>("notices");
+    QTest::newRow("back after 31 s: one notice") << 31 << true << 1;
+    QTest::newRow("back after 29 s: none") << 29 << true << 0;
+    QTest::newRow("the kind turned off: none") << 31 << false << 0;
+}
+
+void TrayTest::stationBackOnTheDesktop() {
+    QFETCH(int, silent);
+    QFETCH(bool, kindOn);
+    QFETCH(int, notices);
+    App app;
+    app.settings->setNotifies(Settings::kNotifyStationBackKey, kindOn);
+    DesktopNotices desktop(*app.delegate, app.log);
+    NoticeRules::Clock::time_point now = NoticeRules::Clock::now();
+    desktop.rules().setClock([&now] { return now; });
+    QMainWindow& window = *app.delegate->window();
+    window.hide();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isActiveWindow(), 5000);
+    // A station that closes after a second of audio, each time it is asked:
+    // it drops and comes back again and again; the first drop lasts `silent`.
+    loopback::Script drops = liveStation(4000);
+    drops.framing = loopback::Script::Framing::untilClose;
+    server_.setScript("/drops.mp3", drops);
+    PlaybackController& station = app.delegate->controller();
+    station.chooseStation(
+        {QStringLiteral("Tower"), QString::fromStdString(server_.url("/drops.mp3"))});
+    int dropped = 0;
+    connect(&station, &PlaybackController::reconnectingChanged, this, [&](bool on) {
+        if (on && dropped++ == 0) {
+            now += std::chrono::seconds(silent);
+        }
+    });
+    const qsizetype before = desktop_->linesStartingWith(QStringLiteral("notify")).size();
+    station.press();
+    QTRY_COMPARE_WITH_TIMEOUT(station.playState(), State::Playing, 15000);
+    QVERIFY(QTest::qWaitFor([&] { return dropped >= 2 && !station.reconnecting(); }, 30000));
+    station.press();
+    QTRY_COMPARE_WITH_TIMEOUT(station.playState(), State::Idle, 5000);
+    // A last notice through the same notifier: the server has every earlier
+    // one once it has this.
+    desktop.notifier().notify(QStringLiteral("end of the row"), {});
+    QTRY_VERIFY_WITH_TIMEOUT(desktop_->linesStartingWith(QStringLiteral("notify"))
+                                     .mid(before)
+                                     .filter(QStringLiteral("end of the row"))
+                                     .size() == 1,
+                             10000);
+    const QStringList told = desktop_->linesStartingWith(QStringLiteral("notify"))
+                                 .mid(before)
+                                 .filter(QStringLiteral("Tower"));
+    QCOMPARE(told.size(), notices);
+    if (notices > 0) {
+        QVERIFY2(told.front().startsWith(QStringLiteral("notify\tOrvento\torg.orvento.Orvento\t"
+                                                        "Tower is back\tThe station plays again "
+                                                        "after %1 s without audio.")
+                                             .arg(silent)),
+                 qPrintable(told.front()));
+    }
 }
 
 void TrayTest::noticesReachTheDesktop() {
