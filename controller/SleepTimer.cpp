@@ -13,7 +13,7 @@ SleepTimer::SleepTimer(PlaybackController& station, MonitorController* monitor, 
     ticks_.setInterval(kTickInterval);
     connect(&ticks_, &QTimer::timeout, this, &SleepTimer::update);
     connect(&station_, &PlaybackController::stopRequested, this, [this] {
-        if (!ending_) {
+        if (!ending_ && !station_.switching()) {
             cancel();
         }
     });
@@ -64,7 +64,7 @@ void SleepTimer::playbackChanged() {
     }
     const bool monitorPlays = monitor_ != nullptr && monitor_->playing();
     if (schedule_ && !ending_ && station_.playState() == PlaybackController::PlayState::Idle &&
-        !monitorPlays) {
+        !monitorPlays && !station_.switching()) {
         cancel();
     }
 }

@@ -9,7 +9,8 @@
 //
 // Any stop that leaves nothing playing cancels the timer, and so does the
 // user's stop of the window's station (press while it plays); so does
-// cancel() (the menu's "Off"). A timer set while nothing plays runs all the
+// cancel() (the menu's "Off"). A switch to another station is no stop: the
+// timer runs on (PlaybackController::stopToSwitch). A timer set while nothing plays runs all the
 // same and stops nothing at its end.
 //
 // Time comes from the clock given (steady_clock by default; tests move it
