@@ -7,15 +7,13 @@
 #include <QMimeData>
 #include <QScreen>
 #include <algorithm>
-#include <cmath>
 
 #include "app/ApplicationId.h"
 
 namespace orvento {
 namespace {
 
-constexpr int kWindowMargin = 48;      // kept free of the screen's available height
-constexpr float kSilentGain = 0.001F;  // -60 dB, the quietest a feed plays
+constexpr int kWindowMargin = 48;  // kept free of the screen's available height
 
 // The address a drop carries: its first URL (a file as a file: URL), or its
 // text's first line.
@@ -89,9 +87,8 @@ OrventoAppDelegate::OrventoAppDelegate(PelorinServices engine, ScreenServices se
     sleepTimer_ = std::make_unique<SleepTimer>(*controller_, monitor_.get());
     services.sleepTimer = sleepTimer_.get();
     if (stationChannel_) {
-        QObject::connect(sleepTimer_.get(), &SleepTimer::gainChanged, [this](float gain) {
-            stationChannel_->setGainDb(20 * std::log10(std::max(gain, kSilentGain)));
-        });
+        QObject::connect(sleepTimer_.get(), &SleepTimer::gainChanged,
+                         [this](float gain) { stationChannel_->setFade(gain); });
     }
     opener_ = std::make_unique<AddressOpener>(*controller_, services.log);
     auto window = std::make_unique<QMainWindow>();

@@ -12,13 +12,12 @@
 
 #include "app/ApplicationId.h"
 #include "app/DesktopIdleInhibitor.h"
-#include "app/DesktopNotifier.h"
+#include "app/DesktopNotices.h"
 #include "app/MprisService.h"
 #include "app/ResumeWatcher.h"
 #include "app/SessionInstance.h"
 #include "app/TerminationSignals.h"
 #include "app/TrayIcon.h"
-#include "controller/NoticeRules.h"
 #include "engine/EnginePlatform.h"
 #include "engine/WorkerRegistry.h"
 #include "screen/OrventoLook.h"
@@ -169,16 +168,7 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
             mpris.registerOn(sessionBus);
         }
         // What happened while the listener looks elsewhere, on the desktop.
-        NoticeRules notices(delegate.controller(), delegate.monitor(),
-                            delegate.viewController()->settings());
-        QMainWindow* window = delegate.window();
-        notices.setWindowState([window] { return window->isActiveWindow(); },
-                               [window] { return !window->isVisible() || window->isMinimized(); });
-        DesktopNotifier notifier;
-        QObject::connect(&notices, &NoticeRules::notice, &notifier,
-                         [&notifier](const NoticeRules::Notice& notice) {
-                             notifier.notify(notice.summary, notice.body);
-                         });
+        const DesktopNotices notices(delegate, {}, sessionBus);
         // After a suspend or a network change, a dropped station need not
         // wait out its backoff.
         const ResumeWatcher resumes(delegate.controller(), delegate.monitor());

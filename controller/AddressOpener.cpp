@@ -219,7 +219,7 @@ void AddressOpener::play(const Candidate& candidate) {
     // The station on stops first; the press follows when it has.
     stage_ = Stage::stopping;
     if (controller_.playState() != PlayState::Stopping) {
-        controller_.press();
+        controller_.stopToSwitch();
     }
 }
 

@@ -1,6 +1,7 @@
 #include "controller/MixerChannel.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "engine/platform/mixer/MixLaw.h"
 
@@ -8,6 +9,8 @@ namespace orvento {
 namespace {
 
 constexpr double kSilentDb = -120;
+// A fade to nothing: from the loudest gain down to the quietest.
+constexpr double kFadedOutDb = kMinFeedGainDb - kMaxFeedGainDb;
 
 }  // namespace
 
@@ -45,8 +48,12 @@ void MixerChannel::giveUp() {
     }
 }
 
+double MixerChannel::feedGainDb() const {
+    return controls_.gainDb + fadeDb_;
+}
+
 void MixerChannel::apply(MixerFeed& feed) const {
-    feed.setGainDb(controls_.gainDb);
+    feed.setGainDb(feedGainDb());
     feed.setPan(controls_.pan);
     feed.setMute(controls_.muted);
     feed.setSolo(controls_.soloed);
@@ -56,7 +63,15 @@ void MixerChannel::apply(MixerFeed& feed) const {
 void MixerChannel::setGainDb(double db) {
     controls_.gainDb = std::clamp(db, kMinFeedGainDb, kMaxFeedGainDb);
     if (feed_ != nullptr) {
-        feed_->setGainDb(controls_.gainDb);
+        feed_->setGainDb(feedGainDb());
+    }
+}
+
+void MixerChannel::setFade(float level) {
+    fade_ = std::clamp(level, 0.0F, 1.0F);
+    fadeDb_ = fade_ > 0 ? std::max(20 * std::log10(double{fade_}), kFadedOutDb) : kFadedOutDb;
+    if (feed_ != nullptr) {
+        feed_->setGainDb(feedGainDb());
     }
 }
 

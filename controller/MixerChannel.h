@@ -4,7 +4,9 @@
 // Each player gets a feed of its own (nextPlatform, a PlaybackController's
 // platform source): the feed of a player that has ended stays taken until
 // its queue is gone, which may be after the next player's queue has come.
-// The controls are kept here and given to every new feed; the readings
+// The controls are kept here and given to every new feed, and so is the
+// fade, which lowers the gain further for a while (the sleep timer's last
+// seconds) without being one of the controls; the readings
 // (level, keyed light) are those of the newest feed. A feed given up keeps
 // no solo or priority, so that it silences or ducks nothing while it goes.
 //
@@ -53,6 +55,9 @@ class MixerChannel {
     void setMute(bool muted);
     void setSolo(bool soloed);
     void setPriority(bool priority);
+    // The fade's level over the gain: 1 none, 0 silent whatever the gain.
+    void setFade(float level);
+    float fade() const { return fade_; }
 
     // The newest feed's readings: its level in dBFS (silent when there is no
     // feed) and whether it transmits.
@@ -61,12 +66,15 @@ class MixerChannel {
 
   private:
     void apply(MixerFeed& feed) const;
+    double feedGainDb() const;
     void giveUp();
 
     Mixer& mixer_;
     const LineSink log_;
     const std::shared_ptr<std::atomic<bool>> liveMute_;
     ChannelControls controls_;
+    float fade_ = 1;
+    double fadeDb_ = 0;
     std::shared_ptr<MixerFeed> feed_;
 };
 

@@ -79,6 +79,7 @@ void MonitorController::insertFeed(const Station& station, const ChannelControls
     auto added = std::make_unique<Feed>();
     added->channel = std::make_unique<MixerChannel>(
         mixer_, controls, engine_.platform ? engine_.platform->lineSink() : LineSink{}, silenced_);
+    added->channel->setFade(fade_);
     added->player = std::make_unique<PlaybackController>(engine_, log_);
     added->player->chooseStation(station);
     followPlayerSettings(*added->player);
@@ -185,6 +186,13 @@ void MonitorController::setPriority(int row, bool priority) {
         feeds_[static_cast<std::size_t>(row)]->channel->setPriority(priority);
         model_->rowChanged(row, {MonitorModel::PriorityRole});
         save();
+    }
+}
+
+void MonitorController::setFade(float level) {
+    fade_ = level;
+    for (const std::unique_ptr<Feed>& each : feeds_) {
+        each->channel->setFade(level);
     }
 }
 

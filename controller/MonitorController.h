@@ -23,6 +23,10 @@
 // station plays meanwhile) without touching the listener's mute, which is
 // what is heard again after setSilenced(false).
 //
+// Fading: setFade(level) lowers every feed, and the feeds added meanwhile,
+// below its volume (the sleep timer's last seconds: 1 none, 0 silent); the
+// volumes shown and kept stay the listener's.
+//
 // The rows, for views: model() (MonitorModel). While the monitor plays the
 // feeds' level and keyed light are read every kMeterInterval and the rows
 // whose reading changed are announced.
@@ -93,6 +97,9 @@ class MonitorController : public QObject {
 
     MonitorModel& model() const { return *model_; }
 
+    void setFade(float level);
+    float fade() const { return fade_; }
+
     void setSilenced(bool silenced) { silenced_->store(silenced); }
     bool silenced() const { return silenced_->load(); }
 
@@ -130,6 +137,7 @@ class MonitorController : public QObject {
     const std::shared_ptr<std::atomic<bool>> silenced_ = std::make_shared<std::atomic<bool>>(false);
     std::vector<std::unique_ptr<Feed>> feeds_;
     bool playing_ = false;
+    float fade_ = 1;
     QTimer meters_;
     std::unique_ptr<MonitorModel> model_;
 };

@@ -1,6 +1,7 @@
 #include "controller/PlaybackController.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "controller/MainThread.h"
 #include "controller/StationNames.h"
@@ -137,8 +138,16 @@ void PlaybackController::setPlayState(PlayState state) {
 
 // ---- The press
 
+void PlaybackController::stopToSwitch() {
+    if (playState_ != PlayState::Idle) {
+        nextPressSwitches_ = true;
+        press();
+    }
+}
+
 void PlaybackController::press() {
     news_.clear();  // read: the user acts on
+    switching_ = std::exchange(nextPressSwitches_, false);
     const QString text = selected_.url;
     log(QStringLiteral("txt:") + logField(withoutPassword(text)));
 

@@ -148,6 +148,11 @@ class PlaybackController : public QObject, public PelorinObserver {
 
     // The play/stop button (see above).
     void press();
+    // The stop of a switch to another station, whose press follows once
+    // this one is Idle: a press while something plays or connects, but not
+    // the user's stop; switching() holds from it to the next press.
+    void stopToSwitch();
+    bool switching() const { return switching_; }
 
     PlayState playState() const { return playState_; }
     // The station the current attempt plays; empty while Idle.
@@ -289,6 +294,8 @@ class PlaybackController : public QObject, public PelorinObserver {
     Station selected_;
     Attempt attempt_;
     PlayState playState_ = PlayState::Idle;
+    bool switching_ = false;
+    bool nextPressSwitches_ = false;  // stopToSwitch's press
     QString statusText_;
     QString news_;  // the last text given by setStatusText, until it is replaced
     std::chrono::steady_clock::time_point newsShownAt_{};

@@ -13,13 +13,19 @@ SleepTimer::SleepTimer(PlaybackController& station, MonitorController* monitor, 
     ticks_.setInterval(kTickInterval);
     connect(&ticks_, &QTimer::timeout, this, &SleepTimer::update);
     connect(&station_, &PlaybackController::stopRequested, this, [this] {
-        if (!ending_) {
+        if (!ending_ && !station_.switching()) {
             cancel();
         }
     });
     connect(&station_, &PlaybackController::playStateChanged, this, &SleepTimer::playbackChanged);
     if (monitor_ != nullptr) {
         connect(monitor_, &MonitorController::playingChanged, this, &SleepTimer::playbackChanged);
+        connect(monitor_, &MonitorController::playingChanged, this, [this](bool playing) {
+            if (playing && monitorEnding_) {
+                monitorEnding_ = false;
+                monitor_->setFade(schedule_ ? state_.gain : 1.0F);
+            }
+        });
     }
 }
 
@@ -58,7 +64,7 @@ void SleepTimer::playbackChanged() {
     }
     const bool monitorPlays = monitor_ != nullptr && monitor_->playing();
     if (schedule_ && !ending_ && station_.playState() == PlaybackController::PlayState::Idle &&
-        !monitorPlays) {
+        !monitorPlays && !station_.switching()) {
         cancel();
     }
 }
@@ -93,6 +99,8 @@ void SleepTimer::stop(bool ended) {
             station_.press();
         }
         if (monitor_ != nullptr && monitor_->playing()) {
+            // Its feeds take a moment to stop: they stay faded meanwhile.
+            monitorEnding_ = true;
             monitor_->stop();
         }
     }
@@ -106,6 +114,9 @@ void SleepTimer::setGain(float gain) {
     if (gain != gain_) {
         gain_ = gain;
         emit gainChanged(gain);
+    }
+    if (monitor_ != nullptr && !monitorEnding_) {
+        monitor_->setFade(gain);
     }
 }
 

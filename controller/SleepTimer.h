@@ -2,13 +2,15 @@
 // at night: the window's station and the monitor, after 15, 30, 60 or 90
 // minutes, or, with atTransmissionEnd, at the end of the transmission under
 // way once that time has passed. Over the last SleepSchedule::kFade the
-// window's station fades out (gainChanged, which the window's mix follows);
-// at the end the station and the monitor are stopped and the gain is full
-// again for the next play.
+// window's station fades out (gainChanged, which the window's mix follows)
+// and so do the monitor's feeds (MonitorController::setFade); at the end the
+// station and the monitor are stopped, and each is heard in full again at
+// its next play.
 //
 // Any stop that leaves nothing playing cancels the timer, and so does the
 // user's stop of the window's station (press while it plays); so does
-// cancel() (the menu's "Off"). A timer set while nothing plays runs all the
+// cancel() (the menu's "Off"). A switch to another station is no stop: the
+// timer runs on (PlaybackController::stopToSwitch). A timer set while nothing plays runs all the
 // same and stops nothing at its end.
 //
 // Time comes from the clock given (steady_clock by default; tests move it
@@ -83,7 +85,8 @@ class SleepTimer : public QObject {
     SleepSchedule::State state_;
     int minutes_ = 0;
     bool atTransmissionEnd_ = false;
-    bool ending_ = false;  // the timer's own stop is under way
+    bool ending_ = false;         // the timer's own stop is under way
+    bool monitorEnding_ = false;  // the timer stopped the monitor; faded until it plays
     float gain_ = 1;
     QTimer ticks_;
 };

@@ -673,7 +673,7 @@ void OrventoViewController::playSelected() {
     // Stop first; the press that plays follows the stop.
     playAfterStop_ = true;
     if (controller_.playState() != PlaybackController::PlayState::Stopping) {
-        controller_.press();
+        controller_.stopToSwitch();
     }
 }
 

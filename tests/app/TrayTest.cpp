@@ -3,7 +3,10 @@
 // stand-in tray host and notification server on a private session bus: the
 // icon registered, closing the window with "Keep playing when the window is
 // closed" off and on, a favourite played from the tray's menu, notices on
-// the desktop and a server that goes away.
+// the desktop (a station back after a long drop, through the application's
+// own wiring of its rules to the desktop) and a server that goes away; the
+// sleep timer through the switches to another station, which keep it, and
+// the stops, which cancel it.
 #include <QApplication>
 #include <QDir>
 #include <QMainWindow>
@@ -11,7 +14,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "app/DesktopNotices.h"
 #include "app/DesktopNotifier.h"
+#include "app/MprisService.h"
 #include "app/OrventoAppDelegate.h"
 #include "app/TrayIcon.h"
 #include "tests/controller/ControllerHarness.h"
@@ -94,6 +99,10 @@ class TrayTest : public QObject {
     void closingTheWindow_data();
     void closingTheWindow();
     void trayMenuPlaysAFavourite();
+    void sleepTimerThroughSwitchesAndStops_data();
+    void sleepTimerThroughSwitchesAndStops();
+    void stationBackOnTheDesktop_data();
+    void stationBackOnTheDesktop();
     void noticesReachTheDesktop();
 
   private:
@@ -106,6 +115,7 @@ void TrayTest::initTestCase() {
         QStringList{QStringLiteral("--watcher"), QStringLiteral("--notifications")});
     QVERIFY2(desktop_->ready(), "the stand-in desktop did not start");
     server_.setScript("/live.mp3", liveStation());
+    server_.setScript("/approach.mp3", liveStation());
 }
 
 void TrayTest::closingTheWindow_data() {
@@ -181,6 +191,149 @@ void TrayTest::trayMenuPlaysAFavourite() {
     app.tray->playAction()->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(station.playState(), State::Idle, 5000);
     QVERIFY(!app.delegate->sleepTimer().active());
+}
+
+void TrayTest::sleepTimerThroughSwitchesAndStops_data() {
+    // What the listener does, one step after the other, while the timer runs.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("a favourite from the tray: a switch") << QStringList{"favourite"} << true;
+    QTest::newRow("a recent station from the tray: a switch") << QStringList{"recent"} << true;
+    QTest::newRow("an address opened: a switch") << QStringList{"open"} << true;
+    QTest::newRow("the play/stop button: a stop") << QStringList{"button"} << false;
+    QTest::newRow("MPRIS Stop: a stop") << QStringList{"mpris"} << false;
+    QTest::newRow("the tray's Stop: a stop") << QStringList{"tray"} << false;
+    QTest::newRow("Off") << QStringList{"off"} << false;
+    QTest::newRow("a switch, then the play/stop button")
+        << QStringList{"favourite", "button"} << false;
+}
+
+void TrayTest::sleepTimerThroughSwitchesAndStops() {
+    QFETCH(QStringList, steps);
+    QFETCH(bool, kept);
+    App app;
+    PlaybackController& station = app.delegate->controller();
+    SleepTimer& timer = app.delegate->sleepTimer();
+    MprisService mpris(station);
+    const Station tower{QStringLiteral("Tower"), QString::fromStdString(server_.url("/live.mp3"))};
+    const Station approach{QStringLiteral("Approach"),
+                           QString::fromStdString(server_.url("/approach.mp3"))};
+    app.settings->setFavourites({approach});
+    // A recent station is one played before.
+    station.chooseStation(approach);
+    station.press();
+    QTRY_COMPARE_WITH_TIMEOUT(station.playState(), State::Playing, 15000);
+    station.press();
+    QTRY_COMPARE_WITH_TIMEOUT(station.playState(), State::Idle, 5000);
+    station.chooseStation(tower);
+    station.press();
+    QTRY_COMPARE_WITH_TIMEOUT(station.playState(), State::Playing, 15000);
+    timer.start(std::chrono::minutes(60));
+    const auto chooseFrom = [&](QMenu* menu) {
+        emit menu->aboutToShow();
+        for (QAction* action : menu->actions()) {
+            if (action->text() == approach.name) {
+                action->trigger();
+                return true;
+            }
+        }
+        return false;
+    };
+    for (const QString& step : steps) {
+        if (step == "favourite") {
+            QVERIFY(chooseFrom(app.tray->favouritesMenu()));
+        } else if (step == "recent") {
+            QVERIFY(chooseFrom(app.tray->recentMenu()));
+        } else if (step == "open") {
+            app.delegate->opener().open(approach.url);
+        } else if (step == "button") {
+            app.delegate->viewController()->buttonPressed();
+        } else if (step == "mpris") {
+            mpris.stop();
+        } else if (step == "tray") {
+            app.tray->playAction()->trigger();
+        } else {
+            app.tray->sleepMenu()->actions().at(0)->trigger();
+        }
+        if (step == "favourite" || step == "recent" || step == "open") {
+            // The other station plays, and the timer runs on.
+            QTRY_COMPARE_WITH_TIMEOUT(station.stationOn().url, approach.url, 15000);
+            QTRY_COMPARE_WITH_TIMEOUT(station.playState(), State::Playing, 15000);
+            QVERIFY(timer.active());
+            QCOMPARE(timer.minutes(), 60);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(station.playState(),
+                                      step == "off" ? State::Playing : State::Idle, 5000);
+        }
+    }
+    QCOMPARE(timer.active(), kept);
+    if (station.playState() != State::Idle) {
+        station.press();
+        QTRY_COMPARE_WITH_TIMEOUT(station.playState(), State::Idle, 5000);
+    }
+    QVERIFY(!timer.active());
+}
+
+void TrayTest::stationBackOnTheDesktop_data() {
+    QTest::addColumn<int>("silent");  // seconds without audio in the first drop
+    QTest::addColumn<bool>("kindOn");
+    QTest::addColumn<int>("notices");
+    QTest::newRow("back after 31 s: one notice") << 31 << true << 1;
+    QTest::newRow("back after 29 s: none") << 29 << true << 0;
+    QTest::newRow("the kind turned off: none") << 31 << false << 0;
+}
+
+void TrayTest::stationBackOnTheDesktop() {
+    QFETCH(int, silent);
+    QFETCH(bool, kindOn);
+    QFETCH(int, notices);
+    App app;
+    app.settings->setNotifies(Settings::kNotifyStationBackKey, kindOn);
+    DesktopNotices desktop(*app.delegate, app.log);
+    NoticeRules::Clock::time_point now = NoticeRules::Clock::now();
+    desktop.rules().setClock([&now] { return now; });
+    QMainWindow& window = *app.delegate->window();
+    window.hide();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isActiveWindow(), 5000);
+    // A station that closes after a second of audio, each time it is asked:
+    // it drops and comes back again and again; the first drop lasts `silent`.
+    loopback::Script drops = liveStation(4000);
+    drops.framing = loopback::Script::Framing::untilClose;
+    server_.setScript("/drops.mp3", drops);
+    PlaybackController& station = app.delegate->controller();
+    station.chooseStation(
+        {QStringLiteral("Tower"), QString::fromStdString(server_.url("/drops.mp3"))});
+    int dropped = 0;
+    connect(&station, &PlaybackController::reconnectingChanged, this, [&](bool on) {
+        if (on && dropped++ == 0) {
+            now += std::chrono::seconds(silent);
+        }
+    });
+    const qsizetype before = desktop_->linesStartingWith(QStringLiteral("notify")).size();
+    station.press();
+    QTRY_COMPARE_WITH_TIMEOUT(station.playState(), State::Playing, 15000);
+    QVERIFY(QTest::qWaitFor([&] { return dropped >= 2 && !station.reconnecting(); }, 30000));
+    station.press();
+    QTRY_COMPARE_WITH_TIMEOUT(station.playState(), State::Idle, 5000);
+    // A last notice through the same notifier: the server has every earlier
+    // one once it has this.
+    desktop.notifier().notify(QStringLiteral("end of the row"), {});
+    QTRY_VERIFY_WITH_TIMEOUT(desktop_->linesStartingWith(QStringLiteral("notify"))
+                                     .mid(before)
+                                     .filter(QStringLiteral("end of the row"))
+                                     .size() == 1,
+                             10000);
+    const QStringList told = desktop_->linesStartingWith(QStringLiteral("notify"))
+                                 .mid(before)
+                                 .filter(QStringLiteral("Tower"));
+    QCOMPARE(told.size(), notices);
+    if (notices > 0) {
+        QVERIFY2(told.front().startsWith(QStringLiteral("notify\tOrvento\torg.orvento.Orvento\t"
+                                                        "Tower is back\tThe station plays again "
+                                                        "after %1 s without audio.")
+                                             .arg(silent)),
+                 qPrintable(told.front()));
+    }
 }
 
 void TrayTest::noticesReachTheDesktop() {

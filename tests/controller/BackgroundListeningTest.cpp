@@ -1,6 +1,7 @@
 // Listening in the background, through the real controller and engine against
-// loopback stations, with time given: the sleep timer (its schedule, the fade,
-// the end that waits for a transmission's end, the stops that cancel it) and
+// loopback stations, with time given: the sleep timer (its schedule, the fade
+// of the station and of the monitor's feeds as the mix plays them, the end
+// that waits for a transmission's end, the stops that cancel it) and
 // the rules of the desktop notifications (each trigger, the window's state,
 // the kinds turned off, the rate limit).
 #include <sys/resource.h>
@@ -10,6 +11,8 @@
 #include <QTest>
 #include <cmath>
 #include <csignal>
+#include <deque>
+#include <mutex>
 
 #include "controller/MonitorController.h"
 #include "controller/NoticeRules.h"
@@ -35,6 +38,59 @@ struct TestClock {
     }
 };
 
+// The mix as the sound device takes it: its peak over the last kWindow
+// (longer than liveStation's loop), in dBFS.
+class MixMeter {
+  public:
+    static constexpr std::chrono::milliseconds kWindow{1500};
+    AudioOutputChoice output() {
+        AudioOutputChoice output;
+        output.kind = AudioOutputChoice::Kind::Null;
+        output.onAudio = [this](const float* samples, std::size_t frames, int, int channels) {
+            float peak = 0;
+            const std::size_t count = frames * static_cast<std::size_t>(channels);
+            for (std::size_t i = 0; i < count; ++i) {
+                peak = std::max(peak, std::abs(samples[i]));
+            }
+            const double db = peak > 0 ? 20 * std::log10(double{peak}) : -120;
+            const auto now = Clock::now();
+            std::lock_guard lock(mutex_);
+            blocks_.emplace_back(now, db);
+            while (now - blocks_.front().first > kWindow) {
+                blocks_.pop_front();
+            }
+            if (db > -60 && !heardSince_) {
+                heardSince_ = now;
+            }
+        };
+        return output;
+    }
+    double peak() const {
+        std::lock_guard lock(mutex_);
+        double most = -120;
+        for (const auto& [at, db] : blocks_) {
+            if (Clock::now() - at <= kWindow) {
+                most = std::max(most, db);
+            }
+        }
+        return most;
+    }
+    // Audio has been heard for a whole window.
+    bool heardForAWindow() const {
+        std::lock_guard lock(mutex_);
+        return heardSince_ && Clock::now() - *heardSince_ > kWindow;
+    }
+    void forget() {
+        std::lock_guard lock(mutex_);
+        heardSince_.reset();
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::deque<std::pair<Clock::time_point, double>> blocks_;
+    std::optional<Clock::time_point> heardSince_;
+};
+
 Script tower(double pace) {
     // 8 kbit/s: 1000 bytes a second at its own pace (1).
     return Script::fromFile(ORVENTO_TRANSMISSION_TEST_RECORDINGS "/tower-mp3-8k.mp3", "audio/mpeg")
@@ -50,6 +106,7 @@ class BackgroundListeningTest : public QObject {
     void schedule_data();
     void schedule();
     void sleepTimerFadesAndStops();
+    void sleepTimerFadesTheMonitor();
     void stopsCancelTheSleepTimer_data();
     void stopsCancelTheSleepTimer();
     void sleepTimerWaitsForTheEndOfATransmission();
@@ -158,6 +215,51 @@ void BackgroundListeningTest::sleepTimerFadesAndStops() {
     QTRY_COMPARE_WITH_TIMEOUT(c.playState(), State::Idle, 5000);
     QCOMPARE(gains.last().first().toFloat(), 1.0F);
     QCOMPARE(c.statusText(), QStringLiteral("Stopped."));
+}
+
+void BackgroundListeningTest::sleepTimerFadesTheMonitor() {
+    ControllerHarness h;
+    MixMeter meter;
+    Mixer mixer(meter.output());
+    PelorinServices engine;
+    engine.workers = &h.workers;
+    MonitorController monitor(mixer, engine, h.log, nullptr);
+    h.server.setScript("/live.mp3", liveStation());
+    QVERIFY(monitor.add({QStringLiteral("Approach"), h.url("/live.mp3")}));
+    monitor.setGainDb(0, -3);
+    TestClock clock;
+    SleepTimer timer(*h.controller, &monitor);
+    timer.setClock(clock.source());
+    monitor.play();
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.player(0).playState(), State::Playing, 15000);
+    QVERIFY(QTest::qWaitFor([&] { return meter.heardForAWindow(); }, 15000));
+    const double full = meter.peak();
+    timer.start(std::chrono::minutes(15));
+    // The last ten seconds: half way (-6 dB), then a tenth (-20 dB).
+    clock.now += std::chrono::minutes(14) + seconds(55);
+    timer.update();
+    QVERIFY(QTest::qWaitFor([&] { return meter.peak() < full - 5; }, 5000));
+    QVERIFY2(meter.peak() > full - 7, qPrintable(QString::number(meter.peak() - full)));
+    clock.now += seconds(4);
+    timer.update();
+    QVERIFY(QTest::qWaitFor([&] { return meter.peak() < full - 19; }, 5000));
+    QVERIFY2(meter.peak() > full - 21, qPrintable(QString::number(meter.peak() - full)));
+    // The listener's volume is as it was.
+    QCOMPARE(monitor.controls(0).gainDb, -3.0);
+    // The end: the monitor stops, silent while its feed goes.
+    clock.now += seconds(1);
+    timer.update();
+    QVERIFY(!timer.active());
+    QVERIFY(!monitor.playing());
+    QCOMPARE(monitor.fade(), 0.0F);
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.player(0).playState(), State::Idle, 5000);
+    // Its next play is heard in full again.
+    meter.forget();
+    monitor.play();
+    QVERIFY(QTest::qWaitFor([&] { return meter.heardForAWindow(); }, 15000));
+    QVERIFY2(meter.peak() > full - 1, qPrintable(QString::number(meter.peak() - full)));
+    monitor.stop();
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.player(0).playState(), State::Idle, 5000);
 }
 
 void BackgroundListeningTest::stopsCancelTheSleepTimer_data() {
