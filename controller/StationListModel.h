@@ -46,9 +46,14 @@ class StationListModel : public QAbstractListModel {
 
     explicit StationListModel(QObject* parent = nullptr);
 
-    // Replaces the catalogue's rows, or the directory's (a model reset).
+    // Replaces the catalogue's rows, or the directory's, or both (one model
+    // reset each). The search keys of the part that stays are kept; a
+    // directory station's are taken as it brings them.
     void setStations(QList<Station> stations);
     void setDirectory(QList<DirectoryStation> stations);
+    void setStations(QList<Station> stations, QList<DirectoryStation> directory);
+    // The rows before the directory's, as setStations gave them.
+    const QList<Station>& catalogueStations() const { return catalogue_; }
     // Row `row` is a directory station's (after the catalogue's rows).
     bool isDirectory(int row) const { return row >= catalogueRows_; }
     // The directory's id of `station`; empty when it is none of its.
@@ -76,7 +81,9 @@ class StationListModel : public QAbstractListModel {
     QHash<int, QByteArray> roleNames() const override;
 
   private:
-    void setRows();
+    // Makes the rows of catalogue_ and directory_; with `sameCatalogue` the
+    // catalogue's keys stay as they were.
+    void setRows(bool sameCatalogue);
     // Recomputes every row's marks; announces the rows whose marks changed.
     void markRows(bool announce);
 
