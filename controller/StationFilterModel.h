@@ -7,11 +7,11 @@
 // A change of query or scope resets the model: filtering 20,000 rows is a
 // pass over their keys, and a view lays out only the rows it shows. A query
 // that narrows the last one (StationQuery::narrows: a letter typed) looks
-// among the rows shown only. Marks
-// that change in the source (a star) are passed on as they are, without
-// filtering again, so a row does not vanish from under the pointer; the next
-// change of query or scope takes them into account. Any other change of the
-// source filters again.
+// among the rows shown only. Marks that change in the source (a star) are
+// passed on as they are, without filtering again, so a row does not vanish
+// from under the pointer; the next change of query or scope takes them into
+// account (the whole list again). Any other change of the source filters
+// again.
 //
 // Main thread.
 #pragma once

@@ -8,18 +8,13 @@ StationListModel::StationListModel(QObject* parent) : QAbstractListModel(parent)
 
 void StationListModel::setStations(QList<Station> stations) {
     catalogue_ = std::move(stations);
-    setRows(false);
-}
-
-void StationListModel::setDirectory(QList<DirectoryStation> stations) {
-    directory_ = std::move(stations);
-    setRows(true);
+    setRows();
 }
 
 void StationListModel::setStations(QList<Station> stations, QList<DirectoryStation> directory) {
     catalogue_ = std::move(stations);
     directory_ = std::move(directory);
-    setRows(false);
+    setRows();
 }
 
 QString StationListModel::directoryId(const Station& station) const {
@@ -31,20 +26,16 @@ QString StationListModel::directoryId(const Station& station) const {
     return {};
 }
 
-void StationListModel::setRows(bool sameCatalogue) {
+void StationListModel::setRows() {
     beginResetModel();
-    const auto catalogueRows = static_cast<std::size_t>(catalogue_.size());
-    if (sameCatalogue) {
-        keys_.resize(catalogueRows);
-    } else {
-        keys_.clear();
-        for (const Station& station : catalogue_) {
-            keys_.push_back(orvento::searchKey(station.name));
-        }
-    }
-    keys_.reserve(catalogueRows + static_cast<std::size_t>(directory_.size()));
     stations_ = catalogue_;
+    catalogueRows_ = static_cast<int>(catalogue_.size());
     stations_.reserve(catalogue_.size() + directory_.size());
+    keys_.clear();
+    keys_.reserve(static_cast<std::size_t>(catalogue_.size() + directory_.size()));
+    for (const Station& station : catalogue_) {
+        keys_.push_back(orvento::searchKey(station.name));
+    }
     for (const DirectoryStation& station : directory_) {
         stations_.append(station.station());
         // Made as the list was read, off the main thread; a station made
@@ -52,7 +43,6 @@ void StationListModel::setRows(bool sameCatalogue) {
         keys_.push_back(station.searchKey.isEmpty() ? orvento::searchKey(station.name)
                                                     : station.searchKey);
     }
-    catalogueRows_ = static_cast<int>(catalogueRows);
     markRows(false);
     endResetModel();
 }

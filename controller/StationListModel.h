@@ -46,11 +46,10 @@ class StationListModel : public QAbstractListModel {
 
     explicit StationListModel(QObject* parent = nullptr);
 
-    // Replaces the catalogue's rows, or the directory's, or both (one model
-    // reset each). The search keys of the part that stays are kept; a
-    // directory station's are taken as it brings them.
+    // Replaces the catalogue's rows, or both the catalogue's and the
+    // directory's, in one model reset. A directory station's search key is
+    // taken as it brings it.
     void setStations(QList<Station> stations);
-    void setDirectory(QList<DirectoryStation> stations);
     void setStations(QList<Station> stations, QList<DirectoryStation> directory);
     // The rows before the directory's, as setStations gave them.
     const QList<Station>& catalogueStations() const { return catalogue_; }
@@ -81,9 +80,7 @@ class StationListModel : public QAbstractListModel {
     QHash<int, QByteArray> roleNames() const override;
 
   private:
-    // Makes the rows of catalogue_ and directory_; with `sameCatalogue` the
-    // catalogue's keys stay as they were.
-    void setRows(bool sameCatalogue);
+    void setRows();
     // Recomputes every row's marks; announces the rows whose marks changed.
     void markRows(bool announce);
 

@@ -518,6 +518,9 @@ void OrventoViewController::applyReload(const std::optional<CatalogueDownload>& 
 
 void OrventoViewController::showStations(const QList<Station>& catalogue) {
     catalogueStations_ = catalogue;
+    // The stations remembered that neither the catalogue nor the directory
+    // lists come after them: a favourite is there when the list it came
+    // from is gone.
     const QList<Station> rows = catalogue + memory_.stationsBeyond(listedStations());
     if (rows != stations_.catalogueStations()) {
         stations_.setStations(rows);
@@ -528,9 +531,6 @@ void OrventoViewController::showStations(const QList<Station>& catalogue) {
 }
 
 QList<Station> OrventoViewController::listedStations() const {
-    // The stations remembered that neither the catalogue nor the directory
-    // lists come after them: a favourite is there when the list it came
-    // from is gone.
     QList<Station> listed = catalogueStations_;
     listed.reserve(listed.size() + directory_.list().stations.size());
     for (const DirectoryStation& station : directory_.list().stations) {
