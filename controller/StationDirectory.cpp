@@ -10,9 +10,12 @@
 #include <QSet>
 #include <QUrl>
 #include <algorithm>
+#include <cmath>
 #include <future>
+#include <limits>
 #include <random>
 
+#include "controller/JsonReader.h"
 #include "controller/StationNames.h"
 #include "controller/StatusTexts.h"
 
@@ -33,29 +36,76 @@ bool isHostName(const QString& name) {
            });
 }
 
-std::optional<DirectoryStation> readStation(const QJsonObject& object) {
+// QJsonValue::toInt's rule: a whole number that fits, else 0.
+int wholeNumber(double value) {
+    return value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max() &&
+                   value == std::trunc(value)
+               ? static_cast<int>(value)
+               : 0;
+}
+
+// The station of the object at `json` (entered); none, with the object
+// read, when it has no id or no http or https stream URL. A member of the
+// wrong type counts as absent; of a member given twice, the last counts.
+std::optional<DirectoryStation> readStation(JsonReader& json) {
     DirectoryStation station;
-    station.uuid = object[QLatin1String("stationuuid")].toString();
-    station.name = object[QLatin1String("name")].toString();
-    station.url = object[QLatin1String("url_resolved")].toString();
-    if (station.url.isEmpty()) {
-        station.url = object[QLatin1String("url")].toString();
+    QString resolved;
+    QString entered;
+    double bitrate = 0;
+    double checkOk = 0;
+    while (json.nextMember()) {
+        const QByteArrayView key = json.key();
+        QString* text = key == "stationuuid"    ? &station.uuid
+                        : key == "name"         ? &station.name
+                        : key == "url_resolved" ? &resolved
+                        : key == "url"          ? &entered
+                        : key == "country"      ? &station.country
+                        : key == "countrycode"  ? &station.countryCode
+                        : key == "codec"        ? &station.codec
+                                                : nullptr;
+        double* number = key == "bitrate" ? &bitrate : key == "lastcheckok" ? &checkOk : nullptr;
+        if (text != nullptr && !json.readString(*text)) {
+            text->clear();
+            json.skip();
+        } else if (number != nullptr && !json.readNumber(*number)) {
+            *number = 0;
+            json.skip();
+        } else if (text == nullptr && number == nullptr) {
+            json.skip();
+        }
     }
+    station.url = resolved.isEmpty() ? entered : resolved;
     // Only a stream on the web is played from the directory (not a local file).
     const bool web = station.url.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
                      station.url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
-    if (station.uuid.isEmpty() || !web) {
+    if (json.failed() || station.uuid.isEmpty() || !web) {
         return std::nullopt;
     }
-    station.country = object[QLatin1String("country")].toString();
-    station.countryCode = object[QLatin1String("countrycode")].toString();
-    station.codec = object[QLatin1String("codec")].toString();
-    station.bitrate = std::max(0, object[QLatin1String("bitrate")].toInt());
-    station.lastCheckOk = object[QLatin1String("lastcheckok")].toInt() == 1;
+    station.bitrate = std::max(0, wholeNumber(bitrate));
+    station.lastCheckOk = wholeNumber(checkOk) == 1;
+    station.searchKey = orvento::searchKey(station.name);
     return station;
 }
 
-QList<DirectoryStation> readStations(const QJsonArray& elements);
+// The stations of the array at `json`; none when it is no array of JSON.
+// Elements that are not objects are skipped.
+std::optional<QList<DirectoryStation>> readStations(JsonReader& json) {
+    if (!json.enterArray()) {
+        return std::nullopt;
+    }
+    QList<DirectoryStation> stations;
+    while (json.nextElement()) {
+        if (!json.enterObject()) {
+            json.skip();
+        } else if (std::optional<DirectoryStation> station = readStation(json)) {
+            stations.append(std::move(*station));
+        }
+    }
+    if (json.failed()) {
+        return std::nullopt;
+    }
+    return stations;
+}
 
 void randomShuffle(QStringList& servers) {
     std::shuffle(servers.begin(), servers.end(), std::mt19937(std::random_device{}()));
@@ -64,28 +114,15 @@ void randomShuffle(QStringList& servers) {
 }  // namespace
 
 std::optional<QList<DirectoryStation>> parseDirectoryStations(const QByteArray& body) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray()) {
+    // Read in one pass, without a document: a tag's answer holds thousands
+    // of stations, each with some 30 fields, of which 8 are kept.
+    JsonReader json(body);
+    std::optional<QList<DirectoryStation>> stations = readStations(json);
+    if (!json.finish()) {
         return std::nullopt;
-    }
-    return readStations(document.array());
-}
-
-namespace {
-
-QList<DirectoryStation> readStations(const QJsonArray& elements) {
-    QList<DirectoryStation> stations;
-    stations.reserve(elements.size());
-    for (const QJsonValue& element : elements) {
-        if (std::optional<DirectoryStation> station = readStation(element.toObject())) {
-            stations.append(std::move(*station));
-        }
     }
     return stations;
 }
-
-}  // namespace
 
 QStringList parseDirectoryServers(const QByteArray& body) {
     QStringList names;
@@ -123,9 +160,10 @@ QString directoryClickPath(const QString& uuid) {
 }
 
 QByteArray writeDirectoryCache(const DirectoryList& list) {
-    // Written by hand: QJsonObject per station takes ten times as long.
-    QByteArray out;
-    out.reserve(256 + list.stations.size() * 256);
+    // Written by hand: QJsonObject per station takes ten times as long; into
+    // a std::string, whose appending of a character is inline.
+    std::string out;
+    out.reserve(256 + static_cast<std::size_t>(list.stations.size()) * 256);
     const auto string = [&out](const QString& text) {
         out += '"';
         for (const QChar c : text) {
@@ -163,23 +201,35 @@ QByteArray writeDirectoryCache(const DirectoryList& list) {
         string(station.countryCode);
         out += ",\"codec\":";
         string(station.codec);
-        out += ",\"bitrate\":" + QByteArray::number(station.bitrate);
+        out += ",\"bitrate\":" + std::to_string(station.bitrate);
         out += station.lastCheckOk ? ",\"lastcheckok\":1}" : ",\"lastcheckok\":0}";
     }
     out += "]}";
-    return out;
+    return QByteArray::fromStdString(out);
 }
 
 std::optional<DirectoryList> readDirectoryCache(const QByteArray& bytes) {
-    const QJsonObject cache = QJsonDocument::fromJson(bytes).object();
-    const QJsonValue stations = cache[QLatin1String("stations")];
-    if (!stations.isArray()) {
+    JsonReader json(bytes);
+    if (!json.enterObject()) {
         return std::nullopt;
     }
     DirectoryList list;
-    list.server = cache[QLatin1String("server")].toString();
-    list.fetched = QDateTime::fromString(cache[QLatin1String("fetched")].toString(), Qt::ISODate);
-    list.stations = readStations(stations.toArray());
+    std::optional<QList<DirectoryStation>> stations;
+    QString fetched;
+    while (json.nextMember()) {
+        const QByteArrayView key = json.key();
+        if (key == "stations") {
+            stations = readStations(json);
+        } else if (!(key == "server" && json.readString(list.server)) &&
+                   !(key == "fetched" && json.readString(fetched))) {
+            json.skip();
+        }
+    }
+    if (!json.finish() || !stations) {
+        return std::nullopt;
+    }
+    list.fetched = QDateTime::fromString(fetched, Qt::ISODate);
+    list.stations = std::move(*stations);
     return list;
 }
 

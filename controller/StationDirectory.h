@@ -75,6 +75,9 @@ struct DirectoryStation {
     QString codec;
     int bitrate = 0;  // kbit/s; 0: unknown
     bool lastCheckOk = false;
+    // searchKey(name), made where the list is read (off the main thread);
+    // empty in a station made otherwise.
+    QString searchKey;
     Station station() const { return {name, url}; }
 };
 

@@ -43,9 +43,11 @@ void StationFilterModel::setSourceModel(QAbstractItemModel* source) {
 }
 
 void StationFilterModel::setQuery(const QString& typed) {
+    StationQuery query(typed);
+    const bool narrower = !marksChanged_ && query.narrows(query_);
     beginResetModel();
-    query_ = StationQuery(typed);
-    filter();
+    query_ = std::move(query);
+    filter(narrower);
     endResetModel();
 }
 
@@ -56,11 +58,20 @@ void StationFilterModel::setScope(Scope scope) {
     endResetModel();
 }
 
-void StationFilterModel::filter() {
-    rows_.clear();
+void StationFilterModel::filter(bool amongShown) {
     const int count = stations_ != nullptr ? stations_->rowCount() : 0;
-    shownAt_.assign(static_cast<std::size_t>(count), -1);
-    for (int row = 0; row < count; ++row) {
+    std::vector<int> among;
+    if (amongShown) {
+        among = std::move(rows_);
+        for (const int row : among) {
+            shownAt_[static_cast<std::size_t>(row)] = -1;
+        }
+    } else {
+        shownAt_.assign(static_cast<std::size_t>(count), -1);
+        marksChanged_ = false;
+    }
+    rows_.clear();
+    const auto take = [this](int row) {
         const bool inScope = scope_ == Scope::all ||
                              (scope_ == Scope::directory && stations_->isDirectory(row)) ||
                              (scope_ == Scope::favourites && stations_->isFavourite(row)) ||
@@ -69,8 +80,15 @@ void StationFilterModel::filter() {
         if (inScope && query_.matches(stations_->searchKey(row))) {
             rows_.push_back(row);
         }
+    };
+    if (amongShown) {
+        std::for_each(among.begin(), among.end(), take);
+    } else {
+        for (int row = 0; row < count; ++row) {
+            take(row);
+        }
     }
-    if (scope_ == Scope::recent) {
+    if (scope_ == Scope::recent && !amongShown) {
         std::stable_sort(rows_.begin(), rows_.end(), [this](int a, int b) {
             return stations_->recentRank(a) < stations_->recentRank(b);
         });
@@ -82,6 +100,7 @@ void StationFilterModel::filter() {
 
 void StationFilterModel::passOnMarks(const QModelIndex& first, const QModelIndex& last,
                                      const QList<int>& roles) {
+    marksChanged_ = true;
     int top = -1;
     int bottom = -1;
     for (int row = first.row(); row <= last.row(); ++row) {

@@ -5,11 +5,13 @@
 // Otherwise in the list's order.
 //
 // A change of query or scope resets the model: filtering 20,000 rows is a
-// pass over their keys, and a view lays out only the rows it shows. Marks
-// that change in the source (a star) are passed on as they are, without
-// filtering again, so a row does not vanish from under the pointer; the next
-// change of query or scope takes them into account. Any other change of the
-// source filters again.
+// pass over their keys, and a view lays out only the rows it shows. A query
+// that narrows the last one (StationQuery::narrows: a letter typed) looks
+// among the rows shown only. Marks that change in the source (a star) are
+// passed on as they are, without filtering again, so a row does not vanish
+// from under the pointer; the next change of query or scope takes them into
+// account (the whole list again). Any other change of the source filters
+// again.
 //
 // Main thread.
 #pragma once
@@ -48,7 +50,9 @@ class StationFilterModel : public QAbstractProxyModel {
     bool hasChildren(const QModelIndex& parent = {}) const override;
 
   private:
-    void filter();
+    // The rows in scope that match; with `amongShown`, looked for among the
+    // rows shown only (the query has narrowed, nothing else changed).
+    void filter(bool amongShown = false);
     // Resets this model between the source's signals `before` and `after`.
     template <typename Before, typename After>
     void filterAgainAround(Before before, After after);
@@ -57,8 +61,9 @@ class StationFilterModel : public QAbstractProxyModel {
     StationListModel* stations_ = nullptr;
     StationQuery query_;
     Scope scope_ = Scope::all;
-    std::vector<int> rows_;     // the source rows shown, in order
-    std::vector<int> shownAt_;  // a source row each: where it is shown, or -1
+    std::vector<int> rows_;      // the source rows shown, in order
+    std::vector<int> shownAt_;   // a source row each: where it is shown, or -1
+    bool marksChanged_ = false;  // since the last filter (the rows may be out of scope)
     QList<QMetaObject::Connection> connections_;
 };
 

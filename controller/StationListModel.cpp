@@ -11,8 +11,9 @@ void StationListModel::setStations(QList<Station> stations) {
     setRows();
 }
 
-void StationListModel::setDirectory(QList<DirectoryStation> stations) {
-    directory_ = std::move(stations);
+void StationListModel::setStations(QList<Station> stations, QList<DirectoryStation> directory) {
+    catalogue_ = std::move(stations);
+    directory_ = std::move(directory);
     setRows();
 }
 
@@ -30,13 +31,17 @@ void StationListModel::setRows() {
     stations_ = catalogue_;
     catalogueRows_ = static_cast<int>(catalogue_.size());
     stations_.reserve(catalogue_.size() + directory_.size());
+    keys_.clear();
+    keys_.reserve(static_cast<std::size_t>(catalogue_.size() + directory_.size()));
+    for (const Station& station : catalogue_) {
+        keys_.push_back(orvento::searchKey(station.name));
+    }
     for (const DirectoryStation& station : directory_) {
         stations_.append(station.station());
-    }
-    keys_.clear();
-    keys_.reserve(static_cast<std::size_t>(stations_.size()));
-    for (const Station& station : stations_) {
-        keys_.push_back(orvento::searchKey(station.name));
+        // Made as the list was read, off the main thread; a station made
+        // otherwise has none yet.
+        keys_.push_back(station.searchKey.isEmpty() ? orvento::searchKey(station.name)
+                                                    : station.searchKey);
     }
     markRows(false);
     endResetModel();
@@ -77,6 +82,23 @@ void StationListModel::setOwn(const QSet<Station>& own) {
 }
 
 void StationListModel::markRows(bool announce) {
+    // The few marked stations in one table, so that each of thousands of
+    // rows is looked up once, and not at all when none is marked.
+    struct Marks {
+        bool favourite = false;
+        int recentRank = -1;
+        bool own = false;
+    };
+    QHash<Station, Marks> marked;
+    for (const Station& station : favourites_) {
+        marked[station].favourite = true;
+    }
+    for (auto it = recent_.cbegin(); it != recent_.cend(); ++it) {
+        marked[it.key()].recentRank = it.value();
+    }
+    for (const Station& station : ownStations_) {
+        marked[station].own = true;
+    }
     const std::size_t rows = static_cast<std::size_t>(stations_.size());
     favourite_.resize(rows);
     recentRank_.resize(rows);
@@ -84,17 +106,17 @@ void StationListModel::markRows(bool announce) {
     int first = -1;
     int last = -1;
     for (std::size_t row = 0; row < rows; ++row) {
-        const Station& station = stations_[static_cast<qsizetype>(row)];
-        const bool favourite = favourites_.contains(station);
-        const int rank = recent_.value(station, -1);
-        const bool own = ownStations_.contains(station);
-        if (favourite != favourite_[row] || rank != recentRank_[row] || own != own_[row]) {
+        const Marks marks = marked.isEmpty()
+                                ? Marks{}
+                                : marked.value(stations_[static_cast<qsizetype>(row)], Marks{});
+        if (marks.favourite != favourite_[row] || marks.recentRank != recentRank_[row] ||
+            marks.own != own_[row]) {
             first = first < 0 ? static_cast<int>(row) : first;
             last = static_cast<int>(row);
         }
-        favourite_[row] = favourite;
-        recentRank_[row] = rank;
-        own_[row] = own;
+        favourite_[row] = marks.favourite;
+        recentRank_[row] = marks.recentRank;
+        own_[row] = marks.own;
     }
     if (announce && first >= 0) {
         emit dataChanged(index(first), index(last), {FavouriteRole, RecentRole, OwnRole});

@@ -46,9 +46,13 @@ class StationListModel : public QAbstractListModel {
 
     explicit StationListModel(QObject* parent = nullptr);
 
-    // Replaces the catalogue's rows, or the directory's (a model reset).
+    // Replaces the catalogue's rows, or both the catalogue's and the
+    // directory's, in one model reset. A directory station's search key is
+    // taken as it brings it.
     void setStations(QList<Station> stations);
-    void setDirectory(QList<DirectoryStation> stations);
+    void setStations(QList<Station> stations, QList<DirectoryStation> directory);
+    // The rows before the directory's, as setStations gave them.
+    const QList<Station>& catalogueStations() const { return catalogue_; }
     // Row `row` is a directory station's (after the catalogue's rows).
     bool isDirectory(int row) const { return row >= catalogueRows_; }
     // The directory's id of `station`; empty when it is none of its.

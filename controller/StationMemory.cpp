@@ -94,13 +94,24 @@ void StationMemory::removeOwnStation(const Station& station) {
 }
 
 QList<Station> StationMemory::stationsBeyond(const QList<Station>& listed) const {
-    const QSet<Station> there(listed.begin(), listed.end());
+    // The few remembered looked up among the many listed, not the other way
+    // round: a directory lists 20,000.
+    QSet<Station> remembered(own_.begin(), own_.end());
+    remembered.unite(QSet<Station>(favouriteList_.begin(), favouriteList_.end()));
+    remembered.unite(QSet<Station>(recent_.begin(), recent_.end()));
     QSet<Station> taken;
+    if (!remembered.isEmpty()) {
+        for (const Station& station : listed) {
+            if (remembered.contains(station)) {
+                taken.insert(station);
+            }
+        }
+    }
     QList<Station> beyond;
     for (const QList<Station>* kept : {&own_, &favouriteList_, &recent_}) {
         for (const Station& station : *kept) {
             // A recent address typed has no name to list it by.
-            if (!station.name.isEmpty() && !there.contains(station) && !taken.contains(station)) {
+            if (!station.name.isEmpty() && !taken.contains(station)) {
                 taken.insert(station);
                 beyond.append(station);
             }

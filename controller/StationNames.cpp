@@ -182,4 +182,22 @@ bool StationQuery::matches(const QString& key) const {
     });
 }
 
+bool StationQuery::narrows(const StationQuery& wider) const {
+    if (wider.words_.size() > words_.size()) {
+        return false;
+    }
+    for (qsizetype i = 0; i < wider.words_.size(); ++i) {
+        const Word& before = wider.words_[i];
+        // Dots and commas alone match as text only, while the number typed
+        // after them also matches by its digits ("." then ".1").
+        const bool marksOnly = std::all_of(before.text.begin(), before.text.end(), [](QChar c) {
+            return c == QLatin1Char('.') || c == QLatin1Char(',');
+        });
+        if (marksOnly || !words_[i].text.startsWith(before.text)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace orvento

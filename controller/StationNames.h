@@ -68,6 +68,10 @@ class StationQuery {
 
     bool isEmpty() const { return words_.isEmpty(); }
     bool matches(const QString& key) const;
+    // Every name this query matches, `wider` matches too: each of `wider`'s
+    // words begins this one's word at the same place (a letter typed at the
+    // end), so a search may look among the names `wider` found.
+    bool narrows(const StationQuery& wider) const;
 
   private:
     struct Word {

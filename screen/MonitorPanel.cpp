@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "controller/StatusTexts.h"
+
 namespace orvento {
 namespace {
 
@@ -153,7 +155,10 @@ void MonitorRow::show(const QModelIndex& index) {
     const QSignalBlocker blockSolo(solo);
     const QSignalBlocker blockPriority(priority);
     name->setText(index.data(Qt::DisplayRole).toString());
-    name->setToolTip(index.data(MonitorModel::UrlRole).toString());
+    // Its address without a password, as text (an address may hold "<").
+    name->setToolTip(
+        QStringLiteral("<p>%1</p>")
+            .arg(withoutPassword(index.data(MonitorModel::UrlRole).toString()).toHtmlEscaped()));
     const auto state =
         index.data(MonitorModel::PlayStateRole).value<PlaybackController::PlayState>();
     const QString text = index.data(MonitorModel::StatusRole).toString();

@@ -245,6 +245,8 @@ class OrventoViewController : public QWidget {
     void logCatalogue(const std::optional<CatalogueDownload>& read);
     void showWeather();
     void showDirectory();
+    // The catalogue's stations and the directory's.
+    QList<Station> listedStations() const;
     void settingChanged(const QString& key);
     void addTransmissionsTab();
     void createMenu();

@@ -13,13 +13,11 @@
 // time (a busy machine stretches the latter); asserts nothing.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <vector>
 
+#include "bench/common/StationListTiming.h"
 #include "controller/StationCatalogue.h"
 #include "screen/OrventoViewController.h"
 #include "tools/loopback/LoopbackServer.h"
@@ -78,20 +76,10 @@ std::string catalogue(bool hostile) {
     return body + "]";
 }
 
-// The process's processor time (every thread's), in ms: what the load
-// costs, whatever else the machine runs meanwhile.
-double processorMs() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
-
 struct Figures {
     double arrived = 0;  // ms from the start of set-up
-    double filled = 0;
-    double shown = 0;
-    double processor = 0;  // processor ms from the start of set-up to shown (server included)
-    std::vector<double> keystrokes;
+    LoadFigures load;
+    KeystrokeFigures keystrokes;
 };
 
 Figures runOnce(const std::string& body, const std::vector<std::string>& queries) {
@@ -109,32 +97,9 @@ Figures runOnce(const std::string& body, const std::vector<std::string>& queries
     Figures f;
     QElapsedTimer clock;
     QObject::connect(&screen, &OrventoViewController::setUpDownloadArrived, &screen,
-                     [&] { f.arrived = static_cast<double>(clock.nsecsElapsed()) / 1e6; });
-    clock.start();
-    const double processorAtStart = processorMs();
-    screen.viewDidLoad();
-    while (stations.rowCount() < kStations) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    f.filled = static_cast<double>(clock.nsecsElapsed()) / 1e6;
-    screen.SelectbuttonClick(screen.selectButton);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    screen.repaint();
-    f.shown = static_cast<double>(clock.nsecsElapsed()) / 1e6;
-    f.processor = processorMs() - processorAtStart;
-
-    QLineEdit* search = screen.stationBrowser->searchField();
-    for (const std::string& query : queries) {
-        search->clear();
-        QCoreApplication::processEvents();
-        for (std::size_t n = 1; n <= query.size(); ++n) {
-            QElapsedTimer key;
-            key.start();
-            search->setText(QString::fromStdString(query.substr(0, n)));
-            screen.picker()->repaint();
-            f.keystrokes.push_back(static_cast<double>(key.nsecsElapsed()) / 1e6);
-        }
-    }
+                     [&] { f.arrived = elapsedMs(clock); });
+    f.load = timeLoad(screen, stations, kStations, clock);
+    f.keystrokes = timeKeystrokes(screen, queries);
     return f;
 }
 
@@ -148,32 +113,24 @@ void report(const char* what, bool hostile) {
     std::vector<double> shown;
     std::vector<double> processor;
     std::vector<double> keys;
+    std::vector<double> keysProcessor;
     for (int run = 0; run < kRuns; ++run) {
         const Figures f = runOnce(body, queries);
         arrived.push_back(f.arrived);
-        filled.push_back(f.filled);
-        shown.push_back(f.shown);
-        processor.push_back(f.processor);
-        keys.insert(keys.end(), f.keystrokes.begin(), f.keystrokes.end());
+        filled.push_back(f.load.filled);
+        shown.push_back(f.load.shown);
+        processor.push_back(f.load.processor);
+        keys.insert(keys.end(), f.keystrokes.wall.begin(), f.keystrokes.wall.end());
+        keysProcessor.insert(keysProcessor.end(), f.keystrokes.processor.begin(),
+                             f.keystrokes.processor.end());
     }
-    const auto mean = [](const std::vector<double>& v) {
-        double sum = 0;
-        for (const double x : v) {
-            sum += x;
-        }
-        return sum / static_cast<double>(v.size());
-    };
-    const auto worst = [](const std::vector<double>& v) {
-        return *std::max_element(v.begin(), v.end());
-    };
-    std::printf("    load and show (target 300 ms): mean %.1f ms, worst %.1f ms\n", mean(shown),
-                worst(shown));
+    reportAgainst("    ", "load and show", shown, 300, "loads");
     std::printf("      of which downloaded and parsed by %.1f ms, list filled by %.1f ms (means)\n",
                 mean(arrived), mean(filled));
     std::printf("      processor time of the load, every thread: mean %.1f ms\n", mean(processor));
-    std::printf(
-        "    a keystroke of the search (target 16 ms): mean %.2f ms, worst %.2f ms (%zu keys)\n",
-        mean(keys), worst(keys), keys.size());
+    reportAgainst("    ", "a keystroke of the search", keys, 16, "keys");
+    std::printf("      processor time of a keystroke (main thread): mean %.2f ms, worst %.2f ms\n",
+                mean(keysProcessor), worst(keysProcessor));
 }
 
 }  // namespace

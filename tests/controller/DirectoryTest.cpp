@@ -2,13 +2,18 @@
 // asked (each air-traffic tag, broken stations left out, who asks), what is
 // kept (each station once), which server (one named; or from the list of
 // servers, at their public names, the next when one fails), the cache and its
-// age, the click, and what stays when a server answers badly.
+// age, the click, and what stays when a server answers badly; how an answer's
+// JSON is read, field by field, and refused when it is not JSON.
 #include <QFile>
+#include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <random>
 
 #include "controller/StationDirectory.h"
+#include "controller/StationNames.h"
 #include "engine/platform/http/CurlTransfer.h"
 #include "tools/loopback/LoopbackServer.h"
 #include "tools/station-server/StationSite.h"
@@ -21,6 +26,9 @@ class DirectoryTest : public QObject {
 
   private slots:
     void tagsMergedOnceEachAsked();
+    void stationsReadFromStrictJson_data();
+    void stationsReadFromStrictJson();
+    void jsonRefusedWhereQtRefusesIt();
     void badAnswerKeepsTheCachedList_data();
     void badAnswerKeepsTheCachedList();
     void fetchedOnlyWhenTheCacheIsADayOld_data();
@@ -118,6 +126,138 @@ void DirectoryTest::tagsMergedOnceEachAsked() {
         QVERIFY2(head.find("hidebroken=true") != std::string::npos, head.c_str());
         QVERIFY2(head.find("User-Agent: Orvento/") != std::string::npos, head.c_str());
     }
+}
+
+void DirectoryTest::stationsReadFromStrictJson_data() {
+    QTest::addColumn<QByteArray>("body");
+    // Each station's "name|url|details", joined with "; "; "none" when refused.
+    QTest::addColumn<QString>("read");
+    const QByteArray tower = QByteArray::fromStdString(station("t", "Tower"));
+    const QString towerRead = QStringLiteral(
+        "Tower|http://example.invalid/t|Türkiye \u00b7 MP3 \u00b7 32 kbit/s \u00b7 up");
+    QTest::newRow("blanks around") << " \r\n\t[ " + tower + " ]\n" << towerRead;
+    QTest::newRow("no station") << QByteArray("[]") << QString();
+    QTest::newRow("fields nested and unknown")
+        << QByteArray(
+               R"([{"tags":[1,-2.5e3,{"a":[true,false,null,{}]},[]],"stationuuid":"n",)"
+               R"("geo":{"lat":52.3,"x":"}]"},"name":"Nested","url_resolved":"https://n/"}])")
+        << "Nested|https://n/|down";
+    QTest::newRow("escapes") << QByteArray(R"([{"stationuuid":"e","n\u0061me":"A\/B \"q\" \\ )"
+                                           R"(\u00e7 \ud83d\udee9\b\f","url":"http://e/"}])")
+                             << QStringLiteral("A/B \"q\" \\ \u00e7 \U0001F6E9\b\f|http://e/|down");
+    QTest::newRow("lone surrogates")
+        << QByteArray(R"([{"stationuuid":"s","name":"\ud83dx \udee9 \ud83d","url":"http://s/"}])")
+        << QStringLiteral("\ufffdx \ufffd \ufffd|http://s/|down");
+    QTest::newRow("invalid UTF-8 replaced")
+        << QByteArray("[{\"stationuuid\":\"u\",\"name\":\"a\xff\xfe b\",\"url\":\"http://u/\"}]")
+        << QStringLiteral("a\ufffd\ufffd b|http://u/|down");
+    QTest::newRow("wrong types count as absent")
+        << QByteArray(R"([{"stationuuid":"w","name":5,"url":"http://w/","codec":["MP3"],)"
+                      R"("bitrate":"128","lastcheckok":true},)"
+                      R"({"stationuuid":"x","name":"Half","url":"http://x/","bitrate":128.5,)"
+                      R"("lastcheckok":1.0,"country":null},)"
+                      R"({"stationuuid":"y","name":"Big","url":"http://y/","bitrate":1e30}])")
+        << "|http://w/|down; Half|http://x/|up; Big|http://y/|down";
+    QTest::newRow("the last of a field given twice")
+        << QByteArray(R"([{"stationuuid":"d","name":"First","name":"Second","url":"http://d/"}])")
+        << "Second|http://d/|down";
+    QTest::newRow("elements that are no object")
+        << "[1,\"x\",null,[{\"stationuuid\":\"q\"}]," + tower + ",{}]" << towerRead;
+    QTest::newRow("nested 200 deep")
+        << "[{\"x\":" + QByteArray(200, '[') + QByteArray(200, ']') + "}," + tower + "]"
+        << towerRead;
+    const auto none = QStringLiteral("none");
+    QTest::newRow("nested 300 deep")
+        << "[{\"x\":" + QByteArray(300, '[') + QByteArray(300, ']') + "}]" << none;
+    QTest::newRow("an object") << "{\"stations\":[" + tower + "]}" << none;
+    QTest::newRow("trailing comma in the list") << "[" + tower + ",]" << none;
+    QTest::newRow("trailing comma in a station")
+        << QByteArray(R"([{"stationuuid":"c","url":"http://c/",}])") << none;
+    QTest::newRow("missing comma")
+        << QByteArray(R"([{"stationuuid":"c" "url":"http://c/"}])") << none;
+    QTest::newRow("text after the list") << "[" + tower + "] x" << none;
+    QTest::newRow("two lists") << QByteArray("[][]") << none;
+    QTest::newRow("cut short") << "[" + tower.left(tower.size() - 20) << none;
+    QTest::newRow("a raw line break in a string")
+        << QByteArray("[{\"stationuuid\":\"r\",\"name\":\"a\nb\",\"url\":\"http://r/\"}]") << none;
+    QTest::newRow("a bad escape") << QByteArray(
+                                         R"([{"stationuuid":"b","name":"\x41","url":"http://b/"}])")
+                                  << none;
+    QTest::newRow("a short unicode escape")
+        << QByteArray(R"([{"stationuuid":"b","name":"\u41","url":"http://b/"}])") << none;
+    QTest::newRow("a number with a leading zero")
+        << QByteArray(R"([{"stationuuid":"b","bitrate":032,"url":"http://b/"}])") << none;
+    QTest::newRow("a number without digits")
+        << QByteArray(R"([{"stationuuid":"b","bitrate":-,"url":"http://b/"}])") << none;
+    QTest::newRow("a misspelt literal")
+        << QByteArray(R"([{"stationuuid":"b","hls":nul,"url":"http://b/"}])") << none;
+    QTest::newRow("a key that is no string")
+        << QByteArray(R"([{stationuuid:"b","url":"http://b/"}])") << none;
+    QTest::newRow("empty") << QByteArray() << none;
+}
+
+void DirectoryTest::stationsReadFromStrictJson() {
+    QFETCH(QByteArray, body);
+    QFETCH(QString, read);
+    const std::optional<QList<DirectoryStation>> stations = parseDirectoryStations(body);
+    QStringList found;
+    for (const DirectoryStation& each : stations.value_or(QList<DirectoryStation>())) {
+        found.append(QStringList{each.name, each.url, directoryDetails(each)}.join(u'|'));
+    }
+    QCOMPARE(stations ? found.join(QStringLiteral("; ")) : QStringLiteral("none"), read);
+    if (stations && !stations->isEmpty()) {
+        // Each with its search key, made as it was read.
+        QCOMPARE(stations->front().searchKey, searchKey(stations->front().name));
+    }
+}
+
+void DirectoryTest::jsonRefusedWhereQtRefusesIt() {
+    // A station list broken a few characters at a time (the same ones on
+    // each run): the directory's reader refuses what Qt's JSON parser
+    // refuses as an array, and takes the rest but what Qt takes beyond JSON.
+    // In ASCII: invalid UTF-8, which Qt refuses, is read with replacements.
+    const QByteArray whole =
+        QByteArray::fromStdString("[" + station("a", "Alpha") + "," + station("b", "B\\u00e7") +
+                                  R"(,{"x":[1.5e3,-0,true,null,{"y":"\n"}]}])")
+            .replace("Türkiye", "Turkey");
+    const QByteArray characters = R"([]{}",:\ .-+0123456789eEtfnulr)";
+    // Qt takes what JSON has not: an unknown escape ("\\i", "\\u12") as it
+    // comes, a fraction without digits on a side ("1.", ".5"); this reader
+    // refuses them (see the rows above).
+    const auto qtLenient = [](const QByteArray& body) {
+        static const QRegularExpression beyondJson(QStringLiteral(
+            R"(\\(?:[^"\\/bfnrtu]|u(?![0-9a-fA-F]{4}))|(?<![0-9])\.[0-9]|[0-9]\.(?![0-9]))"));
+        return beyondJson.match(QString::fromLatin1(body)).hasMatch();
+    };
+    std::mt19937 random(7);
+    const auto pick = [&random](qsizetype size) {
+        return std::uniform_int_distribution<qsizetype>(0, size - 1)(random);
+    };
+    int refused = 0;
+    for (int i = 0; i < 20000; ++i) {
+        QByteArray body = whole;
+        for (int change = 0; change <= i % 3; ++change) {
+            const qsizetype at = pick(body.size());
+            const char c = characters[pick(characters.size())];
+            switch (pick(3)) {
+                case 0:
+                    body.remove(at, 1);
+                    break;
+                case 1:
+                    body.insert(at, c);
+                    break;
+                default:
+                    body[at] = c;
+            }
+        }
+        QJsonParseError error{};
+        const bool qtTakes = QJsonDocument::fromJson(body, &error).isArray() &&
+                             error.error == QJsonParseError::NoError;
+        refused += qtTakes ? 0 : 1;
+        const bool taken = parseDirectoryStations(body).has_value();
+        QVERIFY2(taken == qtTakes || (qtTakes && qtLenient(body)), body.constData());
+    }
+    QVERIFY(refused > 1000);
 }
 
 void DirectoryTest::badAnswerKeepsTheCachedList_data() {

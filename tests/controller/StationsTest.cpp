@@ -1,5 +1,6 @@
 // Finding and remembering stations: which names a query finds (in the
-// Turkish locale, where "I" and "i" are not each other's capitals), names
+// Turkish locale, where "I" and "i" are not each other's capitals), a search
+// typed key by key (which looks among the rows it found when it can), names
 // shown on one line, and what the station memory keeps across a restart
 // through the real controller and settings file, with the filter's scopes.
 #include <QFile>
@@ -20,6 +21,8 @@ class StationsTest : public QObject {
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::Turkish, QLocale::Turkey)); }
     void queryFindsNames_data();
     void queryFindsNames();
+    void typedSearchFindsWhatAFreshOneFinds_data();
+    void typedSearchFindsWhatAFreshOneFinds();
     void namesShowOnOneLine_data();
     void namesShowOnOneLine();
     void rememberedAcrossARestart_data();
@@ -64,6 +67,71 @@ void StationsTest::queryFindsNames() {
     QFETCH(QString, query);
     QFETCH(bool, found);
     QCOMPARE(StationQuery(query).matches(searchKey(name)), found);
+}
+
+void StationsTest::typedSearchFindsWhatAFreshOneFinds_data() {
+    QTest::addColumn<QStringList>("typed");  // the search field after each key
+    QTest::addColumn<int>("scope");          // StationFilterModel::Scope
+    QTest::addColumn<QString>("starred");    // after the first key; empty: none
+    QTest::addColumn<QStringList>("found");  // after the last
+    const auto all = static_cast<int>(StationFilterModel::Scope::all);
+    QTest::newRow("a name letter by letter")
+        << QStringList{"s", "sc", "sch", "schiphol", "schiphol ", "schiphol t", "schiphol to"}
+        << all << QString() << QStringList{"Schiphol Tower 118.1"};
+    QTest::newRow("a frequency digit by digit")
+        << QStringList{"1", "11", "118", "118.", "118.1"} << all << QString()
+        << QStringList{"Schiphol Tower 118.1", "Ankara Tower 1181"};
+    QTest::newRow("a dot, then the number after it")
+        << QStringList{".", ".1"} << all << QString()
+        << QStringList{"Schiphol Tower 118.1", "Schiphol Ground 121", "Towing 130.0",
+                       "Ankara Tower 1181"};
+    QTest::newRow("a letter taken back")
+        << QStringList{"tow", "towi", "tow"} << all << QString()
+        << QStringList{"Schiphol Tower 118.1", "Towing 130.0", "Ankara Tower 1181"};
+    QTest::newRow("a word taken back")
+        << QStringList{"schiphol g", "schiphol"} << all << QString()
+        << QStringList{"Schiphol Tower 118.1", "Schiphol Ground 121"};
+    QTest::newRow("starred while typing in the favourites")
+        << QStringList{"s", "sc"} << static_cast<int>(StationFilterModel::Scope::favourites)
+        << "Schiphol Ground 121" << QStringList{"Schiphol Ground 121"};
+}
+
+void StationsTest::typedSearchFindsWhatAFreshOneFinds() {
+    QFETCH(QStringList, typed);
+    QFETCH(int, scope);
+    QFETCH(QString, starred);
+    QFETCH(QStringList, found);
+    QList<Station> stations;
+    for (const char* name :
+         {"Schiphol Tower 118.1", "Schiphol Ground 121", "Towing 130.0", "Ankara Tower 1181"}) {
+        stations.append({QString::fromUtf8(name), QStringLiteral("http://127.0.0.1:1/")});
+    }
+    StationListModel model;
+    model.setStations(stations);
+    const auto names = [](const StationFilterModel& rows) {
+        QStringList shown;
+        for (int row = 0; row < rows.rowCount(); ++row) {
+            shown.append(rows.index(row, 0).data().toString());
+        }
+        return shown;
+    };
+    StationFilterModel typing;
+    typing.setSourceModel(&model);
+    typing.setScope(static_cast<StationFilterModel::Scope>(scope));
+    for (const QString& text : typed) {
+        typing.setQuery(text);
+        if (!starred.isEmpty() && text == typed.front()) {
+            model.setFavourites({Station{starred, QStringLiteral("http://127.0.0.1:1/")}});
+        }
+        StationFilterModel fresh;
+        fresh.setSourceModel(&model);
+        fresh.setScope(static_cast<StationFilterModel::Scope>(scope));
+        fresh.setQuery(text);
+        if (text != typed.front() || starred.isEmpty()) {
+            QCOMPARE(names(typing), names(fresh));
+        }
+    }
+    QCOMPARE(names(typing), found);
 }
 
 void StationsTest::namesShowOnOneLine_data() {

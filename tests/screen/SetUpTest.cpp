@@ -9,6 +9,7 @@
 #include "controller/StationCatalogue.h"
 #include "controller/StationNames.h"
 #include "controller/WeatherReport.h"
+#include "screen/MonitorPanel.h"
 #include "tests/screen/ScreenHarness.h"
 
 namespace orvento::test {
@@ -44,11 +45,13 @@ void SetUpTest::catalogueFillsTheStationLists_data() {
     QTest::addColumn<QStringList>("urls");
     QTest::addColumn<QStringList>("logged");  // the "adi" and "catalogue: " lines, or their start
     QTest::addColumn<CatalogueOutcome>("outcome");
+    // The first station's tooltip in the monitor; empty: not looked at.
+    QTest::addColumn<QString>("monitorTip");
     using enum CatalogueOutcome;
     const auto row = [](const char* name, const QByteArray& body, const QStringList& names,
                         const QStringList& urls, const QStringList& logged,
-                        CatalogueOutcome outcome) {
-        QTest::newRow(name) << body << names << urls << logged << outcome;
+                        CatalogueOutcome outcome, const QString& monitorTip = {}) {
+        QTest::newRow(name) << body << names << urls << logged << outcome << monitorTip;
     };
     const auto skipped = [](int element, const char* why) {
         return QStringLiteral("catalogue: catalogue element %1 skipped: %2").arg(element).arg(why);
@@ -62,7 +65,10 @@ void SetUpTest::catalogueFillsTheStationLists_data() {
         R"([{"a":"T\n\u0000)" + QByteArray(1100, 'x') + R"(","d":"http://u:pw@t/1"}])", {forged},
         {"http://u:pw@t/1"},
         {"adi=T\\n\\x00" + QString(1021, 'x') + "...[cut: 1103 bytes],url=http://u:***@t/1"},
-        loaded);
+        loaded, QStringLiteral("<p>http://u:***@t/1</p>"));
+    row("markup in an address", R"([{"a":"M","d":"http://m/<b>x</b>?p=1&q=2"}])", {"M"},
+        {"http://m/<b>x</b>?p=1&q=2"}, {"adi=M,url=http://m/"}, loaded,
+        QStringLiteral("<p>http://m/&lt;b&gt;x&lt;/b&gt;?p=1&amp;q=2</p>"));
     row("empty array", "[]", {}, {}, {}, empty);
     row("unusable elements skipped, the others kept",
         R"([1,"s",null,[],{"a":"A"},{"d":"u"},{"a":5,"d":"u"},{"a":"B","d":"u2"}])", {"B"}, {"u2"},
@@ -96,6 +102,7 @@ void SetUpTest::catalogueFillsTheStationLists() {
     QFETCH(QStringList, urls);
     QFETCH(QStringList, logged);
     QFETCH(CatalogueOutcome, outcome);
+    QFETCH(QString, monitorTip);
     auto server = std::make_unique<LoopbackServer>();
     const QString serverName = QStringLiteral("127.0.0.1:%1").arg(server->port());
     server->setScript(kCataloguePath, Script::fixed(body.toStdString()));
@@ -119,6 +126,12 @@ void SetUpTest::catalogueFillsTheStationLists() {
     QCOMPARE(screen.selectButton->isEnabled(), !names.isEmpty());
     QCOMPARE(h.status(), catalogueText(outcome, "pilot:***@" + serverName));
     QVERIFY(screen.picker()->isHidden());
+    if (!monitorTip.isEmpty()) {
+        // The first station added to the monitor (Ctrl+M): its row's tooltip.
+        QTest::keyClick(screen.textField, Qt::Key_M, Qt::ControlModifier);
+        QTRY_COMPARE(screen.monitorPanel->rowCount(), 1);
+        QCOMPARE(screen.monitorPanel->row(0)->name->toolTip(), monitorTip);
+    }
 }
 
 void SetUpTest::weatherPanel_data() {

@@ -1,12 +1,16 @@
 // Finding stations and the weather of any airport, through the window: a
 // station found by typing, played with Return, starred and found again under
-// the favourites after a restart (a new window on the same settings file); a
+// the favourites after a restart (a new window on the same settings file),
+// and so is a directory station with the directory and its cache gone; a
 // reload that fails and keeps the list; an airport code typed in the weather
 // panel, refused when wrong, fetched from the local station site when right,
 // and a report flagged when it is old.
 #include <QApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -56,6 +60,7 @@ class StationsWindowTest : public QObject {
     void oldMetarFlagged();
     void playerSettingsShownAndWritten();
     void directoryStationPlayedCountedAndCached();
+    void starredDirectoryStationOutlivesTheDirectory();
     void weatherKeptWhenAFetchFails_data();
     void weatherKeptWhenAFetchFails();
     void weatherFromThePublicServer();
@@ -369,6 +374,66 @@ void StationsWindowTest::directoryStationPlayedCountedAndCached() {
     QVERIFY(
         browser.directoryNote().startsWith(QStringLiteral("The directory could not be reached")));
     QCOMPARE(shownNames(*browser.list()), (QStringList{name, "Heathrow Ground"}));
+}
+
+void StationsWindowTest::starredDirectoryStationOutlivesTheDirectory() {
+    const QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("orvento.conf"));
+    const QString cache = folder.filePath(QStringLiteral("cache"));
+    LoopbackServer streams;
+    streams.setScript("/tower.mp3", liveStation());
+    // The directory's stream is its resolved address; the one entered is gone.
+    const QString tower = QString::fromStdString(streams.url("/tower.mp3"));
+    const QString name = QStringLiteral("Schiphol Tower 118.1");
+    auto directory = std::make_unique<LoopbackServer>();
+    directory->setScript(
+        "/json/stations/bytagexact/atc",
+        Script::fixed(
+            R"([{"stationuuid":"s1","name":"Schiphol Tower 118.1",)"
+            R"("url":"http://127.0.0.1:1/tower.pls","url_resolved":")" +
+            tower.toStdString() +
+            R"(","country":"The Netherlands","codec":"MP3","bitrate":32,"lastcheckok":1},)"
+            R"({"stationuuid":"s2","name":"Schiphol Ground","url":"http://127.0.0.1:1/g",)"
+            R"("url_resolved":"","codec":"MP3","bitrate":0,"lastcheckok":1}])"));
+    directory->setScript("*", Script::fixed("[]"));
+    const QString server = QString::fromStdString(directory->url(""));
+    const auto withDirectory = [&](ScreenServices& services) {
+        services.directory.server = server;
+        services.cacheFolder = cache;
+    };
+    {
+        ScreenHarness h(nullptr, nullptr, {}, ScreenHarness::kOwnSite, true,
+                        std::make_shared<Settings>(file), withDirectory);
+        StationBrowser& browser = *h.screen().stationBrowser;
+        h.screen().findAction->trigger();
+        QTest::keyClicks(browser.searchField(), QStringLiteral("schiphol tower"));
+        QTRY_COMPARE(shownNames(*browser.list()), QStringList{name});
+        // A star marks its row: the list is not made again (nor scrolled away).
+        const QSignalSpy resets(&h.stations, &QAbstractItemModel::modelReset);
+        QTest::keyClick(browser.searchField(), Qt::Key_Down);
+        QTest::keyClick(browser.list(), Qt::Key_Space);
+        QCOMPARE(browser.list()->currentIndex().data(StationListModel::FavouriteRole),
+                 QVariant(true));
+        QCOMPARE(resets.size(), 0);
+    }
+    QVERIFY(QFile::exists(cache + QLatin1Char('/') + QLatin1String(kDirectoryCacheFile)));
+    directory.reset();
+    QVERIFY(QDir(cache).removeRecursively());
+
+    // The same settings and cache folder, with neither directory nor cache.
+    ScreenHarness h(nullptr, nullptr, {}, ScreenHarness::kOwnSite, true,
+                    std::make_shared<Settings>(file), withDirectory);
+    StationBrowser& browser = *h.screen().stationBrowser;
+    h.screen().findAction->trigger();
+    QTest::mouseClick(browser.scopeButton(StationFilterModel::Scope::favourites), Qt::LeftButton);
+    QCOMPARE(shownNames(*browser.list()), QStringList{name});
+    QCOMPARE(browser.list()->model()->index(0, 0).data(StationListModel::UrlRole).toString(),
+             tower);
+    QTest::keyClick(browser.searchField(), Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(h.status(), liveText(), 15000);
+    QCOMPARE(h.controller->selectedStation(), (Station{name, tower}));
+    h.press();
+    QTRY_COMPARE(h.controller->playState(), PlaybackController::PlayState::Idle);
 }
 
 void StationsWindowTest::weatherKeptWhenAFetchFails_data() {
