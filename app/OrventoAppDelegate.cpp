@@ -71,7 +71,7 @@ OrventoAppDelegate::OrventoAppDelegate(PelorinServices engine, ScreenServices se
     : mixer_(std::move(mixer)),
       stationChannel_(mixer_ ? std::make_unique<MixerChannel>(
                                    *mixer_, ChannelControls{},
-                                   engine.platform ? engine.platform->lineSink() : LineSink{},
+                                   engine.platform ? engine.platform->logSink() : LogSink{},
                                    std::move(liveMute))
                              : nullptr),
       controller_(std::make_unique<PlaybackController>(engine, services.log)) {

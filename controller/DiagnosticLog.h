@@ -16,15 +16,12 @@
 #include <QString>
 #include <chrono>
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <string_view>
 
-namespace orvento {
+#include "engine/LogSink.h"
 
-// Where diagnostic lines go: receives the text of one line, without the
-// timestamp and without a line feed. Called on any thread.
-using LogSink = std::function<void(std::string_view text)>;
+namespace orvento {
 
 // The most bytes of one outside text a line holds.
 inline constexpr std::size_t kLogFieldLimit = 1024;

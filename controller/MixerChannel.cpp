@@ -19,7 +19,7 @@ AudioOutputChoice ownFeedOutput(Mixer& mixer) {
     return feed ? feed->outputChoice() : AudioOutputChoice{};
 }
 
-MixerChannel::MixerChannel(Mixer& mixer, ChannelControls controls, LineSink log,
+MixerChannel::MixerChannel(Mixer& mixer, ChannelControls controls, LogSink log,
                            std::shared_ptr<std::atomic<bool>> liveMute)
     : mixer_(mixer), log_(std::move(log)), liveMute_(std::move(liveMute)), controls_(controls) {}
 

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "engine/EnginePlatform.h"
+#include "engine/LogSink.h"
 #include "engine/platform/mixer/Mixer.h"
 
 namespace orvento {
@@ -39,7 +40,7 @@ class MixerChannel {
     // `log`: the engine's lines of the channel's players (EnginePlatform's).
     // liveMute, when given, silences every player of the channel while set
     // (a replay of the station plays meanwhile).
-    explicit MixerChannel(Mixer& mixer, ChannelControls controls = {}, LineSink log = {},
+    explicit MixerChannel(Mixer& mixer, ChannelControls controls = {}, LogSink log = {},
                           std::shared_ptr<std::atomic<bool>> liveMute = {});
     ~MixerChannel();
     MixerChannel(const MixerChannel&) = delete;
@@ -70,7 +71,7 @@ class MixerChannel {
     void giveUp();
 
     Mixer& mixer_;
-    const LineSink log_;
+    const LogSink log_;
     const std::shared_ptr<std::atomic<bool>> liveMute_;
     ChannelControls controls_;
     float fade_ = 1;

@@ -78,7 +78,7 @@ bool MonitorController::add(const Station& station) {
 void MonitorController::insertFeed(const Station& station, const ChannelControls& controls) {
     auto added = std::make_unique<Feed>();
     added->channel = std::make_unique<MixerChannel>(
-        mixer_, controls, engine_.platform ? engine_.platform->lineSink() : LineSink{}, silenced_);
+        mixer_, controls, engine_.platform ? engine_.platform->logSink() : LogSink{}, silenced_);
     added->channel->setFade(fade_);
     added->player = std::make_unique<PlaybackController>(engine_, log_);
     added->player->chooseStation(station);

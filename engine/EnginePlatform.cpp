@@ -7,7 +7,7 @@ namespace orvento {
 
 namespace {
 
-AudioOutputChoice withLog(AudioOutputChoice output, const LineSink& log) {
+AudioOutputChoice withLog(AudioOutputChoice output, const LogSink& log) {
     if (!output.log) {
         output.log = log;
     }
@@ -16,7 +16,7 @@ AudioOutputChoice withLog(AudioOutputChoice output, const LineSink& log) {
 
 }  // namespace
 
-EnginePlatform::EnginePlatform(AudioOutputChoice output, LineSink log)
+EnginePlatform::EnginePlatform(AudioOutputChoice output, LogSink log)
     : log_(std::move(log)), output_(withLog(std::move(output), log_)) {}
 
 void EnginePlatform::logLine(std::string_view line) {

@@ -34,6 +34,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/LogSink.h"
 #include "engine/platform/AudioFormat.h"
 #include "engine/platform/CoreTypes.h"
 #include "engine/platform/http/HttpReadStream.h"
@@ -99,10 +100,10 @@ class EnginePlatform {
     // New queues go to `output` (the sound device by default); the engine's
     // own lines to `log` (see above; it also becomes the queues' log unless
     // `output` has one).
-    explicit EnginePlatform(AudioOutputChoice output = {}, LineSink log = {});
+    explicit EnginePlatform(AudioOutputChoice output = {}, LogSink log = {});
     virtual ~EnginePlatform() = default;
     // The log given (a platform of another output logs the same way).
-    const LineSink& lineSink() const { return log_; }
+    const LogSink& logSink() const { return log_; }
     EnginePlatform(const EnginePlatform&) = delete;
     EnginePlatform& operator=(const EnginePlatform&) = delete;
 
@@ -211,7 +212,7 @@ class EnginePlatform {
     template <typename Service>
     bool succeeds(PlatformCall& call, Service&& service);
 
-    const LineSink log_;
+    const LogSink log_;
     const AudioOutputChoice output_;
 };
 

@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <string_view>
 
 namespace orvento {
 
@@ -41,10 +39,5 @@ constexpr UInt32 fourCharCode(const char (&code)[5]) {
 constexpr OSStatus fourCharStatus(const char (&code)[5]) {
     return static_cast<OSStatus>(fourCharCode(code));
 }
-
-// Where a service's own lines go (what it writes without being asked: an
-// error line, a failure it cannot return): one call per line, without the
-// line end, on whichever thread writes it.
-using LineSink = std::function<void(std::string_view line)>;
 
 }  // namespace orvento

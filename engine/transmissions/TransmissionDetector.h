@@ -25,7 +25,10 @@
 //
 // Threads: one thread feeds the detector; feed() and finish() call the event
 // handler on that thread. levelDbfs() and keyed() may be read from any
-// thread, for a level meter and a "keyed" light.
+// thread, for a level meter and a "keyed" light. keyed() is the one judgement
+// of whether a station transmits: the transmissions list's, and the mixer's
+// for its feeds' lights and priority ducking (a detector per feed, fed on the
+// mixing thread: feed() and finish() do not lock, allocate or wait).
 //
 // Time: seconds of audio fed since construction, whatever the sample rate (a
 // format change mid-stream starts new filters; the time runs on). A live

@@ -191,7 +191,7 @@ void NetworkBackTest::onlyTheNetworkBackCutsTheWaitShort() {
         QTRY_COMPARE(network->reachability(), reachabilityOf(states.front()));
     }
 
-    Mixer mixer(nullOutput(), {.feeds = 2 * kMaxFeeds, .makeKey = {}});  // outlives the players
+    Mixer mixer(nullOutput(), {.feeds = 2 * kMaxFeeds});  // outlives the players
     ControllerHarness h;
     PelorinServices engine;
     engine.workers = &h.workers;

@@ -59,7 +59,7 @@ class MonitorControllerTest : public QObject {
 void MonitorControllerTest::rowsAndControlsAreKeptAcrossRuns() {
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("orvento.conf"));
-    Mixer mixer(nullOutput(), {.feeds = 2 * kMaxFeeds, .makeKey = {}});
+    Mixer mixer(nullOutput(), {.feeds = 2 * kMaxFeeds});
     WorkerRegistry workers;
     PelorinServices engine;
     engine.workers = &workers;
@@ -142,7 +142,7 @@ void MonitorControllerTest::rowsAndControlsAreKeptAcrossRuns() {
 void MonitorControllerTest::feedsPlayTogetherAndFailAlone() {
     const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
     const QString base = QString::fromStdString(site.baseUrl());
-    Mixer mixer(nullOutput(), {.feeds = 2 * kMaxFeeds, .makeKey = {}});
+    Mixer mixer(nullOutput(), {.feeds = 2 * kMaxFeeds});
     WorkerRegistry workers;
     PelorinServices engine;
     engine.workers = &workers;

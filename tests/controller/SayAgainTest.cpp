@@ -425,7 +425,7 @@ void SayAgainTest::sayAgainAcrossFeeds() {
     AudioOutputChoice untimed;
     untimed.kind = AudioOutputChoice::Kind::Null;
     untimed.realTime = false;
-    Mixer mixer(untimed, {.feeds = 2 * kMaxFeeds, .makeKey = {}});
+    Mixer mixer(untimed, {.feeds = 2 * kMaxFeeds});
     WorkerRegistry workers;
     PelorinServices engine;
     engine.workers = &workers;

@@ -41,7 +41,7 @@ ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
             output.kind = AudioOutputChoice::Kind::Null;
             return output;
         }(),
-        MixerOptions{.feeds = 2 * kMaxFeeds, .makeKey = {}});
+        MixerOptions{.feeds = 2 * kMaxFeeds});
     PelorinServices feeds;
     feeds.workers = &workers;
     monitor = std::make_unique<MonitorController>(*mixer, feeds, log, services.settings);

@@ -26,6 +26,7 @@
 #include "engine/AlertService.h"
 #include "engine/BackoffPolicy.h"
 #include "engine/EnginePlatform.h"
+#include "engine/LogSink.h"
 #include "engine/Pelorin.h"
 #include "engine/SleepSchedule.h"
 #include "engine/UrlEscaping.h"
@@ -490,7 +491,7 @@ int run(int argc, char** argv) {
         return !sleep ? timeout : timeout < 0 ? tick : std::min(timeout, tick);
     };
     // The player's own lines are for diagnosis: only asked for.
-    LineSink diagnostics = [verbose = options.verbose](std::string_view line) {
+    LogSink diagnostics = [verbose = options.verbose](std::string_view line) {
         if (verbose) {
             std::string text(line);
             text += '\n';

@@ -15,6 +15,7 @@
 
 #include "engine/platform/mixer/MixLaw.h"
 #include "engine/platform/queue/AudioOutput.h"
+#include "engine/transmissions/TransmissionDetector.h"
 
 namespace orvento {
 namespace {
@@ -50,7 +51,11 @@ struct FeedSlot {
     std::atomic<bool> soloed{false};
     std::atomic<bool> priority{false};
     std::atomic<float> levelDb{kSilentDb};
-    std::atomic<bool> keyed{false};
+    // Fed by the mixer's thread; its keyed() is read from any thread. The
+    // same judgement as the transmissions list's, so that hiss above any
+    // level neither lights the feed nor ducks the others.
+    const std::unique_ptr<TransmissionDetector> key =
+        std::make_unique<TransmissionDetector>(TransmissionDetector::EventHandler{});
 
     // The feed's queue (producer) and the mixer's thread (consumer).
     std::unique_ptr<float[]> ring;  // written before `attached` is first set
@@ -67,7 +72,6 @@ struct FeedSlot {
     std::atomic<UInt64> underruns{0};
 
     // The mixer's thread only.
-    std::unique_ptr<TransmissionKey> key;
     std::vector<float> block;  // this block's frames of the feed
     std::size_t blockFrames = 0;
     int blockChannels = 1;
@@ -150,14 +154,7 @@ class MixCore {
 };
 
 MixCore::MixCore(AudioOutputChoice output, const MixerOptions& options)
-    : choice_(std::move(output)), slots_(static_cast<std::size_t>(std::max(1, options.feeds))) {
-    for (FeedSlot& slot : slots_) {
-        slot.key = options.makeKey ? options.makeKey() : nullptr;
-        if (slot.key == nullptr) {
-            slot.key = std::make_unique<LevelKey>();
-        }
-    }
-}
+    : choice_(std::move(output)), slots_(static_cast<std::size_t>(std::max(1, options.feeds))) {}
 
 int MixCore::takeSlot() {
     std::lock_guard lock(mutex_);
@@ -420,7 +417,7 @@ void MixCore::renderBlock(float* mix) {
         feed.blockFrames = 0;
         if (!feed.active) {
             feed.levelDb.store(kSilentDb);
-            feed.keyed.store(false);
+            feed.key->finish();
             feed.hadAudio = false;
             feed.starved = false;
             continue;
@@ -428,6 +425,7 @@ void MixCore::renderBlock(float* mix) {
         if (const UInt64 attachments = feed.attachments.load();
             attachments != feed.seenAttachments) {
             feed.seenAttachments = attachments;  // another player: no history
+            feed.key->finish();
             feed.hadAudio = false;
             feed.starved = false;
         }
@@ -455,10 +453,12 @@ void MixCore::renderBlock(float* mix) {
             feed.hadAudio = true;
         }
         feed.starved = feed.starved || (frames < blockFrames_ && feed.hadAudio);
-        const bool keyed =
-            feed.key->update(feed.block.data(), frames, feed.blockChannels, kBlockSeconds);
-        feed.keyed.store(keyed);
-        priorityKeyed = priorityKeyed || (keyed && feed.priority.load());
+        feed.key->feed(feed.block.data(), frames, format_.sampleRate, feed.blockChannels);
+        // Audio that runs short is a gap: a transmission ends with it.
+        if (frames < blockFrames_) {
+            feed.key->finish();
+        }
+        priorityKeyed = priorityKeyed || (feed.key->keyed() && feed.priority.load());
         double power = 0;
         for (std::size_t i = 0; i < frames * width; ++i) {
             power += static_cast<double>(feed.block[i]) * feed.block[i];
@@ -662,7 +662,7 @@ double MixerFeed::levelDb() const {
 }
 
 bool MixerFeed::transmitting() const {
-    return core_->slot(index_).keyed.load();
+    return core_->slot(index_).key->keyed();
 }
 
 bool MixerFeed::playing() const {

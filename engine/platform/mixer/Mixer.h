@@ -48,11 +48,9 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <string>
 
-#include "engine/platform/mixer/TransmissionKey.h"
 #include "engine/platform/queue/AudioOutput.h"
 #include "engine/platform/queue/AudioQueue.h"
 
@@ -69,9 +67,6 @@ struct MixerOptions {
     // each take a feed of their own needs room for a player whose queue is
     // still going while its successor's comes.
     int feeds = kMaxFeeds;
-    // Makes each feed's keyed signal; a LevelKey when empty. Called by
-    // addFeed().
-    std::function<std::unique_ptr<TransmissionKey>()> makeKey;
 };
 
 // One feed of a mixer: shared by the mixer's owner and the queues writing
@@ -98,7 +93,10 @@ class MixerFeed : public AudioFeed, public std::enable_shared_from_this<MixerFee
     void setPriority(bool priority);
 
     // Readings, any thread: the level of the feed's last block (RMS, dBFS,
-    // -120 when silent or starved), whether its key says it transmits, and
+    // -120 when silent or starved); whether it transmits, as the
+    // transmission detector judges the audio it mixes (from 0.3 s into a
+    // transmission to 0.6 s after its last syllable; hiss, however loud, is
+    // not a transmission, and a feed that runs dry or stops ends one); and
     // whether a player's queue plays into it now.
     double levelDb() const;
     bool transmitting() const;

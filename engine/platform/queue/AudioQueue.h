@@ -125,6 +125,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/LogSink.h"
 #include "engine/platform/AudioFormat.h"
 #include "engine/platform/CoreTypes.h"
 #include "engine/platform/runloop/RunLoop.h"
@@ -223,7 +224,7 @@ struct AudioOutputChoice {
     // The queue's own lines: an output that cannot start, a decoder that
     // cannot be had or fails. Without it they go to standard error, after
     // "orvento: ".
-    LineSink log;
+    LogSink log;
     // Sees the decoded audio as the output takes it, in order and in the
     // output's format: `frames` interleaved float frames of `channels`
     // channels at `sampleRate`. On the queue's thread; it must not block.

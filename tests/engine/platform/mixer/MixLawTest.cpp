@@ -1,12 +1,10 @@
-// The mixer's arithmetic as numbers: gain, the pan laws, who is heard, the
-// ducking envelope and the level key.
+// The mixer's arithmetic as numbers: gain, the pan laws, who is heard and
+// the ducking envelope.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <vector>
 
 #include "engine/platform/mixer/MixLaw.h"
-#include "engine/platform/mixer/TransmissionKey.h"
 
 namespace orvento {
 namespace {
@@ -74,29 +72,6 @@ TEST(MixLawTest, DuckingEnvelopeRampsInDecibels) {
         EXPECT_NEAR(envelope.advance(row.ducking, row.seconds), row.db, 1e-9)
             << row.ducking << " for " << row.seconds << " s";
     }
-}
-
-TEST(LevelKeyTest, KeyedAboveTheThresholdAndHeldThroughPauses) {
-    // Blocks of 10 ms in order: (amplitude of a square wave, or -1 for no audio; keyed after).
-    struct Row {
-        float amplitude;
-        bool keyed;
-    };
-    LevelKey key;
-    std::vector<float> block(160);
-    int step = 0;
-    for (const Row& row : std::vector<Row>{
-             {0, false}, {0.005F, false}, {0.02F, true}, {0, true}, {-1, true}, {0.5F, true}}) {
-        for (std::size_t i = 0; i < block.size(); ++i) {
-            block[i] = (i % 2 == 0 ? 1.0F : -1.0F) * std::max(row.amplitude, 0.0F);
-        }
-        EXPECT_EQ(key.update(block.data(), row.amplitude < 0 ? 0 : block.size(), 1, 0.01),
-                  row.keyed)
-            << "block " << step++;
-    }
-    // Held for 0.3 s after the last loud block, then released.
-    EXPECT_TRUE(key.update(nullptr, 0, 1, 0.28));
-    EXPECT_FALSE(key.update(nullptr, 0, 1, 0.05));
 }
 
 }  // namespace
