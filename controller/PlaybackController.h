@@ -56,8 +56,8 @@
 // transfer error or stall, a decoding failure) does not return to Idle while
 // reconnectWhenDropped() is on: the controller stays Playing (the button
 // shows stop, the media keys say playing) and starts a new player for the
-// same station, the first at once, the next ones after the waits of its
-// BackoffPolicy, for as long as the user does not stop. The status line says
+// same station, the first at once, the next ones after the waits of the
+// session's backoff, for as long as the user does not stop. The status line says
 // "Reconnecting in 8 s (attempt 4): <why>" meanwhile and "Playing" once audio
 // flows again, which also starts the waits afresh. A press cancels a waiting
 // attempt at once (Idle, "Stopped.") or stops the player connecting. These

@@ -22,7 +22,7 @@
 // heard unless the player had failed already (a failure before the output
 // ran is told plays, then ended).
 //
-// Drops. Once audio was heard in this start() (or while a reconnection is
+// Drops. When the player that ended had played audio (or a reconnection is
 // under way), an end the user did not ask for is a drop while reconnect is
 // on, unless the player endedComplete (a recording served whole ends). A drop
 // starts the reconnection: attempt 0 waits the backoff's first wait, each

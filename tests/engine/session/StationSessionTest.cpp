@@ -26,7 +26,9 @@ class ScriptedPlayer : public SessionPlayer {
     void stop() override {
         if (!stopped_) {
             stopped_ = true;
-            end();
+            if (endsOnStop) {
+                end();
+            }
         }
     }
     void detach() override { listener_ = nullptr; }
@@ -60,6 +62,8 @@ class ScriptedPlayer : public SessionPlayer {
     }
     void starve(double seconds) { starved_ = std::chrono::duration<double>(seconds); }
     void receive(std::uint64_t bytes) { bytes_ = bytes; }
+    // False once its output runs: the end of a stop comes later.
+    bool endsOnStop = true;
 
   private:
     const std::shared_ptr<AlertService> alerts_;
@@ -118,13 +122,17 @@ class Recorder : public StationSession::Listener, public AlertService {
 
 struct Row {
     const char* name;
-    // Steps, one a line: "start", "stop", "restart", "retry", "plays", "flicker", "ends", "whole",
-    // "fails WHY", "starve SECONDS", "bytes N" (of the newest player), "off"
-    // (reconnect), "at MS" (time passes to MS, the owner updating at each
-    // deadline). The owner updates after each other step.
+    // Steps, one a line: "start", "stop", "restart", "running", "plays+stop", "retry", "plays",
+    // "flicker", "ends", "whole", "fails WHY", "starve SECONDS", "bytes N" (of the newest player),
+    // "off" (reconnect), "at MS" (time passes to MS, the owner updating at each deadline). The
+    // owner updates after each other step.
     const char* steps;
     const char* said;  // " / " between the lines
 };
+
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class SessionRuns : public testing::TestWithParam<Row> {};
 
@@ -171,6 +179,11 @@ TEST_P(SessionRuns, AsScripted) {
         if (verb == "start") {
             session.start(now);
         } else if (verb == "stop") {
+            EXPECT_TRUE(session.stop());
+        } else if (verb == "running") {
+            player->endsOnStop = false;
+        } else if (verb == "plays+stop") {  // stopped before the owner took the report
+            player->plays();
             EXPECT_TRUE(session.stop());
         } else if (verb == "restart") {  // a stop, and a start before the end is taken
             EXPECT_TRUE(session.stop());
@@ -236,6 +249,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The stopped player's end, taken after the next start, is no end of it.
         Row{"RestartedBeforeTheEndIsTaken", "start\nplays\nrestart\nplays\nstop",
             "new / playing / new / playing / end heard stopped"},
+        // Stopped while the plays report is on its way: heard, and stopped.
+        Row{"StopWhileThePlaysReportIsOnItsWay", "start\nrunning\nplays+stop\nat 1000\nends",
+            "new / end heard stopped"},
         Row{"StopWhileWaiting", "start\nplays\nends\nat 0\nfails 503\nat 200\nstop\nat 60000",
             "new / playing / drop0 0 / on / retry0 / new / drop1 1000: 503 / end heard stopped / "
             "off"},
