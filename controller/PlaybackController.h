@@ -26,11 +26,11 @@
 // longer than kAddressLengthLimit characters (the address field's usual
 // limit) is refused with a status text instead.
 //
-// The player's notifications (observeValueForKeyPath) come on any thread:
-// its output queue's, its worker's, or the caller's of stop(). They touch
-// nothing of the main thread's: each posts one call to the main thread, which
-// runs them one at a time in the order posted, also when the notification
-// already runs there: reportedPlaying for every "playing" report (the screen
+// The player's reports come on any thread: its output queue's, its worker's,
+// or the caller's of stop(). They touch nothing of the main thread's: the
+// session posts its news to the main thread, which takes the reports in
+// order, also when the report already came there: reportedPlaying for every
+// "playing" report (the screen
 // shows the stop image), reportedEnded for the report that ends the player
 // (the screen shows the play image). A player that ends without ever
 // reporting (no URL, a stream or parser that could not be opened) ends with
@@ -56,8 +56,8 @@
 // transfer error or stall, a decoding failure) does not return to Idle while
 // reconnectWhenDropped() is on: the controller stays Playing (the button
 // shows stop, the media keys say playing) and starts a new player for the
-// same station, the first at once, the next ones after the waits of its
-// BackoffPolicy, for as long as the user does not stop. The status line says
+// same station, the first at once, the next ones after the waits of the
+// session's backoff, for as long as the user does not stop. The status line says
 // "Reconnecting in 8 s (attempt 4): <why>" meanwhile and "Playing" once audio
 // flows again, which also starts the waits afresh. A press cancels a waiting
 // attempt at once (Idle, "Stopped.") or stops the player connecting. These
@@ -78,33 +78,32 @@
 // ("the station sent 27 bytes in 20 s, too little to play"): for a first
 // attempt the failure alert and Idle, as for any failure before audio.
 //
-// Threads. Everything but observeValueForKeyPath, startTimer and stopTimer is
-// main-thread only. `streamer` and its generation are the one state both
-// sides touch, guarded by streamerMutex_, which is never held while the
-// controller calls into a player, so a notification raised inside stop() can
-// take it. The destructor lets notifications under way finish, then stops a
-// player still held.
+// The attempts, the reconnection and the silence watch are a StationSession's
+// (engine/session/StationSession.h): the controller drives it from the main
+// thread's event loop and says what it tells.
+//
+// Threads. Everything but startTimer and stopTimer is main-thread only; the
+// players' reports reach the session on their threads, and the session's news
+// is posted to the main thread. The destructor lets reports under way finish,
+// then stops a player still held.
 #pragma once
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "controller/DiagnosticLog.h"
 #include "controller/StationCatalogue.h"
 #include "controller/StationReplay.h"
-#include "engine/BackoffPolicy.h"
 #include "engine/Pelorin.h"
+#include "engine/session/StationSession.h"
 
 namespace orvento {
 
-class PlaybackController : public QObject, public PelorinObserver {
+class PlaybackController : public QObject, private StationSession::Listener {
     Q_OBJECT
 
   public:
@@ -114,12 +113,8 @@ class PlaybackController : public QObject, public PelorinObserver {
     // The longest address a press requests.
     static constexpr qsizetype kAddressLengthLimit = 32767;
     static constexpr std::chrono::milliseconds kTickInterval{100};
-    static constexpr std::chrono::milliseconds kWatchInterval{250};
-    struct SilenceLimits {
-        std::chrono::seconds notice{2};
-        std::chrono::seconds drop{10};
-        std::chrono::seconds connect{20};
-    };
+    static constexpr std::chrono::milliseconds kWatchInterval = StationSession::kWatchInterval;
+    using SilenceLimits = StationSession::SilenceLimits;
 
     // `engine`: given to every player created; `log`: the diagnostic lines
     // (empty: standard error).
@@ -159,9 +154,9 @@ class PlaybackController : public QObject, public PelorinObserver {
     Station stationOn() const;
     // Whether the station on has played audio in this press (a drop since
     // may be bringing it back).
-    bool heard() const { return playState_ != PlayState::Idle && attempt_.heard; }
+    bool heard() const { return playState_ != PlayState::Idle && session_->heard(); }
     // Players created so far.
-    quint64 attempts() const { return attempt_.generation; }
+    quint64 attempts() const { return session_->attempts(); }
     const QString& statusText() const { return statusText_; }
     // For what else the status line must say (set-up's news, a file saved):
     // news the user should read. For kNewsHold, or until the next press, the
@@ -189,23 +184,23 @@ class PlaybackController : public QObject, public PelorinObserver {
 
     // Reconnecting after a drop (see above); on by default.
     void setReconnectWhenDropped(bool on);
-    bool reconnectWhenDropped() const { return reconnectOn_->load(); }
-    void setBackoffPolicy(BackoffPolicy policy) { backoff_ = std::move(policy); }
+    bool reconnectWhenDropped() const { return session_->reconnect(); }
+    void setBackoffPolicy(StationSession::Backoff policy) {
+        session_->setBackoff(std::move(policy));
+    }
     // Plays the next players close to live (LiveEdgePolicy.h, at its default
     // target): the status line then says how far behind live they play. Off
     // by default: the engine's option as given at construction holds.
     void setLiveEdge(bool on);
     bool liveEdge() const { return liveEdge_; }
-    void setSilenceLimits(SilenceLimits limits) { silence_ = limits; }
+    void setSilenceLimits(SilenceLimits limits) { session_->setSilenceLimits(limits); }
     // From a drop until audio plays again or the user stops.
-    bool reconnecting() const { return reconnectAttempt_ >= 0; }
+    bool reconnecting() const { return session_->reconnecting(); }
     // A player of the reconnection waits for its turn.
-    bool reconnectWaiting() const { return reconnectTimer_.isActive(); }
+    bool reconnectWaiting() const { return session_->waiting(); }
     // Starts a waiting attempt now (the network is back, the machine woke
     // up); does nothing otherwise.
     void retryNow();
-
-    void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) override;
 
     // What the station said, its transmissions and "say again": every player
     // this controller starts is tapped into it.
@@ -234,41 +229,33 @@ class PlaybackController : public QObject, public PelorinObserver {
     // The station's own words, beside news still held (see setStatusText).
     void showStatus(const QString& text);
     void showLine(const QString& text);
-    // One press's player, as the main thread knows it.
+    // One press, as the main thread knows it.
     struct Attempt {
-        quint64 generation = 0;
         Station station;
         bool hadUrl = true;
-        bool heard = false;
-        bool stopRequested = false;
         double listenedAtStart = 0;
-        // Why the controller stopped the player itself (no audio); empty if it did not.
-        std::string givenUp;
-        std::chrono::steady_clock::time_point startedAt{};
-        bool starved = false;  // the status line says the output is starved
     };
 
-    class AttemptAlerts;
+    // The session's news and its next deadline, on the main thread.
+    void updateSession();
+    void armSessionTimer();
 
-    // Creates, observes and starts a player for attempt_.
-    void startPlayer();
-    // After a drop: the next attempt, at once or when its wait is over.
-    void reconnectAfter(const std::string& cause);
-    void reconnectTimerFired();
-    void startNextAttempt();
-    // Every kWatchInterval while a player is held: its output's starvation.
-    void watchPlayer();
-    void giveUp(Pelorin& player, AlertService& alerts, std::string cause);
-    // "Live" or how far behind live, for a player with a live edge.
-    void showLiveLag(const Pelorin& player);
-    void endReconnecting();
-    void playerPlays(Pelorin& object);
-    void playerEnded(Pelorin& object);
-    // The posted reports, on the main thread.
-    void showPlaying(quint64 generation, bool partOfAFailure);
-    void showEnded(quint64 generation, const std::string& cause, bool complete);
-    // Whether `generation`'s player is still held.
-    bool holds(quint64 generation) const;
+    // StationSession::Listener
+    void sessionHasNews() override;
+    std::shared_ptr<SessionPlayer> createPlayer(std::shared_ptr<AlertService> alerts) override;
+    void playerStarted() override { emit PlaybackController::attemptStarted(); }
+    void playerReportedPlaying() override { emit PlaybackController::reportedPlaying(); }
+    void playerReportedEnded() override { emit PlaybackController::reportedEnded(); }
+    void audioFlowing(bool flowing) override;
+    void playing() override;
+    void reconnectionStep(const StationSession::Countdown& countdown) override;
+    void reconnectionChanged(bool on) override { emit PlaybackController::reconnectingChanged(on); }
+    void ended(const StationSession::Ending& ending) override;
+    void starved(std::chrono::seconds starved) override;
+    void givingUp(const std::string& cause) override;
+    void looked(SessionPlayer& player) override;
+    std::string silenceCause(const StationSession::Silence& silence) override;
+
     void setPlayState(PlayState state);
     void log(const QString& text) const;
     void startTickTimer();
@@ -280,15 +267,6 @@ class PlaybackController : public QObject, public PelorinObserver {
     const LogSink log_;
     StationReplay* const replay_;  // a child
     PlatformSource platformSource_;
-
-    // Guarded by streamerMutex_; see the header comment.
-    mutable std::mutex streamerMutex_;
-    std::shared_ptr<Pelorin> streamer;
-    std::shared_ptr<AttemptAlerts> streamerAlerts_;  // the alerts of `streamer`
-    quint64 streamerGeneration_ = 0;
-    int notificationsRunning_ = 0;
-    bool closing_ = false;
-    std::condition_variable notificationsDone_;
 
     // Main thread only.
     Station selected_;
@@ -304,18 +282,8 @@ class PlaybackController : public QObject, public PelorinObserver {
     std::unique_ptr<QTimer> _timer;  // the tick timer; set exactly while it runs
     double _ticks = 0;               // seconds listened
     std::chrono::steady_clock::time_point ticksCountedUntil_{};
-
-    // Reconnecting; main thread only, but reconnectOn_, which the players'
-    // alerts read on their workers.
-    const std::shared_ptr<std::atomic<bool>> reconnectOn_ =
-        std::make_shared<std::atomic<bool>>(true);
-    BackoffPolicy backoff_;
-    SilenceLimits silence_;
-    int reconnectAttempt_ = -1;  // the attempt under way or waiting; -1: none
-    std::string dropCause_;      // why the last player of the reconnection ended
-    QTimer reconnectTimer_;      // runs while an attempt waits: its countdown
-    QTimer watchTimer_;          // watchPlayer()
-    std::chrono::steady_clock::time_point reconnectAt_{};
+    QTimer sessionTimer_;  // the session's next deadline
+    std::unique_ptr<StationSession> session_;
 };
 
 }  // namespace orvento

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -682,6 +683,63 @@ INSTANTIATE_TEST_SUITE_P(
                [](Script& s) { s.repeated(3 * 5016).paced(8000, 4000).closeAfter(12000); },
                "transfer closed with"}),
     [](const testing::TestParamInfo<EndRow>& info) { return info.param.name; });
+
+struct SilenceRow {
+    const char* name;
+    std::function<void(Script&)> shape;  // of a 32 kbit/s MP3 (4000 bytes a second), repeated
+};
+
+void PrintTo(const SilenceRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class PlayReconnectSilence : public testing::TestWithParam<SilenceRow> {};
+
+// --reconnect: a station whose audio stops while its connection stays open
+// (bytes still dripping in, or none at all) has dropped once its 5 s of audio
+// have played out and 10 s of silence followed.
+TEST_P(PlayReconnectSilence, IsADropAfterTenSeconds) {
+    LoopbackServer server;
+    Script s = Script::fromFile(fixture("mpeg2_l3.mp3").string());
+    s.repeated().untilClose();
+    GetParam().shape(s);
+    server.setScript("/live.mp3", s);
+    std::optional<std::chrono::steady_clock::time_point> playing;
+    std::optional<std::chrono::steady_clock::time_point> dropped;
+    const PlayRun run =
+        runPlay({server.url("/live.mp3"), "--null", "--reconnect"},
+                {.signalWhen =
+                     [&](const std::string& err) {
+                         const auto now = std::chrono::steady_clock::now();
+                         if (!playing && err.find(": playing") != std::string::npos) {
+                             playing = now;
+                         }
+                         if (!dropped && err.find(": reconnecting") != std::string::npos) {
+                             dropped = now;
+                         }
+                         return dropped.has_value();
+                     },
+                 .timeout = 50s});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.err.find(": reconnecting (attempt 0): the station sent no audio for 10 s"),
+              std::string::npos)
+        << run.err;
+    ASSERT_TRUE(playing && dropped) << run.err;
+    const auto took = *dropped - *playing;
+    EXPECT_GE(took, 12s) << run.err;
+    EXPECT_LE(took, 18s) << run.err;
+    EXPECT_EQ(run.err.find("Audio Error"), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PlayReconnectSilence,
+    testing::Values(
+        // 5 s at once, then a byte every 0.5 s: never a stall, never audio.
+        SilenceRow{"ThenAByteEveryHalfSecond", [](Script& s) { s.writesOf(1).paced(2, 20000); }},
+        // 5 s at the station's pace, then nothing, the socket kept open.
+        SilenceRow{"StalledWithTheSocketOpen",
+                   [](Script& s) { s.paced(4000, 8000).stallAfter(20000); }}),
+    [](const testing::TestParamInfo<SilenceRow>& info) { return info.param.name; });
 
 // --live-edge leaves a recording whole (its length declared: it is not
 // live), and cuts the burst of the same bytes served as a live stream.

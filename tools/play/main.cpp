@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -24,7 +25,6 @@
 #include <vector>
 
 #include "engine/AlertService.h"
-#include "engine/BackoffPolicy.h"
 #include "engine/EnginePlatform.h"
 #include "engine/LogSink.h"
 #include "engine/Pelorin.h"
@@ -34,6 +34,8 @@
 #include "engine/history/StreamRecorder.h"
 #include "engine/platform/mixer/Mixer.h"
 #include "engine/platform/url/Url.h"
+#include "engine/session/PelorinPlayer.h"
+#include "engine/session/StationSession.h"
 #include "tools/common/NumberOption.h"
 
 namespace orvento {
@@ -68,11 +70,14 @@ constexpr const char* kUsage =
     "              (its length declared) is not live and plays whole. Off by\n"
     "              default: everything the server sends is played\n"
     "  --reconnect  once audio has played, a stream that drops (the server\n"
-    "              closes, an error, a stall) is opened again, at once and then\n"
+    "              closes, an error, a stall, 10 s without audio) is opened\n"
+    "              again, at once and then\n"
     "              after 1, 2, 4, 8, 15 and 30 s (each +/- 20 %), until it plays\n"
     "              again or you press Ctrl-C; the waits start over once audio\n"
     "              plays. A recording served whole (its length declared and\n"
-    "              all of it received) has not dropped: it ends. Not with --wav\n"
+    "              all of it received) has not dropped: it ends. A stream that\n"
+    "              plays nothing within 20 s of connecting has failed. Not with\n"
+    "              --wav\n"
     "  --verbose   also write the player's diagnostic lines to standard error\n"
     "  --sleep MINUTES  stop after MINUTES (1 to 1440), fading out over the\n"
     "              last 10 seconds, as the window's sleep timer does. Not with\n"
@@ -148,17 +153,12 @@ class Wakeup {
     int fd_;
 };
 
+// The alerts the session lets through: a drop that is brought back shows
+// none ("reconnecting" says why).
 class ToolAlerts : public AlertService {
   public:
-    // `bringsBack`: whether a failure now is a drop that will be reconnected
-    // (any thread).
-    explicit ToolAlerts(std::function<bool()> bringsBack) : bringsBack_(std::move(bringsBack)) {}
-
     void showAlert(const std::string& title, const std::string& message,
                    const std::string& /*button*/) override {
-        if (bringsBack_()) {
-            return;  // a drop that is brought back: "reconnecting" says why
-        }
         shown_.store(true);
         const std::string line = title + ": " + message + "\n";
         std::fwrite(line.data(), 1, line.size(), stderr);
@@ -170,11 +170,6 @@ class ToolAlerts : public AlertService {
         }
     }
     void watch(const std::shared_ptr<Pelorin>& player) { player_ = player; }
-    // A new attempt: an alert of one that dropped is no failure of the run.
-    void forget() {
-        shown_.store(false);
-        reasonSaid_.store(false);
-    }
     bool shown() const { return shown_.load(); }
     bool reasonSaid() const { return reasonSaid_.load(); }
 
@@ -182,13 +177,10 @@ class ToolAlerts : public AlertService {
     std::weak_ptr<Pelorin> player_;
     std::atomic<bool> shown_{false};
     std::atomic<bool> reasonSaid_{false};
-    const std::function<bool()> bringsBack_;
 };
 
 class StateReporter : public PelorinObserver {
   public:
-    explicit StateReporter(const Wakeup& wakeup) : wakeup_(wakeup) {}
-
     void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) override {
         if (keyPath == kIsPlayingKeyPath) {
             // A stop or a failure before the queue ran is told true and at
@@ -201,8 +193,9 @@ class StateReporter : public PelorinObserver {
             }
         } else if (keyPath == kHasEndedKeyPath) {
             say("ended");
-            ended_.store(true);
-            wakeup_.signal();
+            std::lock_guard lock(endMutex_);
+            ended_ = true;
+            endChanged_.notify_all();
         }
     }
     // The output has taken its first audio (the queue's thread).
@@ -211,14 +204,19 @@ class StateReporter : public PelorinObserver {
         sayPlayingOnceAudioFlows();
     }
     bool played() const { return played_.load(); }
-    bool ended() const { return ended_.load(); }
+    // Waits until the player has said that it ended, at most `timeout`.
+    void waitForTheEnd(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(endMutex_);
+        endChanged_.wait_for(lock, timeout, [this] { return ended_; });
+    }
     // A new player of the same stream follows: its states start afresh.
     void newPlayer() {
         stoppedSaid_.store(false);
         running_.store(false);
         audioFlows_.store(false);
         played_.store(false);
-        ended_.store(false);
+        std::lock_guard lock(endMutex_);
+        ended_ = false;
     }
     void noteStopRequested() { stopRequested_.store(true); }
 
@@ -231,13 +229,14 @@ class StateReporter : public PelorinObserver {
         }
     }
 
-    const Wakeup& wakeup_;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> stoppedSaid_{false};
     std::atomic<bool> running_{false};
     std::atomic<bool> audioFlows_{false};
     std::atomic<bool> played_{false};
-    std::atomic<bool> ended_{false};
+    std::mutex endMutex_;
+    std::condition_variable endChanged_;
+    bool ended_ = false;  // guarded by endMutex_
 };
 
 // The first failure of the output (a WAV file that cannot be written), from
@@ -264,6 +263,67 @@ class OutputFailure {
     const Wakeup& wakeup_;
     mutable std::mutex mutex_;
     std::string text_;
+};
+
+// The station's session, as the command line tells it. Every call but
+// sessionHasNews comes on the main thread.
+class PlaySession : public StationSession::Listener {
+  public:
+    using MakePlayer = std::function<std::shared_ptr<Pelorin>(std::shared_ptr<AlertService>)>;
+    PlaySession(const Wakeup& wakeup, StateReporter& reporter, MakePlayer makePlayer)
+        : wakeup_(wakeup), reporter_(reporter), makePlayer_(std::move(makePlayer)) {}
+    PlaySession(const PlaySession&) = delete;
+    PlaySession& operator=(const PlaySession&) = delete;
+
+    void sessionHasNews() override { wakeup_.signal(); }
+
+    std::shared_ptr<SessionPlayer> createPlayer(std::shared_ptr<AlertService> alerts) override {
+        // The last player is over (its drop came): its end is said first.
+        finishPlayer();
+        reporter_.newPlayer();
+        player_ = makePlayer_(std::move(alerts));
+        player_->addObserver(&reporter_, kIsPlayingKeyPath);
+        player_->addObserver(&reporter_, kHasEndedKeyPath);
+        return std::make_shared<PelorinPlayer>(player_);
+    }
+
+    void reconnectionStep(const StationSession::Countdown& countdown) override {
+        if (countdown.step != StationSession::Countdown::Step::Dropped) {
+            return;
+        }
+        const std::string cause =
+            countdown.cause.empty() ? "the server closed the connection" : countdown.cause;
+        const auto ms = countdown.wait.count();
+        const std::string attempt = "(attempt " + std::to_string(countdown.attempt) + "): ";
+        say(ms > 0
+                ? "reconnecting in " + std::to_string((ms + 999) / 1000) + " s " + attempt + cause
+                : "reconnecting " + attempt + cause);
+    }
+
+    void ended(const StationSession::Ending& ending) override { reason_ = ending.cause; }
+
+    // Waits for the last player's worker to end (it says so); whether any
+    // player played.
+    bool finishPlayer() {
+        if (player_) {
+            reporter_.waitForTheEnd(std::chrono::seconds(10));
+            player_->removeObserver(&reporter_, kIsPlayingKeyPath);
+            player_->removeObserver(&reporter_, kHasEndedKeyPath);
+            player_.reset();
+            everPlayed_ = everPlayed_ || reporter_.played();
+        }
+        return everPlayed_;
+    }
+    // Why the session ended, empty when it did not fail.
+    const std::string& reason() const { return reason_; }
+
+  private:
+    const Wakeup& wakeup_;
+    StateReporter& reporter_;
+    const MakePlayer makePlayer_;
+    std::shared_ptr<Pelorin> player_;
+    bool everPlayed_ = false;
+    std::string reason_;
 };
 
 struct Options {
@@ -452,7 +512,7 @@ int run(int argc, char** argv) {
     options.output.onFailure = [outputFailure](const std::string& text) {
         outputFailure->report(text);
     };
-    StateReporter reporter(wakeup);
+    StateReporter reporter;
     options.output.onFirstAudio = [&reporter] { reporter.noteFirstAudio(); };
     // With a sleep timer the player plays through a mix of one feed, whose
     // gain makes the fade.
@@ -500,11 +560,8 @@ int run(int argc, char** argv) {
         }
     };
     auto platform = std::make_shared<EnginePlatform>(playerOutput, std::move(diagnostics));
-    std::atomic<bool> everPlayed{false};
-    auto alerts = std::make_shared<ToolAlerts>(
-        [&] { return options.reconnect && (everPlayed.load() || reporter.played()); });
+    auto alerts = std::make_shared<ToolAlerts>();
     bool stopRequested = false;
-    std::string reason;
     std::shared_ptr<StreamRecorder> recorder;
     if (!options.recordPath.empty()) {
         recorder = std::make_shared<StreamRecorder>(
@@ -515,10 +572,6 @@ int run(int argc, char** argv) {
             true, [](const std::string& why) { say(why); },
             StreamRecorder::NextStream::appendWhileSameFormat);
     }
-    // The given waits are exact (no spread): a benchmark counts on them.
-    BackoffPolicy backoff =
-        options.reconnectWaits ? BackoffPolicy(*options.reconnectWaits, 0) : BackoffPolicy();
-    int attempt = 0;  // since audio last played
     // Ctrl-C (true) or a wake-up; waits at most `timeout` (-1: no limit).
     const auto waitForEvent = [&](int timeout) {
         pollfd fds[2] = {{signalFd, POLLIN, 0}, {wakeup.fd(), POLLIN, 0}};
@@ -536,78 +589,58 @@ int run(int argc, char** argv) {
         }
         return false;
     };
-    for (;;) {
-        reporter.newPlayer();
+    PlaySession listener(wakeup, reporter, [&](std::shared_ptr<AlertService> gate) {
         PelorinServices services;
         services.platform = platform;
-        services.alerts = alerts;
+        services.alerts = std::move(gate);
         services.tap = recorder;
         services.liveEdgeSeconds = options.liveEdgeSeconds;
         std::shared_ptr<Pelorin> player = Pelorin::initWithURL(url, services);
         alerts->watch(player);
-        player->addObserver(&reporter, kIsPlayingKeyPath);
-        player->addObserver(&reporter, kHasEndedKeyPath);
         say("connecting to " + withoutPassword(escaped));
-        player->start();
-
-        while (!reporter.ended()) {
-            bool stopNow = false;
-            if (waitForEvent(sleepTick(-1)) && !stopRequested) {
-                say("stopping");
-                reporter.noteStopRequested();
-                stopNow = true;
-            }
-            if (!stopRequested && !stopNow && sleepIsOver()) {
-                say("sleep timer: stopping");
-                reporter.noteStopRequested();
-                stopNow = true;
-            }
-            // A recording that cannot be written any more ends playback.
-            stopNow = stopNow || (!stopRequested && !outputFailure->text().empty());
-            if (stopNow) {
-                stopRequested = true;
-                player->stop();
-            }
-        }
-        player->waitUntilEnded(std::chrono::seconds(10));
-        reason = player->failureReason();
-        const bool complete = player->endedComplete();
-        player->removeObserver(&reporter, kIsPlayingKeyPath);
-        player->removeObserver(&reporter, kHasEndedKeyPath);
-        if (reporter.played()) {
-            everPlayed.store(true);
-            attempt = 0;
-        }
-        // A recording that came whole has not dropped.
-        if (!options.reconnect || !everPlayed || stopRequested || complete ||
-            !outputFailure->text().empty()) {
-            break;
-        }
-        // The stream dropped after it played: a new player for it, after the
-        // wait of this attempt.
-        const std::string cause = reason.empty() ? "the server closed the connection" : reason;
-        const std::chrono::milliseconds wait = backoff.wait(attempt);
-        say(wait.count() > 0 ? "reconnecting in " + std::to_string((wait.count() + 999) / 1000) +
-                                   " s (attempt " + std::to_string(attempt) + "): " + cause
-                             : "reconnecting (attempt " + std::to_string(attempt) + "): " + cause);
-        ++attempt;
-        alerts->forget();
-        const auto until = std::chrono::steady_clock::now() + wait;
-        while (!stopRequested && std::chrono::steady_clock::now() < until) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                until - std::chrono::steady_clock::now());
-            if (waitForEvent(sleepTick(static_cast<int>(left.count())))) {
-                say("stopping");
-                stopRequested = true;
-            } else if (sleepIsOver()) {
-                say("sleep timer: stopping");
-                stopRequested = true;
-            }
-        }
-        if (stopRequested) {
-            break;
-        }
+        return player;
+    });
+    StationSession::Options sessionOptions;
+    sessionOptions.alerts = alerts;
+    sessionOptions.reconnect = options.reconnect;
+    // Once it played, a station that goes silent is a drop, as in the window.
+    sessionOptions.silence = options.reconnect
+                                 ? std::optional<StationSession::SilenceLimits>(std::in_place)
+                                 : std::nullopt;
+    // The given waits are exact (no spread): a benchmark counts on them.
+    if (options.reconnectWaits) {
+        sessionOptions.backoff = StationSession::Backoff(*options.reconnectWaits, 0);
     }
+    StationSession session(listener, std::move(sessionOptions));
+    session.start(std::chrono::steady_clock::now());
+    while (session.state() != StationSession::State::Idle) {
+        int timeout = -1;
+        if (const auto next = session.nextDeadline()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                *next - std::chrono::steady_clock::now());
+            timeout = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
+        }
+        bool stopNow = false;
+        if (waitForEvent(sleepTick(timeout)) && !stopRequested) {
+            say("stopping");
+            reporter.noteStopRequested();
+            stopNow = true;
+        }
+        if (!stopRequested && !stopNow && sleepIsOver()) {
+            say("sleep timer: stopping");
+            reporter.noteStopRequested();
+            stopNow = true;
+        }
+        // A recording that cannot be written any more ends playback.
+        stopNow = stopNow || (!stopRequested && !outputFailure->text().empty());
+        if (stopNow) {
+            stopRequested = true;
+            session.stop();
+        }
+        session.update(std::chrono::steady_clock::now());
+    }
+    const bool everPlayed = listener.finishPlayer();
+    const std::string reason = listener.reason();
     WorkerRegistry::shared().shutdown(std::chrono::seconds(10));
     close(signalFd);
     if (recorder) {

@@ -1,0 +1,40 @@
+#include "engine/session/PelorinPlayer.h"
+
+namespace orvento {
+
+PelorinPlayer::~PelorinPlayer() {
+    detach();
+}
+
+void PelorinPlayer::start(Listener& listener) {
+    listener_ = &listener;
+    // Observed before it starts, so that no report is missed.
+    player_->addObserver(this, kIsPlayingKeyPath);
+    player_->addObserver(this, kHasEndedKeyPath);
+    observing_.store(true);
+    player_->start();
+}
+
+void PelorinPlayer::detach() {
+    if (observing_.exchange(false)) {
+        player_->removeObserver(this, kIsPlayingKeyPath);
+        player_->removeObserver(this, kHasEndedKeyPath);
+    }
+}
+
+std::optional<std::chrono::duration<double>> PelorinPlayer::behindLive() const {
+    if (const std::optional<double> lag = player_->behindLiveSeconds()) {
+        return std::chrono::duration<double>(*lag);
+    }
+    return std::nullopt;
+}
+
+void PelorinPlayer::observeValueForKeyPath(std::string_view keyPath, Pelorin& object) {
+    if (keyPath == kIsPlayingKeyPath && object.isPlaying()) {
+        listener_->plays(*this);
+    } else {
+        listener_->ended(*this);
+    }
+}
+
+}  // namespace orvento
