@@ -4,24 +4,13 @@
 #include <charconv>
 #include <cstring>
 
+#include "engine/HexDigit.h"
+
 namespace orvento {
 namespace {
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-int hexValue(char c) {
-    if (isDigit(c)) {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 void appendUtf8(std::string& out, char32_t point) {
@@ -259,7 +248,7 @@ bool JsonReader::string(std::string* buffer, QByteArrayView* text) {
                     return fail();
                 }
                 for (int i = 0; i < 4; ++i) {
-                    const int digit = hexValue(*pos_++);
+                    const int digit = hexDigitValue(*pos_++);
                     if (digit < 0) {
                         return fail();
                     }

@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "engine/HexDigit.h"
+
 namespace orvento {
 namespace {
 
@@ -13,19 +15,6 @@ bool isAlpha(char c) {
 }
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-int hexValue(char c) {
-    if (isDigit(c)) {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // RFC 3986: unreserved, gen-delims, sub-delims and "%".
@@ -95,8 +84,8 @@ bool hasValidCharacters(std::string_view text, std::optional<TextRange> host) {
         if (!isUrlCharacter(text[i]) && !(inHost && isHighByte(text[i]))) {
             return false;
         }
-        if (text[i] == '%' &&
-            (i + 2 >= text.size() || hexValue(text[i + 1]) < 0 || hexValue(text[i + 2]) < 0)) {
+        if (text[i] == '%' && (i + 2 >= text.size() || hexDigitValue(text[i + 1]) < 0 ||
+                               hexDigitValue(text[i + 2]) < 0)) {
             return false;
         }
     }
@@ -110,7 +99,7 @@ std::string percentDecode(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%') {
             decoded.push_back(
-                static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+                static_cast<char>(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2])));
             i += 2;
         } else {
             decoded.push_back(text[i]);
