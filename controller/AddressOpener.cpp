@@ -226,6 +226,9 @@ void AddressOpener::play(const Candidate& candidate) {
 void AddressOpener::pressChosen() {
     stage_ = Stage::playing;
     pressedAny_ = true;
+    // One alert at most: of the last address tried; the ones before it fail
+    // on the status line, and the next is tried.
+    controller_.holdFailureAlerts(!candidates_.empty());
     controller_.chooseStation(chosen_);
     pressing_ = true;
     controller_.press();
@@ -263,6 +266,7 @@ void AddressOpener::stateChanged(PlayState state) {
 void AddressOpener::end(bool played) {
     const bool said = pressedAny_;
     stage_ = Stage::idle;
+    controller_.holdFailureAlerts(false);
     candidates_.clear();
     download_.reset();
     if (!played && !said && !problem_.isEmpty()) {

@@ -19,9 +19,10 @@
 //   - A stream is played with the controller: chosen as the station (named
 //     by the outermost playlist title, else its entry's title) and pressed;
 //     a station already on is stopped first. Should it end before it
-//     played, the next candidate is tried; once it plays, the rest are
-//     dropped (a drop after that is the controller's to bring back). A stop
-//     the user asks for ends the opening.
+//     played, the next candidate is tried, and its failure alert is held
+//     while there is a next one (one alert at most, of the last tried); once
+//     it plays, the rest are dropped (a drop after that is the controller's
+//     to bring back). A stop the user asks for ends the opening.
 // What cannot be played is said on the controller's status line, never
 // quoting a password; a station playing when open() was called plays on
 // until a candidate is found to be a stream. A new open() replaces one under

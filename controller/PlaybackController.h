@@ -185,6 +185,8 @@ class PlaybackController : public QObject, private StationSession::Listener {
     // Reconnecting after a drop (see above); on by default.
     void setReconnectWhenDropped(bool on);
     bool reconnectWhenDropped() const { return session_->reconnect(); }
+    // While held, a failure says why on the status line only, without an alert.
+    void holdFailureAlerts(bool held) { session_->holdFailureAlerts(held); }
     void setBackoffPolicy(StationSession::Backoff policy) {
         session_->setBackoff(std::move(policy));
     }

@@ -13,14 +13,17 @@ namespace orvento {
 class StationSession::Alerts : public AlertService {
   public:
     Alerts(std::shared_ptr<AlertService> shown, std::shared_ptr<const std::atomic<bool>> reconnect,
-           bool heard)
-        : shown_(std::move(shown)), reconnect_(std::move(reconnect)), heard_(heard) {}
+           std::shared_ptr<const std::atomic<bool>> held, bool heard)
+        : shown_(std::move(shown)),
+          reconnect_(std::move(reconnect)),
+          held_(std::move(held)),
+          heard_(heard) {}
 
     void markHeard() { heard_.store(true); }
 
     void showAlert(const std::string& title, const std::string& message,
                    const std::string& button) override {
-        if (!(heard_.load() && reconnect_->load())) {
+        if (!held_->load() && !(heard_.load() && reconnect_->load())) {
             shown_->showAlert(title, message, button);
         }
     }
@@ -28,6 +31,7 @@ class StationSession::Alerts : public AlertService {
   private:
     const std::shared_ptr<AlertService> shown_;
     const std::shared_ptr<const std::atomic<bool>> reconnect_;
+    const std::shared_ptr<const std::atomic<bool>> held_;
     std::atomic<bool> heard_;  // the station played (this or an earlier player)
 };
 
@@ -102,7 +106,8 @@ void StationSession::startAttempt(TimePoint now) {
     attempt_ = Attempt{};
     attempt_.startedAt = now;
     nextLook_ = now + kWatchInterval;
-    auto alerts = std::make_shared<Alerts>(options_.alerts, reconnectOn_, reconnecting());
+    auto alerts =
+        std::make_shared<Alerts>(options_.alerts, reconnectOn_, alertsHeld_, reconnecting());
     std::shared_ptr<SessionPlayer> player = listener_.createPlayer(alerts);
     {
         std::lock_guard lock(mutex_);

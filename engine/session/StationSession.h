@@ -35,7 +35,8 @@
 // Failure alerts. Each player shows its failures through the alerts given to
 // createPlayer: they reach the session's alert service, except those of a
 // player whose station played and will be brought back (reconnect on): then
-// reconnectionStep says why.
+// reconnectionStep says why; and none while failure alerts are held (an
+// owner with other addresses to try next, which says why on its own).
 //
 // Silence (with limits). Every kWatchInterval while a player is held: one
 // that heard nothing `connect` after its start, or whose output has been
@@ -186,6 +187,8 @@ class StationSession : private SessionPlayer::Listener {
     // Any thread.
     void setReconnect(bool on);
     bool reconnect() const;
+    // Failure alerts of this session's players are dropped while held.
+    void holdFailureAlerts(bool held) { alertsHeld_->store(held); }
     // Owner's thread, between starts.
     void setBackoff(Backoff backoff) { options_.backoff = std::move(backoff); }
     void setSilenceLimits(std::optional<SilenceLimits> limits) { options_.silence = limits; }
@@ -223,6 +226,7 @@ class StationSession : private SessionPlayer::Listener {
     Listener& listener_;
     Options options_;
     const std::shared_ptr<std::atomic<bool>> reconnectOn_;
+    const std::shared_ptr<std::atomic<bool>> alertsHeld_ = std::make_shared<std::atomic<bool>>();
 
     // Guarded by mutex_: what the reporting threads touch.
     mutable std::mutex mutex_;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QStringList>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <list>
@@ -86,6 +87,13 @@ class GatedPlatform : public EnginePlatform {
     std::condition_variable reported_;
     std::list<Listener> listeners_;  // guarded by mutex_; never shrinks
     int runningReports_ = 0;         // guarded by mutex_
+};
+
+// Counts the failure alerts the players show.
+class AlertCount : public AlertService {
+  public:
+    void showAlert(const std::string&, const std::string&, const std::string&) override { ++shown; }
+    std::atomic<int> shown{0};
 };
 
 // A controller on `platform` (default: the null output) with a station

@@ -203,90 +203,95 @@ void PlaylistTest::opensAddresses_data() {
     QTest::addColumn<QString>("played");  // the path that plays; empty: none
     QTest::addColumn<QString>("name");    // the station's name
     QTest::addColumn<QString>("said");    // in the status line when nothing plays
+    QTest::addColumn<int>("alerts");      // failure alerts shown
     QTest::newRow("pls by Content-Type") << "/listen"
                                          << "/live.mp3"
                                          << "Istanbul Tower"
-                                         << "";
+                                         << "" << 0;
     QTest::newRow("m3u by first bytes") << "/tune-in"
                                         << "/live.mp3"
                                         << "Approach"
-                                        << "";
+                                        << "" << 0;
     QTest::newRow("a stream as it is") << "/live.mp3"
                                        << "/live.mp3"
                                        << ""
-                                       << "";
+                                       << "" << 0;
     QTest::newRow("the next entry after a failing one") << "/first-fails.xspf"
                                                         << "/live.mp3"
                                                         << "Fallback"
-                                                        << "";
+                                                        << "" << 0;
     QTest::newRow("three deep") << "/deep1.pls"
                                 << "/live.mp3"
                                 << "Deep"
-                                << "";
+                                << "" << 0;
     QTest::newRow("four deep") << "/deeper1.pls"
                                << ""
                                << ""
-                               << "is inside playlists more than 3 deep";
+                               << "is inside playlists more than 3 deep" << 0;
     QTest::newRow("recursive") << "/self.m3u"
                                << ""
                                << ""
-                               << "lists itself";
+                               << "lists itself" << 0;
     QTest::newRow("HLS") << "/hls.m3u8"
                          << ""
                          << ""
-                         << "an HLS stream";
+                         << "an HLS stream" << 0;
     QTest::newRow("10,000 entries") << "/many.m3u"
                                     << ""
                                     << ""
-                                    << "more than 1000 entries";
+                                    << "more than 1000 entries" << 0;
     QTest::newRow("over 1 MiB") << "/huge.m3u"
                                 << ""
                                 << ""
-                                << "larger than 1 MiB";
+                                << "larger than 1 MiB" << 0;
     QTest::newRow("empty") << "/empty.pls"
                            << ""
                            << ""
-                           << "lists no station";
+                           << "lists no station" << 0;
     QTest::newRow("binary") << "/binary.m3u"
                             << ""
                             << ""
-                            << "it is not text";
+                            << "it is not text" << 0;
     QTest::newRow("a file from the network") << "/to-file.pls"
                                              << ""
                                              << ""
-                                             << "may not open files of this computer";
+                                             << "may not open files of this computer" << 0;
     QTest::newRow("javascript") << "/script.m3u"
                                 << ""
                                 << ""
-                                << "is not played: Orvento plays http";
+                                << "is not played: Orvento plays http" << 0;
     QTest::newRow("a password, masked") << "/masked.pls"
                                         << "/live.mp3"
                                         << ""
-                                        << "";
+                                        << "" << 0;
     QTest::newRow("a local pls") << "file:station.pls"
                                  << "/live.mp3"
                                  << "Local"
-                                 << "";
+                                 << "" << 0;
     QTest::newRow("a local file listing a local one") << "file:outer.m3u"
                                                       << "/live.mp3"
                                                       << "Local"
-                                                      << "";
+                                                      << "" << 0;
     QTest::newRow("a local file that is no playlist") << "file:tower.mp3"
                                                       << ""
                                                       << ""
-                                                      << "is not a playlist";
+                                                      << "is not a playlist" << 0;
+    QTest::newRow("every entry fails: one alert, of the last") << "/all-fail.m3u"
+                                                               << ""
+                                                               << ""
+                                                               << "" << 1;
     QTest::newRow("a missing file") << "file:missing.pls"
                                     << ""
                                     << ""
-                                    << "could not be read";
+                                    << "could not be read" << 0;
     QTest::newRow("a folder") << "file:"
                               << ""
                               << ""
-                              << "it is not a file";
+                              << "it is not a file" << 0;
     QTest::newRow("a device") << "file:/dev/stdin"
                               << ""
                               << ""
-                              << "it is not a file";
+                              << "it is not a file" << 0;
 }
 
 void PlaylistTest::opensAddresses() {
@@ -294,7 +299,11 @@ void PlaylistTest::opensAddresses() {
     QFETCH(QString, played);
     QFETCH(QString, name);
     QFETCH(QString, said);
-    ControllerHarness h;
+    QFETCH(int, alerts);
+    auto alertCount = std::make_shared<AlertCount>();
+    PelorinServices engine;
+    engine.alerts = alertCount;
+    ControllerHarness h(nullptr, engine);
     PlaybackController& c = *h.controller;
     AddressOpener opener(c, h.log);
     const QTemporaryDir folder;
@@ -320,6 +329,8 @@ void PlaylistTest::opensAddresses() {
                                     live + "</location></track></trackList></playlist>",
                                 "text/xml"));
     h.server.setScript("/gone", loopback::Script::notFound());
+    h.server.setScript("/all-fail.m3u",
+                       loopback::Script::fixed("/broken\n/gone\n/broken\n", "audio/x-mpegurl"));
     // Looks like a stream, and fails to play.
     h.server.setScript("/broken", loopback::Script::fixed(std::string(4000, 'x'), "audio/mpeg"));
     h.server.setScript("/deep1.pls",
@@ -364,6 +375,7 @@ void PlaylistTest::opensAddresses() {
     opener.open(address);
     QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 15000);
     QCOMPARE(finished.first().first().toBool(), !played.isEmpty());
+    QCOMPARE(alertCount->shown.load(), alerts);
     if (played.isEmpty()) {
         QCOMPARE(c.playState(), PlaybackController::PlayState::Idle);
         QVERIFY2(c.statusText().contains(said), qPrintable(c.statusText()));

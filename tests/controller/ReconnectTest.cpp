@@ -29,12 +29,6 @@ class DropPlatform : public GatedPlatform {
     }
 };
 
-class AlertCount : public AlertService {
-  public:
-    void showAlert(const std::string&, const std::string&, const std::string&) override { ++shown; }
-    std::atomic<int> shown{0};
-};
-
 Script station(const QString& kind) {
     Script script = liveStation(kind == "short" || kind == "whole" ? 12000 : 400000);
     if (kind == "cut") {  // closed before the length it announced
