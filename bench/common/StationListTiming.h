@@ -112,4 +112,21 @@ inline void reportAgainst(const char* indent, const char* what, const std::vecto
                 targetMs, mean(ms), worst(ms), ms.size(), count, verdict);
 }
 
+// The keystrokes of every run, told against the 16 ms of a frame with their
+// processor time under them.
+struct KeystrokeRuns {
+    KeystrokeFigures all;
+
+    void add(const KeystrokeFigures& run) {
+        all.wall.insert(all.wall.end(), run.wall.begin(), run.wall.end());
+        all.processor.insert(all.processor.end(), run.processor.begin(), run.processor.end());
+    }
+    void report(const char* indent) const {
+        reportAgainst(indent, "a keystroke of the search", all.wall, 16, "keys");
+        std::printf(
+            "%s  processor time of a keystroke (main thread): mean %.2f ms, worst %.2f ms\n",
+            indent, mean(all.processor), worst(all.processor));
+    }
+};
+
 }  // namespace orvento::bench

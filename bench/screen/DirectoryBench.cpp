@@ -121,17 +121,14 @@ int main(int argc, char** argv) {
     std::vector<double> shown;
     std::vector<double> afterArrival;
     std::vector<double> processor;
-    std::vector<double> keys;
-    std::vector<double> keysProcessor;
+    KeystrokeRuns keys;
     for (int run = 0; run < kRuns; ++run) {
         const Figures f = runOnce(server, queries);
         arrived.push_back(f.arrived);
         shown.push_back(f.load.shown);
         afterArrival.push_back(f.load.shown - f.arrived);
         processor.push_back(f.load.processor);
-        keys.insert(keys.end(), f.keystrokes.wall.begin(), f.keystrokes.wall.end());
-        keysProcessor.insert(keysProcessor.end(), f.keystrokes.processor.begin(),
-                             f.keystrokes.processor.end());
+        keys.add(f.keystrokes);
     }
     // The steps on the fetch's thread, apart.
     std::vector<double> fetchOnly;
@@ -164,8 +161,6 @@ int main(int argc, char** argv) {
     std::printf(
         "    a start from the cache: the list read (main thread): mean %.1f ms, worst %.1f ms\n",
         mean(cacheRead), worst(cacheRead));
-    reportAgainst("  ", "a keystroke of the search", keys, 16, "keys");
-    std::printf("    processor time of a keystroke (main thread): mean %.2f ms, worst %.2f ms\n",
-                mean(keysProcessor), worst(keysProcessor));
+    keys.report("  ");
     return 0;
 }

@@ -112,25 +112,20 @@ void report(const char* what, bool hostile) {
     std::vector<double> filled;
     std::vector<double> shown;
     std::vector<double> processor;
-    std::vector<double> keys;
-    std::vector<double> keysProcessor;
+    KeystrokeRuns keys;
     for (int run = 0; run < kRuns; ++run) {
         const Figures f = runOnce(body, queries);
         arrived.push_back(f.arrived);
         filled.push_back(f.load.filled);
         shown.push_back(f.load.shown);
         processor.push_back(f.load.processor);
-        keys.insert(keys.end(), f.keystrokes.wall.begin(), f.keystrokes.wall.end());
-        keysProcessor.insert(keysProcessor.end(), f.keystrokes.processor.begin(),
-                             f.keystrokes.processor.end());
+        keys.add(f.keystrokes);
     }
     reportAgainst("    ", "load and show", shown, 300, "loads");
     std::printf("      of which downloaded and parsed by %.1f ms, list filled by %.1f ms (means)\n",
                 mean(arrived), mean(filled));
     std::printf("      processor time of the load, every thread: mean %.1f ms\n", mean(processor));
-    reportAgainst("    ", "a keystroke of the search", keys, 16, "keys");
-    std::printf("      processor time of a keystroke (main thread): mean %.2f ms, worst %.2f ms\n",
-                mean(keysProcessor), worst(keysProcessor));
+    keys.report("    ");
 }
 
 }  // namespace
