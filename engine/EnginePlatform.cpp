@@ -47,26 +47,6 @@ bool EnginePlatform::succeeds(PlatformCall& call, Service&& service) {
     return result == noErr;
 }
 
-OSStatus EnginePlatform::AudioSessionInitialize(CFRunLoopRef runLoop, CFRunLoopMode mode,
-                                                AudioSessionInterruptionListener listener,
-                                                void* clientData) {
-    PlatformCall call{PlatformOp::AudioSessionInitialize};
-    return hooked(call, [&] {
-        return ::orvento::AudioSessionInitialize(runLoop, mode, listener, clientData);
-    });
-}
-
-OSStatus EnginePlatform::AudioSessionSetProperty(AudioSessionPropertyID id, UInt32 size,
-                                                 const void* data) {
-    PlatformCall call{PlatformOp::AudioSessionSetProperty, id};
-    return hooked(call, [&] { return ::orvento::AudioSessionSetProperty(id, size, data); });
-}
-
-OSStatus EnginePlatform::AudioSessionSetActive(Boolean active) {
-    PlatformCall call{PlatformOp::AudioSessionSetActive, active ? 1U : 0U};
-    return hooked(call, [&] { return ::orvento::AudioSessionSetActive(active); });
-}
-
 OSStatus EnginePlatform::AudioFileStreamOpen(void* clientData,
                                              AudioFileStream_PropertyListenerProc propertyProc,
                                              AudioFileStream_PacketsProc packetsProc,
@@ -80,7 +60,7 @@ OSStatus EnginePlatform::AudioFileStreamOpen(void* clientData,
     });
 }
 
-OSStatus EnginePlatform::AudioFileStreamParseBytes(AudioFileStreamID stream, UInt32 size,
+OSStatus EnginePlatform::AudioFileStreamParseBytes(AudioFileStreamID stream, std::uint32_t size,
                                                    const void* data,
                                                    AudioFileStreamParseFlags flags) {
     PlatformCall call{PlatformOp::AudioFileStreamParseBytes, flags, stream};
@@ -90,7 +70,7 @@ OSStatus EnginePlatform::AudioFileStreamParseBytes(AudioFileStreamID stream, UIn
 
 OSStatus EnginePlatform::AudioFileStreamGetPropertyInfo(AudioFileStreamID stream,
                                                         AudioFileStreamPropertyID id,
-                                                        UInt32* outSize, Boolean* outWritable) {
+                                                        std::uint32_t* outSize, bool* outWritable) {
     PlatformCall call{PlatformOp::AudioFileStreamGetPropertyInfo, id, stream};
     return hooked(call, [&] {
         return ::orvento::AudioFileStreamGetPropertyInfo(stream, id, outSize, outWritable);
@@ -98,8 +78,8 @@ OSStatus EnginePlatform::AudioFileStreamGetPropertyInfo(AudioFileStreamID stream
 }
 
 OSStatus EnginePlatform::AudioFileStreamGetProperty(AudioFileStreamID stream,
-                                                    AudioFileStreamPropertyID id, UInt32* ioSize,
-                                                    void* outData) {
+                                                    AudioFileStreamPropertyID id,
+                                                    std::uint32_t* ioSize, void* outData) {
     PlatformCall call{PlatformOp::AudioFileStreamGetProperty, id, stream};
     return hooked(
         call, [&] { return ::orvento::AudioFileStreamGetProperty(stream, id, ioSize, outData); });
@@ -112,8 +92,8 @@ OSStatus EnginePlatform::AudioFileStreamClose(AudioFileStreamID stream) {
 
 OSStatus EnginePlatform::AudioQueueNewOutput(const AudioStreamBasicDescription* format,
                                              AudioQueueOutputCallback callback, void* userData,
-                                             CFRunLoopRef runLoop, CFRunLoopMode mode, UInt32 flags,
-                                             AudioQueueRef* outQueue) {
+                                             CFRunLoopRef runLoop, CFRunLoopMode mode,
+                                             std::uint32_t flags, AudioQueueRef* outQueue) {
     PlatformCall call{PlatformOp::AudioQueueNewOutput};
     return hooked(call, [&] {
         interpose(callback, userData);
@@ -134,7 +114,7 @@ OSStatus EnginePlatform::AudioQueueAddPropertyListener(AudioQueueRef queue, Audi
     });
 }
 
-OSStatus EnginePlatform::AudioQueueAllocateBuffer(AudioQueueRef queue, UInt32 capacity,
+OSStatus EnginePlatform::AudioQueueAllocateBuffer(AudioQueueRef queue, std::uint32_t capacity,
                                                   AudioQueueBufferRef* outBuffer) {
     PlatformCall call{PlatformOp::AudioQueueAllocateBuffer, capacity, nullptr, queue};
     return hooked(call, [&] {
@@ -145,13 +125,13 @@ OSStatus EnginePlatform::AudioQueueAllocateBuffer(AudioQueueRef queue, UInt32 ca
 }
 
 OSStatus EnginePlatform::AudioQueueSetProperty(AudioQueueRef queue, AudioQueuePropertyID id,
-                                               const void* data, UInt32 size) {
+                                               const void* data, std::uint32_t size) {
     PlatformCall call{PlatformOp::AudioQueueSetProperty, id, nullptr, queue};
     return hooked(call, [&] { return ::orvento::AudioQueueSetProperty(queue, id, data, size); });
 }
 
 OSStatus EnginePlatform::AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer,
-                                                 UInt32 packetDescCount,
+                                                 std::uint32_t packetDescCount,
                                                  const AudioStreamPacketDescription* descs) {
     PlatformCall call{PlatformOp::AudioQueueEnqueueBuffer,
                       packetDescCount,
@@ -175,12 +155,12 @@ OSStatus EnginePlatform::AudioQueueFlush(AudioQueueRef queue) {
     return hooked(call, [&] { return ::orvento::AudioQueueFlush(queue); });
 }
 
-OSStatus EnginePlatform::AudioQueueStop(AudioQueueRef queue, Boolean immediate) {
+OSStatus EnginePlatform::AudioQueueStop(AudioQueueRef queue, bool immediate) {
     PlatformCall call{PlatformOp::AudioQueueStop, immediate ? 1U : 0U, nullptr, queue};
     return hooked(call, [&] { return ::orvento::AudioQueueStop(queue, immediate); });
 }
 
-OSStatus EnginePlatform::AudioQueueDispose(AudioQueueRef queue, Boolean immediate) {
+OSStatus EnginePlatform::AudioQueueDispose(AudioQueueRef queue, bool immediate) {
     PlatformCall call{PlatformOp::AudioQueueDispose, immediate ? 1U : 0U, nullptr, queue};
     return hooked(call, [&] { return ::orvento::AudioQueueDispose(queue, immediate); });
 }
@@ -207,16 +187,16 @@ CFReadStreamRef EnginePlatform::CFReadStreamCreateForHTTPRequest(CFAllocatorRef 
     return call.stream;
 }
 
-Boolean EnginePlatform::CFReadStreamOpen(CFReadStreamRef stream) {
+bool EnginePlatform::CFReadStreamOpen(CFReadStreamRef stream) {
     PlatformCall call{PlatformOp::CFReadStreamOpen, 0, nullptr, nullptr, stream};
     return succeeds(call, [&] { return ::orvento::CFReadStreamOpen(stream); });
 }
 
-Boolean EnginePlatform::CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags events,
-                                              CFReadStreamClientCallBack callback,
-                                              CFStreamClientContext* context) {
-    PlatformCall call{PlatformOp::CFReadStreamSetClient, static_cast<UInt32>(events), nullptr,
-                      nullptr, stream};
+bool EnginePlatform::CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags events,
+                                           CFReadStreamClientCallBack callback,
+                                           CFStreamClientContext* context) {
+    PlatformCall call{PlatformOp::CFReadStreamSetClient, static_cast<std::uint32_t>(events),
+                      nullptr, nullptr, stream};
     return succeeds(call, [&] {
         CFStreamClientContext ours{0, nullptr, nullptr, nullptr, nullptr};
         if (context != nullptr) {
@@ -235,7 +215,8 @@ void EnginePlatform::CFReadStreamScheduleWithRunLoop(CFReadStreamRef stream, CFR
     after(call, noErr);
 }
 
-CFIndex EnginePlatform::CFReadStreamRead(CFReadStreamRef stream, UInt8* buffer, CFIndex length) {
+CFIndex EnginePlatform::CFReadStreamRead(CFReadStreamRef stream, std::uint8_t* buffer,
+                                         CFIndex length) {
     PlatformCall call{PlatformOp::CFReadStreamRead, 0, nullptr, nullptr, stream};
     return hooked(call, [&] {
         return static_cast<OSStatus>(::orvento::CFReadStreamRead(stream, buffer, length));
@@ -271,16 +252,17 @@ CFRunLoopRef EnginePlatform::CFRunLoopGetCurrent() {
     return loop;
 }
 
-SInt32 EnginePlatform::CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
-                                          Boolean returnAfterSourceHandled) {
+std::int32_t EnginePlatform::CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
+                                                bool returnAfterSourceHandled) {
     PlatformCall call{PlatformOp::CFRunLoopRunInMode};
     before(call);
-    const SInt32 result = ::orvento::CFRunLoopRunInMode(mode, seconds, returnAfterSourceHandled);
+    const std::int32_t result =
+        ::orvento::CFRunLoopRunInMode(mode, seconds, returnAfterSourceHandled);
     after(call, noErr);
     return result;
 }
 
-Boolean EnginePlatform::CFRunLoopPerformBlock(CFRunLoopRef loop, std::function<void()> block) {
+bool EnginePlatform::CFRunLoopPerformBlock(CFRunLoopRef loop, std::function<void()> block) {
     PlatformCall call{PlatformOp::CFRunLoopPerformBlock};
     return succeeds(call, [&] { return loop != nullptr && loop->post(std::move(block)); });
 }

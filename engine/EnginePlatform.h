@@ -1,5 +1,5 @@
 // The engine's one seam to the platform: every platform operation a stream
-// player calls (audio session, streaming parser, output queue, HTTP read
+// player calls (streaming parser, output queue, HTTP read
 // stream, run loop) is a member here, named and shaped like the platform
 // function it stands for, and goes to the real service.
 //
@@ -11,10 +11,9 @@
 // A test double, a tool or a benchmark derives and overrides only those; the
 // defaults change nothing.
 //
-// Threads: a player calls the session, parser, read-stream and run-loop
-// members on its worker thread; the queue members on its worker thread, except
-// AudioQueueStop (also from the thread that calls the player's stop) and
-// AudioSessionSetActive(false) (from the queue's own thread);
+// Threads: a player calls the parser, read-stream and run-loop members on
+// its worker thread; the queue members on its worker thread, except
+// AudioQueueStop (also from the thread that calls the player's stop);
 // CFRunLoopPerformBlock and logLine from any thread. The hooks run on the
 // calling thread. A platform object may be shared by several players at
 // once, so hooks keep no per-call state without a lock.
@@ -41,15 +40,11 @@
 #include "engine/platform/parser/AudioFileStream.h"
 #include "engine/platform/queue/AudioQueue.h"
 #include "engine/platform/runloop/RunLoop.h"
-#include "engine/platform/session/AudioSession.h"
 #include "engine/platform/url/Url.h"
 
 namespace orvento {
 
 enum class PlatformOp {
-    AudioSessionInitialize,
-    AudioSessionSetProperty,
-    AudioSessionSetActive,
     AudioFileStreamOpen,
     AudioFileStreamParseBytes,
     AudioFileStreamGetPropertyInfo,
@@ -81,11 +76,11 @@ enum class PlatformOp {
 // What an operation is about, as the hooks see it.
 struct PlatformCall {
     PlatformOp op;
-    // The property id of a property call; `active` of AudioSessionSetActive;
+    // The property id of a property call;
     // `immediate` of a stop or disposal; the flags of a parse; the hint of a
     // parser's opening; the capacity of an allocation; the description count
     // of an enqueue; the event mask of a stream client. Otherwise 0.
-    UInt32 detail = 0;
+    std::uint32_t detail = 0;
     // The handles the call is for. For a creation, in after(), the new one
     // (null when it failed); likewise the buffer an allocation made.
     AudioFileStreamID parser = nullptr;
@@ -107,69 +102,62 @@ class EnginePlatform {
     EnginePlatform(const EnginePlatform&) = delete;
     EnginePlatform& operator=(const EnginePlatform&) = delete;
 
-    // Audio session.
-    OSStatus AudioSessionInitialize(CFRunLoopRef runLoop, CFRunLoopMode mode,
-                                    AudioSessionInterruptionListener listener, void* clientData);
-    OSStatus AudioSessionSetProperty(AudioSessionPropertyID id, UInt32 size, const void* data);
-    OSStatus AudioSessionSetActive(Boolean active);
-
     // Streaming audio-file parser.
     OSStatus AudioFileStreamOpen(void* clientData,
                                  AudioFileStream_PropertyListenerProc propertyProc,
                                  AudioFileStream_PacketsProc packetsProc, AudioFileTypeID hint,
                                  AudioFileStreamID* outStream);
-    OSStatus AudioFileStreamParseBytes(AudioFileStreamID stream, UInt32 size, const void* data,
-                                       AudioFileStreamParseFlags flags);
+    OSStatus AudioFileStreamParseBytes(AudioFileStreamID stream, std::uint32_t size,
+                                       const void* data, AudioFileStreamParseFlags flags);
     OSStatus AudioFileStreamGetPropertyInfo(AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                                            UInt32* outSize, Boolean* outWritable);
+                                            std::uint32_t* outSize, bool* outWritable);
     OSStatus AudioFileStreamGetProperty(AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                                        UInt32* ioSize, void* outData);
+                                        std::uint32_t* ioSize, void* outData);
     OSStatus AudioFileStreamClose(AudioFileStreamID stream);
 
     // Output audio queue.
     OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
                                  AudioQueueOutputCallback callback, void* userData,
-                                 CFRunLoopRef runLoop, CFRunLoopMode mode, UInt32 flags,
+                                 CFRunLoopRef runLoop, CFRunLoopMode mode, std::uint32_t flags,
                                  AudioQueueRef* outQueue);
     OSStatus AudioQueueAddPropertyListener(AudioQueueRef queue, AudioQueuePropertyID id,
                                            AudioQueuePropertyListenerProc proc, void* userData);
-    OSStatus AudioQueueAllocateBuffer(AudioQueueRef queue, UInt32 capacity,
+    OSStatus AudioQueueAllocateBuffer(AudioQueueRef queue, std::uint32_t capacity,
                                       AudioQueueBufferRef* outBuffer);
     OSStatus AudioQueueSetProperty(AudioQueueRef queue, AudioQueuePropertyID id, const void* data,
-                                   UInt32 size);
+                                   std::uint32_t size);
     OSStatus AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer,
-                                     UInt32 packetDescCount,
+                                     std::uint32_t packetDescCount,
                                      const AudioStreamPacketDescription* descs);
     OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* startTime);
     OSStatus AudioQueueFlush(AudioQueueRef queue);
-    OSStatus AudioQueueStop(AudioQueueRef queue, Boolean immediate);
-    OSStatus AudioQueueDispose(AudioQueueRef queue, Boolean immediate);
+    OSStatus AudioQueueStop(AudioQueueRef queue, bool immediate);
+    OSStatus AudioQueueDispose(AudioQueueRef queue, bool immediate);
 
     // HTTP read stream.
     CFHTTPMessageRef CFHTTPMessageCreateRequest(CFAllocatorRef alloc, CFStringRef method,
                                                 CFURLRef url, CFStringRef version);
     CFReadStreamRef CFReadStreamCreateForHTTPRequest(CFAllocatorRef alloc,
                                                      CFHTTPMessageRef request);
-    Boolean CFReadStreamOpen(CFReadStreamRef stream);
-    Boolean CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags events,
-                                  CFReadStreamClientCallBack callback,
-                                  CFStreamClientContext* context);
+    bool CFReadStreamOpen(CFReadStreamRef stream);
+    bool CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags events,
+                               CFReadStreamClientCallBack callback, CFStreamClientContext* context);
     void CFReadStreamScheduleWithRunLoop(CFReadStreamRef stream, CFRunLoopRef runLoop,
                                          CFRunLoopMode mode);
-    CFIndex CFReadStreamRead(CFReadStreamRef stream, UInt8* buffer, CFIndex length);
+    CFIndex CFReadStreamRead(CFReadStreamRef stream, std::uint8_t* buffer, CFIndex length);
     void CFReadStreamClose(CFReadStreamRef stream);
     void CFRelease(CFHTTPMessageRef message);
     void CFRelease(CFReadStreamRef stream);
 
     // Run loop.
     CFRunLoopRef CFRunLoopGetCurrent();
-    SInt32 CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
-                              Boolean returnAfterSourceHandled);
+    std::int32_t CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
+                                    bool returnAfterSourceHandled);
     // Runs `block` on `loop`'s thread during its next pass and wakes it; the
     // block counts as a served source, so a CFRunLoopRunInMode that returns
     // after one source returns. Never lost: a loop that is not running yet
     // runs it on its next pass. False once the loop has shut down. Any thread.
-    Boolean CFRunLoopPerformBlock(CFRunLoopRef loop, std::function<void()> block);
+    bool CFRunLoopPerformBlock(CFRunLoopRef loop, std::function<void()> block);
 
     // Writes one of the engine's own lines (without its line end) to the
     // log. Not hooked.

@@ -33,9 +33,9 @@ void PacketRing::setFormat(const AudioStreamBasicDescription& format) {
     framesPerPacket_ = format.mFramesPerPacket;
 }
 
-void PacketRing::deliver(UInt32 byteCount, UInt32 packetCount, const void* data,
+void PacketRing::deliver(std::uint32_t byteCount, std::uint32_t packetCount, const void* data,
                          const AudioStreamPacketDescription* descriptions) {
-    const auto* bytes = static_cast<const UInt8*>(data);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
     if (descriptions == nullptr) {
         copyPlainBytes(byteCount, bytes);
     } else {
@@ -54,7 +54,7 @@ AudioQueueBufferRef PacketRing::fillBufferOrFail() {
     return buffer;
 }
 
-bool PacketRing::copyIntoFillBuffer(const UInt8* from, std::size_t size) {
+bool PacketRing::copyIntoFillBuffer(const std::uint8_t* from, std::size_t size) {
     const CopyPermit permit(owner_);
     if (!permit) {
         return false;
@@ -63,11 +63,11 @@ bool PacketRing::copyIntoFillBuffer(const UInt8* from, std::size_t size) {
     if (buffer == nullptr) {
         return false;
     }
-    std::memcpy(static_cast<UInt8*>(buffer->mAudioData) + bytesFilled_, from, size);
+    std::memcpy(static_cast<std::uint8_t*>(buffer->mAudioData) + bytesFilled_, from, size);
     return true;
 }
 
-void PacketRing::copyPlainBytes(UInt32 byteCount, const UInt8* data) {
+void PacketRing::copyPlainBytes(std::uint32_t byteCount, const std::uint8_t* data) {
     std::size_t remaining = byteCount;
     std::size_t offset = 0;
     while (remaining > 0) {
@@ -96,16 +96,17 @@ void PacketRing::copyPlainBytes(UInt32 byteCount, const UInt8* data) {
     }
 }
 
-void PacketRing::copyDescribedPackets(UInt32 packetCount, const UInt8* data, UInt32 byteCount,
+void PacketRing::copyDescribedPackets(std::uint32_t packetCount, const std::uint8_t* data,
+                                      std::uint32_t byteCount,
                                       const AudioStreamPacketDescription* descriptions) {
-    for (UInt32 i = 0; i < packetCount; ++i) {
+    for (std::uint32_t i = 0; i < packetCount; ++i) {
         if (owner_.finished() || owner_.failed()) {
             return;
         }
         const AudioStreamPacketDescription& desc = descriptions[i];
         const std::size_t size = desc.mDataByteSize;
         if (size > kBufferSize || desc.mStartOffset < 0 ||
-            static_cast<UInt64>(desc.mStartOffset) + size > byteCount) {
+            static_cast<std::uint64_t>(desc.mStartOffset) + size > byteCount) {
             owner_.fail(size > kBufferSize ? "a packet larger than a queue buffer"
                                            : "a packet outside the parser's delivery");
             return;
@@ -121,7 +122,7 @@ void PacketRing::copyDescribedPackets(UInt32 packetCount, const UInt8* data, UIn
         }
         AudioStreamPacketDescription& stored = descriptions_[packetsFilled_];
         stored = desc;
-        stored.mStartOffset = static_cast<SInt64>(bytesFilled_);
+        stored.mStartOffset = static_cast<std::int64_t>(bytesFilled_);
         bytesFilled_ += size;
         ++packetsFilled_;
         framesFilled_ +=
@@ -132,7 +133,7 @@ void PacketRing::copyDescribedPackets(UInt32 packetCount, const UInt8* data, UIn
     }
 }
 
-UInt64 PacketRing::framesInFillBuffer() const {
+std::uint64_t PacketRing::framesInFillBuffer() const {
     if (bytesPerPacket_ > 0) {
         return bytesFilled_ / bytesPerPacket_ * framesPerPacket_;
     }
@@ -157,8 +158,8 @@ void PacketRing::enqueueFillBuffer() {
         return;
     }
     inUse_[fill_].store(true);
-    buffer->mAudioDataByteSize = static_cast<UInt32>(bytesFilled_);
-    if (owner_.enqueueBuffer(buffer, static_cast<UInt32>(packetsFilled_),
+    buffer->mAudioDataByteSize = static_cast<std::uint32_t>(bytesFilled_);
+    if (owner_.enqueueBuffer(buffer, static_cast<std::uint32_t>(packetsFilled_),
                              packetsFilled_ > 0 ? descriptions_.data() : nullptr) != noErr) {
         return;
     }

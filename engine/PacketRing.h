@@ -46,7 +46,7 @@
 namespace orvento {
 
 inline constexpr std::size_t kBufferCount = 6;           // queue buffers in the ring
-inline constexpr UInt32 kBufferSize = 32768;             // bytes per queue buffer
+inline constexpr std::uint32_t kBufferSize = 32768;      // bytes per queue buffer
 inline constexpr std::size_t kPacketDescCapacity = 512;  // packet descriptions per buffer
 
 // A fill buffer is handed to the queue once it holds this much audio, even
@@ -77,7 +77,7 @@ class PacketRing {
         // `count` descriptions (null when 0). Any other status than noErr
         // stops the ring there, the buffer still marked queued; the owner has
         // noted the failure.
-        virtual OSStatus enqueueBuffer(AudioQueueBufferRef buffer, UInt32 count,
+        virtual OSStatus enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t count,
                                        const AudioStreamPacketDescription* descriptions) = 0;
         // Starts the queue; true when it runs. False after a failure the
         // owner noted, or when the owner is finished (a stop came first).
@@ -106,7 +106,7 @@ class PacketRing {
     std::array<AudioQueueBufferRef, kBufferCount>& buffers() { return buffers_; }
 
     // One delivery of the parser: its packets procedure's arguments.
-    void deliver(UInt32 byteCount, UInt32 packetCount, const void* data,
+    void deliver(std::uint32_t byteCount, std::uint32_t packetCount, const void* data,
                  const AudioStreamPacketDescription* descriptions);
     // Hands the fill buffer to the queue, starts the queue when due, moves on
     // to the next buffer and waits while it is queued.
@@ -116,7 +116,7 @@ class PacketRing {
 
     bool holdsAudio() const { return bytesFilled_ > 0; }
     bool started() const { return started_; }
-    UInt64 buffersHandedOver() const { return buffersHandedOver_; }
+    std::uint64_t buffersHandedOver() const { return buffersHandedOver_; }
 
     // The queue's thread: the queue is done with `buffer`.
     void bufferCompleted(AudioQueueBufferRef buffer);
@@ -125,16 +125,17 @@ class PacketRing {
     void wake();
 
   private:
-    void copyPlainBytes(UInt32 byteCount, const UInt8* data);
-    void copyDescribedPackets(UInt32 packetCount, const UInt8* data, UInt32 byteCount,
+    void copyPlainBytes(std::uint32_t byteCount, const std::uint8_t* data);
+    void copyDescribedPackets(std::uint32_t packetCount, const std::uint8_t* data,
+                              std::uint32_t byteCount,
                               const AudioStreamPacketDescription* descriptions);
     // The fill buffer when it exists; otherwise a failure, and null.
     AudioQueueBufferRef fillBufferOrFail();
     // Appends `size` bytes to the fill buffer while the owner permits copying;
     // false when it does not, or when there is no fill buffer (a failure).
-    bool copyIntoFillBuffer(const UInt8* from, std::size_t size);
+    bool copyIntoFillBuffer(const std::uint8_t* from, std::size_t size);
     // Frames of audio in the fill buffer, and whether that is worth a hand-over.
-    UInt64 framesInFillBuffer() const;
+    std::uint64_t framesInFillBuffer() const;
     bool holdsHandOverDuration() const;
 
     Owner& owner_;
@@ -145,15 +146,15 @@ class PacketRing {
     std::size_t fill_ = 0;  // the fill buffer's position
     std::size_t bytesFilled_ = 0;
     std::size_t packetsFilled_ = 0;
-    UInt64 framesFilled_ = 0;  // of the described packets in the fill buffer
-    UInt64 framesHandedOver_ = 0;
-    UInt64 buffersHandedOver_ = 0;
+    std::uint64_t framesFilled_ = 0;  // of the described packets in the fill buffer
+    std::uint64_t framesHandedOver_ = 0;
+    std::uint64_t buffersHandedOver_ = 0;
     bool started_ = false;
     // The format, for durations: frames per second, and bytes and frames per
     // packet when every packet has the same size (PCM), else 0.
-    Float64 sampleRate_ = 0;
-    UInt32 bytesPerPacket_ = 0;
-    UInt32 framesPerPacket_ = 0;
+    double sampleRate_ = 0;
+    std::uint32_t bytesPerPacket_ = 0;
+    std::uint32_t framesPerPacket_ = 0;
 
     // Set by the filling thread just before a hand-over, cleared by the
     // queue's thread under mutex_, which the wait for a free buffer holds.

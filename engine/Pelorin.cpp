@@ -263,8 +263,6 @@ void Pelorin::reportEnded() {
     notifyObservers(kHasEndedKeyPath);
 }
 
-void Pelorin::handleInterruption(void* /*clientData*/, UInt32 /*interruptionState*/) {}
-
 void Pelorin::startInternal() {
     if (!url_) {
         // Nothing to play: end at once, without touching the platform.
@@ -276,11 +274,6 @@ void Pelorin::startInternal() {
         workerLoop_ = platform_->CFRunLoopGetCurrent()->shared_from_this();
     }
     if (url_ && !finished_.load()) {
-        platform_->AudioSessionInitialize(nullptr, nullptr, &Pelorin::handleInterruption, this);
-        const UInt32 category = kAudioSessionCategory_MediaPlayback;
-        platform_->AudioSessionSetProperty(kAudioSessionProperty_AudioCategory, sizeof category,
-                                           &category);
-        platform_->AudioSessionSetActive(true);
         if (open()) {
             serveUntilOver();
         }

@@ -4,9 +4,8 @@
 // only reference), registers observers, calls start() once and may call
 // stop(). start() hands the work to a worker thread (owned by a
 // WorkerRegistry), which holds a reference of its own until its last step:
-// it activates the audio session, opens the streaming parser and the HTTP GET
-// stream, and then serves its run loop, where the stream's events and,
-// inside them, the parser's callbacks arrive. The worker sleeps in the run
+// it opens the streaming parser and the HTTP GET stream, and then serves its run loop, where the
+// stream's events and, inside them, the parser's callbacks arrive. The worker sleeps in the run
 // loop until something happens: an event of the stream, a stop, the queue's
 // report that it stopped. The parser's ready event creates the output queue
 // with kBufferCount buffers of kBufferSize bytes; packets are copied into the
@@ -51,8 +50,7 @@
 //   - the worker thread, on its failure path (the same true-then-false when
 //     the queue had not been started).
 // A stop after the queue was started and before it reported running is told
-// true and then false by that report, on the queue's thread; then the
-// queue's report that it stopped makes the audio session inactive, once.
+// true and then false by that report, on the queue's thread.
 // An observer may remove itself, and drop its reference to the object, inside
 // a notification. Once removeObserver returns, that observer is not called
 // again (a notification running on another thread is waited for; one running
@@ -264,7 +262,6 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     void setIsPlaying(bool value);
     void notifyObservers(std::string_view keyPath);
     void reportEnded();
-    static void handleInterruption(void* clientData, UInt32 interruptionState);
     // Closes and releases the stream if this caller is the one that takes it.
     bool closeStream();
     // Opens the parser and the stream unless a stop came first; false when
@@ -298,15 +295,17 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     void passMagicCookie(AudioFileStreamID stream);
     // The parser's magic cookie; none when it cannot be read (logged when
     // `logFailures`).
-    std::optional<std::vector<UInt8>> magicCookie(AudioFileStreamID stream, bool logFailures);
+    std::optional<std::vector<std::uint8_t>> magicCookie(AudioFileStreamID stream,
+                                                         bool logFailures);
     void tellTapFormat(AudioFileStreamID stream);
 
     // Packet buffering (PelorinPackets.cpp): the ring's owner.
-    static void handleStreamPackets(void* clientData, UInt32 byteCount, UInt32 packetCount,
-                                    const void* data, AudioStreamPacketDescription* descs);
+    static void handleStreamPackets(void* clientData, std::uint32_t byteCount,
+                                    std::uint32_t packetCount, const void* data,
+                                    AudioStreamPacketDescription* descs);
     static void handleBufferComplete(void* userData, AudioQueueRef queue,
                                      AudioQueueBufferRef buffer);
-    OSStatus enqueueBuffer(AudioQueueBufferRef buffer, UInt32 count,
+    OSStatus enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t count,
                            const AudioStreamPacketDescription* descs) override;
     // Starts the queue under mutex2 unless a stop came first; true when it
     // runs. A failed start raises `failed`.

@@ -5,8 +5,9 @@
 
 namespace orvento {
 
-void Pelorin::handleStreamPackets(void* clientData, UInt32 byteCount, UInt32 packetCount,
-                                  const void* data, AudioStreamPacketDescription* descs) {
+void Pelorin::handleStreamPackets(void* clientData, std::uint32_t byteCount,
+                                  std::uint32_t packetCount, const void* data,
+                                  AudioStreamPacketDescription* descs) {
     auto* self = static_cast<Pelorin*>(clientData);
     if (self->tap_ && self->tapFormatTold_) {
         const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -21,7 +22,7 @@ void Pelorin::handleStreamPackets(void* clientData, UInt32 byteCount, UInt32 pac
         // What is too old to play is left out here, after the tap has seen
         // it: whole packets at the start of the delivery.
         if (descs != nullptr) {
-            const auto skip = static_cast<UInt32>(self->liveEdge_->packetsToSkip(
+            const auto skip = static_cast<std::uint32_t>(self->liveEdge_->packetsToSkip(
                 std::span<const AudioStreamPacketDescription>(descs, packetCount), self->arrival_));
             if (skip == packetCount) {
                 return;
@@ -30,7 +31,7 @@ void Pelorin::handleStreamPackets(void* clientData, UInt32 byteCount, UInt32 pac
             packetCount -= skip;
         } else {
             const auto skip =
-                static_cast<UInt32>(self->liveEdge_->bytesToSkip(byteCount, self->arrival_));
+                static_cast<std::uint32_t>(self->liveEdge_->bytesToSkip(byteCount, self->arrival_));
             if (skip == byteCount) {
                 return;
             }
@@ -53,7 +54,7 @@ void Pelorin::handleBufferComplete(void* userData, AudioQueueRef /*queue*/,
     static_cast<Pelorin*>(userData)->ring_.bufferCompleted(buffer);
 }
 
-OSStatus Pelorin::enqueueBuffer(AudioQueueBufferRef buffer, UInt32 count,
+OSStatus Pelorin::enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t count,
                                 const AudioStreamPacketDescription* descs) {
     AudioQueueRef queue = audioQueue_.load();
     const OSStatus status = platform_->AudioQueueEnqueueBuffer(queue, buffer, count, descs);

@@ -27,7 +27,7 @@ void Pelorin::createQueue(AudioFileStreamID stream) {
         return;
     }
     AudioStreamBasicDescription format{};
-    UInt32 size = sizeof format;
+    std::uint32_t size = sizeof format;
     if (OSStatus status = platform_->AudioFileStreamGetProperty(
             stream, kAudioFileStreamProperty_DataFormat, &size, &format);
         status != noErr) {
@@ -71,9 +71,10 @@ void Pelorin::createQueue(AudioFileStreamID stream) {
     passMagicCookie(stream);
 }
 
-std::optional<std::vector<UInt8>> Pelorin::magicCookie(AudioFileStreamID stream, bool logFailures) {
-    UInt32 cookieSize = 0;
-    Boolean writable = false;
+std::optional<std::vector<std::uint8_t>> Pelorin::magicCookie(AudioFileStreamID stream,
+                                                              bool logFailures) {
+    std::uint32_t cookieSize = 0;
+    bool writable = false;
     if (OSStatus status = platform_->AudioFileStreamGetPropertyInfo(
             stream, kAudioFileStreamProperty_MagicCookieData, &cookieSize, &writable);
         status != noErr) {
@@ -82,7 +83,7 @@ std::optional<std::vector<UInt8>> Pelorin::magicCookie(AudioFileStreamID stream,
         }
         return std::nullopt;
     }
-    std::vector<UInt8> cookie(cookieSize, 0);
+    std::vector<std::uint8_t> cookie(cookieSize, 0);
     if (OSStatus status = platform_->AudioFileStreamGetProperty(
             stream, kAudioFileStreamProperty_MagicCookieData, &cookieSize, cookie.data());
         status != noErr) {
@@ -97,13 +98,13 @@ std::optional<std::vector<UInt8>> Pelorin::magicCookie(AudioFileStreamID stream,
 }
 
 void Pelorin::passMagicCookie(AudioFileStreamID stream) {
-    const std::optional<std::vector<UInt8>> cookie = magicCookie(stream, true);
+    const std::optional<std::vector<std::uint8_t>> cookie = magicCookie(stream, true);
     if (!cookie) {
         return;
     }
-    if (OSStatus status =
-            platform_->AudioQueueSetProperty(audioQueue_.load(), kAudioQueueProperty_MagicCookie,
-                                             cookie->data(), static_cast<UInt32>(cookie->size()));
+    if (OSStatus status = platform_->AudioQueueSetProperty(
+            audioQueue_.load(), kAudioQueueProperty_MagicCookie, cookie->data(),
+            static_cast<std::uint32_t>(cookie->size()));
         status != noErr) {
         logStatusError("set kAudioQueueProperty_MagicCookie", status);
     }
@@ -116,14 +117,15 @@ void Pelorin::tellTapFormat(AudioFileStreamID stream) {
         return;
     }
     AudioStreamBasicDescription format{};
-    UInt32 size = sizeof format;
+    std::uint32_t size = sizeof format;
     if (platform_->AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_DataFormat, &size,
                                               &format) != noErr) {
         return;
     }
     // The queue's set-up reports a cookie that cannot be read; here it is
     // only absent.
-    const std::vector<UInt8> cookie = magicCookie(stream, false).value_or(std::vector<UInt8>{});
+    const std::vector<std::uint8_t> cookie =
+        magicCookie(stream, false).value_or(std::vector<std::uint8_t>{});
     tap_->formatKnown(format, cookie);
     tapFormatTold_ = true;
 }
@@ -145,7 +147,6 @@ void Pelorin::handleRunningChange(void* userData, AudioQueueRef /*queue*/,
         if (self->isPlaying_.load()) {
             self->setIsPlaying(false);
         }
-        self->platform_->AudioSessionSetActive(false);
         // The worker tears down now; it waits for this callback to return
         // before the queue is gone, and with it the object.
         self->wakeWorker();

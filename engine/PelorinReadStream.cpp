@@ -34,7 +34,7 @@ void Pelorin::handleBytesAvailable(CFReadStreamRef stream) {
         return;
     }
     // One read per event: the stream reports the event again while bytes remain.
-    std::array<UInt8, kReadChunkSize> chunk;
+    std::array<std::uint8_t, kReadChunkSize> chunk;
     const CFIndex n = platform_->CFReadStreamRead(stream, chunk.data(), kReadChunkSize);
     if (n == -1) {
         std::string why = platform_->HttpReadStreamErrorText(stream);
@@ -52,7 +52,7 @@ void Pelorin::handleBytesAvailable(CFReadStreamRef stream) {
     const AudioFileStreamParseFlags flags =
         discontinuous_ ? kAudioFileStreamParseFlag_Discontinuity : 0;
     if (OSStatus status = platform_->AudioFileStreamParseBytes(
-            audioFileStream_, static_cast<UInt32>(n), chunk.data(), flags);
+            audioFileStream_, static_cast<std::uint32_t>(n), chunk.data(), flags);
         status != noErr) {
         logStatusError("AudioFileStreamParseBytes", status);
         if (status == kAudioFileStreamError_UnsupportedFileType) {

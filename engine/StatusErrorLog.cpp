@@ -3,7 +3,7 @@
 namespace orvento {
 
 std::string formatStatusError(const char* operation, OSStatus status) {
-    const auto value = static_cast<UInt32>(status);
+    const auto value = static_cast<std::uint32_t>(status);
     std::string code;
     for (int shift = 24; shift >= 0; shift -= 8) {
         const auto b = static_cast<unsigned char>((value >> shift) & 0xFF);

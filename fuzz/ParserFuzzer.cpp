@@ -45,10 +45,10 @@ struct Recorder {
     AudioFileStreamID stream = nullptr;
     int readyCount = 0;
     AudioStreamBasicDescription format{};
-    std::vector<UInt8> cookie;
+    std::vector<std::uint8_t> cookie;
     // Every packet's bytes, with a separator carrying its size.
-    std::vector<UInt8> packets;
-    UInt64 pcmBytes = 0;
+    std::vector<std::uint8_t> packets;
+    std::uint64_t pcmBytes = 0;
 
     static void onProperty(void* self, AudioFileStreamID stream, AudioFileStreamPropertyID id,
                            AudioFileStreamPropertyFlags*) {
@@ -58,11 +58,11 @@ struct Recorder {
         }
         ++r.readyCount;
         check(r.readyCount == 1 && r.packets.empty() && r.pcmBytes == 0);
-        UInt32 size = sizeof r.format;
+        std::uint32_t size = sizeof r.format;
         check(AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_DataFormat, &size,
                                          &r.format) == noErr);
         check(r.format.mChannelsPerFrame > 0 && r.format.mSampleRate > 0);
-        UInt32 cookieSize = 0;
+        std::uint32_t cookieSize = 0;
         if (AudioFileStreamGetPropertyInfo(stream, kAudioFileStreamProperty_MagicCookieData,
                                            &cookieSize, nullptr) == noErr) {
             r.cookie.assign(cookieSize, 0);
@@ -74,11 +74,11 @@ struct Recorder {
               kAudioFileStreamError_IllegalOperation);
     }
 
-    static void onPackets(void* self, UInt32 numberBytes, UInt32 numberPackets, const void* data,
-                          AudioStreamPacketDescription* descriptions) {
+    static void onPackets(void* self, std::uint32_t numberBytes, std::uint32_t numberPackets,
+                          const void* data, AudioStreamPacketDescription* descriptions) {
         auto& r = *static_cast<Recorder*>(self);
         check(r.readyCount == 1 && numberPackets > 0 && data != nullptr);
-        const auto* bytes = static_cast<const UInt8*>(data);
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
         if (descriptions == nullptr) {
             check(r.format.mFormatID == kAudioFormatLinearPCM);
             check(numberBytes > 0 && numberBytes <= 32768);
@@ -89,13 +89,13 @@ struct Recorder {
             return;
         }
         check(r.format.mFormatID != kAudioFormatLinearPCM);
-        SInt64 end = 0;
-        for (UInt32 i = 0; i < numberPackets; ++i) {
+        std::int64_t end = 0;
+        for (std::uint32_t i = 0; i < numberPackets; ++i) {
             const AudioStreamPacketDescription& d = descriptions[i];
             check(d.mStartOffset >= end && d.mDataByteSize > 0 && d.mDataByteSize <= 32768);
             end = d.mStartOffset + d.mDataByteSize;
             check(end <= numberBytes);
-            UInt8 size[4];
+            std::uint8_t size[4];
             std::memcpy(size, &d.mDataByteSize, 4);
             r.packets.insert(r.packets.end(), size, size + 4);
             r.packets.insert(r.packets.end(), bytes + d.mStartOffset, bytes + end);
@@ -109,26 +109,26 @@ struct Outcome {
     Recorder recorder;
 };
 
-void run(AudioFileTypeID hint, const UInt8* data, size_t size, UInt32 splitSeed,
-         UInt8 discontinuities, Outcome& out) {
+void run(AudioFileTypeID hint, const std::uint8_t* data, size_t size, std::uint32_t splitSeed,
+         std::uint8_t discontinuities, Outcome& out) {
     Recorder& r = out.recorder;
     check(AudioFileStreamOpen(&r, &Recorder::onProperty, &Recorder::onPackets, hint, &r.stream) ==
           noErr);
-    UInt32 state = splitSeed * 2654435761u + 1;
+    std::uint32_t state = splitSeed * 2654435761u + 1;
     size_t pos = 0;
     int call = 0;
     while (pos < size && out.status == noErr) {
         size_t piece = size - pos;
         if (splitSeed != 0) {
             state = state * 1103515245u + 12345u;
-            UInt32 pick = (state >> 16) & 0x7FFF;
+            std::uint32_t pick = (state >> 16) & 0x7FFF;
             // Mostly tiny pieces (headers split everywhere), sometimes large.
             piece = std::min<size_t>(piece, (pick & 3) == 0 ? 1 + pick % 4096 : 1 + pick % 17);
         }
-        UInt32 flags =
+        std::uint32_t flags =
             (discontinuities >> (call % 8)) & 1 ? kAudioFileStreamParseFlag_Discontinuity : 0;
-        out.status =
-            AudioFileStreamParseBytes(r.stream, static_cast<UInt32>(piece), data + pos, flags);
+        out.status = AudioFileStreamParseBytes(r.stream, static_cast<std::uint32_t>(piece),
+                                               data + pos, flags);
         pos += piece;
         ++call;
     }
@@ -146,8 +146,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     AudioFileTypeID hint = kHints[data[0] % (sizeof kHints / sizeof kHints[0])];
-    UInt32 seed = data[1];
-    UInt8 discontinuities = data[2];
+    std::uint32_t seed = data[1];
+    std::uint8_t discontinuities = data[2];
     data += 3;
     size -= 3;
 

@@ -37,7 +37,7 @@ class TimingPlatform : public EnginePlatform {
   public:
     using EnginePlatform::EnginePlatform;
     std::atomic<Clock::time_point> firstEnqueue{};
-    std::atomic<UInt64> underruns{0};
+    std::atomic<std::uint64_t> underruns{0};
 
   private:
     std::optional<OSStatus> before(const PlatformCall& call) override {
@@ -53,7 +53,7 @@ class TimingPlatform : public EnginePlatform {
 
 struct Played {
     double toPlayingMs = 0;
-    UInt64 underruns = 0;
+    std::uint64_t underruns = 0;
 };
 
 // Plays `url` for `duration` into the null output in real time.
@@ -154,7 +154,7 @@ int run(int minutes) {
                      std::chrono::minutes(minutes));
         });
     }
-    UInt64 total = 0;
+    std::uint64_t total = 0;
     for (int i = 0; i < kJitteryPlayers; ++i) {
         players[static_cast<std::size_t>(i)].join();
         const Played& p = results[static_cast<std::size_t>(i)];

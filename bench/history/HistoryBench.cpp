@@ -50,11 +50,11 @@ struct Feeder {
             return;
         }
         AudioStreamBasicDescription format{};
-        UInt32 size = sizeof format;
+        std::uint32_t size = sizeof format;
         AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_DataFormat, &size, &format);
         std::vector<std::uint8_t> cookie;
-        UInt32 cookieSize = 0;
-        Boolean writable = false;
+        std::uint32_t cookieSize = 0;
+        bool writable = false;
         if (AudioFileStreamGetPropertyInfo(stream, kAudioFileStreamProperty_MagicCookieData,
                                            &cookieSize, &writable) == noErr) {
             cookie.resize(cookieSize);
@@ -66,7 +66,7 @@ struct Feeder {
         feeder->tap->formatKnown(format, cookie);
         feeder->tapCpu += threadCpuSeconds() - before;
     }
-    static void packets(void* self, UInt32 bytes, UInt32 count, const void* data,
+    static void packets(void* self, std::uint32_t bytes, std::uint32_t count, const void* data,
                         AudioStreamPacketDescription* descriptions) {
         auto* feeder = static_cast<Feeder*>(self);
         const double before = threadCpuSeconds();
@@ -94,7 +94,8 @@ void cpuPerStation(const std::vector<recordings::Recording>& set) {
         AudioFileStreamID stream = nullptr;
         AudioFileStreamOpen(&feeder, &Feeder::property, &Feeder::packets, 0, &stream);
         for (std::size_t at = 0; at < file.size(); at += 4096) {
-            const auto n = static_cast<UInt32>(std::min<std::size_t>(4096, file.size() - at));
+            const auto n =
+                static_cast<std::uint32_t>(std::min<std::size_t>(4096, file.size() - at));
             AudioFileStreamParseBytes(stream, n, file.data() + at, 0);
         }
         const double before = threadCpuSeconds();
@@ -152,7 +153,7 @@ void replayStart(const recordings::Recording& recording, AudioOutputChoice outpu
     Feeder feeder{tap->forPlayer()};
     AudioFileStreamID stream = nullptr;
     AudioFileStreamOpen(&feeder, &Feeder::property, &Feeder::packets, 0, &stream);
-    AudioFileStreamParseBytes(stream, static_cast<UInt32>(file.size()), file.data(), 0);
+    AudioFileStreamParseBytes(stream, static_cast<std::uint32_t>(file.size()), file.data(), 0);
     feeder.tap->streamEnded();
     AudioFileStreamClose(stream);
     if (found.empty()) {

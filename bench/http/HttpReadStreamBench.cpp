@@ -52,7 +52,7 @@ struct Reader {
     std::uint64_t bytes = 0;
     bool ended = false;
     bool failed = false;
-    std::vector<UInt8> chunk = std::vector<UInt8>(kEngineReadSize);
+    std::vector<std::uint8_t> chunk = std::vector<std::uint8_t>(kEngineReadSize);
 };
 
 void onEvent(CFReadStreamRef stream, CFStreamEventType type, void* info) {

@@ -70,33 +70,33 @@ struct Input {
 constexpr double kMinutes = 60;
 constexpr size_t kChunk = 32768;
 
-std::vector<UInt8> readAll(const fs::path& path) {
+std::vector<std::uint8_t> readAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 struct Counter {
-    UInt64 packets = 0;
-    UInt64 bytes = 0;
+    std::uint64_t packets = 0;
+    std::uint64_t bytes = 0;
     static void onProperty(void*, AudioFileStreamID, AudioFileStreamPropertyID,
                            AudioFileStreamPropertyFlags*) {}
-    static void onPackets(void* self, UInt32, UInt32 numberPackets, const void*,
+    static void onPackets(void* self, std::uint32_t, std::uint32_t numberPackets, const void*,
                           AudioStreamPacketDescription* descriptions) {
         auto& c = *static_cast<Counter*>(self);
         c.packets += numberPackets;
-        for (UInt32 i = 0; i < numberPackets; ++i) {
+        for (std::uint32_t i = 0; i < numberPackets; ++i) {
             c.bytes += descriptions[i].mDataByteSize;
         }
     }
 };
 
 // Where the frames of an MP3 file begin and end, found by the parser itself.
-bool frameSpan(const std::vector<UInt8>& file, size_t& begin, size_t& end) {
+bool frameSpan(const std::vector<std::uint8_t>& file, size_t& begin, size_t& end) {
     Counter counter;
     AudioFileStreamID s = nullptr;
     AudioFileStreamOpen(&counter, &Counter::onProperty, &Counter::onPackets, kAudioFileMP3Type, &s);
     OSStatus status =
-        AudioFileStreamParseBytes(s, static_cast<UInt32>(file.size()), file.data(), 0);
+        AudioFileStreamParseBytes(s, static_cast<std::uint32_t>(file.size()), file.data(), 0);
     AudioFileStreamDiagnostics d{};
     AudioFileStreamGetDiagnostics(s, &d);
     AudioFileStreamClose(s);
@@ -123,7 +123,7 @@ fs::path makeInput(const fs::path& dir, const Input& input) {
         std::fprintf(stderr, "cannot make %s (needs sox and lame)\n", seed.c_str());
         return {};
     }
-    std::vector<UInt8> file = readAll(seed);
+    std::vector<std::uint8_t> file = readAll(seed);
     size_t begin = 0;
     size_t end = 0;
     if (!frameSpan(file, begin, end)) {
@@ -141,7 +141,7 @@ fs::path makeInput(const fs::path& dir, const Input& input) {
 }
 
 void run(const fs::path& path, const char* label) {
-    std::vector<UInt8> bytes = readAll(path);
+    std::vector<std::uint8_t> bytes = readAll(path);
     double best = 1e9;
     Counter last;
     long steadyAllocations = 0;
@@ -156,7 +156,7 @@ void run(const fs::path& path, const char* label) {
             if (pos == 4 * kChunk) {
                 atSteadyState = gAllocations.load();  // the format is known by now
             }
-            auto n = static_cast<UInt32>(std::min(kChunk, bytes.size() - pos));
+            auto n = static_cast<std::uint32_t>(std::min(kChunk, bytes.size() - pos));
             if (AudioFileStreamParseBytes(s, n, bytes.data() + pos, 0) != noErr) {
                 std::fprintf(stderr, "%s: parse failed\n", label);
                 break;

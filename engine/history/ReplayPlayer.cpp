@@ -6,7 +6,7 @@
 namespace orvento {
 
 namespace {
-constexpr UInt32 kReplayBufferSize = 32768;
+constexpr std::uint32_t kReplayBufferSize = 32768;
 constexpr std::size_t kReplayDescriptions = 512;
 }  // namespace
 
@@ -48,7 +48,7 @@ bool ReplayPlayer::play(const StationHistory::Excerpt& excerpt, std::string& err
                                   &ReplayPlayer::runningChanged, this);
     if (!excerpt.cookie.empty()) {
         AudioQueueSetProperty(queue_, kAudioQueueProperty_MagicCookie, excerpt.cookie.data(),
-                              static_cast<UInt32>(excerpt.cookie.size()));
+                              static_cast<std::uint32_t>(excerpt.cookie.size()));
     }
     playing_.store(true);
     if (!enqueue(excerpt, error) || AudioQueueStart(queue_, nullptr) != noErr) {
@@ -79,14 +79,14 @@ bool ReplayPlayer::enqueue(const StationHistory::Excerpt& excerpt, std::string& 
             return false;
         }
         auto* into = static_cast<std::uint8_t*>(buffer->mAudioData);
-        UInt32 filled = 0;
+        std::uint32_t filled = 0;
         inBuffer.clear();
         if (descriptions.empty()) {
             const std::size_t frame = std::max<std::size_t>(excerpt.format.mBytesPerFrame, 1);
             const std::size_t n =
                 std::min(excerpt.bytes.size() - next, kReplayBufferSize / frame * frame);
             std::memcpy(into, excerpt.bytes.data() + next, n);
-            filled = static_cast<UInt32>(n);
+            filled = static_cast<std::uint32_t>(n);
             next += n;
         } else {
             while (next < descriptions.size() && inBuffer.size() < kReplayDescriptions &&
@@ -104,7 +104,7 @@ bool ReplayPlayer::enqueue(const StationHistory::Excerpt& excerpt, std::string& 
             }
         }
         buffer->mAudioDataByteSize = filled;
-        if (AudioQueueEnqueueBuffer(queue_, buffer, static_cast<UInt32>(inBuffer.size()),
+        if (AudioQueueEnqueueBuffer(queue_, buffer, static_cast<std::uint32_t>(inBuffer.size()),
                                     inBuffer.empty() ? nullptr : inBuffer.data()) != noErr) {
             error = AudioQueueErrorText(queue_);
             return false;

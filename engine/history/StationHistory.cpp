@@ -134,7 +134,7 @@ std::vector<StationHistory::Excerpt> StationHistory::collect(Wanted wanted) cons
         Excerpt& excerpt = excerpts.back();
         if (excerpt.format.mFormatID != kAudioFormatLinearPCM) {
             excerpt.descriptions.push_back(AudioStreamPacketDescription{
-                static_cast<SInt64>(excerpt.bytes.size()), record.frames, record.size});
+                static_cast<std::int64_t>(excerpt.bytes.size()), record.frames, record.size});
         }
         copyOut(record, excerpt.bytes);
         excerpt.toSeconds =

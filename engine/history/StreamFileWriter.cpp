@@ -17,7 +17,7 @@ constexpr std::array<int, 13> kAdtsRates{96000, 88200, 64000, 48000, 44100, 3200
 constexpr std::size_t kAdtsHeaderBytes = 7;
 constexpr std::size_t kAdtsMaxFrame = (1U << 13) - 1;
 
-bool isMpeg(UInt32 id) {
+bool isMpeg(std::uint32_t id) {
     return id == kAudioFormatMPEGLayer1 || id == kAudioFormatMPEGLayer2 ||
            id == kAudioFormatMPEGLayer3;
 }

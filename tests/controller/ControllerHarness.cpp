@@ -33,7 +33,7 @@ GatedPlatform::GatedPlatform()
       }()) {}
 
 std::optional<OSStatus> GatedPlatform::before(const PlatformCall& call) {
-    if (call.op == PlatformOp::AudioSessionInitialize) {
+    if (call.op == PlatformOp::AudioFileStreamOpen) {
         beforeOpening.pass();
     }
     return std::nullopt;

@@ -13,7 +13,7 @@ std::filesystem::path fixture(const std::string& name) {
     return std::filesystem::path(dir != nullptr ? dir : ".") / "tests" / "data" / name;
 }
 
-std::vector<UInt8> readFile(const std::filesystem::path& path) {
+std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }

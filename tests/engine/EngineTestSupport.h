@@ -20,7 +20,7 @@ namespace orvento::test {
 using namespace std::chrono_literals;
 
 std::filesystem::path fixture(const std::string& name);
-std::vector<UInt8> readFile(const std::filesystem::path& path);
+std::vector<std::uint8_t> readFile(const std::filesystem::path& path);
 
 struct Notification {
     std::string keyPath;

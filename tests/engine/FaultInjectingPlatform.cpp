@@ -26,7 +26,8 @@ AudioOutputChoice FaultInjectingPlatform::nullOutput(bool realTime) {
     return choice;
 }
 
-void FaultInjectingPlatform::fake(Op op, OSStatus result, int nth, int count, UInt32 detail) {
+void FaultInjectingPlatform::fake(Op op, OSStatus result, int nth, int count,
+                                  std::uint32_t detail) {
     std::lock_guard lock(mutex_);
     faults_[op].push_back(Fault{result, nth, nth + count - 1, detail});
 }
@@ -76,7 +77,7 @@ int FaultInjectingPlatform::count(Op op) const {
                                           [op](const CallRecord& c) { return c.op == op; }));
 }
 
-int FaultInjectingPlatform::count(Op op, UInt32 detail) const {
+int FaultInjectingPlatform::count(Op op, std::uint32_t detail) const {
     std::lock_guard lock(mutex_);
     return static_cast<int>(std::count_if(calls_.begin(), calls_.end(), [&](const CallRecord& c) {
         return c.op == op && c.detail == detail;

@@ -25,9 +25,9 @@ struct CallRecord {
     Op op;
     std::thread::id thread;
     OSStatus result;                           // as after() heard it
-    UInt32 detail;                             // PlatformCall::detail
+    std::uint32_t detail;                      // PlatformCall::detail
     std::chrono::steady_clock::time_point at;  // when the call returned
-    UInt32 bytes = 0;                          // the audio bytes of an enqueue
+    std::uint32_t bytes = 0;                   // the audio bytes of an enqueue
 };
 
 class FaultInjectingPlatform : public EnginePlatform {
@@ -43,7 +43,7 @@ class FaultInjectingPlatform : public EnginePlatform {
     // without reaching the service (see EnginePlatform::before). When
     // `detail` is not 0, only calls with that detail (a property id, say)
     // are counted.
-    void fake(Op op, OSStatus result, int nth = 1, int count = 1, UInt32 detail = 0);
+    void fake(Op op, OSStatus result, int nth = 1, int count = 1, std::uint32_t detail = 0);
     // Runs `action` on the calling thread when `op` is next called, before
     // the call goes on; or when it returns, before the engine sees the result.
     void onCall(Op op, std::function<void()> action);
@@ -64,7 +64,7 @@ class FaultInjectingPlatform : public EnginePlatform {
     int runningReportsHandled() const;
     // Calls so far of `op` (with `detail`, when given).
     int count(Op op) const;
-    int count(Op op, UInt32 detail) const;
+    int count(Op op, std::uint32_t detail) const;
     std::vector<CallRecord> calls() const;
     std::vector<CallRecord> callsOf(Op op) const;
     // The engine's log so far: its error lines and the queue's lines.
@@ -87,7 +87,7 @@ class FaultInjectingPlatform : public EnginePlatform {
         OSStatus result;
         int first;
         int last;
-        UInt32 detail;
+        std::uint32_t detail;
         int seen = 0;
     };
     // The engine's callback and data, behind one of the trampolines.

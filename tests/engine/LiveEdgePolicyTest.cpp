@@ -19,7 +19,7 @@ struct Row {
     std::size_t burstBytes, bitRate;
     double target;
     std::size_t readBytes;
-    UInt32 formatFrames;  // frames a packet as the format says; 1: PCM
+    std::uint32_t formatFrames;  // frames a packet as the format says; 1: PCM
     std::size_t burstSkipped;
     std::optional<double> lagAfterBurst;
     std::size_t stallSkipped;
@@ -42,7 +42,8 @@ TEST_P(LiveEdgePolicyTest, SkipsWhatIsOlderThanTheTarget) {
         if (pcm) {
             return policy.bytesToSkip(count * 2, t) / 2;
         }
-        std::vector<AudioStreamPacketDescription> packets(count, {0, 0, UInt32(packetBytes)});
+        std::vector<AudioStreamPacketDescription> packets(count,
+                                                          {0, 0, std::uint32_t(packetBytes)});
         return policy.packetsToSkip(packets, t);
     };
     std::size_t skipped = 0;

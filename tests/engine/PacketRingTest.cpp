@@ -15,22 +15,23 @@ namespace {
 
 struct Step {
     enum class Kind { Plain, Packets, Finish, Flush } kind;
-    UInt32 bytes = 0;                                  // of the delivery
-    std::vector<std::pair<SInt64, UInt32>> packets{};  // offset and size, in the delivery
+    std::uint32_t bytes = 0;  // of the delivery
+    std::vector<std::pair<std::int64_t, std::uint32_t>>
+        packets{};  // offset and size, in the delivery
 };
 
-Step plain(UInt32 bytes) {
+Step plain(std::uint32_t bytes) {
     return {Step::Kind::Plain, bytes};
 }
 // `count` packets of `size` bytes, back to back.
-Step described(UInt32 count, UInt32 size) {
+Step described(std::uint32_t count, std::uint32_t size) {
     Step s{Step::Kind::Packets, count * size};
-    for (UInt32 i = 0; i < count; ++i) {
-        s.packets.emplace_back(SInt64{i} * size, size);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        s.packets.emplace_back(std::int64_t{i} * size, size);
     }
     return s;
 }
-Step packets(UInt32 bytes, std::vector<std::pair<SInt64, UInt32>> list) {
+Step packets(std::uint32_t bytes, std::vector<std::pair<std::int64_t, std::uint32_t>> list) {
     return {Step::Kind::Packets, bytes, std::move(list)};
 }
 // The owner is finished (a stop).
@@ -40,9 +41,9 @@ const Step kFinish{Step::Kind::Finish};
 const Step kFlush{Step::Kind::Flush};
 
 struct Format {
-    Float64 rate;
-    UInt32 bytesPerPacket;
-    UInt32 framesPerPacket;
+    double rate;
+    std::uint32_t bytesPerPacket;
+    std::uint32_t framesPerPacket;
 };
 const Format kNoDurations{0, 0, 0};
 const Format kPcm8kMono{8000, 2, 1};      // 16000 bytes a second: 4000 per hand-over
@@ -53,11 +54,11 @@ struct Row {
     const char* name;
     Format format;
     std::vector<Step> steps;
-    std::vector<UInt32> handOvers;            // bytes of each, in order
-    std::vector<UInt32> descriptionCounts{};  // of each; empty: not checked
-    std::size_t startedAfter = 0;             // hand-overs before the queue ran; 0: it never did
-    const char* failure = "";                 // words of the ring's failure
-    int refuseEnqueue = 0;                    // this hand-over (1-based) is refused
+    std::vector<std::uint32_t> handOvers;            // bytes of each, in order
+    std::vector<std::uint32_t> descriptionCounts{};  // of each; empty: not checked
+    std::size_t startedAfter = 0;  // hand-overs before the queue ran; 0: it never did
+    const char* failure = "";      // words of the ring's failure
+    int refuseEnqueue = 0;         // this hand-over (1-based) is refused
     bool refuseStart = false;
     bool noBuffers = false;  // the queue's set-up failed
 };
@@ -65,7 +66,7 @@ struct Row {
 class Recorder : public PacketRing::Owner {
   public:
     struct HandOver {
-        std::vector<UInt8> bytes;
+        std::vector<std::uint8_t> bytes;
         std::vector<AudioStreamPacketDescription> descriptions;
         bool descriptionsGiven;
         std::size_t position;
@@ -73,13 +74,13 @@ class Recorder : public PacketRing::Owner {
 
     explicit Recorder(const Row& row) : row_(row) {}
 
-    OSStatus enqueueBuffer(AudioQueueBufferRef buffer, UInt32 count,
+    OSStatus enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t count,
                            const AudioStreamPacketDescription* descriptions) override {
         if (static_cast<int>(handOvers.size()) + 1 == row_.refuseEnqueue) {
             fail("refused");
             return 1;
         }
-        const auto* data = static_cast<const UInt8*>(buffer->mAudioData);
+        const auto* data = static_cast<const std::uint8_t*>(buffer->mAudioData);
         HandOver h{{data, data + buffer->mAudioDataByteSize}, {}, descriptions != nullptr, 0};
         if (descriptions != nullptr) {
             h.descriptions.assign(descriptions, descriptions + count);
@@ -138,10 +139,10 @@ TEST_P(PacketRingRules, HandOverWhatWasDeliveredAsTheRulesSay) {
     Recorder owner(row);
     PacketRing ring(owner);
     owner.ring = &ring;
-    std::vector<std::unique_ptr<UInt8[]>> storage;
+    std::vector<std::unique_ptr<std::uint8_t[]>> storage;
     std::vector<std::unique_ptr<AudioQueueBuffer>> records;
     for (AudioQueueBufferRef& b : ring.buffers()) {
-        storage.push_back(std::make_unique<UInt8[]>(kBufferSize));
+        storage.push_back(std::make_unique<std::uint8_t[]>(kBufferSize));
         records.push_back(std::make_unique<AudioQueueBuffer>(
             AudioQueueBuffer{kBufferSize, storage.back().get(), 0, nullptr}));
         b = row.noBuffers ? nullptr : records.back().get();
@@ -154,13 +155,13 @@ TEST_P(PacketRingRules, HandOverWhatWasDeliveredAsTheRulesSay) {
 
     // The packet bytes in the order they were delivered: what the hand-overs
     // must carry, up to where a stop or failure cut them off.
-    std::vector<UInt8> delivered;
-    UInt8 next = 0;
+    std::vector<std::uint8_t> delivered;
+    std::uint8_t next = 0;
     for (const Step& step : row.steps) {
-        std::vector<UInt8> data(step.bytes);
-        for (UInt8& b : data) {
+        std::vector<std::uint8_t> data(step.bytes);
+        for (std::uint8_t& b : data) {
             b = next;
-            next = static_cast<UInt8>((next + 1) % 251);
+            next = static_cast<std::uint8_t>((next + 1) % 251);
         }
         std::vector<AudioStreamPacketDescription> descs;
         switch (step.kind) {
@@ -176,7 +177,7 @@ TEST_P(PacketRingRules, HandOverWhatWasDeliveredAsTheRulesSay) {
                                          data.begin() + offset + size);
                     }
                 }
-                ring.deliver(step.bytes, static_cast<UInt32>(descs.size()), data.data(),
+                ring.deliver(step.bytes, static_cast<std::uint32_t>(descs.size()), data.data(),
                              descs.data());
                 break;
             case Step::Kind::Finish:
@@ -191,18 +192,18 @@ TEST_P(PacketRingRules, HandOverWhatWasDeliveredAsTheRulesSay) {
         }
     }
 
-    std::vector<UInt32> sizes;
-    std::vector<UInt32> counts;
-    std::vector<UInt8> handedOver;
+    std::vector<std::uint32_t> sizes;
+    std::vector<std::uint32_t> counts;
+    std::vector<std::uint8_t> handedOver;
     for (std::size_t i = 0; i < owner.handOvers.size(); ++i) {
         const Recorder::HandOver& h = owner.handOvers[i];
-        sizes.push_back(static_cast<UInt32>(h.bytes.size()));
-        counts.push_back(static_cast<UInt32>(h.descriptions.size()));
+        sizes.push_back(static_cast<std::uint32_t>(h.bytes.size()));
+        counts.push_back(static_cast<std::uint32_t>(h.descriptions.size()));
         EXPECT_EQ(h.position, i % kBufferCount) << "hand-over " << i;
         EXPECT_EQ(h.descriptionsGiven, !h.descriptions.empty()) << "hand-over " << i;
         // The descriptions give the packets' offsets in the buffer: packed,
         // in order, after any bytes delivered without descriptions.
-        SInt64 offset = static_cast<SInt64>(h.bytes.size());
+        std::int64_t offset = static_cast<std::int64_t>(h.bytes.size());
         for (const AudioStreamPacketDescription& d : h.descriptions) {
             offset -= d.mDataByteSize;
         }
@@ -226,12 +227,13 @@ TEST_P(PacketRingRules, HandOverWhatWasDeliveredAsTheRulesSay) {
 }
 
 // A row that plays without failing.
-Row plays(const char* name, Format format, std::vector<Step> steps, std::vector<UInt32> handOvers,
-          std::vector<UInt32> counts, std::size_t startedAfter) {
+Row plays(const char* name, Format format, std::vector<Step> steps,
+          std::vector<std::uint32_t> handOvers, std::vector<std::uint32_t> counts,
+          std::size_t startedAfter) {
     return {name, format, std::move(steps), std::move(handOvers), std::move(counts), startedAfter};
 }
 // A row whose ring fails (with `failure` in its words), without durations.
-Row fails(const char* name, std::vector<Step> steps, std::vector<UInt32> handOvers,
+Row fails(const char* name, std::vector<Step> steps, std::vector<std::uint32_t> handOvers,
           const char* failure, int refuseEnqueue = 0, bool refuseStart = false,
           bool noBuffers = false) {
     return {name, kNoDurations, std::move(steps), std::move(handOvers), {},
@@ -264,14 +266,14 @@ INSTANTIATE_TEST_SUITE_P(
               {packets(200, {{10, 5}, {100, 7}}), kFlush}, {12}, {2}, 1),
         // The ring and the queue's start.
         plays("TheRingWrapsAndTheQueueStartsOnce", kNoDurations, std::vector<Step>(8, plain(32768)),
-              std::vector<UInt32>(7, 32768), {}, 1),
+              std::vector<std::uint32_t>(7, 32768), {}, 1),
         plays("ABufferGoesOnceItHoldsAQuarterSecondAndTheQueueStartsWithTheLead", kPcm8kMono,
               {plain(3998), plain(2), described(1, 4000), plain(4000), plain(4000), plain(10)},
               {4000, 4000, 4000, 4000}, {0, 1, 0, 0}, 4),
         plays("DescribedPacketsAreTimedByTheirFrames", kMp3At44k, {described(45, 418), kFlush},
               {4180, 4180, 4180, 4180, 2090}, {10, 10, 10, 10, 5}, 4),
         plays("AFullRingStartsTheQueueBeforeTheLead", kPcm96kStereo,
-              std::vector<Step>(7, plain(32768)), std::vector<UInt32>(6, 32768), {}, 6),
+              std::vector<Step>(7, plain(32768)), std::vector<std::uint32_t>(6, 32768), {}, 6),
         // A stop, and failures: nothing past a buffer, nothing after a failure.
         plays("AfterAStopNothingIsCopied", kNoDurations,
               {plain(1000), described(1, 10), kFinish, described(3, 10), plain(32000), kFlush},

@@ -35,17 +35,14 @@ TEST(PlayerLifecycle, PlaysAStreamToItsEndAndTearsDown) {
     ASSERT_EQ(lines.size(), 1U);
     EXPECT_TRUE(lines[0].starts_with("info kAudioFileStreamProperty_MagicCookieData err "));
 
-    // The set-up: the session for media playback, the MP3 hint, one GET.
+    // The set-up: the MP3 hint, one GET.
     FaultInjectingPlatform& p = *h.platform;
-    EXPECT_EQ(AudioSessionGetState().category, kAudioSessionCategory_MediaPlayback);
     EXPECT_EQ(p.count(Op::AudioFileStreamOpen, kAudioFileMP3Type), 1);
     EXPECT_EQ(h.server.requests().size(), 1U);
-    // The orderly end: flush, a stop after play-out, the session made inactive
-    // from the queue's thread; the stream closed once, the parser closed, the
-    // queue disposed of at once.
+    // The orderly end: flush, a stop after play-out; the stream closed once,
+    // the parser closed, the queue disposed of at once.
     EXPECT_EQ(p.count(Op::AudioQueueFlush), 1);
     EXPECT_EQ(p.count(Op::AudioQueueStop, 0), 1);
-    EXPECT_EQ(p.callsOf(Op::AudioSessionSetActive).back().thread, threads[1]);
     EXPECT_EQ(p.count(Op::CFReadStreamClose), 1);
     EXPECT_EQ(p.count(Op::CFReleaseStream), 1);
     EXPECT_EQ(p.count(Op::AudioFileStreamClose), 1);
@@ -108,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         // starts the queue.
         EndRow{"ShorterThanTheLead",
                [] {
-                   const std::vector<UInt8> file = readFile(fixture("mpeg2_l3.mp3"));
+                   const std::vector<std::uint8_t> file = readFile(fixture("mpeg2_l3.mp3"));
                    return Script::fixed(std::string(file.begin(), file.begin() + 3000));
                },
                kNothingFaked,
@@ -123,13 +120,13 @@ INSTANTIATE_TEST_SUITE_P(
         // buffer (the reads may split the body: then more buffers go).
         EndRow{"RightAfterAHandOver",
                [] {
-                   std::vector<UInt8> wav = wavHeader(8000, 1, 16, 20000);
+                   std::vector<std::uint8_t> wav = wavHeader(8000, 1, 16, 20000);
                    wav.resize(wav.size() + 20000);
                    return Script::fixed(std::string(wav.begin(), wav.end()));
                },
                kNothingFaked,
                [](const PlayerHarness& h) {
-                   UInt32 bytes = 0;
+                   std::uint32_t bytes = 0;
                    for (const CallRecord& c : h.platform->calls()) {
                        if (c.op == Op::AudioQueueEnqueueBuffer) {
                            EXPECT_GT(c.bytes, 0U);
@@ -142,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
         // format's readiness is marked as a discontinuity, the next are not.
         EndRow{"AHeaderAloneThenTheAudio",
                [] {
-                   std::vector<UInt8> wav = wavHeader(8000, 1, 16, 16000);
+                   std::vector<std::uint8_t> wav = wavHeader(8000, 1, 16, 16000);
                    wav.resize(wav.size() + 16000);
                    return Script::fixed(std::string(wav.begin(), wav.end())).holdAfter(44, 0.5);
                },
@@ -367,10 +364,9 @@ TEST_P(StopAt, TellsOnceTrueThenFalseAndEndsThePlayer) {
     EXPECT_EQ(h.alerts->alerts().size(), row.alert ? 1U : 0U) << h.diagnostics();
     EXPECT_LE(p.count(Op::CFReadStreamClose), 1);
     // Whatever was made is gone: the stream, the queue (also one never
-    // started), the session made inactive only by a queue that ran.
+    // started).
     EXPECT_EQ(p.count(Op::CFReleaseStream), p.count(Op::CFReadStreamCreateForHTTPRequest));
     EXPECT_EQ(p.count(Op::AudioQueueDispose), p.count(Op::AudioQueueNewOutput));
-    EXPECT_EQ(p.count(Op::AudioSessionSetActive, 0), row.starts);
     EXPECT_EQ(p.buffersHeldByQueue(), 0);
     EXPECT_TRUE(h.server.waitUntil([&] { return h.server.connectionsOpen() == 0; }));
     if (row.reached >= 0) {

@@ -19,8 +19,8 @@ void QueueFeeder::bufferDone(void* self, AudioQueueRef /*queue*/, AudioQueueBuff
 
 void QueueFeeder::runningChanged(void* self, AudioQueueRef queue, AudioQueuePropertyID) {
     auto& feeder = *static_cast<QueueFeeder*>(self);
-    UInt32 running = 1;
-    UInt32 size = sizeof running;
+    std::uint32_t running = 1;
+    std::uint32_t size = sizeof running;
     AudioQueueGetProperty(queue, kAudioQueueProperty_IsRunning, &running, &size);
     if (running == 0) {
         {
@@ -71,21 +71,21 @@ void QueueFeeder::onReady(const ProbeResult& result) {
     if (result.hasCookie) {
         status =
             AudioQueueSetProperty(queue_, kAudioQueueProperty_MagicCookie, result.cookie.data(),
-                                  static_cast<UInt32>(result.cookie.size()));
+                                  static_cast<std::uint32_t>(result.cookie.size()));
         if (status != noErr) {
             return fail("AudioQueueSetProperty", status);
         }
     }
 }
 
-OSStatus QueueFeeder::enqueueBuffer(AudioQueueBufferRef buffer, UInt32 count,
+OSStatus QueueFeeder::enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t count,
                                     const AudioStreamPacketDescription* descriptions) {
     if (options_.onPacket) {
         auto* bytes = static_cast<std::byte*>(buffer->mAudioData);
         if (count == 0) {
             options_.onPacket({bytes, buffer->mAudioDataByteSize}, packetIndex_++);
         }
-        for (UInt32 i = 0; i < count; ++i) {
+        for (std::uint32_t i = 0; i < count; ++i) {
             const AudioStreamPacketDescription& d = descriptions[i];
             options_.onPacket({bytes + d.mStartOffset, d.mDataByteSize}, packetIndex_++);
         }
@@ -107,8 +107,8 @@ bool QueueFeeder::startQueue() {
     return status == noErr;
 }
 
-void QueueFeeder::onPackets(UInt32 numberBytes, UInt32 numberPackets, const void* data,
-                            const AudioStreamPacketDescription* descriptions) {
+void QueueFeeder::onPackets(std::uint32_t numberBytes, std::uint32_t numberPackets,
+                            const void* data, const AudioStreamPacketDescription* descriptions) {
     if (!failed_ && queue_ != nullptr) {
         ring_.deliver(numberBytes, numberPackets, data, descriptions);
     }
@@ -138,7 +138,7 @@ DecodeReport QueueFeeder::finish() {
     if (queue_ != nullptr) {
         AudioTimeStamp time{};
         AudioQueueGetCurrentTime(queue_, nullptr, &time, nullptr);
-        report_.framesPlayed = static_cast<UInt64>(time.mSampleTime);
+        report_.framesPlayed = static_cast<std::uint64_t>(time.mSampleTime);
         report_.queueErrorText = AudioQueueErrorText(queue_);
         AudioQueueDispose(queue_, true);
         queue_ = nullptr;

@@ -22,7 +22,7 @@ struct DecodeOptions {
     AudioOutputChoice output;  // where the audio goes; a WAV file for --decode
     // Sees each packet's bytes in the queue buffer just before the buffer is
     // enqueued, with the packet's index in the stream (tests damage packets).
-    std::function<void(std::span<std::byte> packet, UInt64 index)> onPacket;
+    std::function<void(std::span<std::byte> packet, std::uint64_t index)> onPacket;
 };
 
 struct DecodeReport {
@@ -30,8 +30,8 @@ struct DecodeReport {
     std::string error;             // why not
     OSStatus queueStatus = noErr;  // the first failing queue call's status
     std::string queueErrorText;    // AudioQueueErrorText at the end (decoder or output words)
-    UInt64 buffersEnqueued = 0;
-    UInt64 framesPlayed = 0;  // as the output counted them
+    std::uint64_t buffersEnqueued = 0;
+    std::uint64_t framesPlayed = 0;  // as the output counted them
 };
 
 // Feeds the queue from a Probe's deliveries. One per stream.
@@ -43,14 +43,14 @@ class QueueFeeder final : public PacketObserver, private PacketRing::Owner {
     QueueFeeder& operator=(const QueueFeeder&) = delete;
 
     void onReady(const ProbeResult& result) override;
-    void onPackets(UInt32 numberBytes, UInt32 numberPackets, const void* data,
+    void onPackets(std::uint32_t numberBytes, std::uint32_t numberPackets, const void* data,
                    const AudioStreamPacketDescription* descriptions) override;
     // At the end of the stream: hands over the last buffer, flushes, waits
     // until everything has played and the queue has stopped, disposes of it.
     DecodeReport finish();
 
   private:
-    OSStatus enqueueBuffer(AudioQueueBufferRef buffer, UInt32 count,
+    OSStatus enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t count,
                            const AudioStreamPacketDescription* descriptions) override;
     bool startQueue() override;
     bool failed() const override { return failed_; }
@@ -63,7 +63,7 @@ class QueueFeeder final : public PacketObserver, private PacketRing::Owner {
     // The caller's thread.
     AudioQueueRef queue_ = nullptr;
     PacketRing ring_{*this};
-    UInt64 packetIndex_ = 0;
+    std::uint64_t packetIndex_ = 0;
     bool failed_ = false;
     DecodeReport report_;
     // Set on the queue's thread once it has stopped running.

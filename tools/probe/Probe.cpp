@@ -31,9 +31,9 @@ OSStatus Probe::feed(const void* data, size_t size, AudioFileStreamParseFlags fl
         return result_.status;
     }
     while (size > 0 && result_.status == noErr) {
-        auto piece = static_cast<UInt32>(std::min<size_t>(size, 1u << 30));
+        auto piece = static_cast<std::uint32_t>(std::min<size_t>(size, 1u << 30));
         result_.status = AudioFileStreamParseBytes(stream_, piece, data, flags);
-        data = static_cast<const UInt8*>(data) + piece;
+        data = static_cast<const std::uint8_t*>(data) + piece;
         size -= piece;
     }
     return result_.status;
@@ -54,11 +54,11 @@ void Probe::onProperty(void* self, AudioFileStreamID stream, AudioFileStreamProp
     }
     ProbeResult& r = probe.result_;
     r.ready = true;
-    UInt32 size = sizeof r.format;
+    std::uint32_t size = sizeof r.format;
     AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_DataFormat, &size, &r.format);
     size = sizeof r.fileType;
     AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_FileFormat, &size, &r.fileType);
-    UInt32 cookieSize = 0;
+    std::uint32_t cookieSize = 0;
     if (AudioFileStreamGetPropertyInfo(stream, kAudioFileStreamProperty_MagicCookieData,
                                        &cookieSize, nullptr) == noErr) {
         r.cookie.resize(cookieSize);
@@ -70,16 +70,16 @@ void Probe::onProperty(void* self, AudioFileStreamID stream, AudioFileStreamProp
     }
 }
 
-void Probe::onPackets(void* self, UInt32 numberBytes, UInt32 numberPackets, const void* data,
-                      AudioStreamPacketDescription* descriptions) {
+void Probe::onPackets(void* self, std::uint32_t numberBytes, std::uint32_t numberPackets,
+                      const void* data, AudioStreamPacketDescription* descriptions) {
     auto& probe = *static_cast<Probe*>(self);
     ProbeResult& r = probe.result_;
     ++r.runs;
     r.bytes += descriptions == nullptr ? numberBytes : 0;
     r.packets += numberPackets;
     if (descriptions != nullptr) {
-        for (UInt32 i = 0; i < numberPackets; ++i) {
-            UInt32 size = descriptions[i].mDataByteSize;
+        for (std::uint32_t i = 0; i < numberPackets; ++i) {
+            std::uint32_t size = descriptions[i].mDataByteSize;
             r.bytes += size;
             r.smallest = r.packets == numberPackets && i == 0 ? size : std::min(r.smallest, size);
             r.largest = std::max(r.largest, size);
@@ -125,7 +125,7 @@ bool probeFile(const std::string& path, Probe& probe, std::string& error, size_t
     return true;
 }
 
-std::string fourCC(UInt32 code) {
+std::string fourCC(std::uint32_t code) {
     std::string text;
     for (int shift = 24; shift >= 0; shift -= 8) {
         auto c = static_cast<char>((code >> shift) & 0xFF);
@@ -137,7 +137,7 @@ std::string fourCC(UInt32 code) {
 std::string statusText(OSStatus status) {
     std::ostringstream out;
     out << status;
-    auto code = static_cast<UInt32>(status);
+    auto code = static_cast<std::uint32_t>(status);
     bool printable = true;
     for (int shift = 24; shift >= 0; shift -= 8) {
         auto c = static_cast<unsigned char>((code >> shift) & 0xFF);
@@ -218,7 +218,7 @@ void printReport(std::ostream& out, const ProbeResult& r) {
             << "  mBitsPerChannel   " << f.mBitsPerChannel << "\n";
         out << "cookie:          ";
         if (r.hasCookie) {
-            for (UInt8 b : r.cookie) {
+            for (std::uint8_t b : r.cookie) {
                 out << std::hex << std::setw(2) << std::setfill('0') << static_cast<int>(b);
             }
             out << std::dec << std::setfill(' ') << " (" << r.cookie.size() << " bytes)\n";

@@ -19,16 +19,16 @@ struct ProbeResult {
     bool ready = false;  // 'redy' arrived
     AudioStreamBasicDescription format{};
     AudioFileTypeID fileType = 0;
-    std::vector<UInt8> cookie;
+    std::vector<std::uint8_t> cookie;
     bool hasCookie = false;
-    OSStatus status = noErr;  // the first non-zero status the parser returned
-    std::string sourceError;  // the file or network failed (empty: it did not)
-    UInt64 packets = 0;       // packets (linear PCM: frames)
-    UInt64 bytes = 0;         // audio bytes delivered
-    UInt64 runs = 0;          // calls of the packets procedure
-    UInt32 smallest = 0;      // packet sizes (packetised formats only)
-    UInt32 largest = 0;
-    std::vector<UInt32> packetSizes;  // when asked for
+    OSStatus status = noErr;     // the first non-zero status the parser returned
+    std::string sourceError;     // the file or network failed (empty: it did not)
+    std::uint64_t packets = 0;   // packets (linear PCM: frames)
+    std::uint64_t bytes = 0;     // audio bytes delivered
+    std::uint64_t runs = 0;      // calls of the packets procedure
+    std::uint32_t smallest = 0;  // packet sizes (packetised formats only)
+    std::uint32_t largest = 0;
+    std::vector<std::uint32_t> packetSizes;  // when asked for
     AudioFileStreamDiagnostics diagnostics{};
 };
 
@@ -38,7 +38,7 @@ class PacketObserver {
     virtual ~PacketObserver() = default;
     // After 'redy', with format, file type and cookie filled in.
     virtual void onReady(const ProbeResult& result) = 0;
-    virtual void onPackets(UInt32 numberBytes, UInt32 numberPackets, const void* data,
+    virtual void onPackets(std::uint32_t numberBytes, std::uint32_t numberPackets, const void* data,
                            const AudioStreamPacketDescription* descriptions) = 0;
 };
 
@@ -58,8 +58,8 @@ class Probe {
   private:
     static void onProperty(void* self, AudioFileStreamID stream, AudioFileStreamPropertyID id,
                            AudioFileStreamPropertyFlags* flags);
-    static void onPackets(void* self, UInt32 numberBytes, UInt32 numberPackets, const void* data,
-                          AudioStreamPacketDescription* descriptions);
+    static void onPackets(void* self, std::uint32_t numberBytes, std::uint32_t numberPackets,
+                          const void* data, AudioStreamPacketDescription* descriptions);
 
     AudioFileStreamID stream_ = nullptr;
     PacketObserver* observer_;
@@ -86,7 +86,7 @@ bool probeUrl(const std::string& url, Probe& probe, std::string& error, double t
               bool* timedOut = nullptr, std::uint64_t* bodyBytes = nullptr);
 
 // Four characters, with non-printable bytes as '.'.
-std::string fourCC(UInt32 code);
+std::string fourCC(std::uint32_t code);
 std::string statusText(OSStatus status);
 // The report a user reads.
 void printReport(std::ostream& out, const ProbeResult& result);

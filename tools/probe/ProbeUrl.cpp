@@ -26,7 +26,7 @@ struct UrlReader {
             return;
         }
         if (type == kCFStreamEventHasBytesAvailable) {
-            UInt8 chunk[32768];
+            std::uint8_t chunk[32768];
             CFIndex n = CFReadStreamRead(stream, chunk, sizeof chunk);
             if (n < 0) {
                 r.fail(HttpReadStreamErrorText(stream));

@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
     }
     probe::printReport(std::cout, result);
     if (listPackets) {
-        for (UInt32 size : result.packetSizes) {
+        for (std::uint32_t size : result.packetSizes) {
             std::cout << size << "\n";
         }
     }

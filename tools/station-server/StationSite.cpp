@@ -30,13 +30,13 @@ void onProperty(void* data, AudioFileStreamID stream, AudioFileStreamPropertyID 
                 AudioFileStreamPropertyFlags* /*flags*/) {
     auto* m = static_cast<Measure*>(data);
     if (id == kAudioFileStreamProperty_ReadyToProducePackets) {
-        UInt32 size = sizeof m->format;
+        std::uint32_t size = sizeof m->format;
         m->ready = AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_DataFormat, &size,
                                               &m->format) == noErr;
     }
 }
 
-void onPackets(void* data, UInt32 bytes, UInt32 packets, const void* /*input*/,
+void onPackets(void* data, std::uint32_t bytes, std::uint32_t packets, const void* /*input*/,
                AudioStreamPacketDescription* descs) {
     auto* m = static_cast<Measure*>(data);
     if (descs == nullptr) {
@@ -45,7 +45,7 @@ void onPackets(void* data, UInt32 bytes, UInt32 packets, const void* /*input*/,
         }
         return;
     }
-    for (UInt32 i = 0; i < packets; ++i) {
+    for (std::uint32_t i = 0; i < packets; ++i) {
         m->frames += descs[i].mVariableFramesInPacket != 0 ? descs[i].mVariableFramesInPacket
                                                            : m->format.mFramesPerPacket;
     }
@@ -78,7 +78,7 @@ std::optional<double> audioByteRate(const std::filesystem::path& file, const std
         noErr) {
         return std::nullopt;
     }
-    AudioFileStreamParseBytes(stream, static_cast<UInt32>(bytes.size()), bytes.data(), 0);
+    AudioFileStreamParseBytes(stream, static_cast<std::uint32_t>(bytes.size()), bytes.data(), 0);
     AudioFileStreamClose(stream);
     if (!m.ready || m.frames <= 0 || m.format.mSampleRate <= 0) {
         return std::nullopt;

@@ -73,7 +73,7 @@ class HttpReadStream {
     bool open();
     void setClient(const Client& client);
     void schedule(RunLoop& loop, CFRunLoopMode mode);
-    CFIndex read(UInt8* buffer, CFIndex length);
+    CFIndex read(std::uint8_t* buffer, CFIndex length);
     void close();
     std::string errorText() const;
     std::optional<std::uint64_t> declaredLength() const {
@@ -256,7 +256,7 @@ void HttpReadStream::schedule(RunLoop& loop, CFRunLoopMode mode) {
     }
 }
 
-CFIndex HttpReadStream::read(UInt8* buffer, CFIndex length) {
+CFIndex HttpReadStream::read(std::uint8_t* buffer, CFIndex length) {
     if (buffer == nullptr || length < 0) {
         return -1;
     }
@@ -785,13 +785,13 @@ CFReadStreamRef CFReadStreamCreateForHTTPRequest(CFAllocatorRef /*alloc*/,
     return std::make_unique<HttpReadStream>(request->url()).release();
 }
 
-Boolean CFReadStreamOpen(CFReadStreamRef stream) {
+bool CFReadStreamOpen(CFReadStreamRef stream) {
     return stream != nullptr && stream->open();
 }
 
-Boolean CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags streamEvents,
-                              CFReadStreamClientCallBack clientCB,
-                              CFStreamClientContext* clientContext) {
+bool CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags streamEvents,
+                           CFReadStreamClientCallBack clientCB,
+                           CFStreamClientContext* clientContext) {
     if (stream == nullptr) {
         return false;
     }
@@ -818,7 +818,7 @@ void CFReadStreamScheduleWithRunLoop(CFReadStreamRef stream, CFRunLoopRef runLoo
     }
 }
 
-CFIndex CFReadStreamRead(CFReadStreamRef stream, UInt8* buffer, CFIndex bufferLength) {
+CFIndex CFReadStreamRead(CFReadStreamRef stream, std::uint8_t* buffer, CFIndex bufferLength) {
     return stream != nullptr ? stream->read(buffer, bufferLength) : -1;
 }
 
@@ -839,7 +839,7 @@ void CFRelease(CFReadStreamRef stream) {
     }
 }
 
-Boolean HttpReadStreamSetOptions(CFReadStreamRef stream, const HttpReadStreamOptions& options) {
+bool HttpReadStreamSetOptions(CFReadStreamRef stream, const HttpReadStreamOptions& options) {
     return stream != nullptr && stream->setOptions(options);
 }
 

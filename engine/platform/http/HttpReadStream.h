@@ -156,16 +156,16 @@ CFReadStreamRef CFReadStreamCreateForHTTPRequest(CFAllocatorRef alloc, CFHTTPMes
 // scheme other than http or https (compared case-insensitively), a stream
 // already opened, or a closed one. True otherwise: the transfer starts when
 // the stream is scheduled.
-Boolean CFReadStreamOpen(CFReadStreamRef stream);
+bool CFReadStreamOpen(CFReadStreamRef stream);
 
 // Sets the client: `clientCB` is called for the events in `streamEvents`.
 // A null callback or an empty mask removes the client. The context is copied
 // (see CFStreamClientContext); a null context means a null info. Returns
 // false only for a null stream. Call it on the thread that schedules the
 // stream, before scheduling, or on the owning thread.
-Boolean CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags streamEvents,
-                              CFReadStreamClientCallBack clientCB,
-                              CFStreamClientContext* clientContext);
+bool CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags streamEvents,
+                           CFReadStreamClientCallBack clientCB,
+                           CFStreamClientContext* clientContext);
 
 // Schedules the stream on `runLoop` in `runLoopMode` (kCFRunLoopCommonModes:
 // served in every mode); `runLoop`'s thread becomes the owning thread. A
@@ -185,7 +185,7 @@ void CFReadStreamScheduleWithRunLoop(CFReadStreamRef stream, CFRunLoopRef runLoo
 //   - -1: the transfer failed and no byte is left, the owning thread's run
 //     loop has been shut down, the call was made on another thread than the
 //     owning one, or the stream or buffer is null or the length negative.
-CFIndex CFReadStreamRead(CFReadStreamRef stream, UInt8* buffer, CFIndex bufferLength);
+CFIndex CFReadStreamRead(CFReadStreamRef stream, std::uint8_t* buffer, CFIndex bufferLength);
 
 // Closes the stream: from the moment it returns, no event is dispatched any
 // more, except one whose dispatch had already begun on the owning thread
@@ -219,7 +219,7 @@ struct HttpReadStreamOptions {
 // Before CFReadStreamOpen only; returns false afterwards, for a null stream,
 // for a timeout that is not positive and for a batching interval that is
 // negative or not finite.
-Boolean HttpReadStreamSetOptions(CFReadStreamRef stream, const HttpReadStreamOptions& options);
+bool HttpReadStreamSetOptions(CFReadStreamRef stream, const HttpReadStreamOptions& options);
 
 // What went wrong, for a user (libcurl's own description where it has one;
 // never a bare "Out of memory" for an over-long response header): empty until the open failed or

@@ -60,16 +60,16 @@ struct FeedSlot {
     // The feed's queue (producer) and the mixer's thread (consumer).
     std::unique_ptr<float[]> ring;  // written before `attached` is first set
     std::size_t ringFrames = 0;
-    std::atomic<bool> attached{false};   // a queue's output is open on it
-    std::atomic<UInt64> attachments{0};  // so far
+    std::atomic<bool> attached{false};          // a queue's output is open on it
+    std::atomic<std::uint64_t> attachments{0};  // so far
     std::atomic<int> channels{1};
     std::atomic<bool> paused{true};
-    std::atomic<bool> silenced{false};  // drop everything until discard()
-    std::atomic<UInt64> writePos{0};    // frames, only growing (producer)
-    std::atomic<UInt64> readPos{0};     // frames, only growing (consumer)
-    std::atomic<UInt64> dropUntil{0};   // the consumer skips up to here
-    std::atomic<UInt64> consumed{0};    // frames mixed, drops not counted
-    std::atomic<UInt64> underruns{0};
+    std::atomic<bool> silenced{false};        // drop everything until discard()
+    std::atomic<std::uint64_t> writePos{0};   // frames, only growing (producer)
+    std::atomic<std::uint64_t> readPos{0};    // frames, only growing (consumer)
+    std::atomic<std::uint64_t> dropUntil{0};  // the consumer skips up to here
+    std::atomic<std::uint64_t> consumed{0};   // frames mixed, drops not counted
+    std::atomic<std::uint64_t> underruns{0};
 
     // The mixer's thread only.
     std::vector<float> block;  // this block's frames of the feed
@@ -78,7 +78,7 @@ struct FeedSlot {
     bool active = false;
     double left = 0;  // gains reached at the end of the last block
     double right = 0;
-    UInt64 seenAttachments = 0;
+    std::uint64_t seenAttachments = 0;
     bool hadAudio = false;  // since it was attached or last started playing
     bool starved = false;   // ran dry since
 };
@@ -131,13 +131,13 @@ class MixCore {
     PcmFormat format_;
     std::thread thread_;
 
-    std::atomic<UInt64> stops_{0};  // immediate stops of feeds so far
+    std::atomic<std::uint64_t> stops_{0};  // immediate stops of feeds so far
     // Frames mixed for the output (counted before the feeds' frames are
     // taken, so that a feed found empty is already counted), and of those the
     // ones dropped at a silencing: the mixer's thread writes them,
     // outputLead() reads them.
-    std::atomic<UInt64> framesOut_{0};
-    std::atomic<UInt64> framesDropped_{0};
+    std::atomic<std::uint64_t> framesOut_{0};
+    std::atomic<std::uint64_t> framesDropped_{0};
 
     // The mixer's thread only (sized before it starts).
     std::size_t blockFrames_ = 0;
@@ -148,9 +148,9 @@ class MixCore {
     MixLimiter limiter_;
     bool untimed_ = false;
     bool paused_ = true;
-    UInt64 seenStops_ = 0;
+    std::uint64_t seenStops_ = 0;
     Clock::time_point clockStart_{};
-    UInt64 framesMixed_ = 0;
+    std::uint64_t framesMixed_ = 0;
 };
 
 MixCore::MixCore(AudioOutputChoice output, const MixerOptions& options)
@@ -280,8 +280,8 @@ Duration MixCore::outputLead() const {
     if (output_ == nullptr) {
         return Duration::zero();
     }
-    const UInt64 gone = output_->framesPlayed() + framesDropped_.load();
-    const UInt64 written = framesOut_.load();
+    const std::uint64_t gone = output_->framesPlayed() + framesDropped_.load();
+    const std::uint64_t written = framesOut_.load();
     return seconds(static_cast<double>(written - std::min(gone, written)) / format_.sampleRate);
 }
 
@@ -313,7 +313,7 @@ void MixCore::run() {
                 ++playing;
             }
         }
-        const UInt64 stops = stops_.load();
+        const std::uint64_t stops = stops_.load();
         std::optional<Duration> wait;  // none: until something changes
         if (playing > 0) {
             if (paused_) {
@@ -422,20 +422,21 @@ void MixCore::renderBlock(float* mix) {
             feed.starved = false;
             continue;
         }
-        if (const UInt64 attachments = feed.attachments.load();
+        if (const std::uint64_t attachments = feed.attachments.load();
             attachments != feed.seenAttachments) {
             feed.seenAttachments = attachments;  // another player: no history
             feed.key->finish();
             feed.hadAudio = false;
             feed.starved = false;
         }
-        const UInt64 write = feed.writePos.load(std::memory_order_acquire);
-        UInt64 read = std::max(feed.readPos.load(), feed.dropUntil.load());
+        const std::uint64_t write = feed.writePos.load(std::memory_order_acquire);
+        std::uint64_t read = std::max(feed.readPos.load(), feed.dropUntil.load());
         feed.blockChannels = feed.channels.load();
         if (feed.silenced.load()) {
             read = write;
         }
-        const auto frames = static_cast<std::size_t>(std::min<UInt64>(write - read, blockFrames_));
+        const auto frames =
+            static_cast<std::size_t>(std::min<std::uint64_t>(write - read, blockFrames_));
         const auto width = static_cast<std::size_t>(feed.blockChannels);
         for (std::size_t f = 0; f < frames; ++f) {
             const float* from = feed.ring.get() + ((read + f) % feed.ringFrames) * 2;
@@ -551,7 +552,7 @@ class FeedOutput final : public AudioOutput {
     }
     std::size_t write(const float* samples, std::size_t frames) override {
         const auto channels = static_cast<std::size_t>(format_.channels);
-        const UInt64 write = slot_.writePos.load();
+        const std::uint64_t write = slot_.writePos.load();
         const std::size_t count = std::min(frames, slot_.ringFrames - queued());
         for (std::size_t f = 0; f < count; ++f) {
             float* to = slot_.ring.get() + ((write + f) % slot_.ringFrames) * 2;
@@ -590,13 +591,13 @@ class FeedOutput final : public AudioOutput {
         slot_.silenced.store(true);
         core_->wake(true);
     }
-    UInt64 framesPlayed() const override { return slot_.consumed.load() - consumedBefore_; }
-    UInt64 underruns() const override { return slot_.underruns.load() - underrunsBefore_; }
+    std::uint64_t framesPlayed() const override { return slot_.consumed.load() - consumedBefore_; }
+    std::uint64_t underruns() const override { return slot_.underruns.load() - underrunsBefore_; }
 
   private:
     // Frames written and not yet taken (or skipped) by the mixer.
     std::size_t queued() const {
-        const UInt64 read =
+        const std::uint64_t read =
             std::max(slot_.readPos.load(std::memory_order_acquire), slot_.dropUntil.load());
         return static_cast<std::size_t>(slot_.writePos.load() -
                                         std::min(read, slot_.writePos.load()));
@@ -609,8 +610,8 @@ class FeedOutput final : public AudioOutput {
     PcmFormat format_;
     bool open_ = false;
     // The feed's counts when this output opened (the feed outlives players).
-    UInt64 consumedBefore_ = 0;
-    UInt64 underrunsBefore_ = 0;
+    std::uint64_t consumedBefore_ = 0;
+    std::uint64_t underrunsBefore_ = 0;
     std::optional<std::chrono::steady_clock::time_point> drainedBy_;  // queue's thread
 };
 

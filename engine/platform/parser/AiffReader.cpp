@@ -12,13 +12,13 @@ constexpr size_t kMaxCommChunk = 1024;
 
 // An 80-bit IEEE extended float (sign, 15-bit exponent, 64-bit mantissa with
 // an explicit integer bit), as AIFF stores the sample rate.
-Float64 extendedToDouble(const UInt8* p) {
+double extendedToDouble(const std::uint8_t* p) {
     int exponent = ((p[0] & 0x7F) << 8) | p[1];
-    UInt64 mantissa = be64(p + 2);
+    std::uint64_t mantissa = be64(p + 2);
     if (mantissa == 0 || exponent == 0x7FFF) {
         return 0;
     }
-    Float64 value = std::ldexp(static_cast<Float64>(mantissa), exponent - 16383 - 63);
+    double value = std::ldexp(static_cast<double>(mantissa), exponent - 16383 - 63);
     return (p[0] & 0x80) != 0 ? -value : value;
 }
 
@@ -27,9 +27,9 @@ class AiffReader final : public IffChunkWalker {
     explicit AiffReader(StreamSession& session) : IffChunkWalker(session, true) {}
 
   private:
-    void readFileHeader(const UInt8* header) override { aifc_ = tagIs(header + 8, "AIFC"); }
+    void readFileHeader(const std::uint8_t* header) override { aifc_ = tagIs(header + 8, "AIFC"); }
 
-    size_t onIffChunk(const UInt8* q, size_t left, UInt32 size) override {
+    size_t onIffChunk(const std::uint8_t* q, size_t left, std::uint32_t size) override {
         if (tagIs(q, "SSND")) {
             if (left < 16) {
                 return needBytes(16);  // the data offset and block size precede the audio
@@ -39,23 +39,23 @@ class AiffReader final : public IffChunkWalker {
         }
         if (tagIs(q, "COMM")) {
             return readWhole(q, left, size, 18, kMaxCommChunk,
-                             [this](const UInt8* body, size_t n) { readCommon(body, n); });
+                             [this](const std::uint8_t* body, size_t n) { readCommon(body, n); });
         }
         return skipPadded(size);
     }
 
-    size_t deliver(const UInt8* q, size_t left, UInt64 /*at*/) override {
+    size_t deliver(const std::uint8_t* q, size_t left, std::uint64_t /*at*/) override {
         return pcm_.process(session(), q, left, need_);
     }
 
-    void readCommon(const UInt8* f, size_t size) {
+    void readCommon(const std::uint8_t* f, size_t size) {
         ByteCursor c(f, size);
         channels_ = c.u16be();
         c.skip(4);  // sample frames
-        UInt32 sampleSize = c.u16be();
+        std::uint32_t sampleSize = c.u16be();
         rate_ = extendedToDouble(c.here());
         c.skip(10);
-        UInt32 compression = aifc_ && c.remaining() >= 4 ? c.u32be() : fourCharCode("NONE");
+        std::uint32_t compression = aifc_ && c.remaining() >= 4 ? c.u32be() : fourCharCode("NONE");
         bits_ = (sampleSize + 7) / 8 * 8;  // samples sit left-justified in whole bytes
         supported_ = true;
         isFloat_ = false;
@@ -97,7 +97,7 @@ class AiffReader final : public IffChunkWalker {
         haveCommon_ = true;
     }
 
-    void startData(UInt32 size, UInt32 offset) {
+    void startData(std::uint32_t size, std::uint32_t offset) {
         if (!haveCommon_) {
             session().fail(kAudioFileStreamError_NotOptimized);
             return;
@@ -108,7 +108,7 @@ class AiffReader final : public IffChunkWalker {
             return;
         }
         bool unbounded = size == 0 || size == 0xFFFFFFFFu;
-        if (!unbounded && size < 8 + static_cast<UInt64>(offset)) {
+        if (!unbounded && size < 8 + static_cast<std::uint64_t>(offset)) {
             session().fail(kAudioFileStreamError_InvalidFile);
             return;
         }
@@ -128,9 +128,9 @@ class AiffReader final : public IffChunkWalker {
     bool isFloat_ = false;
     bool bigEndian_ = true;
     bool signed_ = true;
-    UInt32 channels_ = 0;
-    UInt32 bits_ = 0;
-    Float64 rate_ = 0;
+    std::uint32_t channels_ = 0;
+    std::uint32_t bits_ = 0;
+    double rate_ = 0;
     PcmPump pcm_;
 };
 

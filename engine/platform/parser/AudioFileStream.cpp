@@ -16,7 +16,7 @@ AudioFileStream::AudioFileStream(void* clientData, AudioFileStream_PropertyListe
       listener_(listener),
       packets_(packets),
       hint_(hint),
-      carry_(std::make_unique<UInt8[]>(kCarryCapacity)),
+      carry_(std::make_unique<std::uint8_t[]>(kCarryCapacity)),
       descs_(std::make_unique<AudioStreamPacketDescription[]>(kMaxRunPackets)) {
     diag_.hint = hint;
     reader_ = makeDetector(*this);
@@ -24,7 +24,8 @@ AudioFileStream::AudioFileStream(void* clientData, AudioFileStream_PropertyListe
 
 AudioFileStream::~AudioFileStream() = default;
 
-OSStatus AudioFileStream::parse(const UInt8* data, size_t size, AudioFileStreamParseFlags flags) {
+OSStatus AudioFileStream::parse(const std::uint8_t* data, size_t size,
+                                AudioFileStreamParseFlags flags) {
     if (status_ != noErr) {
         return status_;
     }
@@ -69,7 +70,7 @@ OSStatus AudioFileStream::parse(const UInt8* data, size_t size, AudioFileStreamP
     return status_;
 }
 
-size_t AudioFileStream::pump(const UInt8* p, size_t n) {
+size_t AudioFileStream::pump(const std::uint8_t* p, size_t n) {
     size_t total = 0;
     while (status_ == noErr && total < n) {
         spanBase_ = p + total;
@@ -102,7 +103,7 @@ size_t AudioFileStream::pump(const UInt8* p, size_t n) {
     return total;
 }
 
-void AudioFileStream::appendCarry(const UInt8* p, size_t n) {
+void AudioFileStream::appendCarry(const std::uint8_t* p, size_t n) {
     if (n == 0) {
         return;
     }
@@ -144,7 +145,8 @@ void AudioFileStream::notify(AudioFileStreamPropertyID id) {
     }
 }
 
-void AudioFileStream::packet(const UInt8* p, UInt32 size, UInt32 variableFrames) {
+void AudioFileStream::packet(const std::uint8_t* p, std::uint32_t size,
+                             std::uint32_t variableFrames) {
     assert(ready_);
     if (runCount_ == kMaxRunPackets) {
         flushRun();
@@ -152,12 +154,13 @@ void AudioFileStream::packet(const UInt8* p, UInt32 size, UInt32 variableFrames)
     if (runCount_ == 0) {
         runBase_ = p;
     }
-    auto start = static_cast<SInt64>(p - runBase_);
+    auto start = static_cast<std::int64_t>(p - runBase_);
     descs_[runCount_] = AudioStreamPacketDescription{start, variableFrames, size};
     ++runCount_;
-    runBytes_ = static_cast<UInt64>(start) + size;
+    runBytes_ = static_cast<std::uint64_t>(start) + size;
     if (diag_.dataOffset < 0) {
-        diag_.dataOffset = static_cast<SInt64>(spanOffset_ + static_cast<UInt64>(p - spanBase_));
+        diag_.dataOffset =
+            static_cast<std::int64_t>(spanOffset_ + static_cast<std::uint64_t>(p - spanBase_));
     }
     ++diag_.packetsDelivered;
     diag_.packetBytesDelivered += size;
@@ -171,22 +174,23 @@ void AudioFileStream::flushRun() {
     runCount_ = 0;
     ++diag_.packetRuns;
     if (packets_ != nullptr) {
-        packets_(clientData_, static_cast<UInt32>(runBytes_), static_cast<UInt32>(count), runBase_,
-                 descs_.get());
+        packets_(clientData_, static_cast<std::uint32_t>(runBytes_),
+                 static_cast<std::uint32_t>(count), runBase_, descs_.get());
     }
 }
 
-void AudioFileStream::pcm(const UInt8* p, size_t bytes, UInt32 frames) {
+void AudioFileStream::pcm(const std::uint8_t* p, size_t bytes, std::uint32_t frames) {
     assert(ready_ && bytes <= kMaxPacketBytes);
     flushRun();
     if (diag_.dataOffset < 0) {
-        diag_.dataOffset = static_cast<SInt64>(spanOffset_ + static_cast<UInt64>(p - spanBase_));
+        diag_.dataOffset =
+            static_cast<std::int64_t>(spanOffset_ + static_cast<std::uint64_t>(p - spanBase_));
     }
     diag_.packetsDelivered += frames;
     diag_.packetBytesDelivered += bytes;
     ++diag_.packetRuns;
     if (packets_ != nullptr) {
-        packets_(clientData_, static_cast<UInt32>(bytes), frames, p, nullptr);
+        packets_(clientData_, static_cast<std::uint32_t>(bytes), frames, p, nullptr);
     }
 }
 
@@ -205,12 +209,12 @@ bool AudioFileStream::examineUnlocked(size_t count, OSStatus status) {
     return true;
 }
 
-OSStatus AudioFileStream::propertyInfo(AudioFileStreamPropertyID id, UInt32* size,
-                                       Boolean* writable) const {
-    UInt32 bytes = 0;
+OSStatus AudioFileStream::propertyInfo(AudioFileStreamPropertyID id, std::uint32_t* size,
+                                       bool* writable) const {
+    std::uint32_t bytes = 0;
     switch (id) {
         case kAudioFileStreamProperty_ReadyToProducePackets:
-            bytes = sizeof(UInt32);
+            bytes = sizeof(std::uint32_t);
             break;
         case kAudioFileStreamProperty_DataFormat:
             if (!ready_) {
@@ -228,7 +232,7 @@ OSStatus AudioFileStream::propertyInfo(AudioFileStreamPropertyID id, UInt32* siz
             if (!ready_ || format_.cookie.empty()) {
                 return kAudioFileStreamError_ValueUnknown;
             }
-            bytes = static_cast<UInt32>(format_.cookie.size());
+            bytes = static_cast<std::uint32_t>(format_.cookie.size());
             break;
         default:
             return kAudioFileStreamError_UnsupportedProperty;
@@ -242,8 +246,9 @@ OSStatus AudioFileStream::propertyInfo(AudioFileStreamPropertyID id, UInt32* siz
     return noErr;
 }
 
-OSStatus AudioFileStream::property(AudioFileStreamPropertyID id, UInt32* ioSize, void* out) const {
-    UInt32 bytes = 0;
+OSStatus AudioFileStream::property(AudioFileStreamPropertyID id, std::uint32_t* ioSize,
+                                   void* out) const {
+    std::uint32_t bytes = 0;
     OSStatus status = propertyInfo(id, &bytes, nullptr);
     if (status != noErr) {
         return status;
@@ -256,7 +261,7 @@ OSStatus AudioFileStream::property(AudioFileStreamPropertyID id, UInt32* ioSize,
     }
     switch (id) {
         case kAudioFileStreamProperty_ReadyToProducePackets: {
-            UInt32 value = ready_ ? 1 : 0;
+            std::uint32_t value = ready_ ? 1 : 0;
             std::memcpy(out, &value, sizeof value);
             break;
         }
@@ -295,20 +300,22 @@ OSStatus AudioFileStreamOpen(void* inClientData,
     return noErr;
 }
 
-OSStatus AudioFileStreamParseBytes(AudioFileStreamID inAudioFileStream, UInt32 inDataByteSize,
-                                   const void* inData, AudioFileStreamParseFlags inFlags) {
+OSStatus AudioFileStreamParseBytes(AudioFileStreamID inAudioFileStream,
+                                   std::uint32_t inDataByteSize, const void* inData,
+                                   AudioFileStreamParseFlags inFlags) {
     if (inAudioFileStream == nullptr || (inData == nullptr && inDataByteSize != 0)) {
         return kAudio_ParamError;
     }
     if (inAudioFileStream->busy()) {
         return kAudioFileStreamError_IllegalOperation;
     }
-    return inAudioFileStream->parse(static_cast<const UInt8*>(inData), inDataByteSize, inFlags);
+    return inAudioFileStream->parse(static_cast<const std::uint8_t*>(inData), inDataByteSize,
+                                    inFlags);
 }
 
 OSStatus AudioFileStreamGetPropertyInfo(AudioFileStreamID inAudioFileStream,
                                         AudioFileStreamPropertyID inPropertyID,
-                                        UInt32* outPropertyDataSize, Boolean* outWritable) {
+                                        std::uint32_t* outPropertyDataSize, bool* outWritable) {
     if (inAudioFileStream == nullptr) {
         return kAudio_ParamError;
     }
@@ -317,7 +324,7 @@ OSStatus AudioFileStreamGetPropertyInfo(AudioFileStreamID inAudioFileStream,
 
 OSStatus AudioFileStreamGetProperty(AudioFileStreamID inAudioFileStream,
                                     AudioFileStreamPropertyID inPropertyID,
-                                    UInt32* ioPropertyDataSize, void* outPropertyData) {
+                                    std::uint32_t* ioPropertyDataSize, void* outPropertyData) {
     if (inAudioFileStream == nullptr) {
         return kAudio_ParamError;
     }

@@ -114,10 +114,10 @@ namespace orvento {
 
 class AudioFileStream;
 using AudioFileStreamID = AudioFileStream*;
-using AudioFileStreamPropertyID = UInt32;
-using AudioFileTypeID = UInt32;
-using AudioFileStreamPropertyFlags = UInt32;
-using AudioFileStreamParseFlags = UInt32;
+using AudioFileStreamPropertyID = std::uint32_t;
+using AudioFileTypeID = std::uint32_t;
+using AudioFileStreamPropertyFlags = std::uint32_t;
+using AudioFileStreamParseFlags = std::uint32_t;
 
 // Called when a property becomes known, synchronously inside
 // AudioFileStreamParseBytes, on its caller's thread. *ioFlags is 0 and may be
@@ -131,8 +131,8 @@ using AudioFileStream_PropertyListenerProc = void (*)(void* inClientData,
 // AudioFileStreamParseBytes. inPacketDescriptions is null for linear PCM,
 // whose runs are whole frames; the bytes and the descriptions are valid only
 // during the call (the descriptions may be modified by the callee).
-using AudioFileStream_PacketsProc = void (*)(void* inClientData, UInt32 inNumberBytes,
-                                             UInt32 inNumberPackets, const void* inInputData,
+using AudioFileStream_PacketsProc = void (*)(void* inClientData, std::uint32_t inNumberBytes,
+                                             std::uint32_t inNumberPackets, const void* inInputData,
                                              AudioStreamPacketDescription* inPacketDescriptions);
 
 // File-type hints (and the detected file types of 'ffmt').
@@ -149,7 +149,7 @@ inline constexpr AudioFileTypeID kAudioFileAAC_ADTSType = fourCharCode("adts");
 
 // Properties (all read-only; queries before 'redy' return
 // kAudioFileStreamError_ValueUnknown, except 'redy' itself).
-// UInt32: 1 once packets can follow, else 0.
+// std::uint32_t: 1 once packets can follow, else 0.
 inline constexpr AudioFileStreamPropertyID kAudioFileStreamProperty_ReadyToProducePackets =
     fourCharCode("redy");
 // AudioStreamBasicDescription (40 bytes).
@@ -203,7 +203,7 @@ inline constexpr OSStatus kAudioFileStreamError_UnspecifiedError = fourCharStatu
 inline constexpr OSStatus kAudioFileStreamError_DiscontinuityCantRecover = fourCharStatus("dsc!");
 
 // How the format was recognised (see "Detection" above).
-enum class AudioFileStreamDetection : UInt32 {
+enum class AudioFileStreamDetection : std::uint32_t {
     None = 0,                // not yet
     ContainerSignature = 1,  // rule 2
     ContainerByHint = 2,     // rule 3
@@ -215,14 +215,14 @@ struct AudioFileStreamDiagnostics {
     AudioFileTypeID hint = 0;          // the hint given at open
     AudioFileTypeID detectedType = 0;  // as 'ffmt'; 0 until 'redy'
     AudioFileStreamDetection method = AudioFileStreamDetection::None;
-    UInt64 bytesParsed = 0;           // bytes handed to AudioFileStreamParseBytes
-    SInt64 dataOffset = -1;           // stream offset of the first delivered byte; -1: none
-    UInt64 skippedTagBytes = 0;       // tags, skipped chunks and boxes, summary frames
-    UInt64 skippedJunkBytes = 0;      // bytes passed over while searching for sync
-    UInt64 resyncs = 0;               // times a locked frame sync was lost
-    UInt64 packetsDelivered = 0;      // descriptions delivered (PCM: frames)
-    UInt64 packetBytesDelivered = 0;  // audio bytes delivered
-    UInt64 packetRuns = 0;            // calls of the packets procedure
+    std::uint64_t bytesParsed = 0;           // bytes handed to AudioFileStreamParseBytes
+    std::int64_t dataOffset = -1;            // stream offset of the first delivered byte; -1: none
+    std::uint64_t skippedTagBytes = 0;       // tags, skipped chunks and boxes, summary frames
+    std::uint64_t skippedJunkBytes = 0;      // bytes passed over while searching for sync
+    std::uint64_t resyncs = 0;               // times a locked frame sync was lost
+    std::uint64_t packetsDelivered = 0;      // descriptions delivered (PCM: frames)
+    std::uint64_t packetBytesDelivered = 0;  // audio bytes delivered
+    std::uint64_t packetRuns = 0;            // calls of the packets procedure
 };
 
 // Creates a parser. The hint is the file type the caller expects (see
@@ -236,20 +236,21 @@ OSStatus AudioFileStreamOpen(void* inClientData,
 
 // Parses the next inDataByteSize bytes of the stream (0 is allowed and does
 // nothing). inFlags: 0 or kAudioFileStreamParseFlag_Discontinuity.
-OSStatus AudioFileStreamParseBytes(AudioFileStreamID inAudioFileStream, UInt32 inDataByteSize,
-                                   const void* inData, AudioFileStreamParseFlags inFlags);
+OSStatus AudioFileStreamParseBytes(AudioFileStreamID inAudioFileStream,
+                                   std::uint32_t inDataByteSize, const void* inData,
+                                   AudioFileStreamParseFlags inFlags);
 
 // The property's size in bytes and whether it is writable (never). Either
 // out-pointer may be null.
 OSStatus AudioFileStreamGetPropertyInfo(AudioFileStreamID inAudioFileStream,
                                         AudioFileStreamPropertyID inPropertyID,
-                                        UInt32* outPropertyDataSize, Boolean* outWritable);
+                                        std::uint32_t* outPropertyDataSize, bool* outWritable);
 
 // Copies the property into outPropertyData; *ioPropertyDataSize must be at
 // least its size and is set to it.
 OSStatus AudioFileStreamGetProperty(AudioFileStreamID inAudioFileStream,
                                     AudioFileStreamPropertyID inPropertyID,
-                                    UInt32* ioPropertyDataSize, void* outPropertyData);
+                                    std::uint32_t* ioPropertyDataSize, void* outPropertyData);
 
 // Destroys the parser; the handle is invalid afterwards.
 OSStatus AudioFileStreamClose(AudioFileStreamID inAudioFileStream);

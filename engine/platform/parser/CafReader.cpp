@@ -6,8 +6,8 @@ namespace orvento::parser {
 
 namespace {
 
-constexpr UInt32 kCafFloat = 1;         // desc format flags: IEEE float
-constexpr UInt32 kCafLittleEndian = 2;  // desc format flags: little-endian
+constexpr std::uint32_t kCafFloat = 1;         // desc format flags: IEEE float
+constexpr std::uint32_t kCafLittleEndian = 2;  // desc format flags: little-endian
 
 class CafReader final : public ChunkWalker {
   public:
@@ -16,11 +16,11 @@ class CafReader final : public ChunkWalker {
   private:
     // Chunks: a 12-byte header (tag, big-endian signed 64-bit size; -1 for
     // an audio chunk that runs to the end), the body unpadded.
-    size_t onChunk(const UInt8* q, size_t left, UInt64 /*at*/) override {
+    size_t onChunk(const std::uint8_t* q, size_t left, std::uint64_t /*at*/) override {
         if (left < 12) {
             return needBytes(12);
         }
-        auto size = static_cast<SInt64>(be64(q + 4));
+        auto size = static_cast<std::int64_t>(be64(q + 4));
         if (!session().examineUnlocked(12, kAudioFileStreamError_UnsupportedFileType)) {
             return 0;
         }
@@ -45,20 +45,20 @@ class CafReader final : public ChunkWalker {
             return 44;
         }
         if (tagIs(q, "kuki") || tagIs(q, "pakt")) {
-            if (static_cast<UInt64>(size) > kMaxBufferedBoxBytes) {
+            if (static_cast<std::uint64_t>(size) > kMaxBufferedBoxBytes) {
                 return failWith(kAudioFileStreamError_InvalidFile);
             }
             // The body is gathered before the next chunk is read, so the
             // audio chunk finds the table complete.
             const bool pakt = tagIs(q, "pakt");
             havePakt_ = havePakt_ || pakt;
-            return collectBody(12, pakt ? table_ : cookie_, static_cast<UInt64>(size));
+            return collectBody(12, pakt ? table_ : cookie_, static_cast<std::uint64_t>(size));
         }
-        return skipChunk(12, static_cast<UInt64>(size));
+        return skipChunk(12, static_cast<std::uint64_t>(size));
     }
 
-    void readDescription(const UInt8* d) {
-        UInt64 rateBits = be64(d);
+    void readDescription(const std::uint8_t* d) {
+        std::uint64_t rateBits = be64(d);
         std::memcpy(&desc_.mSampleRate, &rateBits, sizeof rateBits);
         desc_.mFormatID = be32(d + 8);
         desc_.mFormatFlags = be32(d + 12);
@@ -72,7 +72,7 @@ class CafReader final : public ChunkWalker {
     // Decodes the packet table once the description says what it holds.
     bool readPacketTable() {
         ByteCursor c(table_.data(), table_.size());
-        UInt64 count = c.u64be();
+        std::uint64_t count = c.u64be();
         c.skip(8 + 4 + 4);  // valid frames, priming and remainder frames
         if (!c.ok() || count > c.remaining()) {
             return false;  // every entry takes at least one byte
@@ -82,23 +82,24 @@ class CafReader final : public ChunkWalker {
         sizes_.clear();
         frames_.clear();
         sizes_.reserve(static_cast<size_t>(count));
-        for (UInt64 i = 0; i < count; ++i) {
-            UInt64 size = sizesGiven ? readVarint(c) : desc_.mBytesPerPacket;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            std::uint64_t size = sizesGiven ? readVarint(c) : desc_.mBytesPerPacket;
             if (framesGiven) {
-                frames_.push_back(static_cast<UInt32>(std::min<UInt64>(readVarint(c), UINT32_MAX)));
+                frames_.push_back(
+                    static_cast<std::uint32_t>(std::min<std::uint64_t>(readVarint(c), UINT32_MAX)));
             }
             if (!c.ok() || size > kMaxPacketBytes) {
                 return false;
             }
-            sizes_.push_back(static_cast<UInt32>(size));
+            sizes_.push_back(static_cast<std::uint32_t>(size));
         }
         return true;
     }
 
-    static UInt64 readVarint(ByteCursor& c) {
-        UInt64 value = 0;
+    static std::uint64_t readVarint(ByteCursor& c) {
+        std::uint64_t value = 0;
         for (int i = 0; i < 10; ++i) {
-            UInt8 b = c.u8();
+            std::uint8_t b = c.u8();
             value = (value << 7) | (b & 0x7F);
             if ((b & 0x80) == 0) {
                 return value;
@@ -108,7 +109,7 @@ class CafReader final : public ChunkWalker {
         return 0;
     }
 
-    void startData(SInt64 size) {
+    void startData(std::int64_t size) {
         if (!haveDesc_) {
             session().fail(kAudioFileStreamError_NotOptimized);
             return;
@@ -121,13 +122,13 @@ class CafReader final : public ChunkWalker {
             session().fail(kAudioFileStreamError_UnsupportedDataFormat);
             return;
         }
-        UInt64 dataBytes = size < 0 ? UINT64_MAX : static_cast<UInt64>(size) - 4;
+        std::uint64_t dataBytes = size < 0 ? UINT64_MAX : static_cast<std::uint64_t>(size) - 4;
         if (size >= 0 && size < 4) {
             session().fail(kAudioFileStreamError_InvalidFile);
             return;
         }
         if (d.mFormatID == kAudioFormatLinearPCM) {
-            UInt32 bits = d.mBitsPerChannel;
+            std::uint32_t bits = d.mBitsPerChannel;
             bool isFloat = (d.mFormatFlags & kCafFloat) != 0;
             bool valid = isFloat ? (bits == 32 || bits == 64)
                                  : (bits == 8 || bits == 16 || bits == 24 || bits == 32);
@@ -168,7 +169,7 @@ class CafReader final : public ChunkWalker {
         format.asbd.mBytesPerFrame = 0;
         format.asbd.mBitsPerChannel = 0;
         if (isAac) {
-            std::vector<UInt8> asc;
+            std::vector<std::uint8_t> asc;
             bool esds = !cookie_.empty() && cookie_[0] == 0x03 &&
                         findAudioSpecificConfigInEsds(cookie_.data(), cookie_.size(), asc, nullptr);
             if (!esds) {
@@ -191,11 +192,11 @@ class CafReader final : public ChunkWalker {
         enterData();
     }
 
-    const std::vector<UInt32>* framesGivenOrNull() const {
+    const std::vector<std::uint32_t>* framesGivenOrNull() const {
         return frames_.empty() ? nullptr : &frames_;
     }
 
-    size_t deliver(const UInt8* q, size_t left, UInt64 /*at*/) override {
+    size_t deliver(const std::uint8_t* q, size_t left, std::uint64_t /*at*/) override {
         if (pcmData_) {
             return pcm_.process(session(), q, left, need_);
         }
@@ -219,11 +220,11 @@ class CafReader final : public ChunkWalker {
     bool havePakt_ = false;
     bool pcmData_ = false;
     AudioStreamBasicDescription desc_{};
-    std::vector<UInt8> cookie_;
-    std::vector<UInt8> table_;
-    std::vector<UInt32> sizes_;
-    std::vector<UInt32> frames_;
-    UInt64 dataRemaining_ = 0;
+    std::vector<std::uint8_t> cookie_;
+    std::vector<std::uint8_t> table_;
+    std::vector<std::uint32_t> sizes_;
+    std::vector<std::uint32_t> frames_;
+    std::uint64_t dataRemaining_ = 0;
     PcmPump pcm_;
     PacketTablePump packets_;
 };

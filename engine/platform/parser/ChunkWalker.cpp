@@ -2,11 +2,11 @@
 
 namespace orvento::parser {
 
-size_t ChunkWalker::process(const UInt8* p, size_t n) {
-    const UInt64 base = session_.spanOffset();
+size_t ChunkWalker::process(const std::uint8_t* p, size_t n) {
+    const std::uint64_t base = session_.spanOffset();
     size_t pos = 0;
     while (pos < n && !session_.failed()) {
-        const UInt8* q = p + pos;
+        const std::uint8_t* q = p + pos;
         const size_t left = n - pos;
         if (skip_ > 0) {
             const size_t k = skip_ < left ? static_cast<size_t>(skip_) : left;
@@ -53,13 +53,14 @@ size_t ChunkWalker::process(const UInt8* p, size_t n) {
     return pos;
 }
 
-size_t ChunkWalker::skipChunk(size_t header, UInt64 body) {
+size_t ChunkWalker::skipChunk(size_t header, std::uint64_t body) {
     skip_ = body;
     session_.noteSkippedTag(header + (body == UINT64_MAX ? 0 : body));
     return header;
 }
 
-size_t ChunkWalker::collectBody(size_t header, std::vector<UInt8>& into, UInt64 body) {
+size_t ChunkWalker::collectBody(size_t header, std::vector<std::uint8_t>& into,
+                                std::uint64_t body) {
     into.clear();
     if (body == 0) {
         onCollected();
@@ -70,11 +71,11 @@ size_t ChunkWalker::collectBody(size_t header, std::vector<UInt8>& into, UInt64 
     return header;
 }
 
-size_t IffChunkWalker::onChunk(const UInt8* q, size_t left, UInt64 /*at*/) {
+size_t IffChunkWalker::onChunk(const std::uint8_t* q, size_t left, std::uint64_t /*at*/) {
     if (left < 8) {
         return needBytes(8);
     }
-    const UInt32 size = bigEndianSizes_ ? be32(q + 4) : le32(q + 4);
+    const std::uint32_t size = bigEndianSizes_ ? be32(q + 4) : le32(q + 4);
     if (!session().examineUnlocked(8, kAudioFileStreamError_UnsupportedFileType)) {
         return 0;
     }

@@ -19,7 +19,7 @@ namespace orvento::parser {
 
 class ChunkWalker : public Reader {
   public:
-    size_t process(const UInt8* p, size_t n) final;
+    size_t process(const std::uint8_t* p, size_t n) final;
 
   protected:
     // fileHeaderBytes: the bytes before the first chunk (0: none).
@@ -29,16 +29,16 @@ class ChunkWalker : public Reader {
           sawFileHeader_(fileHeaderBytes == 0) {}
 
     // Called once with the file header's bytes.
-    virtual void readFileHeader(const UInt8* /*header*/) {}
+    virtual void readFileHeader(const std::uint8_t* /*header*/) {}
     // Reads the chunk header at q; `left` bytes from q on are available (at
     // least one) and `at` is q's offset in the stream. Returns the bytes it
     // consumed, through one of the helpers below; 0 ends this parse call (the
     // format needs more bytes, or it failed the session).
-    virtual size_t onChunk(const UInt8* q, size_t left, UInt64 at) = 0;
+    virtual size_t onChunk(const std::uint8_t* q, size_t left, std::uint64_t at) = 0;
     // Delivers audio from [q, q + left) after enterData(); returns the bytes
     // consumed. Consuming less than `left` while still in the data ends this
     // parse call (need_ says how many bytes it wants).
-    virtual size_t deliver(const UInt8* q, size_t left, UInt64 at) = 0;
+    virtual size_t deliver(const std::uint8_t* q, size_t left, std::uint64_t at) = 0;
     // A body gathered by collectBody() is complete.
     virtual void onCollected() {}
 
@@ -55,10 +55,10 @@ class ChunkWalker : public Reader {
     }
     // Consumes the chunk's `header` and skips its `body` (UINT64_MAX: to the
     // end of the stream), counting both as skipped.
-    size_t skipChunk(size_t header, UInt64 body);
+    size_t skipChunk(size_t header, std::uint64_t body);
     // Consumes the chunk's `header` and gathers its `body` into `into`
     // (cleared first); onCollected() follows once it is complete.
-    size_t collectBody(size_t header, std::vector<UInt8>& into, UInt64 body);
+    size_t collectBody(size_t header, std::vector<std::uint8_t>& into, std::uint64_t body);
     // Consumes `bytes` and ends this parse call: the format handed the stream
     // to another reader (StreamSession::switchTo).
     size_t handOver(size_t bytes) {
@@ -66,7 +66,7 @@ class ChunkWalker : public Reader {
         return bytes;
     }
     // Skips the next `bytes` bytes, before anything else.
-    void skip(UInt64 bytes) { skip_ = bytes; }
+    void skip(std::uint64_t bytes) { skip_ = bytes; }
     void enterData() { inData_ = true; }
     void leaveData() { inData_ = false; }
 
@@ -76,9 +76,9 @@ class ChunkWalker : public Reader {
     bool sawFileHeader_;
     bool inData_ = false;
     bool handedOver_ = false;
-    UInt64 skip_ = 0;
-    std::vector<UInt8>* collecting_ = nullptr;
-    UInt64 collectRemaining_ = 0;
+    std::uint64_t skip_ = 0;
+    std::vector<std::uint8_t>* collecting_ = nullptr;
+    std::uint64_t collectRemaining_ = 0;
 };
 
 // Chunks as RIFF (WAV) and IFF (AIFF) lay them out after their 12-byte file
@@ -92,14 +92,14 @@ class IffChunkWalker : public ChunkWalker {
 
     // The chunk at q, whose header has been read and counted as examined:
     // `size` is its body's length, without the pad byte. Returns as onChunk.
-    virtual size_t onIffChunk(const UInt8* q, size_t left, UInt32 size) = 0;
+    virtual size_t onIffChunk(const std::uint8_t* q, size_t left, std::uint32_t size) = 0;
 
     // Reads a chunk in place once all of it is available: read(body, size).
     // A body shorter than `least` or longer than `most` makes the file
     // invalid.
     template <typename Read>
-    size_t readWhole(const UInt8* q, size_t left, UInt32 size, UInt32 least, UInt32 most,
-                     Read read) {
+    size_t readWhole(const std::uint8_t* q, size_t left, std::uint32_t size, std::uint32_t least,
+                     std::uint32_t most, Read read) {
         if (size < least || size > most) {
             return failWith(kAudioFileStreamError_InvalidFile);
         }
@@ -110,10 +110,12 @@ class IffChunkWalker : public ChunkWalker {
         read(q + 8, size);
         return whole;
     }
-    size_t skipPadded(UInt32 size) { return skipChunk(8, static_cast<UInt64>(size) + (size & 1)); }
+    size_t skipPadded(std::uint32_t size) {
+        return skipChunk(8, static_cast<std::uint64_t>(size) + (size & 1));
+    }
 
   private:
-    size_t onChunk(const UInt8* q, size_t left, UInt64 at) final;
+    size_t onChunk(const std::uint8_t* q, size_t left, std::uint64_t at) final;
 
     const bool bigEndianSizes_;
 };

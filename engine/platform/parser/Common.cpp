@@ -6,7 +6,7 @@
 
 namespace orvento::parser {
 
-size_t PcmPump::process(StreamSession& session, const UInt8* p, size_t n, size_t& need) {
+size_t PcmPump::process(StreamSession& session, const std::uint8_t* p, size_t n, size_t& need) {
     if (remaining_ == 0) {
         return n;  // past the data: trailing chunks are not audio
     }
@@ -15,7 +15,7 @@ size_t PcmPump::process(StreamSession& session, const UInt8* p, size_t n, size_t
     const size_t maxRun = static_cast<size_t>(kMaxPacketBytes / frameBytes_) * frameBytes_;
     size_t pos = 0;
     while (pos < n && remaining_ > 0) {
-        UInt64 available = std::min<UInt64>(n - pos, remaining_);
+        std::uint64_t available = std::min<std::uint64_t>(n - pos, remaining_);
         if (available < frameBytes_) {
             if (remaining_ < frameBytes_) {
                 // A partial frame ends the data: it is not audio.
@@ -27,9 +27,9 @@ size_t PcmPump::process(StreamSession& session, const UInt8* p, size_t n, size_t
             need = frameBytes_;
             return pos;
         }
-        auto run = static_cast<size_t>(std::min<UInt64>(available, maxRun));
+        auto run = static_cast<size_t>(std::min<std::uint64_t>(available, maxRun));
         run -= run % frameBytes_;
-        session.pcm(p + pos, run, static_cast<UInt32>(run / frameBytes_));
+        session.pcm(p + pos, run, static_cast<std::uint32_t>(run / frameBytes_));
         pos += run;
         if (remaining_ != UINT64_MAX) {
             remaining_ -= run;
@@ -38,15 +38,17 @@ size_t PcmPump::process(StreamSession& session, const UInt8* p, size_t n, size_t
     return remaining_ == 0 ? n : pos;
 }
 
-size_t PacketTablePump::process(StreamSession& session, const UInt8* p, size_t n, size_t& need) {
+size_t PacketTablePump::process(StreamSession& session, const std::uint8_t* p, size_t n,
+                                size_t& need) {
     size_t pos = 0;
     while (sizes_ != nullptr && next_ < sizes_->size()) {
-        UInt32 size = (*sizes_)[next_];
+        std::uint32_t size = (*sizes_)[next_];
         if (n - pos < size) {
             need = size;
             return pos;
         }
-        UInt32 frames = frames_ != nullptr && next_ < frames_->size() ? (*frames_)[next_] : 0;
+        std::uint32_t frames =
+            frames_ != nullptr && next_ < frames_->size() ? (*frames_)[next_] : 0;
         if (size > 0) {
             session.packet(p + pos, size, frames);
         }
@@ -56,7 +58,7 @@ size_t PacketTablePump::process(StreamSession& session, const UInt8* p, size_t n
     return pos;
 }
 
-AudioStreamBasicDescription pcmFormat(Float64 sampleRate, UInt32 channels, UInt32 bits,
+AudioStreamBasicDescription pcmFormat(double sampleRate, std::uint32_t channels, std::uint32_t bits,
                                       bool isFloat, bool bigEndian, bool isSigned) {
     AudioStreamBasicDescription d{};
     d.mSampleRate = sampleRate;
@@ -72,20 +74,20 @@ AudioStreamBasicDescription pcmFormat(Float64 sampleRate, UInt32 channels, UInt3
     return d;
 }
 
-bool plausibleSampleRate(Float64 rate) {
+bool plausibleSampleRate(double rate) {
     return rate >= 1000.0 && rate <= 768000.0;
 }
 
 namespace {
 
-constexpr UInt32 kAscRates[16] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050,
-                                  16000, 12000, 11025, 8000,  7350,  0,     0,     0};
+constexpr std::uint32_t kAscRates[16] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050,
+                                         16000, 12000, 11025, 8000,  7350,  0,     0,     0};
 
 class BitReader {
   public:
-    BitReader(const UInt8* p, size_t n) : p_(p), bits_(n * 8) {}
-    UInt32 read(unsigned count) {
-        UInt32 value = 0;
+    BitReader(const std::uint8_t* p, size_t n) : p_(p), bits_(n * 8) {}
+    std::uint32_t read(unsigned count) {
+        std::uint32_t value = 0;
         for (unsigned i = 0; i < count; ++i) {
             if (pos_ >= bits_) {
                 ok_ = false;
@@ -99,25 +101,25 @@ class BitReader {
     bool ok() const { return ok_; }
 
   private:
-    const UInt8* p_;
+    const std::uint8_t* p_;
     size_t bits_;
     size_t pos_ = 0;
     bool ok_ = true;
 };
 
-UInt32 readObjectType(BitReader& bits) {
-    UInt32 type = bits.read(5);
+std::uint32_t readObjectType(BitReader& bits) {
+    std::uint32_t type = bits.read(5);
     return type == 31 ? 32 + bits.read(6) : type;
 }
 
-UInt32 readRate(BitReader& bits) {
-    UInt32 index = bits.read(4);
+std::uint32_t readRate(BitReader& bits) {
+    std::uint32_t index = bits.read(4);
     return index == 15 ? bits.read(24) : kAscRates[index];
 }
 
 }  // namespace
 
-bool parseAudioSpecificConfig(const UInt8* p, size_t n, AudioSpecificConfig& out) {
+bool parseAudioSpecificConfig(const std::uint8_t* p, size_t n, AudioSpecificConfig& out) {
     BitReader bits(p, n);
     out = AudioSpecificConfig{};
     out.objectType = readObjectType(bits);
@@ -126,7 +128,7 @@ bool parseAudioSpecificConfig(const UInt8* p, size_t n, AudioSpecificConfig& out
     if (out.objectType == 5 || out.objectType == 29) {
         // Explicit SBR (and PS): the output runs at the extension rate with
         // twice the frames per packet.
-        UInt32 extensionRate = readRate(bits);
+        std::uint32_t extensionRate = readRate(bits);
         if (extensionRate != 0) {
             out.sampleRate = extensionRate;
         }
@@ -143,8 +145,8 @@ bool parseAudioSpecificConfig(const UInt8* p, size_t n, AudioSpecificConfig& out
     return bits.ok() && out.objectType != 0 && out.sampleRate != 0;
 }
 
-AudioStreamBasicDescription aacFormat(const AudioSpecificConfig& asc, Float64 fallbackRate,
-                                      UInt32 fallbackChannels) {
+AudioStreamBasicDescription aacFormat(const AudioSpecificConfig& asc, double fallbackRate,
+                                      std::uint32_t fallbackChannels) {
     AudioStreamBasicDescription d{};
     d.mSampleRate = asc.sampleRate != 0 ? asc.sampleRate : fallbackRate;
     d.mFormatID = kAudioFormatMPEG4AAC;
@@ -157,11 +159,11 @@ AudioStreamBasicDescription aacFormat(const AudioSpecificConfig& asc, Float64 fa
 namespace {
 
 // An MPEG-4 descriptor: tag, then a length in up to four 7-bit groups.
-bool readDescriptor(ByteCursor& c, UInt8& tag, size_t& length) {
+bool readDescriptor(ByteCursor& c, std::uint8_t& tag, size_t& length) {
     tag = c.u8();
     length = 0;
     for (int i = 0; i < 4; ++i) {
-        UInt8 b = c.u8();
+        std::uint8_t b = c.u8();
         length = (length << 7) | (b & 0x7F);
         if ((b & 0x80) == 0) {
             break;
@@ -172,17 +174,17 @@ bool readDescriptor(ByteCursor& c, UInt8& tag, size_t& length) {
 
 }  // namespace
 
-bool findAudioSpecificConfigInEsds(const UInt8* p, size_t n, std::vector<UInt8>& asc,
-                                   UInt8* objectTypeIndication) {
+bool findAudioSpecificConfigInEsds(const std::uint8_t* p, size_t n, std::vector<std::uint8_t>& asc,
+                                   std::uint8_t* objectTypeIndication) {
     ByteCursor c(p, n);
-    UInt8 tag = 0;
+    std::uint8_t tag = 0;
     size_t length = 0;
     if (!readDescriptor(c, tag, length) || tag != 0x03) {
         return false;
     }
     ByteCursor es(c.here(), length);
     es.skip(2);  // ES_ID
-    UInt8 flags = es.u8();
+    std::uint8_t flags = es.u8();
     if ((flags & 0x80) != 0) {
         es.skip(2);  // dependsOn_ES_ID
     }
@@ -201,7 +203,7 @@ bool findAudioSpecificConfigInEsds(const UInt8* p, size_t n, std::vector<UInt8>&
             continue;
         }
         ByteCursor config(es.here(), length);
-        UInt8 oti = config.u8();
+        std::uint8_t oti = config.u8();
         config.skip(12);  // stream type, buffer size, bitrates
         if (objectTypeIndication != nullptr) {
             *objectTypeIndication = oti;

@@ -4,7 +4,8 @@
 
 namespace orvento::parser {
 
-TagCheck checkTag(const UInt8* p, size_t n, bool allowId3v1, UInt64& tagBytes, size_t& need) {
+TagCheck checkTag(const std::uint8_t* p, size_t n, bool allowId3v1, std::uint64_t& tagBytes,
+                  size_t& need) {
     // Each asks for no more than tells a tag apart from other bytes, so that
     // a stream fed in pieces is judged as the same bytes fed at once are.
     if (p[0] == 'I') {
@@ -17,8 +18,9 @@ TagCheck checkTag(const UInt8* p, size_t n, bool allowId3v1, UInt64& tagBytes, s
             (p[6] | p[7] | p[8] | p[9]) >= 0x80) {
             return TagCheck::None;
         }
-        UInt64 body = (static_cast<UInt64>(p[6]) << 21) | (static_cast<UInt64>(p[7]) << 14) |
-                      (static_cast<UInt64>(p[8]) << 7) | p[9];
+        std::uint64_t body = (static_cast<std::uint64_t>(p[6]) << 21) |
+                             (static_cast<std::uint64_t>(p[7]) << 14) |
+                             (static_cast<std::uint64_t>(p[8]) << 7) | p[9];
         bool footer = p[3] == 4 && (p[5] & 0x10) != 0;
         tagBytes = 10 + body + (footer ? 10 : 0);
         return TagCheck::Tag;
@@ -33,7 +35,7 @@ TagCheck checkTag(const UInt8* p, size_t n, bool allowId3v1, UInt64& tagBytes, s
             return TagCheck::None;
         }
         bool isHeader = (le32(p + 20) & (1u << 29)) != 0;
-        tagBytes = 32 + (isHeader ? static_cast<UInt64>(le32(p + 12)) : 0);
+        tagBytes = 32 + (isHeader ? static_cast<std::uint64_t>(le32(p + 12)) : 0);
         return TagCheck::Tag;
     }
     if (allowId3v1 && p[0] == 'T') {
@@ -59,7 +61,7 @@ class Detector final : public Reader {
   public:
     explicit Detector(StreamSession& session) : session_(session) {}
 
-    size_t process(const UInt8* p, size_t n) override {
+    size_t process(const std::uint8_t* p, size_t n) override {
         size_t pos = 0;
         while (pos < n) {
             if (skip_ > 0) {
@@ -68,13 +70,13 @@ class Detector final : public Reader {
                 skip_ -= k;
                 continue;
             }
-            const UInt8* q = p + pos;
+            const std::uint8_t* q = p + pos;
             size_t left = n - pos;
             if (left < kSignatureBytes) {
                 need_ = kSignatureBytes;
                 return pos;
             }
-            UInt64 tag = 0;
+            std::uint64_t tag = 0;
             switch (checkTag(q, left, false, tag, need_)) {
                 case TagCheck::NeedMore:
                     return pos;
@@ -94,7 +96,7 @@ class Detector final : public Reader {
   private:
     static constexpr size_t kSignatureBytes = 12;
 
-    std::unique_ptr<Reader> choose(const UInt8* q) {
+    std::unique_ptr<Reader> choose(const std::uint8_t* q) {
         if ((tagIs(q, "RIFF") || tagIs(q, "RF64")) && tagIs(q + 8, "WAVE")) {
             return makeWaveReader(session_);
         }
@@ -118,7 +120,7 @@ class Detector final : public Reader {
     }
 
     StreamSession& session_;
-    UInt64 skip_ = 0;
+    std::uint64_t skip_ = 0;
 };
 
 }  // namespace

@@ -20,7 +20,7 @@ size_t headerBytes(FrameKind kind) {
     return kind == FrameKind::Mpeg ? kMpegHeaderBytes : kAdtsHeaderBytes;
 }
 
-bool parseHeader(FrameKind kind, const UInt8* p, FrameHeader& out) {
+bool parseHeader(FrameKind kind, const std::uint8_t* p, FrameHeader& out) {
     return kind == FrameKind::Mpeg ? parseMpegHeader(p, out) : parseAdtsHeader(p, out);
 }
 
@@ -32,7 +32,7 @@ class FramedReader final : public Reader {
         order_[1] = adtsFirst ? FrameKind::Mpeg : FrameKind::Adts;
     }
 
-    size_t process(const UInt8* p, size_t n) override {
+    size_t process(const std::uint8_t* p, size_t n) override {
         size_t pos = 0;
         while (pos < n) {
             if (skip_ > 0) {
@@ -69,13 +69,13 @@ class FramedReader final : public Reader {
     // needs more bytes (need_ set) or the session failed; true when it
     // consumed `used` bytes and the caller should go on (sync lost, or a
     // tag to skip).
-    bool readFrames(const UInt8* q, size_t left, size_t& used) {
+    bool readFrames(const std::uint8_t* q, size_t left, size_t& used) {
         size_t pos = 0;
         if (key_.kind == FrameKind::Mpeg && !firstFrame_) {
             // The steady state: one table lookup per frame.
             while (left - pos >= kMpegHeaderBytes) {
-                UInt32 word = be32(q + pos);
-                UInt32 bytes = mpegKeyOf(word) == key_.streamKey ? mpegFrameBytes(word) : 0;
+                std::uint32_t word = be32(q + pos);
+                std::uint32_t bytes = mpegKeyOf(word) == key_.streamKey ? mpegFrameBytes(word) : 0;
                 if (bytes == 0) {
                     break;
                 }
@@ -89,7 +89,7 @@ class FramedReader final : public Reader {
             }
         }
         while (true) {
-            const UInt8* f = q + pos;
+            const std::uint8_t* f = q + pos;
             size_t rest = left - pos;
             size_t header = headerBytes(key_.kind);
             if (rest < header) {
@@ -114,7 +114,7 @@ class FramedReader final : public Reader {
                 pos += h.frameBytes;
                 continue;
             }
-            UInt64 tag = 0;
+            std::uint64_t tag = 0;
             switch (checkTag(f, rest, true, tag, need_)) {
                 case TagCheck::NeedMore:
                     used = pos;
@@ -136,12 +136,12 @@ class FramedReader final : public Reader {
 
     // Searches for a run of consistent frame headers, skipping tags. Returns
     // as readFrames does; sets inSync_ when it locked.
-    bool scan(const UInt8* q, size_t left, size_t& used) {
+    bool scan(const std::uint8_t* q, size_t left, size_t& used) {
         size_t pos = 0;
         const OSStatus failure =
             locked_ ? kAudioFileStreamError_InvalidFile : kAudioFileStreamError_UnsupportedFileType;
         while (pos < left) {
-            const UInt8* f = q + pos;
+            const std::uint8_t* f = q + pos;
             size_t rest = left - pos;
             if (f[0] == 0xFF) {
                 FrameHeader h;
@@ -157,7 +157,7 @@ class FramedReader final : public Reader {
                         break;
                 }
             } else if (f[0] == 'I' || f[0] == 'A' || (locked_ && f[0] == 'T')) {
-                UInt64 tag = 0;
+                std::uint64_t tag = 0;
                 switch (checkTag(f, rest, locked_, tag, need_)) {
                     case TagCheck::NeedMore:
                         used = pos;
@@ -184,7 +184,7 @@ class FramedReader final : public Reader {
 
     enum class Lock { No, Locked, NeedMore };
 
-    Lock tryLock(const UInt8* f, size_t rest, FrameHeader& first) {
+    Lock tryLock(const std::uint8_t* f, size_t rest, FrameHeader& first) {
         for (FrameKind kind : order_) {
             if (locked_ && kind != key_.kind) {
                 continue;
@@ -252,8 +252,8 @@ class FramedReader final : public Reader {
         d.mChannelsPerFrame = h.channels;
         d.mFramesPerPacket = h.samplesPerFrame;
         if (h.kind == FrameKind::Mpeg) {
-            static constexpr UInt32 kIds[] = {kAudioFormatMPEGLayer1, kAudioFormatMPEGLayer2,
-                                              kAudioFormatMPEGLayer3};
+            static constexpr std::uint32_t kIds[] = {kAudioFormatMPEGLayer1, kAudioFormatMPEGLayer2,
+                                                     kAudioFormatMPEGLayer3};
             static constexpr AudioFileTypeID kTypes[] = {kAudioFileMP1Type, kAudioFileMP2Type,
                                                          kAudioFileMP3Type};
             d.mFormatID = kIds[h.layer - 1];
@@ -263,21 +263,22 @@ class FramedReader final : public Reader {
             d.mFormatFlags = h.objectType;
             format.fileType = kAudioFileAAC_ADTSType;
             // AudioSpecificConfig: object type, rate index, channel configuration.
-            format.cookie = {static_cast<UInt8>((h.objectType << 3) | (h.rateIndex >> 1)),
-                             static_cast<UInt8>(((h.rateIndex & 1) << 7) | (h.channelConfig << 3))};
+            format.cookie = {
+                static_cast<std::uint8_t>((h.objectType << 3) | (h.rateIndex >> 1)),
+                static_cast<std::uint8_t>(((h.rateIndex & 1) << 7) | (h.channelConfig << 3))};
         }
         session_.announce(format, Detection::FrameSync);
     }
 
     StreamSession& session_;
     FrameKind order_[2];
-    FrameHeader key_;             // the frame locked on last: the format being read
-    UInt32 announcedFrames_ = 0;  // frames per packet in the announced format
-    UInt32 variableFrames_ = 0;   // frames per packet when they differ from that, else 0
-    bool locked_ = false;         // a format has been announced
-    bool inSync_ = false;         // the next byte starts a frame
+    FrameHeader key_;                    // the frame locked on last: the format being read
+    std::uint32_t announcedFrames_ = 0;  // frames per packet in the announced format
+    std::uint32_t variableFrames_ = 0;   // frames per packet when they differ from that, else 0
+    bool locked_ = false;                // a format has been announced
+    bool inSync_ = false;                // the next byte starts a frame
     bool firstFrame_ = true;
-    UInt64 skip_ = 0;  // tag bytes still to pass over
+    std::uint64_t skip_ = 0;  // tag bytes still to pass over
 };
 
 }  // namespace

@@ -10,8 +10,8 @@ namespace orvento::parser {
 namespace {
 
 struct Box {
-    UInt32 type = 0;
-    const UInt8* body = nullptr;
+    std::uint32_t type = 0;
+    const std::uint8_t* body = nullptr;
     size_t size = 0;
 };
 
@@ -20,7 +20,7 @@ bool nextBox(ByteCursor& c, Box& box) {
     if (c.remaining() < 8) {
         return false;
     }
-    UInt64 size = c.u32be();
+    std::uint64_t size = c.u32be();
     box.type = c.u32be();
     size_t header = 8;
     if (size == 1) {
@@ -38,7 +38,7 @@ bool nextBox(ByteCursor& c, Box& box) {
     return true;
 }
 
-bool findChild(const UInt8* p, size_t n, UInt32 type, Box& out) {
+bool findChild(const std::uint8_t* p, size_t n, std::uint32_t type, Box& out) {
     ByteCursor c(p, n);
     Box box;
     while (nextBox(c, box)) {
@@ -51,16 +51,16 @@ bool findChild(const UInt8* p, size_t n, UInt32 type, Box& out) {
 }
 
 struct Chunk {
-    UInt64 offset;
-    UInt32 firstSample;
-    UInt32 samples;
+    std::uint64_t offset;
+    std::uint32_t firstSample;
+    std::uint32_t samples;
 };
 
 // What the sample tables of the audio track say.
 struct Track {
     AudioStreamBasicDescription asbd{};
-    std::vector<UInt8> cookie;
-    std::vector<UInt32> sizes;
+    std::vector<std::uint8_t> cookie;
+    std::vector<std::uint32_t> sizes;
     std::vector<Chunk> chunks;
 };
 
@@ -69,7 +69,7 @@ enum class MoovResult { Ok, NoAudio, Unsupported, Invalid };
 
 class MoovParser {
   public:
-    MoovResult parse(const UInt8* p, size_t n, Track& track) {
+    MoovResult parse(const std::uint8_t* p, size_t n, Track& track) {
         ByteCursor c(p, n);
         Box trak;
         MoovResult result = MoovResult::NoAudio;
@@ -135,16 +135,16 @@ class MoovParser {
         }
         ByteCursor e(entry.body, entry.size);
         e.skip(6 + 2);  // reserved, data reference index
-        UInt16 version = e.u16be();
+        std::uint16_t version = e.u16be();
         e.skip(2 + 4);  // revision, vendor
-        UInt32 channels = e.u16be();
+        std::uint32_t channels = e.u16be();
         e.skip(2 + 2 + 2);  // sample size, compression id, packet size
-        Float64 rate = e.u32be() / 65536.0;
+        double rate = e.u32be() / 65536.0;
         if (version == 1) {
             e.skip(16);
         } else if (version == 2) {
             e.skip(4);
-            UInt64 bits = e.u64be();
+            std::uint64_t bits = e.u64be();
             std::memcpy(&rate, &bits, sizeof rate);
             channels = e.u32be();
             e.skip(20);
@@ -153,7 +153,7 @@ class MoovParser {
             return MoovResult::Invalid;
         }
         Box esds;
-        const UInt8* children = e.here();
+        const std::uint8_t* children = e.here();
         size_t childBytes = e.remaining();
         if (!findChild(children, childBytes, fourCharCode("esds"), esds)) {
             Box wave;  // QuickTime wraps it in 'wave'
@@ -165,8 +165,8 @@ class MoovParser {
         if (esds.size < 4) {
             return MoovResult::Invalid;
         }
-        UInt8 oti = 0;
-        std::vector<UInt8> asc;
+        std::uint8_t oti = 0;
+        std::vector<std::uint8_t> asc;
         if (!findAudioSpecificConfigInEsds(esds.body + 4, esds.size - 4, asc, &oti)) {
             return MoovResult::Unsupported;
         }
@@ -189,20 +189,20 @@ class MoovParser {
     static bool readSizes(const Box& stsz, Track& track) {
         ByteCursor c(stsz.body, stsz.size);
         c.skip(4);
-        UInt32 constant = c.u32be();
-        UInt32 count = c.u32be();
+        std::uint32_t constant = c.u32be();
+        std::uint32_t count = c.u32be();
         if (!c.ok() || constant > kMaxPacketBytes) {
             return false;
         }
         if (constant == 0 && count > c.remaining() / 4) {
             return false;
         }
-        if (constant != 0 && count > kMaxBufferedBoxBytes / sizeof(UInt32)) {
+        if (constant != 0 && count > kMaxBufferedBoxBytes / sizeof(std::uint32_t)) {
             return false;  // keeps the expanded table as bounded as a listed one
         }
         track.sizes.resize(count);
-        for (UInt32 i = 0; i < count; ++i) {
-            UInt32 size = constant != 0 ? constant : c.u32be();
+        for (std::uint32_t i = 0; i < count; ++i) {
+            std::uint32_t size = constant != 0 ? constant : c.u32be();
             if (size > kMaxPacketBytes) {
                 return false;
             }
@@ -214,33 +214,34 @@ class MoovParser {
     static bool readChunks(const Box& stsc, const Box& stco, bool wide, Track& track) {
         ByteCursor runs(stsc.body, stsc.size);
         runs.skip(4);
-        UInt32 runCount = runs.u32be();
+        std::uint32_t runCount = runs.u32be();
         if (!runs.ok() || runCount > runs.remaining() / 12) {
             return false;
         }
         ByteCursor offsets(stco.body, stco.size);
         offsets.skip(4);
-        UInt32 chunkCount = offsets.u32be();
+        std::uint32_t chunkCount = offsets.u32be();
         if (!offsets.ok() || chunkCount > offsets.remaining() / (wide ? 8 : 4)) {
             return false;
         }
         track.chunks.reserve(chunkCount);
-        UInt64 sample = 0;
-        const UInt64 total = track.sizes.size();
-        UInt32 nextRunFirst = runCount > 0 ? runs.u32be() : 0;
-        UInt32 perChunk = 0;
-        UInt32 runsRead = 0;
-        for (UInt32 chunk = 1; chunk <= chunkCount && sample < total; ++chunk) {
+        std::uint64_t sample = 0;
+        const std::uint64_t total = track.sizes.size();
+        std::uint32_t nextRunFirst = runCount > 0 ? runs.u32be() : 0;
+        std::uint32_t perChunk = 0;
+        std::uint32_t runsRead = 0;
+        for (std::uint32_t chunk = 1; chunk <= chunkCount && sample < total; ++chunk) {
             while (runsRead < runCount && nextRunFirst <= chunk) {
                 perChunk = runs.u32be();
                 runs.skip(4);  // sample description index
                 ++runsRead;
                 nextRunFirst = runsRead < runCount ? runs.u32be() : UINT32_MAX;
             }
-            UInt64 offset = wide ? offsets.u64be() : offsets.u32be();
-            UInt32 samples = static_cast<UInt32>(std::min<UInt64>(perChunk, total - sample));
+            std::uint64_t offset = wide ? offsets.u64be() : offsets.u32be();
+            std::uint32_t samples =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(perChunk, total - sample));
             if (samples > 0) {
-                track.chunks.push_back(Chunk{offset, static_cast<UInt32>(sample), samples});
+                track.chunks.push_back(Chunk{offset, static_cast<std::uint32_t>(sample), samples});
             }
             sample += samples;
         }
@@ -259,12 +260,12 @@ class Mp4Reader final : public ChunkWalker {
   private:
     // Boxes: a big-endian 32-bit size (1: a 64-bit size follows; 0: the box
     // runs to the end) and a type, the size counting the header.
-    size_t onChunk(const UInt8* q, size_t left, UInt64 at) override {
+    size_t onChunk(const std::uint8_t* q, size_t left, std::uint64_t at) override {
         if (left < 8) {
             return needBytes(8);
         }
-        UInt64 size = be32(q);
-        UInt32 type = be32(q + 4);
+        std::uint64_t size = be32(q);
+        std::uint32_t type = be32(q + 4);
         size_t header = 8;
         if (size == 1) {
             if (left < 16) {
@@ -281,7 +282,7 @@ class Mp4Reader final : public ChunkWalker {
             !session().examineUnlocked(header, kAudioFileStreamError_UnsupportedFileType)) {
             return 0;
         }
-        UInt64 body = toEnd ? UINT64_MAX : size - header;
+        std::uint64_t body = toEnd ? UINT64_MAX : size - header;
         switch (type) {
             case fourCharCode("ftyp"):
                 if (left < header + 4) {
@@ -340,15 +341,15 @@ class Mp4Reader final : public ChunkWalker {
 
     // Delivers the samples of the chunks inside 'mdat' and skips what lies
     // between them.
-    size_t deliver(const UInt8* q, size_t left, UInt64 at) override {
+    size_t deliver(const std::uint8_t* q, size_t left, std::uint64_t at) override {
         size_t pos = 0;
         while (pos < left) {
-            UInt64 here = at + pos;
+            std::uint64_t here = at + pos;
             if (here >= mdatEnd_) {
                 leaveData();
                 break;
             }
-            UInt64 mdatLeft = mdatEnd_ - here;
+            std::uint64_t mdatLeft = mdatEnd_ - here;
             while (chunk_ < track_.chunks.size() && inChunk_ == 0 &&
                    track_.chunks[chunk_].offset < here) {
                 ++chunk_;  // a chunk behind us (overlapping or out of order): lost
@@ -360,12 +361,12 @@ class Mp4Reader final : public ChunkWalker {
             }
             const Chunk& c = track_.chunks[chunk_];
             if (inChunk_ == 0 && c.offset > here) {
-                UInt64 gap = std::min(c.offset - here, mdatLeft);
-                size_t k = static_cast<size_t>(std::min<UInt64>(gap, left - pos));
+                std::uint64_t gap = std::min(c.offset - here, mdatLeft);
+                size_t k = static_cast<size_t>(std::min<std::uint64_t>(gap, left - pos));
                 pos += k;
                 continue;
             }
-            UInt32 size = track_.sizes[c.firstSample + inChunk_];
+            std::uint32_t size = track_.sizes[c.firstSample + inChunk_];
             if (size > mdatLeft) {
                 chunk_ = track_.chunks.size();  // the tables point past 'mdat'
                 continue;
@@ -388,11 +389,11 @@ class Mp4Reader final : public ChunkWalker {
 
     const AudioFileStreamDetection how_;
     AudioFileTypeID fileType_ = kAudioFileMPEG4Type;
-    std::vector<UInt8> moov_;
+    std::vector<std::uint8_t> moov_;
     Track track_;
-    UInt64 mdatEnd_ = 0;
+    std::uint64_t mdatEnd_ = 0;
     size_t chunk_ = 0;
-    UInt32 inChunk_ = 0;
+    std::uint32_t inChunk_ = 0;
 };
 
 }  // namespace

@@ -18,20 +18,20 @@ namespace parser {
 using StreamSession = AudioFileStream;
 
 // Largest packet delivered with a description: one output-queue buffer.
-inline constexpr UInt32 kMaxPacketBytes = 32768;
+inline constexpr std::uint32_t kMaxPacketBytes = 32768;
 // Bytes a reader may ask to see at once; carried across parse calls.
 inline constexpr size_t kCarryCapacity = 65536;
 // Descriptions gathered before a run is handed to the packets procedure.
 inline constexpr size_t kMaxRunPackets = 4096;
 // Bytes examined outside declared tags and chunks before a lock is given up.
-inline constexpr UInt64 kUnlockedByteBudget = 65536;
+inline constexpr std::uint64_t kUnlockedByteBudget = 65536;
 // Tags, skipped chunks and boxes, and junk passed over before the first
 // audio is delivered: generous for cover art, yet an end to a stream of tags.
-inline constexpr UInt64 kMaxSkippedBeforeAudio = UInt64{16} << 20;
+inline constexpr std::uint64_t kMaxSkippedBeforeAudio = std::uint64_t{16} << 20;
 // Whole-box buffering limit (MP4 'moov', CAF 'pakt' and 'kuki').
 inline constexpr size_t kMaxBufferedBoxBytes = 8u << 20;
 // Most channels a linear-PCM stream may have.
-inline constexpr UInt32 kMaxPcmChannels = 32;
+inline constexpr std::uint32_t kMaxPcmChannels = 32;
 
 // Reads one file format. The session hands it the stream's bytes in order,
 // each exactly once: a reader either consumes bytes (skipping them, storing
@@ -45,7 +45,7 @@ class Reader {
     // Consumes a prefix of [p, p + n) and returns its length. Returning less
     // than n means need() > n - returned, unless the reader has failed the
     // session or asked it to switch readers.
-    virtual size_t process(const UInt8* p, size_t n) = 0;
+    virtual size_t process(const std::uint8_t* p, size_t n) = 0;
     // The next bytes do not follow the previous ones. Returns true when the
     // session must drop the bytes it carries (the reader re-locks).
     virtual bool discontinuity() { return false; }
@@ -59,7 +59,7 @@ class Reader {
 struct StreamFormat {
     AudioFileTypeID fileType = 0;
     AudioStreamBasicDescription asbd{};
-    std::vector<UInt8> cookie;
+    std::vector<std::uint8_t> cookie;
 };
 
 using Detection = AudioFileStreamDetection;
@@ -74,27 +74,28 @@ std::unique_ptr<Reader> makeMp4Reader(StreamSession& session, AudioFileStreamDet
 // Tags that may stand between frames or before the first one: ID3v2 (with
 // its footer), APEv2 and, once a stream is locked, ID3v1.
 enum class TagCheck { None, Tag, NeedMore };
-TagCheck checkTag(const UInt8* p, size_t n, bool allowId3v1, UInt64& tagBytes, size_t& need);
+TagCheck checkTag(const std::uint8_t* p, size_t n, bool allowId3v1, std::uint64_t& tagBytes,
+                  size_t& need);
 
 // Big- and little-endian loads from a span the caller has bounds-checked.
-inline UInt16 be16(const UInt8* p) {
-    return static_cast<UInt16>((p[0] << 8) | p[1]);
+inline std::uint16_t be16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
 }
-inline UInt32 be32(const UInt8* p) {
-    return (static_cast<UInt32>(p[0]) << 24) | (static_cast<UInt32>(p[1]) << 16) |
-           (static_cast<UInt32>(p[2]) << 8) | p[3];
+inline std::uint32_t be32(const std::uint8_t* p) {
+    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+           (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
 }
-inline UInt64 be64(const UInt8* p) {
-    return (static_cast<UInt64>(be32(p)) << 32) | be32(p + 4);
+inline std::uint64_t be64(const std::uint8_t* p) {
+    return (static_cast<std::uint64_t>(be32(p)) << 32) | be32(p + 4);
 }
-inline UInt16 le16(const UInt8* p) {
-    return static_cast<UInt16>(p[0] | (p[1] << 8));
+inline std::uint16_t le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
-inline UInt32 le32(const UInt8* p) {
-    return p[0] | (static_cast<UInt32>(p[1]) << 8) | (static_cast<UInt32>(p[2]) << 16) |
-           (static_cast<UInt32>(p[3]) << 24);
+inline std::uint32_t le32(const std::uint8_t* p) {
+    return p[0] | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
-inline bool tagIs(const UInt8* p, const char (&tag)[5]) {
+inline bool tagIs(const std::uint8_t* p, const char (&tag)[5]) {
     return std::memcmp(p, tag, 4) == 0;
 }
 
@@ -102,18 +103,18 @@ inline bool tagIs(const UInt8* p, const char (&tag)[5]) {
 // Reading past the end yields zeros and marks the cursor bad.
 class ByteCursor {
   public:
-    ByteCursor(const UInt8* p, size_t n) : p_(p), n_(n) {}
+    ByteCursor(const std::uint8_t* p, size_t n) : p_(p), n_(n) {}
     size_t remaining() const { return n_ - pos_; }
     size_t position() const { return pos_; }
     bool ok() const { return ok_; }
-    const UInt8* here() const { return p_ + pos_; }
+    const std::uint8_t* here() const { return p_ + pos_; }
     bool skip(size_t count) { return take(count); }
-    UInt8 u8() { return take(1) ? p_[pos_ - 1] : 0; }
-    UInt16 u16be() { return take(2) ? be16(p_ + pos_ - 2) : 0; }
-    UInt32 u32be() { return take(4) ? be32(p_ + pos_ - 4) : 0; }
-    UInt64 u64be() { return take(8) ? be64(p_ + pos_ - 8) : 0; }
-    UInt16 u16le() { return take(2) ? le16(p_ + pos_ - 2) : 0; }
-    UInt32 u32le() { return take(4) ? le32(p_ + pos_ - 4) : 0; }
+    std::uint8_t u8() { return take(1) ? p_[pos_ - 1] : 0; }
+    std::uint16_t u16be() { return take(2) ? be16(p_ + pos_ - 2) : 0; }
+    std::uint32_t u32be() { return take(4) ? be32(p_ + pos_ - 4) : 0; }
+    std::uint64_t u64be() { return take(8) ? be64(p_ + pos_ - 8) : 0; }
+    std::uint16_t u16le() { return take(2) ? le16(p_ + pos_ - 2) : 0; }
+    std::uint32_t u32le() { return take(4) ? le32(p_ + pos_ - 4) : 0; }
 
   private:
     bool take(size_t count) {
@@ -125,7 +126,7 @@ class ByteCursor {
         pos_ += count;
         return true;
     }
-    const UInt8* p_;
+    const std::uint8_t* p_;
     size_t n_;
     size_t pos_ = 0;
     bool ok_ = true;
@@ -136,59 +137,59 @@ class ByteCursor {
 class PcmPump {
   public:
     // frameBytes > 0; dataBytes UINT64_MAX for "until the end".
-    void start(UInt32 frameBytes, UInt64 dataBytes) {
+    void start(std::uint32_t frameBytes, std::uint64_t dataBytes) {
         frameBytes_ = frameBytes;
         remaining_ = dataBytes;
     }
     // Delivers what it can of [p, p + n); returns the bytes consumed. Sets
     // need to one frame when a partial frame is left over.
-    size_t process(StreamSession& session, const UInt8* p, size_t n, size_t& need);
+    size_t process(StreamSession& session, const std::uint8_t* p, size_t n, size_t& need);
     bool finished() const { return remaining_ == 0; }
 
   private:
-    UInt32 frameBytes_ = 1;
-    UInt64 remaining_ = 0;
+    std::uint32_t frameBytes_ = 1;
+    std::uint64_t remaining_ = 0;
 };
 
 // Delivers packets whose sizes a packet table gives, laid out back to back.
 class PacketTablePump {
   public:
-    void start(const std::vector<UInt32>* sizes, const std::vector<UInt32>* frames) {
+    void start(const std::vector<std::uint32_t>* sizes, const std::vector<std::uint32_t>* frames) {
         sizes_ = sizes;
         frames_ = frames;
         next_ = 0;
     }
-    size_t process(StreamSession& session, const UInt8* p, size_t n, size_t& need);
+    size_t process(StreamSession& session, const std::uint8_t* p, size_t n, size_t& need);
     bool finished() const { return sizes_ == nullptr || next_ >= sizes_->size(); }
-    UInt32 nextSize() const { return finished() ? 0 : (*sizes_)[next_]; }
+    std::uint32_t nextSize() const { return finished() ? 0 : (*sizes_)[next_]; }
     size_t nextIndex() const { return next_; }
     void advanceTo(size_t index) { next_ = index; }
 
   private:
-    const std::vector<UInt32>* sizes_ = nullptr;
-    const std::vector<UInt32>* frames_ = nullptr;
+    const std::vector<std::uint32_t>* sizes_ = nullptr;
+    const std::vector<std::uint32_t>* frames_ = nullptr;
     size_t next_ = 0;
 };
 
 // Format records shared by the readers.
-AudioStreamBasicDescription pcmFormat(Float64 sampleRate, UInt32 channels, UInt32 bits,
+AudioStreamBasicDescription pcmFormat(double sampleRate, std::uint32_t channels, std::uint32_t bits,
                                       bool isFloat, bool bigEndian, bool isSigned);
-bool plausibleSampleRate(Float64 rate);
+bool plausibleSampleRate(double rate);
 
 // An MPEG-4 AudioSpecificConfig, the fields the format record needs.
 struct AudioSpecificConfig {
-    UInt32 objectType = 0;
-    UInt32 sampleRate = 0;  // output rate (the SBR rate when signalled)
-    UInt32 channels = 0;    // 0 when a program config element defines them
-    UInt32 framesPerPacket = 1024;
+    std::uint32_t objectType = 0;
+    std::uint32_t sampleRate = 0;  // output rate (the SBR rate when signalled)
+    std::uint32_t channels = 0;    // 0 when a program config element defines them
+    std::uint32_t framesPerPacket = 1024;
 };
-bool parseAudioSpecificConfig(const UInt8* p, size_t n, AudioSpecificConfig& out);
+bool parseAudioSpecificConfig(const std::uint8_t* p, size_t n, AudioSpecificConfig& out);
 // Finds the AudioSpecificConfig (DecoderSpecificInfo) inside an MPEG-4
 // ES_Descriptor, as MP4 'esds' boxes and CAF 'kuki' chunks carry it.
-bool findAudioSpecificConfigInEsds(const UInt8* p, size_t n, std::vector<UInt8>& asc,
-                                   UInt8* objectTypeIndication);
-AudioStreamBasicDescription aacFormat(const AudioSpecificConfig& asc, Float64 fallbackRate,
-                                      UInt32 fallbackChannels);
+bool findAudioSpecificConfigInEsds(const std::uint8_t* p, size_t n, std::vector<std::uint8_t>& asc,
+                                   std::uint8_t* objectTypeIndication);
+AudioStreamBasicDescription aacFormat(const AudioSpecificConfig& asc, double fallbackRate,
+                                      std::uint32_t fallbackChannels);
 
 }  // namespace parser
 
@@ -203,9 +204,9 @@ class AudioFileStream {
     AudioFileStream(const AudioFileStream&) = delete;
     AudioFileStream& operator=(const AudioFileStream&) = delete;
 
-    OSStatus parse(const UInt8* data, size_t size, AudioFileStreamParseFlags flags);
-    OSStatus propertyInfo(AudioFileStreamPropertyID id, UInt32* size, Boolean* writable) const;
-    OSStatus property(AudioFileStreamPropertyID id, UInt32* ioSize, void* out) const;
+    OSStatus parse(const std::uint8_t* data, size_t size, AudioFileStreamParseFlags flags);
+    OSStatus propertyInfo(AudioFileStreamPropertyID id, std::uint32_t* size, bool* writable) const;
+    OSStatus property(AudioFileStreamPropertyID id, std::uint32_t* ioSize, void* out) const;
     bool busy() const { return inParse_; }
     const AudioFileStreamDiagnostics& diagnostics() const { return diag_; }
 
@@ -214,26 +215,26 @@ class AudioFileStream {
     bool ready() const { return ready_; }
     bool failed() const { return status_ != noErr; }
     // Absolute stream offset of the first byte of the span being processed.
-    UInt64 spanOffset() const { return spanOffset_; }
+    std::uint64_t spanOffset() const { return spanOffset_; }
     void announce(const parser::StreamFormat& format, parser::Detection how);
     // One packet of a run; p lies in the span being processed.
-    void packet(const UInt8* p, UInt32 size, UInt32 variableFrames = 0);
+    void packet(const std::uint8_t* p, std::uint32_t size, std::uint32_t variableFrames = 0);
     // A run of linear-PCM frames (no descriptions).
-    void pcm(const UInt8* p, size_t bytes, UInt32 frames);
+    void pcm(const std::uint8_t* p, size_t bytes, std::uint32_t frames);
     void flushRun();
     void fail(OSStatus status);
     // Counts bytes examined outside declared structures before a lock; fails
     // the session with `status` once the budget is spent. Returns false then.
     bool examineUnlocked(size_t count, OSStatus status);
     void resetUnlocked() { unlocked_ = 0; }
-    void noteSkippedTag(UInt64 count) { diag_.skippedTagBytes += count; }
-    void noteJunk(UInt64 count) { diag_.skippedJunkBytes += count; }
+    void noteSkippedTag(std::uint64_t count) { diag_.skippedTagBytes += count; }
+    void noteJunk(std::uint64_t count) { diag_.skippedJunkBytes += count; }
     void noteResync() { ++diag_.resyncs; }
     void switchTo(std::unique_ptr<parser::Reader> next) { pending_ = std::move(next); }
 
   private:
-    size_t pump(const UInt8* p, size_t n);
-    void appendCarry(const UInt8* p, size_t n);
+    size_t pump(const std::uint8_t* p, size_t n);
+    void appendCarry(const std::uint8_t* p, size_t n);
     void notify(AudioFileStreamPropertyID id);
 
     // Set at open, never changed.
@@ -245,16 +246,16 @@ class AudioFileStream {
     // Parsing state, touched only inside parse() on the caller's thread.
     std::unique_ptr<parser::Reader> reader_;
     std::unique_ptr<parser::Reader> pending_;
-    std::unique_ptr<UInt8[]> carry_;  // kCarryCapacity bytes
+    std::unique_ptr<std::uint8_t[]> carry_;  // kCarryCapacity bytes
     size_t carryStart_ = 0;
     size_t carryEnd_ = 0;
     std::unique_ptr<AudioStreamPacketDescription[]> descs_;  // kMaxRunPackets
-    const UInt8* runBase_ = nullptr;
+    const std::uint8_t* runBase_ = nullptr;
     size_t runCount_ = 0;
-    UInt64 runBytes_ = 0;
-    UInt64 spanOffset_ = 0;            // stream offset of spanBase_
-    const UInt8* spanBase_ = nullptr;  // the span the reader is processing
-    UInt64 unlocked_ = 0;
+    std::uint64_t runBytes_ = 0;
+    std::uint64_t spanOffset_ = 0;            // stream offset of spanBase_
+    const std::uint8_t* spanBase_ = nullptr;  // the span the reader is processing
+    std::uint64_t unlocked_ = 0;
     OSStatus status_ = noErr;
     bool inParse_ = false;
 

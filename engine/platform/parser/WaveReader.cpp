@@ -6,11 +6,11 @@ namespace orvento::parser {
 
 namespace {
 
-constexpr UInt16 kWavePcm = 0x0001;
-constexpr UInt16 kWaveFloat = 0x0003;
-constexpr UInt16 kWaveMpeg = 0x0050;
-constexpr UInt16 kWaveMpegLayer3 = 0x0055;
-constexpr UInt16 kWaveExtensible = 0xFFFE;
+constexpr std::uint16_t kWavePcm = 0x0001;
+constexpr std::uint16_t kWaveFloat = 0x0003;
+constexpr std::uint16_t kWaveMpeg = 0x0050;
+constexpr std::uint16_t kWaveMpegLayer3 = 0x0055;
+constexpr std::uint16_t kWaveExtensible = 0xFFFE;
 constexpr size_t kMaxFormatChunk = 1024;
 
 class WaveReader final : public IffChunkWalker {
@@ -18,26 +18,26 @@ class WaveReader final : public IffChunkWalker {
     explicit WaveReader(StreamSession& session) : IffChunkWalker(session, false) {}
 
   private:
-    size_t onIffChunk(const UInt8* q, size_t left, UInt32 size) override {
+    size_t onIffChunk(const std::uint8_t* q, size_t left, std::uint32_t size) override {
         if (tagIs(q, "data")) {
             startData(size);
             return mpeg_ ? handOver(8) : 8;  // MPEG: the frame reader takes over from here
         }
         if (tagIs(q, "fmt ")) {
             return readWhole(q, left, size, 16, kMaxFormatChunk,
-                             [this](const UInt8* body, size_t n) { readFormat(body, n); });
+                             [this](const std::uint8_t* body, size_t n) { readFormat(body, n); });
         }
         // Any other chunk (LIST, fact, ds64, ...) is skipped by its size.
         return skipPadded(size);
     }
 
-    size_t deliver(const UInt8* q, size_t left, UInt64 /*at*/) override {
+    size_t deliver(const std::uint8_t* q, size_t left, std::uint64_t /*at*/) override {
         return pcm_.process(session(), q, left, need_);
     }
 
-    void readFormat(const UInt8* f, size_t size) {
+    void readFormat(const std::uint8_t* f, size_t size) {
         ByteCursor c(f, size);
-        UInt16 tag = c.u16le();
+        std::uint16_t tag = c.u16le();
         channels_ = c.u16le();
         rate_ = c.u32le();
         c.skip(4);  // byte rate
@@ -50,8 +50,8 @@ class WaveReader final : public IffChunkWalker {
             }
             c.skip(2 + 2 + 4);  // cbSize, valid bits (the container width decodes), mask
             tag = c.u16le();    // the sub-format GUID begins with the format tag
-            static constexpr UInt8 kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                                    0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+            static constexpr std::uint8_t kGuidTail[14] = {
+                0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
             if (std::memcmp(c.here(), kGuidTail, sizeof kGuidTail) != 0) {
                 tag = 0;
             }
@@ -64,7 +64,7 @@ class WaveReader final : public IffChunkWalker {
         haveFormat_ = true;
     }
 
-    void startData(UInt32 size) {
+    void startData(std::uint32_t size) {
         if (!haveFormat_) {
             session().fail(kAudioFileStreamError_NotOptimized);
             return;
@@ -78,7 +78,7 @@ class WaveReader final : public IffChunkWalker {
             session().fail(kAudioFileStreamError_UnsupportedDataFormat);
             return;
         }
-        UInt32 frameBytes = channels_ * (bits_ / 8);
+        std::uint32_t frameBytes = channels_ * (bits_ / 8);
         if (channels_ == 0 || channels_ > kMaxPcmChannels || blockAlign_ != frameBytes ||
             !plausibleSampleRate(rate_)) {
             session().fail(kAudioFileStreamError_UnsupportedDataFormat);
@@ -99,10 +99,10 @@ class WaveReader final : public IffChunkWalker {
     bool supported_ = false;
     bool isFloat_ = false;
     bool mpeg_ = false;
-    UInt32 channels_ = 0;
-    UInt32 rate_ = 0;
-    UInt32 blockAlign_ = 0;
-    UInt32 bits_ = 0;
+    std::uint32_t channels_ = 0;
+    std::uint32_t rate_ = 0;
+    std::uint32_t blockAlign_ = 0;
+    std::uint32_t bits_ = 0;
     PcmPump pcm_;
 };
 

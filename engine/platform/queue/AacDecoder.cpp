@@ -71,7 +71,7 @@ std::vector<std::byte> AacDecoder::configFor(const AudioStreamBasicDescription& 
         w.put(rate, 24);
     }
     // Channel configurations 1 to 6 are that many channels, 7 is eight.
-    const UInt32 channels = format.mChannelsPerFrame;
+    const std::uint32_t channels = format.mChannelsPerFrame;
     w.put(channels == 8 ? 7 : channels, 4);
     w.put(format.mFramesPerPacket == 960 ? 1 : 0, 1);  // frame length flag
     w.put(0, 1);                                       // depends on core coder

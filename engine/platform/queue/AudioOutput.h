@@ -57,11 +57,11 @@ class AudioOutput {
     // From now on plays silence in place of what was written, until discard().
     virtual void silenceNow() = 0;
     // Frames of written audio played so far (dropped audio not counted).
-    virtual UInt64 framesPlayed() const = 0;
+    virtual std::uint64_t framesPlayed() const = 0;
 
     // Times the output ran out of written audio while it played and more came
     // later (a gap of silence); 0 from an output that cannot tell.
-    virtual UInt64 underruns() const { return 0; }
+    virtual std::uint64_t underruns() const { return 0; }
 
     // A failure since the last call, in the output's own words, or empty. A
     // failure ends the output: what is written afterwards is dropped. Asked

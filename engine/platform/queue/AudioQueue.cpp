@@ -24,7 +24,7 @@
 namespace orvento {
 namespace {
 
-constexpr UInt32 kMaxCookieSize = 64 * 1024;
+constexpr std::uint32_t kMaxCookieSize = 64 * 1024;
 // Bytes decoded at a time from a buffer without packet descriptions.
 constexpr std::size_t kRawSlice = 16384;
 // Decoded audio is offered to the output in runs of about this much while
@@ -73,24 +73,24 @@ class AudioQueue {
     }
 
     OSStatus addListener(AudioQueuePropertyListenerProc proc, void* userData);
-    OSStatus allocate(UInt32 size, AudioQueueBufferRef* out);
-    OSStatus setCookie(const void* data, UInt32 size);
-    OSStatus getIsRunning(void* out, UInt32* ioSize) const;
-    OSStatus enqueue(AudioQueueBufferRef buffer, UInt32 count,
+    OSStatus allocate(std::uint32_t size, AudioQueueBufferRef* out);
+    OSStatus setCookie(const void* data, std::uint32_t size);
+    OSStatus getIsRunning(void* out, std::uint32_t* ioSize) const;
+    OSStatus enqueue(AudioQueueBufferRef buffer, std::uint32_t count,
                      const AudioStreamPacketDescription* descriptions);
     OSStatus start();
     OSStatus flush();
     OSStatus stop(bool immediate);
     // Everything but freeing the object.
     OSStatus dispose(bool immediate);
-    UInt64 framesPlayed() const;
-    UInt64 underruns() const;
+    std::uint64_t framesPlayed() const;
+    std::uint64_t underruns() const;
     double starvedSeconds() const;
     std::string errorText() const;
 
   private:
     struct Slot {
-        explicit Slot(UInt32 capacity)
+        explicit Slot(std::uint32_t capacity)
             : storage(std::make_unique<std::byte[]>(capacity)),
               record{capacity, storage.get(), 0, nullptr} {}
         std::unique_ptr<std::byte[]> storage;
@@ -98,13 +98,13 @@ class AudioQueue {
         // Copied by enqueue(), then read by the queue's thread until the
         // buffer comes back.
         std::vector<AudioStreamPacketDescription> descriptions;
-        UInt32 byteSize = 0;
+        std::uint32_t byteSize = 0;
         bool queued = false;  // guarded by mutex_
     };
     struct Item {
         enum class Kind { Buffer, Flush, Stop } kind;
         Slot* slot = nullptr;
-        UInt64 generation = 0;  // Stop: the start it belongs to
+        std::uint64_t generation = 0;  // Stop: the start it belongs to
     };
     enum class Command { Start, StopNow, Exit };
     struct Listener {
@@ -157,15 +157,15 @@ class AudioQueue {
     std::deque<Command> commands_;  // handled before any item
     std::vector<Listener> listeners_;
     std::vector<std::byte> cookie_;
-    UInt64 cookieVersion_ = 0;
+    std::uint64_t cookieVersion_ = 0;
     std::string errorText_;
     bool reportedDecodeFailure_ = false;
     bool outputOpen_ = false;
     bool startedByCaller_ = false;  // started, and not stopped since
     bool disposing_ = false;
-    UInt64 startGeneration_ = 0;
-    UInt64 stopMarkersPosted_ = 0;
-    UInt64 stopMarkersDone_ = 0;  // played, cancelled or dropped
+    std::uint64_t startGeneration_ = 0;
+    std::uint64_t stopMarkersPosted_ = 0;
+    std::uint64_t stopMarkersDone_ = 0;  // played, cancelled or dropped
 
     // Written by the queue's thread only; read by AudioQueueGetProperty.
     std::atomic<bool> running_{false};
@@ -177,12 +177,12 @@ class AudioQueue {
     // The queue's thread only.
     std::unique_ptr<Decoder> decoder_;
     bool firstAudioTold_ = false;
-    UInt64 appliedCookieVersion_ = 0;
+    std::uint64_t appliedCookieVersion_ = 0;
     Slot* current_ = nullptr;  // the buffer being decoded
     std::size_t nextRun_ = 0;  // its next description, or byte offset without descriptions
     PcmWriter writer_;         // decoded audio on its way to the output
     bool draining_ = false;    // a stop is waiting for the output to play out
-    UInt64 drainGeneration_ = 0;
+    std::uint64_t drainGeneration_ = 0;
 
     std::thread thread_;  // last: started once everything above exists
 };
@@ -205,7 +205,7 @@ OSStatus AudioQueue::addListener(AudioQueuePropertyListenerProc proc, void* user
     return noErr;
 }
 
-OSStatus AudioQueue::allocate(UInt32 size, AudioQueueBufferRef* out) {
+OSStatus AudioQueue::allocate(std::uint32_t size, AudioQueueBufferRef* out) {
     std::unique_ptr<Slot> slot;
     try {
         slot = std::make_unique<Slot>(size);
@@ -221,7 +221,7 @@ OSStatus AudioQueue::allocate(UInt32 size, AudioQueueBufferRef* out) {
     return noErr;
 }
 
-OSStatus AudioQueue::setCookie(const void* data, UInt32 size) {
+OSStatus AudioQueue::setCookie(const void* data, std::uint32_t size) {
     if (size > kMaxCookieSize) {
         return kAudioQueueErr_InvalidPropertySize;
     }
@@ -246,20 +246,20 @@ OSStatus AudioQueue::setCookie(const void* data, UInt32 size) {
     return noErr;
 }
 
-OSStatus AudioQueue::getIsRunning(void* out, UInt32* ioSize) const {
+OSStatus AudioQueue::getIsRunning(void* out, std::uint32_t* ioSize) const {
     if (out == nullptr || ioSize == nullptr) {
         return kAudio_ParamError;
     }
-    if (*ioSize < sizeof(UInt32)) {
+    if (*ioSize < sizeof(std::uint32_t)) {
         return kAudioQueueErr_InvalidPropertySize;
     }
-    const UInt32 value = running_.load() ? 1 : 0;
+    const std::uint32_t value = running_.load() ? 1 : 0;
     std::memcpy(out, &value, sizeof value);
     *ioSize = sizeof value;
     return noErr;
 }
 
-OSStatus AudioQueue::enqueue(AudioQueueBufferRef buffer, UInt32 count,
+OSStatus AudioQueue::enqueue(AudioQueueBufferRef buffer, std::uint32_t count,
                              const AudioStreamPacketDescription* descriptions) {
     if (buffer == nullptr || (count > 0 && descriptions == nullptr)) {
         return kAudio_ParamError;
@@ -275,16 +275,17 @@ OSStatus AudioQueue::enqueue(AudioQueueBufferRef buffer, UInt32 count,
     if (slot->queued) {
         return kAudioQueueErr_BufferInQueue;
     }
-    const UInt32 size = buffer->mAudioDataByteSize;
+    const std::uint32_t size = buffer->mAudioDataByteSize;
     if (size > buffer->mAudioDataBytesCapacity) {
         return kAudio_ParamError;
     }
     if (count == 0 && size > 0 && format_.mFormatID == kAudioFormatMPEG4AAC) {
         return kAudio_ParamError;  // access units cannot be found without descriptions
     }
-    for (UInt32 i = 0; i < count; ++i) {
+    for (std::uint32_t i = 0; i < count; ++i) {
         const AudioStreamPacketDescription& d = descriptions[i];
-        if (d.mStartOffset < 0 || static_cast<UInt64>(d.mStartOffset) + d.mDataByteSize > size) {
+        if (d.mStartOffset < 0 ||
+            static_cast<std::uint64_t>(d.mStartOffset) + d.mDataByteSize > size) {
             return kAudio_ParamError;
         }
     }
@@ -383,7 +384,7 @@ OSStatus AudioQueue::dispose(bool immediate) {
         if (!immediate && startedByCaller_) {
             startedByCaller_ = false;
             items_.push_back({Item::Kind::Stop, nullptr, startGeneration_});
-            const UInt64 target = ++stopMarkersPosted_;
+            const std::uint64_t target = ++stopMarkersPosted_;
             wake_.notify_one();
             idle_.wait(lock, [&] { return stopMarkersDone_ >= target; });
         }
@@ -401,7 +402,7 @@ OSStatus AudioQueue::dispose(bool immediate) {
     return noErr;
 }
 
-UInt64 AudioQueue::framesPlayed() const {
+std::uint64_t AudioQueue::framesPlayed() const {
     {
         std::lock_guard lock(mutex_);
         if (!outputOpen_) {
@@ -411,7 +412,7 @@ UInt64 AudioQueue::framesPlayed() const {
     return output_->framesPlayed();
 }
 
-UInt64 AudioQueue::underruns() const {
+std::uint64_t AudioQueue::underruns() const {
     {
         std::lock_guard lock(mutex_);
         if (!outputOpen_) {
@@ -706,7 +707,7 @@ void AudioQueue::reportFailure(const std::string& text) {
 OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* inFormat,
                              AudioQueueOutputCallback inCallbackProc, void* inUserData,
                              CFRunLoopRef inCallbackRunLoop, CFRunLoopMode inCallbackRunLoopMode,
-                             UInt32 inFlags, AudioQueueRef* outAQ) {
+                             std::uint32_t inFlags, AudioQueueRef* outAQ) {
     return AudioQueueNewOutputTo(AudioOutputChoice{}, inFormat, inCallbackProc, inUserData,
                                  inCallbackRunLoop, inCallbackRunLoopMode, inFlags, outAQ);
 }
@@ -715,7 +716,7 @@ OSStatus AudioQueueNewOutputTo(const AudioOutputChoice& output,
                                const AudioStreamBasicDescription* inFormat,
                                AudioQueueOutputCallback inCallbackProc, void* inUserData,
                                CFRunLoopRef inCallbackRunLoop, CFRunLoopMode inCallbackRunLoopMode,
-                               UInt32 inFlags, AudioQueueRef* outAQ) {
+                               std::uint32_t inFlags, AudioQueueRef* outAQ) {
     if (inFormat == nullptr || inCallbackProc == nullptr || outAQ == nullptr ||
         inCallbackRunLoop != nullptr || inCallbackRunLoopMode != nullptr || inFlags != 0) {
         return kAudio_ParamError;
@@ -755,7 +756,7 @@ OSStatus AudioQueueAddPropertyListener(AudioQueueRef inAQ, AudioQueuePropertyID 
     return inAQ->addListener(inProc, inUserData);
 }
 
-OSStatus AudioQueueAllocateBuffer(AudioQueueRef inAQ, UInt32 inBufferByteSize,
+OSStatus AudioQueueAllocateBuffer(AudioQueueRef inAQ, std::uint32_t inBufferByteSize,
                                   AudioQueueBufferRef* outBuffer) {
     if (inAQ == nullptr || outBuffer == nullptr || inBufferByteSize == 0) {
         return kAudio_ParamError;
@@ -764,7 +765,7 @@ OSStatus AudioQueueAllocateBuffer(AudioQueueRef inAQ, UInt32 inBufferByteSize,
 }
 
 OSStatus AudioQueueSetProperty(AudioQueueRef inAQ, AudioQueuePropertyID inID, const void* inData,
-                               UInt32 inDataSize) {
+                               std::uint32_t inDataSize) {
     if (inAQ == nullptr) {
         return kAudio_ParamError;
     }
@@ -775,7 +776,7 @@ OSStatus AudioQueueSetProperty(AudioQueueRef inAQ, AudioQueuePropertyID inID, co
 }
 
 OSStatus AudioQueueGetProperty(AudioQueueRef inAQ, AudioQueuePropertyID inID, void* outData,
-                               UInt32* ioDataSize) {
+                               std::uint32_t* ioDataSize) {
     if (inAQ == nullptr) {
         return kAudio_ParamError;
     }
@@ -786,7 +787,7 @@ OSStatus AudioQueueGetProperty(AudioQueueRef inAQ, AudioQueuePropertyID inID, vo
 }
 
 OSStatus AudioQueueEnqueueBuffer(AudioQueueRef inAQ, AudioQueueBufferRef inBuffer,
-                                 UInt32 inNumPacketDescs,
+                                 std::uint32_t inNumPacketDescs,
                                  const AudioStreamPacketDescription* inPacketDescs) {
     if (inAQ == nullptr) {
         return kAudio_ParamError;
@@ -808,14 +809,14 @@ OSStatus AudioQueueFlush(AudioQueueRef inAQ) {
     return inAQ->flush();
 }
 
-OSStatus AudioQueueStop(AudioQueueRef inAQ, Boolean inImmediate) {
+OSStatus AudioQueueStop(AudioQueueRef inAQ, bool inImmediate) {
     if (inAQ == nullptr) {
         return kAudio_ParamError;
     }
     return inAQ->stop(inImmediate);
 }
 
-OSStatus AudioQueueDispose(AudioQueueRef inAQ, Boolean inImmediate) {
+OSStatus AudioQueueDispose(AudioQueueRef inAQ, bool inImmediate) {
     if (inAQ == nullptr) {
         return kAudio_ParamError;
     }
@@ -828,15 +829,15 @@ OSStatus AudioQueueDispose(AudioQueueRef inAQ, Boolean inImmediate) {
 }
 
 OSStatus AudioQueueGetCurrentTime(AudioQueueRef inAQ, void* /*inTimeline*/,
-                                  AudioTimeStamp* outTimeStamp, Boolean* outTimelineDiscontinuity) {
+                                  AudioTimeStamp* outTimeStamp, bool* outTimelineDiscontinuity) {
     if (inAQ == nullptr || outTimeStamp == nullptr) {
         return kAudio_ParamError;
     }
-    outTimeStamp->mSampleTime = static_cast<Float64>(inAQ->framesPlayed());
+    outTimeStamp->mSampleTime = static_cast<double>(inAQ->framesPlayed());
     outTimeStamp->mHostTime =
-        static_cast<UInt64>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                std::chrono::steady_clock::now().time_since_epoch())
-                                .count());
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                       std::chrono::steady_clock::now().time_since_epoch())
+                                       .count());
     outTimeStamp->mFlags = kAudioTimeStampSampleTimeValid | kAudioTimeStampHostTimeValid;
     if (outTimelineDiscontinuity != nullptr) {
         *outTimelineDiscontinuity = false;
@@ -852,7 +853,7 @@ double AudioQueueStarvedSeconds(AudioQueueRef inAQ) {
     return inAQ != nullptr ? inAQ->starvedSeconds() : 0;
 }
 
-UInt64 AudioQueueUnderrunCount(AudioQueueRef inAQ) {
+std::uint64_t AudioQueueUnderrunCount(AudioQueueRef inAQ) {
     return inAQ != nullptr ? inAQ->underruns() : 0;
 }
 

@@ -134,25 +134,25 @@ namespace orvento {
 
 class AudioQueue;
 using AudioQueueRef = AudioQueue*;
-using AudioQueuePropertyID = UInt32;
+using AudioQueuePropertyID = std::uint32_t;
 
 // A buffer of the queue, created by AudioQueueAllocateBuffer.
 struct AudioQueueBuffer {
-    const UInt32 mAudioDataBytesCapacity;  // bytes mAudioData can hold
-    void* const mAudioData;                // the audio bytes, written by the caller
-    UInt32 mAudioDataByteSize;             // valid bytes in mAudioData, set before enqueueing
-    void* mUserData;                       // the caller's; the queue never touches it
+    const std::uint32_t mAudioDataBytesCapacity;  // bytes mAudioData can hold
+    void* const mAudioData;                       // the audio bytes, written by the caller
+    std::uint32_t mAudioDataByteSize;  // valid bytes in mAudioData, set before enqueueing
+    void* mUserData;                   // the caller's; the queue never touches it
 };
 using AudioQueueBufferRef = AudioQueueBuffer*;
 
 // A point in the output's time line (AudioQueueGetCurrentTime).
 struct AudioTimeStamp {
-    Float64 mSampleTime;  // frames, at the output's sample rate
-    UInt64 mHostTime;     // steady clock, nanoseconds
-    UInt32 mFlags;        // which fields are valid
+    double mSampleTime;       // frames, at the output's sample rate
+    std::uint64_t mHostTime;  // steady clock, nanoseconds
+    std::uint32_t mFlags;     // which fields are valid
 };
-inline constexpr UInt32 kAudioTimeStampSampleTimeValid = 1U << 0;
-inline constexpr UInt32 kAudioTimeStampHostTimeValid = 1U << 1;
+inline constexpr std::uint32_t kAudioTimeStampSampleTimeValid = 1U << 0;
+inline constexpr std::uint32_t kAudioTimeStampHostTimeValid = 1U << 1;
 
 // Called on the queue's thread when the queue is done with a buffer.
 using AudioQueueOutputCallback = void (*)(void* inUserData, AudioQueueRef inAQ,
@@ -161,7 +161,7 @@ using AudioQueueOutputCallback = void (*)(void* inUserData, AudioQueueRef inAQ,
 using AudioQueuePropertyListenerProc = void (*)(void* inUserData, AudioQueueRef inAQ,
                                                 AudioQueuePropertyID inID);
 
-// UInt32, read-only: 1 while the queue runs, 0 otherwise. Listenable.
+// std::uint32_t, read-only: 1 while the queue runs, 0 otherwise. Listenable.
 inline constexpr AudioQueuePropertyID kAudioQueueProperty_IsRunning = fourCharCode("aqrn");
 // Bytes, write-only: the format's magic cookie (for AAC the AudioSpecificConfig).
 inline constexpr AudioQueuePropertyID kAudioQueueProperty_MagicCookie = fourCharCode("aqmc");
@@ -244,33 +244,33 @@ struct AudioOutputChoice {
 OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* inFormat,
                              AudioQueueOutputCallback inCallbackProc, void* inUserData,
                              CFRunLoopRef inCallbackRunLoop, CFRunLoopMode inCallbackRunLoopMode,
-                             UInt32 inFlags, AudioQueueRef* outAQ);
+                             std::uint32_t inFlags, AudioQueueRef* outAQ);
 // The same, to the chosen output.
 OSStatus AudioQueueNewOutputTo(const AudioOutputChoice& output,
                                const AudioStreamBasicDescription* inFormat,
                                AudioQueueOutputCallback inCallbackProc, void* inUserData,
                                CFRunLoopRef inCallbackRunLoop, CFRunLoopMode inCallbackRunLoopMode,
-                               UInt32 inFlags, AudioQueueRef* outAQ);
+                               std::uint32_t inFlags, AudioQueueRef* outAQ);
 // Registers a listener; only kAudioQueueProperty_IsRunning can be listened to.
 // The same procedure may be registered more than once and is then called as
 // often.
 OSStatus AudioQueueAddPropertyListener(AudioQueueRef inAQ, AudioQueuePropertyID inID,
                                        AudioQueuePropertyListenerProc inProc, void* inUserData);
 // A new buffer of inBufferByteSize bytes (more than 0), owned by the queue.
-OSStatus AudioQueueAllocateBuffer(AudioQueueRef inAQ, UInt32 inBufferByteSize,
+OSStatus AudioQueueAllocateBuffer(AudioQueueRef inAQ, std::uint32_t inBufferByteSize,
                                   AudioQueueBufferRef* outBuffer);
 // Only kAudioQueueProperty_MagicCookie (at most 64 KiB; size 0 removes it).
 // Takes effect for the packets decoded after the call.
 OSStatus AudioQueueSetProperty(AudioQueueRef inAQ, AudioQueuePropertyID inID, const void* inData,
-                               UInt32 inDataSize);
+                               std::uint32_t inDataSize);
 // Only kAudioQueueProperty_IsRunning, with *ioDataSize at least 4 (set to 4).
 OSStatus AudioQueueGetProperty(AudioQueueRef inAQ, AudioQueuePropertyID inID, void* outData,
-                               UInt32* ioDataSize);
+                               std::uint32_t* ioDataSize);
 // Enqueues inBuffer with mAudioDataByteSize bytes (at most its capacity; 0 is
 // allowed and plays nothing). Descriptions, when given, must each lie inside
 // those bytes; AAC needs them whenever there are bytes.
 OSStatus AudioQueueEnqueueBuffer(AudioQueueRef inAQ, AudioQueueBufferRef inBuffer,
-                                 UInt32 inNumPacketDescs,
+                                 std::uint32_t inNumPacketDescs,
                                  const AudioStreamPacketDescription* inPacketDescs);
 // Opens the output if not yet open, then makes the queue run as soon as
 // possible; inStartTime is ignored. Returns once the output is open, before
@@ -282,18 +282,18 @@ OSStatus AudioQueueFlush(AudioQueueRef inAQ);
 // inImmediate true: silence now, every buffer not yet played comes back, then
 // "stopped". False: "stopped" after everything enqueued has played; does
 // nothing when the queue is not started. Returns at once either way.
-OSStatus AudioQueueStop(AudioQueueRef inAQ, Boolean inImmediate);
+OSStatus AudioQueueStop(AudioQueueRef inAQ, bool inImmediate);
 // inImmediate true: as an immediate stop, then frees everything. False: when
 // the queue is started, first waits until everything enqueued has played.
 // When it returns no callback of the queue is running or will run. Must not be
 // called on the queue's own thread (kAudioQueueErr_InvalidRunState).
-OSStatus AudioQueueDispose(AudioQueueRef inAQ, Boolean inImmediate);
+OSStatus AudioQueueDispose(AudioQueueRef inAQ, bool inImmediate);
 
 // The output's play position: mSampleTime counts the frames of the queue's
 // audio the output has played so far (underrun silence not included), at the
 // output's rate; mHostTime is when that was read. Zero before the first start.
 OSStatus AudioQueueGetCurrentTime(AudioQueueRef inAQ, void* inTimeline,
-                                  AudioTimeStamp* outTimeStamp, Boolean* outTimelineDiscontinuity);
+                                  AudioTimeStamp* outTimeStamp, bool* outTimelineDiscontinuity);
 
 // How long, in seconds, the running queue has had nothing to play: since it
 // handed the output the last audio it had (the output then still plays the
@@ -304,7 +304,7 @@ double AudioQueueStarvedSeconds(AudioQueueRef inAQ);
 // How often the output ran out of audio while the queue ran and played
 // silence until more came (an underrun). Counted by the outputs that can
 // tell: the null output in real time; 0 for the others. Any thread.
-UInt64 AudioQueueUnderrunCount(AudioQueueRef inAQ);
+std::uint64_t AudioQueueUnderrunCount(AudioQueueRef inAQ);
 
 // The last failure's explanation for a user (the output's or decoder's own
 // words), empty when nothing failed.

@@ -36,8 +36,8 @@ class AudioTap final : public AudioOutput {
     Duration untilDrained() override { return output_->untilDrained(); }
     void discard() override { output_->discard(); }
     void silenceNow() override { output_->silenceNow(); }
-    UInt64 framesPlayed() const override { return output_->framesPlayed(); }
-    UInt64 underruns() const override { return output_->underruns(); }
+    std::uint64_t framesPlayed() const override { return output_->framesPlayed(); }
+    std::uint64_t underruns() const override { return output_->underruns(); }
     std::string takeFailure() override { return output_->takeFailure(); }
 
   private:

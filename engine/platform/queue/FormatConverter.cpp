@@ -170,18 +170,18 @@ void FormatConverter::mix(const float* samples, std::size_t frames, std::vector<
 void FormatConverter::resample(bool atEnd, std::vector<float>& out) {
     const std::vector<float>& table = kernelTable();
     const auto channels = static_cast<std::size_t>(to_.channels);
-    const auto fromRate = static_cast<UInt64>(from_.sampleRate);
-    const auto toRate = static_cast<UInt64>(to_.sampleRate);
-    const UInt64 total = (inputEnd_ * toRate + fromRate - 1) / fromRate;
-    const auto reach = static_cast<SInt64>(reach_);
+    const auto fromRate = static_cast<std::uint64_t>(from_.sampleRate);
+    const auto toRate = static_cast<std::uint64_t>(to_.sampleRate);
+    const std::uint64_t total = (inputEnd_ * toRate + fromRate - 1) / fromRate;
+    const auto reach = static_cast<std::int64_t>(reach_);
     weights_.resize(2 * reach_ + 1);
     for (;;) {
         if (atEnd ? produced_ >= total : position_ + reach_ >= inputEnd_) {
             break;
         }
         const double frac = static_cast<double>(phase_) / static_cast<double>(toRate);
-        const SInt64 first = static_cast<SInt64>(position_) - reach;
-        for (SInt64 k = 0; k <= 2 * reach; ++k) {
+        const std::int64_t first = static_cast<std::int64_t>(position_) - reach;
+        for (std::int64_t k = 0; k <= 2 * reach; ++k) {
             const double distance = std::abs(frac + static_cast<double>(reach - k));
             weights_[static_cast<std::size_t>(k)] =
                 static_cast<float>(scale_) * kernelAt(table, distance * scale_);
@@ -189,13 +189,14 @@ void FormatConverter::resample(bool atEnd, std::vector<float>& out) {
         const std::size_t old = out.size();
         out.resize(old + channels, 0.0F);
         float* to = out.data() + old;
-        for (SInt64 k = 0; k <= 2 * reach; ++k) {
-            const SInt64 i = first + k;
+        for (std::int64_t k = 0; k <= 2 * reach; ++k) {
+            const std::int64_t i = first + k;
             const float w = weights_[static_cast<std::size_t>(k)];
-            if (i < 0 || static_cast<UInt64>(i) >= inputEnd_ || w == 0.0F) {
+            if (i < 0 || static_cast<std::uint64_t>(i) >= inputEnd_ || w == 0.0F) {
                 continue;  // silence before the start and after the end
             }
-            const float* from = input_.data() + (static_cast<UInt64>(i) - inputBase_) * channels;
+            const float* from =
+                input_.data() + (static_cast<std::uint64_t>(i) - inputBase_) * channels;
             for (std::size_t c = 0; c < channels; ++c) {
                 to[c] += w * from[c];
             }
@@ -209,9 +210,10 @@ void FormatConverter::resample(bool atEnd, std::vector<float>& out) {
         }
     }
     // Keep only the inputs the next output frame can reach.
-    const UInt64 keep = position_ > reach_ ? position_ - reach_ : 0;
+    const std::uint64_t keep = position_ > reach_ ? position_ - reach_ : 0;
     if (keep > inputBase_) {
-        const UInt64 drop = std::min<UInt64>(keep - inputBase_, input_.size() / channels);
+        const std::uint64_t drop =
+            std::min<std::uint64_t>(keep - inputBase_, input_.size() / channels);
         input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(drop * channels));
         inputBase_ += drop;
     }

@@ -55,12 +55,12 @@ class FormatConverter {
 
     // The resampler, working on mixed frames (to_.channels each).
     std::vector<float> input_;  // mixed frames kept, the first being input frame inputBase_
-    UInt64 inputBase_ = 0;
-    UInt64 inputEnd_ = 0;  // input frames received so far
-    UInt64 produced_ = 0;  // output frames made so far
+    std::uint64_t inputBase_ = 0;
+    std::uint64_t inputEnd_ = 0;  // input frames received so far
+    std::uint64_t produced_ = 0;  // output frames made so far
     // Where the next output frame lies in the input: position_ + phase_ / to_.sampleRate.
-    UInt64 position_ = 0;
-    UInt64 phase_ = 0;
+    std::uint64_t position_ = 0;
+    std::uint64_t phase_ = 0;
     double scale_ = 1;       // the filter's cutoff relative to the input's Nyquist frequency
     std::size_t reach_ = 0;  // input frames the filter reaches on either side
     std::vector<float> weights_;

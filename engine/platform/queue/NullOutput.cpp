@@ -118,20 +118,20 @@ void NullOutput::discard() {
     std::lock_guard lock(mutex_);
     silenced_ = false;
     const double left = pending(Clock::now());
-    dropped_ += static_cast<UInt64>(std::llround(left));
+    dropped_ += static_cast<std::uint64_t>(std::llround(left));
     pausedPending_ = 0;
     playedBy_ = Clock::now();
     playing_ = false;
 }
 
-UInt64 NullOutput::underruns() const {
+std::uint64_t NullOutput::underruns() const {
     std::lock_guard lock(mutex_);
     return underruns_;
 }
 
-UInt64 NullOutput::framesPlayed() const {
+std::uint64_t NullOutput::framesPlayed() const {
     std::lock_guard lock(mutex_);
-    const auto left = static_cast<UInt64>(std::llround(pending(Clock::now())));
+    const auto left = static_cast<std::uint64_t>(std::llround(pending(Clock::now())));
     return written_ - dropped_ - std::min(left, written_ - dropped_);
 }
 

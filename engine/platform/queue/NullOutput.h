@@ -23,10 +23,10 @@ class NullOutput final : public AudioOutput {
     Duration untilDrained() override;
     void discard() override;
     void silenceNow() override;
-    UInt64 framesPlayed() const override;
+    std::uint64_t framesPlayed() const override;
     // Real time only: a write that finds everything written since the last
     // resume or discard already played counts one underrun.
-    UInt64 underruns() const override;
+    std::uint64_t underruns() const override;
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -40,10 +40,10 @@ class NullOutput final : public AudioOutput {
     bool wroteAny_ = false;
     bool paused_ = true;
     bool silenced_ = false;  // between silenceNow() and discard(): writes are dropped
-    UInt64 written_ = 0;
-    UInt64 dropped_ = 0;
+    std::uint64_t written_ = 0;
+    std::uint64_t dropped_ = 0;
     bool playing_ = false;  // audio written since the last resume() or discard()
-    UInt64 underruns_ = 0;
+    std::uint64_t underruns_ = 0;
     // Real time: when everything written will have played (while running), or
     // the frames still to play (while paused).
     Clock::time_point playedBy_{};

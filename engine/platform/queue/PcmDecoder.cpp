@@ -6,9 +6,9 @@
 namespace orvento {
 
 std::unique_ptr<PcmDecoder> PcmDecoder::create(const AudioStreamBasicDescription& format) {
-    const UInt32 flags = format.mFormatFlags;
-    const UInt32 bits = format.mBitsPerChannel;
-    const UInt32 channels = format.mChannelsPerFrame;
+    const std::uint32_t flags = format.mFormatFlags;
+    const std::uint32_t bits = format.mBitsPerChannel;
+    const std::uint32_t channels = format.mChannelsPerFrame;
     if ((flags & kAudioFormatFlagIsNonInterleaved) != 0 || channels == 0 ||
         channels > kMaxChannels || !(format.mSampleRate >= 1.0 && format.mSampleRate <= 1e6)) {
         return nullptr;
@@ -26,7 +26,7 @@ std::unique_ptr<PcmDecoder> PcmDecoder::create(const AudioStreamBasicDescription
         kind = (flags & kAudioFormatFlagIsSignedInteger) != 0 ? Kind::Signed : Kind::Unsigned;
     }
     const int bytesPerSample = static_cast<int>(bits / 8);
-    if (format.mBytesPerFrame != channels * static_cast<UInt32>(bytesPerSample) ||
+    if (format.mBytesPerFrame != channels * static_cast<std::uint32_t>(bytesPerSample) ||
         (format.mFramesPerPacket != 0 && format.mFramesPerPacket != 1)) {
         return nullptr;
     }
@@ -83,7 +83,7 @@ void PcmDecoder::convert(const std::byte* frames, std::size_t count, float* to) 
     const double unsignedZero = std::ldexp(1.0, bits - 1);
     for (std::size_t i = 0; i < samples; ++i, in += width) {
         // Assemble the sample most significant byte first, whatever the order.
-        UInt64 raw = 0;
+        std::uint64_t raw = 0;
         for (int b = 0; b < width; ++b) {
             raw = (raw << 8) | in[bigEndian_ ? b : width - 1 - b];
         }
@@ -91,7 +91,7 @@ void PcmDecoder::convert(const std::byte* frames, std::size_t count, float* to) 
             case Kind::Float:
                 if (width == 4) {
                     float f = 0;
-                    const auto raw32 = static_cast<UInt32>(raw);
+                    const auto raw32 = static_cast<std::uint32_t>(raw);
                     std::memcpy(&f, &raw32, sizeof f);
                     to[i] = f;
                 } else {
@@ -102,7 +102,8 @@ void PcmDecoder::convert(const std::byte* frames, std::size_t count, float* to) 
                 break;
             case Kind::Signed: {
                 // Sign-extend from `bits` to 64 bits.
-                const SInt64 value = static_cast<SInt64>(raw << (64 - bits)) >> (64 - bits);
+                const std::int64_t value =
+                    static_cast<std::int64_t>(raw << (64 - bits)) >> (64 - bits);
                 to[i] = static_cast<float>(static_cast<double>(value) * scale);
                 break;
             }

@@ -178,8 +178,8 @@ void PulseOutput::flush() {
         const std::size_t writable = pa_stream_writable_size(stream_);
         const std::size_t target = bytes(kTargetSeconds);
         if (writable != static_cast<std::size_t>(-1)) {
-            dropped_ += std::min<UInt64>((target - std::min(target, writable)) / frameBytes_,
-                                         written_ - dropped_);
+            dropped_ += std::min<std::uint64_t>((target - std::min(target, writable)) / frameBytes_,
+                                                written_ - dropped_);
         }
         forget(pa_stream_flush(stream_, nullptr, nullptr));
     }
@@ -268,17 +268,17 @@ void PulseOutput::discard() {
     silenced_ = false;
 }
 
-UInt64 PulseOutput::framesPlayed() const {
+std::uint64_t PulseOutput::framesPlayed() const {
     if (loop_ == nullptr) {
         return written_ - dropped_;  // closed
     }
     Lock lock(loop_);
     const std::size_t writable = pa_stream_writable_size(stream_);
     const std::size_t target = bytes(kTargetSeconds);
-    const UInt64 queued = writable == static_cast<std::size_t>(-1)
-                              ? 0
-                              : (target - std::min(target, writable)) / frameBytes_;
-    const UInt64 kept = written_ - dropped_;
+    const std::uint64_t queued = writable == static_cast<std::size_t>(-1)
+                                     ? 0
+                                     : (target - std::min(target, writable)) / frameBytes_;
+    const std::uint64_t kept = written_ - dropped_;
     return kept - std::min(queued, kept);
 }
 

@@ -50,7 +50,7 @@ class PulseOutput final : public AudioOutput {
     Duration untilDrained() override;
     void discard() override;
     void silenceNow() override;
-    UInt64 framesPlayed() const override;
+    std::uint64_t framesPlayed() const override;
     std::string takeFailure() override;
 
   private:
@@ -75,8 +75,8 @@ class PulseOutput final : public AudioOutput {
     std::size_t frameBytes_ = 0;
 
     // Guarded by the loop's lock.
-    UInt64 written_ = 0;  // frames handed to the server
-    UInt64 dropped_ = 0;  // frames of those flushed away
+    std::uint64_t written_ = 0;  // frames handed to the server
+    std::uint64_t dropped_ = 0;  // frames of those flushed away
     bool silenced_ = false;
     bool draining_ = false;
     std::chrono::steady_clock::time_point drainGiveUp_{};

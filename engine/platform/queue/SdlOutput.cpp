@@ -96,13 +96,13 @@ void SdlOutput::callback(void* self, Uint8* stream, int length) {
 
 void SdlOutput::fill(float* out, std::size_t frames) {
     const auto channels = static_cast<std::size_t>(format_.channels);
-    const UInt64 write = writePos_.load(std::memory_order_acquire);
-    UInt64 read = readPos_.load(std::memory_order_relaxed);
+    const std::uint64_t write = writePos_.load(std::memory_order_acquire);
+    std::uint64_t read = readPos_.load(std::memory_order_relaxed);
     std::size_t copied = 0;
     if (silenced_.load(std::memory_order_relaxed)) {
         read = write;  // drop everything written so far
     } else {
-        copied = static_cast<std::size_t>(std::min<UInt64>(write - read, frames));
+        copied = static_cast<std::size_t>(std::min<std::uint64_t>(write - read, frames));
         std::size_t done = 0;
         while (done < copied) {
             const auto at = static_cast<std::size_t>((read + done) % ringFrames_);
@@ -121,8 +121,8 @@ void SdlOutput::fill(float* out, std::size_t frames) {
 
 std::size_t SdlOutput::write(const float* samples, std::size_t frames) {
     const auto channels = static_cast<std::size_t>(format_.channels);
-    const UInt64 write = writePos_.load(std::memory_order_relaxed);
-    const UInt64 read = readPos_.load(std::memory_order_acquire);
+    const std::uint64_t write = writePos_.load(std::memory_order_relaxed);
+    const std::uint64_t read = readPos_.load(std::memory_order_acquire);
     const std::size_t room = ringFrames_ - static_cast<std::size_t>(write - read);
     const std::size_t count = std::min(room, frames);
     std::size_t done = 0;
@@ -146,14 +146,14 @@ AudioOutput::Duration SdlOutput::framesToDuration(double frames) const {
 }
 
 AudioOutput::Duration SdlOutput::untilWritable() const {
-    const UInt64 queued =
+    const std::uint64_t queued =
         writePos_.load(std::memory_order_relaxed) - readPos_.load(std::memory_order_acquire);
     const double excess = static_cast<double>(queued) - static_cast<double>(ringFrames_) / 2;
     return excess > 0 ? framesToDuration(excess) : Duration::zero();
 }
 
 AudioOutput::Duration SdlOutput::untilDrained() {
-    const UInt64 queued =
+    const std::uint64_t queued =
         writePos_.load(std::memory_order_relaxed) - readPos_.load(std::memory_order_acquire);
     if (queued > 0) {
         return framesToDuration(static_cast<double>(queued));
@@ -161,7 +161,7 @@ AudioOutput::Duration SdlOutput::untilDrained() {
     // The ring is empty, but the device still plays what the last callback
     // took: two more callbacks mean that period has been played out. A device
     // that stops calling back is given up on after a few periods.
-    const UInt64 calls = callbacks_.load(std::memory_order_acquire);
+    const std::uint64_t calls = callbacks_.load(std::memory_order_acquire);
     const auto now = std::chrono::steady_clock::now();
     const Duration period = framesToDuration(static_cast<double>(periodFrames_));
     if (drainMark_ == 0) {
@@ -179,7 +179,7 @@ void SdlOutput::discard() {
     // With the device paused the callback cannot run, so the read position
     // may be moved here.
     SDL_PauseAudioDevice(device_, 1);
-    const UInt64 write = writePos_.load(std::memory_order_relaxed);
+    const std::uint64_t write = writePos_.load(std::memory_order_relaxed);
     readPos_.store(write, std::memory_order_release);
     silenced_.store(false);
     drainMark_ = 0;

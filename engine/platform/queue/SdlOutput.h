@@ -29,7 +29,7 @@ class SdlOutput final : public AudioOutput {
     Duration untilDrained() override;
     void discard() override;
     void silenceNow() override { silenced_.store(true); }
-    UInt64 framesPlayed() const override { return played_.load(); }
+    std::uint64_t framesPlayed() const override { return played_.load(); }
 
   private:
     static void callback(void* self, Uint8* stream, int length);
@@ -48,15 +48,15 @@ class SdlOutput final : public AudioOutput {
     // The ring's positions in frames since open(), only ever growing:
     // writePos_ is advanced by the queue's thread, readPos_ by the callback
     // (and by discard() while the callback is paused).
-    std::atomic<UInt64> writePos_{0};
-    std::atomic<UInt64> readPos_{0};
-    std::atomic<UInt64> played_{0};     // frames of audio the callback has handed over
-    std::atomic<UInt64> callbacks_{0};  // callback runs so far
+    std::atomic<std::uint64_t> writePos_{0};
+    std::atomic<std::uint64_t> readPos_{0};
+    std::atomic<std::uint64_t> played_{0};     // frames of audio the callback has handed over
+    std::atomic<std::uint64_t> callbacks_{0};  // callback runs so far
     std::atomic<bool> silenced_{false};
 
     // Queue thread only: the callback count when the ring was first seen
     // empty during a drain; 0 while not draining.
-    UInt64 drainMark_ = 0;
+    std::uint64_t drainMark_ = 0;
     std::chrono::steady_clock::time_point drainGiveUp_{};
 };
 

@@ -27,7 +27,7 @@ constexpr Clock::duration kHeaderInterval = std::chrono::seconds(1);
 // How soon a FIFO without a reader, or with a full pipe, is tried again.
 constexpr AudioOutput::Duration kRetryInterval = std::chrono::milliseconds(20);
 
-void putLe(unsigned char* at, UInt64 value, int bytes) {
+void putLe(unsigned char* at, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) {
         at[i] = static_cast<unsigned char>(value >> (8 * i));
     }
@@ -44,18 +44,19 @@ ssize_t writeSome(int fd, const unsigned char* data, std::size_t size) {
 
 }  // namespace
 
-void WavFileOutput::header(const PcmFormat& format, std::optional<UInt64> frames,
+void WavFileOutput::header(const PcmFormat& format, std::optional<std::uint64_t> frames,
                            unsigned char (&out)[kHeaderBytes]) {
-    constexpr UInt64 kUnknown = std::numeric_limits<UInt32>::max();
-    const auto channels = static_cast<UInt64>(std::max(format.channels, 1));
-    const UInt64 dataMax = kUnknown - kHeaderBytes;
-    const UInt64 data = frames ? std::min(*frames * channels * sizeof(float), dataMax) : kUnknown;
+    constexpr std::uint64_t kUnknown = std::numeric_limits<std::uint32_t>::max();
+    const auto channels = static_cast<std::uint64_t>(std::max(format.channels, 1));
+    const std::uint64_t dataMax = kUnknown - kHeaderBytes;
+    const std::uint64_t data =
+        frames ? std::min(*frames * channels * sizeof(float), dataMax) : kUnknown;
     std::memcpy(out, "RIFF\0\0\0\0WAVEfmt \x12\0\0\0", 20);
     putLe(out + 4, frames ? kHeaderBytes - 8 + data : kUnknown, 4);
     putLe(out + 20, 3, 2);  // WAVE_FORMAT_IEEE_FLOAT
     putLe(out + 22, channels, 2);
-    putLe(out + 24, static_cast<UInt64>(std::max(format.sampleRate, 0)), 4);
-    putLe(out + 28, static_cast<UInt64>(std::max(format.sampleRate, 0)) * channels * 4, 4);
+    putLe(out + 24, static_cast<std::uint64_t>(std::max(format.sampleRate, 0)), 4);
+    putLe(out + 28, static_cast<std::uint64_t>(std::max(format.sampleRate, 0)) * channels * 4, 4);
     putLe(out + 32, channels * 4, 2);
     putLe(out + 34, 32, 2);
     putLe(out + 36, 0, 2);  // no extension
@@ -209,7 +210,7 @@ bool WavFileOutput::flushPending() {
         const ssize_t n = writeSome(fd_, pending_.data() + done, pending_.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
-            bytesWritten_ += static_cast<UInt64>(n);
+            bytesWritten_ += static_cast<std::uint64_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             break;  // a FIFO whose reader is behind: later
         } else {

@@ -45,13 +45,13 @@ class WavFileOutput final : public AudioOutput {
     Duration untilDrained() override;
     void discard() override {}
     void silenceNow() override {}
-    UInt64 framesPlayed() const override { return framesTaken_.load(); }
+    std::uint64_t framesPlayed() const override { return framesTaken_.load(); }
     std::string takeFailure() override;
 
     static constexpr std::size_t kHeaderBytes = 58;  // RIFF, fmt (18 bytes), fact, data
     // The header of a float WAV file holding `frames` frames; without a
     // count, sizes that mean "until the end".
-    static void header(const PcmFormat& format, std::optional<UInt64> frames,
+    static void header(const PcmFormat& format, std::optional<std::uint64_t> frames,
                        unsigned char (&out)[kHeaderBytes]);
 
   private:
@@ -77,9 +77,9 @@ class WavFileOutput final : public AudioOutput {
     std::vector<unsigned char> pending_;  // bytes taken and not yet written
     // Bytes of pending_ that reached the file: the audio bytes of a file that
     // can seek (its header is written apart).
-    UInt64 bytesWritten_ = 0;
+    std::uint64_t bytesWritten_ = 0;
     std::chrono::steady_clock::time_point nextHeaderUpdate_{};
-    std::atomic<UInt64> framesTaken_{0};
+    std::atomic<std::uint64_t> framesTaken_{0};
 };
 
 }  // namespace orvento

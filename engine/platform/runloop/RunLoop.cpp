@@ -351,7 +351,8 @@ bool RunLoop::pass(const std::string& mode, Clock::time_point deadline) {
     return served;
 }
 
-SInt32 RunLoop::run(CFRunLoopMode mode, CFTimeInterval seconds, bool returnAfterSourceHandled) {
+std::int32_t RunLoop::run(CFRunLoopMode mode, CFTimeInterval seconds,
+                          bool returnAfterSourceHandled) {
     assert(isCurrent());
     const std::string runMode = modeName(mode);
     const double limit = std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, 1e9);
@@ -403,8 +404,8 @@ CFRunLoopRef CFRunLoopGetCurrent() {
     return threadLoop.loop.get();
 }
 
-SInt32 CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
-                          Boolean returnAfterSourceHandled) {
+std::int32_t CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
+                                bool returnAfterSourceHandled) {
     return CFRunLoopGetCurrent()->run(mode, seconds, returnAfterSourceHandled);
 }
 

@@ -61,7 +61,7 @@ inline constexpr CFRunLoopMode kCFRunLoopDefaultMode = "kCFRunLoopDefaultMode";
 inline constexpr CFRunLoopMode kCFRunLoopCommonModes = "kCFRunLoopCommonModes";
 
 // Results of CFRunLoopRunInMode.
-enum : SInt32 {
+enum : std::int32_t {
     kCFRunLoopRunFinished = 1,       // not used: the loop waits even with no sources
     kCFRunLoopRunStopped = 2,        // CFRunLoopStop was called
     kCFRunLoopRunTimedOut = 3,       // the time was up
@@ -78,8 +78,8 @@ CFRunLoopRef CFRunLoopGetCurrent();
 // signalled source or a timer). Waits the whole time even when no source is
 // scheduled. With `seconds` 0 (or less) it makes exactly one pass without
 // waiting. Must be called on the run loop's own thread; may be nested.
-SInt32 CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
-                          Boolean returnAfterSourceHandled);
+std::int32_t CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
+                                bool returnAfterSourceHandled);
 
 // Makes the innermost CFRunLoopRunInMode of `loop` return (at the end of its
 // current pass). A stop that arrives while the loop is not running is
@@ -158,7 +158,7 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
     void removeSource(SourceId id);
 
     // CFRunLoopRunInMode on this loop.
-    SInt32 run(CFRunLoopMode mode, CFTimeInterval seconds, bool returnAfterSourceHandled);
+    std::int32_t run(CFRunLoopMode mode, CFTimeInterval seconds, bool returnAfterSourceHandled);
 
     // Called once, on the loop's thread, when that thread exits: see the
     // file comment. Also called by tests that end a loop early.

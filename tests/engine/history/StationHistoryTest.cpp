@@ -155,7 +155,7 @@ TEST_P(HistoryTapOnAPlayer, KeepsEveryPacketAndFindsEachTransmissionInIt) {
 
     const auto whole = history->since(Clock::time_point{});
     ASSERT_EQ(whole.size(), 1U);
-    const std::vector<UInt8> file = readFile(recording->path);
+    const std::vector<std::uint8_t> file = readFile(recording->path);
     const std::vector<std::uint8_t>& kept = whole[0].bytes;
     if (whole[0].format.mFormatID == kAudioFormatMPEGLayer3) {
         // The frames as they were in the file, none left out.
@@ -203,14 +203,14 @@ TEST_P(HistoryTapOnAPlayer, KeepsEveryPacketAndFindsEachTransmissionInIt) {
             ASSERT_TRUE(ended.wait_for(lock, 20s, [&] { return endings > 0; }));
         }
         EXPECT_EQ(endings, 1);
-        const std::vector<UInt8> wav = readFile(path);
+        const std::vector<std::uint8_t> wav = readFile(path);
         const std::string data = "data";
         const auto samples = std::search(wav.begin(), wav.end(), data.begin(), data.end()) + 8;
         ASSERT_LT(samples, wav.end());
         const double seconds = static_cast<double>(wav.end() - samples) / 4 /
                                excerpt.format.mSampleRate / excerpt.format.mChannelsPerFrame;
         EXPECT_NEAR(seconds, excerpt.toSeconds - excerpt.fromSeconds, 0.15);
-        const bool silent = std::all_of(samples, wav.end(), [](UInt8 b) { return b == 0; });
+        const bool silent = std::all_of(samples, wav.end(), [](std::uint8_t b) { return b == 0; });
         EXPECT_EQ(silent, muted);
     }
     std::filesystem::remove(path);

@@ -76,7 +76,7 @@ struct BlockingClient {
         client.changed.notify_all();
         client.gaveUpWaiting = !client.changed.wait_for(lock, std::chrono::seconds(10),
                                                         [&] { return client.closeReturned; });
-        UInt8 chunk[4096];
+        std::uint8_t chunk[4096];
         client.readAfterClose = CFReadStreamRead(stream, chunk, sizeof chunk);
     }
 };

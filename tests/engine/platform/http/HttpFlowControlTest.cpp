@@ -35,7 +35,7 @@ std::uint64_t runUntilServerIsHeldBack(const LoopbackServer& server) {
 // it reads).
 void readOn(CFReadStreamRef stream, ClientLog& log, std::size_t bytes) {
     log.readSize = 32768;
-    std::vector<UInt8> chunk(32768);
+    std::vector<std::uint8_t> chunk(32768);
     const CFIndex got = CFReadStreamRead(stream, chunk.data(), 32768);
     ASSERT_GT(got, 0);
     log.body.insert(log.body.end(), chunk.begin(), chunk.begin() + got);

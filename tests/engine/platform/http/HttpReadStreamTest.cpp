@@ -160,7 +160,7 @@ TEST_P(HttpReadStreamResponses, DeliverTheBodyAloneThenOneEndOrOneError) {
     EXPECT_FALSE(log.offThread);
     EXPECT_FALSE(log.outsideRun);
     EXPECT_EQ(log.readsReturningZero, 0) << "has-bytes-available with nothing to read";
-    UInt8 byte = 0;
+    std::uint8_t byte = 0;
     if (row.outcome == Outcome::end) {
         EXPECT_EQ(log.ends, 1);
         EXPECT_TRUE(body == expected)
@@ -239,7 +239,7 @@ TEST(HttpReadStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
 
     // A client that reads a little at each event is told again on each pass.
     log.readSize = 100;
-    UInt8 byte = 0;
+    std::uint8_t byte = 0;
     ASSERT_EQ(CFReadStreamRead(stream.get(), &byte, 1), 1);  // outside an event: resumes offers
     log.body.push_back(byte);
     ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));

@@ -27,7 +27,7 @@ void logEvent(CFReadStreamRef stream, CFStreamEventType type, void* info) {
         case kCFStreamEventHasBytesAvailable: {
             ++log.hasBytes;
             if (log.readSize > 0) {
-                std::vector<UInt8> chunk(static_cast<std::size_t>(log.readSize));
+                std::vector<std::uint8_t> chunk(static_cast<std::size_t>(log.readSize));
                 const CFIndex got = CFReadStreamRead(stream, chunk.data(), log.readSize);
                 if (got > 0) {
                     log.body.insert(log.body.end(), chunk.begin(), chunk.begin() + got);

@@ -21,19 +21,20 @@ namespace {
 using loopback::LoopbackServer;
 using loopback::Script;
 
-constexpr UInt32 kRate = 16000;
+constexpr std::uint32_t kRate = 16000;
 constexpr double kSilent = -200;  // stands for "not there": below -60 dB
 
 // A WAV station: a sine of amplitude 0.5 at `hz`, `seconds` long, sent in
 // real time after half a second at once.
 Script toneStation(double hz, double seconds) {
     const auto frames = static_cast<std::size_t>(seconds * kRate);
-    std::vector<UInt8> body = test::wavHeader(kRate, 1, 16, static_cast<UInt32>(frames * 2));
+    std::vector<std::uint8_t> body =
+        test::wavHeader(kRate, 1, 16, static_cast<std::uint32_t>(frames * 2));
     for (std::size_t i = 0; i < frames; ++i) {
         const auto s = static_cast<int16_t>(std::lround(
             16383.5 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / kRate)));
-        body.push_back(static_cast<UInt8>(s & 0xff));
-        body.push_back(static_cast<UInt8>((s >> 8) & 0xff));
+        body.push_back(static_cast<std::uint8_t>(s & 0xff));
+        body.push_back(static_cast<std::uint8_t>((s >> 8) & 0xff));
     }
     Script script = Script::fixed(std::string(body.begin(), body.end()), "audio/wav");
     script.paced(2.0 * kRate, kRate);

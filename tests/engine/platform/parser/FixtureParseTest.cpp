@@ -21,13 +21,13 @@ enum class Packets {
 struct FixtureRow {
     const char* file;
     AudioFileTypeID fileType;
-    UInt32 formatId;
-    Float64 sampleRate;
-    UInt32 channels;
-    UInt32 flags;
-    UInt32 bits;
-    UInt32 bytesPerFrame;
-    UInt32 framesPerPacket;
+    std::uint32_t formatId;
+    double sampleRate;
+    std::uint32_t channels;
+    std::uint32_t flags;
+    std::uint32_t bits;
+    std::uint32_t bytesPerFrame;
+    std::uint32_t framesPerPacket;
     const char* cookie;  // hex; "" = no cookie
     Packets packets;
 };
@@ -36,10 +36,10 @@ void PrintTo(const FixtureRow& row, std::ostream* out) {
     *out << row.file;
 }
 
-constexpr UInt32 kPacked = kAudioFormatFlagIsPacked;
-constexpr UInt32 kSigned = kAudioFormatFlagIsSignedInteger;
-constexpr UInt32 kFloat = kAudioFormatFlagIsFloat;
-constexpr UInt32 kBig = kAudioFormatFlagIsBigEndian;
+constexpr std::uint32_t kPacked = kAudioFormatFlagIsPacked;
+constexpr std::uint32_t kSigned = kAudioFormatFlagIsSignedInteger;
+constexpr std::uint32_t kFloat = kAudioFormatFlagIsFloat;
+constexpr std::uint32_t kBig = kAudioFormatFlagIsBigEndian;
 
 const FixtureRow kFixtures[] = {
     {"mpeg1_l1.mp1", kAudioFileMP1Type, kAudioFormatMPEGLayer1, 32000, 1, 0, 0, 0, 384, "",
@@ -140,18 +140,18 @@ TEST_P(FixtureParse, FormatCookieAndPacketsMatchTheIndependentReader) {
     EXPECT_EQ(hex(r.cookie), row.cookie);
     EXPECT_EQ(r.hasCookie, row.cookie[0] != '\0') << "a format without a cookie must say so";
 
-    std::vector<UInt32> expected = expectedPacketSizes(row.file);
+    std::vector<std::uint32_t> expected = expectedPacketSizes(row.file);
     ASSERT_FALSE(expected.empty());
     EXPECT_TRUE(r.descriptionsInBounds);
     switch (row.packets) {
         case Packets::PcmTotal:
             EXPECT_TRUE(r.packetSizes.empty());
             EXPECT_TRUE(r.pcmRunsWholeFrames);
-            EXPECT_EQ(r.bytes, std::accumulate(expected.begin(), expected.end(), UInt64{0}));
+            EXPECT_EQ(r.bytes, std::accumulate(expected.begin(), expected.end(), std::uint64_t{0}));
             break;
         case Packets::Adts7:
         case Packets::Adts9:
-            for (UInt32& size : expected) {
+            for (std::uint32_t& size : expected) {
                 size -= row.packets == Packets::Adts7 ? 7 : 9;
             }
             [[fallthrough]];
@@ -163,7 +163,7 @@ TEST_P(FixtureParse, FormatCookieAndPacketsMatchTheIndependentReader) {
 
 TEST_P(FixtureParse, EverySplitYieldsTheSameFormatCookieAndPackets) {
     const FixtureRow& row = GetParam();
-    std::vector<UInt8> bytes = readFixture(row.file);
+    std::vector<std::uint8_t> bytes = readFixture(row.file);
     ParseRecord whole = parseBytes(bytes, kAudioFileMP3Type, Split::Whole);
     ASSERT_EQ(whole.readyCount, 1);
     for (Split split : {Split::OneByte, Split::Random, Split::Primes, Split::Engine32k}) {

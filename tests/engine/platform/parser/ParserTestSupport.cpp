@@ -23,18 +23,19 @@ void RecordingParser::onReady(const probe::ProbeResult& /*result*/) {
     ++record_.readyCount;
 }
 
-void RecordingParser::onPackets(UInt32 numberBytes, UInt32 numberPackets, const void* data,
+void RecordingParser::onPackets(std::uint32_t numberBytes, std::uint32_t numberPackets,
+                                const void* data,
                                 const AudioStreamPacketDescription* descriptions) {
     ParseRecord& r = record_;
-    const auto* bytes = static_cast<const UInt8*>(data);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
     if (descriptions == nullptr) {
-        const UInt32 frame = probe_.result().format.mBytesPerFrame;
+        const std::uint32_t frame = probe_.result().format.mBytesPerFrame;
         r.pcmRunsWholeFrames = r.pcmRunsWholeFrames && frame != 0 && numberBytes % frame == 0 &&
                                numberBytes / frame == numberPackets && numberBytes <= 32768;
         r.audio.insert(r.audio.end(), bytes, bytes + numberBytes);
         return;
     }
-    for (UInt32 i = 0; i < numberPackets; ++i) {
+    for (std::uint32_t i = 0; i < numberPackets; ++i) {
         const AudioStreamPacketDescription& d = descriptions[i];
         if (d.mStartOffset < 0 || d.mStartOffset + d.mDataByteSize > numberBytes) {
             r.descriptionsInBounds = false;
@@ -50,7 +51,7 @@ const char* splitName(Split split) {
     return kNames[static_cast<int>(split)];
 }
 
-ParseRecord parseBytes(const std::vector<UInt8>& bytes, AudioFileTypeID hint, Split split,
+ParseRecord parseBytes(const std::vector<std::uint8_t>& bytes, AudioFileTypeID hint, Split split,
                        unsigned seed) {
     RecordingParser parser(hint);
     std::mt19937 random(seed);
@@ -84,27 +85,27 @@ ParseRecord parseBytes(const std::vector<UInt8>& bytes, AudioFileTypeID hint, Sp
     return parser.record();
 }
 
-std::vector<UInt8> readFixture(const std::string& name) {
+std::vector<std::uint8_t> readFixture(const std::string& name) {
     std::ifstream in(fixturePath(name), std::ios::binary);
     EXPECT_TRUE(in.good()) << "cannot read " << name;
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::vector<UInt32> expectedPacketSizes(const std::string& fixture) {
+std::vector<std::uint32_t> expectedPacketSizes(const std::string& fixture) {
     std::ifstream in(fixturePath("expected/" + fixture + ".packets"));
     EXPECT_TRUE(in.good()) << "no packet record for " << fixture;
-    std::vector<UInt32> sizes;
-    UInt32 size = 0;
+    std::vector<std::uint32_t> sizes;
+    std::uint32_t size = 0;
     while (in >> size) {
         sizes.push_back(size);
     }
     return sizes;
 }
 
-std::string hex(const std::vector<UInt8>& bytes) {
+std::string hex(const std::vector<std::uint8_t>& bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string text;
-    for (UInt8 b : bytes) {
+    for (std::uint8_t b : bytes) {
         text += kDigits[b >> 4];
         text += kDigits[b & 15];
     }

@@ -14,7 +14,7 @@ namespace orvento::test {
 // format, file type, cookie, packet sizes, diagnostics) and more.
 struct ParseRecord : probe::ProbeResult {
     int readyCount = 0;
-    std::vector<UInt8> audio;          // every delivered packet's bytes, in order
+    std::vector<std::uint8_t> audio;   // every delivered packet's bytes, in order
     bool pcmRunsWholeFrames = true;    // runs without descriptions: whole frames, at most 32 KiB
     bool descriptionsInBounds = true;  // every description lies inside its delivery
 };
@@ -24,14 +24,14 @@ class RecordingParser : private probe::PacketObserver {
   public:
     explicit RecordingParser(AudioFileTypeID hint) : probe_(hint, this, true) {}
 
-    OSStatus feed(const UInt8* data, size_t size, AudioFileStreamParseFlags flags = 0) {
+    OSStatus feed(const std::uint8_t* data, size_t size, AudioFileStreamParseFlags flags = 0) {
         return probe_.feed(data, size, flags);
     }
     const ParseRecord& record();
 
   private:
     void onReady(const probe::ProbeResult& result) override;
-    void onPackets(UInt32 numberBytes, UInt32 numberPackets, const void* data,
+    void onPackets(std::uint32_t numberBytes, std::uint32_t numberPackets, const void* data,
                    const AudioStreamPacketDescription* descriptions) override;
 
     probe::Probe probe_;
@@ -42,13 +42,13 @@ class RecordingParser : private probe::PacketObserver {
 enum class Split { Whole, Engine32k, OneByte, Random, Primes };
 const char* splitName(Split split);
 
-ParseRecord parseBytes(const std::vector<UInt8>& bytes, AudioFileTypeID hint, Split split,
+ParseRecord parseBytes(const std::vector<std::uint8_t>& bytes, AudioFileTypeID hint, Split split,
                        unsigned seed = 1);
 
 std::string fixturePath(const std::string& name);
-std::vector<UInt8> readFixture(const std::string& name);
+std::vector<std::uint8_t> readFixture(const std::string& name);
 // The independent reader's packet sizes for a fixture.
-std::vector<UInt32> expectedPacketSizes(const std::string& fixture);
-std::string hex(const std::vector<UInt8>& bytes);
+std::vector<std::uint32_t> expectedPacketSizes(const std::string& fixture);
+std::string hex(const std::vector<std::uint8_t>& bytes);
 
 }  // namespace orvento::test

@@ -11,21 +11,21 @@
 namespace orvento::test {
 namespace {
 
-std::vector<UInt8> concat(std::vector<UInt8> a, const std::vector<UInt8>& b) {
+std::vector<std::uint8_t> concat(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
-std::vector<UInt8> randomBytes(size_t n, unsigned seed) {
+std::vector<std::uint8_t> randomBytes(size_t n, unsigned seed) {
     std::mt19937 random(seed);
-    std::vector<UInt8> bytes(n);
-    for (UInt8& b : bytes) {
-        b = static_cast<UInt8>(random());
+    std::vector<std::uint8_t> bytes(n);
+    for (std::uint8_t& b : bytes) {
+        b = static_cast<std::uint8_t>(random());
     }
     return bytes;
 }
 
-std::vector<UInt8> textBytes(const std::string& text) {
+std::vector<std::uint8_t> textBytes(const std::string& text) {
     return {text.begin(), text.end()};
 }
 
@@ -37,16 +37,16 @@ const std::string kErrorPage =
 // Junk of several kinds before real streams: the packets are unchanged.
 struct JunkRow {
     const char* name;
-    std::vector<UInt8> junk;
+    std::vector<std::uint8_t> junk;
 };
 
 class JunkPrefix : public ::testing::TestWithParam<std::tuple<JunkRow, const char*>> {};
 
 TEST_P(JunkPrefix, IsSkippedAndThePacketsAreUnchanged) {
     const auto& [junk, fixture] = GetParam();
-    std::vector<UInt8> clean = readFixture(fixture);
+    std::vector<std::uint8_t> clean = readFixture(fixture);
     ParseRecord expected = parseBytes(clean, kAudioFileMP3Type, Split::Whole);
-    std::vector<UInt8> dirty = concat(junk.junk, clean);
+    std::vector<std::uint8_t> dirty = concat(junk.junk, clean);
     for (Split split : {Split::Whole, Split::Random, Split::OneByte}) {
         ParseRecord r = parseBytes(dirty, kAudioFileMP3Type, split);
         EXPECT_EQ(r.status, noErr) << splitName(split);
@@ -60,7 +60,7 @@ JunkRow junkRows[] = {
     {"sync_like",
      [] {
          // Bytes that look like frame headers but never chain.
-         std::vector<UInt8> v;
+         std::vector<std::uint8_t> v;
          for (int i = 0; i < 400; ++i) {
              v.insert(v.end(), {0xFF, 0xFB, 0x90, 0x64, 0x00, 0xFF, 0xF1, 0x50, 0x80});
          }
@@ -83,18 +83,18 @@ INSTANTIATE_TEST_SUITE_P(Streams, JunkPrefix,
                          });
 
 // An ID3v2.3 tag of `bytes` in all (`declared` overrides its size field).
-std::vector<UInt8> id3Tag(size_t bytes, UInt32 declared = 0) {
-    const UInt32 size = declared != 0 ? declared : static_cast<UInt32>(bytes - 10);
-    std::vector<UInt8> tag(bytes, 0);
+std::vector<std::uint8_t> id3Tag(size_t bytes, std::uint32_t declared = 0) {
+    const std::uint32_t size = declared != 0 ? declared : static_cast<std::uint32_t>(bytes - 10);
+    std::vector<std::uint8_t> tag(bytes, 0);
     std::copy_n("ID3\3\0\0", 6, tag.begin());
     for (int i = 0; i < 4; ++i) {
-        tag[6 + static_cast<size_t>(i)] = static_cast<UInt8>(size >> (21 - 7 * i) & 0x7F);
+        tag[6 + static_cast<size_t>(i)] = static_cast<std::uint8_t>(size >> (21 - 7 * i) & 0x7F);
     }
     return tag;
 }
 
-std::vector<UInt8> repeat(const std::vector<UInt8>& piece, size_t total) {
-    std::vector<UInt8> out;
+std::vector<std::uint8_t> repeat(const std::vector<std::uint8_t>& piece, size_t total) {
+    std::vector<std::uint8_t> out;
     out.reserve(total + piece.size());
     while (out.size() < total) {
         out.insert(out.end(), piece.begin(), piece.end());
@@ -112,7 +112,7 @@ constexpr size_t kPastTheCap = 17u << 20;
 // a time, the stream is judged as when it is fed whole.
 TEST(TagLookalikes, AreJudgedAsWhenFedWhole) {
     for (const char* junk : {"not a tag: WAVE", "not a tag: APE", "not a tag: IDX"}) {
-        const std::vector<UInt8> bytes = concat(textBytes(junk), id3Tag(10, 20u << 20));
+        const std::vector<std::uint8_t> bytes = concat(textBytes(junk), id3Tag(10, 20u << 20));
         for (const AudioFileTypeID hint : {AudioFileTypeID{0}, kAudioFileMPEG4Type}) {
             const ParseRecord whole = parseBytes(bytes, hint, Split::Whole);
             EXPECT_EQ(whole.status, kAudioFileStreamError_UnsupportedFileType) << junk;
@@ -121,9 +121,10 @@ TEST(TagLookalikes, AreJudgedAsWhenFedWhole) {
     }
 }
 
-std::vector<UInt8> wavHeadWithoutData() {
-    std::vector<UInt8> head = textBytes("RIFF\xff\xff\xff\xffWAVEfmt \x10");
-    const UInt8 fmt[] = {0, 0, 0, 1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0};
+std::vector<std::uint8_t> wavHeadWithoutData() {
+    std::vector<std::uint8_t> head = textBytes("RIFF\xff\xff\xff\xffWAVEfmt \x10");
+    const std::uint8_t fmt[] = {0, 0,    0,    1, 0, 1, 0, 0x40, 0x1F, 0,
+                                0, 0x80, 0x3E, 0, 0, 2, 0, 16,   0};
     head.insert(head.end(), std::begin(fmt), std::end(fmt));
     return head;
 }
@@ -131,16 +132,16 @@ std::vector<UInt8> wavHeadWithoutData() {
 struct SkippedRow {
     const char* name;
     AudioFileTypeID hint;
-    std::vector<UInt8> (*bytes)();  // made when the row runs: megabytes each
-    OSStatus status;                // after every byte, or once the cap is passed
-    bool plays;                     // audio was delivered
+    std::vector<std::uint8_t> (*bytes)();  // made when the row runs: megabytes each
+    OSStatus status;                       // after every byte, or once the cap is passed
+    bool plays;                            // audio was delivered
 };
 
 class SkippedBeforeAudio : public ::testing::TestWithParam<SkippedRow> {};
 
 TEST_P(SkippedBeforeAudio, IsCappedOnlyBeforeTheFirstAudio) {
     const SkippedRow& row = GetParam();
-    const std::vector<UInt8> bytes = row.bytes();
+    const std::vector<std::uint8_t> bytes = row.bytes();
     RecordingParser parser(row.hint);
     size_t fed = 0;
     while (fed < bytes.size() &&
@@ -166,8 +167,9 @@ INSTANTIATE_TEST_SUITE_P(
                    kAudioFileStreamError_UnsupportedFileType, false},
         SkippedRow{"EndlessWavChunksBeforeTheData", kAudioFileWAVEType,
                    [] {
-                       const std::vector<UInt8> chunk = concat(
-                           {'L', 'I', 'S', 'T', 0xF8, 0x0F, 0, 0}, std::vector<UInt8>(4088, 0));
+                       const std::vector<std::uint8_t> chunk =
+                           concat({'L', 'I', 'S', 'T', 0xF8, 0x0F, 0, 0},
+                                  std::vector<std::uint8_t>(4088, 0));
                        return concat(wavHeadWithoutData(), repeat(chunk, kPastTheCap));
                    },
                    kAudioFileStreamError_UnsupportedFileType, false},
@@ -176,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
                    true},
         SkippedRow{"TagsAfterAudio", kAudioFileMP3Type,
                    [] {
-                       const std::vector<UInt8> mp3 = readFixture("mpeg2_l3.mp3");
+                       const std::vector<std::uint8_t> mp3 = readFixture("mpeg2_l3.mp3");
                        return concat(concat(mp3, repeat(id3Tag(4096), kPastTheCap)), mp3);
                    },
                    noErr, true}),
@@ -185,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
 class RandomStream : public ::testing::TestWithParam<AudioFileTypeID> {};
 
 TEST_P(RandomStream, FailsWithinTheBudgetUnderEveryHint) {
-    std::vector<UInt8> noise = randomBytes(200000, 11);
+    std::vector<std::uint8_t> noise = randomBytes(200000, 11);
     RecordingParser parser(GetParam());
     size_t fed = 0;
     while (fed < noise.size() && parser.feed(noise.data() + fed, 4096) == noErr) {
@@ -214,7 +216,7 @@ class Corruption : public ::testing::TestWithParam<CorruptionRow> {};
 
 TEST_P(Corruption, SyncIsRegainedAfterTheDamage) {
     const CorruptionRow& row = GetParam();
-    std::vector<UInt8> bytes = readFixture(row.fixture);
+    std::vector<std::uint8_t> bytes = readFixture(row.fixture);
     ParseRecord clean = parseBytes(bytes, kAudioFileMP3Type, Split::Whole);
     ASSERT_GT(clean.packetSizes.size(), row.damagedFrame + 6);
     ASSERT_GE(clean.diagnostics.dataOffset, 0);
@@ -223,8 +225,8 @@ TEST_P(Corruption, SyncIsRegainedAfterTheDamage) {
     for (size_t i = 0; i < row.damagedFrame; ++i) {
         start += clean.packetSizes[i] + frameBytes;
     }
-    std::vector<UInt8> noise = randomBytes(row.damageBytes, 5);
-    for (UInt8& b : noise) {
+    std::vector<std::uint8_t> noise = randomBytes(row.damageBytes, 5);
+    for (std::uint8_t& b : noise) {
         b &= 0x7F;  // no sync bytes in the damage itself
     }
     std::copy(noise.begin(), noise.end(), bytes.begin() + static_cast<long>(start) + 1);
@@ -233,14 +235,15 @@ TEST_P(Corruption, SyncIsRegainedAfterTheDamage) {
         ParseRecord r = parseBytes(bytes, kAudioFileMP3Type, split);
         EXPECT_EQ(r.status, noErr);
         EXPECT_GE(r.diagnostics.resyncs, 1u);
-        std::vector<UInt32> before(clean.packetSizes.begin(),
-                                   clean.packetSizes.begin() + static_cast<long>(row.damagedFrame));
+        std::vector<std::uint32_t> before(
+            clean.packetSizes.begin(),
+            clean.packetSizes.begin() + static_cast<long>(row.damagedFrame));
         ASSERT_GE(r.packetSizes.size(), before.size() + 3);
         EXPECT_TRUE(std::equal(before.begin(), before.end(), r.packetSizes.begin()))
             << "frames before the damage";
         // After regaining sync the rest of the stream is delivered in full.
-        std::vector<UInt32> tail(r.packetSizes.end() - 3, r.packetSizes.end());
-        std::vector<UInt32> cleanTail(clean.packetSizes.end() - 3, clean.packetSizes.end());
+        std::vector<std::uint32_t> tail(r.packetSizes.end() - 3, r.packetSizes.end());
+        std::vector<std::uint32_t> cleanTail(clean.packetSizes.end() - 3, clean.packetSizes.end());
         EXPECT_EQ(tail, cleanTail);
         EXPECT_LT(r.packetSizes.size(), clean.packetSizes.size());
     }
@@ -256,7 +259,7 @@ struct MalformedRow {
     const char* name;
     const char* fixture;
     size_t offset;  // where to write
-    std::vector<UInt8> patch;
+    std::vector<std::uint8_t> patch;
     OSStatus status;
 };
 
@@ -264,7 +267,7 @@ class Malformed : public ::testing::TestWithParam<MalformedRow> {};
 
 TEST_P(Malformed, IsRefusedWithAStatus) {
     const MalformedRow& row = GetParam();
-    std::vector<UInt8> bytes = readFixture(row.fixture);
+    std::vector<std::uint8_t> bytes = readFixture(row.fixture);
     std::copy(row.patch.begin(), row.patch.end(), bytes.begin() + static_cast<long>(row.offset));
     ParseRecord r = parseBytes(bytes, kAudioFileMP3Type, Split::Random);
     EXPECT_EQ(r.status, row.status);

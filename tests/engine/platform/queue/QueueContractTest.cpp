@@ -89,7 +89,7 @@ TEST_P(EveryOutput, PlaysToTheEndThenGivesBuffersBackInOrderOnItsOwnThread) {
         EXPECT_EQ(events[1 + i].buffer, buffers[static_cast<std::size_t>(i)]);
     }
     EXPECT_EQ(events[4].kind, QueueEvent::Kind::Stopped);
-    EXPECT_EQ(queue.listenedStates(), (std::vector<UInt32>{1, 0}));
+    EXPECT_EQ(queue.listenedStates(), (std::vector<std::uint32_t>{1, 0}));
     // A drained stop has played every frame.
     EXPECT_EQ(queue.framesPlayed(), 1200U);
 
@@ -115,11 +115,11 @@ TEST_P(TimedOutput, ImmediateStopSilencesAtOnceAndGivesEveryBufferBackBeforeStop
     ASSERT_TRUE(eventually([&] { return queue.framesPlayed() >= 1600; }));  // 0.2 s in
 
     ASSERT_EQ(AudioQueueStop(queue.get(), true), noErr);
-    const UInt64 atStop = queue.framesPlayed();
+    const std::uint64_t atStop = queue.framesPlayed();
     ASSERT_TRUE(queue.waitFor([&] { return queue.countOf(QueueEvent::Kind::Stopped) == 1; }));
     // Whatever the device had already taken may still sound: at most one
     // period, which is shorter than 50 ms. Nothing after that.
-    const UInt64 limit = atStop + static_cast<UInt64>(0.05 * kRate);
+    const std::uint64_t limit = atStop + static_cast<std::uint64_t>(0.05 * kRate);
     EXPECT_TRUE(holdsThroughout([&] { return queue.framesPlayed() <= limit; }, 300ms))
         << "played " << queue.framesPlayed() << " frames, " << atStop << " at the stop";
     EXPECT_LT(queue.framesPlayed(), 16000U);
@@ -145,8 +145,8 @@ TEST_P(TimedOutput, UnderrunKeepsRunningAndResumesWhenBuffersArrive) {
     // Nothing to play: silence, but the queue keeps running.
     EXPECT_TRUE(holdsThroughout(
         [&] {
-            UInt32 running = 0;
-            UInt32 size = sizeof running;
+            std::uint32_t running = 0;
+            std::uint32_t size = sizeof running;
             AudioQueueGetProperty(queue.get(), kAudioQueueProperty_IsRunning, &running, &size);
             return running == 1 && queue.countOf(QueueEvent::Kind::Stopped) == 0 &&
                    queue.framesPlayed() == 800;
@@ -164,7 +164,7 @@ TEST_P(TimedOutput, UnderrunKeepsRunningAndResumesWhenBuffersArrive) {
               GetParam().kind == AudioOutputChoice::Kind::Device ? 0U : 1U);
     EXPECT_EQ(queue.timesBack(first), 1U);
     EXPECT_EQ(queue.timesBack(second), 1U);
-    EXPECT_EQ(queue.listenedStates(), (std::vector<UInt32>{1, 0}));
+    EXPECT_EQ(queue.listenedStates(), (std::vector<std::uint32_t>{1, 0}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Outputs, TimedOutput, ::testing::ValuesIn(kTimedOutputs), rowName);

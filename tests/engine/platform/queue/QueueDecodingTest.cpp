@@ -39,7 +39,7 @@ AudioClip playToWav(const AudioStreamBasicDescription& format, const std::vector
         std::vector<AudioQueueBufferRef> buffers;
         for (std::size_t at = 0; at < bytes.size(); at += bufferBytes) {
             const std::size_t size = std::min(bufferBytes, bytes.size() - at);
-            buffers.push_back(queue.allocate(static_cast<UInt32>(size)));
+            buffers.push_back(queue.allocate(static_cast<std::uint32_t>(size)));
             EXPECT_EQ(
                 queue.enqueue(buffers.back(),
                               std::vector<std::byte>(bytes.begin() + static_cast<long>(at),
@@ -83,11 +83,11 @@ class EditingObserver final : public probe::PacketObserver {
         probe::ProbeResult copy = result;
         edit_(copy);
         feeder_.onReady(copy);
-        std::fill(copy.cookie.begin(), copy.cookie.end(), UInt8{0xFF});
+        std::fill(copy.cookie.begin(), copy.cookie.end(), std::uint8_t{0xFF});
         copy.cookie.clear();
         copy.cookie.shrink_to_fit();
     }
-    void onPackets(UInt32 numberBytes, UInt32 numberPackets, const void* data,
+    void onPackets(std::uint32_t numberBytes, std::uint32_t numberPackets, const void* data,
                    const AudioStreamPacketDescription* descriptions) override {
         feeder_.onPackets(numberBytes, numberPackets, data, descriptions);
     }
@@ -141,10 +141,10 @@ TEST_P(DamagedPacket, IsReplacedBySilenceOfItsDurationAndDecodingGoesOn) {
     clean.output = wavOutput(scratchPath("clean.wav"));
     ASSERT_TRUE(probe::decodeFile(file, hint, clean).ok);
 
-    constexpr UInt64 kDamaged = 6;
+    constexpr std::uint64_t kDamaged = 6;
     probe::DecodeOptions damaged;
     damaged.output = wavOutput(scratchPath("damaged.wav"));
-    damaged.onPacket = [&](std::span<std::byte> packet, UInt64 index) {
+    damaged.onPacket = [&](std::span<std::byte> packet, std::uint64_t index) {
         if (index == kDamaged) {
             std::fill(packet.begin(), packet.end(), row.fill);
         }

@@ -29,7 +29,7 @@ RecordingQueue::~RecordingQueue() {
     }
 }
 
-AudioQueueBufferRef RecordingQueue::allocate(UInt32 capacity) {
+AudioQueueBufferRef RecordingQueue::allocate(std::uint32_t capacity) {
     AudioQueueBufferRef buffer = nullptr;
     EXPECT_EQ(AudioQueueAllocateBuffer(queue_, capacity, &buffer), noErr);
     return buffer;
@@ -39,8 +39,8 @@ OSStatus RecordingQueue::enqueue(AudioQueueBufferRef buffer, const std::vector<s
                                  const std::vector<AudioStreamPacketDescription>& descriptions) {
     std::memcpy(buffer->mAudioData, bytes.data(),
                 std::min<std::size_t>(bytes.size(), buffer->mAudioDataBytesCapacity));
-    buffer->mAudioDataByteSize = static_cast<UInt32>(bytes.size());
-    return AudioQueueEnqueueBuffer(queue_, buffer, static_cast<UInt32>(descriptions.size()),
+    buffer->mAudioDataByteSize = static_cast<std::uint32_t>(bytes.size());
+    return AudioQueueEnqueueBuffer(queue_, buffer, static_cast<std::uint32_t>(descriptions.size()),
                                    descriptions.empty() ? nullptr : descriptions.data());
 }
 
@@ -72,8 +72,8 @@ void RecordingQueue::bufferBack(void* self, AudioQueueRef /*queue*/, AudioQueueB
 
 void RecordingQueue::runningChanged(void* self, AudioQueueRef queue, AudioQueuePropertyID /*id*/) {
     auto* recorder = static_cast<RecordingQueue*>(self);
-    UInt32 running = 2;
-    UInt32 size = sizeof running;
+    std::uint32_t running = 2;
+    std::uint32_t size = sizeof running;
     AudioQueueGetProperty(queue, kAudioQueueProperty_IsRunning, &running, &size);
     {
         std::lock_guard lock(recorder->mutex_);
@@ -124,18 +124,18 @@ std::vector<std::thread::id> RecordingQueue::callbackThreads() const {
     return threads_;
 }
 
-std::vector<UInt32> RecordingQueue::listenedStates() const {
+std::vector<std::uint32_t> RecordingQueue::listenedStates() const {
     std::lock_guard lock(mutex_);
     return states_;
 }
 
-UInt64 RecordingQueue::framesPlayed() const {
+std::uint64_t RecordingQueue::framesPlayed() const {
     AudioTimeStamp now{};
     AudioQueueGetCurrentTime(queue_, nullptr, &now, nullptr);
-    return static_cast<UInt64>(now.mSampleTime);
+    return static_cast<std::uint64_t>(now.mSampleTime);
 }
 
-AudioStreamBasicDescription pcm16(double rate, UInt32 channels) {
+AudioStreamBasicDescription pcm16(double rate, std::uint32_t channels) {
     return {rate,
             kAudioFormatLinearPCM,
             kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked,
@@ -147,15 +147,15 @@ AudioStreamBasicDescription pcm16(double rate, UInt32 channels) {
             0};
 }
 
-std::vector<std::byte> sine16(std::size_t frames, double rate, UInt32 channels, double hz) {
+std::vector<std::byte> sine16(std::size_t frames, double rate, std::uint32_t channels, double hz) {
     std::vector<std::byte> bytes(frames * channels * 2);
     for (std::size_t i = 0; i < frames; ++i) {
-        const auto value = static_cast<SInt16>(std::lround(
+        const auto value = static_cast<std::int16_t>(std::lround(
             16384 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / rate)));
-        for (UInt32 c = 0; c < channels; ++c) {
+        for (std::uint32_t c = 0; c < channels; ++c) {
             const std::size_t at = (i * channels + c) * 2;
-            bytes[at] = static_cast<std::byte>(static_cast<UInt16>(value) & 0xFF);
-            bytes[at + 1] = static_cast<std::byte>(static_cast<UInt16>(value) >> 8);
+            bytes[at] = static_cast<std::byte>(static_cast<std::uint16_t>(value) & 0xFF);
+            bytes[at + 1] = static_cast<std::byte>(static_cast<std::uint16_t>(value) >> 8);
         }
     }
     return bytes;

@@ -36,7 +36,7 @@ class RecordingQueue {
     OSStatus status() const { return status_; }
     AudioQueueRef get() const { return queue_; }
 
-    AudioQueueBufferRef allocate(UInt32 capacity);
+    AudioQueueBufferRef allocate(std::uint32_t capacity);
     // Copies `bytes` into `buffer` and enqueues it with `descriptions`.
     OSStatus enqueue(AudioQueueBufferRef buffer, const std::vector<std::byte>& bytes,
                      const std::vector<AudioStreamPacketDescription>& descriptions = {});
@@ -51,8 +51,8 @@ class RecordingQueue {
     bool sawCallbackOffQueueThread() const { return offQueueThread_.load(); }
     std::vector<std::thread::id> callbackThreads() const;
     // The running state the listener read through AudioQueueGetProperty, per call.
-    std::vector<UInt32> listenedStates() const;
-    UInt64 framesPlayed() const;
+    std::vector<std::uint32_t> listenedStates() const;
+    std::uint64_t framesPlayed() const;
 
   private:
     static void bufferBack(void* self, AudioQueueRef queue, AudioQueueBufferRef buffer);
@@ -66,15 +66,16 @@ class RecordingQueue {
     std::condition_variable changed_;
     std::vector<QueueEvent> events_;
     std::vector<std::thread::id> threads_;
-    std::vector<UInt32> states_;
+    std::vector<std::uint32_t> states_;
     std::atomic<bool> offQueueThread_{false};
 };
 
 // Formats.
-AudioStreamBasicDescription pcm16(double rate, UInt32 channels);
+AudioStreamBasicDescription pcm16(double rate, std::uint32_t channels);
 
 // `frames` frames of a sine at `hz`, amplitude 0.5, 16-bit little-endian.
-std::vector<std::byte> sine16(std::size_t frames, double rate, UInt32 channels, double hz = 440);
+std::vector<std::byte> sine16(std::size_t frames, double rate, std::uint32_t channels,
+                              double hz = 440);
 
 // The path of a file under tests/data.
 std::string fixture(const std::string& name);

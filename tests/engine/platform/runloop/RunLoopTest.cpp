@@ -26,7 +26,7 @@ class LoopThread {
         thread_ = std::thread([this, seconds] {
             loopPromise_.set_value(CFRunLoopGetCurrent());
             const Clock::time_point start = Clock::now();
-            const SInt32 result = CFRunLoopRunInMode(kCFRunLoopDefaultMode, seconds, false);
+            const std::int32_t result = CFRunLoopRunInMode(kCFRunLoopDefaultMode, seconds, false);
             resultPromise_.set_value({result, secondsSince(start)});
         });
         loop_ = loopPromise_.get_future().get();
@@ -36,11 +36,11 @@ class LoopThread {
     LoopThread& operator=(const LoopThread&) = delete;
 
     RunLoop& loop() const { return *loop_; }
-    std::pair<SInt32, double> result() { return resultPromise_.get_future().get(); }
+    std::pair<std::int32_t, double> result() { return resultPromise_.get_future().get(); }
 
   private:
     std::promise<RunLoop*> loopPromise_;
-    std::promise<std::pair<SInt32, double>> resultPromise_;
+    std::promise<std::pair<std::int32_t, double>> resultPromise_;
     RunLoop* loop_ = nullptr;
     std::thread thread_;
 };
