@@ -51,16 +51,6 @@ std::string_view failureWords(std::string_view operation) {
     return kOutputRefusedAudioReason;
 }
 
-std::string_view canonicalKeyPath(std::string_view keyPath) {
-    if (keyPath == kIsPlayingKeyPath) {
-        return kIsPlayingKeyPath;
-    }
-    if (keyPath == kHasEndedKeyPath) {
-        return kHasEndedKeyPath;
-    }
-    return {};
-}
-
 }  // namespace
 
 std::shared_ptr<Pelorin> Pelorin::initWithURL(CFURLRef url, PelorinServices services) {
@@ -203,42 +193,32 @@ void Pelorin::failStep(std::string_view operation, std::string detail) {
 
 void Pelorin::setIsPlaying(bool value) {
     isPlaying_.store(value);
-    notifyObservers(kIsPlayingKeyPath);
+    notifyObservers(&PelorinObserver::isPlayingChanged);
 }
 
-void Pelorin::notifyObservers(std::string_view keyPath) {
+void Pelorin::notifyObservers(void (PelorinObserver::*event)(Pelorin&)) {
     std::lock_guard lock(notifyMutex_);
     // An observer may add or remove registrations while it is called: walk a
     // snapshot and skip the ones that are gone by the time their turn comes.
-    const std::vector<Registration> snapshot = observers_;
-    for (const Registration& r : snapshot) {
-        if (r.keyPath != keyPath) {
-            continue;
-        }
-        const bool stillRegistered =
-            std::any_of(observers_.begin(), observers_.end(), [&](const Registration& now) {
-                return now.observer == r.observer && now.keyPath == r.keyPath;
-            });
-        if (stillRegistered) {
-            r.observer->observeValueForKeyPath(keyPath, *this);
+    const std::vector<PelorinObserver*> snapshot = observers_;
+    for (PelorinObserver* observer : snapshot) {
+        if (std::find(observers_.begin(), observers_.end(), observer) != observers_.end()) {
+            (observer->*event)(*this);
         }
     }
 }
 
-void Pelorin::addObserver(PelorinObserver* observer, std::string_view keyPath) {
-    const std::string_view key = canonicalKeyPath(keyPath);
-    if (observer == nullptr || key.empty()) {
+void Pelorin::addObserver(PelorinObserver* observer) {
+    if (observer == nullptr) {
         return;
     }
     std::lock_guard lock(notifyMutex_);
-    observers_.push_back({observer, key});
+    observers_.push_back(observer);
 }
 
-void Pelorin::removeObserver(PelorinObserver* observer, std::string_view keyPath) {
+void Pelorin::removeObserver(PelorinObserver* observer) {
     std::lock_guard lock(notifyMutex_);
-    auto it = std::find_if(observers_.begin(), observers_.end(), [&](const Registration& r) {
-        return r.observer == observer && r.keyPath == keyPath;
-    });
+    auto it = std::find(observers_.begin(), observers_.end(), observer);
     if (it != observers_.end()) {
         observers_.erase(it);
     }
@@ -260,7 +240,7 @@ void Pelorin::reportEnded() {
         ended_ = true;
     }
     endCond_.notify_all();
-    notifyObservers(kHasEndedKeyPath);
+    notifyObservers(&PelorinObserver::playerEnded);
 }
 
 void Pelorin::startInternal() {

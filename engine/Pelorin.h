@@ -40,9 +40,9 @@
 // queue's start waits for that start to return. Only the first stop() has an
 // effect, and none after the worker has ended.
 //
-// Observation. Observers register for kIsPlayingKeyPath. Every setIsPlaying
-// stores the value and then calls each observer synchronously on the setter's
-// thread, also when the value did not change:
+// Observation. Every setIsPlaying stores the value and then calls each
+// observer's isPlayingChanged synchronously on the setter's thread, also when
+// the value did not change:
 //   - the queue's own thread: true once the queue runs; false when it stopped
 //     (end of stream played out, or after a stop);
 //   - the caller's thread of stop(), when the queue had not been started yet:
@@ -60,8 +60,8 @@
 //
 // Learning that a player has ended. Some players end without ever reporting
 // isPlaying: no URL, a stream or parser that could not be opened. Every
-// player's worker, as its very last step after its teardown, notifies the
-// observers registered for kHasEndedKeyPath once, on the worker thread; after
+// player's worker, as its very last step after its teardown, calls each
+// observer's playerEnded once, on the worker thread; after
 // that hasEnded() is true and waitUntilEnded() returns. An owner that waits
 // for "not playing" to drop the player should also treat hasEnded as the end.
 //
@@ -135,9 +135,6 @@ inline constexpr int kTeardownAttempts = 3;
 inline constexpr CFOptionFlags kStreamEventMask =
     kCFStreamEventHasBytesAvailable | kCFStreamEventErrorOccurred | kCFStreamEventEndEncountered;
 
-inline constexpr std::string_view kIsPlayingKeyPath = "isPlaying";
-inline constexpr std::string_view kHasEndedKeyPath = "hasEnded";
-
 // Reasons of failureReason() that are the engine's own words.
 inline constexpr std::string_view kNotAnAudioStreamReason = "not an audio stream";
 inline constexpr std::string_view kUnstreamableMp4Reason =
@@ -166,9 +163,10 @@ class Pelorin;
 class PelorinObserver {
   public:
     virtual ~PelorinObserver() = default;
-    // `keyPath` is the one the observer registered for; read the new state
-    // through the object's getters.
-    virtual void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) = 0;
+    // Every setIsPlaying; the new state is object.isPlaying().
+    virtual void isPlayingChanged(Pelorin& object) = 0;
+    // The worker's last step, once.
+    virtual void playerEnded(Pelorin& /*object*/) {}
 };
 
 // What a player runs on. Empty members get the defaults: the real services
@@ -246,8 +244,9 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     // Bytes of the response body read so far. Any thread.
     std::uint64_t bytesReceived() const { return bytesReceived_.load(); }
 
-    void addObserver(PelorinObserver* observer, std::string_view keyPath);
-    void removeObserver(PelorinObserver* observer, std::string_view keyPath);
+    // Registering an observer twice has it called twice.
+    void addObserver(PelorinObserver* observer);
+    void removeObserver(PelorinObserver* observer);
 
     // The worker has finished its last step (see the header comment).
     bool hasEnded() const;
@@ -260,7 +259,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     void teardown();
     void showFailureAlert();
     void setIsPlaying(bool value);
-    void notifyObservers(std::string_view keyPath);
+    void notifyObservers(void (PelorinObserver::*event)(Pelorin&));
     void reportEnded();
     // Closes and releases the stream if this caller is the one that takes it.
     bool closeStream();
@@ -374,11 +373,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     // removal from another thread waits for a running notification; it is
     // recursive so an observer can remove itself.
     mutable std::recursive_mutex notifyMutex_;
-    struct Registration {
-        PelorinObserver* observer;
-        std::string_view keyPath;
-    };
-    std::vector<Registration> observers_;  // guarded by notifyMutex_
+    std::vector<PelorinObserver*> observers_;  // guarded by notifyMutex_
 
     mutable std::mutex endMutex_;
     mutable std::condition_variable endCond_;

@@ -18,10 +18,7 @@ using Clock = std::chrono::steady_clock;
 
 class Watcher : public PelorinObserver {
   public:
-    void observeValueForKeyPath(std::string_view keyPath, Pelorin& p) override {
-        if (keyPath != kIsPlayingKeyPath) {
-            return;
-        }
+    void isPlayingChanged(Pelorin& p) override {
         std::lock_guard lock(mutex_);
         (p.isPlaying() ? playingAt_ : stoppedAt_) = Clock::now();
         changed_.notify_all();

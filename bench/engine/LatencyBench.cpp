@@ -66,7 +66,7 @@ Played play(CFURLRef url, std::chrono::seconds duration) {
     PelorinServices services;
     services.platform = platform;
     auto player = Pelorin::initWithURL(url, services);
-    player->addObserver(&watcher, kIsPlayingKeyPath);
+    player->addObserver(&watcher);
     const auto started = Clock::now();
     player->start();
     Played p;
@@ -74,7 +74,7 @@ Played play(CFURLRef url, std::chrono::seconds duration) {
     std::this_thread::sleep_until(started + duration);
     player->stop();
     player->waitUntilEnded(std::chrono::seconds(10));
-    player->removeObserver(&watcher, kIsPlayingKeyPath);
+    player->removeObserver(&watcher);
     p.underruns = platform->underruns.load();
     return p;
 }
@@ -111,7 +111,7 @@ int run(int minutes) {
         PelorinServices services;
         services.platform = platform;
         auto player = Pelorin::initWithURL(url, services);
-        player->addObserver(&watcher, kIsPlayingKeyPath);
+        player->addObserver(&watcher);
         const auto started = Clock::now();
         player->start();
         const auto playing = watcher.waitPlaying();
@@ -121,7 +121,7 @@ int run(int minutes) {
         player->stop();
         stopToFalse.push_back(ms(watcher.waitStopped() - stopping));
         player->waitUntilEnded(std::chrono::seconds(10));
-        player->removeObserver(&watcher, kIsPlayingKeyPath);
+        player->removeObserver(&watcher);
     }
 
     std::printf("stream: 16 kbit/s MP3, 64 KiB burst then real time; output: null, real time\n");

@@ -41,7 +41,7 @@ void measure(const char* title, const std::string& url, int runs,
     for (int i = 0; i < runs; ++i) {
         Watcher watcher;
         auto player = Pelorin::initWithURL(Url::fromString(url), services);
-        player->addObserver(&watcher, kIsPlayingKeyPath);
+        player->addObserver(&watcher);
         player->start();
         ready(watcher);
         const auto stopping = Clock::now();
@@ -49,7 +49,7 @@ void measure(const char* title, const std::string& url, int runs,
         toFalse.push_back(ms(watcher.waitStopped() - stopping));
         player->waitUntilEnded(std::chrono::seconds(30));
         toEnd.push_back(ms(Clock::now() - stopping));
-        player->removeObserver(&watcher, kIsPlayingKeyPath);
+        player->removeObserver(&watcher);
     }
     std::printf("%s (%d runs)\n", title, runs);
     report("  stop() -> false notification", toFalse);

@@ -34,13 +34,14 @@ namespace {
 class Reporter : public PelorinObserver {
   public:
     explicit Reporter(std::size_t index) : index_(index) {}
-    void observeValueForKeyPath(std::string_view keyPath, Pelorin& player) override {
-        if (keyPath == kIsPlayingKeyPath && player.isPlaying() && !said_) {
+    void isPlayingChanged(Pelorin& player) override {
+        if (player.isPlaying() && !said_) {
             said_ = true;
             std::fprintf(stderr, "feed %zu playing\n", index_);
-        } else if (keyPath == kHasEndedKeyPath) {
-            std::fprintf(stderr, "feed %zu ended %s\n", index_, player.failureReason().c_str());
         }
+    }
+    void playerEnded(Pelorin& player) override {
+        std::fprintf(stderr, "feed %zu ended %s\n", index_, player.failureReason().c_str());
     }
 
   private:
@@ -120,8 +121,7 @@ int run(int argc, char** argv) {
         }
         auto player = Pelorin::initWithURL(Url::fromString(url), services);
         reporters.push_back(std::make_unique<Reporter>(players.size()));
-        player->addObserver(reporters.back().get(), kIsPlayingKeyPath);
-        player->addObserver(reporters.back().get(), kHasEndedKeyPath);
+        player->addObserver(reporters.back().get());
         player->start();
         players.push_back(player);
     }
@@ -150,8 +150,7 @@ int run(int argc, char** argv) {
     }
     for (std::size_t i = 0; i < players.size(); ++i) {
         players[i]->waitUntilEnded(std::chrono::seconds(10));
-        players[i]->removeObserver(reporters[i].get(), kIsPlayingKeyPath);
-        players[i]->removeObserver(reporters[i].get(), kHasEndedKeyPath);
+        players[i]->removeObserver(reporters[i].get());
     }
     players.clear();
     WorkerRegistry::shared().shutdown(std::chrono::seconds(10));

@@ -9,16 +9,14 @@ PelorinPlayer::~PelorinPlayer() {
 void PelorinPlayer::start(Listener& listener) {
     listener_ = &listener;
     // Observed before it starts, so that no report is missed.
-    player_->addObserver(this, kIsPlayingKeyPath);
-    player_->addObserver(this, kHasEndedKeyPath);
+    player_->addObserver(this);
     observing_.store(true);
     player_->start();
 }
 
 void PelorinPlayer::detach() {
     if (observing_.exchange(false)) {
-        player_->removeObserver(this, kIsPlayingKeyPath);
-        player_->removeObserver(this, kHasEndedKeyPath);
+        player_->removeObserver(this);
     }
 }
 
@@ -29,12 +27,16 @@ std::optional<std::chrono::duration<double>> PelorinPlayer::behindLive() const {
     return std::nullopt;
 }
 
-void PelorinPlayer::observeValueForKeyPath(std::string_view keyPath, Pelorin& object) {
-    if (keyPath == kIsPlayingKeyPath && object.isPlaying()) {
+void PelorinPlayer::isPlayingChanged(Pelorin& object) {
+    if (object.isPlaying()) {
         listener_->plays(*this);
     } else {
         listener_->ended(*this);
     }
+}
+
+void PelorinPlayer::playerEnded(Pelorin& /*object*/) {
+    listener_->ended(*this);
 }
 
 }  // namespace orvento

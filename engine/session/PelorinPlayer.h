@@ -34,7 +34,8 @@ class PelorinPlayer : public SessionPlayer, private PelorinObserver {
     Pelorin& pelorin() const { return *player_; }
 
   private:
-    void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) override;
+    void isPlayingChanged(Pelorin& object) override;
+    void playerEnded(Pelorin& object) override;
 
     const std::shared_ptr<Pelorin> player_;
     Listener* listener_ = nullptr;        // set before the player starts, never changed

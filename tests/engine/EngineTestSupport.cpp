@@ -18,17 +18,16 @@ std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void RecordingObserver::observeValueForKeyPath(std::string_view keyPath, Pelorin& object) {
+void RecordingObserver::isPlayingChanged(Pelorin& object) {
     std::shared_ptr<Pelorin>* drop = nullptr;
     std::function<void()> action;
     {
         std::lock_guard lock(mutex_);
-        notifications_.push_back(
-            {std::string(keyPath), object.isPlaying(), std::this_thread::get_id()});
-        if (keyPath == kIsPlayingKeyPath && !object.isPlaying() && holder_ != nullptr) {
+        notifications_.push_back({false, object.isPlaying(), std::this_thread::get_id()});
+        if (!object.isPlaying() && holder_ != nullptr) {
             drop = std::exchange(holder_, nullptr);
         }
-        if (keyPath == kIsPlayingKeyPath && object.isPlaying()) {
+        if (object.isPlaying()) {
             action = std::exchange(onFirstTrue_, nullptr);
         }
     }
@@ -36,14 +35,18 @@ void RecordingObserver::observeValueForKeyPath(std::string_view keyPath, Pelorin
         action();
     }
     if (drop != nullptr) {
-        object.removeObserver(this, kIsPlayingKeyPath);
+        object.removeObserver(this);
         drop->reset();
     }
 }
 
+void RecordingObserver::playerEnded(Pelorin& object) {
+    std::lock_guard lock(mutex_);
+    notifications_.push_back({true, object.isPlaying(), std::this_thread::get_id()});
+}
+
 void RecordingObserver::observe(Pelorin& player) {
-    player.addObserver(this, kIsPlayingKeyPath);
-    player.addObserver(this, kHasEndedKeyPath);
+    player.addObserver(this);
 }
 
 void RecordingObserver::onFirstTrue(std::function<void()> action) {
@@ -64,7 +67,7 @@ std::vector<Notification> RecordingObserver::notifications() const {
 std::vector<bool> RecordingObserver::values() const {
     std::vector<bool> out;
     for (const Notification& n : notifications()) {
-        if (n.keyPath == kIsPlayingKeyPath) {
+        if (!n.ended) {
             out.push_back(n.isPlaying);
         }
     }
@@ -74,7 +77,7 @@ std::vector<bool> RecordingObserver::values() const {
 std::vector<std::thread::id> RecordingObserver::threads() const {
     std::vector<std::thread::id> out;
     for (const Notification& n : notifications()) {
-        if (n.keyPath == kIsPlayingKeyPath) {
+        if (!n.ended) {
             out.push_back(n.thread);
         }
     }
@@ -83,8 +86,7 @@ std::vector<std::thread::id> RecordingObserver::threads() const {
 
 bool RecordingObserver::ended() const {
     const auto all = notifications();
-    return std::any_of(all.begin(), all.end(),
-                       [](const Notification& n) { return n.keyPath == kHasEndedKeyPath; });
+    return std::any_of(all.begin(), all.end(), [](const Notification& n) { return n.ended; });
 }
 
 void RecordingAlerts::showAlert(const std::string& title, const std::string& message,

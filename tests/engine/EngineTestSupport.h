@@ -23,7 +23,7 @@ std::filesystem::path fixture(const std::string& name);
 std::vector<std::uint8_t> readFile(const std::filesystem::path& path);
 
 struct Notification {
-    std::string keyPath;
+    bool ended;  // the player's end, else its play state
     bool isPlaying;
     std::thread::id thread;
 };
@@ -33,9 +33,10 @@ struct Notification {
 // the reference in `holder`.
 class RecordingObserver : public PelorinObserver {
   public:
-    void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) override;
+    void isPlayingChanged(Pelorin& object) override;
+    void playerEnded(Pelorin& object) override;
 
-    // Registers for both key paths.
+    // Registers with the player.
     void observe(Pelorin& player);
     // Behaves like the screen: drops *holder on the first false.
     void dropOnFalse(std::shared_ptr<Pelorin>* holder);

@@ -181,22 +181,21 @@ class ToolAlerts : public AlertService {
 
 class StateReporter : public PelorinObserver {
   public:
-    void observeValueForKeyPath(std::string_view keyPath, Pelorin& object) override {
-        if (keyPath == kIsPlayingKeyPath) {
-            // A stop or a failure before the queue ran is told true and at
-            // once false, and is no play.
-            if (object.isPlaying()) {
-                running_.store(!stopRequested_.load() && object.failureReason().empty());
-                sayPlayingOnceAudioFlows();
-            } else if (played_.load() && !stoppedSaid_.exchange(true)) {
-                say("stopped playing");
-            }
-        } else if (keyPath == kHasEndedKeyPath) {
-            say("ended");
-            std::lock_guard lock(endMutex_);
-            ended_ = true;
-            endChanged_.notify_all();
+    void isPlayingChanged(Pelorin& object) override {
+        // A stop or a failure before the queue ran is told true and at once
+        // false, and is no play.
+        if (object.isPlaying()) {
+            running_.store(!stopRequested_.load() && object.failureReason().empty());
+            sayPlayingOnceAudioFlows();
+        } else if (played_.load() && !stoppedSaid_.exchange(true)) {
+            say("stopped playing");
         }
+    }
+    void playerEnded(Pelorin& /*object*/) override {
+        say("ended");
+        std::lock_guard lock(endMutex_);
+        ended_ = true;
+        endChanged_.notify_all();
     }
     // The output has taken its first audio (the queue's thread).
     void noteFirstAudio() {
@@ -282,8 +281,7 @@ class PlaySession : public StationSession::Listener {
         finishPlayer();
         reporter_.newPlayer();
         player_ = makePlayer_(std::move(alerts));
-        player_->addObserver(&reporter_, kIsPlayingKeyPath);
-        player_->addObserver(&reporter_, kHasEndedKeyPath);
+        player_->addObserver(&reporter_);
         return std::make_shared<PelorinPlayer>(player_);
     }
 
@@ -307,8 +305,7 @@ class PlaySession : public StationSession::Listener {
     bool finishPlayer() {
         if (player_) {
             reporter_.waitForTheEnd(std::chrono::seconds(10));
-            player_->removeObserver(&reporter_, kIsPlayingKeyPath);
-            player_->removeObserver(&reporter_, kHasEndedKeyPath);
+            player_->removeObserver(&reporter_);
             player_.reset();
             everPlayed_ = everPlayed_ || reporter_.played();
         }
