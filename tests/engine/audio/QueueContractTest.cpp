@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <span>
 
 #include "engine/mix/Mixer.h"
 #include "tests/engine/audio/QueueTestSupport.h"
@@ -181,6 +183,134 @@ TEST(WithoutSoundDevice, StartFailsWithAClearStatusAndMessageAndNothingPlays) {
     ASSERT_EQ(queue.dispose(true), QueueError::None);
     EXPECT_EQ(queue.timesBack(buffer), 1U);
     EXPECT_EQ(queue.countOf(QueueEvent::Kind::Running), 0U);
+}
+
+// Calls the queue refuses, each with the error its header gives.
+struct RefusalRow {
+    const char* name;
+    std::function<QueueError(RecordingQueue&)> call;
+    QueueError error;
+};
+
+const RefusalRow kRefusals[] = {
+    {"EnqueueOfABufferOfAnotherQueue",
+     [](RecordingQueue& q) {
+         OutputQueue::Buffer foreign(64);
+         return q.get().enqueue(foreign, {});
+     },
+     QueueError::InvalidBuffer},
+    {"EnqueueOfABufferNotBackYet",
+     [](RecordingQueue& q) {
+         OutputQueue::Buffer* buffer = q.allocate(64);
+         EXPECT_EQ(q.enqueue(buffer, sine16(8, kRate, 1)), QueueError::None);
+         return q.enqueue(buffer, sine16(8, kRate, 1));
+     },
+     QueueError::BufferInQueue},
+    {"EnqueueOfMoreBytesThanTheBufferHolds",
+     [](RecordingQueue& q) {
+         OutputQueue::Buffer* buffer = q.allocate(64);
+         buffer->setByteSize(65);
+         return q.get().enqueue(*buffer, {});
+     },
+     QueueError::InvalidParameter},
+    {"EnqueueOfADescriptionPastTheBytes",
+     [](RecordingQueue& q) {
+         OutputQueue::Buffer* buffer = q.allocate(64);
+         buffer->setByteSize(4);
+         const AudioStreamPacketDescription outside{2, 0, 4};
+         return q.get().enqueue(*buffer, std::span(&outside, 1));
+     },
+     QueueError::InvalidParameter},
+    {"BufferOfNoBytes", [](RecordingQueue& q) { return q.get().allocateBuffer(0).error; },
+     QueueError::InvalidParameter},
+    {"CookieTooLarge",
+     [](RecordingQueue& q) {
+         return q.get().setMagicCookie(std::vector<std::uint8_t>(kMaxMagicCookieSize + 1));
+     },
+     QueueError::InvalidCookieSize},
+    {"StartAfterDisposal",
+     [](RecordingQueue& q) {
+         EXPECT_EQ(q.dispose(true), QueueError::None);
+         return q.get().start();
+     },
+     QueueError::InvalidRunState},
+    {"SecondDisposal",
+     [](RecordingQueue& q) {
+         EXPECT_EQ(q.dispose(true), QueueError::None);
+         return q.dispose(true);
+     },
+     QueueError::InvalidRunState},
+};
+
+class Refusal : public ::testing::TestWithParam<RefusalRow> {};
+
+TEST_P(Refusal, FailsWithItsErrorAndChangesNothing) {
+    RecordingQueue queue(pcm16(kRate, 1), nullOutput(false));
+    ASSERT_EQ(queue.status(), QueueError::None);
+    EXPECT_EQ(GetParam().call(queue), GetParam().error);
+    EXPECT_EQ(queue.countOf(QueueEvent::Kind::Running), 0U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Refusal, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(QueueCreation, RefusesAFormatItCannotPlay) {
+    AudioStreamBasicDescription format = pcm16(kRate, 1);
+    format.mFormatID = fourCharCode("none");
+    RecordingQueue queue(format, nullOutput(false));
+    EXPECT_EQ(queue.status(), QueueError::UnsupportedFormat);
+}
+
+// Its destructor does what a disposal does: every buffer back, in order, then
+// "stopped", all on the queue's thread, before it returns.
+TEST(QueueDestruction, GivesEveryBufferBackInOrderThenReportsStopped) {
+    RecordingQueue queue(pcm16(kRate, 1), nullOutput(true));
+    ASSERT_EQ(queue.status(), QueueError::None);
+    std::vector<OutputQueue::Buffer*> buffers;
+    for (int i = 0; i < 3; ++i) {
+        buffers.push_back(queue.allocate(32768));
+        ASSERT_EQ(queue.enqueue(buffers.back(), sine16(4000, kRate, 1)), QueueError::None);
+    }
+    ASSERT_EQ(queue.get().start(), QueueError::None);
+    ASSERT_TRUE(queue.waitFor([&] { return queue.countOf(QueueEvent::Kind::Running) == 1; }));
+    queue.destroy();
+
+    const std::vector<QueueEvent> events = queue.events();
+    ASSERT_EQ(events.size(), 5U);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(events[1 + i].kind, QueueEvent::Kind::BufferBack);
+        EXPECT_EQ(events[1 + i].buffer, buffers[i]);
+    }
+    EXPECT_EQ(events.back().kind, QueueEvent::Kind::Stopped);
+    EXPECT_FALSE(queue.sawCallbackOffQueueThread());
+}
+
+// A listener that disposes of its queue from the queue's own thread.
+class DisposingListener : public OutputQueue::Listener {
+  public:
+    OutputQueue* queue = nullptr;
+    std::atomic<bool> tried{false};
+    std::atomic<QueueError> error{QueueError::None};
+
+  private:
+    void bufferComplete(OutputQueue::Buffer& /*buffer*/) override {}
+    void runningChanged(bool running) override {
+        if (running) {
+            error.store(queue->dispose(true));
+            tried.store(true);
+        }
+    }
+};
+
+TEST(QueueDisposal, OnTheQueuesOwnThreadIsRefused) {
+    DisposingListener listener;
+    OutputQueueCreation created = makeOutputQueue(pcm16(kRate, 1), nullOutput(false), listener);
+    ASSERT_EQ(created.error, QueueError::None);
+    listener.queue = created.queue.get();
+    ASSERT_EQ(created.queue->start(), QueueError::None);
+    ASSERT_TRUE(eventually([&] { return listener.tried.load(); }));
+    EXPECT_EQ(listener.error.load(), QueueError::InvalidRunState);
+    EXPECT_EQ(created.queue->dispose(true), QueueError::None);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ RecordingQueue::RecordingQueue(const AudioStreamBasicDescription& format,
     OutputQueueCreation created = makeOutputQueue(format, output, *this);
     status_ = created.error;
     queue_ = std::move(created.queue);
+    live_ = queue_.get();
 }
 
 // The queue goes first: its disposal still calls back into this object.
@@ -64,7 +65,7 @@ void RecordingQueue::bufferComplete(OutputQueue::Buffer& buffer) {
 void RecordingQueue::runningChanged(bool running) {
     {
         std::lock_guard lock(mutex_);
-        states_.push_back(queue_->isRunning() ? 1 : 0);
+        states_.push_back(live_->isRunning() ? 1 : 0);
     }
     record({running ? QueueEvent::Kind::Running : QueueEvent::Kind::Stopped, nullptr});
 }

@@ -42,6 +42,8 @@ class RecordingQueue : private OutputQueue::Listener {
     QueueError enqueue(OutputQueue::Buffer* buffer, const std::vector<std::byte>& bytes,
                        const std::vector<AudioStreamPacketDescription>& descriptions = {});
     QueueError dispose(bool immediate = true);
+    // Destroys the queue (its destructor does the disposal).
+    void destroy() { queue_.reset(); }
 
     // Waits up to `deadline` for `condition`, checked after every callback.
     bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline = 10s);
@@ -62,6 +64,9 @@ class RecordingQueue : private OutputQueue::Listener {
 
     QueueError status_ = QueueError::None;
     std::unique_ptr<OutputQueue> queue_;
+    // The queue while it exists, also while its destructor runs (queue_ is
+    // null by then): for the listener.
+    OutputQueue* live_ = nullptr;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<QueueEvent> events_;
