@@ -42,6 +42,7 @@ void writeLine(const AudioOutputChoice& choice, const std::string& text) {
 
 }  // namespace
 
+// The real queue: decodes on a thread of its own into the chosen output.
 class DecodingQueue final : public OutputQueue {
   public:
     DecodingQueue(const AudioStreamBasicDescription& format, std::unique_ptr<Decoder> decoder,
@@ -56,8 +57,9 @@ class DecodingQueue final : public OutputQueue {
 
     ~DecodingQueue() override {
         // A queue whose disposal failed (or never came) is disposed of now;
-        // the slots, and so every buffer, go with the members afterwards.
-        if (!joined_) {
+        // the slots, and so every buffer, go with the members afterwards. A
+        // thread that could not be started has nothing to dispose of.
+        if (thread_.joinable()) {
             (void)dispose(true);
         }
     }
@@ -169,8 +171,6 @@ class DecodingQueue final : public OutputQueue {
     bool draining_ = false;    // a stop is waiting for the output to play out
     std::uint64_t drainGeneration_ = 0;
 
-    // The disposing thread: set once the thread has been joined.
-    bool joined_ = false;
     std::thread thread_;  // last: started once everything above exists
 };
 
@@ -355,7 +355,6 @@ QueueError DecodingQueue::dispose(bool immediate) {
     }
     wake_.notify_one();
     thread_.join();
-    joined_ = true;
     if (outputOpen_) {
         output_->close();
         takeOutputFailure();
