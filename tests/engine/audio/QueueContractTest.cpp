@@ -285,6 +285,23 @@ TEST(QueueDestruction, GivesEveryBufferBackInOrderThenReportsStopped) {
     EXPECT_FALSE(queue.sawCallbackOffQueueThread());
 }
 
+// The descriptions are the queue's own copy once enqueue() returns: the
+// caller's, changed before the queue decodes, change nothing.
+TEST(QueueEnqueue, CopiesTheDescriptionsDuringTheCall) {
+    RecordingQueue queue(pcm16(kRate, 1), nullOutput(false));
+    ASSERT_EQ(queue.status(), QueueError::None);
+    OutputQueue::Buffer* buffer = queue.allocate(32768);
+    std::vector<AudioStreamPacketDescription> packets{{0, 0, 800}, {800, 0, 800}};
+    ASSERT_EQ(queue.enqueue(buffer, sine16(800, kRate, 1), packets), QueueError::None);
+    packets.assign(packets.size(), AudioStreamPacketDescription{0, 0, 0});
+
+    ASSERT_EQ(queue.get().start(), QueueError::None);
+    ASSERT_EQ(queue.get().stop(false), QueueError::None);
+    ASSERT_TRUE(queue.waitFor([&] { return queue.countOf(QueueEvent::Kind::Stopped) == 1; }));
+    EXPECT_EQ(queue.framesPlayed(), 800U);
+    EXPECT_EQ(queue.timesBack(buffer), 1U);
+}
+
 // A listener that disposes of its queue from the queue's own thread.
 class DisposingListener : public OutputQueue::Listener {
   public:
