@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/platform/mixer/MixLaw.h"
+#include "engine/mix/MixLaw.h"
 
 namespace orvento {
 namespace {

@@ -19,7 +19,7 @@
 
 #include "engine/EnginePlatform.h"
 #include "engine/LogSink.h"
-#include "engine/platform/mixer/Mixer.h"
+#include "engine/mix/Mixer.h"
 
 namespace orvento {
 

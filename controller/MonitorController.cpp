@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "controller/MonitorModel.h"
-#include "engine/platform/mixer/MixLaw.h"
+#include "engine/mix/MixLaw.h"
 
 namespace orvento {
 namespace {

@@ -30,9 +30,9 @@
 
 #include "controller/TransmissionListModel.h"
 #include "controller/TransmissionSaver.h"
+#include "engine/audio/OutputQueue.h"
 #include "engine/history/HistoryTap.h"
 #include "engine/history/ReplayPlayer.h"
-#include "engine/platform/queue/AudioQueue.h"
 
 namespace orvento {
 

@@ -90,79 +90,23 @@ OSStatus EnginePlatform::AudioFileStreamClose(AudioFileStreamID stream) {
     return hooked(call, [&] { return ::orvento::AudioFileStreamClose(stream); });
 }
 
-OSStatus EnginePlatform::AudioQueueNewOutput(const AudioStreamBasicDescription* format,
-                                             AudioQueueOutputCallback callback, void* userData,
-                                             CFRunLoopRef runLoop, CFRunLoopMode mode,
-                                             std::uint32_t flags, AudioQueueRef* outQueue) {
+OutputQueueCreation EnginePlatform::makeOutputQueue(const AudioStreamBasicDescription& format,
+                                                    OutputQueue::Listener& listener) {
     PlatformCall call{PlatformOp::AudioQueueNewOutput};
-    return hooked(call, [&] {
-        interpose(callback, userData);
-        const OSStatus status = ::orvento::AudioQueueNewOutputTo(
-            output_, format, callback, userData, runLoop, mode, flags, outQueue);
-        call.queue = status == noErr ? *outQueue : nullptr;
-        return status;
+    OutputQueueCreation created;
+    const OSStatus status = hooked(call, [&] {
+        OutputQueue::Listener* told = &listener;
+        interpose(told);
+        created = ::orvento::makeOutputQueue(format, output_, *told);
+        call.queue = created.queue.get();
+        return static_cast<OSStatus>(created.error);
     });
-}
-
-OSStatus EnginePlatform::AudioQueueAddPropertyListener(AudioQueueRef queue, AudioQueuePropertyID id,
-                                                       AudioQueuePropertyListenerProc proc,
-                                                       void* userData) {
-    PlatformCall call{PlatformOp::AudioQueueAddPropertyListener, id, nullptr, queue};
-    return hooked(call, [&] {
-        interpose(proc, userData);
-        return ::orvento::AudioQueueAddPropertyListener(queue, id, proc, userData);
-    });
-}
-
-OSStatus EnginePlatform::AudioQueueAllocateBuffer(AudioQueueRef queue, std::uint32_t capacity,
-                                                  AudioQueueBufferRef* outBuffer) {
-    PlatformCall call{PlatformOp::AudioQueueAllocateBuffer, capacity, nullptr, queue};
-    return hooked(call, [&] {
-        const OSStatus status = ::orvento::AudioQueueAllocateBuffer(queue, capacity, outBuffer);
-        call.buffer = status == noErr ? *outBuffer : nullptr;
-        return status;
-    });
-}
-
-OSStatus EnginePlatform::AudioQueueSetProperty(AudioQueueRef queue, AudioQueuePropertyID id,
-                                               const void* data, std::uint32_t size) {
-    PlatformCall call{PlatformOp::AudioQueueSetProperty, id, nullptr, queue};
-    return hooked(call, [&] { return ::orvento::AudioQueueSetProperty(queue, id, data, size); });
-}
-
-OSStatus EnginePlatform::AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer,
-                                                 std::uint32_t packetDescCount,
-                                                 const AudioStreamPacketDescription* descs) {
-    PlatformCall call{PlatformOp::AudioQueueEnqueueBuffer,
-                      packetDescCount,
-                      nullptr,
-                      queue,
-                      nullptr,
-                      buffer,
-                      descs};
-    return hooked(call, [&] {
-        return ::orvento::AudioQueueEnqueueBuffer(queue, buffer, packetDescCount, descs);
-    });
-}
-
-OSStatus EnginePlatform::AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* startTime) {
-    PlatformCall call{PlatformOp::AudioQueueStart, 0, nullptr, queue};
-    return hooked(call, [&] { return ::orvento::AudioQueueStart(queue, startTime); });
-}
-
-OSStatus EnginePlatform::AudioQueueFlush(AudioQueueRef queue) {
-    PlatformCall call{PlatformOp::AudioQueueFlush, 0, nullptr, queue};
-    return hooked(call, [&] { return ::orvento::AudioQueueFlush(queue); });
-}
-
-OSStatus EnginePlatform::AudioQueueStop(AudioQueueRef queue, bool immediate) {
-    PlatformCall call{PlatformOp::AudioQueueStop, immediate ? 1U : 0U, nullptr, queue};
-    return hooked(call, [&] { return ::orvento::AudioQueueStop(queue, immediate); });
-}
-
-OSStatus EnginePlatform::AudioQueueDispose(AudioQueueRef queue, bool immediate) {
-    PlatformCall call{PlatformOp::AudioQueueDispose, immediate ? 1U : 0U, nullptr, queue};
-    return hooked(call, [&] { return ::orvento::AudioQueueDispose(queue, immediate); });
+    if (status != noErr || created.queue == nullptr) {
+        // Faked, or failed for real.
+        return {nullptr,
+                status != noErr ? static_cast<QueueError>(status) : QueueError::InvalidParameter};
+    }
+    return {std::make_unique<HookedQueue>(*this, std::move(created.queue)), QueueError::None};
 }
 
 CFHTTPMessageRef EnginePlatform::CFHTTPMessageCreateRequest(CFAllocatorRef alloc,
@@ -273,14 +217,6 @@ std::string EnginePlatform::HttpReadStreamErrorText(CFReadStreamRef stream) {
 
 std::optional<std::uint64_t> EnginePlatform::HttpReadStreamDeclaredLength(CFReadStreamRef stream) {
     return ::orvento::HttpReadStreamDeclaredLength(stream);
-}
-
-std::string EnginePlatform::AudioQueueErrorText(AudioQueueRef queue) {
-    return ::orvento::AudioQueueErrorText(queue);
-}
-
-double EnginePlatform::AudioQueueStarvedSeconds(AudioQueueRef queue) {
-    return ::orvento::AudioQueueStarvedSeconds(queue);
 }
 
 }  // namespace orvento

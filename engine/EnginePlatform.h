@@ -5,15 +5,17 @@
 //
 // Every operation passes two hooks on its way, with what the call is about
 // (PlatformCall): before() may fake its result without the service being
-// called, after() hears the result. The callbacks the engine registers (the
-// queue's buffer-complete callback and running-state listener, the stream's
-// client) pass interpose() first, which may put a trampoline in their place.
+// called, after() hears the result. The output queue is made by one factory
+// member and comes wrapped so that each of its operations passes the same
+// hooks (HookedQueue.h). The callbacks the engine registers (the queue's
+// listener, the stream's client) pass interpose() first, which may put a
+// stand-in of its own in their place.
 // A test double, a tool or a benchmark derives and overrides only those; the
 // defaults change nothing.
 //
 // Threads: a player calls the parser, read-stream and run-loop members on
-// its worker thread; the queue members on its worker thread, except
-// AudioQueueStop (also from the thread that calls the player's stop);
+// its worker thread; its queue's operations on its worker thread, except
+// stop (also from the thread that calls the player's stop);
 // CFRunLoopPerformBlock and logLine from any thread. The hooks run on the
 // calling thread. A platform object may be shared by several players at
 // once, so hooks keep no per-call state without a lock.
@@ -33,12 +35,13 @@
 #include <string>
 #include <string_view>
 
+#include "engine/HookedQueue.h"
 #include "engine/LogSink.h"
+#include "engine/audio/OutputQueue.h"
 #include "engine/platform/AudioFormat.h"
 #include "engine/platform/CoreTypes.h"
 #include "engine/platform/http/HttpReadStream.h"
 #include "engine/platform/parser/AudioFileStream.h"
-#include "engine/platform/queue/AudioQueue.h"
 #include "engine/platform/runloop/RunLoop.h"
 #include "engine/platform/url/Url.h"
 
@@ -51,7 +54,6 @@ enum class PlatformOp {
     AudioFileStreamGetProperty,
     AudioFileStreamClose,
     AudioQueueNewOutput,
-    AudioQueueAddPropertyListener,
     AudioQueueAllocateBuffer,
     AudioQueueSetProperty,
     AudioQueueEnqueueBuffer,
@@ -76,17 +78,18 @@ enum class PlatformOp {
 // What an operation is about, as the hooks see it.
 struct PlatformCall {
     PlatformOp op;
-    // The property id of a property call;
+    // The property id of a property call; the size of a queue's magic cookie;
     // `immediate` of a stop or disposal; the flags of a parse; the hint of a
     // parser's opening; the capacity of an allocation; the description count
     // of an enqueue; the event mask of a stream client. Otherwise 0.
     std::uint32_t detail = 0;
     // The handles the call is for. For a creation, in after(), the new one
-    // (null when it failed); likewise the buffer an allocation made.
+    // (null when it failed); likewise the buffer an allocation made. A
+    // queue's calls name the queue behind the hooks.
     AudioFileStreamID parser = nullptr;
-    AudioQueueRef queue = nullptr;
+    const OutputQueue* queue = nullptr;
     CFReadStreamRef stream = nullptr;
-    AudioQueueBufferRef buffer = nullptr;                        // allocated or enqueued
+    const OutputQueue::Buffer* buffer = nullptr;                 // allocated or enqueued
     const AudioStreamPacketDescription* descriptions = nullptr;  // of an enqueue
 };
 
@@ -115,24 +118,13 @@ class EnginePlatform {
                                         std::uint32_t* ioSize, void* outData);
     OSStatus AudioFileStreamClose(AudioFileStreamID stream);
 
-    // Output audio queue.
-    OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
-                                 AudioQueueOutputCallback callback, void* userData,
-                                 CFRunLoopRef runLoop, CFRunLoopMode mode, std::uint32_t flags,
-                                 AudioQueueRef* outQueue);
-    OSStatus AudioQueueAddPropertyListener(AudioQueueRef queue, AudioQueuePropertyID id,
-                                           AudioQueuePropertyListenerProc proc, void* userData);
-    OSStatus AudioQueueAllocateBuffer(AudioQueueRef queue, std::uint32_t capacity,
-                                      AudioQueueBufferRef* outBuffer);
-    OSStatus AudioQueueSetProperty(AudioQueueRef queue, AudioQueuePropertyID id, const void* data,
-                                   std::uint32_t size);
-    OSStatus AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer,
-                                     std::uint32_t packetDescCount,
-                                     const AudioStreamPacketDescription* descs);
-    OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* startTime);
-    OSStatus AudioQueueFlush(AudioQueueRef queue);
-    OSStatus AudioQueueStop(AudioQueueRef queue, bool immediate);
-    OSStatus AudioQueueDispose(AudioQueueRef queue, bool immediate);
+    // Output queue: a new one for `format`, playing to the platform's output
+    // and telling `listener` (after interpose()), behind the hooks
+    // (HookedQueue). Hooked as PlatformOp::AudioQueueNewOutput; a faked
+    // result fails the creation with that code (a faked 0 as
+    // QueueError::InvalidParameter).
+    OutputQueueCreation makeOutputQueue(const AudioStreamBasicDescription& format,
+                                        OutputQueue::Listener& listener);
 
     // HTTP read stream.
     CFHTTPMessageRef CFHTTPMessageCreateRequest(CFAllocatorRef alloc, CFStringRef method,
@@ -163,13 +155,10 @@ class EnginePlatform {
     // log. Not hooked.
     void logLine(std::string_view line);
 
-    // The services' own words, which a player keeps to say why it failed:
-    // the read stream's failure text, the queue's failure text (empty when a
-    // service has none). On the worker thread, while the stream or queue is
-    // open. Not hooked.
+    // The service's own words, which a player keeps to say why it failed:
+    // the read stream's failure text (empty when it has none). On the worker
+    // thread, while the stream is open. Not hooked.
     std::string HttpReadStreamErrorText(CFReadStreamRef stream);
-    std::string AudioQueueErrorText(AudioQueueRef queue);
-    double AudioQueueStarvedSeconds(AudioQueueRef queue);
     // The body length the stream's response declared (HttpReadStream.h): a
     // recording's whole length, none for a live stream. Worker thread. Not
     // hooked.
@@ -186,13 +175,14 @@ class EnginePlatform {
     // read; 0 or 1 for the success or failure of the others.
     virtual void after(const PlatformCall& /*call*/, OSStatus /*result*/) {}
     // The callbacks the engine registers, before the service sees them; an
-    // override may substitute its own function and data, which must then
-    // call the engine's with the engine's data.
-    virtual void interpose(AudioQueueOutputCallback& /*callback*/, void*& /*userData*/) {}
-    virtual void interpose(AudioQueuePropertyListenerProc& /*proc*/, void*& /*userData*/) {}
+    // override may substitute its own, which must then call the engine's
+    // (a substituted queue listener must outlive the queue).
+    virtual void interpose(OutputQueue::Listener*& /*listener*/) {}
     virtual void interpose(CFReadStreamClientCallBack& /*callback*/, void*& /*info*/) {}
 
   private:
+    friend class HookedQueue;
+
     // Calls `service` between the hooks: one that returns a status, and one
     // that says whether it succeeded.
     template <typename Service>

@@ -43,9 +43,9 @@ void PacketRing::deliver(std::uint32_t byteCount, std::uint32_t packetCount, con
     }
 }
 
-AudioQueueBufferRef PacketRing::fillBufferOrFail() {
-    AudioQueueBufferRef buffer = buffers_[fill_];
-    if (buffer == nullptr || buffer->mAudioDataBytesCapacity < kBufferSize) {
+OutputQueue::Buffer* PacketRing::fillBufferOrFail() {
+    OutputQueue::Buffer* buffer = buffers_[fill_];
+    if (buffer == nullptr || buffer->capacity() < kBufferSize) {
         // No queue, or it lacks this buffer: the set-up failed (and said so
         // first), or the parser delivered packets before announcing the format.
         owner_.fail("audio came before the stream's format was known");
@@ -59,11 +59,11 @@ bool PacketRing::copyIntoFillBuffer(const std::uint8_t* from, std::size_t size) 
     if (!permit) {
         return false;
     }
-    AudioQueueBufferRef buffer = fillBufferOrFail();
+    OutputQueue::Buffer* buffer = fillBufferOrFail();
     if (buffer == nullptr) {
         return false;
     }
-    std::memcpy(static_cast<std::uint8_t*>(buffer->mAudioData) + bytesFilled_, from, size);
+    std::memcpy(buffer->bytes().data() + bytesFilled_, from, size);
     return true;
 }
 
@@ -153,14 +153,14 @@ bool PacketRing::startQueue() {
 }
 
 void PacketRing::enqueueFillBuffer() {
-    AudioQueueBufferRef buffer = fillBufferOrFail();
+    OutputQueue::Buffer* buffer = fillBufferOrFail();
     if (buffer == nullptr) {
         return;
     }
     inUse_[fill_].store(true);
-    buffer->mAudioDataByteSize = static_cast<std::uint32_t>(bytesFilled_);
-    if (owner_.enqueueBuffer(buffer, static_cast<std::uint32_t>(packetsFilled_),
-                             packetsFilled_ > 0 ? descriptions_.data() : nullptr) != noErr) {
+    buffer->setByteSize(bytesFilled_);
+    if (owner_.enqueueBuffer(*buffer, std::span(descriptions_.data(), packetsFilled_)) !=
+        QueueError::None) {
         return;
     }
     ++buffersHandedOver_;
@@ -189,10 +189,10 @@ void PacketRing::enqueueFillBuffer() {
     }
 }
 
-void PacketRing::bufferCompleted(AudioQueueBufferRef buffer) {
+void PacketRing::bufferCompleted(const OutputQueue::Buffer& buffer) {
     std::lock_guard lock(mutex_);
     for (std::size_t i = 0; i < kBufferCount; ++i) {
-        if (buffers_[i] == buffer) {
+        if (buffers_[i] == &buffer) {
             inUse_[i].store(false);
             break;
         }

@@ -37,11 +37,12 @@
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <span>
 #include <string>
 
+#include "engine/audio/OutputQueue.h"
 #include "engine/platform/AudioFormat.h"
 #include "engine/platform/CoreTypes.h"
-#include "engine/platform/queue/AudioQueue.h"
 
 namespace orvento {
 
@@ -73,12 +74,12 @@ class PacketRing {
     class Owner {
       public:
         virtual ~Owner() = default;
-        // Hands `buffer` (its mAudioDataByteSize set) to the queue with
-        // `count` descriptions (null when 0). Any other status than noErr
-        // stops the ring there, the buffer still marked queued; the owner has
-        // noted the failure.
-        virtual OSStatus enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t count,
-                                       const AudioStreamPacketDescription* descriptions) = 0;
+        // Hands `buffer` (its byte size set) to the queue with `descriptions`
+        // (none for plain bytes). Any error stops the ring there, the buffer
+        // still marked queued; the owner has noted the failure.
+        virtual QueueError enqueueBuffer(
+            OutputQueue::Buffer& buffer,
+            std::span<const AudioStreamPacketDescription> descriptions) = 0;
         // Starts the queue; true when it runs. False after a failure the
         // owner noted, or when the owner is finished (a stop came first).
         virtual bool startQueue() = 0;
@@ -103,7 +104,7 @@ class PacketRing {
     // The buffers, allocated by the owner in ring order, each of at least
     // kBufferSize bytes; an entry left null (a failed set-up) takes no audio.
     // Cleared by the owner once the queue is gone.
-    std::array<AudioQueueBufferRef, kBufferCount>& buffers() { return buffers_; }
+    std::array<OutputQueue::Buffer*, kBufferCount>& buffers() { return buffers_; }
 
     // One delivery of the parser: its packets procedure's arguments.
     void deliver(std::uint32_t byteCount, std::uint32_t packetCount, const void* data,
@@ -119,7 +120,7 @@ class PacketRing {
     std::uint64_t buffersHandedOver() const { return buffersHandedOver_; }
 
     // The queue's thread: the queue is done with `buffer`.
-    void bufferCompleted(AudioQueueBufferRef buffer);
+    void bufferCompleted(const OutputQueue::Buffer& buffer);
     // Any thread: a filling thread waiting for a buffer looks at finished()
     // again.
     void wake();
@@ -130,7 +131,7 @@ class PacketRing {
                               std::uint32_t byteCount,
                               const AudioStreamPacketDescription* descriptions);
     // The fill buffer when it exists; otherwise a failure, and null.
-    AudioQueueBufferRef fillBufferOrFail();
+    OutputQueue::Buffer* fillBufferOrFail();
     // Appends `size` bytes to the fill buffer while the owner permits copying;
     // false when it does not, or when there is no fill buffer (a failure).
     bool copyIntoFillBuffer(const std::uint8_t* from, std::size_t size);
@@ -141,7 +142,7 @@ class PacketRing {
     Owner& owner_;
 
     // The filling thread only.
-    std::array<AudioQueueBufferRef, kBufferCount> buffers_{};
+    std::array<OutputQueue::Buffer*, kBufferCount> buffers_{};
     std::array<AudioStreamPacketDescription, kPacketDescCapacity> descriptions_{};
     std::size_t fill_ = 0;  // the fill buffer's position
     std::size_t bytesFilled_ = 0;

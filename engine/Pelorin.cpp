@@ -37,7 +37,6 @@ std::string_view failureWords(std::string_view operation) {
         {"AudioFileStreamParseBytes", kUnreadableAudioReason},
         {"get kAudioFileStreamProperty_DataFormat", kUnknownFormatReason},
         {"AudioQueueNewOutput", kOutputCannotOpenReason},
-        {"AudioQueueAddPropertyListener", kOutputCannotOpenReason},
         {"AudioQueueAllocateBuffer", kOutputCannotOpenReason},
         {"AudioQueueEnqueueBuffer", kOutputRefusedAudioReason},
         {"AudioQueueFlush", kOutputCannotFinishReason},
@@ -103,11 +102,11 @@ bool Pelorin::closeStream() {
 double Pelorin::outputStarvedSeconds() {
     // Under mutex2, as the teardown takes the queue away.
     std::lock_guard lock(mutex2_);
-    AudioQueueRef queue = audioQueue_.load();
+    OutputQueue* queue = audioQueue_.load();
     if (!started_.load() || finished_.load() || queue == nullptr) {
         return 0;
     }
-    return platform_->AudioQueueStarvedSeconds(queue);
+    return queue->starvedSeconds();
 }
 
 void Pelorin::stop() {
@@ -131,9 +130,9 @@ void Pelorin::stop() {
         }
         finished_.store(true);
         neverStarted = !started_.load();
-        if (AudioQueueRef queue = audioQueue_.load(); !neverStarted && queue != nullptr) {
-            if (OSStatus status = platform_->AudioQueueStop(queue, true); status != noErr) {
-                logStatusError("AudioQueueStop", status);
+        if (OutputQueue* queue = audioQueue_.load(); !neverStarted && queue != nullptr) {
+            if (QueueError error = queue->stop(true); error != QueueError::None) {
+                logStatusError("AudioQueueStop", static_cast<OSStatus>(error));
                 // The queue will not report that it stopped: the worker ends
                 // without waiting for it, and its disposal silences it.
                 stopFailed_.store(true);
@@ -371,18 +370,19 @@ void Pelorin::teardown() {
         // A queue that was created but never started is disposed of as well:
         // it owns a thread and its buffers. It is taken under mutex2, so a
         // stop() on another thread is either done with it or sees none.
-        AudioQueueRef queue = nullptr;
+        OutputQueue* queue = nullptr;
         {
             std::lock_guard lock(mutex2_);
             queue = audioQueue_.exchange(nullptr);
         }
         if (queue != nullptr) {
-            if (OSStatus status = platform_->AudioQueueDispose(queue, true); status != noErr) {
-                logStatusError("AudioQueueDispose", status);
+            if (QueueError error = queue->dispose(true); error != QueueError::None) {
+                logStatusError("AudioQueueDispose", static_cast<OSStatus>(error));
                 audioQueue_.store(queue);
                 again = true;
             } else {
                 ring_.buffers().fill(nullptr);
+                ownedQueue_.reset();
             }
         }
         if (!again) {

@@ -187,7 +187,9 @@ struct PelorinServices {
     std::optional<double> liveEdgeSeconds{};
 };
 
-class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing::Owner {
+class Pelorin : public std::enable_shared_from_this<Pelorin>,
+                private PacketRing::Owner,
+                private OutputQueue::Listener {
     struct Private {};
 
   public:
@@ -289,7 +291,9 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     static void handleStreamProperty(void* clientData, AudioFileStreamID stream,
                                      AudioFileStreamPropertyID id,
                                      AudioFileStreamPropertyFlags* ioFlags);
-    static void handleRunningChange(void* userData, AudioQueueRef queue, AudioQueuePropertyID id);
+    // The queue's listener: each call goes to the handler below it.
+    void runningChanged(bool running) override;
+    void handleRunningChange();
     void createQueue(AudioFileStreamID stream);
     void passMagicCookie(AudioFileStreamID stream);
     // The parser's magic cookie; none when it cannot be read (logged when
@@ -302,10 +306,10 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     static void handleStreamPackets(void* clientData, std::uint32_t byteCount,
                                     std::uint32_t packetCount, const void* data,
                                     AudioStreamPacketDescription* descs);
-    static void handleBufferComplete(void* userData, AudioQueueRef queue,
-                                     AudioQueueBufferRef buffer);
-    OSStatus enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t count,
-                           const AudioStreamPacketDescription* descs) override;
+    void bufferComplete(OutputQueue::Buffer& buffer) override;
+    void handleBufferComplete(OutputQueue::Buffer& buffer);
+    QueueError enqueueBuffer(OutputQueue::Buffer& buffer,
+                             std::span<const AudioStreamPacketDescription> descs) override;
     // Starts the queue under mutex2 unless a stop came first; true when it
     // runs. A failed start raises `failed`.
     bool startQueue() override;
@@ -342,7 +346,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     // reads it, and the teardown clears it, under mutex2. stream: taken with
     // an exchange, so exactly one of stop(), the end of stream and the
     // teardown closes and releases it.
-    std::atomic<AudioQueueRef> audioQueue_{nullptr};
+    std::atomic<OutputQueue*> audioQueue_{nullptr};
     std::atomic<CFReadStreamRef> stream_{nullptr};
     std::atomic<bool> isPlaying_{false};
     std::atomic<bool> started_{false};   // written by the worker only
@@ -378,6 +382,11 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>, private PacketRing
     mutable std::mutex endMutex_;
     mutable std::condition_variable endCond_;
     bool ended_ = false;  // guarded by endMutex_
+
+    // The queue audioQueue_ points to, owned here: made by the worker, let
+    // go by the teardown once disposed of. Last, so that a queue whose
+    // disposal failed is closed before anything it calls back goes.
+    std::unique_ptr<OutputQueue> ownedQueue_;
 };
 
 }  // namespace orvento

@@ -49,20 +49,23 @@ std::optional<double> Pelorin::behindLiveSeconds() const {
     return liveEdge_->behindLiveSeconds(std::chrono::steady_clock::now());
 }
 
-void Pelorin::handleBufferComplete(void* userData, AudioQueueRef /*queue*/,
-                                   AudioQueueBufferRef buffer) {
-    static_cast<Pelorin*>(userData)->ring_.bufferCompleted(buffer);
+void Pelorin::bufferComplete(OutputQueue::Buffer& buffer) {
+    handleBufferComplete(buffer);
 }
 
-OSStatus Pelorin::enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t count,
-                                const AudioStreamPacketDescription* descs) {
-    AudioQueueRef queue = audioQueue_.load();
-    const OSStatus status = platform_->AudioQueueEnqueueBuffer(queue, buffer, count, descs);
-    if (status != noErr) {
-        logStatusError("AudioQueueEnqueueBuffer", status);
-        failStep("AudioQueueEnqueueBuffer", platform_->AudioQueueErrorText(queue));
+void Pelorin::handleBufferComplete(OutputQueue::Buffer& buffer) {
+    ring_.bufferCompleted(buffer);
+}
+
+QueueError Pelorin::enqueueBuffer(OutputQueue::Buffer& buffer,
+                                  std::span<const AudioStreamPacketDescription> descs) {
+    OutputQueue* queue = audioQueue_.load();
+    const QueueError error = queue->enqueue(buffer, descs);
+    if (error != QueueError::None) {
+        logStatusError("AudioQueueEnqueueBuffer", static_cast<OSStatus>(error));
+        failStep("AudioQueueEnqueueBuffer", queue->errorText());
     }
-    return status;
+    return error;
 }
 
 bool Pelorin::startQueue() {
@@ -71,14 +74,14 @@ bool Pelorin::startQueue() {
         // A stop came first: it has told its observers that nothing plays.
         return false;
     }
-    AudioQueueRef queue = audioQueue_.load();
-    if (OSStatus status = platform_->AudioQueueStart(queue, nullptr); status != noErr) {
-        logStatusError("AudioQueueStart", status);
+    OutputQueue* queue = audioQueue_.load();
+    if (QueueError error = queue->start(); error != QueueError::None) {
+        logStatusError("AudioQueueStart", static_cast<OSStatus>(error));
         // Said in words: the code is in the error line, for diagnosis.
-        if (status == kAudioQueueErr_InvalidDevice) {
+        if (error == QueueError::InvalidDevice) {
             fail(std::string(kNoSoundOutputReason));
         } else {
-            const std::string why = platform_->AudioQueueErrorText(queue);
+            const std::string why = queue->errorText();
             fail(std::string(kOutputCannotStartReason) + (why.empty() ? "" : ": " + why));
         }
         return false;

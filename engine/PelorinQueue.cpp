@@ -40,32 +40,25 @@ void Pelorin::createQueue(AudioFileStreamID stream) {
         liveEdge_->formatKnown(format);
     }
 
-    AudioQueueRef queue = nullptr;
-    if (OSStatus status = platform_->AudioQueueNewOutput(&format, &Pelorin::handleBufferComplete,
-                                                         this, nullptr, nullptr, 0, &queue);
-        status != noErr) {
-        logStatusError("AudioQueueNewOutput", status);
+    OutputQueueCreation created = platform_->makeOutputQueue(format, *this);
+    if (created.error != QueueError::None) {
+        logStatusError("AudioQueueNewOutput", static_cast<OSStatus>(created.error));
         failStep("AudioQueueNewOutput");
         return;
     }
+    ownedQueue_ = std::move(created.queue);
+    OutputQueue* queue = ownedQueue_.get();
     audioQueue_.store(queue);
 
-    if (OSStatus status = platform_->AudioQueueAddPropertyListener(
-            queue, kAudioQueueProperty_IsRunning, &Pelorin::handleRunningChange, this);
-        status != noErr) {
-        logStatusError("AudioQueueAddPropertyListener", status);
-        failStep("AudioQueueAddPropertyListener", platform_->AudioQueueErrorText(queue));
-        return;
-    }
-
-    for (AudioQueueBufferRef& buffer : ring_.buffers()) {
-        if (OSStatus status = platform_->AudioQueueAllocateBuffer(queue, kBufferSize, &buffer);
-            status != noErr) {
-            logStatusError("AudioQueueAllocateBuffer", status);
+    for (OutputQueue::Buffer*& buffer : ring_.buffers()) {
+        const OutputQueue::Allocation allocation = queue->allocateBuffer(kBufferSize);
+        if (allocation.error != QueueError::None) {
+            logStatusError("AudioQueueAllocateBuffer", static_cast<OSStatus>(allocation.error));
             buffer = nullptr;
-            failStep("AudioQueueAllocateBuffer", platform_->AudioQueueErrorText(queue));
+            failStep("AudioQueueAllocateBuffer", queue->errorText());
             break;
         }
+        buffer = allocation.buffer;
     }
 
     passMagicCookie(stream);
@@ -102,11 +95,8 @@ void Pelorin::passMagicCookie(AudioFileStreamID stream) {
     if (!cookie) {
         return;
     }
-    if (OSStatus status = platform_->AudioQueueSetProperty(
-            audioQueue_.load(), kAudioQueueProperty_MagicCookie, cookie->data(),
-            static_cast<std::uint32_t>(cookie->size()));
-        status != noErr) {
-        logStatusError("set kAudioQueueProperty_MagicCookie", status);
+    if (QueueError error = audioQueue_.load()->setMagicCookie(*cookie); error != QueueError::None) {
+        logStatusError("set kAudioQueueProperty_MagicCookie", static_cast<OSStatus>(error));
     }
 }
 
@@ -130,31 +120,33 @@ void Pelorin::tellTapFormat(AudioFileStreamID stream) {
     tapFormatTold_ = true;
 }
 
-void Pelorin::handleRunningChange(void* userData, AudioQueueRef /*queue*/,
-                                  AudioQueuePropertyID /*id*/) {
-    auto* self = static_cast<Pelorin*>(userData);
+void Pelorin::runningChanged(bool /*running*/) {
+    handleRunningChange();
+}
+
+void Pelorin::handleRunningChange() {
     // The reports alternate, starting with "running". The published play
     // state cannot tell them apart: a stop that came before the first report
     // has that report say true and at once false again.
-    if (self->runningReports_.fetch_add(1) % 2 == 1) {
+    if (runningReports_.fetch_add(1) % 2 == 1) {
         // The queue has stopped.
-        self->finished_.store(true);
+        finished_.store(true);
         // A worker waiting for a buffer that a stopped queue will not give
         // back must not wait on.
-        self->ring_.wake();
+        ring_.wake();
         // Told false already when a stop came before the queue reported
         // running; otherwise this report tells it.
-        if (self->isPlaying_.load()) {
-            self->setIsPlaying(false);
+        if (isPlaying_.load()) {
+            setIsPlaying(false);
         }
         // The worker tears down now; it waits for this callback to return
         // before the queue is gone, and with it the object.
-        self->wakeWorker();
+        wakeWorker();
     } else {
         // The queue has started.
-        self->setIsPlaying(true);
-        if (self->finished_.load()) {
-            self->setIsPlaying(false);
+        setIsPlaying(true);
+        if (finished_.load()) {
+            setIsPlaying(false);
         }
     }
 }

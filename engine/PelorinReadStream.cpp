@@ -100,15 +100,15 @@ void Pelorin::handleEndEncountered() {
         }
         // A queue that is not told to play out and stop would leave the player
         // "playing" for good while nothing plays: each refusal is a failure.
-        AudioQueueRef queue = audioQueue_.load();
-        if (OSStatus status = platform_->AudioQueueFlush(queue); status != noErr) {
-            logStatusError("AudioQueueFlush", status);
-            failStep("AudioQueueFlush", platform_->AudioQueueErrorText(queue));
+        OutputQueue* queue = audioQueue_.load();
+        if (QueueError error = queue->flush(); error != QueueError::None) {
+            logStatusError("AudioQueueFlush", static_cast<OSStatus>(error));
+            failStep("AudioQueueFlush", queue->errorText());
             return;
         }
-        if (OSStatus status = platform_->AudioQueueStop(queue, false); status != noErr) {
-            logStatusError("AudioQueueStop", status);
-            failStep("AudioQueueStop", platform_->AudioQueueErrorText(queue));
+        if (QueueError error = queue->stop(false); error != QueueError::None) {
+            logStatusError("AudioQueueStop", static_cast<OSStatus>(error));
+            failStep("AudioQueueStop", queue->errorText());
             return;
         }
     }

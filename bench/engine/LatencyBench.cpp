@@ -45,7 +45,7 @@ class TimingPlatform : public EnginePlatform {
             Clock::time_point none{};
             firstEnqueue.compare_exchange_strong(none, Clock::now());
         } else if (call.op == PlatformOp::AudioQueueDispose) {
-            underruns.store(AudioQueueUnderrunCount(call.queue));
+            underruns.store(call.queue->underrunCount());
         }
         return std::nullopt;
     }

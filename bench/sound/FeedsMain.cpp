@@ -25,7 +25,7 @@
 #include "engine/EnginePlatform.h"
 #include "engine/Pelorin.h"
 #include "engine/WorkerRegistry.h"
-#include "engine/platform/mixer/Mixer.h"
+#include "engine/mix/Mixer.h"
 #include "engine/platform/url/Url.h"
 
 namespace orvento {

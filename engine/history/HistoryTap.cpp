@@ -74,7 +74,7 @@ void HistoryTap::formatKnown(std::uint64_t player, const std::string& station,
     history_->beginStream(format, magicCookie, station);
     decoder_.reset();
     problem_.clear();
-    if (makeDecoder(format, decoder_, problem_) == noErr && !magicCookie.empty()) {
+    if (makeDecoder(format, decoder_, problem_) == QueueError::None && !magicCookie.empty()) {
         decoder_->setCookie(std::as_bytes(magicCookie));
     }
 }

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "engine/PacketTap.h"
+#include "engine/audio/Decoder.h"
 #include "engine/history/StationHistory.h"
-#include "engine/platform/queue/Decoder.h"
 #include "engine/transmissions/TransmissionDetector.h"
 
 namespace orvento {

@@ -17,16 +17,13 @@ ReplayPlayer::~ReplayPlayer() {
     close();
 }
 
-void ReplayPlayer::bufferDone(void* /*self*/, AudioQueueRef /*queue*/,
-                              AudioQueueBufferRef /*buffer*/) {
-    // The buffers stay with the queue until it is disposed of.
+void ReplayPlayer::bufferComplete(OutputQueue::Buffer& /*buffer*/) {
+    // The buffers stay with the queue until it goes.
 }
 
-void ReplayPlayer::runningChanged(void* self, AudioQueueRef /*queue*/,
-                                  AudioQueuePropertyID /*id*/) {
-    auto* player = static_cast<ReplayPlayer*>(self);
-    if (player->reports_.fetch_add(1) % 2 == 1 && player->playing_.exchange(false)) {
-        player->onEnded_();
+void ReplayPlayer::runningChanged(bool /*running*/) {
+    if (reports_.fetch_add(1) % 2 == 1 && playing_.exchange(false)) {
+        onEnded_();
     }
 }
 
@@ -37,32 +34,27 @@ bool ReplayPlayer::play(const StationHistory::Excerpt& excerpt, std::string& err
         return false;
     }
     reports_.store(0);
-    if (OSStatus status = AudioQueueNewOutputTo(output_, &excerpt.format, &ReplayPlayer::bufferDone,
-                                                this, nullptr, nullptr, 0, &queue_);
-        status != noErr) {
-        queue_ = nullptr;
+    OutputQueueCreation created = makeOutputQueue(excerpt.format, output_, *this);
+    if (created.error != QueueError::None) {
         error = "the replay's format cannot be played";
         return false;
     }
-    AudioQueueAddPropertyListener(queue_, kAudioQueueProperty_IsRunning,
-                                  &ReplayPlayer::runningChanged, this);
+    queue_ = std::move(created.queue);
     if (!excerpt.cookie.empty()) {
-        AudioQueueSetProperty(queue_, kAudioQueueProperty_MagicCookie, excerpt.cookie.data(),
-                              static_cast<std::uint32_t>(excerpt.cookie.size()));
+        (void)queue_->setMagicCookie(excerpt.cookie);
     }
     playing_.store(true);
-    if (!enqueue(excerpt, error) || AudioQueueStart(queue_, nullptr) != noErr) {
+    if (!enqueue(excerpt, error) || queue_->start() != QueueError::None) {
         if (error.empty()) {
-            error = AudioQueueErrorText(queue_);
+            error = queue_->errorText();
         }
         playing_.store(false);
-        AudioQueueDispose(queue_, true);
-        queue_ = nullptr;
+        queue_.reset();
         return false;
     }
     // Plays what it holds to the end, then reports that it stopped.
-    AudioQueueFlush(queue_);
-    AudioQueueStop(queue_, false);
+    (void)queue_->flush();
+    (void)queue_->stop(false);
     return true;
 }
 
@@ -73,12 +65,12 @@ bool ReplayPlayer::enqueue(const StationHistory::Excerpt& excerpt, std::string& 
     std::vector<AudioStreamPacketDescription> inBuffer;
     std::size_t next = 0;  // the next packet (or, for linear PCM, byte)
     while (descriptions.empty() ? next < excerpt.bytes.size() : next < descriptions.size()) {
-        AudioQueueBufferRef buffer = nullptr;
-        if (AudioQueueAllocateBuffer(queue_, kReplayBufferSize, &buffer) != noErr) {
+        OutputQueue::Buffer* buffer = queue_->allocateBuffer(kReplayBufferSize).buffer;
+        if (buffer == nullptr) {
             error = "no memory for the replay";
             return false;
         }
-        auto* into = static_cast<std::uint8_t*>(buffer->mAudioData);
+        std::uint8_t* into = buffer->bytes().data();
         std::uint32_t filled = 0;
         inBuffer.clear();
         if (descriptions.empty()) {
@@ -103,10 +95,9 @@ bool ReplayPlayer::enqueue(const StationHistory::Excerpt& excerpt, std::string& 
                 ++next;  // a packet larger than any buffer: skipped
             }
         }
-        buffer->mAudioDataByteSize = filled;
-        if (AudioQueueEnqueueBuffer(queue_, buffer, static_cast<std::uint32_t>(inBuffer.size()),
-                                    inBuffer.empty() ? nullptr : inBuffer.data()) != noErr) {
-            error = AudioQueueErrorText(queue_);
+        buffer->setByteSize(filled);
+        if (queue_->enqueue(*buffer, inBuffer) != QueueError::None) {
+            error = queue_->errorText();
             return false;
         }
     }
@@ -121,8 +112,7 @@ void ReplayPlayer::close() {
     if (queue_ == nullptr) {
         return;
     }
-    AudioQueueDispose(queue_, true);
-    queue_ = nullptr;
+    queue_.reset();
     // The disposal's stop may have reported the end already.
     if (playing_.exchange(false)) {
         onEnded_();

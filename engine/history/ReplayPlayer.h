@@ -14,18 +14,19 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/audio/OutputQueue.h"
 #include "engine/history/StationHistory.h"
-#include "engine/platform/queue/AudioQueue.h"
 
 namespace orvento {
 
-class ReplayPlayer {
+class ReplayPlayer : private OutputQueue::Listener {
   public:
     ReplayPlayer(AudioOutputChoice output, std::function<void()> onEnded);
-    ~ReplayPlayer();
+    ~ReplayPlayer() override;
     ReplayPlayer(const ReplayPlayer&) = delete;
     ReplayPlayer& operator=(const ReplayPlayer&) = delete;
 
@@ -36,15 +37,15 @@ class ReplayPlayer {
     bool playing() const { return playing_.load(); }
 
   private:
-    static void bufferDone(void* self, AudioQueueRef queue, AudioQueueBufferRef buffer);
-    static void runningChanged(void* self, AudioQueueRef queue, AudioQueuePropertyID id);
+    void bufferComplete(OutputQueue::Buffer& buffer) override;
+    void runningChanged(bool running) override;
     bool enqueue(const StationHistory::Excerpt& excerpt, std::string& error);
     // Disposes of the queue, telling onEnded when a replay was still on.
     void close();
 
     const AudioOutputChoice output_;
     const std::function<void()> onEnded_;
-    AudioQueueRef queue_ = nullptr;  // the owner's thread
+    std::unique_ptr<OutputQueue> queue_;  // the owner's thread
     // Running reports of the current queue (they alternate, starting with
     // "running"), and whether its replay has been reported ended.
     std::atomic<unsigned> reports_{0};

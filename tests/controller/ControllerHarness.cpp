@@ -39,24 +39,20 @@ std::optional<OSStatus> GatedPlatform::before(const PlatformCall& call) {
     return std::nullopt;
 }
 
-void GatedPlatform::interpose(AudioQueuePropertyListenerProc& proc, void*& userData) {
+void GatedPlatform::interpose(OutputQueue::Listener*& listener) {
     std::lock_guard lock(mutex_);
-    userData = &listeners_.emplace_back(Listener{proc, userData, this, 0});
-    proc = &reportRunning;
+    listener = &listeners_.emplace_back(*listener, *this);
 }
 
-void GatedPlatform::reportRunning(void* data, AudioQueueRef queue, AudioQueuePropertyID id) {
-    auto* listener = static_cast<Listener*>(data);
-    // Reports alternate, "running" first: every second one is "stopped".
-    const bool running = ++listener->reports % 2 == 1;
+void GatedPlatform::GatedListener::runningChanged(bool running) {
     if (!running) {
-        listener->owner->beforeStoppedReport.pass();
+        owner_.beforeStoppedReport.pass();
     }
-    listener->proc(listener->userData, queue, id);
+    engine_.runningChanged(running);
     if (running) {
-        std::lock_guard lock(listener->owner->mutex_);
-        ++listener->owner->runningReports_;
-        listener->owner->reported_.notify_all();
+        std::lock_guard lock(owner_.mutex_);
+        ++owner_.runningReports_;
+        owner_.reported_.notify_all();
     }
 }
 

@@ -73,20 +73,27 @@ class GatedPlatform : public EnginePlatform {
 
   private:
     std::optional<OSStatus> before(const PlatformCall& call) override;
-    void interpose(AudioQueuePropertyListenerProc& proc, void*& userData) override;
+    void interpose(OutputQueue::Listener*& listener) override;
 
-    struct Listener {
-        AudioQueuePropertyListenerProc proc;
-        void* userData;
-        GatedPlatform* owner;
-        int reports;  // the queue's thread only
+    // Stands between a queue and the engine's listener.
+    class GatedListener : public OutputQueue::Listener {
+      public:
+        GatedListener(OutputQueue::Listener& engine, GatedPlatform& owner)
+            : engine_(engine), owner_(owner) {}
+        void bufferComplete(OutputQueue::Buffer& buffer) override {
+            engine_.bufferComplete(buffer);
+        }
+        void runningChanged(bool running) override;
+
+      private:
+        OutputQueue::Listener& engine_;
+        GatedPlatform& owner_;
     };
-    static void reportRunning(void* data, AudioQueueRef queue, AudioQueuePropertyID id);
 
     std::mutex mutex_;
     std::condition_variable reported_;
-    std::list<Listener> listeners_;  // guarded by mutex_; never shrinks
-    int runningReports_ = 0;         // guarded by mutex_
+    std::list<GatedListener> listeners_;  // guarded by mutex_; never shrinks
+    int runningReports_ = 0;              // guarded by mutex_
 };
 
 // Counts the failure alerts the players show.

@@ -37,7 +37,10 @@ INSTANTIATE_TEST_SUITE_P(
         // Control characters never reach the output.
         ErrorLineRow{"x", 0x0A0D4109, "x err ..A. 168640777"}));
 
-void ignoreBuffer(void*, AudioQueueRef, AudioQueueBufferRef) {}
+class IgnoringListener : public OutputQueue::Listener {
+    void bufferComplete(OutputQueue::Buffer& /*buffer*/) override {}
+    void runningChanged(bool /*running*/) override {}
+};
 
 // The owner's sink takes the player's error lines and the queue's own.
 TEST(EngineLog, ThePlatformsSinkTakesTheErrorLinesAndTheQueuesLines) {
@@ -48,13 +51,14 @@ TEST(EngineLog, ThePlatformsSinkTakesTheErrorLinesAndTheQueuesLines) {
     EnginePlatform platform(unwritable, [&](std::string_view line) { lines.emplace_back(line); });
     const AudioStreamBasicDescription pcm{
         8000, kAudioFormatLinearPCM, kAudioFormatFlagIsSignedInteger, 2, 1, 2, 1, 16, 0};
-    AudioQueueRef queue = nullptr;
-    ASSERT_EQ(
-        platform.AudioQueueNewOutput(&pcm, ignoreBuffer, nullptr, nullptr, nullptr, 0, &queue),
-        noErr);
-    EXPECT_EQ(platform.AudioQueueStart(queue, nullptr), kAudioQueueErr_CannotStart);
-    platform.logLine(formatStatusError("AudioQueueStart", kAudioQueueErr_CannotStart));
-    EXPECT_EQ(platform.AudioQueueDispose(queue, true), noErr);
+    IgnoringListener listener;
+    OutputQueueCreation created = platform.makeOutputQueue(pcm, listener);
+    ASSERT_EQ(created.error, QueueError::None);
+    OutputQueue& queue = *created.queue;
+    EXPECT_EQ(queue.start(), QueueError::CannotStart);
+    platform.logLine(
+        formatStatusError("AudioQueueStart", static_cast<std::int32_t>(QueueError::CannotStart)));
+    EXPECT_EQ(queue.dispose(true), QueueError::None);
     EXPECT_EQ(lines,
               (std::vector<std::string>{"audio queue cannot start: cannot create the WAV file "
                                         "/nonexistent-folder/out.wav: No such file or directory",

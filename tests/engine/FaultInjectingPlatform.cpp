@@ -11,9 +11,6 @@ FaultInjectingPlatform::FaultInjectingPlatform(bool realTime)
       }) {}
 
 FaultInjectingPlatform::~FaultInjectingPlatform() {
-    for (AudioQueueRef queue : liveQueues_) {
-        ::orvento::AudioQueueDispose(queue, true);
-    }
     for (AudioFileStreamID parser : liveParsers_) {
         ::orvento::AudioFileStreamClose(parser);
     }
@@ -164,23 +161,14 @@ std::optional<OSStatus> FaultInjectingPlatform::before(const PlatformCall& call)
 void FaultInjectingPlatform::after(const PlatformCall& call, OSStatus result) {
     {
         std::lock_guard lock(mutex_);
-        calls_.push_back(CallRecord{
-            call.op, std::this_thread::get_id(), result, call.detail,
-            std::chrono::steady_clock::now(),
-            call.op == Op::AudioQueueEnqueueBuffer ? call.buffer->mAudioDataByteSize : 0});
+        calls_.push_back(CallRecord{call.op, std::this_thread::get_id(), result, call.detail,
+                                    std::chrono::steady_clock::now(),
+                                    call.op == Op::AudioQueueEnqueueBuffer
+                                        ? static_cast<std::uint32_t>(call.buffer->byteSize())
+                                        : 0});
         switch (call.op) {
             case Op::AudioQueueEnqueueBuffer:
                 buffersHeld_ -= result != noErr ? 1 : 0;
-                break;
-            case Op::AudioQueueNewOutput:
-                if (call.queue != nullptr) {
-                    liveQueues_.insert(call.queue);
-                }
-                break;
-            case Op::AudioQueueDispose:
-                if (result == noErr) {
-                    liveQueues_.erase(call.queue);
-                }
                 break;
             case Op::AudioFileStreamOpen:
                 if (call.parser != nullptr) {
@@ -207,14 +195,9 @@ void* FaultInjectingPlatform::client(void (*engine)(), void* data) {
     return &clients_.emplace_back(Client{this, engine, data});
 }
 
-void FaultInjectingPlatform::interpose(AudioQueueOutputCallback& callback, void*& userData) {
-    userData = client(reinterpret_cast<void (*)()>(callback), userData);
-    callback = &queueTrampoline;
-}
-
-void FaultInjectingPlatform::interpose(AudioQueuePropertyListenerProc& proc, void*& userData) {
-    userData = client(reinterpret_cast<void (*)()>(proc), userData);
-    proc = &listenerTrampoline;
+void FaultInjectingPlatform::interpose(OutputQueue::Listener*& listener) {
+    std::lock_guard lock(mutex_);
+    listener = &queueListeners_.emplace_back(*this, *listener);
 }
 
 void FaultInjectingPlatform::interpose(CFReadStreamClientCallBack& callback, void*& info) {
@@ -222,25 +205,21 @@ void FaultInjectingPlatform::interpose(CFReadStreamClientCallBack& callback, voi
     callback = &streamTrampoline;
 }
 
-void FaultInjectingPlatform::queueTrampoline(void* data, AudioQueueRef queue,
-                                             AudioQueueBufferRef buffer) {
-    auto* c = static_cast<Client*>(data);
+void FaultInjectingPlatform::QueueListener::bufferComplete(OutputQueue::Buffer& buffer) {
     {
-        std::lock_guard lock(c->platform->mutex_);
-        --c->platform->buffersHeld_;
+        std::lock_guard lock(platform_.mutex_);
+        --platform_.buffersHeld_;
     }
-    reinterpret_cast<AudioQueueOutputCallback>(c->engine)(c->data, queue, buffer);
+    engine_.bufferComplete(buffer);
 }
 
-void FaultInjectingPlatform::listenerTrampoline(void* data, AudioQueueRef queue,
-                                                AudioQueuePropertyID id) {
-    auto* c = static_cast<Client*>(data);
-    FaultInjectingPlatform& self = *c->platform;
+void FaultInjectingPlatform::QueueListener::runningChanged(bool running) {
+    FaultInjectingPlatform& self = platform_;
     {
         std::unique_lock lock(self.mutex_);
         self.changed_.wait(lock, [&] { return !self.holdRunning_; });
     }
-    reinterpret_cast<AudioQueuePropertyListenerProc>(c->engine)(c->data, queue, id);
+    engine_.runningChanged(running);
     {
         std::lock_guard lock(self.mutex_);
         ++self.runningReportsHandled_;

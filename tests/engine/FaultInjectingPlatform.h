@@ -78,8 +78,7 @@ class FaultInjectingPlatform : public EnginePlatform {
   protected:
     std::optional<OSStatus> before(const PlatformCall& call) override;
     void after(const PlatformCall& call, OSStatus result) override;
-    void interpose(AudioQueueOutputCallback& callback, void*& userData) override;
-    void interpose(AudioQueuePropertyListenerProc& proc, void*& userData) override;
+    void interpose(OutputQueue::Listener*& listener) override;
     void interpose(CFReadStreamClientCallBack& callback, void*& info) override;
 
   private:
@@ -96,8 +95,19 @@ class FaultInjectingPlatform : public EnginePlatform {
         void (*engine)();  // the engine's function, cast back by each trampoline
         void* data;
     };
-    static void queueTrampoline(void* client, AudioQueueRef queue, AudioQueueBufferRef buffer);
-    static void listenerTrampoline(void* client, AudioQueueRef queue, AudioQueuePropertyID id);
+    // Stands between a queue and the engine's listener: counts the buffers
+    // given back, holds and counts the running reports.
+    class QueueListener : public OutputQueue::Listener {
+      public:
+        QueueListener(FaultInjectingPlatform& platform, OutputQueue::Listener& engine)
+            : platform_(platform), engine_(engine) {}
+        void bufferComplete(OutputQueue::Buffer& buffer) override;
+        void runningChanged(bool running) override;
+
+      private:
+        FaultInjectingPlatform& platform_;
+        OutputQueue::Listener& engine_;
+    };
     static void streamTrampoline(CFReadStreamRef stream, CFStreamEventType type, void* client);
     void* client(void (*engine)(), void* data);
     std::function<void()> takeHook(std::map<Op, std::function<void()>>& hooks, Op op);
@@ -117,10 +127,11 @@ class FaultInjectingPlatform : public EnginePlatform {
     bool holdRunning_ = false;
     int runningReportsHandled_ = 0;
     int buffersHeld_ = 0;
-    std::list<Client> clients_;  // never shrinks: the trampolines' data
-    // Queues and parsers whose disposal was faked for good: released at the
-    // end so a test leaks nothing.
-    std::set<AudioQueueRef> liveQueues_;
+    std::list<Client> clients_;                // never shrinks: the trampolines' data
+    std::list<QueueListener> queueListeners_;  // never shrinks: queues may call them to the end
+    // Parsers whose disposal was faked for good: released at the end so a
+    // test leaks nothing. (A queue whose disposal failed goes with its
+    // player.)
     std::set<AudioFileStreamID> liveParsers_;
 };
 

@@ -74,24 +74,22 @@ class Recorder : public PacketRing::Owner {
 
     explicit Recorder(const Row& row) : row_(row) {}
 
-    OSStatus enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t count,
-                           const AudioStreamPacketDescription* descriptions) override {
+    QueueError enqueueBuffer(OutputQueue::Buffer& buffer,
+                             std::span<const AudioStreamPacketDescription> descriptions) override {
         if (static_cast<int>(handOvers.size()) + 1 == row_.refuseEnqueue) {
             fail("refused");
-            return 1;
+            return QueueError::InvalidParameter;
         }
-        const auto* data = static_cast<const std::uint8_t*>(buffer->mAudioData);
-        HandOver h{{data, data + buffer->mAudioDataByteSize}, {}, descriptions != nullptr, 0};
-        if (descriptions != nullptr) {
-            h.descriptions.assign(descriptions, descriptions + count);
-        }
+        const std::span<const std::uint8_t> data = buffer.bytes().first(buffer.byteSize());
+        HandOver h{{data.begin(), data.end()}, {}, !descriptions.empty(), 0};
+        h.descriptions.assign(descriptions.begin(), descriptions.end());
         for (std::size_t i = 0; i < kBufferCount; ++i) {
-            h.position = ring->buffers()[i] == buffer ? i : h.position;
+            h.position = ring->buffers()[i] == &buffer ? i : h.position;
         }
         handOvers.push_back(std::move(h));
-        held_.push_back(buffer);
+        held_.push_back(&buffer);
         giveBackIfRunning();
-        return noErr;
+        return QueueError::None;
     }
     bool startQueue() override {
         if (row_.refuseStart) {
@@ -124,12 +122,12 @@ class Recorder : public PacketRing::Owner {
   private:
     void giveBackIfRunning() {
         for (; running_ && !held_.empty(); held_.erase(held_.begin())) {
-            ring->bufferCompleted(held_.front());
+            ring->bufferCompleted(*held_.front());
         }
     }
     const Row& row_;
     bool running_ = false;
-    std::vector<AudioQueueBufferRef> held_;
+    std::vector<OutputQueue::Buffer*> held_;
 };
 
 class PacketRingRules : public testing::TestWithParam<Row> {};
@@ -139,13 +137,10 @@ TEST_P(PacketRingRules, HandOverWhatWasDeliveredAsTheRulesSay) {
     Recorder owner(row);
     PacketRing ring(owner);
     owner.ring = &ring;
-    std::vector<std::unique_ptr<std::uint8_t[]>> storage;
-    std::vector<std::unique_ptr<AudioQueueBuffer>> records;
-    for (AudioQueueBufferRef& b : ring.buffers()) {
-        storage.push_back(std::make_unique<std::uint8_t[]>(kBufferSize));
-        records.push_back(std::make_unique<AudioQueueBuffer>(
-            AudioQueueBuffer{kBufferSize, storage.back().get(), 0, nullptr}));
-        b = row.noBuffers ? nullptr : records.back().get();
+    std::vector<std::unique_ptr<OutputQueue::Buffer>> buffers;
+    for (OutputQueue::Buffer*& b : ring.buffers()) {
+        buffers.push_back(std::make_unique<OutputQueue::Buffer>(kBufferSize));
+        b = row.noBuffers ? nullptr : buffers.back().get();
     }
     AudioStreamBasicDescription format{};
     format.mSampleRate = row.format.rate;

@@ -32,7 +32,7 @@
 #include "engine/UrlEscaping.h"
 #include "engine/WorkerRegistry.h"
 #include "engine/history/StreamRecorder.h"
-#include "engine/platform/mixer/Mixer.h"
+#include "engine/mix/Mixer.h"
 #include "engine/platform/url/Url.h"
 #include "engine/session/PelorinPlayer.h"
 #include "engine/session/StationSession.h"

@@ -7,27 +7,22 @@ namespace orvento::probe {
 
 QueueFeeder::QueueFeeder(DecodeOptions options) : options_(std::move(options)) {}
 
+// The queue goes first, with its thread, while the ring it calls back lives.
 QueueFeeder::~QueueFeeder() {
-    if (queue_ != nullptr) {
-        AudioQueueDispose(queue_, true);
-    }
+    queue_.reset();
 }
 
-void QueueFeeder::bufferDone(void* self, AudioQueueRef /*queue*/, AudioQueueBufferRef buffer) {
-    static_cast<QueueFeeder*>(self)->ring_.bufferCompleted(buffer);
+void QueueFeeder::bufferComplete(OutputQueue::Buffer& buffer) {
+    ring_.bufferCompleted(buffer);
 }
 
-void QueueFeeder::runningChanged(void* self, AudioQueueRef queue, AudioQueuePropertyID) {
-    auto& feeder = *static_cast<QueueFeeder*>(self);
-    std::uint32_t running = 1;
-    std::uint32_t size = sizeof running;
-    AudioQueueGetProperty(queue, kAudioQueueProperty_IsRunning, &running, &size);
-    if (running == 0) {
+void QueueFeeder::runningChanged(bool running) {
+    if (!running) {
         {
-            std::lock_guard lock(feeder.mutex_);
-            feeder.stopped_ = true;
+            std::lock_guard lock(mutex_);
+            stopped_ = true;
         }
-        feeder.stoppedChanged_.notify_all();
+        stoppedChanged_.notify_all();
     }
 }
 
@@ -38,73 +33,68 @@ void QueueFeeder::fail(std::string reason) {
     }
 }
 
-void QueueFeeder::fail(const char* call, OSStatus status) {
+void QueueFeeder::fail(const char* call, QueueError error) {
     if (!failed_) {
-        report_.queueStatus = status;
-        std::string reason = std::string(call) + " failed with " + statusText(status);
-        if (queue_ != nullptr && !AudioQueueErrorText(queue_).empty()) {
-            reason += ": " + AudioQueueErrorText(queue_);
+        report_.queueError = error;
+        std::string reason =
+            std::string(call) + " failed with " + statusText(static_cast<OSStatus>(error));
+        if (queue_ != nullptr && !queue_->errorText().empty()) {
+            reason += ": " + queue_->errorText();
         }
         fail(std::move(reason));
     }
 }
 
 void QueueFeeder::onReady(const ProbeResult& result) {
-    OSStatus status = AudioQueueNewOutputTo(options_.output, &result.format, &bufferDone, this,
-                                            nullptr, nullptr, 0, &queue_);
-    if (status != noErr) {
-        queue_ = nullptr;
-        return fail("AudioQueueNewOutput", status);
+    OutputQueueCreation created = makeOutputQueue(result.format, options_.output, *this);
+    if (created.error != QueueError::None) {
+        return fail("AudioQueueNewOutput", created.error);
     }
+    queue_ = std::move(created.queue);
     ring_.setFormat(result.format);
-    status =
-        AudioQueueAddPropertyListener(queue_, kAudioQueueProperty_IsRunning, &runningChanged, this);
-    if (status != noErr) {
-        return fail("AudioQueueAddPropertyListener", status);
-    }
-    for (AudioQueueBufferRef& buffer : ring_.buffers()) {
-        status = AudioQueueAllocateBuffer(queue_, kBufferSize, &buffer);
-        if (status != noErr) {
-            return fail("AudioQueueAllocateBuffer", status);
+    for (OutputQueue::Buffer*& buffer : ring_.buffers()) {
+        const OutputQueue::Allocation allocation = queue_->allocateBuffer(kBufferSize);
+        if (allocation.error != QueueError::None) {
+            return fail("AudioQueueAllocateBuffer", allocation.error);
         }
+        buffer = allocation.buffer;
     }
     if (result.hasCookie) {
-        status =
-            AudioQueueSetProperty(queue_, kAudioQueueProperty_MagicCookie, result.cookie.data(),
-                                  static_cast<std::uint32_t>(result.cookie.size()));
-        if (status != noErr) {
-            return fail("AudioQueueSetProperty", status);
+        if (const QueueError error = queue_->setMagicCookie(result.cookie);
+            error != QueueError::None) {
+            return fail("AudioQueueSetProperty", error);
         }
     }
 }
 
-OSStatus QueueFeeder::enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t count,
-                                    const AudioStreamPacketDescription* descriptions) {
+QueueError QueueFeeder::enqueueBuffer(OutputQueue::Buffer& buffer,
+                                      std::span<const AudioStreamPacketDescription> descriptions) {
     if (options_.onPacket) {
-        auto* bytes = static_cast<std::byte*>(buffer->mAudioData);
-        if (count == 0) {
-            options_.onPacket({bytes, buffer->mAudioDataByteSize}, packetIndex_++);
+        const std::span<std::byte> bytes = std::as_writable_bytes(buffer.bytes());
+        if (descriptions.empty()) {
+            options_.onPacket(bytes.first(buffer.byteSize()), packetIndex_++);
         }
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const AudioStreamPacketDescription& d = descriptions[i];
-            options_.onPacket({bytes + d.mStartOffset, d.mDataByteSize}, packetIndex_++);
+        for (const AudioStreamPacketDescription& d : descriptions) {
+            options_.onPacket(
+                bytes.subspan(static_cast<std::size_t>(d.mStartOffset), d.mDataByteSize),
+                packetIndex_++);
         }
     }
-    const OSStatus status = AudioQueueEnqueueBuffer(queue_, buffer, count, descriptions);
-    if (status != noErr) {
-        fail("AudioQueueEnqueueBuffer", status);
+    const QueueError error = queue_->enqueue(buffer, descriptions);
+    if (error != QueueError::None) {
+        fail("AudioQueueEnqueueBuffer", error);
     } else {
         ++report_.buffersEnqueued;
     }
-    return status;
+    return error;
 }
 
 bool QueueFeeder::startQueue() {
-    const OSStatus status = AudioQueueStart(queue_, nullptr);
-    if (status != noErr) {
-        fail("AudioQueueStart", status);
+    const QueueError error = queue_->start();
+    if (error != QueueError::None) {
+        fail("AudioQueueStart", error);
     }
-    return status == noErr;
+    return error == QueueError::None;
 }
 
 void QueueFeeder::onPackets(std::uint32_t numberBytes, std::uint32_t numberPackets,
@@ -123,12 +113,12 @@ DecodeReport QueueFeeder::finish() {
             ring_.enqueueFillBuffer();
         }
         if (!failed_ && ring_.buffersHandedOver() > 0 && ring_.startQueue()) {
-            OSStatus status = AudioQueueFlush(queue_);
-            if (status == noErr) {
-                status = AudioQueueStop(queue_, false);
+            QueueError error = queue_->flush();
+            if (error == QueueError::None) {
+                error = queue_->stop(false);
             }
-            if (status != noErr) {
-                fail("AudioQueueStop", status);
+            if (error != QueueError::None) {
+                fail("AudioQueueStop", error);
             } else {
                 std::unique_lock lock(mutex_);
                 stoppedChanged_.wait(lock, [&] { return stopped_; });
@@ -136,12 +126,9 @@ DecodeReport QueueFeeder::finish() {
         }
     }
     if (queue_ != nullptr) {
-        AudioTimeStamp time{};
-        AudioQueueGetCurrentTime(queue_, nullptr, &time, nullptr);
-        report_.framesPlayed = static_cast<std::uint64_t>(time.mSampleTime);
-        report_.queueErrorText = AudioQueueErrorText(queue_);
-        AudioQueueDispose(queue_, true);
-        queue_ = nullptr;
+        report_.framesPlayed = queue_->currentTime().framesPlayed;
+        report_.queueErrorText = queue_->errorText();
+        queue_.reset();
     }
     report_.ok = report_.error.empty();
     return report_;

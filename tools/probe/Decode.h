@@ -8,12 +8,13 @@
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
 
 #include "engine/PacketRing.h"
-#include "engine/platform/queue/AudioQueue.h"
+#include "engine/audio/OutputQueue.h"
 #include "tools/probe/Probe.h"
 
 namespace orvento::probe {
@@ -26,16 +27,18 @@ struct DecodeOptions {
 };
 
 struct DecodeReport {
-    bool ok = false;               // the whole stream went through the queue
-    std::string error;             // why not
-    OSStatus queueStatus = noErr;  // the first failing queue call's status
-    std::string queueErrorText;    // AudioQueueErrorText at the end (decoder or output words)
+    bool ok = false;                           // the whole stream went through the queue
+    std::string error;                         // why not
+    QueueError queueError = QueueError::None;  // the first failing queue call's error
+    std::string queueErrorText;  // the queue's errorText() at the end (decoder or output words)
     std::uint64_t buffersEnqueued = 0;
     std::uint64_t framesPlayed = 0;  // as the output counted them
 };
 
 // Feeds the queue from a Probe's deliveries. One per stream.
-class QueueFeeder final : public PacketObserver, private PacketRing::Owner {
+class QueueFeeder final : public PacketObserver,
+                          private PacketRing::Owner,
+                          private OutputQueue::Listener {
   public:
     explicit QueueFeeder(DecodeOptions options);
     ~QueueFeeder() override;
@@ -50,18 +53,18 @@ class QueueFeeder final : public PacketObserver, private PacketRing::Owner {
     DecodeReport finish();
 
   private:
-    OSStatus enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t count,
-                           const AudioStreamPacketDescription* descriptions) override;
+    QueueError enqueueBuffer(OutputQueue::Buffer& buffer,
+                             std::span<const AudioStreamPacketDescription> descriptions) override;
     bool startQueue() override;
     bool failed() const override { return failed_; }
     void fail(std::string reason) override;
-    void fail(const char* call, OSStatus status);
-    static void bufferDone(void* self, AudioQueueRef queue, AudioQueueBufferRef buffer);
-    static void runningChanged(void* self, AudioQueueRef queue, AudioQueuePropertyID id);
+    void fail(const char* call, QueueError error);
+    void bufferComplete(OutputQueue::Buffer& buffer) override;
+    void runningChanged(bool running) override;
 
     DecodeOptions options_;
     // The caller's thread.
-    AudioQueueRef queue_ = nullptr;
+    std::unique_ptr<OutputQueue> queue_;
     PacketRing ring_{*this};
     std::uint64_t packetIndex_ = 0;
     bool failed_ = false;

@@ -1,0 +1,47 @@
+// An output queue behind the platform's hooks: each operation passes
+// EnginePlatform::before() and after() with a PlatformCall that names it by
+// the operation it stood for (PlatformOp::AudioQueueStart for start(), ...),
+// so a test can fake its result, count it or act at it. A faked result is a
+// status, handed back as the QueueError of the same value; the queue itself
+// is then not called. The getters are not hooked.
+//
+// Made only by EnginePlatform::makeOutputQueue, which hooks the creation
+// itself (PlatformOp::AudioQueueNewOutput). The platform must outlive it.
+#pragma once
+
+#include <memory>
+
+#include "engine/audio/OutputQueue.h"
+
+namespace orvento {
+
+class EnginePlatform;
+struct PlatformCall;
+
+class HookedQueue final : public OutputQueue {
+  public:
+    HookedQueue(EnginePlatform& platform, std::unique_ptr<OutputQueue> queue);
+
+    Allocation allocateBuffer(std::size_t capacity) override;
+    QueueError setMagicCookie(std::span<const std::uint8_t> cookie) override;
+    QueueError enqueue(Buffer& buffer,
+                       std::span<const AudioStreamPacketDescription> descriptions) override;
+    QueueError start() override;
+    QueueError flush() override;
+    QueueError stop(bool immediate) override;
+    QueueError dispose(bool immediate) override;
+    bool isRunning() const override { return queue_->isRunning(); }
+    PlayPosition currentTime() const override { return queue_->currentTime(); }
+    double starvedSeconds() const override { return queue_->starvedSeconds(); }
+    std::uint64_t underrunCount() const override { return queue_->underrunCount(); }
+    std::string errorText() const override { return queue_->errorText(); }
+
+  private:
+    template <typename Operation>
+    QueueError hooked(PlatformCall& call, Operation&& operation);
+
+    EnginePlatform& platform_;
+    const std::unique_ptr<OutputQueue> queue_;
+};
+
+}  // namespace orvento
