@@ -1,15 +1,16 @@
 // The engine's one seam to the platform: every platform operation a stream
-// player calls (streaming parser, output queue, HTTP read
-// stream, run loop) is a member here, named and shaped like the platform
-// function it stands for, and goes to the real service.
+// player calls (output queue, HTTP read stream, run loop) is a member here,
+// named and shaped like the platform function it stands for, and goes to the
+// real service. The streaming parser comes from openParser, wrapped so that
+// each of its operations passes the same hooks (HookedParser.h).
 //
 // Every operation passes two hooks on its way, with what the call is about
 // (PlatformCall): before() may fake its result without the service being
 // called, after() hears the result. The callbacks the engine registers (the
 // queue's buffer-complete callback and running-state listener, the stream's
 // client) pass interpose() first, which may put a trampoline in their place.
-// A test double, a tool or a benchmark derives and overrides only those; the
-// defaults change nothing.
+// The parser's listener passes interpose() likewise. A test double, a tool or
+// a benchmark derives and overrides only those; the defaults change nothing.
 //
 // Threads: a player calls the parser, read-stream and run-loop members on
 // its worker thread; the queue members on its worker thread, except
@@ -29,25 +30,29 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "engine/LogSink.h"
+#include "engine/demux/StreamParser.h"
 #include "engine/platform/AudioFormat.h"
 #include "engine/platform/CoreTypes.h"
 #include "engine/platform/http/HttpReadStream.h"
-#include "engine/platform/parser/AudioFileStream.h"
 #include "engine/platform/queue/AudioQueue.h"
 #include "engine/platform/runloop/RunLoop.h"
 #include "engine/platform/url/Url.h"
 
 namespace orvento {
 
+// The parser's operations keep the names of the platform functions they
+// were: AudioFileStreamOpen its creation, AudioFileStreamParseBytes feed(),
+// AudioFileStreamGetProperty each getter, AudioFileStreamClose its
+// destruction.
 enum class PlatformOp {
     AudioFileStreamOpen,
     AudioFileStreamParseBytes,
-    AudioFileStreamGetPropertyInfo,
     AudioFileStreamGetProperty,
     AudioFileStreamClose,
     AudioQueueNewOutput,
@@ -76,18 +81,26 @@ enum class PlatformOp {
 // What an operation is about, as the hooks see it.
 struct PlatformCall {
     PlatformOp op;
-    // The property id of a property call;
-    // `immediate` of a stop or disposal; the flags of a parse; the hint of a
-    // parser's opening; the capacity of an allocation; the description count
-    // of an enqueue; the event mask of a stream client. Otherwise 0.
+    // The property id of a property call (for a parser's getter, its
+    // StreamProperty); `immediate` of a stop or disposal; the Continuity of a
+    // parse; the hint of a parser's opening; the capacity of an allocation;
+    // the description count of an enqueue; the event mask of a stream client.
+    // Otherwise 0.
     std::uint32_t detail = 0;
-    // The handles the call is for. For a creation, in after(), the new one
+    // The objects the call is for. For a creation, in after(), the new one
     // (null when it failed); likewise the buffer an allocation made.
-    AudioFileStreamID parser = nullptr;
+    const StreamParser* parser = nullptr;
     AudioQueueRef queue = nullptr;
     CFReadStreamRef stream = nullptr;
     AudioQueueBufferRef buffer = nullptr;                        // allocated or enqueued
     const AudioStreamPacketDescription* descriptions = nullptr;  // of an enqueue
+};
+
+// A new parser, or the error that kept it from being made (only a hook
+// fakes one: making a parser does not fail).
+struct ParserOpening {
+    std::unique_ptr<StreamParser> parser;
+    ParserError error = ParserError::None;
 };
 
 class EnginePlatform {
@@ -102,18 +115,15 @@ class EnginePlatform {
     EnginePlatform(const EnginePlatform&) = delete;
     EnginePlatform& operator=(const EnginePlatform&) = delete;
 
-    // Streaming audio-file parser.
-    OSStatus AudioFileStreamOpen(void* clientData,
-                                 AudioFileStream_PropertyListenerProc propertyProc,
-                                 AudioFileStream_PacketsProc packetsProc, AudioFileTypeID hint,
-                                 AudioFileStreamID* outStream);
-    OSStatus AudioFileStreamParseBytes(AudioFileStreamID stream, std::uint32_t size,
-                                       const void* data, AudioFileStreamParseFlags flags);
-    OSStatus AudioFileStreamGetPropertyInfo(AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                                            std::uint32_t* outSize, bool* outWritable);
-    OSStatus AudioFileStreamGetProperty(AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                                        std::uint32_t* ioSize, void* outData);
-    OSStatus AudioFileStreamClose(AudioFileStreamID stream);
+    // A streaming parser (StreamParser.h) telling `listener`, behind the
+    // hooks: its creation is AudioFileStreamOpen (detail: the hint), feed()
+    // AudioFileStreamParseBytes, each getter but readyToProducePackets and
+    // diagnostics AudioFileStreamGetProperty, its destruction
+    // AudioFileStreamClose. A faked status becomes the ParserError of the same
+    // value; a faked creation makes no parser (a faked 0 makes it all the
+    // same), a faked getter answers the error, and a destruction always
+    // destroys. The parser must not outlive this platform.
+    ParserOpening openParser(StreamParser::Listener& listener, AudioFileType hint);
 
     // Output audio queue.
     OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
@@ -191,8 +201,13 @@ class EnginePlatform {
     virtual void interpose(AudioQueueOutputCallback& /*callback*/, void*& /*userData*/) {}
     virtual void interpose(AudioQueuePropertyListenerProc& /*proc*/, void*& /*userData*/) {}
     virtual void interpose(CFReadStreamClientCallBack& /*callback*/, void*& /*info*/) {}
+    // The parser's listener: an override may put its own in its place, which
+    // must forward to the engine's and live as long as the platform.
+    virtual void interpose(StreamParser::Listener*& /*listener*/) {}
 
   private:
+    friend class HookedParser;
+
     // Calls `service` between the hooks: one that returns a status, and one
     // that says whether it succeeded.
     template <typename Service>

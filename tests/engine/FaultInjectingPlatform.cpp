@@ -14,9 +14,6 @@ FaultInjectingPlatform::~FaultInjectingPlatform() {
     for (AudioQueueRef queue : liveQueues_) {
         ::orvento::AudioQueueDispose(queue, true);
     }
-    for (AudioFileStreamID parser : liveParsers_) {
-        ::orvento::AudioFileStreamClose(parser);
-    }
 }
 
 AudioOutputChoice FaultInjectingPlatform::nullOutput(bool realTime) {
@@ -180,16 +177,6 @@ void FaultInjectingPlatform::after(const PlatformCall& call, OSStatus result) {
             case Op::AudioQueueDispose:
                 if (result == noErr) {
                     liveQueues_.erase(call.queue);
-                }
-                break;
-            case Op::AudioFileStreamOpen:
-                if (call.parser != nullptr) {
-                    liveParsers_.insert(call.parser);
-                }
-                break;
-            case Op::AudioFileStreamClose:
-                if (result == noErr) {
-                    liveParsers_.erase(call.parser);
                 }
                 break;
             default:

@@ -118,10 +118,9 @@ class FaultInjectingPlatform : public EnginePlatform {
     int runningReportsHandled_ = 0;
     int buffersHeld_ = 0;
     std::list<Client> clients_;  // never shrinks: the trampolines' data
-    // Queues and parsers whose disposal was faked for good: released at the
-    // end so a test leaks nothing.
+    // Queues whose disposal was faked for good: released at the end so a
+    // test leaks nothing.
     std::set<AudioQueueRef> liveQueues_;
-    std::set<AudioFileStreamID> liveParsers_;
 };
 
 }  // namespace orvento::test
