@@ -117,12 +117,13 @@ class EnginePlatform {
 
     // A streaming parser (StreamParser.h) telling `listener`, behind the
     // hooks: its creation is AudioFileStreamOpen (detail: the hint), feed()
-    // AudioFileStreamParseBytes, each getter but readyToProducePackets and
-    // diagnostics AudioFileStreamGetProperty, its destruction
-    // AudioFileStreamClose. A faked status becomes the ParserError of the same
-    // value; a faked creation makes no parser (a faked 0 makes it all the
-    // same), a faked getter answers the error, and a destruction always
-    // destroys. The parser must not outlive this platform.
+    // AudioFileStreamParseBytes (detail: the Continuity), each getter but
+    // readyToProducePackets and diagnostics AudioFileStreamGetProperty
+    // (detail: its StreamProperty), its destruction AudioFileStreamClose. A
+    // faked status is the ParserError of the same value: a faked creation
+    // makes no parser, a faked feed() parses nothing and returns it, a faked
+    // getter answers it (a faked 0 lets a creation or a getter through); a
+    // destruction always destroys. The parser must not outlive this platform.
     ParserOpening openParser(StreamParser::Listener& listener, AudioFileType hint);
 
     // Output audio queue.

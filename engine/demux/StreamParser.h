@@ -15,8 +15,8 @@
 //   - Properties announced once each, in this order, before the first
 //     packets: FileFormat, DataFormat, MagicCookie (only when the format has
 //     a cookie), then ReadyToProducePackets. The format record and the cookie
-//     are final when ReadyToProducePackets arrives and never change
-//     afterwards; it comes exactly once.
+//     are final from the first announcement on and never change afterwards;
+//     ReadyToProducePackets comes exactly once.
 //   - Only complete packets are delivered; a truncated last packet never is.
 //   - Packetised formats (MPEG audio, AAC) come with descriptions: one
 //     delivery per feed() and contiguous region (the bytes carried over from
@@ -91,17 +91,18 @@
 //   Bytes without usable audio: once 64 KiB have been examined outside
 //   declared tags, chunks and boxes without a lock, feed() returns
 //   ParserError::UnsupportedFileType (nothing recognised yet) or
-//   ParserError::InvalidFile (a stream that had locked lost sync for good). An HTML error page or
-//   an endless non-audio stream thus fails instead of loading forever. Tags, skipped chunks and
-//   boxes, and junk before the first audio may add up to 16 MiB (room for large cover art); past
-//   that, with no audio delivered yet, the same statuses end an endless run of tags:
+//   ParserError::InvalidFile (a stream that had locked lost sync for good).
+//   An HTML error page or an endless non-audio stream thus fails instead of
+//   loading forever. Tags, skipped chunks and boxes, and junk before the
+//   first audio may add up to 16 MiB (room for large cover art); past that,
+//   with no audio delivered yet, the same errors end an endless run of tags:
 //   UnsupportedFileType before the format is known, InvalidFile after.
 //
 // Discontinuity
 //   Continuity::Discontinuous: for MPEG audio and ADTS, any partly received
 //   frame is dropped and sync is searched again (two agreeing frames).
 //   Containers have no sync to search for, so they ignore it and take the
-//   bytes as the continuation of the data. Before ReadyToProducePackets it is
+//   bytes as the continuation of the data. Before the format is known it is
 //   ignored.
 #pragma once
 
@@ -230,13 +231,14 @@ class StreamParser {
     virtual ParserError feed(std::span<const std::byte> bytes,
                              Continuity continuity = Continuity::Continuous) = 0;
 
-    // The getters answer ValueUnknown before ReadyToProducePackets.
+    // The getters answer ValueUnknown until the format is known, and from
+    // the first announcement (FileFormat) on, what was found.
     virtual ParserResult<AudioFileType> fileFormat() const = 0;
     virtual ParserResult<AudioStreamBasicDescription> dataFormat() const = 0;
     // The AAC AudioSpecificConfig; ValueUnknown for formats without a cookie
     // (MPEG audio, linear PCM). The bytes live as long as the parser.
     virtual ParserResult<std::span<const std::uint8_t>> magicCookie() const = 0;
-    // True from ReadyToProducePackets on.
+    // True once the format is known: from the first announcement on.
     virtual bool readyToProducePackets() const = 0;
     // Any time.
     virtual ParserDiagnostics diagnostics() const = 0;
