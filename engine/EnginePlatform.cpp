@@ -124,7 +124,8 @@ OSStatus EnginePlatform::AudioQueueDispose(AudioQueueRef queue, bool immediate) 
     return hooked(call, [&] { return ::orvento::AudioQueueDispose(queue, immediate); });
 }
 
-ParserOpening EnginePlatform::openParser(StreamParser::Listener& listener, AudioFileType hint) {
+StreamParserCreation EnginePlatform::makeStreamParser(StreamParser::Listener& listener,
+                                                      AudioFileType hint) {
     return HookedParser::open(*this, listener, hint);
 }
 

@@ -1,8 +1,8 @@
 // The engine's one seam to the platform: every platform operation a stream
 // player calls (output queue, HTTP read stream, run loop) is a member here,
 // named and shaped like the platform function it stands for, and goes to the
-// real service. The streaming parser comes from openParser, wrapped so that
-// each of its operations passes the same hooks (HookedParser.h).
+// real service. The streaming parser comes from makeStreamParser, wrapped so
+// that each of its operations passes the same hooks (HookedParser.h).
 //
 // Every operation passes two hooks on its way, with what the call is about
 // (PlatformCall): before() may fake its result without the service being
@@ -98,7 +98,7 @@ struct PlatformCall {
 
 // A new parser, or the error that kept it from being made (only a hook
 // fakes one: making a parser does not fail).
-struct ParserOpening {
+struct StreamParserCreation {
     std::unique_ptr<StreamParser> parser;
     ParserError error = ParserError::None;
 };
@@ -124,7 +124,7 @@ class EnginePlatform {
     // makes no parser, a faked feed() parses nothing and returns it, a faked
     // getter answers it (a faked 0 lets a creation or a getter through); a
     // destruction always destroys. The parser must not outlive this platform.
-    ParserOpening openParser(StreamParser::Listener& listener, AudioFileType hint);
+    StreamParserCreation makeStreamParser(StreamParser::Listener& listener, AudioFileType hint);
 
     // Output audio queue.
     OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,

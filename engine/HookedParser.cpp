@@ -4,8 +4,8 @@
 
 namespace orvento {
 
-ParserOpening HookedParser::open(EnginePlatform& platform, StreamParser::Listener& listener,
-                                 AudioFileType hint) {
+StreamParserCreation HookedParser::open(EnginePlatform& platform, StreamParser::Listener& listener,
+                                        AudioFileType hint) {
     PlatformCall call{PlatformOp::AudioFileStreamOpen, static_cast<std::uint32_t>(hint)};
     const std::optional<OSStatus> faked = platform.before(call);
     if (faked && *faked != noErr) {

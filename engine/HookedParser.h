@@ -1,7 +1,7 @@
 // A streaming parser behind EnginePlatform's hooks: each of its operations
 // passes before() and after() with the PlatformOp of the platform function it
-// was (see EnginePlatform::openParser), and its listener passes interpose()
-// when it is made. Otherwise it is the parser it wraps.
+// was (see EnginePlatform::makeStreamParser), and its listener passes
+// interpose() when it is made. Otherwise it is the parser it wraps.
 #pragma once
 
 #include <memory>
@@ -13,9 +13,9 @@ namespace orvento {
 
 class HookedParser final : public StreamParser {
   public:
-    // What EnginePlatform::openParser returns.
-    static ParserOpening open(EnginePlatform& platform, StreamParser::Listener& listener,
-                              AudioFileType hint);
+    // What EnginePlatform::makeStreamParser returns.
+    static StreamParserCreation open(EnginePlatform& platform, StreamParser::Listener& listener,
+                                     AudioFileType hint);
 
     HookedParser(EnginePlatform& platform, std::unique_ptr<StreamParser> parser);
     // AudioFileStreamClose: destroys the parser between the hooks, whatever

@@ -304,13 +304,13 @@ void Pelorin::startInternal() {
 
 bool Pelorin::open() {
     const AudioFileType hint = fileTypeHintForURL(url_.get());
-    ParserOpening opening = platform_->openParser(*this, hint);
-    if (!opening.parser) {
-        logStatusError("AudioFileStreamOpen", static_cast<OSStatus>(opening.error));
+    StreamParserCreation created = platform_->makeStreamParser(*this, hint);
+    if (!created.parser) {
+        logStatusError("AudioFileStreamOpen", static_cast<OSStatus>(created.error));
         noteFailureReason(std::string(failureWords("AudioFileStreamOpen")));
         return false;
     }
-    audioFileStream_ = std::move(opening.parser);
+    audioFileStream_ = std::move(created.parser);
     if (finished_.load()) {
         return false;  // stopped meanwhile: no connection is made
     }

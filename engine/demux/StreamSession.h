@@ -17,7 +17,7 @@ class StreamSession;
 inline constexpr std::uint32_t kMaxPacketBytes = 32768;
 // Bytes a reader may ask to see at once; carried across parse calls.
 inline constexpr size_t kCarryCapacity = 65536;
-// Descriptions gathered before a run is handed to the packets procedure.
+// Descriptions gathered before a run is handed to the listener.
 inline constexpr size_t kMaxRunPackets = 4096;
 // Bytes examined outside declared tags and chunks before a lock is given up.
 inline constexpr std::uint64_t kUnlockedByteBudget = 65536;

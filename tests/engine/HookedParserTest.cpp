@@ -83,7 +83,7 @@ TEST(HookedParser, EachOperationPassesTheHooksUnderItsPlatformName) {
     const std::vector<std::uint8_t> adts = readFile(fixture("adts_lc.aac"));
     RecordingPlatform platform;
     CountingListener engine;
-    ParserOpening opening = platform.openParser(engine, AudioFileType::AAC_ADTS);
+    StreamParserCreation opening = platform.makeStreamParser(engine, AudioFileType::AAC_ADTS);
     ASSERT_TRUE(opening.parser);
     EXPECT_EQ(opening.error, ParserError::None);
     const StreamParser* parser = opening.parser.get();
@@ -121,7 +121,7 @@ TEST(HookedParser, AGetterWithoutAValueIsHeardWithItsError) {
     const std::vector<std::uint8_t> mp3 = readFile(fixture("mpeg2_l3.mp3"));
     RecordingPlatform platform;
     CountingListener engine;
-    ParserOpening opening = platform.openParser(engine, AudioFileType::MP3);
+    StreamParserCreation opening = platform.makeStreamParser(engine, AudioFileType::MP3);
     ASSERT_TRUE(opening.parser);
     EXPECT_EQ(opening.parser->dataFormat().error(), ParserError::ValueUnknown);
     ASSERT_EQ(opening.parser->feed(bytesOf(mp3)), ParserError::None);
@@ -144,7 +144,7 @@ TEST_P(FakedStatus, BecomesTheParsersErrorWithoutReachingIt) {
     RecordingPlatform platform;
     platform.fakes[GetParam().op] = oops;
     CountingListener engine;
-    ParserOpening opening = platform.openParser(engine, AudioFileType::AAC_ADTS);
+    StreamParserCreation opening = platform.makeStreamParser(engine, AudioFileType::AAC_ADTS);
     if (GetParam().op == Op::AudioFileStreamOpen) {
         EXPECT_FALSE(opening.parser);
         EXPECT_EQ(static_cast<OSStatus>(opening.error), oops);
@@ -177,7 +177,7 @@ TEST(HookedParser, AFakedCloseStillDestroysTheParser) {
     RecordingPlatform platform;
     platform.fakes[Op::AudioFileStreamClose] = fourCharStatus("oops");
     CountingListener engine;
-    ParserOpening opening = platform.openParser(engine, AudioFileType::MP3);
+    StreamParserCreation opening = platform.makeStreamParser(engine, AudioFileType::MP3);
     ASSERT_TRUE(opening.parser);
     opening.parser.reset();
     ASSERT_EQ(platform.seen.size(), 2U);
@@ -191,7 +191,7 @@ TEST(HookedParser, AnInterposedListenerHearsFirstAndForwards) {
     CountingListener substitute;
     platform.substitute = &substitute;
     CountingListener engine;
-    ParserOpening opening = platform.openParser(engine, AudioFileType::MP3);
+    StreamParserCreation opening = platform.makeStreamParser(engine, AudioFileType::MP3);
     ASSERT_TRUE(opening.parser);
     EXPECT_EQ(platform.forwardTo, &engine);
     substitute.forward = platform.forwardTo;

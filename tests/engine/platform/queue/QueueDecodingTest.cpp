@@ -72,7 +72,7 @@ TEST(PcmFlush, CompletesAFrameCutShortWithZeros) {
 
 // ---- Compressed formats through the real parser ---------------------------------
 
-// Passes deliveries on to the feeder; on 'redy' hands it a copy of the format
+// Passes deliveries on to the feeder; once ready, hands it a copy of the format
 // and cookie, changed by `edit`, and scribbles over that copy as soon as the
 // feeder has given it to the queue.
 class EditingObserver final : public probe::PacketObserver {
