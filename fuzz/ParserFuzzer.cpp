@@ -48,14 +48,15 @@ struct Recorder final : StreamParser::Listener {
     void handleStreamProperty(StreamProperty property) override {
         check(packets.empty() && pcmBytes == 0);
         properties.push_back(property);
+        // The format is final from the first announcement on.
+        const ParserResult<AudioStreamBasicDescription> dataFormat = parser->dataFormat();
+        check(parser->readyToProducePackets() && static_cast<bool>(dataFormat) &&
+              static_cast<bool>(parser->fileFormat()));
         if (property != StreamProperty::ReadyToProducePackets) {
-            check(!parser->readyToProducePackets());
             return;
         }
         ++readyCount;
-        check(readyCount == 1 && parser->readyToProducePackets());
-        const ParserResult<AudioStreamBasicDescription> dataFormat = parser->dataFormat();
-        check(static_cast<bool>(dataFormat) && static_cast<bool>(parser->fileFormat()));
+        check(readyCount == 1);
         format = *dataFormat;
         check(format.mChannelsPerFrame > 0 && format.mSampleRate > 0);
         if (const ParserResult<std::span<const std::uint8_t>> got = parser->magicCookie()) {
