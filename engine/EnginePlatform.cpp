@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "engine/HookedParser.h"
+
 namespace orvento {
 
 namespace {
@@ -47,49 +49,6 @@ bool EnginePlatform::succeeds(PlatformCall& call, Service&& service) {
     return result == noErr;
 }
 
-OSStatus EnginePlatform::AudioFileStreamOpen(void* clientData,
-                                             AudioFileStream_PropertyListenerProc propertyProc,
-                                             AudioFileStream_PacketsProc packetsProc,
-                                             AudioFileTypeID hint, AudioFileStreamID* outStream) {
-    PlatformCall call{PlatformOp::AudioFileStreamOpen, hint};
-    return hooked(call, [&] {
-        const OSStatus status =
-            ::orvento::AudioFileStreamOpen(clientData, propertyProc, packetsProc, hint, outStream);
-        call.parser = status == noErr ? *outStream : nullptr;
-        return status;
-    });
-}
-
-OSStatus EnginePlatform::AudioFileStreamParseBytes(AudioFileStreamID stream, std::uint32_t size,
-                                                   const void* data,
-                                                   AudioFileStreamParseFlags flags) {
-    PlatformCall call{PlatformOp::AudioFileStreamParseBytes, flags, stream};
-    return hooked(call,
-                  [&] { return ::orvento::AudioFileStreamParseBytes(stream, size, data, flags); });
-}
-
-OSStatus EnginePlatform::AudioFileStreamGetPropertyInfo(AudioFileStreamID stream,
-                                                        AudioFileStreamPropertyID id,
-                                                        std::uint32_t* outSize, bool* outWritable) {
-    PlatformCall call{PlatformOp::AudioFileStreamGetPropertyInfo, id, stream};
-    return hooked(call, [&] {
-        return ::orvento::AudioFileStreamGetPropertyInfo(stream, id, outSize, outWritable);
-    });
-}
-
-OSStatus EnginePlatform::AudioFileStreamGetProperty(AudioFileStreamID stream,
-                                                    AudioFileStreamPropertyID id,
-                                                    std::uint32_t* ioSize, void* outData) {
-    PlatformCall call{PlatformOp::AudioFileStreamGetProperty, id, stream};
-    return hooked(
-        call, [&] { return ::orvento::AudioFileStreamGetProperty(stream, id, ioSize, outData); });
-}
-
-OSStatus EnginePlatform::AudioFileStreamClose(AudioFileStreamID stream) {
-    PlatformCall call{PlatformOp::AudioFileStreamClose, 0, stream};
-    return hooked(call, [&] { return ::orvento::AudioFileStreamClose(stream); });
-}
-
 OutputQueueCreation EnginePlatform::makeOutputQueue(const AudioStreamBasicDescription& format,
                                                     OutputQueue::Listener& listener) {
     PlatformCall call{PlatformOp::AudioQueueNewOutput};
@@ -107,6 +66,11 @@ OutputQueueCreation EnginePlatform::makeOutputQueue(const AudioStreamBasicDescri
                 status != noErr ? static_cast<QueueError>(status) : QueueError::InvalidParameter};
     }
     return {std::make_unique<HookedQueue>(*this, std::move(created.queue)), QueueError::None};
+}
+
+StreamParserCreation EnginePlatform::makeStreamParser(StreamParser::Listener& listener,
+                                                      AudioFileType hint) {
+    return HookedParser::open(*this, listener, hint);
 }
 
 CFHTTPMessageRef EnginePlatform::CFHTTPMessageCreateRequest(CFAllocatorRef alloc,

@@ -1,15 +1,17 @@
 // The engine's one seam to the platform: every platform operation a stream
-// player calls (streaming parser, output queue, HTTP read
-// stream, run loop) is a member here, named and shaped like the platform
-// function it stands for, and goes to the real service.
+// player calls (output queue, HTTP read stream, run loop) is a member here,
+// named and shaped like the platform function it stands for, and goes to the
+// real service. The streaming parser comes from makeStreamParser, wrapped so
+// that each of its operations passes the same hooks (HookedParser.h).
 //
 // Every operation passes two hooks on its way, with what the call is about
 // (PlatformCall): before() may fake its result without the service being
-// called, after() hears the result. The output queue is made by one factory
-// member and comes wrapped so that each of its operations passes the same
-// hooks (HookedQueue.h). The callbacks the engine registers (the queue's
-// listener, the stream's client) pass interpose() first, which may put a
-// stand-in of its own in their place.
+// called, after() hears the result. The parser and the output queue are
+// each made by one factory member and come wrapped so that each of their
+// operations passes the same hooks (HookedParser.h, HookedQueue.h). The
+// callbacks the engine registers (the parser's and the queue's listeners,
+// the stream's client) pass interpose() first, which may put a stand-in of
+// its own in their place.
 // A test double, a tool or a benchmark derives and overrides only those; the
 // defaults change nothing.
 //
@@ -31,6 +33,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,19 +41,22 @@
 #include "engine/HookedQueue.h"
 #include "engine/LogSink.h"
 #include "engine/audio/OutputQueue.h"
+#include "engine/demux/StreamParser.h"
 #include "engine/platform/AudioFormat.h"
 #include "engine/platform/CoreTypes.h"
 #include "engine/platform/http/HttpReadStream.h"
-#include "engine/platform/parser/AudioFileStream.h"
 #include "engine/platform/runloop/RunLoop.h"
 #include "engine/platform/url/Url.h"
 
 namespace orvento {
 
+// The parser's operations keep the names of the platform functions they
+// were: AudioFileStreamOpen its creation, AudioFileStreamParseBytes feed(),
+// AudioFileStreamGetProperty each getter, AudioFileStreamClose its
+// destruction.
 enum class PlatformOp {
     AudioFileStreamOpen,
     AudioFileStreamParseBytes,
-    AudioFileStreamGetPropertyInfo,
     AudioFileStreamGetProperty,
     AudioFileStreamClose,
     AudioQueueNewOutput,
@@ -78,19 +84,26 @@ enum class PlatformOp {
 // What an operation is about, as the hooks see it.
 struct PlatformCall {
     PlatformOp op;
-    // The property id of a property call; the size of a queue's magic cookie;
-    // `immediate` of a stop or disposal; the flags of a parse; the hint of a
-    // parser's opening; the capacity of an allocation; the description count
-    // of an enqueue; the event mask of a stream client. Otherwise 0.
+    // The property id of a property call (for a parser's getter, its
+    // StreamProperty); the size of a queue's magic cookie; `immediate` of a
+    // stop or disposal; the Continuity of a parse; the hint of a parser's
+    // opening; the capacity of an allocation; the description count of an
+    // enqueue; the event mask of a stream client. Otherwise 0.
     std::uint32_t detail = 0;
-    // The handles the call is for. For a creation, in after(), the new one
-    // (null when it failed); likewise the buffer an allocation made. A
-    // queue's calls name the queue behind the hooks.
-    AudioFileStreamID parser = nullptr;
+    // The objects the call is for. For a creation, in after(), the new one
+    // (null when it failed); likewise the buffer an allocation made.
+    const StreamParser* parser = nullptr;
     const OutputQueue* queue = nullptr;
     CFReadStreamRef stream = nullptr;
     const OutputQueue::Buffer* buffer = nullptr;                 // allocated or enqueued
     const AudioStreamPacketDescription* descriptions = nullptr;  // of an enqueue
+};
+
+// A new parser, or the error that kept it from being made (only a hook
+// fakes one: making a parser does not fail).
+struct StreamParserCreation {
+    std::unique_ptr<StreamParser> parser;
+    ParserError error = ParserError::None;
 };
 
 class EnginePlatform {
@@ -105,18 +118,16 @@ class EnginePlatform {
     EnginePlatform(const EnginePlatform&) = delete;
     EnginePlatform& operator=(const EnginePlatform&) = delete;
 
-    // Streaming audio-file parser.
-    OSStatus AudioFileStreamOpen(void* clientData,
-                                 AudioFileStream_PropertyListenerProc propertyProc,
-                                 AudioFileStream_PacketsProc packetsProc, AudioFileTypeID hint,
-                                 AudioFileStreamID* outStream);
-    OSStatus AudioFileStreamParseBytes(AudioFileStreamID stream, std::uint32_t size,
-                                       const void* data, AudioFileStreamParseFlags flags);
-    OSStatus AudioFileStreamGetPropertyInfo(AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                                            std::uint32_t* outSize, bool* outWritable);
-    OSStatus AudioFileStreamGetProperty(AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                                        std::uint32_t* ioSize, void* outData);
-    OSStatus AudioFileStreamClose(AudioFileStreamID stream);
+    // A streaming parser (StreamParser.h) telling `listener`, behind the
+    // hooks: its creation is AudioFileStreamOpen (detail: the hint), feed()
+    // AudioFileStreamParseBytes (detail: the Continuity), each getter but
+    // readyToProducePackets and diagnostics AudioFileStreamGetProperty
+    // (detail: its StreamProperty), its destruction AudioFileStreamClose. A
+    // faked status is the ParserError of the same value: a faked creation
+    // makes no parser, a faked feed() parses nothing and returns it, a faked
+    // getter answers it (a faked 0 lets a creation or a getter through); a
+    // destruction always destroys. The parser must not outlive this platform.
+    StreamParserCreation makeStreamParser(StreamParser::Listener& listener, AudioFileType hint);
 
     // Output queue: a new one for `format`, playing to the platform's output
     // and telling `listener` (after interpose()), behind the hooks
@@ -179,8 +190,12 @@ class EnginePlatform {
     // (a substituted queue listener must outlive the queue).
     virtual void interpose(OutputQueue::Listener*& /*listener*/) {}
     virtual void interpose(CFReadStreamClientCallBack& /*callback*/, void*& /*info*/) {}
+    // The parser's listener: an override may put its own in its place, which
+    // must forward to the engine's and live as long as the platform.
+    virtual void interpose(StreamParser::Listener*& /*listener*/) {}
 
   private:
+    friend class HookedParser;
     friend class HookedQueue;
 
     // Calls `service` between the hooks: one that returns a status, and one

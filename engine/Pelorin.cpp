@@ -282,16 +282,14 @@ void Pelorin::startInternal() {
 }
 
 bool Pelorin::open() {
-    const AudioFileTypeID hint = fileTypeHintForURL(url_.get());
-    if (OSStatus status =
-            platform_->AudioFileStreamOpen(this, &Pelorin::handleStreamProperty,
-                                           &Pelorin::handleStreamPackets, hint, &audioFileStream_);
-        status != noErr) {
-        logStatusError("AudioFileStreamOpen", status);
+    const AudioFileType hint = fileTypeHintForURL(url_.get());
+    StreamParserCreation created = platform_->makeStreamParser(*this, hint);
+    if (!created.parser) {
+        logStatusError("AudioFileStreamOpen", static_cast<OSStatus>(created.error));
         noteFailureReason(std::string(failureWords("AudioFileStreamOpen")));
-        audioFileStream_ = nullptr;
         return false;
     }
+    audioFileStream_ = std::move(created.parser);
     if (finished_.load()) {
         return false;  // stopped meanwhile: no connection is made
     }
@@ -358,15 +356,8 @@ void Pelorin::teardown() {
     for (int attempt = 1; attempt <= kTeardownAttempts; ++attempt) {
         bool again = false;
         closeStream();
-        if (audioFileStream_ != nullptr) {
-            if (OSStatus status = platform_->AudioFileStreamClose(audioFileStream_);
-                status != noErr) {
-                logStatusError("AudioFileStreamClose", status);
-                again = true;
-            } else {
-                audioFileStream_ = nullptr;
-            }
-        }
+        // Closing the parser cannot fail.
+        audioFileStream_.reset();
         // A queue that was created but never started is disposed of as well:
         // it owns a thread and its buffers. It is taken under mutex2, so a
         // stop() on another thread is either done with it or sees none.

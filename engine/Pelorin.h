@@ -111,6 +111,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -122,13 +123,13 @@
 #include "engine/PacketRing.h"
 #include "engine/PacketTap.h"
 #include "engine/WorkerRegistry.h"
-#include "engine/platform/parser/FileTypeHint.h"
+#include "engine/demux/FileTypeHint.h"
 
 namespace orvento {
 
 inline constexpr CFIndex kReadChunkSize = 32768;  // bytes asked for in one read
 
-// Attempts of a teardown whose parser close or queue disposal fails.
+// Attempts of a teardown whose queue disposal fails.
 inline constexpr int kTeardownAttempts = 3;
 
 // The stream events the worker registers for: bytes available, error, end.
@@ -189,6 +190,7 @@ struct PelorinServices {
 
 class Pelorin : public std::enable_shared_from_this<Pelorin>,
                 private PacketRing::Owner,
+                private StreamParser::Listener,
                 private OutputQueue::Listener {
     struct Private {};
 
@@ -288,24 +290,20 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     void handleEndEncountered();
 
     // Queue set-up and running state (PelorinQueue.cpp).
-    static void handleStreamProperty(void* clientData, AudioFileStreamID stream,
-                                     AudioFileStreamPropertyID id,
-                                     AudioFileStreamPropertyFlags* ioFlags);
+    void handleStreamProperty(StreamProperty property) override;
     // The queue's listener: each call goes to the handler below it.
     void runningChanged(bool running) override;
     void handleRunningChange();
-    void createQueue(AudioFileStreamID stream);
-    void passMagicCookie(AudioFileStreamID stream);
+    void createQueue();
+    void passMagicCookie();
     // The parser's magic cookie; none when it cannot be read (logged when
     // `logFailures`).
-    std::optional<std::vector<std::uint8_t>> magicCookie(AudioFileStreamID stream,
-                                                         bool logFailures);
-    void tellTapFormat(AudioFileStreamID stream);
+    std::optional<std::vector<std::uint8_t>> magicCookie(bool logFailures);
+    void tellTapFormat();
 
     // Packet buffering (PelorinPackets.cpp): the ring's owner.
-    static void handleStreamPackets(void* clientData, std::uint32_t byteCount,
-                                    std::uint32_t packetCount, const void* data,
-                                    AudioStreamPacketDescription* descs);
+    void handleStreamPackets(std::span<const std::byte> bytes,
+                             std::span<const AudioStreamPacketDescription> descriptions) override;
     void bufferComplete(OutputQueue::Buffer& buffer) override;
     void handleBufferComplete(OutputQueue::Buffer& buffer);
     QueueError enqueueBuffer(OutputQueue::Buffer& buffer,
@@ -328,7 +326,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     const std::unique_ptr<LiveEdgePolicy> liveEdge_;
 
     // Worker only.
-    AudioFileStreamID audioFileStream_ = nullptr;
+    std::unique_ptr<StreamParser> audioFileStream_;
     bool discontinuous_ = false;
     // When the bytes being parsed came off the network, for the tap; and
     // whether the tap has been told this stream's format.

@@ -5,41 +5,35 @@
 
 namespace orvento {
 
-void Pelorin::handleStreamPackets(void* clientData, std::uint32_t byteCount,
-                                  std::uint32_t packetCount, const void* data,
-                                  AudioStreamPacketDescription* descs) {
-    auto* self = static_cast<Pelorin*>(clientData);
-    if (self->tap_ && self->tapFormatTold_) {
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        self->tap_->packets(std::span(bytes, data != nullptr ? byteCount : 0),
-                            std::span<const AudioStreamPacketDescription>(
-                                descs, descs != nullptr ? packetCount : 0),
-                            self->arrival_);
+void Pelorin::handleStreamPackets(std::span<const std::byte> bytes,
+                                  std::span<const AudioStreamPacketDescription> descriptions) {
+    if (tap_ && tapFormatTold_) {
+        tap_->packets(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+                      descriptions, arrival_);
     }
-    self->discontinuous_ = false;
+    discontinuous_ = false;
     // A recording (its length declared) is not live: all of it plays.
-    if (self->liveEdge_ && !self->declaredLength_ && data != nullptr) {
+    if (liveEdge_ && !declaredLength_ && !bytes.empty()) {
         // What is too old to play is left out here, after the tap has seen
         // it: whole packets at the start of the delivery.
-        if (descs != nullptr) {
-            const auto skip = static_cast<std::uint32_t>(self->liveEdge_->packetsToSkip(
-                std::span<const AudioStreamPacketDescription>(descs, packetCount), self->arrival_));
-            if (skip == packetCount) {
+        if (!descriptions.empty()) {
+            const std::size_t skip = liveEdge_->packetsToSkip(descriptions, arrival_);
+            if (skip == descriptions.size()) {
                 return;
             }
-            descs += skip;
-            packetCount -= skip;
+            descriptions = descriptions.subspan(skip);
         } else {
-            const auto skip =
-                static_cast<std::uint32_t>(self->liveEdge_->bytesToSkip(byteCount, self->arrival_));
-            if (skip == byteCount) {
+            const std::size_t skip = liveEdge_->bytesToSkip(bytes.size(), arrival_);
+            if (skip == bytes.size()) {
                 return;
             }
-            data = static_cast<const std::uint8_t*>(data) + skip;
-            byteCount -= skip;
+            bytes = bytes.subspan(skip);
         }
     }
-    self->ring_.deliver(byteCount, packetCount, data, descs);
+    // Linear PCM comes without descriptions: the ring takes it as one run.
+    ring_.deliver(static_cast<std::uint32_t>(bytes.size()),
+                  static_cast<std::uint32_t>(descriptions.size()), bytes.data(),
+                  descriptions.empty() ? nullptr : descriptions.data());
 }
 
 std::optional<double> Pelorin::behindLiveSeconds() const {

@@ -8,33 +8,29 @@
 
 namespace orvento {
 
-void Pelorin::handleStreamProperty(void* clientData, AudioFileStreamID stream,
-                                   AudioFileStreamPropertyID id,
-                                   AudioFileStreamPropertyFlags* /*ioFlags*/) {
-    if (id != kAudioFileStreamProperty_ReadyToProducePackets) {
+void Pelorin::handleStreamProperty(StreamProperty property) {
+    if (property != StreamProperty::ReadyToProducePackets) {
         return;
     }
-    auto* self = static_cast<Pelorin*>(clientData);
-    self->discontinuous_ = true;
-    self->tellTapFormat(stream);
-    self->createQueue(stream);
+    discontinuous_ = true;
+    tellTapFormat();
+    createQueue();
 }
 
-void Pelorin::createQueue(AudioFileStreamID stream) {
+void Pelorin::createQueue() {
     if (audioQueue_.load() != nullptr) {
         // A parser that announced readiness twice: the queue and its buffers
         // already exist and may hold audio; a second set would leak the first.
         return;
     }
-    AudioStreamBasicDescription format{};
-    std::uint32_t size = sizeof format;
-    if (OSStatus status = platform_->AudioFileStreamGetProperty(
-            stream, kAudioFileStreamProperty_DataFormat, &size, &format);
-        status != noErr) {
-        logStatusError("get kAudioFileStreamProperty_DataFormat", status);
+    const ParserResult<AudioStreamBasicDescription> dataFormat = audioFileStream_->dataFormat();
+    if (!dataFormat) {
+        logStatusError("get kAudioFileStreamProperty_DataFormat",
+                       static_cast<OSStatus>(dataFormat.error()));
         failStep("get kAudioFileStreamProperty_DataFormat");
         return;
     }
+    AudioStreamBasicDescription format = *dataFormat;
     ring_.setFormat(format);
     if (liveEdge_) {
         liveEdge_->formatKnown(format);
@@ -61,37 +57,28 @@ void Pelorin::createQueue(AudioFileStreamID stream) {
         buffer = allocation.buffer;
     }
 
-    passMagicCookie(stream);
+    passMagicCookie();
 }
 
-std::optional<std::vector<std::uint8_t>> Pelorin::magicCookie(AudioFileStreamID stream,
-                                                              bool logFailures) {
-    std::uint32_t cookieSize = 0;
-    bool writable = false;
-    if (OSStatus status = platform_->AudioFileStreamGetPropertyInfo(
-            stream, kAudioFileStreamProperty_MagicCookieData, &cookieSize, &writable);
-        status != noErr) {
+std::optional<std::vector<std::uint8_t>> Pelorin::magicCookie(bool logFailures) {
+    const ParserResult<std::span<const std::uint8_t>> cookie = audioFileStream_->magicCookie();
+    if (!cookie) {
+        // A format without a cookie says so with ValueUnknown: that is the
+        // "info" step's line, which every such stream logs; any other error
+        // is a cookie that could not be read.
         if (logFailures) {
-            logStatusError("info kAudioFileStreamProperty_MagicCookieData", status);
+            logStatusError(cookie.error() == ParserError::ValueUnknown
+                               ? "info kAudioFileStreamProperty_MagicCookieData"
+                               : "get kAudioFileStreamProperty_MagicCookieData",
+                           static_cast<OSStatus>(cookie.error()));
         }
         return std::nullopt;
     }
-    std::vector<std::uint8_t> cookie(cookieSize, 0);
-    if (OSStatus status = platform_->AudioFileStreamGetProperty(
-            stream, kAudioFileStreamProperty_MagicCookieData, &cookieSize, cookie.data());
-        status != noErr) {
-        if (logFailures) {
-            logStatusError("get kAudioFileStreamProperty_MagicCookieData", status);
-        }
-        return std::nullopt;
-    }
-    // The parser may report fewer bytes than it announced.
-    cookie.resize(std::min<std::size_t>(cookieSize, cookie.size()));
-    return cookie;
+    return std::vector<std::uint8_t>(cookie->begin(), cookie->end());
 }
 
-void Pelorin::passMagicCookie(AudioFileStreamID stream) {
-    const std::optional<std::vector<std::uint8_t>> cookie = magicCookie(stream, true);
+void Pelorin::passMagicCookie() {
+    const std::optional<std::vector<std::uint8_t>> cookie = magicCookie(true);
     if (!cookie) {
         return;
     }
@@ -102,21 +89,19 @@ void Pelorin::passMagicCookie(AudioFileStreamID stream) {
 
 // The tap hears of the format before the queue is made, so that it keeps
 // the stream's packets even when no queue can play them.
-void Pelorin::tellTapFormat(AudioFileStreamID stream) {
+void Pelorin::tellTapFormat() {
     if (!tap_ || tapFormatTold_) {
         return;
     }
-    AudioStreamBasicDescription format{};
-    std::uint32_t size = sizeof format;
-    if (platform_->AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_DataFormat, &size,
-                                              &format) != noErr) {
+    const ParserResult<AudioStreamBasicDescription> format = audioFileStream_->dataFormat();
+    if (!format) {
         return;
     }
     // The queue's set-up reports a cookie that cannot be read; here it is
     // only absent.
     const std::vector<std::uint8_t> cookie =
-        magicCookie(stream, false).value_or(std::vector<std::uint8_t>{});
-    tap_->formatKnown(format, cookie);
+        magicCookie(false).value_or(std::vector<std::uint8_t>{});
+    tap_->formatKnown(*format, cookie);
     tapFormatTold_ = true;
 }
 

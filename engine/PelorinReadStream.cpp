@@ -49,15 +49,15 @@ void Pelorin::handleBytesAvailable(CFReadStreamRef stream) {
         declaredLength_ = platform_->HttpReadStreamDeclaredLength(stream);
     }
     bytesReceived_.fetch_add(static_cast<std::uint64_t>(n));
-    const AudioFileStreamParseFlags flags =
-        discontinuous_ ? kAudioFileStreamParseFlag_Discontinuity : 0;
-    if (OSStatus status = platform_->AudioFileStreamParseBytes(
-            audioFileStream_, static_cast<std::uint32_t>(n), chunk.data(), flags);
-        status != noErr) {
-        logStatusError("AudioFileStreamParseBytes", status);
-        if (status == kAudioFileStreamError_UnsupportedFileType) {
+    const Continuity continuity =
+        discontinuous_ ? Continuity::Discontinuous : Continuity::Continuous;
+    if (const ParserError error = audioFileStream_->feed(
+            std::as_bytes(std::span(chunk.data(), static_cast<std::size_t>(n))), continuity);
+        error != ParserError::None) {
+        logStatusError("AudioFileStreamParseBytes", static_cast<OSStatus>(error));
+        if (error == ParserError::UnsupportedFileType) {
             fail(std::string(kNotAnAudioStreamReason));
-        } else if (status == kAudioFileStreamError_NotOptimized) {
+        } else if (error == ParserError::NotOptimized) {
             fail(std::string(kUnstreamableMp4Reason));
         } else {
             failStep("AudioFileStreamParseBytes");

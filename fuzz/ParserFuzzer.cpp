@@ -9,26 +9,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <span>
 #include <vector>
 
-#include "engine/platform/parser/AudioFileStream.h"
+#include "engine/demux/StreamParser.h"
 
 namespace {
 
 using namespace orvento;
 
-constexpr AudioFileTypeID kHints[] = {
-    0,
-    kAudioFileMP3Type,
-    kAudioFileMP2Type,
-    kAudioFileMP1Type,
-    kAudioFileWAVEType,
-    kAudioFileAIFCType,
-    kAudioFileAIFFType,
-    kAudioFileM4AType,
-    kAudioFileMPEG4Type,
-    kAudioFileCAFType,
-    kAudioFileAAC_ADTSType,
+constexpr AudioFileType kHints[] = {
+    AudioFileType::None,  AudioFileType::MP3,  AudioFileType::MP2,      AudioFileType::MP1,
+    AudioFileType::WAVE,  AudioFileType::AIFC, AudioFileType::AIFF,     AudioFileType::M4A,
+    AudioFileType::MPEG4, AudioFileType::CAF,  AudioFileType::AAC_ADTS,
 };
 
 // Reports the broken expectation's line before aborting, so a finding says
@@ -41,8 +35,9 @@ void checkAt(bool condition, int line) {
     }
 }
 
-struct Recorder {
-    AudioFileStreamID stream = nullptr;
+struct Recorder final : StreamParser::Listener {
+    std::unique_ptr<StreamParser> parser;
+    std::vector<StreamProperty> properties;  // as announced
     int readyCount = 0;
     AudioStreamBasicDescription format{};
     std::vector<std::uint8_t> cookie;
@@ -50,74 +45,80 @@ struct Recorder {
     std::vector<std::uint8_t> packets;
     std::uint64_t pcmBytes = 0;
 
-    static void onProperty(void* self, AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                           AudioFileStreamPropertyFlags*) {
-        auto& r = *static_cast<Recorder*>(self);
-        if (id != kAudioFileStreamProperty_ReadyToProducePackets) {
+    void handleStreamProperty(StreamProperty property) override {
+        check(packets.empty() && pcmBytes == 0);
+        properties.push_back(property);
+        // The format is final from the first announcement on.
+        const ParserResult<AudioStreamBasicDescription> dataFormat = parser->dataFormat();
+        check(parser->readyToProducePackets() && static_cast<bool>(dataFormat) &&
+              static_cast<bool>(parser->fileFormat()));
+        if (property != StreamProperty::ReadyToProducePackets) {
             return;
         }
-        ++r.readyCount;
-        check(r.readyCount == 1 && r.packets.empty() && r.pcmBytes == 0);
-        std::uint32_t size = sizeof r.format;
-        check(AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_DataFormat, &size,
-                                         &r.format) == noErr);
-        check(r.format.mChannelsPerFrame > 0 && r.format.mSampleRate > 0);
-        std::uint32_t cookieSize = 0;
-        if (AudioFileStreamGetPropertyInfo(stream, kAudioFileStreamProperty_MagicCookieData,
-                                           &cookieSize, nullptr) == noErr) {
-            r.cookie.assign(cookieSize, 0);
-            check(AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_MagicCookieData,
-                                             &cookieSize, r.cookie.data()) == noErr);
+        ++readyCount;
+        check(readyCount == 1);
+        format = *dataFormat;
+        check(format.mChannelsPerFrame > 0 && format.mSampleRate > 0);
+        if (const ParserResult<std::span<const std::uint8_t>> got = parser->magicCookie()) {
+            check(!got->empty());
+            cookie.assign(got->begin(), got->end());
+        } else {
+            check(got.error() == ParserError::ValueUnknown);
         }
-        // Re-entering the parser from a procedure is refused.
-        check(AudioFileStreamParseBytes(stream, 0, nullptr, 0) ==
-              kAudioFileStreamError_IllegalOperation);
+        // Once each, in order, the cookie only when there is one.
+        using P = StreamProperty;
+        const std::vector<P> expected =
+            cookie.empty() ? std::vector<P>{P::FileFormat, P::DataFormat, P::ReadyToProducePackets}
+                           : std::vector<P>{P::FileFormat, P::DataFormat, P::MagicCookie,
+                                            P::ReadyToProducePackets};
+        check(properties == expected);
+        // Re-entering the parser from its listener is refused.
+        check(parser->feed({}) == ParserError::IllegalOperation);
     }
 
-    static void onPackets(void* self, std::uint32_t numberBytes, std::uint32_t numberPackets,
-                          const void* data, AudioStreamPacketDescription* descriptions) {
-        auto& r = *static_cast<Recorder*>(self);
-        check(r.readyCount == 1 && numberPackets > 0 && data != nullptr);
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        if (descriptions == nullptr) {
-            check(r.format.mFormatID == kAudioFormatLinearPCM);
-            check(numberBytes > 0 && numberBytes <= 32768);
-            check(numberBytes % r.format.mBytesPerFrame == 0);
-            check(numberBytes / r.format.mBytesPerFrame == numberPackets);
-            r.packets.insert(r.packets.end(), bytes, bytes + numberBytes);
-            r.pcmBytes += numberBytes;
+    void handleStreamPackets(std::span<const std::byte> data,
+                             std::span<const AudioStreamPacketDescription> descriptions) override {
+        check(readyCount == 1 && !data.empty());
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+        const size_t numberBytes = data.size();
+        if (descriptions.empty()) {
+            check(format.mFormatID == kAudioFormatLinearPCM);
+            check(numberBytes <= 32768);
+            check(numberBytes % format.mBytesPerFrame == 0);
+            packets.insert(packets.end(), bytes, bytes + numberBytes);
+            pcmBytes += numberBytes;
             return;
         }
-        check(r.format.mFormatID != kAudioFormatLinearPCM);
+        check(format.mFormatID != kAudioFormatLinearPCM && descriptions.size() <= 4096);
         std::int64_t end = 0;
-        for (std::uint32_t i = 0; i < numberPackets; ++i) {
-            const AudioStreamPacketDescription& d = descriptions[i];
+        for (const AudioStreamPacketDescription& d : descriptions) {
             check(d.mStartOffset >= end && d.mDataByteSize > 0 && d.mDataByteSize <= 32768);
             end = d.mStartOffset + d.mDataByteSize;
-            check(end <= numberBytes);
+            check(end <= static_cast<std::int64_t>(numberBytes));
             std::uint8_t size[4];
             std::memcpy(size, &d.mDataByteSize, 4);
-            r.packets.insert(r.packets.end(), size, size + 4);
-            r.packets.insert(r.packets.end(), bytes + d.mStartOffset, bytes + end);
+            packets.insert(packets.end(), size, size + 4);
+            packets.insert(packets.end(), bytes + d.mStartOffset, bytes + end);
         }
-        check(end == numberBytes);
+        check(end == static_cast<std::int64_t>(numberBytes));
     }
 };
 
 struct Outcome {
-    OSStatus status = noErr;
+    ParserError status = ParserError::None;
     Recorder recorder;
 };
 
-void run(AudioFileTypeID hint, const std::uint8_t* data, size_t size, std::uint32_t splitSeed,
+void run(AudioFileType hint, const std::uint8_t* data, size_t size, std::uint32_t splitSeed,
          std::uint8_t discontinuities, Outcome& out) {
     Recorder& r = out.recorder;
-    check(AudioFileStreamOpen(&r, &Recorder::onProperty, &Recorder::onPackets, hint, &r.stream) ==
-          noErr);
+    r.parser = makeStreamParser(r, hint);
+    check(!r.parser->dataFormat() && r.parser->dataFormat().error() == ParserError::ValueUnknown);
+    const auto bytes = std::as_bytes(std::span(data, size));
     std::uint32_t state = splitSeed * 2654435761u + 1;
     size_t pos = 0;
     int call = 0;
-    while (pos < size && out.status == noErr) {
+    while (pos < size && out.status == ParserError::None) {
         size_t piece = size - pos;
         if (splitSeed != 0) {
             state = state * 1103515245u + 12345u;
@@ -125,18 +126,18 @@ void run(AudioFileTypeID hint, const std::uint8_t* data, size_t size, std::uint3
             // Mostly tiny pieces (headers split everywhere), sometimes large.
             piece = std::min<size_t>(piece, (pick & 3) == 0 ? 1 + pick % 4096 : 1 + pick % 17);
         }
-        std::uint32_t flags =
-            (discontinuities >> (call % 8)) & 1 ? kAudioFileStreamParseFlag_Discontinuity : 0;
-        out.status = AudioFileStreamParseBytes(r.stream, static_cast<std::uint32_t>(piece),
-                                               data + pos, flags);
+        const Continuity continuity = (discontinuities >> (call % 8)) & 1
+                                          ? Continuity::Discontinuous
+                                          : Continuity::Continuous;
+        out.status = r.parser->feed(bytes.subspan(pos, piece), continuity);
         pos += piece;
         ++call;
     }
-    if (out.status != noErr) {
-        // A spent parser repeats its status.
-        check(AudioFileStreamParseBytes(r.stream, size == 0 ? 0 : 1, data, 0) == out.status);
+    if (out.status != ParserError::None) {
+        // A spent parser repeats its error.
+        check(r.parser->feed(bytes.first(size == 0 ? 0 : 1)) == out.status);
     }
-    check(AudioFileStreamClose(r.stream) == noErr);
+    r.parser.reset();
 }
 
 }  // namespace
@@ -145,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3) {
         return 0;
     }
-    AudioFileTypeID hint = kHints[data[0] % (sizeof kHints / sizeof kHints[0])];
+    AudioFileType hint = kHints[data[0] % (sizeof kHints / sizeof kHints[0])];
     std::uint32_t seed = data[1];
     std::uint8_t discontinuities = data[2];
     data += 3;
@@ -158,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         run(hint, data, size, 0, 0, whole);
         check(whole.status == split.status);
         check(whole.recorder.readyCount == split.recorder.readyCount);
-        if (whole.status == noErr) {
+        if (whole.status == ParserError::None) {
             check(std::memcmp(&whole.recorder.format, &split.recorder.format,
                               sizeof whole.recorder.format) == 0);
             check(whole.recorder.cookie == split.recorder.cookie);

@@ -20,12 +20,15 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
+#include <span>
+#include <utility>
 #include <vector>
 
+#include "engine/demux/StreamParser.h"
 #include "engine/history/HistoryTap.h"
 #include "engine/history/ReplayPlayer.h"
-#include "engine/platform/parser/AudioFileStream.h"
 #include "tools/transmission-recordings/RecordingSet.h"
 
 namespace {
@@ -40,42 +43,39 @@ double threadCpuSeconds() {
 }
 
 // Parses a file and hands its packets to a tap, timing only the tap.
-struct Feeder {
-    std::shared_ptr<PacketTap> tap;
-    double tapCpu = 0;
+struct Feeder final : StreamParser::Listener {
+    explicit Feeder(std::shared_ptr<PacketTap> t)
+        : tap(std::move(t)), parser(makeStreamParser(*this, AudioFileType::None)) {}
 
-    static void property(void* self, AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                         AudioFileStreamPropertyFlags* /*flags*/) {
-        if (id != kAudioFileStreamProperty_ReadyToProducePackets) {
+    void feed(const std::vector<char>& file, std::size_t at, std::size_t n) {
+        parser->feed(std::as_bytes(std::span(file).subspan(at, n)));
+    }
+
+    void handleStreamProperty(StreamProperty property) override {
+        if (property != StreamProperty::ReadyToProducePackets) {
             return;
         }
-        AudioStreamBasicDescription format{};
-        std::uint32_t size = sizeof format;
-        AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_DataFormat, &size, &format);
+        const AudioStreamBasicDescription format =
+            parser->dataFormat() ? *parser->dataFormat() : AudioStreamBasicDescription{};
         std::vector<std::uint8_t> cookie;
-        std::uint32_t cookieSize = 0;
-        bool writable = false;
-        if (AudioFileStreamGetPropertyInfo(stream, kAudioFileStreamProperty_MagicCookieData,
-                                           &cookieSize, &writable) == noErr) {
-            cookie.resize(cookieSize);
-            AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_MagicCookieData,
-                                       &cookieSize, cookie.data());
+        if (const auto got = parser->magicCookie()) {
+            cookie.assign(got->begin(), got->end());
         }
-        auto* feeder = static_cast<Feeder*>(self);
         const double before = threadCpuSeconds();
-        feeder->tap->formatKnown(format, cookie);
-        feeder->tapCpu += threadCpuSeconds() - before;
+        tap->formatKnown(format, cookie);
+        tapCpu += threadCpuSeconds() - before;
     }
-    static void packets(void* self, std::uint32_t bytes, std::uint32_t count, const void* data,
-                        AudioStreamPacketDescription* descriptions) {
-        auto* feeder = static_cast<Feeder*>(self);
+    void handleStreamPackets(std::span<const std::byte> bytes,
+                             std::span<const AudioStreamPacketDescription> descriptions) override {
         const double before = threadCpuSeconds();
-        feeder->tap->packets(std::span(static_cast<const std::uint8_t*>(data), bytes),
-                             std::span<const AudioStreamPacketDescription>(
-                                 descriptions, descriptions != nullptr ? count : 0),
-                             Clock::now());
-        feeder->tapCpu += threadCpuSeconds() - before;
+        tap->packets(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+                     descriptions, Clock::now());
+        tapCpu += threadCpuSeconds() - before;
     }
+
+    std::shared_ptr<PacketTap> tap;
+    double tapCpu = 0;
+    std::unique_ptr<StreamParser> parser;
 };
 
 void cpuPerStation(const std::vector<recordings::Recording>& set) {
@@ -90,18 +90,14 @@ void cpuPerStation(const std::vector<recordings::Recording>& set) {
         auto tap = std::make_shared<HistoryTap>(
             history, [&](const TransmissionDetector::Event& /*event*/, double now,
                          const std::string& /*station*/) { audio = now; });
-        Feeder feeder{tap->forPlayer()};
-        AudioFileStreamID stream = nullptr;
-        AudioFileStreamOpen(&feeder, &Feeder::property, &Feeder::packets, 0, &stream);
+        Feeder feeder(tap->forPlayer());
         for (std::size_t at = 0; at < file.size(); at += 4096) {
-            const auto n =
-                static_cast<std::uint32_t>(std::min<std::size_t>(4096, file.size() - at));
-            AudioFileStreamParseBytes(stream, n, file.data() + at, 0);
+            feeder.feed(file, at, std::min<std::size_t>(4096, file.size() - at));
         }
         const double before = threadCpuSeconds();
         feeder.tap->streamEnded();
         feeder.tapCpu += threadCpuSeconds() - before;
-        AudioFileStreamClose(stream);
+        feeder.parser.reset();
         const auto whole = history->since(Clock::time_point{});
         audio = whole.empty() ? audio : whole.back().toSeconds;
         std::printf("   %-24s %6.1f s of audio  %5.3f %% of one core  %zu packets, %zu bytes\n",
@@ -150,12 +146,10 @@ void replayStart(const recordings::Recording& recording, AudioOutputChoice outpu
         });
     std::ifstream in(recording.path, std::ios::binary);
     const std::vector<char> file((std::istreambuf_iterator<char>(in)), {});
-    Feeder feeder{tap->forPlayer()};
-    AudioFileStreamID stream = nullptr;
-    AudioFileStreamOpen(&feeder, &Feeder::property, &Feeder::packets, 0, &stream);
-    AudioFileStreamParseBytes(stream, static_cast<std::uint32_t>(file.size()), file.data(), 0);
+    Feeder feeder(tap->forPlayer());
+    feeder.feed(file, 0, file.size());
     feeder.tap->streamEnded();
-    AudioFileStreamClose(stream);
+    feeder.parser.reset();
     if (found.empty()) {
         return;
     }

@@ -16,11 +16,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "engine/platform/parser/AudioFileStream.h"
+#include "engine/demux/StreamParser.h"
 
 namespace {
 
@@ -75,32 +77,30 @@ std::vector<std::uint8_t> readAll(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-struct Counter {
+struct Counter final : StreamParser::Listener {
     std::uint64_t packets = 0;
     std::uint64_t bytes = 0;
-    static void onProperty(void*, AudioFileStreamID, AudioFileStreamPropertyID,
-                           AudioFileStreamPropertyFlags*) {}
-    static void onPackets(void* self, std::uint32_t, std::uint32_t numberPackets, const void*,
-                          AudioStreamPacketDescription* descriptions) {
-        auto& c = *static_cast<Counter*>(self);
-        c.packets += numberPackets;
-        for (std::uint32_t i = 0; i < numberPackets; ++i) {
-            c.bytes += descriptions[i].mDataByteSize;
+    void handleStreamProperty(StreamProperty /*property*/) override {}
+    void handleStreamPackets(std::span<const std::byte> /*bytes*/,
+                             std::span<const AudioStreamPacketDescription> descriptions) override {
+        packets += descriptions.size();
+        for (const AudioStreamPacketDescription& d : descriptions) {
+            bytes += d.mDataByteSize;
         }
     }
 };
 
+std::span<const std::byte> asBytes(const std::vector<std::uint8_t>& bytes, size_t pos, size_t n) {
+    return std::as_bytes(std::span(bytes).subspan(pos, n));
+}
+
 // Where the frames of an MP3 file begin and end, found by the parser itself.
 bool frameSpan(const std::vector<std::uint8_t>& file, size_t& begin, size_t& end) {
     Counter counter;
-    AudioFileStreamID s = nullptr;
-    AudioFileStreamOpen(&counter, &Counter::onProperty, &Counter::onPackets, kAudioFileMP3Type, &s);
-    OSStatus status =
-        AudioFileStreamParseBytes(s, static_cast<std::uint32_t>(file.size()), file.data(), 0);
-    AudioFileStreamDiagnostics d{};
-    AudioFileStreamGetDiagnostics(s, &d);
-    AudioFileStreamClose(s);
-    if (status != noErr || d.dataOffset < 0) {
+    const std::unique_ptr<StreamParser> parser = makeStreamParser(counter, AudioFileType::MP3);
+    const ParserError error = parser->feed(asBytes(file, 0, file.size()));
+    const ParserDiagnostics d = parser->diagnostics();
+    if (error != ParserError::None || d.dataOffset < 0) {
         return false;
     }
     begin = static_cast<size_t>(d.dataOffset);
@@ -147,17 +147,15 @@ void run(const fs::path& path, const char* label) {
     long steadyAllocations = 0;
     for (int pass = 0; pass < 7; ++pass) {
         Counter counter;
-        AudioFileStreamID s = nullptr;
-        AudioFileStreamOpen(&counter, &Counter::onProperty, &Counter::onPackets, kAudioFileMP3Type,
-                            &s);
+        std::unique_ptr<StreamParser> parser = makeStreamParser(counter, AudioFileType::MP3);
         auto start = std::chrono::steady_clock::now();
         long atSteadyState = 0;
         for (size_t pos = 0; pos < bytes.size(); pos += kChunk) {
             if (pos == 4 * kChunk) {
                 atSteadyState = gAllocations.load();  // the format is known by now
             }
-            auto n = static_cast<std::uint32_t>(std::min(kChunk, bytes.size() - pos));
-            if (AudioFileStreamParseBytes(s, n, bytes.data() + pos, 0) != noErr) {
+            const size_t n = std::min(kChunk, bytes.size() - pos);
+            if (parser->feed(asBytes(bytes, pos, n)) != ParserError::None) {
                 std::fprintf(stderr, "%s: parse failed\n", label);
                 break;
             }
@@ -165,7 +163,7 @@ void run(const fs::path& path, const char* label) {
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         steadyAllocations = gAllocations.load() - atSteadyState;
-        AudioFileStreamClose(s);
+        parser.reset();
         best = std::min(best, seconds);
         last = counter;
     }

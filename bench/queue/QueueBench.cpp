@@ -108,7 +108,8 @@ QueueRun queueRun(const fs::path& path, const AudioOutputChoice& output, int sam
     options.output = output;
     const double cpu = selfCpu();
     const auto start = std::chrono::steady_clock::now();
-    const probe::DecodeReport report = probe::decodeFile(path.string(), kAudioFileMP3Type, options);
+    const probe::DecodeReport report =
+        probe::decodeFile(path.string(), AudioFileType::MP3, options);
     QueueRun run;
     run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!report.ok) {

@@ -23,7 +23,7 @@ class DropPlatform : public GatedPlatform {
   private:
     std::optional<OSStatus> before(const PlatformCall& call) override {
         if (call.op == PlatformOp::AudioFileStreamParseBytes && failNextParse.exchange(false)) {
-            return kAudioFileStreamError_InvalidFile;
+            return static_cast<OSStatus>(ParserError::InvalidFile);
         }
         return std::nullopt;
     }

@@ -10,11 +10,7 @@ FaultInjectingPlatform::FaultInjectingPlatform(bool realTime)
           logLines_.emplace_back(line);
       }) {}
 
-FaultInjectingPlatform::~FaultInjectingPlatform() {
-    for (AudioFileStreamID parser : liveParsers_) {
-        ::orvento::AudioFileStreamClose(parser);
-    }
-}
+FaultInjectingPlatform::~FaultInjectingPlatform() = default;
 
 AudioOutputChoice FaultInjectingPlatform::nullOutput(bool realTime) {
     AudioOutputChoice choice;
@@ -166,22 +162,8 @@ void FaultInjectingPlatform::after(const PlatformCall& call, OSStatus result) {
                                     call.op == Op::AudioQueueEnqueueBuffer
                                         ? static_cast<std::uint32_t>(call.buffer->byteSize())
                                         : 0});
-        switch (call.op) {
-            case Op::AudioQueueEnqueueBuffer:
-                buffersHeld_ -= result != noErr ? 1 : 0;
-                break;
-            case Op::AudioFileStreamOpen:
-                if (call.parser != nullptr) {
-                    liveParsers_.insert(call.parser);
-                }
-                break;
-            case Op::AudioFileStreamClose:
-                if (result == noErr) {
-                    liveParsers_.erase(call.parser);
-                }
-                break;
-            default:
-                break;
+        if (call.op == Op::AudioQueueEnqueueBuffer && result != noErr) {
+            --buffersHeld_;
         }
     }
     changed_.notify_all();

@@ -10,7 +10,6 @@
 #include <list>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -129,10 +128,6 @@ class FaultInjectingPlatform : public EnginePlatform {
     int buffersHeld_ = 0;
     std::list<Client> clients_;                // never shrinks: the trampolines' data
     std::list<QueueListener> queueListeners_;  // never shrinks: queues may call them to the end
-    // Parsers whose disposal was faked for good: released at the end so a
-    // test leaks nothing. (A queue whose disposal failed goes with its
-    // player.)
-    std::set<AudioFileStreamID> liveParsers_;
 };
 
 }  // namespace orvento::test

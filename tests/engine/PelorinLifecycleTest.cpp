@@ -37,7 +37,7 @@ TEST(PlayerLifecycle, PlaysAStreamToItsEndAndTearsDown) {
 
     // The set-up: the MP3 hint, one GET.
     FaultInjectingPlatform& p = *h.platform;
-    EXPECT_EQ(p.count(Op::AudioFileStreamOpen, kAudioFileMP3Type), 1);
+    EXPECT_EQ(p.count(Op::AudioFileStreamOpen, static_cast<std::uint32_t>(AudioFileType::MP3)), 1);
     EXPECT_EQ(h.server.requests().size(), 1U);
     // The orderly end: flush, a stop after play-out; the stream closed once,
     // the parser closed, the queue disposed of at once.
@@ -148,10 +148,9 @@ INSTANTIATE_TEST_SUITE_P(
                    const auto parses = h.platform->callsOf(Op::AudioFileStreamParseBytes);
                    ASSERT_GE(parses.size(), 2U);
                    EXPECT_EQ(parses[0].detail, 0U);
-                   EXPECT_EQ(parses[1].detail, kAudioFileStreamParseFlag_Discontinuity);
-                   EXPECT_EQ(h.platform->count(Op::AudioFileStreamParseBytes,
-                                               kAudioFileStreamParseFlag_Discontinuity),
-                             1);
+                   const auto discontinuous = static_cast<std::uint32_t>(Continuity::Discontinuous);
+                   EXPECT_EQ(parses[1].detail, discontinuous);
+                   EXPECT_EQ(h.platform->count(Op::AudioFileStreamParseBytes, discontinuous), 1);
                }},
         // A read of nothing reaches no parser.
         EndRow{"AfterAnEmptyRead", [] { return fixtureScript("mpeg2_l3.mp3").paced(4000); },

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "tests/engine/platform/parser/ParserTestSupport.h"
+#include "tests/engine/demux/ParserTestSupport.h"
 #include "tools/loopback/LoopbackServer.h"
 #include "tools/transmission-recordings/RecordingSet.h"
 

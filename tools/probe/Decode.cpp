@@ -97,10 +97,12 @@ bool QueueFeeder::startQueue() {
     return error == QueueError::None;
 }
 
-void QueueFeeder::onPackets(std::uint32_t numberBytes, std::uint32_t numberPackets,
-                            const void* data, const AudioStreamPacketDescription* descriptions) {
+void QueueFeeder::onPackets(std::span<const std::byte> bytes,
+                            std::span<const AudioStreamPacketDescription> descriptions) {
     if (!failed_ && queue_ != nullptr) {
-        ring_.deliver(numberBytes, numberPackets, data, descriptions);
+        ring_.deliver(static_cast<std::uint32_t>(bytes.size()),
+                      static_cast<std::uint32_t>(descriptions.size()), bytes.data(),
+                      descriptions.empty() ? nullptr : descriptions.data());
     }
 }
 
@@ -137,11 +139,11 @@ DecodeReport QueueFeeder::finish() {
 namespace {
 
 // Feeds the parser from `read` and the queue from the parser.
-DecodeReport decodeWith(AudioFileTypeID hint, const DecodeOptions& options,
+DecodeReport decodeWith(AudioFileType hint, const DecodeOptions& options,
                         const std::function<bool(Probe&, std::string&)>& read) {
     QueueFeeder feeder(options);
     std::string error;
-    OSStatus parseStatus = noErr;
+    ParserError parseStatus = ParserError::None;
     {
         Probe probe(hint, &feeder);
         const bool ok = read(probe, error);
@@ -154,7 +156,7 @@ DecodeReport decodeWith(AudioFileTypeID hint, const DecodeOptions& options,
         }
     }
     DecodeReport report = feeder.finish();
-    if (report.ok && parseStatus != noErr) {
+    if (report.ok && parseStatus != ParserError::None) {
         report.ok = false;
         report.error = "the parser stopped with " + statusText(parseStatus);
     }
@@ -163,14 +165,14 @@ DecodeReport decodeWith(AudioFileTypeID hint, const DecodeOptions& options,
 
 }  // namespace
 
-DecodeReport decodeFile(const std::string& path, AudioFileTypeID hint, const DecodeOptions& options,
+DecodeReport decodeFile(const std::string& path, AudioFileType hint, const DecodeOptions& options,
                         std::size_t chunkSize) {
     return decodeWith(hint, options, [&](Probe& probe, std::string& error) {
         return probeFile(path, probe, error, chunkSize);
     });
 }
 
-DecodeReport decodeUrl(const std::string& url, AudioFileTypeID hint, const DecodeOptions& options,
+DecodeReport decodeUrl(const std::string& url, AudioFileType hint, const DecodeOptions& options,
                        double timeoutSeconds, bool* timedOut) {
     bool cut = false;
     std::uint64_t bodyBytes = 0;

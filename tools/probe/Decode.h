@@ -46,8 +46,8 @@ class QueueFeeder final : public PacketObserver,
     QueueFeeder& operator=(const QueueFeeder&) = delete;
 
     void onReady(const ProbeResult& result) override;
-    void onPackets(std::uint32_t numberBytes, std::uint32_t numberPackets, const void* data,
-                   const AudioStreamPacketDescription* descriptions) override;
+    void onPackets(std::span<const std::byte> bytes,
+                   std::span<const AudioStreamPacketDescription> descriptions) override;
     // At the end of the stream: hands over the last buffer, flushes, waits
     // until everything has played and the queue has stopped, disposes of it.
     DecodeReport finish();
@@ -76,14 +76,14 @@ class QueueFeeder final : public PacketObserver,
 };
 
 // Decodes a whole file (fed in chunks of `chunkSize` bytes) through the queue.
-DecodeReport decodeFile(const std::string& path, AudioFileTypeID hint, const DecodeOptions& options,
+DecodeReport decodeFile(const std::string& path, AudioFileType hint, const DecodeOptions& options,
                         std::size_t chunkSize = 32768);
 // Decodes an http:// or https:// stream through the queue, read as probeUrl()
 // reads it: until its end or for at most `timeoutSeconds` (*timedOut is then
 // set, and what was read so far is decoded). A server that sent no body byte
 // in that time (no answer, or only its head) fails with "no data came from
 // the server in <timeoutSeconds> s".
-DecodeReport decodeUrl(const std::string& url, AudioFileTypeID hint, const DecodeOptions& options,
+DecodeReport decodeUrl(const std::string& url, AudioFileType hint, const DecodeOptions& options,
                        double timeoutSeconds, bool* timedOut = nullptr);
 
 }  // namespace orvento::probe

@@ -8,88 +8,71 @@
 #include <ostream>
 #include <sstream>
 
-#include "engine/platform/parser/FileTypeHint.h"
+#include "engine/demux/FileTypeHint.h"
 #include "engine/platform/url/Url.h"
 
 namespace orvento::probe {
 
-Probe::Probe(AudioFileTypeID hint, PacketObserver* observer, bool keepPacketSizes)
-    : observer_(observer), keepPacketSizes_(keepPacketSizes) {
+Probe::Probe(AudioFileType hint, PacketObserver* observer, bool keepPacketSizes)
+    : parser_(makeStreamParser(*this, hint)),
+      observer_(observer),
+      keepPacketSizes_(keepPacketSizes) {
     result_.hint = hint;
-    result_.status =
-        AudioFileStreamOpen(this, &Probe::onProperty, &Probe::onPackets, hint, &stream_);
 }
 
-Probe::~Probe() {
-    if (stream_ != nullptr) {
-        AudioFileStreamClose(stream_);
-    }
-}
+Probe::~Probe() = default;
 
-OSStatus Probe::feed(const void* data, size_t size, AudioFileStreamParseFlags flags) {
-    if (stream_ == nullptr || result_.status != noErr) {
-        return result_.status;
-    }
-    while (size > 0 && result_.status == noErr) {
-        auto piece = static_cast<std::uint32_t>(std::min<size_t>(size, 1u << 30));
-        result_.status = AudioFileStreamParseBytes(stream_, piece, data, flags);
-        data = static_cast<const std::uint8_t*>(data) + piece;
-        size -= piece;
+ParserError Probe::feed(std::span<const std::byte> bytes, Continuity continuity) {
+    if (result_.status == ParserError::None) {
+        result_.status = parser_->feed(bytes, continuity);
     }
     return result_.status;
 }
 
 const ProbeResult& Probe::result() {
-    if (stream_ != nullptr) {
-        AudioFileStreamGetDiagnostics(stream_, &result_.diagnostics);
-    }
+    result_.diagnostics = parser_->diagnostics();
     return result_;
 }
 
-void Probe::onProperty(void* self, AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                       AudioFileStreamPropertyFlags*) {
-    auto& probe = *static_cast<Probe*>(self);
-    if (id != kAudioFileStreamProperty_ReadyToProducePackets) {
+void Probe::handleStreamProperty(StreamProperty property) {
+    if (property != StreamProperty::ReadyToProducePackets) {
         return;
     }
-    ProbeResult& r = probe.result_;
+    ProbeResult& r = result_;
     r.ready = true;
-    std::uint32_t size = sizeof r.format;
-    AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_DataFormat, &size, &r.format);
-    size = sizeof r.fileType;
-    AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_FileFormat, &size, &r.fileType);
-    std::uint32_t cookieSize = 0;
-    if (AudioFileStreamGetPropertyInfo(stream, kAudioFileStreamProperty_MagicCookieData,
-                                       &cookieSize, nullptr) == noErr) {
-        r.cookie.resize(cookieSize);
-        r.hasCookie = AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_MagicCookieData,
-                                                 &cookieSize, r.cookie.data()) == noErr;
+    r.format = *parser_->dataFormat();
+    r.fileType = *parser_->fileFormat();
+    if (const ParserResult<std::span<const std::uint8_t>> cookie = parser_->magicCookie()) {
+        r.cookie.assign(cookie->begin(), cookie->end());
+        r.hasCookie = true;
     }
-    if (probe.observer_ != nullptr) {
-        probe.observer_->onReady(r);
+    if (observer_ != nullptr) {
+        observer_->onReady(r);
     }
 }
 
-void Probe::onPackets(void* self, std::uint32_t numberBytes, std::uint32_t numberPackets,
-                      const void* data, AudioStreamPacketDescription* descriptions) {
-    auto& probe = *static_cast<Probe*>(self);
-    ProbeResult& r = probe.result_;
+void Probe::handleStreamPackets(std::span<const std::byte> bytes,
+                                std::span<const AudioStreamPacketDescription> descriptions) {
+    ProbeResult& r = result_;
     ++r.runs;
-    r.bytes += descriptions == nullptr ? numberBytes : 0;
-    r.packets += numberPackets;
-    if (descriptions != nullptr) {
-        for (std::uint32_t i = 0; i < numberPackets; ++i) {
-            std::uint32_t size = descriptions[i].mDataByteSize;
-            r.bytes += size;
-            r.smallest = r.packets == numberPackets && i == 0 ? size : std::min(r.smallest, size);
-            r.largest = std::max(r.largest, size);
-            if (probe.keepPacketSizes_) {
-                r.packetSizes.push_back(size);
-            }
+    if (descriptions.empty()) {
+        // Linear PCM: whole frames.
+        r.bytes += bytes.size();
+        const std::uint32_t frame = r.format.mBytesPerFrame;
+        r.packets += frame != 0 ? bytes.size() / frame : 0;
+    }
+    for (const AudioStreamPacketDescription& d : descriptions) {
+        const std::uint32_t size = d.mDataByteSize;
+        r.bytes += size;
+        r.smallest = r.packets == 0 ? size : std::min(r.smallest, size);
+        r.largest = std::max(r.largest, size);
+        ++r.packets;
+        if (keepPacketSizes_) {
+            r.packetSizes.push_back(size);
         }
     }
-    if (probe.observer_ != nullptr) {
-        probe.observer_->onPackets(numberBytes, numberPackets, data, descriptions);
+    if (observer_ != nullptr) {
+        observer_->onPackets(bytes, descriptions);
     }
 }
 
@@ -97,7 +80,7 @@ bool isUrl(std::string_view source) {
     return source.rfind("http://", 0) == 0 || source.rfind("https://", 0) == 0;
 }
 
-AudioFileTypeID hintFor(std::string_view source) {
+AudioFileType hintFor(std::string_view source) {
     if (isUrl(source)) {
         return fileTypeHintForURL(Url::fromString(source).get());
     }
@@ -114,7 +97,8 @@ bool probeFile(const std::string& path, Probe& probe, std::string& error, size_t
     while (in) {
         in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
         auto got = static_cast<size_t>(in.gcount());
-        if (got > 0 && probe.feed(chunk.data(), got) != noErr) {
+        if (got > 0 &&
+            probe.feed(std::as_bytes(std::span(chunk.data(), got))) != ParserError::None) {
             break;
         }
     }
@@ -146,66 +130,59 @@ std::string statusText(OSStatus status) {
     if (printable) {
         out << " '" << fourCC(code) << "'";
     }
-    struct Meaning {
-        OSStatus status;
-        const char* text;
-    };
-    static constexpr Meaning kMeanings[] = {
-        {kAudioFileStreamError_UnsupportedFileType, "no supported audio format found"},
-        {kAudioFileStreamError_UnsupportedDataFormat, "audio encoding not supported"},
-        {kAudioFileStreamError_NotOptimized,
-         "file keeps its index after the audio: cannot be streamed"},
-        {kAudioFileStreamError_InvalidFile, "malformed data, or frame sync lost for good"},
-        {kAudioFileStreamError_UnspecifiedError, "internal parser error"},
-        {kAudio_ParamError, "bad parameter"},
-    };
-    for (const auto& m : kMeanings) {
-        if (m.status == status) {
-            out << " (" << m.text << ")";
-        }
+    if (status == kAudio_ParamError) {
+        out << " (bad parameter)";
     }
     return out.str();
 }
 
+std::string statusText(ParserError error) {
+    std::string text = statusText(static_cast<OSStatus>(error));
+    if (const std::string_view words = parserErrorText(error); !words.empty()) {
+        text += " (" + std::string(words) + ")";
+    }
+    return text;
+}
+
 namespace {
 
-const char* methodText(AudioFileStreamDetection method) {
+const char* methodText(FormatDetection method) {
     switch (method) {
-        case AudioFileStreamDetection::ContainerSignature:
+        case FormatDetection::ContainerSignature:
             return "container signature";
-        case AudioFileStreamDetection::ContainerByHint:
+        case FormatDetection::ContainerByHint:
             return "box layout, trusting the hint";
-        case AudioFileStreamDetection::FrameSync:
+        case FormatDetection::FrameSync:
             return "frame sync";
-        case AudioFileStreamDetection::None:
+        case FormatDetection::None:
             break;
     }
     return "not detected";
 }
 
 // Whether a detected file type is what the hint announced.
-bool hintAgrees(AudioFileTypeID hint, AudioFileTypeID type) {
+bool hintAgrees(AudioFileType hint, AudioFileType type) {
     if (hint == type) {
         return true;
     }
-    bool hintMpeg =
-        hint == kAudioFileMP3Type || hint == kAudioFileMP2Type || hint == kAudioFileMP1Type;
-    bool typeMpeg =
-        type == kAudioFileMP3Type || type == kAudioFileMP2Type || type == kAudioFileMP1Type;
-    bool hintMp4 = hint == kAudioFileM4AType || hint == kAudioFileMPEG4Type;
-    bool typeMp4 = type == kAudioFileM4AType || type == kAudioFileMPEG4Type;
-    bool hintAiff = hint == kAudioFileAIFFType || hint == kAudioFileAIFCType;
-    bool typeAiff = type == kAudioFileAIFFType || type == kAudioFileAIFCType;
+    using T = AudioFileType;
+    bool hintMpeg = hint == T::MP3 || hint == T::MP2 || hint == T::MP1;
+    bool typeMpeg = type == T::MP3 || type == T::MP2 || type == T::MP1;
+    bool hintMp4 = hint == T::M4A || hint == T::MPEG4;
+    bool typeMp4 = type == T::M4A || type == T::MPEG4;
+    bool hintAiff = hint == T::AIFF || hint == T::AIFC;
+    bool typeAiff = type == T::AIFF || type == T::AIFC;
     return (hintMpeg && typeMpeg) || (hintMp4 && typeMp4) || (hintAiff && typeAiff);
 }
 
 }  // namespace
 
 void printReport(std::ostream& out, const ProbeResult& r) {
-    const AudioFileStreamDiagnostics& d = r.diagnostics;
-    out << "hint:            '" << fourCC(r.hint) << "'\n";
+    const ParserDiagnostics& d = r.diagnostics;
+    out << "hint:            '" << fourCC(static_cast<std::uint32_t>(r.hint)) << "'\n";
     if (r.ready) {
-        out << "detected:        '" << fourCC(r.fileType) << "' by " << methodText(d.method)
+        out << "detected:        '" << fourCC(static_cast<std::uint32_t>(r.fileType)) << "' by "
+            << methodText(d.method)
             << (hintAgrees(r.hint, r.fileType) ? ", as hinted" : ", overriding the hint") << "\n";
         const AudioStreamBasicDescription& f = r.format;
         out << "format:          '" << fourCC(f.mFormatID) << "' " << f.mSampleRate << " Hz, "
@@ -244,8 +221,8 @@ void printReport(std::ostream& out, const ProbeResult& r) {
     if (!r.sourceError.empty()) {
         out << "source error:    " << r.sourceError << "\n";
     }
-    out << "status:          " << (r.status == noErr ? std::string("0 (ok)") : statusText(r.status))
-        << "\n";
+    out << "status:          "
+        << (r.status == ParserError::None ? std::string("0 (ok)") : statusText(r.status)) << "\n";
 }
 
 }  // namespace orvento::probe

@@ -6,62 +6,66 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "engine/platform/parser/AudioFileStream.h"
+#include "engine/demux/StreamParser.h"
 
 namespace orvento::probe {
 
 struct ProbeResult {
-    AudioFileTypeID hint = 0;
-    bool ready = false;  // 'redy' arrived
+    AudioFileType hint = AudioFileType::None;
+    bool ready = false;  // ReadyToProducePackets arrived
     AudioStreamBasicDescription format{};
-    AudioFileTypeID fileType = 0;
+    AudioFileType fileType = AudioFileType::None;
     std::vector<std::uint8_t> cookie;
     bool hasCookie = false;
-    OSStatus status = noErr;     // the first non-zero status the parser returned
-    std::string sourceError;     // the file or network failed (empty: it did not)
-    std::uint64_t packets = 0;   // packets (linear PCM: frames)
-    std::uint64_t bytes = 0;     // audio bytes delivered
-    std::uint64_t runs = 0;      // calls of the packets procedure
-    std::uint32_t smallest = 0;  // packet sizes (packetised formats only)
+    ParserError status = ParserError::None;  // the first error the parser returned
+    std::string sourceError;                 // the file or network failed (empty: it did not)
+    std::uint64_t packets = 0;               // packets (linear PCM: frames)
+    std::uint64_t bytes = 0;                 // audio bytes delivered
+    std::uint64_t runs = 0;                  // deliveries of packets
+    std::uint32_t smallest = 0;              // packet sizes (packetised formats only)
     std::uint32_t largest = 0;
     std::vector<std::uint32_t> packetSizes;  // when asked for
-    AudioFileStreamDiagnostics diagnostics{};
+    ParserDiagnostics diagnostics{};
 };
 
 // Sees every delivery as the engine would; lets a caller decode or store.
 class PacketObserver {
   public:
     virtual ~PacketObserver() = default;
-    // After 'redy', with format, file type and cookie filled in.
+    // Once the parser is ready to produce packets, with format, file type
+    // and cookie filled in.
     virtual void onReady(const ProbeResult& result) = 0;
-    virtual void onPackets(std::uint32_t numberBytes, std::uint32_t numberPackets, const void* data,
-                           const AudioStreamPacketDescription* descriptions) = 0;
+    // A delivery as the parser made it (StreamParser::Listener).
+    virtual void onPackets(std::span<const std::byte> bytes,
+                           std::span<const AudioStreamPacketDescription> descriptions) = 0;
 };
 
-class Probe {
+class Probe : private StreamParser::Listener {
   public:
-    explicit Probe(AudioFileTypeID hint, PacketObserver* observer = nullptr,
+    explicit Probe(AudioFileType hint, PacketObserver* observer = nullptr,
                    bool keepPacketSizes = false);
-    ~Probe();
+    ~Probe() override;
     Probe(const Probe&) = delete;
     Probe& operator=(const Probe&) = delete;
 
-    // Hands bytes to the parser; returns its status (also kept in result()).
-    OSStatus feed(const void* data, size_t size, AudioFileStreamParseFlags flags = 0);
+    // Hands bytes to the parser; returns its error (also kept in result()).
+    ParserError feed(std::span<const std::byte> bytes,
+                     Continuity continuity = Continuity::Continuous);
     // The result so far, with the parser's diagnostics brought up to date.
     const ProbeResult& result();
 
   private:
-    static void onProperty(void* self, AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                           AudioFileStreamPropertyFlags* flags);
-    static void onPackets(void* self, std::uint32_t numberBytes, std::uint32_t numberPackets,
-                          const void* data, AudioStreamPacketDescription* descriptions);
+    void handleStreamProperty(StreamProperty property) override;
+    void handleStreamPackets(std::span<const std::byte> bytes,
+                             std::span<const AudioStreamPacketDescription> descriptions) override;
 
-    AudioFileStreamID stream_ = nullptr;
+    const std::unique_ptr<StreamParser> parser_;
     PacketObserver* observer_;
     bool keepPacketSizes_;
     ProbeResult result_;
@@ -70,7 +74,7 @@ class Probe {
 bool isUrl(std::string_view source);
 // The parser's hint for a file path or an http(s) URL, from the extension of
 // the file's name or of the URL's path (see FileTypeHint.h).
-AudioFileTypeID hintFor(std::string_view source);
+AudioFileType hintFor(std::string_view source);
 
 // Feeds a whole file in chunks of chunkSize bytes. False with `error` set when
 // the file cannot be read.
@@ -87,7 +91,10 @@ bool probeUrl(const std::string& url, Probe& probe, std::string& error, double t
 
 // Four characters, with non-printable bytes as '.'.
 std::string fourCC(std::uint32_t code);
+// A status as a number, its four characters when they are printable, and
+// the parser's words for it when it is a ParserError.
 std::string statusText(OSStatus status);
+std::string statusText(ParserError error);
 // The report a user reads.
 void printReport(std::ostream& out, const ProbeResult& result);
 

@@ -33,7 +33,8 @@ struct UrlReader {
                 return;
             }
             r.bytes += n > 0 ? static_cast<std::uint64_t>(n) : 0;
-            if (n > 0 && r.probe.feed(chunk, static_cast<size_t>(n)) != noErr) {
+            if (n > 0 && r.probe.feed(std::as_bytes(std::span(chunk, static_cast<size_t>(n)))) !=
+                             ParserError::None) {
                 r.done = true;  // the parser gave up: the report says why
             }
         } else if (type == kCFStreamEventErrorOccurred) {

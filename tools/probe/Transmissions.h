@@ -10,13 +10,13 @@
 #include <iosfwd>
 #include <string>
 
-#include "engine/platform/parser/AudioFileStream.h"
+#include "engine/demux/FileTypeHint.h"
 
 namespace orvento::probe {
 
 struct TransmissionsRequest {
     std::string source;  // a file or an http(s) URL
-    AudioFileTypeID hint = 0;
+    AudioFileType hint = AudioFileType::None;
     std::size_t chunkSize = 32768;  // a file's read size
     double seconds = 10;            // a URL's reading time
 };

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/platform/parser/FileTypeHint.h"
+#include "engine/demux/FileTypeHint.h"
 #include "tools/common/NumberOption.h"
 #include "tools/probe/Decode.h"
 #include "tools/probe/Probe.h"
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     if (source.empty()) {
         return usage();
     }
-    AudioFileTypeID hint =
+    AudioFileType hint =
         hintGiven ? fileTypeHintForExtension(hintExtension) : probe::hintFor(source);
     if (transmissions) {
         if (!decodeTo.empty() || listPackets) {
@@ -157,5 +157,5 @@ int main(int argc, char** argv) {
             std::cout << size << "\n";
         }
     }
-    return sourceOk && result.ready && result.status == noErr ? 0 : 1;
+    return sourceOk && result.ready && result.status == ParserError::None ? 0 : 1;
 }

@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <span>
 #include <stdexcept>
 
-#include "engine/platform/parser/AudioFileStream.h"
-#include "engine/platform/parser/FileTypeHint.h"
+#include "engine/demux/FileTypeHint.h"
+#include "engine/demux/StreamParser.h"
 #include "tools/station-server/MarkerStation.h"
 #include "tools/station-server/SiteReports.h"
 #include "weather/ServerFiles.h"
@@ -20,36 +22,34 @@ using loopback::Script;
 constexpr std::uint64_t kMisbehaveAfterBytes = 40000;
 
 // Frames and sample rate seen while parsing a whole file.
-struct Measure {
+struct Measure final : StreamParser::Listener {
+    std::unique_ptr<StreamParser> parser;
     AudioStreamBasicDescription format{};
     double frames = 0;
     bool ready = false;
-};
 
-void onProperty(void* data, AudioFileStreamID stream, AudioFileStreamPropertyID id,
-                AudioFileStreamPropertyFlags* /*flags*/) {
-    auto* m = static_cast<Measure*>(data);
-    if (id == kAudioFileStreamProperty_ReadyToProducePackets) {
-        std::uint32_t size = sizeof m->format;
-        m->ready = AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_DataFormat, &size,
-                                              &m->format) == noErr;
-    }
-}
-
-void onPackets(void* data, std::uint32_t bytes, std::uint32_t packets, const void* /*input*/,
-               AudioStreamPacketDescription* descs) {
-    auto* m = static_cast<Measure*>(data);
-    if (descs == nullptr) {
-        if (m->format.mBytesPerFrame > 0) {
-            m->frames += static_cast<double>(bytes) / m->format.mBytesPerFrame;
+    void handleStreamProperty(StreamProperty property) override {
+        if (property == StreamProperty::ReadyToProducePackets) {
+            const ParserResult<AudioStreamBasicDescription> dataFormat = parser->dataFormat();
+            ready = static_cast<bool>(dataFormat);
+            format = ready ? *dataFormat : AudioStreamBasicDescription{};
         }
-        return;
     }
-    for (std::uint32_t i = 0; i < packets; ++i) {
-        m->frames += descs[i].mVariableFramesInPacket != 0 ? descs[i].mVariableFramesInPacket
-                                                           : m->format.mFramesPerPacket;
+
+    void handleStreamPackets(std::span<const std::byte> bytes,
+                             std::span<const AudioStreamPacketDescription> descs) override {
+        if (descs.empty()) {
+            if (format.mBytesPerFrame > 0) {
+                frames += static_cast<double>(bytes.size()) / format.mBytesPerFrame;
+            }
+            return;
+        }
+        for (const AudioStreamPacketDescription& d : descs) {
+            frames += d.mVariableFramesInPacket != 0 ? d.mVariableFramesInPacket
+                                                     : format.mFramesPerPacket;
+        }
     }
-}
+};
 
 // Text as a JSON string literal.
 std::string jsonString(const std::string& text) {
@@ -73,13 +73,9 @@ std::string jsonString(const std::string& text) {
 
 std::optional<double> audioByteRate(const std::filesystem::path& file, const std::string& bytes) {
     Measure m;
-    AudioFileStreamID stream = nullptr;
-    if (AudioFileStreamOpen(&m, onProperty, onPackets, fileTypeHintForFile(file), &stream) !=
-        noErr) {
-        return std::nullopt;
-    }
-    AudioFileStreamParseBytes(stream, static_cast<std::uint32_t>(bytes.size()), bytes.data(), 0);
-    AudioFileStreamClose(stream);
+    m.parser = makeStreamParser(m, fileTypeHintForFile(file));
+    m.parser->feed(std::as_bytes(std::span(bytes.data(), bytes.size())));
+    m.parser.reset();
     if (!m.ready || m.frames <= 0 || m.format.mSampleRate <= 0) {
         return std::nullopt;
     }

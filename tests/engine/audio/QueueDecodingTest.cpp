@@ -72,7 +72,7 @@ TEST(PcmFlush, CompletesAFrameCutShortWithZeros) {
 
 // ---- Compressed formats through the real parser ---------------------------------
 
-// Passes deliveries on to the feeder; on 'redy' hands it a copy of the format
+// Passes deliveries on to the feeder; once ready, hands it a copy of the format
 // and cookie, changed by `edit`, and scribbles over that copy as soon as the
 // feeder has given it to the queue.
 class EditingObserver final : public probe::PacketObserver {
@@ -87,9 +87,9 @@ class EditingObserver final : public probe::PacketObserver {
         copy.cookie.clear();
         copy.cookie.shrink_to_fit();
     }
-    void onPackets(std::uint32_t numberBytes, std::uint32_t numberPackets, const void* data,
-                   const AudioStreamPacketDescription* descriptions) override {
-        feeder_.onPackets(numberBytes, numberPackets, data, descriptions);
+    void onPackets(std::span<const std::byte> bytes,
+                   std::span<const AudioStreamPacketDescription> descriptions) override {
+        feeder_.onPackets(bytes, descriptions);
     }
 
   private:
@@ -109,7 +109,7 @@ TEST(MagicCookie, IsCopiedDuringTheCallAndConfiguresTheDecoder) {
             ASSERT_TRUE(r.hasCookie);
             r.format.mChannelsPerFrame = 1;
         });
-        probe::Probe probe(kAudioFileAAC_ADTSType, &observer);
+        probe::Probe probe(AudioFileType::AAC_ADTS, &observer);
         std::string error;
         ASSERT_TRUE(probe::probeFile(fixture("adts_stereo.aac"), probe, error)) << error;
     }
@@ -136,7 +136,7 @@ class DamagedPacket : public ::testing::TestWithParam<DamageRow> {};
 TEST_P(DamagedPacket, IsReplacedBySilenceOfItsDurationAndDecodingGoesOn) {
     const DamageRow& row = GetParam();
     const std::string file = fixture(row.fixture);
-    const AudioFileTypeID hint = probe::hintFor(file);
+    const AudioFileType hint = probe::hintFor(file);
     probe::DecodeOptions clean;
     clean.output = wavOutput(scratchPath("clean.wav"));
     ASSERT_TRUE(probe::decodeFile(file, hint, clean).ok);

@@ -1,6 +1,6 @@
-#include "engine/platform/parser/ChunkWalker.h"
+#include "engine/demux/ChunkWalker.h"
 
-namespace orvento::parser {
+namespace orvento::demux {
 
 size_t ChunkWalker::process(const std::uint8_t* p, size_t n) {
     const std::uint64_t base = session_.spanOffset();
@@ -76,10 +76,10 @@ size_t IffChunkWalker::onChunk(const std::uint8_t* q, size_t left, std::uint64_t
         return needBytes(8);
     }
     const std::uint32_t size = bigEndianSizes_ ? be32(q + 4) : le32(q + 4);
-    if (!session().examineUnlocked(8, kAudioFileStreamError_UnsupportedFileType)) {
+    if (!session().examineUnlocked(8, ParserError::UnsupportedFileType)) {
         return 0;
     }
     return onIffChunk(q, left, size);
 }
 
-}  // namespace orvento::parser
+}  // namespace orvento::demux

@@ -1,4 +1,4 @@
-// Internal to the parser: the object behind an AudioFileStreamID, the reader
+// Internal to the parser: the StreamParser behind makeStreamParser, the reader
 // interface each file format implements, and the byte helpers they share.
 #pragma once
 
@@ -7,21 +7,17 @@
 #include <memory>
 #include <vector>
 
-#include "engine/platform/parser/AudioFileStream.h"
+#include "engine/demux/StreamParser.h"
 
-namespace orvento {
+namespace orvento::demux {
 
-class AudioFileStream;
-
-namespace parser {
-
-using StreamSession = AudioFileStream;
+class StreamSession;
 
 // Largest packet delivered with a description: one output-queue buffer.
 inline constexpr std::uint32_t kMaxPacketBytes = 32768;
 // Bytes a reader may ask to see at once; carried across parse calls.
 inline constexpr size_t kCarryCapacity = 65536;
-// Descriptions gathered before a run is handed to the packets procedure.
+// Descriptions gathered before a run is handed to the listener.
 inline constexpr size_t kMaxRunPackets = 4096;
 // Bytes examined outside declared tags and chunks before a lock is given up.
 inline constexpr std::uint64_t kUnlockedByteBudget = 65536;
@@ -57,19 +53,19 @@ class Reader {
 
 // What the stream is, as announced once before the first packets.
 struct StreamFormat {
-    AudioFileTypeID fileType = 0;
+    AudioFileType fileType = AudioFileType::None;
     AudioStreamBasicDescription asbd{};
     std::vector<std::uint8_t> cookie;
 };
 
-using Detection = AudioFileStreamDetection;
+using Detection = FormatDetection;
 
 std::unique_ptr<Reader> makeDetector(StreamSession& session);
 std::unique_ptr<Reader> makeFramedReader(StreamSession& session);
 std::unique_ptr<Reader> makeWaveReader(StreamSession& session);
 std::unique_ptr<Reader> makeAiffReader(StreamSession& session);
 std::unique_ptr<Reader> makeCafReader(StreamSession& session);
-std::unique_ptr<Reader> makeMp4Reader(StreamSession& session, AudioFileStreamDetection how);
+std::unique_ptr<Reader> makeMp4Reader(StreamSession& session, FormatDetection how);
 
 // Tags that may stand between frames or before the first one: ID3v2 (with
 // its footer), APEv2 and, once a stream is locked, ID3v1.
@@ -191,61 +187,55 @@ bool findAudioSpecificConfigInEsds(const std::uint8_t* p, size_t n, std::vector<
 AudioStreamBasicDescription aacFormat(const AudioSpecificConfig& asc, double fallbackRate,
                                       std::uint32_t fallbackChannels);
 
-}  // namespace parser
-
-// The parser object behind an AudioFileStreamID: the byte carrier, the run
-// builder and the property store. Readers talk to it through the methods
-// under "for readers".
-class AudioFileStream {
+// The parser: the byte carrier, the run builder and the property store.
+// Readers talk to it through the methods under "for readers".
+class StreamSession final : public StreamParser {
   public:
-    AudioFileStream(void* clientData, AudioFileStream_PropertyListenerProc listener,
-                    AudioFileStream_PacketsProc packets, AudioFileTypeID hint);
-    ~AudioFileStream();
-    AudioFileStream(const AudioFileStream&) = delete;
-    AudioFileStream& operator=(const AudioFileStream&) = delete;
+    StreamSession(StreamParser::Listener& listener, AudioFileType hint);
+    ~StreamSession() override;
+    StreamSession(const StreamSession&) = delete;
+    StreamSession& operator=(const StreamSession&) = delete;
 
-    OSStatus parse(const std::uint8_t* data, size_t size, AudioFileStreamParseFlags flags);
-    OSStatus propertyInfo(AudioFileStreamPropertyID id, std::uint32_t* size, bool* writable) const;
-    OSStatus property(AudioFileStreamPropertyID id, std::uint32_t* ioSize, void* out) const;
-    bool busy() const { return inParse_; }
-    const AudioFileStreamDiagnostics& diagnostics() const { return diag_; }
+    ParserError feed(std::span<const std::byte> bytes, Continuity continuity) override;
+    ParserResult<AudioFileType> fileFormat() const override;
+    ParserResult<AudioStreamBasicDescription> dataFormat() const override;
+    ParserResult<std::span<const std::uint8_t>> magicCookie() const override;
+    bool readyToProducePackets() const override { return ready_; }
+    ParserDiagnostics diagnostics() const override { return diag_; }
 
     // --- for readers ---
-    AudioFileTypeID hint() const { return hint_; }
+    AudioFileType hint() const { return hint_; }
     bool ready() const { return ready_; }
-    bool failed() const { return status_ != noErr; }
+    bool failed() const { return status_ != ParserError::None; }
     // Absolute stream offset of the first byte of the span being processed.
     std::uint64_t spanOffset() const { return spanOffset_; }
-    void announce(const parser::StreamFormat& format, parser::Detection how);
+    void announce(const StreamFormat& format, Detection how);
     // One packet of a run; p lies in the span being processed.
     void packet(const std::uint8_t* p, std::uint32_t size, std::uint32_t variableFrames = 0);
     // A run of linear-PCM frames (no descriptions).
     void pcm(const std::uint8_t* p, size_t bytes, std::uint32_t frames);
     void flushRun();
-    void fail(OSStatus status);
+    void fail(ParserError status);
     // Counts bytes examined outside declared structures before a lock; fails
     // the session with `status` once the budget is spent. Returns false then.
-    bool examineUnlocked(size_t count, OSStatus status);
+    bool examineUnlocked(size_t count, ParserError status);
     void resetUnlocked() { unlocked_ = 0; }
     void noteSkippedTag(std::uint64_t count) { diag_.skippedTagBytes += count; }
     void noteJunk(std::uint64_t count) { diag_.skippedJunkBytes += count; }
     void noteResync() { ++diag_.resyncs; }
-    void switchTo(std::unique_ptr<parser::Reader> next) { pending_ = std::move(next); }
+    void switchTo(std::unique_ptr<Reader> next) { pending_ = std::move(next); }
 
   private:
     size_t pump(const std::uint8_t* p, size_t n);
     void appendCarry(const std::uint8_t* p, size_t n);
-    void notify(AudioFileStreamPropertyID id);
 
-    // Set at open, never changed.
-    void* const clientData_;
-    const AudioFileStream_PropertyListenerProc listener_;
-    const AudioFileStream_PacketsProc packets_;
-    const AudioFileTypeID hint_;
+    // Set at creation, never changed.
+    StreamParser::Listener& listener_;
+    const AudioFileType hint_;
 
-    // Parsing state, touched only inside parse() on the caller's thread.
-    std::unique_ptr<parser::Reader> reader_;
-    std::unique_ptr<parser::Reader> pending_;
+    // Parsing state, touched only inside feed() on the caller's thread.
+    std::unique_ptr<Reader> reader_;
+    std::unique_ptr<Reader> pending_;
     std::unique_ptr<std::uint8_t[]> carry_;  // kCarryCapacity bytes
     size_t carryStart_ = 0;
     size_t carryEnd_ = 0;
@@ -256,13 +246,13 @@ class AudioFileStream {
     std::uint64_t spanOffset_ = 0;            // stream offset of spanBase_
     const std::uint8_t* spanBase_ = nullptr;  // the span the reader is processing
     std::uint64_t unlocked_ = 0;
-    OSStatus status_ = noErr;
+    ParserError status_ = ParserError::None;
     bool inParse_ = false;
 
     // Properties, final once ready_ is set.
     bool ready_ = false;
-    parser::StreamFormat format_;
-    AudioFileStreamDiagnostics diag_;
+    StreamFormat format_;
+    ParserDiagnostics diag_;
 };
 
-}  // namespace orvento
+}  // namespace orvento::demux

@@ -1,8 +1,8 @@
 // WAV (RIFF and RF64): linear PCM, integer or IEEE float, plain or
 // WAVE_FORMAT_EXTENSIBLE.
-#include "engine/platform/parser/ChunkWalker.h"
+#include "engine/demux/ChunkWalker.h"
 
-namespace orvento::parser {
+namespace orvento::demux {
 
 namespace {
 
@@ -45,7 +45,7 @@ class WaveReader final : public IffChunkWalker {
         bits_ = c.u16le();
         if (tag == kWaveExtensible) {
             if (size < 40) {
-                session().fail(kAudioFileStreamError_InvalidFile);
+                session().fail(ParserError::InvalidFile);
                 return;
             }
             c.skip(2 + 2 + 4);  // cbSize, valid bits (the container width decodes), mask
@@ -66,7 +66,7 @@ class WaveReader final : public IffChunkWalker {
 
     void startData(std::uint32_t size) {
         if (!haveFormat_) {
-            session().fail(kAudioFileStreamError_NotOptimized);
+            session().fail(ParserError::NotOptimized);
             return;
         }
         if (mpeg_) {
@@ -75,17 +75,17 @@ class WaveReader final : public IffChunkWalker {
             return;
         }
         if (!supported_) {
-            session().fail(kAudioFileStreamError_UnsupportedDataFormat);
+            session().fail(ParserError::UnsupportedDataFormat);
             return;
         }
         std::uint32_t frameBytes = channels_ * (bits_ / 8);
         if (channels_ == 0 || channels_ > kMaxPcmChannels || blockAlign_ != frameBytes ||
             !plausibleSampleRate(rate_)) {
-            session().fail(kAudioFileStreamError_UnsupportedDataFormat);
+            session().fail(ParserError::UnsupportedDataFormat);
             return;
         }
         StreamFormat format;
-        format.fileType = kAudioFileWAVEType;
+        format.fileType = AudioFileType::WAVE;
         format.asbd = pcmFormat(rate_, channels_, bits_, isFloat_, false, bits_ > 8);
         session().announce(format, Detection::ContainerSignature);
         // Live encoders cannot know the length: 0 and 0xFFFFFFFF mean "until
@@ -112,4 +112,4 @@ std::unique_ptr<Reader> makeWaveReader(StreamSession& session) {
     return std::make_unique<WaveReader>(session);
 }
 
-}  // namespace orvento::parser
+}  // namespace orvento::demux

@@ -13,9 +13,9 @@
 
 #include <vector>
 
-#include "engine/platform/parser/StreamSession.h"
+#include "engine/demux/StreamSession.h"
 
-namespace orvento::parser {
+namespace orvento::demux {
 
 class ChunkWalker : public Reader {
   public:
@@ -49,7 +49,7 @@ class ChunkWalker : public Reader {
         need_ = count;
         return 0;
     }
-    size_t failWith(OSStatus status) {
+    size_t failWith(ParserError status) {
         session_.fail(status);
         return 0;
     }
@@ -101,7 +101,7 @@ class IffChunkWalker : public ChunkWalker {
     size_t readWhole(const std::uint8_t* q, size_t left, std::uint32_t size, std::uint32_t least,
                      std::uint32_t most, Read read) {
         if (size < least || size > most) {
-            return failWith(kAudioFileStreamError_InvalidFile);
+            return failWith(ParserError::InvalidFile);
         }
         const size_t whole = 8 + size + (size & 1);
         if (left < whole) {
@@ -120,4 +120,4 @@ class IffChunkWalker : public ChunkWalker {
     const bool bigEndianSizes_;
 };
 
-}  // namespace orvento::parser
+}  // namespace orvento::demux

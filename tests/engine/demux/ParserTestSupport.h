@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,17 +23,18 @@ struct ParseRecord : probe::ProbeResult {
 // One parser, fed by the caller.
 class RecordingParser : private probe::PacketObserver {
   public:
-    explicit RecordingParser(AudioFileTypeID hint) : probe_(hint, this, true) {}
+    explicit RecordingParser(AudioFileType hint) : probe_(hint, this, true) {}
 
-    OSStatus feed(const std::uint8_t* data, size_t size, AudioFileStreamParseFlags flags = 0) {
-        return probe_.feed(data, size, flags);
+    ParserError feed(const std::uint8_t* data, size_t size,
+                     Continuity continuity = Continuity::Continuous) {
+        return probe_.feed(std::as_bytes(std::span(data, size)), continuity);
     }
     const ParseRecord& record();
 
   private:
     void onReady(const probe::ProbeResult& result) override;
-    void onPackets(std::uint32_t numberBytes, std::uint32_t numberPackets, const void* data,
-                   const AudioStreamPacketDescription* descriptions) override;
+    void onPackets(std::span<const std::byte> bytes,
+                   std::span<const AudioStreamPacketDescription> descriptions) override;
 
     probe::Probe probe_;
     ParseRecord record_;
@@ -42,7 +44,7 @@ class RecordingParser : private probe::PacketObserver {
 enum class Split { Whole, Engine32k, OneByte, Random, Primes };
 const char* splitName(Split split);
 
-ParseRecord parseBytes(const std::vector<std::uint8_t>& bytes, AudioFileTypeID hint, Split split,
+ParseRecord parseBytes(const std::vector<std::uint8_t>& bytes, AudioFileType hint, Split split,
                        unsigned seed = 1);
 
 std::string fixturePath(const std::string& name);

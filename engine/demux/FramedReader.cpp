@@ -4,10 +4,10 @@
 // sample rate, channel mode or version on the way (a station switching
 // encoders): the reader locks on to the new frames of the same layer, and
 // the decoder downstream follows the frames' own headers.
-#include "engine/platform/parser/FrameHeaders.h"
-#include "engine/platform/parser/StreamSession.h"
+#include "engine/demux/FrameHeaders.h"
+#include "engine/demux/StreamSession.h"
 
-namespace orvento::parser {
+namespace orvento::demux {
 
 namespace {
 
@@ -27,7 +27,7 @@ bool parseHeader(FrameKind kind, const std::uint8_t* p, FrameHeader& out) {
 class FramedReader final : public Reader {
   public:
     explicit FramedReader(StreamSession& session) : session_(session) {
-        bool adtsFirst = session.hint() == kAudioFileAAC_ADTSType;
+        bool adtsFirst = session.hint() == AudioFileType::AAC_ADTS;
         order_[0] = adtsFirst ? FrameKind::Adts : FrameKind::Mpeg;
         order_[1] = adtsFirst ? FrameKind::Mpeg : FrameKind::Adts;
     }
@@ -138,8 +138,8 @@ class FramedReader final : public Reader {
     // as readFrames does; sets inSync_ when it locked.
     bool scan(const std::uint8_t* q, size_t left, size_t& used) {
         size_t pos = 0;
-        const OSStatus failure =
-            locked_ ? kAudioFileStreamError_InvalidFile : kAudioFileStreamError_UnsupportedFileType;
+        const ParserError failure =
+            locked_ ? ParserError::InvalidFile : ParserError::UnsupportedFileType;
         while (pos < left) {
             const std::uint8_t* f = q + pos;
             size_t rest = left - pos;
@@ -254,14 +254,14 @@ class FramedReader final : public Reader {
         if (h.kind == FrameKind::Mpeg) {
             static constexpr std::uint32_t kIds[] = {kAudioFormatMPEGLayer1, kAudioFormatMPEGLayer2,
                                                      kAudioFormatMPEGLayer3};
-            static constexpr AudioFileTypeID kTypes[] = {kAudioFileMP1Type, kAudioFileMP2Type,
-                                                         kAudioFileMP3Type};
+            static constexpr AudioFileType kTypes[] = {AudioFileType::MP1, AudioFileType::MP2,
+                                                       AudioFileType::MP3};
             d.mFormatID = kIds[h.layer - 1];
             format.fileType = kTypes[h.layer - 1];
         } else {
             d.mFormatID = kAudioFormatMPEG4AAC;
             d.mFormatFlags = h.objectType;
-            format.fileType = kAudioFileAAC_ADTSType;
+            format.fileType = AudioFileType::AAC_ADTS;
             // AudioSpecificConfig: object type, rate index, channel configuration.
             format.cookie = {
                 static_cast<std::uint8_t>((h.objectType << 3) | (h.rateIndex >> 1)),
@@ -287,4 +287,4 @@ std::unique_ptr<Reader> makeFramedReader(StreamSession& session) {
     return std::make_unique<FramedReader>(session);
 }
 
-}  // namespace orvento::parser
+}  // namespace orvento::demux

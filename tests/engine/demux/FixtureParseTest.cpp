@@ -6,7 +6,7 @@
 #include <cstring>
 #include <numeric>
 
-#include "tests/engine/platform/parser/ParserTestSupport.h"
+#include "tests/engine/demux/ParserTestSupport.h"
 
 namespace orvento::test {
 namespace {
@@ -20,7 +20,7 @@ enum class Packets {
 
 struct FixtureRow {
     const char* file;
-    AudioFileTypeID fileType;
+    AudioFileType fileType;
     std::uint32_t formatId;
     double sampleRate;
     std::uint32_t channels;
@@ -42,79 +42,79 @@ constexpr std::uint32_t kFloat = kAudioFormatFlagIsFloat;
 constexpr std::uint32_t kBig = kAudioFormatFlagIsBigEndian;
 
 const FixtureRow kFixtures[] = {
-    {"mpeg1_l1.mp1", kAudioFileMP1Type, kAudioFormatMPEGLayer1, 32000, 1, 0, 0, 0, 384, "",
+    {"mpeg1_l1.mp1", AudioFileType::MP1, kAudioFormatMPEGLayer1, 32000, 1, 0, 0, 0, 384, "",
      Packets::Same},
-    {"mpeg1_l2.mp2", kAudioFileMP2Type, kAudioFormatMPEGLayer2, 32000, 1, 0, 0, 0, 1152, "",
+    {"mpeg1_l2.mp2", AudioFileType::MP2, kAudioFormatMPEGLayer2, 32000, 1, 0, 0, 0, 1152, "",
      Packets::Same},
-    {"mpeg2_l2.mp2", kAudioFileMP2Type, kAudioFormatMPEGLayer2, 16000, 1, 0, 0, 0, 1152, "",
+    {"mpeg2_l2.mp2", AudioFileType::MP2, kAudioFormatMPEGLayer2, 16000, 1, 0, 0, 0, 1152, "",
      Packets::Same},
-    {"mpeg1_l3_cbr_id3.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 32000, 1, 0, 0, 0, 1152, "",
-     Packets::Same},
-    {"mpeg1_l3_vbr_xing.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 44100, 1, 0, 0, 0, 1152,
+    {"mpeg1_l3_cbr_id3.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 32000, 1, 0, 0, 0, 1152,
      "", Packets::Same},
-    {"mpeg2_l3.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576, "",
+    {"mpeg1_l3_vbr_xing.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 44100, 1, 0, 0, 0, 1152,
+     "", Packets::Same},
+    {"mpeg2_l3.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576, "",
      Packets::Same},
-    {"mpeg25_l3.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 8000, 1, 0, 0, 0, 576, "",
+    {"mpeg25_l3.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 8000, 1, 0, 0, 0, 576, "",
      Packets::Same},
-    {"mpeg25_l3_stereo.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 11025, 2, 0, 0, 0, 576, "",
+    {"mpeg25_l3_stereo.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 11025, 2, 0, 0, 0, 576, "",
      Packets::Same},
     // Announced as its first part; the later parts (24 kHz stereo, then
     // 32 kHz stereo MPEG-1) are delivered all the same.
-    {"mpeg_format_change.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576,
+    {"mpeg_format_change.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576,
      "", Packets::Same},
-    {"id3_huge.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576, "",
+    {"id3_huge.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576, "",
      Packets::Same},
-    {"id3v24_footer_unsync.mp3", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 8000, 1, 0, 0, 0, 576,
+    {"id3v24_footer_unsync.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 8000, 1, 0, 0, 0, 576,
      "", Packets::Same},
-    {"adts_lc.aac", kAudioFileAAC_ADTSType, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024, "1408",
+    {"adts_lc.aac", AudioFileType::AAC_ADTS, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024, "1408",
      Packets::Adts7},
-    {"adts_crc.aac", kAudioFileAAC_ADTSType, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024, "1408",
+    {"adts_crc.aac", AudioFileType::AAC_ADTS, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024, "1408",
      Packets::Adts9},
-    {"adts_stereo.aac", kAudioFileAAC_ADTSType, kAudioFormatMPEG4AAC, 22050, 2, 2, 0, 0, 1024,
+    {"adts_stereo.aac", AudioFileType::AAC_ADTS, kAudioFormatMPEG4AAC, 22050, 2, 2, 0, 0, 1024,
      "1390", Packets::Adts7},
-    {"m4a_faststart.m4a", kAudioFileM4AType, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024,
+    {"m4a_faststart.m4a", AudioFileType::M4A, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024,
      "140856e500", Packets::Same},
-    {"mp4_faststart.mp4", kAudioFileMPEG4Type, kAudioFormatMPEG4AAC, 22050, 2, 2, 0, 0, 1024,
+    {"mp4_faststart.mp4", AudioFileType::MPEG4, kAudioFormatMPEG4AAC, 22050, 2, 2, 0, 0, 1024,
      "139056e500", Packets::Same},
-    {"caf_aac.caf", kAudioFileCAFType, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024, "1408",
+    {"caf_aac.caf", AudioFileType::CAF, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024, "1408",
      Packets::Same},
-    {"caf_s16le.caf", kAudioFileCAFType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 16, 2,
+    {"caf_s16le.caf", AudioFileType::CAF, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 16, 2,
      1, "", Packets::PcmTotal},
-    {"caf_f32be.caf", kAudioFileCAFType, kAudioFormatLinearPCM, 8000, 2, kPacked | kFloat | kBig,
+    {"caf_f32be.caf", AudioFileType::CAF, kAudioFormatLinearPCM, 8000, 2, kPacked | kFloat | kBig,
      32, 8, 1, "", Packets::PcmTotal},
-    {"wav_u8.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked, 8, 1, 1, "",
+    {"wav_u8.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 1, kPacked, 8, 1, 1, "",
      Packets::PcmTotal},
-    {"wav_s16.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned, 16, 4, 1,
-     "", Packets::PcmTotal},
-    {"wav_s24_plain.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 24,
-     3, 1, "", Packets::PcmTotal},
-    {"wav_s24_extensible.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1,
-     kPacked | kSigned, 24, 3, 1, "", Packets::PcmTotal},
-    {"wav_s32.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 32, 4, 1,
-     "", Packets::PcmTotal},
-    {"wav_f32.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 2, kPacked | kFloat, 32, 8, 1,
-     "", Packets::PcmTotal},
-    {"wav_f64.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat, 64, 8, 1,
-     "", Packets::PcmTotal},
-    {"wav_mp3.wav", kAudioFileMP3Type, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576, "",
-     Packets::Same},
-    {"wav_live_ffffffff.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned,
-     16, 2, 1, "", Packets::PcmTotal},
-    {"wav_live_zero.wav", kAudioFileWAVEType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 16,
-     2, 1, "", Packets::PcmTotal},
-    {"aiff_s8.aiff", kAudioFileAIFFType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 8, 1, 1,
-     "", Packets::PcmTotal},
-    {"aiff_s16.aiff", kAudioFileAIFFType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned | kBig,
-     16, 2, 1, "", Packets::PcmTotal},
-    {"aiff_s24.aiff", kAudioFileAIFFType, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned | kBig,
-     24, 6, 1, "", Packets::PcmTotal},
-    {"aifc_none.aifc", kAudioFileAIFCType, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned | kBig,
-     16, 2, 1, "", Packets::PcmTotal},
-    {"aifc_sowt.aifc", kAudioFileAIFCType, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned, 16, 4,
+    {"wav_s16.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned, 16, 4,
      1, "", Packets::PcmTotal},
-    {"aifc_fl32.aifc", kAudioFileAIFCType, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat | kBig,
+    {"wav_s24_plain.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned,
+     24, 3, 1, "", Packets::PcmTotal},
+    {"wav_s24_extensible.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 1,
+     kPacked | kSigned, 24, 3, 1, "", Packets::PcmTotal},
+    {"wav_s32.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 32, 4,
+     1, "", Packets::PcmTotal},
+    {"wav_f32.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 2, kPacked | kFloat, 32, 8, 1,
+     "", Packets::PcmTotal},
+    {"wav_f64.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat, 64, 8, 1,
+     "", Packets::PcmTotal},
+    {"wav_mp3.wav", AudioFileType::MP3, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576, "",
+     Packets::Same},
+    {"wav_live_ffffffff.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 1,
+     kPacked | kSigned, 16, 2, 1, "", Packets::PcmTotal},
+    {"wav_live_zero.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned,
+     16, 2, 1, "", Packets::PcmTotal},
+    {"aiff_s8.aiff", AudioFileType::AIFF, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 8, 1,
+     1, "", Packets::PcmTotal},
+    {"aiff_s16.aiff", AudioFileType::AIFF, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned | kBig,
+     16, 2, 1, "", Packets::PcmTotal},
+    {"aiff_s24.aiff", AudioFileType::AIFF, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned | kBig,
+     24, 6, 1, "", Packets::PcmTotal},
+    {"aifc_none.aifc", AudioFileType::AIFC, kAudioFormatLinearPCM, 8000, 1,
+     kPacked | kSigned | kBig, 16, 2, 1, "", Packets::PcmTotal},
+    {"aifc_sowt.aifc", AudioFileType::AIFC, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned, 16,
+     4, 1, "", Packets::PcmTotal},
+    {"aifc_fl32.aifc", AudioFileType::AIFC, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat | kBig,
      32, 4, 1, "", Packets::PcmTotal},
-    {"aifc_fl64.aifc", kAudioFileAIFCType, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat | kBig,
+    {"aifc_fl64.aifc", AudioFileType::AIFC, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat | kBig,
      64, 8, 1, "", Packets::PcmTotal},
 };
 
@@ -122,9 +122,9 @@ class FixtureParse : public ::testing::TestWithParam<FixtureRow> {};
 
 TEST_P(FixtureParse, FormatCookieAndPacketsMatchTheIndependentReader) {
     const FixtureRow& row = GetParam();
-    ParseRecord r = parseBytes(readFixture(row.file), kAudioFileMP3Type, Split::Engine32k);
+    ParseRecord r = parseBytes(readFixture(row.file), AudioFileType::MP3, Split::Engine32k);
 
-    ASSERT_EQ(r.status, noErr);
+    ASSERT_EQ(r.status, ParserError::None);
     ASSERT_EQ(r.readyCount, 1);
     EXPECT_EQ(r.fileType, row.fileType);
     const AudioStreamBasicDescription& f = r.format;
@@ -164,11 +164,11 @@ TEST_P(FixtureParse, FormatCookieAndPacketsMatchTheIndependentReader) {
 TEST_P(FixtureParse, EverySplitYieldsTheSameFormatCookieAndPackets) {
     const FixtureRow& row = GetParam();
     std::vector<std::uint8_t> bytes = readFixture(row.file);
-    ParseRecord whole = parseBytes(bytes, kAudioFileMP3Type, Split::Whole);
+    ParseRecord whole = parseBytes(bytes, AudioFileType::MP3, Split::Whole);
     ASSERT_EQ(whole.readyCount, 1);
     for (Split split : {Split::OneByte, Split::Random, Split::Primes, Split::Engine32k}) {
         SCOPED_TRACE(splitName(split));
-        ParseRecord r = parseBytes(bytes, kAudioFileMP3Type, split, 7);
+        ParseRecord r = parseBytes(bytes, AudioFileType::MP3, split, 7);
         EXPECT_EQ(r.status, whole.status);
         EXPECT_EQ(r.readyCount, 1);
         EXPECT_EQ(std::memcmp(&r.format, &whole.format, sizeof r.format), 0);

@@ -2,9 +2,9 @@
 // in32, fl32 and fl64 (and 8-bit 'raw ').
 #include <cmath>
 
-#include "engine/platform/parser/ChunkWalker.h"
+#include "engine/demux/ChunkWalker.h"
 
-namespace orvento::parser {
+namespace orvento::demux {
 
 namespace {
 
@@ -99,21 +99,21 @@ class AiffReader final : public IffChunkWalker {
 
     void startData(std::uint32_t size, std::uint32_t offset) {
         if (!haveCommon_) {
-            session().fail(kAudioFileStreamError_NotOptimized);
+            session().fail(ParserError::NotOptimized);
             return;
         }
         if (!supported_ || channels_ == 0 || channels_ > kMaxPcmChannels ||
             !plausibleSampleRate(rate_)) {
-            session().fail(kAudioFileStreamError_UnsupportedDataFormat);
+            session().fail(ParserError::UnsupportedDataFormat);
             return;
         }
         bool unbounded = size == 0 || size == 0xFFFFFFFFu;
         if (!unbounded && size < 8 + static_cast<std::uint64_t>(offset)) {
-            session().fail(kAudioFileStreamError_InvalidFile);
+            session().fail(ParserError::InvalidFile);
             return;
         }
         StreamFormat format;
-        format.fileType = aifc_ ? kAudioFileAIFCType : kAudioFileAIFFType;
+        format.fileType = aifc_ ? AudioFileType::AIFC : AudioFileType::AIFF;
         format.asbd = pcmFormat(rate_, channels_, bits_, isFloat_, bigEndian_, signed_);
         session().announce(format, Detection::ContainerSignature);
         // The data starts `offset` bytes into the sound data (block alignment).
@@ -140,4 +140,4 @@ std::unique_ptr<Reader> makeAiffReader(StreamSession& session) {
     return std::make_unique<AiffReader>(session);
 }
 
-}  // namespace orvento::parser
+}  // namespace orvento::demux

@@ -1,4 +1,4 @@
-#include "tests/engine/platform/parser/ParserTestSupport.h"
+#include "tests/engine/demux/ParserTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -23,20 +23,19 @@ void RecordingParser::onReady(const probe::ProbeResult& /*result*/) {
     ++record_.readyCount;
 }
 
-void RecordingParser::onPackets(std::uint32_t numberBytes, std::uint32_t numberPackets,
-                                const void* data,
-                                const AudioStreamPacketDescription* descriptions) {
+void RecordingParser::onPackets(std::span<const std::byte> data,
+                                std::span<const AudioStreamPacketDescription> descriptions) {
     ParseRecord& r = record_;
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    if (descriptions == nullptr) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+    const auto numberBytes = static_cast<std::int64_t>(data.size());
+    if (descriptions.empty()) {
         const std::uint32_t frame = probe_.result().format.mBytesPerFrame;
-        r.pcmRunsWholeFrames = r.pcmRunsWholeFrames && frame != 0 && numberBytes % frame == 0 &&
-                               numberBytes / frame == numberPackets && numberBytes <= 32768;
+        r.pcmRunsWholeFrames = r.pcmRunsWholeFrames && frame != 0 && numberBytes > 0 &&
+                               numberBytes % frame == 0 && numberBytes <= 32768;
         r.audio.insert(r.audio.end(), bytes, bytes + numberBytes);
         return;
     }
-    for (std::uint32_t i = 0; i < numberPackets; ++i) {
-        const AudioStreamPacketDescription& d = descriptions[i];
+    for (const AudioStreamPacketDescription& d : descriptions) {
         if (d.mStartOffset < 0 || d.mStartOffset + d.mDataByteSize > numberBytes) {
             r.descriptionsInBounds = false;
             continue;
@@ -51,7 +50,7 @@ const char* splitName(Split split) {
     return kNames[static_cast<int>(split)];
 }
 
-ParseRecord parseBytes(const std::vector<std::uint8_t>& bytes, AudioFileTypeID hint, Split split,
+ParseRecord parseBytes(const std::vector<std::uint8_t>& bytes, AudioFileType hint, Split split,
                        unsigned seed) {
     RecordingParser parser(hint);
     std::mt19937 random(seed);
@@ -77,7 +76,7 @@ ParseRecord parseBytes(const std::vector<std::uint8_t>& bytes, AudioFileTypeID h
                 break;
         }
         piece = std::min(piece, left);
-        if (parser.feed(bytes.data() + pos, piece) != noErr) {
+        if (parser.feed(bytes.data() + pos, piece) != ParserError::None) {
             break;
         }
         pos += piece;

@@ -1,11 +1,11 @@
-#include "engine/platform/parser/FrameHeaders.h"
+#include "engine/demux/FrameHeaders.h"
 
 #include <array>
 #include <cstring>
 
-#include "engine/platform/parser/StreamSession.h"
+#include "engine/demux/StreamSession.h"
 
-namespace orvento::parser {
+namespace orvento::demux {
 
 namespace {
 
@@ -138,4 +138,4 @@ bool isVbrInfoFrame(const std::uint8_t* frame, const FrameHeader& h) {
     return 36 + 4 <= h.frameBytes && tagIs(frame + 36, "VBRI");
 }
 
-}  // namespace orvento::parser
+}  // namespace orvento::demux

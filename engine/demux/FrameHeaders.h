@@ -5,7 +5,7 @@
 
 #include "engine/platform/CoreTypes.h"
 
-namespace orvento::parser {
+namespace orvento::demux {
 
 // The header bytes that must be present before a frame can be judged.
 inline constexpr size_t kMpegHeaderBytes = 4;
@@ -54,4 +54,4 @@ bool parseAdtsHeader(const std::uint8_t* p, FrameHeader& out);
 // header (an encoder's summary frame that holds no audio).
 bool isVbrInfoFrame(const std::uint8_t* frame, const FrameHeader& h);
 
-}  // namespace orvento::parser
+}  // namespace orvento::demux

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "tests/engine/platform/parser/ParserTestSupport.h"
+#include "tests/engine/demux/ParserTestSupport.h"
 
 namespace orvento::test {
 namespace {
@@ -45,11 +45,11 @@ class JunkPrefix : public ::testing::TestWithParam<std::tuple<JunkRow, const cha
 TEST_P(JunkPrefix, IsSkippedAndThePacketsAreUnchanged) {
     const auto& [junk, fixture] = GetParam();
     std::vector<std::uint8_t> clean = readFixture(fixture);
-    ParseRecord expected = parseBytes(clean, kAudioFileMP3Type, Split::Whole);
+    ParseRecord expected = parseBytes(clean, AudioFileType::MP3, Split::Whole);
     std::vector<std::uint8_t> dirty = concat(junk.junk, clean);
     for (Split split : {Split::Whole, Split::Random, Split::OneByte}) {
-        ParseRecord r = parseBytes(dirty, kAudioFileMP3Type, split);
-        EXPECT_EQ(r.status, noErr) << splitName(split);
+        ParseRecord r = parseBytes(dirty, AudioFileType::MP3, split);
+        EXPECT_EQ(r.status, ParserError::None) << splitName(split);
         EXPECT_EQ(r.packetSizes, expected.packetSizes) << splitName(split);
         EXPECT_TRUE(r.audio == expected.audio) << splitName(split);
     }
@@ -113,9 +113,9 @@ constexpr size_t kPastTheCap = 17u << 20;
 TEST(TagLookalikes, AreJudgedAsWhenFedWhole) {
     for (const char* junk : {"not a tag: WAVE", "not a tag: APE", "not a tag: IDX"}) {
         const std::vector<std::uint8_t> bytes = concat(textBytes(junk), id3Tag(10, 20u << 20));
-        for (const AudioFileTypeID hint : {AudioFileTypeID{0}, kAudioFileMPEG4Type}) {
+        for (const AudioFileType hint : {AudioFileType::None, AudioFileType::MPEG4}) {
             const ParseRecord whole = parseBytes(bytes, hint, Split::Whole);
-            EXPECT_EQ(whole.status, kAudioFileStreamError_UnsupportedFileType) << junk;
+            EXPECT_EQ(whole.status, ParserError::UnsupportedFileType) << junk;
             EXPECT_EQ(parseBytes(bytes, hint, Split::OneByte).status, whole.status) << junk;
         }
     }
@@ -131,9 +131,9 @@ std::vector<std::uint8_t> wavHeadWithoutData() {
 
 struct SkippedRow {
     const char* name;
-    AudioFileTypeID hint;
+    AudioFileType hint;
     std::vector<std::uint8_t> (*bytes)();  // made when the row runs: megabytes each
-    OSStatus status;                       // after every byte, or once the cap is passed
+    ParserError status;                    // after every byte, or once the cap is passed
     bool plays;                            // audio was delivered
 };
 
@@ -145,13 +145,14 @@ TEST_P(SkippedBeforeAudio, IsCappedOnlyBeforeTheFirstAudio) {
     RecordingParser parser(row.hint);
     size_t fed = 0;
     while (fed < bytes.size() &&
-           parser.feed(bytes.data() + fed, std::min<size_t>(32768, bytes.size() - fed)) == noErr) {
+           parser.feed(bytes.data() + fed, std::min<size_t>(32768, bytes.size() - fed)) ==
+               ParserError::None) {
         fed += 32768;
     }
     const ParseRecord& r = parser.record();
     EXPECT_EQ(r.status, row.status);
     EXPECT_EQ(!r.packetSizes.empty(), row.plays);
-    if (row.status != noErr) {
+    if (row.status != ParserError::None) {
         EXPECT_LE(fed, (16u << 20) + 65536u) << "read long past the cap";
     }
 }
@@ -159,50 +160,50 @@ TEST_P(SkippedBeforeAudio, IsCappedOnlyBeforeTheFirstAudio) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, SkippedBeforeAudio,
     ::testing::Values(
-        SkippedRow{"EndlessId3Tags", kAudioFileMP3Type,
+        SkippedRow{"EndlessId3Tags", AudioFileType::MP3,
                    [] { return repeat(id3Tag(4096), kPastTheCap); },
-                   kAudioFileStreamError_UnsupportedFileType, false},
-        SkippedRow{"OneTagLargerThanTheCap", kAudioFileMP3Type,
+                   ParserError::UnsupportedFileType, false},
+        SkippedRow{"OneTagLargerThanTheCap", AudioFileType::MP3,
                    [] { return concat(id3Tag(1024, 20u << 20), readFixture("mpeg2_l3.mp3")); },
-                   kAudioFileStreamError_UnsupportedFileType, false},
-        SkippedRow{"EndlessWavChunksBeforeTheData", kAudioFileWAVEType,
+                   ParserError::UnsupportedFileType, false},
+        SkippedRow{"EndlessWavChunksBeforeTheData", AudioFileType::WAVE,
                    [] {
                        const std::vector<std::uint8_t> chunk =
                            concat({'L', 'I', 'S', 'T', 0xF8, 0x0F, 0, 0},
                                   std::vector<std::uint8_t>(4088, 0));
                        return concat(wavHeadWithoutData(), repeat(chunk, kPastTheCap));
                    },
-                   kAudioFileStreamError_UnsupportedFileType, false},
-        SkippedRow{"CoverArtOf15MiB", kAudioFileMP3Type,
-                   [] { return concat(id3Tag(15u << 20), readFixture("mpeg2_l3.mp3")); }, noErr,
-                   true},
-        SkippedRow{"TagsAfterAudio", kAudioFileMP3Type,
+                   ParserError::UnsupportedFileType, false},
+        SkippedRow{"CoverArtOf15MiB", AudioFileType::MP3,
+                   [] { return concat(id3Tag(15u << 20), readFixture("mpeg2_l3.mp3")); },
+                   ParserError::None, true},
+        SkippedRow{"TagsAfterAudio", AudioFileType::MP3,
                    [] {
                        const std::vector<std::uint8_t> mp3 = readFixture("mpeg2_l3.mp3");
                        return concat(concat(mp3, repeat(id3Tag(4096), kPastTheCap)), mp3);
                    },
-                   noErr, true}),
+                   ParserError::None, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-class RandomStream : public ::testing::TestWithParam<AudioFileTypeID> {};
+class RandomStream : public ::testing::TestWithParam<AudioFileType> {};
 
 TEST_P(RandomStream, FailsWithinTheBudgetUnderEveryHint) {
     std::vector<std::uint8_t> noise = randomBytes(200000, 11);
     RecordingParser parser(GetParam());
     size_t fed = 0;
-    while (fed < noise.size() && parser.feed(noise.data() + fed, 4096) == noErr) {
+    while (fed < noise.size() && parser.feed(noise.data() + fed, 4096) == ParserError::None) {
         fed += 4096;
     }
     const ParseRecord& r = parser.record();
-    EXPECT_NE(r.status, noErr);
+    EXPECT_NE(r.status, ParserError::None);
     EXPECT_LE(fed, 65536u + 4096u) << "kept loading long after 64 KiB of noise";
     EXPECT_EQ(r.readyCount, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Hints, RandomStream,
-                         ::testing::Values(kAudioFileMP3Type, kAudioFileAAC_ADTSType,
-                                           kAudioFileWAVEType, kAudioFileM4AType, kAudioFileCAFType,
-                                           AudioFileTypeID{0}));
+                         ::testing::Values(AudioFileType::MP3, AudioFileType::AAC_ADTS,
+                                           AudioFileType::WAVE, AudioFileType::M4A,
+                                           AudioFileType::CAF, AudioFileType::None));
 
 // Damage in the middle of a frame stream: the frames before it are intact,
 // sync is regained, and every frame after the damage is delivered.
@@ -217,7 +218,7 @@ class Corruption : public ::testing::TestWithParam<CorruptionRow> {};
 TEST_P(Corruption, SyncIsRegainedAfterTheDamage) {
     const CorruptionRow& row = GetParam();
     std::vector<std::uint8_t> bytes = readFixture(row.fixture);
-    ParseRecord clean = parseBytes(bytes, kAudioFileMP3Type, Split::Whole);
+    ParseRecord clean = parseBytes(bytes, AudioFileType::MP3, Split::Whole);
     ASSERT_GT(clean.packetSizes.size(), row.damagedFrame + 6);
     ASSERT_GE(clean.diagnostics.dataOffset, 0);
     size_t frameBytes = row.fixture[0] == 'a' ? 7 : 0;  // ADTS header stripped per frame
@@ -232,8 +233,8 @@ TEST_P(Corruption, SyncIsRegainedAfterTheDamage) {
     std::copy(noise.begin(), noise.end(), bytes.begin() + static_cast<long>(start) + 1);
 
     for (Split split : {Split::Whole, Split::Random}) {
-        ParseRecord r = parseBytes(bytes, kAudioFileMP3Type, split);
-        EXPECT_EQ(r.status, noErr);
+        ParseRecord r = parseBytes(bytes, AudioFileType::MP3, split);
+        EXPECT_EQ(r.status, ParserError::None);
         EXPECT_GE(r.diagnostics.resyncs, 1u);
         std::vector<std::uint32_t> before(
             clean.packetSizes.begin(),
@@ -260,7 +261,7 @@ struct MalformedRow {
     const char* fixture;
     size_t offset;  // where to write
     std::vector<std::uint8_t> patch;
-    OSStatus status;
+    ParserError status;
 };
 
 class Malformed : public ::testing::TestWithParam<MalformedRow> {};
@@ -269,13 +270,13 @@ TEST_P(Malformed, IsRefusedWithAStatus) {
     const MalformedRow& row = GetParam();
     std::vector<std::uint8_t> bytes = readFixture(row.fixture);
     std::copy(row.patch.begin(), row.patch.end(), bytes.begin() + static_cast<long>(row.offset));
-    ParseRecord r = parseBytes(bytes, kAudioFileMP3Type, Split::Random);
+    ParseRecord r = parseBytes(bytes, AudioFileType::MP3, Split::Random);
     EXPECT_EQ(r.status, row.status);
     EXPECT_EQ(r.bytes, 0u);
 }
 
-const OSStatus kUnsupported = kAudioFileStreamError_UnsupportedDataFormat;
-const OSStatus kInvalid = kAudioFileStreamError_InvalidFile;
+const ParserError kUnsupported = ParserError::UnsupportedDataFormat;
+const ParserError kInvalid = ParserError::InvalidFile;
 
 INSTANTIATE_TEST_SUITE_P(
     Containers, Malformed,

@@ -2,9 +2,9 @@
 // delivery, format records and the MPEG-4 audio configuration.
 #include <algorithm>
 
-#include "engine/platform/parser/StreamSession.h"
+#include "engine/demux/StreamSession.h"
 
-namespace orvento::parser {
+namespace orvento::demux {
 
 size_t PcmPump::process(StreamSession& session, const std::uint8_t* p, size_t n, size_t& need) {
     if (remaining_ == 0) {
@@ -223,4 +223,4 @@ bool findAudioSpecificConfigInEsds(const std::uint8_t* p, size_t n, std::vector<
     return false;
 }
 
-}  // namespace orvento::parser
+}  // namespace orvento::demux

@@ -3,9 +3,9 @@
 // streamed.
 #include <algorithm>
 
-#include "engine/platform/parser/ChunkWalker.h"
+#include "engine/demux/ChunkWalker.h"
 
-namespace orvento::parser {
+namespace orvento::demux {
 
 namespace {
 
@@ -254,8 +254,7 @@ class MoovParser {
 
 class Mp4Reader final : public ChunkWalker {
   public:
-    Mp4Reader(StreamSession& session, AudioFileStreamDetection how)
-        : ChunkWalker(session, 0), how_(how) {}
+    Mp4Reader(StreamSession& session, FormatDetection how) : ChunkWalker(session, 0), how_(how) {}
 
   private:
     // Boxes: a big-endian 32-bit size (1: a 64-bit size follows; 0: the box
@@ -276,10 +275,10 @@ class Mp4Reader final : public ChunkWalker {
         }
         bool toEnd = size == 0;
         if (!toEnd && size < header) {
-            return failWith(kAudioFileStreamError_InvalidFile);
+            return failWith(ParserError::InvalidFile);
         }
         if (!session().ready() &&
-            !session().examineUnlocked(header, kAudioFileStreamError_UnsupportedFileType)) {
+            !session().examineUnlocked(header, ParserError::UnsupportedFileType)) {
             return 0;
         }
         std::uint64_t body = toEnd ? UINT64_MAX : size - header;
@@ -289,7 +288,7 @@ class Mp4Reader final : public ChunkWalker {
                     return needBytes(header + 4);
                 }
                 if (body >= 4 && tagIs(q + header, "M4A ")) {
-                    fileType_ = kAudioFileM4AType;
+                    fileType_ = AudioFileType::M4A;
                 }
                 break;
             case fourCharCode("moov"):
@@ -297,14 +296,14 @@ class Mp4Reader final : public ChunkWalker {
                     break;  // a second one changes nothing
                 }
                 if (body > kMaxBufferedBoxBytes) {
-                    return failWith(kAudioFileStreamError_InvalidFile);
+                    return failWith(ParserError::InvalidFile);
                 }
                 return collectBody(header, moov_, body);
             case fourCharCode("mdat"):
                 if (!session().ready()) {
                     // The sample tables come after the audio: nothing can be
                     // played until the whole file has arrived.
-                    return failWith(kAudioFileStreamError_NotOptimized);
+                    return failWith(ParserError::NotOptimized);
                 }
                 enterData();
                 mdatEnd_ = toEnd ? UINT64_MAX : at + size;
@@ -325,11 +324,11 @@ class Mp4Reader final : public ChunkWalker {
             case MoovResult::Ok:
                 break;
             case MoovResult::Invalid:
-                session().fail(kAudioFileStreamError_InvalidFile);
+                session().fail(ParserError::InvalidFile);
                 return;
             case MoovResult::NoAudio:
             case MoovResult::Unsupported:
-                session().fail(kAudioFileStreamError_UnsupportedDataFormat);
+                session().fail(ParserError::UnsupportedDataFormat);
                 return;
         }
         StreamFormat format;
@@ -387,8 +386,8 @@ class Mp4Reader final : public ChunkWalker {
         return pos;
     }
 
-    const AudioFileStreamDetection how_;
-    AudioFileTypeID fileType_ = kAudioFileMPEG4Type;
+    const FormatDetection how_;
+    AudioFileType fileType_ = AudioFileType::MPEG4;
     std::vector<std::uint8_t> moov_;
     Track track_;
     std::uint64_t mdatEnd_ = 0;
@@ -398,8 +397,8 @@ class Mp4Reader final : public ChunkWalker {
 
 }  // namespace
 
-std::unique_ptr<Reader> makeMp4Reader(StreamSession& session, AudioFileStreamDetection how) {
+std::unique_ptr<Reader> makeMp4Reader(StreamSession& session, FormatDetection how) {
     return std::make_unique<Mp4Reader>(session, how);
 }
 
-}  // namespace orvento::parser
+}  // namespace orvento::demux

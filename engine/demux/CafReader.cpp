@@ -1,8 +1,8 @@
 // CAF: linear PCM, and AAC or MPEG audio described by a 'pakt' packet table
 // (with the AAC configuration in 'kuki').
-#include "engine/platform/parser/ChunkWalker.h"
+#include "engine/demux/ChunkWalker.h"
 
-namespace orvento::parser {
+namespace orvento::demux {
 
 namespace {
 
@@ -21,7 +21,7 @@ class CafReader final : public ChunkWalker {
             return needBytes(12);
         }
         auto size = static_cast<std::int64_t>(be64(q + 4));
-        if (!session().examineUnlocked(12, kAudioFileStreamError_UnsupportedFileType)) {
+        if (!session().examineUnlocked(12, ParserError::UnsupportedFileType)) {
             return 0;
         }
         if (tagIs(q, "data")) {
@@ -32,11 +32,11 @@ class CafReader final : public ChunkWalker {
             return 16;
         }
         if (size < 0) {
-            return failWith(kAudioFileStreamError_InvalidFile);
+            return failWith(ParserError::InvalidFile);
         }
         if (tagIs(q, "desc")) {
             if (size != 32) {
-                return failWith(kAudioFileStreamError_InvalidFile);
+                return failWith(ParserError::InvalidFile);
             }
             if (left < 44) {
                 return needBytes(44);
@@ -46,7 +46,7 @@ class CafReader final : public ChunkWalker {
         }
         if (tagIs(q, "kuki") || tagIs(q, "pakt")) {
             if (static_cast<std::uint64_t>(size) > kMaxBufferedBoxBytes) {
-                return failWith(kAudioFileStreamError_InvalidFile);
+                return failWith(ParserError::InvalidFile);
             }
             // The body is gathered before the next chunk is read, so the
             // audio chunk finds the table complete.
@@ -111,20 +111,20 @@ class CafReader final : public ChunkWalker {
 
     void startData(std::int64_t size) {
         if (!haveDesc_) {
-            session().fail(kAudioFileStreamError_NotOptimized);
+            session().fail(ParserError::NotOptimized);
             return;
         }
         const AudioStreamBasicDescription& d = desc_;
         StreamFormat format;
-        format.fileType = kAudioFileCAFType;
+        format.fileType = AudioFileType::CAF;
         if (!plausibleSampleRate(d.mSampleRate) || d.mChannelsPerFrame == 0 ||
             d.mChannelsPerFrame > kMaxPcmChannels) {
-            session().fail(kAudioFileStreamError_UnsupportedDataFormat);
+            session().fail(ParserError::UnsupportedDataFormat);
             return;
         }
         std::uint64_t dataBytes = size < 0 ? UINT64_MAX : static_cast<std::uint64_t>(size) - 4;
         if (size >= 0 && size < 4) {
-            session().fail(kAudioFileStreamError_InvalidFile);
+            session().fail(ParserError::InvalidFile);
             return;
         }
         if (d.mFormatID == kAudioFormatLinearPCM) {
@@ -134,7 +134,7 @@ class CafReader final : public ChunkWalker {
                                  : (bits == 8 || bits == 16 || bits == 24 || bits == 32);
             if (!valid || d.mBytesPerPacket != d.mChannelsPerFrame * bits / 8 ||
                 d.mFramesPerPacket != 1) {
-                session().fail(kAudioFileStreamError_UnsupportedDataFormat);
+                session().fail(ParserError::UnsupportedDataFormat);
                 return;
             }
             format.asbd = pcmFormat(d.mSampleRate, d.mChannelsPerFrame, bits, isFloat,
@@ -150,17 +150,17 @@ class CafReader final : public ChunkWalker {
                       d.mFormatID == kAudioFormatMPEGLayer2 ||
                       d.mFormatID == kAudioFormatMPEGLayer3;
         if (!isAac && !isMpeg) {
-            session().fail(kAudioFileStreamError_UnsupportedDataFormat);
+            session().fail(ParserError::UnsupportedDataFormat);
             return;
         }
         if (!havePakt_) {
             // Packet boundaries of variable-size packets come only from the
             // table; a table after the audio cannot be streamed.
-            session().fail(kAudioFileStreamError_NotOptimized);
+            session().fail(ParserError::NotOptimized);
             return;
         }
         if (!readPacketTable()) {
-            session().fail(kAudioFileStreamError_InvalidFile);
+            session().fail(ParserError::InvalidFile);
             return;
         }
         table_.clear();
@@ -177,7 +177,7 @@ class CafReader final : public ChunkWalker {
             }
             AudioSpecificConfig config;
             if (asc.empty() || !parseAudioSpecificConfig(asc.data(), asc.size(), config)) {
-                session().fail(kAudioFileStreamError_UnsupportedDataFormat);
+                session().fail(ParserError::UnsupportedDataFormat);
                 return;
             }
             format.asbd = aacFormat(config, d.mSampleRate, d.mChannelsPerFrame);
@@ -235,4 +235,4 @@ std::unique_ptr<Reader> makeCafReader(StreamSession& session) {
     return std::make_unique<CafReader>(session);
 }
 
-}  // namespace orvento::parser
+}  // namespace orvento::demux

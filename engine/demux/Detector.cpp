@@ -1,8 +1,8 @@
 // Recognises the file format at the start of a stream and hands over to the
 // matching reader.
-#include "engine/platform/parser/StreamSession.h"
+#include "engine/demux/StreamSession.h"
 
-namespace orvento::parser {
+namespace orvento::demux {
 
 TagCheck checkTag(const std::uint8_t* p, size_t n, bool allowId3v1, std::uint64_t& tagBytes,
                   size_t& need) {
@@ -53,8 +53,8 @@ TagCheck checkTag(const std::uint8_t* p, size_t n, bool allowId3v1, std::uint64_
 
 namespace {
 
-bool isMp4Hint(AudioFileTypeID hint) {
-    return hint == kAudioFileM4AType || hint == kAudioFileMPEG4Type;
+bool isMp4Hint(AudioFileType hint) {
+    return hint == AudioFileType::M4A || hint == AudioFileType::MPEG4;
 }
 
 class Detector final : public Reader {
@@ -129,4 +129,4 @@ std::unique_ptr<Reader> makeDetector(StreamSession& session) {
     return std::make_unique<Detector>(session);
 }
 
-}  // namespace orvento::parser
+}  // namespace orvento::demux
