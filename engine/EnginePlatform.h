@@ -34,13 +34,13 @@
 #include <string_view>
 
 #include "engine/LogSink.h"
+#include "engine/net/HttpReadStream.h"
+#include "engine/net/RunLoop.h"
+#include "engine/net/Url.h"
 #include "engine/platform/AudioFormat.h"
 #include "engine/platform/CoreTypes.h"
-#include "engine/platform/http/HttpReadStream.h"
 #include "engine/platform/parser/AudioFileStream.h"
 #include "engine/platform/queue/AudioQueue.h"
-#include "engine/platform/runloop/RunLoop.h"
-#include "engine/platform/url/Url.h"
 
 namespace orvento {
 

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/platform/http/HttpReadStream.h"
+#include "engine/net/HttpReadStream.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {

@@ -25,8 +25,8 @@
 #include "engine/EnginePlatform.h"
 #include "engine/Pelorin.h"
 #include "engine/WorkerRegistry.h"
+#include "engine/net/Url.h"
 #include "engine/platform/mixer/Mixer.h"
-#include "engine/platform/url/Url.h"
 
 namespace orvento {
 namespace {

@@ -8,8 +8,8 @@
 #include <ostream>
 #include <sstream>
 
+#include "engine/net/Url.h"
 #include "engine/platform/parser/FileTypeHint.h"
-#include "engine/platform/url/Url.h"
 
 namespace orvento::probe {
 

@@ -1,8 +1,8 @@
 #include <chrono>
 #include <cstdint>
 
-#include "engine/platform/http/HttpReadStream.h"
-#include "engine/platform/runloop/RunLoop.h"
+#include "engine/net/HttpReadStream.h"
+#include "engine/net/RunLoop.h"
 #include "tools/probe/Probe.h"
 
 namespace orvento::probe {

@@ -126,9 +126,9 @@
 #include <string>
 
 #include "engine/LogSink.h"
+#include "engine/net/RunLoop.h"
 #include "engine/platform/AudioFormat.h"
 #include "engine/platform/CoreTypes.h"
-#include "engine/platform/runloop/RunLoop.h"
 
 namespace orvento {
 

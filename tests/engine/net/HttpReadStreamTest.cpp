@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string>
 
-#include "engine/platform/http/HttpReadStream.h"
-#include "tests/engine/platform/http/StreamHarness.h"
+#include "engine/net/HttpReadStream.h"
+#include "tests/engine/net/StreamHarness.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "engine/platform/url/Url.h"
+#include "engine/net/Url.h"
 
 namespace orvento {
 namespace {

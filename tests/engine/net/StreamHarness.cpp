@@ -1,8 +1,8 @@
-#include "tests/engine/platform/http/StreamHarness.h"
+#include "tests/engine/net/StreamHarness.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/platform/url/Url.h"
+#include "engine/net/Url.h"
 
 namespace orvento::testsupport {
 namespace {

@@ -4,8 +4,8 @@
 #include <ostream>
 #include <string>
 
-#include "engine/platform/http/HttpReadStream.h"
-#include "tests/engine/platform/http/StreamHarness.h"
+#include "engine/net/HttpReadStream.h"
+#include "tests/engine/net/StreamHarness.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <thread>
 
-#include "engine/platform/http/HttpReadStream.h"
-#include "tests/engine/platform/http/StreamHarness.h"
+#include "engine/net/HttpReadStream.h"
+#include "tests/engine/net/StreamHarness.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/platform/http/HttpReadStream.h"
+#include "engine/net/HttpReadStream.h"
 
 namespace orvento::testsupport {
 

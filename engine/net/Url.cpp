@@ -1,4 +1,4 @@
-#include "engine/platform/url/Url.h"
+#include "engine/net/Url.h"
 
 #include <algorithm>
 #include <cctype>

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/platform/runloop/RunLoop.h"
+#include "engine/net/RunLoop.h"
 
 namespace orvento {
 namespace {

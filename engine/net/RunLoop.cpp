@@ -1,4 +1,4 @@
-#include "engine/platform/runloop/RunLoop.h"
+#include "engine/net/RunLoop.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>

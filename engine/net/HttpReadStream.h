@@ -93,10 +93,10 @@
 #include <optional>
 #include <string>
 
+#include "engine/net/ReadBatching.h"
+#include "engine/net/RunLoop.h"
+#include "engine/net/Url.h"
 #include "engine/platform/CoreTypes.h"
-#include "engine/platform/http/ReadBatching.h"
-#include "engine/platform/runloop/RunLoop.h"
-#include "engine/platform/url/Url.h"
 
 namespace orvento {
 

@@ -1,4 +1,4 @@
-#include "engine/platform/http/HttpReadStream.h"
+#include "engine/net/HttpReadStream.h"
 
 #include <curl/curl.h>
 #include <poll.h>
@@ -21,8 +21,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/platform/http/ByteRing.h"
-#include "engine/platform/http/CurlTransfer.h"
+#include "engine/net/ByteRing.h"
+#include "engine/net/CurlTransfer.h"
 
 namespace orvento {
 
