@@ -1,20 +1,22 @@
 // The engine's one seam to the platform: every platform operation a stream
-// player calls (streaming parser, output queue, HTTP read
-// stream, run loop) is a member here, named and shaped like the platform
-// function it stands for, and goes to the real service.
+// player calls (streaming parser, output queue, HTTP stream, run loop) goes
+// through here to the real service. The parser and queue operations are
+// members named and shaped like the platform function each stands for; the
+// HTTP stream comes from one factory, as a stream whose operations pass the
+// hooks (HookedHttpStream).
 //
 // Every operation passes two hooks on its way, with what the call is about
 // (PlatformCall): before() may fake its result without the service being
 // called, after() hears the result. The callbacks the engine registers (the
 // queue's buffer-complete callback and running-state listener, the stream's
-// client) pass interpose() first, which may put a trampoline in their place.
+// listener) pass interpose() first, which may put a trampoline in their place.
 // A test double, a tool or a benchmark derives and overrides only those; the
 // defaults change nothing.
 //
-// Threads: a player calls the parser, read-stream and run-loop members on
+// Threads: a player calls the parser, HTTP stream and run-loop members on
 // its worker thread; the queue members on its worker thread, except
-// AudioQueueStop (also from the thread that calls the player's stop);
-// CFRunLoopPerformBlock and logLine from any thread. The hooks run on the
+// AudioQueueStop (also from the thread that calls the player's stop); the
+// stream's close and destruction, postToRunLoop and logLine from any thread. The hooks run on the
 // calling thread. A platform object may be shared by several players at
 // once, so hooks keep no per-call state without a lock.
 //
@@ -34,7 +36,7 @@
 #include <string_view>
 
 #include "engine/LogSink.h"
-#include "engine/net/HttpReadStream.h"
+#include "engine/net/HttpStream.h"
 #include "engine/net/RunLoop.h"
 #include "engine/net/Url.h"
 #include "engine/platform/AudioFormat.h"
@@ -59,16 +61,17 @@ enum class PlatformOp {
     AudioQueueFlush,
     AudioQueueStop,
     AudioQueueDispose,
-    CFHTTPMessageCreateRequest,
+    // The HTTP stream's, by the names of the platform functions they stand
+    // for: makeHttpStream, open, setListener, schedule, read, close, and its
+    // destruction.
     CFReadStreamCreateForHTTPRequest,
     CFReadStreamOpen,
     CFReadStreamSetClient,
     CFReadStreamScheduleWithRunLoop,
     CFReadStreamRead,
     CFReadStreamClose,
-    CFReleaseRequest,
     CFReleaseStream,
-    CFRunLoopGetCurrent,
+    // runCurrentLoop and postToRunLoop.
     CFRunLoopRunInMode,
     CFRunLoopPerformBlock,
 };
@@ -79,14 +82,14 @@ struct PlatformCall {
     // The property id of a property call;
     // `immediate` of a stop or disposal; the flags of a parse; the hint of a
     // parser's opening; the capacity of an allocation; the description count
-    // of an enqueue; the event mask of a stream client. Otherwise 0.
+    // of an enqueue. Otherwise 0.
     std::uint32_t detail = 0;
     // The handles the call is for. For a creation, in after(), the new one
     // (null when it failed); likewise the buffer an allocation made.
     AudioFileStreamID parser = nullptr;
     AudioQueueRef queue = nullptr;
-    CFReadStreamRef stream = nullptr;
-    AudioQueueBufferRef buffer = nullptr;                        // allocated or enqueued
+    const HttpStream* stream = nullptr;    // identifies the stream; never null for its calls
+    AudioQueueBufferRef buffer = nullptr;  // allocated or enqueued
     const AudioStreamPacketDescription* descriptions = nullptr;  // of an enqueue
 };
 
@@ -118,7 +121,7 @@ class EnginePlatform {
     // Output audio queue.
     OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
                                  AudioQueueOutputCallback callback, void* userData,
-                                 CFRunLoopRef runLoop, CFRunLoopMode mode, std::uint32_t flags,
+                                 RunLoop* runLoop, const char* mode, std::uint32_t flags,
                                  AudioQueueRef* outQueue);
     OSStatus AudioQueueAddPropertyListener(AudioQueueRef queue, AudioQueuePropertyID id,
                                            AudioQueuePropertyListenerProc proc, void* userData);
@@ -134,53 +137,35 @@ class EnginePlatform {
     OSStatus AudioQueueStop(AudioQueueRef queue, bool immediate);
     OSStatus AudioQueueDispose(AudioQueueRef queue, bool immediate);
 
-    // HTTP read stream.
-    CFHTTPMessageRef CFHTTPMessageCreateRequest(CFAllocatorRef alloc, CFStringRef method,
-                                                CFURLRef url, CFStringRef version);
-    CFReadStreamRef CFReadStreamCreateForHTTPRequest(CFAllocatorRef alloc,
-                                                     CFHTTPMessageRef request);
-    bool CFReadStreamOpen(CFReadStreamRef stream);
-    bool CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags events,
-                               CFReadStreamClientCallBack callback, CFStreamClientContext* context);
-    void CFReadStreamScheduleWithRunLoop(CFReadStreamRef stream, CFRunLoopRef runLoop,
-                                         CFRunLoopMode mode);
-    CFIndex CFReadStreamRead(CFReadStreamRef stream, std::uint8_t* buffer, CFIndex length);
-    void CFReadStreamClose(CFReadStreamRef stream);
-    void CFRelease(CFHTTPMessageRef message);
-    void CFRelease(CFReadStreamRef stream);
+    // HTTP stream: a GET of `url` (HttpStream::create, default options)
+    // whose operations pass the hooks, each as a PlatformCall whose `stream`
+    // is the object returned. Null when the stream cannot be created or
+    // before() fakes the creation. The events reach the listener with a
+    // stream whose reads pass the hooks too.
+    std::unique_ptr<HttpStream> makeHttpStream(const Url& url);
 
-    // Run loop.
-    CFRunLoopRef CFRunLoopGetCurrent();
-    std::int32_t CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
-                                    bool returnAfterSourceHandled);
-    // Runs `block` on `loop`'s thread during its next pass and wakes it; the
-    // block counts as a served source, so a CFRunLoopRunInMode that returns
-    // after one source returns. Never lost: a loop that is not running yet
-    // runs it on its next pass. False once the loop has shut down. Any thread.
-    bool CFRunLoopPerformBlock(CFRunLoopRef loop, std::function<void()> block);
+    // Run loop. Runs the calling thread's loop (RunLoop::run).
+    RunLoop::RunResult runCurrentLoop(RunLoop::Seconds time, bool returnAfterSourceHandled);
+    // RunLoop::post on `loop`; false once the loop has shut down. Any thread.
+    bool postToRunLoop(RunLoop& loop, std::function<void()> work);
 
     // Writes one of the engine's own lines (without its line end) to the
     // log. Not hooked.
     void logLine(std::string_view line);
 
-    // The services' own words, which a player keeps to say why it failed:
-    // the read stream's failure text, the queue's failure text (empty when a
-    // service has none). On the worker thread, while the stream or queue is
+    // The queue's own words, which a player keeps to say why it failed
+    // (empty when it has none). On the worker thread, while the queue is
     // open. Not hooked.
-    std::string HttpReadStreamErrorText(CFReadStreamRef stream);
     std::string AudioQueueErrorText(AudioQueueRef queue);
     double AudioQueueStarvedSeconds(AudioQueueRef queue);
-    // The body length the stream's response declared (HttpReadStream.h): a
-    // recording's whole length, none for a live stream. Worker thread. Not
-    // hooked.
-    std::optional<std::uint64_t> HttpReadStreamDeclaredLength(CFReadStreamRef stream);
 
   protected:
     // Before each operation. A value fakes the operation's result without
-    // calling the service: an operation with a status returns it,
-    // CFReadStreamRead returns it as its count, the others report failure
-    // (false, or null). Operations without a result (closing, releasing,
-    // scheduling, the run loop's) always reach the service.
+    // calling the service: an operation with a status returns it, a
+    // stream's read returns it as its count (a negative one: a failed read),
+    // the others report failure (false, or null). Operations without a
+    // result (closing, destroying, scheduling, running the loop) always reach
+    // the service.
     virtual std::optional<OSStatus> before(const PlatformCall& /*call*/) { return std::nullopt; }
     // After each operation, with its result: the status; the count of a
     // read; 0 or 1 for the success or failure of the others.
@@ -190,9 +175,12 @@ class EnginePlatform {
     // call the engine's with the engine's data.
     virtual void interpose(AudioQueueOutputCallback& /*callback*/, void*& /*userData*/) {}
     virtual void interpose(AudioQueuePropertyListenerProc& /*proc*/, void*& /*userData*/) {}
-    virtual void interpose(CFReadStreamClientCallBack& /*callback*/, void*& /*info*/) {}
+    virtual void interpose(HttpStream::Listener*& /*listener*/) {}
 
   private:
+    // Calls the hooks around each of the stream's operations.
+    friend class HookedHttpStream;
+
     // Calls `service` between the hooks: one that returns a status, and one
     // that says whether it succeeded.
     template <typename Service>

@@ -118,7 +118,7 @@ int run(int argc, char** argv) {
             services.platform = std::make_shared<EnginePlatform>(feed->outputChoice());
             feeds.push_back(feed);
         }
-        auto player = Pelorin::initWithURL(Url::fromString(url), services);
+        auto player = Pelorin::initWithURL(Url::parse(url), services);
         reporters.push_back(std::make_unique<Reporter>(players.size()));
         player->addObserver(reporters.back().get(), kIsPlayingKeyPath);
         player->addObserver(reporters.back().get(), kHasEndedKeyPath);

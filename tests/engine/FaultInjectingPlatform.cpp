@@ -217,9 +217,9 @@ void FaultInjectingPlatform::interpose(AudioQueuePropertyListenerProc& proc, voi
     proc = &listenerTrampoline;
 }
 
-void FaultInjectingPlatform::interpose(CFReadStreamClientCallBack& callback, void*& info) {
-    info = client(reinterpret_cast<void (*)()>(callback), info);
-    callback = &streamTrampoline;
+void FaultInjectingPlatform::interpose(HttpStream::Listener*& listener) {
+    std::lock_guard lock(mutex_);
+    listener = &streamTrampolines_.emplace_back(*this, listener);
 }
 
 void FaultInjectingPlatform::queueTrampoline(void* data, AudioQueueRef queue,
@@ -248,17 +248,16 @@ void FaultInjectingPlatform::listenerTrampoline(void* data, AudioQueueRef queue,
     self.changed_.notify_all();
 }
 
-void FaultInjectingPlatform::streamTrampoline(CFReadStreamRef stream, CFStreamEventType type,
-                                              void* data) {
-    auto* c = static_cast<Client*>(data);
-    FaultInjectingPlatform& self = *c->platform;
+void FaultInjectingPlatform::StreamTrampoline::onStreamEvent(HttpStream& stream,
+                                                             HttpStream::Event event) {
+    FaultInjectingPlatform& self = platform_;
     std::function<void()> action;
     bool errorAfter = false;
-    if (type == kCFStreamEventHasBytesAvailable) {
+    if (event == HttpStream::Event::bytesAvailable) {
         std::lock_guard lock(self.mutex_);
         ++self.bytesEventsSeen_;
         if (self.bytesEventsSeen_ == self.bytesEventToError_) {
-            type = kCFStreamEventErrorOccurred;
+            event = HttpStream::Event::error;
         }
         errorAfter = self.bytesEventsSeen_ == self.errorAfterBytesEvent_;
         if (self.bytesEventsSeen_ == self.bytesEventHookAt_) {
@@ -268,10 +267,9 @@ void FaultInjectingPlatform::streamTrampoline(CFReadStreamRef stream, CFStreamEv
     if (action) {
         action();
     }
-    const auto engine = reinterpret_cast<CFReadStreamClientCallBack>(c->engine);
-    engine(stream, type, c->data);
+    engine_->onStreamEvent(stream, event);
     if (errorAfter) {
-        engine(stream, kCFStreamEventErrorOccurred, c->data);
+        engine_->onStreamEvent(stream, HttpStream::Event::error);
     }
 }
 

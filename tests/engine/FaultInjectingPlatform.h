@@ -80,7 +80,7 @@ class FaultInjectingPlatform : public EnginePlatform {
     void after(const PlatformCall& call, OSStatus result) override;
     void interpose(AudioQueueOutputCallback& callback, void*& userData) override;
     void interpose(AudioQueuePropertyListenerProc& proc, void*& userData) override;
-    void interpose(CFReadStreamClientCallBack& callback, void*& info) override;
+    void interpose(HttpStream::Listener*& listener) override;
 
   private:
     struct Fault {
@@ -98,7 +98,17 @@ class FaultInjectingPlatform : public EnginePlatform {
     };
     static void queueTrampoline(void* client, AudioQueueRef queue, AudioQueueBufferRef buffer);
     static void listenerTrampoline(void* client, AudioQueueRef queue, AudioQueuePropertyID id);
-    static void streamTrampoline(CFReadStreamRef stream, CFStreamEventType type, void* client);
+    // The engine's stream listener, behind the platform's faults.
+    class StreamTrampoline final : public HttpStream::Listener {
+      public:
+        StreamTrampoline(FaultInjectingPlatform& platform, HttpStream::Listener* engine)
+            : platform_(platform), engine_(engine) {}
+        void onStreamEvent(HttpStream& stream, HttpStream::Event event) override;
+
+      private:
+        FaultInjectingPlatform& platform_;
+        HttpStream::Listener* const engine_;
+    };
     void* client(void (*engine)(), void* data);
     std::function<void()> takeHook(std::map<Op, std::function<void()>>& hooks, Op op);
 
@@ -117,7 +127,8 @@ class FaultInjectingPlatform : public EnginePlatform {
     bool holdRunning_ = false;
     int runningReportsHandled_ = 0;
     int buffersHeld_ = 0;
-    std::list<Client> clients_;  // never shrinks: the trampolines' data
+    std::list<Client> clients_;                      // never shrinks: the trampolines' data
+    std::list<StreamTrampoline> streamTrampolines_;  // never shrinks
     // Queues and parsers whose disposal was faked for good: released at the
     // end so a test leaks nothing.
     std::set<AudioQueueRef> liveQueues_;

@@ -467,7 +467,7 @@ std::string parseArguments(int argc, char** argv, Options& options) {
     if (!haveUrl || options.url.empty()) {
         return "no URL given";
     }
-    if (!Url::fromString(percentEscapeUrlText(options.url))) {
+    if (!Url::parse(percentEscapeUrlText(options.url))) {
         return "\"" + withoutPassword(options.url) + "\" is not a URL";
     }
     return {};
@@ -505,7 +505,7 @@ int run(int argc, char** argv) {
     }
 
     const std::string escaped = percentEscapeUrlText(options.url);
-    CFURLRef url = Url::fromString(escaped);
+    std::optional<Url> url = Url::parse(escaped);
 
     Wakeup wakeup;
     auto outputFailure = std::make_shared<OutputFailure>(wakeup);

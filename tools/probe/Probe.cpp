@@ -99,7 +99,8 @@ bool isUrl(std::string_view source) {
 
 AudioFileTypeID hintFor(std::string_view source) {
     if (isUrl(source)) {
-        return fileTypeHintForURL(Url::fromString(source).get());
+        const std::optional<Url> url = Url::parse(source);
+        return fileTypeHintForURL(url ? &*url : nullptr);
     }
     return fileTypeHintForFile(source);
 }

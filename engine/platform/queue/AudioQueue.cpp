@@ -706,7 +706,7 @@ void AudioQueue::reportFailure(const std::string& text) {
 
 OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* inFormat,
                              AudioQueueOutputCallback inCallbackProc, void* inUserData,
-                             CFRunLoopRef inCallbackRunLoop, CFRunLoopMode inCallbackRunLoopMode,
+                             RunLoop* inCallbackRunLoop, const char* inCallbackRunLoopMode,
                              std::uint32_t inFlags, AudioQueueRef* outAQ) {
     return AudioQueueNewOutputTo(AudioOutputChoice{}, inFormat, inCallbackProc, inUserData,
                                  inCallbackRunLoop, inCallbackRunLoopMode, inFlags, outAQ);
@@ -715,7 +715,7 @@ OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* inFormat,
 OSStatus AudioQueueNewOutputTo(const AudioOutputChoice& output,
                                const AudioStreamBasicDescription* inFormat,
                                AudioQueueOutputCallback inCallbackProc, void* inUserData,
-                               CFRunLoopRef inCallbackRunLoop, CFRunLoopMode inCallbackRunLoopMode,
+                               RunLoop* inCallbackRunLoop, const char* inCallbackRunLoopMode,
                                std::uint32_t inFlags, AudioQueueRef* outAQ) {
     if (inFormat == nullptr || inCallbackProc == nullptr || outAQ == nullptr ||
         inCallbackRunLoop != nullptr || inCallbackRunLoopMode != nullptr || inFlags != 0) {

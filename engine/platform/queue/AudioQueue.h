@@ -243,13 +243,13 @@ struct AudioOutputChoice {
 // untouched and no thread is started.
 OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* inFormat,
                              AudioQueueOutputCallback inCallbackProc, void* inUserData,
-                             CFRunLoopRef inCallbackRunLoop, CFRunLoopMode inCallbackRunLoopMode,
+                             RunLoop* inCallbackRunLoop, const char* inCallbackRunLoopMode,
                              std::uint32_t inFlags, AudioQueueRef* outAQ);
 // The same, to the chosen output.
 OSStatus AudioQueueNewOutputTo(const AudioOutputChoice& output,
                                const AudioStreamBasicDescription* inFormat,
                                AudioQueueOutputCallback inCallbackProc, void* inUserData,
-                               CFRunLoopRef inCallbackRunLoop, CFRunLoopMode inCallbackRunLoopMode,
+                               RunLoop* inCallbackRunLoop, const char* inCallbackRunLoopMode,
                                std::uint32_t inFlags, AudioQueueRef* outAQ);
 // Registers a listener; only kAudioQueueProperty_IsRunning can be listened to.
 // The same procedure may be registered more than once and is then called as

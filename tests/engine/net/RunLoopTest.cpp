@@ -24,9 +24,10 @@ class LoopThread {
   public:
     explicit LoopThread(double seconds) {
         thread_ = std::thread([this, seconds] {
-            loopPromise_.set_value(CFRunLoopGetCurrent());
+            loopPromise_.set_value(&RunLoop::current());
             const Clock::time_point start = Clock::now();
-            const std::int32_t result = CFRunLoopRunInMode(kCFRunLoopDefaultMode, seconds, false);
+            const RunLoop::RunResult result =
+                RunLoop::current().run(RunLoop::Seconds(seconds), false);
             resultPromise_.set_value({result, secondsSince(start)});
         });
         loop_ = loopPromise_.get_future().get();
@@ -36,20 +37,20 @@ class LoopThread {
     LoopThread& operator=(const LoopThread&) = delete;
 
     RunLoop& loop() const { return *loop_; }
-    std::pair<std::int32_t, double> result() { return resultPromise_.get_future().get(); }
+    std::pair<RunLoop::RunResult, double> result() { return resultPromise_.get_future().get(); }
 
   private:
     std::promise<RunLoop*> loopPromise_;
-    std::promise<std::pair<std::int32_t, double>> resultPromise_;
+    std::promise<std::pair<RunLoop::RunResult, double>> resultPromise_;
     RunLoop* loop_ = nullptr;
     std::thread thread_;
 };
 
 TEST(RunLoop, WaitsTheWholeTimeWithNoSourceAndSleepsInTheKernel) {
-    RunLoop& loop = *CFRunLoopGetCurrent();
+    RunLoop& loop = RunLoop::current();
     const std::uint64_t passes = loop.passCount();
     const Clock::time_point start = Clock::now();
-    EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.3, false), kCFRunLoopRunTimedOut);
+    EXPECT_EQ(loop.run(RunLoop::Seconds(0.3), false), RunLoop::RunResult::timedOut);
     EXPECT_GE(secondsSince(start), 0.3);
     EXPECT_LE(loop.passCount() - passes, 3U) << "the loop woke up without a reason";
 }
@@ -59,17 +60,17 @@ TEST(RunLoop, WorkPostedFromAnotherThreadRunsOnTheLoopThreadAndCanStopIt) {
     std::promise<std::thread::id> ranOn;
     ASSERT_TRUE(owner.loop().post([&] {
         ranOn.set_value(std::this_thread::get_id());
-        CFRunLoopStop(CFRunLoopGetCurrent());
+        RunLoop::current().stop();
     }));
     const std::thread::id workThread = ranOn.get_future().get();
     const auto [result, seconds] = owner.result();
-    EXPECT_EQ(result, kCFRunLoopRunStopped);
+    EXPECT_EQ(result, RunLoop::RunResult::stopped);
     EXPECT_LT(seconds, 10.0);
     EXPECT_NE(workThread, std::this_thread::get_id());
 }
 
 TEST(RunLoop, TimersFireInDueOrderAndNeverEarly) {
-    RunLoop& loop = *CFRunLoopGetCurrent();
+    RunLoop& loop = RunLoop::current();
     // Also when the loop comes late and finds them all due at once.
     for (const bool late : {false, true}) {
         std::vector<int> order;
@@ -78,16 +79,16 @@ TEST(RunLoop, TimersFireInDueOrderAndNeverEarly) {
         std::vector<RunLoop::SourceId> timers;
         const double delays[] = {0.09, 0.03, 0.06};
         for (int i = 0; i < 3; ++i) {
-            timers.push_back(loop.addTimer(kCFRunLoopDefaultMode, [&, i] {
+            timers.push_back(loop.addTimer([&, i] {
                 order.push_back(i);
                 lateness.push_back(secondsSince(start) - delays[i]);
             }));
-            loop.armTimer(timers.back(), delays[i]);
+            loop.armTimer(timers.back(), RunLoop::Seconds(delays[i]));
         }
         if (late) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the loop is busy
         }
-        CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.2, false);
+        loop.run(RunLoop::Seconds(0.2), false);
         EXPECT_EQ(order, (std::vector<int>{1, 2, 0})) << (late ? "late" : "on time");
         for (const double l : lateness) {
             EXPECT_GE(l, 0.0);
@@ -99,25 +100,25 @@ TEST(RunLoop, TimersFireInDueOrderAndNeverEarly) {
 }
 
 TEST(RunLoop, ADisarmedRemovedOrPostponedTimerDoesNotFire) {
-    RunLoop& loop = *CFRunLoopGetCurrent();
+    RunLoop& loop = RunLoop::current();
     int fired = 0;
-    const RunLoop::SourceId disarmed = loop.addTimer(kCFRunLoopDefaultMode, [&] { ++fired; });
+    const RunLoop::SourceId disarmed = loop.addTimer([&] { ++fired; });
     // All due on the same pass; the first (older) removes the second and
     // arms the third again for later.
     RunLoop::SourceId removed = 0;
     RunLoop::SourceId postponed = 0;
-    const RunLoop::SourceId changer = loop.addTimer(kCFRunLoopDefaultMode, [&] {
+    const RunLoop::SourceId changer = loop.addTimer([&] {
         loop.removeSource(removed);
-        loop.armTimer(postponed, 60);
+        loop.armTimer(postponed, RunLoop::Seconds(60));
     });
-    removed = loop.addTimer(kCFRunLoopDefaultMode, [&] { ++fired; });
-    postponed = loop.addTimer(kCFRunLoopDefaultMode, [&] { ++fired; });
-    loop.armTimer(disarmed, 0);
+    removed = loop.addTimer([&] { ++fired; });
+    postponed = loop.addTimer([&] { ++fired; });
+    loop.armTimer(disarmed, RunLoop::Seconds(0));
     loop.disarmTimer(disarmed);
     for (const RunLoop::SourceId timer : {changer, removed, postponed}) {
-        loop.armTimer(timer, 0);
+        loop.armTimer(timer, RunLoop::Seconds(0));
     }
-    CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.05, false);
+    loop.run(RunLoop::Seconds(0.05), false);
     EXPECT_EQ(fired, 0);
     for (const RunLoop::SourceId timer : {disarmed, changer, postponed}) {
         loop.removeSource(timer);
@@ -131,18 +132,17 @@ TEST(RunLoop, AnExitingThreadCancelsItsSourcesThereAndRefusesLaterWork) {
     bool droppedWorkRan = false;
     std::thread([&] {
         ownerThread = std::this_thread::get_id();
-        RunLoop& loop = *CFRunLoopGetCurrent();
+        RunLoop& loop = RunLoop::current();
         kept = loop.shared_from_this();
-        loop.addSignalledSource(
-            kCFRunLoopCommonModes, [] {}, [&] { cancelledOn = std::this_thread::get_id(); });
+        loop.addSignalledSource([] {}, [&] { cancelledOn = std::this_thread::get_id(); });
         loop.post([&] { droppedWorkRan = true; });  // never run: the thread exits first
     }).join();
     EXPECT_EQ(cancelledOn, ownerThread);
     EXPECT_FALSE(droppedWorkRan);
     EXPECT_TRUE(kept->isShutDown());
     EXPECT_FALSE(kept->post([] {}));
-    CFRunLoopWakeUp(kept.get());  // harmless
-    CFRunLoopStop(kept.get());
+    kept->wakeUp();  // harmless
+    kept->stop();
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
+
 #include "engine/net/Url.h"
 
 namespace orvento::testsupport {
@@ -11,74 +13,71 @@ thread_local bool insideRun = false;
 
 void runSlice(double seconds) {
     insideRun = true;
-    CFRunLoopRunInMode(kCFRunLoopDefaultMode, seconds, false);
+    RunLoop::current().run(RunLoop::Seconds(seconds), false);
     insideRun = false;
-}
-
-void logEvent(CFReadStreamRef stream, CFStreamEventType type, void* info) {
-    ClientLog& log = *static_cast<ClientLog*>(info);
-    log.events.fetch_add(1);
-    log.offThread = log.offThread || std::this_thread::get_id() != log.owner;
-    log.outsideRun = log.outsideRun || !insideRun;
-    if (log.terminals() > 0) {
-        ++log.eventsAfterTerminal;
-    }
-    switch (type) {
-        case kCFStreamEventHasBytesAvailable: {
-            ++log.hasBytes;
-            if (log.readSize > 0) {
-                std::vector<std::uint8_t> chunk(static_cast<std::size_t>(log.readSize));
-                const CFIndex got = CFReadStreamRead(stream, chunk.data(), log.readSize);
-                if (got > 0) {
-                    log.body.insert(log.body.end(), chunk.begin(), chunk.begin() + got);
-                } else if (got == 0) {
-                    ++log.readsReturningZero;
-                }
-            }
-            break;
-        }
-        case kCFStreamEventEndEncountered:
-            ++log.ends;
-            break;
-        case kCFStreamEventErrorOccurred:
-            ++log.errors;
-            break;
-        default:
-            ADD_FAILURE() << "unexpected event " << type;
-    }
-    if (log.hook) {
-        log.hook(stream, type);
-    }
 }
 
 }  // namespace
 
-StreamPtr createStream(const std::string& url, const HttpReadStreamOptions& options) {
-    CFHTTPMessageRef request = CFHTTPMessageCreateRequest(kCFAllocatorDefault, "GET",
-                                                          Url::fromString(url), kCFHTTPVersion1_1);
-    if (request == nullptr) {
+void ClientLog::onStreamEvent(HttpStream& stream, HttpStream::Event event) {
+    events.fetch_add(1);
+    offThread = offThread || std::this_thread::get_id() != owner;
+    outsideRun = outsideRun || !insideRun;
+    if (terminals() > 0) {
+        ++eventsAfterTerminal;
+    }
+    switch (event) {
+        case HttpStream::Event::bytesAvailable: {
+            ++hasBytes;
+            if (readSize > 0) {
+                std::vector<std::uint8_t> chunk(readSize);
+                const std::optional<std::size_t> got = readBytes(stream, chunk.data(), readSize);
+                if (got && *got > 0) {
+                    body.insert(body.end(), chunk.begin(),
+                                chunk.begin() + static_cast<std::ptrdiff_t>(*got));
+                } else if (got) {
+                    ++readsReturningZero;
+                }
+            }
+            break;
+        }
+        case HttpStream::Event::end:
+            ++ends;
+            break;
+        case HttpStream::Event::error:
+            ++errors;
+            break;
+    }
+    if (hook) {
+        hook(stream, event);
+    }
+}
+
+std::optional<std::size_t> readBytes(HttpStream& stream, std::uint8_t* data, std::size_t size) {
+    return stream.read(std::as_writable_bytes(std::span(data, size)));
+}
+
+StreamPtr createStream(const std::string& url, const HttpStreamOptions& options) {
+    const std::optional<Url> parsed = Url::parse(url);
+    if (!parsed) {
         return nullptr;
     }
-    StreamPtr stream(CFReadStreamCreateForHTTPRequest(kCFAllocatorDefault, request));
-    CFRelease(request);
-    if (!stream || !HttpReadStreamSetOptions(stream.get(), options) ||
-        !CFReadStreamOpen(stream.get())) {
+    StreamPtr stream = HttpStream::create(*parsed, options);
+    if (!stream || !stream->open()) {
         return nullptr;
     }
     return stream;
 }
 
-StreamPtr startStream(const std::string& url, ClientLog& log,
-                      const HttpReadStreamOptions& options) {
+StreamPtr startStream(const std::string& url, ClientLog& log, const HttpStreamOptions& options) {
     StreamPtr stream = createStream(url, options);
     if (!stream) {
         ADD_FAILURE() << "cannot open " << url;
         return nullptr;
     }
     log.owner = std::this_thread::get_id();
-    CFStreamClientContext context{0, &log, nullptr, nullptr, nullptr};
-    EXPECT_TRUE(CFReadStreamSetClient(stream.get(), kEngineEvents, logEvent, &context));
-    CFReadStreamScheduleWithRunLoop(stream.get(), CFRunLoopGetCurrent(), kCFRunLoopCommonModes);
+    stream->setListener(&log);
+    stream->schedule(RunLoop::current());
     return stream;
 }
 

@@ -1,24 +1,27 @@
-// Drives HTTP read streams in tests: a client that records every event and
+// Drives HTTP streams in tests: a listener that records every event and
 // reads (or not) as told, and a loop runner and a wait with deadlines.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "engine/net/HttpReadStream.h"
+#include "engine/net/HttpStream.h"
 
 namespace orvento::testsupport {
 
-// What a stream's client saw. Touched on the owning thread only, except the
-// atomics.
-struct ClientLog {
+// What a stream's listener saw. Touched on the owning thread only, except
+// the atomics.
+struct ClientLog : HttpStream::Listener {
     std::thread::id owner = std::this_thread::get_id();
-    CFIndex readSize = 32768;  // bytes read per has-bytes-available; 0: does not read
+    std::size_t readSize = 32768;  // bytes read per bytesAvailable; 0: does not read
     std::vector<std::uint8_t> body;
     int hasBytes = 0;
     int ends = 0;
@@ -28,32 +31,26 @@ struct ClientLog {
     bool offThread = false;   // an event came on another thread
     bool outsideRun = false;  // an event came while the thread was not in its run loop
     std::atomic<int> events{0};
-    // Called after the log was updated, for tests that act inside the callback.
-    std::function<void(CFReadStreamRef, CFStreamEventType)> hook;
+    // Called after the log was updated, for tests that act inside the listener.
+    std::function<void(HttpStream&, HttpStream::Event)> hook;
 
     int terminals() const { return ends + errors; }
+    void onStreamEvent(HttpStream& stream, HttpStream::Event event) override;
 };
 
-// Closes and releases on destruction (a CFReadStreamRef with an owner).
-struct StreamCloser {
-    void operator()(HttpReadStream* stream) const {
-        CFReadStreamClose(stream);
-        CFRelease(stream);
-    }
-};
-using StreamPtr = std::unique_ptr<HttpReadStream, StreamCloser>;
+using StreamPtr = std::unique_ptr<HttpStream>;
 
-inline constexpr CFOptionFlags kEngineEvents =
-    kCFStreamEventHasBytesAvailable | kCFStreamEventErrorOccurred | kCFStreamEventEndEncountered;
+// Reads up to `size` bytes into `data` (HttpStream::read).
+std::optional<std::size_t> readBytes(HttpStream& stream, std::uint8_t* data, std::size_t size);
 
 // The stream for `url`, created and opened; null when either fails.
-StreamPtr createStream(const std::string& url, const HttpReadStreamOptions& options = {});
+StreamPtr createStream(const std::string& url, const HttpStreamOptions& options = {});
 
-// Creates, opens, sets `log` as client and schedules on the calling thread's
-// run loop in the common modes, as the engine does. Fails the test (and
-// returns null) when the stream cannot be opened.
+// Creates, opens, sets `log` as listener and schedules on the calling
+// thread's run loop, as the engine does. Fails the test (and returns null)
+// when the stream cannot be opened.
 StreamPtr startStream(const std::string& url, ClientLog& log,
-                      const HttpReadStreamOptions& options = {});
+                      const HttpStreamOptions& options = {});
 
 // Runs the calling thread's loop in short slices until `done` holds or
 // `seconds` have passed; returns `done()`.

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "engine/net/HttpReadStream.h"
+#include "engine/net/HttpStream.h"
 #include "tests/engine/net/StreamHarness.h"
 #include "tools/loopback/LoopbackServer.h"
 
@@ -131,20 +131,20 @@ const std::vector<ResponseRow> kResponses = {
 
 struct ResponseCase {
     const ResponseRow* row;
-    CFIndex readSize;
+    std::size_t readSize;
 };
 
 void PrintTo(const ResponseCase& c, std::ostream* out) {
     *out << c.row->name << " read " << c.readSize;
 }
 
-class HttpReadStreamResponses : public testing::TestWithParam<ResponseCase> {};
+class HttpStreamResponses : public testing::TestWithParam<ResponseCase> {};
 
-TEST_P(HttpReadStreamResponses, DeliverTheBodyAloneThenOneEndOrOneError) {
+TEST_P(HttpStreamResponses, DeliverTheBodyAloneThenOneEndOrOneError) {
     const ResponseRow& row = *GetParam().row;
     LoopbackServer server(row.transport);
     const std::string expected = row.setUp(server);
-    HttpReadStreamOptions options;
+    HttpStreamOptions options;
     options.caFile = row.trusted ? server.caFile() : std::string();
     ClientLog log;
     log.readSize = GetParam().readSize;
@@ -165,19 +165,19 @@ TEST_P(HttpReadStreamResponses, DeliverTheBodyAloneThenOneEndOrOneError) {
         EXPECT_EQ(log.ends, 1);
         EXPECT_TRUE(body == expected)
             << "got " << body.size() << " bytes, expected " << expected.size();
-        EXPECT_EQ(CFReadStreamRead(stream.get(), &byte, 1), 0);
-        EXPECT_EQ(HttpReadStreamErrorText(stream.get()), "");
+        EXPECT_EQ(testsupport::readBytes(*stream, &byte, 1), std::optional<std::size_t>(0));
+        EXPECT_EQ(stream->errorText(), "");
     } else {
         EXPECT_EQ(log.errors, 1);
         if (row.bytesBeforeError >= 0) {
             EXPECT_EQ(body.size(), static_cast<std::size_t>(row.bytesBeforeError));
         }
         EXPECT_EQ(body, expected.substr(0, body.size()));
-        EXPECT_EQ(CFReadStreamRead(stream.get(), &byte, 1), -1);
-        EXPECT_NE(HttpReadStreamErrorText(stream.get()), "");
+        EXPECT_FALSE(testsupport::readBytes(*stream, &byte, 1).has_value());
+        EXPECT_NE(stream->errorText(), "");
         if (row.errorWords != nullptr) {
-            EXPECT_NE(HttpReadStreamErrorText(stream.get()).find(row.errorWords), std::string::npos)
-                << HttpReadStreamErrorText(stream.get());
+            EXPECT_NE(stream->errorText().find(row.errorWords), std::string::npos)
+                << stream->errorText();
         }
     }
     if (row.connections >= 0) {
@@ -194,13 +194,13 @@ std::vector<ResponseCase> responseCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, HttpReadStreamResponses, testing::ValuesIn(responseCases()),
+INSTANTIATE_TEST_SUITE_P(Rows, HttpStreamResponses, testing::ValuesIn(responseCases()),
                          [](const testing::TestParamInfo<ResponseCase>& info) {
                              return std::string(info.param.row->name) + "_Read" +
                                     std::to_string(info.param.readSize);
                          });
 
-TEST(HttpReadStream, AsksWithAPlainHttp11GetAndNoAddedHeaderFields) {
+TEST(HttpStream, AsksWithAPlainHttp11GetAndNoAddedHeaderFields) {
     LoopbackServer server;
     server.setScript("/live", Script::fixed("x"));
     ClientLog log;
@@ -219,7 +219,7 @@ TEST(HttpReadStream, AsksWithAPlainHttp11GetAndNoAddedHeaderFields) {
     EXPECT_EQ(fields, (std::set<std::string>{"Host", "Accept"})) << requests[0];
 }
 
-TEST(HttpReadStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
+TEST(HttpStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
     LoopbackServer server;
     server.setScript("/", Script::pattern(3000));
     ClientLog log;
@@ -231,16 +231,17 @@ TEST(HttpReadStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
     // arrivals nothing more is reported, and the loop sleeps.
     testsupport::runLoopFor(0.1);
     const int offered = log.hasBytes;
-    const std::uint64_t passes = CFRunLoopGetCurrent()->passCount();
+    const std::uint64_t passes = RunLoop::current().passCount();
     testsupport::runLoopFor(0.5);
     EXPECT_EQ(log.hasBytes, offered);
-    EXPECT_LE(CFRunLoopGetCurrent()->passCount() - passes, 5U);
+    EXPECT_LE(RunLoop::current().passCount() - passes, 5U);
     EXPECT_EQ(log.terminals(), 0) << "the end comes only after every byte was read";
 
     // A client that reads a little at each event is told again on each pass.
     log.readSize = 100;
     std::uint8_t byte = 0;
-    ASSERT_EQ(CFReadStreamRead(stream.get(), &byte, 1), 1);  // outside an event: resumes offers
+    // Outside an event: resumes offers.
+    ASSERT_EQ(testsupport::readBytes(*stream, &byte, 1), std::optional<std::size_t>(1));
     log.body.push_back(byte);
     ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
     EXPECT_EQ(log.ends, 1);
