@@ -261,7 +261,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     void setIsPlaying(bool value);
     void notifyObservers(std::string_view keyPath);
     void reportEnded();
-    // Closes and releases the stream if this caller is the one that takes it.
+    // Closes and destroys the stream if this caller is the one that takes it.
     bool closeStream();
     // Opens the parser and the stream unless a stop came first; false when
     // either could not be opened.
@@ -280,7 +280,8 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     // Keeps `reason` if no failure was kept yet, without raising `failed`.
     void noteFailureReason(std::string reason);
 
-    // Read stream (PelorinReadStream.cpp).
+    // Read stream (PelorinReadStream.cpp). The stream's listener hands each
+    // event to handleReadStreamEvent.
     void onStreamEvent(HttpStream& stream, HttpStream::Event event) override;
     void handleReadStreamEvent(HttpStream& stream, HttpStream::Event event);
     void handleBytesAvailable(HttpStream& stream);

@@ -168,8 +168,7 @@ int main(int argc, char** argv) {
             megabytes = std::strtod(argv[i + 1], nullptr);
         }
     }
-    std::printf("HTTP read stream over 127.0.0.1, the engine's reads of %ld bytes\n",
-                static_cast<long>(kEngineReadSize));
+    std::printf("HTTP stream over 127.0.0.1, the engine's reads of %zu bytes\n", kEngineReadSize);
 
     // 2 KB/s in 20 pieces a second, as a 16 kbit/s station sends it: read in
     // batches (the default), and beside it every piece as it arrives.

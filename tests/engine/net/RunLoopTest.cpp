@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <ostream>
 #include <string>
@@ -123,6 +127,92 @@ TEST(RunLoop, ADisarmedRemovedOrPostponedTimerDoesNotFire) {
     for (const RunLoop::SourceId timer : {disarmed, changer, postponed}) {
         loop.removeSource(timer);
     }
+}
+
+struct ServedRow {
+    const char* name;
+    // Makes one source due now; returns the ids to remove afterwards.
+    std::function<std::vector<RunLoop::SourceId>(RunLoop&, int& served)> arm;
+};
+
+void PrintTo(const ServedRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class RunLoopServing : public testing::TestWithParam<ServedRow> {};
+
+TEST_P(RunLoopServing, ARunAskedToReturnAfterASourceReturnsAfterThePassThatServedIt) {
+    RunLoop& loop = RunLoop::current();
+    int served = 0;
+    const std::vector<RunLoop::SourceId> sources = GetParam().arm(loop, served);
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(loop.run(RunLoop::Seconds(10), true), RunLoop::RunResult::handledSource);
+    EXPECT_LT(secondsSince(start), 5.0);
+    EXPECT_EQ(served, 1);
+    for (const RunLoop::SourceId source : sources) {
+        loop.removeSource(source);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, RunLoopServing,
+    testing::Values(ServedRow{"PostedWork",
+                              [](RunLoop& loop, int& served) {
+                                  loop.post([&served] { ++served; });
+                                  return std::vector<RunLoop::SourceId>{};
+                              }},
+                    ServedRow{"SignalledSource",
+                              [](RunLoop& loop, int& served) {
+                                  const RunLoop::SourceId id =
+                                      loop.addSignalledSource([&served] { ++served; });
+                                  loop.signal(id);
+                                  return std::vector<RunLoop::SourceId>{id};
+                              }},
+                    ServedRow{"Timer",
+                              [](RunLoop& loop, int& served) {
+                                  const RunLoop::SourceId id =
+                                      loop.addTimer([&served] { ++served; });
+                                  loop.armTimer(id, RunLoop::Seconds(0.01));
+                                  return std::vector<RunLoop::SourceId>{id};
+                              }},
+                    ServedRow{"ReadyDescriptor",
+                              [](RunLoop& loop, int& served) {
+                                  static std::array<int, 2> fds{-1, -1};
+                                  if (fds[0] < 0) {
+                                      EXPECT_EQ(::pipe(fds.data()), 0);
+                                  }
+                                  const char byte = 'x';
+                                  EXPECT_EQ(::write(fds[1], &byte, 1), 1);
+                                  const RunLoop::SourceId id =
+                                      loop.addFdWatch(fds[0], POLLIN, [&served](short) {
+                                          char got = 0;
+                                          EXPECT_EQ(::read(fds[0], &got, 1), 1);
+                                          ++served;
+                                      });
+                                  return std::vector<RunLoop::SourceId>{id};
+                              }}),
+    [](const testing::TestParamInfo<ServedRow>& info) { return std::string(info.param.name); });
+
+TEST(RunLoop, ASourceIsNeverReEnteredByANestedRun) {
+    RunLoop& loop = RunLoop::current();
+    int performed = 0;
+    int depth = 0;
+    int deepest = 0;
+    RunLoop::SourceId source = 0;
+    source = loop.addSignalledSource([&] {
+        ++performed;
+        deepest = std::max(deepest, ++depth);
+        loop.signal(source);                      // due again on a later pass...
+        loop.run(RunLoop::Seconds(0.05), false);  // ...but not inside its own callback
+        --depth;
+    });
+    loop.signal(source);
+    loop.run(RunLoop::Seconds(0), false);  // exactly one pass
+    EXPECT_EQ(performed, 1);
+    EXPECT_EQ(deepest, 1);
+    loop.run(RunLoop::Seconds(0), false);  // the signal from inside is served now
+    EXPECT_EQ(performed, 2);
+    loop.removeSource(source);
 }
 
 TEST(RunLoop, AnExitingThreadCancelsItsSourcesThereAndRefusesLaterWork) {
