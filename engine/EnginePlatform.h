@@ -88,8 +88,8 @@ struct PlatformCall {
     // (null when it failed); likewise the buffer an allocation made.
     AudioFileStreamID parser = nullptr;
     AudioQueueRef queue = nullptr;
-    const HttpStream* stream = nullptr;    // identifies the stream; never null for its calls
-    AudioQueueBufferRef buffer = nullptr;  // allocated or enqueued
+    const HttpStream* stream = nullptr;
+    AudioQueueBufferRef buffer = nullptr;                        // allocated or enqueued
     const AudioStreamPacketDescription* descriptions = nullptr;  // of an enqueue
 };
 

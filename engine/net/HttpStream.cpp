@@ -143,10 +143,10 @@ class CurlHttpStream final : public HttpStream,
     bool paused_ = false;          // the write callback returned CURL_WRITEFUNC_PAUSE
     bool transferDone_ = false;    // the whole body has been received
     bool transferFailed_ = false;  // the transfer ended with an error
-    bool offerPending_ = false;    // has-bytes-available is due on a pass
-    bool readSinceOffer_ = false;  // the client read after the last has-bytes-available
+    bool offerPending_ = false;    // bytesAvailable is due on a pass
+    bool readSinceOffer_ = false;  // the listener read after the last bytesAvailable
     bool terminalReported_ = false;
-    bool delivering_ = false;  // a client callback is running
+    bool delivering_ = false;  // a listener call is running
 };
 
 // The owner's handle: closes the stream when it goes.
