@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
         LoopbackServer server;
         server.setScript("/", Script::endless().paced(2000));
         HttpStreamOptions options;
-        options.readBatchSeconds = batch;
+        options.readBatchInterval = HttpStreamOptions::Seconds(batch);
         const Run run = runStream(server.url("/"), options, true, 0, seconds);
         printCpu(batch > 0 ? "drip 2 KB/s:" : "drip 2 KB/s, no batching:", run,
                  std::to_string(run.bytes) + " bytes read" +

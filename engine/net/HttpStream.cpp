@@ -39,8 +39,9 @@ constexpr const char* kIcyStatusLine = "ICY 200 OK";
 
 bool validOptions(const HttpStream::Options& options) {
     const auto positive = [](double seconds) { return std::isfinite(seconds) && seconds > 0; };
-    return positive(options.connectTimeoutSeconds) && positive(options.stallTimeoutSeconds) &&
-           std::isfinite(options.readBatchSeconds) && options.readBatchSeconds >= 0;
+    return positive(options.connectTimeout.count()) && positive(options.stallTimeout.count()) &&
+           std::isfinite(options.readBatchInterval.count()) &&
+           options.readBatchInterval.count() >= 0;
 }
 
 // The stream itself. Shared: the owner's handle, the loop's sources and
@@ -343,7 +344,7 @@ void CurlHttpStream::startTransfer() {
     settings.url = url_.string();
     settings.maxRedirects = kMaxRedirects;
     settings.connectTimeout =
-        std::chrono::milliseconds(std::lround(options.connectTimeoutSeconds * 1000));
+        std::chrono::milliseconds(std::lround(options.connectTimeout.count() * 1000));
     settings.caFile = options.caFile;
     if (std::string error = transfer_.setUp(settings); !error.empty()) {
         fail(std::move(error));
@@ -382,11 +383,11 @@ void CurlHttpStream::startTransfer() {
         }
     });
     stallTimer_ = ownLoop_->addTimer([this] { checkStall(); });
-    stallSeconds_ = options.stallTimeoutSeconds;
+    stallSeconds_ = options.stallTimeout.count();
     lastProgress_ = RunLoop::Clock::now();
     ownLoop_->armTimer(stallTimer_, RunLoop::Seconds(stallSeconds_));
     batchTimer_ = ownLoop_->addTimer([this] { endBatch(); });
-    batching_.emplace(options.readBatchSeconds);
+    batching_.emplace(options.readBatchInterval.count());
     batching_->restart(lastProgress_);
 
     // Adding the handle asks, through the timer callback, for a first

@@ -89,6 +89,7 @@
 // meanwhile; it is freed once no callback of it runs.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -105,11 +106,13 @@ namespace orvento {
 // Settings beyond a player's, for tests and tools. The defaults are what
 // every production stream uses.
 struct HttpStreamOptions {
-    double connectTimeoutSeconds = 15;
-    double stallTimeoutSeconds = 30;  // no body byte for this long: error event
+    using Seconds = std::chrono::duration<double>;
+
+    Seconds connectTimeout{15};
+    Seconds stallTimeout{30};  // no body byte for this long: error event
     // The batching interval for slow streams (which streams count as slow
     // does not change with it); 0 reads every piece as it arrives.
-    double readBatchSeconds = kReadBatchSeconds;
+    Seconds readBatchInterval{kReadBatchSeconds};
     // Trust anchors (PEM) used instead of the system's bundle; the
     // system's certificate directory still applies. Empty: the system's
     // bundle.

@@ -14,6 +14,7 @@ namespace {
 using loopback::LoopbackServer;
 using loopback::Script;
 using testsupport::ClientLog;
+using namespace std::chrono_literals;
 
 // Runs the loop until the server has written nothing more for a while;
 // returns what it wrote.
@@ -56,7 +57,7 @@ TEST_P(HttpStreamBackpressure, AReaderThatStopsHoldsTheServerBackWithoutSpinning
                      Script::endless().withSendBuffer(32 * 1024).writesOf(std::size_t{16} * 1024));
     HttpStreamOptions options;
     options.caFile = server.caFile();
-    options.stallTimeoutSeconds = 0.3;  // must not fire while the reader holds the stream
+    options.stallTimeout = 300ms;  // must not fire while the reader holds the stream
     ClientLog log;
     log.readSize = 0;
     const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log, options);
@@ -109,8 +110,8 @@ TEST_P(HttpStreamStall, NoBodyByteForTheStallTimeIsAnError) {
     HttpStreamOptions options;
     // A drip must not pass for a stall however busy the machine: twelve of
     // its pieces fit in the stall time of the rows that must not fail.
-    options.stallTimeoutSeconds = row.fails ? 0.3 : 0.6;
-    options.readBatchSeconds = row.batchSeconds;
+    options.stallTimeout = row.fails ? 300ms : 600ms;
+    options.readBatchInterval = HttpStreamOptions::Seconds(row.batchSeconds);
     ClientLog log;
     const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log, options);
     testsupport::runLoopUntil([&] { return log.terminals() > 0; }, row.fails ? 10 : 2);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
+#include <memory>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -249,6 +251,53 @@ TEST(HttpStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
     EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
     EXPECT_EQ(log.body.size(), 3000U);
 }
+
+struct OptionsRow {
+    const char* name;
+    std::function<void(HttpStreamOptions&)> change;
+    bool valid;
+};
+
+void PrintTo(const OptionsRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class HttpStreamOptionsCheck : public testing::TestWithParam<OptionsRow> {};
+
+TEST_P(HttpStreamOptionsCheck, OnlySensibleTimesMakeAStream) {
+    HttpStreamOptions options;
+    GetParam().change(options);
+    const std::unique_ptr<HttpStream> stream =
+        HttpStream::create(*Url::parse("http://127.0.0.1:9/"), options);
+    EXPECT_EQ(stream != nullptr, GetParam().valid);
+}
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HttpStreamOptionsCheck,
+    testing::Values(
+        OptionsRow{"Defaults", [](HttpStreamOptions&) {}, true},
+        OptionsRow{"NoBatching", [](HttpStreamOptions& o) { o.readBatchInterval = {}; }, true},
+        OptionsRow{"ZeroConnectTimeout", [](HttpStreamOptions& o) { o.connectTimeout = {}; },
+                   false},
+        OptionsRow{"NegativeStallTimeout",
+                   [](HttpStreamOptions& o) { o.stallTimeout = HttpStreamOptions::Seconds(-1); },
+                   false},
+        OptionsRow{"NaNStallTimeout",
+                   [](HttpStreamOptions& o) { o.stallTimeout = HttpStreamOptions::Seconds(kNaN); },
+                   false},
+        OptionsRow{
+            "NegativeBatching",
+            [](HttpStreamOptions& o) { o.readBatchInterval = HttpStreamOptions::Seconds(-0.1); },
+            false},
+        OptionsRow{"InfiniteBatching",
+                   [](HttpStreamOptions& o) {
+                       o.readBatchInterval =
+                           HttpStreamOptions::Seconds(std::numeric_limits<double>::infinity());
+                   },
+                   false}),
+    [](const testing::TestParamInfo<OptionsRow>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace orvento
