@@ -29,7 +29,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/platform/http/HttpDownload.h"
+#include "engine/net/HttpDownload.h"
 
 namespace orvento {
 

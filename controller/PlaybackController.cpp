@@ -152,8 +152,8 @@ void PlaybackController::press() {
 
 std::shared_ptr<SessionPlayer> PlaybackController::createPlayer(
     std::shared_ptr<AlertService> alerts) {
-    CFURLRef url = Url::fromString(percentEscapeUrlText(attempt_.station.url.toStdString()));
-    attempt_.hadUrl = url != nullptr;
+    std::optional<Url> url = Url::parse(percentEscapeUrlText(attempt_.station.url.toStdString()));
+    attempt_.hadUrl = url.has_value();
     replay_->setFeedName(stationTitle(attempt_.station.name, attempt_.station.url));
     PelorinServices services = servicesForNextPlayer();
     services.alerts = std::move(alerts);

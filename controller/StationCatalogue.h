@@ -10,7 +10,7 @@
 #include <QStringList>
 #include <cstddef>
 
-#include "engine/platform/http/HttpDownload.h"
+#include "engine/net/HttpDownload.h"
 
 namespace orvento {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "controller/WeatherTexts.h"
-#include "engine/platform/url/Url.h"
+#include "engine/net/Url.h"
 
 namespace orvento {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "engine/platform/http/HttpDownload.h"
+#include "engine/net/HttpDownload.h"
 
 namespace orvento {
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "engine/HookedHttpStream.h"
 #include "engine/HookedParser.h"
 
 namespace orvento {
@@ -73,114 +74,31 @@ StreamParserCreation EnginePlatform::makeStreamParser(StreamParser::Listener& li
     return HookedParser::open(*this, listener, hint);
 }
 
-CFHTTPMessageRef EnginePlatform::CFHTTPMessageCreateRequest(CFAllocatorRef alloc,
-                                                            CFStringRef method, CFURLRef url,
-                                                            CFStringRef version) {
-    PlatformCall call{PlatformOp::CFHTTPMessageCreateRequest};
-    CFHTTPMessageRef request = nullptr;
-    succeeds(call, [&] {
-        request = ::orvento::CFHTTPMessageCreateRequest(alloc, method, std::move(url), version);
-        return request != nullptr;
-    });
-    return request;
-}
-
-CFReadStreamRef EnginePlatform::CFReadStreamCreateForHTTPRequest(CFAllocatorRef alloc,
-                                                                 CFHTTPMessageRef request) {
+std::unique_ptr<HttpStream> EnginePlatform::makeHttpStream(const Url& url) {
     PlatformCall call{PlatformOp::CFReadStreamCreateForHTTPRequest};
+    std::unique_ptr<HttpStream> stream;
     succeeds(call, [&] {
-        call.stream = ::orvento::CFReadStreamCreateForHTTPRequest(alloc, request);
-        return call.stream != nullptr;
-    });
-    return call.stream;
-}
-
-bool EnginePlatform::CFReadStreamOpen(CFReadStreamRef stream) {
-    PlatformCall call{PlatformOp::CFReadStreamOpen, 0, nullptr, nullptr, stream};
-    return succeeds(call, [&] { return ::orvento::CFReadStreamOpen(stream); });
-}
-
-bool EnginePlatform::CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags events,
-                                           CFReadStreamClientCallBack callback,
-                                           CFStreamClientContext* context) {
-    PlatformCall call{PlatformOp::CFReadStreamSetClient, static_cast<std::uint32_t>(events),
-                      nullptr, nullptr, stream};
-    return succeeds(call, [&] {
-        CFStreamClientContext ours{0, nullptr, nullptr, nullptr, nullptr};
-        if (context != nullptr) {
-            ours = *context;
+        if (std::unique_ptr<HttpStream> real = HttpStream::create(url)) {
+            stream = std::make_unique<HookedHttpStream>(*this, std::move(real));
+            call.stream = stream.get();
         }
-        interpose(callback, ours.info);
-        return ::orvento::CFReadStreamSetClient(stream, events, callback, &ours);
+        return stream != nullptr;
     });
+    return stream;
 }
 
-void EnginePlatform::CFReadStreamScheduleWithRunLoop(CFReadStreamRef stream, CFRunLoopRef runLoop,
-                                                     CFRunLoopMode mode) {
-    PlatformCall call{PlatformOp::CFReadStreamScheduleWithRunLoop, 0, nullptr, nullptr, stream};
-    before(call);
-    ::orvento::CFReadStreamScheduleWithRunLoop(stream, runLoop, mode);
-    after(call, noErr);
-}
-
-CFIndex EnginePlatform::CFReadStreamRead(CFReadStreamRef stream, std::uint8_t* buffer,
-                                         CFIndex length) {
-    PlatformCall call{PlatformOp::CFReadStreamRead, 0, nullptr, nullptr, stream};
-    return hooked(call, [&] {
-        return static_cast<OSStatus>(::orvento::CFReadStreamRead(stream, buffer, length));
-    });
-}
-
-void EnginePlatform::CFReadStreamClose(CFReadStreamRef stream) {
-    PlatformCall call{PlatformOp::CFReadStreamClose, 0, nullptr, nullptr, stream};
-    before(call);
-    ::orvento::CFReadStreamClose(stream);
-    after(call, noErr);
-}
-
-void EnginePlatform::CFRelease(CFHTTPMessageRef message) {
-    PlatformCall call{PlatformOp::CFReleaseRequest};
-    before(call);
-    ::orvento::CFRelease(message);
-    after(call, noErr);
-}
-
-void EnginePlatform::CFRelease(CFReadStreamRef stream) {
-    PlatformCall call{PlatformOp::CFReleaseStream, 0, nullptr, nullptr, stream};
-    before(call);
-    ::orvento::CFRelease(stream);
-    after(call, noErr);
-}
-
-CFRunLoopRef EnginePlatform::CFRunLoopGetCurrent() {
-    PlatformCall call{PlatformOp::CFRunLoopGetCurrent};
-    before(call);
-    CFRunLoopRef loop = ::orvento::CFRunLoopGetCurrent();
-    after(call, noErr);
-    return loop;
-}
-
-std::int32_t EnginePlatform::CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
-                                                bool returnAfterSourceHandled) {
+RunLoop::RunResult EnginePlatform::runCurrentLoop(RunLoop::Seconds time,
+                                                  bool returnAfterSourceHandled) {
     PlatformCall call{PlatformOp::CFRunLoopRunInMode};
     before(call);
-    const std::int32_t result =
-        ::orvento::CFRunLoopRunInMode(mode, seconds, returnAfterSourceHandled);
+    const RunLoop::RunResult result = RunLoop::current().run(time, returnAfterSourceHandled);
     after(call, noErr);
     return result;
 }
 
-bool EnginePlatform::CFRunLoopPerformBlock(CFRunLoopRef loop, std::function<void()> block) {
+bool EnginePlatform::postToRunLoop(RunLoop& loop, std::function<void()> work) {
     PlatformCall call{PlatformOp::CFRunLoopPerformBlock};
-    return succeeds(call, [&] { return loop != nullptr && loop->post(std::move(block)); });
-}
-
-std::string EnginePlatform::HttpReadStreamErrorText(CFReadStreamRef stream) {
-    return ::orvento::HttpReadStreamErrorText(stream);
-}
-
-std::optional<std::uint64_t> EnginePlatform::HttpReadStreamDeclaredLength(CFReadStreamRef stream) {
-    return ::orvento::HttpReadStreamDeclaredLength(stream);
+    return succeeds(call, [&] { return loop.post(std::move(work)); });
 }
 
 }  // namespace orvento

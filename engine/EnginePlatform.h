@@ -1,24 +1,21 @@
-// The engine's one seam to the platform: every platform operation a stream
-// player calls (output queue, HTTP read stream, run loop) is a member here,
-// named and shaped like the platform function it stands for, and goes to the
-// real service. The streaming parser comes from makeStreamParser, wrapped so
-// that each of its operations passes the same hooks (HookedParser.h).
+// The engine's one seam to its services: a stream player gets its streaming
+// parser, output queue and HTTP stream from the factory members here, and
+// runs and wakes its run loop through them.
 //
 // Every operation passes two hooks on its way, with what the call is about
 // (PlatformCall): before() may fake its result without the service being
-// called, after() hears the result. The parser and the output queue are
-// each made by one factory member and come wrapped so that each of their
-// operations passes the same hooks (HookedParser.h, HookedQueue.h). The
-// callbacks the engine registers (the parser's and the queue's listeners,
-// the stream's client) pass interpose() first, which may put a stand-in of
-// its own in their place.
+// called, after() hears the result. The parser, the queue and the stream
+// come wrapped so that each of their operations passes the same hooks
+// (HookedParser.h, HookedQueue.h, HookedHttpStream.h). The listeners the
+// engine gives them pass interpose() first, which may put a stand-in of its
+// own in their place.
 // A test double, a tool or a benchmark derives and overrides only those; the
 // defaults change nothing.
 //
-// Threads: a player calls the parser, read-stream and run-loop members on
-// its worker thread; its queue's operations on its worker thread, except
-// stop (also from the thread that calls the player's stop);
-// CFRunLoopPerformBlock and logLine from any thread. The hooks run on the
+// Threads: a player calls its parser's, stream's and queue's operations and
+// runCurrentLoop on its worker thread, except the queue's stop and the
+// stream's close and destruction (also from the thread that calls the
+// player's stop); postToRunLoop and logLine from any thread. The hooks run on the
 // calling thread. A platform object may be shared by several players at
 // once, so hooks keep no per-call state without a lock.
 //
@@ -42,11 +39,11 @@
 #include "engine/LogSink.h"
 #include "engine/audio/OutputQueue.h"
 #include "engine/demux/StreamParser.h"
+#include "engine/net/HttpStream.h"
+#include "engine/net/RunLoop.h"
+#include "engine/net/Url.h"
 #include "engine/platform/AudioFormat.h"
 #include "engine/platform/CoreTypes.h"
-#include "engine/platform/http/HttpReadStream.h"
-#include "engine/platform/runloop/RunLoop.h"
-#include "engine/platform/url/Url.h"
 
 namespace orvento {
 
@@ -67,16 +64,16 @@ enum class PlatformOp {
     AudioQueueFlush,
     AudioQueueStop,
     AudioQueueDispose,
-    CFHTTPMessageCreateRequest,
+    // The HTTP stream's: makeHttpStream, open, setListener, schedule, read,
+    // close, and its destruction.
     CFReadStreamCreateForHTTPRequest,
     CFReadStreamOpen,
     CFReadStreamSetClient,
     CFReadStreamScheduleWithRunLoop,
     CFReadStreamRead,
     CFReadStreamClose,
-    CFReleaseRequest,
     CFReleaseStream,
-    CFRunLoopGetCurrent,
+    // runCurrentLoop and postToRunLoop.
     CFRunLoopRunInMode,
     CFRunLoopPerformBlock,
 };
@@ -88,13 +85,13 @@ struct PlatformCall {
     // StreamProperty); the size of a queue's magic cookie; `immediate` of a
     // stop or disposal; the Continuity of a parse; the hint of a parser's
     // opening; the capacity of an allocation; the description count of an
-    // enqueue; the event mask of a stream client. Otherwise 0.
+    // enqueue. Otherwise 0.
     std::uint32_t detail = 0;
     // The objects the call is for. For a creation, in after(), the new one
     // (null when it failed); likewise the buffer an allocation made.
     const StreamParser* parser = nullptr;
     const OutputQueue* queue = nullptr;
-    CFReadStreamRef stream = nullptr;
+    const HttpStream* stream = nullptr;
     const OutputQueue::Buffer* buffer = nullptr;                 // allocated or enqueued
     const AudioStreamPacketDescription* descriptions = nullptr;  // of an enqueue
 };
@@ -137,50 +134,29 @@ class EnginePlatform {
     OutputQueueCreation makeOutputQueue(const AudioStreamBasicDescription& format,
                                         OutputQueue::Listener& listener);
 
-    // HTTP read stream.
-    CFHTTPMessageRef CFHTTPMessageCreateRequest(CFAllocatorRef alloc, CFStringRef method,
-                                                CFURLRef url, CFStringRef version);
-    CFReadStreamRef CFReadStreamCreateForHTTPRequest(CFAllocatorRef alloc,
-                                                     CFHTTPMessageRef request);
-    bool CFReadStreamOpen(CFReadStreamRef stream);
-    bool CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags events,
-                               CFReadStreamClientCallBack callback, CFStreamClientContext* context);
-    void CFReadStreamScheduleWithRunLoop(CFReadStreamRef stream, CFRunLoopRef runLoop,
-                                         CFRunLoopMode mode);
-    CFIndex CFReadStreamRead(CFReadStreamRef stream, std::uint8_t* buffer, CFIndex length);
-    void CFReadStreamClose(CFReadStreamRef stream);
-    void CFRelease(CFHTTPMessageRef message);
-    void CFRelease(CFReadStreamRef stream);
+    // HTTP stream: a GET of `url` (HttpStream::create, default options)
+    // whose operations pass the hooks, each as a PlatformCall whose `stream`
+    // is the object returned. Null when the stream cannot be created or
+    // before() fakes the creation. The events reach the listener with a
+    // stream whose reads pass the hooks too.
+    std::unique_ptr<HttpStream> makeHttpStream(const Url& url);
 
-    // Run loop.
-    CFRunLoopRef CFRunLoopGetCurrent();
-    std::int32_t CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
-                                    bool returnAfterSourceHandled);
-    // Runs `block` on `loop`'s thread during its next pass and wakes it; the
-    // block counts as a served source, so a CFRunLoopRunInMode that returns
-    // after one source returns. Never lost: a loop that is not running yet
-    // runs it on its next pass. False once the loop has shut down. Any thread.
-    bool CFRunLoopPerformBlock(CFRunLoopRef loop, std::function<void()> block);
+    // Run loop. Runs the calling thread's loop (RunLoop::run).
+    RunLoop::RunResult runCurrentLoop(RunLoop::Seconds time, bool returnAfterSourceHandled);
+    // RunLoop::post on `loop`; false once the loop has shut down. Any thread.
+    bool postToRunLoop(RunLoop& loop, std::function<void()> work);
 
     // Writes one of the engine's own lines (without its line end) to the
     // log. Not hooked.
     void logLine(std::string_view line);
 
-    // The service's own words, which a player keeps to say why it failed:
-    // the read stream's failure text (empty when it has none). On the worker
-    // thread, while the stream is open. Not hooked.
-    std::string HttpReadStreamErrorText(CFReadStreamRef stream);
-    // The body length the stream's response declared (HttpReadStream.h): a
-    // recording's whole length, none for a live stream. Worker thread. Not
-    // hooked.
-    std::optional<std::uint64_t> HttpReadStreamDeclaredLength(CFReadStreamRef stream);
-
   protected:
     // Before each operation. A value fakes the operation's result without
-    // calling the service: an operation with a status returns it,
-    // CFReadStreamRead returns it as its count, the others report failure
-    // (false, or null). Operations without a result (closing, releasing,
-    // scheduling, the run loop's) always reach the service.
+    // calling the service: an operation with a status returns it, a
+    // stream's read returns it as its count (a negative one: a failed read),
+    // the others report failure (false, or null). Operations without a
+    // result (closing, destroying, scheduling, running the loop) always reach
+    // the service.
     virtual std::optional<OSStatus> before(const PlatformCall& /*call*/) { return std::nullopt; }
     // After each operation, with its result: the status; the count of a
     // read; 0 or 1 for the success or failure of the others.
@@ -189,12 +165,13 @@ class EnginePlatform {
     // override may substitute its own, which must then call the engine's
     // (a substituted queue listener must outlive the queue).
     virtual void interpose(OutputQueue::Listener*& /*listener*/) {}
-    virtual void interpose(CFReadStreamClientCallBack& /*callback*/, void*& /*info*/) {}
+    virtual void interpose(HttpStream::Listener*& /*listener*/) {}
     // The parser's listener: an override may put its own in its place, which
     // must forward to the engine's and live as long as the platform.
     virtual void interpose(StreamParser::Listener*& /*listener*/) {}
 
   private:
+    friend class HookedHttpStream;
     friend class HookedParser;
     friend class HookedQueue;
 

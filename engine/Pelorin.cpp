@@ -52,11 +52,11 @@ std::string_view failureWords(std::string_view operation) {
 
 }  // namespace
 
-std::shared_ptr<Pelorin> Pelorin::initWithURL(CFURLRef url, PelorinServices services) {
+std::shared_ptr<Pelorin> Pelorin::initWithURL(std::optional<Url> url, PelorinServices services) {
     return std::make_shared<Pelorin>(Private{}, std::move(url), withDefaults(std::move(services)));
 }
 
-Pelorin::Pelorin(Private, CFURLRef url, PelorinServices services)
+Pelorin::Pelorin(Private, std::optional<Url> url, PelorinServices services)
     : url_(std::move(url)),
       platform_(std::move(services.platform)),
       alerts_(std::move(services.alerts)),
@@ -69,7 +69,10 @@ Pelorin::Pelorin(Private, CFURLRef url, PelorinServices services)
 
 // By the time the last reference goes, the worker has closed the stream and
 // the parser and disposed of the queue; only the members' own destructors run.
-Pelorin::~Pelorin() = default;
+Pelorin::~Pelorin() {
+    // The teardown has closed any stream; this only guards the ownership.
+    const std::unique_ptr<HttpStream> stream(stream_.exchange(nullptr));
+}
 
 void Pelorin::start() {
     if (startCalled_.exchange(true)) {
@@ -90,12 +93,12 @@ void Pelorin::start() {
 }
 
 bool Pelorin::closeStream() {
-    CFReadStreamRef stream = stream_.exchange(nullptr);
+    // Destroyed (released) as it goes out of scope.
+    const std::unique_ptr<HttpStream> stream(stream_.exchange(nullptr));
     if (stream == nullptr) {
         return false;
     }
-    platform_->CFReadStreamClose(stream);
-    platform_->CFRelease(stream);
+    stream->close();
     return true;
 }
 
@@ -157,7 +160,7 @@ void Pelorin::wakeWorker() {
     // Without a loop the worker has not looked at its flags yet, or it no
     // longer waits.
     if (loop) {
-        platform_->CFRunLoopPerformBlock(loop.get(), [] {});
+        platform_->postToRunLoop(*loop, [] {});
     }
 }
 
@@ -250,7 +253,7 @@ void Pelorin::startInternal() {
         // Published before any flag is looked at: a stop that finds no loop
         // set its flag early enough for the worker to see it.
         std::lock_guard lock(loopMutex_);
-        workerLoop_ = platform_->CFRunLoopGetCurrent()->shared_from_this();
+        workerLoop_ = RunLoop::current().shared_from_this();
     }
     if (url_ && !finished_.load()) {
         if (open()) {
@@ -282,7 +285,7 @@ void Pelorin::startInternal() {
 }
 
 bool Pelorin::open() {
-    const AudioFileType hint = fileTypeHintForURL(url_.get());
+    const AudioFileType hint = fileTypeHintForURL(&*url_);
     StreamParserCreation created = platform_->makeStreamParser(*this, hint);
     if (!created.parser) {
         logStatusError("AudioFileStreamOpen", static_cast<OSStatus>(created.error));
@@ -293,30 +296,18 @@ bool Pelorin::open() {
     if (finished_.load()) {
         return false;  // stopped meanwhile: no connection is made
     }
-    CFHTTPMessageRef request =
-        platform_->CFHTTPMessageCreateRequest(kCFAllocatorDefault, "GET", url_, kCFHTTPVersion1_1);
-    CFReadStreamRef stream =
-        platform_->CFReadStreamCreateForHTTPRequest(kCFAllocatorDefault, request);
-    if (request != nullptr) {
-        platform_->CFRelease(request);
-    }
-    if (stream == nullptr || !platform_->CFReadStreamOpen(stream)) {
-        std::string why = platform_->HttpReadStreamErrorText(stream);
+    std::unique_ptr<HttpStream> stream = platform_->makeHttpStream(*url_);
+    if (stream == nullptr || !stream->open()) {
+        std::string why = stream != nullptr ? stream->errorText() : std::string();
         noteFailureReason(why.empty() ? "the stream could not be opened" : std::move(why));
-        if (stream != nullptr) {
-            platform_->CFRelease(stream);
-        }
-        return false;
+        return false;  // a stream made is released here
     }
-    CFStreamClientContext context{0, this, nullptr, nullptr, nullptr};
-    platform_->CFReadStreamSetClient(stream, kStreamEventMask, &Pelorin::handleReadStreamEvent,
-                                     &context);
-    platform_->CFReadStreamScheduleWithRunLoop(stream, platform_->CFRunLoopGetCurrent(),
-                                               kCFRunLoopCommonModes);
+    stream->setListener(this);
+    stream->schedule(RunLoop::current());
     // Published only now: a stop that came earlier found no stream to close,
     // and none can release the stream half set up. A stop that came meanwhile
     // ends the serving at once, and the teardown closes the stream.
-    stream_.store(stream);
+    stream_.store(stream.release());
     return true;
 }
 
@@ -328,7 +319,7 @@ void Pelorin::serveUntilOver() {
     // No time limit: every change that ends the serving happens inside an
     // event on this loop (a failure, a stop on this thread) or comes with a
     // wake (stop(), the queue's report that it stopped).
-    constexpr CFTimeInterval kNoTimeLimit = 1e9;
+    constexpr RunLoop::Seconds kNoTimeLimit{1e9};
     for (;;) {
         if (failed_.load()) {
             stop();
@@ -338,7 +329,7 @@ void Pelorin::serveUntilOver() {
         if (over()) {
             return;
         }
-        platform_->CFRunLoopRunInMode(kCFRunLoopDefaultMode, kNoTimeLimit, true);
+        platform_->runCurrentLoop(kNoTimeLimit, true);
     }
 }
 

@@ -127,14 +127,10 @@
 
 namespace orvento {
 
-inline constexpr CFIndex kReadChunkSize = 32768;  // bytes asked for in one read
+inline constexpr std::size_t kReadChunkSize = 32768;  // bytes asked for in one read
 
 // Attempts of a teardown whose queue disposal fails.
 inline constexpr int kTeardownAttempts = 3;
-
-// The stream events the worker registers for: bytes available, error, end.
-inline constexpr CFOptionFlags kStreamEventMask =
-    kCFStreamEventHasBytesAvailable | kCFStreamEventErrorOccurred | kCFStreamEventEndEncountered;
 
 // Reasons of failureReason() that are the engine's own words.
 inline constexpr std::string_view kNotAnAudioStreamReason = "not an audio stream";
@@ -190,16 +186,18 @@ struct PelorinServices {
 
 class Pelorin : public std::enable_shared_from_this<Pelorin>,
                 private PacketRing::Owner,
+                private HttpStream::Listener,
                 private StreamParser::Listener,
                 private OutputQueue::Listener {
     struct Private {};
 
   public:
-    // A player for `url` (null is allowed: that player ends without playing).
-    // No thread, network or platform call yet.
-    static std::shared_ptr<Pelorin> initWithURL(CFURLRef url, PelorinServices services = {});
+    // A player for `url` (none is allowed: that player ends without
+    // playing). No thread, network or platform call yet.
+    static std::shared_ptr<Pelorin> initWithURL(std::optional<Url> url,
+                                                PelorinServices services = {});
 
-    Pelorin(Private, CFURLRef url, PelorinServices services);
+    Pelorin(Private, std::optional<Url> url, PelorinServices services);
     ~Pelorin() override;
     Pelorin(const Pelorin&) = delete;
     Pelorin& operator=(const Pelorin&) = delete;
@@ -265,7 +263,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     void setIsPlaying(bool value);
     void notifyObservers(void (PelorinObserver::*event)(Pelorin&));
     void reportEnded();
-    // Closes and releases the stream if this caller is the one that takes it.
+    // Closes and destroys the stream if this caller is the one that takes it.
     bool closeStream();
     // Opens the parser and the stream unless a stop came first; false when
     // either could not be opened.
@@ -284,9 +282,11 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     // Keeps `reason` if no failure was kept yet, without raising `failed`.
     void noteFailureReason(std::string reason);
 
-    // Read stream (PelorinReadStream.cpp).
-    static void handleReadStreamEvent(CFReadStreamRef stream, CFStreamEventType type, void* info);
-    void handleBytesAvailable(CFReadStreamRef stream);
+    // Read stream (PelorinReadStream.cpp). The stream's listener hands each
+    // event to handleReadStreamEvent.
+    void onStreamEvent(HttpStream& stream, HttpStream::Event event) override;
+    void handleReadStreamEvent(HttpStream& stream, HttpStream::Event event);
+    void handleBytesAvailable(HttpStream& stream);
     void handleEndEncountered();
 
     // Queue set-up and running state (PelorinQueue.cpp).
@@ -317,7 +317,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     bool failed() const override { return failed_.load(); }
 
     // Set at creation, never changed.
-    const CFURLRef url_;
+    const std::optional<Url> url_;
     const std::shared_ptr<EnginePlatform> platform_;
     const std::shared_ptr<AlertService> alerts_;
     const std::shared_ptr<const LocalizedStrings> strings_;
@@ -343,9 +343,9 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     // Crossing threads. audioQueue: set by the worker; read by stop(), which
     // reads it, and the teardown clears it, under mutex2. stream: taken with
     // an exchange, so exactly one of stop(), the end of stream and the
-    // teardown closes and releases it.
+    // teardown closes and destroys it. It owns what it points to.
     std::atomic<OutputQueue*> audioQueue_{nullptr};
-    std::atomic<CFReadStreamRef> stream_{nullptr};
+    std::atomic<HttpStream*> stream_{nullptr};
     std::atomic<bool> isPlaying_{false};
     std::atomic<bool> started_{false};   // written by the worker only
     std::atomic<bool> failed_{false};    // set by the worker only

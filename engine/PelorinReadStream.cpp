@@ -1,52 +1,56 @@
 // The HTTP stream's events: moving the response body into the parser, and
 // turning the end of the body into the orderly end of playback.
 #include <array>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "engine/Pelorin.h"
 
 namespace orvento {
 
-void Pelorin::handleReadStreamEvent(CFReadStreamRef stream, CFStreamEventType type, void* info) {
-    auto* self = static_cast<Pelorin*>(info);
+void Pelorin::onStreamEvent(HttpStream& stream, HttpStream::Event event) {
+    handleReadStreamEvent(stream, event);
+}
+
+void Pelorin::handleReadStreamEvent(HttpStream& stream, HttpStream::Event event) {
     // The stream is held while its event runs, so its words can be read even
     // when a stop on another thread releases it meanwhile.
-    switch (type) {
-        case kCFStreamEventHasBytesAvailable:
-            self->handleBytesAvailable(stream);
+    switch (event) {
+        case HttpStream::Event::bytesAvailable:
+            handleBytesAvailable(stream);
             break;
-        case kCFStreamEventErrorOccurred: {
+        case HttpStream::Event::error: {
             // The stream stays open: the failure path closes it through stop().
-            std::string why = self->platform_->HttpReadStreamErrorText(stream);
-            self->fail(why.empty() ? "the stream reported an error" : std::move(why));
+            std::string why = stream.errorText();
+            fail(why.empty() ? "the stream reported an error" : std::move(why));
             break;
         }
-        case kCFStreamEventEndEncountered:
-            self->handleEndEncountered();
-            break;
-        default:
+        case HttpStream::Event::end:
+            handleEndEncountered();
             break;
     }
 }
 
-void Pelorin::handleBytesAvailable(CFReadStreamRef stream) {
+void Pelorin::handleBytesAvailable(HttpStream& stream) {
     if (failed_.load() || finished_.load()) {
         return;
     }
     // One read per event: the stream reports the event again while bytes remain.
     std::array<std::uint8_t, kReadChunkSize> chunk;
-    const CFIndex n = platform_->CFReadStreamRead(stream, chunk.data(), kReadChunkSize);
-    if (n == -1) {
-        std::string why = platform_->HttpReadStreamErrorText(stream);
+    const std::optional<std::size_t> read = stream.read(std::as_writable_bytes(std::span(chunk)));
+    if (!read) {
+        std::string why = stream.errorText();
         fail(why.empty() ? "the stream could not be read" : std::move(why));
         return;
     }
+    const std::size_t n = read.value_or(0);
     if (n < 1) {
         return;
     }
     arrival_ = std::chrono::steady_clock::now();
     if (bytesReceived_.load() == 0) {
-        declaredLength_ = platform_->HttpReadStreamDeclaredLength(stream);
+        declaredLength_ = stream.declaredLength();
     }
     bytesReceived_.fetch_add(static_cast<std::uint64_t>(n));
     const Continuity continuity =

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/platform/url/Url.h"
+#include "engine/net/Url.h"
 
 namespace orvento {
 namespace {

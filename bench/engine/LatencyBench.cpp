@@ -57,7 +57,7 @@ struct Played {
 };
 
 // Plays `url` for `duration` into the null output in real time.
-Played play(CFURLRef url, std::chrono::seconds duration) {
+Played play(const std::optional<Url>& url, std::chrono::seconds duration) {
     AudioOutputChoice output;
     output.kind = AudioOutputChoice::Kind::Null;
     output.realTime = true;
@@ -85,7 +85,7 @@ int run(int minutes) {
     Script live = Script::fromFile(mp3.string());
     live.repeated().paced(kBytesPerSecond, kBurstBytes);
     server.setScript("/live.mp3", live);
-    CFURLRef url = Url::fromString(server.url("/live.mp3"));
+    const std::optional<Url> url = Url::parse(server.url("/live.mp3"));
     Script steady = Script::fromFile(mp3.string());
     steady.repeated().paced(kBytesPerSecond);
     server.setScript("/steady.mp3", steady);
@@ -133,7 +133,7 @@ int run(int minutes) {
     std::vector<double> steadyToPlaying;
     for (int i = 0; i < 5; ++i) {
         steadyToPlaying.push_back(
-            play(Url::fromString(server.url("/steady.mp3")), std::chrono::seconds(3)).toPlayingMs);
+            play(Url::parse(server.url("/steady.mp3")), std::chrono::seconds(3)).toPlayingMs);
     }
     std::printf(
         "\nstream: the same without a burst (hand-over every %.2f s of audio, start at a "
@@ -150,7 +150,7 @@ int run(int minutes) {
     for (int i = 0; i < kJitteryPlayers; ++i) {
         players.emplace_back([&, i] {
             results[static_cast<std::size_t>(i)] =
-                play(Url::fromString(server.url("/jitter" + std::to_string(i) + ".mp3")),
+                play(Url::parse(server.url("/jitter" + std::to_string(i) + ".mp3")),
                      std::chrono::minutes(minutes));
         });
     }

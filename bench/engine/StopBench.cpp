@@ -40,7 +40,7 @@ void measure(const char* title, const std::string& url, int runs,
     std::vector<double> toEnd;
     for (int i = 0; i < runs; ++i) {
         Watcher watcher;
-        auto player = Pelorin::initWithURL(Url::fromString(url), services);
+        auto player = Pelorin::initWithURL(Url::parse(url), services);
         player->addObserver(&watcher);
         player->start();
         ready(watcher);

@@ -26,7 +26,7 @@
 #include "engine/Pelorin.h"
 #include "engine/WorkerRegistry.h"
 #include "engine/mix/Mixer.h"
-#include "engine/platform/url/Url.h"
+#include "engine/net/Url.h"
 
 namespace orvento {
 namespace {
@@ -119,7 +119,7 @@ int run(int argc, char** argv) {
             services.platform = std::make_shared<EnginePlatform>(feed->outputChoice());
             feeds.push_back(feed);
         }
-        auto player = Pelorin::initWithURL(Url::fromString(url), services);
+        auto player = Pelorin::initWithURL(Url::parse(url), services);
         reporters.push_back(std::make_unique<Reporter>(players.size()));
         player->addObserver(reporters.back().get());
         player->start();

@@ -1,6 +1,6 @@
 #include "engine/demux/FileTypeHint.h"
 
-#include "engine/platform/url/Url.h"
+#include "engine/net/Url.h"
 
 namespace orvento {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "controller/StationDirectory.h"
 #include "controller/StationNames.h"
-#include "engine/platform/http/CurlTransfer.h"
+#include "engine/net/CurlTransfer.h"
 #include "tools/loopback/LoopbackServer.h"
 #include "tools/station-server/StationSite.h"
 

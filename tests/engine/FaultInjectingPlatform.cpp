@@ -172,19 +172,14 @@ void FaultInjectingPlatform::after(const PlatformCall& call, OSStatus result) {
     }
 }
 
-void* FaultInjectingPlatform::client(void (*engine)(), void* data) {
-    std::lock_guard lock(mutex_);
-    return &clients_.emplace_back(Client{this, engine, data});
-}
-
 void FaultInjectingPlatform::interpose(OutputQueue::Listener*& listener) {
     std::lock_guard lock(mutex_);
     listener = &queueListeners_.emplace_back(*this, *listener);
 }
 
-void FaultInjectingPlatform::interpose(CFReadStreamClientCallBack& callback, void*& info) {
-    info = client(reinterpret_cast<void (*)()>(callback), info);
-    callback = &streamTrampoline;
+void FaultInjectingPlatform::interpose(HttpStream::Listener*& listener) {
+    std::lock_guard lock(mutex_);
+    listener = &streamListeners_.emplace_back(*this, listener);
 }
 
 void FaultInjectingPlatform::QueueListener::bufferComplete(OutputQueue::Buffer& buffer) {
@@ -209,17 +204,16 @@ void FaultInjectingPlatform::QueueListener::runningChanged(bool running) {
     self.changed_.notify_all();
 }
 
-void FaultInjectingPlatform::streamTrampoline(CFReadStreamRef stream, CFStreamEventType type,
-                                              void* data) {
-    auto* c = static_cast<Client*>(data);
-    FaultInjectingPlatform& self = *c->platform;
+void FaultInjectingPlatform::StreamListener::onStreamEvent(HttpStream& stream,
+                                                           HttpStream::Event event) {
+    FaultInjectingPlatform& self = platform_;
     std::function<void()> action;
     bool errorAfter = false;
-    if (type == kCFStreamEventHasBytesAvailable) {
+    if (event == HttpStream::Event::bytesAvailable) {
         std::lock_guard lock(self.mutex_);
         ++self.bytesEventsSeen_;
         if (self.bytesEventsSeen_ == self.bytesEventToError_) {
-            type = kCFStreamEventErrorOccurred;
+            event = HttpStream::Event::error;
         }
         errorAfter = self.bytesEventsSeen_ == self.errorAfterBytesEvent_;
         if (self.bytesEventsSeen_ == self.bytesEventHookAt_) {
@@ -229,10 +223,9 @@ void FaultInjectingPlatform::streamTrampoline(CFReadStreamRef stream, CFStreamEv
     if (action) {
         action();
     }
-    const auto engine = reinterpret_cast<CFReadStreamClientCallBack>(c->engine);
-    engine(stream, type, c->data);
+    engine_->onStreamEvent(stream, event);
     if (errorAfter) {
-        engine(stream, kCFStreamEventErrorOccurred, c->data);
+        engine_->onStreamEvent(stream, HttpStream::Event::error);
     }
 }
 

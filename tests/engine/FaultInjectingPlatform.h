@@ -78,7 +78,7 @@ class FaultInjectingPlatform : public EnginePlatform {
     std::optional<OSStatus> before(const PlatformCall& call) override;
     void after(const PlatformCall& call, OSStatus result) override;
     void interpose(OutputQueue::Listener*& listener) override;
-    void interpose(CFReadStreamClientCallBack& callback, void*& info) override;
+    void interpose(HttpStream::Listener*& listener) override;
 
   private:
     struct Fault {
@@ -87,12 +87,6 @@ class FaultInjectingPlatform : public EnginePlatform {
         int last;
         std::uint32_t detail;
         int seen = 0;
-    };
-    // The engine's callback and data, behind one of the trampolines.
-    struct Client {
-        FaultInjectingPlatform* platform;
-        void (*engine)();  // the engine's function, cast back by each trampoline
-        void* data;
     };
     // Stands between a queue and the engine's listener: counts the buffers
     // given back, holds and counts the running reports.
@@ -107,8 +101,18 @@ class FaultInjectingPlatform : public EnginePlatform {
         FaultInjectingPlatform& platform_;
         OutputQueue::Listener& engine_;
     };
-    static void streamTrampoline(CFReadStreamRef stream, CFStreamEventType type, void* client);
-    void* client(void (*engine)(), void* data);
+    // Stands between a stream and the engine's listener: turns the chosen
+    // bytes-available events into errors and acts at them.
+    class StreamListener final : public HttpStream::Listener {
+      public:
+        StreamListener(FaultInjectingPlatform& platform, HttpStream::Listener* engine)
+            : platform_(platform), engine_(engine) {}
+        void onStreamEvent(HttpStream& stream, HttpStream::Event event) override;
+
+      private:
+        FaultInjectingPlatform& platform_;
+        HttpStream::Listener* const engine_;
+    };
     std::function<void()> takeHook(std::map<Op, std::function<void()>>& hooks, Op op);
 
     mutable std::mutex mutex_;
@@ -126,8 +130,8 @@ class FaultInjectingPlatform : public EnginePlatform {
     bool holdRunning_ = false;
     int runningReportsHandled_ = 0;
     int buffersHeld_ = 0;
-    std::list<Client> clients_;                // never shrinks: the trampolines' data
-    std::list<QueueListener> queueListeners_;  // never shrinks: queues may call them to the end
+    std::list<QueueListener> queueListeners_;    // never shrinks: queues may call them to the end
+    std::list<StreamListener> streamListeners_;  // never shrinks: streams may call them to the end
 };
 
 }  // namespace orvento::test

@@ -240,7 +240,7 @@ INSTANTIATE_TEST_SUITE_P(
         FaultRow{"ParserOpen", failing(Op::AudioFileStreamOpen), kMp3, "AudioFileStreamOpen", 1,
                  false, ToldOn::Nobody, std::string(kParserCannotOpenReason), 0,
                  [](PlayerHarness& h) {
-                     EXPECT_EQ(h.platform->count(Op::CFHTTPMessageCreateRequest), 0);
+                     EXPECT_EQ(h.platform->count(Op::CFReadStreamCreateForHTTPRequest), 0);
                      EXPECT_EQ(h.platform->count(Op::AudioFileStreamClose), 0);
                      EXPECT_EQ(h.server.connectionsAccepted(), 0U);
                  }},

@@ -39,7 +39,7 @@ TEST(Soak, StartStopCyclesAtRandomMomentsLeaveNothingBehind) {
     // A live station: a burst of a few buffers, then real time.
     server.setScript("/live",
                      fixtureScript("mpeg2_l3.mp3").repeated().paced(4000, 3 * kBufferSize));
-    CFURLRef url = Url::fromString(server.url("/live"));
+    const std::optional<Url> url = Url::parse(server.url("/live"));
     auto platform = std::make_shared<EnginePlatform>(FaultInjectingPlatform::nullOutput(true));
     auto alerts = std::make_shared<RecordingAlerts>();
     WorkerRegistry workers;

@@ -33,12 +33,12 @@ class PlayerHarness {
         workers.shutdown(std::chrono::seconds(20));
     }
 
-    // Creates the player for `url` (text; null when it is not a URL) and
+    // Creates the player for `url` (text; none when it is not a URL) and
     // observes it.
     Pelorin& create(const std::string& url,
                     std::shared_ptr<const LocalizedStrings> strings = nullptr) {
-        player = Pelorin::initWithURL(Url::fromString(url),
-                                      {platform, alerts, std::move(strings), &workers});
+        player =
+            Pelorin::initWithURL(Url::parse(url), {platform, alerts, std::move(strings), &workers});
         weak = player;
         observer.observe(*player);
         return *player;

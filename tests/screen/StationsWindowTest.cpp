@@ -19,7 +19,7 @@
 #include "controller/StatusTexts.h"
 #include "controller/WeatherReport.h"
 #include "controller/WeatherTexts.h"
-#include "engine/platform/http/CurlTransfer.h"
+#include "engine/net/CurlTransfer.h"
 #include "screen/PlayerSettingsDialog.h"
 #include "screen/StationDialog.h"
 #include "tests/screen/ScreenHarness.h"

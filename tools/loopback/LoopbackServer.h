@@ -13,7 +13,7 @@
 // Usage:
 //   LoopbackServer server;                       // listens on 127.0.0.1, port 0
 //   server.setScript("/live", Script::endless().paced(2000));
-//   CFURLRef url = Url::fromString(server.url("/live"));
+//   std::optional<Url> url = Url::parse(server.url("/live"));
 //   ...                                          // play it; then, for instance,
 //   server.bodyBytesWritten();                   // what the client's socket took
 //

@@ -33,7 +33,7 @@
 #include "engine/WorkerRegistry.h"
 #include "engine/history/StreamRecorder.h"
 #include "engine/mix/Mixer.h"
-#include "engine/platform/url/Url.h"
+#include "engine/net/Url.h"
 #include "engine/session/PelorinPlayer.h"
 #include "engine/session/StationSession.h"
 #include "tools/common/NumberOption.h"
@@ -464,7 +464,7 @@ std::string parseArguments(int argc, char** argv, Options& options) {
     if (!haveUrl || options.url.empty()) {
         return "no URL given";
     }
-    if (!Url::fromString(percentEscapeUrlText(options.url))) {
+    if (!Url::parse(percentEscapeUrlText(options.url))) {
         return "\"" + withoutPassword(options.url) + "\" is not a URL";
     }
     return {};
@@ -502,7 +502,7 @@ int run(int argc, char** argv) {
     }
 
     const std::string escaped = percentEscapeUrlText(options.url);
-    CFURLRef url = Url::fromString(escaped);
+    std::optional<Url> url = Url::parse(escaped);
 
     Wakeup wakeup;
     auto outputFailure = std::make_shared<OutputFailure>(wakeup);

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "engine/demux/FileTypeHint.h"
-#include "engine/platform/url/Url.h"
+#include "engine/net/Url.h"
 
 namespace orvento::probe {
 
@@ -82,7 +82,8 @@ bool isUrl(std::string_view source) {
 
 AudioFileType hintFor(std::string_view source) {
     if (isUrl(source)) {
-        return fileTypeHintForURL(Url::fromString(source).get());
+        const std::optional<Url> url = Url::parse(source);
+        return fileTypeHintForURL(url ? &*url : nullptr);
     }
     return fileTypeHintForFile(source);
 }

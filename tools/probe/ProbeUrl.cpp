@@ -1,17 +1,20 @@
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
 
-#include "engine/platform/http/HttpReadStream.h"
-#include "engine/platform/runloop/RunLoop.h"
+#include "engine/net/HttpStream.h"
+#include "engine/net/RunLoop.h"
 #include "tools/probe/Probe.h"
 
 namespace orvento::probe {
 
 namespace {
 
-// The read-stream client: one read per bytes-available event, as the engine
+// The stream's listener: one read per bytes-available event, as the engine
 // does, each read handed to the parser.
-struct UrlReader {
+struct UrlReader final : HttpStream::Listener {
     explicit UrlReader(Probe& target) : probe(target) {}
 
     Probe& probe;
@@ -20,26 +23,26 @@ struct UrlReader {
     std::uint64_t bytes = 0;
     std::string error;
 
-    static void onEvent(CFReadStreamRef stream, CFStreamEventType type, void* info) {
-        auto& r = *static_cast<UrlReader*>(info);
+    void onStreamEvent(HttpStream& stream, HttpStream::Event event) override {
+        UrlReader& r = *this;
         if (r.done) {
             return;
         }
-        if (type == kCFStreamEventHasBytesAvailable) {
+        if (event == HttpStream::Event::bytesAvailable) {
             std::uint8_t chunk[32768];
-            CFIndex n = CFReadStreamRead(stream, chunk, sizeof chunk);
-            if (n < 0) {
-                r.fail(HttpReadStreamErrorText(stream));
+            const std::optional<std::size_t> n =
+                stream.read(std::as_writable_bytes(std::span(chunk)));
+            if (!n) {
+                r.fail(stream.errorText());
                 return;
             }
-            r.bytes += n > 0 ? static_cast<std::uint64_t>(n) : 0;
-            if (n > 0 && r.probe.feed(std::as_bytes(std::span(chunk, static_cast<size_t>(n)))) !=
-                             ParserError::None) {
+            r.bytes += *n;
+            if (*n > 0 && r.probe.feed(std::as_bytes(std::span(chunk, *n))) != ParserError::None) {
                 r.done = true;  // the parser gave up: the report says why
             }
-        } else if (type == kCFStreamEventErrorOccurred) {
-            r.fail(HttpReadStreamErrorText(stream));
-        } else if (type == kCFStreamEventEndEncountered) {
+        } else if (event == HttpStream::Event::error) {
+            r.fail(stream.errorText());
+        } else if (event == HttpStream::Event::end) {
             r.done = true;
         }
     }
@@ -61,37 +64,28 @@ bool probeUrl(const std::string& url, Probe& probe, std::string& error, double t
     if (bodyBytes != nullptr) {
         *bodyBytes = 0;
     }
-    CFURLRef parsed = Url::fromString(url);
+    const std::optional<Url> parsed = Url::parse(url);
     if (!parsed) {
         error = "not a valid URL: " + url;
         return false;
     }
-    CFHTTPMessageRef request =
-        CFHTTPMessageCreateRequest(kCFAllocatorDefault, "GET", parsed, kCFHTTPVersion1_1);
-    CFReadStreamRef stream = CFReadStreamCreateForHTTPRequest(kCFAllocatorDefault, request);
-    CFRelease(request);
-    if (stream == nullptr || !CFReadStreamOpen(stream)) {
-        error = stream != nullptr ? HttpReadStreamErrorText(stream) : "cannot create the request";
-        CFRelease(stream);
+    UrlReader reader(probe);
+    std::unique_ptr<HttpStream> stream = HttpStream::create(*parsed);
+    if (stream == nullptr || !stream->open()) {
+        error = stream != nullptr ? stream->errorText() : "cannot create the request";
         return false;
     }
-    UrlReader reader(probe);
-    CFStreamClientContext context{0, &reader, nullptr, nullptr, nullptr};
-    CFReadStreamSetClient(stream,
-                          kCFStreamEventHasBytesAvailable | kCFStreamEventErrorOccurred |
-                              kCFStreamEventEndEncountered,
-                          &UrlReader::onEvent, &context);
-    CFReadStreamScheduleWithRunLoop(stream, CFRunLoopGetCurrent(), kCFRunLoopCommonModes);
+    stream->setListener(&reader);
+    stream->schedule(RunLoop::current());
     auto deadline =
         std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     while (!reader.done && std::chrono::steady_clock::now() < deadline) {
-        CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.05, true);
+        RunLoop::current().run(RunLoop::Seconds(0.05), true);
     }
     if (!reader.done && timedOut != nullptr) {
         *timedOut = true;  // a live stream does not end: what was read is the answer
     }
-    CFReadStreamClose(stream);
-    CFRelease(stream);
+    stream.reset();
     error = reader.error;
     if (bodyBytes != nullptr) {
         *bodyBytes = reader.bytes;

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/platform/http/HttpDownload.h"
+#include "engine/net/HttpDownload.h"
 #include "tools/weather/Readable.h"
 #include "weather/Json.h"
 #include "weather/Metar.h"

@@ -146,7 +146,7 @@ TEST_P(HistoryTapOnAPlayer, KeepsEveryPacketAndFindsEachTransmissionInIt) {
         });
     PlayerHarness h;
     h.server.setScript("/station", fixtureScript(recording->path));
-    h.player = Pelorin::initWithURL(Url::fromString(h.server.url("/station")),
+    h.player = Pelorin::initWithURL(Url::parse(h.server.url("/station")),
                                     {h.platform, h.alerts, nullptr, &h.workers, tap->forPlayer()});
     h.weak = h.player;
     h.player->start();
@@ -246,7 +246,7 @@ TEST(HistoryTapOnABurst, PlacesItsTransmissionsBehindTheLiveEnd) {
         });
     PlayerHarness h;
     h.server.setScript("/station", fixtureScript(recording->path).paced(kBytesPerSecond, kBurst));
-    h.player = Pelorin::initWithURL(Url::fromString(h.server.url("/station")),
+    h.player = Pelorin::initWithURL(Url::parse(h.server.url("/station")),
                                     {h.platform, h.alerts, nullptr, &h.workers, tap->forPlayer()});
     h.weak = h.player;
     h.player->start();

@@ -87,7 +87,7 @@ TEST(MixerPlayersTest, EachFeedIsHeardWhereItsControlsPutIt) {
             feeds.back()->setMute(row.muted);
             PelorinServices services;
             services.platform = std::make_shared<EnginePlatform>(feeds.back()->outputChoice());
-            players.push_back(Pelorin::initWithURL(Url::fromString(server.url(name)), services));
+            players.push_back(Pelorin::initWithURL(Url::parse(server.url(name)), services));
             players.back()->start();
         }
         const std::shared_ptr<MixerFeed> sixth = mixer.addFeed();

@@ -1,4 +1,4 @@
-// Figures of the HTTP read stream over loopback: what the owning thread
+// Figures of the HTTP stream over loopback: what the owning thread
 // spends while a stream drips or is held paused, and how many bytes it moves
 // per CPU-second beside the curl command on the same server.
 //
@@ -16,11 +16,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "engine/platform/http/HttpReadStream.h"
+#include "engine/net/HttpStream.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {
@@ -30,7 +33,7 @@ using loopback::LoopbackServer;
 using loopback::Script;
 using Clock = std::chrono::steady_clock;
 
-constexpr CFIndex kEngineReadSize = 32768;
+constexpr std::size_t kEngineReadSize = 32768;
 
 double threadCpuSeconds() {
     timespec used{};
@@ -47,25 +50,23 @@ double childrenCpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-struct Reader {
+struct Reader final : HttpStream::Listener {
     bool reads = true;
     std::uint64_t bytes = 0;
     bool ended = false;
     bool failed = false;
-    std::vector<std::uint8_t> chunk = std::vector<std::uint8_t>(kEngineReadSize);
-};
+    std::vector<std::byte> chunk = std::vector<std::byte>(kEngineReadSize);
 
-void onEvent(CFReadStreamRef stream, CFStreamEventType type, void* info) {
-    Reader& reader = *static_cast<Reader*>(info);
-    if (type == kCFStreamEventHasBytesAvailable && reader.reads) {
-        const CFIndex got = CFReadStreamRead(stream, reader.chunk.data(), kEngineReadSize);
-        reader.bytes += got > 0 ? static_cast<std::uint64_t>(got) : 0;
-    } else if (type == kCFStreamEventEndEncountered) {
-        reader.ended = true;
-    } else if (type == kCFStreamEventErrorOccurred) {
-        reader.failed = true;
+    void onStreamEvent(HttpStream& stream, HttpStream::Event event) override {
+        if (event == HttpStream::Event::bytesAvailable && reads) {
+            bytes += stream.read(chunk).value_or(0);
+        } else if (event == HttpStream::Event::end) {
+            ended = true;
+        } else if (event == HttpStream::Event::error) {
+            failed = true;
+        }
     }
-}
+};
 
 struct Run {
     double cpuSeconds = 0;
@@ -80,44 +81,44 @@ struct Run {
 // Plays `url` on a thread of its own the way the engine does (0.25 s slices
 // of the run loop). Measures the thread's CPU from `warmUp` seconds on, for
 // `seconds` or until the stream ends.
-Run runStream(const std::string& url, const HttpReadStreamOptions& options, bool reads,
-              double warmUp, double seconds) {
+Run runStream(const std::string& url, const HttpStreamOptions& options, bool reads, double warmUp,
+              double seconds) {
     Run run;
     std::thread([&] {
         Reader reader;
         reader.reads = reads;
-        CFHTTPMessageRef request = CFHTTPMessageCreateRequest(
-            kCFAllocatorDefault, "GET", Url::fromString(url), kCFHTTPVersion1_1);
-        CFReadStreamRef stream = CFReadStreamCreateForHTTPRequest(kCFAllocatorDefault, request);
-        CFRelease(request);
-        HttpReadStreamSetOptions(stream, options);
-        CFReadStreamOpen(stream);
-        CFStreamClientContext context{0, &reader, nullptr, nullptr, nullptr};
-        CFReadStreamSetClient(stream, 26, onEvent, &context);
-        CFReadStreamScheduleWithRunLoop(stream, CFRunLoopGetCurrent(), kCFRunLoopCommonModes);
+        const std::optional<Url> parsed = Url::parse(url);
+        std::unique_ptr<HttpStream> stream =
+            parsed ? HttpStream::create(*parsed, options) : nullptr;
+        if (!stream || !stream->open()) {
+            run.failed = true;
+            run.error = stream ? stream->errorText() : "cannot create the stream";
+            return;
+        }
+        stream->setListener(&reader);
+        RunLoop& loop = RunLoop::current();
+        stream->schedule(loop);
         const auto finished = [&] { return reader.ended || reader.failed; };
         const Clock::time_point warm = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                           std::chrono::duration<double>(warmUp));
         while (Clock::now() < warm && !finished()) {
-            CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.25, false);
+            loop.run(RunLoop::Seconds(0.25), false);
         }
-        const std::uint64_t passesStart = CFRunLoopGetCurrent()->passCount();
+        const std::uint64_t passesStart = loop.passCount();
         const double cpuStart = threadCpuSeconds();
         const Clock::time_point start = Clock::now();
         const std::uint64_t bytesStart = reader.bytes;
         while (!finished() &&
                std::chrono::duration<double>(Clock::now() - start).count() < seconds) {
-            CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.25, false);
+            loop.run(RunLoop::Seconds(0.25), false);
         }
         run.cpuSeconds = threadCpuSeconds() - cpuStart;
         run.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
         run.bytes = reader.bytes - bytesStart;
-        run.passes = CFRunLoopGetCurrent()->passCount() - passesStart;
+        run.passes = loop.passCount() - passesStart;
         run.ended = reader.ended;
         run.failed = reader.failed;
-        run.error = HttpReadStreamErrorText(stream);
-        CFReadStreamClose(stream);
-        CFRelease(stream);
+        run.error = stream->errorText();
     }).join();
     return run;
 }
@@ -167,16 +168,15 @@ int main(int argc, char** argv) {
             megabytes = std::strtod(argv[i + 1], nullptr);
         }
     }
-    std::printf("HTTP read stream over 127.0.0.1, the engine's reads of %ld bytes\n",
-                static_cast<long>(kEngineReadSize));
+    std::printf("HTTP stream over 127.0.0.1, the engine's reads of %zu bytes\n", kEngineReadSize);
 
     // 2 KB/s in 20 pieces a second, as a 16 kbit/s station sends it: read in
     // batches (the default), and beside it every piece as it arrives.
     for (const double batch : {kReadBatchSeconds, 0.0}) {
         LoopbackServer server;
         server.setScript("/", Script::endless().paced(2000));
-        HttpReadStreamOptions options;
-        options.readBatchSeconds = batch;
+        HttpStreamOptions options;
+        options.readBatchInterval = HttpStreamOptions::Seconds(batch);
         const Run run = runStream(server.url("/"), options, true, 0, seconds);
         printCpu(batch > 0 ? "drip 2 KB/s:" : "drip 2 KB/s, no batching:", run,
                  std::to_string(run.bytes) + " bytes read" +
@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
          {LoopbackServer::Transport::plain, LoopbackServer::Transport::tls}) {
         LoopbackServer server(transport);
         server.setScript("/", Script::endless());
-        HttpReadStreamOptions options;
+        HttpStreamOptions options;
         options.caFile = server.caFile();
         const Run run = runStream(server.url("/"), options, false, 1, seconds);
         printCpu(transport == LoopbackServer::Transport::tls ? "paused, TLS, not reading:"

@@ -9,7 +9,7 @@
 #include <ostream>
 #include <string>
 
-#include "engine/platform/http/HttpDownload.h"
+#include "engine/net/HttpDownload.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {

@@ -1,4 +1,4 @@
-// The read-batching rule of the HTTP read stream (HttpReadStream.h, "Slow
+// The read-batching rule of the HTTP stream (HttpStream.h, "Slow
 // streams"): after each read of the transfer it says whether the socket is
 // left unwatched for reading for one interval, so that a slow stream's small
 // pieces are read in one go. Time is passed in, so the rule can be tried in

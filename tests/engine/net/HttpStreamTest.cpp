@@ -3,13 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
+#include <memory>
 #include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
 
-#include "engine/platform/http/HttpReadStream.h"
-#include "tests/engine/platform/http/StreamHarness.h"
+#include "engine/net/HttpStream.h"
+#include "tests/engine/net/StreamHarness.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {
@@ -131,20 +133,20 @@ const std::vector<ResponseRow> kResponses = {
 
 struct ResponseCase {
     const ResponseRow* row;
-    CFIndex readSize;
+    std::size_t readSize;
 };
 
 void PrintTo(const ResponseCase& c, std::ostream* out) {
     *out << c.row->name << " read " << c.readSize;
 }
 
-class HttpReadStreamResponses : public testing::TestWithParam<ResponseCase> {};
+class HttpStreamResponses : public testing::TestWithParam<ResponseCase> {};
 
-TEST_P(HttpReadStreamResponses, DeliverTheBodyAloneThenOneEndOrOneError) {
+TEST_P(HttpStreamResponses, DeliverTheBodyAloneThenOneEndOrOneError) {
     const ResponseRow& row = *GetParam().row;
     LoopbackServer server(row.transport);
     const std::string expected = row.setUp(server);
-    HttpReadStreamOptions options;
+    HttpStreamOptions options;
     options.caFile = row.trusted ? server.caFile() : std::string();
     ClientLog log;
     log.readSize = GetParam().readSize;
@@ -165,19 +167,19 @@ TEST_P(HttpReadStreamResponses, DeliverTheBodyAloneThenOneEndOrOneError) {
         EXPECT_EQ(log.ends, 1);
         EXPECT_TRUE(body == expected)
             << "got " << body.size() << " bytes, expected " << expected.size();
-        EXPECT_EQ(CFReadStreamRead(stream.get(), &byte, 1), 0);
-        EXPECT_EQ(HttpReadStreamErrorText(stream.get()), "");
+        EXPECT_EQ(testsupport::readBytes(*stream, &byte, 1), std::optional<std::size_t>(0));
+        EXPECT_EQ(stream->errorText(), "");
     } else {
         EXPECT_EQ(log.errors, 1);
         if (row.bytesBeforeError >= 0) {
             EXPECT_EQ(body.size(), static_cast<std::size_t>(row.bytesBeforeError));
         }
         EXPECT_EQ(body, expected.substr(0, body.size()));
-        EXPECT_EQ(CFReadStreamRead(stream.get(), &byte, 1), -1);
-        EXPECT_NE(HttpReadStreamErrorText(stream.get()), "");
+        EXPECT_FALSE(testsupport::readBytes(*stream, &byte, 1).has_value());
+        EXPECT_NE(stream->errorText(), "");
         if (row.errorWords != nullptr) {
-            EXPECT_NE(HttpReadStreamErrorText(stream.get()).find(row.errorWords), std::string::npos)
-                << HttpReadStreamErrorText(stream.get());
+            EXPECT_NE(stream->errorText().find(row.errorWords), std::string::npos)
+                << stream->errorText();
         }
     }
     if (row.connections >= 0) {
@@ -194,13 +196,13 @@ std::vector<ResponseCase> responseCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, HttpReadStreamResponses, testing::ValuesIn(responseCases()),
+INSTANTIATE_TEST_SUITE_P(Rows, HttpStreamResponses, testing::ValuesIn(responseCases()),
                          [](const testing::TestParamInfo<ResponseCase>& info) {
                              return std::string(info.param.row->name) + "_Read" +
                                     std::to_string(info.param.readSize);
                          });
 
-TEST(HttpReadStream, AsksWithAPlainHttp11GetAndNoAddedHeaderFields) {
+TEST(HttpStream, AsksWithAPlainHttp11GetAndNoAddedHeaderFields) {
     LoopbackServer server;
     server.setScript("/live", Script::fixed("x"));
     ClientLog log;
@@ -219,7 +221,7 @@ TEST(HttpReadStream, AsksWithAPlainHttp11GetAndNoAddedHeaderFields) {
     EXPECT_EQ(fields, (std::set<std::string>{"Host", "Accept"})) << requests[0];
 }
 
-TEST(HttpReadStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
+TEST(HttpStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
     LoopbackServer server;
     server.setScript("/", Script::pattern(3000));
     ClientLog log;
@@ -231,16 +233,17 @@ TEST(HttpReadStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
     // arrivals nothing more is reported, and the loop sleeps.
     testsupport::runLoopFor(0.1);
     const int offered = log.hasBytes;
-    const std::uint64_t passes = CFRunLoopGetCurrent()->passCount();
+    const std::uint64_t passes = RunLoop::current().passCount();
     testsupport::runLoopFor(0.5);
     EXPECT_EQ(log.hasBytes, offered);
-    EXPECT_LE(CFRunLoopGetCurrent()->passCount() - passes, 5U);
+    EXPECT_LE(RunLoop::current().passCount() - passes, 5U);
     EXPECT_EQ(log.terminals(), 0) << "the end comes only after every byte was read";
 
     // A client that reads a little at each event is told again on each pass.
     log.readSize = 100;
     std::uint8_t byte = 0;
-    ASSERT_EQ(CFReadStreamRead(stream.get(), &byte, 1), 1);  // outside an event: resumes offers
+    // Outside an event: resumes offers.
+    ASSERT_EQ(testsupport::readBytes(*stream, &byte, 1), std::optional<std::size_t>(1));
     log.body.push_back(byte);
     ASSERT_TRUE(testsupport::runLoopUntil([&] { return log.terminals() > 0; }));
     EXPECT_EQ(log.ends, 1);
@@ -248,6 +251,53 @@ TEST(HttpReadStream, BytesAvailableIsReportedAgainOnlyWhileTheClientReads) {
     EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
     EXPECT_EQ(log.body.size(), 3000U);
 }
+
+struct OptionsRow {
+    const char* name;
+    std::function<void(HttpStreamOptions&)> change;
+    bool valid;
+};
+
+void PrintTo(const OptionsRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class HttpStreamOptionsCheck : public testing::TestWithParam<OptionsRow> {};
+
+TEST_P(HttpStreamOptionsCheck, OnlySensibleTimesMakeAStream) {
+    HttpStreamOptions options;
+    GetParam().change(options);
+    const std::unique_ptr<HttpStream> stream =
+        HttpStream::create(*Url::parse("http://127.0.0.1:9/"), options);
+    EXPECT_EQ(stream != nullptr, GetParam().valid);
+}
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HttpStreamOptionsCheck,
+    testing::Values(
+        OptionsRow{"Defaults", [](HttpStreamOptions&) {}, true},
+        OptionsRow{"NoBatching", [](HttpStreamOptions& o) { o.readBatchInterval = {}; }, true},
+        OptionsRow{"ZeroConnectTimeout", [](HttpStreamOptions& o) { o.connectTimeout = {}; },
+                   false},
+        OptionsRow{"NegativeStallTimeout",
+                   [](HttpStreamOptions& o) { o.stallTimeout = HttpStreamOptions::Seconds(-1); },
+                   false},
+        OptionsRow{"NaNStallTimeout",
+                   [](HttpStreamOptions& o) { o.stallTimeout = HttpStreamOptions::Seconds(kNaN); },
+                   false},
+        OptionsRow{
+            "NegativeBatching",
+            [](HttpStreamOptions& o) { o.readBatchInterval = HttpStreamOptions::Seconds(-0.1); },
+            false},
+        OptionsRow{"InfiniteBatching",
+                   [](HttpStreamOptions& o) {
+                       o.readBatchInterval =
+                           HttpStreamOptions::Seconds(std::numeric_limits<double>::infinity());
+                   },
+                   false}),
+    [](const testing::TestParamInfo<OptionsRow>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace orvento

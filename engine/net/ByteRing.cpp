@@ -1,4 +1,4 @@
-#include "engine/platform/http/ByteRing.h"
+#include "engine/net/ByteRing.h"
 
 #include <algorithm>
 #include <cstring>

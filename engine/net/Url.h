@@ -1,11 +1,10 @@
-// An immutable, parsed absolute URL: what a stream player is created for.
+// A parsed absolute URL, a value: what a stream player is created for.
 //
-// Url objects are created by fromString and shared through CFURLRef; being
-// immutable, they may be read from any thread.
+// Urls are made only by parse(), so every Url holds a valid URL. Const
+// members only: a Url may be read from any thread.
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,14 +14,14 @@ namespace orvento {
 class Url {
   public:
     // Parses `text` as an absolute URL (scheme ":" rest, RFC 3986 syntax).
-    // Returns null when the text is not one: no scheme, a character outside
+    // Returns nullopt when the text is not one: no scheme, a character outside
     // the URL character set (a space, a control or non-ASCII byte, or one of
     // " < > \ ^ ` { | }), a "#" inside the fragment, or a "%" not followed by
     // two hexadecimal digits. The one exception is an internationalised host
     // name: the host may hold non-ASCII characters as well-formed UTF-8 (the
     // HTTP stream converts it to its ASCII form when it connects). The text
     // is kept as given.
-    static std::shared_ptr<const Url> fromString(std::string_view text);
+    static std::optional<Url> parse(std::string_view text);
 
     const std::string& string() const { return text_; }
     // Lower-cased scheme, without the ":".
@@ -59,8 +58,5 @@ std::optional<TextRange> hostRangeOf(std::string_view text);
 // `text` (a URL, or text typed as one) fit to be shown: the password of a
 // "user:password@" part is replaced by "***".
 std::string withoutPassword(std::string_view text);
-
-// A held reference to a URL object.
-using CFURLRef = std::shared_ptr<const Url>;
 
 }  // namespace orvento

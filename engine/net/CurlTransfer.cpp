@@ -1,4 +1,4 @@
-#include "engine/platform/http/CurlTransfer.h"
+#include "engine/net/CurlTransfer.h"
 
 #include <idn2.h>
 
@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include "engine/platform/url/Url.h"
+#include "engine/net/Url.h"
 
 namespace orvento {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/platform/runloop/RunLoop.h"
+#include "engine/net/RunLoop.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -20,7 +20,6 @@ struct RunLoop::Source {
     enum class Kind { fd, timer, signalled };
 
     Kind kind;
-    std::string mode;
     bool removed = false;
     bool running = false;  // its callback is on the stack: never re-entered
 
@@ -36,9 +35,7 @@ struct RunLoop::Source {
     std::function<void()> perform;
     std::function<void()> cancel;
 
-    bool servedIn(const std::string& runMode) const {
-        return !removed && !running && (mode == kCFRunLoopCommonModes || mode == runMode);
-    }
+    bool served() const { return !removed && !running; }
 
     // Marks the source as running for the duration of its callback, also when
     // the callback throws.
@@ -55,10 +52,6 @@ struct RunLoop::Source {
 };
 
 namespace {
-
-std::string modeName(CFRunLoopMode mode) {
-    return mode != nullptr ? std::string(mode) : std::string(kCFRunLoopDefaultMode);
-}
 
 int makeWakeFd() {
     const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -163,11 +156,9 @@ RunLoop::SourceId RunLoop::add(SourcePtr source) {
     return id;
 }
 
-RunLoop::SourceId RunLoop::addFdWatch(int fd, short events, CFRunLoopMode mode,
-                                      std::function<void(short)> onReady) {
+RunLoop::SourceId RunLoop::addFdWatch(int fd, short events, std::function<void(short)> onReady) {
     auto source = std::make_shared<Source>();
     source->kind = Source::Kind::fd;
-    source->mode = modeName(mode);
     source->fd = fd;
     source->events = events;
     source->onReady = std::move(onReady);
@@ -180,22 +171,21 @@ void RunLoop::setFdWatchEvents(SourceId id, short events) {
     }
 }
 
-RunLoop::SourceId RunLoop::addTimer(CFRunLoopMode mode, std::function<void()> onFire) {
+RunLoop::SourceId RunLoop::addTimer(std::function<void()> onFire) {
     auto source = std::make_shared<Source>();
     source->kind = Source::Kind::timer;
-    source->mode = modeName(mode);
     source->onFire = std::move(onFire);
     return add(std::move(source));
 }
 
-void RunLoop::armTimer(SourceId id, CFTimeInterval delaySeconds) {
+void RunLoop::armTimer(SourceId id, Seconds delay) {
     const SourcePtr source = find(id);
     if (!source || source->kind != Source::Kind::timer) {
         return;
     }
     // NaN and negative delays fire on the next pass; absurdly long ones are
     // capped so the time arithmetic cannot overflow.
-    const double seconds = std::isnan(delaySeconds) ? 0.0 : std::clamp(delaySeconds, 0.0, 1e9);
+    const double seconds = std::isnan(delay.count()) ? 0.0 : std::clamp(delay.count(), 0.0, 1e9);
     source->armed = true;
     source->due = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                      std::chrono::duration<double>(seconds));
@@ -207,11 +197,10 @@ void RunLoop::disarmTimer(SourceId id) {
     }
 }
 
-RunLoop::SourceId RunLoop::addSignalledSource(CFRunLoopMode mode, std::function<void()> perform,
+RunLoop::SourceId RunLoop::addSignalledSource(std::function<void()> perform,
                                               std::function<void()> cancel) {
     auto source = std::make_shared<Source>();
     source->kind = Source::Kind::signalled;
-    source->mode = modeName(mode);
     source->perform = std::move(perform);
     source->cancel = std::move(cancel);
     return add(std::move(source));
@@ -242,7 +231,7 @@ void RunLoop::takeForeignWork(std::vector<std::function<void()>>& work) {
     }
 }
 
-RunLoop::Clock::duration RunLoop::waitTime(const std::string& mode, Clock::time_point deadline) {
+RunLoop::Clock::duration RunLoop::waitTime(Clock::time_point deadline) {
     {
         std::lock_guard lock(mutex_);
         if (!posted_.empty() || !foreignSignals_.empty()) {
@@ -251,7 +240,7 @@ RunLoop::Clock::duration RunLoop::waitTime(const std::string& mode, Clock::time_
     }
     Clock::time_point wakeAt = deadline;
     for (const auto& [id, source] : sources_) {
-        if (!source->servedIn(mode)) {
+        if (!source->served()) {
             continue;
         }
         if (source->kind == Source::Kind::signalled && source->signalled) {
@@ -265,20 +254,19 @@ RunLoop::Clock::duration RunLoop::waitTime(const std::string& mode, Clock::time_
 }
 
 // One pass (see the header). Returns whether any source was served.
-bool RunLoop::pass(const std::string& mode, Clock::time_point deadline) {
+bool RunLoop::pass(Clock::time_point deadline) {
     passes_.fetch_add(1, std::memory_order_relaxed);
 
     std::vector<pollfd> fds{{wakeFd_, POLLIN, 0}};
     std::vector<SourcePtr> watched;
     for (const auto& [id, source] : sources_) {
-        if (source->kind == Source::Kind::fd && source->events != 0 && source->servedIn(mode)) {
+        if (source->kind == Source::Kind::fd && source->events != 0 && source->served()) {
             fds.push_back({source->fd, source->events, 0});
             watched.push_back(source);
         }
     }
 
-    const auto wait =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(waitTime(mode, deadline));
+    const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(waitTime(deadline));
     const timespec timeout{static_cast<time_t>(wait.count() / 1'000'000'000),
                            static_cast<long>(wait.count() % 1'000'000'000)};
     const int ready = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
@@ -294,7 +282,7 @@ bool RunLoop::pass(const std::string& mode, Clock::time_point deadline) {
         }
         for (std::size_t i = 1; i < fds.size(); ++i) {
             Source& source = *watched[i - 1];
-            if (fds[i].revents == 0 || !source.servedIn(mode)) {
+            if (fds[i].revents == 0 || !source.served()) {
                 continue;  // removed or disarmed by an earlier callback of this pass
             }
             const Source::RunningMark mark(source);
@@ -313,13 +301,12 @@ bool RunLoop::pass(const std::string& mode, Clock::time_point deadline) {
 
     std::vector<SourcePtr> due;
     for (const auto& [id, source] : sources_) {
-        if (source->kind == Source::Kind::signalled && source->signalled &&
-            source->servedIn(mode)) {
+        if (source->kind == Source::Kind::signalled && source->signalled && source->served()) {
             due.push_back(source);
         }
     }
     for (const SourcePtr& source : due) {
-        if (!source->signalled || !source->servedIn(mode)) {
+        if (!source->signalled || !source->served()) {
             continue;
         }
         source->signalled = false;
@@ -332,7 +319,7 @@ bool RunLoop::pass(const std::string& mode, Clock::time_point deadline) {
     const Clock::time_point now = Clock::now();
     for (const auto& [id, source] : sources_) {
         if (source->kind == Source::Kind::timer && source->armed && source->due <= now &&
-            source->servedIn(mode)) {
+            source->served()) {
             due.push_back(source);
         }
     }
@@ -340,7 +327,7 @@ bool RunLoop::pass(const std::string& mode, Clock::time_point deadline) {
     std::stable_sort(due.begin(), due.end(),
                      [](const SourcePtr& a, const SourcePtr& b) { return a->due < b->due; });
     for (const SourcePtr& source : due) {
-        if (!source->armed || source->due > now || !source->servedIn(mode)) {
+        if (!source->armed || source->due > now || !source->served()) {
             continue;
         }
         source->armed = false;
@@ -351,24 +338,22 @@ bool RunLoop::pass(const std::string& mode, Clock::time_point deadline) {
     return served;
 }
 
-std::int32_t RunLoop::run(CFRunLoopMode mode, CFTimeInterval seconds,
-                          bool returnAfterSourceHandled) {
+RunLoop::RunResult RunLoop::run(Seconds time, bool returnAfterSourceHandled) {
     assert(isCurrent());
-    const std::string runMode = modeName(mode);
-    const double limit = std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, 1e9);
+    const double limit = std::isnan(time.count()) ? 0.0 : std::clamp(time.count(), 0.0, 1e9);
     const Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                           std::chrono::duration<double>(limit));
     stopRequested_.store(false);
     for (;;) {
-        const bool served = pass(runMode, deadline);
+        const bool served = pass(deadline);
         if (stopRequested_.exchange(false)) {
-            return kCFRunLoopRunStopped;
+            return RunResult::stopped;
         }
         if (served && returnAfterSourceHandled) {
-            return kCFRunLoopRunHandledSource;
+            return RunResult::handledSource;
         }
         if (Clock::now() >= deadline) {
-            return kCFRunLoopRunTimedOut;
+            return RunResult::timedOut;
         }
     }
 }
@@ -397,28 +382,11 @@ void RunLoop::shutDown() {
     }
 }
 
-CFRunLoopRef CFRunLoopGetCurrent() {
+RunLoop& RunLoop::current() {
     if (!threadLoop.loop) {
         threadLoop.loop = std::make_shared<RunLoop>();
     }
-    return threadLoop.loop.get();
-}
-
-std::int32_t CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
-                                bool returnAfterSourceHandled) {
-    return CFRunLoopGetCurrent()->run(mode, seconds, returnAfterSourceHandled);
-}
-
-void CFRunLoopStop(CFRunLoopRef loop) {
-    if (loop != nullptr) {
-        loop->stop();
-    }
-}
-
-void CFRunLoopWakeUp(CFRunLoopRef loop) {
-    if (loop != nullptr) {
-        loop->wakeUp();
-    }
+    return *threadLoop.loop;
 }
 
 }  // namespace orvento

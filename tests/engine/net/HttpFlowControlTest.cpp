@@ -4,8 +4,8 @@
 #include <ostream>
 #include <string>
 
-#include "engine/platform/http/HttpReadStream.h"
-#include "tests/engine/platform/http/StreamHarness.h"
+#include "engine/net/HttpStream.h"
+#include "tests/engine/net/StreamHarness.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento {
@@ -14,6 +14,7 @@ namespace {
 using loopback::LoopbackServer;
 using loopback::Script;
 using testsupport::ClientLog;
+using namespace std::chrono_literals;
 
 // Runs the loop until the server has written nothing more for a while;
 // returns what it wrote.
@@ -33,28 +34,30 @@ std::uint64_t runUntilServerIsHeldBack(const LoopbackServer& server) {
 // Reads `bytes` more through the client's events, starting with one read
 // outside an event (a reader that was not reading is not told again until
 // it reads).
-void readOn(CFReadStreamRef stream, ClientLog& log, std::size_t bytes) {
+void readOn(HttpStream& stream, ClientLog& log, std::size_t bytes) {
     log.readSize = 32768;
     std::vector<std::uint8_t> chunk(32768);
-    const CFIndex got = CFReadStreamRead(stream, chunk.data(), 32768);
-    ASSERT_GT(got, 0);
-    log.body.insert(log.body.end(), chunk.begin(), chunk.begin() + got);
+    const std::optional<std::size_t> got = testsupport::readBytes(stream, chunk.data(), 32768);
+    ASSERT_TRUE(got.has_value());
+    ASSERT_GT(*got, 0U);
+    log.body.insert(log.body.end(), chunk.begin(),
+                    chunk.begin() + static_cast<std::ptrdiff_t>(*got));
     const std::size_t target = log.body.size() + bytes;
     ASSERT_TRUE(testsupport::runLoopUntil(
         [&] { return log.body.size() >= target || log.terminals() > 0; }, 30));
     EXPECT_EQ(log.terminals(), 0);
 }
 
-class HttpReadStreamBackpressure : public testing::TestWithParam<LoopbackServer::Transport> {};
+class HttpStreamBackpressure : public testing::TestWithParam<LoopbackServer::Transport> {};
 
-TEST_P(HttpReadStreamBackpressure, AReaderThatStopsHoldsTheServerBackWithoutSpinning) {
+TEST_P(HttpStreamBackpressure, AReaderThatStopsHoldsTheServerBackWithoutSpinning) {
     LoopbackServer server(GetParam());
     // A small send buffer keeps the server's share of the bound small.
     server.setScript("/",
                      Script::endless().withSendBuffer(32 * 1024).writesOf(std::size_t{16} * 1024));
-    HttpReadStreamOptions options;
+    HttpStreamOptions options;
     options.caFile = server.caFile();
-    options.stallTimeoutSeconds = 0.3;  // must not fire while the reader holds the stream
+    options.stallTimeout = 300ms;  // must not fire while the reader holds the stream
     ClientLog log;
     log.readSize = 0;
     const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log, options);
@@ -67,24 +70,28 @@ TEST_P(HttpReadStreamBackpressure, AReaderThatStopsHoldsTheServerBackWithoutSpin
     const std::uint64_t bound = std::uint64_t{1024} * 1024;
     EXPECT_LT(held, bound);
 
-    const std::uint64_t passes = CFRunLoopGetCurrent()->passCount();
+    const std::uint64_t passes = RunLoop::current().passCount();
     testsupport::runLoopFor(1.0);
-    EXPECT_LE(CFRunLoopGetCurrent()->passCount() - passes, 10U) << "the paused stream spins";
+    EXPECT_LE(RunLoop::current().passCount() - passes, 10U) << "the paused stream spins";
     EXPECT_LT(server.bodyBytesWritten(), bound);
-    EXPECT_EQ(log.terminals(), 0) << HttpReadStreamErrorText(stream.get());
+    EXPECT_EQ(log.terminals(), 0) << stream->errorText();
 
     // Reading again resumes the transfer, without a byte lost or repeated.
-    readOn(stream.get(), log, std::size_t{4} * 1024 * 1024);
+    readOn(*stream, log, std::size_t{4} * 1024 * 1024);
     EXPECT_GT(server.bodyBytesWritten(), held);
     EXPECT_TRUE(loopback::matchesPattern(log.body.data(), log.body.size(), 0));
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, HttpReadStreamBackpressure,
+INSTANTIATE_TEST_SUITE_P(Transports, HttpStreamBackpressure,
                          testing::Values(LoopbackServer::Transport::plain,
                                          LoopbackServer::Transport::tls),
                          [](const testing::TestParamInfo<LoopbackServer::Transport>& info) {
                              return info.param == LoopbackServer::Transport::tls ? "Tls" : "Plain";
                          });
+
+// A batching interval far longer than the stall time: the watchdog must look
+// at what waits in the kernel, and still catch a server that stops.
+constexpr double kBatchPastTheStallTime = 10;
 
 struct StallRow {
     const char* name;
@@ -98,17 +105,17 @@ void PrintTo(const StallRow& row, std::ostream* out) {
     *out << row.name;
 }
 
-class HttpReadStreamStall : public testing::TestWithParam<StallRow> {};
+class HttpStreamStall : public testing::TestWithParam<StallRow> {};
 
-TEST_P(HttpReadStreamStall, NoBodyByteForTheStallTimeIsAnError) {
+TEST_P(HttpStreamStall, NoBodyByteForTheStallTimeIsAnError) {
     const StallRow& row = GetParam();
     LoopbackServer server;
     server.setScript("/", row.script);
-    HttpReadStreamOptions options;
+    HttpStreamOptions options;
     // A drip must not pass for a stall however busy the machine: twelve of
     // its pieces fit in the stall time of the rows that must not fail.
-    options.stallTimeoutSeconds = row.fails ? 0.3 : 0.6;
-    options.readBatchSeconds = row.batchSeconds;
+    options.stallTimeout = row.fails ? 300ms : 600ms;
+    options.readBatchInterval = HttpStreamOptions::Seconds(row.batchSeconds);
     ClientLog log;
     const testsupport::StreamPtr stream = testsupport::startStream(server.url("/"), log, options);
     testsupport::runLoopUntil([&] { return log.terminals() > 0; }, row.fails ? 10 : 2);
@@ -116,23 +123,21 @@ TEST_P(HttpReadStreamStall, NoBodyByteForTheStallTimeIsAnError) {
     if (row.fails) {
         EXPECT_EQ(log.errors, 1);
         EXPECT_EQ(log.body.size(), row.bytes);
-        EXPECT_NE(HttpReadStreamErrorText(stream.get()).find("no data"), std::string::npos)
-            << HttpReadStreamErrorText(stream.get());
+        EXPECT_NE(stream->errorText().find("no data"), std::string::npos) << stream->errorText();
     } else {
-        EXPECT_EQ(log.terminals(), 0) << HttpReadStreamErrorText(stream.get());
+        EXPECT_EQ(log.terminals(), 0) << stream->errorText();
         // Read at every stall check at the latest, however long a batching
         // delay.
         EXPECT_GE(log.hasBytes, 3);
         EXPECT_GE(log.body.size(), row.bytes);
+        if (row.batchSeconds == kBatchPastTheStallTime) {
+            EXPECT_GT(stream->batchingDelays(), 0U) << "a drip in tiny pieces is read in batches";
+        }
     }
 }
 
-// A batching interval far longer than the stall time: the watchdog must look
-// at what waits in the kernel, and still catch a server that stops.
-constexpr double kBatchPastTheStallTime = 10;
-
 INSTANTIATE_TEST_SUITE_P(
-    Rows, HttpReadStreamStall,
+    Rows, HttpStreamStall,
     testing::Values(StallRow{"NeverAnswers", Script::silent(), true, 0},
                     StallRow{"StallsMidBody", Script::endless().stallAfter(5000), true, 5000},
                     StallRow{"DripsSlowlyButSteadily", Script::endless().paced(2000), false, 1001},

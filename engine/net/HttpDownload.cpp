@@ -1,9 +1,9 @@
-#include "engine/platform/http/HttpDownload.h"
+#include "engine/net/HttpDownload.h"
 
 #include <memory>
 #include <utility>
 
-#include "engine/platform/http/CurlTransfer.h"
+#include "engine/net/CurlTransfer.h"
 
 namespace orvento {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform/http/ReadBatching.h"
+#include "engine/net/ReadBatching.h"
 
 namespace orvento {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/platform/http/HttpReadStream.h"
+#include "engine/net/HttpStream.h"
 
 #include <curl/curl.h>
 #include <poll.h>
@@ -21,19 +21,10 @@
 #include <utility>
 #include <vector>
 
-#include "engine/platform/http/ByteRing.h"
-#include "engine/platform/http/CurlTransfer.h"
+#include "engine/net/ByteRing.h"
+#include "engine/net/CurlTransfer.h"
 
 namespace orvento {
-
-class HttpMessage {
-  public:
-    explicit HttpMessage(CFURLRef url) : url_(std::move(url)) {}
-    const CFURLRef& url() const { return url_; }
-
-  private:
-    const CFURLRef url_;
-};
 
 namespace {
 
@@ -46,56 +37,39 @@ constexpr long kMaxRedirects = 5;
 // would let "ICY 404 Not Found" pass as success.
 constexpr const char* kIcyStatusLine = "ICY 200 OK";
 
-struct Client {
-    CFOptionFlags events = 0;
-    CFReadStreamClientCallBack callback = nullptr;
-    void* info = nullptr;
-    void (*releaseInfo)(const void* info) = nullptr;
-};
+bool validOptions(const HttpStream::Options& options) {
+    const auto positive = [](double seconds) { return std::isfinite(seconds) && seconds > 0; };
+    return positive(options.connectTimeout.count()) && positive(options.stallTimeout.count()) &&
+           std::isfinite(options.readBatchInterval.count()) &&
+           options.readBatchInterval.count() >= 0;
+}
 
-}  // namespace
-
-class HttpReadStream {
+// The stream itself. Shared: the owner's handle, the loop's sources and
+// every listener call in progress hold it, so it outlives whichever of them
+// ends last.
+class CurlHttpStream final : public HttpStream,
+                             public std::enable_shared_from_this<CurlHttpStream> {
   public:
-    explicit HttpReadStream(CFURLRef url) : url_(std::move(url)) {}
-    ~HttpReadStream();
-    HttpReadStream(const HttpReadStream&) = delete;
-    HttpReadStream& operator=(const HttpReadStream&) = delete;
+    CurlHttpStream(Url url, const Options& options) : url_(std::move(url)), options_(options) {}
+    ~CurlHttpStream() override;
+    CurlHttpStream(const CurlHttpStream&) = delete;
+    CurlHttpStream& operator=(const CurlHttpStream&) = delete;
 
-    void retain() { refs_.fetch_add(1, std::memory_order_relaxed); }
-    void release() {
-        if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-            std::unique_ptr<HttpReadStream> last(this);
-        }
-    }
-
-    bool setOptions(const HttpReadStreamOptions& options);
-    bool open();
-    void setClient(const Client& client);
-    void schedule(RunLoop& loop, CFRunLoopMode mode);
-    CFIndex read(std::uint8_t* buffer, CFIndex length);
-    void close();
-    std::string errorText() const;
-    std::optional<std::uint64_t> declaredLength() const {
+    bool open() override;
+    void setListener(Listener* listener) override;
+    void schedule(RunLoop& loop) override;
+    std::optional<std::size_t> read(std::span<std::byte> buffer) override;
+    void close() override;
+    std::string errorText() const override;
+    std::optional<std::uint64_t> declaredLength() const override {
         std::lock_guard lock(mutex_);
         return declaredLength_;
     }
-    std::uint64_t batchingDelays() const { return batchingDelays_.load(std::memory_order_relaxed); }
+    std::uint64_t batchingDelays() const override {
+        return batchingDelays_.load(std::memory_order_relaxed);
+    }
 
   private:
-    // Holds a reference for a closure that runs later on the loop thread.
-    class Ref {
-      public:
-        explicit Ref(HttpReadStream* stream) : stream_(stream) { stream_->retain(); }
-        Ref(const Ref& other) : stream_(other.stream_) { stream_->retain(); }
-        Ref& operator=(const Ref&) = delete;
-        ~Ref() { stream_->release(); }
-        HttpReadStream* operator->() const { return stream_; }
-
-      private:
-        HttpReadStream* stream_;
-    };
-
     // Loop thread only, from here on.
     void attach();
     void startIfReady();
@@ -106,7 +80,7 @@ class HttpReadStream {
     void stopTransfer();
     void teardown();
     void onDispatch();
-    void deliver(const Client& client, CFStreamEventType type);
+    void deliver(Listener* listener, Event event);
     void signalDispatch();
     bool terminalDue() const { return !terminalReported_ && (transferDone_ || transferFailed_); }
     void resume();
@@ -127,18 +101,16 @@ class HttpReadStream {
     static std::size_t curlWriteCallback(char* data, std::size_t size, std::size_t count,
                                          void* self);
 
-    std::atomic<int> refs_{1};
     // Set by close on any thread; read everywhere.
     std::atomic<bool> closed_{false};
 
     // Written by the API calls on any thread, guarded by mutex_.
     mutable std::mutex mutex_;
-    const CFURLRef url_;
-    HttpReadStreamOptions options_;
+    const Url url_;
+    const Options options_;
     bool opened_ = false;
-    Client client_;
+    Listener* listener_ = nullptr;
     std::shared_ptr<RunLoop> loop_;  // set once by schedule, never cleared
-    std::string mode_;
     std::string errorText_;
     std::optional<std::uint64_t> declaredLength_;  // set by the loop thread
 
@@ -172,36 +144,54 @@ class HttpReadStream {
     bool paused_ = false;          // the write callback returned CURL_WRITEFUNC_PAUSE
     bool transferDone_ = false;    // the whole body has been received
     bool transferFailed_ = false;  // the transfer ended with an error
-    bool offerPending_ = false;    // has-bytes-available is due on a pass
-    bool readSinceOffer_ = false;  // the client read after the last has-bytes-available
+    bool offerPending_ = false;    // bytesAvailable is due on a pass
+    bool readSinceOffer_ = false;  // the listener read after the last bytesAvailable
     bool terminalReported_ = false;
-    bool delivering_ = false;  // a client callback is running
+    bool delivering_ = false;  // a listener call is running
 };
 
-HttpReadStream::~HttpReadStream() {
+// The owner's handle: closes the stream when it goes.
+class OwnedHttpStream final : public HttpStream {
+  public:
+    explicit OwnedHttpStream(std::shared_ptr<CurlHttpStream> stream) : stream_(std::move(stream)) {}
+    ~OwnedHttpStream() override { stream_->close(); }
+    OwnedHttpStream(const OwnedHttpStream&) = delete;
+    OwnedHttpStream& operator=(const OwnedHttpStream&) = delete;
+
+    bool open() override { return stream_->open(); }
+    void setListener(Listener* listener) override { stream_->setListener(listener); }
+    void schedule(RunLoop& loop) override { stream_->schedule(loop); }
+    std::optional<std::size_t> read(std::span<std::byte> buffer) override {
+        return stream_->read(buffer);
+    }
+    void close() override { stream_->close(); }
+    std::string errorText() const override { return stream_->errorText(); }
+    std::optional<std::uint64_t> declaredLength() const override {
+        return stream_->declaredLength();
+    }
+    std::uint64_t batchingDelays() const override { return stream_->batchingDelays(); }
+
+  private:
+    const std::shared_ptr<CurlHttpStream> stream_;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpStream> HttpStream::create(const Url& url, const Options& options) {
+    if (!validOptions(options)) {
+        return nullptr;
+    }
+    initialiseCurl();
+    return std::make_unique<OwnedHttpStream>(std::make_shared<CurlHttpStream>(url, options));
+}
+
+CurlHttpStream::~CurlHttpStream() {
     // Scheduled streams are kept alive by their loop until teardown, so no
     // libcurl handle can be left here.
     assert(multi_ == nullptr && easy_ == nullptr);
-    if (client_.releaseInfo != nullptr) {
-        client_.releaseInfo(client_.info);
-    }
 }
 
-bool HttpReadStream::setOptions(const HttpReadStreamOptions& options) {
-    const auto positive = [](double seconds) { return std::isfinite(seconds) && seconds > 0; };
-    if (!positive(options.connectTimeoutSeconds) || !positive(options.stallTimeoutSeconds) ||
-        !(std::isfinite(options.readBatchSeconds) && options.readBatchSeconds >= 0)) {
-        return false;
-    }
-    std::lock_guard lock(mutex_);
-    if (opened_) {
-        return false;
-    }
-    options_ = options;
-    return true;
-}
-
-bool HttpReadStream::open() {
+bool CurlHttpStream::open() {
     std::shared_ptr<RunLoop> loop;
     {
         std::lock_guard lock(mutex_);
@@ -209,13 +199,9 @@ bool HttpReadStream::open() {
             errorText_ = "The stream was already opened or closed.";
             return false;
         }
-        if (!url_) {
-            errorText_ = "No stream address was given.";
-            return false;
-        }
-        if (url_->scheme() != "http" && url_->scheme() != "https") {
+        if (url_.scheme() != "http" && url_.scheme() != "https") {
             errorText_ =
-                "Only http and https addresses can be played: " + withoutPassword(url_->string());
+                "Only http and https addresses can be played: " + withoutPassword(url_.string());
             return false;
         }
         opened_ = true;
@@ -224,42 +210,32 @@ bool HttpReadStream::open() {
     if (loop && loop->isCurrent()) {
         startIfReady();
     } else if (loop) {
-        loop->post([ref = Ref(this)] { ref->startIfReady(); });
+        loop->post([self = shared_from_this()] { self->startIfReady(); });
     }
     return true;
 }
 
-void HttpReadStream::setClient(const Client& client) {
-    Client previous;
-    {
-        std::lock_guard lock(mutex_);
-        previous = std::exchange(client_, client);
-    }
-    if (previous.releaseInfo != nullptr) {
-        previous.releaseInfo(previous.info);
-    }
+void CurlHttpStream::setListener(Listener* listener) {
+    std::lock_guard lock(mutex_);
+    listener_ = listener;
 }
 
-void HttpReadStream::schedule(RunLoop& loop, CFRunLoopMode mode) {
+void CurlHttpStream::schedule(RunLoop& loop) {
     {
         std::lock_guard lock(mutex_);
         if (loop_ || closed_.load()) {
             return;
         }
         loop_ = loop.shared_from_this();
-        mode_ = mode != nullptr ? mode : kCFRunLoopDefaultMode;
     }
     if (loop.isCurrent()) {
         attach();
     } else {
-        loop.post([ref = Ref(this)] { ref->attach(); });
+        loop.post([self = shared_from_this()] { self->attach(); });
     }
 }
 
-CFIndex HttpReadStream::read(std::uint8_t* buffer, CFIndex length) {
-    if (buffer == nullptr || length < 0) {
-        return -1;
-    }
+std::optional<std::size_t> CurlHttpStream::read(std::span<std::byte> buffer) {
     if (closed_.load()) {
         return 0;
     }
@@ -272,12 +248,13 @@ CFIndex HttpReadStream::read(std::uint8_t* buffer, CFIndex length) {
         return 0;  // not scheduled: nothing can have arrived
     }
     if (!loop->isCurrent() || loop->isShutDown()) {
-        return -1;
+        return std::nullopt;
     }
-    if (length == 0) {
+    if (buffer.empty()) {
         return 0;
     }
-    const std::size_t bytes = buffer_.read(buffer, static_cast<std::size_t>(length));
+    const std::size_t bytes =
+        buffer_.read(reinterpret_cast<unsigned char*>(buffer.data()), buffer.size());
     if (bytes > 0) {
         readSinceOffer_ = true;
         if (!delivering_ && !buffer_.empty()) {
@@ -289,12 +266,15 @@ CFIndex HttpReadStream::read(std::uint8_t* buffer, CFIndex length) {
         if (offerPending_ || (paused_ && buffer_.size() <= kResumeLevel) || terminalDue()) {
             signalDispatch();
         }
-        return static_cast<CFIndex>(bytes);
+        return bytes;
     }
-    return transferFailed_ || tornDown_ ? -1 : 0;
+    if (transferFailed_ || tornDown_) {
+        return std::nullopt;
+    }
+    return 0;
 }
 
-void HttpReadStream::close() {
+void CurlHttpStream::close() {
     if (closed_.exchange(true)) {
         return;
     }
@@ -310,35 +290,33 @@ void HttpReadStream::close() {
         teardown();
     } else {
         // If the loop is already shut down, its shutdown has torn the stream down.
-        loop->post([ref = Ref(this)] { ref->teardown(); });
+        loop->post([self = shared_from_this()] { self->teardown(); });
     }
 }
 
-std::string HttpReadStream::errorText() const {
+std::string CurlHttpStream::errorText() const {
     std::lock_guard lock(mutex_);
     return errorText_;
 }
 
-void HttpReadStream::setErrorText(std::string text) {
+void CurlHttpStream::setErrorText(std::string text) {
     std::lock_guard lock(mutex_);
     errorText_ = std::move(text);
 }
 
-void HttpReadStream::attach() {
+void CurlHttpStream::attach() {
     if (attached_ || closed_.load()) {
         return;
     }
-    std::string mode;
     {
         std::lock_guard lock(mutex_);
         ownLoop_ = loop_.get();
-        mode = mode_;
     }
     attached_ = true;
     // The source holds the stream until teardown removes it; at the loop's
     // shutdown it tears the stream down on the loop's thread.
     dispatchSource_ = ownLoop_->addSignalledSource(
-        mode.c_str(), [ref = Ref(this)] { ref->onDispatch(); }, [this] { teardown(); });
+        [self = shared_from_this()] { self->onDispatch(); }, [this] { teardown(); });
     if (dispatchSource_ == 0) {
         tornDown_ = true;  // the loop is already shut down
         return;
@@ -346,7 +324,7 @@ void HttpReadStream::attach() {
     startIfReady();
 }
 
-void HttpReadStream::startIfReady() {
+void CurlHttpStream::startIfReady() {
     if (!attached_ || transferStarted_ || tornDown_ || closed_.load()) {
         return;
     }
@@ -360,21 +338,13 @@ void HttpReadStream::startIfReady() {
     startTransfer();
 }
 
-void HttpReadStream::startTransfer() {
-    std::string url;
-    std::string mode;
-    HttpReadStreamOptions options;
-    {
-        std::lock_guard lock(mutex_);
-        url = url_->string();
-        mode = mode_;
-        options = options_;
-    }
+void CurlHttpStream::startTransfer() {
+    const Options& options = options_;
     CurlTransfer::Settings settings;
-    settings.url = url;
+    settings.url = url_.string();
     settings.maxRedirects = kMaxRedirects;
     settings.connectTimeout =
-        std::chrono::milliseconds(std::lround(options.connectTimeoutSeconds * 1000));
+        std::chrono::milliseconds(std::lround(options.connectTimeout.count() * 1000));
     settings.caFile = options.caFile;
     if (std::string error = transfer_.setUp(settings); !error.empty()) {
         fail(std::move(error));
@@ -393,7 +363,7 @@ void HttpReadStream::startTransfer() {
             set = curl_easy_setopt(easy_, key, value);
         }
     };
-    option(CURLOPT_WRITEFUNCTION, &HttpReadStream::curlWriteCallback);
+    option(CURLOPT_WRITEFUNCTION, &CurlHttpStream::curlWriteCallback);
     option(CURLOPT_WRITEDATA, this);
     option(CURLOPT_HTTP200ALIASES, aliases_);
     option(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
@@ -401,23 +371,23 @@ void HttpReadStream::startTransfer() {
         fail(std::string("The network library refused a setting: ") + curl_easy_strerror(set));
         return;
     }
-    curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &HttpReadStream::curlSocketCallback);
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &CurlHttpStream::curlSocketCallback);
     curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
-    curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &HttpReadStream::curlTimerCallback);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &CurlHttpStream::curlTimerCallback);
     curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
 
-    curlTimer_ = ownLoop_->addTimer(mode.c_str(), [this] {
+    curlTimer_ = ownLoop_->addTimer([this] {
         const RunLoop::Clock::time_point at = RunLoop::Clock::now();
         if (const std::uint64_t taken = socketAction(CURL_SOCKET_TIMEOUT, 0); taken > 0) {
             afterRead(CURL_SOCKET_BAD, taken, at, false);
         }
     });
-    stallTimer_ = ownLoop_->addTimer(mode.c_str(), [this] { checkStall(); });
-    stallSeconds_ = options.stallTimeoutSeconds;
+    stallTimer_ = ownLoop_->addTimer([this] { checkStall(); });
+    stallSeconds_ = options.stallTimeout.count();
     lastProgress_ = RunLoop::Clock::now();
-    ownLoop_->armTimer(stallTimer_, stallSeconds_);
-    batchTimer_ = ownLoop_->addTimer(mode.c_str(), [this] { endBatch(); });
-    batching_.emplace(options.readBatchSeconds);
+    ownLoop_->armTimer(stallTimer_, RunLoop::Seconds(stallSeconds_));
+    batchTimer_ = ownLoop_->addTimer([this] { endBatch(); });
+    batching_.emplace(options.readBatchInterval.count());
     batching_->restart(lastProgress_);
 
     // Adding the handle asks, through the timer callback, for a first
@@ -429,7 +399,7 @@ void HttpReadStream::startTransfer() {
     }
 }
 
-void HttpReadStream::finishTransfer(CURLcode result) {
+void CurlHttpStream::finishTransfer(CURLcode result) {
     std::string failure = transfer_.failureText(result);
     if (failure.empty()) {
         noteDeclaredLength();
@@ -441,13 +411,13 @@ void HttpReadStream::finishTransfer(CURLcode result) {
     fail(std::move(failure));
 }
 
-void HttpReadStream::noteDeclaredLength() {
+void CurlHttpStream::noteDeclaredLength() {
     const std::optional<std::uint64_t> length = transfer_.declaredLength();
     std::lock_guard lock(mutex_);
     declaredLength_ = length;
 }
 
-void HttpReadStream::fail(std::string text) {
+void CurlHttpStream::fail(std::string text) {
     if (transferDone_ || transferFailed_) {
         return;
     }
@@ -458,7 +428,7 @@ void HttpReadStream::fail(std::string text) {
 }
 
 // Never called from inside a libcurl callback.
-void HttpReadStream::stopTransfer() {
+void CurlHttpStream::stopTransfer() {
     if (ownLoop_ != nullptr) {
         ownLoop_->removeSource(curlTimer_);
         ownLoop_->removeSource(stallTimer_);
@@ -488,7 +458,7 @@ void HttpReadStream::stopTransfer() {
     paused_ = false;
 }
 
-void HttpReadStream::teardown() {
+void CurlHttpStream::teardown() {
     if (tornDown_) {
         return;
     }
@@ -501,7 +471,7 @@ void HttpReadStream::teardown() {
     buffer_.release();
 }
 
-void HttpReadStream::signalDispatch() {
+void CurlHttpStream::signalDispatch() {
     if (dispatchSource_ != 0) {
         ownLoop_->signal(dispatchSource_);
     }
@@ -509,7 +479,7 @@ void HttpReadStream::signalDispatch() {
 
 // The stream's work on one pass of the loop: resume a paused transfer whose
 // buffer has drained, then report at most one event.
-void HttpReadStream::onDispatch() {
+void CurlHttpStream::onDispatch() {
     if (tornDown_) {
         return;
     }
@@ -521,17 +491,16 @@ void HttpReadStream::onDispatch() {
         resume();
     }
 
-    Client client;
+    Listener* listener = nullptr;
     {
         std::lock_guard lock(mutex_);
-        client = client_;
+        listener = listener_;
     }
-    const bool offering = offerPending_ && client.callback != nullptr &&
-                          (client.events & kCFStreamEventHasBytesAvailable) != 0;
+    const bool offering = offerPending_ && listener != nullptr;
     if (offering && !buffer_.empty()) {
         offerPending_ = false;
         readSinceOffer_ = false;
-        deliver(client, kCFStreamEventHasBytesAvailable);
+        deliver(listener, Event::bytesAvailable);
         if (tornDown_) {
             return;
         }
@@ -552,32 +521,32 @@ void HttpReadStream::onDispatch() {
     }
     if (transferDone_ && buffer_.empty()) {
         terminalReported_ = true;
-        deliver(client, kCFStreamEventEndEncountered);
+        deliver(listener, Event::end);
     } else if (transferFailed_) {
         terminalReported_ = true;
-        deliver(client, kCFStreamEventErrorOccurred);
+        deliver(listener, Event::error);
     }
 }
 
-void HttpReadStream::deliver(const Client& client, CFStreamEventType type) {
-    if (client.callback == nullptr || (client.events & type) == 0 || closed_.load()) {
+void CurlHttpStream::deliver(Listener* listener, Event event) {
+    if (listener == nullptr || closed_.load()) {
         return;
     }
     // From here the dispatch has begun: a close that returns meanwhile does
     // not stop it, and this reference keeps the stream alive through it.
-    const Ref hold(this);
+    const std::shared_ptr<CurlHttpStream> hold = shared_from_this();
     delivering_ = true;
-    client.callback(this, type, client.info);
+    listener->onStreamEvent(*this, event);
     delivering_ = false;
 }
 
-void HttpReadStream::resume() {
+void CurlHttpStream::resume() {
     paused_ = false;
     lastProgress_ = RunLoop::Clock::now();
     // The time spent paused says nothing about the stream's rate: judge it
     // afresh.
     batching_->restart(lastProgress_);
-    ownLoop_->armTimer(stallTimer_, stallSeconds_);
+    ownLoop_->armTimer(stallTimer_, RunLoop::Seconds(stallSeconds_));
     // May call the write callback at once, which may pause again.
     const CURLcode resumed = curl_easy_pause(easy_, CURLPAUSE_CONT);
     if (resumed != CURLE_OK) {
@@ -585,7 +554,7 @@ void HttpReadStream::resume() {
     }
 }
 
-void HttpReadStream::checkStall() {
+void CurlHttpStream::checkStall() {
     if (paused_ || easy_ == nullptr) {
         return;
     }
@@ -600,7 +569,7 @@ void HttpReadStream::checkStall() {
     const double idle =
         std::chrono::duration<double>(RunLoop::Clock::now() - lastProgress_).count();
     if (idle < stallSeconds_) {
-        ownLoop_->armTimer(stallTimer_, stallSeconds_ - idle);
+        ownLoop_->armTimer(stallTimer_, RunLoop::Seconds(stallSeconds_ - idle));
         return;
     }
     char seconds[32];
@@ -608,7 +577,7 @@ void HttpReadStream::checkStall() {
     fail(std::string("The server sent no data for ") + seconds + " seconds.");
 }
 
-void HttpReadStream::drainMultiInfo() {
+void CurlHttpStream::drainMultiInfo() {
     int left = 0;
     while (multi_ != nullptr) {
         const CURLMsg* message = curl_multi_info_read(multi_, &left);
@@ -622,7 +591,7 @@ void HttpReadStream::drainMultiInfo() {
     }
 }
 
-void HttpReadStream::onSocketReady(curl_socket_t socket, short revents) {
+void CurlHttpStream::onSocketReady(curl_socket_t socket, short revents) {
     if (multi_ == nullptr) {
         return;
     }
@@ -637,7 +606,7 @@ void HttpReadStream::onSocketReady(curl_socket_t socket, short revents) {
 
 // Lets libcurl act on `socket` (or its timeout) and returns the body bytes
 // that took into the buffer.
-std::uint64_t HttpReadStream::socketAction(curl_socket_t socket, int mask) {
+std::uint64_t CurlHttpStream::socketAction(curl_socket_t socket, int mask) {
     const std::uint64_t before = bodyBytes_;
     int running = 0;
     curl_multi_socket_action(multi_, socket, mask, &running);
@@ -648,7 +617,7 @@ std::uint64_t HttpReadStream::socketAction(curl_socket_t socket, int mask) {
 // Notes a read that took `taken` body bytes at `at` and decides, when it was
 // a read of `socket` (not of libcurl's timer), whether to leave that socket
 // unwatched for reading for a batching interval.
-void HttpReadStream::afterRead(curl_socket_t socket, std::uint64_t taken,
+void CurlHttpStream::afterRead(curl_socket_t socket, std::uint64_t taken,
                                RunLoop::Clock::time_point at, bool waitedThroughDelay) {
     const auto it = sockets_.find(socket);
     const bool watchedForReading =
@@ -660,13 +629,13 @@ void HttpReadStream::afterRead(curl_socket_t socket, std::uint64_t taken,
     batchedSocket_ = socket;
     batchingDelays_.fetch_add(1, std::memory_order_relaxed);
     ownLoop_->setFdWatchEvents(it->second.source, static_cast<short>(it->second.wanted & ~POLLIN));
-    ownLoop_->armTimer(batchTimer_, batching_->interval());
+    ownLoop_->armTimer(batchTimer_, RunLoop::Seconds(batching_->interval()));
 }
 
 // Ends the batching delay: the socket is watched for what libcurl asked for
 // again, and what arrived meanwhile is read at once rather than after one
 // more pass of the loop.
-void HttpReadStream::endBatch() {
+void CurlHttpStream::endBatch() {
     const curl_socket_t socket = std::exchange(batchedSocket_, CURL_SOCKET_BAD);
     ownLoop_->disarmTimer(batchTimer_);
     const auto it = sockets_.find(socket);
@@ -683,7 +652,7 @@ void HttpReadStream::endBatch() {
     afterRead(socket, taken, at, taken > 0);
 }
 
-void HttpReadStream::updateSocket(curl_socket_t socket, int what) {
+void CurlHttpStream::updateSocket(curl_socket_t socket, int what) {
     const auto it = sockets_.find(socket);
     if (what == CURL_POLL_REMOVE) {
         if (it != sockets_.end()) {
@@ -708,18 +677,13 @@ void HttpReadStream::updateSocket(curl_socket_t socket, int what) {
                                                           : events);
         return;
     }
-    std::string mode;
-    {
-        std::lock_guard lock(mutex_);
-        mode = mode_;
-    }
     sockets_[socket] = {
-        ownLoop_->addFdWatch(socket, events, mode.c_str(),
+        ownLoop_->addFdWatch(socket, events,
                              [this, socket](short revents) { onSocketReady(socket, revents); }),
         events};
 }
 
-std::size_t HttpReadStream::onWrite(const char* data, std::size_t bytes) {
+std::size_t CurlHttpStream::onWrite(const char* data, std::size_t bytes) {
     if (closed_.load()) {
         return CURL_WRITEFUNC_PAUSE;  // the teardown is on its way
     }
@@ -745,114 +709,25 @@ std::size_t HttpReadStream::onWrite(const char* data, std::size_t bytes) {
     return bytes;
 }
 
-int HttpReadStream::curlSocketCallback(CURL* /*easy*/, curl_socket_t socket, int what, void* self,
+int CurlHttpStream::curlSocketCallback(CURL* /*easy*/, curl_socket_t socket, int what, void* self,
                                        void* /*socketData*/) {
-    static_cast<HttpReadStream*>(self)->updateSocket(socket, what);
+    static_cast<CurlHttpStream*>(self)->updateSocket(socket, what);
     return 0;
 }
 
-int HttpReadStream::curlTimerCallback(CURLM* /*multi*/, long timeoutMs, void* self) {
-    auto* stream = static_cast<HttpReadStream*>(self);
+int CurlHttpStream::curlTimerCallback(CURLM* /*multi*/, long timeoutMs, void* self) {
+    auto* stream = static_cast<CurlHttpStream*>(self);
     if (timeoutMs < 0) {
         stream->ownLoop_->disarmTimer(stream->curlTimer_);
     } else {
-        stream->ownLoop_->armTimer(stream->curlTimer_, static_cast<double>(timeoutMs) / 1000.0);
+        stream->ownLoop_->armTimer(stream->curlTimer_, std::chrono::milliseconds(timeoutMs));
     }
     return 0;
 }
 
-std::size_t HttpReadStream::curlWriteCallback(char* data, std::size_t size, std::size_t count,
+std::size_t CurlHttpStream::curlWriteCallback(char* data, std::size_t size, std::size_t count,
                                               void* self) {
-    return static_cast<HttpReadStream*>(self)->onWrite(data, size * count);
-}
-
-CFHTTPMessageRef CFHTTPMessageCreateRequest(CFAllocatorRef /*alloc*/, CFStringRef requestMethod,
-                                            CFURLRef url, CFStringRef httpVersion) {
-    if (requestMethod == nullptr || !url || httpVersion == nullptr ||
-        std::strcmp(requestMethod, "GET") != 0 ||
-        std::strcmp(httpVersion, kCFHTTPVersion1_1) != 0) {
-        return nullptr;
-    }
-    return std::make_unique<HttpMessage>(std::move(url)).release();
-}
-
-CFReadStreamRef CFReadStreamCreateForHTTPRequest(CFAllocatorRef /*alloc*/,
-                                                 CFHTTPMessageRef request) {
-    if (request == nullptr) {
-        return nullptr;
-    }
-    initialiseCurl();
-    return std::make_unique<HttpReadStream>(request->url()).release();
-}
-
-bool CFReadStreamOpen(CFReadStreamRef stream) {
-    return stream != nullptr && stream->open();
-}
-
-bool CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags streamEvents,
-                           CFReadStreamClientCallBack clientCB,
-                           CFStreamClientContext* clientContext) {
-    if (stream == nullptr) {
-        return false;
-    }
-    Client client;
-    if (clientCB != nullptr && streamEvents != 0) {
-        client.events = streamEvents;
-        client.callback = clientCB;
-        if (clientContext != nullptr) {
-            client.info = clientContext->info;
-            client.releaseInfo = clientContext->release;
-            if (clientContext->retain != nullptr) {
-                clientContext->retain(client.info);
-            }
-        }
-    }
-    stream->setClient(client);
-    return true;
-}
-
-void CFReadStreamScheduleWithRunLoop(CFReadStreamRef stream, CFRunLoopRef runLoop,
-                                     CFRunLoopMode runLoopMode) {
-    if (stream != nullptr && runLoop != nullptr) {
-        stream->schedule(*runLoop, runLoopMode);
-    }
-}
-
-CFIndex CFReadStreamRead(CFReadStreamRef stream, std::uint8_t* buffer, CFIndex bufferLength) {
-    return stream != nullptr ? stream->read(buffer, bufferLength) : -1;
-}
-
-void CFReadStreamClose(CFReadStreamRef stream) {
-    if (stream != nullptr) {
-        stream->close();
-    }
-}
-
-void CFRelease(CFHTTPMessageRef message) {
-    std::unique_ptr<HttpMessage> released(message);
-}
-
-void CFRelease(CFReadStreamRef stream) {
-    if (stream != nullptr) {
-        stream->close();
-        stream->release();
-    }
-}
-
-bool HttpReadStreamSetOptions(CFReadStreamRef stream, const HttpReadStreamOptions& options) {
-    return stream != nullptr && stream->setOptions(options);
-}
-
-std::string HttpReadStreamErrorText(CFReadStreamRef stream) {
-    return stream != nullptr ? stream->errorText() : std::string();
-}
-
-std::optional<std::uint64_t> HttpReadStreamDeclaredLength(CFReadStreamRef stream) {
-    return stream != nullptr ? stream->declaredLength() : std::nullopt;
-}
-
-std::uint64_t HttpReadStreamBatchingDelays(CFReadStreamRef stream) {
-    return stream != nullptr ? stream->batchingDelays() : 0;
+    return static_cast<CurlHttpStream*>(self)->onWrite(data, size * count);
 }
 
 }  // namespace orvento

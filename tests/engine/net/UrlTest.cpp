@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
-#include "engine/platform/url/Url.h"
+#include "engine/net/Url.h"
 
 namespace orvento {
 namespace {
@@ -19,8 +20,8 @@ class UrlParsing : public testing::TestWithParam<ParsedRow> {};
 
 TEST_P(UrlParsing, SplitsAnAbsoluteUrl) {
     const ParsedRow& row = GetParam();
-    const CFURLRef url = Url::fromString(row.text);
-    ASSERT_NE(url, nullptr) << row.text;
+    const std::optional<Url> url = Url::parse(row.text);
+    ASSERT_TRUE(url.has_value()) << row.text;
     EXPECT_EQ(url->string(), row.text);
     EXPECT_EQ(url->scheme(), row.scheme);
     EXPECT_EQ(url->host(), row.host);
@@ -62,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
 class UrlRejection : public testing::TestWithParam<std::string> {};
 
 TEST_P(UrlRejection, GivesNoUrl) {
-    EXPECT_EQ(Url::fromString(GetParam()), nullptr) << GetParam();
+    EXPECT_FALSE(Url::parse(GetParam()).has_value()) << GetParam();
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, UrlRejection,

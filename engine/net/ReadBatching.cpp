@@ -1,4 +1,4 @@
-#include "engine/platform/http/ReadBatching.h"
+#include "engine/net/ReadBatching.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "engine/platform/url/Url.h"
+#include "engine/net/Url.h"
 
 #include <algorithm>
 #include <cctype>
@@ -165,26 +165,26 @@ std::string withoutPassword(std::string_view text) {
     return shown;
 }
 
-std::shared_ptr<const Url> Url::fromString(std::string_view text) {
+std::optional<Url> Url::parse(std::string_view text) {
     const std::size_t colon = text.find(':');
     if (colon == std::string_view::npos || colon == 0 || !isAlpha(text[0])) {
-        return nullptr;
+        return std::nullopt;
     }
     for (std::size_t i = 1; i < colon; ++i) {
         if (!isSchemeCharacter(text[i])) {
-            return nullptr;
+            return std::nullopt;
         }
     }
     const std::optional<TextRange> host = hostRangeOf(text);
     if (!hasValidCharacters(text, host)) {
-        return nullptr;
+        return std::nullopt;
     }
 
     std::string_view rest = text.substr(colon + 1);
     const std::size_t hash = rest.find('#');
     if (hash != std::string_view::npos) {
         if (rest.find('#', hash + 1) != std::string_view::npos) {
-            return nullptr;
+            return std::nullopt;
         }
         rest = rest.substr(0, hash);
     }
@@ -208,7 +208,7 @@ std::shared_ptr<const Url> Url::fromString(std::string_view text) {
         rest = rest.substr(std::min(rest.find('/', 2), rest.size()));
     }
     url.path_ = percentDecode(rest);
-    return std::make_shared<const Url>(std::move(url));
+    return url;
 }
 
 std::string Url::pathExtension() const {

@@ -1,0 +1,61 @@
+// An HTTP stream whose operations pass EnginePlatform's hooks: what
+// EnginePlatform::makeHttpStream returns around the real stream.
+//
+// Each operation is one PlatformCall (its `stream` is this object) with the
+// PlatformOp of the platform function it stands for: open CFReadStreamOpen,
+// setListener CFReadStreamSetClient, schedule CFReadStreamScheduleWithRunLoop,
+// read CFReadStreamRead, close CFReadStreamClose, the destructor
+// CFReleaseStream. A faked read returns the faked status as its count, a
+// negative one as a failed read; a faked open fails. errorText(),
+// declaredLength() and batchingDelays() are not hooked.
+//
+// The listener passes EnginePlatform::interpose first. It is then called with
+// a stream whose reads pass the hooks as this object's do, and which stays
+// usable for the whole call even when another thread destroys this object
+// meanwhile (HttpStream.h, "Ownership"). The contracts are HttpStream's.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/net/HttpStream.h"
+
+namespace orvento {
+
+class EnginePlatform;
+
+class HookedHttpStream final : public HttpStream {
+  public:
+    HookedHttpStream(EnginePlatform& platform, std::unique_ptr<HttpStream> stream);
+    ~HookedHttpStream() override;
+    HookedHttpStream(const HookedHttpStream&) = delete;
+    HookedHttpStream& operator=(const HookedHttpStream&) = delete;
+
+    bool open() override;
+    void setListener(Listener* listener) override;
+    void schedule(RunLoop& loop) override;
+    std::optional<std::size_t> read(std::span<std::byte> buffer) override;
+    void close() override;
+    std::string errorText() const override;
+    std::optional<std::uint64_t> declaredLength() const override;
+    std::uint64_t batchingDelays() const override;
+
+  private:
+    class Relay;
+    class EventStream;
+
+    // A read of `stream` between the hooks, as a call about `id`.
+    static std::optional<std::size_t> hookedRead(EnginePlatform& platform, HttpStream& stream,
+                                                 const HttpStream* id, std::span<std::byte> buffer);
+
+    EnginePlatform& platform_;
+    std::unique_ptr<HttpStream> stream_;
+    // Passes the stream's events to the engine's listener. Shared so that it
+    // outlives, on the owning thread, an event whose dispatch began before
+    // this object went.
+    std::shared_ptr<Relay> relay_;
+    std::shared_ptr<RunLoop> loop_;  // set by schedule
+};
+
+}  // namespace orvento
