@@ -18,7 +18,7 @@
 #include "app/SessionInstance.h"
 #include "app/TerminationSignals.h"
 #include "app/TrayIcon.h"
-#include "engine/EnginePlatform.h"
+#include "engine/EngineServices.h"
 #include "engine/WorkerRegistry.h"
 #include "screen/OrventoLook.h"
 #include "screen/QtAlertService.h"
@@ -102,7 +102,7 @@ int orventoMain(int& argc, char** argv, const LaunchHooks& hooks) {
     auto liveMute = std::make_shared<std::atomic<bool>>(false);
     AudioOutputChoice liveOutput;
     liveOutput.muted = liveMute;
-    engine.platform = std::make_shared<EnginePlatform>(
+    engine.platform = std::make_shared<EngineServices>(
         liveOutput, [](std::string_view line) { writeLogLine(line); });
     engine.alerts = alerts;
     engine.strings = errorsTable();

@@ -27,7 +27,7 @@ MixerChannel::~MixerChannel() {
     giveUp();
 }
 
-std::shared_ptr<EnginePlatform> MixerChannel::nextPlatform() {
+std::shared_ptr<EngineServices> MixerChannel::nextPlatform() {
     std::shared_ptr<MixerFeed> feed = mixer_.addFeed();
     if (feed == nullptr) {
         return nullptr;
@@ -37,7 +37,7 @@ std::shared_ptr<EnginePlatform> MixerChannel::nextPlatform() {
     feed_ = std::move(feed);
     AudioOutputChoice output = feed_->outputChoice();
     output.muted = liveMute_;
-    return std::make_shared<EnginePlatform>(std::move(output), log_);
+    return std::make_shared<EngineServices>(std::move(output), log_);
 }
 
 void MixerChannel::giveUp() {

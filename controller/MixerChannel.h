@@ -17,7 +17,7 @@
 #include <atomic>
 #include <memory>
 
-#include "engine/EnginePlatform.h"
+#include "engine/EngineServices.h"
 #include "engine/LogSink.h"
 #include "engine/mix/Mixer.h"
 
@@ -37,7 +37,7 @@ AudioOutputChoice ownFeedOutput(Mixer& mixer);
 
 class MixerChannel {
   public:
-    // `log`: the engine's lines of the channel's players (EnginePlatform's).
+    // `log`: the engine's lines of the channel's players (EngineServices's).
     // liveMute, when given, silences every player of the channel while set
     // (a replay of the station plays meanwhile).
     explicit MixerChannel(Mixer& mixer, ChannelControls controls = {}, LogSink log = {},
@@ -48,7 +48,7 @@ class MixerChannel {
 
     // A platform for the next player, on a new feed with the controls; null
     // when the mixer has no feed to spare.
-    std::shared_ptr<EnginePlatform> nextPlatform();
+    std::shared_ptr<EngineServices> nextPlatform();
 
     const ChannelControls& controls() const { return controls_; }
     void setGainDb(double db);

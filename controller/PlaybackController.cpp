@@ -36,7 +36,7 @@ PlaybackController::PlaybackController(PelorinServices engine, LogSink log, QObj
 PelorinServices PlaybackController::servicesForNextPlayer() {
     PelorinServices services = engine_;
     if (platformSource_) {
-        if (std::shared_ptr<EnginePlatform> platform = platformSource_()) {
+        if (std::shared_ptr<EngineServices> platform = platformSource_()) {
             services.platform = std::move(platform);
         }
     }

@@ -128,7 +128,7 @@ class PlaybackController : public QObject, private StationSession::Listener {
     // main thread, for the platform that player is given (a feed of a mixer,
     // one a player, so that a player's feed is free of its predecessor's
     // queue). Empty, or when it gives none: the engine's platform.
-    using PlatformSource = std::function<std::shared_ptr<EnginePlatform>()>;
+    using PlatformSource = std::function<std::shared_ptr<EngineServices>()>;
     void setPlatformSource(PlatformSource source) { platformSource_ = std::move(source); }
 
     // The station a press plays. chooseStation: one of the list, its name

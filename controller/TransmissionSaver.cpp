@@ -116,8 +116,8 @@ TransmissionSaver::Outcome TransmissionSaver::write(std::vector<Piece> pieces) c
     // a stretch of another station, or of another format (the station changed
     // it), cannot join a file.
     const auto sameFile = [](const StationHistory::Excerpt& a, const StationHistory::Excerpt& b) {
-        return a.station == b.station && a.format.mFormatID == b.format.mFormatID &&
-               a.format.mSampleRate == b.format.mSampleRate;
+        return a.station == b.station && a.format.formatId == b.format.formatId &&
+               a.format.sampleRate == b.format.sampleRate;
     };
     std::vector<bool> written(pieces.size(), false);
     for (std::size_t first = 0; first < pieces.size(); ++first) {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "engine/EnginePlatform.h"
+#include "engine/EngineServices.h"
 
 namespace orvento {
 
@@ -11,7 +11,7 @@ namespace orvento {
 // on the stack of one listener call.
 class HookedHttpStream::EventStream final : public HttpStream {
   public:
-    EventStream(EnginePlatform& platform, HttpStream& stream, const HttpStream* id)
+    EventStream(EngineServices& platform, HttpStream& stream, const HttpStream* id)
         : platform_(platform), stream_(stream), id_(id) {}
 
     bool open() override { return stream_.open(); }
@@ -28,14 +28,14 @@ class HookedHttpStream::EventStream final : public HttpStream {
     std::uint64_t batchingDelays() const override { return stream_.batchingDelays(); }
 
   private:
-    EnginePlatform& platform_;
+    EngineServices& platform_;
     HttpStream& stream_;
     const HttpStream* const id_;
 };
 
 class HookedHttpStream::Relay final : public HttpStream::Listener {
   public:
-    Relay(EnginePlatform& platform, Listener* engine, const HttpStream* id)
+    Relay(EngineServices& platform, Listener* engine, const HttpStream* id)
         : platform_(platform), engine_(engine), id_(id) {}
 
     void onStreamEvent(HttpStream& stream, Event event) override {
@@ -44,16 +44,16 @@ class HookedHttpStream::Relay final : public HttpStream::Listener {
     }
 
   private:
-    EnginePlatform& platform_;
+    EngineServices& platform_;
     Listener* const engine_;
     const HttpStream* const id_;  // identifies the stream in the calls; never dereferenced
 };
 
-HookedHttpStream::HookedHttpStream(EnginePlatform& platform, std::unique_ptr<HttpStream> stream)
+HookedHttpStream::HookedHttpStream(EngineServices& platform, std::unique_ptr<HttpStream> stream)
     : platform_(platform), stream_(std::move(stream)) {}
 
 HookedHttpStream::~HookedHttpStream() {
-    PlatformCall call{PlatformOp::CFReleaseStream};
+    ServiceCall call{ServiceOp::HttpStreamDestroy};
     call.stream = this;
     platform_.before(call);
     stream_.reset();  // closes it
@@ -63,19 +63,19 @@ HookedHttpStream::~HookedHttpStream() {
         loop_->post([relay = std::move(relay_)] {});
     }
     relay_.reset();
-    platform_.after(call, noErr);
+    platform_.after(call, kSuccess);
 }
 
 bool HookedHttpStream::open() {
-    PlatformCall call{PlatformOp::CFReadStreamOpen};
+    ServiceCall call{ServiceOp::HttpStreamOpen};
     call.stream = this;
     const bool opened = !platform_.before(call) && stream_->open();
-    platform_.after(call, opened ? noErr : 1);
+    platform_.after(call, opened ? kSuccess : 1);
     return opened;
 }
 
 void HookedHttpStream::setListener(Listener* listener) {
-    PlatformCall call{PlatformOp::CFReadStreamSetClient};
+    ServiceCall call{ServiceOp::HttpStreamSetListener};
     call.stream = this;
     if (platform_.before(call)) {
         platform_.after(call, 1);
@@ -93,35 +93,35 @@ void HookedHttpStream::setListener(Listener* listener) {
         loop_->post([old = std::move(relay_)] {});
     }
     relay_ = std::move(relay);
-    platform_.after(call, noErr);
+    platform_.after(call, kSuccess);
 }
 
 void HookedHttpStream::schedule(RunLoop& loop) {
-    PlatformCall call{PlatformOp::CFReadStreamScheduleWithRunLoop};
+    ServiceCall call{ServiceOp::HttpStreamSchedule};
     call.stream = this;
     platform_.before(call);
     if (!loop_) {
         loop_ = loop.shared_from_this();
     }
     stream_->schedule(loop);
-    platform_.after(call, noErr);
+    platform_.after(call, kSuccess);
 }
 
 std::optional<std::size_t> HookedHttpStream::read(std::span<std::byte> buffer) {
     return hookedRead(platform_, *stream_, this, buffer);
 }
 
-std::optional<std::size_t> HookedHttpStream::hookedRead(EnginePlatform& platform,
+std::optional<std::size_t> HookedHttpStream::hookedRead(EngineServices& platform,
                                                         HttpStream& stream, const HttpStream* id,
                                                         std::span<std::byte> buffer) {
-    PlatformCall call{PlatformOp::CFReadStreamRead};
+    ServiceCall call{ServiceOp::HttpStreamRead};
     call.stream = id;
-    const std::optional<OSStatus> faked = platform.before(call);
-    OSStatus result = -1;
+    const std::optional<StatusCode> faked = platform.before(call);
+    StatusCode result = -1;
     if (faked) {
         result = *faked;
     } else if (const std::optional<std::size_t> count = stream.read(buffer)) {
-        result = static_cast<OSStatus>(*count);
+        result = static_cast<StatusCode>(*count);
     }
     platform.after(call, result);
     if (result < 0) {
@@ -131,11 +131,11 @@ std::optional<std::size_t> HookedHttpStream::hookedRead(EnginePlatform& platform
 }
 
 void HookedHttpStream::close() {
-    PlatformCall call{PlatformOp::CFReadStreamClose};
+    ServiceCall call{ServiceOp::HttpStreamClose};
     call.stream = this;
     platform_.before(call);
     stream_->close();
-    platform_.after(call, noErr);
+    platform_.after(call, kSuccess);
 }
 
 std::string HookedHttpStream::errorText() const {

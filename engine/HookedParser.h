@@ -1,23 +1,23 @@
-// A streaming parser behind EnginePlatform's hooks: each of its operations
-// passes before() and after() with the PlatformOp of the platform function it
-// was (see EnginePlatform::makeStreamParser), and its listener passes
+// A streaming parser behind EngineServices's hooks: each of its operations
+// passes before() and after() with the ServiceOp of the platform function it
+// was (see EngineServices::makeStreamParser), and its listener passes
 // interpose() when it is made. Otherwise it is the parser it wraps.
 #pragma once
 
 #include <memory>
 
-#include "engine/EnginePlatform.h"
+#include "engine/EngineServices.h"
 #include "engine/demux/StreamParser.h"
 
 namespace orvento {
 
 class HookedParser final : public StreamParser {
   public:
-    // What EnginePlatform::makeStreamParser returns.
-    static StreamParserCreation open(EnginePlatform& platform, StreamParser::Listener& listener,
+    // What EngineServices::makeStreamParser returns.
+    static StreamParserCreation open(EngineServices& platform, StreamParser::Listener& listener,
                                      AudioFileType hint);
 
-    HookedParser(EnginePlatform& platform, std::unique_ptr<StreamParser> parser);
+    HookedParser(EngineServices& platform, std::unique_ptr<StreamParser> parser);
     // AudioFileStreamClose: destroys the parser between the hooks, whatever
     // before() says.
     ~HookedParser() override;
@@ -26,7 +26,7 @@ class HookedParser final : public StreamParser {
 
     ParserError feed(std::span<const std::byte> bytes, Continuity continuity) override;
     ParserResult<AudioFileType> fileFormat() const override;
-    ParserResult<AudioStreamBasicDescription> dataFormat() const override;
+    ParserResult<AudioFormat> dataFormat() const override;
     ParserResult<std::span<const std::uint8_t>> magicCookie() const override;
     bool readyToProducePackets() const override { return parser_->readyToProducePackets(); }
     ParserDiagnostics diagnostics() const override { return parser_->diagnostics(); }
@@ -35,7 +35,7 @@ class HookedParser final : public StreamParser {
     template <typename T, typename Getter>
     ParserResult<T> get(StreamProperty property, Getter&& getter) const;
 
-    EnginePlatform& platform_;
+    EngineServices& platform_;
     std::unique_ptr<StreamParser> parser_;  // null once destroyed
 };
 

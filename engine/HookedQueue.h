@@ -1,12 +1,12 @@
 // An output queue behind the platform's hooks: each operation passes
-// EnginePlatform::before() and after() with a PlatformCall that names it by
-// the operation it stood for (PlatformOp::AudioQueueStart for start(), ...),
+// EngineServices::before() and after() with a ServiceCall that names it by
+// the operation it stood for (ServiceOp::AudioQueueStart for start(), ...),
 // so a test can fake its result, count it or act at it. A faked result is a
 // status, handed back as the QueueError of the same value; the queue itself
 // is then not called. The getters are not hooked.
 //
-// Made only by EnginePlatform::makeOutputQueue, which hooks the creation
-// itself (PlatformOp::AudioQueueNewOutput). The platform must outlive it.
+// Made only by EngineServices::makeOutputQueue, which hooks the creation
+// itself (ServiceOp::AudioQueueNewOutput). The platform must outlive it.
 #pragma once
 
 #include <memory>
@@ -15,17 +15,16 @@
 
 namespace orvento {
 
-class EnginePlatform;
-struct PlatformCall;
+class EngineServices;
+struct ServiceCall;
 
 class HookedQueue final : public OutputQueue {
   public:
-    HookedQueue(EnginePlatform& platform, std::unique_ptr<OutputQueue> queue);
+    HookedQueue(EngineServices& platform, std::unique_ptr<OutputQueue> queue);
 
     Allocation allocateBuffer(std::size_t capacity) override;
     QueueError setMagicCookie(std::span<const std::uint8_t> cookie) override;
-    QueueError enqueue(Buffer& buffer,
-                       std::span<const AudioStreamPacketDescription> descriptions) override;
+    QueueError enqueue(Buffer& buffer, std::span<const PacketDescription> descriptions) override;
     QueueError start() override;
     QueueError flush() override;
     QueueError stop(bool immediate) override;
@@ -38,9 +37,9 @@ class HookedQueue final : public OutputQueue {
 
   private:
     template <typename Operation>
-    QueueError hooked(PlatformCall& call, Operation&& operation);
+    QueueError hooked(ServiceCall& call, Operation&& operation);
 
-    EnginePlatform& platform_;
+    EngineServices& platform_;
     const std::unique_ptr<OutputQueue> queue_;
 };
 

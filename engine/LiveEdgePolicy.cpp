@@ -4,11 +4,11 @@
 
 namespace orvento {
 
-void LiveEdgePolicy::formatKnown(const AudioStreamBasicDescription& format) {
+void LiveEdgePolicy::formatKnown(const AudioFormat& format) {
     std::lock_guard lock(mutex_);
-    sampleRate_ = format.mSampleRate > 0 ? format.mSampleRate : 0;
-    framesPerPacket_ = format.mFramesPerPacket;
-    bytesPerPacket_ = format.mBytesPerPacket;
+    sampleRate_ = format.sampleRate > 0 ? format.sampleRate : 0;
+    framesPerPacket_ = format.framesPerPacket;
+    bytesPerPacket_ = format.bytesPerPacket;
     newestEnd_ = 0;
     keptEnd_ = 0;
     keptFrames_ = 0;
@@ -58,7 +58,7 @@ std::size_t LiveEdgePolicy::decide(std::size_t count, std::int64_t framesEach, T
     return static_cast<std::size_t>(skip);
 }
 
-std::size_t LiveEdgePolicy::packetsToSkip(std::span<const AudioStreamPacketDescription> packets,
+std::size_t LiveEdgePolicy::packetsToSkip(std::span<const PacketDescription> packets,
                                           TimePoint arrival) {
     std::lock_guard lock(mutex_);
     return decide(packets.size(), framesPerPacket_, arrival);

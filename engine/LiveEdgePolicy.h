@@ -49,12 +49,11 @@ class LiveEdgePolicy {
     explicit LiveEdgePolicy(double targetSeconds) : targetSeconds_(targetSeconds) {}
 
     // A new stream's format; forgets everything about the previous stream.
-    void formatKnown(const AudioStreamBasicDescription& format);
+    void formatKnown(const AudioFormat& format);
 
     // How many leading packets of a delivery of described packets not to
     // play.
-    std::size_t packetsToSkip(std::span<const AudioStreamPacketDescription> packets,
-                              TimePoint arrival);
+    std::size_t packetsToSkip(std::span<const PacketDescription> packets, TimePoint arrival);
     // How many leading bytes of a run of constant-size packets (no
     // descriptions) not to play: a whole number of packets.
     std::size_t bytesToSkip(std::size_t byteCount, TimePoint arrival);

@@ -26,15 +26,15 @@ class CopyPermit {
 
 }  // namespace
 
-void PacketRing::setFormat(const AudioStreamBasicDescription& format) {
-    sampleRate_ = format.mSampleRate;
+void PacketRing::setFormat(const AudioFormat& format) {
+    sampleRate_ = format.sampleRate;
     bytesPerPacket_ =
-        format.mBytesPerPacket > 0 && format.mFramesPerPacket > 0 ? format.mBytesPerPacket : 0;
-    framesPerPacket_ = format.mFramesPerPacket;
+        format.bytesPerPacket > 0 && format.framesPerPacket > 0 ? format.bytesPerPacket : 0;
+    framesPerPacket_ = format.framesPerPacket;
 }
 
 void PacketRing::deliver(std::uint32_t byteCount, std::uint32_t packetCount, const void* data,
-                         const AudioStreamPacketDescription* descriptions) {
+                         const PacketDescription* descriptions) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     if (descriptions == nullptr) {
         copyPlainBytes(byteCount, bytes);
@@ -98,15 +98,15 @@ void PacketRing::copyPlainBytes(std::uint32_t byteCount, const std::uint8_t* dat
 
 void PacketRing::copyDescribedPackets(std::uint32_t packetCount, const std::uint8_t* data,
                                       std::uint32_t byteCount,
-                                      const AudioStreamPacketDescription* descriptions) {
+                                      const PacketDescription* descriptions) {
     for (std::uint32_t i = 0; i < packetCount; ++i) {
         if (owner_.finished() || owner_.failed()) {
             return;
         }
-        const AudioStreamPacketDescription& desc = descriptions[i];
-        const std::size_t size = desc.mDataByteSize;
-        if (size > kBufferSize || desc.mStartOffset < 0 ||
-            static_cast<std::uint64_t>(desc.mStartOffset) + size > byteCount) {
+        const PacketDescription& desc = descriptions[i];
+        const std::size_t size = desc.byteSize;
+        if (size > kBufferSize || desc.startOffset < 0 ||
+            static_cast<std::uint64_t>(desc.startOffset) + size > byteCount) {
             owner_.fail(size > kBufferSize ? "a packet larger than a queue buffer"
                                            : "a packet outside the parser's delivery");
             return;
@@ -117,16 +117,15 @@ void PacketRing::copyDescribedPackets(std::uint32_t packetCount, const std::uint
                 return;
             }
         }
-        if (!copyIntoFillBuffer(data + desc.mStartOffset, size)) {
+        if (!copyIntoFillBuffer(data + desc.startOffset, size)) {
             return;
         }
-        AudioStreamPacketDescription& stored = descriptions_[packetsFilled_];
+        PacketDescription& stored = descriptions_[packetsFilled_];
         stored = desc;
-        stored.mStartOffset = static_cast<std::int64_t>(bytesFilled_);
+        stored.startOffset = static_cast<std::int64_t>(bytesFilled_);
         bytesFilled_ += size;
         ++packetsFilled_;
-        framesFilled_ +=
-            desc.mVariableFramesInPacket != 0 ? desc.mVariableFramesInPacket : framesPerPacket_;
+        framesFilled_ += desc.framesInPacket != 0 ? desc.framesInPacket : framesPerPacket_;
         if (packetsFilled_ == kPacketDescCapacity || holdsHandOverDuration()) {
             enqueueFillBuffer();
         }

@@ -42,7 +42,7 @@
 
 #include "engine/audio/OutputQueue.h"
 #include "engine/platform/AudioFormat.h"
-#include "engine/platform/CoreTypes.h"
+#include "engine/platform/StatusCode.h"
 
 namespace orvento {
 
@@ -77,9 +77,8 @@ class PacketRing {
         // Hands `buffer` (its byte size set) to the queue with `descriptions`
         // (none for plain bytes). Any error stops the ring there, the buffer
         // still marked queued; the owner has noted the failure.
-        virtual QueueError enqueueBuffer(
-            OutputQueue::Buffer& buffer,
-            std::span<const AudioStreamPacketDescription> descriptions) = 0;
+        virtual QueueError enqueueBuffer(OutputQueue::Buffer& buffer,
+                                         std::span<const PacketDescription> descriptions) = 0;
         // Starts the queue; true when it runs. False after a failure the
         // owner noted, or when the owner is finished (a stop came first).
         virtual bool startQueue() = 0;
@@ -100,7 +99,7 @@ class PacketRing {
     PacketRing& operator=(const PacketRing&) = delete;
 
     // The stream's format, for durations: before the first delivery.
-    void setFormat(const AudioStreamBasicDescription& format);
+    void setFormat(const AudioFormat& format);
     // The buffers, allocated by the owner in ring order, each of at least
     // kBufferSize bytes; an entry left null (a failed set-up) takes no audio.
     // Cleared by the owner once the queue is gone.
@@ -108,7 +107,7 @@ class PacketRing {
 
     // One delivery of the parser: its packets procedure's arguments.
     void deliver(std::uint32_t byteCount, std::uint32_t packetCount, const void* data,
-                 const AudioStreamPacketDescription* descriptions);
+                 const PacketDescription* descriptions);
     // Hands the fill buffer to the queue, starts the queue when due, moves on
     // to the next buffer and waits while it is queued.
     void enqueueFillBuffer();
@@ -128,8 +127,7 @@ class PacketRing {
   private:
     void copyPlainBytes(std::uint32_t byteCount, const std::uint8_t* data);
     void copyDescribedPackets(std::uint32_t packetCount, const std::uint8_t* data,
-                              std::uint32_t byteCount,
-                              const AudioStreamPacketDescription* descriptions);
+                              std::uint32_t byteCount, const PacketDescription* descriptions);
     // The fill buffer when it exists; otherwise a failure, and null.
     OutputQueue::Buffer* fillBufferOrFail();
     // Appends `size` bytes to the fill buffer while the owner permits copying;
@@ -143,7 +141,7 @@ class PacketRing {
 
     // The filling thread only.
     std::array<OutputQueue::Buffer*, kBufferCount> buffers_{};
-    std::array<AudioStreamPacketDescription, kPacketDescCapacity> descriptions_{};
+    std::array<PacketDescription, kPacketDescCapacity> descriptions_{};
     std::size_t fill_ = 0;  // the fill buffer's position
     std::size_t bytesFilled_ = 0;
     std::size_t packetsFilled_ = 0;

@@ -24,14 +24,14 @@ class PacketTap {
     virtual ~PacketTap() = default;
     // Once per stream, when the parser knows the format, before that stream's
     // first packets. The cookie is empty for formats without one.
-    virtual void formatKnown(const AudioStreamBasicDescription& format,
+    virtual void formatKnown(const AudioFormat& format,
                              std::span<const std::uint8_t> magicCookie) = 0;
     // Every parsed packet in stream order, also those the player does not
     // play; descriptions are empty for constant-size formats (linear PCM),
     // whose data is then one plain run of bytes. arrival: when the bytes came
     // off the network.
     virtual void packets(std::span<const std::uint8_t> data,
-                         std::span<const AudioStreamPacketDescription> descriptions,
+                         std::span<const PacketDescription> descriptions,
                          std::chrono::steady_clock::time_point arrival) = 0;
     // The stream ended, for any cause.
     virtual void streamEnded() = 0;

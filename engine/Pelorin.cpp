@@ -11,7 +11,7 @@ namespace {
 
 PelorinServices withDefaults(PelorinServices s) {
     if (!s.platform) {
-        s.platform = std::make_shared<EnginePlatform>();
+        s.platform = std::make_shared<EngineServices>();
     }
     if (!s.alerts) {
         s.alerts = std::make_shared<StandardErrorAlertService>();
@@ -135,7 +135,7 @@ void Pelorin::stop() {
         neverStarted = !started_.load();
         if (OutputQueue* queue = audioQueue_.load(); !neverStarted && queue != nullptr) {
             if (QueueError error = queue->stop(true); error != QueueError::None) {
-                logStatusError("AudioQueueStop", static_cast<OSStatus>(error));
+                logStatusError("AudioQueueStop", static_cast<StatusCode>(error));
                 // The queue will not report that it stopped: the worker ends
                 // without waiting for it, and its disposal silences it.
                 stopFailed_.store(true);
@@ -164,7 +164,7 @@ void Pelorin::wakeWorker() {
     }
 }
 
-void Pelorin::logStatusError(const char* operation, OSStatus status) {
+void Pelorin::logStatusError(const char* operation, StatusCode status) {
     platform_->logLine(formatStatusError(operation, status));
 }
 
@@ -288,7 +288,7 @@ bool Pelorin::open() {
     const AudioFileType hint = fileTypeHintForURL(&*url_);
     StreamParserCreation created = platform_->makeStreamParser(*this, hint);
     if (!created.parser) {
-        logStatusError("AudioFileStreamOpen", static_cast<OSStatus>(created.error));
+        logStatusError("AudioFileStreamOpen", static_cast<StatusCode>(created.error));
         noteFailureReason(std::string(failureWords("AudioFileStreamOpen")));
         return false;
     }
@@ -359,7 +359,7 @@ void Pelorin::teardown() {
         }
         if (queue != nullptr) {
             if (QueueError error = queue->dispose(true); error != QueueError::None) {
-                logStatusError("AudioQueueDispose", static_cast<OSStatus>(error));
+                logStatusError("AudioQueueDispose", static_cast<StatusCode>(error));
                 audioQueue_.store(queue);
                 again = true;
             } else {

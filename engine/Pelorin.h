@@ -67,7 +67,7 @@
 //
 // Failures. Each failing platform status that the engine tests writes the
 // error line of formatStatusError (engine/StatusErrorLog.h) to the platform's
-// log (EnginePlatform::logLine). Fatal conditions only set `failed`; the
+// log (EngineServices::logLine). Fatal conditions only set `failed`; the
 // worker, woken by the event that failed, then calls stop(), shows one alert
 // through the AlertService ("Audio Error" / "Attempt to play streaming audio
 // failed." / "OK", looked up in the "Errors" table of the LocalizedStrings)
@@ -117,7 +117,7 @@
 #include <vector>
 
 #include "engine/AlertService.h"
-#include "engine/EnginePlatform.h"
+#include "engine/EngineServices.h"
 #include "engine/LiveEdgePolicy.h"
 #include "engine/LocalizedStrings.h"
 #include "engine/PacketRing.h"
@@ -170,7 +170,7 @@ class PelorinObserver {
 // playing to the sound device, alerts on standard error, no translations, the
 // shared worker registry.
 struct PelorinServices {
-    std::shared_ptr<EnginePlatform> platform{};
+    std::shared_ptr<EngineServices> platform{};
     std::shared_ptr<AlertService> alerts{};
     std::shared_ptr<const LocalizedStrings> strings{};
     WorkerRegistry* workers = nullptr;
@@ -273,7 +273,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     bool over() const;
     // Makes the worker look at its flags again, wherever it waits.
     void wakeWorker();
-    void logStatusError(const char* operation, OSStatus status);
+    void logStatusError(const char* operation, StatusCode status);
     // Keeps `reason` if it is the first failure's, then raises `failed`.
     // Worker only.
     void fail(std::string reason) override;
@@ -303,11 +303,11 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
 
     // Packet buffering (PelorinPackets.cpp): the ring's owner.
     void handleStreamPackets(std::span<const std::byte> bytes,
-                             std::span<const AudioStreamPacketDescription> descriptions) override;
+                             std::span<const PacketDescription> descriptions) override;
     void bufferComplete(OutputQueue::Buffer& buffer) override;
     void handleBufferComplete(OutputQueue::Buffer& buffer);
     QueueError enqueueBuffer(OutputQueue::Buffer& buffer,
-                             std::span<const AudioStreamPacketDescription> descs) override;
+                             std::span<const PacketDescription> descs) override;
     // Starts the queue under mutex2 unless a stop came first; true when it
     // runs. A failed start raises `failed`.
     bool startQueue() override;
@@ -318,7 +318,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
 
     // Set at creation, never changed.
     const std::optional<Url> url_;
-    const std::shared_ptr<EnginePlatform> platform_;
+    const std::shared_ptr<EngineServices> platform_;
     const std::shared_ptr<AlertService> alerts_;
     const std::shared_ptr<const LocalizedStrings> strings_;
     WorkerRegistry* const workers_;

@@ -6,7 +6,7 @@
 namespace orvento {
 
 void Pelorin::handleStreamPackets(std::span<const std::byte> bytes,
-                                  std::span<const AudioStreamPacketDescription> descriptions) {
+                                  std::span<const PacketDescription> descriptions) {
     if (tap_ && tapFormatTold_) {
         tap_->packets(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
                       descriptions, arrival_);
@@ -52,11 +52,11 @@ void Pelorin::handleBufferComplete(OutputQueue::Buffer& buffer) {
 }
 
 QueueError Pelorin::enqueueBuffer(OutputQueue::Buffer& buffer,
-                                  std::span<const AudioStreamPacketDescription> descs) {
+                                  std::span<const PacketDescription> descs) {
     OutputQueue* queue = audioQueue_.load();
     const QueueError error = queue->enqueue(buffer, descs);
     if (error != QueueError::None) {
-        logStatusError("AudioQueueEnqueueBuffer", static_cast<OSStatus>(error));
+        logStatusError("AudioQueueEnqueueBuffer", static_cast<StatusCode>(error));
         failStep("AudioQueueEnqueueBuffer", queue->errorText());
     }
     return error;
@@ -70,7 +70,7 @@ bool Pelorin::startQueue() {
     }
     OutputQueue* queue = audioQueue_.load();
     if (QueueError error = queue->start(); error != QueueError::None) {
-        logStatusError("AudioQueueStart", static_cast<OSStatus>(error));
+        logStatusError("AudioQueueStart", static_cast<StatusCode>(error));
         // Said in words: the code is in the error line, for diagnosis.
         if (error == QueueError::InvalidDevice) {
             fail(std::string(kNoSoundOutputReason));

@@ -23,14 +23,14 @@ void Pelorin::createQueue() {
         // already exist and may hold audio; a second set would leak the first.
         return;
     }
-    const ParserResult<AudioStreamBasicDescription> dataFormat = audioFileStream_->dataFormat();
+    const ParserResult<AudioFormat> dataFormat = audioFileStream_->dataFormat();
     if (!dataFormat) {
         logStatusError("get kAudioFileStreamProperty_DataFormat",
-                       static_cast<OSStatus>(dataFormat.error()));
+                       static_cast<StatusCode>(dataFormat.error()));
         failStep("get kAudioFileStreamProperty_DataFormat");
         return;
     }
-    AudioStreamBasicDescription format = *dataFormat;
+    AudioFormat format = *dataFormat;
     ring_.setFormat(format);
     if (liveEdge_) {
         liveEdge_->formatKnown(format);
@@ -38,7 +38,7 @@ void Pelorin::createQueue() {
 
     OutputQueueCreation created = platform_->makeOutputQueue(format, *this);
     if (created.error != QueueError::None) {
-        logStatusError("AudioQueueNewOutput", static_cast<OSStatus>(created.error));
+        logStatusError("AudioQueueNewOutput", static_cast<StatusCode>(created.error));
         failStep("AudioQueueNewOutput");
         return;
     }
@@ -49,7 +49,7 @@ void Pelorin::createQueue() {
     for (OutputQueue::Buffer*& buffer : ring_.buffers()) {
         const OutputQueue::Allocation allocation = queue->allocateBuffer(kBufferSize);
         if (allocation.error != QueueError::None) {
-            logStatusError("AudioQueueAllocateBuffer", static_cast<OSStatus>(allocation.error));
+            logStatusError("AudioQueueAllocateBuffer", static_cast<StatusCode>(allocation.error));
             buffer = nullptr;
             failStep("AudioQueueAllocateBuffer", queue->errorText());
             break;
@@ -70,7 +70,7 @@ std::optional<std::vector<std::uint8_t>> Pelorin::magicCookie(bool logFailures) 
             logStatusError(cookie.error() == ParserError::ValueUnknown
                                ? "info kAudioFileStreamProperty_MagicCookieData"
                                : "get kAudioFileStreamProperty_MagicCookieData",
-                           static_cast<OSStatus>(cookie.error()));
+                           static_cast<StatusCode>(cookie.error()));
         }
         return std::nullopt;
     }
@@ -83,7 +83,7 @@ void Pelorin::passMagicCookie() {
         return;
     }
     if (QueueError error = audioQueue_.load()->setMagicCookie(*cookie); error != QueueError::None) {
-        logStatusError("set kAudioQueueProperty_MagicCookie", static_cast<OSStatus>(error));
+        logStatusError("set kAudioQueueProperty_MagicCookie", static_cast<StatusCode>(error));
     }
 }
 
@@ -93,7 +93,7 @@ void Pelorin::tellTapFormat() {
     if (!tap_ || tapFormatTold_) {
         return;
     }
-    const ParserResult<AudioStreamBasicDescription> format = audioFileStream_->dataFormat();
+    const ParserResult<AudioFormat> format = audioFileStream_->dataFormat();
     if (!format) {
         return;
     }

@@ -58,7 +58,7 @@ void Pelorin::handleBytesAvailable(HttpStream& stream) {
     if (const ParserError error = audioFileStream_->feed(
             std::as_bytes(std::span(chunk.data(), static_cast<std::size_t>(n))), continuity);
         error != ParserError::None) {
-        logStatusError("AudioFileStreamParseBytes", static_cast<OSStatus>(error));
+        logStatusError("AudioFileStreamParseBytes", static_cast<StatusCode>(error));
         if (error == ParserError::UnsupportedFileType) {
             fail(std::string(kNotAnAudioStreamReason));
         } else if (error == ParserError::NotOptimized) {
@@ -106,12 +106,12 @@ void Pelorin::handleEndEncountered() {
         // "playing" for good while nothing plays: each refusal is a failure.
         OutputQueue* queue = audioQueue_.load();
         if (QueueError error = queue->flush(); error != QueueError::None) {
-            logStatusError("AudioQueueFlush", static_cast<OSStatus>(error));
+            logStatusError("AudioQueueFlush", static_cast<StatusCode>(error));
             failStep("AudioQueueFlush", queue->errorText());
             return;
         }
         if (QueueError error = queue->stop(false); error != QueueError::None) {
-            logStatusError("AudioQueueStop", static_cast<OSStatus>(error));
+            logStatusError("AudioQueueStop", static_cast<StatusCode>(error));
             failStep("AudioQueueStop", queue->errorText());
             return;
         }

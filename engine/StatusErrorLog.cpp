@@ -2,7 +2,7 @@
 
 namespace orvento {
 
-std::string formatStatusError(const char* operation, OSStatus status) {
+std::string formatStatusError(const char* operation, StatusCode status) {
     const auto value = static_cast<std::uint32_t>(status);
     std::string code;
     for (int shift = 24; shift >= 0; shift -= 8) {

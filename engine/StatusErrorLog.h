@@ -1,10 +1,10 @@
 // The engine's error line, written for every failing platform status the
-// engine tests (to its platform's log: EnginePlatform::logLine).
+// engine tests (to its platform's log: EngineServices::logLine).
 #pragma once
 
 #include <string>
 
-#include "engine/platform/CoreTypes.h"
+#include "engine/platform/StatusCode.h"
 
 namespace orvento {
 
@@ -14,6 +14,6 @@ namespace orvento {
 // zero bytes are skipped and a later zero byte ends the code; right-aligned
 // in four columns; then the status in signed decimal. A byte that is not
 // printable ASCII prints as '.', so no status can corrupt the line.
-std::string formatStatusError(const char* operation, OSStatus status);
+std::string formatStatusError(const char* operation, StatusCode status);
 
 }  // namespace orvento

@@ -39,7 +39,7 @@ struct Recorder final : StreamParser::Listener {
     std::unique_ptr<StreamParser> parser;
     std::vector<StreamProperty> properties;  // as announced
     int readyCount = 0;
-    AudioStreamBasicDescription format{};
+    AudioFormat format{};
     std::vector<std::uint8_t> cookie;
     // Every packet's bytes, with a separator carrying its size.
     std::vector<std::uint8_t> packets;
@@ -49,7 +49,7 @@ struct Recorder final : StreamParser::Listener {
         check(packets.empty() && pcmBytes == 0);
         properties.push_back(property);
         // The format is final from the first announcement on.
-        const ParserResult<AudioStreamBasicDescription> dataFormat = parser->dataFormat();
+        const ParserResult<AudioFormat> dataFormat = parser->dataFormat();
         check(parser->readyToProducePackets() && static_cast<bool>(dataFormat) &&
               static_cast<bool>(parser->fileFormat()));
         if (property != StreamProperty::ReadyToProducePackets) {
@@ -58,7 +58,7 @@ struct Recorder final : StreamParser::Listener {
         ++readyCount;
         check(readyCount == 1);
         format = *dataFormat;
-        check(format.mChannelsPerFrame > 0 && format.mSampleRate > 0);
+        check(format.channelsPerFrame > 0 && format.sampleRate > 0);
         if (const ParserResult<std::span<const std::uint8_t>> got = parser->magicCookie()) {
             check(!got->empty());
             cookie.assign(got->begin(), got->end());
@@ -77,28 +77,28 @@ struct Recorder final : StreamParser::Listener {
     }
 
     void handleStreamPackets(std::span<const std::byte> data,
-                             std::span<const AudioStreamPacketDescription> descriptions) override {
+                             std::span<const PacketDescription> descriptions) override {
         check(readyCount == 1 && !data.empty());
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
         const size_t numberBytes = data.size();
         if (descriptions.empty()) {
-            check(format.mFormatID == kAudioFormatLinearPCM);
+            check(format.formatId == kFormatLinearPcm);
             check(numberBytes <= 32768);
-            check(numberBytes % format.mBytesPerFrame == 0);
+            check(numberBytes % format.bytesPerFrame == 0);
             packets.insert(packets.end(), bytes, bytes + numberBytes);
             pcmBytes += numberBytes;
             return;
         }
-        check(format.mFormatID != kAudioFormatLinearPCM && descriptions.size() <= 4096);
+        check(format.formatId != kFormatLinearPcm && descriptions.size() <= 4096);
         std::int64_t end = 0;
-        for (const AudioStreamPacketDescription& d : descriptions) {
-            check(d.mStartOffset >= end && d.mDataByteSize > 0 && d.mDataByteSize <= 32768);
-            end = d.mStartOffset + d.mDataByteSize;
+        for (const PacketDescription& d : descriptions) {
+            check(d.startOffset >= end && d.byteSize > 0 && d.byteSize <= 32768);
+            end = d.startOffset + d.byteSize;
             check(end <= static_cast<std::int64_t>(numberBytes));
             std::uint8_t size[4];
-            std::memcpy(size, &d.mDataByteSize, 4);
+            std::memcpy(size, &d.byteSize, 4);
             packets.insert(packets.end(), size, size + 4);
-            packets.insert(packets.end(), bytes + d.mStartOffset, bytes + end);
+            packets.insert(packets.end(), bytes + d.startOffset, bytes + end);
         }
         check(end == static_cast<std::int64_t>(numberBytes));
     }
@@ -160,8 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(whole.status == split.status);
         check(whole.recorder.readyCount == split.recorder.readyCount);
         if (whole.status == ParserError::None) {
-            check(std::memcmp(&whole.recorder.format, &split.recorder.format,
-                              sizeof whole.recorder.format) == 0);
+            check(whole.recorder.format == split.recorder.format);
             check(whole.recorder.cookie == split.recorder.cookie);
             check(whole.recorder.packets == split.recorder.packets);
         }

@@ -33,18 +33,18 @@ using loopback::Script;
 
 // The real services, noting when the first buffer reaches the queue and how
 // often the queue's output ran dry before it was disposed of.
-class TimingPlatform : public EnginePlatform {
+class TimingServices : public EngineServices {
   public:
-    using EnginePlatform::EnginePlatform;
+    using EngineServices::EngineServices;
     std::atomic<Clock::time_point> firstEnqueue{};
     std::atomic<std::uint64_t> underruns{0};
 
   private:
-    std::optional<OSStatus> before(const PlatformCall& call) override {
-        if (call.op == PlatformOp::AudioQueueEnqueueBuffer) {
+    std::optional<StatusCode> before(const ServiceCall& call) override {
+        if (call.op == ServiceOp::AudioQueueEnqueueBuffer) {
             Clock::time_point none{};
             firstEnqueue.compare_exchange_strong(none, Clock::now());
-        } else if (call.op == PlatformOp::AudioQueueDispose) {
+        } else if (call.op == ServiceOp::AudioQueueDispose) {
             underruns.store(call.queue->underrunCount());
         }
         return std::nullopt;
@@ -61,7 +61,7 @@ Played play(const std::optional<Url>& url, std::chrono::seconds duration) {
     AudioOutputChoice output;
     output.kind = AudioOutputChoice::Kind::Null;
     output.realTime = true;
-    auto platform = std::make_shared<TimingPlatform>(output);
+    auto platform = std::make_shared<TimingServices>(output);
     Watcher watcher;
     PelorinServices services;
     services.platform = platform;
@@ -106,7 +106,7 @@ int run(int minutes) {
     std::vector<double> toPlaying;
     std::vector<double> stopToFalse;
     for (int i = 0; i < kRuns; ++i) {
-        auto platform = std::make_shared<TimingPlatform>(output);
+        auto platform = std::make_shared<TimingServices>(output);
         Watcher watcher;
         PelorinServices services;
         services.platform = platform;

@@ -35,7 +35,7 @@ void measure(const char* title, const std::string& url, int runs,
     PelorinServices services;
     // The stream's one error line (an MP3 has no cookie) would only clutter
     // the figures.
-    services.platform = std::make_shared<EnginePlatform>(output, [](std::string_view) {});
+    services.platform = std::make_shared<EngineServices>(output, [](std::string_view) {});
     std::vector<double> toFalse;
     std::vector<double> toEnd;
     for (int i = 0; i < runs; ++i) {

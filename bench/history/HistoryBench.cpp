@@ -55,8 +55,7 @@ struct Feeder final : StreamParser::Listener {
         if (property != StreamProperty::ReadyToProducePackets) {
             return;
         }
-        const AudioStreamBasicDescription format =
-            parser->dataFormat() ? *parser->dataFormat() : AudioStreamBasicDescription{};
+        const AudioFormat format = parser->dataFormat() ? *parser->dataFormat() : AudioFormat{};
         std::vector<std::uint8_t> cookie;
         if (const auto got = parser->magicCookie()) {
             cookie.assign(got->begin(), got->end());
@@ -66,7 +65,7 @@ struct Feeder final : StreamParser::Listener {
         tapCpu += threadCpuSeconds() - before;
     }
     void handleStreamPackets(std::span<const std::byte> bytes,
-                             std::span<const AudioStreamPacketDescription> descriptions) override {
+                             std::span<const PacketDescription> descriptions) override {
         const double before = threadCpuSeconds();
         tap->packets(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
                      descriptions, Clock::now());
@@ -113,9 +112,9 @@ void memoryBound() {
     std::printf("2. memory after 120 minutes (bound %zu MiB)\n", StationHistory::kMaxBytes >> 20);
     for (const int kbps : {16, 128, 1411}) {
         StationHistory history(std::chrono::minutes(120));
-        AudioStreamBasicDescription format{};
-        format.mFormatID = kAudioFormatMPEGLayer3;
-        format.mSampleRate = 16000;
+        AudioFormat format{};
+        format.formatId = kFormatMpegLayer3;
+        format.sampleRate = 16000;
         history.beginStream(format, {});
         // 72 ms packets.
         const std::size_t packetBytes = static_cast<std::size_t>(kbps) * 1000 / 8 * 72 / 1000;

@@ -82,10 +82,10 @@ struct Counter final : StreamParser::Listener {
     std::uint64_t bytes = 0;
     void handleStreamProperty(StreamProperty /*property*/) override {}
     void handleStreamPackets(std::span<const std::byte> /*bytes*/,
-                             std::span<const AudioStreamPacketDescription> descriptions) override {
+                             std::span<const PacketDescription> descriptions) override {
         packets += descriptions.size();
-        for (const AudioStreamPacketDescription& d : descriptions) {
-            bytes += d.mDataByteSize;
+        for (const PacketDescription& d : descriptions) {
+            bytes += d.byteSize;
         }
     }
 };

@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/EnginePlatform.h"
+#include "engine/EngineServices.h"
 #include "engine/Pelorin.h"
 #include "engine/WorkerRegistry.h"
 #include "engine/mix/Mixer.h"
@@ -106,7 +106,7 @@ int run(int argc, char** argv) {
         std::getline(fields, pan, ',');
         PelorinServices services;
         if (streams) {
-            services.platform = std::make_shared<EnginePlatform>(output);
+            services.platform = std::make_shared<EngineServices>(output);
             feeds.push_back(nullptr);
         } else {
             std::shared_ptr<MixerFeed> feed = mixer.addFeed();
@@ -116,7 +116,7 @@ int run(int argc, char** argv) {
             }
             feed->setGainDb(std::atof(gain.c_str()));
             feed->setPan(std::atof(pan.c_str()));
-            services.platform = std::make_shared<EnginePlatform>(feed->outputChoice());
+            services.platform = std::make_shared<EngineServices>(feed->outputChoice());
             feeds.push_back(feed);
         }
         auto player = Pelorin::initWithURL(Url::parse(url), services);

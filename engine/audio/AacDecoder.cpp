@@ -52,12 +52,12 @@ void AacDecoder::PacketDeleter::operator()(AVPacket* packet) const {
     av_packet_free(&packet);
 }
 
-std::vector<std::byte> AacDecoder::configFor(const AudioStreamBasicDescription& format) {
+std::vector<std::byte> AacDecoder::configFor(const AudioFormat& format) {
     static constexpr unsigned kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                           22050, 16000, 12000, 11025, 8000,  7350};
     const unsigned objectType =
-        format.mFormatFlags >= 1 && format.mFormatFlags <= 4 ? format.mFormatFlags : 2;
-    const auto rate = static_cast<unsigned>(std::lround(format.mSampleRate));
+        format.formatFlags >= 1 && format.formatFlags <= 4 ? format.formatFlags : 2;
+    const auto rate = static_cast<unsigned>(std::lround(format.sampleRate));
     BitWriter w;
     w.put(objectType, 5);
     unsigned index = 15;
@@ -71,15 +71,15 @@ std::vector<std::byte> AacDecoder::configFor(const AudioStreamBasicDescription& 
         w.put(rate, 24);
     }
     // Channel configurations 1 to 6 are that many channels, 7 is eight.
-    const std::uint32_t channels = format.mChannelsPerFrame;
+    const std::uint32_t channels = format.channelsPerFrame;
     w.put(channels == 8 ? 7 : channels, 4);
-    w.put(format.mFramesPerPacket == 960 ? 1 : 0, 1);  // frame length flag
-    w.put(0, 1);                                       // depends on core coder
-    w.put(0, 1);                                       // extension flag
+    w.put(format.framesPerPacket == 960 ? 1 : 0, 1);  // frame length flag
+    w.put(0, 1);                                      // depends on core coder
+    w.put(0, 1);                                      // extension flag
     return w.take();
 }
 
-AacDecoder::ContextPtr AacDecoder::open(const AudioStreamBasicDescription& format,
+AacDecoder::ContextPtr AacDecoder::open(const AudioFormat& format,
                                         std::span<const std::byte> config, std::string& error) {
     // The queue reports decoding failures itself, with the library's words.
     static std::once_flag quiet;
@@ -107,8 +107,8 @@ AacDecoder::ContextPtr AacDecoder::open(const AudioStreamBasicDescription& forma
         context->extradata = extradata;
         context->extradata_size = static_cast<int>(config.size());
     }
-    context->sample_rate = static_cast<int>(std::lround(format.mSampleRate));
-    av_channel_layout_default(&context->ch_layout, static_cast<int>(format.mChannelsPerFrame));
+    context->sample_rate = static_cast<int>(std::lround(format.sampleRate));
+    av_channel_layout_default(&context->ch_layout, static_cast<int>(format.channelsPerFrame));
     const int status = avcodec_open2(context.get(), codec, nullptr);
     if (status < 0) {
         error = describe("the decoder refuses the configuration", status);
@@ -117,8 +117,7 @@ AacDecoder::ContextPtr AacDecoder::open(const AudioStreamBasicDescription& forma
     return context;
 }
 
-std::unique_ptr<AacDecoder> AacDecoder::create(const AudioStreamBasicDescription& format,
-                                               std::string& error) {
+std::unique_ptr<AacDecoder> AacDecoder::create(const AudioFormat& format, std::string& error) {
     ContextPtr context = open(format, configFor(format), error);
     if (context == nullptr) {
         return nullptr;
@@ -131,7 +130,7 @@ std::unique_ptr<AacDecoder> AacDecoder::create(const AudioStreamBasicDescription
     return decoder;
 }
 
-AacDecoder::AacDecoder(const AudioStreamBasicDescription& format, ContextPtr context)
+AacDecoder::AacDecoder(const AudioFormat& format, ContextPtr context)
     : format_(format),
       context_(std::move(context)),
       frame_(av_frame_alloc()),
@@ -196,9 +195,9 @@ void AacDecoder::skip(PcmBuffer& out, int error) {
     PcmFormat format = lastFormat_;
     std::size_t frames = lastFrameSamples_;
     if (!format.valid()) {
-        format = {static_cast<int>(std::lround(format_.mSampleRate)),
-                  static_cast<int>(format_.mChannelsPerFrame)};
-        frames = format_.mFramesPerPacket != 0 ? format_.mFramesPerPacket : 1024;
+        format = {static_cast<int>(std::lround(format_.sampleRate)),
+                  static_cast<int>(format_.channelsPerFrame)};
+        frames = format_.framesPerPacket != 0 ? format_.framesPerPacket : 1024;
     }
     out.appendSilence(format, frames);
 }

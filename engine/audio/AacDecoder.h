@@ -17,8 +17,7 @@ class AacDecoder final : public Decoder {
   public:
     // nullptr (with `error`) when `format` is not usable AAC or libavcodec
     // cannot be set up.
-    static std::unique_ptr<AacDecoder> create(const AudioStreamBasicDescription& format,
-                                              std::string& error);
+    static std::unique_ptr<AacDecoder> create(const AudioFormat& format, std::string& error);
     ~AacDecoder() override;
 
     bool decode(std::span<const std::byte> data, bool wholePacket, PcmBuffer& out) override;
@@ -28,9 +27,9 @@ class AacDecoder final : public Decoder {
     bool setCookie(std::span<const std::byte> cookie) override;
 
     // The AudioSpecificConfig the format itself implies: the object type from
-    // mFormatFlags (Main, LC, SSR or LTP; anything else as LC, which also
+    // formatFlags (Main, LC, SSR or LTP; anything else as LC, which also
     // finds SBR by itself), the sample rate and the channel count.
-    static std::vector<std::byte> configFor(const AudioStreamBasicDescription& format);
+    static std::vector<std::byte> configFor(const AudioFormat& format);
 
     struct ContextDeleter {
         void operator()(AVCodecContext* context) const;
@@ -38,8 +37,8 @@ class AacDecoder final : public Decoder {
     using ContextPtr = std::unique_ptr<AVCodecContext, ContextDeleter>;
     // An open decoder context for `format` configured by `config`; nullptr
     // (with `error`) when libavcodec refuses it.
-    static ContextPtr open(const AudioStreamBasicDescription& format,
-                           std::span<const std::byte> config, std::string& error);
+    static ContextPtr open(const AudioFormat& format, std::span<const std::byte> config,
+                           std::string& error);
 
   private:
     struct FrameDeleter {
@@ -48,12 +47,12 @@ class AacDecoder final : public Decoder {
     struct PacketDeleter {
         void operator()(AVPacket* packet) const;
     };
-    AacDecoder(const AudioStreamBasicDescription& format, ContextPtr context);
+    AacDecoder(const AudioFormat& format, ContextPtr context);
     bool receive(PcmBuffer& out);
     void appendFrame(PcmBuffer& out);
     void skip(PcmBuffer& out, int error);
 
-    const AudioStreamBasicDescription format_;
+    const AudioFormat format_;
     ContextPtr context_;
     std::unique_ptr<AVFrame, FrameDeleter> frame_;
     std::unique_ptr<AVPacket, PacketDeleter> packet_;

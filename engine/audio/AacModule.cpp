@@ -8,7 +8,7 @@
 namespace orvento {
 namespace {
 
-std::unique_ptr<Decoder> create(const AudioStreamBasicDescription& format, std::string& error) {
+std::unique_ptr<Decoder> create(const AudioFormat& format, std::string& error) {
     try {
         return AacDecoder::create(format, error);
     } catch (const std::bad_alloc&) {
@@ -17,7 +17,7 @@ std::unique_ptr<Decoder> create(const AudioStreamBasicDescription& format, std::
     }
 }
 
-bool cookieUsable(const AudioStreamBasicDescription& format, std::span<const std::byte> cookie,
+bool cookieUsable(const AudioFormat& format, std::span<const std::byte> cookie,
                   std::string& error) {
     try {
         return AacDecoder::open(format, cookie, error) != nullptr;

@@ -7,28 +7,28 @@
 
 namespace orvento {
 
-QueueError makeDecoder(const AudioStreamBasicDescription& format, std::unique_ptr<Decoder>& decoder,
+QueueError makeDecoder(const AudioFormat& format, std::unique_ptr<Decoder>& decoder,
                        std::string& error) {
-    const bool rateOk = format.mSampleRate >= 1.0 && format.mSampleRate <= 1e6;
-    switch (format.mFormatID) {
-        case kAudioFormatLinearPCM:
+    const bool rateOk = format.sampleRate >= 1.0 && format.sampleRate <= 1e6;
+    switch (format.formatId) {
+        case kFormatLinearPcm:
             decoder = PcmDecoder::create(format);
             if (decoder == nullptr) {
                 error = "linear PCM of this kind is not supported";
                 return QueueError::UnsupportedFormat;
             }
             return QueueError::None;
-        case kAudioFormatMPEGLayer1:
-        case kAudioFormatMPEGLayer2:
-        case kAudioFormatMPEGLayer3:
-            if (!rateOk || format.mChannelsPerFrame < 1 || format.mChannelsPerFrame > 2) {
+        case kFormatMpegLayer1:
+        case kFormatMpegLayer2:
+        case kFormatMpegLayer3:
+            if (!rateOk || format.channelsPerFrame < 1 || format.channelsPerFrame > 2) {
                 error = "MPEG audio: impossible sample rate or channel count";
                 return QueueError::UnsupportedFormat;
             }
             decoder = MpegDecoder::create(error);
             return decoder != nullptr ? QueueError::None : QueueError::CodecNotFound;
-        case kAudioFormatMPEG4AAC: {
-            if (!rateOk || format.mChannelsPerFrame < 1 || format.mChannelsPerFrame > 8) {
+        case kFormatAac: {
+            if (!rateOk || format.channelsPerFrame < 1 || format.channelsPerFrame > 8) {
                 error = "AAC: impossible sample rate or channel count";
                 return QueueError::UnsupportedFormat;
             }
@@ -45,7 +45,7 @@ QueueError makeDecoder(const AudioStreamBasicDescription& format, std::unique_pt
     }
 }
 
-bool aacCookieUsable(const AudioStreamBasicDescription& format, std::span<const std::byte> cookie,
+bool aacCookieUsable(const AudioFormat& format, std::span<const std::byte> cookie,
                      std::string& error) {
     const AacDecoderModule* module = aacDecoderModule(error);
     return module != nullptr && module->cookieUsable(format, cookie, error);

@@ -10,7 +10,7 @@
 #include "engine/audio/OutputQueue.h"
 #include "engine/audio/PcmBuffer.h"
 #include "engine/platform/AudioFormat.h"
-#include "engine/platform/CoreTypes.h"
+#include "engine/platform/StatusCode.h"
 
 namespace orvento {
 
@@ -47,12 +47,12 @@ class Decoder {
 // QueueError::UnsupportedFormat for a format the queue cannot play, or
 // QueueError::CodecNotFound when the library fails to set up (with `error`
 // saying why).
-QueueError makeDecoder(const AudioStreamBasicDescription& format, std::unique_ptr<Decoder>& decoder,
+QueueError makeDecoder(const AudioFormat& format, std::unique_ptr<Decoder>& decoder,
                        std::string& error);
 
 // For AAC: whether the decoder accepts `cookie` for `format`, tried on a
 // throw-away decoder so that any thread may ask.
-bool aacCookieUsable(const AudioStreamBasicDescription& format, std::span<const std::byte> cookie,
+bool aacCookieUsable(const AudioFormat& format, std::span<const std::byte> cookie,
                      std::string& error);
 
 }  // namespace orvento

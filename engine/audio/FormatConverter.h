@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "engine/audio/PcmBuffer.h"
-#include "engine/platform/CoreTypes.h"
+#include "engine/platform/StatusCode.h"
 
 namespace orvento {
 

@@ -45,7 +45,7 @@ void writeLine(const AudioOutputChoice& choice, const std::string& text) {
 // The real queue: decodes on a thread of its own into the chosen output.
 class DecodingQueue final : public OutputQueue {
   public:
-    DecodingQueue(const AudioStreamBasicDescription& format, std::unique_ptr<Decoder> decoder,
+    DecodingQueue(const AudioFormat& format, std::unique_ptr<Decoder> decoder,
                   AudioOutputChoice output, Listener& listener)
         : format_(format),
           listener_(listener),
@@ -71,8 +71,7 @@ class DecodingQueue final : public OutputQueue {
 
     Allocation allocateBuffer(std::size_t capacity) override;
     QueueError setMagicCookie(std::span<const std::uint8_t> cookie) override;
-    QueueError enqueue(Buffer& buffer,
-                       std::span<const AudioStreamPacketDescription> descriptions) override;
+    QueueError enqueue(Buffer& buffer, std::span<const PacketDescription> descriptions) override;
     QueueError start() override;
     QueueError flush() override;
     QueueError stop(bool immediate) override;
@@ -89,7 +88,7 @@ class DecodingQueue final : public OutputQueue {
         Buffer buffer;
         // Copied by enqueue(), then read by the queue's thread until the
         // buffer comes back.
-        std::vector<AudioStreamPacketDescription> descriptions;
+        std::vector<PacketDescription> descriptions;
         std::size_t byteSize = 0;
         bool queued = false;  // guarded by mutex_
     };
@@ -126,7 +125,7 @@ class DecodingQueue final : public OutputQueue {
     void tellFirstAudio();
 
     // Constant after construction.
-    const AudioStreamBasicDescription format_;
+    const AudioFormat format_;
     Listener& listener_;
     const AudioOutputChoice outputChoice_;
     // Made and opened by the first successful start() under mutex_, which then
@@ -209,7 +208,7 @@ QueueError DecodingQueue::setMagicCookie(std::span<const std::uint8_t> bytes) {
     const std::span<const std::byte> raw = std::as_bytes(bytes);
     std::vector<std::byte> cookie(raw.begin(), raw.end());
     std::string error;
-    if (format_.mFormatID == kAudioFormatMPEG4AAC && !cookie.empty() &&
+    if (format_.formatId == kFormatAac && !cookie.empty() &&
         !aacCookieUsable(format_, cookie, error)) {
         std::lock_guard lock(mutex_);
         errorText_ = error;
@@ -224,8 +223,7 @@ QueueError DecodingQueue::setMagicCookie(std::span<const std::uint8_t> bytes) {
     return QueueError::None;
 }
 
-QueueError DecodingQueue::enqueue(Buffer& buffer,
-                                  std::span<const AudioStreamPacketDescription> descriptions) {
+QueueError DecodingQueue::enqueue(Buffer& buffer, std::span<const PacketDescription> descriptions) {
     std::unique_lock lock(mutex_);
     if (disposing_) {
         return QueueError::InvalidRunState;
@@ -241,12 +239,11 @@ QueueError DecodingQueue::enqueue(Buffer& buffer,
     if (size > buffer.capacity()) {
         return QueueError::InvalidParameter;
     }
-    if (descriptions.empty() && size > 0 && format_.mFormatID == kAudioFormatMPEG4AAC) {
+    if (descriptions.empty() && size > 0 && format_.formatId == kFormatAac) {
         return QueueError::InvalidParameter;  // access units cannot be found without descriptions
     }
-    for (const AudioStreamPacketDescription& d : descriptions) {
-        if (d.mStartOffset < 0 ||
-            static_cast<std::uint64_t>(d.mStartOffset) + d.mDataByteSize > size) {
+    for (const PacketDescription& d : descriptions) {
+        if (d.startOffset < 0 || static_cast<std::uint64_t>(d.startOffset) + d.byteSize > size) {
             return QueueError::InvalidParameter;
         }
     }
@@ -266,8 +263,8 @@ QueueError DecodingQueue::start() {
         return QueueError::InvalidRunState;
     }
     if (!outputOpen_) {
-        const PcmFormat requested{static_cast<int>(std::lround(format_.mSampleRate)),
-                                  static_cast<int>(format_.mChannelsPerFrame)};
+        const PcmFormat requested{static_cast<int>(std::lround(format_.sampleRate)),
+                                  static_cast<int>(format_.channelsPerFrame)};
         std::string error;
         bool moduleMissing = false;
         std::unique_ptr<AudioOutput> output =
@@ -616,9 +613,9 @@ void DecodingQueue::decodeNextRun() {
         run = std::as_bytes(slot.buffer.bytes()).subspan(nextRun_, length);
         nextRun_ += length;
     } else {
-        const AudioStreamPacketDescription& d = slot.descriptions[nextRun_++];
+        const PacketDescription& d = slot.descriptions[nextRun_++];
         run = std::as_bytes(slot.buffer.bytes())
-                  .subspan(static_cast<std::size_t>(d.mStartOffset), d.mDataByteSize);
+                  .subspan(static_cast<std::size_t>(d.startOffset), d.byteSize);
         whole = true;
     }
     if (!decoder_->decode(run, whole, writer_.decoded())) {
@@ -662,8 +659,7 @@ void DecodingQueue::reportFailure(const std::string& text) {
 
 // ---- Creation --------------------------------------------------------------
 
-OutputQueueCreation makeOutputQueue(const AudioStreamBasicDescription& format,
-                                    const AudioOutputChoice& output,
+OutputQueueCreation makeOutputQueue(const AudioFormat& format, const AudioOutputChoice& output,
                                     OutputQueue::Listener& listener) {
     std::unique_ptr<Decoder> decoder;
     std::string error;

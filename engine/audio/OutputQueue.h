@@ -69,11 +69,11 @@
 //     played to the end, the output's last samples included. A start before
 //     that moment cancels the pending stop.
 //
-// Formats (AudioStreamBasicDescription::mFormatID)
+// Formats (AudioFormat::formatId)
 //   - MPEG audio ('.mp1', '.mp2', '.mp3'), Layers I to III, decoded by
 //     libmpg123. Packets come with descriptions, one whole frame each; a run
 //     of bytes without descriptions is also accepted.
-//   - AAC ('aac '; mFormatFlags is the object type), decoded by libavcodec in
+//   - AAC ('aac '; formatFlags is the object type), decoded by libavcodec in
 //     the AAC decoder module (QueueModules.h). Packets are raw access units
 //     with descriptions. The magic cookie is the AudioSpecificConfig; without
 //     one the queue derives it from the format.
@@ -133,7 +133,7 @@
 
 #include "engine/LogSink.h"
 #include "engine/platform/AudioFormat.h"
-#include "engine/platform/CoreTypes.h"
+#include "engine/platform/StatusCode.h"
 
 namespace orvento {
 
@@ -144,7 +144,7 @@ enum class QueueError : std::int32_t {
     None = 0,
     // A size or description out of range, a buffer of no bytes, AAC bytes
     // without descriptions.
-    InvalidParameter = kAudio_ParamError,
+    InvalidParameter = kParameterError,
     // The format is not one the queue can play.
     UnsupportedFormat = fourCharStatus("fmt?"),
     // The decoding library could not be set up for this format, or the module
@@ -279,8 +279,7 @@ class OutputQueue {
     // Enqueues `buffer` with its byteSize() bytes (at most its capacity; 0 is
     // allowed and plays nothing). Descriptions, when given, must each lie
     // inside those bytes; AAC needs them whenever there are bytes.
-    virtual QueueError enqueue(Buffer& buffer,
-                               std::span<const AudioStreamPacketDescription> descriptions) = 0;
+    virtual QueueError enqueue(Buffer& buffer, std::span<const PacketDescription> descriptions) = 0;
     // Opens the output if not yet open, then makes the queue run as soon as
     // possible. Returns once the output is open, before the listener hears of
     // it. Starting a running queue does nothing.
@@ -324,8 +323,7 @@ struct OutputQueueCreation {
 
 // A queue for `format` that plays to `output` and tells `listener`. On
 // failure no thread is started.
-OutputQueueCreation makeOutputQueue(const AudioStreamBasicDescription& format,
-                                    const AudioOutputChoice& output,
+OutputQueueCreation makeOutputQueue(const AudioFormat& format, const AudioOutputChoice& output,
                                     OutputQueue::Listener& listener);
 
 }  // namespace orvento

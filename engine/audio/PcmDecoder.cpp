@@ -5,16 +5,16 @@
 
 namespace orvento {
 
-std::unique_ptr<PcmDecoder> PcmDecoder::create(const AudioStreamBasicDescription& format) {
-    const std::uint32_t flags = format.mFormatFlags;
-    const std::uint32_t bits = format.mBitsPerChannel;
-    const std::uint32_t channels = format.mChannelsPerFrame;
-    if ((flags & kAudioFormatFlagIsNonInterleaved) != 0 || channels == 0 ||
-        channels > kMaxChannels || !(format.mSampleRate >= 1.0 && format.mSampleRate <= 1e6)) {
+std::unique_ptr<PcmDecoder> PcmDecoder::create(const AudioFormat& format) {
+    const std::uint32_t flags = format.formatFlags;
+    const std::uint32_t bits = format.bitsPerChannel;
+    const std::uint32_t channels = format.channelsPerFrame;
+    if ((flags & kPcmNonInterleaved) != 0 || channels == 0 || channels > kMaxChannels ||
+        !(format.sampleRate >= 1.0 && format.sampleRate <= 1e6)) {
         return nullptr;
     }
     Kind kind = Kind::Unsigned;
-    if ((flags & kAudioFormatFlagIsFloat) != 0) {
+    if ((flags & kPcmFloat) != 0) {
         if (bits != 32 && bits != 64) {
             return nullptr;
         }
@@ -23,17 +23,17 @@ std::unique_ptr<PcmDecoder> PcmDecoder::create(const AudioStreamBasicDescription
         if (bits != 8 && bits != 16 && bits != 24 && bits != 32) {
             return nullptr;
         }
-        kind = (flags & kAudioFormatFlagIsSignedInteger) != 0 ? Kind::Signed : Kind::Unsigned;
+        kind = (flags & kPcmSignedInteger) != 0 ? Kind::Signed : Kind::Unsigned;
     }
     const int bytesPerSample = static_cast<int>(bits / 8);
-    if (format.mBytesPerFrame != channels * static_cast<std::uint32_t>(bytesPerSample) ||
-        (format.mFramesPerPacket != 0 && format.mFramesPerPacket != 1)) {
+    if (format.bytesPerFrame != channels * static_cast<std::uint32_t>(bytesPerSample) ||
+        (format.framesPerPacket != 0 && format.framesPerPacket != 1)) {
         return nullptr;
     }
-    const PcmFormat pcm{static_cast<int>(std::lround(format.mSampleRate)),
+    const PcmFormat pcm{static_cast<int>(std::lround(format.sampleRate)),
                         static_cast<int>(channels)};
     return std::unique_ptr<PcmDecoder>(
-        new PcmDecoder(pcm, kind, bytesPerSample, (flags & kAudioFormatFlagIsBigEndian) != 0));
+        new PcmDecoder(pcm, kind, bytesPerSample, (flags & kPcmBigEndian) != 0));
 }
 
 PcmDecoder::PcmDecoder(PcmFormat format, Kind kind, int bytesPerSample, bool bigEndian)

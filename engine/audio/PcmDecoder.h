@@ -12,7 +12,7 @@ namespace orvento {
 class PcmDecoder final : public Decoder {
   public:
     // nullptr when the queue cannot play `format` as linear PCM.
-    static std::unique_ptr<PcmDecoder> create(const AudioStreamBasicDescription& format);
+    static std::unique_ptr<PcmDecoder> create(const AudioFormat& format);
 
     bool decode(std::span<const std::byte> data, bool wholePacket, PcmBuffer& out) override;
     void flush(PcmBuffer& out) override;

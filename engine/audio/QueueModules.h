@@ -56,11 +56,10 @@ namespace orvento {
 struct AacDecoderModule {
     const char* abi;
     // As makeDecoder for an AAC format: the decoder, or nullptr with `error`.
-    std::unique_ptr<Decoder> (*create)(const AudioStreamBasicDescription& format,
-                                       std::string& error);
+    std::unique_ptr<Decoder> (*create)(const AudioFormat& format, std::string& error);
     // As aacCookieUsable.
-    bool (*cookieUsable)(const AudioStreamBasicDescription& format,
-                         std::span<const std::byte> cookie, std::string& error);
+    bool (*cookieUsable)(const AudioFormat& format, std::span<const std::byte> cookie,
+                         std::string& error);
 };
 
 struct DeviceOutputModule {

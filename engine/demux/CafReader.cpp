@@ -59,13 +59,13 @@ class CafReader final : public ChunkWalker {
 
     void readDescription(const std::uint8_t* d) {
         std::uint64_t rateBits = be64(d);
-        std::memcpy(&desc_.mSampleRate, &rateBits, sizeof rateBits);
-        desc_.mFormatID = be32(d + 8);
-        desc_.mFormatFlags = be32(d + 12);
-        desc_.mBytesPerPacket = be32(d + 16);
-        desc_.mFramesPerPacket = be32(d + 20);
-        desc_.mChannelsPerFrame = be32(d + 24);
-        desc_.mBitsPerChannel = be32(d + 28);
+        std::memcpy(&desc_.sampleRate, &rateBits, sizeof rateBits);
+        desc_.formatId = be32(d + 8);
+        desc_.formatFlags = be32(d + 12);
+        desc_.bytesPerPacket = be32(d + 16);
+        desc_.framesPerPacket = be32(d + 20);
+        desc_.channelsPerFrame = be32(d + 24);
+        desc_.bitsPerChannel = be32(d + 28);
         haveDesc_ = true;
     }
 
@@ -77,13 +77,13 @@ class CafReader final : public ChunkWalker {
         if (!c.ok() || count > c.remaining()) {
             return false;  // every entry takes at least one byte
         }
-        bool sizesGiven = desc_.mBytesPerPacket == 0;
-        bool framesGiven = desc_.mFramesPerPacket == 0;
+        bool sizesGiven = desc_.bytesPerPacket == 0;
+        bool framesGiven = desc_.framesPerPacket == 0;
         sizes_.clear();
         frames_.clear();
         sizes_.reserve(static_cast<size_t>(count));
         for (std::uint64_t i = 0; i < count; ++i) {
-            std::uint64_t size = sizesGiven ? readVarint(c) : desc_.mBytesPerPacket;
+            std::uint64_t size = sizesGiven ? readVarint(c) : desc_.bytesPerPacket;
             if (framesGiven) {
                 frames_.push_back(
                     static_cast<std::uint32_t>(std::min<std::uint64_t>(readVarint(c), UINT32_MAX)));
@@ -114,11 +114,11 @@ class CafReader final : public ChunkWalker {
             session().fail(ParserError::NotOptimized);
             return;
         }
-        const AudioStreamBasicDescription& d = desc_;
+        const AudioFormat& d = desc_;
         StreamFormat format;
         format.fileType = AudioFileType::CAF;
-        if (!plausibleSampleRate(d.mSampleRate) || d.mChannelsPerFrame == 0 ||
-            d.mChannelsPerFrame > kMaxPcmChannels) {
+        if (!plausibleSampleRate(d.sampleRate) || d.channelsPerFrame == 0 ||
+            d.channelsPerFrame > kMaxPcmChannels) {
             session().fail(ParserError::UnsupportedDataFormat);
             return;
         }
@@ -127,28 +127,27 @@ class CafReader final : public ChunkWalker {
             session().fail(ParserError::InvalidFile);
             return;
         }
-        if (d.mFormatID == kAudioFormatLinearPCM) {
-            std::uint32_t bits = d.mBitsPerChannel;
-            bool isFloat = (d.mFormatFlags & kCafFloat) != 0;
+        if (d.formatId == kFormatLinearPcm) {
+            std::uint32_t bits = d.bitsPerChannel;
+            bool isFloat = (d.formatFlags & kCafFloat) != 0;
             bool valid = isFloat ? (bits == 32 || bits == 64)
                                  : (bits == 8 || bits == 16 || bits == 24 || bits == 32);
-            if (!valid || d.mBytesPerPacket != d.mChannelsPerFrame * bits / 8 ||
-                d.mFramesPerPacket != 1) {
+            if (!valid || d.bytesPerPacket != d.channelsPerFrame * bits / 8 ||
+                d.framesPerPacket != 1) {
                 session().fail(ParserError::UnsupportedDataFormat);
                 return;
             }
-            format.asbd = pcmFormat(d.mSampleRate, d.mChannelsPerFrame, bits, isFloat,
-                                    (d.mFormatFlags & kCafLittleEndian) == 0, true);
+            format.asbd = pcmFormat(d.sampleRate, d.channelsPerFrame, bits, isFloat,
+                                    (d.formatFlags & kCafLittleEndian) == 0, true);
             session().announce(format, Detection::ContainerSignature);
-            pcm_.start(d.mBytesPerPacket, dataBytes);
+            pcm_.start(d.bytesPerPacket, dataBytes);
             pcmData_ = true;
             enterData();
             return;
         }
-        bool isAac = d.mFormatID == kAudioFormatMPEG4AAC;
-        bool isMpeg = d.mFormatID == kAudioFormatMPEGLayer1 ||
-                      d.mFormatID == kAudioFormatMPEGLayer2 ||
-                      d.mFormatID == kAudioFormatMPEGLayer3;
+        bool isAac = d.formatId == kFormatAac;
+        bool isMpeg = d.formatId == kFormatMpegLayer1 || d.formatId == kFormatMpegLayer2 ||
+                      d.formatId == kFormatMpegLayer3;
         if (!isAac && !isMpeg) {
             session().fail(ParserError::UnsupportedDataFormat);
             return;
@@ -166,8 +165,8 @@ class CafReader final : public ChunkWalker {
         table_.clear();
         table_.shrink_to_fit();
         format.asbd = d;
-        format.asbd.mBytesPerFrame = 0;
-        format.asbd.mBitsPerChannel = 0;
+        format.asbd.bytesPerFrame = 0;
+        format.asbd.bitsPerChannel = 0;
         if (isAac) {
             std::vector<std::uint8_t> asc;
             bool esds = !cookie_.empty() && cookie_[0] == 0x03 &&
@@ -180,10 +179,10 @@ class CafReader final : public ChunkWalker {
                 session().fail(ParserError::UnsupportedDataFormat);
                 return;
             }
-            format.asbd = aacFormat(config, d.mSampleRate, d.mChannelsPerFrame);
+            format.asbd = aacFormat(config, d.sampleRate, d.channelsPerFrame);
             format.cookie = std::move(asc);
         } else {
-            format.asbd.mFormatFlags = 0;
+            format.asbd.formatFlags = 0;
         }
         cookie_.clear();
         session().announce(format, Detection::ContainerSignature);
@@ -219,7 +218,7 @@ class CafReader final : public ChunkWalker {
     bool haveDesc_ = false;
     bool havePakt_ = false;
     bool pcmData_ = false;
-    AudioStreamBasicDescription desc_{};
+    AudioFormat desc_{};
     std::vector<std::uint8_t> cookie_;
     std::vector<std::uint8_t> table_;
     std::vector<std::uint32_t> sizes_;

@@ -58,19 +58,19 @@ size_t PacketTablePump::process(StreamSession& session, const std::uint8_t* p, s
     return pos;
 }
 
-AudioStreamBasicDescription pcmFormat(double sampleRate, std::uint32_t channels, std::uint32_t bits,
-                                      bool isFloat, bool bigEndian, bool isSigned) {
-    AudioStreamBasicDescription d{};
-    d.mSampleRate = sampleRate;
-    d.mFormatID = kAudioFormatLinearPCM;
-    d.mFormatFlags = kAudioFormatFlagIsPacked | (isFloat ? kAudioFormatFlagIsFloat : 0) |
-                     (bigEndian && bits > 8 ? kAudioFormatFlagIsBigEndian : 0) |
-                     (!isFloat && isSigned ? kAudioFormatFlagIsSignedInteger : 0);
-    d.mFramesPerPacket = 1;
-    d.mChannelsPerFrame = channels;
-    d.mBitsPerChannel = bits;
-    d.mBytesPerFrame = channels * (bits / 8);
-    d.mBytesPerPacket = d.mBytesPerFrame;
+AudioFormat pcmFormat(double sampleRate, std::uint32_t channels, std::uint32_t bits, bool isFloat,
+                      bool bigEndian, bool isSigned) {
+    AudioFormat d{};
+    d.sampleRate = sampleRate;
+    d.formatId = kFormatLinearPcm;
+    d.formatFlags = kPcmPacked | (isFloat ? kPcmFloat : 0) |
+                    (bigEndian && bits > 8 ? kPcmBigEndian : 0) |
+                    (!isFloat && isSigned ? kPcmSignedInteger : 0);
+    d.framesPerPacket = 1;
+    d.channelsPerFrame = channels;
+    d.bitsPerChannel = bits;
+    d.bytesPerFrame = channels * (bits / 8);
+    d.bytesPerPacket = d.bytesPerFrame;
     return d;
 }
 
@@ -145,14 +145,14 @@ bool parseAudioSpecificConfig(const std::uint8_t* p, size_t n, AudioSpecificConf
     return bits.ok() && out.objectType != 0 && out.sampleRate != 0;
 }
 
-AudioStreamBasicDescription aacFormat(const AudioSpecificConfig& asc, double fallbackRate,
-                                      std::uint32_t fallbackChannels) {
-    AudioStreamBasicDescription d{};
-    d.mSampleRate = asc.sampleRate != 0 ? asc.sampleRate : fallbackRate;
-    d.mFormatID = kAudioFormatMPEG4AAC;
-    d.mFormatFlags = asc.objectType;
-    d.mFramesPerPacket = asc.framesPerPacket;
-    d.mChannelsPerFrame = asc.channels != 0 ? asc.channels : fallbackChannels;
+AudioFormat aacFormat(const AudioSpecificConfig& asc, double fallbackRate,
+                      std::uint32_t fallbackChannels) {
+    AudioFormat d{};
+    d.sampleRate = asc.sampleRate != 0 ? asc.sampleRate : fallbackRate;
+    d.formatId = kFormatAac;
+    d.formatFlags = asc.objectType;
+    d.framesPerPacket = asc.framesPerPacket;
+    d.channelsPerFrame = asc.channels != 0 ? asc.channels : fallbackChannels;
     return d;
 }
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "engine/platform/CoreTypes.h"
+#include "engine/platform/StatusCode.h"
 
 namespace orvento {
 

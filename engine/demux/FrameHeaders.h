@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "engine/platform/CoreTypes.h"
+#include "engine/platform/StatusCode.h"
 
 namespace orvento::demux {
 

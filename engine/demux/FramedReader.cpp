@@ -247,20 +247,20 @@ class FramedReader final : public Reader {
         key_ = h;
         announcedFrames_ = h.samplesPerFrame;
         StreamFormat format;
-        AudioStreamBasicDescription& d = format.asbd;
-        d.mSampleRate = h.sampleRate;
-        d.mChannelsPerFrame = h.channels;
-        d.mFramesPerPacket = h.samplesPerFrame;
+        AudioFormat& d = format.asbd;
+        d.sampleRate = h.sampleRate;
+        d.channelsPerFrame = h.channels;
+        d.framesPerPacket = h.samplesPerFrame;
         if (h.kind == FrameKind::Mpeg) {
-            static constexpr std::uint32_t kIds[] = {kAudioFormatMPEGLayer1, kAudioFormatMPEGLayer2,
-                                                     kAudioFormatMPEGLayer3};
+            static constexpr std::uint32_t kIds[] = {kFormatMpegLayer1, kFormatMpegLayer2,
+                                                     kFormatMpegLayer3};
             static constexpr AudioFileType kTypes[] = {AudioFileType::MP1, AudioFileType::MP2,
                                                        AudioFileType::MP3};
-            d.mFormatID = kIds[h.layer - 1];
+            d.formatId = kIds[h.layer - 1];
             format.fileType = kTypes[h.layer - 1];
         } else {
-            d.mFormatID = kAudioFormatMPEG4AAC;
-            d.mFormatFlags = h.objectType;
+            d.formatId = kFormatAac;
+            d.formatFlags = h.objectType;
             format.fileType = AudioFileType::AAC_ADTS;
             // AudioSpecificConfig: object type, rate index, channel configuration.
             format.cookie = {

@@ -58,7 +58,7 @@ struct Chunk {
 
 // What the sample tables of the audio track say.
 struct Track {
-    AudioStreamBasicDescription asbd{};
+    AudioFormat asbd{};
     std::vector<std::uint8_t> cookie;
     std::vector<std::uint32_t> sizes;
     std::vector<Chunk> chunks;
@@ -179,7 +179,7 @@ class MoovParser {
             return MoovResult::Unsupported;
         }
         track.asbd = aacFormat(config, rate, channels);
-        if (!plausibleSampleRate(track.asbd.mSampleRate) || track.asbd.mChannelsPerFrame == 0) {
+        if (!plausibleSampleRate(track.asbd.sampleRate) || track.asbd.channelsPerFrame == 0) {
             return MoovResult::Unsupported;
         }
         track.cookie = std::move(asc);

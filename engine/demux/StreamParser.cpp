@@ -42,7 +42,7 @@ StreamSession::StreamSession(StreamParser::Listener& listener, AudioFileType hin
     : listener_(listener),
       hint_(hint),
       carry_(std::make_unique<std::uint8_t[]>(kCarryCapacity)),
-      descs_(std::make_unique<AudioStreamPacketDescription[]>(kMaxRunPackets)) {
+      descs_(std::make_unique<PacketDescription[]>(kMaxRunPackets)) {
     diag_.hint = hint;
     reader_ = makeDetector(*this);
 }
@@ -177,7 +177,7 @@ void StreamSession::packet(const std::uint8_t* p, std::uint32_t size,
         runBase_ = p;
     }
     auto start = static_cast<std::int64_t>(p - runBase_);
-    descs_[runCount_] = AudioStreamPacketDescription{start, variableFrames, size};
+    descs_[runCount_] = PacketDescription{start, variableFrames, size};
     ++runCount_;
     runBytes_ = static_cast<std::uint64_t>(start) + size;
     if (diag_.dataOffset < 0) {
@@ -197,7 +197,7 @@ void StreamSession::flushRun() {
     ++diag_.packetRuns;
     listener_.handleStreamPackets(
         std::as_bytes(std::span(runBase_, static_cast<size_t>(runBytes_))),
-        std::span<const AudioStreamPacketDescription>(descs_.get(), count));
+        std::span<const PacketDescription>(descs_.get(), count));
 }
 
 void StreamSession::pcm(const std::uint8_t* p, size_t bytes, std::uint32_t frames) {
@@ -235,7 +235,7 @@ ParserResult<AudioFileType> StreamSession::fileFormat() const {
     return format_.fileType;
 }
 
-ParserResult<AudioStreamBasicDescription> StreamSession::dataFormat() const {
+ParserResult<AudioFormat> StreamSession::dataFormat() const {
     if (!ready_) {
         return ParserError::ValueUnknown;
     }

@@ -21,8 +21,8 @@
 //   - Packetised formats (MPEG audio, AAC) come with descriptions: one
 //     delivery per feed() and contiguous region (the bytes carried over from
 //     earlier calls form one region, the caller's bytes another), at most 4096
-//     descriptions per delivery. mStartOffset is relative to the delivery's
-//     bytes, mVariableFramesInPacket is 0 (except for CAF tables that list
+//     descriptions per delivery. startOffset is relative to the delivery's
+//     bytes, framesInPacket is 0 (except for CAF tables that list
 //     frame counts, and MPEG audio frames that follow a change of MPEG
 //     version: their own frame count), and the bytes reach from the first
 //     packet's start to the last packet's end (they may span stripped headers
@@ -39,7 +39,7 @@
 //
 // Supported formats
 //   MPEG-1, MPEG-2 and MPEG-2.5 audio, Layers I, II and III (not free-format
-//   bitrates): format '.mp1'/'.mp2'/'.mp3', mFramesPerPacket 384 (Layer I),
+//   bitrates): format '.mp1'/'.mp2'/'.mp3', framesPerPacket 384 (Layer I),
 //   1152 (Layer II, and Layer III of MPEG-1) or 576 (Layer III of MPEG-2/2.5),
 //   other size fields 0, no cookie. ID3v2 tags (footer and unsynchronisation
 //   included) are skipped by their declared size, wherever they stand between
@@ -47,7 +47,7 @@
 //   carries a "Xing", "Info" or "VBRI" header is an encoder's summary, not
 //   audio, and is not delivered.
 //   AAC in ADTS: headers (and CRC) stripped, each raw access unit one packet;
-//   format 'aac ' with mFormatFlags = audio object type, 1024 frames per
+//   format 'aac ' with formatFlags = audio object type, 1024 frames per
 //   packet; the cookie is the AudioSpecificConfig built from the header.
 //   Frames holding several raw data blocks are not supported (skipped).
 //   WAV (RIFF, RF64): PCM integer 8/16/24/32 bits, IEEE float 32/64 bits,
@@ -60,11 +60,11 @@
 //   cookie from 'kuki', an ES descriptor or a bare AudioSpecificConfig).
 //   MP4/M4A: AAC from the first audio track, 'moov' before 'mdat'; the cookie
 //   is the AudioSpecificConfig from 'esds'.
-//   Linear PCM records: 'lpcm', kAudioFormatFlagIsPacked, plus IsFloat,
+//   Linear PCM records: 'lpcm', kPcmPacked, plus IsFloat,
 //   IsBigEndian (wider than 8 bits only) and IsSignedInteger as the samples
 //   are (8-bit WAV is unsigned, 8-bit AIFF signed; 24-bit samples take 3
-//   bytes); mFramesPerPacket 1, mBytesPerPacket = mBytesPerFrame = channels *
-//   bytes per sample, mBitsPerChannel the sample width. At most 32 channels.
+//   bytes); framesPerPacket 1, bytesPerPacket = bytesPerFrame = channels *
+//   bytes per sample, bitsPerChannel the sample width. At most 32 channels.
 //
 // Detection, most confident first (the hint only breaks ties)
 //   1. ID3v2 tags at the start are skipped whatever follows them.
@@ -116,7 +116,7 @@
 
 #include "engine/demux/FileTypeHint.h"
 #include "engine/platform/AudioFormat.h"
-#include "engine/platform/CoreTypes.h"
+#include "engine/platform/StatusCode.h"
 
 namespace orvento {
 
@@ -152,7 +152,7 @@ enum class ParserError : std::int32_t {
 std::string_view parserErrorText(ParserError error);
 
 // What the listener is told has become known; also says which getter a
-// hooked call is (EnginePlatform). The values are four-character codes.
+// hooked call is (EngineServices). The values are four-character codes.
 enum class StreamProperty : std::uint32_t {
     FileFormat = fourCharCode("ffmt"),
     DataFormat = fourCharCode("dfmt"),
@@ -217,9 +217,8 @@ class StreamParser {
         // A run of complete packets: `bytes` and, for packetised formats, one
         // description per packet (empty for linear PCM, whose runs are whole
         // frames). Both are valid only during the call.
-        virtual void handleStreamPackets(
-            std::span<const std::byte> bytes,
-            std::span<const AudioStreamPacketDescription> descriptions) = 0;
+        virtual void handleStreamPackets(std::span<const std::byte> bytes,
+                                         std::span<const PacketDescription> descriptions) = 0;
 
         virtual ~Listener() = default;
     };
@@ -234,7 +233,7 @@ class StreamParser {
     // The getters answer ValueUnknown until the format is known, and from
     // the first announcement (FileFormat) on, what was found.
     virtual ParserResult<AudioFileType> fileFormat() const = 0;
-    virtual ParserResult<AudioStreamBasicDescription> dataFormat() const = 0;
+    virtual ParserResult<AudioFormat> dataFormat() const = 0;
     // The AAC AudioSpecificConfig; ValueUnknown for formats without a cookie
     // (MPEG audio, linear PCM). The bytes live as long as the parser.
     virtual ParserResult<std::span<const std::uint8_t>> magicCookie() const = 0;

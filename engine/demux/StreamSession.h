@@ -54,7 +54,7 @@ class Reader {
 // What the stream is, as announced once before the first packets.
 struct StreamFormat {
     AudioFileType fileType = AudioFileType::None;
-    AudioStreamBasicDescription asbd{};
+    AudioFormat asbd{};
     std::vector<std::uint8_t> cookie;
 };
 
@@ -168,8 +168,8 @@ class PacketTablePump {
 };
 
 // Format records shared by the readers.
-AudioStreamBasicDescription pcmFormat(double sampleRate, std::uint32_t channels, std::uint32_t bits,
-                                      bool isFloat, bool bigEndian, bool isSigned);
+AudioFormat pcmFormat(double sampleRate, std::uint32_t channels, std::uint32_t bits, bool isFloat,
+                      bool bigEndian, bool isSigned);
 bool plausibleSampleRate(double rate);
 
 // An MPEG-4 AudioSpecificConfig, the fields the format record needs.
@@ -184,8 +184,8 @@ bool parseAudioSpecificConfig(const std::uint8_t* p, size_t n, AudioSpecificConf
 // ES_Descriptor, as MP4 'esds' boxes and CAF 'kuki' chunks carry it.
 bool findAudioSpecificConfigInEsds(const std::uint8_t* p, size_t n, std::vector<std::uint8_t>& asc,
                                    std::uint8_t* objectTypeIndication);
-AudioStreamBasicDescription aacFormat(const AudioSpecificConfig& asc, double fallbackRate,
-                                      std::uint32_t fallbackChannels);
+AudioFormat aacFormat(const AudioSpecificConfig& asc, double fallbackRate,
+                      std::uint32_t fallbackChannels);
 
 // The parser: the byte carrier, the run builder and the property store.
 // Readers talk to it through the methods under "for readers".
@@ -198,7 +198,7 @@ class StreamSession final : public StreamParser {
 
     ParserError feed(std::span<const std::byte> bytes, Continuity continuity) override;
     ParserResult<AudioFileType> fileFormat() const override;
-    ParserResult<AudioStreamBasicDescription> dataFormat() const override;
+    ParserResult<AudioFormat> dataFormat() const override;
     ParserResult<std::span<const std::uint8_t>> magicCookie() const override;
     bool readyToProducePackets() const override { return ready_; }
     ParserDiagnostics diagnostics() const override { return diag_; }
@@ -239,7 +239,7 @@ class StreamSession final : public StreamParser {
     std::unique_ptr<std::uint8_t[]> carry_;  // kCarryCapacity bytes
     size_t carryStart_ = 0;
     size_t carryEnd_ = 0;
-    std::unique_ptr<AudioStreamPacketDescription[]> descs_;  // kMaxRunPackets
+    std::unique_ptr<PacketDescription[]> descs_;  // kMaxRunPackets
     const std::uint8_t* runBase_ = nullptr;
     size_t runCount_ = 0;
     std::uint64_t runBytes_ = 0;

@@ -6,12 +6,12 @@ class HistoryTap::PlayerTap final : public PacketTap {
   public:
     PlayerTap(std::shared_ptr<HistoryTap> owner, std::uint64_t player, std::string station)
         : owner_(std::move(owner)), player_(player), station_(std::move(station)) {}
-    void formatKnown(const AudioStreamBasicDescription& format,
+    void formatKnown(const AudioFormat& format,
                      std::span<const std::uint8_t> magicCookie) override {
         owner_->formatKnown(player_, station_, format, magicCookie);
     }
     void packets(std::span<const std::uint8_t> data,
-                 std::span<const AudioStreamPacketDescription> descriptions,
+                 std::span<const PacketDescription> descriptions,
                  std::chrono::steady_clock::time_point arrival) override {
         owner_->packets(player_, data, descriptions, arrival);
     }
@@ -49,8 +49,7 @@ std::shared_ptr<PacketTap> HistoryTap::forPlayer(std::string station) {
 }
 
 void HistoryTap::formatKnown(std::uint64_t player, const std::string& station,
-                             const AudioStreamBasicDescription& format,
-                             std::span<const std::uint8_t> magicCookie) {
+                             const AudioFormat& format, std::span<const std::uint8_t> magicCookie) {
     std::lock_guard lock(mutex_);
     if (player < newest_) {
         return;  // an older player, after a newer one began
@@ -80,7 +79,7 @@ void HistoryTap::formatKnown(std::uint64_t player, const std::string& station,
 }
 
 void HistoryTap::packets(std::uint64_t player, std::span<const std::uint8_t> data,
-                         std::span<const AudioStreamPacketDescription> descriptions,
+                         std::span<const PacketDescription> descriptions,
                          std::chrono::steady_clock::time_point arrival) {
     std::lock_guard lock(mutex_);
     if (player != newest_ || !streaming_) {
@@ -108,25 +107,24 @@ void HistoryTap::packets(std::uint64_t player, std::span<const std::uint8_t> dat
     if (descriptions.empty()) {
         // Linear PCM: a run of whole frames.
         const std::uint32_t frames =
-            format_.mBytesPerFrame > 0
-                ? static_cast<std::uint32_t>(data.size() / format_.mBytesPerFrame)
+            format_.bytesPerFrame > 0
+                ? static_cast<std::uint32_t>(data.size() / format_.bytesPerFrame)
                 : 0;
         history_->append(data, frames, arrival, detector_.seconds());
         feed(data, false);
         lastReadSeconds_ = detector_.seconds() - fedBefore;
         return;
     }
-    for (const AudioStreamPacketDescription& description : descriptions) {
-        if (description.mStartOffset < 0 ||
-            static_cast<std::uint64_t>(description.mStartOffset) + description.mDataByteSize >
+    for (const PacketDescription& description : descriptions) {
+        if (description.startOffset < 0 ||
+            static_cast<std::uint64_t>(description.startOffset) + description.byteSize >
                 data.size()) {
             continue;
         }
-        const auto packet = data.subspan(static_cast<std::size_t>(description.mStartOffset),
-                                         description.mDataByteSize);
-        const std::uint32_t frames = description.mVariableFramesInPacket != 0
-                                         ? description.mVariableFramesInPacket
-                                         : format_.mFramesPerPacket;
+        const auto packet =
+            data.subspan(static_cast<std::size_t>(description.startOffset), description.byteSize);
+        const std::uint32_t frames =
+            description.framesInPacket != 0 ? description.framesInPacket : format_.framesPerPacket;
         history_->append(packet, frames, arrival, detector_.seconds());
         feed(packet, true);
     }

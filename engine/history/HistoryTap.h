@@ -62,11 +62,10 @@ class HistoryTap : public std::enable_shared_from_this<HistoryTap> {
 
   private:
     class PlayerTap;
-    void formatKnown(std::uint64_t player, const std::string& station,
-                     const AudioStreamBasicDescription& format,
+    void formatKnown(std::uint64_t player, const std::string& station, const AudioFormat& format,
                      std::span<const std::uint8_t> magicCookie);
     void packets(std::uint64_t player, std::span<const std::uint8_t> data,
-                 std::span<const AudioStreamPacketDescription> descriptions,
+                 std::span<const PacketDescription> descriptions,
                  std::chrono::steady_clock::time_point arrival);
     void streamEnded(std::uint64_t player);
     void feed(std::span<const std::uint8_t> packet, bool wholePacket);
@@ -88,7 +87,7 @@ class HistoryTap : public std::enable_shared_from_this<HistoryTap> {
     std::uint64_t players_ = 0;  // taps handed out
     std::uint64_t newest_ = 0;   // the newest player that began a stream
     bool streaming_ = false;     // its stream has not ended
-    AudioStreamBasicDescription format_{};
+    AudioFormat format_{};
     std::vector<std::uint8_t> cookie_;
     std::string station_;  // the newest stream's
     std::shared_ptr<PacketTap> recorder_;

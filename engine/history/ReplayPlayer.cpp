@@ -62,7 +62,7 @@ bool ReplayPlayer::play(const StationHistory::Excerpt& excerpt, std::string& err
 // queue then needs nothing more from this side.
 bool ReplayPlayer::enqueue(const StationHistory::Excerpt& excerpt, std::string& error) {
     const auto& descriptions = excerpt.descriptions;
-    std::vector<AudioStreamPacketDescription> inBuffer;
+    std::vector<PacketDescription> inBuffer;
     std::size_t next = 0;  // the next packet (or, for linear PCM, byte)
     while (descriptions.empty() ? next < excerpt.bytes.size() : next < descriptions.size()) {
         OutputQueue::Buffer* buffer = queue_->allocateBuffer(kReplayBufferSize).buffer;
@@ -74,7 +74,7 @@ bool ReplayPlayer::enqueue(const StationHistory::Excerpt& excerpt, std::string& 
         std::uint32_t filled = 0;
         inBuffer.clear();
         if (descriptions.empty()) {
-            const std::size_t frame = std::max<std::size_t>(excerpt.format.mBytesPerFrame, 1);
+            const std::size_t frame = std::max<std::size_t>(excerpt.format.bytesPerFrame, 1);
             const std::size_t n =
                 std::min(excerpt.bytes.size() - next, kReplayBufferSize / frame * frame);
             std::memcpy(into, excerpt.bytes.data() + next, n);
@@ -82,13 +82,13 @@ bool ReplayPlayer::enqueue(const StationHistory::Excerpt& excerpt, std::string& 
             next += n;
         } else {
             while (next < descriptions.size() && inBuffer.size() < kReplayDescriptions &&
-                   filled + descriptions[next].mDataByteSize <= kReplayBufferSize) {
-                AudioStreamPacketDescription packet = descriptions[next++];
+                   filled + descriptions[next].byteSize <= kReplayBufferSize) {
+                PacketDescription packet = descriptions[next++];
                 std::memcpy(into + filled,
-                            excerpt.bytes.data() + static_cast<std::size_t>(packet.mStartOffset),
-                            packet.mDataByteSize);
-                packet.mStartOffset = filled;
-                filled += packet.mDataByteSize;
+                            excerpt.bytes.data() + static_cast<std::size_t>(packet.startOffset),
+                            packet.byteSize);
+                packet.startOffset = filled;
+                filled += packet.byteSize;
                 inBuffer.push_back(packet);
             }
             if (inBuffer.empty()) {

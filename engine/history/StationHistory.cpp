@@ -22,8 +22,8 @@ std::size_t StationHistory::recordLimit() const {
     return (maxBytes_ - ringLimit_) / sizeof(Record);
 }
 
-void StationHistory::beginStream(const AudioStreamBasicDescription& format,
-                                 std::span<const std::uint8_t> cookie, std::string station) {
+void StationHistory::beginStream(const AudioFormat& format, std::span<const std::uint8_t> cookie,
+                                 std::string station) {
     std::lock_guard lock(mutex_);
     const bool afterGap = !segments_.empty();
     segments_.push_back(Segment{nextSegment_++, format,
@@ -132,14 +132,14 @@ std::vector<StationHistory::Excerpt> StationHistory::collect(Wanted wanted) cons
             excerpts.push_back(std::move(excerpt));
         }
         Excerpt& excerpt = excerpts.back();
-        if (excerpt.format.mFormatID != kAudioFormatLinearPCM) {
-            excerpt.descriptions.push_back(AudioStreamPacketDescription{
+        if (excerpt.format.formatId != kFormatLinearPcm) {
+            excerpt.descriptions.push_back(PacketDescription{
                 static_cast<std::int64_t>(excerpt.bytes.size()), record.frames, record.size});
         }
         copyOut(record, excerpt.bytes);
         excerpt.toSeconds =
             record.seconds +
-            (excerpt.format.mSampleRate > 0 ? record.frames / excerpt.format.mSampleRate : 0.0);
+            (excerpt.format.sampleRate > 0 ? record.frames / excerpt.format.sampleRate : 0.0);
     }
     return excerpts;
 }

@@ -47,11 +47,11 @@ class StationHistory {
 
     // A stretch of one segment, ready to be played or written.
     struct Excerpt {
-        AudioStreamBasicDescription format{};
+        AudioFormat format{};
         std::vector<std::uint8_t> cookie;
         std::vector<std::uint8_t> bytes;
         // One per packet, offsets into `bytes`; empty for linear PCM.
-        std::vector<AudioStreamPacketDescription> descriptions;
+        std::vector<PacketDescription> descriptions;
         double fromSeconds = 0;  // audio clock of the first packet
         double toSeconds = 0;    // and of the end of the last
         Clock::time_point firstArrival{};
@@ -68,8 +68,8 @@ class StationHistory {
     void setWindow(std::chrono::seconds window);
 
     // The writer.
-    void beginStream(const AudioStreamBasicDescription& format,
-                     std::span<const std::uint8_t> cookie, std::string station = {});
+    void beginStream(const AudioFormat& format, std::span<const std::uint8_t> cookie,
+                     std::string station = {});
     // One packet (or, for linear PCM, a run of whole frames) of `frames`
     // frames, starting at `seconds` on the audio clock.
     void append(std::span<const std::uint8_t> packet, std::uint32_t frames,
@@ -99,7 +99,7 @@ class StationHistory {
     };
     struct Segment {
         std::uint64_t id;
-        AudioStreamBasicDescription format;
+        AudioFormat format;
         std::vector<std::uint8_t> cookie;
         bool afterGap;
         std::string station;

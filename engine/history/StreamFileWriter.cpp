@@ -18,8 +18,7 @@ constexpr std::size_t kAdtsHeaderBytes = 7;
 constexpr std::size_t kAdtsMaxFrame = (1U << 13) - 1;
 
 bool isMpeg(std::uint32_t id) {
-    return id == kAudioFormatMPEGLayer1 || id == kAudioFormatMPEGLayer2 ||
-           id == kAudioFormatMPEGLayer3;
+    return id == kFormatMpegLayer1 || id == kFormatMpegLayer2 || id == kFormatMpegLayer3;
 }
 
 }  // namespace
@@ -28,27 +27,27 @@ StreamFileWriter::~StreamFileWriter() {
     close();
 }
 
-std::string StreamFileWriter::extensionFor(const AudioStreamBasicDescription& format) {
-    if (isMpeg(format.mFormatID)) {
-        return format.mFormatID == kAudioFormatMPEGLayer3   ? "mp3"
-               : format.mFormatID == kAudioFormatMPEGLayer2 ? "mp2"
-                                                            : "mp1";
+std::string StreamFileWriter::extensionFor(const AudioFormat& format) {
+    if (isMpeg(format.formatId)) {
+        return format.formatId == kFormatMpegLayer3   ? "mp3"
+               : format.formatId == kFormatMpegLayer2 ? "mp2"
+                                                      : "mp1";
     }
-    return format.mFormatID == kAudioFormatMPEG4AAC ? "aac" : "";
+    return format.formatId == kFormatAac ? "aac" : "";
 }
 
-bool StreamFileWriter::open(const std::string& path, const AudioStreamBasicDescription& format,
+bool StreamFileWriter::open(const std::string& path, const AudioFormat& format,
                             std::span<const std::uint8_t> cookie, bool replace,
                             std::string& error) {
     return openWith(path, format, cookie, O_CREAT | (replace ? O_TRUNC : O_EXCL), error);
 }
 
-bool StreamFileWriter::append(const std::string& path, const AudioStreamBasicDescription& format,
+bool StreamFileWriter::append(const std::string& path, const AudioFormat& format,
                               std::span<const std::uint8_t> cookie, std::string& error) {
     return openWith(path, format, cookie, O_APPEND, error);
 }
 
-bool StreamFileWriter::openWith(const std::string& path, const AudioStreamBasicDescription& format,
+bool StreamFileWriter::openWith(const std::string& path, const AudioFormat& format,
                                 std::span<const std::uint8_t> cookie, int flags,
                                 std::string& error) {
     close();
@@ -58,7 +57,7 @@ bool StreamFileWriter::openWith(const std::string& path, const AudioStreamBasicD
         error = "this stream's format cannot be saved as it came";
         return false;
     }
-    adts_ = format.mFormatID == kAudioFormatMPEG4AAC;
+    adts_ = format.formatId == kFormatAac;
     if (adts_) {
         // The AudioSpecificConfig says it best; the format otherwise.
         if (cookie.size() >= 2) {
@@ -66,14 +65,14 @@ bool StreamFileWriter::openWith(const std::string& path, const AudioStreamBasicD
             rateIndex_ = ((cookie[0] & 7U) << 1U) | (cookie[1] >> 7U);
             channels_ = (cookie[1] >> 3U) & 15U;
         } else {
-            profile_ = (format.mFormatFlags != 0 ? format.mFormatFlags : kMPEG4Object_AAC_LC) - 1;
+            profile_ = (format.formatFlags != 0 ? format.formatFlags : kAacObjectLowComplexity) - 1;
             rateIndex_ = 15;
             for (unsigned i = 0; i < kAdtsRates.size(); ++i) {
-                if (std::lround(format.mSampleRate) == kAdtsRates[i]) {
+                if (std::lround(format.sampleRate) == kAdtsRates[i]) {
                     rateIndex_ = i;
                 }
             }
-            channels_ = format.mChannelsPerFrame;
+            channels_ = format.channelsPerFrame;
         }
         if (profile_ > 3 || rateIndex_ >= kAdtsRates.size() || channels_ > 7) {
             error = "this AAC stream cannot be saved with ADTS headers";
@@ -127,9 +126,9 @@ bool StreamFileWriter::write(std::span<const std::uint8_t> packet, std::string& 
 }
 
 bool StreamFileWriter::write(const StationHistory::Excerpt& excerpt, std::string& error) {
-    for (const AudioStreamPacketDescription& d : excerpt.descriptions) {
+    for (const PacketDescription& d : excerpt.descriptions) {
         if (!write(std::span(excerpt.bytes)
-                       .subspan(static_cast<std::size_t>(d.mStartOffset), d.mDataByteSize),
+                       .subspan(static_cast<std::size_t>(d.startOffset), d.byteSize),
                    error)) {
             return false;
         }

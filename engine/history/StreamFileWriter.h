@@ -27,17 +27,17 @@ class StreamFileWriter {
     StreamFileWriter& operator=(const StreamFileWriter&) = delete;
 
     // "mp3" or "aac" for a format that can be written; empty otherwise.
-    static std::string extensionFor(const AudioStreamBasicDescription& format);
+    static std::string extensionFor(const AudioFormat& format);
 
     // Creates `path` for packets of `format`; an existing file is replaced
     // only when `replace`. False with `error` (the system's words) when it
     // cannot.
-    bool open(const std::string& path, const AudioStreamBasicDescription& format,
+    bool open(const std::string& path, const AudioFormat& format,
               std::span<const std::uint8_t> cookie, bool replace, std::string& error);
     // Opens `path`, which holds whole packets of `format` already, to write
     // on after them; bytesWritten() then counts those too. False with `error`
     // when it cannot (also when the file is gone).
-    bool append(const std::string& path, const AudioStreamBasicDescription& format,
+    bool append(const std::string& path, const AudioFormat& format,
                 std::span<const std::uint8_t> cookie, std::string& error);
     // One packet; false with `error` once writing has failed.
     bool write(std::span<const std::uint8_t> packet, std::string& error);
@@ -50,7 +50,7 @@ class StreamFileWriter {
     std::uint64_t bytesWritten() const { return written_; }
 
   private:
-    bool openWith(const std::string& path, const AudioStreamBasicDescription& format,
+    bool openWith(const std::string& path, const AudioFormat& format,
                   std::span<const std::uint8_t> cookie, int flags, std::string& error);
     // Writes all of `bytes`; false with errno set when it cannot.
     bool writeAll(const std::uint8_t* bytes, std::size_t size);

@@ -2,14 +2,14 @@
 
 namespace orvento {
 
-bool StreamRecorder::continuesLastFile(const AudioStreamBasicDescription& format) const {
+bool StreamRecorder::continuesLastFile(const AudioFormat& format) const {
     return next_ == NextStream::appendWhileSameFormat && lastFormat_ &&
-           lastFormat_->mFormatID == format.mFormatID &&
-           lastFormat_->mSampleRate == format.mSampleRate &&
-           lastFormat_->mChannelsPerFrame == format.mChannelsPerFrame;
+           lastFormat_->formatId == format.formatId &&
+           lastFormat_->sampleRate == format.sampleRate &&
+           lastFormat_->channelsPerFrame == format.channelsPerFrame;
 }
 
-void StreamRecorder::formatKnown(const AudioStreamBasicDescription& format,
+void StreamRecorder::formatKnown(const AudioFormat& format,
                                  std::span<const std::uint8_t> magicCookie) {
     if (failed_) {
         return;
@@ -46,14 +46,14 @@ void StreamRecorder::formatKnown(const AudioStreamBasicDescription& format,
 }
 
 void StreamRecorder::packets(std::span<const std::uint8_t> data,
-                             std::span<const AudioStreamPacketDescription> descriptions,
+                             std::span<const PacketDescription> descriptions,
                              std::chrono::steady_clock::time_point /*arrival*/) {
     std::string error;
-    for (const AudioStreamPacketDescription& d : descriptions) {
+    for (const PacketDescription& d : descriptions) {
         if (!writer_.isOpen()) {
             return;
         }
-        if (!writer_.write(data.subspan(static_cast<std::size_t>(d.mStartOffset), d.mDataByteSize),
+        if (!writer_.write(data.subspan(static_cast<std::size_t>(d.startOffset), d.byteSize),
                            error)) {
             fail("recording stopped: " + error + "; " + path_ + " keeps what was written");
         }

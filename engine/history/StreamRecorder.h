@@ -42,10 +42,9 @@ class StreamRecorder final : public PacketTap {
           onFailure_(std::move(onFailure)),
           next_(next) {}
 
-    void formatKnown(const AudioStreamBasicDescription& format,
-                     std::span<const std::uint8_t> magicCookie) override;
+    void formatKnown(const AudioFormat& format, std::span<const std::uint8_t> magicCookie) override;
     void packets(std::span<const std::uint8_t> data,
-                 std::span<const AudioStreamPacketDescription> descriptions,
+                 std::span<const PacketDescription> descriptions,
                  std::chrono::steady_clock::time_point arrival) override;
     void streamEnded() override { writer_.close(); }
 
@@ -55,7 +54,7 @@ class StreamRecorder final : public PacketTap {
   private:
     void fail(const std::string& why);
     // The stream of `format` is written on at the end of the last file.
-    bool continuesLastFile(const AudioStreamBasicDescription& format) const;
+    bool continuesLastFile(const AudioFormat& format) const;
 
     const PathFor pathFor_;
     const bool replace_;
@@ -63,7 +62,7 @@ class StreamRecorder final : public PacketTap {
     const NextStream next_;
     StreamFileWriter writer_;
     std::string path_;
-    std::optional<AudioStreamBasicDescription> lastFormat_;  // of path_'s packets
+    std::optional<AudioFormat> lastFormat_;  // of path_'s packets
     bool failed_ = false;
     mutable std::mutex filesMutex_;
     std::vector<std::string> files_;  // guarded by filesMutex_

@@ -13,7 +13,7 @@
 // Use
 //   Mixer mixer(AudioOutputChoice{});           // to the sound device
 //   std::shared_ptr<MixerFeed> feed = mixer.addFeed();
-//   auto platform = std::make_shared<EnginePlatform>(feed->outputChoice());
+//   auto platform = std::make_shared<EngineServices>(feed->outputChoice());
 //   ... a player given that platform (PelorinServices::platform) plays into
 //   the feed; so does the next player of the same feed once the previous
 //   one's queue is gone (a reconnection). A player with any other platform
@@ -78,7 +78,7 @@ class MixerFeed : public AudioFeed, public std::enable_shared_from_this<MixerFee
     MixerFeed(const MixerFeed&) = delete;
     MixerFeed& operator=(const MixerFeed&) = delete;
 
-    // The output choice for a player of this feed (EnginePlatform's).
+    // The output choice for a player of this feed (EngineServices's).
     AudioOutputChoice outputChoice();
     std::unique_ptr<AudioOutput> makeOutput() override;
 

@@ -2,55 +2,53 @@
 // produces and the output queue consumes.
 #pragma once
 
-#include "engine/platform/CoreTypes.h"
+#include "engine/platform/StatusCode.h"
 
 namespace orvento {
 
 // Describes one stream of audio: what a packet and a frame hold.
-// For linear PCM one packet is one frame (mFramesPerPacket == 1).
-// For compressed formats mBytesPerPacket and mBytesPerFrame are 0 when packets
-// vary in size, and mBitsPerChannel is 0.
-struct AudioStreamBasicDescription {
-    double mSampleRate;
-    std::uint32_t mFormatID;
-    std::uint32_t mFormatFlags;
-    std::uint32_t mBytesPerPacket;
-    std::uint32_t mFramesPerPacket;
-    std::uint32_t mBytesPerFrame;
-    std::uint32_t mChannelsPerFrame;
-    std::uint32_t mBitsPerChannel;
-    std::uint32_t mReserved;
+// For linear PCM one packet is one frame (framesPerPacket == 1).
+// For compressed formats bytesPerPacket and bytesPerFrame are 0 when packets
+// vary in size, and bitsPerChannel is 0.
+struct AudioFormat {
+    double sampleRate;
+    std::uint32_t formatId;
+    std::uint32_t formatFlags;
+    std::uint32_t bytesPerPacket;
+    std::uint32_t framesPerPacket;
+    std::uint32_t bytesPerFrame;
+    std::uint32_t channelsPerFrame;
+    std::uint32_t bitsPerChannel;
+
+    bool operator==(const AudioFormat&) const = default;
 };
-static_assert(sizeof(AudioStreamBasicDescription) == 40);
 
 // Locates one packet inside a run of packet bytes.
-struct AudioStreamPacketDescription {
-    std::int64_t mStartOffset;  // byte offset of the packet in the run
-    std::uint32_t
-        mVariableFramesInPacket;  // frames in this packet; 0 when the format's constant applies
-    std::uint32_t mDataByteSize;  // size of the packet in bytes
+struct PacketDescription {
+    std::int64_t startOffset;      // byte offset of the packet in the run
+    std::uint32_t framesInPacket;  // frames in this packet; 0 when the format's constant applies
+    std::uint32_t byteSize;        // size of the packet in bytes
 };
-static_assert(sizeof(AudioStreamPacketDescription) == 16);
 
-// Format ids (AudioStreamBasicDescription::mFormatID).
-inline constexpr std::uint32_t kAudioFormatLinearPCM = fourCharCode("lpcm");
-inline constexpr std::uint32_t kAudioFormatMPEGLayer1 = fourCharCode(".mp1");
-inline constexpr std::uint32_t kAudioFormatMPEGLayer2 = fourCharCode(".mp2");
-inline constexpr std::uint32_t kAudioFormatMPEGLayer3 = fourCharCode(".mp3");
-inline constexpr std::uint32_t kAudioFormatMPEG4AAC = fourCharCode("aac ");
+// Format ids (AudioFormat::formatId).
+inline constexpr std::uint32_t kFormatLinearPcm = fourCharCode("lpcm");
+inline constexpr std::uint32_t kFormatMpegLayer1 = fourCharCode(".mp1");
+inline constexpr std::uint32_t kFormatMpegLayer2 = fourCharCode(".mp2");
+inline constexpr std::uint32_t kFormatMpegLayer3 = fourCharCode(".mp3");
+inline constexpr std::uint32_t kFormatAac = fourCharCode("aac ");
 
-// Format flags for linear PCM (AudioStreamBasicDescription::mFormatFlags).
-// Without kAudioFormatFlagIsBigEndian samples are little-endian; without
-// kAudioFormatFlagIsFloat and kAudioFormatFlagIsSignedInteger they are
+// Format flags for linear PCM (AudioFormat::formatFlags).
+// Without kPcmBigEndian samples are little-endian; without
+// kPcmFloat and kPcmSignedInteger they are
 // unsigned integers (8-bit WAV). Channels are interleaved.
-inline constexpr std::uint32_t kAudioFormatFlagIsFloat = 1U << 0;
-inline constexpr std::uint32_t kAudioFormatFlagIsBigEndian = 1U << 1;
-inline constexpr std::uint32_t kAudioFormatFlagIsSignedInteger = 1U << 2;
-inline constexpr std::uint32_t kAudioFormatFlagIsPacked = 1U << 3;
-inline constexpr std::uint32_t kAudioFormatFlagIsAlignedHigh = 1U << 4;
-inline constexpr std::uint32_t kAudioFormatFlagIsNonInterleaved = 1U << 5;
+inline constexpr std::uint32_t kPcmFloat = 1U << 0;
+inline constexpr std::uint32_t kPcmBigEndian = 1U << 1;
+inline constexpr std::uint32_t kPcmSignedInteger = 1U << 2;
+inline constexpr std::uint32_t kPcmPacked = 1U << 3;
+inline constexpr std::uint32_t kPcmAlignedHigh = 1U << 4;
+inline constexpr std::uint32_t kPcmNonInterleaved = 1U << 5;
 
-// For AAC, mFormatFlags carries the MPEG-4 audio object type (2 = AAC LC).
-inline constexpr std::uint32_t kMPEG4Object_AAC_LC = 2;
+// For AAC, formatFlags carries the MPEG-4 audio object type (2 = AAC LC).
+inline constexpr std::uint32_t kAacObjectLowComplexity = 2;
 
 }  // namespace orvento

@@ -8,11 +8,11 @@ namespace orvento::test {
 
 using loopback::Script;
 
-std::shared_ptr<EnginePlatform> nullOutputPlatform() {
+std::shared_ptr<EngineServices> nullOutputPlatform() {
     AudioOutputChoice output;
     output.kind = AudioOutputChoice::Kind::Null;
     output.realTime = true;
-    return std::make_shared<EnginePlatform>(output);
+    return std::make_shared<EngineServices>(output);
 }
 
 Script liveStation(std::optional<std::uint64_t> bytes) {
@@ -24,27 +24,27 @@ Script liveStation(std::optional<std::uint64_t> bytes) {
         .paced(4000, 40000);
 }
 
-GatedPlatform::GatedPlatform()
-    : EnginePlatform([] {
+GatedServices::GatedServices()
+    : EngineServices([] {
           AudioOutputChoice output;
           output.kind = AudioOutputChoice::Kind::Null;
           output.realTime = true;
           return output;
       }()) {}
 
-std::optional<OSStatus> GatedPlatform::before(const PlatformCall& call) {
-    if (call.op == PlatformOp::AudioFileStreamOpen) {
+std::optional<StatusCode> GatedServices::before(const ServiceCall& call) {
+    if (call.op == ServiceOp::AudioFileStreamOpen) {
         beforeOpening.pass();
     }
     return std::nullopt;
 }
 
-void GatedPlatform::interpose(OutputQueue::Listener*& listener) {
+void GatedServices::interpose(OutputQueue::Listener*& listener) {
     std::lock_guard lock(mutex_);
     listener = &listeners_.emplace_back(*listener, *this);
 }
 
-void GatedPlatform::GatedListener::runningChanged(bool running) {
+void GatedServices::GatedListener::runningChanged(bool running) {
     if (!running) {
         owner_.beforeStoppedReport.pass();
     }
@@ -56,12 +56,12 @@ void GatedPlatform::GatedListener::runningChanged(bool running) {
     }
 }
 
-bool GatedPlatform::waitForRunningReports(int count, std::chrono::milliseconds timeout) {
+bool GatedServices::waitForRunningReports(int count, std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     return reported_.wait_for(lock, timeout, [&] { return runningReports_ >= count; });
 }
 
-ControllerHarness::ControllerHarness(std::shared_ptr<EnginePlatform> platform,
+ControllerHarness::ControllerHarness(std::shared_ptr<EngineServices> platform,
                                      PelorinServices engine)
     : log([this](std::string_view text) {
           std::lock_guard lock(logMutex_);

@@ -13,14 +13,14 @@
 #include <mutex>
 
 #include "controller/PlaybackController.h"
-#include "engine/EnginePlatform.h"
+#include "engine/EngineServices.h"
 #include "engine/WorkerRegistry.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento::test {
 
 // The real platform playing into nothing, in real time.
-std::shared_ptr<EnginePlatform> nullOutputPlatform();
+std::shared_ptr<EngineServices> nullOutputPlatform();
 
 // A live station: a short MP3 (4000 bytes a second) repeated for ever, or up
 // to `bytes`; its first 40000 bytes at once, then in real time.
@@ -62,9 +62,9 @@ class Gate {
 // output queue's report that it stopped running. It counts the reports that
 // a queue runs, once their listener has returned (a controller has posted
 // what it makes of them then).
-class GatedPlatform : public EnginePlatform {
+class GatedServices : public EngineServices {
   public:
-    GatedPlatform();
+    GatedServices();
     Gate beforeOpening;
     Gate beforeStoppedReport;
     // Waits, without running the caller's events, until `count` running
@@ -72,13 +72,13 @@ class GatedPlatform : public EnginePlatform {
     bool waitForRunningReports(int count, std::chrono::milliseconds timeout);
 
   private:
-    std::optional<OSStatus> before(const PlatformCall& call) override;
+    std::optional<StatusCode> before(const ServiceCall& call) override;
     void interpose(OutputQueue::Listener*& listener) override;
 
     // Stands between a queue and the engine's listener.
     class GatedListener : public OutputQueue::Listener {
       public:
-        GatedListener(OutputQueue::Listener& engine, GatedPlatform& owner)
+        GatedListener(OutputQueue::Listener& engine, GatedServices& owner)
             : engine_(engine), owner_(owner) {}
         void bufferComplete(OutputQueue::Buffer& buffer) override {
             engine_.bufferComplete(buffer);
@@ -87,7 +87,7 @@ class GatedPlatform : public EnginePlatform {
 
       private:
         OutputQueue::Listener& engine_;
-        GatedPlatform& owner_;
+        GatedServices& owner_;
     };
 
     std::mutex mutex_;
@@ -108,7 +108,7 @@ class AlertCount : public AlertService {
 // end.
 class ControllerHarness {
   public:
-    explicit ControllerHarness(std::shared_ptr<EnginePlatform> platform = nullptr,
+    explicit ControllerHarness(std::shared_ptr<EngineServices> platform = nullptr,
                                PelorinServices engine = {});
     ~ControllerHarness();
     ControllerHarness(const ControllerHarness&) = delete;

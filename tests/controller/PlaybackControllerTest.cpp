@@ -78,7 +78,7 @@ void PlaybackControllerTest::endingSaysWhatHappened() {
     const QString opened = QStringLiteral("The stream could not be opened: ");
     QFETCH(QStringList, row);
     QFETCH(QString, stop);
-    auto platform = std::make_shared<GatedPlatform>();
+    auto platform = std::make_shared<GatedServices>();
     ControllerHarness h(platform);
     const QString& script = row[1];
     h.server.setScript("/s", script == "404"     ? Script::notFound()
@@ -150,7 +150,7 @@ void PlaybackControllerTest::reportsOfAReplacedPlayerChangeNothing() {
 // runs, and it runs while the player is still held (its stopped report held
 // back): the stop is no drop, and ends in Idle with "Stopped.".
 void PlaybackControllerTest::stopPressedWhileThePlayingReportIsOnItsWay() {
-    auto platform = std::make_shared<GatedPlatform>();
+    auto platform = std::make_shared<GatedServices>();
     ControllerHarness h(platform);
     h.server.setScript("/live", liveStation());
     PlaybackController& c = *h.controller;

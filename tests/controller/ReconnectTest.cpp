@@ -16,14 +16,14 @@ using State = PlaybackController::PlayState;
 using std::chrono::milliseconds;
 
 // A parse failure on demand.
-class DropPlatform : public GatedPlatform {
+class DropPlatform : public GatedServices {
   public:
     std::atomic<bool> failNextParse{false};
 
   private:
-    std::optional<OSStatus> before(const PlatformCall& call) override {
-        if (call.op == PlatformOp::AudioFileStreamParseBytes && failNextParse.exchange(false)) {
-            return static_cast<OSStatus>(ParserError::InvalidFile);
+    std::optional<StatusCode> before(const ServiceCall& call) override {
+        if (call.op == ServiceOp::AudioFileStreamParseBytes && failNextParse.exchange(false)) {
+            return static_cast<StatusCode>(ParserError::InvalidFile);
         }
         return std::nullopt;
     }

@@ -57,7 +57,7 @@ void SayAgainTest::initTestCase() {
     live.kind = AudioOutputChoice::Kind::Null;
     live.realTime = false;  // the whole recording at once
     live.muted = liveMute_;
-    h_ = std::make_unique<ControllerHarness>(std::make_shared<EnginePlatform>(live));
+    h_ = std::make_unique<ControllerHarness>(std::make_shared<EngineServices>(live));
     // The recording ends: it is not brought back, so its end is the stream's end.
     h_->controller->setReconnectWhenDropped(false);
     AudioOutputChoice replays;
@@ -325,7 +325,7 @@ void SayAgainTest::savesSplitByStation() {
     AudioOutputChoice untimed;
     untimed.kind = AudioOutputChoice::Kind::Null;
     untimed.realTime = false;
-    ControllerHarness h(std::make_shared<EnginePlatform>(untimed));
+    ControllerHarness h(std::make_shared<EngineServices>(untimed));
     h.controller->setReconnectWhenDropped(false);
     for (const auto& [name, recording] : recordings) {
         h.server.setScript(recording.path,

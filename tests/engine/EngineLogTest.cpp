@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/EnginePlatform.h"
+#include "engine/EngineServices.h"
 #include "engine/StatusErrorLog.h"
 
 namespace orvento {
@@ -12,7 +12,7 @@ namespace {
 
 struct ErrorLineRow {
     const char* operation;
-    OSStatus status;
+    StatusCode status;
     const char* line;
 };
 
@@ -33,7 +33,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorLineRow{"AudioQueueStop", 0x41, "AudioQueueStop err    A 65"},
         ErrorLineRow{"AudioQueueFlush", 0x41420043, "AudioQueueFlush err   AB 1094844483"},
         // A small negative status has no printable bytes: dots keep the line whole.
-        ErrorLineRow{"AudioQueueDispose", kAudio_ParamError, "AudioQueueDispose err .... -50"},
+        ErrorLineRow{"AudioQueueDispose", kParameterError, "AudioQueueDispose err .... -50"},
         // Control characters never reach the output.
         ErrorLineRow{"x", 0x0A0D4109, "x err ..A. 168640777"}));
 
@@ -48,9 +48,8 @@ TEST(EngineLog, ThePlatformsSinkTakesTheErrorLinesAndTheQueuesLines) {
     AudioOutputChoice unwritable;
     unwritable.kind = AudioOutputChoice::Kind::WavFile;
     unwritable.wavPath = "/nonexistent-folder/out.wav";
-    EnginePlatform platform(unwritable, [&](std::string_view line) { lines.emplace_back(line); });
-    const AudioStreamBasicDescription pcm{
-        8000, kAudioFormatLinearPCM, kAudioFormatFlagIsSignedInteger, 2, 1, 2, 1, 16, 0};
+    EngineServices platform(unwritable, [&](std::string_view line) { lines.emplace_back(line); });
+    const AudioFormat pcm{8000, kFormatLinearPcm, kPcmSignedInteger, 2, 1, 2, 1, 16};
     IgnoringListener listener;
     OutputQueueCreation created = platform.makeOutputQueue(pcm, listener);
     ASSERT_EQ(created.error, QueueError::None);

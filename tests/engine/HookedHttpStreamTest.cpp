@@ -18,7 +18,7 @@
 #include "engine/net/HttpStream.h"
 #include "engine/net/RunLoop.h"
 #include "engine/net/Url.h"
-#include "tests/engine/FaultInjectingPlatform.h"
+#include "tests/engine/FaultInjectingServices.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento::test {
@@ -56,7 +56,7 @@ struct BlockingListener : HttpStream::Listener {
 TEST(HookedHttpStream, DestroyedDuringAnEventItLeavesTheListenerAStreamThatReadsThroughTheHooks) {
     LoopbackServer server;
     server.setScript("/", Script::endless().paced(500'000));
-    FaultInjectingPlatform platform;
+    FaultInjectingServices platform;
     BlockingListener listener;
     std::promise<std::unique_ptr<HttpStream>> made;
     std::atomic<bool> finish{false};
@@ -78,7 +78,7 @@ TEST(HookedHttpStream, DestroyedDuringAnEventItLeavesTheListenerAStreamThatReads
         EXPECT_TRUE(listener.changed.wait_for(lock, std::chrono::seconds(10),
                                               [&] { return listener.entered; }));
     }
-    const int readsBefore = platform.count(Op::CFReadStreamRead);
+    const int readsBefore = platform.count(Op::HttpStreamRead);
     stream.reset();  // closes it; the owning thread is inside the listener
     {
         std::lock_guard lock(listener.mutex);
@@ -93,20 +93,19 @@ TEST(HookedHttpStream, DestroyedDuringAnEventItLeavesTheListenerAStreamThatReads
     EXPECT_EQ(listener.readAfterDestruction, std::optional<std::size_t>(0));
     EXPECT_EQ(listener.laterEvents, 0);
     // The read went through the hooks, and each operation once.
-    const auto reads = platform.callsOf(Op::CFReadStreamRead);
+    const auto reads = platform.callsOf(Op::HttpStreamRead);
     ASSERT_EQ(static_cast<int>(reads.size()), readsBefore + 1);
     EXPECT_EQ(reads.back().result, 0);
-    for (const Op op :
-         {Op::CFReadStreamCreateForHTTPRequest, Op::CFReadStreamOpen, Op::CFReadStreamSetClient,
-          Op::CFReadStreamScheduleWithRunLoop, Op::CFReleaseStream}) {
+    for (const Op op : {Op::HttpStreamCreate, Op::HttpStreamOpen, Op::HttpStreamSetListener,
+                        Op::HttpStreamSchedule, Op::HttpStreamDestroy}) {
         EXPECT_EQ(platform.count(op), 1) << static_cast<int>(op);
     }
-    EXPECT_EQ(platform.count(Op::CFReadStreamClose), 0);
+    EXPECT_EQ(platform.count(Op::HttpStreamClose), 0);
 }
 
 struct FakedReadRow {
     const char* name;
-    OSStatus faked;
+    StatusCode faked;
     std::optional<std::size_t> read;
 };
 
@@ -117,8 +116,8 @@ void PrintTo(const FakedReadRow& row, std::ostream* out) {
 class HookedHttpStreamRead : public testing::TestWithParam<FakedReadRow> {};
 
 TEST_P(HookedHttpStreamRead, AFakedResultIsTheReadsCount) {
-    FaultInjectingPlatform platform;
-    platform.fake(Op::CFReadStreamRead, GetParam().faked);
+    FaultInjectingServices platform;
+    platform.fake(Op::HttpStreamRead, GetParam().faked);
     std::unique_ptr<HttpStream> stream =
         platform.makeHttpStream(*Url::parse("http://127.0.0.1:9/"));
     ASSERT_NE(stream, nullptr);

@@ -1,4 +1,4 @@
-// The parser EnginePlatform makes passes the platform's hooks: each operation
+// The parser EngineServices makes passes the platform's hooks: each operation
 // under the name of the platform function it was, with its detail, a faked
 // status turned into the parser's error, and the listener open to
 // interposition.
@@ -9,34 +9,34 @@
 #include <span>
 #include <vector>
 
-#include "engine/EnginePlatform.h"
+#include "engine/EngineServices.h"
 #include "tests/engine/EngineTestSupport.h"
 
 namespace orvento::test {
 namespace {
 
-using Op = PlatformOp;
+using Op = ServiceOp;
 
 struct Seen {
     Op op;
     std::uint32_t detail;
     const StreamParser* parser;
-    OSStatus result;
+    StatusCode result;
 };
 
 // Records every hooked call and fakes the results it is told to.
-class RecordingPlatform final : public EnginePlatform {
+class RecordingPlatform final : public EngineServices {
   public:
     std::vector<Seen> seen;
-    std::map<Op, OSStatus> fakes;
+    std::map<Op, StatusCode> fakes;
     StreamParser::Listener* substitute = nullptr;  // put in place of the engine's listener
 
   protected:
-    std::optional<OSStatus> before(const PlatformCall& call) override {
+    std::optional<StatusCode> before(const ServiceCall& call) override {
         const auto it = fakes.find(call.op);
-        return it == fakes.end() ? std::nullopt : std::optional<OSStatus>(it->second);
+        return it == fakes.end() ? std::nullopt : std::optional<StatusCode>(it->second);
     }
-    void after(const PlatformCall& call, OSStatus result) override {
+    void after(const ServiceCall& call, StatusCode result) override {
         seen.push_back(Seen{call.op, call.detail, call.parser, result});
     }
     void interpose(StreamParser::Listener*& listener) override {
@@ -63,7 +63,7 @@ class CountingListener final : public StreamParser::Listener {
         }
     }
     void handleStreamPackets(std::span<const std::byte> bytes,
-                             std::span<const AudioStreamPacketDescription> descriptions) override {
+                             std::span<const PacketDescription> descriptions) override {
         ++deliveries;
         if (forward != nullptr) {
             forward->handleStreamPackets(bytes, descriptions);
@@ -100,12 +100,12 @@ TEST(HookedParser, EachOperationPassesTheHooksUnderItsPlatformName) {
     opening.parser.reset();
 
     const std::vector<Seen> expected = {
-        {Op::AudioFileStreamOpen, detailOf(AudioFileType::AAC_ADTS), parser, noErr},
-        {Op::AudioFileStreamParseBytes, detailOf(Continuity::Discontinuous), parser, noErr},
-        {Op::AudioFileStreamGetProperty, detailOf(StreamProperty::DataFormat), parser, noErr},
-        {Op::AudioFileStreamGetProperty, detailOf(StreamProperty::MagicCookie), parser, noErr},
-        {Op::AudioFileStreamGetProperty, detailOf(StreamProperty::FileFormat), parser, noErr},
-        {Op::AudioFileStreamClose, 0, parser, noErr},
+        {Op::AudioFileStreamOpen, detailOf(AudioFileType::AAC_ADTS), parser, kSuccess},
+        {Op::AudioFileStreamParseBytes, detailOf(Continuity::Discontinuous), parser, kSuccess},
+        {Op::AudioFileStreamGetProperty, detailOf(StreamProperty::DataFormat), parser, kSuccess},
+        {Op::AudioFileStreamGetProperty, detailOf(StreamProperty::MagicCookie), parser, kSuccess},
+        {Op::AudioFileStreamGetProperty, detailOf(StreamProperty::FileFormat), parser, kSuccess},
+        {Op::AudioFileStreamClose, 0, parser, kSuccess},
     };
     ASSERT_EQ(platform.seen.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -127,8 +127,8 @@ TEST(HookedParser, AGetterWithoutAValueIsHeardWithItsError) {
     ASSERT_EQ(opening.parser->feed(bytesOf(mp3)), ParserError::None);
     EXPECT_EQ(opening.parser->magicCookie().error(), ParserError::ValueUnknown);
     ASSERT_EQ(platform.seen.size(), 4U);
-    EXPECT_EQ(platform.seen[1].result, static_cast<OSStatus>(ParserError::ValueUnknown));
-    EXPECT_EQ(platform.seen[3].result, static_cast<OSStatus>(ParserError::ValueUnknown));
+    EXPECT_EQ(platform.seen[1].result, static_cast<StatusCode>(ParserError::ValueUnknown));
+    EXPECT_EQ(platform.seen[3].result, static_cast<StatusCode>(ParserError::ValueUnknown));
 }
 
 struct FakeRow {
@@ -139,7 +139,7 @@ struct FakeRow {
 class FakedStatus : public ::testing::TestWithParam<FakeRow> {};
 
 TEST_P(FakedStatus, BecomesTheParsersErrorWithoutReachingIt) {
-    const OSStatus oops = fourCharStatus("oops");
+    const StatusCode oops = fourCharStatus("oops");
     const std::vector<std::uint8_t> adts = readFile(fixture("adts_lc.aac"));
     RecordingPlatform platform;
     platform.fakes[GetParam().op] = oops;
@@ -147,23 +147,23 @@ TEST_P(FakedStatus, BecomesTheParsersErrorWithoutReachingIt) {
     StreamParserCreation opening = platform.makeStreamParser(engine, AudioFileType::AAC_ADTS);
     if (GetParam().op == Op::AudioFileStreamOpen) {
         EXPECT_FALSE(opening.parser);
-        EXPECT_EQ(static_cast<OSStatus>(opening.error), oops);
+        EXPECT_EQ(static_cast<StatusCode>(opening.error), oops);
         ASSERT_EQ(platform.seen.size(), 1U);
         EXPECT_EQ(platform.seen[0].result, oops);
         return;
     }
     ASSERT_TRUE(opening.parser);
     const ParserError fed = opening.parser->feed(bytesOf(adts));
-    const ParserResult<AudioStreamBasicDescription> format = opening.parser->dataFormat();
+    const ParserResult<AudioFormat> format = opening.parser->dataFormat();
     const ParserResult<std::span<const std::uint8_t>> cookie = opening.parser->magicCookie();
     if (GetParam().op == Op::AudioFileStreamParseBytes) {
-        EXPECT_EQ(static_cast<OSStatus>(fed), oops);
+        EXPECT_EQ(static_cast<StatusCode>(fed), oops);
         EXPECT_EQ(engine.properties + engine.deliveries, 0) << "the bytes reached the parser";
         EXPECT_EQ(opening.parser->diagnostics().bytesParsed, 0U);
     } else {
         EXPECT_EQ(fed, ParserError::None);
-        EXPECT_EQ(static_cast<OSStatus>(format.error()), oops);
-        EXPECT_EQ(static_cast<OSStatus>(cookie.error()), oops);
+        EXPECT_EQ(static_cast<StatusCode>(format.error()), oops);
+        EXPECT_EQ(static_cast<StatusCode>(cookie.error()), oops);
     }
 }
 
@@ -182,7 +182,7 @@ TEST(HookedParser, AFakedCloseStillDestroysTheParser) {
     opening.parser.reset();
     ASSERT_EQ(platform.seen.size(), 2U);
     EXPECT_EQ(platform.seen[1].op, Op::AudioFileStreamClose);
-    EXPECT_EQ(platform.seen[1].result, noErr);
+    EXPECT_EQ(platform.seen[1].result, kSuccess);
 }
 
 TEST(HookedParser, AnInterposedListenerHearsFirstAndForwards) {

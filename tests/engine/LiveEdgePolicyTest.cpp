@@ -32,18 +32,17 @@ TEST_P(LiveEdgePolicyTest, SkipsWhatIsOlderThanTheTarget) {
     const bool pcm = row.formatFrames == 1;
     const std::size_t packetBytes = pcm ? 2 : row.bitRate / 400, perSecond = pcm ? 8000 : 50;
     LiveEdgePolicy policy(row.target);
-    AudioStreamBasicDescription format{};
-    format.mSampleRate = 8000;
-    format.mFramesPerPacket = row.formatFrames;
-    format.mBytesPerPacket = pcm ? 2 : 0;
+    AudioFormat format{};
+    format.sampleRate = 8000;
+    format.framesPerPacket = row.formatFrames;
+    format.bytesPerPacket = pcm ? 2 : 0;
     policy.formatKnown(format);
     LiveEdgePolicy::TimePoint t{};
     const auto deliver = [&](std::size_t count) {
         if (pcm) {
             return policy.bytesToSkip(count * 2, t) / 2;
         }
-        std::vector<AudioStreamPacketDescription> packets(count,
-                                                          {0, 0, std::uint32_t(packetBytes)});
+        std::vector<PacketDescription> packets(count, {0, 0, std::uint32_t(packetBytes)});
         return policy.packetsToSkip(packets, t);
     };
     std::size_t skipped = 0;

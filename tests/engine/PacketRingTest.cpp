@@ -67,7 +67,7 @@ class Recorder : public PacketRing::Owner {
   public:
     struct HandOver {
         std::vector<std::uint8_t> bytes;
-        std::vector<AudioStreamPacketDescription> descriptions;
+        std::vector<PacketDescription> descriptions;
         bool descriptionsGiven;
         std::size_t position;
     };
@@ -75,7 +75,7 @@ class Recorder : public PacketRing::Owner {
     explicit Recorder(const Row& row) : row_(row) {}
 
     QueueError enqueueBuffer(OutputQueue::Buffer& buffer,
-                             std::span<const AudioStreamPacketDescription> descriptions) override {
+                             std::span<const PacketDescription> descriptions) override {
         if (static_cast<int>(handOvers.size()) + 1 == row_.refuseEnqueue) {
             fail("refused");
             return QueueError::InvalidParameter;
@@ -142,10 +142,10 @@ TEST_P(PacketRingRules, HandOverWhatWasDeliveredAsTheRulesSay) {
         buffers.push_back(std::make_unique<OutputQueue::Buffer>(kBufferSize));
         b = row.noBuffers ? nullptr : buffers.back().get();
     }
-    AudioStreamBasicDescription format{};
-    format.mSampleRate = row.format.rate;
-    format.mBytesPerPacket = row.format.bytesPerPacket;
-    format.mFramesPerPacket = row.format.framesPerPacket;
+    AudioFormat format{};
+    format.sampleRate = row.format.rate;
+    format.bytesPerPacket = row.format.bytesPerPacket;
+    format.framesPerPacket = row.format.framesPerPacket;
     ring.setFormat(format);
 
     // The packet bytes in the order they were delivered: what the hand-overs
@@ -158,7 +158,7 @@ TEST_P(PacketRingRules, HandOverWhatWasDeliveredAsTheRulesSay) {
             b = next;
             next = static_cast<std::uint8_t>((next + 1) % 251);
         }
-        std::vector<AudioStreamPacketDescription> descs;
+        std::vector<PacketDescription> descs;
         switch (step.kind) {
             case Step::Kind::Plain:
                 delivered.insert(delivered.end(), data.begin(), data.end());
@@ -199,12 +199,12 @@ TEST_P(PacketRingRules, HandOverWhatWasDeliveredAsTheRulesSay) {
         // The descriptions give the packets' offsets in the buffer: packed,
         // in order, after any bytes delivered without descriptions.
         std::int64_t offset = static_cast<std::int64_t>(h.bytes.size());
-        for (const AudioStreamPacketDescription& d : h.descriptions) {
-            offset -= d.mDataByteSize;
+        for (const PacketDescription& d : h.descriptions) {
+            offset -= d.byteSize;
         }
-        for (const AudioStreamPacketDescription& d : h.descriptions) {
-            EXPECT_EQ(d.mStartOffset, offset) << "hand-over " << i;
-            offset += d.mDataByteSize;
+        for (const PacketDescription& d : h.descriptions) {
+            EXPECT_EQ(d.startOffset, offset) << "hand-over " << i;
+            offset += d.byteSize;
         }
         handedOver.insert(handedOver.end(), h.bytes.begin(), h.bytes.end());
     }

@@ -15,13 +15,13 @@
 namespace orvento::test {
 namespace {
 
-const OSStatus kOops = fourCharStatus("oops");  // printed "oops 1869574259"
+const StatusCode kOops = fourCharStatus("oops");  // printed "oops 1869574259"
 
 enum class ToldOn { Worker, Queue, Nobody };
 
 struct FaultRow {
     const char* name;
-    std::function<void(FaultInjectingPlatform&)> inject;
+    std::function<void(FaultInjectingServices&)> inject;
     std::function<Script()> script;  // made when the test runs: fixtures are read then
     const char* line;                // "<line> err oops 1869574259" is logged; "": no such line
     int lines;                       // how many times
@@ -32,15 +32,15 @@ struct FaultRow {
     std::function<void(PlayerHarness&)> check = nullptr;
 };
 
-std::function<void(FaultInjectingPlatform&)> failing(Op op, int nth = 1, int count = 1,
+std::function<void(FaultInjectingServices&)> failing(Op op, int nth = 1, int count = 1,
                                                      std::uint32_t detail = 0) {
-    return [=](FaultInjectingPlatform& p) { p.fake(op, kOops, nth, count, detail); };
+    return [=](FaultInjectingServices& p) { p.fake(op, kOops, nth, count, detail); };
 }
 // The detail of a hooked parser getter.
 constexpr std::uint32_t getter(StreamProperty property) {
     return static_cast<std::uint32_t>(property);
 }
-const std::function<void(FaultInjectingPlatform&)> kNoFault = [](FaultInjectingPlatform&) {};
+const std::function<void(FaultInjectingServices&)> kNoFault = [](FaultInjectingServices&) {};
 const auto kNoParse = [](PlayerHarness& h) {
     EXPECT_EQ(h.platform->count(Op::AudioFileStreamParseBytes), 0);
 };
@@ -102,14 +102,14 @@ TEST_P(PlayerFault, IsLoggedAndEndsThePlayerAsItShould) {
     EXPECT_TRUE(h.observer.ended());
     EXPECT_EQ(h.platform->count(Op::AudioQueueDispose), row.disposals);
     EXPECT_EQ(h.platform->buffersHeldByQueue(), 0);
-    EXPECT_LE(h.platform->count(Op::CFReadStreamClose), 1);
+    EXPECT_LE(h.platform->count(Op::HttpStreamClose), 1);
     if (row.check) {
         row.check(h);
     }
 }
 
 // A fatal failure of `operation` before the queue ran.
-FaultRow fatal(const char* name, std::function<void(FaultInjectingPlatform&)> inject,
+FaultRow fatal(const char* name, std::function<void(FaultInjectingServices&)> inject,
                std::function<Script()> script, const char* operation, std::string_view words,
                int disposals, std::function<void(PlayerHarness&)> check = nullptr) {
     return {name, std::move(inject), std::move(script),  operation, 1,
@@ -151,16 +151,16 @@ INSTANTIATE_TEST_SUITE_P(
         // The stream's failures.
         fatal("Parse", failing(Op::AudioFileStreamParseBytes), kMp3, "AudioFileStreamParseBytes",
               kUnreadableAudioReason, 0),
-        FaultRow{"Read", [](FaultInjectingPlatform& p) { p.fake(Op::CFReadStreamRead, -1); }, kMp3,
+        FaultRow{"Read", [](FaultInjectingServices& p) { p.fake(Op::HttpStreamRead, -1); }, kMp3,
                  "", 0, true, ToldOn::Worker, "the stream could not be read", 0,
                  [](PlayerHarness& h) {
                      EXPECT_EQ(h.platform->count(Op::AudioFileStreamParseBytes), 0);
                  }},
         // An error event stops the reading, although more bytes arrive.
-        FaultRow{"ErrorEvent", [](FaultInjectingPlatform& p) { p.replaceBytesEventWithError(1); },
+        FaultRow{"ErrorEvent", [](FaultInjectingServices& p) { p.replaceBytesEventWithError(1); },
                  [] { return fixtureScript("mpeg2_l3.mp3").repeated().paced(20000); }, "", 0, true,
                  ToldOn::Worker, "the stream reported an error", 0,
-                 [](PlayerHarness& h) { EXPECT_EQ(h.platform->count(Op::CFReadStreamRead), 0); }},
+                 [](PlayerHarness& h) { EXPECT_EQ(h.platform->count(Op::HttpStreamRead), 0); }},
         FaultRow{"ServerClosesMidStream", kNoFault,
                  [] { return fixtureScript("mpeg1_l3_vbr_xing.mp3").closeAfter(6000); }, "", 0,
                  true, ToldOn::Worker, "transfer closed with ", 1},
@@ -179,22 +179,22 @@ INSTANTIATE_TEST_SUITE_P(
                  "the server answered \"HTTP/1.1 503 Service Unavailable\"", 0, kNoParse},
         // A failure after a failure: the first one is told.
         FaultRow{"ParseFailureThenStreamError",
-                 [](FaultInjectingPlatform& p) {
+                 [](FaultInjectingServices& p) {
                      p.fake(Op::AudioFileStreamParseBytes, kOops);
                      p.errorAfterBytesEvent(1);
                  },
                  kMp3, "AudioFileStreamParseBytes", 1, true, ToldOn::Worker,
                  std::string(kUnreadableAudioReason), 0},
         // No sound server: what to do, not the status.
-        FaultRow{"NoSoundDevice",
-                 [](FaultInjectingPlatform& p) {
-                     p.fake(Op::AudioQueueStart, static_cast<OSStatus>(QueueError::InvalidDevice));
-                 },
-                 kMp3, "", 0, true, ToldOn::Worker, std::string(kNoSoundOutputReason), 1,
-                 [](PlayerHarness& h) {
-                     EXPECT_EQ(h.platform->logLines().back(),
-                               "AudioQueueStart err qidv 1902732406");
-                 }},
+        FaultRow{
+            "NoSoundDevice",
+            [](FaultInjectingServices& p) {
+                p.fake(Op::AudioQueueStart, static_cast<StatusCode>(QueueError::InvalidDevice));
+            },
+            kMp3, "", 0, true, ToldOn::Worker, std::string(kNoSoundOutputReason), 1,
+            [](PlayerHarness& h) {
+                EXPECT_EQ(h.platform->logLines().back(), "AudioQueueStart err qidv 1902732406");
+            }},
         FaultRow{"TextBody", kNoFault,
                  [] { return Script::fixed(std::string(100000, 'x'), "text/plain"); }, "", 0, true,
                  ToldOn::Worker, "not an audio stream", 0},
@@ -240,16 +240,16 @@ INSTANTIATE_TEST_SUITE_P(
         FaultRow{"ParserOpen", failing(Op::AudioFileStreamOpen), kMp3, "AudioFileStreamOpen", 1,
                  false, ToldOn::Nobody, std::string(kParserCannotOpenReason), 0,
                  [](PlayerHarness& h) {
-                     EXPECT_EQ(h.platform->count(Op::CFReadStreamCreateForHTTPRequest), 0);
+                     EXPECT_EQ(h.platform->count(Op::HttpStreamCreate), 0);
                      EXPECT_EQ(h.platform->count(Op::AudioFileStreamClose), 0);
                      EXPECT_EQ(h.server.connectionsAccepted(), 0U);
                  }},
-        FaultRow{"StreamOpen", failing(Op::CFReadStreamOpen), kMp3, "", 0, false, ToldOn::Nobody,
+        FaultRow{"StreamOpen", failing(Op::HttpStreamOpen), kMp3, "", 0, false, ToldOn::Nobody,
                  "the stream could not be opened", 0,
                  [](PlayerHarness& h) {
-                     EXPECT_EQ(h.platform->count(Op::CFReleaseStream), 1);
-                     EXPECT_EQ(h.platform->count(Op::CFReadStreamClose), 0);
-                     EXPECT_EQ(h.platform->count(Op::CFReadStreamScheduleWithRunLoop), 0);
+                     EXPECT_EQ(h.platform->count(Op::HttpStreamDestroy), 1);
+                     EXPECT_EQ(h.platform->count(Op::HttpStreamClose), 0);
+                     EXPECT_EQ(h.platform->count(Op::HttpStreamSchedule), 0);
                      EXPECT_EQ(h.platform->count(Op::AudioFileStreamClose), 1);
                  }}),
     [](const testing::TestParamInfo<FaultRow>& info) { return std::string(info.param.name); });

@@ -16,8 +16,8 @@ TEST(FlowControl, AFullRingStopsTheReadingAndAStopWakesTheWorker) {
     PlayerHarness h(/*realTimeOutput=*/true);
     Pelorin& player = h.createFor("/live", fixtureScript("mpeg25_l3.mp3").repeated());
     player.start();
-    FaultInjectingPlatform& p = *h.platform;
-    const auto reads = [&] { return p.callsOf(Op::CFReadStreamRead); };
+    FaultInjectingServices& p = *h.platform;
+    const auto reads = [&] { return p.callsOf(Op::HttpStreamRead); };
     ASSERT_TRUE(p.waitFor([&] {
         return p.buffersHeldByQueue() == static_cast<int>(kBufferCount) && !reads().empty() &&
                reads().back().result == kReadChunkSize;

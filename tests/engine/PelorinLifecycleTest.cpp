@@ -12,7 +12,7 @@
 namespace orvento::test {
 namespace {
 
-const OSStatus kOops = fourCharStatus("oops");
+const StatusCode kOops = fourCharStatus("oops");
 
 TEST(PlayerLifecycle, PlaysAStreamToItsEndAndTearsDown) {
     PlayerHarness h;
@@ -36,15 +36,15 @@ TEST(PlayerLifecycle, PlaysAStreamToItsEndAndTearsDown) {
     EXPECT_TRUE(lines[0].starts_with("info kAudioFileStreamProperty_MagicCookieData err "));
 
     // The set-up: the MP3 hint, one GET.
-    FaultInjectingPlatform& p = *h.platform;
+    FaultInjectingServices& p = *h.platform;
     EXPECT_EQ(p.count(Op::AudioFileStreamOpen, static_cast<std::uint32_t>(AudioFileType::MP3)), 1);
     EXPECT_EQ(h.server.requests().size(), 1U);
     // The orderly end: flush, a stop after play-out; the stream closed once,
     // the parser closed, the queue disposed of at once.
     EXPECT_EQ(p.count(Op::AudioQueueFlush), 1);
     EXPECT_EQ(p.count(Op::AudioQueueStop, 0), 1);
-    EXPECT_EQ(p.count(Op::CFReadStreamClose), 1);
-    EXPECT_EQ(p.count(Op::CFReleaseStream), 1);
+    EXPECT_EQ(p.count(Op::HttpStreamClose), 1);
+    EXPECT_EQ(p.count(Op::HttpStreamDestroy), 1);
     EXPECT_EQ(p.count(Op::AudioFileStreamClose), 1);
     EXPECT_EQ(p.count(Op::AudioQueueDispose, 1), 1);
     EXPECT_EQ(p.buffersHeldByQueue(), 0);
@@ -65,7 +65,7 @@ TEST(PlayerLifecycle, APlayerWithoutURLEndsWithoutTouchingThePlatform) {
 struct EndRow {
     const char* name;
     std::function<Script()> script;
-    std::function<void(FaultInjectingPlatform&)> inject;
+    std::function<void(FaultInjectingServices&)> inject;
     std::function<void(const PlayerHarness&)> check;
 };
 
@@ -96,7 +96,7 @@ int handOversBeforeTheStart(const PlayerHarness& h) {
     return n;
 }
 
-const auto kNothingFaked = [](FaultInjectingPlatform&) {};
+const auto kNothingFaked = [](FaultInjectingServices&) {};
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, StreamEnd,
@@ -154,10 +154,10 @@ INSTANTIATE_TEST_SUITE_P(
                }},
         // A read of nothing reaches no parser.
         EndRow{"AfterAnEmptyRead", [] { return fixtureScript("mpeg2_l3.mp3").paced(4000); },
-               [](FaultInjectingPlatform& p) { p.fake(Op::CFReadStreamRead, 0); },
+               [](FaultInjectingServices& p) { p.fake(Op::HttpStreamRead, 0); },
                [](const PlayerHarness& h) {
                    EXPECT_EQ(h.platform->count(Op::AudioFileStreamParseBytes),
-                             h.platform->count(Op::CFReadStreamRead) - 1);
+                             h.platform->count(Op::HttpStreamRead) - 1);
                }}),
     [](const testing::TestParamInfo<EndRow>& info) { return std::string(info.param.name); });
 
@@ -225,8 +225,8 @@ struct StopRow {
     const char* name;
     Moment moment;
     std::function<Script()> script;
-    Op op = Op::CFRunLoopRunInMode;
-    std::function<void(FaultInjectingPlatform&)> inject = nullptr;
+    Op op = Op::RunLoopRun;
+    std::function<void(FaultInjectingServices&)> inject = nullptr;
     ToldOn toldOn = ToldOn::Queue;
     int immediateStops = 0;
     int starts = 1;
@@ -254,7 +254,7 @@ TEST_P(StopAt, TellsOnceTrueThenFalseAndEndsThePlayer) {
         row.inject(*h.platform);
     }
     Pelorin& player = h.createFor("/a", row.script());
-    FaultInjectingPlatform& p = *h.platform;
+    FaultInjectingServices& p = *h.platform;
     const auto stopTwice = [&] {
         player.stop();
         player.stop();
@@ -361,33 +361,33 @@ TEST_P(StopAt, TellsOnceTrueThenFalseAndEndsThePlayer) {
     EXPECT_EQ(p.count(Op::AudioQueueStop, 1), row.immediateStops);
     EXPECT_EQ(p.count(Op::AudioQueueStart), row.starts);
     EXPECT_EQ(h.alerts->alerts().size(), row.alert ? 1U : 0U) << h.diagnostics();
-    EXPECT_LE(p.count(Op::CFReadStreamClose), 1);
+    EXPECT_LE(p.count(Op::HttpStreamClose), 1);
     // Whatever was made is gone: the stream, the queue (also one never
     // started).
-    EXPECT_EQ(p.count(Op::CFReleaseStream), p.count(Op::CFReadStreamCreateForHTTPRequest));
+    EXPECT_EQ(p.count(Op::HttpStreamDestroy), p.count(Op::HttpStreamCreate));
     EXPECT_EQ(p.count(Op::AudioQueueDispose), p.count(Op::AudioQueueNewOutput));
     EXPECT_EQ(p.buffersHeldByQueue(), 0);
     EXPECT_TRUE(h.server.waitUntil([&] { return h.server.connectionsOpen() == 0; }));
     if (row.reached >= 0) {
         const int progress = (p.count(Op::AudioFileStreamOpen) > 0 ? 1 : 0) +
-                             (p.count(Op::CFReadStreamCreateForHTTPRequest) > 0 ? 1 : 0) +
+                             (p.count(Op::HttpStreamCreate) > 0 ? 1 : 0) +
                              (h.server.connectionsAccepted() > 0 ? 1 : 0);
         EXPECT_EQ(progress, row.reached);
     }
 }
 
 StopRow stopRow(const char* name, Moment moment, std::function<Script()> script, Op op,
-                std::function<void(FaultInjectingPlatform&)> inject, ToldOn toldOn,
+                std::function<void(FaultInjectingServices&)> inject, ToldOn toldOn,
                 int immediateStops, int starts, bool alert = false, bool realTime = false,
                 int reached = -1) {
     return {name,   moment, std::move(script), op,     std::move(inject), toldOn, immediateStops,
             starts, alert,  realTime,          reached};
 }
 const auto kStallsBeforeTheLead = [] { return fixtureScript("mpeg2_l3.mp3").stallAfter(2000); };
-const auto kFailingStop = [](FaultInjectingPlatform& p) {
+const auto kFailingStop = [](FaultInjectingServices& p) {
     p.fake(Op::AudioQueueStop, kOops, 1, 1, 1);
 };
-const auto kFailingParse = [](FaultInjectingPlatform& p) {
+const auto kFailingParse = [](FaultInjectingServices& p) {
     p.fake(Op::AudioFileStreamParseBytes, kOops);
 };
 
@@ -400,8 +400,8 @@ INSTANTIATE_TEST_SUITE_P(
                 false, false, 0),
         stopRow("BeforeTheParserOpens", Moment::HeldAtCall, wholeMp3, Op::AudioFileStreamOpen, {},
                 ToldOn::Caller, 0, 0, false, false, 1),
-        stopRow("WhileTheStreamIsSetUp", Moment::HeldAtCall, wholeMp3,
-                Op::CFReadStreamScheduleWithRunLoop, {}, ToldOn::Caller, 0, 0, false, false, 2),
+        stopRow("WhileTheStreamIsSetUp", Moment::HeldAtCall, wholeMp3, Op::HttpStreamSchedule, {},
+                ToldOn::Caller, 0, 0, false, false, 2),
         stopRow(
             "Connected", Moment::Connected, [] { return Script::silent(); }, {}, {}, ToldOn::Caller,
             0, 0, false, false, 3),
@@ -421,8 +421,8 @@ INSTANTIATE_TEST_SUITE_P(
         stopRow("PlayingWithAStopThatFails", Moment::Playing, liveStation, {}, kFailingStop,
                 ToldOn::Queue, 1, 1, false, true),
         // Once the whole stream has arrived a stop still cuts its play-out short.
-        stopRow("Draining", Moment::HeldAtReturn, wholeMp3, Op::CFReleaseStream, {}, ToldOn::Queue,
-                1, 1, false, true),
+        stopRow("Draining", Moment::HeldAtReturn, wholeMp3, Op::HttpStreamDestroy, {},
+                ToldOn::Queue, 1, 1, false, true),
         stopRow("InsideAFailingStreamEvent", Moment::InsideAFailingStreamEvent, liveStation, {}, {},
                 ToldOn::Worker, 0, 0, true),
         stopRow("AfterTheFailurePath", Moment::AfterTheAlert, wholeMp3, {}, kFailingParse,
@@ -454,7 +454,7 @@ TEST_P(ScreenLikeOwner, MayDropThePlayerInsideTheFalseNotification) {
     std::latch reached(1);
     std::latch released(1);
     if (GetParam().stopsBeforeTheQueueRuns) {
-        h.platform->onCall(Op::CFRunLoopRunInMode, [&] {
+        h.platform->onCall(Op::RunLoopRun, [&] {
             reached.count_down();
             released.wait();
         });

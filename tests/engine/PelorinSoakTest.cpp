@@ -40,7 +40,7 @@ TEST(Soak, StartStopCyclesAtRandomMomentsLeaveNothingBehind) {
     server.setScript("/live",
                      fixtureScript("mpeg2_l3.mp3").repeated().paced(4000, 3 * kBufferSize));
     const std::optional<Url> url = Url::parse(server.url("/live"));
-    auto platform = std::make_shared<EnginePlatform>(FaultInjectingPlatform::nullOutput(true));
+    auto platform = std::make_shared<EngineServices>(FaultInjectingServices::nullOutput(true));
     auto alerts = std::make_shared<RecordingAlerts>();
     WorkerRegistry workers;
     const PelorinServices services{platform, alerts, nullptr, &workers};

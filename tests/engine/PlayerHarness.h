@@ -10,7 +10,7 @@
 
 #include "engine/Pelorin.h"
 #include "tests/engine/EngineTestSupport.h"
-#include "tests/engine/FaultInjectingPlatform.h"
+#include "tests/engine/FaultInjectingServices.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento::test {
@@ -25,7 +25,7 @@ inline Script fixtureScript(const std::string& name) {
 class PlayerHarness {
   public:
     explicit PlayerHarness(bool realTimeOutput = false)
-        : platform(std::make_shared<FaultInjectingPlatform>(realTimeOutput)) {}
+        : platform(std::make_shared<FaultInjectingServices>(realTimeOutput)) {}
 
     ~PlayerHarness() {
         // A test that failed half-way still leaves nothing running.
@@ -83,7 +83,7 @@ class PlayerHarness {
                ", failure: \"" + (player ? player->failureReason() : std::string()) + "\"";
     }
 
-    std::shared_ptr<FaultInjectingPlatform> platform;
+    std::shared_ptr<FaultInjectingServices> platform;
     std::shared_ptr<RecordingAlerts> alerts = std::make_shared<RecordingAlerts>();
     RecordingObserver observer;
     LoopbackServer server;

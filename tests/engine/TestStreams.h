@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/platform/CoreTypes.h"
+#include "engine/platform/StatusCode.h"
 
 namespace orvento::test {
 

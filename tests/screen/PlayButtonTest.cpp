@@ -36,7 +36,7 @@ void PlayButtonTest::pressesWhileBusy_data() {
 
 void PlayButtonTest::pressesWhileBusy() {
     QFETCH(bool, streamOpened);
-    auto platform = std::make_shared<GatedPlatform>();
+    auto platform = std::make_shared<GatedServices>();
     ScreenHarness h(platform);
     h.server.setScript("/live.mp3", streamOpened ? Script::silent() : liveStation());
     h.setUrlText(h.url("/live.mp3"));

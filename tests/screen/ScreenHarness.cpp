@@ -20,7 +20,7 @@ PelorinServices withAlerts(const std::shared_ptr<QtAlertService>& alerts,
 
 }  // namespace
 
-ScreenHarness::ScreenHarness(std::shared_ptr<EnginePlatform> platform,
+ScreenHarness::ScreenHarness(std::shared_ptr<EngineServices> platform,
                              std::shared_ptr<const LocalizedStrings> strings,
                              const QString& catalogue, const QString& weather, bool waitForSetUp,
                              std::shared_ptr<Settings> settings,

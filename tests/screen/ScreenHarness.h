@@ -31,7 +31,7 @@ class ScreenHarness : public ScreenAlerts, public ControllerHarness {
     // The screen shown in an active window, and set up unless
     // `waitForSetUp` is false. Defaults: the null-output platform,
     // untranslated alerts and settings for this screen only.
-    explicit ScreenHarness(std::shared_ptr<EnginePlatform> platform = nullptr,
+    explicit ScreenHarness(std::shared_ptr<EngineServices> platform = nullptr,
                            std::shared_ptr<const LocalizedStrings> strings = nullptr,
                            const QString& catalogue = kOwnSite, const QString& weather = kOwnSite,
                            bool waitForSetUp = true, std::shared_ptr<Settings> settings = nullptr,

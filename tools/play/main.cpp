@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "engine/AlertService.h"
-#include "engine/EnginePlatform.h"
+#include "engine/EngineServices.h"
 #include "engine/LogSink.h"
 #include "engine/Pelorin.h"
 #include "engine/SleepSchedule.h"
@@ -556,7 +556,7 @@ int run(int argc, char** argv) {
             std::fflush(stderr);
         }
     };
-    auto platform = std::make_shared<EnginePlatform>(playerOutput, std::move(diagnostics));
+    auto platform = std::make_shared<EngineServices>(playerOutput, std::move(diagnostics));
     auto alerts = std::make_shared<ToolAlerts>();
     bool stopRequested = false;
     std::shared_ptr<StreamRecorder> recorder;

@@ -37,7 +37,7 @@ void QueueFeeder::fail(const char* call, QueueError error) {
     if (!failed_) {
         report_.queueError = error;
         std::string reason =
-            std::string(call) + " failed with " + statusText(static_cast<OSStatus>(error));
+            std::string(call) + " failed with " + statusText(static_cast<StatusCode>(error));
         if (queue_ != nullptr && !queue_->errorText().empty()) {
             reason += ": " + queue_->errorText();
         }
@@ -68,16 +68,15 @@ void QueueFeeder::onReady(const ProbeResult& result) {
 }
 
 QueueError QueueFeeder::enqueueBuffer(OutputQueue::Buffer& buffer,
-                                      std::span<const AudioStreamPacketDescription> descriptions) {
+                                      std::span<const PacketDescription> descriptions) {
     if (options_.onPacket) {
         const std::span<std::byte> bytes = std::as_writable_bytes(buffer.bytes());
         if (descriptions.empty()) {
             options_.onPacket(bytes.first(buffer.byteSize()), packetIndex_++);
         }
-        for (const AudioStreamPacketDescription& d : descriptions) {
-            options_.onPacket(
-                bytes.subspan(static_cast<std::size_t>(d.mStartOffset), d.mDataByteSize),
-                packetIndex_++);
+        for (const PacketDescription& d : descriptions) {
+            options_.onPacket(bytes.subspan(static_cast<std::size_t>(d.startOffset), d.byteSize),
+                              packetIndex_++);
         }
     }
     const QueueError error = queue_->enqueue(buffer, descriptions);
@@ -98,7 +97,7 @@ bool QueueFeeder::startQueue() {
 }
 
 void QueueFeeder::onPackets(std::span<const std::byte> bytes,
-                            std::span<const AudioStreamPacketDescription> descriptions) {
+                            std::span<const PacketDescription> descriptions) {
     if (!failed_ && queue_ != nullptr) {
         ring_.deliver(static_cast<std::uint32_t>(bytes.size()),
                       static_cast<std::uint32_t>(descriptions.size()), bytes.data(),

@@ -47,14 +47,14 @@ class QueueFeeder final : public PacketObserver,
 
     void onReady(const ProbeResult& result) override;
     void onPackets(std::span<const std::byte> bytes,
-                   std::span<const AudioStreamPacketDescription> descriptions) override;
+                   std::span<const PacketDescription> descriptions) override;
     // At the end of the stream: hands over the last buffer, flushes, waits
     // until everything has played and the queue has stopped, disposes of it.
     DecodeReport finish();
 
   private:
     QueueError enqueueBuffer(OutputQueue::Buffer& buffer,
-                             std::span<const AudioStreamPacketDescription> descriptions) override;
+                             std::span<const PacketDescription> descriptions) override;
     bool startQueue() override;
     bool failed() const override { return failed_; }
     void fail(std::string reason) override;

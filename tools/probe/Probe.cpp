@@ -52,17 +52,17 @@ void Probe::handleStreamProperty(StreamProperty property) {
 }
 
 void Probe::handleStreamPackets(std::span<const std::byte> bytes,
-                                std::span<const AudioStreamPacketDescription> descriptions) {
+                                std::span<const PacketDescription> descriptions) {
     ProbeResult& r = result_;
     ++r.runs;
     if (descriptions.empty()) {
         // Linear PCM: whole frames.
         r.bytes += bytes.size();
-        const std::uint32_t frame = r.format.mBytesPerFrame;
+        const std::uint32_t frame = r.format.bytesPerFrame;
         r.packets += frame != 0 ? bytes.size() / frame : 0;
     }
-    for (const AudioStreamPacketDescription& d : descriptions) {
-        const std::uint32_t size = d.mDataByteSize;
+    for (const PacketDescription& d : descriptions) {
+        const std::uint32_t size = d.byteSize;
         r.bytes += size;
         r.smallest = r.packets == 0 ? size : std::min(r.smallest, size);
         r.largest = std::max(r.largest, size);
@@ -119,7 +119,7 @@ std::string fourCC(std::uint32_t code) {
     return text;
 }
 
-std::string statusText(OSStatus status) {
+std::string statusText(StatusCode status) {
     std::ostringstream out;
     out << status;
     auto code = static_cast<std::uint32_t>(status);
@@ -131,14 +131,14 @@ std::string statusText(OSStatus status) {
     if (printable) {
         out << " '" << fourCC(code) << "'";
     }
-    if (status == kAudio_ParamError) {
+    if (status == kParameterError) {
         out << " (bad parameter)";
     }
     return out.str();
 }
 
 std::string statusText(ParserError error) {
-    std::string text = statusText(static_cast<OSStatus>(error));
+    std::string text = statusText(static_cast<StatusCode>(error));
     if (const std::string_view words = parserErrorText(error); !words.empty()) {
         text += " (" + std::string(words) + ")";
     }
@@ -185,15 +185,15 @@ void printReport(std::ostream& out, const ProbeResult& r) {
         out << "detected:        '" << fourCC(static_cast<std::uint32_t>(r.fileType)) << "' by "
             << methodText(d.method)
             << (hintAgrees(r.hint, r.fileType) ? ", as hinted" : ", overriding the hint") << "\n";
-        const AudioStreamBasicDescription& f = r.format;
-        out << "format:          '" << fourCC(f.mFormatID) << "' " << f.mSampleRate << " Hz, "
-            << f.mChannelsPerFrame << " ch\n";
-        out << "  mFormatFlags      0x" << std::hex << f.mFormatFlags << std::dec << "\n"
-            << "  mBytesPerPacket   " << f.mBytesPerPacket << "\n"
-            << "  mFramesPerPacket  " << f.mFramesPerPacket << "\n"
-            << "  mBytesPerFrame    " << f.mBytesPerFrame << "\n"
-            << "  mChannelsPerFrame " << f.mChannelsPerFrame << "\n"
-            << "  mBitsPerChannel   " << f.mBitsPerChannel << "\n";
+        const AudioFormat& f = r.format;
+        out << "format:          '" << fourCC(f.formatId) << "' " << f.sampleRate << " Hz, "
+            << f.channelsPerFrame << " ch\n";
+        out << "  formatFlags      0x" << std::hex << f.formatFlags << std::dec << "\n"
+            << "  bytesPerPacket   " << f.bytesPerPacket << "\n"
+            << "  framesPerPacket  " << f.framesPerPacket << "\n"
+            << "  bytesPerFrame    " << f.bytesPerFrame << "\n"
+            << "  channelsPerFrame " << f.channelsPerFrame << "\n"
+            << "  bitsPerChannel   " << f.bitsPerChannel << "\n";
         out << "cookie:          ";
         if (r.hasCookie) {
             for (std::uint8_t b : r.cookie) {
@@ -203,7 +203,7 @@ void printReport(std::ostream& out, const ProbeResult& r) {
         } else {
             out << "none\n";
         }
-        bool pcm = f.mFormatID == kAudioFormatLinearPCM;
+        bool pcm = f.formatId == kFormatLinearPcm;
         out << (pcm ? "frames:          " : "packets:         ") << r.packets << "\n";
         out << "audio bytes:     " << r.bytes << "\n";
         if (!pcm && r.packets > 0) {

@@ -19,7 +19,7 @@ namespace orvento::probe {
 struct ProbeResult {
     AudioFileType hint = AudioFileType::None;
     bool ready = false;  // ReadyToProducePackets arrived
-    AudioStreamBasicDescription format{};
+    AudioFormat format{};
     AudioFileType fileType = AudioFileType::None;
     std::vector<std::uint8_t> cookie;
     bool hasCookie = false;
@@ -43,7 +43,7 @@ class PacketObserver {
     virtual void onReady(const ProbeResult& result) = 0;
     // A delivery as the parser made it (StreamParser::Listener).
     virtual void onPackets(std::span<const std::byte> bytes,
-                           std::span<const AudioStreamPacketDescription> descriptions) = 0;
+                           std::span<const PacketDescription> descriptions) = 0;
 };
 
 class Probe : private StreamParser::Listener {
@@ -63,7 +63,7 @@ class Probe : private StreamParser::Listener {
   private:
     void handleStreamProperty(StreamProperty property) override;
     void handleStreamPackets(std::span<const std::byte> bytes,
-                             std::span<const AudioStreamPacketDescription> descriptions) override;
+                             std::span<const PacketDescription> descriptions) override;
 
     const std::unique_ptr<StreamParser> parser_;
     PacketObserver* observer_;
@@ -93,7 +93,7 @@ bool probeUrl(const std::string& url, Probe& probe, std::string& error, double t
 std::string fourCC(std::uint32_t code);
 // A status as a number, its four characters when they are printable, and
 // the parser's words for it when it is a ParserError.
-std::string statusText(OSStatus status);
+std::string statusText(StatusCode status);
 std::string statusText(ParserError error);
 // The report a user reads.
 void printReport(std::ostream& out, const ProbeResult& result);

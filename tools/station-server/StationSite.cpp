@@ -24,29 +24,28 @@ constexpr std::uint64_t kMisbehaveAfterBytes = 40000;
 // Frames and sample rate seen while parsing a whole file.
 struct Measure final : StreamParser::Listener {
     std::unique_ptr<StreamParser> parser;
-    AudioStreamBasicDescription format{};
+    AudioFormat format{};
     double frames = 0;
     bool ready = false;
 
     void handleStreamProperty(StreamProperty property) override {
         if (property == StreamProperty::ReadyToProducePackets) {
-            const ParserResult<AudioStreamBasicDescription> dataFormat = parser->dataFormat();
+            const ParserResult<AudioFormat> dataFormat = parser->dataFormat();
             ready = static_cast<bool>(dataFormat);
-            format = ready ? *dataFormat : AudioStreamBasicDescription{};
+            format = ready ? *dataFormat : AudioFormat{};
         }
     }
 
     void handleStreamPackets(std::span<const std::byte> bytes,
-                             std::span<const AudioStreamPacketDescription> descs) override {
+                             std::span<const PacketDescription> descs) override {
         if (descs.empty()) {
-            if (format.mBytesPerFrame > 0) {
-                frames += static_cast<double>(bytes.size()) / format.mBytesPerFrame;
+            if (format.bytesPerFrame > 0) {
+                frames += static_cast<double>(bytes.size()) / format.bytesPerFrame;
             }
             return;
         }
-        for (const AudioStreamPacketDescription& d : descs) {
-            frames += d.mVariableFramesInPacket != 0 ? d.mVariableFramesInPacket
-                                                     : format.mFramesPerPacket;
+        for (const PacketDescription& d : descs) {
+            frames += d.framesInPacket != 0 ? d.framesInPacket : format.framesPerPacket;
         }
     }
 };
@@ -76,10 +75,10 @@ std::optional<double> audioByteRate(const std::filesystem::path& file, const std
     m.parser = makeStreamParser(m, fileTypeHintForFile(file));
     m.parser->feed(std::as_bytes(std::span(bytes.data(), bytes.size())));
     m.parser.reset();
-    if (!m.ready || m.frames <= 0 || m.format.mSampleRate <= 0) {
+    if (!m.ready || m.frames <= 0 || m.format.sampleRate <= 0) {
         return std::nullopt;
     }
-    return static_cast<double>(bytes.size()) / (m.frames / m.format.mSampleRate);
+    return static_cast<double>(bytes.size()) / (m.frames / m.format.sampleRate);
 }
 
 std::string readWholeFile(const std::filesystem::path& file) {

@@ -217,7 +217,7 @@ const RefusalRow kRefusals[] = {
      [](RecordingQueue& q) {
          OutputQueue::Buffer* buffer = q.allocate(64);
          buffer->setByteSize(4);
-         const AudioStreamPacketDescription outside{2, 0, 4};
+         const PacketDescription outside{2, 0, 4};
          return q.get().enqueue(*buffer, std::span(&outside, 1));
      },
      QueueError::InvalidParameter},
@@ -255,8 +255,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, Refusal, ::testing::ValuesIn(kRefusals),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(QueueCreation, RefusesAFormatItCannotPlay) {
-    AudioStreamBasicDescription format = pcm16(kRate, 1);
-    format.mFormatID = fourCharCode("none");
+    AudioFormat format = pcm16(kRate, 1);
+    format.formatId = fourCharCode("none");
     RecordingQueue queue(format, nullOutput(false));
     EXPECT_EQ(queue.status(), QueueError::UnsupportedFormat);
 }
@@ -291,9 +291,9 @@ TEST(QueueEnqueue, CopiesTheDescriptionsDuringTheCall) {
     RecordingQueue queue(pcm16(kRate, 1), nullOutput(false));
     ASSERT_EQ(queue.status(), QueueError::None);
     OutputQueue::Buffer* buffer = queue.allocate(32768);
-    std::vector<AudioStreamPacketDescription> packets{{0, 0, 800}, {800, 0, 800}};
+    std::vector<PacketDescription> packets{{0, 0, 800}, {800, 0, 800}};
     ASSERT_EQ(queue.enqueue(buffer, sine16(800, kRate, 1), packets), QueueError::None);
-    packets.assign(packets.size(), AudioStreamPacketDescription{0, 0, 0});
+    packets.assign(packets.size(), PacketDescription{0, 0, 0});
 
     ASSERT_EQ(queue.get().start(), QueueError::None);
     ASSERT_EQ(queue.get().stop(false), QueueError::None);

@@ -27,7 +27,7 @@ std::vector<std::byte> readFile(const std::string& path) {
 
 // Plays `bytes` in buffers of `bufferBytes` through a queue for `format` into a
 // WAV file, flushing at the end, and returns what the file holds.
-AudioClip playToWav(const AudioStreamBasicDescription& format, const std::vector<std::byte>& bytes,
+AudioClip playToWav(const AudioFormat& format, const std::vector<std::byte>& bytes,
                     std::size_t bufferBytes) {
     const std::string path = scratchPath("out.wav");
     {
@@ -88,7 +88,7 @@ class EditingObserver final : public probe::PacketObserver {
         copy.cookie.shrink_to_fit();
     }
     void onPackets(std::span<const std::byte> bytes,
-                   std::span<const AudioStreamPacketDescription> descriptions) override {
+                   std::span<const PacketDescription> descriptions) override {
         feeder_.onPackets(bytes, descriptions);
     }
 
@@ -107,7 +107,7 @@ TEST(MagicCookie, IsCopiedDuringTheCallAndConfiguresTheDecoder) {
         // that the stream is stereo.
         EditingObserver observer(feeder, [](probe::ProbeResult& r) {
             ASSERT_TRUE(r.hasCookie);
-            r.format.mChannelsPerFrame = 1;
+            r.format.channelsPerFrame = 1;
         });
         probe::Probe probe(AudioFileType::AAC_ADTS, &observer);
         std::string error;
@@ -212,11 +212,11 @@ TEST(FormatChange, MidStreamIsConvertedToTheOutputsFormat) {
     std::vector<std::byte> bytes = readFile(fixture("mpeg1_l2.mp2"));
     const std::vector<std::byte> second = readFile(fixture("mpeg25_l3_stereo.mp3"));
     bytes.insert(bytes.end(), second.begin(), second.end());
-    AudioStreamBasicDescription format{};
-    format.mFormatID = kAudioFormatMPEGLayer2;
-    format.mSampleRate = 32000;
-    format.mChannelsPerFrame = 1;
-    format.mFramesPerPacket = 1152;
+    AudioFormat format{};
+    format.formatId = kFormatMpegLayer2;
+    format.sampleRate = 32000;
+    format.channelsPerFrame = 1;
+    format.framesPerPacket = 1152;
     const AudioClip clip = playToWav(format, bytes, 32768);
     ASSERT_EQ(clip.sampleRate, 32000);
     ASSERT_EQ(clip.channels, 1);

@@ -13,8 +13,7 @@
 
 namespace orvento {
 
-RecordingQueue::RecordingQueue(const AudioStreamBasicDescription& format,
-                               const AudioOutputChoice& output) {
+RecordingQueue::RecordingQueue(const AudioFormat& format, const AudioOutputChoice& output) {
     OutputQueueCreation created = makeOutputQueue(format, output, *this);
     status_ = created.error;
     queue_ = std::move(created.queue);
@@ -33,7 +32,7 @@ OutputQueue::Buffer* RecordingQueue::allocate(std::size_t capacity) {
 }
 
 QueueError RecordingQueue::enqueue(OutputQueue::Buffer* buffer, const std::vector<std::byte>& bytes,
-                                   const std::vector<AudioStreamPacketDescription>& descriptions) {
+                                   const std::vector<PacketDescription>& descriptions) {
     std::memcpy(buffer->bytes().data(), bytes.data(),
                 std::min<std::size_t>(bytes.size(), buffer->capacity()));
     buffer->setByteSize(bytes.size());
@@ -120,16 +119,15 @@ std::uint64_t RecordingQueue::framesPlayed() const {
     return queue_->currentTime().framesPlayed;
 }
 
-AudioStreamBasicDescription pcm16(double rate, std::uint32_t channels) {
+AudioFormat pcm16(double rate, std::uint32_t channels) {
     return {rate,
-            kAudioFormatLinearPCM,
-            kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked,
+            kFormatLinearPcm,
+            kPcmSignedInteger | kPcmPacked,
             channels * 2,
             1,
             channels * 2,
             channels,
-            16,
-            0};
+            16};
 }
 
 std::vector<std::byte> sine16(std::size_t frames, double rate, std::uint32_t channels, double hz) {

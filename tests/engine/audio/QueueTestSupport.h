@@ -29,7 +29,7 @@ class RecordingQueue : private OutputQueue::Listener {
   public:
     // A queue for `format` playing to `output`, this object its listener;
     // check status() before using it.
-    RecordingQueue(const AudioStreamBasicDescription& format, const AudioOutputChoice& output);
+    RecordingQueue(const AudioFormat& format, const AudioOutputChoice& output);
     ~RecordingQueue() override;
     RecordingQueue(const RecordingQueue&) = delete;
     RecordingQueue& operator=(const RecordingQueue&) = delete;
@@ -40,7 +40,7 @@ class RecordingQueue : private OutputQueue::Listener {
     OutputQueue::Buffer* allocate(std::size_t capacity);
     // Copies `bytes` into `buffer` and enqueues it with `descriptions`.
     QueueError enqueue(OutputQueue::Buffer* buffer, const std::vector<std::byte>& bytes,
-                       const std::vector<AudioStreamPacketDescription>& descriptions = {});
+                       const std::vector<PacketDescription>& descriptions = {});
     QueueError dispose(bool immediate = true);
     // Destroys the queue (its destructor does the disposal).
     void destroy() { queue_.reset(); }
@@ -76,7 +76,7 @@ class RecordingQueue : private OutputQueue::Listener {
 };
 
 // Formats.
-AudioStreamBasicDescription pcm16(double rate, std::uint32_t channels);
+AudioFormat pcm16(double rate, std::uint32_t channels);
 
 // `frames` frames of a sine at `hz`, amplitude 0.5, 16-bit little-endian.
 std::vector<std::byte> sine16(std::size_t frames, double rate, std::uint32_t channels,

@@ -3,7 +3,6 @@
 // every way of cutting the bytes into parse calls must give the same result.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <numeric>
 
 #include "tests/engine/demux/ParserTestSupport.h"
@@ -36,86 +35,85 @@ void PrintTo(const FixtureRow& row, std::ostream* out) {
     *out << row.file;
 }
 
-constexpr std::uint32_t kPacked = kAudioFormatFlagIsPacked;
-constexpr std::uint32_t kSigned = kAudioFormatFlagIsSignedInteger;
-constexpr std::uint32_t kFloat = kAudioFormatFlagIsFloat;
-constexpr std::uint32_t kBig = kAudioFormatFlagIsBigEndian;
+constexpr std::uint32_t kPacked = kPcmPacked;
+constexpr std::uint32_t kSigned = kPcmSignedInteger;
+constexpr std::uint32_t kFloat = kPcmFloat;
+constexpr std::uint32_t kBig = kPcmBigEndian;
 
 const FixtureRow kFixtures[] = {
-    {"mpeg1_l1.mp1", AudioFileType::MP1, kAudioFormatMPEGLayer1, 32000, 1, 0, 0, 0, 384, "",
+    {"mpeg1_l1.mp1", AudioFileType::MP1, kFormatMpegLayer1, 32000, 1, 0, 0, 0, 384, "",
      Packets::Same},
-    {"mpeg1_l2.mp2", AudioFileType::MP2, kAudioFormatMPEGLayer2, 32000, 1, 0, 0, 0, 1152, "",
+    {"mpeg1_l2.mp2", AudioFileType::MP2, kFormatMpegLayer2, 32000, 1, 0, 0, 0, 1152, "",
      Packets::Same},
-    {"mpeg2_l2.mp2", AudioFileType::MP2, kAudioFormatMPEGLayer2, 16000, 1, 0, 0, 0, 1152, "",
+    {"mpeg2_l2.mp2", AudioFileType::MP2, kFormatMpegLayer2, 16000, 1, 0, 0, 0, 1152, "",
      Packets::Same},
-    {"mpeg1_l3_cbr_id3.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 32000, 1, 0, 0, 0, 1152,
-     "", Packets::Same},
-    {"mpeg1_l3_vbr_xing.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 44100, 1, 0, 0, 0, 1152,
-     "", Packets::Same},
-    {"mpeg2_l3.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576, "",
+    {"mpeg1_l3_cbr_id3.mp3", AudioFileType::MP3, kFormatMpegLayer3, 32000, 1, 0, 0, 0, 1152, "",
      Packets::Same},
-    {"mpeg25_l3.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 8000, 1, 0, 0, 0, 576, "",
+    {"mpeg1_l3_vbr_xing.mp3", AudioFileType::MP3, kFormatMpegLayer3, 44100, 1, 0, 0, 0, 1152, "",
      Packets::Same},
-    {"mpeg25_l3_stereo.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 11025, 2, 0, 0, 0, 576, "",
+    {"mpeg2_l3.mp3", AudioFileType::MP3, kFormatMpegLayer3, 22050, 1, 0, 0, 0, 576, "",
+     Packets::Same},
+    {"mpeg25_l3.mp3", AudioFileType::MP3, kFormatMpegLayer3, 8000, 1, 0, 0, 0, 576, "",
+     Packets::Same},
+    {"mpeg25_l3_stereo.mp3", AudioFileType::MP3, kFormatMpegLayer3, 11025, 2, 0, 0, 0, 576, "",
      Packets::Same},
     // Announced as its first part; the later parts (24 kHz stereo, then
     // 32 kHz stereo MPEG-1) are delivered all the same.
-    {"mpeg_format_change.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576,
-     "", Packets::Same},
-    {"id3_huge.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576, "",
+    {"mpeg_format_change.mp3", AudioFileType::MP3, kFormatMpegLayer3, 22050, 1, 0, 0, 0, 576, "",
      Packets::Same},
-    {"id3v24_footer_unsync.mp3", AudioFileType::MP3, kAudioFormatMPEGLayer3, 8000, 1, 0, 0, 0, 576,
-     "", Packets::Same},
-    {"adts_lc.aac", AudioFileType::AAC_ADTS, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024, "1408",
+    {"id3_huge.mp3", AudioFileType::MP3, kFormatMpegLayer3, 22050, 1, 0, 0, 0, 576, "",
+     Packets::Same},
+    {"id3v24_footer_unsync.mp3", AudioFileType::MP3, kFormatMpegLayer3, 8000, 1, 0, 0, 0, 576, "",
+     Packets::Same},
+    {"adts_lc.aac", AudioFileType::AAC_ADTS, kFormatAac, 16000, 1, 2, 0, 0, 1024, "1408",
      Packets::Adts7},
-    {"adts_crc.aac", AudioFileType::AAC_ADTS, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024, "1408",
+    {"adts_crc.aac", AudioFileType::AAC_ADTS, kFormatAac, 16000, 1, 2, 0, 0, 1024, "1408",
      Packets::Adts9},
-    {"adts_stereo.aac", AudioFileType::AAC_ADTS, kAudioFormatMPEG4AAC, 22050, 2, 2, 0, 0, 1024,
-     "1390", Packets::Adts7},
-    {"m4a_faststart.m4a", AudioFileType::M4A, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024,
-     "140856e500", Packets::Same},
-    {"mp4_faststart.mp4", AudioFileType::MPEG4, kAudioFormatMPEG4AAC, 22050, 2, 2, 0, 0, 1024,
-     "139056e500", Packets::Same},
-    {"caf_aac.caf", AudioFileType::CAF, kAudioFormatMPEG4AAC, 16000, 1, 2, 0, 0, 1024, "1408",
+    {"adts_stereo.aac", AudioFileType::AAC_ADTS, kFormatAac, 22050, 2, 2, 0, 0, 1024, "1390",
+     Packets::Adts7},
+    {"m4a_faststart.m4a", AudioFileType::M4A, kFormatAac, 16000, 1, 2, 0, 0, 1024, "140856e500",
      Packets::Same},
-    {"caf_s16le.caf", AudioFileType::CAF, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 16, 2,
+    {"mp4_faststart.mp4", AudioFileType::MPEG4, kFormatAac, 22050, 2, 2, 0, 0, 1024, "139056e500",
+     Packets::Same},
+    {"caf_aac.caf", AudioFileType::CAF, kFormatAac, 16000, 1, 2, 0, 0, 1024, "1408", Packets::Same},
+    {"caf_s16le.caf", AudioFileType::CAF, kFormatLinearPcm, 8000, 1, kPacked | kSigned, 16, 2, 1,
+     "", Packets::PcmTotal},
+    {"caf_f32be.caf", AudioFileType::CAF, kFormatLinearPcm, 8000, 2, kPacked | kFloat | kBig, 32, 8,
      1, "", Packets::PcmTotal},
-    {"caf_f32be.caf", AudioFileType::CAF, kAudioFormatLinearPCM, 8000, 2, kPacked | kFloat | kBig,
-     32, 8, 1, "", Packets::PcmTotal},
-    {"wav_u8.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 1, kPacked, 8, 1, 1, "",
+    {"wav_u8.wav", AudioFileType::WAVE, kFormatLinearPcm, 8000, 1, kPacked, 8, 1, 1, "",
      Packets::PcmTotal},
-    {"wav_s16.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned, 16, 4,
+    {"wav_s16.wav", AudioFileType::WAVE, kFormatLinearPcm, 8000, 2, kPacked | kSigned, 16, 4, 1, "",
+     Packets::PcmTotal},
+    {"wav_s24_plain.wav", AudioFileType::WAVE, kFormatLinearPcm, 8000, 1, kPacked | kSigned, 24, 3,
      1, "", Packets::PcmTotal},
-    {"wav_s24_plain.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned,
+    {"wav_s24_extensible.wav", AudioFileType::WAVE, kFormatLinearPcm, 8000, 1, kPacked | kSigned,
      24, 3, 1, "", Packets::PcmTotal},
-    {"wav_s24_extensible.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 1,
-     kPacked | kSigned, 24, 3, 1, "", Packets::PcmTotal},
-    {"wav_s32.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 32, 4,
-     1, "", Packets::PcmTotal},
-    {"wav_f32.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 2, kPacked | kFloat, 32, 8, 1,
-     "", Packets::PcmTotal},
-    {"wav_f64.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat, 64, 8, 1,
-     "", Packets::PcmTotal},
-    {"wav_mp3.wav", AudioFileType::MP3, kAudioFormatMPEGLayer3, 22050, 1, 0, 0, 0, 576, "",
+    {"wav_s32.wav", AudioFileType::WAVE, kFormatLinearPcm, 8000, 1, kPacked | kSigned, 32, 4, 1, "",
+     Packets::PcmTotal},
+    {"wav_f32.wav", AudioFileType::WAVE, kFormatLinearPcm, 8000, 2, kPacked | kFloat, 32, 8, 1, "",
+     Packets::PcmTotal},
+    {"wav_f64.wav", AudioFileType::WAVE, kFormatLinearPcm, 8000, 1, kPacked | kFloat, 64, 8, 1, "",
+     Packets::PcmTotal},
+    {"wav_mp3.wav", AudioFileType::MP3, kFormatMpegLayer3, 22050, 1, 0, 0, 0, 576, "",
      Packets::Same},
-    {"wav_live_ffffffff.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 1,
-     kPacked | kSigned, 16, 2, 1, "", Packets::PcmTotal},
-    {"wav_live_zero.wav", AudioFileType::WAVE, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned,
-     16, 2, 1, "", Packets::PcmTotal},
-    {"aiff_s8.aiff", AudioFileType::AIFF, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned, 8, 1,
+    {"wav_live_ffffffff.wav", AudioFileType::WAVE, kFormatLinearPcm, 8000, 1, kPacked | kSigned, 16,
+     2, 1, "", Packets::PcmTotal},
+    {"wav_live_zero.wav", AudioFileType::WAVE, kFormatLinearPcm, 8000, 1, kPacked | kSigned, 16, 2,
      1, "", Packets::PcmTotal},
-    {"aiff_s16.aiff", AudioFileType::AIFF, kAudioFormatLinearPCM, 8000, 1, kPacked | kSigned | kBig,
-     16, 2, 1, "", Packets::PcmTotal},
-    {"aiff_s24.aiff", AudioFileType::AIFF, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned | kBig,
-     24, 6, 1, "", Packets::PcmTotal},
-    {"aifc_none.aifc", AudioFileType::AIFC, kAudioFormatLinearPCM, 8000, 1,
-     kPacked | kSigned | kBig, 16, 2, 1, "", Packets::PcmTotal},
-    {"aifc_sowt.aifc", AudioFileType::AIFC, kAudioFormatLinearPCM, 8000, 2, kPacked | kSigned, 16,
+    {"aiff_s8.aiff", AudioFileType::AIFF, kFormatLinearPcm, 8000, 1, kPacked | kSigned, 8, 1, 1, "",
+     Packets::PcmTotal},
+    {"aiff_s16.aiff", AudioFileType::AIFF, kFormatLinearPcm, 8000, 1, kPacked | kSigned | kBig, 16,
+     2, 1, "", Packets::PcmTotal},
+    {"aiff_s24.aiff", AudioFileType::AIFF, kFormatLinearPcm, 8000, 2, kPacked | kSigned | kBig, 24,
+     6, 1, "", Packets::PcmTotal},
+    {"aifc_none.aifc", AudioFileType::AIFC, kFormatLinearPcm, 8000, 1, kPacked | kSigned | kBig, 16,
+     2, 1, "", Packets::PcmTotal},
+    {"aifc_sowt.aifc", AudioFileType::AIFC, kFormatLinearPcm, 8000, 2, kPacked | kSigned, 16, 4, 1,
+     "", Packets::PcmTotal},
+    {"aifc_fl32.aifc", AudioFileType::AIFC, kFormatLinearPcm, 8000, 1, kPacked | kFloat | kBig, 32,
      4, 1, "", Packets::PcmTotal},
-    {"aifc_fl32.aifc", AudioFileType::AIFC, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat | kBig,
-     32, 4, 1, "", Packets::PcmTotal},
-    {"aifc_fl64.aifc", AudioFileType::AIFC, kAudioFormatLinearPCM, 8000, 1, kPacked | kFloat | kBig,
-     64, 8, 1, "", Packets::PcmTotal},
+    {"aifc_fl64.aifc", AudioFileType::AIFC, kFormatLinearPcm, 8000, 1, kPacked | kFloat | kBig, 64,
+     8, 1, "", Packets::PcmTotal},
 };
 
 class FixtureParse : public ::testing::TestWithParam<FixtureRow> {};
@@ -127,16 +125,15 @@ TEST_P(FixtureParse, FormatCookieAndPacketsMatchTheIndependentReader) {
     ASSERT_EQ(r.status, ParserError::None);
     ASSERT_EQ(r.readyCount, 1);
     EXPECT_EQ(r.fileType, row.fileType);
-    const AudioStreamBasicDescription& f = r.format;
-    EXPECT_EQ(f.mFormatID, row.formatId);
-    EXPECT_EQ(f.mSampleRate, row.sampleRate);
-    EXPECT_EQ(f.mChannelsPerFrame, row.channels);
-    EXPECT_EQ(f.mFormatFlags, row.flags);
-    EXPECT_EQ(f.mBitsPerChannel, row.bits);
-    EXPECT_EQ(f.mBytesPerFrame, row.bytesPerFrame);
-    EXPECT_EQ(f.mBytesPerPacket, row.bytesPerFrame);
-    EXPECT_EQ(f.mFramesPerPacket, row.framesPerPacket);
-    EXPECT_EQ(f.mReserved, 0u);
+    const AudioFormat& f = r.format;
+    EXPECT_EQ(f.formatId, row.formatId);
+    EXPECT_EQ(f.sampleRate, row.sampleRate);
+    EXPECT_EQ(f.channelsPerFrame, row.channels);
+    EXPECT_EQ(f.formatFlags, row.flags);
+    EXPECT_EQ(f.bitsPerChannel, row.bits);
+    EXPECT_EQ(f.bytesPerFrame, row.bytesPerFrame);
+    EXPECT_EQ(f.bytesPerPacket, row.bytesPerFrame);
+    EXPECT_EQ(f.framesPerPacket, row.framesPerPacket);
     EXPECT_EQ(hex(r.cookie), row.cookie);
     EXPECT_EQ(r.hasCookie, row.cookie[0] != '\0') << "a format without a cookie must say so";
 
@@ -171,7 +168,7 @@ TEST_P(FixtureParse, EverySplitYieldsTheSameFormatCookieAndPackets) {
         ParseRecord r = parseBytes(bytes, AudioFileType::MP3, split, 7);
         EXPECT_EQ(r.status, whole.status);
         EXPECT_EQ(r.readyCount, 1);
-        EXPECT_EQ(std::memcmp(&r.format, &whole.format, sizeof r.format), 0);
+        EXPECT_EQ(r.format, whole.format);
         EXPECT_EQ(r.cookie, whole.cookie);
         EXPECT_EQ(r.packetSizes, whole.packetSizes);
         EXPECT_TRUE(r.audio == whole.audio) << "packet bytes differ";

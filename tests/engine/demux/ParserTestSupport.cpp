@@ -24,24 +24,23 @@ void RecordingParser::onReady(const probe::ProbeResult& /*result*/) {
 }
 
 void RecordingParser::onPackets(std::span<const std::byte> data,
-                                std::span<const AudioStreamPacketDescription> descriptions) {
+                                std::span<const PacketDescription> descriptions) {
     ParseRecord& r = record_;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
     const auto numberBytes = static_cast<std::int64_t>(data.size());
     if (descriptions.empty()) {
-        const std::uint32_t frame = probe_.result().format.mBytesPerFrame;
+        const std::uint32_t frame = probe_.result().format.bytesPerFrame;
         r.pcmRunsWholeFrames = r.pcmRunsWholeFrames && frame != 0 && numberBytes > 0 &&
                                numberBytes % frame == 0 && numberBytes <= 32768;
         r.audio.insert(r.audio.end(), bytes, bytes + numberBytes);
         return;
     }
-    for (const AudioStreamPacketDescription& d : descriptions) {
-        if (d.mStartOffset < 0 || d.mStartOffset + d.mDataByteSize > numberBytes) {
+    for (const PacketDescription& d : descriptions) {
+        if (d.startOffset < 0 || d.startOffset + d.byteSize > numberBytes) {
             r.descriptionsInBounds = false;
             continue;
         }
-        r.audio.insert(r.audio.end(), bytes + d.mStartOffset,
-                       bytes + d.mStartOffset + d.mDataByteSize);
+        r.audio.insert(r.audio.end(), bytes + d.startOffset, bytes + d.startOffset + d.byteSize);
     }
 }
 

@@ -34,7 +34,7 @@ class RecordingParser : private probe::PacketObserver {
   private:
     void onReady(const probe::ProbeResult& result) override;
     void onPackets(std::span<const std::byte> bytes,
-                   std::span<const AudioStreamPacketDescription> descriptions) override;
+                   std::span<const PacketDescription> descriptions) override;
 
     probe::Probe probe_;
     ParseRecord record_;

@@ -53,14 +53,14 @@ class Recorder final : public StreamParser::Listener {
     }
 
     void handleStreamPackets(std::span<const std::byte> bytes,
-                             std::span<const AudioStreamPacketDescription> descriptions) override {
+                             std::span<const PacketDescription> descriptions) override {
         events.push_back(0);
         const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
         if (descriptions.empty()) {
             audio.insert(audio.end(), data, data + bytes.size());
         }
-        for (const AudioStreamPacketDescription& d : descriptions) {
-            packets.emplace_back(data + d.mStartOffset, data + d.mStartOffset + d.mDataByteSize);
+        for (const PacketDescription& d : descriptions) {
+            packets.emplace_back(data + d.startOffset, data + d.startOffset + d.byteSize);
             audio.insert(audio.end(), packets.back().begin(), packets.back().end());
         }
     }

@@ -18,12 +18,12 @@ namespace {
 
 using Clock = StationHistory::Clock;
 
-AudioStreamBasicDescription mp3Format() {
-    AudioStreamBasicDescription format{};
-    format.mSampleRate = 8000;
-    format.mFormatID = kAudioFormatMPEGLayer3;
-    format.mFramesPerPacket = 576;
-    format.mChannelsPerFrame = 1;
+AudioFormat mp3Format() {
+    AudioFormat format{};
+    format.sampleRate = 8000;
+    format.formatId = kFormatMpegLayer3;
+    format.framesPerPacket = 576;
+    format.channelsPerFrame = 1;
     return format;
 }
 
@@ -69,9 +69,9 @@ TEST_P(HistoryBounds, KeepsTheNewestPacketsIntactWithinItsBounds) {
     for (std::size_t k = 0; k < kept; ++k) {
         const int i = row.packets - static_cast<int>(kept) + static_cast<int>(k);
         const auto& d = excerpt.descriptions[k];
-        ASSERT_EQ(d.mDataByteSize, row.packetBytes + i % 3 + i * row.growth) << "packet " << i;
-        const auto* bytes = excerpt.bytes.data() + d.mStartOffset;
-        ASSERT_TRUE(std::all_of(bytes, bytes + d.mDataByteSize,
+        ASSERT_EQ(d.byteSize, row.packetBytes + i % 3 + i * row.growth) << "packet " << i;
+        const auto* bytes = excerpt.bytes.data() + d.startOffset;
+        ASSERT_TRUE(std::all_of(bytes, bytes + d.byteSize,
                                 [&](std::uint8_t b) { return b == static_cast<std::uint8_t>(i); }))
             << "packet " << i << " damaged";
     }
@@ -157,7 +157,7 @@ TEST_P(HistoryTapOnAPlayer, KeepsEveryPacketAndFindsEachTransmissionInIt) {
     ASSERT_EQ(whole.size(), 1U);
     const std::vector<std::uint8_t> file = readFile(recording->path);
     const std::vector<std::uint8_t>& kept = whole[0].bytes;
-    if (whole[0].format.mFormatID == kAudioFormatMPEGLayer3) {
+    if (whole[0].format.formatId == kFormatMpegLayer3) {
         // The frames as they were in the file, none left out.
         EXPECT_NE(std::search(file.begin(), file.end(), kept.begin(), kept.end()), file.end());
         EXPECT_GT(kept.size(), file.size() * 95 / 100);
@@ -169,7 +169,7 @@ TEST_P(HistoryTapOnAPlayer, KeepsEveryPacketAndFindsEachTransmissionInIt) {
         ASSERT_EQ(excerpts.size(), 1U);
         EXPECT_NEAR(excerpts[0].fromSeconds, span.start, 0.3);
         EXPECT_GE(excerpts[0].toSeconds, span.end);
-        if (whole[0].format.mFormatID == kAudioFormatMPEGLayer3) {
+        if (whole[0].format.formatId == kFormatMpegLayer3) {
             // Where the transmission is in the file (16 kbit/s: 2000 bytes a second).
             const auto& bytes = excerpts[0].bytes;
             const auto at = std::search(file.begin(), file.end(), bytes.begin(), bytes.end());
@@ -208,7 +208,7 @@ TEST_P(HistoryTapOnAPlayer, KeepsEveryPacketAndFindsEachTransmissionInIt) {
         const auto samples = std::search(wav.begin(), wav.end(), data.begin(), data.end()) + 8;
         ASSERT_LT(samples, wav.end());
         const double seconds = static_cast<double>(wav.end() - samples) / 4 /
-                               excerpt.format.mSampleRate / excerpt.format.mChannelsPerFrame;
+                               excerpt.format.sampleRate / excerpt.format.channelsPerFrame;
         EXPECT_NEAR(seconds, excerpt.toSeconds - excerpt.fromSeconds, 0.15);
         const bool silent = std::all_of(samples, wav.end(), [](std::uint8_t b) { return b == 0; });
         EXPECT_EQ(silent, muted);

@@ -86,7 +86,7 @@ TEST(MixerPlayersTest, EachFeedIsHeardWhereItsControlsPutIt) {
             feeds.back()->setPan(row.pan);
             feeds.back()->setMute(row.muted);
             PelorinServices services;
-            services.platform = std::make_shared<EnginePlatform>(feeds.back()->outputChoice());
+            services.platform = std::make_shared<EngineServices>(feeds.back()->outputChoice());
             players.push_back(Pelorin::initWithURL(Url::parse(server.url(name)), services));
             players.back()->start();
         }

@@ -1,4 +1,4 @@
-#include "engine/EnginePlatform.h"
+#include "engine/EngineServices.h"
 
 #include <cstdio>
 #include <utility>
@@ -19,10 +19,10 @@ AudioOutputChoice withLog(AudioOutputChoice output, const LogSink& log) {
 
 }  // namespace
 
-EnginePlatform::EnginePlatform(AudioOutputChoice output, LogSink log)
+EngineServices::EngineServices(AudioOutputChoice output, LogSink log)
     : log_(std::move(log)), output_(withLog(std::move(output), log_)) {}
 
-void EnginePlatform::logLine(std::string_view line) {
+void EngineServices::logLine(std::string_view line) {
     if (log_) {
         log_(line);
         return;
@@ -36,46 +36,46 @@ void EnginePlatform::logLine(std::string_view line) {
 }
 
 template <typename Service>
-OSStatus EnginePlatform::hooked(PlatformCall& call, Service&& service) {
-    const std::optional<OSStatus> faked = before(call);
-    const OSStatus result = faked ? *faked : service();
+StatusCode EngineServices::hooked(ServiceCall& call, Service&& service) {
+    const std::optional<StatusCode> faked = before(call);
+    const StatusCode result = faked ? *faked : service();
     after(call, result);
     return result;
 }
 
 template <typename Service>
-bool EnginePlatform::succeeds(PlatformCall& call, Service&& service) {
-    const OSStatus result = before(call) ? 1 : (service() ? noErr : 1);
+bool EngineServices::succeeds(ServiceCall& call, Service&& service) {
+    const StatusCode result = before(call) ? 1 : (service() ? kSuccess : 1);
     after(call, result);
-    return result == noErr;
+    return result == kSuccess;
 }
 
-OutputQueueCreation EnginePlatform::makeOutputQueue(const AudioStreamBasicDescription& format,
+OutputQueueCreation EngineServices::makeOutputQueue(const AudioFormat& format,
                                                     OutputQueue::Listener& listener) {
-    PlatformCall call{PlatformOp::AudioQueueNewOutput};
+    ServiceCall call{ServiceOp::AudioQueueNewOutput};
     OutputQueueCreation created;
-    const OSStatus status = hooked(call, [&] {
+    const StatusCode status = hooked(call, [&] {
         OutputQueue::Listener* told = &listener;
         interpose(told);
         created = ::orvento::makeOutputQueue(format, output_, *told);
         call.queue = created.queue.get();
-        return static_cast<OSStatus>(created.error);
+        return static_cast<StatusCode>(created.error);
     });
-    if (status != noErr || created.queue == nullptr) {
+    if (status != kSuccess || created.queue == nullptr) {
         // Faked, or failed for real.
-        return {nullptr,
-                status != noErr ? static_cast<QueueError>(status) : QueueError::InvalidParameter};
+        return {nullptr, status != kSuccess ? static_cast<QueueError>(status)
+                                            : QueueError::InvalidParameter};
     }
     return {std::make_unique<HookedQueue>(*this, std::move(created.queue)), QueueError::None};
 }
 
-StreamParserCreation EnginePlatform::makeStreamParser(StreamParser::Listener& listener,
+StreamParserCreation EngineServices::makeStreamParser(StreamParser::Listener& listener,
                                                       AudioFileType hint) {
     return HookedParser::open(*this, listener, hint);
 }
 
-std::unique_ptr<HttpStream> EnginePlatform::makeHttpStream(const Url& url) {
-    PlatformCall call{PlatformOp::CFReadStreamCreateForHTTPRequest};
+std::unique_ptr<HttpStream> EngineServices::makeHttpStream(const Url& url) {
+    ServiceCall call{ServiceOp::HttpStreamCreate};
     std::unique_ptr<HttpStream> stream;
     succeeds(call, [&] {
         if (std::unique_ptr<HttpStream> real = HttpStream::create(url)) {
@@ -87,17 +87,17 @@ std::unique_ptr<HttpStream> EnginePlatform::makeHttpStream(const Url& url) {
     return stream;
 }
 
-RunLoop::RunResult EnginePlatform::runCurrentLoop(RunLoop::Seconds time,
+RunLoop::RunResult EngineServices::runCurrentLoop(RunLoop::Seconds time,
                                                   bool returnAfterSourceHandled) {
-    PlatformCall call{PlatformOp::CFRunLoopRunInMode};
+    ServiceCall call{ServiceOp::RunLoopRun};
     before(call);
     const RunLoop::RunResult result = RunLoop::current().run(time, returnAfterSourceHandled);
-    after(call, noErr);
+    after(call, kSuccess);
     return result;
 }
 
-bool EnginePlatform::postToRunLoop(RunLoop& loop, std::function<void()> work) {
-    PlatformCall call{PlatformOp::CFRunLoopPerformBlock};
+bool EngineServices::postToRunLoop(RunLoop& loop, std::function<void()> work) {
+    ServiceCall call{ServiceOp::RunLoopPost};
     return succeeds(call, [&] { return loop.post(std::move(work)); });
 }
 

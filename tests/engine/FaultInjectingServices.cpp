@@ -1,57 +1,57 @@
-#include "tests/engine/FaultInjectingPlatform.h"
+#include "tests/engine/FaultInjectingServices.h"
 
 #include <algorithm>
 
 namespace orvento::test {
 
-FaultInjectingPlatform::FaultInjectingPlatform(bool realTime)
-    : EnginePlatform(nullOutput(realTime), [this](std::string_view line) {
+FaultInjectingServices::FaultInjectingServices(bool realTime)
+    : EngineServices(nullOutput(realTime), [this](std::string_view line) {
           std::lock_guard lock(mutex_);
           logLines_.emplace_back(line);
       }) {}
 
-FaultInjectingPlatform::~FaultInjectingPlatform() = default;
+FaultInjectingServices::~FaultInjectingServices() = default;
 
-AudioOutputChoice FaultInjectingPlatform::nullOutput(bool realTime) {
+AudioOutputChoice FaultInjectingServices::nullOutput(bool realTime) {
     AudioOutputChoice choice;
     choice.kind = AudioOutputChoice::Kind::Null;
     choice.realTime = realTime;
     return choice;
 }
 
-void FaultInjectingPlatform::fake(Op op, OSStatus result, int nth, int count,
+void FaultInjectingServices::fake(Op op, StatusCode result, int nth, int count,
                                   std::uint32_t detail) {
     std::lock_guard lock(mutex_);
     faults_[op].push_back(Fault{result, nth, nth + count - 1, detail});
 }
 
-void FaultInjectingPlatform::onCall(Op op, std::function<void()> action) {
+void FaultInjectingServices::onCall(Op op, std::function<void()> action) {
     std::lock_guard lock(mutex_);
     callHooks_[op] = std::move(action);
 }
 
-void FaultInjectingPlatform::onReturn(Op op, std::function<void()> action) {
+void FaultInjectingServices::onReturn(Op op, std::function<void()> action) {
     std::lock_guard lock(mutex_);
     returnHooks_[op] = std::move(action);
 }
 
-void FaultInjectingPlatform::replaceBytesEventWithError(int nth) {
+void FaultInjectingServices::replaceBytesEventWithError(int nth) {
     std::lock_guard lock(mutex_);
     bytesEventToError_ = nth;
 }
 
-void FaultInjectingPlatform::errorAfterBytesEvent(int nth) {
+void FaultInjectingServices::errorAfterBytesEvent(int nth) {
     std::lock_guard lock(mutex_);
     errorAfterBytesEvent_ = nth;
 }
 
-void FaultInjectingPlatform::onBytesEvent(int nth, std::function<void()> action) {
+void FaultInjectingServices::onBytesEvent(int nth, std::function<void()> action) {
     std::lock_guard lock(mutex_);
     bytesEventHookAt_ = nth;
     bytesEventHook_ = std::move(action);
 }
 
-void FaultInjectingPlatform::holdRunningReports(bool hold) {
+void FaultInjectingServices::holdRunningReports(bool hold) {
     {
         std::lock_guard lock(mutex_);
         holdRunning_ = hold;
@@ -59,35 +59,35 @@ void FaultInjectingPlatform::holdRunningReports(bool hold) {
     changed_.notify_all();
 }
 
-int FaultInjectingPlatform::runningReportsHandled() const {
+int FaultInjectingServices::runningReportsHandled() const {
     std::lock_guard lock(mutex_);
     return runningReportsHandled_;
 }
 
-int FaultInjectingPlatform::count(Op op) const {
+int FaultInjectingServices::count(Op op) const {
     std::lock_guard lock(mutex_);
     return static_cast<int>(std::count_if(calls_.begin(), calls_.end(),
                                           [op](const CallRecord& c) { return c.op == op; }));
 }
 
-int FaultInjectingPlatform::count(Op op, std::uint32_t detail) const {
+int FaultInjectingServices::count(Op op, std::uint32_t detail) const {
     std::lock_guard lock(mutex_);
     return static_cast<int>(std::count_if(calls_.begin(), calls_.end(), [&](const CallRecord& c) {
         return c.op == op && c.detail == detail;
     }));
 }
 
-std::vector<CallRecord> FaultInjectingPlatform::calls() const {
+std::vector<CallRecord> FaultInjectingServices::calls() const {
     std::lock_guard lock(mutex_);
     return calls_;
 }
 
-std::vector<std::string> FaultInjectingPlatform::logLines() const {
+std::vector<std::string> FaultInjectingServices::logLines() const {
     std::lock_guard lock(mutex_);
     return logLines_;
 }
 
-std::vector<CallRecord> FaultInjectingPlatform::callsOf(Op op) const {
+std::vector<CallRecord> FaultInjectingServices::callsOf(Op op) const {
     std::lock_guard lock(mutex_);
     std::vector<CallRecord> out;
     std::copy_if(calls_.begin(), calls_.end(), std::back_inserter(out),
@@ -95,12 +95,12 @@ std::vector<CallRecord> FaultInjectingPlatform::callsOf(Op op) const {
     return out;
 }
 
-int FaultInjectingPlatform::buffersHeldByQueue() const {
+int FaultInjectingServices::buffersHeldByQueue() const {
     std::lock_guard lock(mutex_);
     return buffersHeld_;
 }
 
-bool FaultInjectingPlatform::waitFor(const std::function<bool()>& done,
+bool FaultInjectingServices::waitFor(const std::function<bool()>& done,
                                      std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     // `done` may ask this platform: it is called without the lock.
@@ -118,7 +118,7 @@ bool FaultInjectingPlatform::waitFor(const std::function<bool()>& done,
     }
 }
 
-std::function<void()> FaultInjectingPlatform::takeHook(std::map<Op, std::function<void()>>& hooks,
+std::function<void()> FaultInjectingServices::takeHook(std::map<Op, std::function<void()>>& hooks,
                                                        Op op) {
     std::lock_guard lock(mutex_);
     auto it = hooks.find(op);
@@ -130,7 +130,7 @@ std::function<void()> FaultInjectingPlatform::takeHook(std::map<Op, std::functio
     return hook;
 }
 
-std::optional<OSStatus> FaultInjectingPlatform::before(const PlatformCall& call) {
+std::optional<StatusCode> FaultInjectingServices::before(const ServiceCall& call) {
     if (const std::function<void()> hook = takeHook(callHooks_, call.op)) {
         hook();
     }
@@ -154,7 +154,7 @@ std::optional<OSStatus> FaultInjectingPlatform::before(const PlatformCall& call)
     return std::nullopt;
 }
 
-void FaultInjectingPlatform::after(const PlatformCall& call, OSStatus result) {
+void FaultInjectingServices::after(const ServiceCall& call, StatusCode result) {
     {
         std::lock_guard lock(mutex_);
         calls_.push_back(CallRecord{call.op, std::this_thread::get_id(), result, call.detail,
@@ -162,7 +162,7 @@ void FaultInjectingPlatform::after(const PlatformCall& call, OSStatus result) {
                                     call.op == Op::AudioQueueEnqueueBuffer
                                         ? static_cast<std::uint32_t>(call.buffer->byteSize())
                                         : 0});
-        if (call.op == Op::AudioQueueEnqueueBuffer && result != noErr) {
+        if (call.op == Op::AudioQueueEnqueueBuffer && result != kSuccess) {
             --buffersHeld_;
         }
     }
@@ -172,17 +172,17 @@ void FaultInjectingPlatform::after(const PlatformCall& call, OSStatus result) {
     }
 }
 
-void FaultInjectingPlatform::interpose(OutputQueue::Listener*& listener) {
+void FaultInjectingServices::interpose(OutputQueue::Listener*& listener) {
     std::lock_guard lock(mutex_);
     listener = &queueListeners_.emplace_back(*this, *listener);
 }
 
-void FaultInjectingPlatform::interpose(HttpStream::Listener*& listener) {
+void FaultInjectingServices::interpose(HttpStream::Listener*& listener) {
     std::lock_guard lock(mutex_);
     listener = &streamListeners_.emplace_back(*this, listener);
 }
 
-void FaultInjectingPlatform::QueueListener::bufferComplete(OutputQueue::Buffer& buffer) {
+void FaultInjectingServices::QueueListener::bufferComplete(OutputQueue::Buffer& buffer) {
     {
         std::lock_guard lock(platform_.mutex_);
         --platform_.buffersHeld_;
@@ -190,8 +190,8 @@ void FaultInjectingPlatform::QueueListener::bufferComplete(OutputQueue::Buffer& 
     engine_.bufferComplete(buffer);
 }
 
-void FaultInjectingPlatform::QueueListener::runningChanged(bool running) {
-    FaultInjectingPlatform& self = platform_;
+void FaultInjectingServices::QueueListener::runningChanged(bool running) {
+    FaultInjectingServices& self = platform_;
     {
         std::unique_lock lock(self.mutex_);
         self.changed_.wait(lock, [&] { return !self.holdRunning_; });
@@ -204,9 +204,9 @@ void FaultInjectingPlatform::QueueListener::runningChanged(bool running) {
     self.changed_.notify_all();
 }
 
-void FaultInjectingPlatform::StreamListener::onStreamEvent(HttpStream& stream,
+void FaultInjectingServices::StreamListener::onStreamEvent(HttpStream& stream,
                                                            HttpStream::Event event) {
-    FaultInjectingPlatform& self = platform_;
+    FaultInjectingServices& self = platform_;
     std::function<void()> action;
     bool errorAfter = false;
     if (event == HttpStream::Event::bytesAvailable) {

@@ -3,7 +3,7 @@
 // runs and wakes its run loop through them.
 //
 // Every operation passes two hooks on its way, with what the call is about
-// (PlatformCall): before() may fake its result without the service being
+// (ServiceCall): before() may fake its result without the service being
 // called, after() hears the result. The parser, the queue and the stream
 // come wrapped so that each of their operations passes the same hooks
 // (HookedParser.h, HookedQueue.h, HookedHttpStream.h). The listeners the
@@ -43,7 +43,7 @@
 #include "engine/net/RunLoop.h"
 #include "engine/net/Url.h"
 #include "engine/platform/AudioFormat.h"
-#include "engine/platform/CoreTypes.h"
+#include "engine/platform/StatusCode.h"
 
 namespace orvento {
 
@@ -51,7 +51,7 @@ namespace orvento {
 // were: AudioFileStreamOpen its creation, AudioFileStreamParseBytes feed(),
 // AudioFileStreamGetProperty each getter, AudioFileStreamClose its
 // destruction.
-enum class PlatformOp {
+enum class ServiceOp {
     AudioFileStreamOpen,
     AudioFileStreamParseBytes,
     AudioFileStreamGetProperty,
@@ -66,21 +66,21 @@ enum class PlatformOp {
     AudioQueueDispose,
     // The HTTP stream's: makeHttpStream, open, setListener, schedule, read,
     // close, and its destruction.
-    CFReadStreamCreateForHTTPRequest,
-    CFReadStreamOpen,
-    CFReadStreamSetClient,
-    CFReadStreamScheduleWithRunLoop,
-    CFReadStreamRead,
-    CFReadStreamClose,
-    CFReleaseStream,
+    HttpStreamCreate,
+    HttpStreamOpen,
+    HttpStreamSetListener,
+    HttpStreamSchedule,
+    HttpStreamRead,
+    HttpStreamClose,
+    HttpStreamDestroy,
     // runCurrentLoop and postToRunLoop.
-    CFRunLoopRunInMode,
-    CFRunLoopPerformBlock,
+    RunLoopRun,
+    RunLoopPost,
 };
 
 // What an operation is about, as the hooks see it.
-struct PlatformCall {
-    PlatformOp op;
+struct ServiceCall {
+    ServiceOp op;
     // The property id of a property call (for a parser's getter, its
     // StreamProperty); the size of a queue's magic cookie; `immediate` of a
     // stop or disposal; the Continuity of a parse; the hint of a parser's
@@ -92,8 +92,8 @@ struct PlatformCall {
     const StreamParser* parser = nullptr;
     const OutputQueue* queue = nullptr;
     const HttpStream* stream = nullptr;
-    const OutputQueue::Buffer* buffer = nullptr;                 // allocated or enqueued
-    const AudioStreamPacketDescription* descriptions = nullptr;  // of an enqueue
+    const OutputQueue::Buffer* buffer = nullptr;      // allocated or enqueued
+    const PacketDescription* descriptions = nullptr;  // of an enqueue
 };
 
 // A new parser, or the error that kept it from being made (only a hook
@@ -103,17 +103,17 @@ struct StreamParserCreation {
     ParserError error = ParserError::None;
 };
 
-class EnginePlatform {
+class EngineServices {
   public:
     // New queues go to `output` (the sound device by default); the engine's
     // own lines to `log` (see above; it also becomes the queues' log unless
     // `output` has one).
-    explicit EnginePlatform(AudioOutputChoice output = {}, LogSink log = {});
-    virtual ~EnginePlatform() = default;
+    explicit EngineServices(AudioOutputChoice output = {}, LogSink log = {});
+    virtual ~EngineServices() = default;
     // The log given (a platform of another output logs the same way).
     const LogSink& logSink() const { return log_; }
-    EnginePlatform(const EnginePlatform&) = delete;
-    EnginePlatform& operator=(const EnginePlatform&) = delete;
+    EngineServices(const EngineServices&) = delete;
+    EngineServices& operator=(const EngineServices&) = delete;
 
     // A streaming parser (StreamParser.h) telling `listener`, behind the
     // hooks: its creation is AudioFileStreamOpen (detail: the hint), feed()
@@ -128,14 +128,13 @@ class EnginePlatform {
 
     // Output queue: a new one for `format`, playing to the platform's output
     // and telling `listener` (after interpose()), behind the hooks
-    // (HookedQueue). Hooked as PlatformOp::AudioQueueNewOutput; a faked
+    // (HookedQueue). Hooked as ServiceOp::AudioQueueNewOutput; a faked
     // result fails the creation with that code (a faked 0 as
     // QueueError::InvalidParameter).
-    OutputQueueCreation makeOutputQueue(const AudioStreamBasicDescription& format,
-                                        OutputQueue::Listener& listener);
+    OutputQueueCreation makeOutputQueue(const AudioFormat& format, OutputQueue::Listener& listener);
 
     // HTTP stream: a GET of `url` (HttpStream::create, default options)
-    // whose operations pass the hooks, each as a PlatformCall whose `stream`
+    // whose operations pass the hooks, each as a ServiceCall whose `stream`
     // is the object returned. Null when the stream cannot be created or
     // before() fakes the creation. The events reach the listener with a
     // stream whose reads pass the hooks too.
@@ -157,10 +156,10 @@ class EnginePlatform {
     // the others report failure (false, or null). Operations without a
     // result (closing, destroying, scheduling, running the loop) always reach
     // the service.
-    virtual std::optional<OSStatus> before(const PlatformCall& /*call*/) { return std::nullopt; }
+    virtual std::optional<StatusCode> before(const ServiceCall& /*call*/) { return std::nullopt; }
     // After each operation, with its result: the status; the count of a
     // read; 0 or 1 for the success or failure of the others.
-    virtual void after(const PlatformCall& /*call*/, OSStatus /*result*/) {}
+    virtual void after(const ServiceCall& /*call*/, StatusCode /*result*/) {}
     // The callbacks the engine registers, before the service sees them; an
     // override may substitute its own, which must then call the engine's
     // (a substituted queue listener must outlive the queue).
@@ -178,9 +177,9 @@ class EnginePlatform {
     // Calls `service` between the hooks: one that returns a status, and one
     // that says whether it succeeded.
     template <typename Service>
-    OSStatus hooked(PlatformCall& call, Service&& service);
+    StatusCode hooked(ServiceCall& call, Service&& service);
     template <typename Service>
-    bool succeeds(PlatformCall& call, Service&& service);
+    bool succeeds(ServiceCall& call, Service&& service);
 
     const LogSink log_;
     const AudioOutputChoice output_;

@@ -14,35 +14,35 @@
 #include <thread>
 #include <vector>
 
-#include "engine/EnginePlatform.h"
+#include "engine/EngineServices.h"
 
 namespace orvento::test {
 
-using Op = PlatformOp;
+using Op = ServiceOp;
 
 struct CallRecord {
     Op op;
     std::thread::id thread;
-    OSStatus result;                           // as after() heard it
-    std::uint32_t detail;                      // PlatformCall::detail
+    StatusCode result;                         // as after() heard it
+    std::uint32_t detail;                      // ServiceCall::detail
     std::chrono::steady_clock::time_point at;  // when the call returned
     std::uint32_t bytes = 0;                   // the audio bytes of an enqueue
 };
 
-class FaultInjectingPlatform : public EnginePlatform {
+class FaultInjectingServices : public EngineServices {
   public:
     // Plays into the null output, as fast as the audio comes unless
     // `realTime`.
-    explicit FaultInjectingPlatform(bool realTime = false);
-    ~FaultInjectingPlatform() override;
+    explicit FaultInjectingServices(bool realTime = false);
+    ~FaultInjectingServices() override;
 
     static AudioOutputChoice nullOutput(bool realTime);
 
     // Calls number `nth` (1-based) to `nth + count - 1` of `op` give `result`
-    // without reaching the service (see EnginePlatform::before). When
+    // without reaching the service (see EngineServices::before). When
     // `detail` is not 0, only calls with that detail (a property id, say)
     // are counted.
-    void fake(Op op, OSStatus result, int nth = 1, int count = 1, std::uint32_t detail = 0);
+    void fake(Op op, StatusCode result, int nth = 1, int count = 1, std::uint32_t detail = 0);
     // Runs `action` on the calling thread when `op` is next called, before
     // the call goes on; or when it returns, before the engine sees the result.
     void onCall(Op op, std::function<void()> action);
@@ -75,14 +75,14 @@ class FaultInjectingPlatform : public EnginePlatform {
                  std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
   protected:
-    std::optional<OSStatus> before(const PlatformCall& call) override;
-    void after(const PlatformCall& call, OSStatus result) override;
+    std::optional<StatusCode> before(const ServiceCall& call) override;
+    void after(const ServiceCall& call, StatusCode result) override;
     void interpose(OutputQueue::Listener*& listener) override;
     void interpose(HttpStream::Listener*& listener) override;
 
   private:
     struct Fault {
-        OSStatus result;
+        StatusCode result;
         int first;
         int last;
         std::uint32_t detail;
@@ -92,25 +92,25 @@ class FaultInjectingPlatform : public EnginePlatform {
     // given back, holds and counts the running reports.
     class QueueListener : public OutputQueue::Listener {
       public:
-        QueueListener(FaultInjectingPlatform& platform, OutputQueue::Listener& engine)
+        QueueListener(FaultInjectingServices& platform, OutputQueue::Listener& engine)
             : platform_(platform), engine_(engine) {}
         void bufferComplete(OutputQueue::Buffer& buffer) override;
         void runningChanged(bool running) override;
 
       private:
-        FaultInjectingPlatform& platform_;
+        FaultInjectingServices& platform_;
         OutputQueue::Listener& engine_;
     };
     // Stands between a stream and the engine's listener: turns the chosen
     // bytes-available events into errors and acts at them.
     class StreamListener final : public HttpStream::Listener {
       public:
-        StreamListener(FaultInjectingPlatform& platform, HttpStream::Listener* engine)
+        StreamListener(FaultInjectingServices& platform, HttpStream::Listener* engine)
             : platform_(platform), engine_(engine) {}
         void onStreamEvent(HttpStream& stream, HttpStream::Event event) override;
 
       private:
-        FaultInjectingPlatform& platform_;
+        FaultInjectingServices& platform_;
         HttpStream::Listener* const engine_;
     };
     std::function<void()> takeHook(std::map<Op, std::function<void()>>& hooks, Op op);
