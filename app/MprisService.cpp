@@ -11,7 +11,7 @@
 
 #include "app/ApplicationId.h"
 #include "controller/StatusTexts.h"
-#include "engine/UrlEscaping.h"
+#include "engine/net/UrlEscaping.h"
 
 namespace orvento {
 namespace {

@@ -17,9 +17,9 @@
 #include <atomic>
 #include <memory>
 
-#include "engine/EngineServices.h"
 #include "engine/LogSink.h"
 #include "engine/mix/Mixer.h"
+#include "engine/player/EngineServices.h"
 
 namespace orvento {
 

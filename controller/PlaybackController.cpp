@@ -6,7 +6,7 @@
 #include "controller/MainThread.h"
 #include "controller/StationNames.h"
 #include "controller/StatusTexts.h"
-#include "engine/UrlEscaping.h"
+#include "engine/net/UrlEscaping.h"
 #include "engine/session/PelorinPlayer.h"
 
 namespace orvento {

@@ -98,7 +98,7 @@
 #include "controller/DiagnosticLog.h"
 #include "controller/StationCatalogue.h"
 #include "controller/StationReplay.h"
-#include "engine/Pelorin.h"
+#include "engine/player/Pelorin.h"
 #include "engine/session/StationSession.h"
 
 namespace orvento {

@@ -28,7 +28,7 @@
 #include <functional>
 #include <optional>
 
-#include "engine/SleepSchedule.h"
+#include "engine/session/SleepSchedule.h"
 
 namespace orvento {
 

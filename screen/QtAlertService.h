@@ -17,7 +17,7 @@
 #include <memory>
 #include <mutex>
 
-#include "engine/AlertService.h"
+#include "engine/player/AlertService.h"
 
 namespace orvento {
 

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <string_view>
 
-#include "engine/Pelorin.h"
+#include "engine/player/Pelorin.h"
 
 namespace orvento {
 namespace {

@@ -11,7 +11,7 @@
 #include <QTranslator>
 #include <memory>
 
-#include "engine/LocalizedStrings.h"
+#include "engine/player/LocalizedStrings.h"
 
 namespace orvento {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/Pelorin.h"
+#include "engine/player/Pelorin.h"
 
 namespace orvento::bench {
 

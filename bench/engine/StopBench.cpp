@@ -17,7 +17,7 @@
 
 #include "bench/engine/BenchStream.h"
 #include "bench/engine/BenchWatch.h"
-#include "engine/Pelorin.h"
+#include "engine/player/Pelorin.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento::bench {

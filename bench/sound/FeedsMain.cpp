@@ -22,11 +22,11 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/EngineServices.h"
-#include "engine/Pelorin.h"
-#include "engine/WorkerRegistry.h"
 #include "engine/mix/Mixer.h"
 #include "engine/net/Url.h"
+#include "engine/player/EngineServices.h"
+#include "engine/player/Pelorin.h"
+#include "engine/player/WorkerRegistry.h"
 
 namespace orvento {
 namespace {

@@ -19,7 +19,7 @@
 
 #include "engine/audio/OutputQueue.h"
 #include "engine/audio/PcmBuffer.h"
-#include "engine/platform/StatusCode.h"
+#include "engine/base/StatusCode.h"
 
 namespace orvento {
 

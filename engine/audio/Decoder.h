@@ -9,8 +9,8 @@
 
 #include "engine/audio/OutputQueue.h"
 #include "engine/audio/PcmBuffer.h"
-#include "engine/platform/AudioFormat.h"
-#include "engine/platform/StatusCode.h"
+#include "engine/base/AudioFormat.h"
+#include "engine/base/StatusCode.h"
 
 namespace orvento {
 

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "engine/audio/PcmBuffer.h"
-#include "engine/platform/StatusCode.h"
+#include "engine/base/StatusCode.h"
 
 namespace orvento {
 

@@ -132,8 +132,8 @@
 #include <string>
 
 #include "engine/LogSink.h"
-#include "engine/platform/AudioFormat.h"
-#include "engine/platform/StatusCode.h"
+#include "engine/base/AudioFormat.h"
+#include "engine/base/StatusCode.h"
 
 namespace orvento {
 

@@ -47,7 +47,7 @@
 
 #include "engine/audio/AudioOutput.h"
 #include "engine/audio/Decoder.h"
-#include "engine/platform/AudioFormat.h"
+#include "engine/base/AudioFormat.h"
 
 namespace orvento {
 

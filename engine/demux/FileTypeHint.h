@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "engine/platform/StatusCode.h"
+#include "engine/base/StatusCode.h"
 
 namespace orvento {
 

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "engine/platform/StatusCode.h"
+#include "engine/base/StatusCode.h"
 
 namespace orvento::demux {
 

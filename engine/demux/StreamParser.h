@@ -114,9 +114,9 @@
 #include <string_view>
 #include <utility>
 
+#include "engine/base/AudioFormat.h"
+#include "engine/base/StatusCode.h"
 #include "engine/demux/FileTypeHint.h"
-#include "engine/platform/AudioFormat.h"
-#include "engine/platform/StatusCode.h"
 
 namespace orvento {
 

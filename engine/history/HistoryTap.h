@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/PacketTap.h"
 #include "engine/audio/Decoder.h"
 #include "engine/history/StationHistory.h"
+#include "engine/player/PacketTap.h"
 #include "engine/transmissions/TransmissionDetector.h"
 
 namespace orvento {

@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform/AudioFormat.h"
+#include "engine/base/AudioFormat.h"
 
 namespace orvento {
 

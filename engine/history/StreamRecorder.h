@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/PacketTap.h"
 #include "engine/history/StreamFileWriter.h"
+#include "engine/player/PacketTap.h"
 
 namespace orvento {
 

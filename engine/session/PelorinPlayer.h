@@ -7,7 +7,7 @@
 #include <atomic>
 #include <memory>
 
-#include "engine/Pelorin.h"
+#include "engine/player/Pelorin.h"
 #include "engine/session/SessionPlayer.h"
 
 namespace orvento {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/Pelorin.h"
+#include "engine/player/Pelorin.h"
 
 namespace orvento {
 

@@ -62,9 +62,9 @@
 #include <optional>
 #include <string>
 
-#include "engine/AlertService.h"
-#include "engine/BackoffPolicy.h"
-#include "engine/LocalizedStrings.h"
+#include "engine/player/AlertService.h"
+#include "engine/player/LocalizedStrings.h"
+#include "engine/session/BackoffPolicy.h"
 #include "engine/session/SessionPlayer.h"
 
 namespace orvento {

@@ -13,8 +13,8 @@
 #include <mutex>
 
 #include "controller/PlaybackController.h"
-#include "engine/EngineServices.h"
-#include "engine/WorkerRegistry.h"
+#include "engine/player/EngineServices.h"
+#include "engine/player/WorkerRegistry.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento::test {

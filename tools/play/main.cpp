@@ -24,17 +24,17 @@
 #include <utility>
 #include <vector>
 
-#include "engine/AlertService.h"
-#include "engine/EngineServices.h"
 #include "engine/LogSink.h"
-#include "engine/Pelorin.h"
-#include "engine/SleepSchedule.h"
-#include "engine/UrlEscaping.h"
-#include "engine/WorkerRegistry.h"
 #include "engine/history/StreamRecorder.h"
 #include "engine/mix/Mixer.h"
 #include "engine/net/Url.h"
+#include "engine/net/UrlEscaping.h"
+#include "engine/player/AlertService.h"
+#include "engine/player/EngineServices.h"
+#include "engine/player/Pelorin.h"
+#include "engine/player/WorkerRegistry.h"
 #include "engine/session/PelorinPlayer.h"
+#include "engine/session/SleepSchedule.h"
 #include "engine/session/StationSession.h"
 #include "tools/common/NumberOption.h"
 

@@ -99,9 +99,7 @@ bool QueueFeeder::startQueue() {
 void QueueFeeder::onPackets(std::span<const std::byte> bytes,
                             std::span<const PacketDescription> descriptions) {
     if (!failed_ && queue_ != nullptr) {
-        ring_.deliver(static_cast<std::uint32_t>(bytes.size()),
-                      static_cast<std::uint32_t>(descriptions.size()), bytes.data(),
-                      descriptions.empty() ? nullptr : descriptions.data());
+        ring_.deliver(bytes, descriptions);
     }
 }
 

@@ -1,6 +1,6 @@
 // Offline decoding: the parser's packets fed through the output audio queue
 // the way the stream player feeds them, through the player's own buffer ring
-// (engine/PacketRing.h), then flushed and drained. For `orvento-probe
+// (engine/player/PacketRing.h), then flushed and drained. For `orvento-probe
 // --decode`, the queue's quality tests and the decode benchmark. Everything
 // but the queue's own callbacks runs on the caller's thread.
 #pragma once
@@ -13,8 +13,8 @@
 #include <span>
 #include <string>
 
-#include "engine/PacketRing.h"
 #include "engine/audio/OutputQueue.h"
+#include "engine/player/PacketRing.h"
 #include "tools/probe/Probe.h"
 
 namespace orvento::probe {

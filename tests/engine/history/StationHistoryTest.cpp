@@ -10,7 +10,7 @@
 
 #include "engine/history/HistoryTap.h"
 #include "engine/history/ReplayPlayer.h"
-#include "tests/engine/PlayerHarness.h"
+#include "tests/engine/player/PlayerHarness.h"
 #include "tools/transmission-recordings/RecordingSet.h"
 
 namespace orvento::test {

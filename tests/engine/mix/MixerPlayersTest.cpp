@@ -7,11 +7,11 @@
 #include <numbers>
 #include <vector>
 
-#include "engine/Pelorin.h"
 #include "engine/mix/Mixer.h"
-#include "tests/engine/EngineTestSupport.h"
-#include "tests/engine/TestStreams.h"
+#include "engine/player/Pelorin.h"
 #include "tests/engine/audio/QueueTestSupport.h"
+#include "tests/engine/player/EngineTestSupport.h"
+#include "tests/engine/player/TestStreams.h"
 #include "tests/support/AudioCompare.h"
 #include "tools/loopback/LoopbackServer.h"
 

@@ -1,0 +1,100 @@
+// Packet buffering: the parser's packets go into the ring, whose owner the
+// player is: it hands buffers to its queue, starts it, and keeps each copy
+// apart from a stop.
+#include "engine/player/Pelorin.h"
+
+namespace orvento {
+
+void Pelorin::handleStreamPackets(std::span<const std::byte> bytes,
+                                  std::span<const PacketDescription> descriptions) {
+    if (tap_ && tapFormatTold_) {
+        tap_->packets(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+                      descriptions, arrival_);
+    }
+    discontinuous_ = false;
+    // A recording (its length declared) is not live: all of it plays.
+    if (liveEdge_ && !declaredLength_ && !bytes.empty()) {
+        // What is too old to play is left out here, after the tap has seen
+        // it: whole packets at the start of the delivery.
+        if (!descriptions.empty()) {
+            const std::size_t skip = liveEdge_->packetsToSkip(descriptions, arrival_);
+            if (skip == descriptions.size()) {
+                return;
+            }
+            descriptions = descriptions.subspan(skip);
+        } else {
+            const std::size_t skip = liveEdge_->bytesToSkip(bytes.size(), arrival_);
+            if (skip == bytes.size()) {
+                return;
+            }
+            bytes = bytes.subspan(skip);
+        }
+    }
+    // Linear PCM comes without descriptions: the ring takes it as one run.
+    ring_.deliver(bytes, descriptions);
+}
+
+std::optional<double> Pelorin::behindLiveSeconds() const {
+    if (!liveEdge_) {
+        return std::nullopt;
+    }
+    return liveEdge_->behindLiveSeconds(std::chrono::steady_clock::now());
+}
+
+void Pelorin::bufferComplete(OutputQueue::Buffer& buffer) {
+    handleBufferComplete(buffer);
+}
+
+void Pelorin::handleBufferComplete(OutputQueue::Buffer& buffer) {
+    ring_.bufferCompleted(buffer);
+}
+
+QueueError Pelorin::enqueueBuffer(OutputQueue::Buffer& buffer,
+                                  std::span<const PacketDescription> descs) {
+    OutputQueue* queue = audioQueue_.load();
+    const QueueError error = queue->enqueue(buffer, descs);
+    if (error != QueueError::None) {
+        logStatusError("AudioQueueEnqueueBuffer", static_cast<StatusCode>(error));
+        failStep("AudioQueueEnqueueBuffer", queue->errorText());
+    }
+    return error;
+}
+
+bool Pelorin::startQueue() {
+    std::lock_guard lock(mutex2_);
+    if (finished_.load()) {
+        // A stop came first: it has told its observers that nothing plays.
+        return false;
+    }
+    OutputQueue* queue = audioQueue_.load();
+    if (QueueError error = queue->start(); error != QueueError::None) {
+        logStatusError("AudioQueueStart", static_cast<StatusCode>(error));
+        // Said in words: the code is in the error line, for diagnosis.
+        if (error == QueueError::InvalidDevice) {
+            fail(std::string(kNoSoundOutputReason));
+        } else {
+            const std::string why = queue->errorText();
+            fail(std::string(kOutputCannotStartReason) + (why.empty() ? "" : ": " + why));
+        }
+        return false;
+    }
+    started_.store(true);
+    return true;
+}
+
+// Each copy holds mutex2 and finds `finished` false: once a stop has set it
+// under mutex2, no copy begins.
+bool Pelorin::beginCopy() {
+    mutex2_.lock();
+    if (finished_.load()) {
+        mutex2_.unlock();
+        return false;
+    }
+    return true;
+}
+
+void Pelorin::endCopy() {
+    mutex2_.unlock();
+}
+
+}  // namespace orvento
