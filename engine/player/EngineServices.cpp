@@ -36,14 +36,6 @@ void EngineServices::logLine(std::string_view line) {
 }
 
 template <typename Service>
-StatusCode EngineServices::hooked(ServiceCall& call, Service&& service) {
-    const std::optional<StatusCode> faked = before(call);
-    const StatusCode result = faked ? *faked : service();
-    after(call, result);
-    return result;
-}
-
-template <typename Service>
 bool EngineServices::succeeds(ServiceCall& call, Service&& service) {
     const StatusCode result = before(call) ? 1 : (service() ? kSuccess : 1);
     after(call, result);
@@ -54,7 +46,7 @@ OutputQueueCreation EngineServices::makeOutputQueue(const AudioFormat& format,
                                                     OutputQueue::Listener& listener) {
     ServiceCall call{ServiceOp::AudioQueueNewOutput};
     OutputQueueCreation created;
-    const StatusCode status = hooked(call, [&] {
+    const StatusCode status = hooked<StatusCode>(call, [&] {
         OutputQueue::Listener* told = &listener;
         interpose(told);
         created = ::orvento::makeOutputQueue(format, output_, *told);
@@ -90,9 +82,8 @@ std::unique_ptr<HttpStream> EngineServices::makeHttpStream(const Url& url) {
 RunLoop::RunResult EngineServices::runCurrentLoop(RunLoop::Seconds time,
                                                   bool returnAfterSourceHandled) {
     ServiceCall call{ServiceOp::RunLoopRun};
-    before(call);
-    const RunLoop::RunResult result = RunLoop::current().run(time, returnAfterSourceHandled);
-    after(call, kSuccess);
+    RunLoop::RunResult result{};
+    unfakeable(call, [&] { result = RunLoop::current().run(time, returnAfterSourceHandled); });
     return result;
 }
 

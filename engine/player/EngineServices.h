@@ -174,12 +174,26 @@ class EngineServices {
     friend class HookedParser;
     friend class HookedQueue;
 
-    // Calls `service` between the hooks: one that returns a status, and one
-    // that says whether it succeeded.
-    template <typename Service>
-    StatusCode hooked(ServiceCall& call, Service&& service);
+    // Calls `service` between the hooks. `Error` is what the service returns
+    // (a service's error enum, or a StatusCode); a faked status stands for it.
+    template <typename Error, typename Service>
+    Error hooked(ServiceCall& call, Service&& service) {
+        const std::optional<StatusCode> faked = before(call);
+        const Error result = faked ? static_cast<Error>(*faked) : service();
+        after(call, static_cast<StatusCode>(result));
+        return result;
+    }
+    // The same for a service that says whether it succeeded.
     template <typename Service>
     bool succeeds(ServiceCall& call, Service&& service);
+    // An operation without a result (closing, destroying, scheduling): the
+    // hooks hear it, but it always reaches the service.
+    template <typename Service>
+    void unfakeable(ServiceCall& call, Service&& service) {
+        before(call);
+        service();
+        after(call, kSuccess);
+    }
 
     const LogSink log_;
     const AudioOutputChoice output_;

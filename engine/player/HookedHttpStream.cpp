@@ -55,15 +55,15 @@ HookedHttpStream::HookedHttpStream(EngineServices& platform, std::unique_ptr<Htt
 HookedHttpStream::~HookedHttpStream() {
     ServiceCall call{ServiceOp::HttpStreamDestroy};
     call.stream = this;
-    platform_.before(call);
-    stream_.reset();  // closes it
-    // An event whose dispatch began before the close may still be on its way
-    // to the relay on the owning thread: the relay goes there, after it.
-    if (relay_ && loop_ && !loop_->isCurrent()) {
-        loop_->post([relay = std::move(relay_)] {});
-    }
-    relay_.reset();
-    platform_.after(call, kSuccess);
+    platform_.unfakeable(call, [&] {
+        stream_.reset();  // closes it
+        // An event whose dispatch began before the close may still be on its
+        // way to the relay on the owning thread: the relay goes there, after it.
+        if (relay_ && loop_ && !loop_->isCurrent()) {
+            loop_->post([relay = std::move(relay_)] {});
+        }
+        relay_.reset();
+    });
 }
 
 bool HookedHttpStream::open() {
@@ -99,12 +99,12 @@ void HookedHttpStream::setListener(Listener* listener) {
 void HookedHttpStream::schedule(RunLoop& loop) {
     ServiceCall call{ServiceOp::HttpStreamSchedule};
     call.stream = this;
-    platform_.before(call);
-    if (!loop_) {
-        loop_ = loop.shared_from_this();
-    }
-    stream_->schedule(loop);
-    platform_.after(call, kSuccess);
+    platform_.unfakeable(call, [&] {
+        if (!loop_) {
+            loop_ = loop.shared_from_this();
+        }
+        stream_->schedule(loop);
+    });
 }
 
 std::optional<std::size_t> HookedHttpStream::read(std::span<std::byte> buffer) {
@@ -133,9 +133,7 @@ std::optional<std::size_t> HookedHttpStream::hookedRead(EngineServices& platform
 void HookedHttpStream::close() {
     ServiceCall call{ServiceOp::HttpStreamClose};
     call.stream = this;
-    platform_.before(call);
-    stream_->close();
-    platform_.after(call, kSuccess);
+    platform_.unfakeable(call, [&] { stream_->close(); });
 }
 
 std::string HookedHttpStream::errorText() const {

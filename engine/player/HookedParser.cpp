@@ -25,19 +25,13 @@ HookedParser::HookedParser(EngineServices& platform, std::unique_ptr<StreamParse
 
 HookedParser::~HookedParser() {
     ServiceCall call{ServiceOp::AudioFileStreamClose, 0, this};
-    platform_.before(call);
-    parser_.reset();
-    platform_.after(call, kSuccess);
+    platform_.unfakeable(call, [&] { parser_.reset(); });
 }
 
 ParserError HookedParser::feed(std::span<const std::byte> bytes, Continuity continuity) {
     ServiceCall call{ServiceOp::AudioFileStreamParseBytes, static_cast<std::uint32_t>(continuity),
                      this};
-    const std::optional<StatusCode> faked = platform_.before(call);
-    const StatusCode result =
-        faked ? *faked : static_cast<StatusCode>(parser_->feed(bytes, continuity));
-    platform_.after(call, result);
-    return static_cast<ParserError>(result);
+    return platform_.hooked<ParserError>(call, [&] { return parser_->feed(bytes, continuity); });
 }
 
 template <typename T, typename Getter>

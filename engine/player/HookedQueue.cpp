@@ -1,5 +1,7 @@
 #include "engine/player/HookedQueue.h"
 
+#include <utility>
+
 #include "engine/player/EngineServices.h"
 
 namespace orvento {
@@ -10,10 +12,7 @@ HookedQueue::HookedQueue(EngineServices& platform, std::unique_ptr<OutputQueue> 
 template <typename Operation>
 QueueError HookedQueue::hooked(ServiceCall& call, Operation&& operation) {
     call.queue = queue_.get();
-    const std::optional<StatusCode> faked = platform_.before(call);
-    const QueueError result = faked ? static_cast<QueueError>(*faked) : operation();
-    platform_.after(call, static_cast<StatusCode>(result));
-    return result;
+    return platform_.hooked<QueueError>(call, std::forward<Operation>(operation));
 }
 
 OutputQueue::Allocation HookedQueue::allocateBuffer(std::size_t capacity) {
