@@ -71,7 +71,7 @@ Pelorin::Pelorin(Private, std::optional<Url> url, PelorinServices services)
 // the parser and disposed of the queue; only the members' own destructors run.
 Pelorin::~Pelorin() {
     // The teardown has closed any stream; this only guards the ownership.
-    const std::unique_ptr<HttpStream> stream(stream_.exchange(nullptr));
+    closeStream();
 }
 
 void Pelorin::start() {
