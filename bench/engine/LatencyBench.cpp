@@ -15,9 +15,12 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench/engine/BenchStream.h"
@@ -31,23 +34,58 @@ namespace {
 using loopback::LoopbackServer;
 using loopback::Script;
 
-// The real services, noting when the first buffer reaches the queue and how
-// often the queue's output ran dry before it was disposed of.
+// The real queue, noting when the first buffer reaches it and, as it is
+// disposed of, how often its output ran dry.
+class TimingQueue final : public OutputQueue {
+  public:
+    TimingQueue(std::unique_ptr<OutputQueue> queue, std::atomic<Clock::time_point>& firstEnqueue,
+                std::atomic<std::uint64_t>& underruns)
+        : queue_(std::move(queue)), firstEnqueue_(firstEnqueue), underruns_(underruns) {}
+
+    Allocation allocateBuffer(std::size_t capacity) override {
+        return queue_->allocateBuffer(capacity);
+    }
+    QueueError setMagicCookie(std::span<const std::uint8_t> cookie) override {
+        return queue_->setMagicCookie(cookie);
+    }
+    QueueError enqueue(Buffer& buffer, std::span<const PacketDescription> descriptions) override {
+        Clock::time_point none{};
+        firstEnqueue_.compare_exchange_strong(none, Clock::now());
+        return queue_->enqueue(buffer, descriptions);
+    }
+    QueueError start() override { return queue_->start(); }
+    QueueError flush() override { return queue_->flush(); }
+    QueueError stop(bool immediate) override { return queue_->stop(immediate); }
+    QueueError dispose(bool immediate) override {
+        underruns_.store(queue_->underrunCount());
+        return queue_->dispose(immediate);
+    }
+    bool isRunning() const override { return queue_->isRunning(); }
+    PlayPosition currentTime() const override { return queue_->currentTime(); }
+    double starvedSeconds() const override { return queue_->starvedSeconds(); }
+    std::uint64_t underrunCount() const override { return queue_->underrunCount(); }
+    std::string errorText() const override { return queue_->errorText(); }
+
+  private:
+    const std::unique_ptr<OutputQueue> queue_;
+    std::atomic<Clock::time_point>& firstEnqueue_;
+    std::atomic<std::uint64_t>& underruns_;
+};
+
 class TimingServices : public EngineServices {
   public:
     using EngineServices::EngineServices;
     std::atomic<Clock::time_point> firstEnqueue{};
     std::atomic<std::uint64_t> underruns{0};
 
-  private:
-    std::optional<StatusCode> before(const ServiceCall& call) override {
-        if (call.op == ServiceOp::AudioQueueEnqueueBuffer) {
-            Clock::time_point none{};
-            firstEnqueue.compare_exchange_strong(none, Clock::now());
-        } else if (call.op == ServiceOp::AudioQueueDispose) {
-            underruns.store(call.queue->underrunCount());
+    OutputQueueCreation makeOutputQueue(const AudioFormat& format,
+                                        OutputQueue::Listener& listener) override {
+        OutputQueueCreation created = EngineServices::makeOutputQueue(format, listener);
+        if (created.queue) {
+            created.queue =
+                std::make_unique<TimingQueue>(std::move(created.queue), firstEnqueue, underruns);
         }
-        return std::nullopt;
+        return created;
     }
 };
 

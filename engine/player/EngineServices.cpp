@@ -1,10 +1,8 @@
 #include "engine/player/EngineServices.h"
 
 #include <cstdio>
+#include <string>
 #include <utility>
-
-#include "engine/player/HookedHttpStream.h"
-#include "engine/player/HookedParser.h"
 
 namespace orvento {
 
@@ -35,61 +33,27 @@ void EngineServices::logLine(std::string_view line) {
     std::fflush(stdout);
 }
 
-template <typename Service>
-bool EngineServices::succeeds(ServiceCall& call, Service&& service) {
-    const StatusCode result = before(call) ? 1 : (service() ? kSuccess : 1);
-    after(call, result);
-    return result == kSuccess;
+StreamParserCreation EngineServices::makeStreamParser(StreamParser::Listener& listener,
+                                                      AudioFileType hint) {
+    return {::orvento::makeStreamParser(listener, hint)};
 }
 
 OutputQueueCreation EngineServices::makeOutputQueue(const AudioFormat& format,
                                                     OutputQueue::Listener& listener) {
-    ServiceCall call{ServiceOp::AudioQueueNewOutput};
-    OutputQueueCreation created;
-    const StatusCode status = hooked<StatusCode>(call, [&] {
-        OutputQueue::Listener* told = &listener;
-        interpose(told);
-        created = ::orvento::makeOutputQueue(format, output_, *told);
-        call.queue = created.queue.get();
-        return static_cast<StatusCode>(created.error);
-    });
-    if (status != kSuccess || created.queue == nullptr) {
-        // Faked, or failed for real.
-        return {nullptr, status != kSuccess ? static_cast<QueueError>(status)
-                                            : QueueError::InvalidParameter};
-    }
-    return {std::make_unique<HookedQueue>(*this, std::move(created.queue)), QueueError::None};
-}
-
-StreamParserCreation EngineServices::makeStreamParser(StreamParser::Listener& listener,
-                                                      AudioFileType hint) {
-    return HookedParser::open(*this, listener, hint);
+    return ::orvento::makeOutputQueue(format, output_, listener);
 }
 
 std::unique_ptr<HttpStream> EngineServices::makeHttpStream(const Url& url) {
-    ServiceCall call{ServiceOp::HttpStreamCreate};
-    std::unique_ptr<HttpStream> stream;
-    succeeds(call, [&] {
-        if (std::unique_ptr<HttpStream> real = HttpStream::create(url)) {
-            stream = std::make_unique<HookedHttpStream>(*this, std::move(real));
-            call.stream = stream.get();
-        }
-        return stream != nullptr;
-    });
-    return stream;
+    return HttpStream::create(url);
 }
 
 RunLoop::RunResult EngineServices::runCurrentLoop(RunLoop::Seconds time,
                                                   bool returnAfterSourceHandled) {
-    ServiceCall call{ServiceOp::RunLoopRun};
-    RunLoop::RunResult result{};
-    unfakeable(call, [&] { result = RunLoop::current().run(time, returnAfterSourceHandled); });
-    return result;
+    return RunLoop::current().run(time, returnAfterSourceHandled);
 }
 
 bool EngineServices::postToRunLoop(RunLoop& loop, std::function<void()> work) {
-    ServiceCall call{ServiceOp::RunLoopPost};
-    return succeeds(call, [&] { return loop.post(std::move(work)); });
+    return loop.post(std::move(work));
 }
 
 }  // namespace orvento

@@ -25,7 +25,7 @@ Script liveStation(std::optional<std::uint64_t> bytes) {
 }
 
 GatedServices::GatedServices()
-    : EngineServices([] {
+    : HookedServices([] {
           AudioOutputChoice output;
           output.kind = AudioOutputChoice::Kind::Null;
           output.realTime = true;

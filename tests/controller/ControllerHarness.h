@@ -13,8 +13,8 @@
 #include <mutex>
 
 #include "controller/PlaybackController.h"
-#include "engine/player/EngineServices.h"
 #include "engine/player/WorkerRegistry.h"
+#include "tests/engine/player/HookedServices.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace orvento::test {
@@ -62,7 +62,7 @@ class Gate {
 // output queue's report that it stopped running. It counts the reports that
 // a queue runs, once their listener has returned (a controller has posted
 // what it makes of them then).
-class GatedServices : public EngineServices {
+class GatedServices : public HookedServices {
   public:
     GatedServices();
     Gate beforeOpening;

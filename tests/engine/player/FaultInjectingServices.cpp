@@ -5,7 +5,7 @@
 namespace orvento::test {
 
 FaultInjectingServices::FaultInjectingServices(bool realTime)
-    : EngineServices(nullOutput(realTime), [this](std::string_view line) {
+    : HookedServices(nullOutput(realTime), [this](std::string_view line) {
           std::lock_guard lock(mutex_);
           logLines_.emplace_back(line);
       }) {}

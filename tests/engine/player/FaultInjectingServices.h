@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/player/EngineServices.h"
+#include "tests/engine/player/HookedServices.h"
 
 namespace orvento::test {
 
@@ -29,7 +29,7 @@ struct CallRecord {
     std::uint32_t bytes = 0;                   // the audio bytes of an enqueue
 };
 
-class FaultInjectingServices : public EngineServices {
+class FaultInjectingServices : public HookedServices {
   public:
     // Plays into the null output, as fast as the audio comes unless
     // `realTime`.
@@ -39,7 +39,7 @@ class FaultInjectingServices : public EngineServices {
     static AudioOutputChoice nullOutput(bool realTime);
 
     // Calls number `nth` (1-based) to `nth + count - 1` of `op` give `result`
-    // without reaching the service (see EngineServices::before). When
+    // without reaching the service (see HookedServices::before). When
     // `detail` is not 0, only calls with that detail (a property id, say)
     // are counted.
     void fake(Op op, StatusCode result, int nth = 1, int count = 1, std::uint32_t detail = 0);

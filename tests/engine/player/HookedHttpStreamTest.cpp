@@ -1,5 +1,5 @@
-// The streams the platform makes: each operation passes the hooks under the
-// name of the platform function it stands for, the listener's stream reads
+// The streams the hooked services make: each operation passes the hooks under
+// the name of the operation it stands for, the listener's stream reads
 // through them too, and a stream destroyed on another thread while its
 // listener runs leaves that listener a stream it can still use.
 #include <gtest/gtest.h>

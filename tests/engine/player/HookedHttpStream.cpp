@@ -1,8 +1,8 @@
-#include "engine/player/HookedHttpStream.h"
+#include "tests/engine/player/HookedHttpStream.h"
 
 #include <utility>
 
-#include "engine/player/EngineServices.h"
+#include "tests/engine/player/HookedServices.h"
 
 namespace orvento {
 
@@ -11,7 +11,7 @@ namespace orvento {
 // on the stack of one listener call.
 class HookedHttpStream::EventStream final : public HttpStream {
   public:
-    EventStream(EngineServices& platform, HttpStream& stream, const HttpStream* id)
+    EventStream(HookedServices& platform, HttpStream& stream, const HttpStream* id)
         : platform_(platform), stream_(stream), id_(id) {}
 
     bool open() override { return stream_.open(); }
@@ -28,14 +28,14 @@ class HookedHttpStream::EventStream final : public HttpStream {
     std::uint64_t batchingDelays() const override { return stream_.batchingDelays(); }
 
   private:
-    EngineServices& platform_;
+    HookedServices& platform_;
     HttpStream& stream_;
     const HttpStream* const id_;
 };
 
 class HookedHttpStream::Relay final : public HttpStream::Listener {
   public:
-    Relay(EngineServices& platform, Listener* engine, const HttpStream* id)
+    Relay(HookedServices& platform, Listener* engine, const HttpStream* id)
         : platform_(platform), engine_(engine), id_(id) {}
 
     void onStreamEvent(HttpStream& stream, Event event) override {
@@ -44,12 +44,12 @@ class HookedHttpStream::Relay final : public HttpStream::Listener {
     }
 
   private:
-    EngineServices& platform_;
+    HookedServices& platform_;
     Listener* const engine_;
     const HttpStream* const id_;  // identifies the stream in the calls; never dereferenced
 };
 
-HookedHttpStream::HookedHttpStream(EngineServices& platform, std::unique_ptr<HttpStream> stream)
+HookedHttpStream::HookedHttpStream(HookedServices& platform, std::unique_ptr<HttpStream> stream)
     : platform_(platform), stream_(std::move(stream)) {}
 
 HookedHttpStream::~HookedHttpStream() {
@@ -111,7 +111,7 @@ std::optional<std::size_t> HookedHttpStream::read(std::span<std::byte> buffer) {
     return hookedRead(platform_, *stream_, this, buffer);
 }
 
-std::optional<std::size_t> HookedHttpStream::hookedRead(EngineServices& platform,
+std::optional<std::size_t> HookedHttpStream::hookedRead(HookedServices& platform,
                                                         HttpStream& stream, const HttpStream* id,
                                                         std::span<std::byte> buffer) {
     ServiceCall call{ServiceOp::HttpStreamRead};

@@ -1,12 +1,12 @@
-// An output queue behind the platform's hooks: each operation passes
-// EngineServices::before() and after() with a ServiceCall that names it by
+// An output queue behind HookedServices's hooks: each operation passes
+// HookedServices::before() and after() with a ServiceCall that names it by
 // the operation it stood for (ServiceOp::AudioQueueStart for start(), ...),
 // so a test can fake its result, count it or act at it. A faked result is a
 // status, handed back as the QueueError of the same value; the queue itself
 // is then not called. The getters are not hooked.
 //
-// Made only by EngineServices::makeOutputQueue, which hooks the creation
-// itself (ServiceOp::AudioQueueNewOutput). The platform must outlive it.
+// Made only by HookedServices::makeOutputQueue, which hooks the creation
+// itself (ServiceOp::AudioQueueNewOutput). The services must outlive it.
 #pragma once
 
 #include <memory>
@@ -15,12 +15,12 @@
 
 namespace orvento {
 
-class EngineServices;
+class HookedServices;
 struct ServiceCall;
 
 class HookedQueue final : public OutputQueue {
   public:
-    HookedQueue(EngineServices& platform, std::unique_ptr<OutputQueue> queue);
+    HookedQueue(HookedServices& platform, std::unique_ptr<OutputQueue> queue);
 
     Allocation allocateBuffer(std::size_t capacity) override;
     QueueError setMagicCookie(std::span<const std::uint8_t> cookie) override;
@@ -39,7 +39,7 @@ class HookedQueue final : public OutputQueue {
     template <typename Operation>
     QueueError hooked(ServiceCall& call, Operation&& operation);
 
-    EngineServices& platform_;
+    HookedServices& platform_;
     const std::unique_ptr<OutputQueue> queue_;
 };
 

@@ -1,10 +1,10 @@
-#include "engine/player/HookedParser.h"
+#include "tests/engine/player/HookedParser.h"
 
 #include <utility>
 
 namespace orvento {
 
-StreamParserCreation HookedParser::open(EngineServices& platform, StreamParser::Listener& listener,
+StreamParserCreation HookedParser::open(HookedServices& platform, StreamParser::Listener& listener,
                                         AudioFileType hint) {
     ServiceCall call{ServiceOp::AudioFileStreamOpen, static_cast<std::uint32_t>(hint)};
     const std::optional<StatusCode> faked = platform.before(call);
@@ -20,7 +20,7 @@ StreamParserCreation HookedParser::open(EngineServices& platform, StreamParser::
     return {std::move(parser), ParserError::None};
 }
 
-HookedParser::HookedParser(EngineServices& platform, std::unique_ptr<StreamParser> parser)
+HookedParser::HookedParser(HookedServices& platform, std::unique_ptr<StreamParser> parser)
     : platform_(platform), parser_(std::move(parser)) {}
 
 HookedParser::~HookedParser() {

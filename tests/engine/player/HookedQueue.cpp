@@ -1,12 +1,12 @@
-#include "engine/player/HookedQueue.h"
+#include "tests/engine/player/HookedQueue.h"
 
 #include <utility>
 
-#include "engine/player/EngineServices.h"
+#include "tests/engine/player/HookedServices.h"
 
 namespace orvento {
 
-HookedQueue::HookedQueue(EngineServices& platform, std::unique_ptr<OutputQueue> queue)
+HookedQueue::HookedQueue(HookedServices& platform, std::unique_ptr<OutputQueue> queue)
     : platform_(platform), queue_(std::move(queue)) {}
 
 template <typename Operation>

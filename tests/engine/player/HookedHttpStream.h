@@ -1,15 +1,15 @@
-// An HTTP stream whose operations pass EngineServices's hooks: what
-// EngineServices::makeHttpStream returns around the real stream.
+// An HTTP stream whose operations pass HookedServices's hooks: what
+// HookedServices::makeHttpStream returns around the real stream.
 //
 // Each operation is one ServiceCall (its `stream` is this object) with the
-// ServiceOp of the platform function it stands for: open HttpStreamOpen,
+// ServiceOp it stands for: open HttpStreamOpen,
 // setListener HttpStreamSetListener, schedule HttpStreamSchedule,
 // read HttpStreamRead, close HttpStreamClose, the destructor
 // HttpStreamDestroy. A faked read returns the faked status as its count, a
 // negative one as a failed read; a faked open fails. errorText(),
 // declaredLength() and batchingDelays() are not hooked.
 //
-// The listener passes EngineServices::interpose first. It is then called with
+// The listener passes HookedServices::interpose first. It is then called with
 // a stream whose reads pass the hooks as this object's do, and which stays
 // usable for the whole call even when another thread destroys this object
 // meanwhile (HttpStream.h, "Ownership"). The contracts are HttpStream's.
@@ -23,11 +23,11 @@
 
 namespace orvento {
 
-class EngineServices;
+class HookedServices;
 
 class HookedHttpStream final : public HttpStream {
   public:
-    HookedHttpStream(EngineServices& platform, std::unique_ptr<HttpStream> stream);
+    HookedHttpStream(HookedServices& platform, std::unique_ptr<HttpStream> stream);
     ~HookedHttpStream() override;
     HookedHttpStream(const HookedHttpStream&) = delete;
     HookedHttpStream& operator=(const HookedHttpStream&) = delete;
@@ -46,10 +46,10 @@ class HookedHttpStream final : public HttpStream {
     class EventStream;
 
     // A read of `stream` between the hooks, as a call about `id`.
-    static std::optional<std::size_t> hookedRead(EngineServices& platform, HttpStream& stream,
+    static std::optional<std::size_t> hookedRead(HookedServices& platform, HttpStream& stream,
                                                  const HttpStream* id, std::span<std::byte> buffer);
 
-    EngineServices& platform_;
+    HookedServices& platform_;
     std::unique_ptr<HttpStream> stream_;
     // Passes the stream's events to the engine's listener. Shared so that it
     // outlives, on the owning thread, an event whose dispatch began before

@@ -1,23 +1,23 @@
-// A streaming parser behind EngineServices's hooks: each of its operations
-// passes before() and after() with the ServiceOp of the platform function it
-// was (see EngineServices::makeStreamParser), and its listener passes
+// A streaming parser behind HookedServices's hooks: each of its operations
+// passes before() and after() with the ServiceOp it stands for
+// (see HookedServices::makeStreamParser), and its listener passes
 // interpose() when it is made. Otherwise it is the parser it wraps.
 #pragma once
 
 #include <memory>
 
 #include "engine/demux/StreamParser.h"
-#include "engine/player/EngineServices.h"
+#include "tests/engine/player/HookedServices.h"
 
 namespace orvento {
 
 class HookedParser final : public StreamParser {
   public:
-    // What EngineServices::makeStreamParser returns.
-    static StreamParserCreation open(EngineServices& platform, StreamParser::Listener& listener,
+    // What HookedServices::makeStreamParser returns.
+    static StreamParserCreation open(HookedServices& platform, StreamParser::Listener& listener,
                                      AudioFileType hint);
 
-    HookedParser(EngineServices& platform, std::unique_ptr<StreamParser> parser);
+    HookedParser(HookedServices& platform, std::unique_ptr<StreamParser> parser);
     // AudioFileStreamClose: destroys the parser between the hooks, whatever
     // before() says.
     ~HookedParser() override;
@@ -35,7 +35,7 @@ class HookedParser final : public StreamParser {
     template <typename T, typename Getter>
     ParserResult<T> get(StreamProperty property, Getter&& getter) const;
 
-    EngineServices& platform_;
+    HookedServices& platform_;
     std::unique_ptr<StreamParser> parser_;  // null once destroyed
 };
 
