@@ -92,9 +92,9 @@ class MixMeter {
 };
 
 Script tower(double pace) {
-    // 8 kbit/s: 1000 bytes a second at its own pace (1).
+    // 16 kbit/s: 2000 bytes a second at its own pace (1).
     return Script::fromFile(ORVENTO_TRANSMISSION_TEST_RECORDINGS "/tower-mp3-8k.mp3", "audio/mpeg")
-        .paced(1000 * pace, 2000);
+        .paced(2000 * pace, 4000);
 }
 
 }  // namespace
