@@ -1,0 +1,166 @@
+#include "engine/player/CatchUp.h"
+
+#include <sonic.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvento {
+
+namespace {
+
+constexpr double kBlockSeconds = 0.010;
+// Held audio is moved to the front of its buffer once this much has gone.
+constexpr std::size_t kCompactSamples = 1 << 15;
+
+}  // namespace
+
+CatchUp::CatchUp(int sampleRate, int channels)
+    : sampleRate_(std::max(1, sampleRate)),
+      channels_(std::max(1, channels)),
+      blockFrames_(std::max<std::size_t>(1, std::lround(sampleRate_ * kBlockSeconds))),
+      detector_([this](const TransmissionDetector::Event& event) { onEvent(event); }),
+      sonic_(sonicCreateStream(sampleRate_, channels_), sonicDestroyStream) {}
+
+CatchUp::~CatchUp() = default;
+
+void CatchUp::onEvent(const TransmissionDetector::Event& event) {
+    const Transmission& t = event.transmission;
+    if (event.kind == TransmissionDetector::Event::Kind::Started) {
+        spans_.push_back({t.startSeconds, t.startSeconds + t.durationSeconds});
+        inTransmission_ = true;
+    } else if (!spans_.empty()) {
+        spans_.back() = {t.startSeconds, t.startSeconds + t.durationSeconds};
+        inTransmission_ = false;
+    }
+}
+
+std::size_t CatchUp::heldFrames() const {
+    return (held_.size() - heldBegin_) / static_cast<std::size_t>(channels_);
+}
+
+double CatchUp::heldSeconds() const {
+    return static_cast<double>(heldFrames()) / sampleRate_;
+}
+
+bool CatchUp::droppable(double start) const {
+    const double from = start - kQuietKeptSeconds;
+    const double to = start + kBlockSeconds + kQuietKeptSeconds;
+    return std::none_of(spans_.begin(), spans_.end(),
+                        [&](const Span& s) { return s.start < to && s.end > from; });
+}
+
+bool CatchUp::quietAhead(double start) const {
+    const double known = detector_.seconds() - (kLookaheadSeconds - kBlockSeconds);
+    for (double t = start + kBlockSeconds; t <= known; t += kBlockSeconds) {
+        if (droppable(t)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CatchUp::speechRunsOn(double start) const {
+    return std::any_of(spans_.begin(), spans_.end(), [&](const Span& s) {
+        return s.start <= start - kSpeechRunsOnSeconds && s.end > start;
+    });
+}
+
+void CatchUp::dropBlock() {
+    heldBegin_ += blockFrames_ * static_cast<std::size_t>(channels_);
+    heldStart_ += static_cast<double>(blockFrames_) / sampleRate_;
+    stats_.framesDropped += blockFrames_;
+}
+
+void CatchUp::readSonic(std::vector<float>& out) {
+    while (const int available = sonicSamplesAvailable(sonic_.get())) {
+        const std::size_t at = out.size();
+        out.resize(at + static_cast<std::size_t>(available) * static_cast<std::size_t>(channels_));
+        const int read = sonicReadFloatFromStream(sonic_.get(), out.data() + at, available);
+        out.resize(at + static_cast<std::size_t>(std::max(0, read)) *
+                            static_cast<std::size_t>(channels_));
+        stats_.framesOut += static_cast<std::uint64_t>(std::max(0, read));
+        if (read <= 0) {
+            break;
+        }
+    }
+}
+
+std::uint64_t CatchUp::release(std::size_t frames, std::vector<float>& out, double speed) {
+    const std::size_t samples = frames * static_cast<std::size_t>(channels_);
+    float* first = held_.data() + heldBegin_;
+    heldBegin_ += samples;
+    heldStart_ += static_cast<double>(frames) / sampleRate_;
+    if (speed == 1 && !sonicHolds_) {
+        out.insert(out.end(), first, first + samples);
+        stats_.framesOut += frames;
+        return 0;
+    }
+    const std::uint64_t before = stats_.framesOut;
+    sonicSetSpeed(sonic_.get(), static_cast<float>(speed));
+    sonicWriteFloatToStream(sonic_.get(), first, static_cast<int>(frames));
+    readSonic(out);
+    if (speed > 1) {
+        stats_.framesSped += frames;
+        stats_.fastestSpeed = std::max(stats_.fastestSpeed, speed);
+    }
+    // At normal speed sonic passes on all it was given, whatever it held.
+    sonicHolds_ = speed != 1;
+    const std::uint64_t given = stats_.framesOut - before;
+    return given < frames ? frames - given : 0;
+}
+
+void CatchUp::process(std::span<const float> in, std::vector<float>& out, double excessSeconds) {
+    const std::size_t frames = in.size() / static_cast<std::size_t>(channels_);
+    held_.insert(
+        held_.end(), in.begin(),
+        in.begin() + static_cast<std::ptrdiff_t>(frames * static_cast<std::size_t>(channels_)));
+    detector_.feed(in.data(), frames, sampleRate_, channels_);
+    stats_.framesIn += frames;
+    if (inTransmission_ && !spans_.empty()) {
+        spans_.back().end = detector_.seconds();
+    }
+
+    // Frames that may still be shed in this call.
+    double budget = excessSeconds * sampleRate_;
+    const auto lookahead = static_cast<std::size_t>(std::lround(kLookaheadSeconds * sampleRate_));
+    while (budget >= 1 && heldFrames() >= blockFrames_ + lookahead) {
+        if (budget >= static_cast<double>(blockFrames_) && droppable(heldStart_)) {
+            dropBlock();
+            budget -= static_cast<double>(blockFrames_);
+            continue;
+        }
+        // Speech, or the quiet kept beside it: played faster only where
+        // speech runs on with no quiet to drop in sight.
+        const bool faster = speechRunsOn(heldStart_) && !quietAhead(heldStart_);
+        const double speed = faster ? std::min(kMaxSpeed, 1 + budget / sampleRate_ / 2) : 1.0;
+        budget -= static_cast<double>(release(blockFrames_, out, speed));
+    }
+    if (budget < 1) {
+        // Not behind (any more): what is held plays on at once.
+        release(heldFrames(), out, 1.0);
+    }
+
+    // Forget what lies behind: transmissions past the quiet kept, and the
+    // buffer's given-out front.
+    while (!spans_.empty() && spans_.front().end < heldStart_ - kQuietKeptSeconds &&
+           !(inTransmission_ && spans_.size() == 1)) {
+        spans_.erase(spans_.begin());
+    }
+    if (heldBegin_ >= kCompactSamples || heldBegin_ == held_.size()) {
+        held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(heldBegin_));
+        heldBegin_ = 0;
+    }
+}
+
+void CatchUp::flush(std::vector<float>& out) {
+    release(heldFrames(), out, 1.0);
+    if (sonicHolds_) {
+        sonicFlushStream(sonic_.get());
+        readSonic(out);
+        sonicHolds_ = false;
+    }
+    detector_.finish();
+}
+
+}  // namespace orvento

@@ -1,0 +1,110 @@
+// Catching up on a backlog without losing a word: what a queue's decoded
+// audio passes through on its way to the output when the playing has fallen
+// behind live.
+//
+// While the caller says the playing is behind its target (excess > 0), the
+// stage sheds audio, in this order of preference:
+//   1. Quiet between transmissions goes: 10 ms blocks are dropped where no
+//      transmission lies within kQuietKeptSeconds on either side, so every
+//      transmission keeps that much quiet around it and none of its audio
+//      is dropped.
+//   2. Where speech runs on (a transmission past its first
+//      kSpeechRunsOnSeconds) with no droppable quiet in sight, it is played
+//      faster with its pitch kept (libsonic, made for speech), at most
+//      kMaxSpeed. A short transmission plays at its own speed and the quiet
+//      after it goes instead.
+// It sheds no more than the excess it is told. With no excess everything
+// passes unchanged and at once (no delay); while shedding, the stage holds
+// kLookaheadSeconds of audio so that it knows whether a transmission is about
+// to start before it drops what precedes it.
+//
+// Transmissions are those of a TransmissionDetector fed with the same audio:
+// the one judgement of what is speech.
+//
+// One thread (the queue's); nothing here is shared. Allocates only while its
+// buffers grow to their working size.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "engine/transmissions/TransmissionDetector.h"
+
+struct sonicStreamStruct;
+
+namespace orvento {
+
+inline constexpr double kQuietKeptSeconds = 0.3;
+inline constexpr double kMaxSpeed = 1.25;
+inline constexpr double kSpeechRunsOnSeconds = 3;
+// What must be known ahead of a block before it is dropped: the quiet kept
+// before a transmission, and the 0.3 s a transmission takes to be reported.
+inline constexpr double kLookaheadSeconds = 0.65;
+
+class CatchUp {
+  public:
+    struct Stats {
+        std::uint64_t framesIn = 0;
+        std::uint64_t framesOut = 0;
+        std::uint64_t framesDropped = 0;  // quiet between transmissions
+        std::uint64_t framesSped = 0;     // taken in while playing faster
+        double fastestSpeed = 1;
+    };
+
+    CatchUp(int sampleRate, int channels);
+    ~CatchUp();
+    CatchUp(const CatchUp&) = delete;
+    CatchUp& operator=(const CatchUp&) = delete;
+
+    // Takes interleaved frames and appends to `out` what is to be played now.
+    // `excessSeconds`: how far the playing is behind its target (0 or less:
+    // not behind; everything held then comes out at normal speed).
+    void process(std::span<const float> in, std::vector<float>& out, double excessSeconds);
+    // The end of the audio: everything held comes out.
+    void flush(std::vector<float>& out);
+
+    // Seconds of audio held (taken in and not yet given out).
+    double heldSeconds() const;
+    const Stats& stats() const { return stats_; }
+
+  private:
+    struct Span {
+        double start;
+        double end;  // the time fed so far while the transmission goes on
+    };
+
+    void onEvent(const TransmissionDetector::Event& event);
+    std::size_t heldFrames() const;
+    // Whether the block starting at `start` seconds may be dropped: no
+    // transmission within kQuietKeptSeconds of it.
+    bool droppable(double start) const;
+    // Whether a droppable block lies in what is known ahead of `start`.
+    bool quietAhead(double start) const;
+    // Whether `start` lies in a transmission that began kSpeechRunsOnSeconds
+    // or more before it.
+    bool speechRunsOn(double start) const;
+    void dropBlock();
+    // Gives out the first `frames` held frames at `speed`; the frames shed
+    // by playing faster.
+    std::uint64_t release(std::size_t frames, std::vector<float>& out, double speed);
+    void readSonic(std::vector<float>& out);
+
+    const int sampleRate_;
+    const int channels_;
+    const std::size_t blockFrames_;
+    TransmissionDetector detector_;
+    std::vector<Span> spans_;      // transmissions known, oldest first
+    bool inTransmission_ = false;  // spans_.back() goes on
+    std::vector<float> held_;      // audio taken in, from heldBegin_ not yet given out
+    std::size_t heldBegin_ = 0;    // in samples
+    double heldStart_ = 0;         // the time of the first frame not yet given out
+    std::unique_ptr<sonicStreamStruct, void (*)(sonicStreamStruct*)> sonic_;
+    bool sonicHolds_ = false;  // sonic may hold audio not yet read
+    std::vector<float> scratch_;
+    Stats stats_;
+};
+
+}  // namespace orvento

@@ -1,0 +1,141 @@
+// Catching up on recordings whose transmissions are known (real encoded
+// audio, decoded as a player decodes it): the quiet between transmissions
+// goes, never a transmission, and never more than the excess told.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/player/CatchUp.h"
+#include "engine/transmissions/TransmissionDetector.h"
+#include "tools/transmission-recordings/RecordingSet.h"
+
+namespace orvento::test {
+namespace {
+
+using recordings::Span;
+
+struct Played {
+    std::vector<float> out;
+    CatchUp::Stats stats;
+};
+
+recordings::Pcm decoded(const std::string& name, std::vector<Span>& truth) {
+    std::vector<recordings::Recording> set;
+    std::string error;
+    EXPECT_TRUE(recordings::loadSet(ORVENTO_TRANSMISSION_TEST_RECORDINGS, set, error)) << error;
+    const auto r =
+        std::find_if(set.begin(), set.end(), [&](const auto& x) { return x.name == name; });
+    recordings::Pcm pcm;
+    if (r != set.end()) {
+        EXPECT_TRUE(recordings::decode(r->path, pcm, error)) << error;
+        truth = r->truth;
+    }
+    return pcm;
+}
+
+// Feeds the audio in decoder-sized blocks, telling `excess` seconds behind
+// minus what has been shed so far (as a queue whose backlog shrinks).
+Played play(const recordings::Pcm& pcm, double excess) {
+    CatchUp stage(pcm.sampleRate, pcm.channels);
+    Played p;
+    const std::size_t block = 1152 * static_cast<std::size_t>(pcm.channels);
+    for (std::size_t at = 0; at < pcm.samples.size(); at += block) {
+        const std::size_t n = std::min(block, pcm.samples.size() - at);
+        const double shed =
+            static_cast<double>(stage.stats().framesIn - stage.stats().framesOut) / pcm.sampleRate -
+            stage.heldSeconds();
+        stage.process({pcm.samples.data() + at, n}, p.out, excess - shed);
+    }
+    stage.flush(p.out);
+    p.stats = stage.stats();
+    return p;
+}
+
+std::vector<Span> transmissionsIn(const std::vector<float>& samples, int rate, int channels) {
+    std::vector<Span> found;
+    TransmissionDetector detector([&](const TransmissionDetector::Event& e) {
+        if (e.kind == TransmissionDetector::Event::Kind::Ended) {
+            found.push_back({e.transmission.startSeconds,
+                             e.transmission.startSeconds + e.transmission.durationSeconds});
+        }
+    });
+    detector.feed(samples.data(), samples.size() / static_cast<std::size_t>(channels), rate,
+                  channels);
+    detector.finish();
+    return found;
+}
+
+class CatchUpOnRecordings : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CatchUpOnRecordings, NotBehindEverythingPassesUnchangedAndAtOnce) {
+    std::vector<Span> truth;
+    const recordings::Pcm pcm = decoded(GetParam(), truth);
+    ASSERT_FALSE(pcm.samples.empty());
+    CatchUp stage(pcm.sampleRate, pcm.channels);
+    std::vector<float> out;
+    stage.process(pcm.samples, out, 0);
+    EXPECT_EQ(stage.heldSeconds(), 0);
+    EXPECT_EQ(out, pcm.samples);
+}
+
+TEST_P(CatchUpOnRecordings, FarBehindOnlyTheQuietBetweenTransmissionsGoes) {
+    std::vector<Span> truth;
+    const recordings::Pcm pcm = decoded(GetParam(), truth);
+    ASSERT_FALSE(pcm.samples.empty());
+    const Played p = play(pcm, 1000);
+    const double rate = pcm.sampleRate;
+
+    // Everything taken in is accounted for, and the quiet went.
+    const double outSeconds = static_cast<double>(p.out.size()) / pcm.channels / rate;
+    EXPECT_EQ(p.stats.framesOut, p.out.size() / static_cast<std::size_t>(pcm.channels));
+    EXPECT_GT(p.stats.framesDropped, 0U);
+    EXPECT_LT(outSeconds, pcm.seconds() - 1);
+    EXPECT_LE(p.stats.fastestSpeed, kMaxSpeed);
+
+    // Every transmission is still there, whole (played at most kMaxSpeed
+    // faster). Transmissions left 2 x kQuietKeptSeconds apart may be heard as
+    // one, their quiet with them.
+    const std::vector<Span> heard = transmissionsIn(p.out, pcm.sampleRate, pcm.channels);
+    double said = 0;
+    for (const Span& t : truth) {
+        said += t.end - t.start;
+    }
+    double kept = 0;
+    for (std::size_t i = 0; i < heard.size(); ++i) {
+        kept += heard[i].end - heard[i].start;
+        if (i > 0) {
+            EXPECT_GE(heard[i].start - heard[i - 1].end, 2 * kQuietKeptSeconds) << i;
+        }
+    }
+    EXPECT_GE(kept, said / kMaxSpeed - 0.1 * static_cast<double>(truth.size()));
+    EXPECT_GE(heard.size(), 1U);
+    std::printf(
+        "%s: %.1f s of %.1f, dropped %.1f s, sped %.1f s, fastest %.2f; said %.1f s, "
+        "heard %.1f s in %zu\n",
+        GetParam(), outSeconds, pcm.seconds(), p.stats.framesDropped / rate,
+        p.stats.framesSped / rate, p.stats.fastestSpeed, said, kept, heard.size());
+}
+
+TEST_P(CatchUpOnRecordings, ShedsNoMoreThanTheExcessTold) {
+    std::vector<Span> truth;
+    const recordings::Pcm pcm = decoded(GetParam(), truth);
+    ASSERT_FALSE(pcm.samples.empty());
+    for (const double excess : {0.5, 2.0}) {
+        const Played p = play(pcm, excess);
+        const double shed =
+            pcm.seconds() - static_cast<double>(p.out.size()) / pcm.channels / pcm.sampleRate;
+        EXPECT_GT(shed, excess / 2) << excess;
+        EXPECT_LE(shed, excess + 0.02) << excess;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Recordings, CatchUpOnRecordings,
+                         ::testing::Values("tower-mp3-8k.mp3", "approach-aac-16k.aac",
+                                           "ground-mp3-16k.mp3"));
+
+}  // namespace
+}  // namespace orvento::test
