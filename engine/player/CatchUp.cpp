@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace orvento {
 
@@ -15,10 +16,11 @@ constexpr std::size_t kCompactSamples = 1 << 15;
 
 }  // namespace
 
-CatchUp::CatchUp(int sampleRate, int channels)
+CatchUp::CatchUp(int sampleRate, int channels, ShedHandler onShed)
     : sampleRate_(std::max(1, sampleRate)),
       channels_(std::max(1, channels)),
       blockFrames_(std::max<std::size_t>(1, std::lround(sampleRate_ * kBlockSeconds))),
+      onShed_(std::move(onShed)),
       detector_([this](const TransmissionDetector::Event& event) { onEvent(event); }),
       sonic_(sonicCreateStream(sampleRate_, channels_), sonicDestroyStream) {}
 
@@ -44,8 +46,8 @@ double CatchUp::heldSeconds() const {
 }
 
 bool CatchUp::droppable(double start) const {
-    const double from = start - kQuietKeptSeconds;
-    const double to = start + kBlockSeconds + kQuietKeptSeconds;
+    const double from = start - kQuietKeptSeconds - kDetectorSlackSeconds;
+    const double to = start + kBlockSeconds + kQuietKeptSeconds + kDetectorSlackSeconds;
     return std::none_of(spans_.begin(), spans_.end(),
                         [&](const Span& s) { return s.start < to && s.end > from; });
 }
@@ -67,6 +69,10 @@ bool CatchUp::speechRunsOn(double start) const {
 }
 
 void CatchUp::dropBlock() {
+    if (onShed_) {
+        onShed_(heldStart_, heldStart_ + static_cast<double>(blockFrames_) / sampleRate_,
+                Shed::Dropped);
+    }
     heldBegin_ += blockFrames_ * static_cast<std::size_t>(channels_);
     heldStart_ += static_cast<double>(blockFrames_) / sampleRate_;
     stats_.framesDropped += blockFrames_;
@@ -89,6 +95,9 @@ void CatchUp::readSonic(std::vector<float>& out) {
 std::uint64_t CatchUp::release(std::size_t frames, std::vector<float>& out, double speed) {
     const std::size_t samples = frames * static_cast<std::size_t>(channels_);
     float* first = held_.data() + heldBegin_;
+    if (speed > 1 && onShed_) {
+        onShed_(heldStart_, heldStart_ + static_cast<double>(frames) / sampleRate_, Shed::Faster);
+    }
     heldBegin_ += samples;
     heldStart_ += static_cast<double>(frames) / sampleRate_;
     if (speed == 1 && !sonicHolds_) {
@@ -143,7 +152,8 @@ void CatchUp::process(std::span<const float> in, std::vector<float>& out, double
 
     // Forget what lies behind: transmissions past the quiet kept, and the
     // buffer's given-out front.
-    while (!spans_.empty() && spans_.front().end < heldStart_ - kQuietKeptSeconds &&
+    while (!spans_.empty() &&
+           spans_.front().end < heldStart_ - kQuietKeptSeconds - kDetectorSlackSeconds &&
            !(inTransmission_ && spans_.size() == 1)) {
         spans_.erase(spans_.begin());
     }

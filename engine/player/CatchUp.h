@@ -5,9 +5,9 @@
 // While the caller says the playing is behind its target (excess > 0), the
 // stage sheds audio, in this order of preference:
 //   1. Quiet between transmissions goes: 10 ms blocks are dropped where no
-//      transmission lies within kQuietKeptSeconds on either side, so every
-//      transmission keeps that much quiet around it and none of its audio
-//      is dropped.
+//      transmission lies within kQuietKeptSeconds (and the detector's slack)
+//      on either side, so every transmission keeps that much quiet around it
+//      and none of its audio is dropped.
 //   2. Where speech runs on (a transmission past its first
 //      kSpeechRunsOnSeconds) with no droppable quiet in sight, it is played
 //      faster with its pitch kept (libsonic, made for speech), at most
@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -38,11 +39,14 @@ struct sonicStreamStruct;
 namespace orvento {
 
 inline constexpr double kQuietKeptSeconds = 0.3;
+// The detector places a transmission's ends to within this of its first and
+// last syllables; the quiet kept counts from the syllables.
+inline constexpr double kDetectorSlackSeconds = 0.25;
 inline constexpr double kMaxSpeed = 1.25;
 inline constexpr double kSpeechRunsOnSeconds = 3;
 // What must be known ahead of a block before it is dropped: the quiet kept
 // before a transmission, and the 0.3 s a transmission takes to be reported.
-inline constexpr double kLookaheadSeconds = 0.65;
+inline constexpr double kLookaheadSeconds = 0.9;
 
 class CatchUp {
   public:
@@ -54,7 +58,12 @@ class CatchUp {
         double fastestSpeed = 1;
     };
 
-    CatchUp(int sampleRate, int channels);
+    // What was not played as it came: `start` to `end` in seconds of the
+    // audio taken in, dropped or played faster.
+    enum class Shed { Dropped, Faster };
+    using ShedHandler = std::function<void(double start, double end, Shed how)>;
+
+    CatchUp(int sampleRate, int channels, ShedHandler onShed = {});
     ~CatchUp();
     CatchUp(const CatchUp&) = delete;
     CatchUp& operator=(const CatchUp&) = delete;
@@ -95,6 +104,7 @@ class CatchUp {
     const int sampleRate_;
     const int channels_;
     const std::size_t blockFrames_;
+    const ShedHandler onShed_;
     TransmissionDetector detector_;
     std::vector<Span> spans_;      // transmissions known, oldest first
     bool inTransmission_ = false;  // spans_.back() goes on

@@ -21,6 +21,8 @@ using recordings::Span;
 struct Played {
     std::vector<float> out;
     CatchUp::Stats stats;
+    std::vector<Span> dropped;
+    std::vector<Span> faster;
 };
 
 recordings::Pcm decoded(const std::string& name, std::vector<Span>& truth) {
@@ -40,8 +42,10 @@ recordings::Pcm decoded(const std::string& name, std::vector<Span>& truth) {
 // Feeds the audio in decoder-sized blocks, telling `excess` seconds behind
 // minus what has been shed so far (as a queue whose backlog shrinks).
 Played play(const recordings::Pcm& pcm, double excess) {
-    CatchUp stage(pcm.sampleRate, pcm.channels);
     Played p;
+    CatchUp stage(pcm.sampleRate, pcm.channels, [&](double start, double end, CatchUp::Shed how) {
+        (how == CatchUp::Shed::Dropped ? p.dropped : p.faster).push_back({start, end});
+    });
     const std::size_t block = 1152 * static_cast<std::size_t>(pcm.channels);
     for (std::size_t at = 0; at < pcm.samples.size(); at += block) {
         const std::size_t n = std::min(block, pcm.samples.size() - at);
@@ -96,6 +100,24 @@ TEST_P(CatchUpOnRecordings, FarBehindOnlyTheQuietBetweenTransmissionsGoes) {
     EXPECT_LT(outSeconds, pcm.seconds() - 1);
     EXPECT_LE(p.stats.fastestSpeed, kMaxSpeed);
 
+    // Nothing dropped within the quiet kept beside a known transmission
+    // (from its first and last syllables), and only speech played faster.
+    for (const Span& t : truth) {
+        for (const Span& d : p.dropped) {
+            EXPECT_FALSE(d.end > t.start - kQuietKeptSeconds && d.start < t.end + kQuietKeptSeconds)
+                << "dropped " << d.start << " to " << d.end << " beside " << t.start << " to "
+                << t.end;
+        }
+    }
+    for (const Span& f : p.faster) {
+        EXPECT_TRUE(std::any_of(truth.begin(), truth.end(),
+                                [&](const Span& t) {
+                                    return f.start >= t.start + kSpeechRunsOnSeconds - 0.3 &&
+                                           f.end <= t.end + 0.6;
+                                }))
+            << "faster " << f.start << " to " << f.end;
+    }
+
     // Every transmission is still there, whole (played at most kMaxSpeed
     // faster). Transmissions left 2 x kQuietKeptSeconds apart may be heard as
     // one, their quiet with them.
@@ -131,6 +153,36 @@ TEST_P(CatchUpOnRecordings, ShedsNoMoreThanTheExcessTold) {
         EXPECT_GT(shed, excess / 2) << excess;
         EXPECT_LE(shed, excess + 0.02) << excess;
     }
+}
+
+// The power of `samples` (mono) at `hz`.
+double powerAt(const std::vector<float>& samples, int rate, double hz) {
+    const double w = 2 * M_PI * hz / rate;
+    double s1 = 0;
+    double s2 = 0;
+    for (const float x : samples) {
+        const double s0 = x + 2 * std::cos(w) * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2;
+}
+
+TEST(CatchUp, SpeechPlayedFasterKeepsItsPitch) {
+    // A tone above the voice under a recording's speech: where the speech is
+    // played faster the tone must stay where it was, not rise with it.
+    std::vector<Span> truth;
+    recordings::Pcm pcm = decoded("ground-mp3-16k.mp3", truth);
+    ASSERT_EQ(pcm.channels, 1);
+    const double hz = 6000;
+    for (std::size_t i = 0; i < pcm.samples.size(); ++i) {
+        pcm.samples[i] += 0.03F * static_cast<float>(std::sin(2 * M_PI * hz * i / pcm.sampleRate));
+    }
+    const Played p = play(pcm, 1000);
+    ASSERT_GT(p.stats.framesSped, static_cast<std::uint64_t>(pcm.sampleRate));
+    EXPECT_GT(powerAt(p.out, pcm.sampleRate, hz),
+              1000 * powerAt(p.out, pcm.sampleRate, hz * kMaxSpeed));
+    EXPECT_GT(powerAt(p.out, pcm.sampleRate, hz), 1000 * powerAt(p.out, pcm.sampleRate, hz * 1.1));
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, CatchUpOnRecordings,
