@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -135,11 +134,6 @@ TEST_P(CatchUpOnRecordings, FarBehindOnlyTheQuietBetweenTransmissionsGoes) {
     }
     EXPECT_GE(kept, said / kMaxSpeed - 0.1 * static_cast<double>(truth.size()));
     EXPECT_GE(heard.size(), 1U);
-    std::printf(
-        "%s: %.1f s of %.1f, dropped %.1f s, sped %.1f s, fastest %.2f; said %.1f s, "
-        "heard %.1f s in %zu\n",
-        GetParam(), outSeconds, pcm.seconds(), p.stats.framesDropped / rate,
-        p.stats.framesSped / rate, p.stats.fastestSpeed, said, kept, heard.size());
 }
 
 TEST_P(CatchUpOnRecordings, ShedsNoMoreThanTheExcessTold) {
