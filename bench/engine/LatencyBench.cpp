@@ -60,6 +60,7 @@ class TimingQueue final : public OutputQueue {
         underruns_.store(queue_->underrunCount());
         return queue_->dispose(immediate);
     }
+    void setStage(std::shared_ptr<PcmStage> stage) override { queue_->setStage(std::move(stage)); }
     bool isRunning() const override { return queue_->isRunning(); }
     PlayPosition currentTime() const override { return queue_->currentTime(); }
     double starvedSeconds() const override { return queue_->starvedSeconds(); }

@@ -19,6 +19,7 @@
 
 #include "engine/audio/AudioOutput.h"
 #include "engine/audio/Decoder.h"
+#include "engine/audio/PcmStage.h"
 #include "engine/audio/PcmWriter.h"
 
 namespace orvento {
@@ -76,6 +77,7 @@ class DecodingQueue final : public OutputQueue {
     QueueError flush() override;
     QueueError stop(bool immediate) override;
     QueueError dispose(bool immediate) override;
+    void setStage(std::shared_ptr<PcmStage> stage) override;
     bool isRunning() const override { return running_.load(); }
     PlayPosition currentTime() const override;
     double starvedSeconds() const override;
@@ -144,6 +146,7 @@ class DecodingQueue final : public OutputQueue {
     std::deque<Command> commands_;  // handled before any item
     std::vector<std::byte> cookie_;
     std::uint64_t cookieVersion_ = 0;
+    std::shared_ptr<PcmStage> stage_;
     std::string errorText_;
     bool reportedDecodeFailure_ = false;
     bool outputOpen_ = false;
@@ -167,7 +170,19 @@ class DecodingQueue final : public OutputQueue {
     Slot* current_ = nullptr;  // the buffer being decoded
     std::size_t nextRun_ = 0;  // its next description, or byte offset without descriptions
     PcmWriter writer_;         // decoded audio on its way to the output
-    bool draining_ = false;    // a stop is waiting for the output to play out
+    // With a stage, the decoder's audio goes to staged_ and through the stage
+    // into writer_. undecodedFrames_: frames enqueued and not yet decoded,
+    // as far as the format tells (packets of a known frame count, PCM).
+    std::shared_ptr<PcmStage> activeStage_;
+    PcmBuffer staged_;
+    std::vector<float> stageOut_;
+    PcmFormat stagedFormat_;
+    std::atomic<std::uint64_t> undecodedFrames_{0};  // also written by enqueue()
+    // The frames of `descriptions.size()` packets or `bytes` plain bytes, as
+    // far as the format tells; 0 when it does not.
+    std::uint64_t framesOf(std::size_t packets, std::size_t bytes) const;
+    void passThroughStage(bool end);
+    bool draining_ = false;  // a stop is waiting for the output to play out
     std::uint64_t drainGeneration_ = 0;
 
     std::thread thread_;  // last: started once everything above exists
@@ -250,11 +265,58 @@ QueueError DecodingQueue::enqueue(Buffer& buffer, std::span<const PacketDescript
     slot->descriptions.assign(descriptions.begin(), descriptions.end());
     slot->byteSize = size;
     slot->queued = true;
+    undecodedFrames_.fetch_add(descriptions.empty() ? framesOf(0, size)
+                                                    : framesOf(descriptions.size(), 0));
     items_.push_back({Item::Kind::Buffer, slot, 0});
     idleSince_.store(0);
     lock.unlock();
     wake_.notify_one();
     return QueueError::None;
+}
+
+void DecodingQueue::setStage(std::shared_ptr<PcmStage> stage) {
+    std::lock_guard lock(mutex_);
+    stage_ = std::move(stage);
+}
+
+std::uint64_t DecodingQueue::framesOf(std::size_t packets, std::size_t bytes) const {
+    if (packets > 0) {
+        return static_cast<std::uint64_t>(packets) * format_.framesPerPacket;
+    }
+    return format_.bytesPerFrame > 0 ? bytes / format_.bytesPerFrame : 0;
+}
+
+void DecodingQueue::passThroughStage(bool end) {
+    const auto pending = [&] {
+        const double rate = format_.sampleRate > 0 ? format_.sampleRate : 1;
+        return static_cast<double>(undecodedFrames_.load()) / rate + activeStage_->heldSeconds() +
+               writer_.pendingSeconds();
+    };
+    for (const PcmBuffer::Piece& piece : staged_.pieces()) {
+        const std::size_t samples = piece.frames * static_cast<std::size_t>(piece.format.channels);
+        stageOut_.clear();
+        activeStage_->process(
+            piece.format, {staged_.samples(piece), samples}, stageOut_,
+            pending() + static_cast<double>(piece.frames) / piece.format.sampleRate);
+        stagedFormat_ = piece.format;
+        if (!stageOut_.empty()) {
+            const std::size_t frames =
+                stageOut_.size() / static_cast<std::size_t>(piece.format.channels);
+            std::copy(stageOut_.begin(), stageOut_.end(),
+                      writer_.decoded().append(piece.format, frames));
+        }
+    }
+    staged_.clear();
+    if (end && stagedFormat_.valid()) {
+        stageOut_.clear();
+        activeStage_->flush(stageOut_);
+        if (!stageOut_.empty()) {
+            const std::size_t frames =
+                stageOut_.size() / static_cast<std::size_t>(stagedFormat_.channels);
+            std::copy(stageOut_.begin(), stageOut_.end(),
+                      writer_.decoded().append(stagedFormat_, frames));
+        }
+    }
 }
 
 QueueError DecodingQueue::start() {
@@ -481,6 +543,11 @@ void DecodingQueue::stopNow() {
     draining_ = false;
     decoder_->reset();
     writer_.reset();
+    staged_.clear();
+    undecodedFrames_.store(0);
+    if (activeStage_) {
+        activeStage_->reset();
+    }
     if (open) {
         output_->discard();
         output_->pause();
@@ -531,6 +598,7 @@ DecodingQueue::Step DecodingQueue::decodeCurrent(std::unique_lock<std::mutex>& l
         appliedCookieVersion_ = cookieVersion_;
         cookie = cookie_;
     }
+    activeStage_ = stage_;
     lock.unlock();
     if (!more) {
         listener_.bufferComplete(slot->buffer);
@@ -594,7 +662,12 @@ DecodingQueue::Step DecodingQueue::takeItem(std::unique_lock<std::mutex>& lock) 
     }
     // A flush, or a stop: everything before it is played out.
     lock.unlock();
-    decoder_->flush(writer_.decoded());
+    if (activeStage_) {
+        decoder_->flush(staged_);
+        passThroughStage(true);
+    } else {
+        decoder_->flush(writer_.decoded());
+    }
     writer_.endOfData();
     lock.lock();
     if (item.kind == Item::Kind::Stop) {
@@ -618,8 +691,14 @@ void DecodingQueue::decodeNextRun() {
                   .subspan(static_cast<std::size_t>(d.startOffset), d.byteSize);
         whole = true;
     }
-    if (!decoder_->decode(run, whole, writer_.decoded())) {
+    const std::uint64_t frames = whole ? framesOf(1, 0) : framesOf(0, run.size());
+    const std::uint64_t undecoded = undecodedFrames_.load();
+    undecodedFrames_.store(undecoded - std::min(undecoded, frames));
+    if (!decoder_->decode(run, whole, activeStage_ ? staged_ : writer_.decoded())) {
         reportFailure(decoder_->errorText());
+    }
+    if (activeStage_) {
+        passThroughStage(false);
     }
 }
 

@@ -175,6 +175,7 @@ enum class QueueError : std::int32_t {
 inline constexpr std::size_t kMaxMagicCookieSize = 64 * 1024;
 
 class AudioFeed;  // engine/audio/AudioOutput.h
+class PcmStage;   // engine/audio/PcmStage.h
 
 // Where a queue's audio goes. The device is the default.
 struct AudioOutputChoice {
@@ -297,6 +298,10 @@ class OutputQueue {
     // running or will run. On the queue's own thread it fails
     // (QueueError::InvalidRunState), as does a second disposal.
     virtual QueueError dispose(bool immediate) = 0;
+
+    // Decoded audio passes through `stage` (PcmStage.h) on its way to the
+    // output, from the next packet decoded on; none removes it.
+    virtual void setStage(std::shared_ptr<PcmStage> stage) = 0;
 
     // Whether the queue runs (as the listener was last told). Any thread.
     virtual bool isRunning() const = 0;

@@ -173,4 +173,23 @@ void CatchUp::flush(std::vector<float>& out) {
     detector_.finish();
 }
 
+void CatchUpStage::process(const PcmFormat& format, std::span<const float> in,
+                           std::vector<float>& out, double backlogSeconds) {
+    if (!catchUp_ || !(format == format_)) {
+        if (catchUp_) {
+            catchUp_->flush(out);
+        }
+        format_ = format;
+        catchUp_ = std::make_unique<CatchUp>(format.sampleRate, format.channels, onShed_);
+    }
+    catchUp_->process(in, out, backlogSeconds - target_.load());
+}
+
+void CatchUpStage::flush(std::vector<float>& out) {
+    if (catchUp_) {
+        catchUp_->flush(out);
+        catchUp_.reset();
+    }
+}
+
 }  // namespace orvento

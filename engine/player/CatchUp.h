@@ -25,13 +25,16 @@
 // buffers grow to their working size.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
+#include "engine/audio/PcmStage.h"
 #include "engine/transmissions/TransmissionDetector.h"
 
 struct sonicStreamStruct;
@@ -115,6 +118,33 @@ class CatchUp {
     bool sonicHolds_ = false;  // sonic may hold audio not yet read
     std::vector<float> scratch_;
     Stats stats_;
+};
+
+// Catching up inside an output queue (OutputQueue::setStage): the excess is
+// the queue's backlog beyond the target lag, which the player may change at
+// any time from any thread. A change of format starts a new CatchUp after
+// the old one has given out what it held.
+class CatchUpStage final : public PcmStage {
+  public:
+    explicit CatchUpStage(double targetSeconds, CatchUp::ShedHandler onShed = {})
+        : target_(targetSeconds), onShed_(std::move(onShed)) {}
+
+    void setTarget(double seconds) { target_.store(seconds); }
+    double target() const { return target_.load(); }
+
+    void process(const PcmFormat& format, std::span<const float> in, std::vector<float>& out,
+                 double backlogSeconds) override;
+    void flush(std::vector<float>& out) override;
+    void reset() override { catchUp_.reset(); }
+    double heldSeconds() const override { return catchUp_ ? catchUp_->heldSeconds() : 0; }
+    // Of the current format's audio.
+    CatchUp::Stats stats() const { return catchUp_ ? catchUp_->stats() : CatchUp::Stats{}; }
+
+  private:
+    std::atomic<double> target_;
+    const CatchUp::ShedHandler onShed_;
+    PcmFormat format_;
+    std::unique_ptr<CatchUp> catchUp_;
 };
 
 }  // namespace orvento

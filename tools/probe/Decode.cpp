@@ -51,6 +51,9 @@ void QueueFeeder::onReady(const ProbeResult& result) {
         return fail("AudioQueueNewOutput", created.error);
     }
     queue_ = std::move(created.queue);
+    if (options_.stage) {
+        queue_->setStage(options_.stage);
+    }
     ring_.setFormat(result.format);
     for (OutputQueue::Buffer*& buffer : ring_.buffers()) {
         const OutputQueue::Allocation allocation = queue_->allocateBuffer(kBufferSize);

@@ -24,6 +24,8 @@ struct DecodeOptions {
     // Sees each packet's bytes in the queue buffer just before the buffer is
     // enqueued, with the packet's index in the stream (tests damage packets).
     std::function<void(std::span<std::byte> packet, std::uint64_t index)> onPacket;
+    // The decoded audio passes through it (OutputQueue::setStage).
+    std::shared_ptr<PcmStage> stage;
 };
 
 struct DecodeReport {

@@ -10,6 +10,8 @@
 
 #include "engine/player/CatchUp.h"
 #include "engine/transmissions/TransmissionDetector.h"
+#include "tools/probe/Decode.h"
+#include "tools/probe/Probe.h"
 #include "tools/transmission-recordings/RecordingSet.h"
 
 namespace orvento::test {
@@ -177,6 +179,51 @@ TEST(CatchUp, SpeechPlayedFasterKeepsItsPitch) {
     EXPECT_GT(powerAt(p.out, pcm.sampleRate, hz),
               1000 * powerAt(p.out, pcm.sampleRate, hz * kMaxSpeed));
     EXPECT_GT(powerAt(p.out, pcm.sampleRate, hz), 1000 * powerAt(p.out, pcm.sampleRate, hz * 1.1));
+}
+
+// Through the real parser and output queue: a recording enqueued at once is a
+// backlog of all of it, which the queue's stage sheds down to the target.
+TEST(CatchUpStage, AQueueWithABacklogShedsItsQuietAndKeepsEveryWord) {
+    std::vector<Span> truth;
+    const recordings::Pcm whole = decoded("tower-mp3-8k.mp3", truth);
+    ASSERT_FALSE(whole.samples.empty());
+    std::vector<recordings::Recording> set;
+    std::string error;
+    ASSERT_TRUE(recordings::loadSet(ORVENTO_TRANSMISSION_TEST_RECORDINGS, set, error));
+    const std::string path =
+        std::string(ORVENTO_TRANSMISSION_TEST_RECORDINGS) + "/tower-mp3-8k.mp3";
+
+    for (const double target : {1000.0, 1.5}) {
+        std::vector<Span> dropped;
+        auto stage =
+            std::make_shared<CatchUpStage>(target, [&](double a, double b, CatchUp::Shed how) {
+                if (how == CatchUp::Shed::Dropped) {
+                    dropped.push_back({a, b});
+                }
+            });
+        probe::DecodeOptions options;
+        options.output.kind = AudioOutputChoice::Kind::Null;
+        options.output.realTime = false;
+        std::size_t frames = 0;
+        options.output.onAudio = [&](const float*, std::size_t n, int, int) { frames += n; };
+        options.stage = stage;
+        const probe::DecodeReport report = probe::decodeFile(path, probe::hintFor(path), options);
+        ASSERT_TRUE(report.ok) << report.error;
+        const double played = static_cast<double>(frames) / whole.sampleRate;
+        if (target > whole.seconds()) {
+            EXPECT_NEAR(played, whole.seconds(), 0.05) << "nothing behind the target goes";
+            EXPECT_TRUE(dropped.empty());
+            continue;
+        }
+        EXPECT_LT(played, whole.seconds() - 5);
+        for (const Span& t : truth) {
+            for (const Span& d : dropped) {
+                EXPECT_FALSE(d.end > t.start - kQuietKeptSeconds &&
+                             d.start < t.end + kQuietKeptSeconds)
+                    << "dropped " << d.start << " beside " << t.start << " to " << t.end;
+            }
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, CatchUpOnRecordings,

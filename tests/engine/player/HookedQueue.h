@@ -10,6 +10,7 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 
 #include "engine/audio/OutputQueue.h"
 
@@ -29,6 +30,7 @@ class HookedQueue final : public OutputQueue {
     QueueError flush() override;
     QueueError stop(bool immediate) override;
     QueueError dispose(bool immediate) override;
+    void setStage(std::shared_ptr<PcmStage> stage) override { queue_->setStage(std::move(stage)); }
     bool isRunning() const override { return queue_->isRunning(); }
     PlayPosition currentTime() const override { return queue_->currentTime(); }
     double starvedSeconds() const override { return queue_->starvedSeconds(); }
