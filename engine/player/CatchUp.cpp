@@ -173,8 +173,36 @@ void CatchUp::flush(std::vector<float>& out) {
     detector_.finish();
 }
 
+namespace {
+
+// A call this much later than the backlog could cover is an underrun: the
+// output's own buffer and the queue's pace of calls make up the rest.
+constexpr double kUnderrunSlackSeconds = 0.3;
+
+}  // namespace
+
+CatchUpStage::CatchUpStage(std::optional<double> fixedTargetSeconds, CatchUp::ShedHandler onShed,
+                           std::function<Clock::time_point()> clock)
+    : follows_(!fixedTargetSeconds),
+      onShed_(std::move(onShed)),
+      clock_(std::move(clock)),
+      target_(fixedTargetSeconds.value_or(LagTarget::kStartSeconds)) {}
+
+std::optional<double> CatchUpStage::behindLiveSeconds() const {
+    const double behind = behind_.load();
+    return behind < 0 ? std::nullopt : std::optional(behind);
+}
+
 void CatchUpStage::process(const PcmFormat& format, std::span<const float> in,
                            std::vector<float>& out, double backlogSeconds) {
+    const Clock::time_point now = clock_();
+    if (follows_) {
+        if (lastCall_) {
+            const double gap = std::chrono::duration<double>(now - *lastCall_).count();
+            lag_.underrun(gap - lastBacklog_ - kUnderrunSlackSeconds, now);
+        }
+        target_.store(lag_.seconds(now));
+    }
     if (!catchUp_ || !(format == format_)) {
         if (catchUp_) {
             catchUp_->flush(out);
@@ -183,6 +211,11 @@ void CatchUpStage::process(const PcmFormat& format, std::span<const float> in,
         catchUp_ = std::make_unique<CatchUp>(format.sampleRate, format.channels, onShed_);
     }
     catchUp_->process(in, out, backlogSeconds - target_.load());
+    // What one call sheds is a packet's worth at most: the backlog stands for
+    // what is left to play.
+    lastCall_ = now;
+    lastBacklog_ = backlogSeconds;
+    behind_.store(backlogSeconds);
 }
 
 void CatchUpStage::flush(std::vector<float>& out) {
@@ -190,6 +223,12 @@ void CatchUpStage::flush(std::vector<float>& out) {
         catchUp_->flush(out);
         catchUp_.reset();
     }
+    lastCall_.reset();
+}
+
+void CatchUpStage::reset() {
+    catchUp_.reset();
+    lastCall_.reset();
 }
 
 }  // namespace orvento

@@ -26,15 +26,18 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
 
 #include "engine/audio/PcmStage.h"
+#include "engine/player/LagTarget.h"
 #include "engine/transmissions/TransmissionDetector.h"
 
 struct sonicStreamStruct;
@@ -121,28 +124,44 @@ class CatchUp {
 };
 
 // Catching up inside an output queue (OutputQueue::setStage): the excess is
-// the queue's backlog beyond the target lag, which the player may change at
-// any time from any thread. A change of format starts a new CatchUp after
-// the old one has given out what it held.
+// the queue's backlog beyond the target lag. The target is fixed, or follows
+// the network (LagTarget): an underrun is seen as a call that comes later
+// than the backlog left at the previous one could cover. A change of format
+// starts a new CatchUp after the old one has given out what it held.
+//
+// The queue's thread calls it; behindLiveSeconds() and the target may be read
+// from any thread.
 class CatchUpStage final : public PcmStage {
   public:
-    explicit CatchUpStage(double targetSeconds, CatchUp::ShedHandler onShed = {})
-        : target_(targetSeconds), onShed_(std::move(onShed)) {}
+    using Clock = std::chrono::steady_clock;
 
-    void setTarget(double seconds) { target_.store(seconds); }
-    double target() const { return target_.load(); }
+    // A fixed target, or (none) one that follows the network.
+    explicit CatchUpStage(std::optional<double> fixedTargetSeconds,
+                          CatchUp::ShedHandler onShed = {},
+                          std::function<Clock::time_point()> clock = Clock::now);
+
+    double targetSeconds() const { return target_.load(); }
+    // The backlog at the last call: how far behind its newest audio the
+    // stream plays; none before the first call.
+    std::optional<double> behindLiveSeconds() const;
 
     void process(const PcmFormat& format, std::span<const float> in, std::vector<float>& out,
                  double backlogSeconds) override;
     void flush(std::vector<float>& out) override;
-    void reset() override { catchUp_.reset(); }
+    void reset() override;
     double heldSeconds() const override { return catchUp_ ? catchUp_->heldSeconds() : 0; }
     // Of the current format's audio.
     CatchUp::Stats stats() const { return catchUp_ ? catchUp_->stats() : CatchUp::Stats{}; }
 
   private:
-    std::atomic<double> target_;
+    const bool follows_;
     const CatchUp::ShedHandler onShed_;
+    const std::function<Clock::time_point()> clock_;
+    LagTarget lag_;
+    std::atomic<double> target_;
+    std::atomic<double> behind_{-1};  // -1: not known yet
+    std::optional<Clock::time_point> lastCall_;
+    double lastBacklog_ = 0;  // left to play after the last call
     PcmFormat format_;
     std::unique_ptr<CatchUp> catchUp_;
 };

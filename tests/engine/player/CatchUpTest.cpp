@@ -226,6 +226,48 @@ TEST(CatchUpStage, AQueueWithABacklogShedsItsQuietAndKeepsEveryWord) {
     }
 }
 
+TEST(LagTarget, GrowsToCoverAStallAndShrinksBackWhileSteady) {
+    using std::chrono::seconds;
+    const LagTarget::TimePoint t0{};
+    LagTarget lag;
+    EXPECT_EQ(lag.seconds(t0), LagTarget::kStartSeconds);
+    lag.underrun(2, t0 + seconds(10));
+    EXPECT_DOUBLE_EQ(lag.seconds(t0 + seconds(10)), 1.5 + 2 + LagTarget::kMarginSeconds);
+    EXPECT_DOUBLE_EQ(lag.seconds(t0 + seconds(70)), 3.75 - LagTarget::kShrinkPerMinute);
+    EXPECT_DOUBLE_EQ(lag.seconds(t0 + seconds(3600)), LagTarget::kStartSeconds);
+    lag.underrun(30, t0 + seconds(3600));
+    EXPECT_DOUBLE_EQ(lag.seconds(t0 + seconds(3600)), LagTarget::kMaxSeconds);
+    lag.underrun(-1, t0 + seconds(3601));  // no underrun
+    EXPECT_DOUBLE_EQ(lag.seconds(t0 + seconds(3601)),
+                     LagTarget::kMaxSeconds - LagTarget::kShrinkPerMinute / 60);
+}
+
+TEST(CatchUpStage, AnUnderrunGrowsTheTargetItFollows) {
+    // Calls 0.1 s apart with 1.5 s left to play, then one 4 s later: the
+    // output went 2.5 s without audio, minus the slack for its own buffer.
+    CatchUpStage::Clock::time_point now{};
+    CatchUpStage stage(std::nullopt, {}, [&] { return now; });
+    const PcmFormat format{8000, 1};
+    std::vector<float> in(800, 0.0F);
+    std::vector<float> out;
+    for (int i = 0; i < 20; ++i) {
+        stage.process(format, in, out, 1.5);
+        now += std::chrono::milliseconds(100);
+    }
+    EXPECT_EQ(stage.targetSeconds(), LagTarget::kStartSeconds);
+    now += std::chrono::seconds(4);
+    stage.process(format, in, out, 30);
+    EXPECT_NEAR(stage.targetSeconds(), 1.5 + (4.1 - 1.5 - 0.3) + LagTarget::kMarginSeconds, 0.01);
+    EXPECT_EQ(stage.behindLiveSeconds(), 30);
+
+    // A fixed target does not move.
+    CatchUpStage fixed(2.0, {}, [&] { return now; });
+    fixed.process(format, in, out, 1.5);
+    now += std::chrono::seconds(10);
+    fixed.process(format, in, out, 1.5);
+    EXPECT_EQ(fixed.targetSeconds(), 2.0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Recordings, CatchUpOnRecordings,
                          ::testing::Values("tower-mp3-8k.mp3", "approach-aac-16k.aac",
                                            "ground-mp3-16k.mp3"));
