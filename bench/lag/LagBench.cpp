@@ -240,6 +240,7 @@ int run(int argc, char** argv) {
     const std::string play = ORVENTO_PLAY_PATH;
     const std::vector<Player> players{
         {"orvento-play --live-edge 1.5", {play, kUrl, "--live-edge", "1.5"}, pulse, true},
+        {"orvento-play --live-edge auto", {play, kUrl, "--live-edge", "auto"}, pulse, true},
         {"orvento-play (no live edge)", {play, kUrl}, pulse},
         {"the Orvento window (live edge on by default)", {ORVENTO_WINDOW_PATH, kUrl}, window, true},
         {"mpg123 -o pulse", {"mpg123", "-q", "-o", "pulse", kUrl}, pulse},

@@ -65,7 +65,8 @@ Pelorin::Pelorin(Private, std::optional<Url> url, PelorinServices services)
       tap_(std::move(services.tap)),
       liveEdge_(services.liveEdgeSeconds
                     ? std::make_unique<LiveEdgePolicy>(*services.liveEdgeSeconds)
-                    : nullptr) {}
+                    : nullptr),
+      catchUp_(std::move(services.catchUp)) {}
 
 // By the time the last reference goes, the worker has closed the stream and
 // the parser and disposed of the queue; only the members' own destructors run.

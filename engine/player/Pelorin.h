@@ -118,6 +118,7 @@
 
 #include "engine/demux/FileTypeHint.h"
 #include "engine/player/AlertService.h"
+#include "engine/player/CatchUp.h"
 #include "engine/player/EngineServices.h"
 #include "engine/player/LiveEdgePolicy.h"
 #include "engine/player/LocalizedStrings.h"
@@ -182,6 +183,11 @@ struct PelorinServices {
     // plays whole). None: everything the server sends is played, its opening
     // burst too.
     std::optional<double> liveEdgeSeconds{};
+    // Live without losing a word: a live stream's decoded audio passes
+    // through it (CatchUp.h), which sheds the queue's backlog beyond its
+    // target by the quiet between transmissions, and by speech played
+    // faster, instead of the live edge's skipping. None: not used.
+    std::shared_ptr<CatchUpStage> catchUp{};
 };
 
 class Pelorin : public std::enable_shared_from_this<Pelorin>,
@@ -324,6 +330,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     WorkerRegistry* const workers_;
     const std::shared_ptr<PacketTap> tap_;
     const std::unique_ptr<LiveEdgePolicy> liveEdge_;
+    const std::shared_ptr<CatchUpStage> catchUp_;
 
     // Worker only.
     std::unique_ptr<StreamParser> audioFileStream_;

@@ -35,6 +35,9 @@ void Pelorin::handleStreamPackets(std::span<const std::byte> bytes,
 }
 
 std::optional<double> Pelorin::behindLiveSeconds() const {
+    if (catchUp_ && !declaredLength_) {
+        return catchUp_->behindLiveSeconds();
+    }
     if (!liveEdge_) {
         return std::nullopt;
     }

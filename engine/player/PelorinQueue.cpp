@@ -45,6 +45,10 @@ void Pelorin::createQueue() {
     ownedQueue_ = std::move(created.queue);
     OutputQueue* queue = ownedQueue_.get();
     audioQueue_.store(queue);
+    // A recording (its length declared) is not live: all of it plays.
+    if (catchUp_ && !declaredLength_) {
+        queue->setStage(catchUp_);
+    }
 
     for (OutputQueue::Buffer*& buffer : ring_.buffers()) {
         const OutputQueue::Allocation allocation = queue->allocateBuffer(kBufferSize);

@@ -42,7 +42,7 @@ namespace orvento {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: orvento-play URL [--wav FILE | --null] [--record FILE] [--live-edge SECONDS]\n"
+    "usage: orvento-play URL [--wav FILE | --null] [--record FILE] [--live-edge SECONDS|auto]\n"
     "                    [--reconnect] [--sleep MINUTES] [--verbose]\n"
     "\n"
     "Plays the audio stream at URL (MP3, AAC, WAV, AIFF, CAF or MP4 over HTTP)\n"
@@ -69,6 +69,11 @@ constexpr const char* kUsage =
     "              are not played (--record still writes them). A recording\n"
     "              (its length declared) is not live and plays whole. Off by\n"
     "              default: everything the server sends is played\n"
+    "  --live-edge auto  live without losing a word: nothing is skipped; the\n"
+    "              quiet between transmissions goes (0.3 s kept beside each)\n"
+    "              and speech that runs on plays up to 1.25x faster, pitch\n"
+    "              kept, until the playing is back at its target, which starts\n"
+    "              at 1.5 s and grows after a stall (to 8 s at most)\n"
     "  --reconnect  once audio has played, a stream that drops (the server\n"
     "              closes, an error, a stall, 10 s without audio) is opened\n"
     "              again, at once and then\n"
@@ -328,6 +333,7 @@ struct Options {
     AudioOutputChoice output;
     std::string recordPath;
     std::optional<double> liveEdgeSeconds;
+    bool catchUp = false;  // --live-edge auto
     bool reconnect = false;
     bool verbose = false;
     // --reconnect-waits: the benchmarks' short waits in place of the
@@ -408,9 +414,13 @@ std::string parseArguments(int argc, char** argv, Options& options) {
             continue;
         }
         if (const auto text = optionValue("--live-edge", i, argc, argv)) {
+            if (*text == "auto") {
+                options.catchUp = true;
+                continue;
+            }
             options.liveEdgeSeconds = tools::numberIn(*text, 0.1, 60);
             if (!options.liveEdgeSeconds) {
-                return "--live-edge needs a number of seconds from 0.1 to 60";
+                return "--live-edge needs auto or a number of seconds from 0.1 to 60";
             }
             continue;
         }
@@ -586,12 +596,16 @@ int run(int argc, char** argv) {
         }
         return false;
     };
+    // One for the whole session: the target it follows outlives a reconnection.
+    const std::shared_ptr<CatchUpStage> catchUp =
+        options.catchUp ? std::make_shared<CatchUpStage>(std::nullopt) : nullptr;
     PlaySession listener(wakeup, reporter, [&](std::shared_ptr<AlertService> gate) {
         PelorinServices services;
         services.platform = platform;
         services.alerts = std::move(gate);
         services.tap = recorder;
         services.liveEdgeSeconds = options.liveEdgeSeconds;
+        services.catchUp = catchUp;
         std::shared_ptr<Pelorin> player = Pelorin::initWithURL(url, services);
         alerts->watch(player);
         say("connecting to " + withoutPassword(escaped));
