@@ -208,9 +208,19 @@ void CatchUpStage::process(const PcmFormat& format, std::span<const float> in,
             catchUp_->flush(out);
         }
         format_ = format;
-        catchUp_ = std::make_unique<CatchUp>(format.sampleRate, format.channels, onShed_);
+        catchUp_ = std::make_unique<CatchUp>(
+            format.sampleRate, format.channels,
+            [this](double start, double end, CatchUp::Shed how) {
+                std::atomic<double>& total = how == CatchUp::Shed::Dropped ? dropped_ : faster_;
+                total.store(total.load() + (end - start));
+                if (onShed_) {
+                    onShed_(start, end, how);
+                }
+            });
     }
     catchUp_->process(in, out, backlogSeconds - target_.load());
+    seen_.store(seen_.load() + static_cast<double>(in.size()) /
+                                   (static_cast<double>(format.sampleRate) * format.channels));
     // What one call sheds is a packet's worth at most: the backlog stands for
     // what is left to play.
     lastCall_ = now;

@@ -150,8 +150,11 @@ class CatchUpStage final : public PcmStage {
     void flush(std::vector<float>& out) override;
     void reset() override;
     double heldSeconds() const override { return catchUp_ ? catchUp_->heldSeconds() : 0; }
-    // Of the current format's audio.
-    CatchUp::Stats stats() const { return catchUp_ ? catchUp_->stats() : CatchUp::Stats{}; }
+    // Any thread: seconds of audio taken in, dropped, and played faster (as
+    // taken in), over every stream the stage has served.
+    double seenSeconds() const { return seen_.load(); }
+    double droppedSeconds() const { return dropped_.load(); }
+    double fasterSeconds() const { return faster_.load(); }
 
   private:
     const bool follows_;
@@ -160,6 +163,9 @@ class CatchUpStage final : public PcmStage {
     LagTarget lag_;
     std::atomic<double> target_;
     std::atomic<double> behind_{-1};  // -1: not known yet
+    std::atomic<double> seen_{0};
+    std::atomic<double> dropped_{0};
+    std::atomic<double> faster_{0};
     std::optional<Clock::time_point> lastCall_;
     double lastBacklog_ = 0;  // left to play after the last call
     PcmFormat format_;
