@@ -414,8 +414,10 @@ std::string parseArguments(int argc, char** argv, Options& options) {
             continue;
         }
         if (const auto text = optionValue("--live-edge", i, argc, argv)) {
-            if (*text == "auto") {
-                options.catchUp = true;
+            // The last --live-edge given holds.
+            options.catchUp = *text == "auto";
+            if (options.catchUp) {
+                options.liveEdgeSeconds.reset();
                 continue;
             }
             options.liveEdgeSeconds = tools::numberIn(*text, 0.1, 60);
