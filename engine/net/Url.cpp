@@ -108,8 +108,9 @@ std::string percentDecode(std::string_view text) {
     return decoded;
 }
 
-// After "scheme://", up to the first "/", "?" or "#".
-std::optional<TextRange> authorityRangeOf(std::string_view text) {
+// The colon that ends a valid scheme (a letter, then letters, digits, "+",
+// "-" or ".").
+std::optional<std::size_t> schemeColonOf(std::string_view text) {
     const std::size_t colon = text.find(':');
     if (colon == std::string_view::npos || colon == 0 || !isAlpha(text[0])) {
         return std::nullopt;
@@ -119,6 +120,16 @@ std::optional<TextRange> authorityRangeOf(std::string_view text) {
             return std::nullopt;
         }
     }
+    return colon;
+}
+
+// After "scheme://", up to the first "/", "?" or "#".
+std::optional<TextRange> authorityRangeOf(std::string_view text) {
+    const std::optional<std::size_t> schemeColon = schemeColonOf(text);
+    if (!schemeColon) {
+        return std::nullopt;
+    }
+    const std::size_t colon = *schemeColon;
     if (text.substr(colon + 1, 2) != "//") {
         return std::nullopt;
     }
@@ -166,15 +177,11 @@ std::string withoutPassword(std::string_view text) {
 }
 
 std::optional<Url> Url::parse(std::string_view text) {
-    const std::size_t colon = text.find(':');
-    if (colon == std::string_view::npos || colon == 0 || !isAlpha(text[0])) {
+    const std::optional<std::size_t> schemeColon = schemeColonOf(text);
+    if (!schemeColon) {
         return std::nullopt;
     }
-    for (std::size_t i = 1; i < colon; ++i) {
-        if (!isSchemeCharacter(text[i])) {
-            return std::nullopt;
-        }
-    }
+    const std::size_t colon = *schemeColon;
     const std::optional<TextRange> host = hostRangeOf(text);
     if (!hasValidCharacters(text, host)) {
         return std::nullopt;
