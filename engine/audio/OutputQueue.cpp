@@ -292,6 +292,15 @@ void DecodingQueue::passThroughStage(bool end) {
         return static_cast<double>(undecodedFrames_.load()) / rate + activeStage_->heldSeconds() +
                writer_.pendingSeconds();
     };
+    // What the stage gave out goes on to the output in the stage's format.
+    const auto toWriter = [&] {
+        if (!stageOut_.empty()) {
+            const std::size_t frames =
+                stageOut_.size() / static_cast<std::size_t>(stagedFormat_.channels);
+            std::copy(stageOut_.begin(), stageOut_.end(),
+                      writer_.decoded().append(stagedFormat_, frames));
+        }
+    };
     for (const PcmBuffer::Piece& piece : staged_.pieces()) {
         const std::size_t samples = piece.frames * static_cast<std::size_t>(piece.format.channels);
         stageOut_.clear();
@@ -299,23 +308,13 @@ void DecodingQueue::passThroughStage(bool end) {
             piece.format, {staged_.samples(piece), samples}, stageOut_,
             pending() + static_cast<double>(piece.frames) / piece.format.sampleRate);
         stagedFormat_ = piece.format;
-        if (!stageOut_.empty()) {
-            const std::size_t frames =
-                stageOut_.size() / static_cast<std::size_t>(piece.format.channels);
-            std::copy(stageOut_.begin(), stageOut_.end(),
-                      writer_.decoded().append(piece.format, frames));
-        }
+        toWriter();
     }
     staged_.clear();
     if (end && stagedFormat_.valid()) {
         stageOut_.clear();
         activeStage_->flush(stageOut_);
-        if (!stageOut_.empty()) {
-            const std::size_t frames =
-                stageOut_.size() / static_cast<std::size_t>(stagedFormat_.channels);
-            std::copy(stageOut_.begin(), stageOut_.end(),
-                      writer_.decoded().append(stagedFormat_, frames));
-        }
+        toWriter();
     }
 }
 
@@ -692,8 +691,11 @@ void DecodingQueue::decodeNextRun() {
         whole = true;
     }
     const std::uint64_t frames = whole ? framesOf(1, 0) : framesOf(0, run.size());
-    const std::uint64_t undecoded = undecodedFrames_.load();
-    undecodedFrames_.store(undecoded - std::min(undecoded, frames));
+    // enqueue() may add meanwhile: take the frames off without losing that.
+    std::uint64_t undecoded = undecodedFrames_.load();
+    while (!undecodedFrames_.compare_exchange_weak(undecoded,
+                                                   undecoded - std::min(undecoded, frames))) {
+    }
     if (!decoder_->decode(run, whole, activeStage_ ? staged_ : writer_.decoded())) {
         reportFailure(decoder_->errorText());
     }
