@@ -362,6 +362,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     std::atomic<bool> stopFailed_{false};          // stop()'s immediate queue stop failed
     std::atomic<std::uint64_t> bytesReceived_{0};  // written by the worker only
     std::atomic<bool> wholeStreamCame_{false};     // written by the worker only
+    std::atomic<bool> catchingUp_{false};          // the queue got catchUp_; by the worker
     // The queue's running-state reports so far: they alternate, starting with
     // "running", so an odd count means it runs. Written by the queue's thread.
     std::atomic<unsigned> runningReports_{0};

@@ -35,7 +35,9 @@ void Pelorin::handleStreamPackets(std::span<const std::byte> bytes,
 }
 
 std::optional<double> Pelorin::behindLiveSeconds() const {
-    if (catchUp_ && !declaredLength_) {
+    // declaredLength_ is the worker's: whether the stage is in use is told
+    // through catchingUp_.
+    if (catchingUp_.load()) {
         return catchUp_->behindLiveSeconds();
     }
     if (!liveEdge_) {

@@ -48,6 +48,7 @@ void Pelorin::createQueue() {
     // A recording (its length declared) is not live: all of it plays.
     if (catchUp_ && !declaredLength_) {
         queue->setStage(catchUp_);
+        catchingUp_.store(true);
     }
 
     for (OutputQueue::Buffer*& buffer : ring_.buffers()) {
