@@ -68,6 +68,7 @@ class CurlHttpStream final : public HttpStream,
     std::uint64_t batchingDelays() const override {
         return batchingDelays_.load(std::memory_order_relaxed);
     }
+    std::size_t bufferedBytes() const override { return buffer_.size(); }
 
   private:
     // Loop thread only, from here on.
@@ -170,6 +171,7 @@ class OwnedHttpStream final : public HttpStream {
         return stream_->declaredLength();
     }
     std::uint64_t batchingDelays() const override { return stream_->batchingDelays(); }
+    std::size_t bufferedBytes() const override { return stream_->bufferedBytes(); }
 
   private:
     const std::shared_ptr<CurlHttpStream> stream_;

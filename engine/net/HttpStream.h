@@ -208,6 +208,10 @@ class HttpStream {
 
     // How many batching delays the stream has made so far. Any thread.
     virtual std::uint64_t batchingDelays() const = 0;
+
+    // Body bytes received and not read yet: what of a server's burst waits
+    // here. Owning thread.
+    virtual std::size_t bufferedBytes() const = 0;
 };
 
 }  // namespace orvento

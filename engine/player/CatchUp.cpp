@@ -190,7 +190,7 @@ CatchUpStage::CatchUpStage(std::optional<double> fixedTargetSeconds, CatchUp::Sh
 
 std::optional<double> CatchUpStage::behindLiveSeconds() const {
     const double behind = behind_.load();
-    return behind < 0 ? std::nullopt : std::optional(behind);
+    return behind < 0 ? std::nullopt : std::optional(behind + upstream_.load());
 }
 
 void CatchUpStage::process(const PcmFormat& format, std::span<const float> in,
@@ -218,7 +218,7 @@ void CatchUpStage::process(const PcmFormat& format, std::span<const float> in,
                 }
             });
     }
-    catchUp_->process(in, out, backlogSeconds - target_.load());
+    catchUp_->process(in, out, backlogSeconds + upstream_.load() - target_.load());
     seen_.store(seen_.load() + static_cast<double>(in.size()) /
                                    (static_cast<double>(format.sampleRate) * format.channels));
     // What one call sheds is a packet's worth at most: the backlog stands for

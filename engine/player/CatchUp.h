@@ -124,7 +124,9 @@ class CatchUp {
 };
 
 // Catching up inside an output queue (OutputQueue::setStage): the excess is
-// the queue's backlog beyond the target lag. The target is fixed, or follows
+// the queue's backlog, and what waits upstream of the queue as its owner
+// tells (a server's burst waits mostly in the network), beyond the target
+// lag. The target is fixed, or follows
 // the network (LagTarget): an underrun is seen as a call that comes later
 // than the backlog left at the previous one could cover. A change of format
 // starts a new CatchUp after the old one has given out what it held.
@@ -141,9 +143,11 @@ class CatchUpStage final : public PcmStage {
                           std::function<Clock::time_point()> clock = Clock::now);
 
     double targetSeconds() const { return target_.load(); }
-    // The backlog at the last call: how far behind its newest audio the
-    // stream plays; none before the first call.
+    // The backlog at the last call and what waits upstream: how far behind
+    // its newest audio the stream plays; none before the first call.
     std::optional<double> behindLiveSeconds() const;
+    // Any thread: seconds of audio received and not handed to the queue yet.
+    void setUpstreamSeconds(double seconds) { upstream_.store(seconds); }
 
     void process(const PcmFormat& format, std::span<const float> in, std::vector<float>& out,
                  double backlogSeconds) override;
@@ -163,6 +167,7 @@ class CatchUpStage final : public PcmStage {
     LagTarget lag_;
     std::atomic<double> target_;
     std::atomic<double> behind_{-1};  // -1: not known yet
+    std::atomic<double> upstream_{0};
     std::atomic<double> seen_{0};
     std::atomic<double> dropped_{0};
     std::atomic<double> faster_{0};

@@ -141,6 +141,17 @@ std::uint64_t PacketRing::framesInFillBuffer() const {
     return framesFilled_;
 }
 
+double PacketRing::secondsWaiting(std::size_t bytesUpstream) const {
+    const auto frames = static_cast<double>(framesHandedOver_ + framesInFillBuffer());
+    const auto bytes = static_cast<double>(bytesTaken());
+    if (sampleRate_ <= 0 || frames <= 0 || bytes <= 0) {
+        return 0;
+    }
+    return (static_cast<double>(framesInFillBuffer()) +
+            static_cast<double>(bytesUpstream) * frames / bytes) /
+           sampleRate_;
+}
+
 bool PacketRing::holdsHandOverDuration() const {
     return sampleRate_ > 0 &&
            static_cast<double>(framesInFillBuffer()) >= kHandOverSeconds * sampleRate_;
@@ -166,6 +177,7 @@ void PacketRing::enqueueFillBuffer() {
     }
     ++buffersHandedOver_;
     framesHandedOver_ += framesInFillBuffer();
+    bytesHandedOver_ += bytesFilled_;
     const std::size_t next = (fill_ + 1) % kBufferCount;
     // The queue starts with the lead in hand; when the ring is full before
     // that, now, since no buffer comes back from a queue that does not run;
@@ -180,6 +192,7 @@ void PacketRing::enqueueFillBuffer() {
     bytesFilled_ = 0;
     packetsFilled_ = 0;
     framesFilled_ = 0;
+    owner_.handedOver();
 
     std::unique_lock lock(mutex_);
     while (inUse_[fill_].load()) {

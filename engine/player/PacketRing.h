@@ -82,6 +82,8 @@ class PacketRing {
         // Starts the queue; true when it runs. False after a failure the
         // owner noted, or when the owner is finished (a stop came first).
         virtual bool startQueue() = 0;
+        // The fill buffer went to the queue; the ring moves on, and may wait.
+        virtual void handedOver() {}
         // Each copy into a buffer runs between a beginCopy() that returned
         // true and the endCopy() after it; false: no copy now (finished).
         virtual bool beginCopy() { return true; }
@@ -115,6 +117,12 @@ class PacketRing {
     bool startQueue();
 
     bool holdsAudio() const { return bytesFilled_ > 0; }
+    // Seconds of audio not handed to the queue yet: in the fill buffer, and
+    // in `bytesUpstream` more of the stream at the rate seen so far (0 before
+    // a rate is known).
+    double secondsWaiting(std::size_t bytesUpstream) const;
+    // Bytes of audio taken into buffers so far.
+    std::uint64_t bytesTaken() const { return bytesHandedOver_ + bytesFilled_; }
     bool started() const { return started_; }
     std::uint64_t buffersHandedOver() const { return buffersHandedOver_; }
 
@@ -147,6 +155,7 @@ class PacketRing {
     std::size_t packetsFilled_ = 0;
     std::uint64_t framesFilled_ = 0;  // of the described packets in the fill buffer
     std::uint64_t framesHandedOver_ = 0;
+    std::uint64_t bytesHandedOver_ = 0;
     std::uint64_t buffersHandedOver_ = 0;
     bool started_ = false;
     // The format, for durations: frames per second, and bytes and frames per

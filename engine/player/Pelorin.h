@@ -317,6 +317,9 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     // Starts the queue under mutex2 unless a stop came first; true when it
     // runs. A failed start raises `failed`.
     bool startQueue() override;
+    void handedOver() override { tellUpstream(); }
+    // Tells the catch-up what is received and not in the queue yet.
+    void tellUpstream();
     bool beginCopy() override;
     void endCopy() override;
     bool finished() const override { return finished_.load(); }
@@ -342,6 +345,11 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     // The body length the response declared; none for a live stream, which
     // alone the live edge cuts. Known from the first read on.
     std::optional<std::uint64_t> declaredLength_;
+    // The chunk being parsed (its size, and the ring's bytes taken when it
+    // began) and the bytes left in the stream after its read.
+    std::size_t chunkBytes_ = 0;
+    std::uint64_t chunkMark_ = 0;
+    std::size_t streamBytes_ = 0;
 
     // Filled by the worker; buffers come back on the queue's thread, and a
     // stop wakes a worker waiting for one.

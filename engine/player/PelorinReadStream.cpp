@@ -53,6 +53,11 @@ void Pelorin::handleBytesAvailable(HttpStream& stream) {
         declaredLength_ = stream.declaredLength();
     }
     bytesReceived_.fetch_add(static_cast<std::uint64_t>(n));
+    // While the parser's packets go into the ring, most of a burst may wait
+    // in this chunk: the catch-up counts it (tellUpstream) at each hand-over.
+    chunkBytes_ = n;
+    chunkMark_ = ring_.bytesTaken();
+    streamBytes_ = stream.bufferedBytes();
     const Continuity continuity =
         discontinuous_ ? Continuity::Discontinuous : Continuity::Continuous;
     if (const ParserError error = audioFileStream_->feed(
@@ -67,6 +72,17 @@ void Pelorin::handleBytesAvailable(HttpStream& stream) {
             failStep("AudioFileStreamParseBytes");
         }
     }
+    chunkBytes_ = 0;
+    tellUpstream();
+}
+
+void Pelorin::tellUpstream() {
+    if (!catchingUp_.load()) {
+        return;
+    }
+    const std::uint64_t taken = ring_.bytesTaken() - chunkMark_;
+    const std::size_t chunkLeft = chunkBytes_ > taken ? chunkBytes_ - taken : 0;
+    catchUp_->setUpstreamSeconds(ring_.secondsWaiting(streamBytes_ + chunkLeft));
 }
 
 void Pelorin::handleEndEncountered() {

@@ -26,6 +26,7 @@ class HookedHttpStream::EventStream final : public HttpStream {
         return stream_.declaredLength();
     }
     std::uint64_t batchingDelays() const override { return stream_.batchingDelays(); }
+    std::size_t bufferedBytes() const override { return stream_.bufferedBytes(); }
 
   private:
     HookedServices& platform_;
@@ -146,6 +147,10 @@ std::optional<std::uint64_t> HookedHttpStream::declaredLength() const {
 
 std::uint64_t HookedHttpStream::batchingDelays() const {
     return stream_->batchingDelays();
+}
+
+std::size_t HookedHttpStream::bufferedBytes() const {
+    return stream_->bufferedBytes();
 }
 
 }  // namespace orvento

@@ -7,7 +7,7 @@
 // read HttpStreamRead, close HttpStreamClose, the destructor
 // HttpStreamDestroy. A faked read returns the faked status as its count, a
 // negative one as a failed read; a faked open fails. errorText(),
-// declaredLength() and batchingDelays() are not hooked.
+// declaredLength(), batchingDelays() and bufferedBytes() are not hooked.
 //
 // The listener passes HookedServices::interpose first. It is then called with
 // a stream whose reads pass the hooks as this object's do, and which stays
@@ -40,6 +40,7 @@ class HookedHttpStream final : public HttpStream {
     std::string errorText() const override;
     std::optional<std::uint64_t> declaredLength() const override;
     std::uint64_t batchingDelays() const override;
+    std::size_t bufferedBytes() const override;
 
   private:
     class Relay;

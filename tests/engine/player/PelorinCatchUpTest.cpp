@@ -2,6 +2,7 @@
 // target through the queue's stage, and a recording plays whole.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -34,19 +35,26 @@ Pelorin& createCatchingUp(PlayerHarness& h, const std::string& path, Script scri
 TEST(PlayerCatchUp, ALiveStationsBurstIsShedDownToTheTarget) {
     PlayerHarness h(true);
     auto stage = std::make_shared<CatchUpStage>(std::nullopt);
-    // 8 s of burst, then the station's own pace.
-    Pelorin& p = createCatchingUp(h, "/live.mp3", tower().repeated().paced(2000, 16000), stage);
+    // 20 s of burst, then the station's own pace.
+    Pelorin& p = createCatchingUp(h, "/live.mp3", tower().repeated().paced(2000, 40000), stage);
     p.start();
-    const auto deadline = steady_clock::now() + std::chrono::seconds(20);
-    // The ring keeps at most six hand-overs in the queue; the rest of the
-    // burst waits in the network and comes as the queue sheds.
-    while (steady_clock::now() < deadline && stage->droppedSeconds() < 4) {
+    const auto deadline = steady_clock::now() + std::chrono::seconds(30);
+    // Most of the burst waits in the network, not in the queue: the lag
+    // counts it all the same, and it is shed until the lag is at the target.
+    double mostBehind = 0;
+    std::optional<double> behind;
+    while (steady_clock::now() < deadline) {
+        behind = p.behindLiveSeconds();
+        mostBehind = std::max(mostBehind, behind.value_or(0));
+        if (mostBehind > 12 && behind && *behind < stage->targetSeconds() + 1.5) {
+            break;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    EXPECT_GE(stage->droppedSeconds(), 4) << "less than 4 s of the burst shed in 20 s";
-    const std::optional<double> behind = p.behindLiveSeconds();
+    EXPECT_GT(mostBehind, 12) << "the burst was not counted in the lag";
     ASSERT_TRUE(behind.has_value());
-    EXPECT_LT(*behind, stage->targetSeconds() + 1.5);
+    EXPECT_LT(*behind, stage->targetSeconds() + 1.5) << "the burst was not shed in 30 s";
+    EXPECT_GE(stage->droppedSeconds(), 10);
     p.stop();
     EXPECT_TRUE(h.waitEnded());
 }
