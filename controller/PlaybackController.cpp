@@ -41,8 +41,16 @@ PelorinServices PlaybackController::servicesForNextPlayer() {
         }
     }
     services.tap = replay_->tapForPlayer();
-    if (liveEdge_ && !services.liveEdgeSeconds) {
-        services.liveEdgeSeconds = kDefaultLiveEdgeSeconds;
+    if (liveEdge_ && !services.liveEdgeSeconds && !services.catchUp) {
+        // Close to live without losing a word, at a target that follows the
+        // network; a station's next connection starts from what the last one
+        // learned of it.
+        auto stage = std::make_shared<CatchUpStage>(std::nullopt);
+        if (catchUp_) {
+            stage->carryTargetFrom(*catchUp_);
+        }
+        catchUp_ = stage;
+        services.catchUp = std::move(stage);
     }
     return services;
 }
@@ -144,6 +152,7 @@ void PlaybackController::press() {
     }
 
     attempt_ = Attempt{selected_, true, _ticks};
+    catchUp_.reset();  // a press starts afresh: perhaps another station, another network
     session_->start(std::chrono::steady_clock::now());
     armSessionTimer();
     showStatus(connectingText());

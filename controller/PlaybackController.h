@@ -190,9 +190,11 @@ class PlaybackController : public QObject, private StationSession::Listener {
     void setBackoffPolicy(StationSession::Backoff policy) {
         session_->setBackoff(std::move(policy));
     }
-    // Plays the next players close to live (LiveEdgePolicy.h, at its default
-    // target): the status line then says how far behind live they play. Off
-    // by default: the engine's option as given at construction holds.
+    // Plays the next players close to live by catching up (CatchUp.h): the
+    // quiet between transmissions is shed and long speech played faster, at
+    // a target lag that follows the network. The status line then says how
+    // far behind live they play. Off by default: the engine's options as
+    // given at construction hold.
     void setLiveEdge(bool on);
     bool liveEdge() const { return liveEdge_; }
     void setSilenceLimits(SilenceLimits limits) { session_->setSilenceLimits(limits); }
@@ -266,6 +268,7 @@ class PlaybackController : public QObject, private StationSession::Listener {
 
     const PelorinServices engine_;
     bool liveEdge_ = false;
+    std::shared_ptr<CatchUpStage> catchUp_;  // the last player's, while live
     const LogSink log_;
     StationReplay* const replay_;  // a child
     PlatformSource platformSource_;

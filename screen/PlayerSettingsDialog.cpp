@@ -33,6 +33,17 @@ PlayerSettingsDialog::PlayerSettingsDialog(Settings& settings, QWidget* parent)
         "Play everything the station's server sends on connecting, however far behind live")));
     keepBacklog_->setChecked(!settings_.liveEdge());
     layout->addWidget(keepBacklog_);
+    auto* liveNote = new QLabel(
+        translate(QT_TRANSLATE_NOOP(
+            "PlayerSettingsDialog",
+            "Otherwise Orvento plays close to live without losing a word: it skips the quiet "
+            "between transmissions and plays long speech a little faster until it has caught "
+            "up.")),
+        this);
+    liveNote->setWordWrap(true);
+    liveNote->setIndent(24);
+    liveNote->setForegroundRole(QPalette::PlaceholderText);
+    layout->addWidget(liveNote);
     history_ = new QSpinBox(this);
     history_->setRange(Settings::kMinHistoryMinutes, Settings::kMaxHistoryMinutes);
     history_->setSuffix(translate(QT_TRANSLATE_NOOP("PlayerSettingsDialog", " min")));

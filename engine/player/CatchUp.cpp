@@ -188,6 +188,15 @@ CatchUpStage::CatchUpStage(std::optional<double> fixedTargetSeconds, CatchUp::Sh
       clock_(std::move(clock)),
       target_(fixedTargetSeconds.value_or(LagTarget::kStartSeconds)) {}
 
+void CatchUpStage::carryTargetFrom(const CatchUpStage& earlier) {
+    if (!follows_ || !earlier.follows_) {
+        return;
+    }
+    std::scoped_lock lock(lagMutex_, earlier.lagMutex_);
+    lag_ = earlier.lag_;
+    target_.store(lag_.seconds(clock_()));
+}
+
 std::optional<double> CatchUpStage::behindLiveSeconds() const {
     const double behind = behind_.load();
     return behind < 0 ? std::nullopt : std::optional(behind + upstream_.load());
@@ -197,6 +206,7 @@ void CatchUpStage::process(const PcmFormat& format, std::span<const float> in,
                            std::vector<float>& out, double backlogSeconds) {
     const Clock::time_point now = clock_();
     if (follows_) {
+        std::lock_guard lock(lagMutex_);
         if (lastCall_) {
             const double gap = std::chrono::duration<double>(now - *lastCall_).count();
             lag_.underrun(gap - lastBacklog_ - kUnderrunSlackSeconds, now);

@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <utility>
@@ -143,6 +144,9 @@ class CatchUpStage final : public PcmStage {
                           std::function<Clock::time_point()> clock = Clock::now);
 
     double targetSeconds() const { return target_.load(); }
+    // Starts from what `earlier` has learned of the network: a station's next
+    // connection runs on the same network. Before the first process().
+    void carryTargetFrom(const CatchUpStage& earlier);
     // The backlog at the last call and what waits upstream: how far behind
     // its newest audio the stream plays; none before the first call.
     std::optional<double> behindLiveSeconds() const;
@@ -164,6 +168,7 @@ class CatchUpStage final : public PcmStage {
     const bool follows_;
     const CatchUp::ShedHandler onShed_;
     const std::function<Clock::time_point()> clock_;
+    mutable std::mutex lagMutex_;  // lag_: the queue's thread, and a later stage
     LagTarget lag_;
     std::atomic<double> target_;
     std::atomic<double> behind_{-1};  // -1: not known yet

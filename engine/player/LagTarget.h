@@ -11,12 +11,14 @@
 #include <algorithm>
 #include <chrono>
 
+#include "engine/player/LiveEdgePolicy.h"
+
 namespace orvento {
 
 class LagTarget {
   public:
     using TimePoint = std::chrono::steady_clock::time_point;
-    static constexpr double kStartSeconds = 1.5;
+    static constexpr double kStartSeconds = kDefaultLiveEdgeSeconds;
     static constexpr double kMaxSeconds = 8;
     static constexpr double kShrinkPerMinute = 0.5;
     // Added to what an underrun missed: the network's jitter on top.

@@ -842,6 +842,10 @@
         <translation>Bağlanırken istasyon sunucusunun gönderdiği her şeyi, canlıdan ne kadar geride olursa olsun çal</translation>
     </message>
     <message>
+        <source>Otherwise Orvento plays close to live without losing a word: it skips the quiet between transmissions and plays long speech a little faster until it has caught up.</source>
+        <translation>Aksi halde Orvento tek kelime kaçırmadan canlıya yakın çalar: yetişene kadar iletimler arasındaki sessizliği atlar ve uzun konuşmaları biraz daha hızlı çalar.</translation>
+    </message>
+    <message>
         <source> min</source>
         <translation> dk</translation>
     </message>

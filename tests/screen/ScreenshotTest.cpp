@@ -185,7 +185,7 @@ void ScreenshotTest::screensForReview() {
     QCOMPARE(h.status(), text("Recording to %1").arg(path));
     QVERIFY2(recording.text().contains(QFileInfo(path).fileName()), qPrintable(recording.text()));
     const QString begun = recording.text();
-    QTRY_VERIFY_WITH_TIMEOUT(recording.text() != begun && QFileInfo(path).size() > 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(recording.text() != begun && QFileInfo(path).size() > 0, 20000);
     save(h.screen(), QStringLiteral("recording"));
     QTest::mouseClick(&record, Qt::LeftButton);
     QVERIFY(!record.isChecked() && !h.controller->replay().recording());

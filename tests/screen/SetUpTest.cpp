@@ -199,7 +199,7 @@ void SetUpTest::windowIsUsableWhileTheServersTakeTheirTime() {
     QTest::keyClick(screen.textField, Qt::Key_Return);
     QTRY_COMPARE(h.arrivals(), 2);
     QCOMPARE(screen.metar->toPlainText(), placeholder);
-    QTRY_COMPARE_WITH_TIMEOUT(h.status(), liveText(), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(h.status(), liveText(), 40000);
     QVERIFY(h.setUp());
     QCOMPARE(screen.metar->toPlainText(), QStringLiteral("METAR:\nM\nTAF:\nT"));
     QCOMPARE(screen.tableData1(), QStringList{"Tower"});

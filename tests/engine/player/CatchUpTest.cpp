@@ -260,6 +260,15 @@ TEST(CatchUpStage, AnUnderrunGrowsTheTargetItFollows) {
     EXPECT_NEAR(stage.targetSeconds(), 1.5 + (4.1 - 1.5 - 0.3) + LagTarget::kMarginSeconds, 0.01);
     EXPECT_EQ(stage.behindLiveSeconds(), 30);
 
+    // The next connection starts from what was learned, and what waits
+    // upstream counts in its lag.
+    CatchUpStage next(std::nullopt, {}, [&] { return now; });
+    next.carryTargetFrom(stage);
+    EXPECT_EQ(next.targetSeconds(), stage.targetSeconds());
+    next.setUpstreamSeconds(6);
+    next.process(format, in, out, 2);
+    EXPECT_EQ(next.behindLiveSeconds(), 8);
+
     // A fixed target does not move.
     CatchUpStage fixed(2.0, {}, [&] { return now; });
     fixed.process(format, in, out, 1.5);
