@@ -66,7 +66,8 @@ Pelorin::Pelorin(Private, std::optional<Url> url, PelorinServices services)
       liveEdge_(services.liveEdgeSeconds
                     ? std::make_unique<LiveEdgePolicy>(*services.liveEdgeSeconds)
                     : nullptr),
-      catchUp_(std::move(services.catchUp)) {}
+      catchUp_(std::move(services.catchUp)),
+      resume_(std::move(services.resume)) {}
 
 // By the time the last reference goes, the worker has closed the stream and
 // the parser and disposed of the queue; only the members' own destructors run.

@@ -124,6 +124,7 @@
 #include "engine/player/LocalizedStrings.h"
 #include "engine/player/PacketRing.h"
 #include "engine/player/PacketTap.h"
+#include "engine/player/ResumeTrail.h"
 #include "engine/player/WorkerRegistry.h"
 
 namespace orvento {
@@ -188,6 +189,11 @@ struct PelorinServices {
     // target by the quiet between transmissions, and by speech played
     // faster, instead of the live edge's skipping. None: not used.
     std::shared_ptr<CatchUpStage> catchUp{};
+    // Where a station's listener left off (ResumeTrail.h), shared by its
+    // players in turn: a live stream's opening burst is lined up with the
+    // frames the last one handed to its queue, and plays on after them.
+    // None: every connection plays from its own start.
+    std::shared_ptr<ResumeTrail> resume{};
 };
 
 class Pelorin : public std::enable_shared_from_this<Pelorin>,
@@ -310,6 +316,9 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     // Packet buffering (PelorinPackets.cpp): the ring's owner.
     void handleStreamPackets(std::span<const std::byte> bytes,
                              std::span<const PacketDescription> descriptions) override;
+    // Packets to be played (the tap sees them, the live edge may cut them).
+    void playPackets(std::span<const std::byte> bytes,
+                     std::span<const PacketDescription> descriptions);
     void bufferComplete(OutputQueue::Buffer& buffer) override;
     void handleBufferComplete(OutputQueue::Buffer& buffer);
     QueueError enqueueBuffer(OutputQueue::Buffer& buffer,
@@ -334,6 +343,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     const std::shared_ptr<PacketTap> tap_;
     const std::unique_ptr<LiveEdgePolicy> liveEdge_;
     const std::shared_ptr<CatchUpStage> catchUp_;
+    const std::shared_ptr<ResumeTrail> resume_;
 
     // Worker only.
     std::unique_ptr<StreamParser> audioFileStream_;
@@ -350,6 +360,10 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     std::size_t chunkBytes_ = 0;
     std::uint64_t chunkMark_ = 0;
     std::size_t streamBytes_ = 0;
+    // The stream's format, once known, for the trail; and the opening burst
+    // held back until it is lined up with the trail.
+    AudioFormat format_{};
+    std::unique_ptr<ResumeMatcher> resumeMatcher_;
 
     // Filled by the worker; buffers come back on the queue's thread, and a
     // stop wakes a worker waiting for one.

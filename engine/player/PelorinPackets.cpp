@@ -7,11 +7,28 @@ namespace orvento {
 
 void Pelorin::handleStreamPackets(std::span<const std::byte> bytes,
                                   std::span<const PacketDescription> descriptions) {
+    discontinuous_ = false;
+    if (resumeMatcher_ && !descriptions.empty()) {
+        // The opening burst after a drop waits until it is lined up with what
+        // was heard; what was heard already is neither played nor kept again.
+        if (!resumeMatcher_->take(bytes, descriptions, std::chrono::steady_clock::now())) {
+            return;
+        }
+        const std::unique_ptr<ResumeMatcher> matched = std::move(resumeMatcher_);
+        if (!matched->descriptions().empty()) {
+            playPackets(matched->bytes(), matched->descriptions());
+        }
+        return;
+    }
+    playPackets(bytes, descriptions);
+}
+
+void Pelorin::playPackets(std::span<const std::byte> bytes,
+                          std::span<const PacketDescription> descriptions) {
     if (tap_ && tapFormatTold_) {
         tap_->packets(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
                       descriptions, arrival_);
     }
-    discontinuous_ = false;
     // A recording (its length declared) is not live: all of it plays.
     if (liveEdge_ && !declaredLength_ && !bytes.empty()) {
         // What is too old to play is left out here, after the tap has seen
@@ -29,6 +46,9 @@ void Pelorin::handleStreamPackets(std::span<const std::byte> bytes,
             }
             bytes = bytes.subspan(skip);
         }
+    }
+    if (resume_ && !declaredLength_) {
+        resume_->heard(format_, bytes, descriptions);
     }
     // Linear PCM comes without descriptions: the ring takes it as one run.
     ring_.deliver(bytes, descriptions);

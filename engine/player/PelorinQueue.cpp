@@ -50,6 +50,10 @@ void Pelorin::createQueue() {
         queue->setStage(catchUp_);
         catchingUp_.store(true);
     }
+    format_ = format;
+    if (resume_ && !declaredLength_) {
+        resumeMatcher_ = resume_->resumeIn(format);
+    }
 
     for (OutputQueue::Buffer*& buffer : ring_.buffers()) {
         const OutputQueue::Allocation allocation = queue->allocateBuffer(kBufferSize);
