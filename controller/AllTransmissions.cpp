@@ -84,20 +84,27 @@ AllTransmissions::Origin AllTransmissions::origin(int row) const {
 }
 
 void AllTransmissions::sayAgain() {
-    if (entries_.empty()) {
-        return;
-    }
+    // Notes are stepped over: they play nothing.
+    const auto transmissionFrom = [this](int row) {
+        while (row >= 0 && row < rowCount() &&
+               data(index(row), TransmissionListModel::NoteRole).toBool()) {
+            ++row;
+        }
+        return row >= 0 && row < rowCount() ? row : -1;
+    };
     const bool replaying = std::any_of(sources_.begin(), sources_.end(), [](const auto& source) {
         return source && source->replaying();
     });
     if (replaying) {
         const int row = replayingRow();
-        if (row >= 0 && row + 1 < rowCount()) {
-            playRow(row + 1);
+        if (const int back = transmissionFrom(row + 1); row >= 0 && back >= 0) {
+            playRow(back);
         }
         return;
     }
-    playRow(0);
+    if (const int newest = transmissionFrom(0); newest >= 0) {
+        playRow(newest);
+    }
 }
 
 void AllTransmissions::playRow(int row) {

@@ -41,6 +41,7 @@ PelorinServices PlaybackController::servicesForNextPlayer() {
         }
     }
     services.tap = replay_->tapForPlayer();
+    services.resume = resume_;
     if (liveEdge_ && !services.liveEdgeSeconds && !services.catchUp) {
         // Close to live without losing a word, at a target that follows the
         // network; a station's next connection starts from what the last one
@@ -152,7 +153,9 @@ void PlaybackController::press() {
     }
 
     attempt_ = Attempt{selected_, true, _ticks};
-    catchUp_.reset();  // a press starts afresh: perhaps another station, another network
+    // A press starts afresh: perhaps another station, another network.
+    catchUp_.reset();
+    resume_ = replay_->newResumeTrail();
     session_->start(std::chrono::steady_clock::now());
     armSessionTimer();
     showStatus(connectingText());

@@ -269,6 +269,7 @@ class PlaybackController : public QObject, private StationSession::Listener {
     const PelorinServices engine_;
     bool liveEdge_ = false;
     std::shared_ptr<CatchUpStage> catchUp_;  // the last player's, while live
+    std::shared_ptr<ResumeTrail> resume_;    // the press's players'
     const LogSink log_;
     StationReplay* const replay_;  // a child
     PlatformSource platformSource_;

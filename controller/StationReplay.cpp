@@ -1,5 +1,6 @@
 #include "controller/StationReplay.h"
 
+#include <cmath>
 #include <limits>
 #include <mutex>
 
@@ -77,7 +78,8 @@ void StationReplay::heard(const TransmissionDetector::Event& event, const QDateT
                                 t.durationSeconds,
                                 t.peakDbfs,
                                 event.kind == TransmissionDetector::Event::Kind::Started,
-                                feed};
+                                feed,
+                                {}};
     if (row.inProgress) {
         model_.started(row);
     } else {
@@ -152,25 +154,60 @@ void StationReplay::setRecordingPath(const QString& path) {
     }
 }
 
+void StationReplay::note(const QDateTime& at, const QString& text) {
+    HeardTransmission note;
+    note.startUtc = at;
+    note.startSeconds = -1;
+    note.feed = feed_;
+    note.note = text;
+    model_.noted(note);
+}
+
+std::shared_ptr<ResumeTrail> StationReplay::newResumeTrail() {
+    // On the starting player's worker.
+    return std::make_shared<ResumeTrail>([relay = relay_](const Resumption& resumption) {
+        std::lock_guard lock(relay->mutex);
+        StationReplay* target = relay->target;
+        if (target == nullptr) {
+            return;
+        }
+        postToMainThread(target, [target, resumption] {
+            const QDateTime at = QDateTime::fromMSecsSinceEpoch(
+                std::chrono::duration_cast<std::chrono::milliseconds>(
+                    resumption.droppedAt.time_since_epoch())
+                    .count(),
+                Qt::UTC);
+            const QString when = TransmissionListModel::utcTimeText(at);
+            if (resumption.kind == Resumption::Kind::FormatChanged) {
+                target->note(at, tr("New stream format at %1").arg(when));
+            } else if (resumption.kind == Resumption::Kind::Gap &&
+                       resumption.missedSeconds >= kGapNotedSeconds) {
+                target->note(
+                    at,
+                    tr("%1 s missed at %2").arg(std::lround(resumption.missedSeconds)).arg(when));
+            }
+        });
+    });
+}
+
 void StationReplay::sayAgain() {
-    if (model_.rowCount() == 0) {
-        return;
-    }
     if (replaying()) {
         // One further back, when there is one.
         const int row = replayingRow();
-        if (row >= 0 && row + 1 < model_.rowCount()) {
-            playRow(row + 1);
+        if (const int back = model_.transmissionRowFrom(row + 1); row >= 0 && back >= 0) {
+            playRow(back);
         }
         return;
     }
     // The one under way from its start, else the newest heard whole.
-    playRow(0);
+    if (const int newest = model_.transmissionRowFrom(0); newest >= 0) {
+        playRow(newest);
+    }
 }
 
 void StationReplay::playRow(int row) {
     const HeardTransmission t = model_.at(row);
-    if (row < 0 || row >= model_.rowCount()) {
+    if (row < 0 || row >= model_.rowCount() || !t.note.isEmpty()) {
         return;
     }
     askedAt_ = std::chrono::steady_clock::now();

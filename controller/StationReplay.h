@@ -33,6 +33,7 @@
 #include "engine/audio/OutputQueue.h"
 #include "engine/history/HistoryTap.h"
 #include "engine/history/ReplayPlayer.h"
+#include "engine/player/ResumeTrail.h"
 
 namespace orvento {
 
@@ -74,6 +75,16 @@ class StationReplay : public QObject {
     // The file being recorded to; empty while none is.
     const QString& recordingPath() const { return recordingPath_; }
 
+    // A note in the list (TransmissionListModel::noted) at `at`, of the feed.
+    void note(const QDateTime& at, const QString& text);
+    // Where the listener left off, for the players of one press in turn
+    // (ResumeTrail.h): what a drop cost, or a new format, becomes a note.
+    std::shared_ptr<ResumeTrail> newResumeTrail();
+    // A gap shorter than this is the network's jitter, not worth a note.
+    static constexpr double kGapNotedSeconds = 1;
+
+    // Say again: the newest transmission, or one further back while a
+    // replay plays; notes are stepped over. A note's row plays nothing.
     void sayAgain();
     void playRow(int row);
     void endReplay();

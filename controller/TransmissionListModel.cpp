@@ -17,24 +17,42 @@ QString TransmissionListModel::utcTimeText(const QDateTime& time) {
 
 int TransmissionListModel::rowStartingAt(double startSeconds) const {
     for (int row = 0; row < rows_.size(); ++row) {
-        if (std::abs(rows_[row].startSeconds - startSeconds) < kSameStartSeconds) {
+        if (rows_[row].note.isEmpty() &&
+            std::abs(rows_[row].startSeconds - startSeconds) < kSameStartSeconds) {
             return row;
         }
     }
     return -1;
 }
 
+int TransmissionListModel::transmissionRowFrom(int row) const {
+    for (; row >= 0 && row < rows_.size(); ++row) {
+        if (rows_[row].note.isEmpty()) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+void TransmissionListModel::noted(const HeardTransmission& note) {
+    prepend(note);
+}
+
 void TransmissionListModel::started(const HeardTransmission& transmission) {
     if (rowStartingAt(transmission.startSeconds) >= 0) {
         return;
     }
+    prepend(transmission);
+}
+
+void TransmissionListModel::prepend(const HeardTransmission& row) {
     if (rows_.size() >= kRowLimit) {
         beginRemoveRows({}, static_cast<int>(rows_.size()) - 1, static_cast<int>(rows_.size()) - 1);
         rows_.removeLast();
         endRemoveRows();
     }
     beginInsertRows({}, 0, 0);
-    rows_.prepend(transmission);
+    rows_.prepend(row);
     endInsertRows();
 }
 
@@ -74,6 +92,9 @@ QVariant TransmissionListModel::data(const QModelIndex& index, int role) const {
     const HeardTransmission& t = rows_[index.row()];
     switch (role) {
         case Qt::DisplayRole:
+            if (!t.note.isEmpty()) {
+                return t.note;
+            }
             return utcTimeText(t.startUtc) + QStringLiteral("  ") +
                    (t.inProgress
                         ? tr("on air")
@@ -90,6 +111,8 @@ QVariant TransmissionListModel::data(const QModelIndex& index, int role) const {
             return t.feed;
         case StartSecondsRole:
             return t.startSeconds;
+        case NoteRole:
+            return !t.note.isEmpty();
         default:
             return {};
     }
@@ -103,6 +126,7 @@ QHash<int, QByteArray> TransmissionListModel::roleNames() const {
     names.insert(InProgressRole, "inProgress");
     names.insert(FeedRole, "feed");
     names.insert(StartSecondsRole, "startSeconds");
+    names.insert(NoteRole, "note");
     return names;
 }
 

@@ -7,7 +7,9 @@
 // lasts); StartUtcRole that time (QDateTime, UTC); DurationRole seconds;
 // PeakRole the loudest sample in dBFS; InProgressRole whether it is still
 // under way; FeedRole the station it was heard on; StartSecondsRole where it
-// starts on the station history's audio clock.
+// starts on the station history's audio clock; NoteRole whether the row is a
+// note instead (audio missed in a drop, "14 s missed at 14:22:07Z"), which
+// nothing plays or saves.
 //
 // Main thread.
 #pragma once
@@ -26,6 +28,7 @@ struct HeardTransmission {
     double peakDbfs = -120;
     bool inProgress = false;
     QString feed;
+    QString note;  // a note, not a transmission: its line
 };
 
 class TransmissionListModel : public QAbstractListModel {
@@ -39,6 +42,7 @@ class TransmissionListModel : public QAbstractListModel {
         InProgressRole,
         FeedRole,
         StartSecondsRole,
+        NoteRole,
     };
 
     // The most rows kept; the oldest go first.
@@ -51,6 +55,10 @@ class TransmissionListModel : public QAbstractListModel {
     // completes that row; otherwise it is a new row at the top.
     void started(const HeardTransmission& transmission);
     void ended(const HeardTransmission& transmission);
+    // A note (its `note` set) as the newest row.
+    void noted(const HeardTransmission& note);
+    // The first row from `row` on that is a transmission, or -1.
+    int transmissionRowFrom(int row) const;
     // Drops the rows that started before `oldest` (what the history no longer
     // holds).
     void dropBefore(const QDateTime& oldest);
@@ -68,6 +76,8 @@ class TransmissionListModel : public QAbstractListModel {
     QHash<int, QByteArray> roleNames() const override;
 
   private:
+    void prepend(const HeardTransmission& row);
+
     QList<HeardTransmission> rows_;  // newest first
 };
 

@@ -78,6 +78,9 @@ TransmissionSaver::Outcome TransmissionSaver::writeRows(QList<int> rows) const {
             continue;
         }
         const HeardTransmission t = list_.at(row);
+        if (!t.note.isEmpty()) {
+            continue;
+        }
         for (auto& excerpt : history_.between(
                  t.startSeconds, t.inProgress ? 1e300 : t.startSeconds + t.durationSeconds)) {
             pieces.push_back({std::move(excerpt), t.startUtc});

@@ -297,9 +297,7 @@ void TrayTest::stationBackOnTheDesktop() {
     QTRY_VERIFY_WITH_TIMEOUT(!window.isActiveWindow(), 5000);
     // A station that closes after a second of audio, each time it is asked:
     // it drops and comes back again and again; the first drop lasts `silent`.
-    loopback::Script drops = liveStation(4000);
-    drops.framing = loopback::Script::Framing::untilClose;
-    server_.setScript("/drops.mp3", drops);
+    server_.setScript("/drops.mp3", droppingStation(4000));
     PlaybackController& station = app.delegate->controller();
     station.chooseStation(
         {QStringLiteral("Tower"), QString::fromStdString(server_.url("/drops.mp3"))});

@@ -379,13 +379,8 @@ void BackgroundListeningTest::stationBackAfterALongDrop() {
     rules.setClock(clock.source());
     rules.setWindowState([&] { return window == "active"; }, [] { return true; });
     QSignalSpy told(&rules, &NoticeRules::notice);
-    // A station that closes after a few seconds, each time.
-    const auto shortStation = [] {
-        Script script = liveStation(4000);
-        script.framing = Script::Framing::untilClose;
-        return script;
-    };
-    h.server.setScript("/s", shortStation());
+    // A station that closes after a second of audio, each time.
+    h.server.setScript("/s", droppingStation(4000));
     c.chooseStation({QStringLiteral("Tower <b>"), h.url("/s")});
     qsizetype drop = 0;
     connect(&c, &PlaybackController::reconnectingChanged, this, [&](bool on) {

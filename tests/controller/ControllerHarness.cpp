@@ -15,13 +15,36 @@ std::shared_ptr<EngineServices> nullOutputPlatform() {
     return std::make_shared<EngineServices>(output);
 }
 
-Script liveStation(std::optional<std::uint64_t> bytes) {
+namespace {
+std::string stationRecording() {
     const std::filesystem::path source = qEnvironmentVariable("ORVENTO_SOURCE_DIR").toStdString();
+    return (source / "tests/data/mpeg2_l3.mp3").string();
+}
+}  // namespace
+
+Script liveStation(std::optional<std::uint64_t> bytes) {
     // 32 kbit/s MPEG-2 Layer III: 4000 bytes a second.
-    return Script::fromFile((source / "tests/data/mpeg2_l3.mp3").string(), "audio/mpeg")
+    return Script::fromFile(stationRecording(), "audio/mpeg")
         .repeated(bytes)
         .untilClose()
         .paced(4000, 40000);
+}
+
+Script droppingStation(std::uint64_t bytesPerConnection) {
+    const std::string talk = *Script::fromFile(stationRecording()).data;
+    auto connections = std::make_shared<std::atomic<std::uint64_t>>(0);
+    Script script = Script::generated(
+        [talk, bytesPerConnection, connections] {
+            const std::uint64_t from = connections->fetch_add(1) * bytesPerConnection;
+            std::string body;
+            for (std::uint64_t at = from; at < from + bytesPerConnection; ++at) {
+                body += talk[at % talk.size()];
+            }
+            return body;
+        },
+        "audio/mpeg");
+    script.untilClose().paced(4000, 40000);
+    return script;
 }
 
 GatedServices::GatedServices()

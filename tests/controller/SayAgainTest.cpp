@@ -11,6 +11,8 @@
 // station is unheard; a save writes each station's rows to its own file.
 #include <sys/resource.h>
 
+#include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -42,6 +44,8 @@ class SayAgainTest : public QObject {
     void savesSplitByStation_data();
     void savesSplitByStation();
     void sayAgainAcrossFeeds();
+    void aDropResumesWhereItLeftOff_data();
+    void aDropResumesWhereItLeftOff();
 
   private:
     QString towerTitle() const {
@@ -526,6 +530,101 @@ void SayAgainTest::sayAgainAcrossFeeds() {
         }
     }
     workers.shutdown(std::chrono::seconds(10));
+}
+
+}  // namespace orvento::test
+
+namespace orvento::test {
+
+void SayAgainTest::aDropResumesWhereItLeftOff_data() {
+    // The station drops 22 s into the recording (16 kbit/s: 2000 bytes a
+    // second); its next connection starts at `resumeAt` and sends `burst`
+    // bytes at once, after a wait of `waitMs`.
+    QTest::addColumn<int>("resumeAt");
+    QTest::addColumn<int>("burst");
+    QTest::addColumn<int>("waitMs");
+    QTest::addColumn<bool>("gap");
+    QTest::addColumn<int>("pace");  // bytes a second after the burst
+    QTest::newRow("a burst that covers the outage") << 28000 << 40000 << 50 << false << 8000;
+    // Told once the station sends at its own pace.
+    QTest::newRow("an outage longer than the burst") << 50000 << 0 << 3000 << true << 2000;
+}
+
+// Every transmission is listed once across a drop; what the burst did not
+// hold is a note, which say again steps over.
+void SayAgainTest::aDropResumesWhereItLeftOff() {
+    QFETCH(int, resumeAt);
+    QFETCH(int, burst);
+    QFETCH(int, waitMs);
+    QFETCH(bool, gap);
+    QFETCH(int, pace);
+    AudioOutputChoice untimed;
+    untimed.kind = AudioOutputChoice::Kind::Null;
+    untimed.realTime = false;
+    ControllerHarness h(std::make_shared<EngineServices>(untimed));
+    PlaybackController& c = *h.controller;
+    c.setBackoffPolicy(BackoffPolicy({std::chrono::milliseconds(waitMs)}, 0));
+    AudioOutputChoice replays;
+    replays.kind = AudioOutputChoice::Kind::Null;
+    c.replay().setOutputs(replays, nullptr);
+    QFile file(QStringLiteral(ORVENTO_TRANSMISSION_TEST_RECORDINGS "/tower-mp3-8k.mp3"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const std::string tower = file.readAll().toStdString();
+    auto connections = std::make_shared<std::atomic<int>>(0);
+    loopback::Script station = loopback::Script::generated(
+        [tower, resumeAt, connections] {
+            return connections->fetch_add(1) == 0 ? tower.substr(0, 44000) : tower.substr(resumeAt);
+        },
+        "audio/mpeg");
+    station.untilClose().paced(pace, static_cast<std::uint64_t>(burst));
+    // The first connection comes at once, whole.
+    h.server.setScript("/tower.mp3", station);
+    c.setAddressText(h.url("/tower.mp3"));
+    c.press();
+    const TransmissionListModel& list = c.replay().transmissions();
+    const auto transmissions = [&] {
+        QList<double> starts;
+        for (int row = 0; row < list.rowCount(); ++row) {
+            if (!list.data(list.index(row), TransmissionListModel::NoteRole).toBool()) {
+                starts.append(list.at(row).startUtc.toMSecsSinceEpoch() / 1000.0);
+            }
+        }
+        return starts;
+    };
+    // The recording's five transmissions, each heard to its end, once.
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     return *connections >= 2 && transmissions().size() >= 5 &&
+                            !list.at(0).inProgress;
+                 },
+                 60000),
+             qPrintable(QString::number(list.rowCount())));
+    QTest::qWait(500);
+    c.press();
+    QTRY_COMPARE_WITH_TIMEOUT(c.playState(), State::Idle, 15000);
+    QStringList lines;
+    for (int row = 0; row < list.rowCount(); ++row) {
+        lines << list.data(list.index(row), Qt::DisplayRole).toString();
+    }
+    QCOMPARE(transmissions().size(), 5);
+    const QStringList notes = lines.filter(
+        QRegularExpression(QStringLiteral("^\\d+ s missed at \\d\\d:\\d\\d:\\d\\dZ$")));
+    QCOMPARE(notes.size(), gap ? 1 : 0);
+    QCOMPARE(lines.size(), 5 + notes.size());
+    if (gap) {
+        // Say again steps over the note, from the newest back to the oldest.
+        c.replay().sayAgain();
+        QVERIFY(c.replay().replaying());
+        for (int step = 1; step < 5; ++step) {
+            c.replay().sayAgain();
+            QVERIFY(c.replay().replaying());
+            const int row = c.replay().replayingRow();
+            QVERIFY2(!list.data(list.index(row), TransmissionListModel::NoteRole).toBool(),
+                     qPrintable(lines.join(" / ")));
+        }
+        QCOMPARE(c.replay().replayingRow(), lines.size() - 1);
+        c.replay().endReplay();
+    }
 }
 
 }  // namespace orvento::test
