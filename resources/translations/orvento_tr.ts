@@ -952,6 +952,14 @@
         <translation>Bu iletim artık saklanmıyor.</translation>
     </message>
     <message>
+        <source>%1 s missed at %2</source>
+        <translation>%2 itibarıyla %1 sn kaçırıldı</translation>
+    </message>
+    <message>
+        <source>New stream format at %1</source>
+        <translation>%1 itibarıyla yeni yayın biçimi</translation>
+    </message>
+    <message>
         <source>The transmission could not be played again: %1</source>
         <translation>İletim yeniden çalınamadı: %1</translation>
     </message>
