@@ -637,6 +637,32 @@ TEST(PlayReconnect, OpensTheStreamAgainAfterADrop) {
     EXPECT_EQ(run.out, "");
 }
 
+// --reconnect: the next connection's burst is lined up with the last frames
+// heard and plays on after them; one that does not reach back is a gap, told.
+TEST(PlayReconnect, ResumesWhereItLeftOffOrSaysWhatWasMissed) {
+    std::ifstream in(ORVENTO_TRANSMISSION_TEST_RECORDINGS "/tower-mp3-8k.mp3", std::ios::binary);
+    const std::string tower((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // 16 kbit/s: 2000 bytes a second. The station drops 15 s in; it comes
+    // back 4 s earlier, or 3 s later at its own pace.
+    for (const auto& [resumeAt, burst, said] :
+         {std::tuple{22000, 12000, "resumed after the last frame heard (4.0 s"},
+          std::tuple{36000, 0, " s missed at "}}) {
+        LoopbackServer server;
+        server.setScript("/live.mp3", Script::fixed(tower.substr(0, 30000)).untilClose());
+        const PlayRun run = runPlay(
+            {server.url("/live.mp3"), "--null", "--reconnect", "--reconnect-waits", "0"},
+            {.signalWhen = [&](const std::string& err) {
+                if (err.find("reconnecting") != std::string::npos) {
+                    server.setScript(
+                        "/live.mp3",
+                        Script::fixed(tower.substr(resumeAt)).untilClose().paced(2000, burst));
+                }
+                return err.find(said) != std::string::npos;
+            }});
+        EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+    }
+}
+
 struct EndRow {
     const char* name;
     std::function<void(Script&)> shape;  // of a 1.25 s MP3 served whole

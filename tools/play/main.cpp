@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -82,7 +83,10 @@ constexpr const char* kUsage =
     "              plays. A recording served whole (its length declared and\n"
     "              all of it received) has not dropped: it ends. A stream that\n"
     "              plays nothing within 20 s of connecting has failed. Not with\n"
-    "              --wav\n"
+    "              --wav. The next connection's opening burst is lined up with\n"
+    "              the last frames heard, by their bytes, and plays on after\n"
+    "              them; what it does not hold is told (\"14 s missed at\n"
+    "              14:22:07Z\")\n"
     "  --verbose   also write the player's diagnostic lines to standard error\n"
     "  --sleep MINUTES  stop after MINUTES (1 to 1440), fading out over the\n"
     "              last 10 seconds, as the window's sleep timer does. Not with\n"
@@ -115,6 +119,30 @@ void say(const std::string& text) {
     const std::string line = "orvento-play: " + text + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+}
+
+// What came of a reconnection's start, on the player's worker.
+void sayResumption(const Resumption& resumption) {
+    const std::time_t at = std::chrono::system_clock::to_time_t(resumption.droppedAt);
+    std::tm utc{};
+    gmtime_r(&at, &utc);
+    char when[16];
+    std::strftime(when, sizeof when, "%H:%M:%SZ", &utc);
+    char line[128];
+    switch (resumption.kind) {
+        case Resumption::Kind::Resumed:
+            std::snprintf(line, sizeof line,
+                          "resumed after the last frame heard (%.1f s of the burst heard before)",
+                          resumption.skippedSeconds);
+            break;
+        case Resumption::Kind::Gap:
+            std::snprintf(line, sizeof line, "%.0f s missed at %s", resumption.missedSeconds, when);
+            break;
+        case Resumption::Kind::FormatChanged:
+            std::snprintf(line, sizeof line, "new stream format at %s: played afresh", when);
+            break;
+    }
+    say(line);
 }
 
 // The file for a recording's stream of another format than the file asked
@@ -601,6 +629,9 @@ int run(int argc, char** argv) {
     // One for the whole session: the target it follows outlives a reconnection.
     const std::shared_ptr<CatchUpStage> catchUp =
         options.catchUp ? std::make_shared<CatchUpStage>(std::nullopt) : nullptr;
+    // A reconnection plays on after the last frame heard.
+    const std::shared_ptr<ResumeTrail> resume =
+        options.reconnect ? std::make_shared<ResumeTrail>(sayResumption) : nullptr;
     PlaySession listener(wakeup, reporter, [&](std::shared_ptr<AlertService> gate) {
         PelorinServices services;
         services.platform = platform;
@@ -608,6 +639,7 @@ int run(int argc, char** argv) {
         services.tap = recorder;
         services.liveEdgeSeconds = options.liveEdgeSeconds;
         services.catchUp = catchUp;
+        services.resume = resume;
         std::shared_ptr<Pelorin> player = Pelorin::initWithURL(url, services);
         alerts->watch(player);
         say("connecting to " + withoutPassword(escaped));
