@@ -28,12 +28,20 @@ QString lightStyle(bool lit) {
     return lit ? QStringLiteral("color: #e53935;") : QStringLiteral("color: #5f6368;");
 }
 
-// A row: its text, and a bar for its level at the right end.
+// A row: its text, and a bar for its level at the right end. A note (audio
+// missed in a drop) is its text alone, set apart.
 class TransmissionRowDelegate : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
+        if (index.data(TransmissionListModel::NoteRole).toBool()) {
+            QStyleOptionViewItem note(option);
+            note.font.setItalic(true);
+            note.palette.setColor(QPalette::Text, option.palette.color(QPalette::PlaceholderText));
+            QStyledItemDelegate::paint(painter, note, index);
+            return;
+        }
         QStyledItemDelegate::paint(painter, option, index);
         const double peak = index.data(TransmissionListModel::PeakRole).toDouble();
         const double share =

@@ -150,6 +150,9 @@ void ScreenshotTest::screensForReview() {
     QTRY_VERIFY(transmissions.endReplayAction()->isEnabled());
     const QString time = transmissions.list()->currentIndex().data().toString().left(9);
     QVERIFY2(h.status().contains(time), qPrintable(h.status() + " / " + time));
+    // What a drop cost, as a note among the rows.
+    h.controller->replay().note(QDateTime::currentDateTimeUtc(),
+                                QStringLiteral("14 s missed at 14:22:07Z"));
     save(h.screen(), QStringLiteral("transmissions"));
     QTest::keyClick(h.screen().textField, Qt::Key_Escape);
     QTRY_VERIFY(!transmissions.endReplayAction()->isEnabled());
