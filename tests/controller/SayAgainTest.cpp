@@ -528,6 +528,25 @@ void SayAgainTest::sayAgainAcrossFeeds() {
             all.endReplay();
             QVERIFY(!monitor.silenced() && !liveMute_->load());
         }
+
+        // Notes (what a drop cost) play nothing and are stepped over.
+        const auto startOf = [&](int row) {
+            return all.index(row).data(TransmissionListModel::StartUtcRole).toDateTime();
+        };
+        const int rows = all.rowCount();
+        monitor.player(0).replay().note(startOf(0).addSecs(1), QStringLiteral("newest"));
+        monitor.player(1).replay().note(startOf(3).addMSecs(1), QStringLiteral("between"));
+        QCOMPARE(all.rowCount(), rows + 2);
+        QCOMPARE(all.index(0).data().toString(), QStringLiteral("newest  Ground"));
+        QCOMPARE(all.index(3).data().toString(), QStringLiteral("between  Approach"));
+        all.playRow(0);
+        QCOMPARE(all.replayingRow(), -1);
+        all.sayAgain();
+        QCOMPARE(all.replayingRow(), 1);
+        all.playRow(2);
+        all.sayAgain();
+        QCOMPARE(all.replayingRow(), 4);
+        all.endReplay();
     }
     workers.shutdown(std::chrono::seconds(10));
 }
