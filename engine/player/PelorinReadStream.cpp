@@ -92,6 +92,17 @@ void Pelorin::handleEndEncountered() {
     // Told before the queue can report that it stopped. A stream without a
     // declared length has no whole: its end is a drop.
     wholeStreamCame_.store(declaredLength_ && bytesReceived_.load() == *declaredLength_);
+    if (resumeMatcher_) {
+        // A connection that ends while its opening is still held back.
+        const std::unique_ptr<ResumeMatcher> held = std::move(resumeMatcher_);
+        held->finish(std::chrono::steady_clock::now());
+        if (!held->descriptions().empty()) {
+            playPackets(held->bytes(), held->descriptions());
+        }
+        if (failed_.load()) {
+            return;
+        }
+    }
     if (ring_.holdsAudio()) {
         ring_.enqueueFillBuffer();
         if (failed_.load()) {

@@ -143,32 +143,42 @@ bool ResumeMatcher::take(std::span<const std::byte> bytes,
         arrivals_.pop_front();
     }
     if (heldSeconds_ >= kMaxHeldSeconds || atLivePace(now)) {
-        // The burst may begin inside the last frames heard.
-        for (std::size_t k = std::min(pattern_.size(), digests_.size()); k >= kMinOverlap; --k) {
-            if (std::equal(pattern_.end() - static_cast<std::ptrdiff_t>(k), pattern_.end(),
-                           digests_.begin())) {
-                Resumption resumed;
-                resumed.droppedAt = droppedAt_;
-                for (std::size_t i = 0; i < k; ++i) {
-                    resumed.skippedSeconds += secondsOf(descriptions_[i]);
-                }
-                release(k, resumed);
-                return true;
-            }
-        }
-        // The burst does not reach back to the last frame heard: all of it
-        // is new, and the outage beyond it is lost.
-        const double outage = std::chrono::duration<double>(*firstArrival_ - lastHeard_).count();
-        const double burst =
-            heldSeconds_ - std::chrono::duration<double>(now - *firstArrival_).count();
-        Resumption gap;
-        gap.kind = Resumption::Kind::Gap;
-        gap.missedSeconds = std::max(0.0, outage - std::max(0.0, burst));
-        gap.droppedAt = droppedAt_;
-        release(0, gap);
+        decide(now);
         return true;
     }
     return false;
+}
+
+void ResumeMatcher::finish(Clock::time_point now) {
+    if (descriptions_.empty()) {
+        return;  // nothing came: nothing to say
+    }
+    decide(now);
+}
+
+void ResumeMatcher::decide(Clock::time_point now) {
+    // The burst may begin inside the last frames heard.
+    for (std::size_t k = std::min(pattern_.size(), digests_.size()); k >= kMinOverlap; --k) {
+        if (std::equal(pattern_.end() - static_cast<std::ptrdiff_t>(k), pattern_.end(),
+                       digests_.begin())) {
+            Resumption resumed;
+            resumed.droppedAt = droppedAt_;
+            for (std::size_t i = 0; i < k; ++i) {
+                resumed.skippedSeconds += secondsOf(descriptions_[i]);
+            }
+            release(k, resumed);
+            return;
+        }
+    }
+    // The burst does not reach back to the last frame heard: all of it is
+    // new, and the outage beyond it is lost.
+    const double outage = std::chrono::duration<double>(*firstArrival_ - lastHeard_).count();
+    const double burst = heldSeconds_ - std::chrono::duration<double>(now - *firstArrival_).count();
+    Resumption gap;
+    gap.kind = Resumption::Kind::Gap;
+    gap.missedSeconds = std::max(0.0, outage - std::max(0.0, burst));
+    gap.droppedAt = droppedAt_;
+    release(0, gap);
 }
 
 bool ResumeMatcher::atLivePace(Clock::time_point now) const {

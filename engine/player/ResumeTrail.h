@@ -105,11 +105,16 @@ class ResumeMatcher {
     // told to the trail's handler.
     bool take(std::span<const std::byte> bytes, std::span<const PacketDescription> descriptions,
               Clock::time_point now);
+    // The stream ended before it was decided: what came is decided now, as
+    // at the burst's end.
+    void finish(Clock::time_point now);
     std::span<const std::byte> bytes() const { return bytes_; }
     std::span<const PacketDescription> descriptions() const { return descriptions_; }
 
   private:
     double secondsOf(const PacketDescription& description) const;
+    // Lined up at the burst's start, or a gap: what is held plays.
+    void decide(Clock::time_point now);
     // Plays from packet `first` of those held on.
     void release(std::size_t first, const Resumption& outcome);
     // Whether the burst is over: the last second brought audio at live pace.

@@ -80,6 +80,23 @@ TEST(ResumeTrail, AGapIsTheOutageLessTheBurst) {
     EXPECT_NEAR(told[0].missedSeconds, 10 - (52 * kPacketSeconds - 1.1), 0.05);
 }
 
+TEST(ResumeTrail, AStreamThatEndsWhileHeldBackPlaysWhatCame) {
+    std::vector<Resumption> told;
+    ResumeTrail trail([&](const Resumption& r) { told.push_back(r); });
+    const Packets heard("abcdefghij");
+    trail.heard(kFormat, heard.span(), heard.descriptions);
+    // Nothing came: nothing is said.
+    trail.resumeIn(kFormat)->finish(steady_clock::now());
+    EXPECT_TRUE(told.empty());
+    std::unique_ptr<ResumeMatcher> matcher = trail.resumeIn(kFormat);
+    const Packets burst("ghijklm");
+    EXPECT_FALSE(matcher->take(burst.span(), burst.descriptions, steady_clock::now()));
+    matcher->finish(steady_clock::now());
+    EXPECT_EQ(namesOf(*matcher), "klm");
+    ASSERT_EQ(told.size(), 1U);
+    EXPECT_EQ(told[0].kind, Resumption::Kind::Resumed);
+}
+
 TEST(ResumeTrail, NothingHeardOrAnotherFormatStartsAfresh) {
     std::vector<Resumption> told;
     ResumeTrail trail([&](const Resumption& r) { told.push_back(r); });
