@@ -145,6 +145,9 @@ void Pelorin::stop() {
         }
     }
     ring_.wake();
+    if (playAfter_) {
+        playAfter_->wake();
+    }
     wakeWorker();
     if (neverStarted) {
         // Nothing played and no queue will report: this call tells it.

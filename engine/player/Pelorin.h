@@ -124,6 +124,7 @@
 #include "engine/player/LocalizedStrings.h"
 #include "engine/player/PacketRing.h"
 #include "engine/player/PacketTap.h"
+#include "engine/player/PlayOutGate.h"
 #include "engine/player/ResumeTrail.h"
 #include "engine/player/WorkerRegistry.h"
 
@@ -166,6 +167,10 @@ class PelorinObserver {
     virtual void isPlayingChanged(Pelorin& object) = 0;
     // The worker's last step, once.
     virtual void playerEnded(Pelorin& /*object*/) {}
+    // A live stream ended (its server closed) and what the player holds is
+    // playing out: the drop is known now, before playback ends. Once, on the
+    // worker.
+    virtual void playingOut(Pelorin& /*object*/) {}
 };
 
 // What a player runs on. Empty members get the defaults: the real services
@@ -214,6 +219,9 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     Pelorin(const Pelorin&) = delete;
     Pelorin& operator=(const Pelorin&) = delete;
 
+    // The queue starts only once `gate` is open: the player before this one
+    // plays out first (PlayOutGate.h). Before start().
+    void playAfter(std::shared_ptr<PlayOutGate> gate) { playAfter_ = std::move(gate); }
     // Starts the worker and returns at once. Once per object; later calls do
     // nothing.
     void start();
@@ -344,6 +352,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     const std::unique_ptr<LiveEdgePolicy> liveEdge_;
     const std::shared_ptr<CatchUpStage> catchUp_;
     const std::shared_ptr<ResumeTrail> resume_;
+    std::shared_ptr<PlayOutGate> playAfter_;  // set before start()
 
     // Worker only.
     std::unique_ptr<StreamParser> audioFileStream_;

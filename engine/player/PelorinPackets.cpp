@@ -86,6 +86,10 @@ QueueError Pelorin::enqueueBuffer(OutputQueue::Buffer& buffer,
 }
 
 bool Pelorin::startQueue() {
+    if (playAfter_) {
+        // Outside mutex2, which a stop takes; the stop wakes this wait.
+        playAfter_->waitOpen([this] { return finished_.load(); });
+    }
     std::lock_guard lock(mutex2_);
     if (finished_.load()) {
         // A stop came first: it has told its observers that nothing plays.

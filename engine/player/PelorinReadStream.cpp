@@ -144,6 +144,9 @@ void Pelorin::handleEndEncountered() {
         }
     }
     closeStream();
+    if (!wholeStreamCame_.load()) {
+        notifyObservers(&PelorinObserver::playingOut);
+    }
 }
 
 }  // namespace orvento

@@ -39,4 +39,8 @@ void PelorinPlayer::playerEnded(Pelorin& /*object*/) {
     listener_->ended(*this);
 }
 
+void PelorinPlayer::playingOut(Pelorin& /*object*/) {
+    listener_->playingOut(*this);
+}
+
 }  // namespace orvento

@@ -19,6 +19,9 @@ class PelorinPlayer : public SessionPlayer, private PelorinObserver {
     PelorinPlayer(const PelorinPlayer&) = delete;
     PelorinPlayer& operator=(const PelorinPlayer&) = delete;
 
+    void playAfter(std::shared_ptr<PlayOutGate> gate) override {
+        player_->playAfter(std::move(gate));
+    }
     void start(Listener& listener) override;
     void stop() override { player_->stop(); }
     void detach() override;
@@ -36,6 +39,7 @@ class PelorinPlayer : public SessionPlayer, private PelorinObserver {
   private:
     void isPlayingChanged(Pelorin& object) override;
     void playerEnded(Pelorin& object) override;
+    void playingOut(Pelorin& object) override;
 
     const std::shared_ptr<Pelorin> player_;
     Listener* listener_ = nullptr;        // set before the player starts, never changed

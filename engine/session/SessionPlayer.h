@@ -17,8 +17,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "engine/player/PlayOutGate.h"
 
 namespace orvento {
 
@@ -29,10 +32,15 @@ class SessionPlayer {
         virtual ~Listener() = default;
         virtual void plays(SessionPlayer& player) = 0;
         virtual void ended(SessionPlayer& player) = 0;
+        // A live stream's server closed; what the player holds plays out
+        // and ended() follows.
+        virtual void playingOut(SessionPlayer& /*player*/) {}
     };
 
     virtual ~SessionPlayer() = default;
 
+    // Its output starts only once `gate` is open (PlayOutGate.h). Before start().
+    virtual void playAfter(std::shared_ptr<PlayOutGate> gate) = 0;
     // Reports go to `listener` from now on; the player starts and returns at once.
     virtual void start(Listener& listener) = 0;
     // Ends playback at once, at any moment; only the first call counts. Any thread.

@@ -55,6 +55,7 @@ StationSession::StationSession(Listener& listener, Options options)
 
 StationSession::~StationSession() {
     std::shared_ptr<SessionPlayer> player;
+    std::shared_ptr<SessionPlayer> outgoing;
     std::deque<Report> reports;
     {
         // No report is taken any more; those under way may still call the listener.
@@ -62,11 +63,14 @@ StationSession::~StationSession() {
         closing_ = true;
         reportsDone_.wait(lock, [this] { return reportsRunning_ == 0; });
         player = std::move(held_);
+        outgoing = std::move(outgoing_);
         reports.swap(reports_);
     }
-    if (player) {
-        player->detach();
-        player->stop();
+    for (const std::shared_ptr<SessionPlayer>& each : {player, outgoing}) {
+        if (each) {
+            each->detach();
+            each->stop();
+        }
     }
 }
 
@@ -109,11 +113,16 @@ void StationSession::startAttempt(TimePoint now) {
     auto alerts =
         std::make_shared<Alerts>(options_.alerts, reconnectOn_, alertsHeld_, reconnecting());
     std::shared_ptr<SessionPlayer> player = listener_.createPlayer(alerts);
+    std::shared_ptr<PlayOutGate> gate;
     {
         std::lock_guard lock(mutex_);
         held_ = player;
         heldAlerts_ = std::move(alerts);
         heldGeneration_ = generation_;
+        gate = outgoingGate_;
+    }
+    if (gate) {
+        player->playAfter(std::move(gate));
     }
     player->start(*this);
     listener_.playerStarted();
@@ -124,6 +133,14 @@ bool StationSession::stop() {
         return false;
     }
     attempt_.stopRequested = true;
+    std::shared_ptr<SessionPlayer> outgoing;
+    {
+        std::lock_guard lock(mutex_);
+        outgoing = outgoing_;
+    }
+    if (outgoing) {
+        outgoing->stop();  // its end opens the gate
+    }
     if (waiting_) {
         // Between two attempts: nothing to wait for.
         waiting_ = false;
@@ -210,11 +227,42 @@ void StationSession::plays(SessionPlayer& player) {
     reportsDone_.notify_all();
 }
 
+void StationSession::playingOut(SessionPlayer& player) {
+    {
+        std::lock_guard lock(mutex_);
+        if (closing_ || held_.get() != &player) {
+            return;
+        }
+        ++reportsRunning_;
+        reports_.push_back(Report{heldGeneration_, false, false, {}, false, {}, true, false});
+    }
+    listener_.sessionHasNews();
+    {
+        std::lock_guard lock(mutex_);
+        --reportsRunning_;
+    }
+    reportsDone_.notify_all();
+}
+
 void StationSession::ended(SessionPlayer& player) {
     // Empty after a stop; otherwise why the player failed or could not start.
     std::string cause = player.failureReason();
     const bool complete = player.endedComplete();
     std::shared_ptr<SessionPlayer> ending;
+    {
+        std::lock_guard lock(mutex_);
+        if (!closing_ && outgoing_.get() == &player) {
+            // Played out: the next player may sound.
+            outgoingGate_->open();
+            ending = std::move(outgoing_);
+            reports_.push_back(Report{0, false, false, {}, false, ending, false, true});
+        }
+    }
+    if (ending) {
+        player.detach();
+        listener_.sessionHasNews();
+        return;
+    }
     {
         std::lock_guard lock(mutex_);
         if (closing_ || held_.get() != &player) {
@@ -252,8 +300,24 @@ std::shared_ptr<SessionPlayer> StationSession::held() const {
 }
 
 void StationSession::take(Report& report, TimePoint now) {
+    if (report.outgoing) {
+        report.player.reset();
+        return;
+    }
     // A start may have made the next player since.
     const bool current = report.generation == generation_;
+    if (report.playingOut) {
+        // The drop is known at the server's close: the next attempt connects
+        // while this player plays out what it held.
+        if (current && holds(report.generation) && attempt_.heard && !attempt_.stopRequested &&
+            attempt_.givenUp.empty() && reconnectOn_->load()) {
+            letPlayOut();
+            reconnectAfter({}, now);
+            listener_.playerReportedEnded();
+            listener_.audioFlowing(false);
+        }
+        return;
+    }
     if (report.plays) {
         listener_.playerReportedPlaying();
         // Not for a player that has ended (or been replaced) since it
@@ -296,6 +360,25 @@ void StationSession::take(Report& report, TimePoint now) {
 }
 
 // ---- Coming back after a drop
+
+void StationSession::letPlayOut() {
+    std::shared_ptr<SessionPlayer> earlier;
+    {
+        std::lock_guard lock(mutex_);
+        // One playing out at a time: one that still does is cut short.
+        earlier = std::move(outgoing_);
+        if (outgoingGate_) {
+            outgoingGate_->open();
+        }
+        outgoing_ = std::move(held_);
+        outgoingGate_ = std::make_shared<PlayOutGate>();
+        heldAlerts_.reset();
+    }
+    if (earlier) {
+        earlier->detach();
+        earlier->stop();
+    }
+}
 
 void StationSession::reconnectAfter(const std::string& cause, TimePoint now) {
     const bool first = !reconnecting();

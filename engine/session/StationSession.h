@@ -210,10 +210,15 @@ class StationSession : private SessionPlayer::Listener {
         std::string cause;                      // ended: why it failed
         bool complete;                          // ended: the whole stream came
         std::shared_ptr<SessionPlayer> player;  // ended: released on the owner's thread
+        bool playingOut = false;                // the server closed; the end follows
+        bool outgoing = false;                  // ended: a player that was playing out
     };
 
     void plays(SessionPlayer& player) override;
     void ended(SessionPlayer& player) override;
+    void playingOut(SessionPlayer& player) override;
+    // Moves the held player out to play out beside the next attempt.
+    void letPlayOut();
     void take(Report& report, TimePoint now);
     void startAttempt(TimePoint now);
     void reconnectAfter(const std::string& cause, TimePoint now);
@@ -231,6 +236,10 @@ class StationSession : private SessionPlayer::Listener {
     // Guarded by mutex_: what the reporting threads touch.
     mutable std::mutex mutex_;
     std::shared_ptr<SessionPlayer> held_;
+    // A dropped player playing out what it held while the next attempt
+    // connects; the gate the next players wait behind opens at its end.
+    std::shared_ptr<SessionPlayer> outgoing_;
+    std::shared_ptr<PlayOutGate> outgoingGate_;
     std::shared_ptr<Alerts> heldAlerts_;
     std::uint64_t heldGeneration_ = 0;
     std::deque<Report> reports_;

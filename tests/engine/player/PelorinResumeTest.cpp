@@ -9,6 +9,7 @@
 #include <iterator>
 #include <mutex>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "engine/player/ResumeTrail.h"
@@ -177,9 +178,70 @@ INSTANTIATE_TEST_SUITE_P(
                   Resumption::Kind::Resumed},
         // 3 s the burst does not hold.
         ResumeRow{"AnOutageLongerThanTheBurst", 30000, 36000, 2000, nullptr, Resumption::Kind::Gap},
+        // A short connection, all at once: it ends while still held back.
+        ResumeRow{"AConnectionThatEndsWhileHeldBack", 30000, 80000, 100000, nullptr,
+                  Resumption::Kind::Gap},
         ResumeRow{"AnotherFormatStartsAfresh", 30000, 0, 4000, "ground-mp3-16k.mp3",
                   Resumption::Kind::FormatChanged}),
     [](const testing::TestParamInfo<ResumeRow>& info) { return std::string(info.param.name); });
+
+// A reconnection's player connects while the one before plays out: its
+// queue starts only once the gate opens, and a stop while it waits ends it.
+TEST(PlayAfter, TheQueueStartsOnceTheGateOpensAndAStopEndsTheWait) {
+    for (const bool stopWaiting : {false, true}) {
+        PlayerHarness h;
+        auto gate = std::make_shared<PlayOutGate>();
+        Pelorin& p = h.createFor(
+            "/live.mp3", Script::fromFile(std::string(ORVENTO_TRANSMISSION_TEST_RECORDINGS) +
+                                          "/tower-mp3-8k.mp3")
+                             .repeated()
+                             .untilClose()
+                             .paced(2000, 8000));
+        p.playAfter(gate);
+        p.start();
+        // Its lead is in hand at once (the burst); still it waits.
+        ASSERT_TRUE(h.platform->waitFor(
+            [&] { return h.platform->count(Op::AudioQueueEnqueueBuffer) >= 4; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(h.platform->count(Op::AudioQueueStart), 0U);
+        EXPECT_FALSE(p.isPlaying());
+        if (stopWaiting) {
+            p.stop();
+            EXPECT_TRUE(h.waitEnded());
+            EXPECT_EQ(h.platform->count(Op::AudioQueueStart), 0U);
+            continue;
+        }
+        gate->open();
+        EXPECT_TRUE(h.waitPlaying());
+        p.stop();
+        EXPECT_TRUE(h.waitEnded());
+    }
+}
+
+// A live stream whose server closes tells that it plays out before it ends;
+// a recording served whole does not.
+TEST(PlayAfter, AClosedLiveStreamSaysItPlaysOut) {
+    struct PlaysOut : PelorinObserver {
+        std::atomic<int> told{0};
+        void isPlayingChanged(Pelorin&) override {}
+        void playingOut(Pelorin&) override { ++told; }
+    };
+    const std::string tower = recording("tower-mp3-8k.mp3");
+    for (const bool live : {true, false}) {
+        PlayerHarness h;
+        Script script = Script::fixed(tower.substr(0, 8000), "audio/mpeg");
+        if (live) {
+            script.untilClose();
+        }
+        Pelorin& p = h.createFor("/s.mp3", script);
+        PlaysOut observer;
+        p.addObserver(&observer);
+        p.start();
+        ASSERT_TRUE(h.waitEnded());
+        EXPECT_EQ(observer.told.load(), live ? 1 : 0);
+        p.removeObserver(&observer);
+    }
+}
 
 }  // namespace
 }  // namespace orvento::test

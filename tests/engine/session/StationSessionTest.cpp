@@ -22,6 +22,7 @@ class ScriptedPlayer : public SessionPlayer {
   public:
     explicit ScriptedPlayer(std::shared_ptr<AlertService> alerts) : alerts_(std::move(alerts)) {}
 
+    void playAfter(std::shared_ptr<PlayOutGate> gate) override { gate_ = std::move(gate); }
     void start(Listener& listener) override { listener_ = &listener; }
     void stop() override {
         if (!stopped_) {
@@ -50,6 +51,14 @@ class ScriptedPlayer : public SessionPlayer {
             listener_->ended(*this);
         }
     }
+    // The server closed: what it holds plays out, its end follows.
+    void playsOut() {
+        if (listener_) {
+            listener_->playingOut(*this);
+        }
+    }
+    // What it waits behind before it sounds: "none", "shut" or "open".
+    std::string gate() const { return !gate_ ? "none" : gate_->isOpen() ? "open" : "shut"; }
     // As the stream player fails: its reason, its alert, then its end.
     void fail(const std::string& why) {
         failure_ = why;
@@ -73,6 +82,7 @@ class ScriptedPlayer : public SessionPlayer {
     std::string failure_;
     std::chrono::duration<double> starved_{0};
     std::uint64_t bytes_ = 0;
+    std::shared_ptr<PlayOutGate> gate_;
 };
 
 // What the session tells, in a few words a line.
@@ -207,6 +217,12 @@ TEST_P(SessionRuns, AsScripted) {
             player->receive(std::stoull(rest));
         } else if (verb == "off") {
             session.setReconnect(false);
+        } else if (verb == "playsOut") {
+            player->playsOut();
+        } else if (verb == "earlierEnds") {  // the player before the newest
+            recorder.players.at(recorder.players.size() - 2)->end();
+        } else if (verb == "gate") {
+            recorder.said.push_back("gate " + player->gate());
         } else {
             FAIL() << "unknown step " << step;
         }
@@ -243,6 +259,16 @@ INSTANTIATE_TEST_SUITE_P(
             "new / playing / alert / end heard: 503"},
         // A recording served whole ended; it did not drop.
         Row{"WholeIsNoDrop", "start\nplays\nwhole\nat 60000", "new / playing / end heard whole"},
+        // The server closes: the next attempt connects at once and sounds once
+        // the last audio has played out. A stop meanwhile stops both; so does
+        // the next drop, for the first.
+        Row{"ConnectsAgainWhileTheLastAudioPlaysOut",
+            "start\nplays\nplaysOut\nat 0\ngate\nearlierEnds\ngate\nplays",
+            "new / playing / drop0 0 / on / retry0 / new / gate shut / gate open / off / "
+            "playing"},
+        Row{"AStopWhileTheLastAudioPlaysOut", "start\nplays\nplaysOut\nat 0\nstop\ngate\nat 60000",
+            "new / playing / drop0 0 / on / retry0 / new / off / end stopped / gate open"},
+        Row{"NoPlayOutBeforeAudio", "start\nplaysOut\nends\nat 60000", "new / end"},
         // Stops: of the player, and between two attempts (nothing starts after it).
         Row{"StopWhilePlaying", "start\nplays\nstop\nat 60000",
             "new / playing / end heard stopped"},
