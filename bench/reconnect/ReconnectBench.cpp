@@ -320,8 +320,8 @@ void dropWhileUp() {
         std::fflush(stdout);
     }
     std::printf(
-        "  (the first attempt is made once the old player has played out the audio it held: "
-        "the drop is heard that much later)\n");
+        "  (the next attempt connects at the drop, while the old player plays out the audio it "
+        "held; its own audio follows that at once)\n");
 }
 
 // 2. The server goes away (connections closed, port refusing) for D seconds,

@@ -298,24 +298,34 @@ class OutputFailure {
 };
 
 // The station's session, as the command line tells it. Every call but
-// sessionHasNews comes on the main thread.
+// sessionHasNews and noteFirstAudio comes on the main thread.
 class PlaySession : public StationSession::Listener {
   public:
     using MakePlayer = std::function<std::shared_ptr<Pelorin>(std::shared_ptr<AlertService>)>;
-    PlaySession(const Wakeup& wakeup, StateReporter& reporter, MakePlayer makePlayer)
-        : wakeup_(wakeup), reporter_(reporter), makePlayer_(std::move(makePlayer)) {}
+    PlaySession(const Wakeup& wakeup, MakePlayer makePlayer)
+        : wakeup_(wakeup), makePlayer_(std::move(makePlayer)) {}
     PlaySession(const PlaySession&) = delete;
     PlaySession& operator=(const PlaySession&) = delete;
 
     void sessionHasNews() override { wakeup_.signal(); }
 
     std::shared_ptr<SessionPlayer> createPlayer(std::shared_ptr<AlertService> alerts) override {
-        // The last player is over (its drop came): its end is said first.
-        finishPlayer();
-        reporter_.newPlayer();
-        player_ = makePlayer_(std::move(alerts));
-        player_->addObserver(&reporter_);
-        return std::make_shared<PelorinPlayer>(player_);
+        // The last player may still play out what it held (its drop came at
+        // the server's close): it goes on beside the new one, whose output
+        // waits for it. The one before it has played out by now.
+        finish(outgoing_);
+        outgoing_ = std::move(current_);
+        auto reporter = std::make_unique<StateReporter>();
+        if (stopRequested_) {
+            reporter->noteStopRequested();
+        }
+        current_.player = makePlayer_(std::move(alerts));
+        current_.player->addObserver(reporter.get());
+        {
+            std::lock_guard lock(reporterMutex_);
+            current_.reporter = std::move(reporter);
+        }
+        return std::make_shared<PelorinPlayer>(current_.player);
     }
 
     void reconnectionStep(const StationSession::Countdown& countdown) override {
@@ -333,25 +343,56 @@ class PlaySession : public StationSession::Listener {
 
     void ended(const StationSession::Ending& ending) override { reason_ = ending.cause; }
 
-    // Waits for the last player's worker to end (it says so); whether any
+    // The output has taken its first audio (a queue's thread): the newest
+    // player's, as an output starts only once the one before has played out.
+    void noteFirstAudio() {
+        std::lock_guard lock(reporterMutex_);
+        if (current_.reporter) {
+            current_.reporter->noteFirstAudio();
+        }
+    }
+    void noteStopRequested() {
+        stopRequested_ = true;
+        for (const Played* played : {&outgoing_, &current_}) {
+            if (played->reporter) {
+                played->reporter->noteStopRequested();
+            }
+        }
+    }
+    // Waits for the players' workers to end (each says so); whether any
     // player played.
     bool finishPlayer() {
-        if (player_) {
-            reporter_.waitForTheEnd(std::chrono::seconds(10));
-            player_->removeObserver(&reporter_);
-            player_.reset();
-            everPlayed_ = everPlayed_ || reporter_.played();
-        }
+        finish(outgoing_);
+        finish(current_);
         return everPlayed_;
     }
     // Why the session ended, empty when it did not fail.
     const std::string& reason() const { return reason_; }
 
   private:
+    struct Played {
+        std::shared_ptr<Pelorin> player;
+        std::unique_ptr<StateReporter> reporter;
+    };
+
+    void finish(Played& played) {
+        if (!played.player) {
+            return;
+        }
+        played.reporter->waitForTheEnd(std::chrono::seconds(10));
+        played.player->removeObserver(played.reporter.get());
+        played.player.reset();
+        everPlayed_ = everPlayed_ || played.reporter->played();
+        std::lock_guard lock(reporterMutex_);
+        played.reporter.reset();
+    }
+
     const Wakeup& wakeup_;
-    StateReporter& reporter_;
     const MakePlayer makePlayer_;
-    std::shared_ptr<Pelorin> player_;
+    std::mutex reporterMutex_;  // current_.reporter: noteFirstAudio reads it
+    Played current_;
+    Played outgoing_;  // the last player, playing out beside current_
+    bool stopRequested_ = false;
     bool everPlayed_ = false;
     std::string reason_;
 };
@@ -549,8 +590,13 @@ int run(int argc, char** argv) {
     options.output.onFailure = [outputFailure](const std::string& text) {
         outputFailure->report(text);
     };
-    StateReporter reporter;
-    options.output.onFirstAudio = [&reporter] { reporter.noteFirstAudio(); };
+    // Made before the players, whose outputs tell it their first audio.
+    std::unique_ptr<PlaySession> listener;
+    options.output.onFirstAudio = [&listener] {
+        if (listener) {
+            listener->noteFirstAudio();
+        }
+    };
     // With a sleep timer the player plays through a mix of one feed, whose
     // gain makes the fade.
     std::unique_ptr<Mixer> mixer;
@@ -632,7 +678,7 @@ int run(int argc, char** argv) {
     // A reconnection plays on after the last frame heard.
     const std::shared_ptr<ResumeTrail> resume =
         options.reconnect ? std::make_shared<ResumeTrail>(sayResumption) : nullptr;
-    PlaySession listener(wakeup, reporter, [&](std::shared_ptr<AlertService> gate) {
+    listener = std::make_unique<PlaySession>(wakeup, [&](std::shared_ptr<AlertService> gate) {
         PelorinServices services;
         services.platform = platform;
         services.alerts = std::move(gate);
@@ -656,7 +702,7 @@ int run(int argc, char** argv) {
     if (options.reconnectWaits) {
         sessionOptions.backoff = StationSession::Backoff(*options.reconnectWaits, 0);
     }
-    StationSession session(listener, std::move(sessionOptions));
+    StationSession session(*listener, std::move(sessionOptions));
     session.start(std::chrono::steady_clock::now());
     while (session.state() != StationSession::State::Idle) {
         int timeout = -1;
@@ -668,12 +714,12 @@ int run(int argc, char** argv) {
         bool stopNow = false;
         if (waitForEvent(sleepTick(timeout)) && !stopRequested) {
             say("stopping");
-            reporter.noteStopRequested();
+            listener->noteStopRequested();
             stopNow = true;
         }
         if (!stopRequested && !stopNow && sleepIsOver()) {
             say("sleep timer: stopping");
-            reporter.noteStopRequested();
+            listener->noteStopRequested();
             stopNow = true;
         }
         // A recording that cannot be written any more ends playback.
@@ -684,8 +730,8 @@ int run(int argc, char** argv) {
         }
         session.update(std::chrono::steady_clock::now());
     }
-    const bool everPlayed = listener.finishPlayer();
-    const std::string reason = listener.reason();
+    const bool everPlayed = listener->finishPlayer();
+    const std::string reason = listener->reason();
     WorkerRegistry::shared().shutdown(std::chrono::seconds(10));
     close(signalFd);
     if (recorder) {
