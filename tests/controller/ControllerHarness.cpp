@@ -30,14 +30,16 @@ Script liveStation(std::optional<std::uint64_t> bytes) {
         .paced(4000, 40000);
 }
 
-Script droppingStation(std::uint64_t bytesPerConnection) {
+Script droppingStation(std::uint64_t bytesPerConnection, int drops) {
     const std::string talk = *Script::fromFile(stationRecording()).data;
-    auto connections = std::make_shared<std::atomic<std::uint64_t>>(0);
+    auto connections = std::make_shared<std::atomic<int>>(0);
     Script script = Script::generated(
-        [talk, bytesPerConnection, connections] {
-            const std::uint64_t from = connections->fetch_add(1) * bytesPerConnection;
+        [talk, bytesPerConnection, drops, connections] {
+            const int n = connections->fetch_add(1);
+            const std::uint64_t from = static_cast<std::uint64_t>(n) * bytesPerConnection;
+            const std::uint64_t length = n < drops ? bytesPerConnection : 4000 * 60;
             std::string body;
-            for (std::uint64_t at = from; at < from + bytesPerConnection; ++at) {
+            for (std::uint64_t at = from; at < from + length; ++at) {
                 body += talk[at % talk.size()];
             }
             return body;

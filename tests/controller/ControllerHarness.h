@@ -25,10 +25,11 @@ std::shared_ptr<EngineServices> nullOutputPlatform();
 // A live station: a short MP3 (4000 bytes a second) repeated for ever, or up
 // to `bytes`; its first 40000 bytes at once, then in real time.
 loopback::Script liveStation(std::optional<std::uint64_t> bytes = std::nullopt);
-// The same station, whose connections close after `bytesPerConnection` each:
-// each connection goes on with the station's talk where the last one closed,
-// as a live station's does.
-loopback::Script droppingStation(std::uint64_t bytesPerConnection);
+// The same station, whose first `drops` connections close after
+// `bytesPerConnection` each; the next one stays (a minute of talk). Each
+// connection goes on with the station's talk where the last one closed, as
+// a live station's does.
+loopback::Script droppingStation(std::uint64_t bytesPerConnection, int drops);
 
 // A barrier a test closes and opens; open at first.
 class Gate {
