@@ -181,7 +181,7 @@ std::shared_ptr<ResumeTrail> StationReplay::newResumeTrail() {
             if (resumption.kind == Resumption::Kind::FormatChanged) {
                 target->note(at, tr("New stream format at %1").arg(when));
             } else if (resumption.kind == Resumption::Kind::Gap &&
-                       resumption.missedSeconds >= kGapNotedSeconds) {
+                       resumption.missedSeconds >= kGapToldSeconds) {
                 target->note(
                     at,
                     tr("%1 s missed at %2").arg(std::lround(resumption.missedSeconds)).arg(when));

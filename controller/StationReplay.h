@@ -80,8 +80,6 @@ class StationReplay : public QObject {
     // Where the listener left off, for the players of one press in turn
     // (ResumeTrail.h): what a drop cost, or a new format, becomes a note.
     std::shared_ptr<ResumeTrail> newResumeTrail();
-    // A gap shorter than this is the network's jitter, not worth a note.
-    static constexpr double kGapNotedSeconds = 1;
 
     // Say again: the newest transmission, or one further back while a
     // replay plays; notes are stepped over. A note's row plays nothing.

@@ -34,6 +34,11 @@
 
 namespace orvento {
 
+// A gap shorter than this is the network's jitter, or a burst that holds
+// more than the outage but not the frames heard (a server that started its
+// stream afresh): not worth telling the listener.
+inline constexpr double kGapToldSeconds = 1;
+
 // What came of a connection's start after a drop.
 struct Resumption {
     enum class Kind {

@@ -136,6 +136,9 @@ void sayResumption(const Resumption& resumption) {
                           resumption.skippedSeconds);
             break;
         case Resumption::Kind::Gap:
+            if (resumption.missedSeconds < kGapToldSeconds) {
+                return;
+            }
             std::snprintf(line, sizeof line, "%.0f s missed at %s", resumption.missedSeconds, when);
             break;
         case Resumption::Kind::FormatChanged:
