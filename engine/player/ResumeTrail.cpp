@@ -1,10 +1,23 @@
 #include "engine/player/ResumeTrail.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_set>
 #include <utility>
 
 namespace orvento {
+
+namespace {
+// The packet `description` places in `bytes`; none when it lies outside them.
+std::optional<std::span<const std::byte>> packetIn(std::span<const std::byte> bytes,
+                                                   const PacketDescription& description) {
+    const auto start = static_cast<std::size_t>(description.startOffset);
+    if (start > bytes.size() || description.byteSize > bytes.size() - start) {
+        return std::nullopt;
+    }
+    return bytes.subspan(start, description.byteSize);
+}
+}  // namespace
 
 std::uint64_t ResumeTrail::digest(std::span<const std::byte> packet) {
     // FNV-1a: the same bytes, the same digest, on every run.
@@ -26,11 +39,11 @@ void ResumeTrail::heard(const AudioFormat& format, std::span<const std::byte> by
         digests_.clear();
     }
     for (const PacketDescription& description : descriptions) {
-        const auto start = static_cast<std::size_t>(description.startOffset);
-        if (start > bytes.size() || description.byteSize > bytes.size() - start) {
+        const std::optional<std::span<const std::byte>> packet = packetIn(bytes, description);
+        if (!packet) {
             continue;
         }
-        digests_.push_back(digest(bytes.subspan(start, description.byteSize)));
+        digests_.push_back(digest(*packet));
         if (digests_.size() > kTrailPackets) {
             digests_.pop_front();
         }
@@ -89,49 +102,40 @@ double ResumeMatcher::secondsOf(const PacketDescription& description) const {
     return sampleRate_ > 0 ? frames / sampleRate_ : 0;
 }
 
+void ResumeMatcher::hold(std::span<const std::byte> packet, PacketDescription description) {
+    description.startOffset = static_cast<std::int64_t>(bytes_.size());
+    bytes_.insert(bytes_.end(), packet.begin(), packet.end());
+    descriptions_.push_back(description);
+}
+
 bool ResumeMatcher::take(std::span<const std::byte> bytes,
                          std::span<const PacketDescription> descriptions, Clock::time_point now) {
     if (!firstArrival_) {
         firstArrival_ = now;
     }
     double brought = 0;
-    for (const PacketDescription& description : descriptions) {
-        const auto start = static_cast<std::size_t>(description.startOffset);
-        if (start > bytes.size() || description.byteSize > bytes.size() - start) {
+    for (std::size_t i = 0; i < descriptions.size(); ++i) {
+        const std::optional<std::span<const std::byte>> packet = packetIn(bytes, descriptions[i]);
+        if (!packet) {
             continue;
         }
-        const std::span<const std::byte> packet = bytes.subspan(start, description.byteSize);
-        PacketDescription held = description;
-        held.startOffset = static_cast<std::int64_t>(bytes_.size());
-        bytes_.insert(bytes_.end(), packet.begin(), packet.end());
-        descriptions_.push_back(held);
-        digests_.push_back(ResumeTrail::digest(packet));
-        brought += secondsOf(description);
+        hold(*packet, descriptions[i]);
+        digests_.push_back(ResumeTrail::digest(*packet));
+        brought += secondsOf(descriptions[i]);
 
         // The last frames heard, in order, end here: play on after them.
         if (digests_.size() >= pattern_.size() &&
             std::equal(pattern_.begin(), pattern_.end(),
                        digests_.end() - static_cast<std::ptrdiff_t>(pattern_.size()))) {
-            double skipped = 0;
-            for (const PacketDescription& before : descriptions_) {
-                skipped += secondsOf(before);
-            }
             Resumption resumed;
-            resumed.skippedSeconds = skipped;
+            resumed.skippedSeconds = heldSeconds_ + brought;  // all held so far
             resumed.droppedAt = droppedAt_;
             // What came after the match in this delivery is played too.
             const std::size_t first = descriptions_.size();
-            for (const PacketDescription& rest : descriptions.subspan(
-                     static_cast<std::size_t>(&description - descriptions.data()) + 1)) {
-                const auto at = static_cast<std::size_t>(rest.startOffset);
-                if (at > bytes.size() || rest.byteSize > bytes.size() - at) {
-                    continue;
+            for (const PacketDescription& rest : descriptions.subspan(i + 1)) {
+                if (const auto after = packetIn(bytes, rest)) {
+                    hold(*after, rest);
                 }
-                PacketDescription kept = rest;
-                kept.startOffset = static_cast<std::int64_t>(bytes_.size());
-                bytes_.insert(bytes_.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                              bytes.begin() + static_cast<std::ptrdiff_t>(at + rest.byteSize));
-                descriptions_.push_back(kept);
             }
             release(first, resumed);
             return true;

@@ -118,6 +118,8 @@ class ResumeMatcher {
 
   private:
     double secondsOf(const PacketDescription& description) const;
+    // Appends a packet to those held back.
+    void hold(std::span<const std::byte> packet, PacketDescription description);
     // Lined up at the burst's start, or a gap: what is held plays.
     void decide(Clock::time_point now);
     // Plays from packet `first` of those held on.
