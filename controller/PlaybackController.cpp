@@ -52,6 +52,9 @@ PelorinServices PlaybackController::servicesForNextPlayer() {
         }
         catchUp_ = stage;
         services.catchUp = std::move(stage);
+        // A press starts at the live edge: what was said before it is not
+        // owed to the listener.
+        services.liveEdgeSeconds = kDefaultLiveEdgeSeconds;
     }
     return services;
 }

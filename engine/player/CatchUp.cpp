@@ -229,6 +229,7 @@ void CatchUpStage::process(const PcmFormat& format, std::span<const float> in,
             });
     }
     catchUp_->process(in, out, backlogSeconds + upstream_.load() - target_.load());
+    fastest_.store(std::max(fastest_.load(), catchUp_->stats().fastestSpeed));
     seen_.store(seen_.load() + static_cast<double>(in.size()) /
                                    (static_cast<double>(format.sampleRate) * format.channels));
     // What one call sheds is a packet's worth at most: the backlog stands for

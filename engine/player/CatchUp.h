@@ -163,6 +163,8 @@ class CatchUpStage final : public PcmStage {
     double seenSeconds() const { return seen_.load(); }
     double droppedSeconds() const { return dropped_.load(); }
     double fasterSeconds() const { return faster_.load(); }
+    // The fastest speed played so far (1: never faster).
+    double fastestSpeed() const { return fastest_.load(); }
 
   private:
     const bool follows_;
@@ -176,6 +178,7 @@ class CatchUpStage final : public PcmStage {
     std::atomic<double> seen_{0};
     std::atomic<double> dropped_{0};
     std::atomic<double> faster_{0};
+    std::atomic<double> fastest_{1};
     std::optional<Clock::time_point> lastCall_;
     double lastBacklog_ = 0;  // left to play after the last call
     PcmFormat format_;

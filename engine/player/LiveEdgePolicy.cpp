@@ -23,7 +23,8 @@ double LiveEdgePolicy::pendingFrames(TimePoint now) const {
     return std::max(0.0, static_cast<double>(keptFrames_) - std::max(0.0, played));
 }
 
-std::size_t LiveEdgePolicy::decide(std::size_t count, std::int64_t framesEach, TimePoint arrival) {
+std::size_t LiveEdgePolicy::decide(std::size_t count, std::int64_t framesEach, TimePoint arrival,
+                                   double upstreamFrames) {
     if (sampleRate_ <= 0 || framesEach <= 0) {
         return 0;
     }
@@ -36,7 +37,7 @@ std::size_t LiveEdgePolicy::decide(std::size_t count, std::int64_t framesEach, T
     // beyond the slack is cut back, to the target itself.
     const double slack = firstKept_ && pending > 0 ? kLiveEdgeSlackSeconds * sampleRate_ : 0;
     const auto lagOf = [&](std::int64_t i) {
-        return static_cast<double>((total - 1 - i) * framesEach) + pending;
+        return static_cast<double>((total - 1 - i) * framesEach) + upstreamFrames + pending;
     };
     std::int64_t skip = 0;
     if (total > 0 && lagOf(0) > target + slack) {
@@ -59,17 +60,30 @@ std::size_t LiveEdgePolicy::decide(std::size_t count, std::int64_t framesEach, T
 }
 
 std::size_t LiveEdgePolicy::packetsToSkip(std::span<const PacketDescription> packets,
-                                          TimePoint arrival) {
+                                          TimePoint arrival, std::size_t bytesUpstream) {
     std::lock_guard lock(mutex_);
-    return decide(packets.size(), framesPerPacket_, arrival);
+    // The bytes upstream hold audio at this delivery's rate.
+    std::uint64_t bytes = 0;
+    for (const PacketDescription& p : packets) {
+        bytes += p.byteSize;
+    }
+    const double upstreamFrames =
+        bytes > 0 ? static_cast<double>(bytesUpstream) * static_cast<double>(packets.size()) *
+                        static_cast<double>(framesPerPacket_) / static_cast<double>(bytes)
+                  : 0;
+    return decide(packets.size(), framesPerPacket_, arrival, upstreamFrames);
 }
 
-std::size_t LiveEdgePolicy::bytesToSkip(std::size_t byteCount, TimePoint arrival) {
+std::size_t LiveEdgePolicy::bytesToSkip(std::size_t byteCount, TimePoint arrival,
+                                        std::size_t bytesUpstream) {
     std::lock_guard lock(mutex_);
     if (bytesPerPacket_ == 0) {
         return 0;
     }
-    return decide(byteCount / bytesPerPacket_, framesPerPacket_, arrival) * bytesPerPacket_;
+    const double upstreamFrames = static_cast<double>(bytesUpstream / bytesPerPacket_) *
+                                  static_cast<double>(framesPerPacket_);
+    return decide(byteCount / bytesPerPacket_, framesPerPacket_, arrival, upstreamFrames) *
+           bytesPerPacket_;
 }
 
 std::optional<double> LiveEdgePolicy::behindLiveSeconds(TimePoint now) const {

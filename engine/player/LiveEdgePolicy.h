@@ -41,6 +41,10 @@ inline constexpr double kDefaultLiveEdgeSeconds = 1.5;
 // How far past the target a stream that plays on may drift before it is cut:
 // the network's jitter alone must not cost audio.
 inline constexpr double kLiveEdgeSlackSeconds = 0.25;
+// A server's opening burst comes within this of the connection's first bytes
+// on any network worth listening over; what comes later is the station's own
+// pace, or a heap after a stall.
+inline constexpr double kOpeningBurstSeconds = 1;
 
 class LiveEdgePolicy {
   public:
@@ -52,11 +56,15 @@ class LiveEdgePolicy {
     void formatKnown(const AudioFormat& format);
 
     // How many leading packets of a delivery of described packets not to
-    // play.
-    std::size_t packetsToSkip(std::span<const PacketDescription> packets, TimePoint arrival);
+    // play. `bytesUpstream`: of the same stream, received after these and
+    // not delivered yet (a burst comes in several deliveries): the newest
+    // audio lies that much further on.
+    std::size_t packetsToSkip(std::span<const PacketDescription> packets, TimePoint arrival,
+                              std::size_t bytesUpstream = 0);
     // How many leading bytes of a run of constant-size packets (no
     // descriptions) not to play: a whole number of packets.
-    std::size_t bytesToSkip(std::size_t byteCount, TimePoint arrival);
+    std::size_t bytesToSkip(std::size_t byteCount, TimePoint arrival,
+                            std::size_t bytesUpstream = 0);
 
     // How far behind the newest audio received the playing is at `now`, in
     // seconds; none before the first kept packet or for a stream that is
@@ -69,7 +77,8 @@ class LiveEdgePolicy {
     // Positions are in sample frames since the start of the stream.
     double pendingFrames(TimePoint now) const;
     // Of `count` packets of `framesEach` frames, the first ones to skip.
-    std::size_t decide(std::size_t count, std::int64_t framesEach, TimePoint arrival);
+    std::size_t decide(std::size_t count, std::int64_t framesEach, TimePoint arrival,
+                       double upstreamFrames);
 
     const double targetSeconds_;
     mutable std::mutex mutex_;

@@ -63,9 +63,13 @@ Pelorin::Pelorin(Private, std::optional<Url> url, PelorinServices services)
       strings_(std::move(services.strings)),
       workers_(services.workers),
       tap_(std::move(services.tap)),
-      liveEdge_(services.liveEdgeSeconds
+      // Beside a catch-up, a reconnection's burst is not cut: it is lined
+      // up with what was heard and caught up.
+      liveEdge_(services.liveEdgeSeconds &&
+                        !(services.catchUp && services.resume && services.resume->heardAny())
                     ? std::make_unique<LiveEdgePolicy>(*services.liveEdgeSeconds)
                     : nullptr),
+      liveEdgeOpensOnly_(services.catchUp != nullptr),
       catchUp_(std::move(services.catchUp)),
       resume_(std::move(services.resume)) {}
 

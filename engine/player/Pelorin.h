@@ -187,7 +187,11 @@ struct PelorinServices {
     // The live edge's target lag in seconds (LiveEdgePolicy.h): audio older
     // than that when it arrives is not played (of a live stream; a recording
     // plays whole). None: everything the server sends is played, its opening
-    // burst too.
+    // burst too. With `catchUp`, it cuts the opening burst of a press only
+    // (what was said before the listener pressed play is not owed to them):
+    // the deliveries of the connection's first kOpeningBurstSeconds, when the
+    // trail has heard nothing yet. After that, and on a reconnection, the
+    // catch-up sheds what is behind without losing a word.
     std::optional<double> liveEdgeSeconds{};
     // Live without losing a word: a live stream's decoded audio passes
     // through it (CatchUp.h), which sheds the queue's backlog beyond its
@@ -350,6 +354,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     WorkerRegistry* const workers_;
     const std::shared_ptr<PacketTap> tap_;
     const std::unique_ptr<LiveEdgePolicy> liveEdge_;
+    const bool liveEdgeOpensOnly_;  // beside a catch-up: the opening burst only
     const std::shared_ptr<CatchUpStage> catchUp_;
     const std::shared_ptr<ResumeTrail> resume_;
     std::shared_ptr<PlayOutGate> playAfter_;  // set before start()
@@ -360,6 +365,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     // When the bytes being parsed came off the network, for the tap; and
     // whether the tap has been told this stream's format.
     std::chrono::steady_clock::time_point arrival_{};
+    std::optional<std::chrono::steady_clock::time_point> firstArrival_;
     bool tapFormatTold_ = false;
     // The body length the response declared; none for a live stream, which
     // alone the live edge cuts. Known from the first read on.
@@ -367,6 +373,7 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     // The chunk being parsed (its size, and the ring's bytes taken when it
     // began) and the bytes left in the stream after its read.
     std::size_t chunkBytes_ = 0;
+    std::size_t chunkParsed_ = 0;  // of chunkBytes_, what the parser has delivered
     std::uint64_t chunkMark_ = 0;
     std::size_t streamBytes_ = 0;
     // The stream's format, once known, for the trail; and the opening burst

@@ -8,6 +8,7 @@ namespace orvento {
 void Pelorin::handleStreamPackets(std::span<const std::byte> bytes,
                                   std::span<const PacketDescription> descriptions) {
     discontinuous_ = false;
+    chunkParsed_ += bytes.size();
     if (resumeMatcher_ && !descriptions.empty()) {
         // The opening burst after a drop waits until it is lined up with what
         // was heard; what was heard already is neither played nor kept again.
@@ -16,6 +17,12 @@ void Pelorin::handleStreamPackets(std::span<const std::byte> bytes,
         }
         const std::unique_ptr<ResumeMatcher> matched = std::move(resumeMatcher_);
         if (!matched->descriptions().empty()) {
+            // What earlier reads held back waits upstream of the queue as
+            // much as the rest of this read does: the lag counts it.
+            const std::size_t earlier =
+                matched->bytes().size() > bytes.size() ? matched->bytes().size() - bytes.size() : 0;
+            chunkBytes_ += earlier;
+            chunkParsed_ += earlier;
             playPackets(matched->bytes(), matched->descriptions());
         }
         return;
@@ -29,18 +36,27 @@ void Pelorin::playPackets(std::span<const std::byte> bytes,
         tap_->packets(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
                       descriptions, arrival_);
     }
+    if (!firstArrival_) {
+        firstArrival_ = arrival_;
+    }
     // A recording (its length declared) is not live: all of it plays.
-    if (liveEdge_ && !declaredLength_ && !bytes.empty()) {
+    if (liveEdge_ && !declaredLength_ && !bytes.empty() &&
+        (!liveEdgeOpensOnly_ ||
+         arrival_ - *firstArrival_ < std::chrono::duration<double>(kOpeningBurstSeconds))) {
         // What is too old to play is left out here, after the tap has seen
-        // it: whole packets at the start of the delivery.
+        // it: whole packets at the start of the delivery. Newer audio may
+        // wait in the rest of the read and in the stream: a burst comes in
+        // several deliveries, and only its end is live.
+        const std::size_t upstream =
+            streamBytes_ + (chunkBytes_ > chunkParsed_ ? chunkBytes_ - chunkParsed_ : 0);
         if (!descriptions.empty()) {
-            const std::size_t skip = liveEdge_->packetsToSkip(descriptions, arrival_);
+            const std::size_t skip = liveEdge_->packetsToSkip(descriptions, arrival_, upstream);
             if (skip == descriptions.size()) {
                 return;
             }
             descriptions = descriptions.subspan(skip);
         } else {
-            const std::size_t skip = liveEdge_->bytesToSkip(bytes.size(), arrival_);
+            const std::size_t skip = liveEdge_->bytesToSkip(bytes.size(), arrival_, upstream);
             if (skip == bytes.size()) {
                 return;
             }

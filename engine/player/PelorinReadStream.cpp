@@ -56,6 +56,7 @@ void Pelorin::handleBytesAvailable(HttpStream& stream) {
     // While the parser's packets go into the ring, most of a burst may wait
     // in this chunk: the catch-up counts it (tellUpstream) at each hand-over.
     chunkBytes_ = n;
+    chunkParsed_ = 0;
     chunkMark_ = ring_.bytesTaken();
     streamBytes_ = stream.bufferedBytes();
     const Continuity continuity =
@@ -97,6 +98,9 @@ void Pelorin::handleEndEncountered() {
         const std::unique_ptr<ResumeMatcher> held = std::move(resumeMatcher_);
         held->finish(std::chrono::steady_clock::now());
         if (!held->descriptions().empty()) {
+            chunkMark_ = ring_.bytesTaken();
+            chunkBytes_ = held->bytes().size();
+            chunkParsed_ = chunkBytes_;
             playPackets(held->bytes(), held->descriptions());
         }
         if (failed_.load()) {

@@ -52,6 +52,11 @@ void ResumeTrail::heard(const AudioFormat& format, std::span<const std::byte> by
     lastHeardWall_ = std::chrono::system_clock::now();
 }
 
+bool ResumeTrail::heardAny() const {
+    std::lock_guard lock(mutex_);
+    return !digests_.empty();
+}
+
 std::unique_ptr<ResumeMatcher> ResumeTrail::resumeIn(const AudioFormat& format) {
     std::lock_guard lock(mutex_);
     if (digests_.empty()) {

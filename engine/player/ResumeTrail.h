@@ -70,6 +70,8 @@ class ResumeTrail {
     // A player handed these packets of a stream in `format` to its queue.
     void heard(const AudioFormat& format, std::span<const std::byte> bytes,
                std::span<const PacketDescription> descriptions);
+    // Whether any frame has been heard: none before a press's first audio.
+    bool heardAny() const;
     // For a new stream in `format`: a matcher when frames were heard before
     // in that format; none when nothing was (the trail then follows the new
     // stream) or the format changed (told as such; the trail starts afresh).

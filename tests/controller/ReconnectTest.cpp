@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
 #include <atomic>
 
 #include "controller/StatusTexts.h"
@@ -170,9 +171,11 @@ void ReconnectTest::endsAfterAudioBringItBack() {
     QCOMPARE(alertCount->shown.load(), alerts);
 }
 
-// A live station's server sends 20 s of a tower's talk at once: with the live
-// edge the status line says how far behind live it plays while the burst is
-// caught up, then "Live"; without it, "Playing" all along. A recording (its
+// A live station sends 6 s of a tower's talk at once and drops; on the next
+// connection its server sends 20 s of later talk at once. With the live edge
+// the press's burst is cut (what was said before the press is not owed), and
+// the status line says how far behind live the reconnection's burst plays
+// while it is caught up, then "Live"; without it, "Playing" all along. A recording (its
 // length declared) is not live: "Playing" with the live edge too.
 void ReconnectTest::liveEdgeSaysLive() {
     for (const auto& [on, recording] : {std::pair{true, false}, {false, false}, {true, true}}) {
@@ -184,13 +187,20 @@ void ReconnectTest::liveEdgeSaysLive() {
         if (recording) {
             station.framing = Script::Framing::contentLength;
         } else if (on) {
-            // 16 kbit/s: 2000 bytes a second.
-            station = Script::fromFile(
-                          std::string(ORVENTO_TRANSMISSION_TEST_RECORDINGS) + "/tower-mp3-8k.mp3",
-                          "audio/mpeg")
-                          .repeated()
-                          .untilClose()
-                          .paced(2000, 40000);
+            // 16 kbit/s: 2000 bytes a second. A press's own burst is cut at
+            // the live edge; a reconnection's is caught up.
+            const std::string tower =
+                *Script::fromFile(std::string(ORVENTO_TRANSMISSION_TEST_RECORDINGS) +
+                                  "/tower-mp3-8k.mp3")
+                     .data;
+            auto connections = std::make_shared<std::atomic<int>>(0);
+            station = Script::generated(
+                [tower, connections] {
+                    return connections->fetch_add(1) == 0 ? tower.substr(0, 12000)
+                                                          : tower.substr(20000);
+                },
+                "audio/mpeg");
+            station.untilClose().paced(2000, 40000);
         }
         h.server.setScript("/s", station);
         c.setAddressText(h.url("/s"));
@@ -200,6 +210,13 @@ void ReconnectTest::liveEdgeSaysLive() {
         QTRY_COMPARE_WITH_TIMEOUT(c.playState(), State::Playing, 15000);
         if (on && !recording) {
             QTRY_COMPARE_WITH_TIMEOUT(c.statusText(), liveText(), 40000);
+            const auto dropped = std::find_if(shown.begin(), shown.end(), [](const QString& t) {
+                return t.startsWith(QStringLiteral("Reconnecting"));
+            });
+            QVERIFY2(dropped != shown.end() && !QStringList(shown.begin(), dropped)
+                                                    .join(' ')
+                                                    .contains(QStringLiteral("behind live")),
+                     qPrintable(shown.join(" / ")));
             const QStringList behind = shown.filter(QStringLiteral("behind live"));
             QVERIFY2(!behind.isEmpty() && behind.first().section(' ', 0, 0).toInt() >= 8,
                      qPrintable(shown.join(" / ")));

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -583,7 +584,9 @@ TEST(PlayLiveEdge, PlaysOnlyTheNewestOfTheBurst) {
     // Options, least and most seconds in the file.
     for (const auto& [args, least, most] :
          {std::tuple{std::vector<std::string>{}, 5.5, 60.0},
-          std::tuple{std::vector<std::string>{"--live-edge", "1"}, 1.0, 3.5}}) {
+          std::tuple{std::vector<std::string>{"--live-edge", "1"}, 1.0, 3.5},
+          // A press starts at the live edge whatever catches up later.
+          std::tuple{std::vector<std::string>{"--live-edge", "auto"}, 1.0, 4.0}}) {
         LoopbackServer server;
         Script s = Script::fromFile(fixture("mpeg1_l3_vbr_xing.mp3").string());
         server.setScript("/live.mp3", s.repeated().paced(11211, 65536));
@@ -599,6 +602,81 @@ TEST(PlayLiveEdge, PlaysOnlyTheNewestOfTheBurst) {
         ASSERT_TRUE(wav);
         EXPECT_GE(double(wav->frames()) / wav->sampleRate, least);
         EXPECT_LE(double(wav->frames()) / wav->sampleRate, most);
+    }
+}
+
+// After a stall the heap that comes at once is cut back by a fixed edge;
+// auto cuts only the press's burst and plays every later packet (the WAV file
+// takes audio as fast as it comes: its length is what was kept).
+TEST(PlayLiveEdge, AutoCutsOnlyThePressBurst) {
+    // Options, least and most seconds in the file.
+    for (const auto& [edge, least, most] :
+         {std::tuple{"1", 2.0, 5.2}, std::tuple{"auto", 5.8, 9.0}}) {
+        LoopbackServer server;
+        Script s = Script::fromFile(fixture("mpeg1_l3_vbr_xing.mp3").string());
+        // A second after the burst, 3 s of nothing, then what fell due.
+        server.setScript("/live.mp3", s.repeated().paced(11211, 65536).holdAfter(65536 + 11211, 3));
+        TempDir dir;
+        const PlayRun run = runPlay(
+            {server.url("/live.mp3"), "--wav", (dir / "o.wav").string(), "--live-edge", edge},
+            {.signalWhen = [&](const std::string&) {
+                return server.bodyBytesWritten() >= 65536 + 5 * 11211;
+            }});
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        const auto wav = readWav((dir / "o.wav").string());
+        ASSERT_TRUE(wav);
+        EXPECT_GE(double(wav->frames()) / wav->sampleRate, least) << edge;
+        EXPECT_LE(double(wav->frames()) / wav->sampleRate, most) << edge;
+    }
+}
+
+// --live-edge auto: a reconnection's burst of radio that does not hold what
+// was heard plays whole, caught up in real time by leaving quiet out; the
+// end says what that cost. With a fixed edge nothing is said.
+TEST(PlayLiveEdge, AutoSaysWhatCatchingUpCost) {
+    std::ifstream in(ORVENTO_TRANSMISSION_TEST_RECORDINGS "/tower-mp3-8k.mp3", std::ios::binary);
+    const std::string tower((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const char* edge : {"auto", "1.5"}) {
+        LoopbackServer server;
+        // 16 kbit/s: 2000 bytes a second. 3 s, a drop, then a 20 s burst of
+        // later talk and the station's own pace.
+        server.setScript("/live.mp3", Script::fixed(tower.substr(0, 6000)).untilClose());
+        std::optional<std::chrono::steady_clock::time_point> back;
+        const PlayRun run =
+            runPlay({server.url("/live.mp3"), "--null", "--live-edge", edge, "--reconnect",
+                     "--reconnect-waits", "0"},
+                    {.signalWhen = [&](const std::string& err) {
+                        if (!back && err.find("reconnecting") != std::string::npos) {
+                            server.setScript(
+                                "/live.mp3",
+                                Script::fixed(tower.substr(20000)).untilClose().paced(2000, 40000));
+                            back = std::chrono::steady_clock::now();
+                        }
+                        return back && std::chrono::steady_clock::now() - *back > 8s;
+                    }});
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        const std::size_t at = run.err.find("caught up: ");
+        if (std::string(edge) != "auto") {
+            EXPECT_EQ(at, std::string::npos) << run.err;
+            continue;
+        }
+        ASSERT_NE(at, std::string::npos) << run.err;
+        double quiet = 0;
+        double faster = 0;
+        double fastest = 0;
+        double audio = 0;
+        ASSERT_EQ(std::sscanf(run.err.c_str() + at,
+                              "caught up: %lf s of quiet left out and %lf s of speech "
+                              "played faster (at most %lfx) in %lf s of audio",
+                              &quiet, &faster, &fastest, &audio),
+                  4)
+            << run.err;
+        // About eight seconds played, more audio than that gone through; some quiet
+        // went, and no speed past the most allowed.
+        EXPECT_GE(audio, 6 + quiet) << run.err;
+        EXPECT_GT(quiet, 2) << run.err;
+        EXPECT_GE(fastest, 1) << run.err;
+        EXPECT_LE(fastest, 1.25 + 1e-6) << run.err;
     }
 }
 

@@ -70,11 +70,16 @@ constexpr const char* kUsage =
     "              are not played (--record still writes them). A recording\n"
     "              (its length declared) is not live and plays whole. Off by\n"
     "              default: everything the server sends is played\n"
-    "  --live-edge auto  live without losing a word: nothing is skipped; the\n"
-    "              quiet between transmissions goes (0.3 s kept beside each)\n"
+    "  --live-edge auto  live without losing a word: playing starts 1.5 s\n"
+    "              behind live (of the burst a server sends on connecting,\n"
+    "              what was said before you started is left out); from then\n"
+    "              on nothing is skipped: the quiet between transmissions\n"
+    "              goes (0.3 s kept beside each)\n"
     "              and speech that runs on plays up to 1.25x faster, pitch\n"
     "              kept, until the playing is back at its target, which starts\n"
-    "              at 1.5 s and grows after a stall (to 8 s at most)\n"
+    "              at 1.5 s and grows after a stall (to 8 s at most); at the\n"
+    "              end it says how much quiet went and how much speech was\n"
+    "              played faster\n"
     "  --reconnect  once audio has played, a stream that drops (the server\n"
     "              closes, an error, a stall, 10 s without audio) is opened\n"
     "              again, at once and then\n"
@@ -119,6 +124,18 @@ void say(const std::string& text) {
     const std::string line = "orvento-play: " + text + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+}
+
+// What catching up cost, said at the end: nothing is lost, but the listener
+// may want to know how much quiet went and how much speech was hurried.
+void sayCaughtUp(const CatchUpStage& catchUp) {
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "caught up: %.1f s of quiet left out and %.1f s of speech played faster "
+                  "(at most %.2fx) in %.1f s of audio",
+                  catchUp.droppedSeconds(), catchUp.fasterSeconds(), catchUp.fastestSpeed(),
+                  catchUp.seenSeconds());
+    say(line);
 }
 
 // What came of a reconnection's start, on the player's worker.
@@ -686,7 +703,9 @@ int run(int argc, char** argv) {
         services.platform = platform;
         services.alerts = std::move(gate);
         services.tap = recorder;
-        services.liveEdgeSeconds = options.liveEdgeSeconds;
+        // auto: the press starts at the live edge, the catch-up does the rest.
+        services.liveEdgeSeconds =
+            catchUp ? std::optional<double>(kDefaultLiveEdgeSeconds) : options.liveEdgeSeconds;
         services.catchUp = catchUp;
         services.resume = resume;
         std::shared_ptr<Pelorin> player = Pelorin::initWithURL(url, services);
@@ -737,6 +756,9 @@ int run(int argc, char** argv) {
     const std::string reason = listener->reason();
     WorkerRegistry::shared().shutdown(std::chrono::seconds(10));
     close(signalFd);
+    if (catchUp && catchUp->seenSeconds() > 0) {
+        sayCaughtUp(*catchUp);
+    }
     if (recorder) {
         for (const std::string& file : recorder->files()) {
             say("recorded " + file);
