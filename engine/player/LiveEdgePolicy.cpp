@@ -15,6 +15,11 @@ void LiveEdgePolicy::formatKnown(const AudioFormat& format) {
     firstKept_.reset();
 }
 
+void LiveEdgePolicy::reachBack(double seconds) {
+    std::lock_guard lock(mutex_);
+    targetSeconds_ += std::max(0.0, seconds);
+}
+
 double LiveEdgePolicy::pendingFrames(TimePoint now) const {
     if (!firstKept_) {
         return 0;

@@ -71,7 +71,9 @@ class LiveEdgePolicy {
     // never cut.
     std::optional<double> behindLiveSeconds(TimePoint now) const;
 
-    double targetSeconds() const { return targetSeconds_; }
+    // Keeps `seconds` more than the target at the next deliveries: audio
+    // said since a moment that much before them is owed to the listener.
+    void reachBack(double seconds);
 
   private:
     // Positions are in sample frames since the start of the stream.
@@ -80,7 +82,7 @@ class LiveEdgePolicy {
     std::size_t decide(std::size_t count, std::int64_t framesEach, TimePoint arrival,
                        double upstreamFrames);
 
-    const double targetSeconds_;
+    double targetSeconds_;
     mutable std::mutex mutex_;
     double sampleRate_ = 0;
     std::int64_t framesPerPacket_ = 0;

@@ -84,6 +84,7 @@ void Pelorin::start() {
     if (startCalled_.exchange(true)) {
         return;
     }
+    startedAt_ = std::chrono::steady_clock::now();
     // The worker's own reference, dropped at its last step.
     std::weak_ptr<Pelorin> weak = weak_from_this();
     workers_->spawn(

@@ -188,10 +188,10 @@ struct PelorinServices {
     // than that when it arrives is not played (of a live stream; a recording
     // plays whole). None: everything the server sends is played, its opening
     // burst too. With `catchUp`, it cuts the opening burst of a press only
-    // (what was said before the listener pressed play is not owed to them):
-    // the deliveries of the connection's first kOpeningBurstSeconds, when the
-    // trail has heard nothing yet. After that, and on a reconnection, the
-    // catch-up sheds what is behind without losing a word.
+    // (what was said before the listener pressed play is not owed to them,
+    // what was said since start() is): the deliveries of the connection's
+    // first kOpeningBurstSeconds, when the trail has heard nothing yet. After that, and on a
+    // reconnection, the catch-up sheds what is behind without losing a word.
     std::optional<double> liveEdgeSeconds{};
     // Live without losing a word: a live stream's decoded audio passes
     // through it (CatchUp.h), which sheds the queue's backlog beyond its
@@ -357,7 +357,8 @@ class Pelorin : public std::enable_shared_from_this<Pelorin>,
     const bool liveEdgeOpensOnly_;  // beside a catch-up: the opening burst only
     const std::shared_ptr<CatchUpStage> catchUp_;
     const std::shared_ptr<ResumeTrail> resume_;
-    std::shared_ptr<PlayOutGate> playAfter_;  // set before start()
+    std::shared_ptr<PlayOutGate> playAfter_;             // set before start()
+    std::chrono::steady_clock::time_point startedAt_{};  // by start(), before the worker runs
 
     // Worker only.
     std::unique_ptr<StreamParser> audioFileStream_;

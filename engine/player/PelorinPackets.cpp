@@ -38,6 +38,11 @@ void Pelorin::playPackets(std::span<const std::byte> bytes,
     }
     if (!firstArrival_) {
         firstArrival_ = arrival_;
+        if (liveEdge_ && liveEdgeOpensOnly_) {
+            // What was said since the press is owed, however long the
+            // connection took.
+            liveEdge_->reachBack(std::chrono::duration<double>(arrival_ - startedAt_).count());
+        }
     }
     // A recording (its length declared) is not live: all of it plays.
     if (liveEdge_ && !declaredLength_ && !bytes.empty() &&

@@ -630,6 +630,30 @@ TEST(PlayLiveEdge, AutoCutsOnlyThePressBurst) {
     }
 }
 
+// A server slow to send its first bytes: auto keeps what was said since the
+// press (to catch it up), a fixed edge only its target.
+TEST(PlayLiveEdge, AutoKeepsWhatWasSaidSinceThePress) {
+    // Options, least and most seconds in the file.
+    for (const auto& [edge, least, most] :
+         {std::tuple{"1", 1.0, 3.0}, std::tuple{"auto", 3.8, 6.5}}) {
+        LoopbackServer server;
+        Script s = Script::fromFile(fixture("mpeg1_l3_vbr_xing.mp3").string());
+        // 2.5 s before the first byte; then the burst and what fell due.
+        server.setScript("/live.mp3", s.repeated().paced(11211, 65536).holdAfter(0, 2.5));
+        TempDir dir;
+        const PlayRun run = runPlay(
+            {server.url("/live.mp3"), "--wav", (dir / "o.wav").string(), "--live-edge", edge},
+            {.signalWhen = [&](const std::string&) {
+                return server.bodyBytesWritten() >= 65536 + 3 * 11211 + 11211 / 2;
+            }});
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        const auto wav = readWav((dir / "o.wav").string());
+        ASSERT_TRUE(wav);
+        EXPECT_GE(double(wav->frames()) / wav->sampleRate, least) << edge;
+        EXPECT_LE(double(wav->frames()) / wav->sampleRate, most) << edge;
+    }
+}
+
 // --live-edge auto: a reconnection's burst of radio that does not hold what
 // was heard plays whole, caught up in real time by leaving quiet out; the
 // end says what that cost. With a fixed edge nothing is said.
