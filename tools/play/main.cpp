@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -128,13 +129,30 @@ void say(const std::string& text) {
 
 // What catching up cost, said at the end: nothing is lost, but the listener
 // may want to know how much quiet went and how much speech was hurried.
-void sayCaughtUp(const CatchUpStage& catchUp) {
+// What the catch-up stages of a run did, each player's in turn.
+struct CatchUpTotals {
+    double dropped = 0;
+    double faster = 0;
+    double fastest = 1;
+    double seen = 0;
+
+    void add(const CatchUpStage& stage) {
+        dropped += stage.droppedSeconds();
+        faster += stage.fasterSeconds();
+        fastest = std::max(fastest, stage.fastestSpeed());
+        seen += stage.seenSeconds();
+    }
+};
+
+void sayCaughtUp(const CatchUpTotals& totals) {
+    if (totals.seen <= 0) {
+        return;
+    }
     char line[160];
     std::snprintf(line, sizeof line,
                   "caught up: %.1f s of quiet left out and %.1f s of speech played faster "
                   "(at most %.2fx) in %.1f s of audio",
-                  catchUp.droppedSeconds(), catchUp.fasterSeconds(), catchUp.fastestSpeed(),
-                  catchUp.seenSeconds());
+                  totals.dropped, totals.faster, totals.fastest, totals.seen);
     say(line);
 }
 
@@ -334,18 +352,22 @@ class PlaySession : public StationSession::Listener {
         // the server's close): it goes on beside the new one, whose output
         // waits for it. The one before it has played out by now.
         finish(outgoing_);
-        outgoing_ = std::move(current_);
         auto reporter = std::make_unique<StateReporter>();
         if (stopRequested_) {
             reporter->noteStopRequested();
         }
-        current_.player = makePlayer_(std::move(alerts));
-        current_.player->addObserver(reporter.get());
+        std::shared_ptr<Pelorin> player = makePlayer_(std::move(alerts));
+        player->addObserver(reporter.get());
         {
+            // The last player's queue may be taking its first audio this
+            // moment (its server closed right after the burst): it reads
+            // current_ under the lock.
             std::lock_guard lock(reporterMutex_);
+            outgoing_ = std::move(current_);
+            current_.player = player;
             current_.reporter = std::move(reporter);
         }
-        return std::make_shared<PelorinPlayer>(current_.player);
+        return std::make_shared<PelorinPlayer>(std::move(player));
     }
 
     void reconnectionStep(const StationSession::Countdown& countdown) override {
@@ -692,9 +714,12 @@ int run(int argc, char** argv) {
         }
         return false;
     };
-    // One for the whole session: the target it follows outlives a reconnection.
-    const std::shared_ptr<CatchUpStage> catchUp =
-        options.catchUp ? std::make_shared<CatchUpStage>(std::nullopt) : nullptr;
+    // One for each player: a reconnection's player decodes while the last
+    // one plays out, and a stage serves one queue. The target it learned
+    // carries over to the next. Two at most are in use: one playing out,
+    // the next; what the ones before did is added up.
+    std::deque<std::shared_ptr<CatchUpStage>> catchUps;
+    CatchUpTotals caughtUp;
     // A reconnection plays on after the last frame heard.
     const std::shared_ptr<ResumeTrail> resume =
         options.reconnect ? std::make_shared<ResumeTrail>(sayResumption) : nullptr;
@@ -704,9 +729,20 @@ int run(int argc, char** argv) {
         services.alerts = std::move(gate);
         services.tap = recorder;
         // auto: the press starts at the live edge, the catch-up does the rest.
-        services.liveEdgeSeconds =
-            catchUp ? std::optional<double>(kDefaultLiveEdgeSeconds) : options.liveEdgeSeconds;
-        services.catchUp = catchUp;
+        services.liveEdgeSeconds = options.catchUp ? std::optional<double>(kDefaultLiveEdgeSeconds)
+                                                   : options.liveEdgeSeconds;
+        if (options.catchUp) {
+            auto stage = std::make_shared<CatchUpStage>(std::nullopt);
+            if (!catchUps.empty()) {
+                stage->carryTargetFrom(*catchUps.back());
+            }
+            catchUps.push_back(stage);
+            if (catchUps.size() > 2) {
+                caughtUp.add(*catchUps.front());
+                catchUps.pop_front();
+            }
+            services.catchUp = std::move(stage);
+        }
         services.resume = resume;
         std::shared_ptr<Pelorin> player = Pelorin::initWithURL(url, services);
         alerts->watch(player);
@@ -756,9 +792,10 @@ int run(int argc, char** argv) {
     const std::string reason = listener->reason();
     WorkerRegistry::shared().shutdown(std::chrono::seconds(10));
     close(signalFd);
-    if (catchUp && catchUp->seenSeconds() > 0) {
-        sayCaughtUp(*catchUp);
+    for (const std::shared_ptr<CatchUpStage>& stage : catchUps) {
+        caughtUp.add(*stage);
     }
+    sayCaughtUp(caughtUp);
     if (recorder) {
         for (const std::string& file : recorder->files()) {
             say("recorded " + file);
