@@ -273,6 +273,11 @@ class StateReporter : public PelorinObserver {
         sayPlayingOnceAudioFlows();
     }
     bool played() const { return played_.load(); }
+    bool audioFlowed() const { return audioFlows_.load(); }
+    bool ended() const {
+        std::lock_guard lock(endMutex_);
+        return ended_;
+    }
     // Waits until the player has said that it ended, at most `timeout`.
     void waitForTheEnd(std::chrono::milliseconds timeout) {
         std::unique_lock lock(endMutex_);
@@ -303,7 +308,7 @@ class StateReporter : public PelorinObserver {
     std::atomic<bool> running_{false};
     std::atomic<bool> audioFlows_{false};
     std::atomic<bool> played_{false};
-    std::mutex endMutex_;
+    mutable std::mutex endMutex_;
     std::condition_variable endChanged_;
     bool ended_ = false;  // guarded by endMutex_
 };
@@ -384,12 +389,19 @@ class PlaySession : public StationSession::Listener {
 
     void ended(const StationSession::Ending& ending) override { reason_ = ending.cause; }
 
-    // The output has taken its first audio (a queue's thread): the newest
-    // player's, as an output starts only once the one before has played out.
+    // The output has taken its first audio (a queue's thread). Outputs start
+    // in turn, a new player's once the last one has played out: it is the
+    // audio of the older player that has had none and plays on. (The last
+    // player's queue may start only after the next player was made, when its
+    // server closed right after the burst.)
     void noteFirstAudio() {
         std::lock_guard lock(reporterMutex_);
-        if (current_.reporter) {
-            current_.reporter->noteFirstAudio();
+        for (Played* played : {&outgoing_, &current_}) {
+            if (played->reporter && !played->reporter->audioFlowed() &&
+                !played->reporter->ended()) {
+                played->reporter->noteFirstAudio();
+                return;
+            }
         }
     }
     void noteStopRequested() {
@@ -430,7 +442,7 @@ class PlaySession : public StationSession::Listener {
 
     const Wakeup& wakeup_;
     const MakePlayer makePlayer_;
-    std::mutex reporterMutex_;  // current_.reporter: noteFirstAudio reads it
+    std::mutex reporterMutex_;  // the reporters: noteFirstAudio reads them
     Played current_;
     Played outgoing_;  // the last player, playing out beside current_
     bool stopRequested_ = false;
