@@ -196,8 +196,9 @@ void ReconnectTest::liveEdgeSaysLive() {
             auto connections = std::make_shared<std::atomic<int>>(0);
             station = Script::generated(
                 [tower, connections] {
+                    // After the drop, talk for longer than the test listens.
                     return connections->fetch_add(1) == 0 ? tower.substr(0, 12000)
-                                                          : tower.substr(20000);
+                                                          : tower.substr(20000) + tower + tower;
                 },
                 "audio/mpeg");
             station.untilClose().paced(2000, 40000);
