@@ -605,52 +605,45 @@ TEST(PlayLiveEdge, PlaysOnlyTheNewestOfTheBurst) {
     }
 }
 
-// After a stall the heap that comes at once is cut back by a fixed edge;
-// auto cuts only the press's burst and plays every later packet (the WAV file
-// takes audio as fast as it comes: its length is what was kept).
+// Beside a press's burst (64 KiB, then 11211 bytes a second), a server that
+// holds its bytes back for a while, then sends what fell due at once. The WAV
+// file takes audio as fast as it comes: its length is what was kept.
+//  - A stall a second after the burst: its heap is cut back by a fixed edge;
+//    auto cuts only the press's burst and plays every later packet.
+//  - A server slow to send its first bytes: auto keeps what was said since
+//    the press (to catch it up), a fixed edge only its target.
 TEST(PlayLiveEdge, AutoCutsOnlyThePressBurst) {
-    // Options, least and most seconds in the file.
-    for (const auto& [edge, least, most] :
-         {std::tuple{"1", 2.0, 5.2}, std::tuple{"auto", 5.8, 9.0}}) {
+    struct Row {
+        std::uint64_t holdAfter;
+        double holdSeconds;
+        std::uint64_t signalAt;  // body bytes written
+        const char* edge;
+        double least, most;  // seconds in the file
+    };
+    constexpr std::uint64_t kStall = 65536 + 11211;
+    constexpr std::uint64_t kStallSeen = 65536 + 5 * 11211;
+    constexpr std::uint64_t kSlowSeen = 65536 + 3 * 11211 + 11211 / 2;
+    for (const Row& row :
+         {Row{kStall, 3, kStallSeen, "1", 2.0, 5.2}, Row{kStall, 3, kStallSeen, "auto", 5.8, 9.0},
+          Row{0, 2.5, kSlowSeen, "1", 1.0, 3.0}, Row{0, 2.5, kSlowSeen, "auto", 3.8, 6.5}}) {
         LoopbackServer server;
         Script s = Script::fromFile(fixture("mpeg1_l3_vbr_xing.mp3").string());
-        // A second after the burst, 3 s of nothing, then what fell due.
-        server.setScript("/live.mp3", s.repeated().paced(11211, 65536).holdAfter(65536 + 11211, 3));
+        server.setScript(
+            "/live.mp3",
+            s.repeated().paced(11211, 65536).holdAfter(row.holdAfter, row.holdSeconds));
         TempDir dir;
         const PlayRun run = runPlay(
-            {server.url("/live.mp3"), "--wav", (dir / "o.wav").string(), "--live-edge", edge},
+            {server.url("/live.mp3"), "--wav", (dir / "o.wav").string(), "--live-edge", row.edge},
             {.signalWhen = [&](const std::string&) {
-                return server.bodyBytesWritten() >= 65536 + 5 * 11211;
+                return server.bodyBytesWritten() >= row.signalAt;
             }});
         ASSERT_EQ(run.exitStatus, 0) << run.err;
         const auto wav = readWav((dir / "o.wav").string());
         ASSERT_TRUE(wav);
-        EXPECT_GE(double(wav->frames()) / wav->sampleRate, least) << edge;
-        EXPECT_LE(double(wav->frames()) / wav->sampleRate, most) << edge;
-    }
-}
-
-// A server slow to send its first bytes: auto keeps what was said since the
-// press (to catch it up), a fixed edge only its target.
-TEST(PlayLiveEdge, AutoKeepsWhatWasSaidSinceThePress) {
-    // Options, least and most seconds in the file.
-    for (const auto& [edge, least, most] :
-         {std::tuple{"1", 1.0, 3.0}, std::tuple{"auto", 3.8, 6.5}}) {
-        LoopbackServer server;
-        Script s = Script::fromFile(fixture("mpeg1_l3_vbr_xing.mp3").string());
-        // 2.5 s before the first byte; then the burst and what fell due.
-        server.setScript("/live.mp3", s.repeated().paced(11211, 65536).holdAfter(0, 2.5));
-        TempDir dir;
-        const PlayRun run = runPlay(
-            {server.url("/live.mp3"), "--wav", (dir / "o.wav").string(), "--live-edge", edge},
-            {.signalWhen = [&](const std::string&) {
-                return server.bodyBytesWritten() >= 65536 + 3 * 11211 + 11211 / 2;
-            }});
-        ASSERT_EQ(run.exitStatus, 0) << run.err;
-        const auto wav = readWav((dir / "o.wav").string());
-        ASSERT_TRUE(wav);
-        EXPECT_GE(double(wav->frames()) / wav->sampleRate, least) << edge;
-        EXPECT_LE(double(wav->frames()) / wav->sampleRate, most) << edge;
+        EXPECT_GE(double(wav->frames()) / wav->sampleRate, row.least)
+            << row.edge << " held after " << row.holdAfter;
+        EXPECT_LE(double(wav->frames()) / wav->sampleRate, row.most)
+            << row.edge << " held after " << row.holdAfter;
     }
 }
 
