@@ -109,7 +109,7 @@ Usage Child::reap(int number) {
     }
     return {static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
                 static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6,
-            static_cast<double>(peak) / 1024};
+            static_cast<double>(peak) / 1024, ru.ru_nvcsw};
 }
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {

@@ -25,6 +25,7 @@ using Env = std::map<std::string, std::optional<std::string>>;
 struct Usage {
     double cpuSeconds = 0;  // user + system
     double peakMiB = 0;     // peak resident memory of its program
+    long wakeups = 0;       // voluntary context switches, summed over its threads
 };
 
 // A child process with its standard output and error in a file (or its
@@ -40,6 +41,8 @@ class Child {
 
     // False when the program could not be started.
     bool running() const { return pid_ > 0; }
+    // Its process id while it runs, for reading /proc.
+    pid_t pid() const { return pid_; }
     // The read end of its standard output, with pipeOut.
     int output() const { return out_; }
     // Writes a line to its standard input, with pipeIn.

@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "bench/common/ChildProcess.h"
+#include "bench/common/ProcessCost.h"
 #include "bench/common/SoundServer.h"
 #include "tools/loopback/LoopbackServer.h"
 
@@ -284,29 +285,24 @@ int run(int argc, char** argv) {
         // seconds, resident and peak KiB, streams playing; the logs go for
         // the next run.
         const auto windowFigures = [&dir](std::size_t run, std::size_t runs) {
-            std::array<double, 5> f{};
             const std::string log = readFile(dir / ("run-" + std::to_string(run) + ".log"));
-            const std::size_t at = log.find("window cpu ");
-            const bool read = at != std::string::npos &&
-                              std::sscanf(log.c_str() + at,
-                                          "window cpu %lf wall %lf rss %lf peak %lf playing %lf",
-                                          &f[0], &f[1], &f[2], &f[3], &f[4]) == 5;
-            if (!read) {
+            const std::optional<WindowFigures> f = readWindowFigures(log);
+            if (!f) {
                 std::printf("  the window gave no figures:\n%s\n", log.c_str());
             }
             for (std::size_t i = 0; i < runs; ++i) {
                 fs::remove(dir / ("run-" + std::to_string(i) + ".log"));
             }
-            return read ? std::optional<std::array<double, 5>>{f} : std::nullopt;
+            return f;
         };
-        const auto printWindow = [&](const char* name, const std::array<double, 5>& f,
-                                     const Usage& mpg123, const char* target) {
-            const double share = f[0] / f[1];
+        const auto printWindow = [&](const char* name, const WindowFigures& f, const Usage& mpg123,
+                                     const char* target) {
+            const double share = f.cpuSeconds / f.wallSeconds;
             std::printf(
                 "  %-30s %5.2f%% of a core (target: under %s)   resident %5.1f MiB, peak %5.1f "
-                "MiB   CPU x%.2f of mpg123   (%.0f playing at the end)\n",
-                name, 100 * share, target, f[2] / 1024, f[3] / 1024,
-                share / std::max(mpg123.cpuSeconds / (seconds + 5), 1e-9), f[4]);
+                "MiB   CPU x%.2f of mpg123   (%d playing at the end)\n",
+                name, 100 * share, target, f.residentKiB / 1024, f.peakKiB / 1024,
+                share / std::max(mpg123.cpuSeconds / (seconds + 5), 1e-9), f.playing);
         };
         const std::vector<Usage> one = runTogether(
             {{{window, ground}, windowEnv}, {{"mpg123", "-q", "-o", "pulse", ground}, pulse}}, dir,
@@ -342,8 +338,8 @@ int run(int argc, char** argv) {
             std::printf(
                 "  resident memory under 120 MiB with six feeds: %s; each feed beyond the first: "
                 "%.2f MiB resident (target: at most 2 MiB)\n",
-                (*sixFeeds)[2] / 1024 < 120 ? "yes" : "NO",
-                ((*sixFeeds)[2] - (*oneFeed)[2]) / 1024 / 5);
+                sixFeeds->residentKiB / 1024 < 120 ? "yes" : "NO",
+                (sixFeeds->residentKiB - oneFeed->residentKiB) / 1024 / 5);
         }
     }
 
