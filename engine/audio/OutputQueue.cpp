@@ -1,6 +1,8 @@
 #include "engine/audio/OutputQueue.h"
 
 #include <pthread.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -42,6 +44,18 @@ void writeLine(const AudioOutputChoice& choice, const std::string& text) {
 }
 
 }  // namespace
+
+void OutputQueue::Buffer::releasePages() {
+    static const auto kPage = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(storage_.get());
+    const std::uintptr_t first = (start + kPage - 1) / kPage * kPage;
+    const std::uintptr_t end = (start + capacity_) / kPage * kPage;
+    if (end > first) {
+        // Only pages wholly inside the storage: the allocator's own
+        // bookkeeping around it stays as it is.
+        madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+    }
+}
 
 // The real queue: decodes on a thread of its own into the chosen output.
 class DecodingQueue final : public OutputQueue {
@@ -600,6 +614,7 @@ DecodingQueue::Step DecodingQueue::decodeCurrent(std::unique_lock<std::mutex>& l
     activeStage_ = stage_;
     lock.unlock();
     if (!more) {
+        slot->buffer.releasePages();
         listener_.bufferComplete(slot->buffer);
     } else {
         if (cookie.has_value() && !decoder_->setCookie(*cookie)) {

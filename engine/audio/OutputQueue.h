@@ -224,7 +224,8 @@ class OutputQueue {
     class Buffer {
       public:
         explicit Buffer(std::size_t capacity)
-            : storage_(std::make_unique<std::uint8_t[]>(capacity)), capacity_(capacity) {}
+            : storage_(std::make_unique_for_overwrite<std::uint8_t[]>(capacity)),
+              capacity_(capacity) {}
         Buffer(const Buffer&) = delete;
         Buffer& operator=(const Buffer&) = delete;
 
@@ -235,6 +236,12 @@ class OutputQueue {
         // How many of them hold audio; set before enqueueing.
         std::size_t byteSize() const { return byteSize_; }
         void setByteSize(std::size_t size) { byteSize_ = size; }
+        // Gives the whole pages of its storage back to the system; the bytes
+        // then read as zeros. A queue does so when it is done with a buffer,
+        // which may then wait unused for a long time: at a low bit rate a
+        // buffer holds many seconds of audio and is filled again only after
+        // all the others.
+        void releasePages();
 
       private:
         std::unique_ptr<std::uint8_t[]> storage_;

@@ -41,8 +41,8 @@ namespace demux {
 StreamSession::StreamSession(StreamParser::Listener& listener, AudioFileType hint)
     : listener_(listener),
       hint_(hint),
-      carry_(std::make_unique<std::uint8_t[]>(kCarryCapacity)),
-      descs_(std::make_unique<PacketDescription[]>(kMaxRunPackets)) {
+      carry_(std::make_unique_for_overwrite<std::uint8_t[]>(kCarryCapacity)),
+      descs_(std::make_unique_for_overwrite<PacketDescription[]>(kMaxRunPackets)) {
     diag_.hint = hint;
     reader_ = makeDetector(*this);
 }

@@ -6,19 +6,25 @@
 namespace orvento {
 
 void ByteRing::write(const char* data, std::size_t bytes) {
-    if (storage_.empty()) {
-        storage_.resize(std::max(capacity_, bytes));
-    } else if (bytes > freeSpace()) {
-        std::vector<unsigned char> bigger(size_ + bytes);
-        read(bigger.data(), size_);
-        size_ = bigger.size() - bytes;
-        head_ = 0;
-        storage_.swap(bigger);
+    if (bytes == 0) {
+        return;
     }
-    const std::size_t tail = (head_ + size_) % storage_.size();
-    const std::size_t first = std::min(bytes, storage_.size() - tail);
-    std::memcpy(storage_.data() + tail, data, first);
-    std::memcpy(storage_.data(), data + first, bytes - first);
+    if (!storage_) {
+        storageSize_ = std::max(capacity_, bytes);
+        storage_ = std::make_unique_for_overwrite<unsigned char[]>(storageSize_);
+    } else if (bytes > freeSpace()) {
+        const std::size_t biggerSize = size_ + bytes;
+        auto bigger = std::make_unique_for_overwrite<unsigned char[]>(biggerSize);
+        read(bigger.get(), size_);
+        size_ = biggerSize - bytes;
+        head_ = 0;
+        storage_ = std::move(bigger);
+        storageSize_ = biggerSize;
+    }
+    const std::size_t tail = (head_ + size_) % storageSize_;
+    const std::size_t first = std::min(bytes, storageSize_ - tail);
+    std::memcpy(storage_.get() + tail, data, first);
+    std::memcpy(storage_.get(), data + first, bytes - first);
     size_ += bytes;
 }
 
@@ -27,16 +33,18 @@ std::size_t ByteRing::read(unsigned char* out, std::size_t wanted) {
     if (bytes == 0) {
         return 0;
     }
-    const std::size_t first = std::min(bytes, storage_.size() - head_);
-    std::memcpy(out, storage_.data() + head_, first);
-    std::memcpy(out + first, storage_.data(), bytes - first);
-    head_ = (head_ + bytes) % storage_.size();
+    const std::size_t first = std::min(bytes, storageSize_ - head_);
+    std::memcpy(out, storage_.get() + head_, first);
+    std::memcpy(out + first, storage_.get(), bytes - first);
     size_ -= bytes;
+    // Emptied: the next bytes go to the front, onto pages already in use.
+    head_ = size_ == 0 ? 0 : (head_ + bytes) % storageSize_;
     return bytes;
 }
 
 void ByteRing::release() {
-    std::vector<unsigned char>().swap(storage_);
+    storage_.reset();
+    storageSize_ = 0;
     head_ = 0;
     size_ = 0;
 }

@@ -2,10 +2,14 @@
 // read yet: a ring of fixed capacity, allocated on the first write, which
 // grows only to take a single piece larger than its whole capacity. One
 // thread only.
+//
+// A live stream trickles in and is read as it comes, so the ring is mostly
+// empty: it then starts again at its front, and only the pages a burst
+// reaches are ever touched.
 #pragma once
 
 #include <cstddef>
-#include <vector>
+#include <memory>
 
 namespace orvento {
 
@@ -15,7 +19,7 @@ class ByteRing {
 
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    std::size_t capacity() const { return storage_.empty() ? capacity_ : storage_.size(); }
+    std::size_t capacity() const { return storage_ ? storageSize_ : capacity_; }
     std::size_t freeSpace() const { return capacity() - size_; }
 
     // Appends `bytes` bytes; the ring grows when they do not fit.
@@ -27,7 +31,8 @@ class ByteRing {
 
   private:
     const std::size_t capacity_;
-    std::vector<unsigned char> storage_;
+    std::unique_ptr<unsigned char[]> storage_;
+    std::size_t storageSize_ = 0;
     std::size_t head_ = 0;
     std::size_t size_ = 0;
 };
