@@ -76,6 +76,9 @@ OrventoAppDelegate::OrventoAppDelegate(PelorinServices engine, ScreenServices se
                              : nullptr),
       controller_(std::make_unique<PlaybackController>(engine, services.log)) {
     if (stationChannel_) {
+        // The station's light is its transmissions list's; the mixer's
+        // judgement of it would go unread.
+        stationChannel_->setJudged(false);
         controller_->setPlatformSource([this] { return stationChannel_->nextPlatform(); });
         if (!services.settings) {
             services.settings = Settings::temporary();

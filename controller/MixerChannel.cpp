@@ -58,6 +58,14 @@ void MixerChannel::apply(MixerFeed& feed) const {
     feed.setMute(controls_.muted);
     feed.setSolo(controls_.soloed);
     feed.setPriority(controls_.priority);
+    feed.setJudged(judged_);
+}
+
+void MixerChannel::setJudged(bool judged) {
+    judged_ = judged;
+    if (feed_ != nullptr) {
+        feed_->setJudged(judged);
+    }
 }
 
 void MixerChannel::setGainDb(double db) {

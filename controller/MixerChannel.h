@@ -59,6 +59,8 @@ class MixerChannel {
     // The fade's level over the gain: 1 none, 0 silent whatever the gain.
     void setFade(float level);
     float fade() const { return fade_; }
+    // Whether transmitting() is wanted (MixerFeed::setJudged); by default it is.
+    void setJudged(bool judged);
 
     // The newest feed's readings: its level in dBFS (silent when there is no
     // feed) and whether it transmits.
@@ -76,6 +78,7 @@ class MixerChannel {
     ChannelControls controls_;
     float fade_ = 1;
     double fadeDb_ = 0;
+    bool judged_ = true;
     std::shared_ptr<MixerFeed> feed_;
 };
 

@@ -50,6 +50,7 @@ struct FeedSlot {
     std::atomic<bool> muted{false};
     std::atomic<bool> soloed{false};
     std::atomic<bool> priority{false};
+    std::atomic<bool> judged{true};  // the detector runs (always for a priority feed)
     std::atomic<float> levelDb{kSilentDb};
     // Fed by the mixer's thread; its keyed() is read from any thread. The
     // same judgement as the transmissions list's, so that hiss above any
@@ -166,6 +167,7 @@ int MixCore::takeSlot() {
             slot.muted.store(false);
             slot.soloed.store(false);
             slot.priority.store(false);
+            slot.judged.store(true);
             slot.taken.store(true);
             return static_cast<int>(i);
         }
@@ -454,9 +456,14 @@ void MixCore::renderBlock(float* mix) {
             feed.hadAudio = true;
         }
         feed.starved = feed.starved || (frames < blockFrames_ && feed.hadAudio);
-        feed.key->feed(feed.block.data(), frames, format_.sampleRate, feed.blockChannels);
+        // A feed nobody reads the judgement of costs no detector; one not
+        // judged for a while starts afresh, as after a gap.
+        const bool judged = feed.judged.load() || feed.priority.load();
+        if (judged) {
+            feed.key->feed(feed.block.data(), frames, format_.sampleRate, feed.blockChannels);
+        }
         // Audio that runs short is a gap: a transmission ends with it.
-        if (frames < blockFrames_) {
+        if (!judged || frames < blockFrames_) {
             feed.key->finish();
         }
         priorityKeyed = priorityKeyed || (feed.key->keyed() && feed.priority.load());
@@ -656,6 +663,10 @@ void MixerFeed::setSolo(bool soloed) {
 
 void MixerFeed::setPriority(bool priority) {
     core_->slot(index_).priority.store(priority);
+}
+
+void MixerFeed::setJudged(bool judged) {
+    core_->slot(index_).judged.store(judged);
 }
 
 double MixerFeed::levelDb() const {

@@ -91,6 +91,11 @@ class MixerFeed : public AudioFeed, public std::enable_shared_from_this<MixerFee
     void setMute(bool muted);
     void setSolo(bool soloed);
     void setPriority(bool priority);
+    // Whether transmitting() is wanted (true for a new feed). A feed not
+    // judged, and not a priority one, reads as never transmitting and costs
+    // the mixer no transmission detector: a station played beside the
+    // monitor, whose light nobody shows.
+    void setJudged(bool judged);
 
     // Readings, any thread: the level of the feed's last block (RMS, dBFS,
     // -120 when silent or starved); whether it transmits, as the
