@@ -147,8 +147,8 @@ void TrayIcon::update() {
     } else if (station.playState() == PlaybackController::PlayState::Playing) {
         look = delegate_.controller().replay().keyed() ? Look::onAir : Look::playing;
     }
-    // The keyed light is read while something plays.
-    if (idle) {
+    // The keyed light is read while something plays, and shown only in an icon.
+    if (idle || icon_ == nullptr) {
         keyed_.stop();
     } else if (!keyed_.isActive()) {
         keyed_.start();

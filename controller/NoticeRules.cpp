@@ -23,7 +23,18 @@ NoticeRules::NoticeRules(PlaybackController& station, MonitorController* monitor
         watchFeeds();
         keyedTimer_.setInterval(kKeyedInterval);
         connect(&keyedTimer_, &QTimer::timeout, this, &NoticeRules::readKeyed);
-        keyedTimer_.start();
+        // Read only while the monitor plays: an idle window wakes for nothing.
+        connect(monitor_, &MonitorController::playingChanged, this, [this](bool playing) {
+            if (playing) {
+                keyedTimer_.start();
+            } else {
+                keyedTimer_.stop();
+                keyed_.clear();
+            }
+        });
+        if (monitor_->playing()) {
+            keyedTimer_.start();
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #include "controller/PlaybackController.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "controller/MainThread.h"
@@ -30,6 +31,9 @@ PlaybackController::PlaybackController(PelorinServices engine, LogSink log, QObj
       session_(std::make_unique<StationSession>(static_cast<StationSession::Listener&>(*this),
                                                 sessionOptions(engine_))) {
     sessionTimer_.setSingleShot(true);
+    // A coarse timer may come a little early, find nothing due, and be set
+    // again for the few milliseconds left: two wakes for one look.
+    sessionTimer_.setTimerType(Qt::PreciseTimer);
     connect(&sessionTimer_, &QTimer::timeout, this, &PlaybackController::updateSession);
 }
 
@@ -287,9 +291,21 @@ void PlaybackController::startTickTimer() {
     }
     ticksCountedUntil_ = std::chrono::steady_clock::now();
     _timer = std::make_unique<QTimer>();
-    _timer->setInterval(kTickInterval);
+    // Precise: a coarse timer may come early, before the shown time changes.
+    _timer->setSingleShot(true);
+    _timer->setTimerType(Qt::PreciseTimer);
     connect(_timer.get(), &QTimer::timeout, this, &PlaybackController::timerTick);
-    _timer->start();
+    armTick();
+}
+
+void PlaybackController::armTick() {
+    // The shown time is the count to the nearest second: it changes once the
+    // count passes the next half second. The tick comes on the tick grid as
+    // before, but not at the nine ticks a second that would show nothing new.
+    const double tick = std::chrono::duration<double>(kTickInterval).count();
+    const double next = std::floor(_ticks + 0.5) + 0.5;
+    const double ticks = std::max(1.0, std::ceil((next - _ticks) / tick));
+    _timer->start(kTickInterval * static_cast<int>(ticks));
 }
 
 void PlaybackController::stopTickTimer() {
@@ -302,6 +318,9 @@ void PlaybackController::stopTickTimer() {
 
 void PlaybackController::timerTick() {
     addListeningTime();
+    if (_timer) {
+        armTick();
+    }
 }
 
 void PlaybackController::addListeningTime() {

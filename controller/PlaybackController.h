@@ -265,6 +265,8 @@ class PlaybackController : public QObject, private StationSession::Listener {
     void startTickTimer();
     void stopTickTimer();
     void addListeningTime();
+    // Sets the tick timer for the next tick at which the shown time changes.
+    void armTick();
 
     const PelorinServices engine_;
     bool liveEdge_ = false;

@@ -182,7 +182,17 @@ TransmissionsPanel::TransmissionsPanel(StationReplay& replay, AllTransmissions* 
 
     meterTimer_.setInterval(kMeterIntervalMs);
     connect(&meterTimer_, &QTimer::timeout, this, &TransmissionsPanel::followDetector);
+}
+
+void TransmissionsPanel::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    followDetector();
     meterTimer_.start();
+}
+
+void TransmissionsPanel::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    meterTimer_.stop();
 }
 
 void TransmissionsPanel::showRecording() {

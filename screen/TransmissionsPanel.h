@@ -63,6 +63,12 @@ class TransmissionsPanel : public QWidget {
     // invalid time when that is not known) or ended.
     void replayShown(bool replaying, const QDateTime& startUtc);
 
+  protected:
+    // The light, the meter and the recording line follow the detector only
+    // while they can be seen: the panel is a tab, mostly behind another.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
   private:
     void followDetector();
     void showRecording();

@@ -1,5 +1,7 @@
 #include "engine/player/WorkerRegistry.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -43,6 +45,7 @@ void WorkerRegistry::spawn(std::function<void()> body, std::function<void()> sto
         // never move while the thread runs.
         auto self = std::prev(workers_.end());
         w.thread = std::thread([this, self, body = std::move(body)]() mutable {
+            pthread_setname_np(pthread_self(), "orvento-worker");
             body();
             body = nullptr;  // drop what the body captured before reporting the end
             std::lock_guard l(mutex_);

@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "controller/StatusTexts.h"
@@ -37,6 +38,7 @@ class PlaybackControllerTest : public QObject {
     void timerCallsTakeEffectInCallOrder_data();
     void timerCallsTakeEffectInCallOrder();
     void countFollowsRealTimeWhileTheMainThreadIsBusy();
+    void tickComesOnlyWhenTheShownTimeChanges();
     void elapsedTimeRoundsToTheNearestSecond_data();
     void elapsedTimeRoundsToTheNearestSecond();
 };
@@ -214,6 +216,27 @@ void PlaybackControllerTest::countFollowsRealTimeWhileTheMainThreadIsBusy() {
     }
     QVERIFY(shown.wait(500));
     QVERIFY(c.listenedSeconds() >= 1.3);
+}
+
+void PlaybackControllerTest::tickComesOnlyWhenTheShownTimeChanges() {
+    PlaybackController c;
+    QList<double> shown;
+    connect(&c, &PlaybackController::listeningTimeChanged, &c,
+            [&shown](double seconds) { shown.append(seconds); });
+    c.startTimer();
+    QTRY_VERIFY(c.listeningTimeRunning());
+    QTest::qWait(2800);
+    c.stopTimer();
+    QTRY_VERIFY(!c.listeningTimeRunning());
+    // The shown time went 0, 1, 2, 3: a tick for each change (and the
+    // stop's), each a new text, within a tick of the half second it passed.
+    QVERIFY2(shown.size() >= 3 && shown.size() <= 5, qPrintable(QString::number(shown.size())));
+    for (qsizetype i = 1; i + 1 < shown.size(); ++i) {
+        QVERIFY2(elapsedTimeText(shown[i]) != elapsedTimeText(shown[i - 1]),
+                 qPrintable(elapsedTimeText(shown[i])));
+        const double past = shown[i] - std::floor(shown[i] - 0.5) - 0.5;
+        QVERIFY2(past < 0.35, qPrintable(QString::number(shown[i])));
+    }
 }
 
 void PlaybackControllerTest::elapsedTimeRoundsToTheNearestSecond_data() {
