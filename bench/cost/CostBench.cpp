@@ -15,11 +15,11 @@
 //           its monitor with one feed and with six: CPU from the end of a 5 s
 //           warm-up, private memory, and what each further feed costs.
 // Prints figures; asserts nothing.
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <map>

@@ -46,14 +46,15 @@ void writeLine(const AudioOutputChoice& choice, const std::string& text) {
 }  // namespace
 
 void OutputQueue::Buffer::releasePages() {
-    static const auto kPage = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto start = reinterpret_cast<std::uintptr_t>(storage_.get());
-    const std::uintptr_t first = (start + kPage - 1) / kPage * kPage;
-    const std::uintptr_t end = (start + capacity_) / kPage * kPage;
-    if (end > first) {
-        // Only pages wholly inside the storage: the allocator's own
-        // bookkeeping around it stays as it is.
-        madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+    static const auto kPage = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    // Only pages wholly inside the storage: the allocator's own bookkeeping
+    // around it stays as it is.
+    const std::size_t lead =
+        (kPage - reinterpret_cast<std::uintptr_t>(storage_.get()) % kPage) % kPage;
+    if (capacity_ > lead) {
+        if (const std::size_t length = (capacity_ - lead) / kPage * kPage; length > 0) {
+            madvise(storage_.get() + lead, length, MADV_DONTNEED);
+        }
     }
 }
 
