@@ -92,12 +92,10 @@ void MonitorController::insertFeed(const Station& station, const ChannelControls
     connect(added->player.get(), &PlaybackController::playStateChanged, this,
             [this, player](PlaybackController::PlayState state) {
                 playerChanged(player);
+                // A feed stopped while it connects does not go on to play:
+                // the engine takes a stop before its stream is open too.
                 if (state == PlaybackController::PlayState::Idle) {
                     endIfAllEnded();
-                } else if (state == PlaybackController::PlayState::Playing && !playing_) {
-                    // A stop that came while it connected, which it went on
-                    // after: the monitor is stopped, so is the feed.
-                    player->press();
                 }
             });
     connect(added->player.get(), &PlaybackController::statusTextChanged, this,

@@ -2,6 +2,7 @@
 // them across runs, and stations of the local site played together through
 // one mixer into the null output, one of them failing alone.
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -54,6 +55,7 @@ class MonitorControllerTest : public QObject {
   private slots:
     void rowsAndControlsAreKeptAcrossRuns();
     void feedsPlayTogetherAndFailAlone();
+    void aStopAsTheFeedsStartLeavesNonePlaying();
 };
 
 void MonitorControllerTest::rowsAndControlsAreKeptAcrossRuns() {
@@ -186,6 +188,41 @@ void MonitorControllerTest::feedsPlayTogetherAndFailAlone() {
             QTRY_VERIFY_WITH_TIMEOUT(allIn(monitor, 4, State::Idle), 15000);
         }
         QCOMPARE(mixer.outputFailure(), "");
+    }
+    workers.shutdown(std::chrono::seconds(10));
+    QCOMPARE(workers.running(), std::size_t{0});
+}
+
+// A stop at once after the start, while the feeds are still connecting:
+// the monitor is stopped, and none of its feeds plays on, whatever moment of
+// its start the stop reached it in.
+void MonitorControllerTest::aStopAsTheFeedsStartLeavesNonePlaying() {
+    const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
+    const QString base = QString::fromStdString(site.baseUrl());
+    Mixer mixer(nullOutput(), {.feeds = 2 * kMaxFeeds});
+    WorkerRegistry workers;
+    PelorinServices engine;
+    engine.workers = &workers;
+    {
+        MonitorController monitor(mixer, engine, {}, nullptr);
+        for (int i = 0; i < 3; ++i) {
+            const site::StationFile& station = site::kSiteStations[i];
+            QVERIFY(monitor.add({QString::fromUtf8(station.name), base + station.path}));
+        }
+        QSignalSpy playing(&monitor, &MonitorController::playingChanged);
+        for (int run = 0; run < 3; ++run) {
+            monitor.play();
+            QVERIFY(monitor.playing());
+            monitor.stop();
+            QVERIFY(!monitor.playing());
+            QTRY_VERIFY_WITH_TIMEOUT(allIn(monitor, 3, State::Idle), 15000);
+            // Long enough for a feed that went on connecting to have played.
+            QTest::qWait(1500);
+            QVERIFY(allIn(monitor, 3, State::Idle));
+            QVERIFY(!monitor.playing());
+        }
+        // Started and stopped three times, and nothing else.
+        QCOMPARE(playing.size(), 6);
     }
     workers.shutdown(std::chrono::seconds(10));
     QCOMPARE(workers.running(), std::size_t{0});
