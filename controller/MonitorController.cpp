@@ -266,6 +266,7 @@ void MonitorController::readMeters() {
             model_->rowChanged(row, {MonitorModel::LevelRole, MonitorModel::KeyedRole});
         }
     }
+    emit metersRead();
 }
 
 // ---- Kept across runs

@@ -107,6 +107,10 @@ class MonitorController : public QObject {
     void playingChanged(bool playing);
     // Feeds were added, removed or moved.
     void feedsChanged();
+    // The feeds' levels and lights were read (every kMeterInterval while the
+    // monitor plays): what else follows the lights looks then, and wakes
+    // the window no more often.
+    void metersRead();
 
   private:
     struct Feed {

@@ -21,20 +21,14 @@ NoticeRules::NoticeRules(PlaybackController& station, MonitorController* monitor
     if (monitor_ != nullptr) {
         connect(monitor_, &MonitorController::feedsChanged, this, &NoticeRules::watchFeeds);
         watchFeeds();
-        keyedTimer_.setInterval(kKeyedInterval);
-        connect(&keyedTimer_, &QTimer::timeout, this, &NoticeRules::readKeyed);
-        // Read only while the monitor plays: an idle window wakes for nothing.
+        // The priority feeds are looked at as the monitor reads its lights,
+        // only while it plays.
+        connect(monitor_, &MonitorController::metersRead, this, &NoticeRules::readKeyed);
         connect(monitor_, &MonitorController::playingChanged, this, [this](bool playing) {
-            if (playing) {
-                keyedTimer_.start();
-            } else {
-                keyedTimer_.stop();
+            if (!playing) {
                 keyed_.clear();
             }
         });
-        if (monitor_->playing()) {
-            keyedTimer_.start();
-        }
     }
 }
 

@@ -22,7 +22,6 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
-#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -49,7 +48,6 @@ class NoticeRules : public QObject {
 
     static constexpr std::chrono::seconds kLongDrop{30};
     static constexpr std::chrono::minutes kRateLimit{1};
-    static constexpr std::chrono::milliseconds kKeyedInterval{250};
 
     NoticeRules(PlaybackController& station, MonitorController* monitor, Settings& settings,
                 QObject* parent = nullptr);
@@ -86,7 +84,6 @@ class NoticeRules : public QObject {
     QHash<const PlaybackController*, Watched> watched_;
     QSet<QString> keyed_;  // priority feeds transmitting at the last look, by URL
     QHash<QString, Clock::time_point> lastSent_;  // by kind and station
-    QTimer keyedTimer_;
 };
 
 }  // namespace orvento
