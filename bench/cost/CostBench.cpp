@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "bench/common/ChildProcess.h"
+#include "bench/common/LiveStation.h"
 #include "bench/common/ProcessCost.h"
 #include "bench/common/SoundServer.h"
 #include "tools/loopback/LoopbackServer.h"
@@ -40,10 +41,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using loopback::LoopbackServer;
-using loopback::Script;
 
-constexpr double kBytesPerSecond = 16000.0 / 8;  // 16 kbit/s
-constexpr std::uint64_t kBurst = 16384;
 constexpr std::chrono::seconds kWarmUp{5};  // the window's own, before its figures start
 
 struct Run {
@@ -54,6 +52,7 @@ struct Run {
 
 // What one process of a run cost.
 struct Cost {
+    std::string name;  // the run's
     Usage usage;
     PrivateMemory most;                  // the most private memory seen
     std::vector<ThreadWakeups> threads;  // at the end
@@ -63,13 +62,16 @@ struct Cost {
 // Runs the commands together for `seconds`, reading each one's private
 // memory every second, and returns what each cost.
 std::vector<Cost> runTogether(const std::vector<Run>& runs, const fs::path& dir, double seconds) {
+    const auto logOf = [&dir](std::size_t i) {
+        return dir / ("cost-" + std::to_string(i) + ".log");
+    };
     std::vector<std::unique_ptr<Child>> children;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        fs::remove(dir / ("cost-" + std::to_string(i) + ".log"));
-        children.push_back(std::make_unique<Child>(runs[i].args, runs[i].env,
-                                                   dir / ("cost-" + std::to_string(i) + ".log")));
-    }
     std::vector<Cost> costs(runs.size());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        fs::remove(logOf(i));
+        children.push_back(std::make_unique<Child>(runs[i].args, runs[i].env, logOf(i)));
+        costs[i].name = runs[i].name;
+    }
     const auto until = Clock::now() + std::chrono::duration<double>(seconds);
     while (Clock::now() < until) {
         std::this_thread::sleep_for(std::min<Clock::duration>(
@@ -86,7 +88,7 @@ std::vector<Cost> runTogether(const std::vector<Run>& runs, const fs::path& dir,
     for (std::size_t i = 0; i < children.size(); ++i) {
         costs[i].threads = threadWakeups(children[i]->pid());
         costs[i].usage = children[i]->reap(SIGTERM);
-        costs[i].log = readFile(dir / ("cost-" + std::to_string(i) + ".log"));
+        costs[i].log = readFile(logOf(i));
     }
     return costs;
 }
@@ -96,8 +98,8 @@ void printHeader() {
                 "private MiB (anon)");
 }
 
-void printCost(const std::string& name, const Cost& c, const Cost* mpg123, double seconds) {
-    std::printf("  %-36s %8.3f", name.c_str(), c.usage.cpuSeconds);
+void printCost(const Cost& c, const Cost* mpg123, double seconds) {
+    std::printf("  %-36s %8.3f", c.name.c_str(), c.usage.cpuSeconds);
     if (mpg123 != nullptr && mpg123->usage.cpuSeconds > 0) {
         std::printf(" %9.2f", c.usage.cpuSeconds / mpg123->usage.cpuSeconds);
     } else {
@@ -118,10 +120,15 @@ void printCost(const std::string& name, const Cost& c, const Cost* mpg123, doubl
     std::fflush(stdout);
 }
 
-Script station(const fs::path& file) {
-    Script script = Script::fromFile(file.string(), "audio/mpeg");
-    script.repeated().paced(kBytesPerSecond, kBurst);
-    return script;
+// One stream of orvento-play beside mpg123's, together for `seconds`.
+void besideMpg123(const char* what, double seconds, const Run& mpg123, const Run& play,
+                  const fs::path& dir) {
+    std::printf("\none stream %s for %.0f s, together\n", what, seconds);
+    const std::vector<Cost> c = runTogether({mpg123, play}, dir, seconds);
+    printHeader();
+    printCost(c[0], nullptr, seconds);
+    printCost(c[1], &c[0], seconds);
+    std::printf("  (targets for orvento-play: at most 1.0x mpg123's CPU, under 2 MiB private)\n");
 }
 
 int run(int argc, char** argv) {
@@ -143,7 +150,7 @@ int run(int argc, char** argv) {
     int made = 0;
     const auto newStation = [&] {
         const std::string path = "/station-" + std::to_string(made++) + ".mp3";
-        stations.setScript(path, station(ground));
+        stations.setScript(path, liveStation(ground));
         return stations.url(path);
     };
     const std::string play = ORVENTO_PLAY_PATH;
@@ -155,31 +162,14 @@ int run(int argc, char** argv) {
         kSink);
 
     if (wanted("null")) {
-        constexpr double kSeconds = 90;
-        std::printf("\none stream into nothing for %.0f s, together\n", kSeconds);
-        const std::vector<Cost> c =
-            runTogether({{"mpg123 -o dummy", {"mpg123", "-q", "-o", "dummy", newStation()}, pulse},
-                         {"orvento-play --null", {play, newStation(), "--null"}, pulse}},
-                        dir, kSeconds);
-        printHeader();
-        printCost("mpg123 -o dummy", c[0], nullptr, kSeconds);
-        printCost("orvento-play --null", c[1], &c[0], kSeconds);
-        std::printf(
-            "  (targets for orvento-play: at most 1.0x mpg123's CPU, under 2 MiB private)\n");
+        besideMpg123("into nothing", 90,
+                     {"mpg123 -o dummy", {"mpg123", "-q", "-o", "dummy", newStation()}, pulse},
+                     {"orvento-play --null", {play, newStation(), "--null"}, pulse}, dir);
     }
-
     if (wanted("sink")) {
-        constexpr double kSeconds = 60;
-        std::printf("\none stream into the sink for %.0f s, together\n", kSeconds);
-        const std::vector<Cost> c =
-            runTogether({{"mpg123 -o pulse", {"mpg123", "-q", "-o", "pulse", newStation()}, pulse},
-                         {"orvento-play", {play, newStation()}, pulse}},
-                        dir, kSeconds);
-        printHeader();
-        printCost("mpg123 -o pulse", c[0], nullptr, kSeconds);
-        printCost("orvento-play (PulseAudio output)", c[1], &c[0], kSeconds);
-        std::printf(
-            "  (targets for orvento-play: at most 1.0x mpg123's CPU, under 2 MiB private)\n");
+        besideMpg123("into the sink", 60,
+                     {"mpg123 -o pulse", {"mpg123", "-q", "-o", "pulse", newStation()}, pulse},
+                     {"orvento-play (PulseAudio output)", {play, newStation()}, pulse}, dir);
     }
 
     if (wanted("window")) {
@@ -210,9 +200,9 @@ int run(int argc, char** argv) {
              {"the window, six monitor feeds", six, windowEnv}},
             dir, whole);
         printHeader();
-        printCost("mpg123 -o pulse", one[0], nullptr, whole);
-        const auto printWindow = [&](const std::string& name, const Cost& c, double target) {
-            printCost(name, c, &one[0], whole);
+        printCost(one[0], nullptr, whole);
+        const auto printWindow = [&](const Cost& c, double target) {
+            printCost(c, &one[0], whole);
             const std::optional<WindowFigures> f = readWindowFigures(c.log);
             if (!f) {
                 std::printf("  the window gave no figures:\n%s\n", c.log.c_str());
@@ -223,9 +213,9 @@ int run(int argc, char** argv) {
                 "playing at the end\n",
                 "", 100 * f->cpuSeconds / f->wallSeconds, target, f->playing);
         };
-        printWindow("the window, one station", one[1], 0.5);
-        printWindow("the window, one monitor feed", monitor[0], 0.5);
-        printWindow("the window, six monitor feeds", monitor[1], 2);
+        printWindow(one[1], 0.5);
+        printWindow(monitor[0], 0.5);
+        printWindow(monitor[1], 2);
         std::printf(
             "  each monitor feed beyond the first: %.2f MiB private (target: under 1 MiB)\n",
             (monitor[1].most.privateMiB - monitor[0].most.privateMiB) / 5);

@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "bench/common/ChildProcess.h"
+#include "bench/common/LiveStation.h"
 #include "bench/common/ProcessCost.h"
 #include "bench/common/SoundServer.h"
 #include "tools/loopback/LoopbackServer.h"
@@ -52,9 +53,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using loopback::LoopbackServer;
 using loopback::Script;
-
-constexpr double kBytesPerSecond = 16000.0 / 8;  // 16 kbit/s
-constexpr std::uint64_t kBurst = 16384;
 
 // Makes (once) a 16 kbit/s MP3 of a tone, 90 s long, with sox and lame.
 fs::path toneMp3(const fs::path& dir, int frequency) {
@@ -72,12 +70,6 @@ fs::path toneMp3(const fs::path& dir, int frequency) {
     }
     fs::remove(wav);
     return mp3;
-}
-
-Script station(const fs::path& file, std::uint64_t burst = kBurst) {
-    Script script = Script::fromFile(file.string(), "audio/mpeg");
-    script.repeated().paced(kBytesPerSecond, burst);
-    return script;
 }
 
 void printUsage(const std::string& name, const Usage& u, const Usage* peer, double seconds) {
@@ -169,16 +161,17 @@ int run(int argc, char** argv) {
     const fs::path data = ORVENTO_BENCH_DATA_DIR;
     const fs::path site = ORVENTO_STATION_SITE_DIR;
     LoopbackServer stations;
-    stations.setScript("/ground.mp3", station(site / "ground.mp3"));
-    stations.setScript("/atis.mp3", station(site / "atis.mp3"));
+    stations.setScript("/ground.mp3", liveStation(site / "ground.mp3"));
+    stations.setScript("/atis.mp3", liveStation(site / "atis.mp3"));
     for (int tone : {400, 800, 1600}) {
-        stations.setScript("/tone-" + std::to_string(tone) + ".mp3", station(toneMp3(data, tone)));
+        stations.setScript("/tone-" + std::to_string(tone) + ".mp3",
+                           liveStation(toneMp3(data, tone)));
     }
     // These two send no burst, so their audio ends 4 and 6 s in.
-    Script stalls = station(toneMp3(data, 800), 0);
+    Script stalls = liveStation(toneMp3(data, 800), 0);
     stalls.stallAfter(8000);
     stations.setScript("/stalls.mp3", stalls);
-    Script fails = station(toneMp3(data, 1600), 0);
+    Script fails = liveStation(toneMp3(data, 1600), 0);
     fails.closeAfter(12000);
     stations.setScript("/fails.mp3", fails);
     const std::string ground = stations.url("/ground.mp3");
@@ -317,7 +310,7 @@ int run(int argc, char** argv) {
         // A station each (the monitor takes a station once): ground and ATIS, three each.
         for (int i = 0; i < 6; ++i) {
             const std::string path = "/feed-" + std::to_string(i) + ".mp3";
-            stations.setScript(path, station(site / (i % 2 == 0 ? "ground.mp3" : "atis.mp3")));
+            stations.setScript(path, liveStation(site / (i % 2 == 0 ? "ground.mp3" : "atis.mp3")));
             six.push_back(stations.url(path));
             runs.push_back({{"mpg123", "-q", "-o", "pulse", six.back()}, pulse});
         }

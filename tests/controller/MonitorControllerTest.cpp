@@ -47,6 +47,27 @@ bool allIn(const MonitorController& monitor, int rows, State state) {
     return true;
 }
 
+// The local site's stations, and the mixer and workers a monitor plays them
+// with.
+struct SiteRig {
+    SiteRig() { engine.workers = &workers; }
+    Station station(int i) const {
+        const site::StationFile& file = site::kSiteStations[i];
+        return {QString::fromUtf8(file.name), base + file.path};
+    }
+    // Every player's worker has ended.
+    bool workersEnd() {
+        workers.shutdown(std::chrono::seconds(10));
+        return workers.running() == 0;
+    }
+
+    const site::StationSite site{{.folder = ORVENTO_STATION_SITE_DIR}};
+    const QString base = QString::fromStdString(site.baseUrl());
+    Mixer mixer{nullOutput(), {.feeds = 2 * kMaxFeeds}};
+    WorkerRegistry workers;
+    PelorinServices engine;
+};
+
 }  // namespace
 
 class MonitorControllerTest : public QObject {
@@ -142,20 +163,14 @@ void MonitorControllerTest::rowsAndControlsAreKeptAcrossRuns() {
 }
 
 void MonitorControllerTest::feedsPlayTogetherAndFailAlone() {
-    const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
-    const QString base = QString::fromStdString(site.baseUrl());
-    Mixer mixer(nullOutput(), {.feeds = 2 * kMaxFeeds});
-    WorkerRegistry workers;
-    PelorinServices engine;
-    engine.workers = &workers;
+    SiteRig rig;
     {
-        MonitorController monitor(mixer, engine, {}, nullptr);
+        MonitorController monitor(rig.mixer, rig.engine, {}, nullptr);
         for (int i = 0; i < 3; ++i) {
-            const site::StationFile& station = site::kSiteStations[i];
-            QVERIFY(monitor.add({QString::fromUtf8(station.name), base + station.path}));
+            QVERIFY(monitor.add(rig.station(i)));
             monitor.setPan(i, i - 1.0);
         }
-        QVERIFY(monitor.add({QStringLiteral("Gone"), base + site::kErrorPageRoute}));
+        QVERIFY(monitor.add({QStringLiteral("Gone"), rig.base + site::kErrorPageRoute}));
         QVERIFY(!monitor.playing());
 
         // Twice: each start takes a new feed, free of the last one's queue.
@@ -187,27 +202,20 @@ void MonitorControllerTest::feedsPlayTogetherAndFailAlone() {
             QVERIFY(!monitor.playing());
             QTRY_VERIFY_WITH_TIMEOUT(allIn(monitor, 4, State::Idle), 15000);
         }
-        QCOMPARE(mixer.outputFailure(), "");
+        QCOMPARE(rig.mixer.outputFailure(), "");
     }
-    workers.shutdown(std::chrono::seconds(10));
-    QCOMPARE(workers.running(), std::size_t{0});
+    QVERIFY(rig.workersEnd());
 }
 
 // A stop at once after the start, while the feeds are still connecting:
 // the monitor is stopped, and none of its feeds plays on, whatever moment of
 // its start the stop reached it in.
 void MonitorControllerTest::aStopAsTheFeedsStartLeavesNonePlaying() {
-    const site::StationSite site({.folder = ORVENTO_STATION_SITE_DIR});
-    const QString base = QString::fromStdString(site.baseUrl());
-    Mixer mixer(nullOutput(), {.feeds = 2 * kMaxFeeds});
-    WorkerRegistry workers;
-    PelorinServices engine;
-    engine.workers = &workers;
+    SiteRig rig;
     {
-        MonitorController monitor(mixer, engine, {}, nullptr);
+        MonitorController monitor(rig.mixer, rig.engine, {}, nullptr);
         for (int i = 0; i < 3; ++i) {
-            const site::StationFile& station = site::kSiteStations[i];
-            QVERIFY(monitor.add({QString::fromUtf8(station.name), base + station.path}));
+            QVERIFY(monitor.add(rig.station(i)));
         }
         QSignalSpy playing(&monitor, &MonitorController::playingChanged);
         for (int run = 0; run < 3; ++run) {
@@ -224,8 +232,7 @@ void MonitorControllerTest::aStopAsTheFeedsStartLeavesNonePlaying() {
         // Started and stopped three times, and nothing else.
         QCOMPARE(playing.size(), 6);
     }
-    workers.shutdown(std::chrono::seconds(10));
-    QCOMPARE(workers.running(), std::size_t{0});
+    QVERIFY(rig.workersEnd());
 }
 
 }  // namespace orvento::test

@@ -126,8 +126,6 @@ void say(const std::string& text) {
     std::fflush(stderr);
 }
 
-// What catching up cost, said at the end: nothing is lost, but the listener
-// may want to know how much quiet went and how much speech was hurried.
 // What the catch-up stages of a run did, each player's in turn.
 struct CatchUpTotals {
     double dropped = 0;
@@ -143,6 +141,8 @@ struct CatchUpTotals {
     }
 };
 
+// What catching up cost, said at the end: nothing is lost, but the listener
+// may want to know how much quiet went and how much speech was hurried.
 void sayCaughtUp(const CatchUpTotals& totals) {
     if (totals.seen <= 0) {
         return;
