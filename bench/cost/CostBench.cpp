@@ -136,6 +136,13 @@ int run(int argc, char** argv) {
     const auto wanted = [&only](const std::string& part) {
         return part.find(only) != std::string::npos;
     };
+    if (!wanted("null") && !wanted("sink") && !wanted("window")) {
+        std::printf(
+            "usage: orvento_bench_cost [PART]: no part is named \"%s\" (null, sink, "
+            "window)\n",
+            only.c_str());
+        return 2;
+    }
     const fs::path dir = fs::temp_directory_path() / ("orvento-cost-" + std::to_string(getpid()));
     fs::create_directories(dir / "config");
     SoundServer server(dir);
